@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/core/Error.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Base of every object that the system creates by ProgID (connections, records, system
+// information, the catalog). Callers cast to the interface they need.
+class Object {
+public:
+    virtual ~Object() = default;
+    // The class name a script would see ("Connection", "Record", ...).
+    virtual std::string TypeName() const = 0;
+};
+
+using ObjectFactory = std::function<std::shared_ptr<Object>()>;
+
+// Makes `progId` creatable (ProgIDs compare without regard to case). A later registration of the
+// same ProgID replaces the earlier one.
+void RegisterObjectFactory(const std::string& progId, ObjectFactory factory);
+void UnregisterObjectFactory(const std::string& progId);
+
+// Creates an object by ProgID. Fails with REGDB_E_CLASSNOTREG for an unknown ProgID, or with
+// whatever the factory fails with. Safe to call from several threads at once.
+std::shared_ptr<Object> CreateObject(const std::string& progId);
+
+// Creates an object and checks that it offers interface T (E_NOINTERFACE otherwise).
+template <class T> std::shared_ptr<T> CreateObjectAs(const std::string& progId) {
+    auto object = CreateObject(progId);
+    auto typed = std::dynamic_pointer_cast<T>(object);
+    if (!typed)
+        throw Error(hr::E_NOINTERFACE,
+                    "The object created for \"" + progId + "\" lacks the interface asked for");
+    return typed;
+}
+
+// For tests: installs factories that take precedence over the registered ones for the lifetime
+// of this object, and restores what was there before on destruction. Scopes nest.
+class ScopedObjectFactory {
+public:
+    ScopedObjectFactory(const std::string& progId, ObjectFactory factory);
+    ~ScopedObjectFactory();
+    ScopedObjectFactory(const ScopedObjectFactory&) = delete;
+    ScopedObjectFactory& operator=(const ScopedObjectFactory&) = delete;
+
+private:
+    std::string progId_;
+    bool hadPrevious_ = false;
+    ObjectFactory previous_;
+};
+
+} // namespace platform

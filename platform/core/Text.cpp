@@ -1,0 +1,119 @@
+#include "platform/core/Text.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+
+namespace platform::text {
+
+namespace {
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// Code points past the Unicode range stand for malformed bytes, one each, so that malformed
+// bytes compare equal only to the same bytes.
+constexpr UChar32 kMalformedBase = 0x110000;
+
+// Reads the next code point, or a stand-in for one malformed byte.
+UChar32 NextCodePoint(std::string_view text, std::size_t& offset) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    auto position = static_cast<int32_t>(offset);
+    UChar32 codePoint = 0;
+    U8_NEXT(bytes, position, length, codePoint);
+    if (codePoint < 0) {
+        codePoint = kMalformedBase + bytes[offset];
+        position = static_cast<int32_t>(offset + 1);
+    }
+    offset = static_cast<std::size_t>(position);
+    return codePoint;
+}
+
+UChar32 Fold(UChar32 codePoint) {
+    return codePoint >= kMalformedBase ? codePoint : u_foldCase(codePoint, U_FOLD_CASE_DEFAULT);
+}
+
+} // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+bool IsBlank(std::string_view text) {
+    return TrimBlanks(text).empty();
+}
+
+bool EqualsIgnoreCase(std::string_view left, std::string_view right) {
+    if (IsAscii(left) && IsAscii(right)) {
+        return left.size() == right.size() &&
+               std::equal(left.begin(), left.end(), right.begin(),
+                          [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+    }
+    std::size_t l = 0;
+    std::size_t r = 0;
+    while (l < left.size() && r < right.size()) {
+        if (Fold(NextCodePoint(left, l)) != Fold(NextCodePoint(right, r)))
+            return false;
+    }
+    return l == left.size() && r == right.size();
+}
+
+std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::string_view prefix) {
+    // Fast path for the common case of plain ASCII at the start of the text.
+    if (IsAscii(prefix) && text.size() >= prefix.size() && IsAscii(text.substr(0, prefix.size()))) {
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
+                return std::nullopt;
+        }
+        return prefix.size();
+    }
+    std::size_t t = 0;
+    std::size_t p = 0;
+    while (p < prefix.size()) {
+        if (t >= text.size())
+            return std::nullopt;
+        if (Fold(NextCodePoint(text, t)) != Fold(NextCodePoint(prefix, p)))
+            return std::nullopt;
+    }
+    return t;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find(separator, start);
+        if (end == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+std::string ReplaceAll(std::string_view text, char from, std::string_view to) {
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        if (c == from)
+            result.append(to);
+        else
+            result.push_back(c);
+    }
+    return result;
+}
+
+} // namespace platform::text

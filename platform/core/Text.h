@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::text {
+
+// Removes leading and trailing blanks. A blank is the space character only; tabs stay.
+std::string_view TrimBlanks(std::string_view text);
+
+// True when the text is empty or consists of blanks only.
+bool IsBlank(std::string_view text);
+
+// Equality without regard to letter case, folding non-ASCII letters too (Unicode simple
+// case folding). Texts are UTF-8.
+bool EqualsIgnoreCase(std::string_view left, std::string_view right);
+
+// If the first characters of `text` (as many as `prefix` has) equal `prefix` without regard to
+// letter case, returns the number of bytes of `text` they take; otherwise nothing.
+std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::string_view prefix);
+
+// Splits at every occurrence of the separator and keeps empty entries: "a,,b" gives a, "", b;
+// "" gives one empty entry. The views point into `text`.
+std::vector<std::string_view> Split(std::string_view text, char separator);
+
+// Replaces every occurrence of one character by a text.
+std::string ReplaceAll(std::string_view text, char from, std::string_view to);
+
+} // namespace platform::text

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/core/ObjectFactory.h"
+
+#include <string>
+
+namespace platform::directory {
+
+// "ADSystemInfo": facts of the directory that this machine belongs to.
+class ADSystemInfo : public Object {
+public:
+    std::string TypeName() const override { return "ADSystemInfo"; }
+    virtual std::string ForestDNSName() = 0;
+    virtual std::string DomainDNSName() = 0;
+};
+
+// "WinNTSystemInfo": the machine's own names.
+class WinNTSystemInfo : public Object {
+public:
+    std::string TypeName() const override { return "WinNTSystemInfo"; }
+    virtual std::string ComputerName() = 0;
+};
+
+} // namespace platform::directory

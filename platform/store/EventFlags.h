@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+namespace platform::store {
+
+// Bits of the lFlags argument of the store's synchronous events.
+constexpr std::int32_t EVT_NEW_ITEM = 0x00000001;
+constexpr std::int32_t EVT_IS_COLLECTION = 0x00000002;
+constexpr std::int32_t EVT_IS_DELIVERED = 0x00000008;
+constexpr std::int32_t EVT_SYNC_BEGIN = 0x01000000;
+constexpr std::int32_t EVT_SYNC_COMMITTED = 0x02000000;
+constexpr std::int32_t EVT_SYNC_ABORTED = 0x04000000;
+
+} // namespace platform::store

@@ -1,0 +1,104 @@
+#include "sink/LorvantaModule.h"
+
+#include "platform/core/Ado.h"
+#include "platform/core/ObjectFactory.h"
+#include "platform/directory/FilterEscape.h"
+#include "platform/directory/SystemInfo.h"
+
+#include <optional>
+
+namespace lorvanta {
+
+namespace {
+
+using platform::ado::Connection;
+using platform::ado::Recordset;
+
+constexpr std::string_view kSmtpPrefix = "smtp:";
+
+bool IsSmtpAddress(const std::string& value) {
+    if (value.size() <= kSmtpPrefix.size())
+        return false;
+    for (std::size_t i = 0; i < kSmtpPrefix.size(); ++i) {
+        const char c = value[i];
+        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        if (lower != kSmtpPrefix[i])
+            return false;
+    }
+    return true;
+}
+
+void AppendSmtpAddresses(const platform::Variant& proxyAddresses, std::string& result) {
+    if (!proxyAddresses.IsArray())
+        return;
+    for (const auto& value : proxyAddresses.Array()) {
+        if (!IsSmtpAddress(value))
+            continue;
+        if (!result.empty())
+            result += ',';
+        result.append(value, kSmtpPrefix.size());
+    }
+}
+
+std::optional<std::string> ReadForestName() {
+    try {
+        auto info = platform::CreateObjectAs<platform::directory::ADSystemInfo>("ADSystemInfo");
+        return info->ForestDNSName();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::string OwnerAddressQuery(const std::string& forestDnsName, const std::string& mailboxName) {
+    // The mailbox name is escaped so that "*", "(", ")" or "\" in it can neither widen the match
+    // to other people's addresses nor break the filter.
+    return "<LDAP://" + forestDnsName + ">" + ";(&(objectClass=organizationalPerson)(mail=" +
+           platform::directory::EscapeFilterValue(mailboxName) + "@*" + "));proxyAddresses;subtree";
+}
+
+std::string GetOwnerAddresses(const std::string& mailboxName) {
+    std::string result;
+    std::shared_ptr<Connection> connection;
+    try {
+        connection = platform::CreateObjectAs<Connection>("ADODB.Connection");
+        connection->SetProvider("ADSDSOObject");
+    } catch (...) {
+    }
+    try {
+        if (connection)
+            connection->Open("ADs Provider", "", "");
+    } catch (...) {
+    }
+    const auto forestName = ReadForestName();
+
+    std::shared_ptr<Recordset> rows;
+    try {
+        if (connection && forestName)
+            rows = connection->Execute(OwnerAddressQuery(*forestName, mailboxName));
+    } catch (...) {
+    }
+    if (!rows)
+        return result;
+
+    try {
+        while (!rows->Eof()) {
+            try {
+                AppendSmtpAddresses(rows->Fields()->Item(0)->Value(), result);
+            } catch (...) {
+                // A row whose addresses cannot be read contributes nothing.
+            }
+            rows->MoveNext();
+        }
+    } catch (...) {
+        // The record set failed: keep the addresses collected so far.
+    }
+    try {
+        rows->Close();
+    } catch (...) {
+    }
+    return result;
+}
+
+} // namespace lorvanta

@@ -1,0 +1,34 @@
+#include "tests/doubles/FakeEventInfo.h"
+
+namespace doubles {
+
+namespace com = platform::com;
+namespace store = platform::store;
+
+com::HRESULT FakeEventInfo::QueryInterface(com::REFIID riid, void** ppv) {
+    if (!ppv)
+        return com::E_POINTER;
+    *ppv = nullptr;
+    if (riid == com::IID_IUnknown || riid == store::IID_IExStoreEventInfo)
+        *ppv = static_cast<store::IExStoreEventInfo*>(this);
+    else if (riid == store::IID_IExStoreDispEventInfo && offersDispInterface)
+        *ppv = static_cast<store::IExStoreDispEventInfo*>(this);
+    else
+        return com::E_NOINTERFACE;
+    AddRef();
+    return com::S_OK;
+}
+
+com::HRESULT FakeEventInfo::AbortChange(std::int32_t errorCode) {
+    abortCodes.push_back(errorCode);
+    return com::S_OK;
+}
+
+com::HRESULT FakeEventInfo::get_EventRecord(std::shared_ptr<platform::ado::Record>* eventRecord) {
+    if (eventRecordFails)
+        return com::E_FAIL;
+    *eventRecord = record;
+    return com::S_OK;
+}
+
+} // namespace doubles

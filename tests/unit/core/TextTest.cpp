@@ -1,0 +1,63 @@
+#include "platform/core/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace text = platform::text;
+
+TEST(Text, TrimBlanksRemovesSpacesOnly) {
+    EXPECT_EQ(text::TrimBlanks("  a b  "), "a b");
+    EXPECT_EQ(text::TrimBlanks("\ta\t"), "\ta\t");
+    EXPECT_EQ(text::TrimBlanks("   "), "");
+    EXPECT_EQ(text::TrimBlanks(""), "");
+    EXPECT_TRUE(text::IsBlank("    "));
+    EXPECT_FALSE(text::IsBlank(" \t "));
+}
+
+TEST(Text, EqualsIgnoreCase) {
+    struct Case {
+        const char* left;
+        const char* right;
+        bool equal;
+    } cases[] = {
+        {"Alice@Example.COM", "alice@example.com", true},
+        {"alice@example.com", "alice@example.co", false},
+        {"", "", true},
+        {"J\xC3\x96RG@example.com", "j\xC3\xB6rg@EXAMPLE.com", true}, // Ö / ö
+        {"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D", "\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD",
+         true},                                 // ИВАН / иван
+        {"\xCE\xA9mega", "\xCF\x89MEGA", true}, // Ω / ω
+        {"j\xC3\xB6rg", "jorg", false},
+        {"a\xC3\xB6", "a\xC3\xB6x", false},
+        {"\xFF\xFE", "\xFF\xFE", true}, // malformed bytes still equal themselves
+        {"\xFF", "\xFE", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text::EqualsIgnoreCase(c.left, c.right), c.equal) << c.left << " / " << c.right;
+}
+
+TEST(Text, MatchPrefixIgnoreCaseGivesBytesTaken) {
+    EXPECT_EQ(text::MatchPrefixIgnoreCase("to: a@b", "TO:"), 3u);
+    EXPECT_EQ(text::MatchPrefixIgnoreCase("TO", "TO:"), std::nullopt);
+    EXPECT_EQ(text::MatchPrefixIgnoreCase(" To: a", "TO:"), std::nullopt);
+    // Non-ASCII text is folded code point by code point: "ÄB" matches "äb" and takes 3 bytes.
+    EXPECT_EQ(text::MatchPrefixIgnoreCase("\xC3\x84"
+                                          "Bc",
+                                          "\xC3\xA4"
+                                          "b"),
+              3u);
+    EXPECT_EQ(text::MatchPrefixIgnoreCase("\xC3\x84:", "TO:"), std::nullopt);
+}
+
+TEST(Text, SplitKeepsEmptyEntries) {
+    using V = std::vector<std::string_view>;
+    EXPECT_EQ(text::Split("a,,b", ','), (V{"a", "", "b"}));
+    EXPECT_EQ(text::Split(",a,", ','), (V{"", "a", ""}));
+    EXPECT_EQ(text::Split("", ','), (V{""}));
+    EXPECT_EQ(text::Split("abc", ','), (V{"abc"}));
+}
+
+TEST(Text, ReplaceAll) {
+    EXPECT_EQ(text::ReplaceAll("a;b;;c", ';', ","), "a,b,,c");
+    EXPECT_EQ(text::ReplaceAll("\ta\t", '\t', ","), ",a,");
+    EXPECT_EQ(text::ReplaceAll("", ';', ","), "");
+}

@@ -1,0 +1,46 @@
+#include "platform/core/Variant.h"
+#include "platform/core/Error.h"
+
+#include <gtest/gtest.h>
+
+using platform::Error;
+using platform::Variant;
+
+TEST(Variant, KindsAreDistinct) {
+    EXPECT_TRUE(Variant().IsEmpty());
+    EXPECT_TRUE(Variant::Null().IsNull());
+    EXPECT_FALSE(Variant::Null().IsEmpty());
+    EXPECT_TRUE(Variant("x").IsText());
+    EXPECT_TRUE(Variant(true).IsBool());
+    EXPECT_TRUE(Variant(42).IsInteger());
+    EXPECT_TRUE(Variant(Variant::TextArray{"a"}).IsArray());
+    EXPECT_NE(Variant(), Variant::Null());
+    EXPECT_NE(Variant(""), Variant());
+    EXPECT_NE(Variant("1"), Variant(1));
+}
+
+TEST(Variant, ToTextFollowsScriptRules) {
+    struct Case {
+        Variant value;
+        std::string text;
+    } cases[] = {
+        {Variant(), ""},         {Variant::Null(), ""},     {Variant("abc"), "abc"},
+        {Variant(true), "True"}, {Variant(false), "False"}, {Variant(-7), "-7"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.value.ToText(), c.text) << c.value.TypeName();
+}
+
+TEST(Variant, WrongKindIsATypeMismatch) {
+    try {
+        (void)Variant(Variant::TextArray{"a", "b"}).ToText();
+        FAIL() << "an array has no text form";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::DISP_E_TYPEMISMATCH);
+        EXPECT_NE(error.Description().find("String()"), std::string::npos);
+    }
+    EXPECT_THROW((void)Variant("x").Array(), Error);
+    EXPECT_THROW((void)Variant::Null().Text(), Error);
+    EXPECT_THROW((void)Variant(1).Bool(), Error);
+    EXPECT_THROW((void)Variant(true).Integer(), Error);
+}

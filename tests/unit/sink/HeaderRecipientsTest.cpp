@@ -1,0 +1,106 @@
+#include "sink/LorvantaModule.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+using lorvanta::CleanAddressList;
+using lorvanta::GetHeaderRecipients;
+
+namespace {
+
+// A header block from its lines, each ended by CR LF.
+std::string Headers(std::initializer_list<std::string> lines) {
+    std::string block;
+    for (const auto& line : lines)
+        block += line + "\r\n";
+    return block;
+}
+
+struct RecipientCase {
+    const char* name;
+    std::string headers;
+    std::string expected;
+};
+
+class HeaderRecipients : public ::testing::TestWithParam<RecipientCase> {};
+
+TEST_P(HeaderRecipients, GivesTheRecipientList) {
+    EXPECT_EQ(GetHeaderRecipients(GetParam().headers), GetParam().expected);
+}
+
+const RecipientCase kRecipientCases[] = {
+    {"EmptyBlock", "", ""},
+    {"OnlyBlankLines", Headers({"   ", ""}), ""},
+    {"PlainTo", Headers({"From: x@y.org", "To: alice@example.com", "Subject: hi"}),
+     "alice@example.com"},
+    {"DisplayNameInAngles", Headers({"To: Alice Smith <alice@example.com>"}), "alice@example.com"},
+    {"QuotedDisplayNameWithComma",
+     Headers({"To: \"Smith, Alice\" <alice@example.com>, bob@example.com"}),
+     "alice@example.com,bob@example.com"},
+    {"ApostrophesAndParens", Headers({"To: 'alice@example.com', <bob@example.com> (Bob)"}),
+     "alice@example.com,bob@example.com"},
+    {"DisplayNameIsTheAddress", Headers({"To: alice@example.com <alice@example.com>"}),
+     "alice@example.com"},
+    {"FoldedWithTab", Headers({"To: alice@example.com,", "\tbob@example.com"}),
+     "alice@example.com,bob@example.com"},
+    {"FoldedWithBlank", Headers({"To: alice@example.com,", "   Bob <bob@example.com>"}),
+     "alice@example.com,bob@example.com"},
+    {"FoldedLineWithColonEndsTheHeader",
+     Headers({"To: alice@example.com,", " \"Ops: Night\" <ops@example.com>"}), "alice@example.com"},
+    {"BlankLineInsideAFoldDoesNotEndIt", Headers({"To: a@x.org,", "  ", "\tb@x.org"}),
+     "a@x.org,b@x.org"},
+    {"CcBeforeTo", Headers({"Cc: carol@example.com", "To: alice@example.com"}),
+     "carol@example.com,alice@example.com"},
+    {"SeveralToHeaders", Headers({"To: a@x.org", "Subject: s", "To: b@x.org", "cc: c@x.org"}),
+     "a@x.org,b@x.org,c@x.org"},
+    {"NamesInAnyCase", Headers({"tO: a@x.org", "cC: b@x.org"}), "a@x.org,b@x.org"},
+    {"DuplicatesKept", Headers({"To: a@x.org", "Cc: A@x.org, a@x.org"}), "a@x.org,A@x.org,a@x.org"},
+    {"RecipientListWins",
+     Headers({"To: a@x.org", "X-RecipientList: p@x.org;q@x.org", "Cc: c@x.org"}),
+     "p@x.org,q@x.org"},
+    {"RecipientListAnyCase", Headers({"x-recipientlist: p@x.org"}), "p@x.org"},
+    {"RecipientListKeepsBlanksAndEntries", Headers({"X-RecipientList:  p@x.org; Q <q@x.org> "}),
+     "p@x.org, Q <q@x.org>"},
+    {"RecipientListEmptyIsIgnored", Headers({"X-RecipientList:    ", "To: a@x.org"}), "a@x.org"},
+    {"RecipientListEmptyEndsAFold", Headers({"To: a@x.org,", "X-RecipientList:", "\tb@x.org"}),
+     "a@x.org"},
+    {"LeadingBlankIsNotAHeader", Headers({" To: a@x.org"}), ""},
+    {"OtherHeadersNotRecognised",
+     Headers({"Resent-To: a@x.org", "Bcc: b@x.org", "To : c@x.org", "Delivered-To: d@x.org"}), ""},
+    {"NoAddressHeaders", Headers({"From: a@x.org", "Subject: Re: To: b@x.org"}), ""},
+    {"UndisclosedRecipients", Headers({"To: undisclosed-recipients:;"}), ""},
+    {"LoneLineFeedDoesNotSplit", "To: a@x.org\nCc: b@x.org\r\n", "a@x.org\nCc:"},
+    {"LoneCarriageReturnDoesNotSplit", "To: a@x.org\rCc: b@x.org\r\n", "a@x.org\rCc:"},
+    {"NoFinalLineBreak", "Subject: s\r\nTo: a@x.org", "a@x.org"},
+    {"EmptyToThenCc", Headers({"To:", "Cc: b@x.org"}), "b@x.org"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeaderRecipients, ::testing::ValuesIn(kRecipientCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CleanAddressList, ReducesEachEntryToItsBareAddress) {
+    struct Case {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"", ""},
+        {"a@x.org", "a@x.org"},
+        {"Ann <a@x.org>", "a@x.org"},
+        {"'a@x.org'", "a@x.org"},
+        {"<a@x.org> (Ann)", "a@x.org"},
+        {"a@x.org <a@x.org>", "a@x.org"},
+        {"\"Lee, Ann\" <a@x.org>", "a@x.org"},
+        {"Ann", ""},
+        {" ,, a@x.org ,b@y.org,", "a@x.org,b@y.org"},
+        {"\"a@x.org\"", "a@x.org"},
+        {"x<a@x.org>y", "a@x.org"},
+        {"two@at@x.org", "two@at@x.org"},
+        {"\ta@x.org", "\ta@x.org"}, // tabs are not blanks
+        {"b@y.org,a@x.org", "b@y.org,a@x.org"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CleanAddressList(c.in), c.out) << "[" << c.in << "]";
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include "sink/LorvantaModule.h"
+
+#include "platform/core/Error.h"
+#include "tests/doubles/FakeDirectory.h"
+
+#include <gtest/gtest.h>
+
+using lorvanta::GetOwnerAddresses;
+using platform::Variant;
+using Texts = Variant::TextArray;
+
+namespace {
+
+class OwnerAddresses : public ::testing::Test {
+protected:
+    doubles::FakeDirectory directory;
+    doubles::FakeDirectoryState& state = directory.state();
+};
+
+TEST_F(OwnerAddresses, RunsTheOwnerQueryOnANewConnection) {
+    state.rows = {Texts{"SMTP:alice@example.com"}};
+    EXPECT_EQ(GetOwnerAddresses("alice"), "alice@example.com");
+    EXPECT_EQ(state.connectionStrings, std::vector<std::string>{"ADs Provider"});
+    EXPECT_EQ(state.queries, std::vector<std::string>{
+                                 "<LDAP://corp.example.com>;(&(objectClass=organizationalPerson)"
+                                 "(mail=alice@*));proxyAddresses;subtree"});
+    EXPECT_EQ(state.closedRecordsets, 1);
+    EXPECT_EQ(state.openSessions, 0) << "the connection is released at the end of the call";
+}
+
+TEST_F(OwnerAddresses, CollectsSmtpAddressesOnly) {
+    struct Case {
+        const char* name;
+        std::vector<Variant> rows;
+        std::string expected;
+    } cases[] = {
+        {"prefix case ignored, X400 skipped",
+         {Texts{"SMTP:A@x.org", "smtp:b@x.org", "X400:c=US;a= ;p=Org;o=Ex;s=Lee;"}},
+         "A@x.org,b@x.org"},
+        {"X500 and bare prefix skipped",
+         {Texts{"X500:/o=Org/ou=Site/cn=lee", "smtp:", "SMTP", "sMtP:c@x.org", "smtpx:d@x.org"}},
+         "c@x.org"},
+        {"two entries, in directory order",
+         {Texts{"smtp:contact@x.org"}, Texts{"SMTP:alice@x.org", "smtp:al@x.org"}},
+         "contact@x.org,alice@x.org,al@x.org"},
+        {"duplicates kept", {Texts{"SMTP:a@x.org", "smtp:a@x.org"}}, "a@x.org,a@x.org"},
+        {"entry without proxy addresses contributes nothing",
+         {Variant::Null(), Texts{"SMTP:b@x.org"}},
+         "b@x.org"},
+        {"a single text is not an array",
+         {Variant("SMTP:a@x.org"), Texts{"smtp:b@x.org"}},
+         "b@x.org"},
+        {"no rows", {}, ""},
+        {"empty array", {Texts{}}, ""},
+    };
+    for (const auto& c : cases) {
+        state.rows = c.rows;
+        EXPECT_EQ(GetOwnerAddresses("alice"), c.expected) << c.name;
+    }
+}
+
+TEST_F(OwnerAddresses, FailuresBeforeTheQueryGiveNothing) {
+    struct Case {
+        const char* name;
+        void (*breakIt)(doubles::FakeDirectoryState&);
+        std::size_t queries;
+    } cases[] = {
+        {"connection cannot open", [](auto& s) { s.openFails = true; }, 0},
+        {"forest name unreadable", [](auto& s) { s.forestNameFails = true; }, 0},
+        {"query fails", [](auto& s) { s.executeFails = true; }, 1},
+    };
+    for (const auto& c : cases) {
+        doubles::FakeDirectory fresh;
+        fresh.state().rows = {Texts{"SMTP:a@x.org"}};
+        c.breakIt(fresh.state());
+        EXPECT_EQ(GetOwnerAddresses("alice"), "") << c.name;
+        EXPECT_EQ(fresh.state().queries.size(), c.queries) << c.name;
+        EXPECT_EQ(fresh.state().openSessions, 0) << c.name;
+    }
+}
+
+TEST_F(OwnerAddresses, ConnectionThatCannotBeCreatedGivesNothing) {
+    platform::ScopedObjectFactory broken(
+        "ADODB.Connection", []() -> std::shared_ptr<platform::Object> {
+            throw platform::Error(platform::hr::REGDB_E_CLASSNOTREG, "not registered");
+        });
+    state.rows = {Texts{"SMTP:a@x.org"}};
+    EXPECT_EQ(GetOwnerAddresses("alice"), "");
+    EXPECT_TRUE(state.queries.empty());
+}
+
+TEST_F(OwnerAddresses, FailuresWhileReadingRows) {
+    const std::vector<Variant> rows = {Texts{"SMTP:a@x.org"}, Texts{"SMTP:b@x.org"},
+                                       Texts{"SMTP:c@x.org"}};
+    struct Case {
+        const char* name;
+        std::optional<std::size_t> doubles::FakeDirectoryState::*failure;
+        std::string expected;
+    } cases[] = {
+        {"unreadable row is skipped", &doubles::FakeDirectoryState::fieldFailsAtRow,
+         "a@x.org,c@x.org"},
+        {"end test fails: loop ends", &doubles::FakeDirectoryState::eofFailsAtRow, "a@x.org"},
+        {"move fails: loop ends", &doubles::FakeDirectoryState::moveNextFailsAtRow,
+         "a@x.org,b@x.org"},
+    };
+    for (const auto& c : cases) {
+        doubles::FakeDirectory fresh;
+        fresh.state().rows = rows;
+        fresh.state().*c.failure = 1;
+        EXPECT_EQ(GetOwnerAddresses("alice"), c.expected) << c.name;
+        EXPECT_EQ(fresh.state().closedRecordsets, 1) << c.name;
+    }
+}
+
+TEST_F(OwnerAddresses, HostileMailboxNamesAreEscapedInTheFilter) {
+    struct Case {
+        const char* mailbox;
+        const char* filterValue;
+    } cases[] = {
+        {"*", "\\2A@*"},
+        {"a*", "a\\2A@*"},
+        {"x)(mail=*", "x\\29\\28mail=\\2A@*"},
+        {"back\\slash", "back\\5Cslash@*"},
+        {"o'neil", "o'neil@*"},
+    };
+    for (const auto& c : cases) {
+        state.queries.clear();
+        GetOwnerAddresses(c.mailbox);
+        ASSERT_EQ(state.queries.size(), 1u);
+        EXPECT_EQ(state.queries[0], std::string("<LDAP://corp.example.com>;(&(objectClass="
+                                                "organizationalPerson)(mail=") +
+                                        c.filterValue + "));proxyAddresses;subtree")
+            << c.mailbox;
+    }
+}
+
+} // namespace

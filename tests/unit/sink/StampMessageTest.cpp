@@ -1,0 +1,267 @@
+#include "sink/LorvantaModule.h"
+
+#include "platform/store/EventFlags.h"
+#include "platform/store/PropertyNames.h"
+#include "tests/doubles/FakeDirectory.h"
+#include "tests/doubles/FakeEventInfo.h"
+#include "tests/doubles/FakeRecord.h"
+
+#include <gtest/gtest.h>
+
+using lorvanta::StampMessage;
+using platform::Variant;
+using Texts = Variant::TextArray;
+namespace store = platform::store;
+
+namespace {
+
+constexpr const char* kItemUrl = "file://./backofficestorage/example.com/MBX/alice/Inbox/m1.eml";
+constexpr std::int32_t kDelivered =
+    store::EVT_SYNC_BEGIN | store::EVT_IS_DELIVERED | store::EVT_NEW_ITEM;
+
+const std::string& Headers() {
+    return store::kTransportMessageHeaders;
+}
+const std::string& Account() {
+    return store::kInternetAccountName;
+}
+const std::string& Keywords() {
+    return store::kKeywords;
+}
+
+// Parameter: whether the platform reports a missing property as an error or as an empty value.
+class Stamp : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        record->missingPropertyFails = GetParam();
+        info.record = record;
+        directory.state().rows = {Texts{"SMTP:Alice@Example.com", "smtp:al@example.com",
+                                        "X400:c=US;a= ;p=Ex;o=Org;s=Smith;"}};
+        record->properties[Headers()] =
+            "From: bob@other.org\r\nTo: Someone <someone@other.org>, AL@EXAMPLE.COM\r\n"
+            "Cc: alice@example.com\r\nSubject: hi\r\n";
+    }
+
+    bool Run(std::int32_t flags = kDelivered, const char* url = kItemUrl) {
+        return StampMessage(&info, url, flags);
+    }
+
+    bool Written(const std::string& name) const {
+        return std::count(record->calls.begin(), record->calls.end(), "Write " + name) > 0;
+    }
+
+    doubles::FakeDirectory directory;
+    std::shared_ptr<doubles::FakeRecord> record = std::make_shared<doubles::FakeRecord>();
+    doubles::FakeEventInfo info;
+};
+
+TEST_P(Stamp, HeaderOrderBeatsDirectoryOrderAndTheDirectoryFormIsWritten) {
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(record->properties[Account()], Variant("al@example.com"));
+    EXPECT_EQ(record->properties[Keywords()], Variant(Texts{"al@example.com"}));
+    EXPECT_EQ(record->updates, 1);
+    EXPECT_EQ(record->calls, (std::vector<std::string>{"Read " + Headers(), "Read " + Account(),
+                                                       "Write " + Account(), "Read " + Keywords(),
+                                                       "Write " + Keywords(), "Update"}));
+    EXPECT_EQ(info.references, 1u) << "references to the event information are balanced";
+    EXPECT_TRUE(info.abortCodes.empty());
+    ASSERT_EQ(directory.state().queries.size(), 1u);
+    EXPECT_NE(directory.state().queries[0].find("(mail=alice@*)"), std::string::npos);
+}
+
+TEST_P(Stamp, FlagsDecideWhetherAnythingHappens) {
+    struct Case {
+        std::int32_t flags;
+        bool stamped;
+    } cases[] = {
+        {kDelivered, true},
+        {store::EVT_IS_DELIVERED, true},
+        {store::EVT_SYNC_BEGIN | store::EVT_NEW_ITEM, false},
+        {kDelivered | store::EVT_IS_COLLECTION, false},
+        {0, false},
+    };
+    for (const auto& c : cases) {
+        record->calls.clear();
+        record->properties.erase(Account());
+        record->properties.erase(Keywords());
+        directory.state().queries.clear();
+        EXPECT_TRUE(Run(c.flags));
+        EXPECT_EQ(record->properties.count(Account()) == 1, c.stamped) << c.flags;
+        EXPECT_EQ(directory.state().queries.size(), c.stamped ? 1u : 0u) << c.flags;
+        if (!c.stamped) {
+            EXPECT_TRUE(record->calls.empty()) << c.flags;
+        }
+    }
+}
+
+TEST_P(Stamp, AccountNameIsWrittenOnlyWhenItHasNoText) {
+    struct Case {
+        std::optional<Variant> existing;
+        Variant expected;
+    } cases[] = {
+        {std::nullopt, "al@example.com"}, {Variant::Null(), "al@example.com"},
+        {Variant(""), "al@example.com"},  {Variant("    "), "al@example.com"},
+        {Variant("Work"), "Work"},        {Variant("  Work "), "  Work "},
+    };
+    for (const auto& c : cases) {
+        record->properties.erase(Account());
+        record->properties.erase(Keywords());
+        if (c.existing)
+            record->properties[Account()] = *c.existing;
+        Run();
+        EXPECT_EQ(record->properties[Account()], c.expected) << c.expected.ToText();
+        EXPECT_EQ(record->properties[Keywords()], Variant(Texts{"al@example.com"}));
+    }
+}
+
+TEST_P(Stamp, ExistingKeywordsAreFoldedIntoOneElement) {
+    const std::string o = "al@example.com";
+    struct Case {
+        std::optional<Variant> existing;
+        Texts expected;
+    } cases[] = {
+        {std::nullopt, {o}},
+        {Variant::Null(), {o}},
+        {Variant("Red"), {o}},
+        {Variant(Texts{}), {o}},
+        {Variant(Texts{"A", " ", "B"}), {"A,B," + o}},
+        {Variant(Texts{"", "   "}), {o}},
+        {Variant(Texts{" A "}), {" A ," + o}},
+        {Variant(Texts{o}), {o + "," + o}},
+    };
+    for (const auto& c : cases) {
+        record->properties.erase(Keywords());
+        if (c.existing)
+            record->properties[Keywords()] = *c.existing;
+        Run();
+        EXPECT_EQ(record->properties[Keywords()], Variant(c.expected));
+    }
+}
+
+TEST_P(Stamp, NothingIsWrittenWithoutAMatch) {
+    struct Case {
+        const char* name;
+        std::optional<Variant> headers;
+        std::vector<Variant> owners;
+        bool queried;
+    } cases[] = {
+        {"no transport headers", std::nullopt, {Texts{"SMTP:a@x.org"}}, false},
+        {"empty transport headers", Variant(""), {Texts{"SMTP:a@x.org"}}, false},
+        {"headers without recipients", Variant("Subject: s\r\n"), {Texts{"SMTP:a@x.org"}}, true},
+        {"owner without SMTP address", Variant("To: a@x.org\r\n"), {Texts{"X500:/o=x"}}, true},
+        {"no common address", Variant("To: a@x.org\r\n"), {Texts{"SMTP:b@x.org"}}, true},
+        {"empty entries never match",
+         Variant("X-RecipientList: ,;;\r\n"),
+         {Texts{"smtp:a@x.org"}},
+         true},
+        {"blank-led entry is not trimmed",
+         Variant("X-RecipientList: b@y.org; a@x.org\r\n"),
+         {Texts{"SMTP:a@x.org"}},
+         true},
+    };
+    for (const auto& c : cases) {
+        record->properties.clear();
+        record->calls.clear();
+        directory.state().queries.clear();
+        if (c.headers)
+            record->properties[Headers()] = *c.headers;
+        directory.state().rows = c.owners;
+        EXPECT_TRUE(Run()) << c.name;
+        EXPECT_FALSE(Written(Account())) << c.name;
+        EXPECT_FALSE(Written(Keywords())) << c.name;
+        EXPECT_EQ(record->updates, 0) << c.name;
+        EXPECT_EQ(directory.state().queries.size(), c.queried ? 1u : 0u) << c.name;
+    }
+}
+
+TEST_P(Stamp, RecipientListHeaderIsMatchedUntrimmed) {
+    record->properties[Headers()] =
+        "To: al@example.com\r\nX-RecipientList: x@y.org;ALICE@example.COM\r\n";
+    Run();
+    EXPECT_EQ(record->properties[Account()], Variant("Alice@Example.com"));
+}
+
+// A failure at any platform call leaves the result true and the later steps still run.
+TEST_P(Stamp, FailureAtEachPlatformCallIsSurvived) {
+    struct Case {
+        const char* failing;
+        Variant account;  // expected afterwards (Empty: not written)
+        Variant keywords; // expected afterwards (Empty: not written)
+        int updates;
+    } cases[] = {
+        {"Read http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580",
+         "al@example.com", Texts{"Old,al@example.com"}, 1},
+        {"Write http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580",
+         Variant(), Texts{"Old,al@example.com"}, 1},
+        // Unreadable keywords count as not an array: the old ones are not carried over.
+        {"Read urn:schemas-microsoft-com:office:office#Keywords", "al@example.com",
+         Texts{"al@example.com"}, 1},
+        {"Write urn:schemas-microsoft-com:office:office#Keywords", "al@example.com", Variant(), 1},
+        {"Update", "al@example.com", Texts{"Old,al@example.com"}, 0},
+    };
+    for (const auto& c : cases) {
+        record->properties.erase(Account());
+        record->properties[Keywords()] = Texts{"Old"};
+        record->updates = 0;
+        record->failing = {c.failing};
+        EXPECT_TRUE(Run()) << c.failing;
+        const auto account =
+            record->properties.count(Account()) ? record->properties[Account()] : Variant();
+        EXPECT_EQ(account, c.account) << c.failing;
+        const Variant keywords = c.keywords.IsEmpty() ? Variant(Texts{"Old"}) : c.keywords;
+        EXPECT_EQ(record->properties[Keywords()], keywords) << c.failing;
+        EXPECT_EQ(record->updates, c.updates) << c.failing;
+        EXPECT_EQ(std::count(record->calls.begin(), record->calls.end(), "Update"),
+                  std::ptrdiff_t{1})
+            << c.failing << ": the update is always tried";
+        record->calls.clear();
+    }
+}
+
+TEST_P(Stamp, FailureBeforeTheHeadersAreReadLeavesTheItemAlone) {
+    struct Case {
+        const char* name;
+        void (*breakIt)(doubles::FakeEventInfo&, doubles::FakeRecord&,
+                        doubles::FakeDirectoryState&);
+    } cases[] = {
+        {"no scripting interface", [](auto& i, auto&, auto&) { i.offersDispInterface = false; }},
+        {"event record fails", [](auto& i, auto&, auto&) { i.eventRecordFails = true; }},
+        {"no event record", [](auto& i, auto&, auto&) { i.record.reset(); }},
+        {"fields fail", [](auto&, auto& r, auto&) { r.failing = {"Fields"}; }},
+        {"headers unreadable",
+         [](auto&, auto& r, auto&) { r.failing = {"Read " + store::kTransportMessageHeaders}; }},
+        {"headers not text",
+         [](auto&, auto& r, auto&) { r.properties[store::kTransportMessageHeaders] = Texts{"x"}; }},
+        {"directory down", [](auto&, auto&, auto& d) { d.openFails = true; }},
+        {"query fails", [](auto&, auto&, auto& d) { d.executeFails = true; }},
+    };
+    for (const auto& c : cases) {
+        doubles::FakeDirectory freshDirectory;
+        freshDirectory.state().rows = directory.state().rows;
+        auto freshRecord = std::make_shared<doubles::FakeRecord>();
+        freshRecord->properties = record->properties;
+        doubles::FakeEventInfo freshInfo;
+        freshInfo.record = freshRecord;
+        c.breakIt(freshInfo, *freshRecord, freshDirectory.state());
+        EXPECT_TRUE(StampMessage(&freshInfo, kItemUrl, kDelivered)) << c.name;
+        EXPECT_EQ(freshRecord->properties.count(Account()), 0u) << c.name;
+        EXPECT_EQ(freshRecord->updates, 0) << c.name;
+        EXPECT_EQ(freshInfo.references, 1u) << c.name;
+    }
+}
+
+TEST_P(Stamp, NullEventInfoIsSurvived) {
+    EXPECT_TRUE(StampMessage(nullptr, kItemUrl, kDelivered));
+}
+
+TEST_P(Stamp, ItemOneFolderDeeperLooksUpTheFolderName) {
+    Run(kDelivered, "file://./backofficestorage/example.com/MBX/alice/Inbox/Sub/m1.eml");
+    ASSERT_EQ(directory.state().queries.size(), 1u);
+    EXPECT_NE(directory.state().queries[0].find("(mail=Inbox@*)"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(MissingProperty, Stamp, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "IsAnError" : "IsEmpty");
+});
+
+} // namespace
