@@ -1,0 +1,57 @@
+#pragma once
+
+// The server folder stands for "the Exchange server this runs on": it holds the store database,
+// the class registry, the COM+ catalog, the machine's names and the private directory server.
+// The platform finds it through the environment variable EXHOST_ROOT.
+//
+//   <root>/machine.conf   the machine's names, one "key = value" per line ('#' starts a comment)
+//   <root>/store/         the store
+//   <root>/com/           the class registry
+//   <root>/complus/       the COM+ catalog
+//   <root>/directory/     the private directory server's data, configuration, socket and pid
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace platform::host {
+
+constexpr const char* kRootVariable = "EXHOST_ROOT";
+
+// The machine's names, as machine.conf gives them.
+struct MachineNames {
+    std::string computerName;      // key "computer": NetBIOS name, e.g. MAIL01
+    std::string domainDnsName;     // key "domain": e.g. example.com
+    std::string forestDnsName;     // key "forest": e.g. example.com
+    std::string globalCatalogHost; // key "gc_host": e.g. dc01.example.com
+    std::string directoryUri;      // key "directory_uri": the LDAP server, e.g. ldapi://...
+};
+
+class ServerFolder {
+public:
+    explicit ServerFolder(std::filesystem::path root);
+
+    // The folder that EXHOST_ROOT names; fails when the variable is unset or empty.
+    static ServerFolder FromEnvironment();
+
+    const std::filesystem::path& Root() const { return root_; }
+    std::filesystem::path StoreDir() const { return root_ / "store"; }
+    std::filesystem::path ComDir() const { return root_ / "com"; }
+    std::filesystem::path ComPlusDir() const { return root_ / "complus"; }
+    std::filesystem::path DirectoryDir() const { return root_ / "directory"; }
+    std::filesystem::path MachineFile() const { return root_ / "machine.conf"; }
+
+    // Reads machine.conf; fails when it cannot be read or lacks "computer".
+    MachineNames ReadMachineNames() const;
+    // Writes machine.conf whole, creating the root if needed.
+    void WriteMachineNames(const MachineNames& names) const;
+
+private:
+    std::filesystem::path root_;
+};
+
+// "key = value" lines; blanks around keys and values are dropped, '#' lines and blank lines
+// skipped. A line without "=" is a failure that names the file and the line number.
+std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem::path& path);
+
+} // namespace platform::host

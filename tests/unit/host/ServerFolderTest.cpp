@@ -1,0 +1,85 @@
+#include "platform/host/ServerFolder.h"
+
+#include "platform/core/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using platform::Error;
+using platform::host::ServerFolder;
+
+namespace {
+
+class ServerFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("lorvanta-sf-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+    }
+    void TearDown() override { fs::remove_all(root); }
+    fs::path root;
+};
+
+TEST_F(ServerFolderTest, MachineNamesRoundTrip) {
+    ServerFolder folder(root);
+    folder.WriteMachineNames(
+        {"MAIL01", "example.com", "corp.example.com", "dc01.example.com", "ldapi://%2Ftmp%2Fx"});
+    const auto names = folder.ReadMachineNames();
+    EXPECT_EQ(names.computerName, "MAIL01");
+    EXPECT_EQ(names.domainDnsName, "example.com");
+    EXPECT_EQ(names.forestDnsName, "corp.example.com");
+    EXPECT_EQ(names.globalCatalogHost, "dc01.example.com");
+    EXPECT_EQ(names.directoryUri, "ldapi://%2Ftmp%2Fx");
+}
+
+TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
+    ServerFolder folder(root);
+    EXPECT_THROW(folder.ReadMachineNames(), Error) << "no file";
+    fs::create_directories(root);
+    struct Case {
+        const char* content;
+        const char* mentions;
+    } cases[] = {
+        {"computer = A\nno equals sign here\n", "line 2"},
+        {"# only a comment\ndomain = x\n", "names no computer"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(folder.MachineFile()) << c.content;
+        try {
+            folder.ReadMachineNames();
+            ADD_FAILURE() << c.content;
+        } catch (const Error& error) {
+            EXPECT_NE(error.Description().find(c.mentions), std::string::npos)
+                << error.Description();
+        }
+    }
+}
+
+TEST_F(ServerFolderTest, KeyValueFileTrimsAndSkipsComments) {
+    fs::create_directories(root);
+    std::ofstream(root / "f.conf") << "  # comment\n\n a = 1 \r\nb=two words\n";
+    const auto values = platform::host::ReadKeyValueFile(root / "f.conf");
+    EXPECT_EQ(values.size(), 2u);
+    EXPECT_EQ(values.at("a"), "1");
+    EXPECT_EQ(values.at("b"), "two words");
+}
+
+TEST(ServerFolderEnvironment, UnsetVariableFails) {
+    const char* saved = std::getenv(platform::host::kRootVariable);
+    std::string copy = saved ? saved : "";
+    ::unsetenv(platform::host::kRootVariable);
+    EXPECT_THROW(ServerFolder::FromEnvironment(), Error);
+    ::setenv(platform::host::kRootVariable, "/tmp/some-root", 1);
+    EXPECT_EQ(ServerFolder::FromEnvironment().Root(), fs::path("/tmp/some-root"));
+    if (saved)
+        ::setenv(platform::host::kRootVariable, copy.c_str(), 1);
+    else
+        ::unsetenv(platform::host::kRootVariable);
+}
+
+} // namespace
