@@ -2,6 +2,9 @@
 
 #include "platform/core/Text.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace lorvanta {
 
 namespace text = platform::text;
@@ -33,9 +36,64 @@ std::string_view BareAddress(std::string_view entry, std::size_t at) {
     return entry;
 }
 
+// Cleans "," separated entries as they arrive, so that only the entry still being read is kept
+// in full: the work per byte stays the same however long the To and Cc headers are.
+class AddressCleaner {
+public:
+    explicit AddressCleaner(std::size_t expectedSize) { result_.reserve(expectedSize); }
+
+    void Append(std::string_view text) { Feed(text, false); }
+    // Appends with every tab read as a ",".
+    void AppendFoldedLine(std::string_view line) { Feed(line, true); }
+    std::string Finish() {
+        CleanEntry(pending_);
+        pending_.clear();
+        return std::move(result_);
+    }
+
+private:
+    // Entries that lie wholly inside `text` are cleaned where they stand; only the entry that
+    // runs on past its end is copied.
+    void Feed(std::string_view text, bool tabSeparates) {
+        for (;;) {
+            auto end = text.find(',');
+            if (tabSeparates)
+                end = std::min(end, text.substr(0, end).find('\t'));
+            if (end == std::string_view::npos)
+                break;
+            const auto piece = text.substr(0, end);
+            if (pending_.empty()) {
+                CleanEntry(piece);
+            } else {
+                pending_.append(piece);
+                CleanEntry(pending_);
+                pending_.clear();
+            }
+            text.remove_prefix(end + 1);
+        }
+        pending_.append(text);
+    }
+
+    void CleanEntry(std::string_view entry) {
+        entry = text::TrimBlanks(entry);
+        const auto at = entry.find('@');
+        if (at == std::string_view::npos)
+            return;
+        if (!result_.empty())
+            result_ += ',';
+        result_ += BareAddress(entry, at);
+    }
+
+    std::string pending_; // the entry not yet ended by ","
+    std::string result_;
+};
+
 // Reading state of one header block.
 struct HeaderScan {
-    std::string collected;     // To and Cc text so far
+    explicit HeaderScan(std::size_t blockSize) : addresses(blockSize) {}
+
+    AddressCleaner addresses;  // To and Cc text so far, cleaned as it comes
+    bool collectedAny = false; // whether any To or Cc text was collected
     std::string recipientList; // the X-RecipientList value, once one with a value is seen
     bool inAddressHeader = false;
 
@@ -53,7 +111,7 @@ struct HeaderScan {
         if (inAddressHeader) {
             if (line.find(':') == std::string_view::npos) {
                 // A folded continuation of the To or Cc header.
-                collected += text::ReplaceAll(line, '\t', ",");
+                Collect(line, true);
                 return true;
             }
             inAddressHeader = false;
@@ -63,11 +121,22 @@ struct HeaderScan {
             length = text::MatchPrefixIgnoreCase(line, "CC:");
         if (length) {
             inAddressHeader = true;
-            if (!collected.empty())
-                collected += ',';
-            collected += line.substr(*length);
+            if (collectedAny)
+                addresses.Append(",");
+            Collect(line.substr(*length), false);
         }
         return true;
+    }
+
+private:
+    void Collect(std::string_view part, bool folded) {
+        if (part.empty())
+            return;
+        collectedAny = true;
+        if (folded)
+            addresses.AppendFoldedLine(part);
+        else
+            addresses.Append(part);
     }
 };
 
@@ -76,14 +145,15 @@ struct HeaderScan {
 std::string GetHeaderRecipients(std::string_view headerText) {
     if (headerText.empty())
         return {};
-    HeaderScan scan;
+    std::optional<HeaderScan> scan;
     try {
+        scan.emplace(headerText.size());
         std::size_t start = 0;
         for (;;) {
             const auto end = headerText.find(kLineBreak, start);
             const auto line = headerText.substr(
                 start, end == std::string_view::npos ? std::string_view::npos : end - start);
-            if (!scan.ReadLine(line) || end == std::string_view::npos)
+            if (!scan->ReadLine(line) || end == std::string_view::npos)
                 break;
             start = end + kLineBreak.size();
         }
@@ -91,32 +161,26 @@ std::string GetHeaderRecipients(std::string_view headerText) {
         // Out of memory while collecting: go on with what was collected.
     }
     try {
-        if (!scan.recipientList.empty())
-            return text::ReplaceAll(scan.recipientList, ';', ",");
-        return CleanAddressList(scan.collected);
+        if (!scan)
+            return {};
+        if (!scan->recipientList.empty())
+            return text::ReplaceAll(scan->recipientList, ';', ",");
+        return scan->addresses.Finish();
     } catch (...) {
         return {};
     }
 }
 
 std::string CleanAddressList(std::string_view addressList) {
-    std::string result;
     if (addressList.empty())
-        return result;
+        return {};
     try {
-        for (auto entry : text::Split(addressList, ',')) {
-            entry = text::TrimBlanks(entry);
-            const auto at = entry.find('@');
-            if (at == std::string_view::npos)
-                continue;
-            if (!result.empty())
-                result += ',';
-            result += BareAddress(entry, at);
-        }
+        AddressCleaner cleaner(addressList.size());
+        cleaner.Append(addressList);
+        return cleaner.Finish();
     } catch (...) {
-        // Out of memory: keep the addresses cleaned so far.
+        return {};
     }
-    return result;
 }
 
 } // namespace lorvanta

@@ -71,16 +71,24 @@ bool EqualsIgnoreCase(std::string_view left, std::string_view right) {
 }
 
 std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::string_view prefix) {
-    // Fast path for the common case of plain ASCII at the start of the text.
-    if (IsAscii(prefix) && text.size() >= prefix.size() && IsAscii(text.substr(0, prefix.size()))) {
-        for (std::size_t i = 0; i < prefix.size(); ++i) {
-            if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
-                return std::nullopt;
-        }
-        return prefix.size();
+    // Fast path while both sides are ASCII: an ASCII letter folds only to ASCII, so the first
+    // differing ASCII pair decides. Called on every header line, so rejects must be cheap.
+    std::size_t i = 0;
+    for (; i < prefix.size() && i < text.size(); ++i) {
+        const auto t = static_cast<unsigned char>(text[i]);
+        const auto p = static_cast<unsigned char>(prefix[i]);
+        if (t >= 0x80 || p >= 0x80)
+            break;
+        if (AsciiLower(static_cast<char>(t)) != AsciiLower(static_cast<char>(p)))
+            return std::nullopt;
     }
-    std::size_t t = 0;
-    std::size_t p = 0;
+    if (i == prefix.size())
+        return prefix.size();
+    if (i == text.size())
+        return std::nullopt;
+    // Non-ASCII text: fold code point by code point from the first non-ASCII character on.
+    std::size_t t = i;
+    std::size_t p = i;
     while (p < prefix.size()) {
         if (t >= text.size())
             return std::nullopt;
@@ -106,14 +114,21 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
 
 std::string ReplaceAll(std::string_view text, char from, std::string_view to) {
     std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
-        if (c == from)
-            result.append(to);
-        else
-            result.push_back(c);
-    }
+    AppendReplacing(result, text, from, to);
     return result;
+}
+
+void AppendReplacing(std::string& out, std::string_view text, char from, std::string_view to) {
+    for (;;) {
+        const auto found = text.find(from);
+        if (found == std::string_view::npos) {
+            out.append(text);
+            return;
+        }
+        out.append(text.substr(0, found));
+        out.append(to);
+        text.remove_prefix(found + 1);
+    }
 }
 
 } // namespace platform::text

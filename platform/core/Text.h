@@ -28,5 +28,7 @@ std::vector<std::string_view> Split(std::string_view text, char separator);
 
 // Replaces every occurrence of one character by a text.
 std::string ReplaceAll(std::string_view text, char from, std::string_view to);
+// The same, appending to `out` without a temporary.
+void AppendReplacing(std::string& out, std::string_view text, char from, std::string_view to);
 
 } // namespace platform::text
