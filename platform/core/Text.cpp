@@ -9,11 +9,6 @@ namespace platform::text {
 
 namespace {
 
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
@@ -56,13 +51,22 @@ bool IsBlank(std::string_view text) {
 }
 
 bool EqualsIgnoreCase(std::string_view left, std::string_view right) {
-    if (IsAscii(left) && IsAscii(right)) {
-        return left.size() == right.size() &&
-               std::equal(left.begin(), left.end(), right.begin(),
-                          [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+    // ASCII pairs are decided on the spot (simple folding maps one code point to one, and ASCII
+    // letters only to ASCII); ICU takes over from the first non-ASCII byte.
+    const auto common = std::min(left.size(), right.size());
+    std::size_t i = 0;
+    for (; i < common; ++i) {
+        const auto l = static_cast<unsigned char>(left[i]);
+        const auto r = static_cast<unsigned char>(right[i]);
+        if (l >= 0x80 || r >= 0x80)
+            break;
+        if (AsciiLower(static_cast<char>(l)) != AsciiLower(static_cast<char>(r)))
+            return false;
     }
-    std::size_t l = 0;
-    std::size_t r = 0;
+    if (i == common)
+        return left.size() == right.size();
+    std::size_t l = i;
+    std::size_t r = i;
     while (l < left.size() && r < right.size()) {
         if (Fold(NextCodePoint(left, l)) != Fold(NextCodePoint(right, r)))
             return false;
