@@ -1,0 +1,174 @@
+#include "setup/InstallForm.h"
+
+#include "platform/core/Error.h"
+#include "setup/Twips.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QToolTip>
+
+#include <limits>
+
+namespace lorvanta::setup {
+
+namespace {
+constexpr std::int32_t kOverflow = 6; // the scripting runtime's number for an overflow
+}
+
+InstallForm::InstallForm(UserInterface& ui, std::string argumentText, QWidget* parent)
+    : QWidget(parent), ui_(ui), argumentText_(std::move(argumentText)) {
+    CreateControls();
+    PrepareProgressBar();
+    ConnectRules();
+}
+
+InstallForm::~InstallForm() {
+    Unload();
+}
+
+void InstallForm::Dispatch(const std::function<void()>& handler) {
+    std::int32_t number = 0;
+    QString description;
+    try {
+        handler();
+        return;
+    } catch (const platform::Error& error) {
+        number = error.Number();
+        description = QString::fromStdString(error.Description());
+    } catch (const std::exception& error) {
+        number = platform::hr::E_FAIL;
+        description = QString::fromUtf8(error.what());
+    } catch (...) {
+        number = platform::hr::E_UNEXPECTED;
+        description = "Unexpected failure";
+    }
+    ui_.MsgBox(this, QString("Error %1: %2").arg(number).arg(description), MessageIcon::Critical,
+               Caption());
+    ui_.EndProgram(1);
+}
+
+void InstallForm::ConnectRules() {
+    struct Pair {
+        QCheckBox* box;
+        QListWidget* list;
+        const char* message;
+    };
+    const Pair pairs[] = {
+        {Check2, SysMbxInstList, "Please select the mailbox(es) for registration"},
+        {Check3, MbxInstList, "Please select the mailbox(es) for registration"},
+        {Check4, MbxUninstList, "Please select the mailbox(es) for unregistration"},
+        {Check5, SysMbxUninstList, "Please select the mailbox(es) for unregistration"},
+    };
+    // `toggled` fires for a value set from code as for a click, as the rules expect.
+    for (const auto& pair : pairs) {
+        connect(pair.box, &QCheckBox::toggled, this, [this, pair] {
+            Dispatch([&] { SelectionRule(pair.box, pair.list, pair.message); });
+        });
+    }
+    for (auto* list : {SysMbxInstList, MbxInstList, MbxUninstList, SysMbxUninstList})
+        list->viewport()->installEventFilter(this);
+    connect(Command2, &QPushButton::clicked, this, [this] { close(); });
+}
+
+void InstallForm::SelectionRule(QCheckBox* box, QListWidget* list, const QString& message) {
+    if (!box->isChecked())
+        return;
+    if (!list->selectedItems().isEmpty())
+        return;
+    ui_.MsgBox(this, message, MessageIcon::Information, Caption());
+    box->setChecked(false); // runs this rule again, which ends at once
+}
+
+void InstallForm::SetListToolTip(QListWidget* list, double y, const QString& defaultText) {
+    // The height of one line of the list, in the window's units (twips).
+    const double lineHeight = double(QFontMetrics(list->font()).height()) * kTwipsPerPixel;
+    const auto row = RoundHalfEven(y) / RoundHalfEven(lineHeight);
+    const auto index = list->verticalScrollBar()->value() + row;
+    if (index < list->count())
+        list->setToolTip(list->item(static_cast<int>(index))->text());
+    else
+        list->setToolTip(defaultText);
+}
+
+bool InstallForm::eventFilter(QObject* watched, QEvent* event) {
+    for (auto* list : {SysMbxInstList, MbxInstList, MbxUninstList, SysMbxUninstList}) {
+        if (watched != list->viewport())
+            continue;
+        if (event->type() == QEvent::MouseMove) {
+            const double y = static_cast<QMouseEvent*>(event)->position().y() * kTwipsPerPixel;
+            Dispatch([&] { SetListToolTip(list, y, ""); });
+        } else if (event->type() == QEvent::ToolTip) {
+            // The list's own tooltip text, not an item's, is what the pointer shows.
+            const auto* help = static_cast<QHelpEvent*>(event);
+            if (list->toolTip().isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(help->globalPos(), list->toolTip(), list->viewport());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void InstallForm::PrepareProgressBar() {
+    QFont bold = Picture1->font();
+    bold.setBold(true);
+    Picture1->setFont(bold);
+    Picture1->backColor = QColor(0xFF, 0xFF, 0xFF);
+    // Not-XOR pen: a blue bar shows blue over white and turns blue text under it white.
+    Picture1->drawMode = QPainter::RasterOp_NotSourceXorDestination;
+    Picture1->foreColor = QColor(0x00, 0x00, 0xFF);
+    Picture1->Cls();
+}
+
+void InstallForm::UpdateStatus(std::int32_t increment) {
+    const auto sum = std::int64_t{FileBytes} + increment;
+    if (sum > std::numeric_limits<std::int32_t>::max() ||
+        sum < std::numeric_limits<std::int32_t>::min())
+        throw platform::Error(kOverflow, "Overflow");
+    FileBytes = static_cast<std::int32_t>(sum);
+
+    const double scaleWidth = Picture1->ScaleWidth();
+    const double scaleHeight = Picture1->ScaleHeight();
+    Picture1->Cls();
+    if (scaleWidth <= 0)
+        return; // no total to measure against: an empty bar
+    if (FileBytes > scaleWidth)
+        FileBytes = static_cast<std::int32_t>(RoundHalfEven(scaleWidth));
+
+    const QString text = ProgressText();
+    const auto x = RoundHalfEven(scaleWidth - Picture1->TextWidth(text)) / 2;
+    const auto y = RoundHalfEven(scaleHeight - Picture1->TextHeight(text)) / 2;
+    Picture1->Print(text, double(x), double(y));
+    Picture1->FilledBox(0, 0, FileBytes, scaleHeight);
+}
+
+QString InstallForm::ProgressText() const {
+    const double scaleWidth = Picture1->ScaleWidth();
+    if (scaleWidth <= 0)
+        return {};
+    return QString::number(RoundHalfEven(FileBytes / scaleWidth * 100)) + "%";
+}
+
+void InstallForm::Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    for (auto* connection : {&cnn, &cnn1}) {
+        try {
+            if (*connection)
+                (*connection)->Close();
+        } catch (...) {
+            // Unload ignores every failure.
+        }
+        connection->reset();
+    }
+}
+
+void InstallForm::closeEvent(QCloseEvent* event) {
+    Unload();
+    event->accept();
+}
+
+} // namespace lorvanta::setup

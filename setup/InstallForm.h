@@ -1,0 +1,99 @@
+#pragma once
+
+// The setup program's main window.
+
+#include "platform/core/Ado.h"
+#include "setup/PictureBox.h"
+#include "setup/UserInterface.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace lorvanta::setup {
+
+class InstallForm : public QWidget {
+    Q_OBJECT
+public:
+    // `argumentText` is the program's command line after the program name.
+    InstallForm(UserInterface& ui, std::string argumentText, QWidget* parent = nullptr);
+    ~InstallForm() override;
+
+    // Window variables, fixed after load.
+    bool blnBatchMode = false;
+    std::string ComputerName;
+    std::string ShortComputerName;
+    std::string FolderURL;
+    std::string FileFolderURL;
+    std::string strSearchRoot;
+    std::shared_ptr<platform::ado::Connection> cnn;
+    std::shared_ptr<platform::ado::Connection> cnn1;
+    bool blnNotFirstTime = false;
+    std::int32_t FileBytes = 0;
+
+    // Controls, named as the window's code knows them.
+    QCheckBox* Check1;
+    QLabel* Label3;
+    QLineEdit* txtIdent;
+    QLabel* Label2;
+    QLineEdit* txtPwd;
+    QLabel* Label7;
+    QCheckBox* Check2;
+    QListWidget* SysMbxInstList;
+    QCheckBox* Check3;
+    QListWidget* MbxInstList;
+    QCheckBox* Check7;
+    QLabel* Label1;
+    QCheckBox* Check4;
+    QListWidget* MbxUninstList;
+    QCheckBox* Check5;
+    QListWidget* SysMbxUninstList;
+    QCheckBox* Check6;
+    QPlainTextEdit* txtErr;
+    PictureBox* Picture1;
+    QPushButton* Command3;
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+    // Draws the progress bar after adding `increment` to FileBytes.
+    void UpdateStatus(std::int32_t increment);
+    // The percentage the progress bar shows for FileBytes ("" without a total).
+    QString ProgressText() const;
+    // Sets the list's tooltip to the entry under the pointer; `y` in twips from the list's top.
+    void SetListToolTip(QListWidget* list, double y, const QString& defaultText);
+
+    // Runs a handler the way the window's event dispatch does: a failure that escapes it is shown
+    // with its number and description, and the program ends.
+    void Dispatch(const std::function<void()>& handler);
+
+    // Unload: closes both connections, ignoring every failure.
+    void Unload();
+
+    UserInterface& ui() { return ui_; }
+    QString Caption() const { return windowTitle(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void PrepareProgressBar();
+    void ConnectRules();
+    void SelectionRule(QCheckBox* box, QListWidget* list, const QString& message);
+
+    UserInterface& ui_;
+    std::string argumentText_;
+    bool unloaded_ = false;
+};
+
+} // namespace lorvanta::setup
