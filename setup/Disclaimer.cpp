@@ -1,5 +1,6 @@
 #include "setup/Disclaimer.h"
 
+#include "setup/Fonts.h"
 #include "setup/Twips.h"
 
 namespace lorvanta::setup {
@@ -26,7 +27,7 @@ Disclaimer::Disclaimer(UserInterface& ui, std::function<void()> showMainWindow, 
     setObjectName("Disclaimer");
     setWindowTitle("Lorvanta setup");
     setFixedSize(TwipsToPixels(4920), TwipsToPixels(4905));
-    setFont(QFont("MS Sans Serif", 8));
+    setFont(DialogFont());
     setAttribute(Qt::WA_DeleteOnClose);
 
     Label1 = new QLabel(QString::fromUtf8(kNotice), this);

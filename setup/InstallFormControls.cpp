@@ -1,5 +1,6 @@
 // The main window's controls: captions, kinds, places (given in twips), tab order, start states.
 
+#include "setup/Fonts.h"
 #include "setup/InstallForm.h"
 #include "setup/Twips.h"
 #include "setup/WrappingCheckBox.h"
@@ -58,7 +59,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
 void InstallForm::CreateControls() {
     setObjectName("InstallForm");
     setFixedSize(TwipsToPixels(9645), TwipsToPixels(7170));
-    setFont(QFont("MS Sans Serif", 8));
+    setFont(DialogFont());
 
     Check1 = MakeCheckBox(this, "Check1", "Install COM+ object", TwipsRect(120, 20, 1935, 300));
     Label3 = MakeLabel(this, "Label3", "Identity:", TwipsRect(2175, 65, 615, 255));
@@ -78,10 +79,7 @@ void InstallForm::CreateControls() {
     Label1 =
         MakeLabel(this, "Label1", "You can select as many mailboxes as you like  (Shift+Click)",
                   TwipsRect(2280, 2185, 7815, 495));
-    QFont terminal("Terminal", 9);
-    terminal.setStyleHint(QFont::TypeWriter); // where "Terminal" is missing: a fixed-pitch font
-    terminal.setFixedPitch(true);
-    Label1->setFont(terminal);
+    Label1->setFont(TerminalFont());
     Check4 = MakeCheckBox(this, "Check4", "Unregister from the following (selected) Mailboxes:",
                           TwipsRect(120, 2600, 1800, 735));
     MbxUninstList = MakeList(this, "MbxUninstList", TwipsRect(1920, 2640, 7695, 1230));
@@ -97,8 +95,11 @@ void InstallForm::CreateControls() {
     Command1 = MakeButton(this, "Command1", "CHANGE", TwipsRect(3120, 6480, 1575, 375));
     Command2 = MakeButton(this, "Command2", "Exit", TwipsRect(5040, 6480, 1575, 375));
 
-    for (auto* label : {Label1, Label2, Label3, Label7})
+    // Labels are drawn on the window's surface, beneath every other control that overlaps them.
+    for (auto* label : {Label1, Label2, Label3, Label7}) {
         label->setFocusPolicy(Qt::NoFocus);
+        label->lower();
+    }
     Picture1->setFocusPolicy(Qt::NoFocus);
 
     // Tab order of the focusable controls.
