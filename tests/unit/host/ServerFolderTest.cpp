@@ -1,9 +1,11 @@
 #include "platform/host/ServerFolder.h"
+#include "platform/host/FileListing.h"
 
 #include "platform/core/Error.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -83,3 +85,28 @@ TEST(ServerFolderEnvironment, UnsetVariableFails) {
 }
 
 } // namespace
+
+TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
+    using platform::host::ListFolder;
+    fs::create_directories(root / "sub");
+    std::ofstream(root / "file.txt") << "x";
+    auto names = ListFolder(root.string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"file.txt", "sub"}));
+
+    try {
+        ListFolder((root / "missing").string());
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::Code(0x80070003));
+    }
+
+    std::string asked;
+    platform::host::ScopedNamespace published("\\\\.\\BackOfficeStorage\\", [&](const auto& path) {
+        asked = path;
+        return std::vector<std::string>{"example.com", "other.org"};
+    });
+    EXPECT_EQ(ListFolder("\\\\.\\backofficestorage\\"),
+              (std::vector<std::string>{"example.com", "other.org"}));
+    EXPECT_EQ(asked, "\\\\.\\backofficestorage\\");
+}
