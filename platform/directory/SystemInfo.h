@@ -2,6 +2,7 @@
 
 #include "platform/core/ObjectFactory.h"
 
+#include <memory>
 #include <string>
 
 namespace platform::directory {
@@ -20,5 +21,10 @@ public:
     std::string TypeName() const override { return "WinNTSystemInfo"; }
     virtual std::string ComputerName() = 0;
 };
+
+// The objects that read the server folder's machine names (what "ADSystemInfo" and
+// "WinNTSystemInfo" create).
+std::shared_ptr<ADSystemInfo> MakeADSystemInfo();
+std::shared_ptr<WinNTSystemInfo> MakeWinNTSystemInfo();
 
 } // namespace platform::directory

@@ -1,0 +1,305 @@
+#include "platform/directory/DirectoryServer.h"
+
+#include "platform/core/Error.h"
+#include "platform/directory/DirectoryPath.h"
+#include "platform/directory/LdapConnection.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace platform::directory {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int32_t ERROR_SERVICE_ALREADY_RUNNING = hr::Code(0x80070420);
+constexpr std::int32_t ERROR_SERVICE_REQUEST_TIMEOUT = hr::Code(0x8007041D);
+// A socket address holds 108 bytes; slapd fails on paths near that.
+constexpr std::size_t kMaxSocketPath = 100;
+constexpr auto kStartTimeout = std::chrono::seconds(15);
+constexpr auto kStopTimeout = std::chrono::seconds(15);
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+
+std::string ReadFileText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFileText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    if (!out)
+        throw Error(hr::E_FAIL, "Cannot write " + path.string());
+}
+
+// The tail of a log, for failure descriptions.
+std::string LogTail(const fs::path& log) {
+    auto text = ReadFileText(log);
+    if (text.size() > 800)
+        text = "..." + text.substr(text.size() - 800);
+    return text;
+}
+
+std::string PercentEncode(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 0xF];
+        }
+    }
+    return encoded;
+}
+
+std::string Fnv1aHex(const std::string& text) {
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(hash));
+    return buffer;
+}
+
+bool ProcessExists(pid_t pid) {
+    // Reap it first if it is our own child that has ended.
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+        return false;
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Runs a program and waits for it; its output goes to `log`. Returns the exit status.
+int RunAndWait(const std::vector<std::string>& arguments, const fs::path& log) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw Error(hr::E_FAIL, "Cannot run " + arguments[0] + ": " + std::strerror(rc));
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// slapd lives in sbin, which a non-root PATH may lack.
+std::string ProgramPath(const char* name) {
+    for (const char* folder : {"/usr/sbin/", "/usr/local/sbin/", "/sbin/"}) {
+        const std::string path = std::string(folder) + name;
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return name;
+}
+
+} // namespace
+
+DirectoryServer::DirectoryServer(DirectoryServerSettings settings)
+    : settings_(std::move(settings)) {
+    settings_.folder = fs::absolute(settings_.folder).lexically_normal();
+}
+
+fs::path DirectoryServer::SocketPath() const {
+    auto inside = settings_.folder / "ldapi";
+    if (inside.string().size() <= kMaxSocketPath)
+        return inside;
+    return fs::path("/tmp") / ("lorvanta-ldapi-" + Fnv1aHex(settings_.folder.string()));
+}
+
+std::string DirectoryServer::Uri() const {
+    return "ldapi://" + PercentEncode(SocketPath().string());
+}
+
+fs::path DirectoryServer::PidFile() const {
+    return settings_.folder / "slapd.pid";
+}
+
+fs::path DirectoryServer::LogFile() const {
+    return settings_.folder / "slapd.log";
+}
+
+fs::path DirectoryServer::ConfigFile() const {
+    return settings_.folder / "slapd.conf";
+}
+
+void DirectoryServer::WriteConfiguration() const {
+    const auto& folder = settings_.folder;
+    fs::create_directories(folder / "data");
+    const auto forestDn = DnsNameToDn(settings_.forestDnsName);
+    if (forestDn.empty())
+        throw Error(hr::E_INVALIDARG, "The directory server needs a forest DNS name");
+
+    WriteFileText(folder / "ad.schema", ActiveDirectorySchemaText());
+
+    std::ostringstream rootDse;
+    rootDse << "dn:\n"
+            << "dNSHostName: " << settings_.hostName << "\n"
+            << "defaultNamingContext: " << forestDn << "\n"
+            << "rootDomainNamingContext: " << forestDn << "\n"
+            << "schemaNamingContext: CN=Schema,CN=Configuration," << forestDn << "\n";
+    WriteFileText(folder / "rootdse.ldif", rootDse.str());
+
+    const std::string sizeLimit =
+        settings_.unpagedSizeLimit > 0 ? std::to_string(settings_.unpagedSizeLimit) : "unlimited";
+    std::ostringstream config;
+    config << "# The private directory server of this server folder.\n"
+           << "include /etc/ldap/schema/core.schema\n"
+           << "include /etc/ldap/schema/cosine.schema\n"
+           << "include /etc/ldap/schema/inetorgperson.schema\n"
+           << "include \"" << (folder / "ad.schema").string() << "\"\n"
+           << "modulepath /usr/lib/ldap\n"
+           << "moduleload back_mdb\n"
+           // Must follow the schema that defines its attributes, or they are dropped silently.
+           << "rootDSE \"" << (folder / "rootdse.ldif").string()
+           << "\"\n"
+           // Unpaged searches are capped like AD's; paged ones may return everything.
+           << "sizelimit size.soft=" << sizeLimit << " size.hard=" << sizeLimit
+           << " size.prtotal=unlimited\n"
+           << "database mdb\n"
+           << "maxsize 1073741824\n"
+           << "suffix \"" << forestDn
+           << "\"\n"
+           // Whoever owns the folder may write over the local socket. Not as the root DN, which
+           // no limit would bind: clients must meet the same limits as on AD.
+           << "access to * by dn.exact=\"gidNumber=" << getgid() << "+uidNumber=" << getuid()
+           << ",cn=peercred,cn=external,cn=auth\" manage by * read\n"
+           << "directory \"" << (folder / "data").string() << "\"\n"
+           << "dbnosync\n"
+           << "index objectClass eq\n"
+           << "index mail eq,sub\n"
+           << "index proxyAddresses eq,sub\n"
+           << "index mailNickname eq\n"
+           << "index objectCategory eq\n"
+           << "index sAMAccountName eq\n"
+           << "index msExchMailboxGuid pres\n"
+           << "index cn eq\n";
+    WriteFileText(ConfigFile(), config.str());
+}
+
+void DirectoryServer::Load(const fs::path& ldifFile) const {
+    if (RunningPid())
+        throw Error(ERROR_SERVICE_ALREADY_RUNNING, "Cannot bulk-load the directory in " +
+                                                       settings_.folder.string() +
+                                                       " while its server runs");
+    const auto log = settings_.folder / "slapadd.log";
+    fs::remove(log);
+    const int status = RunAndWait(
+        {ProgramPath("slapadd"), "-q", "-f", ConfigFile().string(), "-l", ldifFile.string()}, log);
+    if (status != 0)
+        throw Error(hr::E_FAIL,
+                    "Loading " + ldifFile.string() + " into the directory failed: " + LogTail(log));
+}
+
+std::optional<pid_t> DirectoryServer::RunningPid() const {
+    std::ifstream in(PidFile());
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0)
+        return std::nullopt;
+    if (!ProcessExists(static_cast<pid_t>(pid)))
+        return std::nullopt;
+    return static_cast<pid_t>(pid);
+}
+
+void DirectoryServer::Start() {
+    if (const auto pid = RunningPid())
+        throw Error(ERROR_SERVICE_ALREADY_RUNNING,
+                    "The directory server of " + settings_.folder.string() + " already runs (pid " +
+                        std::to_string(*pid) + ")");
+    fs::remove(SocketPath());
+    fs::remove(LogFile());
+    const std::vector<std::string> arguments = {
+        ProgramPath("slapd"), "-f", ConfigFile().string(), "-h", Uri(), "-d", "none"};
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, LogFile().c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw Error(hr::E_FAIL, "Cannot run " + arguments[0] + ": " + std::strerror(rc));
+    WriteFileText(PidFile(), std::to_string(pid) + "\n");
+
+    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    for (;;) {
+        if (!ProcessExists(pid)) {
+            fs::remove(PidFile());
+            throw Error(hr::ERROR_DS_SERVER_DOWN, "The directory server of " +
+                                                      settings_.folder.string() +
+                                                      " ended at start-up: " + LogTail(LogFile()));
+        }
+        try {
+            LdapConnection probe(Uri());
+            if (probe.ReadEntry("", {"namingContexts"}))
+                return;
+        } catch (const Error&) {
+            // Not listening yet.
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            Stop();
+            throw Error(ERROR_SERVICE_REQUEST_TIMEOUT,
+                        "The directory server of " + settings_.folder.string() +
+                            " did not answer in time: " + LogTail(LogFile()));
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void DirectoryServer::Stop() {
+    const auto pid = RunningPid();
+    if (!pid) {
+        fs::remove(PidFile());
+        return;
+    }
+    kill(*pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
+    bool killed = false;
+    while (ProcessExists(*pid)) {
+        if (!killed && std::chrono::steady_clock::now() > deadline) {
+            kill(*pid, SIGKILL);
+            killed = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    fs::remove(PidFile());
+}
+
+} // namespace platform::directory

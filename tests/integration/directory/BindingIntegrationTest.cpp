@@ -1,0 +1,104 @@
+// Binding directory objects by path, and the system information objects.
+
+#include "platform/core/Ado.h"
+#include "platform/core/Moniker.h"
+#include "platform/directory/Ads.h"
+#include "platform/directory/SystemInfo.h"
+#include "tests/integration/directory/DirectoryEnvironment.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::Variant;
+using platform::directory::IADs;
+using platform::directory::IADsUser;
+using testing_directory::DirectoryEnvironment;
+
+// The ADsPath of the entry with this alias, as the mailbox query hands it out.
+std::string PathOf(const std::string& alias) {
+    auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+    connection->SetProvider("ADSDSOObject");
+    const auto root = "GC://" + DirectoryEnvironment::Current().Machine().globalCatalogHost;
+    connection->Open(root, "", "");
+    auto rows = connection->Execute("SELECT adspath FROM '" + root + "' WHERE mailNickname='" +
+                                    alias + "'");
+    if (rows->Eof())
+        throw std::runtime_error("no entry for " + alias);
+    return rows->Fields()->Item("ADsPath")->Value().Text();
+}
+
+TEST(DirectoryBinding, GlobalCatalogRootNamesItsHost) {
+    auto root = platform::GetObjectAs<IADs>("GC://RootDSE");
+    EXPECT_EQ(root->Get("dnshostname"),
+              Variant(DirectoryEnvironment::Current().Machine().globalCatalogHost));
+}
+
+TEST(DirectoryBinding, AccountDisabledFollowsTheAccountControlBit) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    struct Case {
+        std::string alias;
+        bool disabled;
+    } cases[] = {{sample.localAliases.front(), false},
+                 {sample.disabledAlias, true},
+                 {sample.otherServerAliases.front(), false}};
+    for (const auto& c : cases) {
+        const auto path = PathOf(c.alias);
+        auto user = platform::GetObjectAs<IADsUser>(path);
+        EXPECT_EQ(user->AccountDisabled(), c.disabled) << path;
+        EXPECT_EQ(user->ADsPath(), path);
+    }
+}
+
+TEST(DirectoryBinding, TheSlashDisplayNameEntryBindsByItsPath) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    auto user = platform::GetObjectAs<IADsUser>(PathOf(sample.slashAlias));
+    EXPECT_EQ(user->Get("cn"), Variant(sample.slashDisplayName));
+    EXPECT_FALSE(user->AccountDisabled());
+}
+
+TEST(DirectoryBinding, BadPathsFailWithTheirNumbers) {
+    const auto gc = "GC://" + DirectoryEnvironment::Current().Machine().globalCatalogHost;
+    struct Case {
+        std::string path;
+        std::int32_t number;
+    } cases[] = {
+        {gc + "/CN=Nobody,CN=Users,DC=corp,DC=example,DC=com",
+         platform::hr::ERROR_DS_NO_SUCH_OBJECT},
+        {"LDAP:/corp.example.com", platform::hr::E_ADS_BAD_PATHNAME},
+        {"LDAP://corp.example.com/", platform::hr::E_ADS_BAD_PATHNAME},
+        {"LDAP://127.0.0.1:1/DC=corp,DC=example,DC=com", platform::hr::ERROR_DS_SERVER_DOWN},
+    };
+    for (const auto& c : cases) {
+        try {
+            platform::GetObject(c.path);
+            ADD_FAILURE() << "expected a failure for " << c.path;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), c.number) << c.path << ": " << error.what();
+            EXPECT_NE(error.Description().find(c.path.substr(0, 12)), std::string::npos)
+                << error.what();
+        }
+    }
+}
+
+TEST(DirectoryBinding, AMissingAttributeIsPropertyNotFound) {
+    auto user = platform::GetObjectAs<IADsUser>(
+        PathOf(DirectoryEnvironment::Current().Sample().noMailAlias));
+    try {
+        user->Get("mail");
+        FAIL() << "expected the property to be missing";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::E_ADS_PROPERTY_NOT_FOUND);
+    }
+}
+
+TEST(SystemInformation, NamesComeFromTheServerFolder) {
+    const auto& machine = DirectoryEnvironment::Current().Machine();
+    auto ad = platform::CreateObjectAs<platform::directory::ADSystemInfo>("ADSystemInfo");
+    EXPECT_EQ(ad->ForestDNSName(), machine.forestDnsName);
+    EXPECT_EQ(ad->DomainDNSName(), machine.domainDnsName);
+    auto nt = platform::CreateObjectAs<platform::directory::WinNTSystemInfo>("WinNTSystemInfo");
+    EXPECT_EQ(nt->ComputerName(), machine.computerName);
+}
+
+} // namespace

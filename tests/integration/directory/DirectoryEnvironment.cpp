@@ -1,0 +1,63 @@
+#include "tests/integration/directory/DirectoryEnvironment.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace testing_directory {
+
+namespace fs = std::filesystem;
+
+namespace {
+DirectoryEnvironment* current = nullptr;
+}
+
+DirectoryEnvironment::DirectoryEnvironment(DirectoryFixtureSettings settings)
+    : settings_(std::move(settings)) {
+}
+
+DirectoryEnvironment& DirectoryEnvironment::Current() {
+    if (!current)
+        throw std::logic_error("no directory environment is set up");
+    return *current;
+}
+
+void DirectoryEnvironment::SetUp() {
+    // Short, so that the socket path fits a socket address.
+    char pattern[] = "/tmp/lvdXXXXXX";
+    const char* made = mkdtemp(pattern);
+    ASSERT_NE(made, nullptr) << "cannot create a temporary folder";
+    root_ = made;
+
+    platform::host::ServerFolder folder(root_);
+    platform::directory::DirectoryServerSettings serverSettings;
+    serverSettings.folder = folder.DirectoryDir();
+    serverSettings.forestDnsName = settings_.sample.forestDnsName;
+    serverSettings.hostName = settings_.globalCatalogHost;
+    serverSettings.unpagedSizeLimit = settings_.unpagedSizeLimit;
+    server_ = std::make_unique<platform::directory::DirectoryServer>(serverSettings);
+    server_->WriteConfiguration();
+
+    sample_ = platform::directory::GenerateSampleDirectory(settings_.sample);
+    const auto ldif = root_ / "sample.ldif";
+    std::ofstream(ldif) << sample_.ldif;
+    server_->Load(ldif);
+    server_->Start();
+
+    machine_ = {settings_.sample.computerName, settings_.domainDnsName,
+                settings_.sample.forestDnsName, settings_.globalCatalogHost, server_->Uri()};
+    folder.WriteMachineNames(machine_);
+    setenv(platform::host::kRootVariable, root_.c_str(), 1);
+    current = this;
+}
+
+void DirectoryEnvironment::TearDown() {
+    current = nullptr;
+    if (server_)
+        server_->Stop();
+    if (!root_.empty() && !std::getenv("LORVANTA_KEEP_FIXTURES")) {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+}
+
+} // namespace testing_directory

@@ -1,0 +1,243 @@
+// Queries of the SQL dialect through "ADODB.Command" over a directory connection.
+
+#include "platform/core/Ado.h"
+#include "platform/core/Error.h"
+#include "platform/core/Text.h"
+#include "tests/integration/directory/DirectoryEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <unicode/unistr.h>
+
+namespace {
+
+using platform::Variant;
+using platform::ado::Command;
+using platform::ado::Connection;
+using platform::ado::Recordset;
+using testing_directory::DirectoryEnvironment;
+
+std::string SearchRoot() {
+    return "GC://" + DirectoryEnvironment::Current().Machine().globalCatalogHost;
+}
+
+std::shared_ptr<Connection> OpenDirectory() {
+    auto connection = platform::CreateObjectAs<Connection>("ADODB.Connection");
+    connection->SetProvider("adsDSOobject");
+    connection->Open(SearchRoot(), "", "");
+    return connection;
+}
+
+std::string MailboxQuery() {
+    return "SELECT adspath, cn, msExchHomeServerName,mailNickName,mail FROM '" + SearchRoot() +
+           "' WHERE objectcategory='person' AND MsExchMailboxGuid='*' ORDER BY cn";
+}
+
+void SetMailboxQueryProperties(Command& command) {
+    command.SetProperty("searchscope", Variant(2));
+    command.SetProperty("cache results", Variant(true));
+    command.SetProperty("Chase Referrals", Variant(96));
+    command.SetProperty("Page Size", Variant(100));
+    command.SetProperty("Size Limit", Variant(30000));
+    command.SetProperty("Timeout", Variant(120));
+}
+
+std::shared_ptr<Recordset> RunQuery(const std::string& text,
+                                    const std::function<void(Command&)>& setProperties = {}) {
+    auto command = platform::CreateObjectAs<Command>("ADODB.Command");
+    command->SetActiveConnection(OpenDirectory());
+    command->SetCommandText(text);
+    if (setProperties)
+        setProperties(*command);
+    return command->Execute();
+}
+
+std::string Folded(const std::string& text) {
+    std::string folded;
+    icu::UnicodeString::fromUTF8(text).foldCase().toUTF8String(folded);
+    return folded;
+}
+
+TEST(SqlDialectAgainstDirectory, MailboxQueryListsEveryMailboxInDisplayNameOrderThroughPaging) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    auto rows = RunQuery(MailboxQuery(), SetMailboxQueryProperties);
+    ASSERT_GT(sample.mailboxCount, 100u);
+    EXPECT_EQ(rows->RecordCount(), static_cast<std::int64_t>(sample.mailboxCount));
+
+    std::vector<std::string> names;
+    bool sawNoMail = false, sawNoAlias = false, sawSlash = false;
+    while (!rows->Eof()) {
+        auto fields = rows->Fields();
+        EXPECT_EQ(fields->Count(), 5);
+        const auto cn = fields->Item("CN")->Value();
+        ASSERT_TRUE(cn.IsText());
+        names.push_back(cn.Text());
+        const auto path = fields->Item(0)->Value();
+        // The server spells attribute types of DNs its own way ("cn=" or "CN=").
+        EXPECT_EQ(Folded(path.Text()).rfind(Folded(SearchRoot() + "/CN="), 0), 0u) << path.Text();
+        EXPECT_TRUE(fields->Item("msExchHomeServerName")->Value().IsText());
+        const auto alias = fields->Item("mailnickname")->Value();
+        const auto mail = fields->Item("mail")->Value();
+        if (alias == Variant(sample.noMailAlias)) {
+            sawNoMail = true;
+            EXPECT_TRUE(mail.IsNull());
+        }
+        if (mail == Variant(sample.noAliasMail)) {
+            sawNoAlias = true;
+            EXPECT_TRUE(alias.IsNull());
+        }
+        if (cn.Text() == sample.slashDisplayName) {
+            sawSlash = true;
+            EXPECT_EQ(alias, Variant(sample.slashAlias));
+        }
+        rows->MoveNext();
+    }
+    rows->Close();
+    EXPECT_EQ(names.size(), sample.mailboxCount);
+    EXPECT_TRUE(sawNoMail);
+    EXPECT_TRUE(sawNoAlias);
+    EXPECT_TRUE(sawSlash);
+    for (std::size_t i = 1; i < names.size(); ++i)
+        EXPECT_LE(Folded(names[i - 1]), Folded(names[i])) << names[i - 1] << " / " << names[i];
+}
+
+TEST(SqlDialectAgainstDirectory, WithoutPagingTheServersLimitFailsTheQuery) {
+    try {
+        auto rows = RunQuery(MailboxQuery());
+        FAIL() << "expected the size limit to be exceeded";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_SIZELIMIT_EXCEEDED);
+        EXPECT_NE(error.Description().find("Size limit"), std::string::npos) << error.what();
+    }
+}
+
+TEST(SqlDialectAgainstDirectory, TheSizeLimitCapsThePagedRows) {
+    for (int limit : {1, 5, 150}) {
+        auto rows = RunQuery(MailboxQuery(), [limit](Command& command) {
+            command.SetProperty("Page Size", Variant(7));
+            command.SetProperty("Size Limit", Variant(limit));
+        });
+        EXPECT_EQ(rows->RecordCount(), limit);
+        int counted = 0;
+        for (; !rows->Eof(); rows->MoveNext())
+            ++counted;
+        EXPECT_EQ(counted, limit);
+    }
+}
+
+TEST(SqlDialectAgainstDirectory, UncachedRowsStreamPageByPage) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    auto rows = RunQuery("SELECT mail FROM '" + SearchRoot() + "' WHERE MsExchMailboxGuid='*'",
+                         [](Command& command) {
+                             command.SetProperty("cache results", Variant(false));
+                             command.SetProperty("Page Size", Variant(40));
+                         });
+    EXPECT_EQ(rows->RecordCount(), -1);
+    std::size_t counted = 0;
+    for (; !rows->Eof(); rows->MoveNext())
+        ++counted;
+    EXPECT_EQ(counted, sample.mailboxCount);
+}
+
+TEST(SqlDialectAgainstDirectory, AccountQueryFindsThePersonWithItsCategory) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    const std::string text = "SELECT sAMAccountName, cn, objectCategory FROM '" + SearchRoot() +
+                             "' WHERE objectcategory='person' AND sAMAccountName='" +
+                             sample.operatorAccount + "'";
+    auto rows = RunQuery(text, [](Command& command) {
+        command.SetProperty("searchscope", Variant(2));
+        command.SetProperty("cache results", Variant(false));
+        command.SetProperty("Chase Referrals", Variant(96));
+    });
+    ASSERT_FALSE(rows->Eof());
+    EXPECT_EQ(rows->Fields()->Item("objectcategory")->Value(),
+              Variant("CN=Person,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com"));
+    EXPECT_EQ(rows->Fields()->Item("samaccountname")->Value(), Variant(sample.operatorAccount));
+    rows->MoveNext();
+    EXPECT_TRUE(rows->Eof());
+}
+
+TEST(SqlDialectAgainstDirectory, UnknownAccountGivesNoRows) {
+    auto rows = RunQuery("SELECT sAMAccountName, cn, objectCategory FROM '" + SearchRoot() +
+                         "' WHERE objectcategory='person' AND sAMAccountName='nobody-here'");
+    EXPECT_TRUE(rows->Eof());
+    EXPECT_EQ(rows->RecordCount(), 0);
+}
+
+TEST(SqlDialectAgainstDirectory, AQuoteInAValueIsMatchedLiterally) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    std::string quoted;
+    for (char c : sample.quotedSurname)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    auto rows = RunQuery("SELECT cn, sn FROM '" + SearchRoot() + "' WHERE sn='" + quoted + "'");
+    ASSERT_FALSE(rows->Eof());
+    EXPECT_EQ(rows->Fields()->Item("cn")->Value(), Variant(sample.slashDisplayName));
+    rows->MoveNext();
+    EXPECT_TRUE(rows->Eof());
+}
+
+TEST(SqlDialectAgainstDirectory, MultiValuedAttributesAreAlwaysArrays) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    // The system mailbox has a single proxy address: still an array.
+    auto rows = RunQuery("SELECT proxyAddresses, userAccountControl FROM '" + SearchRoot() +
+                         "' WHERE mailNickname='" + sample.systemMailboxAlias + "'");
+    ASSERT_FALSE(rows->Eof());
+    const auto proxies = rows->Fields()->Item("proxyaddresses")->Value();
+    ASSERT_TRUE(proxies.IsArray());
+    EXPECT_EQ(proxies.Array().size(), 1u);
+    EXPECT_EQ(rows->Fields()->Item(1)->Value(), Variant(512));
+}
+
+TEST(SqlDialectAgainstDirectory, MalformedQueriesFailWithTheSyntaxError) {
+    for (const std::string& text :
+         {"SELECT cn FROM '" + SearchRoot() + "' WHERE (cn='x'",
+          "SELECT FROM '" + SearchRoot() + "'", "SELECT cn FROM '" + SearchRoot(),
+          "SELECT cn FROM '" + SearchRoot() + "' WHERE sAMAccountName='o'brien'",
+          "SELEKT cn FROM '" + SearchRoot() + "'"}) {
+        try {
+            RunQuery(text);
+            ADD_FAILURE() << "expected a syntax error: " << text;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND) << text;
+        }
+    }
+}
+
+TEST(LdapDialectAgainstDirectory, ABrokenFilterFailsWithTheFilterError) {
+    auto connection = platform::CreateObjectAs<Connection>("ADODB.Connection");
+    connection->SetProvider("ADSDSOObject");
+    connection->Open("ADs Provider", "", "");
+    try {
+        connection->Execute("<LDAP://corp.example.com>;(mail=x)(;proxyAddresses;subtree");
+        FAIL() << "expected a filter error";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_FILTER_UNKNOWN) << error.what();
+    }
+}
+
+TEST(LdapDialectAgainstDirectory, BaseScopeReadsOneEntry) {
+    auto connection = platform::CreateObjectAs<Connection>("ADODB.Connection");
+    connection->SetProvider("ADSDSOObject");
+    connection->Open("ADs Provider", "", "");
+    auto rows = connection->Execute(
+        "<LDAP://corp.example.com/CN=Users,DC=corp,DC=example,DC=com>;(objectClass=*);cn;base");
+    ASSERT_FALSE(rows->Eof());
+    EXPECT_EQ(rows->Fields()->Item("cn")->Value(), Variant("Users"));
+    rows->MoveNext();
+    EXPECT_TRUE(rows->Eof());
+}
+
+TEST(LdapDialectAgainstDirectory, AMissingBaseFailsWithNoSuchObject) {
+    auto connection = platform::CreateObjectAs<Connection>("ADODB.Connection");
+    connection->SetProvider("ADSDSOObject");
+    connection->Open("ADs Provider", "", "");
+    try {
+        connection->Execute("<LDAP://corp.example.com/CN=Gone,DC=corp,DC=example,DC=com>;"
+                            "(objectClass=*);cn;subtree");
+        FAIL() << "expected no such object";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_NO_SUCH_OBJECT) << error.what();
+    }
+}
+
+} // namespace
