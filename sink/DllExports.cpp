@@ -14,14 +14,9 @@ namespace com = platform::com;
 
 namespace {
 
-com::HRESULT FailureNumber(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const platform::Error& error) {
-        return com::FAILED(error.Number()) ? error.Number() : com::SELFREG_E_CLASS;
-    } catch (...) {
-        return com::SELFREG_E_CLASS;
-    }
+// What a failed self-registration reports: the platform's number, or the generic one.
+com::HRESULT RegistrationFailure(std::int32_t number) {
+    return com::FAILED(number) ? number : com::SELFREG_E_CLASS;
 }
 
 } // namespace
@@ -55,8 +50,10 @@ LORVANTA_EXPORT com::HRESULT DllRegisterServer() {
         com::ClassRegistry::FromEnvironment().Register(
             {lorvanta::CLSID_LorvantaCls, lorvanta::kProgId, lorvanta::kThreadingModel, self});
         return com::S_OK;
+    } catch (const platform::Error& error) {
+        return RegistrationFailure(error.Number());
     } catch (...) {
-        return FailureNumber(std::current_exception());
+        return com::SELFREG_E_CLASS;
     }
 }
 
@@ -65,7 +62,9 @@ LORVANTA_EXPORT com::HRESULT DllUnregisterServer() {
         // A class that is not registered is already as it should be.
         com::ClassRegistry::FromEnvironment().Unregister(lorvanta::CLSID_LorvantaCls);
         return com::S_OK;
+    } catch (const platform::Error& error) {
+        return RegistrationFailure(error.Number());
     } catch (...) {
-        return FailureNumber(std::current_exception());
+        return com::SELFREG_E_CLASS;
     }
 }
