@@ -18,6 +18,11 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
 constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003);
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
+constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110);
+constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111);
+constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201);
 
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
@@ -51,6 +56,23 @@ protected:
     ~IUnknown() = default;
 };
 
+// {00000001-0000-0000-C000-000000000046}
+inline constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// What an in-process server hands out through DllGetClassObject to make instances of a class.
+class IClassFactory : public IUnknown {
+public:
+    // Creates an instance and returns its interface `riid` in `ppvObject`. `pUnkOuter` is for
+    // aggregation, which servers may refuse with CLASS_E_NOAGGREGATION.
+    virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
+    // Keeps the server loaded (true) or lets it go (false).
+    virtual HRESULT LockServer(bool fLock) = 0;
+
+protected:
+    ~IClassFactory() = default;
+};
+
 // Owns one reference to an interface, like the smart pointers of the real platform.
 template <class T> class ComPtr {
 public:
@@ -80,6 +102,8 @@ public:
             raw->Release();
     }
     T* Get() const { return ptr_; }
+    // Gives up the reference without releasing it.
+    T* Detach() { return std::exchange(ptr_, nullptr); }
     T* operator->() const { return ptr_; }
     explicit operator bool() const { return ptr_ != nullptr; }
     // For out-parameters: releases what is held and gives the slot.

@@ -36,6 +36,9 @@ constexpr std::int32_t E_INVALIDARG = Code(0x80070057);
 constexpr std::int32_t DISP_E_TYPEMISMATCH = Code(0x80020005);
 constexpr std::int32_t REGDB_E_CLASSNOTREG = Code(0x80040154);
 constexpr std::int32_t CO_E_CLASSSTRING = Code(0x800401F3);
+// Loading an in-process server: the Win32 errors as HRESULTs.
+constexpr std::int32_t ERROR_MOD_NOT_FOUND = Code(0x8007007E);
+constexpr std::int32_t ERROR_PROC_NOT_FOUND = Code(0x8007007F);
 
 // ADO
 constexpr std::int32_t adErrItemNotFound = Code(0x800A0CC1);

@@ -1,0 +1,202 @@
+#include "platform/com/ClassRegistry.h"
+
+#include "platform/com/Guid.h"
+#include "platform/core/Error.h"
+#include "platform/core/Text.h"
+#include "platform/host/ServerFolder.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace platform::com {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string SystemErrorText(int error) {
+    return std::strerror(error);
+}
+
+[[noreturn]] void FailIo(const std::string& what, const fs::path& path, int error) {
+    throw Error(hr::E_FAIL, "Cannot " + what + " the class registry file " + path.string() + ": " +
+                                SystemErrorText(error));
+}
+
+// Holds an exclusive lock on the registry's lock file for one read-modify-write.
+class WriterLock {
+public:
+    explicit WriterLock(const fs::path& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            FailIo("open", path, errno);
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                const int error = errno;
+                ::close(fd_);
+                FailIo("lock", path, error);
+            }
+        }
+    }
+    ~WriterLock() { ::close(fd_); }
+    WriterLock(const WriterLock&) = delete;
+    WriterLock& operator=(const WriterLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+bool Storable(std::string_view field) {
+    return !field.empty() && field.find_first_of("\t\r\n") == std::string_view::npos;
+}
+
+std::vector<ClassRegistration> ReadFile(const fs::path& path) {
+    std::vector<ClassRegistration> classes;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (!fs::exists(path))
+            return classes;
+        FailIo("read", path, errno);
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto fields = text::Split(line, '\t');
+        const auto clsid = fields.size() == 4 ? ParseGuid(fields[0]) : std::nullopt;
+        if (!clsid)
+            throw Error(hr::E_FAIL, "Line " + std::to_string(number) + " of the class registry " +
+                                        path.string() + " is not a class entry");
+        classes.push_back({*clsid, std::string(fields[1]), std::string(fields[2]),
+                           fs::path(std::string(fields[3]))});
+    }
+    return classes;
+}
+
+void WriteFile(const fs::path& path, const std::vector<ClassRegistration>& classes) {
+    std::ostringstream content;
+    content << "# CLSID\tProgID\tThreadingModel\tServer\n";
+    for (const auto& entry : classes)
+        content << FormatGuid(entry.clsid) << '\t' << entry.progId << '\t' << entry.threadingModel
+                << '\t' << entry.server.string() << '\n';
+    const std::string bytes = content.str();
+
+    static std::atomic<unsigned> sequence{0};
+    fs::path temporary = path;
+    temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++sequence);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        FailIo("create", temporary, errno);
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const auto n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            FailIo("write", temporary, error);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    // The rename must never expose a file whose content is not on disk yet.
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        FailIo("write", temporary, error);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        FailIo("replace", path, error);
+    }
+}
+
+void EnsureFolder(const fs::path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error)
+        throw Error(hr::E_FAIL, "Cannot create the class registry folder " + folder.string() +
+                                    ": " + error.message());
+}
+
+} // namespace
+
+bool IsValidProgId(std::string_view progId) {
+    if (progId.empty() || progId.size() > 39)
+        return false;
+    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!isLetter(progId[0]))
+        return false;
+    for (char c : progId)
+        if (!isLetter(c) && !isDigit(c) && c != '.')
+            return false;
+    return true;
+}
+
+ClassRegistry::ClassRegistry(fs::path folder) : folder_(std::move(folder)) {
+}
+
+ClassRegistry ClassRegistry::FromEnvironment() {
+    return ClassRegistry(host::ServerFolder::FromEnvironment().ComDir());
+}
+
+void ClassRegistry::Register(const ClassRegistration& registration) const {
+    if (!IsValidProgId(registration.progId))
+        throw Error(hr::CO_E_CLASSSTRING, "\"" + registration.progId +
+                                              "\" is not a valid ProgID for class " +
+                                              FormatGuid(registration.clsid));
+    if (!Storable(registration.threadingModel) || !Storable(registration.server.string()))
+        throw Error(hr::E_INVALIDARG, "The threading model and server path of class " +
+                                          registration.progId +
+                                          " must be non-empty and free of tabs and line breaks");
+    EnsureFolder(folder_);
+    WriterLock lock(folder_ / "classes.lock");
+    auto classes = ReadFile(File());
+    std::erase_if(classes, [&](const ClassRegistration& entry) {
+        return entry.clsid == registration.clsid ||
+               text::EqualsIgnoreCase(entry.progId, registration.progId);
+    });
+    classes.push_back(registration);
+    WriteFile(File(), classes);
+}
+
+bool ClassRegistry::Unregister(const CLSID& clsid) const {
+    if (!fs::exists(File()))
+        return false;
+    WriterLock lock(folder_ / "classes.lock");
+    auto classes = ReadFile(File());
+    if (std::erase_if(classes,
+                      [&](const ClassRegistration& entry) { return entry.clsid == clsid; }) == 0)
+        return false;
+    WriteFile(File(), classes);
+    return true;
+}
+
+std::optional<ClassRegistration> ClassRegistry::FindByClassId(const CLSID& clsid) const {
+    for (auto& entry : ReadFile(File()))
+        if (entry.clsid == clsid)
+            return std::move(entry);
+    return std::nullopt;
+}
+
+std::optional<ClassRegistration> ClassRegistry::FindByProgId(std::string_view progId) const {
+    for (auto& entry : ReadFile(File()))
+        if (text::EqualsIgnoreCase(entry.progId, progId))
+            return std::move(entry);
+    return std::nullopt;
+}
+
+std::vector<ClassRegistration> ClassRegistry::List() const {
+    return ReadFile(File());
+}
+
+} // namespace platform::com

@@ -1,0 +1,192 @@
+#include "platform/com/ClassRegistry.h"
+
+#include "platform/com/Guid.h"
+#include "platform/core/Error.h"
+#include "tests/unit/com/TempServerFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+namespace com = platform::com;
+namespace hr = platform::hr;
+using com::ClassRegistration;
+using com::ClassRegistry;
+
+namespace {
+
+com::CLSID MakeClassId(std::uint32_t n) {
+    return {n, 0x1234, 0x5678, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}};
+}
+
+ClassRegistration MakeClass(std::uint32_t n, std::string progId) {
+    return {MakeClassId(n), std::move(progId), "Apartment",
+            "/opt/servers/server" + std::to_string(n) + ".dll"};
+}
+
+class ClassRegistryTest : public ::testing::Test {
+protected:
+    comtest::TempServerFolder folder;
+    ClassRegistry registry{folder.ComDir()};
+};
+
+TEST_F(ClassRegistryTest, AnEmptyFolderHasNoClasses) {
+    EXPECT_TRUE(registry.List().empty());
+    EXPECT_FALSE(registry.FindByProgId("A.B"));
+    EXPECT_FALSE(registry.FindByClassId(MakeClassId(1)));
+    EXPECT_FALSE(registry.Unregister(MakeClassId(1)));
+}
+
+TEST_F(ClassRegistryTest, RegisteredClassesAreFoundByClassIdAndProgId) {
+    const auto first = MakeClass(1, "Lib.First");
+    const auto second = MakeClass(2, "Lib.Second");
+    registry.Register(first);
+    registry.Register(second);
+
+    EXPECT_EQ(registry.FindByClassId(first.clsid), first);
+    EXPECT_EQ(registry.FindByClassId(second.clsid), second);
+    EXPECT_EQ(registry.FindByProgId("Lib.Second"), second);
+    EXPECT_EQ(registry.FindByProgId("LIB.first"), first) << "ProgIDs ignore letter case";
+    EXPECT_EQ(registry.List(), (std::vector<ClassRegistration>{first, second}));
+}
+
+TEST_F(ClassRegistryTest, AnotherRegistryOnTheSameFolderSeesTheClasses) {
+    const auto entry = MakeClass(7, "Lib.Seven");
+    registry.Register(entry);
+    EXPECT_EQ(ClassRegistry::FromEnvironment().FindByProgId("Lib.Seven"), entry);
+}
+
+TEST_F(ClassRegistryTest, RegisteringAgainReplacesTheEntryWithTheSameClassIdOrProgId) {
+    registry.Register(MakeClass(1, "Lib.First"));
+    registry.Register(MakeClass(2, "Lib.Second"));
+
+    auto moved = MakeClass(1, "Lib.Renamed");
+    moved.server = "/elsewhere/first.dll";
+    registry.Register(moved);
+    auto taken = MakeClass(3, "LIB.SECOND"); // same ProgID, other letter case, new class
+    registry.Register(taken);
+
+    EXPECT_EQ(registry.List(), (std::vector<ClassRegistration>{moved, taken}));
+    EXPECT_FALSE(registry.FindByProgId("Lib.First"));
+    EXPECT_FALSE(registry.FindByClassId(MakeClassId(2)));
+}
+
+TEST_F(ClassRegistryTest, UnregisterRemovesOnlyThatClass) {
+    registry.Register(MakeClass(1, "Lib.First"));
+    registry.Register(MakeClass(2, "Lib.Second"));
+    EXPECT_TRUE(registry.Unregister(MakeClassId(1)));
+    EXPECT_FALSE(registry.Unregister(MakeClassId(1)));
+    EXPECT_FALSE(registry.FindByProgId("Lib.First"));
+    EXPECT_EQ(registry.FindByProgId("Lib.Second"), MakeClass(2, "Lib.Second"));
+}
+
+TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
+    struct Case {
+        ClassRegistration entry;
+        std::int32_t number;
+    };
+    auto withModel = [](std::string model) {
+        auto entry = MakeClass(1, "Lib.Class");
+        entry.threadingModel = std::move(model);
+        return entry;
+    };
+    auto withServer = [](std::string server) {
+        auto entry = MakeClass(1, "Lib.Class");
+        entry.server = std::move(server);
+        return entry;
+    };
+    const Case cases[] = {
+        {MakeClass(1, ""), hr::CO_E_CLASSSTRING},
+        {MakeClass(1, "1Lib.Class"), hr::CO_E_CLASSSTRING},
+        {MakeClass(1, ".Lib"), hr::CO_E_CLASSSTRING},
+        {MakeClass(1, "Lib_Class"), hr::CO_E_CLASSSTRING},
+        {MakeClass(1, "Lib Class"), hr::CO_E_CLASSSTRING},
+        {MakeClass(1, std::string(40, 'A')), hr::CO_E_CLASSSTRING},
+        {withModel(""), hr::E_INVALIDARG},
+        {withModel("Apart\tment"), hr::E_INVALIDARG},
+        {withServer(""), hr::E_INVALIDARG},
+        {withServer("/a/b\nc.dll"), hr::E_INVALIDARG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("\"" + c.entry.progId + "\" " + c.entry.threadingModel + " " +
+                     c.entry.server.string());
+        try {
+            registry.Register(c.entry);
+            ADD_FAILURE() << "accepted";
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), c.number);
+        }
+    }
+    EXPECT_TRUE(registry.List().empty());
+}
+
+TEST(ProgId, ValidityRules) {
+    const struct {
+        const char* progId;
+        bool valid;
+    } cases[] = {
+        {"Lorvanta.LorvantaCls", true},
+        {"ADODB.Connection", true},
+        {"A", true},
+        {"Lib.Class.1", true},
+        {"abcdefghijklmnopqrstuvwxyz0123456789.AB", true}, // 39 characters
+        {"abcdefghijklmnopqrstuvwxyz0123456789.ABC", false},
+        {"", false},
+        {"9Lib", false},
+        {".Lib", false},
+        {"Lib-Class", false},
+        {"Lib Class", false},
+        {"{A5B76DBF-97A8-4208-82D3-F0141D0700C3}", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(com::IsValidProgId(c.progId), c.valid) << '"' << c.progId << '"';
+}
+
+TEST_F(ClassRegistryTest, AMalformedLineFailsNamingTheFileAndLine) {
+    registry.Register(MakeClass(1, "Lib.First"));
+    std::ofstream(registry.File(), std::ios::app) << "not a class entry\n";
+    try {
+        registry.FindByProgId("Lib.First");
+        FAIL() << "a damaged registry read as good";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), hr::E_FAIL);
+        EXPECT_NE(error.Description().find(registry.File().string()), std::string::npos);
+        EXPECT_NE(error.Description().find("Line 3"), std::string::npos) << error.Description();
+    }
+}
+
+TEST_F(ClassRegistryTest, ConcurrentWritersLoseNoClass) {
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 25;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([&, t] {
+            // Each thread uses its own registry object, as separate processes would.
+            ClassRegistry own(folder.ComDir());
+            for (int i = 0; i < kPerThread; ++i) {
+                const auto n = static_cast<std::uint32_t>(t * kPerThread + i);
+                own.Register(MakeClass(n, "Lib.C" + std::to_string(n)));
+                // Readers in the middle of the writes always see a whole file.
+                EXPECT_TRUE(own.FindByClassId(MakeClassId(n)));
+            }
+        });
+    for (auto& writer : writers)
+        writer.join();
+
+    const auto classes = registry.List();
+    EXPECT_EQ(classes.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    for (std::uint32_t n = 0; n < kThreads * kPerThread; ++n)
+        EXPECT_TRUE(registry.FindByProgId("Lib.C" + std::to_string(n))) << n;
+    // No temporary file is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(folder.ComDir()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST(ClassRegistryEnvironment, WithoutTheServerFolderVariableItFails) {
+    comtest::TempServerFolder folder; // restores the variable afterwards
+    ::unsetenv("EXHOST_ROOT");
+    EXPECT_THROW(ClassRegistry::FromEnvironment(), platform::Error);
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#include "sink/LorvantaCls.h"
+
+#include "platform/core/Error.h"
+#include "platform/store/EventFlags.h"
+#include "tests/doubles/FakeEventInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace com = platform::com;
+namespace store = platform::store;
+using lorvanta::DispatchSyncEvent;
+
+namespace {
+
+constexpr const char* kUrl = "file://./backofficestorage/example.com/MBX/alice/Inbox/m.eml";
+
+// Stands in for the begin-phase work: notes each call and answers as told.
+struct Procedure {
+    bool answer = true;
+    bool throws = false;
+    std::vector<std::pair<std::string, std::int32_t>> calls;
+
+    lorvanta::PhaseProcedure Bind() {
+        return [this](store::IExStoreEventInfo*, const std::string& url, std::int32_t flags) {
+            calls.emplace_back(url, flags);
+            if (throws)
+                throw platform::Error(platform::hr::E_FAIL, "injected failure");
+            return answer;
+        };
+    }
+};
+
+// An event information object whose AbortChange fails, by exception or by result.
+class FailingAbortInfo final : public store::IExStoreEventInfo {
+public:
+    explicit FailingAbortInfo(bool throws) : throws_(throws) {}
+    com::HRESULT QueryInterface(com::REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return com::E_NOINTERFACE;
+    }
+    com::ULONG AddRef() override { return 1; }
+    com::ULONG Release() override { return 1; }
+    com::HRESULT AbortChange(std::int32_t) override {
+        ++aborts;
+        if (throws_)
+            throw std::runtime_error("the store is gone");
+        return com::E_FAIL;
+    }
+    int aborts = 0;
+
+private:
+    bool throws_;
+};
+
+TEST(PhaseDispatch, OnlyTheBeginPhaseRunsTheWorkAndTheFirstPhaseSetWins) {
+    const std::int32_t other = store::EVT_IS_DELIVERED | store::EVT_NEW_ITEM;
+    const struct {
+        const char* name;
+        std::int32_t flags;
+        bool runs;
+    } cases[] = {
+        {"begin", store::EVT_SYNC_BEGIN | other, true},
+        {"begin alone", store::EVT_SYNC_BEGIN, true},
+        {"begin and committed", store::EVT_SYNC_BEGIN | store::EVT_SYNC_COMMITTED, true},
+        {"begin and aborted", store::EVT_SYNC_BEGIN | store::EVT_SYNC_ABORTED | other, true},
+        {"committed", store::EVT_SYNC_COMMITTED | other, false},
+        {"committed and aborted", store::EVT_SYNC_COMMITTED | store::EVT_SYNC_ABORTED, false},
+        {"aborted", store::EVT_SYNC_ABORTED | other, false},
+        {"no phase", other, false},
+        {"nothing", 0, false},
+        {"every other bit", ~(store::EVT_SYNC_BEGIN), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Procedure work;
+        doubles::FakeEventInfo info;
+        EXPECT_EQ(DispatchSyncEvent(&info, kUrl, c.flags, work.Bind()), com::S_OK);
+        ASSERT_EQ(work.calls.size(), c.runs ? 1u : 0u);
+        if (c.runs) {
+            EXPECT_EQ(work.calls[0].first, kUrl);
+            EXPECT_EQ(work.calls[0].second, c.flags) << "the flags are passed on unchanged";
+        }
+        EXPECT_TRUE(info.abortCodes.empty());
+    }
+}
+
+TEST(PhaseDispatch, AFalseAnswerRefusesTheChangeWithCodeOne) {
+    Procedure work;
+    work.answer = false;
+    doubles::FakeEventInfo info;
+    EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_BEGIN, work.Bind()), com::S_OK);
+    EXPECT_EQ(info.abortCodes, std::vector<std::int32_t>{1});
+
+    // Outside the begin phase a false answer cannot arise: the work does not run.
+    EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_COMMITTED, work.Bind()), com::S_OK);
+    EXPECT_EQ(info.abortCodes, std::vector<std::int32_t>{1});
+}
+
+TEST(PhaseDispatch, FailuresNeverEscape) {
+    {
+        SCOPED_TRACE("the work throws");
+        Procedure work;
+        work.throws = true;
+        doubles::FakeEventInfo info;
+        EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_BEGIN, work.Bind()), com::S_OK);
+        EXPECT_TRUE(info.abortCodes.empty()) << "a failure does not refuse the change";
+    }
+    for (bool throws : {true, false}) {
+        SCOPED_TRACE(throws ? "AbortChange throws" : "AbortChange reports failure");
+        Procedure work;
+        work.answer = false;
+        FailingAbortInfo info(throws);
+        EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_BEGIN, work.Bind()), com::S_OK);
+        EXPECT_EQ(info.aborts, 1);
+    }
+    {
+        SCOPED_TRACE("no event information and no URL");
+        Procedure work;
+        work.answer = false;
+        EXPECT_EQ(DispatchSyncEvent(nullptr, nullptr, store::EVT_SYNC_BEGIN, work.Bind()),
+                  com::S_OK);
+        ASSERT_EQ(work.calls.size(), 1u);
+        EXPECT_EQ(work.calls[0].first, "");
+    }
+    {
+        SCOPED_TRACE("no work at all");
+        doubles::FakeEventInfo info;
+        EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_BEGIN, {}), com::S_OK);
+    }
+}
+
+} // namespace
