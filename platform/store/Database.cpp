@@ -14,9 +14,8 @@ constexpr int kBusyTimeoutMs = 30000;
 } // namespace
 
 void ThrowDatabaseError(sqlite3* db, std::string_view doing) {
-    throw Error(hr::STORE_E_DATABASE,
-                "The store database failed while " + std::string(doing) + ": " +
-                    (db ? sqlite3_errmsg(db) : "cannot open"));
+    throw Error(hr::STORE_E_DATABASE, "The store database failed while " + std::string(doing) +
+                                          ": " + (db ? sqlite3_errmsg(db) : "cannot open"));
 }
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
@@ -114,18 +113,16 @@ void Database::Execute(const char* sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
         std::string text = message ? message : "unknown failure";
         sqlite3_free(message);
-        throw Error(hr::STORE_E_DATABASE, "The store database failed running \"" +
-                                              std::string(sql) + "\": " + text);
+        throw Error(hr::STORE_E_DATABASE,
+                    "The store database failed running \"" + std::string(sql) + "\": " + text);
     }
 }
 
-Statement& Database::Prepared(const char* sql) {
+StatementUse Database::Prepared(const char* sql) {
     auto& slot = cache_->statements[sql];
     if (!slot)
         slot = std::make_unique<Statement>(db_, sql);
-    else
-        slot->Reset();
-    return *slot;
+    return StatementUse(*slot);
 }
 
 std::int64_t Database::LastInsertId() const {

@@ -38,6 +38,37 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// One use of a cached statement: resets it when it goes out of scope, so that no statement
+// keeps a read snapshot open after its use.
+class StatementUse {
+public:
+    explicit StatementUse(Statement& statement) : statement_(&statement) {}
+    StatementUse(const StatementUse&) = delete;
+    StatementUse& operator=(const StatementUse&) = delete;
+    ~StatementUse() { statement_->Reset(); }
+
+    StatementUse& Bind(int index, std::string_view text) {
+        statement_->Bind(index, text);
+        return *this;
+    }
+    StatementUse& Bind(int index, std::int64_t number) {
+        statement_->Bind(index, number);
+        return *this;
+    }
+    StatementUse& BindBlob(int index, std::string_view bytes) {
+        statement_->BindBlob(index, bytes);
+        return *this;
+    }
+    bool Step() { return statement_->Step(); }
+    void Run() { statement_->Run(); }
+    std::int64_t Integer(int column) const { return statement_->Integer(column); }
+    std::string Text(int column) const { return statement_->Text(column); }
+    bool IsNull(int column) const { return statement_->IsNull(column); }
+
+private:
+    Statement* statement_;
+};
+
 class Database {
 public:
     // Opens (creating if needed) the database file in WAL mode with a busy timeout, so that
@@ -48,8 +79,8 @@ public:
     ~Database();
 
     void Execute(const char* sql);
-    // A statement prepared once per connection and reset before each use.
-    Statement& Prepared(const char* sql);
+    // A statement prepared once per connection; reset after each use.
+    StatementUse Prepared(const char* sql);
     std::int64_t LastInsertId() const;
     sqlite3* Handle() const { return db_; }
 

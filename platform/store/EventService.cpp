@@ -186,8 +186,8 @@ bool NamesSaveEvent(const std::string& methods) {
 }
 
 bool ScopeIs(const Item& item, const char* scope) {
-    return text::EqualsIgnoreCase(text::TrimBlanks(TextProperty(item, kEventNamespace + "MatchScope")),
-                                  scope);
+    return text::EqualsIgnoreCase(
+        text::TrimBlanks(TextProperty(item, kEventNamespace + "MatchScope")), scope);
 }
 
 std::int64_t PriorityOf(const Item& item) {
@@ -409,12 +409,14 @@ void SaveEvents::RunPhase(std::int32_t phase) {
         if (!called.sink)
             continue;
         try {
-            const auto result = called.sink->OnSyncSave(called.info, url.c_str(), phase | ItemFlags());
+            const auto result =
+                called.sink->OnSyncSave(called.info, url.c_str(), phase | ItemFlags());
             if (com::FAILED(result))
                 WriteEventLog(store_, url, called.progId,
                               "OnSyncSave failed with " + HexResult(result));
         } catch (const std::exception& error) {
-            WriteEventLog(store_, url, called.progId, std::string("OnSyncSave threw: ") + error.what());
+            WriteEventLog(store_, url, called.progId,
+                          std::string("OnSyncSave threw: ") + error.what());
         } catch (...) {
             WriteEventLog(store_, url, called.progId, "OnSyncSave threw an unknown exception");
         }

@@ -161,8 +161,7 @@ public:
                         "The scope folder \"" + parsed.scopeUrl + "\" does not exist");
         std::vector<PropertyMap> rows;
         std::vector<std::string> urls;
-        for (auto& item :
-             store_->Children(scope, parsed.traversal == query::Traversal::Deep)) {
+        for (auto& item : store_->Children(scope, parsed.traversal == query::Traversal::Deep)) {
             if (!query::Holds(parsed.where.get(), item.properties))
                 continue;
             if (parsed.columns.empty()) {

@@ -16,7 +16,8 @@ void RequireRoot(const std::string& path) {
         root.remove_suffix(1);
     if (!text::EqualsIgnoreCase(root, "\\\\.\\backofficestorage"))
         throw Error(ERROR_PATH_NOT_FOUND,
-                    "\"" + path + "\" is not the store's namespace root \\\\.\\backofficestorage\\");
+                    "\"" + path +
+                        "\" is not the store's namespace root \\\\.\\backofficestorage\\");
 }
 
 } // namespace

@@ -64,9 +64,9 @@ Variant PropertyFields::Read(const std::string& name) const {
 
 void PropertyFields::Write(const std::string& name, const Variant& value) {
     if (!source_->Writable())
-        throw Error(hr::DB_SEC_E_PERMISSIONDENIED,
-                    "\"" + source_->Url() + "\" was opened for reading; \"" + name +
-                        "\" cannot be written");
+        throw Error(hr::DB_SEC_E_PERMISSIONDENIED, "\"" + source_->Url() +
+                                                       "\" was opened for reading; \"" + name +
+                                                       "\" cannot be written");
     writes_[name] = value;
 }
 

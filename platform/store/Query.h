@@ -30,7 +30,7 @@ struct Operand {
 
 struct Condition {
     enum class Kind { Equal, NotEqual, And, Or, Not } kind = Kind::Equal;
-    Operand left, right;                    // comparisons
+    Operand left, right;                      // comparisons
     std::unique_ptr<Condition> first, second; // And, Or (both), Not (first)
 };
 

@@ -18,7 +18,8 @@ std::optional<std::int64_t> AsInteger(const Variant& value) {
     if (value.IsText()) {
         const auto trimmed = text::TrimBlanks(value.Text());
         std::int64_t number = 0;
-        auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), number);
+        auto [end, error] =
+            std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), number);
         if (error == std::errc() && end == trimmed.data() + trimmed.size() && !trimmed.empty())
             return number;
         if (text::EqualsIgnoreCase(trimmed, "true"))

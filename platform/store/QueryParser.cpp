@@ -9,7 +9,8 @@ namespace platform::store::query {
 namespace {
 
 struct Token {
-    enum class Kind { Word, Integer, Name, Text, Symbol, End } kind = Kind::End;
+    // Invalid stands where reading stopped at malformed text; its text says why.
+    enum class Kind { Word, Integer, Name, Text, Symbol, End, Invalid } kind = Kind::End;
     std::string text;     // keyword/word as written, integer digits, unquoted name or text
     std::size_t position; // 0-based offset in the query
 };
@@ -26,8 +27,12 @@ bool IsBlankChar(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::vector<Token> Tokenize(const std::string& query) {
-    std::vector<Token> tokens;
+struct TokenError {
+    std::size_t position;
+    std::string what;
+};
+
+void ReadTokens(const std::string& query, std::vector<Token>& tokens) {
     std::size_t i = 0;
     while (true) {
         while (i < query.size() && IsBlankChar(query[i]))
@@ -43,7 +48,7 @@ std::vector<Token> Tokenize(const std::string& query) {
             std::size_t j = i + 1;
             while (true) {
                 if (j >= query.size())
-                    SyntaxError(query, i, c == '\'' ? "unterminated text" : "unterminated name");
+                    throw TokenError{i, c == '\'' ? "unterminated text" : "unterminated name"};
                 if (query[j] == c) {
                     if (j + 1 < query.size() && query[j + 1] == c) {
                         token.text += c;
@@ -81,14 +86,25 @@ std::vector<Token> Tokenize(const std::string& query) {
             token.text = std::string(1, c);
             ++i;
         } else {
-            SyntaxError(query, i, "unexpected character");
+            throw TokenError{i, "unexpected character"};
         }
         tokens.push_back(std::move(token));
+    }
+}
+
+// Reads tokens up to the first malformed text, which becomes an Invalid token: the parser
+// reports whichever comes first, a misplaced token or the malformed text.
+std::vector<Token> Tokenize(const std::string& query) {
+    std::vector<Token> tokens;
+    try {
+        ReadTokens(query, tokens);
+    } catch (const TokenError& error) {
+        tokens.push_back(Token{Token::Kind::Invalid, error.what, error.position});
+        return tokens;
     }
     tokens.push_back(Token{Token::Kind::End, {}, query.size()});
     return tokens;
 }
-
 class Parser {
 public:
     explicit Parser(const std::string& text) : text_(text), tokens_(Tokenize(text)) {}
@@ -138,6 +154,8 @@ private:
         return Peek().kind == Token::Kind::Symbol && Peek().text == symbol;
     }
     [[noreturn]] void Fail(const std::string& what) const {
+        if (Peek().kind == Token::Kind::Invalid)
+            SyntaxError(text_, Peek().position, Peek().text);
         SyntaxError(text_, Peek().position, what);
     }
     void ExpectWord(const char* word) {

@@ -140,7 +140,7 @@ void Store::CreateDomainFolder(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos)
         throw Error(platform::hr::E_INVALIDARG, "\"" + name + "\" is not a domain folder name");
     Writing([&] {
-        auto& exists = db_->Prepared("SELECT 1 FROM domains WHERE key = ?1");
+        auto exists = db_->Prepared("SELECT 1 FROM domains WHERE key = ?1");
         if (exists.Bind(1, FoldedName(name)).Step())
             throw Error(hr::DB_E_RESOURCEEXISTS,
                         "The domain folder \"" + name + "\" already exists");
@@ -154,7 +154,7 @@ void Store::CreateDomainFolder(const std::string& name) {
 std::vector<std::string> Store::DomainFolders() {
     std::lock_guard lock(mutex_);
     std::vector<std::string> names;
-    auto& query = db_->Prepared("SELECT name FROM domains ORDER BY id");
+    auto query = db_->Prepared("SELECT name FROM domains ORDER BY id");
     while (query.Step())
         names.push_back(query.Text(0));
     return names;
@@ -163,7 +163,7 @@ std::vector<std::string> Store::DomainFolders() {
 std::vector<std::string> Store::Mailboxes(const std::string& domain) {
     std::lock_guard lock(mutex_);
     std::vector<std::string> names;
-    auto& query = db_->Prepared("SELECT name FROM mailboxes WHERE domain_key = ?1 ORDER BY id");
+    auto query = db_->Prepared("SELECT name FROM mailboxes WHERE domain_key = ?1 ORDER BY id");
     query.Bind(1, FoldedName(domain));
     while (query.Step())
         names.push_back(query.Text(0));
@@ -196,15 +196,15 @@ std::string Store::CreateMailbox(const std::string& domain, const std::string& a
         throw Error(platform::hr::E_INVALIDARG, "\"" + alias + "\" is not a mailbox name");
     std::string domainName;
     Writing([&] {
-        auto& findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
+        auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
         if (!findDomain.Bind(1, FoldedName(domain)).Step())
             NotFound("The domain folder \"" + domain + "\" does not exist");
         domainName = findDomain.Text(0);
         const auto key = FoldedName(domain) + "/" + FoldedName(alias);
-        auto& exists = db_->Prepared("SELECT 1 FROM mailboxes WHERE key = ?1");
+        auto exists = db_->Prepared("SELECT 1 FROM mailboxes WHERE key = ?1");
         if (exists.Bind(1, key).Step())
-            throw Error(hr::DB_E_RESOURCEEXISTS, "The mailbox \"" + alias +
-                                                     "\" already exists in \"" + domain + "\"");
+            throw Error(hr::DB_E_RESOURCEEXISTS,
+                        "The mailbox \"" + alias + "\" already exists in \"" + domain + "\"");
         const bool isSystem = text::MatchPrefixIgnoreCase(alias, "SystemMailbox{").has_value();
         db_->Prepared(
                "INSERT INTO mailboxes(domain_key, name, key, is_system) VALUES(?1, ?2, ?3, ?4)")
@@ -216,11 +216,11 @@ std::string Store::CreateMailbox(const std::string& domain, const std::string& a
         auto root = BaseProperties(alias, kFolderClass, true);
         InsertItem(key, FoldedName(domain), domainName, alias, "", true, root);
         if (!isSystem) {
-            InsertItem(key + "/" + FoldedName(kInboxName), key, domainName, alias, kInboxName,
-                       true, BaseProperties(kInboxName, kMailFolderClass, true));
+            InsertItem(key + "/" + FoldedName(kInboxName), key, domainName, alias, kInboxName, true,
+                       BaseProperties(kInboxName, kMailFolderClass, true));
             // The Inbox link is kept relative to the mailbox, so that it reads back in the URL
             // form the mailbox was opened with.
-            auto& findRoot = db_->Prepared("SELECT id FROM items WHERE key = ?1");
+            auto findRoot = db_->Prepared("SELECT id FROM items WHERE key = ?1");
             findRoot.Bind(1, key).Step();
             const auto id = findRoot.Integer(0);
             const auto encoded = EncodedValue{PropertyKind::MailboxLink, kInboxName};
@@ -261,10 +261,10 @@ void Store::CreateFolder(const std::string& url) {
     if (location.IsMailboxRoot())
         throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + url + "\" is a mailbox");
     Writing([&] {
-        auto& parent = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+        auto parent = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
         if (!parent.Bind(1, location.parentKey).Step() || parent.Integer(0) == 0)
             NotFound("The folder that would hold \"" + url + "\" does not exist");
-        auto& exists = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
+        auto exists = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
         if (exists.Bind(1, location.key).Step())
             throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + url + "\" already exists");
         InsertItem(location.key, location.parentKey, location.domainName, location.mailboxName,
@@ -278,7 +278,7 @@ ItemLocation Store::Locate(const std::string& url) {
     location.url = ParseStoreUrl(url, server_);
     std::lock_guard lock(mutex_);
     const auto domainKey = FoldedName(location.url.domain);
-    auto& findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
+    auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
     if (!findDomain.Bind(1, domainKey).Step())
         NotFound("The domain folder \"" + location.url.domain + "\" of \"" + url +
                  "\" does not exist");
@@ -289,7 +289,7 @@ ItemLocation Store::Locate(const std::string& url) {
         return location;
     }
     location.key = domainKey + "/" + FoldedName(location.url.mailbox);
-    auto& findMailbox = db_->Prepared("SELECT name FROM mailboxes WHERE key = ?1");
+    auto findMailbox = db_->Prepared("SELECT name FROM mailboxes WHERE key = ?1");
     if (!findMailbox.Bind(1, location.key).Step())
         NotFound("The mailbox \"" + location.url.mailbox + "\" of \"" + url + "\" does not exist");
     location.mailboxName = findMailbox.Text(0);
@@ -306,7 +306,7 @@ ItemLocation Store::Locate(const std::string& url) {
 std::vector<Item> Store::LoadItems(const char* sql, const std::string& key,
                                    const ItemLocation* like) {
     std::vector<Item> items;
-    auto& query = db_->Prepared(sql);
+    auto query = db_->Prepared(sql);
     query.Bind(1, key);
     if (std::string(sql).find("?2") != std::string::npos) {
         query.Bind(2, BelowFirst(key));
@@ -328,8 +328,8 @@ std::vector<Item> Store::LoadItems(const char* sql, const std::string& key,
         auto value = DecodeValue(kind, query.Text(6));
         if (kind == PropertyKind::MailboxLink) {
             const auto form = like ? like->url.form : UrlForm::File;
-            const auto host = like && !like->url.host.empty() ? like->url.host
-                                                              : DefaultHttpHost(server_);
+            const auto host =
+                like && !like->url.host.empty() ? like->url.host : DefaultHttpHost(server_);
             value = Variant(MailboxBaseUrl(form, host, query.Text(7), query.Text(8)) + "/" +
                             value.Text());
         }
@@ -372,9 +372,8 @@ std::vector<Item> Store::Children(const ItemLocation& folder, bool deep) {
 
 std::vector<Item> Store::RegistrationItemsIn(const std::string& folderKey) {
     std::lock_guard lock(mutex_);
-    auto items = LoadItems(ITEM_COLUMNS
-                           "WHERE i.parent_key = ?1 AND i.content_class = "
-                           "'urn:content-class:storeeventreg' ORDER BY i.id",
+    auto items = LoadItems(ITEM_COLUMNS "WHERE i.parent_key = ?1 AND i.content_class = "
+                                        "'urn:content-class:storeeventreg' ORDER BY i.id",
                            folderKey, nullptr);
     return items;
 }
@@ -382,7 +381,7 @@ std::vector<Item> Store::RegistrationItemsIn(const std::string& folderKey) {
 std::vector<std::string> Store::GlobalEventFolders() {
     std::lock_guard lock(mutex_);
     std::vector<std::string> keys;
-    auto& query = db_->Prepared("SELECT key FROM mailboxes WHERE is_system = 1 ORDER BY id");
+    auto query = db_->Prepared("SELECT key FROM mailboxes WHERE is_system = 1 ORDER BY id");
     while (query.Step())
         keys.push_back(query.Text(0) + "/" + FoldedName(kGlobalEventsPath));
     return keys;
@@ -390,7 +389,7 @@ std::vector<std::string> Store::GlobalEventFolders() {
 
 std::string Store::UrlOf(const std::string& key, const StoreUrl& like) {
     std::lock_guard lock(mutex_);
-    auto& query = db_->Prepared("SELECT domain, mailbox, path FROM items WHERE key = ?1");
+    auto query = db_->Prepared("SELECT domain, mailbox, path FROM items WHERE key = ?1");
     if (!query.Bind(1, key).Step())
         NotFound("No item has the key \"" + key + "\"");
     const auto host = like.host.empty() ? DefaultHttpHost(server_) : like.host;
@@ -405,7 +404,7 @@ PendingSave Store::NewItem(const ItemLocation& location) {
                     "\"" + location.Url() + "\" is a mailbox and cannot be replaced by an item");
     {
         std::lock_guard lock(mutex_);
-        auto& parent = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+        auto parent = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
         if (!parent.Bind(1, location.parentKey).Step() || parent.Integer(0) == 0)
             NotFound("The folder that would hold \"" + location.Url() + "\" does not exist");
     }
@@ -432,7 +431,7 @@ void Store::Save(PendingSave& save) {
 void Store::Write(const PendingSave& save) {
     Writing([&] {
         if (save.isNew) {
-            auto& existing = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+            auto existing = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
             if (existing.Bind(1, save.location.key).Step() && existing.Integer(0) != 0 &&
                 !save.isFolder)
                 throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + save.location.Url() +
@@ -445,7 +444,7 @@ void Store::Write(const PendingSave& save) {
                        save.properties);
             return;
         }
-        auto& find = db_->Prepared("SELECT id FROM items WHERE key = ?1");
+        auto find = db_->Prepared("SELECT id FROM items WHERE key = ?1");
         if (!find.Bind(1, save.location.key).Step())
             NotFound("The item \"" + save.location.Url() + "\" does not exist");
         const auto id = find.Integer(0);
@@ -485,7 +484,7 @@ void Store::Delete(const std::string& url) {
     if (location.url.mailbox.empty())
         throw Error(platform::hr::E_INVALIDARG, "\"" + url + "\" names no item to delete");
     Writing([&] {
-        auto& find = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
+        auto find = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
         if (!find.Bind(1, location.key).Step())
             NotFound("The item \"" + url + "\" does not exist");
         db_->Prepared("DELETE FROM items WHERE key = ?1 OR (key >= ?2 AND key < ?3)")
