@@ -1,0 +1,132 @@
+#include "platform/store/Database.h"
+
+#include "platform/store/StoreErrors.h"
+
+#include <map>
+
+namespace platform::store {
+
+namespace {
+
+// Long enough to wait out another writer's save, including the sinks it runs.
+constexpr int kBusyTimeoutMs = 30000;
+
+} // namespace
+
+void ThrowDatabaseError(sqlite3* db, std::string_view doing) {
+    throw Error(hr::STORE_E_DATABASE, "The store database failed while " + std::string(doing) +
+                                          ": " + (db ? sqlite3_errmsg(db) : "cannot open"));
+}
+
+Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
+    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                           &stmt_, nullptr) != SQLITE_OK)
+        ThrowDatabaseError(db, "preparing a statement");
+}
+
+Statement::~Statement() {
+    sqlite3_finalize(stmt_);
+}
+
+Statement& Statement::Bind(int index, std::string_view text) {
+    if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK)
+        ThrowDatabaseError(db_, "binding a value");
+    return *this;
+}
+
+Statement& Statement::Bind(int index, std::int64_t number) {
+    if (sqlite3_bind_int64(stmt_, index, number) != SQLITE_OK)
+        ThrowDatabaseError(db_, "binding a value");
+    return *this;
+}
+
+Statement& Statement::BindBlob(int index, std::string_view bytes) {
+    if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK)
+        ThrowDatabaseError(db_, "binding a value");
+    return *this;
+}
+
+bool Statement::Step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    sqlite3_reset(stmt_);
+    ThrowDatabaseError(db_, "running a statement");
+}
+
+void Statement::Run() {
+    while (Step()) {
+    }
+}
+
+void Statement::Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+}
+
+std::int64_t Statement::Integer(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
+
+std::string Statement::Text(int column) const {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+    const int size = sqlite3_column_bytes(stmt_, column);
+    return data ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+}
+
+bool Statement::IsNull(int column) const {
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+struct Database::Cache {
+    std::map<const char*, std::unique_ptr<Statement>> statements;
+};
+
+Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<Cache>()) {
+    if (sqlite3_open_v2(file.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw Error(hr::STORE_E_DATABASE,
+                    "Cannot open the store database " + file.string() + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db_, 1);
+    Execute("PRAGMA journal_mode=WAL");
+    Execute("PRAGMA synchronous=NORMAL");
+    Execute("PRAGMA foreign_keys=ON");
+}
+
+Database::~Database() {
+    cache_.reset();
+    sqlite3_close(db_);
+}
+
+void Database::Execute(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string text = message ? message : "unknown failure";
+        sqlite3_free(message);
+        throw Error(hr::STORE_E_DATABASE,
+                    "The store database failed running \"" + std::string(sql) + "\": " + text);
+    }
+}
+
+StatementUse Database::Prepared(const char* sql) {
+    auto& slot = cache_->statements[sql];
+    if (!slot)
+        slot = std::make_unique<Statement>(db_, sql);
+    return StatementUse(*slot);
+}
+
+std::int64_t Database::LastInsertId() const {
+    return sqlite3_last_insert_rowid(db_);
+}
+
+} // namespace platform::store

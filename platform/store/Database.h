@@ -1,0 +1,96 @@
+#pragma once
+
+// A thin owner of one SQLite connection and its prepared statements. Every value reaches SQLite
+// through a bound parameter; the SQL texts are the store's own constants.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform::store {
+
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql);
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement();
+
+    Statement& Bind(int index, std::string_view text);
+    Statement& Bind(int index, std::int64_t number);
+    Statement& BindBlob(int index, std::string_view bytes);
+    // True while a row is available.
+    bool Step();
+    // Runs to completion, for statements without rows.
+    void Run();
+    void Reset();
+
+    std::int64_t Integer(int column) const;
+    std::string Text(int column) const;
+    bool IsNull(int column) const;
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// One use of a cached statement: resets it when it goes out of scope, so that no statement
+// keeps a read snapshot open after its use.
+class StatementUse {
+public:
+    explicit StatementUse(Statement& statement) : statement_(&statement) {}
+    StatementUse(const StatementUse&) = delete;
+    StatementUse& operator=(const StatementUse&) = delete;
+    ~StatementUse() { statement_->Reset(); }
+
+    StatementUse& Bind(int index, std::string_view text) {
+        statement_->Bind(index, text);
+        return *this;
+    }
+    StatementUse& Bind(int index, std::int64_t number) {
+        statement_->Bind(index, number);
+        return *this;
+    }
+    StatementUse& BindBlob(int index, std::string_view bytes) {
+        statement_->BindBlob(index, bytes);
+        return *this;
+    }
+    bool Step() { return statement_->Step(); }
+    void Run() { statement_->Run(); }
+    std::int64_t Integer(int column) const { return statement_->Integer(column); }
+    std::string Text(int column) const { return statement_->Text(column); }
+    bool IsNull(int column) const { return statement_->IsNull(column); }
+
+private:
+    Statement* statement_;
+};
+
+class Database {
+public:
+    // Opens (creating if needed) the database file in WAL mode with a busy timeout, so that
+    // several threads and processes can save at once.
+    explicit Database(const std::filesystem::path& file);
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    ~Database();
+
+    void Execute(const char* sql);
+    // A statement prepared once per connection; reset after each use.
+    StatementUse Prepared(const char* sql);
+    std::int64_t LastInsertId() const;
+    sqlite3* Handle() const { return db_; }
+
+private:
+    sqlite3* db_ = nullptr;
+    struct Cache;
+    std::unique_ptr<Cache> cache_;
+};
+
+// Turns the connection's last failure into a platform::Error naming what was being done.
+[[noreturn]] void ThrowDatabaseError(sqlite3* db, std::string_view doing);
+
+} // namespace platform::store

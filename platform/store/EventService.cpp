@@ -1,0 +1,437 @@
+#include "platform/store/EventService.h"
+
+#include "platform/core/Text.h"
+#include "platform/store/EventFlags.h"
+#include "platform/store/FoldedName.h"
+#include "platform/store/PropertyFields.h"
+#include "platform/store/PropertyNames.h"
+#include "platform/store/Query.h"
+#include "platform/store/Store.h"
+#include "platform/store/StoreErrors.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+namespace platform::store {
+
+namespace {
+
+struct SinkCreatorSlot {
+    std::mutex mutex;
+    SinkCreator creator;
+};
+
+SinkCreatorSlot& CreatorSlot() {
+    static SinkCreatorSlot slot;
+    return slot;
+}
+
+SinkCreator CurrentCreator() {
+    auto& slot = CreatorSlot();
+    std::lock_guard lock(slot.mutex);
+    return slot.creator;
+}
+
+com::ComPtr<IExStoreSyncEvents> CreateSink(const std::string& progId) {
+    auto creator = CurrentCreator();
+    if (!creator)
+        throw Error(platform::hr::REGDB_E_CLASSNOTREG,
+                    "No sink creator is installed, so \"" + progId + "\" cannot be created");
+    auto sink = creator(progId);
+    if (!sink)
+        throw Error(platform::hr::REGDB_E_CLASSNOTREG,
+                    "The sink \"" + progId + "\" could not be created");
+    return sink;
+}
+
+std::string HexResult(com::HRESULT result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
+    return text;
+}
+
+// The item of an event, seen by the sink: writes committed with Fields.Update join the save in
+// progress. Once the event is over the record is closed.
+class EventItemSource final : public FieldSource {
+public:
+    explicit EventItemSource(PendingSave* save) : save_(save) {}
+    const PropertyMap& Current() override { return Save().properties; }
+    void Commit(const PropertyMap& writes) override {
+        for (const auto& [name, value] : writes)
+            Save().Set(name, value);
+    }
+    bool Writable() const override { return writable_; }
+    std::string Url() const override { return url_; }
+
+    void Close() { save_ = nullptr; }
+    void SetWritable(bool writable) { writable_ = writable; }
+    void SetUrl(std::string url) { url_ = std::move(url); }
+
+private:
+    PendingSave& Save() {
+        if (!save_)
+            throw Error(platform::hr::adErrObjectClosed,
+                        "The event of \"" + url_ + "\" is over; its record is closed");
+        return *save_;
+    }
+    PendingSave* save_;
+    bool writable_ = true;
+    std::string url_;
+};
+
+class EventRecord final : public ado::Record {
+public:
+    explicit EventRecord(std::shared_ptr<EventItemSource> source)
+        : source_(source), fields_(std::make_shared<PropertyFields>(std::move(source))) {}
+    void Open(const std::string&, const std::shared_ptr<ado::Connection>&, std::int32_t,
+              std::int32_t, std::int32_t, const std::string&, const std::string&) override {
+        throw Error(platform::hr::adErrObjectOpen, "The record of an event is already open");
+    }
+    std::shared_ptr<ado::Fields> Fields() override { return fields_; }
+    void DeleteRecord(const std::string&, bool) override {
+        throw Error(platform::hr::adErrFeatureNotAvailable,
+                    "The item of an event cannot be deleted inside its own save");
+    }
+    void Close() override {}
+    ado::ObjectState State() const override { return ado::adStateOpen; }
+
+private:
+    std::shared_ptr<EventItemSource> source_;
+    std::shared_ptr<PropertyFields> fields_;
+};
+
+class EventInfo final : public IExStoreEventInfo, public IExStoreDispEventInfo {
+public:
+    explicit EventInfo(std::shared_ptr<EventItemSource> source)
+        : source_(source), record_(std::make_shared<EventRecord>(std::move(source))) {}
+
+    HRESULT QueryInterface(com::REFIID riid, void** ppv) override {
+        if (!ppv)
+            return com::E_POINTER;
+        *ppv = nullptr;
+        if (riid == com::IID_IUnknown || riid == IID_IExStoreEventInfo)
+            *ppv = static_cast<IExStoreEventInfo*>(this);
+        else if (riid == IID_IExStoreDispEventInfo)
+            *ppv = static_cast<IExStoreDispEventInfo*>(this);
+        else
+            return com::E_NOINTERFACE;
+        AddRef();
+        return com::S_OK;
+    }
+    com::ULONG AddRef() override { return references_.Increment(); }
+    com::ULONG Release() override {
+        const auto left = references_.Decrement();
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT AbortChange(std::int32_t errorCode) override {
+        if (!inBeginPhase_)
+            return com::E_FAIL;
+        aborted_ = true;
+        abortCode_ = errorCode;
+        return com::S_OK;
+    }
+    HRESULT get_EventRecord(std::shared_ptr<ado::Record>* record) override {
+        if (!record)
+            return com::E_POINTER;
+        *record = record_;
+        return com::S_OK;
+    }
+
+    void SetBeginPhase(bool begin) {
+        inBeginPhase_ = begin;
+        source_->SetWritable(begin);
+    }
+    bool Aborted() const { return aborted_; }
+    std::int32_t AbortCode() const { return abortCode_; }
+
+private:
+    ~EventInfo() = default;
+    com::RefCount references_;
+    std::shared_ptr<EventItemSource> source_;
+    std::shared_ptr<EventRecord> record_;
+    bool inBeginPhase_ = false;
+    bool aborted_ = false;
+    std::int32_t abortCode_ = 0;
+};
+
+struct Registration {
+    std::string url;
+    std::string progId;
+    std::int64_t priority = 0;
+    std::shared_ptr<query::Condition> criteria;
+};
+
+Variant Property(const Item& item, const std::string& name) {
+    auto found = item.properties.find(name);
+    return found == item.properties.end() ? Variant() : found->second;
+}
+
+std::string TextProperty(const Item& item, const std::string& name) {
+    auto value = Property(item, name);
+    return value.IsArray() ? std::string() : value.ToText();
+}
+
+bool NamesSaveEvent(const std::string& methods) {
+    for (auto method : text::Split(methods, ';'))
+        for (auto part : text::Split(method, ','))
+            if (text::EqualsIgnoreCase(text::TrimBlanks(part), "onsyncsave"))
+                return true;
+    return false;
+}
+
+bool ScopeIs(const Item& item, const char* scope) {
+    return text::EqualsIgnoreCase(
+        text::TrimBlanks(TextProperty(item, kEventNamespace + "MatchScope")), scope);
+}
+
+std::int64_t PriorityOf(const Item& item) {
+    const auto value = Property(item, kEventNamespace + "priority");
+    if (value.IsInteger())
+        return value.Integer();
+    try {
+        return std::stoll(std::string(text::TrimBlanks(value.IsText() ? value.Text() : "")));
+    } catch (...) {
+        return INT_MAX;
+    }
+}
+
+std::string ParentKey(const std::string& key) {
+    const auto slash = key.rfind('/');
+    return slash == std::string::npos ? std::string() : key.substr(0, slash);
+}
+
+} // namespace
+
+SinkCreator SetSinkCreator(SinkCreator creator) {
+    auto& slot = CreatorSlot();
+    std::lock_guard lock(slot.mutex);
+    std::swap(slot.creator, creator);
+    return creator;
+}
+
+void WriteEventLog(const Store& store, const std::string& itemUrl, const std::string& progId,
+                   const std::string& failure) {
+    static std::mutex mutex;
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char time[32];
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    auto line = std::string(time) + "\t" + itemUrl + "\t" + progId + "\t" + failure + "\n";
+    std::replace(line.begin(), line.end() - 1, '\n', ' ');
+    std::lock_guard lock(mutex);
+    // One write of the whole line in append mode, so that lines of several processes do not mix.
+    if (FILE* file = std::fopen(store.EventLogFile().c_str(), "a")) {
+        std::fwrite(line.data(), 1, line.size(), file);
+        std::fclose(file);
+    }
+}
+
+struct SaveEvents::Called {
+    std::string progId;
+    com::ComPtr<IExStoreSyncEvents> sink;
+    std::shared_ptr<EventItemSource> source;
+    EventInfo* info; // one reference held here
+};
+
+SaveEvents::SaveEvents(Store& store, PendingSave& save) : store_(store), save_(save) {
+}
+
+SaveEvents::~SaveEvents() {
+    for (auto& called : called_) {
+        // A sink that kept the record finds it closed.
+        called.source->Close();
+        called.info->Release();
+    }
+}
+
+std::int32_t SaveEvents::ItemFlags() const {
+    std::int32_t flags = 0;
+    if (save_.isNew)
+        flags |= EVT_NEW_ITEM;
+    if (save_.isFolder)
+        flags |= EVT_IS_COLLECTION;
+    if (save_.delivered)
+        flags |= EVT_IS_DELIVERED;
+    return flags;
+}
+
+void SaveEvents::CheckRegistration() {
+    auto contentClass = save_.properties.find(kContentClass);
+    if (contentClass == save_.properties.end() || !contentClass->second.IsText() ||
+        !text::EqualsIgnoreCase(contentClass->second.Text(), kRegistrationClass))
+        return;
+    auto sinkClass = save_.properties.find(kEventNamespace + "SinkClass");
+    if (sinkClass == save_.properties.end() || !sinkClass->second.IsText() ||
+        text::IsBlank(sinkClass->second.Text()))
+        return;
+    const auto progId = sinkClass->second.Text();
+    const auto url = save_.location.Url();
+    try {
+        auto sink = CreateSink(progId);
+        auto registration = sink.As<ICreateRegistration>(IID_ICreateRegistration);
+        if (!registration)
+            return;
+        auto source = std::make_shared<EventItemSource>(&save_);
+        source->SetUrl(url);
+        source->SetWritable(false);
+        auto* info = new EventInfo(source);
+        std::int32_t result = 0;
+        HRESULT hr = com::E_FAIL;
+        try {
+            hr = registration->Register(info, url.c_str(), ItemFlags(), &result);
+        } catch (...) {
+            source->Close();
+            info->Release();
+            throw;
+        }
+        source->Close();
+        info->Release();
+        if (com::FAILED(hr))
+            throw Error(hr, "Register of \"" + progId + "\" failed with " + HexResult(hr));
+        if (result != 0)
+            throw Error(hr::E_ABORT, "The sink \"" + progId + "\" refused the registration \"" +
+                                         url + "\" (result " + std::to_string(result) + ")");
+    } catch (const Error& error) {
+        if (error.Number() == hr::E_ABORT)
+            throw;
+        WriteEventLog(store_, url, progId, error.Description());
+    } catch (const std::exception& error) {
+        WriteEventLog(store_, url, progId, std::string("Register failed: ") + error.what());
+    } catch (...) {
+        WriteEventLog(store_, url, progId, "Register failed with an unknown exception");
+    }
+}
+
+void SaveEvents::Begin() {
+    CheckRegistration();
+
+    // Gather the registrations that apply.
+    std::vector<Registration> registrations;
+    auto consider = [&](const Item& item, bool applies) {
+        if (!applies || item.key == save_.location.key)
+            return;
+        if (!NamesSaveEvent(TextProperty(item, kEventNamespace + "EventMethod")))
+            return;
+        const auto enabled = Property(item, kEventNamespace + "enabled");
+        if (enabled.IsBool() && !enabled.Bool())
+            return;
+        Registration registration;
+        registration.url = store_.UrlOf(item.key, save_.location.url);
+        registration.progId = TextProperty(item, kEventNamespace + "SinkClass");
+        registration.priority = PriorityOf(item);
+        try {
+            registration.criteria =
+                query::ParseCriteria(TextProperty(item, kEventNamespace + "criteria"));
+        } catch (const Error& error) {
+            WriteEventLog(store_, save_.location.Url(), registration.progId,
+                          "The criteria of \"" + registration.url +
+                              "\" cannot be read: " + error.Description());
+            return;
+        }
+        if (!query::Holds(registration.criteria.get(), save_.properties))
+            return;
+        registrations.push_back(std::move(registration));
+    };
+    const auto& parent = save_.location.parentKey;
+    for (const auto& item : store_.RegistrationItemsIn(parent))
+        consider(item, ScopeIs(item, "SHALLOW") || ScopeIs(item, "DEEP"));
+    // Above the folder, up to the mailbox root (keys "domain/mailbox" have one "/").
+    for (auto folder = ParentKey(parent); std::count(folder.begin(), folder.end(), '/') >= 1;
+         folder = ParentKey(folder))
+        for (const auto& item : store_.RegistrationItemsIn(folder))
+            consider(item, ScopeIs(item, "DEEP"));
+    if (save_.isFolder && !save_.isNew)
+        for (const auto& item : store_.RegistrationItemsIn(save_.location.key))
+            consider(item, ScopeIs(item, "EXACT"));
+    for (const auto& folder : store_.GlobalEventFolders())
+        for (const auto& item : store_.RegistrationItemsIn(folder))
+            consider(item, ScopeIs(item, "ANY"));
+    std::stable_sort(registrations.begin(), registrations.end(),
+                     [](const auto& a, const auto& b) { return a.priority < b.priority; });
+
+    const auto url = save_.location.Url();
+    bool refused = false;
+    std::string refusedBy;
+    std::int32_t refusalCode = 0;
+    for (const auto& registration : registrations) {
+        com::ComPtr<IExStoreSyncEvents> sink;
+        try {
+            sink = CreateSink(registration.progId);
+        } catch (const Error& error) {
+            WriteEventLog(store_, url, registration.progId, error.Description());
+            continue;
+        } catch (const std::exception& error) {
+            WriteEventLog(store_, url, registration.progId, error.what());
+            continue;
+        }
+        auto source = std::make_shared<EventItemSource>(&save_);
+        source->SetUrl(url);
+        auto* info = new EventInfo(source);
+        info->SetBeginPhase(true);
+        called_.push_back(Called{registration.progId, sink, source, info});
+        try {
+            const auto result = sink->OnSyncSave(info, url.c_str(), EVT_SYNC_BEGIN | ItemFlags());
+            if (com::FAILED(result))
+                WriteEventLog(store_, url, registration.progId,
+                              "OnSyncSave (begin) failed with " + HexResult(result));
+        } catch (const std::exception& error) {
+            WriteEventLog(store_, url, registration.progId,
+                          std::string("OnSyncSave (begin) threw: ") + error.what());
+        } catch (...) {
+            WriteEventLog(store_, url, registration.progId,
+                          "OnSyncSave (begin) threw an unknown exception");
+        }
+        info->SetBeginPhase(false);
+        if (info->Aborted()) {
+            refused = true;
+            refusedBy = registration.progId;
+            refusalCode = info->AbortCode();
+            break;
+        }
+    }
+    if (refused) {
+        Aborted();
+        throw Error(hr::E_ABORT, "The save of \"" + url + "\" was refused by the event sink \"" +
+                                     refusedBy + "\" (code " + std::to_string(refusalCode) + ")");
+    }
+}
+
+void SaveEvents::RunPhase(std::int32_t phase) {
+    const auto url = save_.location.Url();
+    for (auto& called : called_) {
+        if (!called.sink)
+            continue;
+        try {
+            const auto result =
+                called.sink->OnSyncSave(called.info, url.c_str(), phase | ItemFlags());
+            if (com::FAILED(result))
+                WriteEventLog(store_, url, called.progId,
+                              "OnSyncSave failed with " + HexResult(result));
+        } catch (const std::exception& error) {
+            WriteEventLog(store_, url, called.progId,
+                          std::string("OnSyncSave threw: ") + error.what());
+        } catch (...) {
+            WriteEventLog(store_, url, called.progId, "OnSyncSave threw an unknown exception");
+        }
+    }
+    // Each phase runs once; the sinks are released with the events object.
+    for (auto& called : called_)
+        called.sink = com::ComPtr<IExStoreSyncEvents>();
+}
+
+void SaveEvents::Committed() {
+    RunPhase(EVT_SYNC_COMMITTED);
+}
+
+void SaveEvents::Aborted() {
+    RunPhase(EVT_SYNC_ABORTED);
+}
+
+} // namespace platform::store

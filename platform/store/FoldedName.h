@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform::store {
+
+// The key under which the store files a name: Unicode case folding, so that folder, item,
+// mailbox and domain folder names compare without regard to letter case.
+std::string FoldedName(std::string_view name);
+
+} // namespace platform::store

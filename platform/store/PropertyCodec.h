@@ -1,0 +1,33 @@
+#pragma once
+
+// How property values are kept in the database: a kind number beside the bytes.
+
+#include "platform/core/Variant.h"
+
+#include <cstdint>
+#include <string>
+
+namespace platform::store {
+
+enum class PropertyKind : std::int64_t {
+    Text = 0,
+    Boolean = 1,
+    Integer = 2,
+    TextArray = 3,
+    Null = 4,
+    // A path below the item's mailbox root, handed out as a URL in the form the reader used
+    // (the mailbox's "urn:schemas:httpmail:inbox").
+    MailboxLink = 5,
+};
+
+struct EncodedValue {
+    PropertyKind kind;
+    std::string bytes;
+};
+
+// Empty values are never stored (writing one removes the property), so they cannot be encoded.
+EncodedValue EncodeValue(const Variant& value);
+// A MailboxLink decodes to its stored relative path; the store turns it into a URL.
+Variant DecodeValue(PropertyKind kind, const std::string& bytes);
+
+} // namespace platform::store

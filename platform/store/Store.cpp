@@ -1,0 +1,524 @@
+#include "platform/store/Store.h"
+
+#include "platform/core/Text.h"
+#include "platform/host/ServerFolder.h"
+#include "platform/store/Database.h"
+#include "platform/store/EventService.h"
+#include "platform/store/FoldedName.h"
+#include "platform/store/PropertyCodec.h"
+#include "platform/store/StoreErrors.h"
+
+#include <random>
+
+namespace platform::store {
+
+namespace {
+
+constexpr const char* kFolderClass = "urn:content-class:folder";
+constexpr const char* kMailFolderClass = "urn:content-class:mailfolder";
+constexpr const char* kItemClass = "urn:content-class:item";
+
+// The key range of everything below `key`: from key + "/" up to (not including) key + "0",
+// "0" being the character after "/".
+std::string BelowFirst(const std::string& key) {
+    return key + "/";
+}
+std::string BelowEnd(const std::string& key) {
+    return key + "0";
+}
+
+std::string JoinPath(const std::vector<std::string>& segments) {
+    std::string path;
+    for (const auto& segment : segments)
+        path += (path.empty() ? "" : "/") + segment;
+    return path;
+}
+
+PropertyMap BaseProperties(const std::string& name, const std::string& contentClass,
+                           bool isFolder) {
+    return {{kDisplayName, Variant(name)},
+            {kContentClass, Variant(contentClass)},
+            {kIsHidden, Variant(false)},
+            {kIsFolder, Variant(isFolder)}};
+}
+
+std::string ContentClassKey(const PropertyMap& properties) {
+    auto found = properties.find(kContentClass);
+    return found != properties.end() && found->second.IsText() ? FoldedName(found->second.Text())
+                                                               : std::string();
+}
+
+[[noreturn]] void NotFound(const std::string& what) {
+    throw Error(hr::DB_E_NOTFOUND, what);
+}
+
+} // namespace
+
+void PendingSave::Set(const std::string& name, const Variant& value) {
+    if (value.IsEmpty())
+        properties.erase(name);
+    else
+        properties[name] = value;
+    changed.insert(name);
+}
+
+std::shared_ptr<Store> Store::Open(const host::ServerFolder& folder) {
+    const auto names = folder.ReadMachineNames();
+    return std::make_shared<Store>(folder.StoreDir(),
+                                   ServerNames{names.computerName, names.domainDnsName});
+}
+
+std::shared_ptr<Store> Store::OpenFromEnvironment() {
+    return Open(host::ServerFolder::FromEnvironment());
+}
+
+Store::Store(const std::filesystem::path& storeDir, ServerNames server)
+    : directory_(storeDir), server_(std::move(server)) {
+    std::error_code ignored;
+    std::filesystem::create_directories(directory_, ignored);
+    db_ = std::make_unique<Database>(directory_ / "store.db");
+    CreateSchema();
+}
+
+Store::~Store() {
+    if (inTransaction_) {
+        try {
+            db_->Execute("ROLLBACK");
+        } catch (...) {
+            // A store released inside a transaction keeps nothing of it either way.
+        }
+    }
+}
+
+void Store::CreateSchema() {
+    db_->Execute(R"(
+        CREATE TABLE IF NOT EXISTS domains(
+            id INTEGER PRIMARY KEY, name TEXT NOT NULL, key TEXT NOT NULL UNIQUE);
+        CREATE TABLE IF NOT EXISTS mailboxes(
+            id INTEGER PRIMARY KEY, domain_key TEXT NOT NULL, name TEXT NOT NULL,
+            key TEXT NOT NULL UNIQUE, is_system INTEGER NOT NULL);
+        CREATE INDEX IF NOT EXISTS mailboxes_system ON mailboxes(is_system);
+        CREATE TABLE IF NOT EXISTS items(
+            id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE, parent_key TEXT NOT NULL,
+            domain TEXT NOT NULL, mailbox TEXT NOT NULL, path TEXT NOT NULL,
+            is_folder INTEGER NOT NULL, content_class TEXT NOT NULL);
+        CREATE INDEX IF NOT EXISTS items_by_parent ON items(parent_key, content_class);
+        CREATE TABLE IF NOT EXISTS properties(
+            item_id INTEGER NOT NULL REFERENCES items(id) ON DELETE CASCADE,
+            name TEXT NOT NULL, kind INTEGER NOT NULL, value BLOB NOT NULL,
+            PRIMARY KEY(item_id, name)) WITHOUT ROWID;
+    )");
+}
+
+template <class Work> void Store::Writing(Work&& work) {
+    std::lock_guard lock(mutex_);
+    if (inTransaction_) {
+        db_->Execute("SAVEPOINT save");
+        try {
+            work();
+        } catch (...) {
+            db_->Execute("ROLLBACK TO save");
+            db_->Execute("RELEASE save");
+            throw;
+        }
+        db_->Execute("RELEASE save");
+        return;
+    }
+    // IMMEDIATE takes the write lock at once, so that the busy timeout covers waiting for
+    // another writer (a deferred upgrade could fail at once instead).
+    db_->Execute("BEGIN IMMEDIATE");
+    try {
+        work();
+        db_->Execute("COMMIT");
+    } catch (...) {
+        db_->Execute("ROLLBACK");
+        throw;
+    }
+}
+
+void Store::CreateDomainFolder(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos)
+        throw Error(platform::hr::E_INVALIDARG, "\"" + name + "\" is not a domain folder name");
+    Writing([&] {
+        auto exists = db_->Prepared("SELECT 1 FROM domains WHERE key = ?1");
+        if (exists.Bind(1, FoldedName(name)).Step())
+            throw Error(hr::DB_E_RESOURCEEXISTS,
+                        "The domain folder \"" + name + "\" already exists");
+        db_->Prepared("INSERT INTO domains(name, key) VALUES(?1, ?2)")
+            .Bind(1, name)
+            .Bind(2, FoldedName(name))
+            .Run();
+    });
+}
+
+std::vector<std::string> Store::DomainFolders() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    auto query = db_->Prepared("SELECT name FROM domains ORDER BY id");
+    while (query.Step())
+        names.push_back(query.Text(0));
+    return names;
+}
+
+std::vector<std::string> Store::Mailboxes(const std::string& domain) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    auto query = db_->Prepared("SELECT name FROM mailboxes WHERE domain_key = ?1 ORDER BY id");
+    query.Bind(1, FoldedName(domain));
+    while (query.Step())
+        names.push_back(query.Text(0));
+    return names;
+}
+
+void Store::InsertItem(const std::string& key, const std::string& parentKey,
+                       const std::string& domain, const std::string& mailbox,
+                       const std::string& path, bool isFolder, const PropertyMap& properties) {
+    db_->Prepared("INSERT INTO items(key, parent_key, domain, mailbox, path, is_folder, "
+                  "content_class) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+        .Bind(1, key)
+        .Bind(2, parentKey)
+        .Bind(3, domain)
+        .Bind(4, mailbox)
+        .Bind(5, path)
+        .Bind(6, std::int64_t{isFolder})
+        .Bind(7, ContentClassKey(properties))
+        .Run();
+    const auto id = db_->LastInsertId();
+    std::set<std::string> names;
+    for (const auto& [name, value] : properties)
+        names.insert(name);
+    WriteProperties(id, properties, names);
+}
+
+std::string Store::CreateMailbox(const std::string& domain, const std::string& alias,
+                                 UrlForm form) {
+    if (alias.empty() || alias.find('/') != std::string::npos)
+        throw Error(platform::hr::E_INVALIDARG, "\"" + alias + "\" is not a mailbox name");
+    std::string domainName;
+    Writing([&] {
+        auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
+        if (!findDomain.Bind(1, FoldedName(domain)).Step())
+            NotFound("The domain folder \"" + domain + "\" does not exist");
+        domainName = findDomain.Text(0);
+        const auto key = FoldedName(domain) + "/" + FoldedName(alias);
+        auto exists = db_->Prepared("SELECT 1 FROM mailboxes WHERE key = ?1");
+        if (exists.Bind(1, key).Step())
+            throw Error(hr::DB_E_RESOURCEEXISTS,
+                        "The mailbox \"" + alias + "\" already exists in \"" + domain + "\"");
+        const bool isSystem = text::MatchPrefixIgnoreCase(alias, "SystemMailbox{").has_value();
+        db_->Prepared(
+               "INSERT INTO mailboxes(domain_key, name, key, is_system) VALUES(?1, ?2, ?3, ?4)")
+            .Bind(1, FoldedName(domain))
+            .Bind(2, alias)
+            .Bind(3, key)
+            .Bind(4, std::int64_t{isSystem})
+            .Run();
+        auto root = BaseProperties(alias, kFolderClass, true);
+        InsertItem(key, FoldedName(domain), domainName, alias, "", true, root);
+        if (!isSystem) {
+            InsertItem(key + "/" + FoldedName(kInboxName), key, domainName, alias, kInboxName, true,
+                       BaseProperties(kInboxName, kMailFolderClass, true));
+            // The Inbox link is kept relative to the mailbox, so that it reads back in the URL
+            // form the mailbox was opened with.
+            auto findRoot = db_->Prepared("SELECT id FROM items WHERE key = ?1");
+            findRoot.Bind(1, key).Step();
+            const auto id = findRoot.Integer(0);
+            const auto encoded = EncodedValue{PropertyKind::MailboxLink, kInboxName};
+            db_->Prepared("INSERT INTO properties(item_id, name, kind, value) "
+                          "VALUES(?1, ?2, ?3, ?4)")
+                .Bind(1, id)
+                .Bind(2, kInboxProperty)
+                .Bind(3, static_cast<std::int64_t>(encoded.kind))
+                .BindBlob(4, encoded.bytes)
+                .Run();
+        }
+    });
+    return MailboxBaseUrl(form, DefaultHttpHost(server_), domainName, alias);
+}
+
+std::string Store::NewGuid() {
+    static thread_local std::mt19937_64 engine{std::random_device{}()};
+    std::uniform_int_distribution<unsigned> digit(0, 15);
+    std::string guid;
+    for (int length : {8, 4, 4, 4, 12}) {
+        if (!guid.empty())
+            guid += '-';
+        for (int i = 0; i < length; ++i)
+            guid += "0123456789ABCDEF"[digit(engine)];
+    }
+    return guid;
+}
+
+std::string Store::CreateSystemMailbox(const std::string& domain, UrlForm form) {
+    const auto url = CreateMailbox(domain, "SystemMailbox{" + NewGuid() + "}", form);
+    CreateFolder(url + "/StoreEvents");
+    CreateFolder(url + "/" + kGlobalEventsPath);
+    return url;
+}
+
+void Store::CreateFolder(const std::string& url) {
+    const auto location = Locate(url);
+    if (location.IsMailboxRoot())
+        throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + url + "\" is a mailbox");
+    Writing([&] {
+        auto parent = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+        if (!parent.Bind(1, location.parentKey).Step() || parent.Integer(0) == 0)
+            NotFound("The folder that would hold \"" + url + "\" does not exist");
+        auto exists = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
+        if (exists.Bind(1, location.key).Step())
+            throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + url + "\" already exists");
+        InsertItem(location.key, location.parentKey, location.domainName, location.mailboxName,
+                   JoinPath(location.url.path), true,
+                   BaseProperties(location.name, kFolderClass, true));
+    });
+}
+
+ItemLocation Store::Locate(const std::string& url) {
+    ItemLocation location;
+    location.url = ParseStoreUrl(url, server_);
+    std::lock_guard lock(mutex_);
+    const auto domainKey = FoldedName(location.url.domain);
+    auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
+    if (!findDomain.Bind(1, domainKey).Step())
+        NotFound("The domain folder \"" + location.url.domain + "\" of \"" + url +
+                 "\" does not exist");
+    location.domainName = findDomain.Text(0);
+    if (location.url.mailbox.empty()) {
+        location.key = domainKey;
+        location.name = location.domainName;
+        return location;
+    }
+    location.key = domainKey + "/" + FoldedName(location.url.mailbox);
+    auto findMailbox = db_->Prepared("SELECT name FROM mailboxes WHERE key = ?1");
+    if (!findMailbox.Bind(1, location.key).Step())
+        NotFound("The mailbox \"" + location.url.mailbox + "\" of \"" + url + "\" does not exist");
+    location.mailboxName = findMailbox.Text(0);
+    location.parentKey = domainKey;
+    location.name = location.mailboxName;
+    for (const auto& segment : location.url.path) {
+        location.parentKey = location.key;
+        location.key += "/" + FoldedName(segment);
+        location.name = segment;
+    }
+    return location;
+}
+
+std::vector<Item> Store::LoadItems(const char* sql, const std::string& key,
+                                   const ItemLocation* like) {
+    std::vector<Item> items;
+    auto query = db_->Prepared(sql);
+    query.Bind(1, key);
+    if (std::string(sql).find("?2") != std::string::npos) {
+        query.Bind(2, BelowFirst(key));
+        query.Bind(3, BelowEnd(key));
+    }
+    while (query.Step()) {
+        const auto id = query.Integer(0);
+        if (items.empty() || items.back().id != id) {
+            Item item;
+            item.id = id;
+            item.key = query.Text(1);
+            item.parentKey = query.Text(2);
+            item.isFolder = query.Integer(3) != 0;
+            items.push_back(std::move(item));
+        }
+        if (query.IsNull(4))
+            continue;
+        const auto kind = static_cast<PropertyKind>(query.Integer(5));
+        auto value = DecodeValue(kind, query.Text(6));
+        if (kind == PropertyKind::MailboxLink) {
+            const auto form = like ? like->url.form : UrlForm::File;
+            const auto host =
+                like && !like->url.host.empty() ? like->url.host : DefaultHttpHost(server_);
+            value = Variant(MailboxBaseUrl(form, host, query.Text(7), query.Text(8)) + "/" +
+                            value.Text());
+        }
+        items.back().properties.emplace(query.Text(4), std::move(value));
+    }
+    return items;
+}
+
+#define ITEM_COLUMNS                                                                               \
+    "SELECT i.id, i.key, i.parent_key, i.is_folder, p.name, p.kind, p.value, i.domain, i.mailbox " \
+    "FROM items i LEFT JOIN properties p ON p.item_id = i.id "
+
+std::optional<Item> Store::Find(const ItemLocation& location) {
+    std::lock_guard lock(mutex_);
+    auto items = LoadItems(ITEM_COLUMNS "WHERE i.key = ?1", location.key, &location);
+    if (items.empty())
+        return std::nullopt;
+    return std::move(items.front());
+}
+
+Item Store::Read(const ItemLocation& location) {
+    auto item = Find(location);
+    if (!item)
+        NotFound("The item \"" + location.Url() + "\" does not exist");
+    return std::move(*item);
+}
+
+bool Store::Exists(const ItemLocation& location) {
+    std::lock_guard lock(mutex_);
+    return db_->Prepared("SELECT 1 FROM items WHERE key = ?1").Bind(1, location.key).Step();
+}
+
+std::vector<Item> Store::Children(const ItemLocation& folder, bool deep) {
+    std::lock_guard lock(mutex_);
+    if (deep)
+        return LoadItems(ITEM_COLUMNS "WHERE i.key >= ?2 AND i.key < ?3 AND ?1 = ?1 ORDER BY i.id",
+                         folder.key, &folder);
+    return LoadItems(ITEM_COLUMNS "WHERE i.parent_key = ?1 ORDER BY i.id", folder.key, &folder);
+}
+
+std::vector<Item> Store::RegistrationItemsIn(const std::string& folderKey) {
+    std::lock_guard lock(mutex_);
+    auto items = LoadItems(ITEM_COLUMNS "WHERE i.parent_key = ?1 AND i.content_class = "
+                                        "'urn:content-class:storeeventreg' ORDER BY i.id",
+                           folderKey, nullptr);
+    return items;
+}
+
+std::vector<std::string> Store::GlobalEventFolders() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> keys;
+    auto query = db_->Prepared("SELECT key FROM mailboxes WHERE is_system = 1 ORDER BY id");
+    while (query.Step())
+        keys.push_back(query.Text(0) + "/" + FoldedName(kGlobalEventsPath));
+    return keys;
+}
+
+std::string Store::UrlOf(const std::string& key, const StoreUrl& like) {
+    std::lock_guard lock(mutex_);
+    auto query = db_->Prepared("SELECT domain, mailbox, path FROM items WHERE key = ?1");
+    if (!query.Bind(1, key).Step())
+        NotFound("No item has the key \"" + key + "\"");
+    const auto host = like.host.empty() ? DefaultHttpHost(server_) : like.host;
+    auto url = MailboxBaseUrl(like.form, host, query.Text(0), query.Text(1));
+    const auto path = query.Text(2);
+    return path.empty() ? url : url + "/" + path;
+}
+
+PendingSave Store::NewItem(const ItemLocation& location) {
+    if (location.IsMailboxRoot())
+        throw Error(hr::DB_E_RESOURCEEXISTS,
+                    "\"" + location.Url() + "\" is a mailbox and cannot be replaced by an item");
+    {
+        std::lock_guard lock(mutex_);
+        auto parent = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+        if (!parent.Bind(1, location.parentKey).Step() || parent.Integer(0) == 0)
+            NotFound("The folder that would hold \"" + location.Url() + "\" does not exist");
+    }
+    PendingSave save;
+    save.location = location;
+    save.isNew = true;
+    for (auto& [name, value] : BaseProperties(location.name, kItemClass, false))
+        save.Set(name, value);
+    return save;
+}
+
+void Store::Save(PendingSave& save) {
+    SaveEvents events(*this, save);
+    events.Begin();
+    try {
+        Write(save);
+    } catch (...) {
+        events.Aborted();
+        throw;
+    }
+    events.Committed();
+}
+
+void Store::Write(const PendingSave& save) {
+    Writing([&] {
+        if (save.isNew) {
+            auto existing = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+            if (existing.Bind(1, save.location.key).Step() && existing.Integer(0) != 0 &&
+                !save.isFolder)
+                throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + save.location.Url() +
+                                                         "\" is a folder and cannot be replaced "
+                                                         "by an item");
+            // Replacing: the old item goes with its properties.
+            db_->Prepared("DELETE FROM items WHERE key = ?1").Bind(1, save.location.key).Run();
+            InsertItem(save.location.key, save.location.parentKey, save.location.domainName,
+                       save.location.mailboxName, JoinPath(save.location.url.path), save.isFolder,
+                       save.properties);
+            return;
+        }
+        auto find = db_->Prepared("SELECT id FROM items WHERE key = ?1");
+        if (!find.Bind(1, save.location.key).Step())
+            NotFound("The item \"" + save.location.Url() + "\" does not exist");
+        const auto id = find.Integer(0);
+        WriteProperties(id, save.properties, save.changed);
+        if (save.changed.count(kContentClass))
+            db_->Prepared("UPDATE items SET content_class = ?2 WHERE id = ?1")
+                .Bind(1, id)
+                .Bind(2, ContentClassKey(save.properties))
+                .Run();
+    });
+}
+
+void Store::WriteProperties(std::int64_t itemId, const PropertyMap& properties,
+                            const std::set<std::string>& names) {
+    for (const auto& name : names) {
+        auto found = properties.find(name);
+        if (found == properties.end() || found->second.IsEmpty()) {
+            db_->Prepared("DELETE FROM properties WHERE item_id = ?1 AND name = ?2")
+                .Bind(1, itemId)
+                .Bind(2, name)
+                .Run();
+            continue;
+        }
+        const auto encoded = EncodeValue(found->second);
+        db_->Prepared("INSERT OR REPLACE INTO properties(item_id, name, kind, value) "
+                      "VALUES(?1, ?2, ?3, ?4)")
+            .Bind(1, itemId)
+            .Bind(2, name)
+            .Bind(3, static_cast<std::int64_t>(encoded.kind))
+            .BindBlob(4, encoded.bytes)
+            .Run();
+    }
+}
+
+void Store::Delete(const std::string& url) {
+    const auto location = Locate(url);
+    if (location.url.mailbox.empty())
+        throw Error(platform::hr::E_INVALIDARG, "\"" + url + "\" names no item to delete");
+    Writing([&] {
+        auto find = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
+        if (!find.Bind(1, location.key).Step())
+            NotFound("The item \"" + url + "\" does not exist");
+        db_->Prepared("DELETE FROM items WHERE key = ?1 OR (key >= ?2 AND key < ?3)")
+            .Bind(1, location.key)
+            .Bind(2, BelowFirst(location.key))
+            .Bind(3, BelowEnd(location.key))
+            .Run();
+        if (location.IsMailboxRoot())
+            db_->Prepared("DELETE FROM mailboxes WHERE key = ?1").Bind(1, location.key).Run();
+    });
+}
+
+void Store::BeginTransaction() {
+    std::lock_guard lock(mutex_);
+    if (inTransaction_)
+        throw Error(hr::XACT_E_XTIONEXISTS, "A transaction is already open on this connection");
+    db_->Execute("BEGIN IMMEDIATE");
+    inTransaction_ = true;
+}
+
+void Store::CommitTransaction() {
+    std::lock_guard lock(mutex_);
+    if (!inTransaction_)
+        throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
+    db_->Execute("COMMIT");
+    inTransaction_ = false;
+}
+
+void Store::RollbackTransaction() {
+    std::lock_guard lock(mutex_);
+    if (!inTransaction_)
+        throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
+    db_->Execute("ROLLBACK");
+    inTransaction_ = false;
+}
+
+} // namespace platform::store

@@ -1,0 +1,161 @@
+#pragma once
+
+// The embedded store: domain folders, mailboxes, folders and items with their properties, kept
+// in one SQLite database in the server folder's store directory. Items are addressed by URL in
+// either form (StoreUrl.h); names compare without regard to letter case. Every save runs the
+// store's synchronous events (EventService.h).
+//
+// A property an item does not carry reads as an empty value (never an error); writing a value
+// to it creates it, and writing an empty value removes it.
+
+#include "platform/core/Variant.h"
+#include "platform/store/StoreUrl.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace platform::host {
+class ServerFolder;
+}
+
+namespace platform::store {
+
+class Database;
+
+using PropertyMap = std::map<std::string, Variant>;
+
+// Property names the store itself gives every item.
+inline const std::string kDisplayName = "DAV:displayname";
+inline const std::string kContentClass = "DAV:contentclass";
+inline const std::string kIsHidden = "DAV:ishidden";
+inline const std::string kIsFolder = "DAV:isfolder";
+inline const std::string kInboxProperty = "urn:schemas:httpmail:inbox";
+inline const std::string kRegistrationClass = "urn:content-class:storeeventreg";
+inline const std::string kInboxName = "Inbox";
+inline const std::string kGlobalEventsPath = "StoreEvents/GlobalEvents";
+
+// Where a URL points, once its domain folder and mailbox are known to exist.
+struct ItemLocation {
+    StoreUrl url;
+    std::string domainName;  // as the store spells it
+    std::string mailboxName; // as the store spells it; empty above the mailboxes
+    std::string key;         // folded "domain/mailbox/folder/item"
+    std::string parentKey;   // key of the folder holding the item
+    std::string name;        // the item's own name as the URL spells it
+
+    // The URL in the form it was given, empty segments dropped.
+    std::string Url() const { return FormatStoreUrl(url); }
+    bool IsMailboxRoot() const { return url.path.empty(); }
+};
+
+struct Item {
+    std::int64_t id = 0;
+    std::string key;
+    std::string parentKey;
+    bool isFolder = false;
+    PropertyMap properties;
+};
+
+// One save in progress: what the event sinks see and may still change.
+struct PendingSave {
+    ItemLocation location;
+    bool isNew = false;
+    bool isFolder = false;
+    bool delivered = false;
+    PropertyMap properties;        // the item as it will be stored
+    std::set<std::string> changed; // names this save writes (every name, for a new item)
+
+    void Set(const std::string& name, const Variant& value);
+};
+
+class Store {
+public:
+    // The store of a server folder: <root>/store/store.db, server names from machine.conf.
+    static std::shared_ptr<Store> Open(const host::ServerFolder& folder);
+    // The store of the server folder that EXHOST_ROOT names.
+    static std::shared_ptr<Store> OpenFromEnvironment();
+
+    Store(const std::filesystem::path& storeDir, ServerNames server);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    const ServerNames& Server() const { return server_; }
+    const std::filesystem::path& Directory() const { return directory_; }
+    std::filesystem::path EventLogFile() const { return directory_ / "events.log"; }
+
+    // --- Administration (what the server's admin tool does) ---
+
+    void CreateDomainFolder(const std::string& name);
+    // The namespace root listing: domain folder names, the first created first.
+    std::vector<std::string> DomainFolders();
+    // Creates the mailbox with its Inbox; returns the mailbox URL in the given form.
+    std::string CreateMailbox(const std::string& domain, const std::string& alias,
+                              UrlForm form = UrlForm::File);
+    // Creates "SystemMailbox{GUID}" with "StoreEvents/GlobalEvents"; returns its URL.
+    std::string CreateSystemMailbox(const std::string& domain, UrlForm form = UrlForm::File);
+    // Mailbox names of a domain folder, the first created first.
+    std::vector<std::string> Mailboxes(const std::string& domain);
+    // Creates a folder whose parent exists; fails when something of that name exists.
+    void CreateFolder(const std::string& url);
+
+    // --- Items ---
+
+    // Fails when the URL is malformed, names another server, an unknown domain folder or an
+    // unknown mailbox.
+    ItemLocation Locate(const std::string& url);
+    std::optional<Item> Find(const ItemLocation& location);
+    // Fails with DB_E_NOTFOUND naming the URL when the item does not exist.
+    Item Read(const ItemLocation& location);
+    bool Exists(const ItemLocation& location);
+    // Saves through the event service. Fails (storing nothing) when a sink refuses.
+    void Save(PendingSave& save);
+    // A new non-folder item that replaces whatever had that URL; the parent folder must exist.
+    PendingSave NewItem(const ItemLocation& location);
+    // Deletes the item and everything below it; fails when it does not exist.
+    void Delete(const std::string& url);
+    // The items in a folder (deep: and in all folders below it), in the order they were made.
+    std::vector<Item> Children(const ItemLocation& folder, bool deep);
+    // Registration items (content class "urn:content-class:storeeventreg") directly in a folder.
+    std::vector<Item> RegistrationItemsIn(const std::string& folderKey);
+    // Keys of the "StoreEvents/GlobalEvents" folders of the store's system mailboxes.
+    std::vector<std::string> GlobalEventFolders();
+    // The URL of a stored item in the form and host of `like`.
+    std::string UrlOf(const std::string& key, const StoreUrl& like);
+
+    // --- Transactions (one at a time per Store object) ---
+
+    void BeginTransaction();
+    void CommitTransaction();
+    void RollbackTransaction();
+    bool InTransaction() const { return inTransaction_; }
+
+private:
+    void CreateSchema();
+    void InsertItem(const std::string& key, const std::string& parentKey, const std::string& domain,
+                    const std::string& mailbox, const std::string& path, bool isFolder,
+                    const PropertyMap& properties);
+    void Write(const PendingSave& save);
+    void WriteProperties(std::int64_t itemId, const PropertyMap& properties,
+                         const std::set<std::string>& names);
+    std::vector<Item> LoadItems(const char* sql, const std::string& key, const ItemLocation* like);
+    void ResolveLinks(Item& item, const std::string& path, const ItemLocation& like);
+    std::string NewGuid();
+
+    // Runs `work` inside a write transaction of its own, or inside the open one.
+    template <class Work> void Writing(Work&& work);
+
+    std::filesystem::path directory_;
+    ServerNames server_;
+    std::unique_ptr<Database> db_;
+    std::recursive_mutex mutex_;
+    bool inTransaction_ = false;
+};
+
+} // namespace platform::store

@@ -1,0 +1,119 @@
+#include "TempStore.h"
+#include "TestSink.h"
+
+#include "platform/core/Error.h"
+#include "platform/store/Delivery.h"
+#include "platform/store/EventFlags.h"
+#include "platform/store/PropertyNames.h"
+#include "platform/store/StoreErrors.h"
+
+#include <fstream>
+
+using namespace platform;
+using namespace platform::store;
+using namespace storetest;
+
+namespace {
+
+class Delivery : public TempStore {
+protected:
+    void SetUp() override {
+        TempStore::SetUp();
+        SetSinkCreator(
+            [this](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
+    }
+    void RegisterSink() {
+        auto save = store->NewItem(store->Locate(kFileBase + "/alice/Inbox/Test.reg"));
+        save.Set(kContentClass, Variant(kRegistrationClass));
+        save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
+        save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
+        save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
+        save.Set(kEventNamespace + "criteria", Variant(" WHERE \"DAV:ishidden\" = FALSE"));
+        save.Set(kIsHidden, Variant(true));
+        store->Save(save);
+    }
+    TestSink sink;
+};
+
+TEST_F(Delivery, AMessageBecomesANewInboxItemWithItsHeaderBlock) {
+    const auto url = DeliverMessage(*store, kHttpBase + "/alice",
+                                    "From: x@example.org\nTo: alice@example.com\n"
+                                    "Subject: Hi\n\nHello\n");
+    EXPECT_EQ(url.rfind(kHttpBase + "/alice/Inbox/", 0), 0u) << url;
+    const auto item = store->Read(store->Locate(url));
+    EXPECT_EQ(item.properties.at(kTransportMessageHeaders),
+              Variant("From: x@example.org\r\nTo: alice@example.com\r\nSubject: Hi\r\n"));
+    EXPECT_EQ(item.properties.at(kSubject), Variant("Hi"));
+    EXPECT_EQ(item.properties.at(kFrom), Variant("x@example.org"));
+    EXPECT_EQ(item.properties.at(kTextDescription), Variant("Hello\r\n"));
+    EXPECT_EQ(item.properties.at(kContentClass), Variant(kMessageClass));
+    EXPECT_EQ(item.properties.at(kIsHidden), Variant(false));
+}
+
+TEST_F(Delivery, TheSaveCarriesTheDeliveredFlagAndTheSinkStampsIt) {
+    RegisterSink();
+    sink.onBegin = [](ado::Record& record) {
+        auto fields = record.Fields();
+        const auto headers = fields->Item(kTransportMessageHeaders)->Value().Text();
+        fields->Item(kKeywords)->SetValue(
+            Variant(Variant::TextArray{headers.substr(0, headers.find("\r\n"))}));
+        fields->Update();
+    };
+    const auto url = DeliverMessage(*store, kFileBase + "/alice", "To: alice@example.com\n\nx");
+    std::vector<std::int32_t> flags;
+    for (const auto& call : sink.Calls())
+        if (call.method == "OnSyncSave") {
+            flags.push_back(call.flags);
+            EXPECT_EQ(call.url, url);
+        }
+    EXPECT_EQ(flags,
+              (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM | EVT_IS_DELIVERED,
+                                         EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}));
+    EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kKeywords),
+              Variant(Variant::TextArray{"To: alice@example.com"}));
+}
+
+TEST_F(Delivery, ARefusedDeliveryStoresNothing) {
+    RegisterSink();
+    sink.abortInBegin = true;
+    EXPECT_THROW(DeliverMessage(*store, kFileBase + "/alice", "Subject: no\n\n"), Error);
+    // Only the registration is left in the Inbox.
+    EXPECT_EQ(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).size(), 1u);
+}
+
+TEST_F(Delivery, FailsForAMalformedMessageOrAnUnknownMailbox) {
+    EXPECT_THROW(DeliverMessage(*store, kFileBase + "/alice", "not a header\n\nbody"), Error);
+    try {
+        DeliverMessage(*store, kFileBase + "/carol", "Subject: x\n\n");
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), store::hr::DB_E_NOTFOUND);
+    }
+    EXPECT_TRUE(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).empty());
+}
+
+TEST_F(Delivery, EverySampleMessageIsDelivered) {
+    int delivered = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(LORVANTA_FIXTURES) + "/messages")) {
+        if (entry.path().extension() != ".eml")
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        const auto url = DeliverMessage(*store, kFileBase + "/bob", text);
+        const auto headers =
+            store->Read(store->Locate(url)).properties.at(kTransportMessageHeaders).Text();
+        // Every line end is CRLF.
+        for (std::size_t i = 0; i < headers.size(); ++i) {
+            if (headers[i] == '\n') {
+                ASSERT_TRUE(i > 0 && headers[i - 1] == '\r') << entry.path();
+            }
+        }
+        ++delivered;
+    }
+    EXPECT_GE(delivered, 10);
+    EXPECT_EQ(store->Children(store->Locate(kFileBase + "/bob/Inbox"), false).size(),
+              static_cast<std::size_t>(delivered));
+}
+
+} // namespace

@@ -1,0 +1,263 @@
+#include "TempStore.h"
+#include "TestSink.h"
+
+#include "platform/core/Error.h"
+#include "platform/store/EventFlags.h"
+#include "platform/store/PropertyNames.h"
+#include "platform/store/StoreErrors.h"
+
+#include <map>
+
+using namespace platform;
+using namespace platform::store;
+using namespace storetest;
+
+namespace {
+
+const std::string kHiddenExcluded = " WHERE \"DAV:ishidden\" = FALSE";
+const std::string kInbox = kFileBase + "/alice/Inbox";
+
+class EventService : public TempStore {
+protected:
+    void SetUp() override {
+        TempStore::SetUp();
+        SetSinkCreator([this](const std::string& progId) {
+            auto found = sinks.find(progId);
+            if (found == sinks.end())
+                throw Error(platform::hr::REGDB_E_CLASSNOTREG, "Class not registered: " + progId);
+            return com::ComPtr<IExStoreSyncEvents>(found->second);
+        });
+    }
+
+    void Register(const std::string& folderUrl, const std::string& name, const std::string& progId,
+                  const std::string& scope = "SHALLOW",
+                  const std::string& criteria = kHiddenExcluded, const std::string& priority = "1",
+                  const std::string& method = "onsyncsave") {
+        auto save = store->NewItem(store->Locate(folderUrl + "/" + name));
+        save.Set(kContentClass, Variant("urn:content-class:storeeventreg"));
+        save.Set(kEventNamespace + "EventMethod", Variant(method));
+        save.Set(kEventNamespace + "SinkClass", Variant(progId));
+        save.Set(kEventNamespace + "MatchScope", Variant(scope));
+        save.Set(kEventNamespace + "criteria", Variant(criteria));
+        save.Set(kEventNamespace + "priority", Variant(priority));
+        save.Set(kIsHidden, Variant(true));
+        store->Save(save);
+    }
+
+    // The OnSyncSave calls only, as (flags) in order.
+    std::vector<std::int32_t> SaveFlags(TestSink& sink) {
+        std::vector<std::int32_t> flags;
+        for (const auto& call : sink.Calls())
+            if (call.method == "OnSyncSave")
+                flags.push_back(call.flags);
+        return flags;
+    }
+
+    std::optional<Item> Stored(const std::string& url) { return store->Find(store->Locate(url)); }
+
+    std::map<std::string, IExStoreSyncEvents*> sinks;
+};
+
+TEST_F(EventService, ANewItemGetsTheBeginAndCommittedPhasesWithItsFlags) {
+    TestSink sink;
+    sinks["Test.Sink"] = &sink;
+    Register(kInbox, "Test.reg", "Test.Sink");
+    CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
+    const auto calls = sink.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].method, "Register");
+    EXPECT_EQ(calls[0].url, kInbox + "/Test.reg");
+    EXPECT_EQ(calls[1].url, kInbox + "/message");
+    EXPECT_EQ(calls[1].flags, EVT_SYNC_BEGIN | EVT_NEW_ITEM);
+    EXPECT_EQ(calls[2].flags, EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
+
+    auto connection = Connect(kHttpBase + "/alice");
+    auto record = OpenRecord(connection, kHttpBase + "/alice/Inbox/message", 3, -1);
+    record->Fields()->Item("urn:test:a")->SetValue(Variant("b"));
+    record->Fields()->Update();
+    const auto after = sink.Calls();
+    ASSERT_EQ(after.size(), 5u);
+    EXPECT_EQ(after[3].flags, EVT_SYNC_BEGIN);
+    EXPECT_EQ(after[3].url, kHttpBase + "/alice/Inbox/message");
+    EXPECT_EQ(after[4].flags, EVT_SYNC_COMMITTED);
+    EXPECT_EQ(sink.References(), 1);
+}
+
+TEST_F(EventService, WhatTheSinkCommitsBecomesPartOfTheSameSave) {
+    TestSink sink;
+    sink.onBegin = [](ado::Record& record) {
+        auto fields = record.Fields();
+        EXPECT_EQ(fields->Item("urn:test:a")->Value(), Variant("from the client"));
+        fields->Item(kKeywords)->SetValue(Variant(Variant::TextArray{"stamped"}));
+        fields->Update();
+        // Written after the last Update: not part of the save.
+        fields->Item("urn:test:late")->SetValue(Variant("late"));
+    };
+    sinks["Test.Sink"] = &sink;
+    Register(kInbox, "Test.reg", "Test.Sink");
+    CreateItem(kInbox + "/message", {{"urn:test:a", Variant("from the client")}});
+    const auto item = Stored(kInbox + "/message");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->properties.at(kKeywords), Variant(Variant::TextArray{"stamped"}));
+    EXPECT_EQ(item->properties.at("urn:test:a"), Variant("from the client"));
+    EXPECT_EQ(item->properties.count("urn:test:late"), 0u);
+}
+
+TEST_F(EventService, AbortChangeRefusesTheSaveAndTheAbortedPhaseFollows) {
+    CreateItem(kInbox + "/existing", {{"urn:test:a", Variant("old")}});
+    TestSink sink;
+    sink.abortInBegin = true;
+    sink.onBegin = [](ado::Record& record) {
+        record.Fields()->Item("urn:test:a")->SetValue(Variant("stamped"));
+        record.Fields()->Update();
+    };
+    sinks["Test.Sink"] = &sink;
+    Register(kInbox, "Test.reg", "Test.Sink");
+
+    try {
+        CreateItem(kInbox + "/refused", {});
+        FAIL() << "the refused save went through";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), store::hr::E_ABORT);
+        EXPECT_NE(error.Description().find("Test.Sink"), std::string::npos);
+    }
+    EXPECT_FALSE(Stored(kInbox + "/refused"));
+    EXPECT_EQ(SaveFlags(sink), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM,
+                                                          EVT_SYNC_ABORTED | EVT_NEW_ITEM}));
+
+    // A refused replacement leaves the old item as it was.
+    EXPECT_THROW(CreateItem(kInbox + "/existing", {{"urn:test:a", Variant("new")}}), Error);
+    EXPECT_EQ(Stored(kInbox + "/existing")->properties.at("urn:test:a"), Variant("old"));
+}
+
+TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
+    TestSink refusing;
+    refusing.registerResult = 1;
+    TestSink accepting;
+    TestSink withoutRegistration;
+    withoutRegistration.offersRegistration = false;
+    sinks["Refusing.Sink"] = &refusing;
+    sinks["Accepting.Sink"] = &accepting;
+    sinks["Plain.Sink"] = &withoutRegistration;
+
+    try {
+        Register(kInbox, "Refused.reg", "Refusing.Sink");
+        FAIL() << "the refused registration was stored";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), store::hr::E_ABORT);
+    }
+    EXPECT_FALSE(Stored(kInbox + "/Refused.reg"));
+    Register(kInbox, "Accepted.reg", "Accepting.Sink");
+    EXPECT_TRUE(Stored(kInbox + "/Accepted.reg"));
+    Register(kInbox, "Plain.reg", "Plain.Sink");
+    EXPECT_TRUE(Stored(kInbox + "/Plain.reg"));
+    ASSERT_EQ(accepting.Calls().size(), 1u);
+    EXPECT_EQ(accepting.Calls()[0].method, "Register");
+    EXPECT_TRUE(withoutRegistration.Calls().empty());
+}
+
+TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
+    TestSink sink;
+    sink.throwInBegin = true;
+    sinks["Broken.Sink"] = &sink;
+    Register(kInbox, "Broken.reg", "Broken.Sink");
+    CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
+    EXPECT_TRUE(Stored(kInbox + "/message"));
+    const auto log = EventLog();
+    EXPECT_NE(log.find(kInbox + "/message\tBroken.Sink\t"), std::string::npos) << log;
+    EXPECT_NE(log.find("the test sink broke"), std::string::npos) << log;
+    // The committed phase still reaches it.
+    EXPECT_EQ(SaveFlags(sink).back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
+}
+
+TEST_F(EventService, ASinkThatCannotBeCreatedLeavesTheSaveIntactAndIsLogged) {
+    Register(kInbox, "Missing.reg", "Missing.Sink");
+    CreateItem(kInbox + "/message", {});
+    EXPECT_TRUE(Stored(kInbox + "/message"));
+    const auto log = EventLog();
+    EXPECT_NE(log.find(kInbox + "/message\tMissing.Sink\tClass not registered"), std::string::npos)
+        << log;
+    // One line per failure: one for the registration, one for the save.
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+TEST_F(EventService, WithoutASinkCreatorSavesGoOnAndTheFailureIsLogged) {
+    SetSinkCreator(nullptr);
+    Register(kInbox, "Test.reg", "Test.Sink");
+    CreateItem(kInbox + "/message", {});
+    EXPECT_TRUE(Stored(kInbox + "/message"));
+    EXPECT_NE(EventLog().find("No sink creator"), std::string::npos);
+}
+
+TEST_F(EventService, HiddenItemsAreExcludedByTheCriteria) {
+    TestSink sink;
+    sinks["Test.Sink"] = &sink;
+    Register(kInbox, "Test.reg", "Test.Sink");
+    CreateItem(kInbox + "/hidden", {{"DAV:ishidden", Variant(true)}});
+    CreateItem(kInbox + "/visible", {});
+    const auto calls = sink.Calls();
+    for (const auto& call : calls)
+        EXPECT_EQ(call.url.find("hidden"), std::string::npos) << call.url;
+    EXPECT_EQ(SaveFlags(sink).size(), 2u);
+}
+
+TEST_F(EventService, MatchScopesReachTheirFolders) {
+    store->CreateFolder(kInbox + "/Sub");
+    TestSink shallow, deep, any, other;
+    sinks = {{"Shallow.Sink", &shallow},
+             {"Deep.Sink", &deep},
+             {"Any.Sink", &any},
+             {"Other.Sink", &other}};
+    Register(kInbox, "Shallow.reg", "Shallow.Sink", "SHALLOW");
+    Register(kFileBase + "/alice", "Deep.reg", "Deep.Sink", "deep");
+    Register(systemMailbox + "/" + kGlobalEventsPath, "Any.reg", "Any.Sink", "ANY");
+    // Method other than the save event: never called for saves.
+    Register(kInbox, "Other.reg", "Other.Sink", "SHALLOW", kHiddenExcluded, "1", "onsyncdelete");
+
+    CreateItem(kInbox + "/Sub/below", {});
+    EXPECT_TRUE(shallow.Calls().size() == 1u) << "only its Register";
+    EXPECT_EQ(SaveFlags(deep).size(), 2u);
+    EXPECT_EQ(SaveFlags(any).size(), 2u);
+
+    CreateItem(kFileBase + "/bob/Inbox/elsewhere", {});
+    EXPECT_EQ(SaveFlags(deep).size(), 2u);
+    EXPECT_EQ(SaveFlags(any).size(), 4u);
+    EXPECT_TRUE(SaveFlags(other).empty());
+}
+
+TEST_F(EventService, SinksRunByPriority) {
+    std::vector<std::string> order;
+    TestSink first, second;
+    first.onBegin = [&](ado::Record&) { order.push_back("first"); };
+    second.onBegin = [&](ado::Record&) { order.push_back("second"); };
+    sinks = {{"First.Sink", &first}, {"Second.Sink", &second}};
+    Register(kInbox, "A.reg", "Second.Sink", "SHALLOW", kHiddenExcluded, "20");
+    Register(kInbox, "B.reg", "First.Sink", "SHALLOW", kHiddenExcluded, "3");
+    CreateItem(kInbox + "/message", {});
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST_F(EventService, AFolderSaveCarriesTheCollectionFlag) {
+    TestSink sink;
+    sinks["Test.Sink"] = &sink;
+    Register(kFileBase + "/alice", "Root.reg", "Test.Sink");
+    auto connection = Connect(kFileBase + "/alice");
+    auto record = OpenRecord(connection, kInbox, 3, -1);
+    record->Fields()->Item("urn:test:a")->SetValue(Variant(1));
+    record->Fields()->Update();
+    EXPECT_EQ(SaveFlags(sink), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_IS_COLLECTION,
+                                                          EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}));
+}
+
+TEST_F(EventService, AnEventRecordKeptAfterTheEventIsClosed) {
+    std::shared_ptr<ado::Fields> kept;
+    TestSink sink;
+    sink.onBegin = [&](ado::Record& record) { kept = record.Fields(); };
+    sinks["Test.Sink"] = &sink;
+    Register(kInbox, "Test.reg", "Test.Sink");
+    CreateItem(kInbox + "/message", {});
+    ASSERT_TRUE(kept);
+    EXPECT_THROW(kept->Item("DAV:displayname")->Value(), Error);
+}
+
+} // namespace

@@ -1,0 +1,87 @@
+#pragma once
+
+// A server folder in a temporary directory with a store holding the domain folder
+// "example.com", the mailboxes "alice" and "bob" and a system mailbox. EXHOST_ROOT points at it
+// for the duration of a test, so that the provider finds it.
+
+#include "platform/core/Ado.h"
+#include "platform/core/ObjectFactory.h"
+#include "platform/host/ServerFolder.h"
+#include "platform/store/EventService.h"
+#include "platform/store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace storetest {
+
+inline const std::string kFileBase = "file://./backofficestorage/example.com/mbx";
+inline const std::string kHttpBase = "http://mail01.example.com/exadmin/example.com/mbx";
+
+class TempStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lorvanta-store-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        platform::host::ServerFolder folder(root);
+        folder.WriteMachineNames({"MAIL01", "example.com", "example.com", "dc01.example.com", ""});
+        setenv(platform::host::kRootVariable, root.c_str(), 1);
+        store = platform::store::Store::Open(folder);
+        store->CreateDomainFolder("example.com");
+        store->CreateMailbox("example.com", "alice");
+        store->CreateMailbox("example.com", "bob");
+        systemMailbox = store->CreateSystemMailbox("example.com");
+        previousCreator = platform::store::SetSinkCreator(nullptr);
+    }
+    void TearDown() override {
+        platform::store::SetSinkCreator(previousCreator);
+        store.reset();
+        unsetenv(platform::host::kRootVariable);
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+
+    std::shared_ptr<platform::ado::Connection> Connect(const std::string& url) {
+        auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+        connection->SetProvider("ExOLEDB.DataSource");
+        connection->Open(url, "", "");
+        return connection;
+    }
+
+    std::shared_ptr<platform::ado::Record>
+    OpenRecord(const std::shared_ptr<platform::ado::Connection>& connection, const std::string& url,
+               std::int32_t mode, std::int32_t create) {
+        auto record = platform::CreateObjectAs<platform::ado::Record>("ADODB.Record");
+        record->Open(url, connection, mode, create, -1, "", "");
+        return record;
+    }
+
+    // Creates a plain item with the given properties through the provider.
+    void CreateItem(const std::string& url, const platform::store::PropertyMap& properties) {
+        auto connection = Connect(url.substr(0, url.rfind('/')));
+        auto record = OpenRecord(connection, url, 3, 0x4000000);
+        for (const auto& [name, value] : properties)
+            record->Fields()->Item(name)->SetValue(value);
+        record->Fields()->Update();
+        record->Close();
+    }
+
+    std::string EventLog() const {
+        std::ifstream in(root / "store" / "events.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::filesystem::path root;
+    std::shared_ptr<platform::store::Store> store;
+    std::string systemMailbox;
+    platform::store::SinkCreator previousCreator;
+};
+
+} // namespace storetest
