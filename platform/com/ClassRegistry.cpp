@@ -10,8 +10,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform::com {
@@ -75,6 +78,55 @@ std::vector<ClassRegistration> ReadFile(const fs::path& path) {
                                         path.string() + " is not a class entry");
         classes.push_back({*clsid, std::string(fields[1]), std::string(fields[2]),
                            fs::path(std::string(fields[3]))});
+    }
+    return classes;
+}
+
+// Identifies one version of the registry file. Every write renames a new file into place, so a
+// changed file has a new inode even when its size and time look the same.
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+
+std::optional<FileVersion> VersionOf(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileVersion{info.st_dev, info.st_ino, info.st_size,
+                       static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                           info.st_mtim.tv_nsec};
+}
+
+using Classes = std::vector<ClassRegistration>;
+
+// The parsed registry files of this process, each kept until its file changes, so that creating
+// an object does not parse the file again every time.
+std::shared_ptr<const Classes> CurrentClasses(const fs::path& path) {
+    struct Cached {
+        FileVersion version;
+        std::shared_ptr<const Classes> classes;
+    };
+    static std::mutex mutex;
+    static std::map<fs::path, Cached> cache;
+
+    const auto version = VersionOf(path);
+    if (!version)
+        return std::make_shared<const Classes>(ReadFile(path));
+    {
+        std::lock_guard lock(mutex);
+        if (auto found = cache.find(path);
+            found != cache.end() && found->second.version == *version)
+            return found->second.classes;
+    }
+    auto classes = std::make_shared<const Classes>(ReadFile(path));
+    // Only keep what was read if the file did not change meanwhile.
+    if (VersionOf(path) == version) {
+        std::lock_guard lock(mutex);
+        cache[path] = {*version, classes};
     }
     return classes;
 }
@@ -182,21 +234,23 @@ bool ClassRegistry::Unregister(const CLSID& clsid) const {
 }
 
 std::optional<ClassRegistration> ClassRegistry::FindByClassId(const CLSID& clsid) const {
-    for (auto& entry : ReadFile(File()))
+    const auto classes = CurrentClasses(File());
+    for (const auto& entry : *classes)
         if (entry.clsid == clsid)
-            return std::move(entry);
+            return entry;
     return std::nullopt;
 }
 
 std::optional<ClassRegistration> ClassRegistry::FindByProgId(std::string_view progId) const {
-    for (auto& entry : ReadFile(File()))
+    const auto classes = CurrentClasses(File());
+    for (const auto& entry : *classes)
         if (text::EqualsIgnoreCase(entry.progId, progId))
-            return std::move(entry);
+            return entry;
     return std::nullopt;
 }
 
 std::vector<ClassRegistration> ClassRegistry::List() const {
-    return ReadFile(File());
+    return *CurrentClasses(File());
 }
 
 } // namespace platform::com

@@ -2,6 +2,11 @@
 
 // The store's event interfaces: the store implements the event information side, a sink
 // implements IExStoreSyncEvents and ICreateRegistration.
+//
+// The store offers IExStoreEventInfo and IExStoreDispEventInfo on one object, and QueryInterface
+// leads from either to the other. It creates a sink by the ProgID its registration names
+// (platform/com/Activation.h), asking for IExStoreSyncEvents, or for ICreateRegistration when a
+// registration is created, and calls an instance only on the thread that created it.
 
 #include "platform/com/Com.h"
 #include "platform/core/Ado.h"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace com = platform::com;
@@ -141,6 +142,25 @@ TEST(ProgId, ValidityRules) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(com::IsValidProgId(c.progId), c.valid) << '"' << c.progId << '"';
+}
+
+TEST_F(ClassRegistryTest, AFileReplacedByAnotherWriterIsReadAfresh) {
+    registry.Register(MakeClass(1, "Lib.First"));
+    ASSERT_TRUE(registry.FindByProgId("Lib.First"));
+    // Another process replaces the file the way writers do: a new file renamed into place, here
+    // with the same size, so that only the file's identity tells the versions apart.
+    std::string content;
+    {
+        std::ifstream in(registry.File());
+        content.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    content.replace(content.find("Lib.First"), 9, "Lib.Frist");
+    const auto replacement = folder.ComDir() / "elsewhere";
+    std::ofstream(replacement) << content;
+    std::filesystem::rename(replacement, registry.File());
+
+    EXPECT_FALSE(registry.FindByProgId("Lib.First"));
+    EXPECT_TRUE(registry.FindByProgId("Lib.Frist"));
 }
 
 TEST_F(ClassRegistryTest, AMalformedLineFailsNamingTheFileAndLine) {
