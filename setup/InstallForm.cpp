@@ -19,7 +19,6 @@ constexpr std::int32_t kOverflow = 6; // the scripting runtime's number for an o
 InstallForm::InstallForm(UserInterface& ui, std::string argumentText, QWidget* parent)
     : QWidget(parent), ui_(ui), argumentText_(std::move(argumentText)) {
     CreateControls();
-    PrepareProgressBar();
     ConnectRules();
 }
 

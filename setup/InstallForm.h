@@ -28,6 +28,10 @@ public:
     InstallForm(UserInterface& ui, std::string argumentText, QWidget* parent = nullptr);
     ~InstallForm() override;
 
+    // Discovers where the program runs and opens the connections. A failure is shown and ends
+    // the program; the result tells whether the load completed.
+    bool Load();
+
     // Window variables, fixed after load.
     bool blnBatchMode = false;
     std::string ComputerName;
@@ -64,6 +68,8 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
 
+    // Gives Picture1 what the progress bar needs (part of Load).
+    void PrepareProgressBar();
     // Draws the progress bar after adding `increment` to FileBytes.
     void UpdateStatus(std::int32_t increment);
     // The percentage the progress bar shows for FileBytes ("" without a total).
@@ -87,7 +93,6 @@ protected:
 
 private:
     void CreateControls();
-    void PrepareProgressBar();
     void ConnectRules();
     void SelectionRule(QCheckBox* box, QListWidget* list, const QString& message);
 

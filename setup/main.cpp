@@ -15,7 +15,10 @@ int main(int argc, char** argv) {
     auto* disclaimer = new lorvanta::setup::Disclaimer(ui, [&ui, argumentText] {
         auto* form = new lorvanta::setup::InstallForm(ui, argumentText);
         form->setAttribute(Qt::WA_DeleteOnClose);
-        form->show();
+        if (form->Load())
+            form->show();
+        else
+            delete form;
     });
     disclaimer->show();
     return app.exec();

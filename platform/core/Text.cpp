@@ -1,6 +1,8 @@
 #include "platform/core/Text.h"
 
+#include <unicode/locid.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -100,6 +102,14 @@ std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::str
             return std::nullopt;
     }
     return t;
+}
+
+std::string ToLower(std::string_view text) {
+    std::string lower;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+        .toLower(icu::Locale::getRoot())
+        .toUTF8String(lower);
+    return lower;
 }
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {

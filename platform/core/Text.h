@@ -22,6 +22,9 @@ bool EqualsIgnoreCase(std::string_view left, std::string_view right);
 // letter case, returns the number of bytes of `text` they take; otherwise nothing.
 std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::string_view prefix);
 
+// The text in lower case (full Unicode mapping, root locale).
+std::string ToLower(std::string_view text);
+
 // Splits at every occurrence of the separator and keeps empty entries: "a,,b" gives a, "", b;
 // "" gives one empty entry. The views point into `text`.
 std::vector<std::string_view> Split(std::string_view text, char separator);

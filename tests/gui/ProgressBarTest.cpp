@@ -33,6 +33,7 @@ class ProgressBarTest : public QObject {
 private slots:
     void init() {
         form = std::make_unique<InstallForm>(ui, "");
+        form->PrepareProgressBar();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         form->FileBytes = 0;

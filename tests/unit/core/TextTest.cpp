@@ -63,3 +63,10 @@ TEST(Text, ReplaceAll) {
     EXPECT_EQ(text::ReplaceAll("\ta\t", '\t', ","), ",a,");
     EXPECT_EQ(text::ReplaceAll("", ';', ","), "");
 }
+
+TEST(Text, ToLowerFoldsEveryLetter) {
+    EXPECT_EQ(text::ToLower("MAIL01"), "mail01");
+    EXPECT_EQ(text::ToLower("Corp.Example.COM"), "corp.example.com");
+    EXPECT_EQ(text::ToLower("\xC3\x84RGER"), "\xC3\xA4rger"); // ÄRGER
+    EXPECT_EQ(text::ToLower(""), "");
+}
