@@ -154,6 +154,18 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
     ASSERT_EQ(accepting.Calls().size(), 1u);
     EXPECT_EQ(accepting.Calls()[0].method, "Register");
     EXPECT_TRUE(withoutRegistration.Calls().empty());
+
+    // Changing another property of an existing registration does not ask again.
+    auto connection = Connect(kFileBase + "/alice");
+    auto record = OpenRecord(connection, kInbox + "/Accepted.reg", 3, -1);
+    record->Fields()->Item(kEventNamespace + "priority")->SetValue(Variant("5"));
+    record->Fields()->Update();
+    EXPECT_EQ(accepting.Calls().size(), 1u);
+    // Pointing it at the refusing sink does, and is refused.
+    record->Fields()->Item(kEventNamespace + "SinkClass")->SetValue(Variant("Refusing.Sink"));
+    EXPECT_THROW(record->Fields()->Update(), Error);
+    EXPECT_EQ(Stored(kInbox + "/Accepted.reg")->properties.at(kEventNamespace + "SinkClass"),
+              Variant("Accepting.Sink"));
 }
 
 TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
