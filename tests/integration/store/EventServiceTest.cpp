@@ -237,6 +237,19 @@ TEST_F(EventService, MatchScopesReachTheirFolders) {
     EXPECT_TRUE(SaveFlags(other).empty());
 }
 
+TEST_F(EventService, ExactScopeReachesOnlyTheFolderItself) {
+    TestSink sink;
+    sinks["Exact.Sink"] = &sink;
+    Register(kInbox, "Exact.reg", "Exact.Sink", "EXACT");
+    CreateItem(kInbox + "/message", {});
+    EXPECT_TRUE(SaveFlags(sink).empty());
+    auto connection = Connect(kFileBase + "/alice");
+    auto record = OpenRecord(connection, kInbox, 3, -1);
+    record->Fields()->Item("urn:test:a")->SetValue(Variant(1));
+    record->Fields()->Update();
+    EXPECT_EQ(SaveFlags(sink).size(), 2u);
+}
+
 TEST_F(EventService, SinksRunByPriority) {
     std::vector<std::string> order;
     TestSink first, second;
