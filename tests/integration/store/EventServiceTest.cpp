@@ -7,6 +7,7 @@
 #include "platform/store/StoreErrors.h"
 
 #include <map>
+#include <regex>
 
 using namespace platform;
 using namespace platform::store;
@@ -178,6 +179,11 @@ TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
     const auto log = EventLog();
     EXPECT_NE(log.find(kInbox + "/message\tBroken.Sink\t"), std::string::npos) << log;
     EXPECT_NE(log.find("the test sink broke"), std::string::npos) << log;
+    // One line: UTC time, item URL, ProgID, failure.
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex(
+                 "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\t[^\t\n]+\tBroken.Sink\t[^\t\n]+\n")))
+        << log;
     // The committed phase still reaches it.
     EXPECT_EQ(SaveFlags(sink).back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
 }
