@@ -126,4 +126,9 @@ std::string DeliverMessage(Store& store, const std::string& mailboxUrl,
     return location.Url();
 }
 
+std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,
+                           const std::string& rfc5322) {
+    return DeliverMessage(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322);
+}
+
 } // namespace platform::store

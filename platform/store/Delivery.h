@@ -36,5 +36,8 @@ ParsedMessage ParseMessage(const std::string& rfc5322);
 // the mailbox that `mailboxUrl` names (either URL form) and returns the item's URL in that form.
 // The save carries EVT_IS_DELIVERED and EVT_NEW_ITEM; a sink's AbortChange makes it fail.
 std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322);
+// The same for the mailbox `alias` of a domain folder; the item's URL comes in the file form.
+std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,
+                           const std::string& rfc5322);
 
 } // namespace platform::store

@@ -263,6 +263,9 @@ std::int32_t SaveEvents::ItemFlags() const {
 }
 
 void SaveEvents::CheckRegistration() {
+    // Asked when a registration comes into being or is pointed at another sink.
+    if (!save_.isNew && !save_.changed.count(kEventNamespace + "SinkClass"))
+        return;
     auto contentClass = save_.properties.find(kContentClass);
     if (contentClass == save_.properties.end() || !contentClass->second.IsText() ||
         !text::EqualsIgnoreCase(contentClass->second.Text(), kRegistrationClass))

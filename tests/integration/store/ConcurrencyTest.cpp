@@ -1,6 +1,8 @@
 #include "TempStore.h"
+#include "TestSink.h"
 
 #include "platform/store/Delivery.h"
+#include "platform/store/PropertyNames.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +69,38 @@ TEST_F(Concurrency, SavesFromSeveralThreadsAreAllStoredOnce) {
         for (int i = 0; i < kSavesPerThread; ++i)
             EXPECT_EQ(names.count("thread" + std::to_string(t) + "-" + std::to_string(i)), 1u);
     EXPECT_EQ(InboxNames("bob").size(), static_cast<std::size_t>(kSavesPerThread));
+}
+
+TEST_F(Concurrency, EventsOfSavesFromSeveralThreadsEachRunOnce) {
+    TestSink sink;
+    sink.onBegin = [](ado::Record& record) {
+        record.Fields()->Item(kKeywords)->SetValue(Variant(Variant::TextArray{"seen"}));
+        record.Fields()->Update();
+    };
+    SetSinkCreator([&](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
+    auto save = store->NewItem(store->Locate(kFileBase + "/alice/Inbox/Test.reg"));
+    save.Set(kContentClass, Variant(kRegistrationClass));
+    save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
+    save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
+    save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
+    save.Set(kIsHidden, Variant(true));
+    store->Save(save);
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] { Write("thread" + std::to_string(t)); });
+    for (auto& thread : threads)
+        thread.join();
+    int stamped = 0;
+    for (const auto& item : store->Children(store->Locate(kFileBase + "/alice/Inbox"), false))
+        stamped += item.properties.count(kKeywords) ? 1 : 0;
+    EXPECT_EQ(stamped, kThreads * kSavesPerThread);
+    // Begin and committed phase for each save, besides the one Register of the registration.
+    const auto calls = sink.Calls();
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const auto& call) { return call.method == "OnSyncSave"; }),
+              2 * kThreads * kSavesPerThread);
+    SetSinkCreator(nullptr);
 }
 
 TEST_F(Concurrency, SavesFromTwoProcessesAreAllStoredOnce) {

@@ -50,6 +50,14 @@ TEST_F(Delivery, AMessageBecomesANewInboxItemWithItsHeaderBlock) {
     EXPECT_EQ(item.properties.at(kIsHidden), Variant(false));
 }
 
+TEST_F(Delivery, AMailboxCanBeNamedByDomainFolderAndAlias) {
+    const auto url = DeliverMessage(*store, "EXAMPLE.COM", "Bob", "Subject: by alias\n\n");
+    // The Inbox URL is spelt as the store spells the mailbox.
+    EXPECT_EQ(url.rfind(kFileBase + "/bob/Inbox/", 0), 0u) << url;
+    EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kSubject), Variant("by alias"));
+    EXPECT_EQ(store->Children(store->Locate(kFileBase + "/bob/Inbox"), false).size(), 1u);
+}
+
 TEST_F(Delivery, TheSaveCarriesTheDeliveredFlagAndTheSinkStampsIt) {
     RegisterSink();
     sink.onBegin = [](ado::Record& record) {

@@ -7,6 +7,7 @@
 #include "platform/store/StoreErrors.h"
 
 #include <map>
+#include <regex>
 
 using namespace platform;
 using namespace platform::store;
@@ -154,6 +155,18 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
     ASSERT_EQ(accepting.Calls().size(), 1u);
     EXPECT_EQ(accepting.Calls()[0].method, "Register");
     EXPECT_TRUE(withoutRegistration.Calls().empty());
+
+    // Changing another property of an existing registration does not ask again.
+    auto connection = Connect(kFileBase + "/alice");
+    auto record = OpenRecord(connection, kInbox + "/Accepted.reg", 3, -1);
+    record->Fields()->Item(kEventNamespace + "priority")->SetValue(Variant("5"));
+    record->Fields()->Update();
+    EXPECT_EQ(accepting.Calls().size(), 1u);
+    // Pointing it at the refusing sink does, and is refused.
+    record->Fields()->Item(kEventNamespace + "SinkClass")->SetValue(Variant("Refusing.Sink"));
+    EXPECT_THROW(record->Fields()->Update(), Error);
+    EXPECT_EQ(Stored(kInbox + "/Accepted.reg")->properties.at(kEventNamespace + "SinkClass"),
+              Variant("Accepting.Sink"));
 }
 
 TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
@@ -166,6 +179,11 @@ TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
     const auto log = EventLog();
     EXPECT_NE(log.find(kInbox + "/message\tBroken.Sink\t"), std::string::npos) << log;
     EXPECT_NE(log.find("the test sink broke"), std::string::npos) << log;
+    // One line: UTC time, item URL, ProgID, failure.
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex(
+                 "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\t[^\t\n]+\tBroken.Sink\t[^\t\n]+\n")))
+        << log;
     // The committed phase still reaches it.
     EXPECT_EQ(SaveFlags(sink).back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
 }
@@ -223,6 +241,19 @@ TEST_F(EventService, MatchScopesReachTheirFolders) {
     EXPECT_EQ(SaveFlags(deep).size(), 2u);
     EXPECT_EQ(SaveFlags(any).size(), 4u);
     EXPECT_TRUE(SaveFlags(other).empty());
+}
+
+TEST_F(EventService, ExactScopeReachesOnlyTheFolderItself) {
+    TestSink sink;
+    sinks["Exact.Sink"] = &sink;
+    Register(kInbox, "Exact.reg", "Exact.Sink", "EXACT");
+    CreateItem(kInbox + "/message", {});
+    EXPECT_TRUE(SaveFlags(sink).empty());
+    auto connection = Connect(kFileBase + "/alice");
+    auto record = OpenRecord(connection, kInbox, 3, -1);
+    record->Fields()->Item("urn:test:a")->SetValue(Variant(1));
+    record->Fields()->Update();
+    EXPECT_EQ(SaveFlags(sink).size(), 2u);
 }
 
 TEST_F(EventService, SinksRunByPriority) {
