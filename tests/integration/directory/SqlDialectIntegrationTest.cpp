@@ -9,6 +9,8 @@
 
 #include <unicode/unistr.h>
 
+#include <algorithm>
+
 namespace {
 
 using platform::Variant;
@@ -238,6 +240,64 @@ TEST(LdapDialectAgainstDirectory, AMissingBaseFailsWithNoSuchObject) {
     } catch (const platform::Error& error) {
         EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_NO_SUCH_OBJECT) << error.what();
     }
+}
+
+} // namespace
+
+namespace {
+
+void ExpectFailure(const std::function<void()>& action, std::int32_t number, const char* what) {
+    try {
+        action();
+        ADD_FAILURE() << "expected a failure: " << what;
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), number) << what << ": " << error.what();
+    }
+}
+
+TEST(DirectoryRecordsetAgainstDirectory, KeepsAdoRulesForPositionAndState) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    auto rows = RunQuery("SELECT mail, cn FROM '" + SearchRoot() + "' WHERE mailNickname='" +
+                         sample.slashAlias + "'");
+    ASSERT_FALSE(rows->Eof());
+    auto fields = rows->Fields();
+    EXPECT_EQ(fields->Item(1)->Name(), "cn");
+    EXPECT_EQ(fields->Item("MAIL")->Name(), "mail");
+    ExpectFailure([&] { fields->Item(2); }, platform::hr::adErrItemNotFound, "field 2");
+    ExpectFailure([&] { fields->Item(-1); }, platform::hr::adErrItemNotFound, "field -1");
+    ExpectFailure([&] { fields->Item("sn"); }, platform::hr::adErrItemNotFound, "field sn");
+    ExpectFailure([&] { fields->Item(0)->SetValue(Variant("x")); },
+                  platform::hr::adErrFeatureNotAvailable, "writing a field");
+    rows->MoveNext();
+    EXPECT_TRUE(rows->Eof());
+    ExpectFailure([&] { rows->Fields(); }, platform::hr::adErrNoCurrentRecord, "fields at EOF");
+    ExpectFailure([&] { rows->MoveNext(); }, platform::hr::adErrNoCurrentRecord, "move at EOF");
+    rows->Close();
+    EXPECT_EQ(rows->State(), platform::ado::adStateClosed);
+    ExpectFailure([&] { rows->Eof(); }, platform::hr::adErrObjectClosed, "EOF when closed");
+}
+
+std::vector<std::string> MailsOrderedBy(const std::string& orderBy) {
+    auto rows = RunQuery("SELECT mail FROM '" + SearchRoot() +
+                             "' WHERE MsExchMailboxGuid='*' AND mail='*' ORDER BY " + orderBy,
+                         [](Command& command) { command.SetProperty("Page Size", Variant(50)); });
+    std::vector<std::string> mails;
+    for (; !rows->Eof(); rows->MoveNext()) {
+        EXPECT_EQ(rows->Fields()->Count(), 1);
+        mails.push_back(rows->Fields()->Item(0)->Value().Text());
+    }
+    return mails;
+}
+
+TEST(DirectoryRecordsetAgainstDirectory, OrderByCanDescendAndUseAnUnselectedAttribute) {
+    // Display names are unique, so descending is exactly ascending reversed.
+    const auto ascending = MailsOrderedBy("cn");
+    auto descending = MailsOrderedBy("cn DESC");
+    ASSERT_GT(ascending.size(), 100u);
+    std::reverse(descending.begin(), descending.end());
+    EXPECT_EQ(descending, ascending);
+    // And the order is not simply the server's.
+    EXPECT_NE(MailsOrderedBy("mail"), ascending);
 }
 
 } // namespace
