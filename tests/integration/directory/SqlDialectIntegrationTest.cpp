@@ -255,6 +255,34 @@ void ExpectFailure(const std::function<void()>& action, std::int32_t number, con
     }
 }
 
+TEST(SqlDialectAgainstDirectory, TheSearchScopePropertyDecidesTheDepth) {
+    const std::string usersRoot = "GC://dc01.corp.example.com/CN=Users,DC=corp,DC=example,DC=com";
+    struct Case {
+        int scope;
+        bool expectUsersItself;
+        bool expectPeople;
+    } cases[] = {{0, true, false}, {1, false, true}, {2, true, true}};
+    for (const auto& c : cases) {
+        auto rows = RunQuery("SELECT cn FROM '" + usersRoot + "'", [&](Command& command) {
+            command.SetProperty("searchscope", Variant(c.scope));
+            command.SetProperty("Page Size", Variant(50));
+        });
+        bool sawUsers = false, sawPeople = false;
+        for (; !rows->Eof(); rows->MoveNext()) {
+            const auto cn = rows->Fields()->Item("cn")->Value();
+            (cn == Variant("Users") ? sawUsers : sawPeople) = true;
+        }
+        EXPECT_EQ(sawUsers, c.expectUsersItself) << "scope " << c.scope;
+        EXPECT_EQ(sawPeople, c.expectPeople) << "scope " << c.scope;
+    }
+    ExpectFailure(
+        [&] {
+            RunQuery("SELECT cn FROM '" + usersRoot + "'",
+                     [](Command& command) { command.SetProperty("searchscope", Variant(3)); });
+        },
+        platform::hr::E_INVALIDARG, "scope 3");
+}
+
 TEST(DirectoryRecordsetAgainstDirectory, KeepsAdoRulesForPositionAndState) {
     const auto& sample = DirectoryEnvironment::Current().Sample();
     auto rows = RunQuery("SELECT mail, cn FROM '" + SearchRoot() + "' WHERE mailNickname='" +
