@@ -222,6 +222,20 @@ void DirectoryServer::Load(const fs::path& ldifFile) const {
                     "Loading " + ldifFile.string() + " into the directory failed: " + LogTail(log));
 }
 
+void DirectoryServer::Add(const fs::path& ldifFile) const {
+    if (!RunningPid())
+        throw Error(hr::ERROR_DS_SERVER_DOWN, "Cannot add " + ldifFile.string() +
+                                                  ": the directory server of " +
+                                                  settings_.folder.string() + " is not running");
+    const auto log = settings_.folder / "ldapadd.log";
+    fs::remove(log);
+    const int status =
+        RunAndWait({"ldapadd", "-Q", "-Y", "EXTERNAL", "-H", Uri(), "-f", ldifFile.string()}, log);
+    if (status != 0)
+        throw Error(hr::E_FAIL,
+                    "Adding " + ldifFile.string() + " to the directory failed: " + LogTail(log));
+}
+
 std::optional<pid_t> DirectoryServer::RunningPid() const {
     std::ifstream in(PidFile());
     long pid = 0;

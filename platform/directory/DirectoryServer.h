@@ -38,6 +38,9 @@ public:
     // Loads LDIF entries straight into the database (fast; the server must be stopped).
     void Load(const std::filesystem::path& ldifFile) const;
 
+    // Adds LDIF entries to the running server over its socket (ldapadd with SASL EXTERNAL).
+    void Add(const std::filesystem::path& ldifFile) const;
+
     // Starts slapd in the foreground as a child and waits until its root DSE answers. Fails when
     // it is already running or does not come up; the description quotes its log.
     void Start();

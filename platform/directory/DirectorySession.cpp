@@ -76,8 +76,14 @@ DirectorySession::Execute(const std::string& commandText,
             connection = Connect(address.uri);
             return SchemaNamingContext(*connection);
         });
-        options.scope = static_cast<SearchScope>(
-            IntegerProperty(properties, "searchscope", static_cast<int>(SearchScope::Subtree)));
+        const int scope =
+            IntegerProperty(properties, "searchscope", static_cast<int>(SearchScope::Subtree));
+        if (scope < static_cast<int>(SearchScope::Base) ||
+            scope > static_cast<int>(SearchScope::Subtree))
+            throw Error(hr::E_INVALIDARG, "The command property \"searchscope\" must be 0, 1 or "
+                                          "2, not " +
+                                              std::to_string(scope));
+        options.scope = static_cast<SearchScope>(scope);
     }
     if (!connection) {
         address = ResolveServer(query.root, machine_);

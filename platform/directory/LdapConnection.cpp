@@ -14,6 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long a TCP connect may take before the server counts as unreachable.
 constexpr int kConnectTimeoutSeconds = 5;
+// How long the bind and single-entry reads wait for a server that accepted but does not answer.
+constexpr int kOperationTimeoutSeconds = 30;
 
 std::string ServerMessage(LDAP* ld) {
     char* message = nullptr;
@@ -71,6 +73,8 @@ LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
     ldap_set_option(ld_, LDAP_OPT_PROTOCOL_VERSION, &version);
     timeval connectTimeout{kConnectTimeoutSeconds, 0};
     ldap_set_option(ld_, LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout);
+    timeval operationTimeout{kOperationTimeoutSeconds, 0};
+    ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &operationTimeout);
     ldap_set_option(ld_, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
 
     char empty[] = "";

@@ -39,7 +39,10 @@ void DirectoryEnvironment::SetUp() {
 
     sample_ = platform::directory::GenerateSampleDirectory(settings_.sample);
     const auto ldif = root_ / "sample.ldif";
-    std::ofstream(ldif) << sample_.ldif;
+    std::string extra = settings_.extraLdif;
+    for (auto at = extra.find("@URI@"); at != std::string::npos; at = extra.find("@URI@"))
+        extra.replace(at, 5, server_->Uri());
+    std::ofstream(ldif) << sample_.ldif << extra;
     server_->Load(ldif);
     server_->Start();
 

@@ -20,6 +20,8 @@ struct DirectoryFixtureSettings {
     std::string domainDnsName = "corp.example.com";
     std::string globalCatalogHost = "dc01.corp.example.com";
     int unpagedSizeLimit = 1000;
+    // More LDIF loaded after the sample; "@URI@" in it stands for the server's ldapi:// URI.
+    std::string extraLdif;
 };
 
 class DirectoryEnvironment : public ::testing::Environment {

@@ -69,3 +69,29 @@ TEST(OwnerAddressesAgainstDirectory, AnUnreachableDirectoryGivesTheEmptyList) {
 }
 
 } // namespace
+
+#include <thread>
+
+namespace {
+
+TEST(OwnerAddressesAgainstDirectory, LookupsOnSeveralThreadsAtOnceGiveTheSameAnswers) {
+    const auto& aliases = DirectoryEnvironment::Current().Sample().localAliases;
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < 8; ++i)
+        expected.push_back(lorvanta::GetOwnerAddresses(aliases[i]));
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 25; ++round)
+                for (std::size_t i = 0; i < expected.size(); ++i)
+                    mismatches[t] += lorvanta::GetOwnerAddresses(aliases[i]) != expected[i];
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+    EXPECT_FALSE(expected.front().empty());
+}
+
+} // namespace

@@ -9,6 +9,8 @@
 
 #include <unicode/unistr.h>
 
+#include <algorithm>
+
 namespace {
 
 using platform::Variant;
@@ -238,6 +240,92 @@ TEST(LdapDialectAgainstDirectory, AMissingBaseFailsWithNoSuchObject) {
     } catch (const platform::Error& error) {
         EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_NO_SUCH_OBJECT) << error.what();
     }
+}
+
+} // namespace
+
+namespace {
+
+void ExpectFailure(const std::function<void()>& action, std::int32_t number, const char* what) {
+    try {
+        action();
+        ADD_FAILURE() << "expected a failure: " << what;
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), number) << what << ": " << error.what();
+    }
+}
+
+TEST(SqlDialectAgainstDirectory, TheSearchScopePropertyDecidesTheDepth) {
+    const std::string usersRoot = "GC://dc01.corp.example.com/CN=Users,DC=corp,DC=example,DC=com";
+    struct Case {
+        int scope;
+        bool expectUsersItself;
+        bool expectPeople;
+    } cases[] = {{0, true, false}, {1, false, true}, {2, true, true}};
+    for (const auto& c : cases) {
+        auto rows = RunQuery("SELECT cn FROM '" + usersRoot + "'", [&](Command& command) {
+            command.SetProperty("searchscope", Variant(c.scope));
+            command.SetProperty("Page Size", Variant(50));
+        });
+        bool sawUsers = false, sawPeople = false;
+        for (; !rows->Eof(); rows->MoveNext()) {
+            const auto cn = rows->Fields()->Item("cn")->Value();
+            (cn == Variant("Users") ? sawUsers : sawPeople) = true;
+        }
+        EXPECT_EQ(sawUsers, c.expectUsersItself) << "scope " << c.scope;
+        EXPECT_EQ(sawPeople, c.expectPeople) << "scope " << c.scope;
+    }
+    ExpectFailure(
+        [&] {
+            RunQuery("SELECT cn FROM '" + usersRoot + "'",
+                     [](Command& command) { command.SetProperty("searchscope", Variant(3)); });
+        },
+        platform::hr::E_INVALIDARG, "scope 3");
+}
+
+TEST(DirectoryRecordsetAgainstDirectory, KeepsAdoRulesForPositionAndState) {
+    const auto& sample = DirectoryEnvironment::Current().Sample();
+    auto rows = RunQuery("SELECT mail, cn FROM '" + SearchRoot() + "' WHERE mailNickname='" +
+                         sample.slashAlias + "'");
+    ASSERT_FALSE(rows->Eof());
+    auto fields = rows->Fields();
+    EXPECT_EQ(fields->Item(1)->Name(), "cn");
+    EXPECT_EQ(fields->Item("MAIL")->Name(), "mail");
+    ExpectFailure([&] { fields->Item(2); }, platform::hr::adErrItemNotFound, "field 2");
+    ExpectFailure([&] { fields->Item(-1); }, platform::hr::adErrItemNotFound, "field -1");
+    ExpectFailure([&] { fields->Item("sn"); }, platform::hr::adErrItemNotFound, "field sn");
+    ExpectFailure([&] { fields->Item(0)->SetValue(Variant("x")); },
+                  platform::hr::adErrFeatureNotAvailable, "writing a field");
+    rows->MoveNext();
+    EXPECT_TRUE(rows->Eof());
+    ExpectFailure([&] { rows->Fields(); }, platform::hr::adErrNoCurrentRecord, "fields at EOF");
+    ExpectFailure([&] { rows->MoveNext(); }, platform::hr::adErrNoCurrentRecord, "move at EOF");
+    rows->Close();
+    EXPECT_EQ(rows->State(), platform::ado::adStateClosed);
+    ExpectFailure([&] { rows->Eof(); }, platform::hr::adErrObjectClosed, "EOF when closed");
+}
+
+std::vector<std::string> MailsOrderedBy(const std::string& orderBy) {
+    auto rows = RunQuery("SELECT mail FROM '" + SearchRoot() +
+                             "' WHERE MsExchMailboxGuid='*' AND mail='*' ORDER BY " + orderBy,
+                         [](Command& command) { command.SetProperty("Page Size", Variant(50)); });
+    std::vector<std::string> mails;
+    for (; !rows->Eof(); rows->MoveNext()) {
+        EXPECT_EQ(rows->Fields()->Count(), 1);
+        mails.push_back(rows->Fields()->Item(0)->Value().Text());
+    }
+    return mails;
+}
+
+TEST(DirectoryRecordsetAgainstDirectory, OrderByCanDescendAndUseAnUnselectedAttribute) {
+    // Display names are unique, so descending is exactly ascending reversed.
+    const auto ascending = MailsOrderedBy("cn");
+    auto descending = MailsOrderedBy("cn DESC");
+    ASSERT_GT(ascending.size(), 100u);
+    std::reverse(descending.begin(), descending.end());
+    EXPECT_EQ(descending, ascending);
+    // And the order is not simply the server's.
+    EXPECT_NE(MailsOrderedBy("mail"), ascending);
 }
 
 } // namespace

@@ -1,0 +1,71 @@
+#include "platform/directory/DirectoryPath.h"
+#include "platform/core/Error.h"
+
+#include <gtest/gtest.h>
+
+using platform::directory::DnsNameToDn;
+using platform::directory::ParseDirectoryPath;
+
+TEST(DnsNameToDn, EachLabelBecomesADomainComponent) {
+    struct Case {
+        std::string dns;
+        std::string dn;
+    } cases[] = {
+        {"corp.example.com", "DC=corp,DC=example,DC=com"},
+        {"example", "DC=example"},
+        {"Sub.Corp.Example.COM", "DC=Sub,DC=Corp,DC=Example,DC=COM"},
+        {"corp.example.com.", "DC=corp,DC=example,DC=com"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DnsNameToDn(c.dns), c.dn) << c.dns;
+}
+
+TEST(ParseDirectoryPath, SplitsProviderHostAndObject) {
+    struct Case {
+        std::string path;
+        std::string scheme, host, dn;
+        bool rootDse;
+        bool globalCatalog;
+    } cases[] = {
+        {"GC://RootDSE", "GC", "", "", true, true},
+        {"GC://dc01.corp.example.com", "GC", "dc01.corp.example.com", "", false, true},
+        {"GC://dc01.corp.example.com/CN=A B,CN=Users,DC=corp", "GC", "dc01.corp.example.com",
+         "CN=A B,CN=Users,DC=corp", false, true},
+        {"LDAP://corp.example.com", "LDAP", "corp.example.com", "", false, false},
+        {"LDAP://host:389/DC=x", "LDAP", "host:389", "DC=x", false, false},
+        {"LDAP://CN=Sales / Desk,DC=corp", "LDAP", "", "CN=Sales / Desk,DC=corp", false, false},
+        {"LDAP://h/CN=Sales / Desk,DC=corp", "LDAP", "h", "CN=Sales / Desk,DC=corp", false, false},
+        {"LDAP://h/rootdse", "LDAP", "h", "", true, false},
+        {"ldap:", "ldap", "", "", false, false},
+        {"GC:", "GC", "", "", false, true},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = ParseDirectoryPath(c.path);
+        EXPECT_EQ(parsed.scheme, c.scheme) << c.path;
+        EXPECT_EQ(parsed.host, c.host) << c.path;
+        EXPECT_EQ(parsed.dn, c.dn) << c.path;
+        EXPECT_EQ(parsed.rootDse, c.rootDse) << c.path;
+        EXPECT_EQ(parsed.IsGlobalCatalog(), c.globalCatalog) << c.path;
+    }
+}
+
+TEST(ParseDirectoryPath, WritesPathsBackAsTheyWereGiven) {
+    for (const std::string path : {"GC://RootDSE", "GC://dc01/CN=x,DC=y", "LDAP://corp.example.com",
+                                   "LDAP://CN=x,DC=y", "GC:"})
+        EXPECT_EQ(ParseDirectoryPath(path).ToString(), path);
+}
+
+TEST(ParseDirectoryPath, RejectsMalformedPaths) {
+    for (const std::string path : {"", "corp.example.com", "WinNT://host/user", "LDAP:/host",
+                                   "LDAP:host", "LDAP://host/", "LDAP:///DC=x", "GC//host"}) {
+        try {
+            ParseDirectoryPath(path);
+            ADD_FAILURE() << "accepted " << path;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::E_ADS_BAD_PATHNAME) << path;
+            EXPECT_NE(error.Description().find('"' + path + '"'), std::string::npos)
+                << error.what();
+        }
+    }
+}

@@ -1,0 +1,69 @@
+#include "platform/core/Error.h"
+#include "platform/directory/DirectoryQuery.h"
+
+#include <gtest/gtest.h>
+
+using platform::directory::IsLdapDialect;
+using platform::directory::ParseLdapDialect;
+using platform::directory::SearchScope;
+
+TEST(LdapDialect, SplitsBaseFilterAttributesAndScope) {
+    struct Case {
+        std::string text;
+        std::string host, dn, filter;
+        std::vector<std::string> attributes;
+        SearchScope scope;
+    } cases[] = {
+        {"<LDAP://corp.example.com>;(&(objectClass=organizationalPerson)(mail=jdoe@*));"
+         "proxyAddresses;subtree",
+         "corp.example.com",
+         "",
+         "(&(objectClass=organizationalPerson)(mail=jdoe@*))",
+         {"proxyAddresses"},
+         SearchScope::Subtree},
+        {"<LDAP://h/OU=x,DC=y>;(cn=*);cn, mail ,sn;onelevel",
+         "h",
+         "OU=x,DC=y",
+         "(cn=*)",
+         {"cn", "mail", "sn"},
+         SearchScope::OneLevel},
+        {"<GC://h>;(cn=a);cn;BASE", "h", "", "(cn=a)", {"cn"}, SearchScope::Base},
+        // No scope: the whole subtree.
+        {"<LDAP://h>;(cn=a);cn", "h", "", "(cn=a)", {"cn"}, SearchScope::Subtree},
+        // A ";" inside the filter stays there.
+        {"<LDAP://h>;(mail=a;b@*);proxyAddresses;subtree",
+         "h",
+         "",
+         "(mail=a;b@*)",
+         {"proxyAddresses"},
+         SearchScope::Subtree},
+        {"  <LDAP://h>;(cn=a);cn;subtree", "h", "", "(cn=a)", {"cn"}, SearchScope::Subtree},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(IsLdapDialect(c.text)) << c.text;
+        const auto query = ParseLdapDialect(c.text);
+        EXPECT_EQ(query.root.host, c.host) << c.text;
+        EXPECT_EQ(query.root.dn, c.dn) << c.text;
+        EXPECT_EQ(query.filter, c.filter) << c.text;
+        EXPECT_EQ(query.attributes, c.attributes) << c.text;
+        EXPECT_EQ(query.scope, c.scope) << c.text;
+    }
+}
+
+TEST(LdapDialect, RejectsTextsOfAnotherShape) {
+    for (const std::string text :
+         {"<LDAP://h>", "<LDAP://h;(cn=a);cn", "<LDAP://h>;(cn=a)", "<LDAP://h>;;cn;subtree",
+          "<LDAP://h>;(cn=a);cn,,sn;subtree", "LDAP://h;(cn=a);cn"}) {
+        try {
+            ParseLdapDialect(text);
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND) << text;
+        }
+    }
+}
+
+TEST(LdapDialect, SqlTextsAreNotTakenForIt) {
+    EXPECT_FALSE(IsLdapDialect("SELECT cn FROM 'GC://h'"));
+    EXPECT_FALSE(IsLdapDialect(""));
+}

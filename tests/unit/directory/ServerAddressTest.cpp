@@ -1,0 +1,67 @@
+#include "platform/directory/ServerAddress.h"
+#include "platform/core/Error.h"
+
+#include <gtest/gtest.h>
+
+using platform::directory::ParseDirectoryPath;
+using platform::directory::ResolveServer;
+
+namespace {
+
+platform::host::MachineNames Machine() {
+    return {"MAIL01", "corp.example.com", "example.com", "dc01.corp.example.com",
+            "ldapi://%2Ftmp%2Fs"};
+}
+
+} // namespace
+
+TEST(ResolveServer, TheMachinesNamesReachThePrivateServer) {
+    struct Case {
+        std::string path;
+        std::string uri;
+        std::string namingContext;
+    } cases[] = {
+        {"LDAP://corp.example.com", "ldapi://%2Ftmp%2Fs", "DC=corp,DC=example,DC=com"},
+        {"LDAP://CORP.example.COM", "ldapi://%2Ftmp%2Fs", "DC=CORP,DC=example,DC=COM"},
+        {"LDAP://example.com/DC=x", "ldapi://%2Ftmp%2Fs", "DC=example,DC=com"},
+        {"GC://dc01.corp.example.com", "ldapi://%2Ftmp%2Fs", ""},
+        {"GC://DC01.corp.example.com/CN=x", "ldapi://%2Ftmp%2Fs", ""},
+        {"LDAP://mail01", "ldapi://%2Ftmp%2Fs", ""},
+        {"LDAP://mail01.corp.example.com", "ldapi://%2Ftmp%2Fs", ""},
+        {"GC://RootDSE", "ldapi://%2Ftmp%2Fs", ""},
+        {"LDAP:", "ldapi://%2Ftmp%2Fs", ""},
+    };
+    for (const auto& c : cases) {
+        const auto address = ResolveServer(ParseDirectoryPath(c.path), Machine());
+        EXPECT_EQ(address.uri, c.uri) << c.path;
+        EXPECT_EQ(address.namingContext, c.namingContext) << c.path;
+    }
+}
+
+TEST(ResolveServer, OtherHostsAreLdapServersByName) {
+    struct Case {
+        std::string path;
+        std::string uri;
+    } cases[] = {
+        {"LDAP://other.example.net", "ldap://other.example.net"},
+        {"GC://gc.other.example.net", "ldap://gc.other.example.net:3268"},
+        {"GC://gc.other.example.net:3269", "ldap://gc.other.example.net:3269"},
+        {"LDAP://127.0.0.1:1389/DC=x", "ldap://127.0.0.1:1389"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ResolveServer(ParseDirectoryPath(c.path), Machine()).uri, c.uri) << c.path;
+        // Without a server folder the same holds.
+        EXPECT_EQ(ResolveServer(ParseDirectoryPath(c.path), std::nullopt).uri, c.uri) << c.path;
+    }
+}
+
+TEST(ResolveServer, WithoutHostOrServerFolderThereIsNoServer) {
+    for (const std::string path : {"GC://RootDSE", "LDAP:", "LDAP://CN=x,DC=y"}) {
+        try {
+            ResolveServer(ParseDirectoryPath(path), std::nullopt);
+            ADD_FAILURE() << "resolved " << path;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_SERVER_DOWN) << path;
+        }
+    }
+}

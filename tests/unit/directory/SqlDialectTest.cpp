@@ -1,0 +1,145 @@
+#include "platform/directory/SqlDialect.h"
+#include "platform/core/Error.h"
+
+#include <gtest/gtest.h>
+
+using platform::directory::DirectoryPath;
+using platform::directory::ParseSqlDialect;
+
+namespace {
+
+const std::string kSchemaDn = "CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com";
+
+std::string FilterOf(const std::string& where) {
+    return ParseSqlDialect("SELECT cn FROM 'GC://dc01' WHERE " + where,
+                           [](const DirectoryPath&) { return kSchemaDn; })
+        .filter;
+}
+
+} // namespace
+
+TEST(SqlDialect, TheMailboxQueryOfTheSetupProgram) {
+    std::string askedFor;
+    const auto query = ParseSqlDialect(
+        "SELECT adspath, cn, msExchHomeServerName,mailNickName,mail FROM "
+        "'GC://dc01.corp.example.com' WHERE objectcategory='person' AND MsExchMailboxGuid='*' "
+        "ORDER BY cn",
+        [&](const DirectoryPath& root) {
+            askedFor = root.host;
+            return kSchemaDn;
+        });
+    EXPECT_EQ(query.attributes, (std::vector<std::string>{"adspath", "cn", "msExchHomeServerName",
+                                                          "mailNickName", "mail"}));
+    EXPECT_EQ(query.root.scheme, "GC");
+    EXPECT_EQ(query.root.host, "dc01.corp.example.com");
+    EXPECT_EQ(query.filter, "(&(objectcategory=CN=Person," + kSchemaDn + ")(MsExchMailboxGuid=*))");
+    EXPECT_EQ(query.orderBy, "cn");
+    EXPECT_FALSE(query.descending);
+    EXPECT_EQ(askedFor, "dc01.corp.example.com");
+}
+
+TEST(SqlDialect, ConditionsBecomeLdapFilters) {
+    struct Case {
+        std::string where;
+        std::string filter;
+    } cases[] = {
+        {"sAMAccountName='ExAdmin'", "(sAMAccountName=ExAdmin)"},
+        {"cn='a' AND sn='b' AND mail='c'", "(&(cn=a)(sn=b)(mail=c))"},
+        {"cn='a' OR sn='b'", "(|(cn=a)(sn=b))"},
+        {"cn='a' AND (sn='b' OR sn='c')", "(&(cn=a)(|(sn=b)(sn=c)))"},
+        {"cn='a' OR sn='b' AND mail='c'", "(|(cn=a)(&(sn=b)(mail=c)))"},
+        {"NOT cn='a'", "(!(cn=a))"},
+        {"NOT (cn='a' OR cn='b')", "(!(|(cn=a)(cn=b)))"},
+        {"mail='jdoe@*'", "(mail=jdoe@*)"},
+        {"cn='*smith*'", "(cn=*smith*)"},
+        {"mail='*'", "(mail=*)"},
+        {"cn<>'a'", "(!(cn=a))"},
+        {"cn!='a'", "(!(cn=a))"},
+        {"userAccountControl>=512", "(userAccountControl>=512)"},
+        {"userAccountControl<=512", "(userAccountControl<=512)"},
+        {"userAccountControl>512", "(!(userAccountControl<=512))"},
+        {"userAccountControl<512", "(!(userAccountControl>=512))"},
+        {"userAccountControl=514", "(userAccountControl=514)"},
+        {"objectCategory='person'", "(objectCategory=CN=Person," + kSchemaDn + ")"},
+        {"objectCategory='CN=Person,DC=x'", "(objectCategory=CN=Person,DC=x)"},
+        {"cn = 'a b'", "(cn=a b)"},
+        {"cn='o''brien'", "(cn=o'brien)"},
+        {"cn=''", "(cn=)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FilterOf(c.where), c.filter) << c.where;
+}
+
+TEST(SqlDialect, HostileValuesCannotWidenOrBreakTheFilter) {
+    struct Case {
+        std::string where;
+        std::string filter;
+    } cases[] = {
+        {"cn='x)(mail=*'", "(cn=x\\29\\28mail=*)"},
+        {"cn='a*b)(c'", "(cn=a*b\\29\\28c)"},
+        {"cn='\\'", "(cn=\\5C)"},
+        {"cn='*)(objectClass=*'", "(cn=*\\29\\28objectClass=*)"},
+        {"cn='('", "(cn=\\28)"},
+        {std::string("cn='nul\0x'", 10), "(cn=nul\\00x)"},
+        {"cn<='a)'", "(cn<=a\\29)"},
+        {"objectCategory='per)son'", "(objectCategory=CN=Per\\29son," + kSchemaDn + ")"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FilterOf(c.where), c.filter) << c.where;
+}
+
+TEST(SqlDialect, KeywordsIgnoreCaseAndOrderCanDescend) {
+    const auto query = ParseSqlDialect("select cn,mail from 'LDAP://h/DC=x' where cn='a' "
+                                       "order by Mail desc",
+                                       {});
+    EXPECT_EQ(query.attributes, (std::vector<std::string>{"cn", "mail"}));
+    EXPECT_EQ(query.root.dn, "DC=x");
+    EXPECT_EQ(query.filter, "(cn=a)");
+    EXPECT_EQ(query.orderBy, "Mail");
+    EXPECT_TRUE(query.descending);
+}
+
+TEST(SqlDialect, WithoutWhereEveryEntryMatches) {
+    EXPECT_EQ(ParseSqlDialect("SELECT cn FROM 'GC://h'", {}).filter, "(objectClass=*)");
+}
+
+TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
+    for (const std::string text : {
+             "",
+             "SELECT",
+             "SELECT cn",
+             "SELECT cn FROM GC://h",
+             "SELECT cn FROM 'GC://h",
+             "SELECT FROM 'GC://h'",
+             "SELECT cn, FROM 'GC://h'",
+             "SELECT cn FROM 'GC://h' WHERE",
+             "SELECT cn FROM 'GC://h' WHERE cn=",
+             "SELECT cn FROM 'GC://h' WHERE cn 'a'",
+             "SELECT cn FROM 'GC://h' WHERE (cn='a'",
+             "SELECT cn FROM 'GC://h' WHERE cn='a')",
+             "SELECT cn FROM 'GC://h' WHERE cn='a' AND",
+             "SELECT cn FROM 'GC://h' WHERE sAMAccountName='o'brien'",
+             "SELECT cn FROM 'GC://h' ORDER cn",
+             "SELECT cn FROM 'GC://h' WHERE cn='a' ; DROP",
+             "SELEKT cn FROM 'GC://h'",
+         }) {
+        try {
+            ParseSqlDialect(text, [](const DirectoryPath&) { return kSchemaDn; });
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND) << text;
+            EXPECT_NE(error.Description().find("directory query"), std::string::npos)
+                << error.what();
+        }
+    }
+}
+
+TEST(SqlDialect, AnUnknownSchemaCannotExpandACategory) {
+    try {
+        ParseSqlDialect("SELECT cn FROM 'GC://h' WHERE objectCategory='person'",
+                        [](const DirectoryPath&) { return std::string(); });
+        FAIL() << "expected a failure";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND);
+    }
+}
