@@ -21,6 +21,13 @@
 
 namespace lorvanta::setup {
 
+// The logon name of the user the program runs as.
+std::string GetLogonUserName();
+// The identity proposed for an account whose directory class has the DN `category`.
+std::string IdentityFromCategory(const std::string& category, const std::string& logonName);
+// The directory query for the running user's account.
+std::string AccountQuery(const std::string& searchRoot, const std::string& logonName);
+
 class InstallForm : public QWidget {
     Q_OBJECT
 public:
@@ -68,6 +75,8 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
 
+    // Proposes the running user's account as the COM+ identity in txtIdent.
+    void FillIdentityField();
     // Gives Picture1 what the progress bar needs (part of Load).
     void PrepareProgressBar();
     // Draws the progress bar after adding `increment` to FileBytes.
