@@ -34,7 +34,9 @@ std::string ReplaceText(std::string text, const std::string& from, const std::st
 
 } // namespace
 
-std::string GetLogonUserName() { return platform::host::LogonUserName(); }
+std::string GetLogonUserName() {
+    return platform::host::LogonUserName();
+}
 
 std::string IdentityFromCategory(const std::string& category, const std::string& logonName) {
     bool found = false;

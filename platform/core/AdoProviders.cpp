@@ -71,6 +71,23 @@ void UnregisterProvider(const std::string& name) {
     registry.factories.erase(FoldKey(name));
 }
 
+ScopedProvider::ScopedProvider(const std::string& name, ProviderFactory factory) : name_(name) {
+    auto& registry = Providers();
+    std::lock_guard lock(registry.mutex);
+    auto& slot = registry.factories[FoldKey(name)];
+    previous_ = std::move(slot);
+    slot = std::move(factory);
+}
+
+ScopedProvider::~ScopedProvider() {
+    auto& registry = Providers();
+    std::lock_guard lock(registry.mutex);
+    if (previous_)
+        registry.factories[FoldKey(name_)] = std::move(previous_);
+    else
+        registry.factories.erase(FoldKey(name_));
+}
+
 // Used by the generic connection only.
 std::unique_ptr<ProviderSession> OpenProviderSession(const std::string& provider,
                                                      const std::string& connectionString,

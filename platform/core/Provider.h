@@ -46,6 +46,20 @@ using ProviderFactory = std::function<std::unique_ptr<ProviderSession>(
 void RegisterProvider(const std::string& name, ProviderFactory factory);
 void UnregisterProvider(const std::string& name);
 
+// For tests: a provider that takes precedence for its lifetime; the one it replaced (if any)
+// comes back on destruction.
+class ScopedProvider {
+public:
+    ScopedProvider(const std::string& name, ProviderFactory factory);
+    ~ScopedProvider();
+    ScopedProvider(const ScopedProvider&) = delete;
+    ScopedProvider& operator=(const ScopedProvider&) = delete;
+
+private:
+    std::string name_;
+    ProviderFactory previous_;
+};
+
 // Opens a session of the named provider; fails with adErrProviderNotFound for an unknown one.
 // The generic connection uses it; nothing else needs to.
 std::unique_ptr<ProviderSession> OpenProviderSession(const std::string& provider,

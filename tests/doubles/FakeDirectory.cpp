@@ -84,8 +84,9 @@ public:
     }
     ~Session() override { --state_->openSessions; }
     std::shared_ptr<ado::Recordset> Execute(const std::string& commandText,
-                                            const ado::CommandProperties&) override {
+                                            const ado::CommandProperties& properties) override {
         state_->queries.push_back(commandText);
+        state_->queryProperties.push_back(properties);
         if (state_->executeFails)
             throw Error(hr::ERROR_DS_SERVER_DOWN,
                         "injected failure: the server is not operational");
@@ -113,20 +114,15 @@ private:
 } // namespace
 
 FakeDirectory::FakeDirectory()
-    : state_(std::make_shared<FakeDirectoryState>()), systemInfo_("ADSystemInfo", [state = state_] {
-          return std::make_shared<SystemInfo>(state);
+    : state_(std::make_shared<FakeDirectoryState>()),
+      systemInfo_("ADSystemInfo", [state = state_] { return std::make_shared<SystemInfo>(state); }),
+      provider_(kProvider, [state = state_](const std::string& connectionString, const std::string&,
+                                            const std::string&) {
+          state->connectionStrings.push_back(connectionString);
+          if (state->openFails)
+              throw Error(hr::ERROR_DS_SERVER_DOWN, "injected failure: cannot open");
+          return std::make_unique<Session>(state);
       }) {
-    ado::RegisterProvider(kProvider, [state = state_](const std::string& connectionString,
-                                                      const std::string&, const std::string&) {
-        state->connectionStrings.push_back(connectionString);
-        if (state->openFails)
-            throw Error(hr::ERROR_DS_SERVER_DOWN, "injected failure: cannot open");
-        return std::make_unique<Session>(state);
-    });
-}
-
-FakeDirectory::~FakeDirectory() {
-    ado::UnregisterProvider(kProvider);
 }
 
 } // namespace doubles

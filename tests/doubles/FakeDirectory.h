@@ -4,6 +4,7 @@
 // "ADSystemInfo" object, answers every query with the rows it was given, and fails on demand.
 
 #include "platform/core/ObjectFactory.h"
+#include "platform/core/Provider.h"
 #include "platform/core/Variant.h"
 
 #include <memory>
@@ -29,6 +30,7 @@ struct FakeDirectoryState {
     // What was asked.
     std::vector<std::string> connectionStrings;
     std::vector<std::string> queries;
+    std::vector<platform::ado::CommandProperties> queryProperties;
     int openSessions = 0;
     int closedRecordsets = 0;
 };
@@ -37,7 +39,7 @@ struct FakeDirectoryState {
 class FakeDirectory {
 public:
     FakeDirectory();
-    ~FakeDirectory();
+    ~FakeDirectory() = default;
     FakeDirectory(const FakeDirectory&) = delete;
     FakeDirectory& operator=(const FakeDirectory&) = delete;
 
@@ -46,6 +48,7 @@ public:
 private:
     std::shared_ptr<FakeDirectoryState> state_;
     platform::ScopedObjectFactory systemInfo_;
+    platform::ado::ScopedProvider provider_;
 };
 
 } // namespace doubles
