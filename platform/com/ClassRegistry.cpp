@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform::com {
 
@@ -197,7 +198,21 @@ bool IsValidProgId(std::string_view progId) {
 ClassRegistry::ClassRegistry(fs::path folder) : folder_(std::move(folder)) {
 }
 
+namespace {
+thread_local std::optional<fs::path> registryOverride;
+} // namespace
+
+ScopedRegistryOverride::ScopedRegistryOverride(fs::path folder)
+    : previous_(std::exchange(registryOverride, std::move(folder))) {
+}
+
+ScopedRegistryOverride::~ScopedRegistryOverride() {
+    registryOverride = std::move(previous_);
+}
+
 ClassRegistry ClassRegistry::FromEnvironment() {
+    if (registryOverride)
+        return ClassRegistry(*registryOverride);
     return ClassRegistry(host::ServerFolder::FromEnvironment().ComDir());
 }
 

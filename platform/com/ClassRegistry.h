@@ -54,4 +54,18 @@ private:
     std::filesystem::path folder_;
 };
 
+// While it lives, FromEnvironment() on this thread names `folder` instead of the server folder's
+// registry, the way a registry key override captures what a server's self-registration writes.
+// Scopes nest; other threads are not affected.
+class ScopedRegistryOverride {
+public:
+    explicit ScopedRegistryOverride(std::filesystem::path folder);
+    ~ScopedRegistryOverride();
+    ScopedRegistryOverride(const ScopedRegistryOverride&) = delete;
+    ScopedRegistryOverride& operator=(const ScopedRegistryOverride&) = delete;
+
+private:
+    std::optional<std::filesystem::path> previous_;
+};
+
 } // namespace platform::com

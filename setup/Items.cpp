@@ -1,0 +1,171 @@
+#include "setup/Items.h"
+
+#include "platform/core/Error.h"
+#include "platform/core/Text.h"
+#include "platform/store/PropertyNames.h"
+#include "setup/Attempt.h"
+
+namespace lorvanta::setup {
+
+namespace ado = platform::ado;
+
+namespace {
+
+const std::string kStoreProvider = "ExOLEDB.DataSource";
+const std::string kInboxUrlProperty = "urn:schemas:httpmail:inbox";
+const std::string kRegistrationClass = "urn:content-class:storeeventreg";
+
+std::shared_ptr<ado::Connection> NewConnection() {
+    return platform::CreateObjectAs<ado::Connection>("ADODB.Connection");
+}
+
+std::shared_ptr<ado::Record> NewRecord() {
+    return platform::CreateObjectAs<ado::Record>("ADODB.Record");
+}
+
+void OpenStore(ado::Connection& connection, const std::string& folderUrl) {
+    connection.SetProvider(kStoreProvider);
+    connection.SetConnectionString(folderUrl);
+    connection.Open("", "", "");
+}
+
+// Turns the working URL (the mailbox URL on entry) into the folder's URL. The Inbox is found
+// through the mailbox's own property, whatever it is called in the mailbox's language.
+void ResolveFolder(const std::shared_ptr<ado::Connection>& connection, ado::Record& lookup,
+                   const std::string& folderName, std::string& workingUrl) {
+    if (!platform::text::EqualsIgnoreCase(folderName, "inbox")) {
+        workingUrl += "/" + folderName;
+        return;
+    }
+    lookup.Open(workingUrl, connection, ado::adModeRead, ado::adFailIfNotExists,
+                ado::adOpenRecordUnspecified, "", "");
+    auto fields = lookup.Fields();
+    if (fields->Count() >= 1)
+        workingUrl = fields->Item(kInboxUrlProperty)->Value().ToText();
+    lookup.Close();
+}
+
+} // namespace
+
+std::string CreateEventRegistration(ErrorLog& log, const std::string& folderUrl,
+                                    const std::string& folderName, const std::string& itemName,
+                                    const std::string& eventMethod, const std::string& sinkClass,
+                                    const std::string& matchScope, const std::string& criteria,
+                                    const std::string& priority, bool logErrors) {
+    std::shared_ptr<ado::Connection> connection;
+    std::shared_ptr<ado::Record> record;
+    std::string workingUrl = folderUrl;
+    const auto failure = Attempt([&] {
+        connection = NewConnection();
+        record = NewRecord();
+        OpenStore(*connection, folderUrl);
+        ResolveFolder(connection, *record, folderName, workingUrl);
+        connection->BeginTrans();
+        record->Open(workingUrl + "/" + itemName, connection, ado::adModeReadWrite,
+                     ado::adCreateNonCollection, ado::adDelayFetchFields, "", "");
+        const auto& events = platform::store::kEventNamespace;
+        auto fields = record->Fields();
+        fields->Item("DAV:contentclass")->SetValue(platform::Variant(kRegistrationClass));
+        fields->Item(events + "EventMethod")->SetValue(platform::Variant(eventMethod));
+        fields->Item(events + "SinkClass")->SetValue(platform::Variant(sinkClass));
+        fields->Item(events + "MatchScope")->SetValue(platform::Variant(matchScope));
+        fields->Item(events + "criteria")->SetValue(platform::Variant(criteria));
+        fields->Item(events + "priority")->SetValue(platform::Variant(priority));
+        fields->Item("DAV:ishidden")->SetValue(platform::Variant(true));
+        fields->Update();
+        record->Close();
+        connection->CommitTrans();
+    });
+    // Released without further calls: an open transaction is left uncommitted.
+    record.reset();
+    connection.reset();
+    if (!failure)
+        return workingUrl;
+    if (logErrors)
+        WriteErrorLine(log, folderUrl, *failure);
+    return "";
+}
+
+bool DeleteEventRegistration(ErrorLog& log, const std::string& folderUrl,
+                             const std::string& folderName, const std::string& itemName,
+                             bool logErrors) {
+    std::shared_ptr<ado::Connection> connection;
+    std::shared_ptr<ado::Record> record;
+    std::string workingUrl = folderUrl;
+    const auto failure = Attempt([&] {
+        connection = NewConnection();
+        record = NewRecord();
+        OpenStore(*connection, folderUrl);
+        ResolveFolder(connection, *record, folderName, workingUrl);
+        const auto itemUrl = workingUrl + "/" + itemName;
+        record->Open(itemUrl, connection, ado::adModeReadWrite, ado::adFailIfNotExists,
+                     ado::adOpenRecordUnspecified, "", "");
+        record->DeleteRecord(itemUrl, false);
+    });
+    record.reset();
+    connection.reset();
+    if (!failure)
+        return true;
+    if (logErrors)
+        WriteErrorLine(log, folderUrl, *failure);
+    return false;
+}
+
+std::int16_t FindEventRegistration(ErrorLog& log, const std::string& folderUrl,
+                                   const std::string& folderName, const std::string& displayName,
+                                   const std::string& extraCriteria, bool logErrors,
+                                   std::shared_ptr<ado::Connection>& connection) {
+    std::int16_t result = -1;
+    std::shared_ptr<ado::Recordset> rows;
+    std::shared_ptr<ado::Record> folder;
+    std::shared_ptr<ado::Record> lookup;
+    bool madeHere = false;
+    std::string workingUrl = folderUrl;
+    const auto failure = Attempt([&] {
+        rows = platform::CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        folder = NewRecord();
+        lookup = NewRecord();
+        if (!connection || connection->TypeName() != "Connection") {
+            connection = NewConnection();
+            madeHere = true;
+            connection->SetProvider(kStoreProvider);
+        }
+        // A connection that is still open refuses a new connection string.
+        connection->SetConnectionString(folderUrl);
+        connection->Open("", "", "");
+        ResolveFolder(connection, *lookup, folderName, workingUrl);
+        // Fails when the folder does not exist, which a query alone would not tell.
+        folder->Open(workingUrl, connection, ado::adModeRead, ado::adFailIfNotExists,
+                     ado::adOpenRecordUnspecified, "", "");
+        const std::string query = std::string("select ") + " \"DAV:displayname\"" +
+                                  " from scope ('shallow traversal of " + "\"" + workingUrl +
+                                  "\"') " + " WHERE \"DAV:displayname\" = '" + displayName + "'" +
+                                  extraCriteria;
+        rows->Open(query, connection, -1, -1, -1);
+        result = rows->Eof() ? 0 : 1;
+        if (rows->State() != ado::adStateClosed)
+            rows->Close();
+        if (folder->State() != ado::adStateClosed)
+            folder->Close();
+    });
+    if (failure) {
+        result = -1;
+        if (logErrors)
+            WriteErrorLine(log, workingUrl, *failure);
+    }
+    // A borrowed connection is left closed too.
+    if (connection && connection->TypeName() == "Connection") {
+        Attempt([&] {
+            if (connection->State() != ado::adStateClosed)
+                connection->Close();
+        });
+    }
+    rows.reset();
+    folder.reset();
+    lookup.reset();
+    if (madeHere)
+        connection.reset();
+    return result;
+}
+
+} // namespace lorvanta::setup

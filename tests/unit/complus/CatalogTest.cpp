@@ -1,0 +1,316 @@
+#include "platform/complus/Catalog.h"
+#include "platform/com/Activation.h"
+#include "platform/com/ClassRegistry.h"
+#include "platform/com/Guid.h"
+#include "platform/complus/CatalogErrors.h"
+#include "platform/complus/CatalogFile.h"
+#include "platform/complus/ComponentClasses.h"
+#include "tests/unit/com/TempServerFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace platform;
+using namespace platform::complus;
+
+namespace {
+
+class Catalog : public ::testing::Test {
+protected:
+    std::shared_ptr<CatalogCollection> Applications() {
+        auto catalog = CreateObjectAs<ComAdminCatalog>(kCatalogProgId);
+        auto applications = catalog->GetCollection("Applications");
+        applications->Populate();
+        return applications;
+    }
+    std::shared_ptr<ComAdminCatalog> NewCatalog() {
+        return CreateObjectAs<ComAdminCatalog>(kCatalogProgId);
+    }
+    // Adds and saves an application of that name; returns its ID.
+    std::string AddApplication(const std::string& name) {
+        auto applications = Applications();
+        auto application = applications->Add();
+        application->SetValue("Name", Variant(name));
+        applications->SaveChanges();
+        return application->Key().Text();
+    }
+    std::vector<std::string> StoredNames() {
+        std::vector<std::string> names;
+        auto applications = Applications();
+        for (std::int32_t i = 0; i < applications->Count(); ++i)
+            names.push_back(applications->Item(i)->Name().ToText());
+        return names;
+    }
+    com::ClassRegistry Registry() const { return com::ClassRegistry(folder.ComDir()); }
+
+    comtest::TempServerFolder folder;
+};
+
+TEST_F(Catalog, AnEmptyCatalogHasNoApplications) {
+    EXPECT_EQ(Applications()->Count(), 0);
+}
+
+TEST_F(Catalog, NothingIsStoredBeforeSaveChanges) {
+    auto applications = Applications();
+    applications->Add()->SetValue("Name", Variant("Lorvanta"));
+    EXPECT_EQ(applications->Count(), 1);
+    EXPECT_TRUE(StoredNames().empty());
+    applications->SaveChanges();
+    EXPECT_EQ(StoredNames(), std::vector<std::string>{"Lorvanta"});
+}
+
+TEST_F(Catalog, PopulateDropsUnsavedChanges) {
+    AddApplication("Keep");
+    auto applications = Applications();
+    applications->Item(0)->SetValue("Name", Variant("Changed"));
+    applications->Add();
+    applications->Populate();
+    ASSERT_EQ(applications->Count(), 1);
+    EXPECT_EQ(applications->Item(0)->Name(), Variant("Keep"));
+}
+
+TEST_F(Catalog, ANewApplicationHasTheCatalogDefaults) {
+    auto application = Applications()->Add();
+    EXPECT_EQ(application->Value("Name"), Variant("New Application"));
+    EXPECT_EQ(application->Value("Identity"), Variant("Interactive User"));
+    EXPECT_EQ(application->Value("ApplicationAccessChecksEnabled"), Variant(true));
+    EXPECT_EQ(application->Value("Password"), Variant(""));
+    EXPECT_TRUE(com::ParseGuid(application->Key().Text()));
+    EXPECT_NE(Applications()->Add()->Key(), application->Key());
+}
+
+TEST_F(Catalog, PropertiesSurviveTheStoreWithTheirKinds) {
+    auto applications = Applications();
+    auto application = applications->Add();
+    const std::string awkward = "tab\there\\ line\r\nend";
+    application->SetValue("Name", Variant(awkward));
+    application->SetValue("ApplicationAccessChecksEnabled", Variant(false));
+    application->SetValue("Identity", Variant("EXAMPLE\\svc"));
+    applications->SaveChanges();
+    auto stored = Applications()->Item(0);
+    EXPECT_EQ(stored->Name(), Variant(awkward));
+    EXPECT_EQ(stored->Value("ApplicationAccessChecksEnabled"), Variant(false));
+    EXPECT_EQ(stored->Value("Identity"), Variant("EXAMPLE\\svc"));
+}
+
+TEST_F(Catalog, ThePasswordIsKeptPrivately) {
+    auto applications = Applications();
+    auto application = applications->Add();
+    application->SetValue("Password", Variant("s3cret pw"));
+    EXPECT_EQ(application->Value("Password"), Variant("********"));
+    applications->SaveChanges();
+    EXPECT_EQ(Applications()->Item(0)->Value("Password"), Variant("********"));
+
+    struct stat info {};
+    ASSERT_EQ(::stat(CatalogFile(folder.Root() / "complus").File().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((folder.Root() / "complus").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0077, 0u);
+}
+
+TEST_F(Catalog, WrongPropertiesAreRefused) {
+    auto application = Applications()->Add();
+    struct Case {
+        std::string property;
+        Variant value;
+        std::int32_t number;
+    };
+    const Case cases[] = {
+        {"NoSuchProperty", Variant("x"), hr::E_INVALIDARG},
+        {"Name", Variant(true), hr::DISP_E_TYPEMISMATCH},
+        {"ApplicationAccessChecksEnabled", Variant("False"), hr::DISP_E_TYPEMISMATCH},
+        {"ID", Variant("not a guid"), hr::E_INVALIDARG},
+    };
+    for (const auto& c : cases) {
+        try {
+            application->SetValue(c.property, c.value);
+            ADD_FAILURE() << c.property << " was accepted";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Number(), c.number) << c.property;
+            EXPECT_NE(error.Description().find(c.property), std::string::npos)
+                << error.Description();
+        }
+    }
+    EXPECT_THROW(application->Value("NoSuchProperty"), Error);
+}
+
+TEST_F(Catalog, IndexesOutsideTheCollectionFail) {
+    AddApplication("One");
+    auto applications = Applications();
+    for (std::int32_t index : {-1, 1}) {
+        try {
+            applications->Item(index);
+            ADD_FAILURE() << index;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Number(), hr::E_INVALIDARG);
+        }
+        EXPECT_THROW(applications->Remove(index), Error);
+    }
+}
+
+TEST_F(Catalog, OnlyTheApplicationsCollectionIsKept) {
+    try {
+        NewCatalog()->GetCollection("Components");
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), hr::E_INVALIDARG);
+    }
+}
+
+TEST_F(Catalog, RemoveTakesTheObjectAtThatIndexOnly) {
+    AddApplication("Same");
+    const auto second = AddApplication("Same");
+    auto applications = Applications();
+    applications->Remove(0);
+    EXPECT_EQ(applications->SaveChanges(), 1);
+    auto left = Applications();
+    ASSERT_EQ(left->Count(), 1);
+    EXPECT_EQ(left->Item(0)->Key(), Variant(second));
+}
+
+TEST_F(Catalog, SavesOfTwoCollectionsMerge) {
+    auto first = Applications();
+    auto second = Applications();
+    first->Add()->SetValue("Name", Variant("A"));
+    second->Add()->SetValue("Name", Variant("B"));
+    first->SaveChanges();
+    second->SaveChanges();
+    EXPECT_EQ(StoredNames(), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST_F(Catalog, AFailedSaveStoresNothing) {
+    AddApplication("Gone");
+    auto stale = Applications();
+    auto other = Applications();
+    other->Remove(0);
+    other->SaveChanges();
+    // The stale collection changes an application that no longer exists and adds another.
+    stale->Item(0)->SetValue("Name", Variant("Renamed"));
+    stale->Add()->SetValue("Name", Variant("New"));
+    try {
+        stale->SaveChanges();
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), hr::COMADMIN_E_OBJECT_DOES_NOT_EXIST);
+    }
+    EXPECT_TRUE(StoredNames().empty());
+}
+
+TEST_F(Catalog, ADamagedCatalogFileIsAReadFailure) {
+    std::filesystem::create_directories(folder.Root() / "complus");
+    std::ofstream(folder.Root() / "complus" / "applications") << "application\nnonsense\n";
+    try {
+        Applications();
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), hr::COMADMIN_E_APP_FILE_READFAIL);
+        EXPECT_NE(error.Description().find("line 2"), std::string::npos) << error.Description();
+    }
+}
+
+TEST_F(Catalog, InstallComponentRecordsTheClassesAndMakesThemCreatable) {
+    const auto id = AddApplication("Lorvanta");
+    NewCatalog()->InstallComponent("LORVANTA", LORVANTA_DLL, "", "");
+
+    const auto registered = Registry().FindByProgId("Lorvanta.LorvantaCls");
+    ASSERT_TRUE(registered);
+    EXPECT_EQ(std::filesystem::canonical(registered->server),
+              std::filesystem::canonical(LORVANTA_DLL));
+    const auto stored = CatalogFile(folder.Root() / "complus").Read();
+    ASSERT_EQ(stored.size(), 1u);
+    ASSERT_EQ(stored[0].components.size(), 1u);
+    EXPECT_EQ(stored[0].components[0], *registered);
+    EXPECT_TRUE(com::CreateInstance(Registry(), "Lorvanta.LorvantaCls", com::IID_IUnknown));
+}
+
+TEST_F(Catalog, RemovingTheApplicationRemovesItsClasses) {
+    AddApplication("Other");
+    AddApplication("Lorvanta");
+    NewCatalog()->InstallComponent("Lorvanta", LORVANTA_DLL, "", "");
+    auto applications = Applications();
+    applications->Remove(1);
+    applications->SaveChanges();
+    EXPECT_FALSE(Registry().FindByProgId("Lorvanta.LorvantaCls"));
+    try {
+        com::CreateInstance(Registry(), "Lorvanta.LorvantaCls", com::IID_IUnknown);
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Number(), hr::REGDB_E_CLASSNOTREG);
+    }
+    EXPECT_EQ(StoredNames(), std::vector<std::string>{"Other"});
+}
+
+TEST_F(Catalog, InstallComponentByIdAndMovingAClassBetweenApplications) {
+    const auto first = AddApplication("First");
+    const auto second = AddApplication("Second");
+    NewCatalog()->InstallComponent(first, LORVANTA_DLL, "", "");
+    NewCatalog()->InstallComponent(second, LORVANTA_DLL, "", "");
+    const auto stored = CatalogFile(folder.Root() / "complus").Read();
+    EXPECT_TRUE(stored[0].components.empty());
+    EXPECT_EQ(stored[1].components.size(), 1u);
+}
+
+TEST_F(Catalog, InstallComponentFailures) {
+    AddApplication("Lorvanta");
+    AddApplication("Twice");
+    AddApplication("twice");
+    const auto notADll = folder.Root() / "text.dll";
+    std::ofstream(notADll) << "not a shared library";
+    struct Case {
+        const char* what;
+        std::string application;
+        std::string dll;
+        std::string typeLibrary;
+        std::int32_t number;
+        std::string named; // what the description must name
+    };
+    const Case cases[] = {
+        {"unknown application", "Nobody", LORVANTA_DLL, "", hr::COMADMIN_E_OBJECT_DOES_NOT_EXIST,
+         "Nobody"},
+        {"same name twice", "TWICE", LORVANTA_DLL, "", hr::COMADMIN_E_AMBIGUOUS_APPLICATION_NAME,
+         "TWICE"},
+        {"missing DLL", "Lorvanta", (folder.Root() / "missing.dll").string(), "",
+         hr::COMADMIN_E_COMPFILE_DOESNOTEXIST, "missing.dll"},
+        {"unloadable DLL", "Lorvanta", notADll.string(), "", hr::COMADMIN_E_COMPFILE_LOADDLLFAIL,
+         "text.dll"},
+        {"no registration entry", "Lorvanta", NO_ENTRY_POINTS_DLL, "",
+         hr::COMADMIN_E_COMPFILE_NOREGISTRAR, "DllRegisterServer"},
+        {"missing type library", "Lorvanta", LORVANTA_DLL, "/nonexistent.tlb",
+         hr::COMADMIN_E_COMPFILE_DOESNOTEXIST, "nonexistent.tlb"},
+    };
+    for (const auto& c : cases) {
+        try {
+            NewCatalog()->InstallComponent(c.application, c.dll, c.typeLibrary, "");
+            ADD_FAILURE() << c.what << ": no failure";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Number(), c.number) << c.what << ": " << error.Description();
+            EXPECT_NE(error.Description().find(c.named), std::string::npos)
+                << c.what << ": " << error.Description();
+        }
+    }
+    EXPECT_TRUE(Registry().List().empty());
+    for (const auto& application : CatalogFile(folder.Root() / "complus").Read())
+        EXPECT_TRUE(application.components.empty());
+}
+
+TEST_F(Catalog, LearningAServersClassesLeavesTheRegistryAlone) {
+    const auto classes = LearnServerClasses(LORVANTA_DLL);
+    ASSERT_EQ(classes.size(), 1u);
+    EXPECT_EQ(classes[0].progId, "Lorvanta.LorvantaCls");
+    EXPECT_EQ(classes[0].threadingModel, "Apartment");
+    EXPECT_TRUE(Registry().List().empty());
+    // The redirection ended with the call: the server registers into the real registry again.
+    com::RegisterServer(LORVANTA_DLL);
+    EXPECT_TRUE(Registry().FindByProgId("Lorvanta.LorvantaCls"));
+}
+
+TEST_F(Catalog, CreationFailsWithoutAServerFolder) {
+    const auto root = std::string(std::getenv("EXHOST_ROOT"));
+    ::unsetenv("EXHOST_ROOT");
+    EXPECT_THROW(NewCatalog(), Error);
+    ::setenv("EXHOST_ROOT", root.c_str(), 1);
+}
+
+} // namespace

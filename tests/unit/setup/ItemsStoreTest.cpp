@@ -1,0 +1,153 @@
+// The registration item operations against the real store in a temporary server folder.
+
+#include "platform/store/PropertyNames.h"
+#include "setup/Items.h"
+#include "tests/integration/store/TempStore.h"
+#include "tests/unit/setup/SetupTestClock.h"
+
+using namespace lorvanta::setup;
+using namespace storetest;
+using platform::Variant;
+namespace store = platform::store;
+
+namespace {
+
+const std::string kCriteria = " WHERE \"DAV:ishidden\" = FALSE";
+const std::string kExtra = " AND \"DAV:ishidden\" = true AND \"DAV:isfolder\" = false ";
+
+class ItemsInStore : public TempStore {
+protected:
+    void SetUp() override {
+        TempStore::SetUp();
+        mailbox = kFileBase + "/alice";
+        inbox =
+            store->Read(store->Locate(mailbox)).properties.at("urn:schemas:httpmail:inbox").Text();
+    }
+    std::string Create(const std::string& url, const std::string& folderName,
+                       const std::string& scope = "SHALLOW") {
+        return CreateEventRegistration(log, url, folderName, "Lorvanta.reg", "onsyncsave",
+                                       "Lorvanta.LorvantaCls", scope, kCriteria, "1", true);
+    }
+    bool Delete(const std::string& url, const std::string& folderName) {
+        return DeleteEventRegistration(log, url, folderName, "Lorvanta.reg", true);
+    }
+    std::int16_t Find(const std::string& url, const std::string& folderName,
+                      const std::string& displayName = "Lorvanta.reg") {
+        std::shared_ptr<platform::ado::Connection> none;
+        return FindEventRegistration(log, url, folderName, displayName, kExtra, true, none);
+    }
+    store::PropertyMap Properties(const std::string& url) {
+        return store->Read(store->Locate(url)).properties;
+    }
+
+    setuptest::PinnedClockAndLocale pinned;
+    TextErrorLog log;
+    std::string mailbox;
+    std::string inbox;
+};
+
+TEST_F(ItemsInStore, CreateWritesAHiddenRegistrationIntoTheInbox) {
+    EXPECT_EQ(Create(mailbox, "INBOX"), inbox);
+    const auto item = store->Read(store->Locate(inbox + "/Lorvanta.reg"));
+    EXPECT_FALSE(item.isFolder);
+    const auto& p = item.properties;
+    EXPECT_EQ(p.at("DAV:contentclass"), Variant("urn:content-class:storeeventreg"));
+    EXPECT_EQ(p.at(store::kEventNamespace + "EventMethod"), Variant("onsyncsave"));
+    EXPECT_EQ(p.at(store::kEventNamespace + "SinkClass"), Variant("Lorvanta.LorvantaCls"));
+    EXPECT_EQ(p.at(store::kEventNamespace + "MatchScope"), Variant("SHALLOW"));
+    EXPECT_EQ(p.at(store::kEventNamespace + "criteria"), Variant(kCriteria));
+    EXPECT_EQ(p.at(store::kEventNamespace + "priority"), Variant("1"));
+    EXPECT_EQ(p.at("DAV:ishidden"), Variant(true));
+    EXPECT_EQ(p.count(store::kEventNamespace + "enabled"), 0u);
+    EXPECT_EQ(log.Text(), "");
+}
+
+TEST_F(ItemsInStore, TheInboxIsFoundInAnyCaseAndInBothUrlForms) {
+    for (const std::string folderName : {"inbox", "Inbox", "INBOX"}) {
+        EXPECT_EQ(Find(mailbox, folderName), 0) << folderName;
+        EXPECT_EQ(Create(kHttpBase + "/alice", folderName), kHttpBase + "/alice/Inbox")
+            << folderName;
+        EXPECT_EQ(Find(mailbox, folderName), 1) << folderName;
+        EXPECT_EQ(Find(kHttpBase + "/alice", folderName), 1) << folderName;
+        EXPECT_TRUE(Delete(mailbox, folderName)) << folderName;
+    }
+    EXPECT_EQ(log.Text(), "");
+}
+
+TEST_F(ItemsInStore, CreateReplacesAnExistingItem) {
+    CreateItem(inbox + "/Lorvanta.reg",
+               {{"urn:example:left-over", Variant("old")}, {"DAV:ishidden", Variant(false)}});
+    EXPECT_EQ(Create(mailbox, "inbox"), inbox);
+    const auto p = Properties(inbox + "/Lorvanta.reg");
+    EXPECT_EQ(p.count("urn:example:left-over"), 0u);
+    EXPECT_EQ(p.at("DAV:ishidden"), Variant(true));
+}
+
+TEST_F(ItemsInStore, AStoreWideRegistrationGoesBelowTheSystemMailbox) {
+    EXPECT_EQ(Create(systemMailbox, "StoreEvents/GlobalEvents", "ANY"),
+              systemMailbox + "/StoreEvents/GlobalEvents");
+    EXPECT_EQ(Find(systemMailbox, "StoreEvents/GlobalEvents"), 1);
+}
+
+TEST_F(ItemsInStore, DeletingAMissingItemFailsAndIsLogged) {
+    EXPECT_FALSE(Delete(mailbox, "inbox"));
+    EXPECT_EQ(log.Text().rfind(setuptest::kStamp + mailbox + " - ERROR: -", 0), 0u) << log.Text();
+    EXPECT_TRUE(Create(mailbox, "inbox") == inbox);
+    EXPECT_TRUE(Delete(mailbox, "inbox"));
+    EXPECT_FALSE(store->Exists(store->Locate(inbox + "/Lorvanta.reg")));
+    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+}
+
+TEST_F(ItemsInStore, TwoFailuresInARowStackNewestFirst) {
+    EXPECT_FALSE(Delete(mailbox, "inbox"));
+    const auto first = log.Text();
+    EXPECT_EQ(Find(mailbox, "Missing"), -1);
+    const auto text = log.Text();
+    ASSERT_GT(text.size(), first.size());
+    EXPECT_EQ(text.substr(text.size() - first.size()), first);
+    EXPECT_EQ(text.rfind(setuptest::kStamp + mailbox + "/Missing - ERROR: ", 0), 0u) << text;
+    EXPECT_EQ(text.find("\r\n\r\n"), text.size() - first.size() - 4);
+}
+
+TEST_F(ItemsInStore, ALookupInAMissingFolderFailsRatherThanFindingNothing) {
+    EXPECT_EQ(Find(mailbox, "NoSuchFolder"), -1);
+    EXPECT_EQ(Find(kFileBase + "/nobody", "inbox"), -1);
+    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+}
+
+TEST_F(ItemsInStore, VisibleItemsAndFoldersOfThatNameDoNotMatch) {
+    CreateItem(inbox + "/Lorvanta.reg", {{"DAV:ishidden", Variant(false)}});
+    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+    store->Delete(inbox + "/Lorvanta.reg");
+    store->CreateFolder(inbox + "/Lorvanta.reg");
+    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+    EXPECT_EQ(log.Text(), "");
+}
+
+TEST_F(ItemsInStore, AQuoteInTheDisplayNameBreaksTheQuery) {
+    EXPECT_EQ(Find(mailbox, "inbox", "O'Brien.reg"), -1);
+    EXPECT_NE(log.Text().find(" - ERROR: "), std::string::npos);
+}
+
+TEST_F(ItemsInStore, ABorrowedConnectionIsUsedAndLeftClosed) {
+    auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+    connection->SetProvider("ExOLEDB.DataSource");
+    auto given = connection;
+    Create(mailbox, "inbox");
+    EXPECT_EQ(FindEventRegistration(log, mailbox, "inbox", "Lorvanta.reg", kExtra, true, given), 1);
+    EXPECT_EQ(given, connection);
+    EXPECT_EQ(connection->State(), platform::ado::adStateClosed);
+
+    connection->Open(mailbox, "", "");
+    EXPECT_EQ(FindEventRegistration(log, mailbox, "inbox", "Lorvanta.reg", kExtra, true, given),
+              -1);
+    EXPECT_EQ(given, connection);
+    EXPECT_EQ(connection->State(), platform::ado::adStateClosed);
+    EXPECT_EQ(log.Text().rfind(setuptest::kStamp + mailbox + " - ERROR: " +
+                                   std::to_string(platform::hr::adErrObjectOpen) + " ",
+                               0),
+              0u)
+        << log.Text();
+}
+
+} // namespace

@@ -1,0 +1,284 @@
+#include "tests/unit/setup/ScriptedPlatform.h"
+
+#include <algorithm>
+
+using namespace platform;
+
+namespace setuptest {
+
+namespace {
+
+class ScriptedField final : public ado::Field {
+public:
+    ScriptedField(Script& script, std::string name) : script_(script), name_(std::move(name)) {}
+    std::string Name() const override { return name_; }
+    Variant Value() const override {
+        script_.Call("Field.Value");
+        if (name_ == "urn:schemas:httpmail:inbox")
+            return Variant(script_.inboxUrl);
+        return Variant();
+    }
+    void SetValue(const Variant& value) override {
+        script_.Call("Field.SetValue");
+        script_.written.emplace_back(name_, value);
+    }
+
+private:
+    Script& script_;
+    std::string name_;
+};
+
+class ScriptedFields final : public ado::Fields {
+public:
+    explicit ScriptedFields(Script& script) : script_(script) {}
+    std::int32_t Count() const override {
+        script_.Call("Fields.Count");
+        return script_.mailboxFieldCount;
+    }
+    std::shared_ptr<ado::Field> Item(const std::string& name) override {
+        script_.Call("Fields.Item");
+        return std::make_shared<ScriptedField>(script_, name);
+    }
+    std::shared_ptr<ado::Field> Item(std::int32_t) override {
+        script_.Call("Fields.Item");
+        return std::make_shared<ScriptedField>(script_, "");
+    }
+    void Append(const std::string&, const Variant&) override { script_.Call("Fields.Append"); }
+    void Update() override { script_.Call("Fields.Update"); }
+
+private:
+    Script& script_;
+};
+
+class ScriptedConnection final : public ado::Connection {
+public:
+    explicit ScriptedConnection(Script& script) : script_(script) {}
+    std::string Provider() const override { return provider_; }
+    void SetProvider(const std::string& provider) override {
+        script_.Call("Connection.Provider");
+        provider_ = provider;
+    }
+    std::string ConnectionString() const override { return connectionString_; }
+    void SetConnectionString(const std::string& text) override {
+        script_.Call("Connection.ConnectionString");
+        if (open_)
+            throw Error(hr::adErrObjectOpen, "Operation is not allowed when the object is open.");
+        connectionString_ = text;
+    }
+    void Open(const std::string& text, const std::string&, const std::string&) override {
+        script_.Call("Connection.Open");
+        if (!text.empty())
+            connectionString_ = text;
+        script_.connectionStrings.push_back(provider_ + " " + connectionString_);
+        open_ = true;
+    }
+    std::shared_ptr<ado::Recordset> Execute(const std::string&) override {
+        script_.Call("Connection.Execute");
+        return nullptr;
+    }
+    void BeginTrans() override { script_.Call("Connection.BeginTrans"); }
+    void CommitTrans() override { script_.Call("Connection.CommitTrans"); }
+    void RollbackTrans() override { script_.Call("Connection.RollbackTrans"); }
+    void Close() override {
+        script_.Call("Connection.Close");
+        open_ = false;
+    }
+    ado::ObjectState State() const override {
+        return open_ ? ado::adStateOpen : ado::adStateClosed;
+    }
+    ado::ProviderSession& Session() override {
+        throw Error(hr::E_NOTIMPL, "The scripted connection has no provider session");
+    }
+
+private:
+    Script& script_;
+    std::string provider_ = "MSDASQL";
+    std::string connectionString_;
+    bool open_ = false;
+};
+
+class ScriptedRecord final : public ado::Record {
+public:
+    explicit ScriptedRecord(Script& script) : script_(script) {}
+    void Open(const std::string& source, const std::shared_ptr<ado::Connection>&, std::int32_t mode,
+              std::int32_t create, std::int32_t options, const std::string&,
+              const std::string&) override {
+        script_.Call("Record.Open");
+        script_.openedRecords.push_back(source + " " + std::to_string(mode) + " " +
+                                        std::to_string(create) + " " + std::to_string(options));
+        open_ = true;
+    }
+    std::shared_ptr<ado::Fields> Fields() override {
+        script_.Call("Record.Fields");
+        return std::make_shared<ScriptedFields>(script_);
+    }
+    void DeleteRecord(const std::string& source, bool async) override {
+        script_.Call("Record.DeleteRecord");
+        script_.deleted.push_back(source + (async ? " async" : ""));
+    }
+    void Close() override {
+        script_.Call("Record.Close");
+        open_ = false;
+    }
+    ado::ObjectState State() const override {
+        return open_ ? ado::adStateOpen : ado::adStateClosed;
+    }
+
+private:
+    Script& script_;
+    bool open_ = false;
+};
+
+class ScriptedRecordset final : public ado::Recordset {
+public:
+    explicit ScriptedRecordset(Script& script) : script_(script) {}
+    void Open(const std::string& source, const std::shared_ptr<ado::Connection>&,
+              std::int32_t cursor, std::int32_t lock, std::int32_t options) override {
+        script_.Call("Recordset.Open");
+        script_.queries.push_back(source + "|" + std::to_string(cursor) + " " +
+                                  std::to_string(lock) + " " + std::to_string(options));
+        open_ = true;
+    }
+    bool Eof() override {
+        script_.Call("Recordset.EOF");
+        return script_.rowsAtEnd;
+    }
+    std::shared_ptr<ado::Fields> Fields() override {
+        script_.Call("Recordset.Fields");
+        return std::make_shared<ScriptedFields>(script_);
+    }
+    void MoveNext() override { script_.Call("Recordset.MoveNext"); }
+    std::int64_t RecordCount() override { return -1; }
+    void Close() override {
+        script_.Call("Recordset.Close");
+        open_ = false;
+    }
+    ado::ObjectState State() const override {
+        return open_ ? ado::adStateOpen : ado::adStateClosed;
+    }
+
+private:
+    Script& script_;
+    bool open_ = false;
+};
+
+class ScriptedApplication final : public complus::CatalogObject {
+public:
+    ScriptedApplication(Script& script, std::string name)
+        : script_(script), name_(std::move(name)) {}
+    Variant Name() const override {
+        script_.Call("Object.Name");
+        return Variant(name_);
+    }
+    Variant Key() const override { return Variant("{00000000-0000-0000-0000-000000000000}"); }
+    Variant Value(const std::string&) const override {
+        script_.Call("Object.Value");
+        return Variant();
+    }
+    void SetValue(const std::string& property, const Variant& value) override {
+        script_.Call("Object.SetValue");
+        script_.applicationValues.emplace_back(property, value);
+    }
+
+private:
+    Script& script_;
+    std::string name_;
+};
+
+template <class T> std::shared_ptr<T> Track(Script& script, std::shared_ptr<T> object) {
+    script.made.push_back(object);
+    return object;
+}
+
+class ScriptedApplications final : public complus::CatalogCollection {
+public:
+    explicit ScriptedApplications(Script& script) : script_(script) {}
+    std::string Name() const override { return "Applications"; }
+    void Populate() override { script_.Call("Collection.Populate"); }
+    std::int32_t Count() const override {
+        script_.Call("Collection.Count");
+        return static_cast<std::int32_t>(script_.applications.size());
+    }
+    std::shared_ptr<complus::CatalogObject> Item(std::int32_t index) override {
+        script_.Call("Collection.Item");
+        return Track(script_, std::make_shared<ScriptedApplication>(
+                                  script_, script_.applications.at(index)));
+    }
+    std::shared_ptr<complus::CatalogObject> Add() override {
+        script_.Call("Collection.Add");
+        return Track(script_, std::make_shared<ScriptedApplication>(script_, "New Application"));
+    }
+    void Remove(std::int32_t index) override {
+        script_.Call("Collection.Remove");
+        script_.removedIndexes.push_back(index);
+    }
+    std::int32_t SaveChanges() override {
+        script_.Call("Collection.SaveChanges");
+        ++script_.saves;
+        return 1;
+    }
+
+private:
+    Script& script_;
+};
+
+class ScriptedCatalog final : public complus::ComAdminCatalog {
+public:
+    explicit ScriptedCatalog(Script& script) : script_(script) {}
+    std::shared_ptr<complus::CatalogCollection> GetCollection(const std::string& name) override {
+        script_.Call("Catalog.GetCollection");
+        if (name != "Applications")
+            throw Error(hr::E_INVALIDARG, "no collection " + name);
+        return Track(script_, std::make_shared<ScriptedApplications>(script_));
+    }
+    void InstallComponent(const std::string& application, const std::string& dll,
+                          const std::string& typeLibrary, const std::string& proxyStub) override {
+        script_.Call("Catalog.InstallComponent");
+        script_.installed.push_back(application + "|" + dll + "|" + typeLibrary + "|" + proxyStub);
+    }
+
+private:
+    Script& script_;
+};
+
+template <class T> ObjectFactory Factory(Script& script, const std::string& progId) {
+    return [&script, progId]() -> std::shared_ptr<Object> {
+        script.Call("Create " + progId);
+        return Track(script, std::make_shared<T>(script));
+    };
+}
+
+} // namespace
+
+void Script::Call(const std::string& name) {
+    calls.push_back(name);
+    if (name != failCall)
+        return;
+    const auto occurrence = std::count(calls.begin(), calls.end(), name);
+    if (occurrence == failOccurrence)
+        throw Error(kInjectedNumber, "Injected failure of " + name);
+}
+
+void Script::FailAt(const std::vector<std::string>& trace, std::size_t index) {
+    failCall = trace.at(index);
+    failOccurrence = static_cast<int>(std::count(
+        trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(index) + 1, failCall));
+}
+
+bool Script::AllReleased() const {
+    return std::all_of(made.begin(), made.end(),
+                       [](const auto& object) { return object.expired(); });
+}
+
+ScriptedPlatform::ScriptedPlatform(Script& script)
+    : connection_("ADODB.Connection", Factory<ScriptedConnection>(script, "ADODB.Connection")),
+      record_("ADODB.Record", Factory<ScriptedRecord>(script, "ADODB.Record")),
+      recordset_("ADODB.Recordset", Factory<ScriptedRecordset>(script, "ADODB.Recordset")),
+      catalog_(complus::kCatalogProgId, Factory<ScriptedCatalog>(script, complus::kCatalogProgId)) {
+}
+
+std::shared_ptr<ado::Connection> MakeScriptedConnection(Script& script) {
+    return std::make_shared<ScriptedConnection>(script);
+}
+
+} // namespace setuptest
