@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 
 #include <limits>
@@ -68,6 +69,9 @@ void InstallForm::ConnectRules() {
     for (auto* list : {SysMbxInstList, MbxInstList, MbxUninstList, SysMbxUninstList})
         list->viewport()->installEventFilter(this);
     connect(Command2, &QPushButton::clicked, this, [this] { close(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { Dispatch([this] { ApplyChanges(); }); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Dispatch([this] { ClearErrorLog(); }); });
+    connect(Check7, &QCheckBox::toggled, this, [this] { Dispatch([this] { ShowDisabledClicked(); }); });
 }
 
 void InstallForm::SelectionRule(QCheckBox* box, QListWidget* list, const QString& message) {
@@ -77,6 +81,16 @@ void InstallForm::SelectionRule(QCheckBox* box, QListWidget* list, const QString
         return;
     ui_.MsgBox(this, message, MessageIcon::Information, Caption());
     box->setChecked(false); // runs this rule again, which ends at once
+}
+
+void InstallForm::ShowDisabledClicked() {
+    if (running_) {
+        rebuildPending_ = true; // rebuilt once the running enumeration has finished
+        return;
+    }
+    setCursor(Qt::WaitCursor);
+    RunExclusively([this] { GetUsersWithMailboxes(); });
+    unsetCursor();
 }
 
 void InstallForm::SetListToolTip(QListWidget* list, double y, const QString& defaultText) {
@@ -166,8 +180,25 @@ void InstallForm::Unload() {
 }
 
 void InstallForm::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        closePending_ = true; // the window must not close under a running refresh or apply
+        event->ignore();
+        return;
+    }
     Unload();
     event->accept();
+}
+
+void InstallForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The first activation runs once the window is on the screen.
+    QTimer::singleShot(0, this, [this] { Dispatch([this] { FirstActivation(); }); });
+}
+
+void InstallForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        Dispatch([this] { FirstActivation(); });
 }
 
 } // namespace lorvanta::setup

@@ -3,6 +3,8 @@
 // The setup program's main window.
 
 #include "platform/core/Ado.h"
+#include "setup/ErrorLog.h"
+#include "setup/MailboxEntry.h"
 #include "setup/PictureBox.h"
 #include "setup/UserInterface.h"
 
@@ -27,6 +29,11 @@ std::string GetLogonUserName();
 std::string IdentityFromCategory(const std::string& category, const std::string& logonName);
 // The directory query for the running user's account.
 std::string AccountQuery(const std::string& searchRoot, const std::string& logonName);
+
+// The directory query for every person with a mailbox below the search root.
+std::string MailboxQuery(const std::string& searchRoot);
+// Where the sink's file is looked for and installed from: the current directory.
+std::string SinkFilePath();
 
 class InstallForm : public QWidget {
     Q_OBJECT
@@ -75,6 +82,20 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
 
+    // Brings every control up to date with the server.
+    void RefreshForm();
+    // "CHANGE": carries out what is ticked and selected, then refreshes.
+    void ApplyChanges();
+    // "Clear Error Log".
+    void ClearErrorLog();
+    // Refreshes when the window is first activated; in batch mode re-creates every registration
+    // and closes.
+    void FirstActivation();
+    // Fills the four mailbox lists from the directory and the store.
+    void GetUsersWithMailboxes();
+    // The error log (txtErr) as the module operations write it.
+    ErrorLog& ErrorLogBox() { return errorLog_; }
+
     // Proposes the running user's account as the COM+ identity in txtIdent.
     void FillIdentityField();
     // Gives Picture1 what the progress bar needs (part of Load).
@@ -98,16 +119,46 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
     void ConnectRules();
     void SelectionRule(QCheckBox* box, QListWidget* list, const QString& message);
+    void ShowDisabledClicked();
+    void RefreshFormNow();
+    void ApplyChangesNow();
+    void AddMailboxRow(platform::ado::Recordset& rows);
+    std::int16_t LookUpRegistration(const std::string& alias, const std::string& localPart,
+                                    const std::string& folderName);
+    void Unregister(const EntryFields& entry, const std::string& folderName);
+    void Register(const EntryFields& entry, const std::string& folderName,
+                  const std::string& matchScope);
+    // Runs a refresh or an apply; one that would start inside a running one is dropped, and a
+    // close asked for meanwhile waits for the end.
+    void RunExclusively(const std::function<void()>& work);
+
+    // The log's text is kept whole here (line breaks included); txtErr shows it.
+    class TxtErrLog final : public ErrorLog {
+    public:
+        explicit TxtErrLog(QPlainTextEdit*& box) : box_(box) {}
+        std::string Text() const override;
+        void SetText(const std::string& text) override;
+
+    private:
+        QPlainTextEdit*& box_;
+        std::string text_;
+    };
 
     UserInterface& ui_;
     std::string argumentText_;
     bool unloaded_ = false;
+    TxtErrLog errorLog_{txtErr};
+    bool running_ = false;
+    bool closePending_ = false;
+    bool rebuildPending_ = false;
 };
 
 } // namespace lorvanta::setup

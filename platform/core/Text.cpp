@@ -112,6 +112,14 @@ std::string ToLower(std::string_view text) {
     return lower;
 }
 
+std::string ToUpper(std::string_view text) {
+    std::string upper;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+        .toUpper(icu::Locale::getRoot())
+        .toUTF8String(upper);
+    return upper;
+}
+
 std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     std::size_t start = 0;

@@ -25,6 +25,9 @@ std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::str
 // The text in lower case (full Unicode mapping, root locale).
 std::string ToLower(std::string_view text);
 
+// The text in upper case (full Unicode mapping, root locale).
+std::string ToUpper(std::string_view text);
+
 // Splits at every occurrence of the separator and keeps empty entries: "a,,b" gives a, "", b;
 // "" gives one empty entry. The views point into `text`.
 std::vector<std::string_view> Split(std::string_view text, char separator);
