@@ -76,6 +76,44 @@ TEST_F(ItemsScripted, CreateWritesTheSevenPropertiesInOrder) {
     EXPECT_TRUE(script.AllReleased());
 }
 
+TEST_F(ItemsScripted, EachOperationMakesItsCallsInOrder) {
+    const std::vector<std::string> connect = {"Connection.Provider", "Connection.ConnectionString",
+                                              "Connection.Open"};
+    const std::vector<std::string> inbox = {"Record.Open", "Record.Fields", "Fields.Count",
+                                            "Fields.Item", "Field.Value",   "Record.Close"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const auto& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    std::vector<std::string> writes;
+    for (int i = 0; i < 7; ++i)
+        writes.insert(writes.end(), {"Fields.Item", "Field.SetValue"});
+
+    Create();
+    EXPECT_EQ(script.calls, join({{"Create ADODB.Connection", "Create ADODB.Record"},
+                                  connect,
+                                  inbox,
+                                  {"Connection.BeginTrans", "Record.Open", "Record.Fields"},
+                                  writes,
+                                  {"Fields.Update", "Record.Close", "Connection.CommitTrans"}}));
+    script.calls.clear();
+    Delete();
+    EXPECT_EQ(script.calls, join({{"Create ADODB.Connection", "Create ADODB.Record"},
+                                  connect,
+                                  inbox,
+                                  {"Record.Open", "Record.DeleteRecord"}}));
+    script.calls.clear();
+    Find();
+    EXPECT_EQ(script.calls, join({{"Create ADODB.Recordset", "Create ADODB.Record",
+                                   "Create ADODB.Record", "Create ADODB.Connection"},
+                                  connect,
+                                  inbox,
+                                  {"Record.Open", "Recordset.Open", "Recordset.EOF",
+                                   "Recordset.Close", "Record.Close", "Connection.Close"}}));
+}
+
 TEST_F(ItemsScripted, TheInboxLookupIgnoresCaseAndOtherNamesAreAppended) {
     struct Case {
         std::string folderName;
