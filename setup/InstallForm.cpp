@@ -69,9 +69,12 @@ void InstallForm::ConnectRules() {
     for (auto* list : {SysMbxInstList, MbxInstList, MbxUninstList, SysMbxUninstList})
         list->viewport()->installEventFilter(this);
     connect(Command2, &QPushButton::clicked, this, [this] { close(); });
-    connect(Command1, &QPushButton::clicked, this, [this] { Dispatch([this] { ApplyChanges(); }); });
-    connect(Command3, &QPushButton::clicked, this, [this] { Dispatch([this] { ClearErrorLog(); }); });
-    connect(Check7, &QCheckBox::toggled, this, [this] { Dispatch([this] { ShowDisabledClicked(); }); });
+    connect(Command1, &QPushButton::clicked, this,
+            [this] { Dispatch([this] { ApplyChanges(); }); });
+    connect(Command3, &QPushButton::clicked, this,
+            [this] { Dispatch([this] { ClearErrorLog(); }); });
+    connect(Check7, &QCheckBox::toggled, this,
+            [this] { Dispatch([this] { ShowDisabledClicked(); }); });
 }
 
 void InstallForm::SelectionRule(QCheckBox* box, QListWidget* list, const QString& message) {

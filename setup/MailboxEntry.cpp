@@ -7,7 +7,9 @@ namespace lorvanta::setup {
 namespace {
 constexpr std::string_view kSeparator = " / ";
 
-std::string Trimmed(std::string_view text) { return std::string(platform::text::TrimBlanks(text)); }
+std::string Trimmed(std::string_view text) {
+    return std::string(platform::text::TrimBlanks(text));
+}
 } // namespace
 
 std::string MailboxEntry(const std::string& displayName, const std::string& homeServer,

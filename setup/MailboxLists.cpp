@@ -117,7 +117,8 @@ void InstallForm::AddMailboxRow(platform::ado::Recordset& rows) {
         // Store-wide registrations live in the system mailbox's global events folder.
         const auto state = LookUpRegistration(alias, localPart, "StoreEvents/GlobalEvents");
         auto* list = state == 1 ? SysMbxUninstList : SysMbxInstList;
-        list->addItem(QString::fromStdString(MailboxEntry(displayName, homeServer, mailAddress, alias)));
+        list->addItem(
+            QString::fromStdString(MailboxEntry(displayName, homeServer, mailAddress, alias)));
         return;
     }
 
@@ -130,7 +131,8 @@ void InstallForm::AddMailboxRow(platform::ado::Recordset& rows) {
 
     const auto state = LookUpRegistration(alias, localPart, "inbox");
     auto* list = state == 1 ? MbxUninstList : MbxInstList;
-    list->addItem(QString::fromStdString(MailboxEntry(displayName, homeServer, mailAddress, alias)));
+    list->addItem(
+        QString::fromStdString(MailboxEntry(displayName, homeServer, mailAddress, alias)));
 }
 
 } // namespace lorvanta::setup

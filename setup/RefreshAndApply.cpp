@@ -32,7 +32,9 @@ std::string SinkFilePath() {
 
 // --- the error log box -------------------------------------------------------------------------
 
-std::string InstallForm::TxtErrLog::Text() const { return text_; }
+std::string InstallForm::TxtErrLog::Text() const {
+    return text_;
+}
 
 void InstallForm::TxtErrLog::SetText(const std::string& text) {
     text_ = text;
@@ -131,14 +133,15 @@ void InstallForm::ApplyChangesNow() {
         if (pass.unregisterBox->isChecked()) {
             for (int i = 0; i < pass.registeredList->count(); ++i) {
                 if (pass.registeredList->item(i)->isSelected())
-                    Unregister(ParseMailboxEntry(pass.registeredList->item(i)->text().toStdString()),
-                               pass.folderName);
+                    Unregister(
+                        ParseMailboxEntry(pass.registeredList->item(i)->text().toStdString()),
+                        pass.folderName);
             }
         }
         if (Check2->isChecked() || Check3->isChecked() || blnBatchMode) {
             // A batch run re-creates what it has just removed; otherwise the selected entries of
             // the pass's list of unregistered mailboxes are registered.
-            QListWidget* list = blnBatchMode ? pass.registeredList
+            QListWidget* list = blnBatchMode                    ? pass.registeredList
                                 : pass.registerBox->isChecked() ? pass.unregisteredList
                                                                 : nullptr;
             for (int i = 0; list && i < list->count(); ++i) {
@@ -187,8 +190,8 @@ void InstallForm::Register(const EntryFields& entry, const std::string& folderNa
     const bool hasDomain = hasLocal && !entry.mailDomain.empty();
     const bool hasAlias = !entry.alias.empty();
     const Attempt attempts[] = {
-        {hasDomain,
-         "file://./backofficestorage/" + entry.mailDomain + "/mbx/" + entry.localPart, false},
+        {hasDomain, "file://./backofficestorage/" + entry.mailDomain + "/mbx/" + entry.localPart,
+         false},
         {hasDomain,
          "http://" + ComputerName + "/exadmin/" + entry.mailDomain + "/mbx/" + entry.localPart,
          false},

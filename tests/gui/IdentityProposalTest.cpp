@@ -17,6 +17,7 @@ private slots:
     void init() {
         directory = std::make_unique<doubles::FakeDirectory>();
         form = std::make_unique<InstallForm>(ui, "");
+        form->blnNotFirstTime = true; // these tests drive the controls alone
         form->strSearchRoot = "GC://dc01.example.com";
         form->cnn = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
         form->cnn->SetProvider("adsDSOobject");

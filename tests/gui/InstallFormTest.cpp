@@ -92,6 +92,7 @@ private slots:
     void init() {
         ui = FakeUserInterface();
         form = std::make_unique<InstallForm>(ui, "");
+        form->blnNotFirstTime = true; // these tests drive the controls alone
     }
     void cleanup() { form.reset(); }
 

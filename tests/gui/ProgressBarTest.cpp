@@ -33,6 +33,7 @@ class ProgressBarTest : public QObject {
 private slots:
     void init() {
         form = std::make_unique<InstallForm>(ui, "");
+        form->blnNotFirstTime = true; // these tests drive the controls alone
         form->PrepareProgressBar();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));

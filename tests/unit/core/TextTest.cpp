@@ -70,5 +70,7 @@ TEST(Text, ToLowerFoldsEveryLetter) {
     EXPECT_EQ(text::ToLower("\xC3\x84RGER"), "\xC3\xA4rger"); // ÄRGER
     EXPECT_EQ(text::ToLower(""), "");
     EXPECT_EQ(text::ToUpper("cn=mail01"), "CN=MAIL01");
-    EXPECT_EQ(text::ToUpper("stra\xC3\x9F" "e"), "STRASSE"); // full mapping: ß -> SS
+    EXPECT_EQ(text::ToUpper("stra\xC3\x9F"
+                            "e"),
+              "STRASSE"); // full mapping: ß -> SS
 }

@@ -1,0 +1,214 @@
+// The main window against the real platform: a private directory, the store and the COM+
+// catalog in a server folder, and Lorvanta.dll in the current directory. The administrator's
+// road: load, first refresh, register a mailbox, mail gets stamped, batch re-registration,
+// unregister and uninstall.
+
+#include "platform/store/Delivery.h"
+#include "platform/store/PropertyNames.h"
+#include "platform/store/Store.h"
+#include "setup/InstallForm.h"
+#include "setup/Items.h"
+#include "tests/gui/FakeUserInterface.h"
+#include "tests/integration/directory/DirectoryEnvironment.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace lorvanta::setup;
+using testing_directory::DirectoryEnvironment;
+namespace store = platform::store;
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList Entries(QListWidget* list) {
+    QStringList entries;
+    for (int i = 0; i < list->count(); ++i)
+        entries << list->item(i)->text();
+    return entries;
+}
+
+int IndexOfAlias(QListWidget* list, const std::string& alias) {
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->text().endsWith(QString::fromStdString(" / " + alias)))
+            return i;
+    return -1;
+}
+
+class InstallFormRoad : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        auto& environment = DirectoryEnvironment::Current();
+        const auto& sample = environment.Sample();
+        const auto domain = environment.Machine().domainDnsName;
+        theStore = store::Store::Open(platform::host::ServerFolder(environment.Root()));
+        theStore->CreateDomainFolder(domain);
+        for (const auto& alias : sample.localAliases)
+            theStore->CreateMailbox(domain, alias);
+        theStore->CreateMailbox(domain, sample.slashAlias);
+        theStore->CreateMailbox(domain, sample.noMailAlias);
+        theStore->CreateMailbox(domain, sample.noAliasMail.substr(0, sample.noAliasMail.find('@')));
+        const auto system = theStore->CreateMailbox(domain, sample.systemMailboxAlias);
+        theStore->CreateFolder(system + "/StoreEvents");
+        theStore->CreateFolder(system + "/StoreEvents/GlobalEvents");
+
+        previousDirectory = fs::current_path();
+        const auto work = environment.Root() / "setup-cwd";
+        fs::create_directories(work);
+        fs::copy_file(LORVANTA_DLL, work / "Lorvanta.dll", fs::copy_options::overwrite_existing);
+        fs::current_path(work);
+    }
+    static void TearDownTestSuite() {
+        fs::current_path(previousDirectory);
+        theStore.reset();
+    }
+
+    std::unique_ptr<InstallForm> OpenWindow(const std::string& arguments = "") {
+        auto form = std::make_unique<InstallForm>(ui, arguments);
+        EXPECT_TRUE(form->Load());
+        form->FirstActivation();
+        return form;
+    }
+
+    const platform::directory::SampleDirectory& Sample() {
+        return DirectoryEnvironment::Current().Sample();
+    }
+
+    std::string Domain() { return DirectoryEnvironment::Current().Machine().domainDnsName; }
+
+    store::PropertyMap DeliverTo(const std::string& alias, const std::string& to) {
+        const auto url = store::DeliverMessage(*theStore, Domain(), alias,
+                                               "From: sender@example.org\r\nTo: " + to +
+                                                   "\r\nSubject: road\r\n\r\nHello\r\n");
+        return theStore->Read(theStore->Locate(url)).properties;
+    }
+
+    FakeUserInterface ui;
+    static inline std::shared_ptr<store::Store> theStore;
+    static inline fs::path previousDirectory;
+};
+
+TEST_F(InstallFormRoad, AdministratorsRoad) {
+    const auto& sample = Sample();
+    const auto alias = sample.localAliases.front();
+
+    // First refresh: nothing installed, the sink file is at hand.
+    auto form = OpenWindow();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(form->ErrorLogBox().Text(), "");
+    EXPECT_TRUE(form->Check1->isChecked() && form->Check1->isEnabled());
+    EXPECT_FALSE(form->Check6->isEnabled());
+    EXPECT_TRUE(form->txtIdent->isVisibleTo(form.get()));
+    EXPECT_EQ(form->txtIdent->text().toStdString(),
+              DirectoryEnvironment::Current().Machine().domainDnsName + "\\" +
+                  sample.operatorAccount);
+    EXPECT_EQ(form->MbxUninstList->count(), 0);
+    EXPECT_EQ(form->SysMbxInstList->count(), 1);
+    EXPECT_TRUE(form->SysMbxInstList->item(0)->text().endsWith(
+        QString::fromStdString(" / " + sample.systemMailboxAlias)));
+    for (const auto& local : sample.localAliases)
+        EXPECT_GE(IndexOfAlias(form->MbxInstList, local), 0) << local;
+    for (const auto& other : sample.otherServerAliases)
+        EXPECT_EQ(IndexOfAlias(form->MbxInstList, other), -1) << other;
+    EXPECT_EQ(IndexOfAlias(form->MbxInstList, sample.disabledAlias), -1);
+    EXPECT_GE(IndexOfAlias(form->MbxInstList, sample.slashAlias), 0);
+    EXPECT_TRUE(form->Check3->isEnabled());
+    EXPECT_FALSE(form->Check5->isEnabled());
+
+    // Register the first mailbox and install the COM+ application.
+    form->MbxInstList->item(IndexOfAlias(form->MbxInstList, alias))->setSelected(true);
+    form->Check3->setChecked(true);
+    form->txtPwd->setText("secret");
+    form->Command1->click();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(form->ErrorLogBox().Text(), "");
+    EXPECT_FALSE(form->txtErr->isVisibleTo(form.get()));
+    EXPECT_EQ(Entries(form->MbxUninstList).size(), 1);
+    EXPECT_GE(IndexOfAlias(form->MbxUninstList, alias), 0);
+    EXPECT_FALSE(form->Check1->isEnabled());
+    EXPECT_TRUE(form->Check6->isEnabled());
+    EXPECT_FALSE(form->txtIdent->isVisibleTo(form.get()));
+
+    // Mail to the owner's secondary address is stamped with it.
+    const auto secondary = sample.firstLocalProxyAddresses.at(1).substr(5);
+    auto stamped = DeliverTo(alias, "Someone <someone@example.org>, " + secondary);
+    EXPECT_EQ(stamped[store::kInternetAccountName].ToText(), secondary);
+    EXPECT_EQ(stamped[store::kKeywords],
+              platform::Variant(platform::Variant::TextArray{secondary}));
+
+    // "Show disabled" lists the disabled account with its marker.
+    form->Check7->click();
+    const int disabled = IndexOfAlias(form->MbxInstList, sample.disabledAlias);
+    ASSERT_GE(disabled, 0);
+    EXPECT_TRUE(form->MbxInstList->item(disabled)->text().contains(" [***DISABLED***] / "));
+    form->Check7->click();
+    EXPECT_EQ(IndexOfAlias(form->MbxInstList, sample.disabledAlias), -1);
+    form.reset();
+
+    // A batch run re-creates the registration and closes the window.
+    auto batch = OpenWindow("-b");
+    EXPECT_TRUE(batch->blnBatchMode);
+    EXPECT_FALSE(batch->isVisible());
+    EXPECT_EQ(batch->ErrorLogBox().Text(), "");
+    EXPECT_GE(IndexOfAlias(batch->MbxUninstList, alias), 0);
+    batch.reset();
+    stamped = DeliverTo(alias, secondary);
+    EXPECT_EQ(stamped[store::kInternetAccountName].ToText(), secondary);
+
+    // Unregister and uninstall: mail is no longer stamped.
+    form = OpenWindow();
+    form->MbxUninstList->item(0)->setSelected(true);
+    form->Check4->setChecked(true);
+    form->Check6->setChecked(true);
+    form->Command1->click();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(form->MbxUninstList->count(), 0);
+    EXPECT_TRUE(form->Check1->isChecked());
+    EXPECT_FALSE(form->Check6->isEnabled());
+    stamped = DeliverTo(alias, secondary);
+    EXPECT_TRUE(stamped[store::kInternetAccountName].ToText().empty());
+}
+
+TEST_F(InstallFormRoad, InstallWithoutPasswordIsRefused) {
+    auto form = OpenWindow();
+    ASSERT_TRUE(form->Check1->isChecked());
+    form->txtPwd->setText("   ");
+    form->Command1->click();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, QString("Please fill the Identity and Password fields"));
+    EXPECT_TRUE(ui.messages[0].icon == MessageIcon::Exclamation);
+    EXPECT_TRUE(form->Check1->isChecked()) << "nothing else happens, not even a refresh";
+}
+
+TEST_F(InstallFormRoad, MissingSinkFileIsLoggedAndInstallImpossible) {
+    const auto saved = fs::current_path();
+    const auto empty = DirectoryEnvironment::Current().Root() / "empty-cwd";
+    fs::create_directories(empty);
+    fs::current_path(empty);
+    auto form = OpenWindow();
+    fs::current_path(saved);
+    const auto log = form->ErrorLogBox().Text();
+    EXPECT_NE(log.find("] File " + (empty / "Lorvanta.dll").string() +
+                       " not found. COM+ object installation impossible.\r\n\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log[0], '[');
+    EXPECT_FALSE(form->Check1->isEnabled());
+    EXPECT_FALSE(form->Check6->isEnabled());
+    EXPECT_TRUE(form->txtErr->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->Command3->isVisibleTo(form.get()));
+    form->Command3->click();
+    EXPECT_FALSE(form->txtErr->isVisibleTo(form.get()));
+    EXPECT_EQ(form->ErrorLogBox().Text(), "");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new DirectoryEnvironment());
+    return RUN_ALL_TESTS();
+}
