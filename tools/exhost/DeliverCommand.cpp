@@ -76,7 +76,8 @@ void AddDeliverCommand(CLI::App& app) {
     auto* command = app.add_subcommand("deliver", "Deliver RFC 5322 messages to recipients");
     AddRootOption(*command, options->root);
     command->add_option("--rcpt", options->recipients, "Recipient address (repeatable)")
-        ->required();
+        ->required()
+        ->allow_extra_args(false); // one address per --rcpt; the rest are files
     command->add_option("FILE", options->files, "Message files")->required();
     command->callback([options] { RunDeliver(*options); });
 }

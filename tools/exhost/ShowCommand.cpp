@@ -22,6 +22,21 @@ struct ShowOptions {
     bool json = false;
 };
 
+// A value of several lines (a header block, a body) continues on indented lines.
+std::string Indented(const std::string& value, const std::string& indent) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
+            continue;
+        out += value[i];
+        if (value[i] == '\n' && i + 1 < value.size())
+            out += indent;
+    }
+    if (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
 void PrintText(const std::string& url, const store::Item& item, const std::string& indent) {
     std::cout << indent << url << (item.isFolder ? " (folder)" : "") << "\n";
     for (const auto& [name, value] : item.properties) {
@@ -30,7 +45,8 @@ void PrintText(const std::string& url, const store::Item& item, const std::strin
             for (const auto& entry : value.Array())
                 std::cout << indent << "    - " << entry << "\n";
         } else {
-            std::cout << indent << "  " << name << ": " << value.ToText() << "\n";
+            std::cout << indent << "  " << name << ": " << Indented(value.ToText(), indent + "    ")
+                      << "\n";
         }
     }
 }

@@ -34,6 +34,14 @@ int main(int argc, char** argv) {
     exhost::AddRegSvrCommand(app);
     // The COM+ catalog's "complus" group is added here once it exists.
 
+    if (argc > 1 && argv[1][0] != '-') {
+        try {
+            app.get_subcommand(argv[1]);
+        } catch (const CLI::OptionNotFound&) {
+            std::cerr << "exhost: unknown command \"" << argv[1] << "\" (see exhost --help)\n";
+            return 1;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
