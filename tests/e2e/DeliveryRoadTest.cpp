@@ -1,0 +1,227 @@
+// A message goes the whole way: the transport (exhost deliver) resolves the recipient through
+// the directory and saves the message into the mailbox's Inbox; the store's event service loads
+// the registered Lorvanta.dll by its ProgID; the sink asks the directory for the owner's
+// addresses and stamps the first one the headers name.
+
+#include "ExhostRunner.h"
+
+#include "platform/directory/SampleDirectory.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+using namespace exhost_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDomain = "example.com";
+const std::string kAccountName =
+    "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580";
+const std::string kKeywords = "urn:schemas-microsoft-com:office:office#Keywords";
+
+std::string MailboxUrl(const std::string& alias) {
+    return "file://./backofficestorage/" + kDomain + "/mbx/" + alias;
+}
+
+// The owner's SMTP addresses as the directory spells them, primary first.
+std::vector<std::string> SmtpAddresses(const std::vector<std::string>& proxies) {
+    std::vector<std::string> addresses;
+    for (const auto& proxy : proxies)
+        if (proxy.size() > 5 && (proxy.rfind("SMTP:", 0) == 0 || proxy.rfind("smtp:", 0) == 0))
+            addresses.push_back(proxy.substr(5));
+    return addresses;
+}
+
+std::string Upper(std::string text) {
+    for (auto& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+class DeliveryRoad : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = std::make_unique<TempServerFolder>();
+        platform::directory::SampleDirectorySettings settings;
+        settings.forestDnsName = kDomain;
+        settings.users = 4;
+        settings.seed = 3;
+        sample = platform::directory::GenerateSampleDirectory(settings);
+        owner = sample.localAliases.at(0);
+        other = sample.localAliases.at(1);
+        ownerAddresses = SmtpAddresses(sample.firstLocalProxyAddresses);
+
+        const std::vector<std::vector<std::string>> steps = {
+            {"init", "--users", "4", "--seed", "3"},
+            {"directory", "start"},
+            {"regsvr", LORVANTA_DLL},
+            {"regevent", "add", "--folder", MailboxUrl(owner) + "/Inbox", "--name", "Lorvanta.reg",
+             "--event", "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
+             "--criteria", " WHERE \"DAV:ishidden\" = FALSE", "--priority", "1"},
+        };
+        for (auto step : steps) {
+            step.push_back("--root");
+            step.push_back(folder->Root());
+            const auto result = RunExhost(step);
+            if (result.exitCode != 0) {
+                setupFailure = step[0] + " failed: " + result.err;
+                return;
+            }
+        }
+    }
+    // Stops the directory server even when a test failed.
+    static void TearDownTestSuite() { folder.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(setupFailure.empty()) << setupFailure;
+        ASSERT_GE(ownerAddresses.size(), 3u);
+    }
+
+    // Delivers a message to `recipient` and returns the stored item's properties.
+    static QJsonObject Deliver(const std::string& recipient, const std::string& message) {
+        const auto file = folder->Path() / ("message" + std::to_string(++messageCount) + ".eml");
+        std::ofstream(file, std::ios::binary) << message;
+        const auto delivered =
+            RunExhost({"deliver", "--root", folder->Root(), "--rcpt", recipient, file.string()});
+        EXPECT_EQ(delivered.exitCode, 0) << delivered.err;
+        const auto urls = Lines(delivered.out);
+        if (urls.size() != 1)
+            return {};
+        const auto shown = RunExhost({"show", "--root", folder->Root(), urls[0], "--json"});
+        EXPECT_EQ(shown.exitCode, 0) << shown.err;
+        QJsonParseError error;
+        const auto document = QJsonDocument::fromJson(QByteArray::fromStdString(shown.out), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << shown.out;
+        return document.object()["properties"].toObject();
+    }
+
+    static std::string EventLog() {
+        std::ifstream in(folder->Path() / "store" / "events.log");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static std::unique_ptr<TempServerFolder> folder;
+    static platform::directory::SampleDirectory sample;
+    static std::string owner, other, setupFailure;
+    static std::vector<std::string> ownerAddresses;
+    static int messageCount;
+};
+
+std::unique_ptr<TempServerFolder> DeliveryRoad::folder;
+platform::directory::SampleDirectory DeliveryRoad::sample;
+std::string DeliveryRoad::owner, DeliveryRoad::other, DeliveryRoad::setupFailure;
+std::vector<std::string> DeliveryRoad::ownerAddresses;
+int DeliveryRoad::messageCount = 0;
+
+struct RoadCase {
+    const char* name;
+    // Header lines; @P@, @S@ and @M@ stand for the owner's primary and two other SMTP
+    // addresses (@UP@ for the primary in upper case), @O@ for another user's address.
+    const char* headers;
+    // Which owner address is stamped: 0 primary, 1 and 2 the others, -1 none.
+    int stamped;
+};
+
+class DeliveryRoadCases : public DeliveryRoad, public ::testing::WithParamInterface<RoadCase> {};
+
+TEST_P(DeliveryRoadCases, StampsTheFirstOwnerAddressTheHeadersName) {
+    const auto& param = GetParam();
+    std::string headers = param.headers;
+    const std::vector<std::pair<std::string, std::string>> markers = {
+        {"@UP@", Upper(ownerAddresses[0])},
+        {"@P@", ownerAddresses[0]},
+        {"@S@", ownerAddresses[1]},
+        {"@M@", ownerAddresses[2]},
+        {"@O@", other + "@" + kDomain}};
+    for (const auto& [marker, value] : markers)
+        for (auto at = headers.find(marker); at != std::string::npos; at = headers.find(marker))
+            headers.replace(at, marker.size(), value);
+
+    const auto properties =
+        Deliver(ownerAddresses[0], "From: sender@partner.example.net\n" + headers +
+                                       "Subject: " + param.name + "\n\nHello.\n");
+    ASSERT_FALSE(properties.isEmpty());
+    if (param.stamped < 0) {
+        EXPECT_FALSE(properties.contains(QString::fromStdString(kAccountName)));
+        EXPECT_FALSE(properties.contains(QString::fromStdString(kKeywords)));
+        return;
+    }
+    const auto expected = ownerAddresses.at(static_cast<std::size_t>(param.stamped));
+    EXPECT_EQ(properties[QString::fromStdString(kAccountName)].toString().toStdString(), expected);
+    const auto keywords = properties[QString::fromStdString(kKeywords)].toArray();
+    ASSERT_EQ(keywords.size(), 1);
+    EXPECT_EQ(keywords[0].toString().toStdString(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, DeliveryRoadCases,
+                         ::testing::Values(RoadCase{"PrimaryAddress", "To: @P@\n", 0},
+                                           RoadCase{"SecondaryAddressWithDisplayName",
+                                                    "To: \"Owner, Sales\" <@S@>\n", 1},
+                                           RoadCase{"AnotherUserNamedFirst", "To: @O@, @M@\n", 2},
+                                           RoadCase{"CcBeforeTo", "Cc: @S@\nTo: @P@\n", 1},
+                                           RoadCase{"ToBeforeCc", "To: @M@\nCc: @P@\n", 2},
+                                           RoadCase{"FoldedTo", "To: @O@,\n  Owner <@S@>\n", 1},
+                                           RoadCase{"AddressInOtherLetterCase", "To: @UP@\n", 0},
+                                           RoadCase{"OnlyAnotherUser", "To: @O@\n", -1},
+                                           RoadCase{"NoRecipientHeaders", "Reply-To: @P@\n", -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeliveryRoad, FixtureMessagesAreStampedForTheMailboxTheyName) {
+    // The fixture messages are addressed to alice@example.com and sales@example.com: give alice
+    // a directory entry with both addresses, a mailbox and a registration.
+    const auto ldif = folder->Path() / "alice.ldif";
+    std::ofstream(ldif) << "dn: CN=Alice Smith,CN=Users,DC=example,DC=com\n"
+                           "objectClass: top\nobjectClass: person\n"
+                           "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
+                           "objectClass: adRecipient\ncn: Alice Smith\nsn: Smith\n"
+                           "mail: alice@example.com\nmailNickname: alice\n"
+                           "proxyAddresses: SMTP:alice@example.com\n"
+                           "proxyAddresses: smtp:sales@example.com\n";
+    const auto root = folder->Root();
+    for (const auto& step : std::vector<std::vector<std::string>>{
+             {"ldif", ldif.string(), "--root", root},
+             {"mailbox", "add", "alice", "--root", root},
+             {"regevent", "add", "--folder", MailboxUrl("alice") + "/Inbox", "--name",
+              "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls", "--criteria",
+              " WHERE \"DAV:ishidden\" = FALSE", "--root", root}}) {
+        const auto result = RunExhost(step);
+        ASSERT_EQ(result.exitCode, 0) << step[0] << ": " << result.err;
+    }
+    for (const auto& [file, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"01-plain.eml", "alice@example.com"},
+             {"04-cc-before-to.eml", "sales@example.com"},
+             {"05-recipient-list.eml", "alice@example.com"},
+             {"08-bcc-only.eml", ""}}) {
+        std::ifstream in(fs::path(LORVANTA_FIXTURES) / "messages" / file, std::ios::binary);
+        const std::string message(std::istreambuf_iterator<char>(in), {});
+        ASSERT_FALSE(message.empty()) << file;
+        const auto properties = Deliver("alice@example.com", message);
+        ASSERT_FALSE(properties.isEmpty()) << file;
+        EXPECT_EQ(properties[QString::fromStdString(kAccountName)].toString().toStdString(),
+                  expected)
+            << file;
+    }
+}
+
+TEST_F(DeliveryRoad, AMailboxWithoutARegistrationIsLeftAlone) {
+    const auto properties =
+        Deliver(other + "@" + kDomain, "To: " + other + "@" + kDomain + "\nSubject: x\n\nbody\n");
+    ASSERT_FALSE(properties.isEmpty());
+    EXPECT_FALSE(properties.contains(QString::fromStdString(kAccountName)));
+    EXPECT_FALSE(properties.contains(QString::fromStdString(kKeywords)));
+}
+
+TEST_F(DeliveryRoad, TheSinkRanWithoutFailures) {
+    Deliver(ownerAddresses[0], "To: " + ownerAddresses[0] + "\nSubject: log\n\nbody\n");
+    // The event service writes a line for every sink it could not create or that failed.
+    EXPECT_EQ(EventLog(), "");
+}
+
+} // namespace

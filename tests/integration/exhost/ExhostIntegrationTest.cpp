@@ -1,0 +1,414 @@
+#include "ExhostRunner.h"
+
+#include "platform/directory/SampleDirectory.h"
+#include "platform/host/ServerFolder.h"
+#include "platform/store/Store.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+using namespace exhost_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDomain = "lv.test";
+const std::string kComputer = "MAILX";
+constexpr std::size_t kUsers = 5;
+constexpr std::uint32_t kSeed = 7;
+
+std::string MailboxUrl(const std::string& alias) {
+    return "file://./backofficestorage/" + kDomain + "/mbx/" + alias;
+}
+
+QJsonObject ParseObject(const std::string& json) {
+    QJsonParseError error;
+    const auto document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n"
+                                                     << json;
+    return document.object();
+}
+
+std::string Text(const QJsonValue& value) {
+    return value.toString().toStdString();
+}
+
+void WriteFile(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// One initialised server folder with its directory running, shared by the tests of the suite.
+class ExhostServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = std::make_unique<TempServerFolder>();
+        initResult = RunExhost({"init", "--root", folder->Root(), "--domain", kDomain, "--computer",
+                                kComputer, "--users", std::to_string(kUsers), "--seed",
+                                std::to_string(kSeed)});
+        startResult = RunExhost({"directory", "start", "--root", folder->Root()});
+        platform::directory::SampleDirectorySettings settings;
+        settings.forestDnsName = kDomain;
+        settings.computerName = kComputer;
+        settings.users = kUsers;
+        settings.seed = kSeed;
+        sample = platform::directory::GenerateSampleDirectory(settings);
+    }
+    static void TearDownTestSuite() { folder.reset(); }
+
+    void SetUp() override {
+        ASSERT_EQ(initResult.exitCode, 0) << initResult.err;
+        ASSERT_EQ(startResult.exitCode, 0) << startResult.err;
+    }
+
+    static RunResult Run(std::vector<std::string> arguments) {
+        arguments.push_back("--root");
+        arguments.push_back(folder->Root());
+        return RunExhost(arguments);
+    }
+
+    static std::unique_ptr<TempServerFolder> folder;
+    static RunResult initResult, startResult;
+    static platform::directory::SampleDirectory sample;
+};
+
+std::unique_ptr<TempServerFolder> ExhostServer::folder;
+RunResult ExhostServer::initResult, ExhostServer::startResult;
+platform::directory::SampleDirectory ExhostServer::sample;
+
+TEST_F(ExhostServer, InitWritesTheMachineNamesItWasGiven) {
+    const auto names = platform::host::ServerFolder(folder->Path()).ReadMachineNames();
+    EXPECT_EQ(names.computerName, kComputer);
+    EXPECT_EQ(names.domainDnsName, kDomain);
+    EXPECT_EQ(names.forestDnsName, kDomain);
+    EXPECT_EQ(names.globalCatalogHost, "dc01." + kDomain);
+    EXPECT_EQ(names.directoryUri.rfind("ldapi://", 0), 0u) << names.directoryUri;
+    EXPECT_NE(initResult.out.find(kDomain), std::string::npos) << initResult.out;
+}
+
+TEST_F(ExhostServer, InitCreatesAMailboxForEveryLocalUserAndASystemMailbox) {
+    auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
+    EXPECT_EQ(store->DomainFolders(), std::vector<std::string>{kDomain});
+    const auto mailboxes = store->Mailboxes(kDomain);
+    for (const auto& alias : sample.localAliases)
+        EXPECT_NE(std::find(mailboxes.begin(), mailboxes.end(), alias), mailboxes.end()) << alias;
+    for (const auto& alias : sample.otherServerAliases)
+        EXPECT_EQ(std::find(mailboxes.begin(), mailboxes.end(), alias), mailboxes.end()) << alias;
+    EXPECT_EQ(store->GlobalEventFolders().size(), 1u);
+}
+
+TEST_F(ExhostServer, TheSystemMailboxIsFoundByItsDirectoryAddress) {
+    auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
+    std::string systemAlias;
+    for (const auto& alias : store->Mailboxes(kDomain))
+        if (alias.rfind("SystemMailbox{", 0) == 0)
+            systemAlias = alias;
+    ASSERT_FALSE(systemAlias.empty());
+    const auto message = folder->Path() / "system.eml";
+    WriteFile(message, "Subject: to the system mailbox\n\nhello\n");
+    // The directory resolves the address to the store's own system mailbox, which has no Inbox
+    // to deliver into: the failure names that very mailbox.
+    const auto result = Run({"deliver", "--rcpt", systemAlias + "@" + kDomain, message.string()});
+    EXPECT_NE(result.exitCode, 0);
+    EXPECT_NE(result.err.find("/mbx/" + systemAlias + "\" has no Inbox"), std::string::npos)
+        << result.err;
+}
+
+TEST_F(ExhostServer, DeliverResolvesEverySmtpProxyAddressToItsMailbox) {
+    const auto& alias = sample.localAliases.front();
+    const auto message = folder->Path() / "proxy.eml";
+    WriteFile(message, "Subject: via proxy\n\nbody\n");
+    for (const auto& proxy : sample.firstLocalProxyAddresses) {
+        if (proxy.rfind("smtp:", 0) != 0 && proxy.rfind("SMTP:", 0) != 0)
+            continue;
+        const auto result = Run({"deliver", "--rcpt", proxy.substr(5), message.string()});
+        ASSERT_EQ(result.exitCode, 0) << proxy << ": " << result.err;
+        EXPECT_EQ(result.out.rfind(MailboxUrl(alias) + "/Inbox/", 0), 0u) << result.out;
+    }
+}
+
+TEST_F(ExhostServer, DeliverToSeveralRecipientsStoresOneItemForEach) {
+    const auto message = folder->Path() / "two.eml";
+    WriteFile(message, "Subject: two\n\nbody\n");
+    const auto& first = sample.localAliases[0];
+    const auto& second = sample.localAliases[1];
+    const auto result = Run({"deliver", "--rcpt", first + "@" + kDomain, "--rcpt",
+                             second + "@" + kDomain, message.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto urls = Lines(result.out);
+    ASSERT_EQ(urls.size(), 2u) << result.out;
+    EXPECT_EQ(urls[0].rfind(MailboxUrl(first) + "/Inbox/", 0), 0u);
+    EXPECT_EQ(urls[1].rfind(MailboxUrl(second) + "/Inbox/", 0), 0u);
+}
+
+TEST_F(ExhostServer, ShowJsonIsValidAndKeepsTextsExactly) {
+    const std::string subject = "Quote \" backslash \\ tab\t \xC3\xA4 end";
+    const auto message = folder->Path() / "escape.eml";
+    WriteFile(message, "Subject: " + subject + "\n\nline one\nline two\n");
+    const auto delivered =
+        Run({"deliver", "--rcpt", sample.localAliases[2] + "@" + kDomain, message.string()});
+    ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
+    const auto url = Lines(delivered.out).at(0);
+
+    const auto shown = Run({"show", url, "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    const auto item = ParseObject(shown.out);
+    EXPECT_EQ(Text(item["url"]), url);
+    EXPECT_FALSE(item["folder"].toBool());
+    const auto properties = item["properties"].toObject();
+    EXPECT_EQ(Text(properties["urn:schemas:httpmail:subject"]), subject);
+    EXPECT_EQ(Text(properties["urn:schemas:httpmail:textdescription"]), "line one\r\nline two\r\n");
+    EXPECT_FALSE(properties["DAV:ishidden"].toBool(true));
+}
+
+TEST_F(ExhostServer, ShowOfAFolderListsItsItems) {
+    const auto alias = sample.localAliases[3];
+    const auto message = folder->Path() / "folder.eml";
+    WriteFile(message, "Subject: listed\n\nbody\n");
+    ASSERT_EQ(Run({"deliver", "--rcpt", alias + "@" + kDomain, message.string()}).exitCode, 0);
+    const auto shown = Run({"show", MailboxUrl(alias) + "/Inbox", "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    const auto folderJson = ParseObject(shown.out);
+    EXPECT_TRUE(folderJson["folder"].toBool());
+    const auto items = folderJson["items"].toArray();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(Text(items[0].toObject()["properties"].toObject()["urn:schemas:httpmail:subject"]),
+              "listed");
+
+    const auto text = Run({"show", MailboxUrl(alias) + "/Inbox"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("urn:schemas:httpmail:subject: listed"), std::string::npos) << text.out;
+}
+
+TEST_F(ExhostServer, MailboxAddCreatesTheInboxAndItsAddress) {
+    const auto added = Run({"mailbox", "add", "newbox"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_EQ(Lines(added.out).at(0), MailboxUrl("newbox"));
+
+    const auto shown = Run({"show", MailboxUrl("newbox"), "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    const auto inboxUrl =
+        Text(ParseObject(shown.out)["properties"].toObject()["urn:schemas:httpmail:inbox"]);
+    EXPECT_EQ(inboxUrl, MailboxUrl("newbox") + "/Inbox");
+    const auto inbox = Run({"show", inboxUrl, "--json"});
+    ASSERT_EQ(inbox.exitCode, 0) << inbox.err;
+    EXPECT_TRUE(ParseObject(inbox.out)["folder"].toBool());
+
+    const auto again = Run({"mailbox", "add", "NEWBOX"});
+    EXPECT_NE(again.exitCode, 0);
+    EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
+}
+
+TEST_F(ExhostServer, LdifAddsEntriesThatDeliveryThenFinds) {
+    ASSERT_EQ(Run({"mailbox", "add", "late.user"}).exitCode, 0);
+    const auto ldif = folder->Path() / "late.ldif";
+    WriteFile(ldif, "dn: CN=Late User,CN=Users,DC=lv,DC=test\n"
+                    "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
+                    "objectClass: inetOrgPerson\nobjectClass: adRecipient\n"
+                    "cn: Late User\nsn: User\nmail: late.user@lv.test\nmailNickname: late.user\n"
+                    "proxyAddresses: SMTP:late.user@lv.test\n"
+                    "proxyAddresses: smtp:latecomer@lv.test\n");
+    const auto added = Run({"ldif", ldif.string()});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+
+    const auto message = folder->Path() / "late.eml";
+    WriteFile(message, "Subject: late\n\nbody\n");
+    const auto delivered = Run({"deliver", "--rcpt", "LATECOMER@lv.test", message.string()});
+    ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
+    EXPECT_EQ(delivered.out.rfind(MailboxUrl("late.user") + "/Inbox/", 0), 0u) << delivered.out;
+}
+
+TEST_F(ExhostServer, RegEventWritesListsAndDeletesARegistration) {
+    const auto inbox = MailboxUrl(sample.localAliases[4]) + "/Inbox";
+    const auto added = Run({"regevent", "add", "--folder", inbox, "--name", "Probe.reg", "--event",
+                            "onsyncsave", "--sink", "Probe.Sink", "--scope", "SHALLOW",
+                            "--criteria", "WHERE \"DAV:ishidden\" = FALSE", "--priority", "7"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_EQ(Lines(added.out).at(0), inbox + "/Probe.reg");
+
+    const auto shown = Run({"show", inbox + "/Probe.reg", "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    const auto properties = ParseObject(shown.out)["properties"].toObject();
+    const std::string events = "http://schemas.microsoft.com/exchange/events/";
+    EXPECT_EQ(Text(properties["DAV:contentclass"]), "urn:content-class:storeeventreg");
+    EXPECT_EQ(Text(properties[QString::fromStdString(events + "EventMethod")]), "onsyncsave");
+    EXPECT_EQ(Text(properties[QString::fromStdString(events + "SinkClass")]), "Probe.Sink");
+    EXPECT_EQ(Text(properties[QString::fromStdString(events + "MatchScope")]), "SHALLOW");
+    EXPECT_EQ(Text(properties[QString::fromStdString(events + "criteria")]),
+              "WHERE \"DAV:ishidden\" = FALSE");
+    EXPECT_EQ(Text(properties[QString::fromStdString(events + "priority")]), "7");
+    EXPECT_TRUE(properties["DAV:ishidden"].toBool(false));
+
+    const auto listed = Run({"regevent", "list", "--folder", inbox, "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    QJsonParseError error;
+    const auto list = QJsonDocument::fromJson(QByteArray::fromStdString(listed.out), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << listed.out;
+    ASSERT_EQ(list.array().size(), 1);
+    EXPECT_EQ(Text(list.array()[0].toObject()["name"]), "Probe.reg");
+    EXPECT_EQ(Text(list.array()[0].toObject()["SinkClass"]), "Probe.Sink");
+
+    const auto deleted = Run({"regevent", "delete", "--folder", inbox, "--name", "Probe.reg"});
+    ASSERT_EQ(deleted.exitCode, 0) << deleted.err;
+    const auto empty = Run({"regevent", "list", "--folder", inbox, "--json"});
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(empty.out)).array().size(), 0);
+}
+
+TEST_F(ExhostServer, RootMayComeFromTheEnvironment) {
+    const auto result = RunExhost({"directory", "status"}, folder->Root());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("running"), std::string::npos) << result.out;
+}
+
+// Bad input: every case must fail with a message that says what was wrong.
+struct BadInput {
+    const char* name;
+    // "@ROOT@" and "@DIR@" stand for the server folder, "@MBX@" for the first mailbox's URL.
+    std::vector<std::string> arguments;
+    const char* expectedMessage;
+};
+
+class ExhostBadInput : public ExhostServer, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(ExhostBadInput, FailsWithAClearMessage) {
+    const auto& param = GetParam();
+    const auto malformed = folder->Path() / "malformed.eml";
+    WriteFile(malformed, "this line is no header\n\nbody\n");
+    const auto good = folder->Path() / "good.eml";
+    WriteFile(good, "Subject: fine\n\nbody\n");
+    std::vector<std::string> arguments;
+    for (auto argument : param.arguments) {
+        for (const auto& [marker, value] :
+             {std::pair<std::string, std::string>{"@ROOT@", folder->Root()},
+              {"@DIR@", folder->Root()},
+              {"@MBX@", MailboxUrl(sample.localAliases.front())}}) {
+            for (auto at = argument.find(marker); at != std::string::npos;
+                 at = argument.find(marker))
+                argument.replace(at, marker.size(), value);
+        }
+        arguments.push_back(argument);
+    }
+    const auto result = RunExhost(arguments);
+    EXPECT_NE(result.exitCode, 0) << result.out;
+    EXPECT_NE(result.err.find(param.expectedMessage), std::string::npos) << result.err;
+}
+
+const std::string kInbox = "file://./backofficestorage/lv.test/mbx/nobody/Inbox";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExhostBadInput,
+    ::testing::Values(
+        BadInput{"NoRoot", {"show", "file://./backofficestorage/lv.test/mbx/x"}, "--root"},
+        BadInput{"NotAServerFolder", {"show", "file://./x", "--root", "/tmp"}, "exhost init"},
+        BadInput{"UnknownAddress",
+                 {"deliver", "--root", "@ROOT@", "--rcpt", "nobody@lv.test", "@DIR@/good.eml"},
+                 "no mailbox has the address nobody@lv.test"},
+        BadInput{"NotAnAddress",
+                 {"deliver", "--root", "@ROOT@", "--rcpt", "nobody", "@DIR@/good.eml"},
+                 "not a mail address"},
+        BadInput{"UnreadableFile",
+                 {"deliver", "--root", "@ROOT@", "--rcpt", "a@lv.test", "@DIR@/missing.eml"},
+                 "missing.eml: no such file"},
+        BadInput{"MalformedMessage",
+                 {"deliver", "--root", "@ROOT@", "--rcpt", "a@lv.test", "@DIR@/malformed.eml"},
+                 "malformed message"},
+        BadInput{"NoSuchMailbox", {"show", "--root", "@ROOT@", kInbox}, "nobody"},
+        BadInput{"NotAStoreUrl", {"show", "--root", "@ROOT@", "mailbox please"}, "mailbox please"},
+        BadInput{"RegEventInMissingFolder",
+                 {"regevent", "add", "--root", "@ROOT@", "--folder", "@MBX@/NoSuchFolder", "--name",
+                  "a.reg", "--sink", "A.B"},
+                 "NoSuchFolder"},
+        BadInput{"RegEventBadScope",
+                 {"regevent", "add", "--root", "@ROOT@", "--folder", "@MBX@/Inbox", "--name",
+                  "a.reg", "--sink", "A.B", "--scope", "WIDE"},
+                 "unknown match scope"},
+        BadInput{"RegEventDeleteMissing",
+                 {"regevent", "delete", "--root", "@ROOT@", "--folder", "@MBX@/Inbox", "--name",
+                  "none.reg"},
+                 "no registration none.reg"},
+        BadInput{"RegEventBadSink",
+                 {"regevent", "add", "--root", "@ROOT@", "--folder", "@MBX@/Inbox", "--name",
+                  "a.reg", "--sink", "9bad"},
+                 "invalid sink ProgID"},
+        BadInput{
+            "RegSvrMissingFile", {"regsvr", "--root", "@ROOT@", "@DIR@/none.dll"}, "no such file"},
+        BadInput{"RegSvrNotALibrary", {"regsvr", "--root", "@ROOT@", "@DIR@/good.eml"}, "good.eml"},
+        BadInput{"LdifMissingFile", {"ldif", "--root", "@ROOT@", "@DIR@/none.ldif"}, "cannot read"},
+        BadInput{"UnknownCommand", {"frobnicate"}, "unknown command \"frobnicate\""},
+        BadInput{"MissingRecipient", {"deliver", "--root", "@ROOT@", "@DIR@/good.eml"}, "--rcpt"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Folders of their own: these tests stop, start and replace the server.
+TEST(ExhostFolder, InitRefusesAnExistingFolderUnlessForced) {
+    TempServerFolder folder;
+    ASSERT_EQ(RunExhost({"init", "--root", folder.Root(), "--users", "2"}).exitCode, 0);
+    const auto again = RunExhost({"init", "--root", folder.Root(), "--users", "2"});
+    EXPECT_NE(again.exitCode, 0);
+    EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
+    const auto forced =
+        RunExhost({"init", "--root", folder.Root(), "--users", "3", "--force", "--seed", "2"});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(platform::host::ServerFolder(folder.Path()).ReadMachineNames().computerName,
+              "MAIL01");
+}
+
+TEST(ExhostFolder, DirectoryStartStatusStop) {
+    TempServerFolder folder;
+    ASSERT_EQ(RunExhost({"init", "--root", folder.Root(), "--users", "2"}).exitCode, 0);
+    const std::vector<std::string> root = {"--root", folder.Root()};
+    auto run = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), root.begin(), root.end());
+        return RunExhost(arguments);
+    };
+    auto status = run({"directory", "status"});
+    EXPECT_EQ(status.exitCode, 3);
+    EXPECT_NE(status.out.find("stopped"), std::string::npos) << status.out;
+
+    const auto started = run({"directory", "start"});
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    status = run({"directory", "status"});
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_NE(status.out.find("running (pid "), std::string::npos) << status.out;
+    const auto twice = run({"directory", "start"});
+    EXPECT_NE(twice.exitCode, 0);
+    EXPECT_NE(twice.err.find("already running"), std::string::npos) << twice.err;
+
+    EXPECT_EQ(run({"directory", "stop"}).exitCode, 0);
+    status = run({"directory", "status"});
+    EXPECT_EQ(status.exitCode, 3);
+
+    // Without a directory the transport cannot resolve a recipient.
+    const auto message = folder.Path() / "m.eml";
+    WriteFile(message, "Subject: x\n\nbody\n");
+    const auto delivered = run({"deliver", "--rcpt", "a@example.com", message.string()});
+    EXPECT_NE(delivered.exitCode, 0);
+    EXPECT_NE(delivered.err.find("not running"), std::string::npos) << delivered.err;
+}
+
+TEST(ExhostFolder, EveryCommandHasHelp) {
+    for (const auto& command : std::vector<std::vector<std::string>>{{"init"},
+                                                                     {"directory", "start"},
+                                                                     {"directory", "stop"},
+                                                                     {"directory", "status"},
+                                                                     {"ldif"},
+                                                                     {"mailbox", "add"},
+                                                                     {"deliver"},
+                                                                     {"show"},
+                                                                     {"regevent", "add"},
+                                                                     {"regevent", "delete"},
+                                                                     {"regevent", "list"},
+                                                                     {"regsvr"}}) {
+        auto arguments = command;
+        arguments.push_back("--help");
+        const auto result = RunExhost(arguments);
+        EXPECT_EQ(result.exitCode, 0) << command[0];
+        EXPECT_NE(result.out.find("--root"), std::string::npos) << command[0] << result.out;
+    }
+}
+
+} // namespace

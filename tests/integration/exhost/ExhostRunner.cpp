@@ -1,0 +1,106 @@
+#include "ExhostRunner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace exhost_test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable) {
+    char pattern[] = "/tmp/exhrunXXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("cannot create a temporary folder");
+    const fs::path outputs = pattern;
+    const auto outFile = outputs / "out";
+    const auto errFile = outputs / "err";
+
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "EXHOST_ROOT=", 12) != 0)
+            environment.emplace_back(*entry);
+    if (!rootVariable.empty())
+        environment.push_back("EXHOST_ROOT=" + rootVariable);
+    std::vector<char*> envp;
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argv0 = {EXHOST_BINARY};
+    argv0.insert(argv0.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : argv0)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        throw std::runtime_error(std::string("cannot run exhost: ") + std::strerror(spawned));
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("cannot wait for exhost");
+    }
+    RunResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadAll(outFile);
+    result.err = ReadAll(errFile);
+    std::error_code ignored;
+    fs::remove_all(outputs, ignored);
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TempServerFolder::TempServerFolder() {
+    char pattern[] = "/tmp/exhXXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("cannot create a temporary folder");
+    path_ = pattern;
+}
+
+TempServerFolder::~TempServerFolder() {
+    std::error_code ignored;
+    if (fs::exists(path_ / "machine.conf", ignored))
+        RunExhost({"directory", "stop", "--root", Root()});
+    if (!std::getenv("LORVANTA_KEEP_FIXTURES"))
+        fs::remove_all(path_, ignored);
+}
+
+} // namespace exhost_test

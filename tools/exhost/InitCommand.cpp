@@ -1,0 +1,149 @@
+// exhost init: a new server folder with its machine names, store and directory data.
+
+#include "Commands.h"
+#include "ServerContext.h"
+
+#include "platform/directory/SampleDirectory.h"
+#include "platform/store/Store.h"
+#include "platform/store/StoreUrl.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+
+namespace exhost {
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace directory = platform::directory;
+namespace store = platform::store;
+
+struct InitOptions {
+    std::string root;
+    std::string domain = "example.com";
+    std::string computer = "MAIL01";
+    std::size_t users = 20;
+    std::uint32_t seed = 1;
+    bool force = false;
+};
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty())
+        return;
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// An existing folder is only replaced on request, and then its directory server is stopped
+// first so that no slapd keeps running on deleted files.
+void ClearFolder(const platform::host::ServerFolder& folder, bool force) {
+    std::error_code error;
+    if (!fs::exists(folder.Root(), error))
+        return;
+    if (!fs::is_directory(folder.Root(), error))
+        throw UsageError(folder.Root().string() + " exists and is not a folder");
+    if (fs::is_empty(folder.Root(), error))
+        return;
+    if (!force)
+        throw UsageError(folder.Root().string() +
+                         " already exists and is not empty (use --force to replace it)");
+    if (fs::is_regular_file(folder.MachineFile(), error)) {
+        try {
+            DirectoryServerOf(folder).Stop();
+        } catch (...) {
+            // A broken machine.conf leaves nothing that could be stopped by it.
+        }
+    }
+    for (const auto& entry : fs::directory_iterator(folder.Root()))
+        fs::remove_all(entry.path());
+}
+
+void RunInit(const InitOptions& options) {
+    if (options.users == 0)
+        throw UsageError("--users must be at least 1");
+    const auto folder = ResolveRoot(options.root);
+    ClearFolder(folder, options.force);
+    fs::create_directories(folder.Root());
+    fs::create_directories(folder.StoreDir());
+    fs::create_directories(folder.ComDir());
+
+    platform::host::MachineNames names;
+    names.computerName = options.computer;
+    names.domainDnsName = options.domain;
+    names.forestDnsName = options.domain;
+    names.globalCatalogHost = "dc01." + options.domain;
+    directory::DirectoryServerSettings serverSettings;
+    serverSettings.folder = folder.DirectoryDir();
+    serverSettings.forestDnsName = names.forestDnsName;
+    serverSettings.hostName = names.globalCatalogHost;
+    directory::DirectoryServer server(serverSettings);
+    names.directoryUri = server.Uri();
+    folder.WriteMachineNames(names);
+
+    const auto mailStore = OpenStore(folder);
+    mailStore->CreateDomainFolder(options.domain);
+    const auto systemUrl = mailStore->CreateSystemMailbox(options.domain);
+    const auto systemAlias = store::ParseStoreUrl(systemUrl, mailStore->Server()).mailbox;
+
+    directory::SampleDirectorySettings sampleSettings;
+    sampleSettings.forestDnsName = options.domain;
+    sampleSettings.computerName = options.computer;
+    sampleSettings.users = options.users;
+    sampleSettings.seed = options.seed;
+    auto sample = directory::GenerateSampleDirectory(sampleSettings);
+
+    // The directory entry of the system mailbox has to carry the name the store gave it. The
+    // account name is cut to 20 characters, so its shorter form is replaced as well.
+    ReplaceAll(sample.ldif, sample.systemMailboxAlias, systemAlias);
+    ReplaceAll(sample.ldif, "sAMAccountName: " + sample.systemMailboxAlias.substr(0, 20),
+               "sAMAccountName: " + systemAlias.substr(0, 20));
+
+    std::vector<std::string> aliases = sample.localAliases;
+    for (const auto& special : {sample.disabledAlias, sample.noMailAlias, sample.slashAlias})
+        if (!special.empty())
+            aliases.push_back(special);
+    for (const auto& alias : aliases)
+        mailStore->CreateMailbox(options.domain, alias);
+
+    server.WriteConfiguration();
+    const auto ldif = folder.DirectoryDir() / "sample.ldif";
+    {
+        std::ofstream out(ldif);
+        out << sample.ldif;
+        if (!out)
+            throw UsageError("cannot write " + ldif.string());
+    }
+    server.Load(ldif);
+
+    std::cout << "Server folder " << folder.Root().string() << "\n"
+              << "  computer " << names.computerName << ", domain " << names.domainDnsName
+              << ", global catalog " << names.globalCatalogHost << "\n"
+              << "  store: domain folder " << options.domain << ", " << aliases.size()
+              << " mailboxes, system mailbox " << systemAlias << "\n"
+              << "  directory: " << sample.mailboxCount << " mailbox entries ("
+              << sample.localMailboxCount << " on " << names.computerName << "), operator account "
+              << sample.operatorAccount << "\n"
+              << "  first mailbox " << sample.localAliases.front() << "\n"
+              << "Start the directory with: exhost directory start --root "
+              << folder.Root().string() << "\n";
+}
+
+} // namespace
+
+void AddInitCommand(CLI::App& app) {
+    auto options = std::make_shared<InitOptions>();
+    auto* command = app.add_subcommand("init", "Create a server folder with sample data");
+    AddRootOption(*command, options->root);
+    command->add_option("--domain", options->domain, "DNS domain (default example.com)");
+    command->add_option("--computer", options->computer, "Computer name (default MAIL01)");
+    command->add_option("--users", options->users, "Sample mailbox users (default 20)")
+        ->check(CLI::PositiveNumber);
+    command->add_option("--seed", options->seed, "Seed of the sample data (default 1)");
+    command->add_flag("--force", options->force, "Replace an existing folder");
+    command->callback([options] { RunInit(*options); });
+}
+
+} // namespace exhost

@@ -1,0 +1,43 @@
+// exhost mailbox add ALIAS: a new mailbox with its Inbox in the server's domain folder.
+
+#include "Commands.h"
+#include "ServerContext.h"
+
+#include "platform/store/Store.h"
+
+#include <CLI/CLI.hpp>
+
+#include "platform/core/Text.h"
+
+#include <iostream>
+
+namespace exhost {
+
+void AddMailboxCommands(CLI::App& app) {
+    struct Options {
+        std::string root;
+        std::string alias;
+        std::string domain;
+    };
+    auto options = std::make_shared<Options>();
+    auto* group = app.add_subcommand("mailbox", "Manage mailboxes");
+    group->require_subcommand(1);
+    auto* add = group->add_subcommand("add", "Create a mailbox with its Inbox");
+    AddRootOption(*add, options->root);
+    add->add_option("ALIAS", options->alias, "The mailbox's alias")->required();
+    add->add_option("--domain", options->domain, "Domain folder (default: the server's domain)");
+    add->callback([options] {
+        const auto folder = OpenServerFolder(options->root);
+        const auto domain =
+            options->domain.empty() ? folder.ReadMachineNames().domainDnsName : options->domain;
+        if (options->alias.empty() || options->alias.find('/') != std::string::npos)
+            throw UsageError("invalid mailbox alias \"" + options->alias + "\"");
+        const auto store = OpenStore(folder);
+        for (const auto& existing : store->Mailboxes(domain))
+            if (platform::text::EqualsIgnoreCase(existing, options->alias))
+                throw UsageError("mailbox \"" + existing + "\" already exists in " + domain);
+        std::cout << store->CreateMailbox(domain, options->alias) << "\n";
+    });
+}
+
+} // namespace exhost

@@ -1,0 +1,71 @@
+#include "ServerContext.h"
+
+#include "platform/store/Store.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace exhost {
+
+namespace fs = std::filesystem;
+
+void AddRootOption(CLI::App& command, std::string& root) {
+    command.add_option("--root", root, "The server folder (default: $EXHOST_ROOT)");
+}
+
+platform::host::ServerFolder ResolveRoot(const std::string& rootOption) {
+    std::string root = rootOption;
+    if (root.empty()) {
+        const char* variable = std::getenv(platform::host::kRootVariable);
+        if (variable)
+            root = variable;
+    }
+    if (root.empty())
+        throw UsageError(std::string("no server folder: give --root DIR or set ") +
+                         platform::host::kRootVariable);
+    const auto absolute = fs::absolute(root).lexically_normal();
+    setenv(platform::host::kRootVariable, absolute.c_str(), 1);
+    return platform::host::ServerFolder(absolute);
+}
+
+platform::host::ServerFolder OpenServerFolder(const std::string& rootOption) {
+    auto folder = ResolveRoot(rootOption);
+    std::error_code error;
+    if (!fs::is_regular_file(folder.MachineFile(), error))
+        throw UsageError("no server folder at " + folder.Root().string() + " (" +
+                         folder.MachineFile().string() + " is missing; run \"exhost init\")");
+    return folder;
+}
+
+platform::directory::DirectoryServer DirectoryServerOf(const platform::host::ServerFolder& folder) {
+    const auto names = folder.ReadMachineNames();
+    platform::directory::DirectoryServerSettings settings;
+    settings.folder = folder.DirectoryDir();
+    settings.forestDnsName =
+        names.forestDnsName.empty() ? names.domainDnsName : names.forestDnsName;
+    settings.hostName = names.globalCatalogHost;
+    return platform::directory::DirectoryServer(settings);
+}
+
+std::shared_ptr<platform::store::Store> OpenStore(const platform::host::ServerFolder& folder) {
+    return platform::store::Store::Open(folder);
+}
+
+std::string ReadWholeFile(const fs::path& file) {
+    std::error_code error;
+    if (fs::is_directory(file, error))
+        throw UsageError("cannot read " + file.string() + ": it is a directory");
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw UsageError("cannot read " + file.string() + ": no such file or not readable");
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad())
+        throw UsageError("cannot read " + file.string());
+    return content.str();
+}
+
+} // namespace exhost

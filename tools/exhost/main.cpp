@@ -1,0 +1,60 @@
+// exhost: the admin tool of the emulated mail server (a server folder with its store, class
+// registry and private directory server).
+
+#include "Commands.h"
+#include "ServerContext.h"
+
+#include "platform/core/Error.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+std::string Hex(std::int32_t number) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(number));
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"exhost: administer an emulated mail server folder"};
+    app.require_subcommand(1);
+    exhost::AddInitCommand(app);
+    exhost::AddDirectoryCommands(app);
+    exhost::AddLdifCommand(app);
+    exhost::AddMailboxCommands(app);
+    exhost::AddDeliverCommand(app);
+    exhost::AddShowCommand(app);
+    exhost::AddRegEventCommands(app);
+    exhost::AddRegSvrCommand(app);
+    // The COM+ catalog's "complus" group is added here once it exists.
+
+    if (argc > 1 && argv[1][0] != '-') {
+        try {
+            app.get_subcommand(argv[1]);
+        } catch (const CLI::OptionNotFound&) {
+            std::cerr << "exhost: unknown command \"" << argv[1] << "\" (see exhost --help)\n";
+            return 1;
+        }
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    } catch (const exhost::UsageError& error) {
+        std::cerr << "exhost: " << error.what() << '\n';
+        return 1;
+    } catch (const platform::Error& error) {
+        std::cerr << "exhost: " << error.Description() << " (" << Hex(error.Number()) << ")\n";
+        return 1;
+    } catch (const std::exception& error) {
+        std::cerr << "exhost: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
