@@ -17,5 +17,6 @@ void AddDeliverCommand(CLI::App& app);
 void AddShowCommand(CLI::App& app);
 void AddRegEventCommands(CLI::App& app);
 void AddRegSvrCommand(CLI::App& app);
+void AddComPlusCommands(CLI::App& app);
 
 } // namespace exhost

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     exhost::AddShowCommand(app);
     exhost::AddRegEventCommands(app);
     exhost::AddRegSvrCommand(app);
-    // The COM+ catalog's "complus" group is added here once it exists.
+    exhost::AddComPlusCommands(app);
 
     if (argc > 1 && argv[1][0] != '-') {
         try {
