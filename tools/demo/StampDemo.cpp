@@ -57,8 +57,9 @@ int main(int argc, char** argv) {
         const std::string mailbox = argv[2];
         auto store = platform::store::Store::OpenFromEnvironment();
         const auto owners = lorvanta::GetOwnerAddresses(mailbox);
-        std::cout << "Mailbox " << mailbox << "; its owner's SMTP addresses in the directory: "
-                  << Or(owners, "(none)") << "\n\n";
+        std::cout << "Mailbox " << mailbox
+                  << "; its owner's SMTP addresses in the directory: " << Or(owners, "(none)")
+                  << "\n\n";
         for (int i = 3; i < argc; ++i) {
             const std::filesystem::path path(argv[i]);
             const auto message = ReadFile(path);

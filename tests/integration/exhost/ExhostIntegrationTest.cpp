@@ -259,6 +259,32 @@ TEST_F(ExhostServer, RegEventWritesListsAndDeletesARegistration) {
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(empty.out)).array().size(), 0);
 }
 
+TEST_F(ExhostServer, ComPlusInstallListRemoveNeverShowsThePassword) {
+    const auto install =
+        RunExhost({"complus", "install", "Lorvanta", LORVANTA_DLL, "--root", folder->Root(),
+                   "--identity", "example.com\\svc", "--password-stdin"},
+                  {}, "Sup3r-secret\n");
+    ASSERT_EQ(install.exitCode, 0) << install.err;
+    const auto listed = Run({"complus", "list"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("Lorvanta.LorvantaCls"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("password: set"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("Sup3r-secret"), std::string::npos) << listed.out;
+    EXPECT_EQ(fs::status(fs::path(folder->Root()) / "complus" / "applications").permissions() &
+                  (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
+
+    const auto removed = Run({"complus", "remove", "LORVANTA"});
+    EXPECT_EQ(removed.exitCode, 0) << removed.err;
+    const auto again = Run({"complus", "remove", "Lorvanta"});
+    EXPECT_NE(again.exitCode, 0);
+    EXPECT_NE(again.err.find("Lorvanta"), std::string::npos) << again.err;
+    const auto noPasswordIdentity = RunExhost(
+        {"complus", "install", "X", LORVANTA_DLL, "--root", folder->Root(), "--password-stdin"});
+    EXPECT_NE(noPasswordIdentity.exitCode, 0);
+    EXPECT_NE(noPasswordIdentity.err.find("--identity"), std::string::npos);
+}
+
 TEST_F(ExhostServer, RootMayComeFromTheEnvironment) {
     const auto result = RunExhost({"directory", "status"}, folder->Root());
     EXPECT_EQ(result.exitCode, 0) << result.err;

@@ -28,13 +28,16 @@ std::string ReadAll(const fs::path& file) {
 
 } // namespace
 
-RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable) {
+RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable,
+                    const std::string& input) {
     char pattern[] = "/tmp/exhrunXXXXXX";
     if (!mkdtemp(pattern))
         throw std::runtime_error("cannot create a temporary folder");
     const fs::path outputs = pattern;
     const auto outFile = outputs / "out";
     const auto errFile = outputs / "err";
+    const auto inFile = outputs / "in";
+    std::ofstream(inFile, std::ios::binary) << input;
 
     std::vector<std::string> environment;
     for (char** entry = environ; *entry; ++entry)
@@ -56,7 +59,7 @@ RunResult RunExhost(const std::vector<std::string>& arguments, const std::string
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),

@@ -17,8 +17,9 @@ struct RunResult {
 
 // Runs exhost with the arguments. EXHOST_ROOT is removed from its environment unless
 // `rootVariable` is given, so that every test says which folder it means.
-RunResult RunExhost(const std::vector<std::string>& arguments,
-                    const std::string& rootVariable = {});
+// `input` becomes its standard input.
+RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable = {},
+                    const std::string& input = {});
 
 // Lines of a text without their line ends; no empty last entry.
 std::vector<std::string> Lines(const std::string& text);
