@@ -47,6 +47,8 @@ QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
     list->setUniformItemSizes(true);
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     list->viewport()->setMouseTracking(true);
+    // Long entries are cut off at the right edge; the tooltip shows them whole.
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return list;
 }
 
