@@ -1,0 +1,87 @@
+// A delivering process killed at random moments, again and again: the store must open clean and
+// hold only whole messages.
+
+#include "TempStore.h"
+#include "platform/store/Delivery.h"
+#include "platform/store/PropertyNames.h"
+
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+namespace {
+
+using storetest::TempStore;
+namespace store = platform::store;
+
+constexpr int kRounds = 8;
+
+std::string Message(int round, int number) {
+    const auto subject = "crash " + std::to_string(round) + "-" + std::to_string(number);
+    // A body of some size, so that a save spans several database pages.
+    return "From: sender@example.org\r\nTo: alice@example.com\r\nSubject: " + subject + "\r\n\r\n" +
+           std::string(6000 + number % 4000, 'x') + "\r\n";
+}
+
+std::string IntegrityCheck(const std::filesystem::path& database) {
+    sqlite3* db = nullptr;
+    std::string result = "cannot open";
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+class CrashSafety : public TempStore {};
+
+TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
+    std::mt19937 random(42);
+    for (int round = 0; round < kRounds; ++round) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            // A store of its own: a connection must not cross a fork.
+            auto own = store::Store::Open(platform::host::ServerFolder(root));
+            for (int number = 0;; ++number)
+                store::DeliverMessage(*own, "example.com", "alice", Message(round, number));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 80));
+        ASSERT_EQ(kill(child, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the delivering process ended by itself";
+    }
+
+    EXPECT_EQ(IntegrityCheck(root / "store" / "store.db"), "ok");
+
+    // Reopened as after a crash: every stored message is whole.
+    store.reset();
+    store = store::Store::Open(platform::host::ServerFolder(root));
+    const auto items = store->Children(store->Locate(storetest::kFileBase + "/alice/Inbox"), false);
+    EXPECT_GT(items.size(), 0u) << "nothing was delivered before the kills";
+    for (const auto& item : items) {
+        auto properties = item.properties;
+        const auto subject = properties[store::kSubject].ToText();
+        const auto headers = properties[store::kTransportMessageHeaders].ToText();
+        const auto body = properties[store::kTextDescription].ToText();
+        ASSERT_EQ(subject.rfind("crash ", 0), 0u) << item.key;
+        EXPECT_NE(headers.find("Subject: " + subject + "\r\n"), std::string::npos) << item.key;
+        const auto number = std::stoi(subject.substr(subject.find('-') + 1));
+        EXPECT_GE(body.size(), static_cast<std::size_t>(6000 + number % 4000)) << item.key;
+    }
+    // And the store still takes deliveries.
+    EXPECT_NO_THROW(store::DeliverMessage(*store, "example.com", "alice", Message(99, 0)));
+}
+
+} // namespace
