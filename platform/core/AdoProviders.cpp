@@ -2,29 +2,22 @@
 
 #include "platform/core/Error.h"
 
-#include <unicode/uchar.h>
-
-#include <mutex>
-
 namespace platform::ado {
 
 namespace {
 
-std::string FoldKey(const std::string& name) {
-    std::string key = name;
-    for (auto& c : key)
-        c = static_cast<char>(u_tolower(static_cast<unsigned char>(c)));
-    return key;
+// Property names are ASCII; they compare without regard to letter case.
+std::string FoldKey(std::string name) {
+    for (auto& c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return name;
 }
 
-struct ProviderRegistry {
-    std::mutex mutex;
-    std::map<std::string, ProviderFactory> factories;
-};
-
-ProviderRegistry& Providers() {
-    static ProviderRegistry registry;
-    return registry;
+NamedRegistry<ProviderFactory>& Providers() {
+    static NamedRegistry<ProviderFactory> providers;
+    return providers;
 }
 
 [[noreturn]] void NotSupported(const char* what) {
@@ -60,50 +53,29 @@ void ProviderSession::RollbackTrans() {
 }
 
 void RegisterProvider(const std::string& name, ProviderFactory factory) {
-    auto& registry = Providers();
-    std::lock_guard lock(registry.mutex);
-    registry.factories[FoldKey(name)] = std::move(factory);
+    Providers().Set(name, std::move(factory));
 }
 
 void UnregisterProvider(const std::string& name) {
-    auto& registry = Providers();
-    std::lock_guard lock(registry.mutex);
-    registry.factories.erase(FoldKey(name));
+    Providers().Erase(name);
 }
 
-ScopedProvider::ScopedProvider(const std::string& name, ProviderFactory factory) : name_(name) {
-    auto& registry = Providers();
-    std::lock_guard lock(registry.mutex);
-    auto& slot = registry.factories[FoldKey(name)];
-    previous_ = std::move(slot);
-    slot = std::move(factory);
+ScopedProvider::ScopedProvider(const std::string& name, ProviderFactory factory)
+    : entry_(Providers(), name, std::move(factory)) {
 }
 
-ScopedProvider::~ScopedProvider() {
-    auto& registry = Providers();
-    std::lock_guard lock(registry.mutex);
-    if (previous_)
-        registry.factories[FoldKey(name_)] = std::move(previous_);
-    else
-        registry.factories.erase(FoldKey(name_));
-}
+ScopedProvider::~ScopedProvider() = default;
 
 // Used by the generic connection only.
 std::unique_ptr<ProviderSession> OpenProviderSession(const std::string& provider,
                                                      const std::string& connectionString,
                                                      const std::string& userName,
                                                      const std::string& password) {
-    ProviderFactory factory;
-    {
-        auto& registry = Providers();
-        std::lock_guard lock(registry.mutex);
-        auto found = registry.factories.find(FoldKey(provider));
-        if (found == registry.factories.end())
-            throw Error(hr::adErrProviderNotFound,
-                        "Provider \"" + provider +
-                            "\" cannot be found. It may not be properly installed.");
-        factory = found->second;
-    }
+    const auto factory = Providers().Find(provider).value_or(nullptr);
+    if (!factory)
+        throw Error(hr::adErrProviderNotFound,
+                    "Provider \"" + provider +
+                        "\" cannot be found. It may not be properly installed.");
     auto session = factory(connectionString, userName, password);
     if (!session)
         throw Error(hr::E_FAIL, "Provider \"" + provider + "\" did not open a connection");

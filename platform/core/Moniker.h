@@ -44,9 +44,7 @@ public:
     ScopedMonikerHandler& operator=(const ScopedMonikerHandler&) = delete;
 
 private:
-    std::string prefix_;
-    bool hadPrevious_ = false;
-    MonikerHandler previous_;
+    ScopedEntry<MonikerHandler> entry_;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Error.h"
+#include "platform/core/NamedRegistry.h"
 
 #include <functional>
 #include <memory>
@@ -48,9 +49,7 @@ public:
     ScopedObjectFactory& operator=(const ScopedObjectFactory&) = delete;
 
 private:
-    std::string progId_;
-    bool hadPrevious_ = false;
-    ObjectFactory previous_;
+    ScopedEntry<ObjectFactory> entry_;
 };
 
 } // namespace platform

@@ -6,6 +6,7 @@
 // record, record set and command on that connection is served by that session.
 
 #include "platform/core/Ado.h"
+#include "platform/core/NamedRegistry.h"
 
 #include <functional>
 #include <map>
@@ -56,8 +57,7 @@ public:
     ScopedProvider& operator=(const ScopedProvider&) = delete;
 
 private:
-    std::string name_;
-    ProviderFactory previous_;
+    ScopedEntry<ProviderFactory> entry_;
 };
 
 // Opens a session of the named provider; fails with adErrProviderNotFound for an unknown one.
