@@ -12,12 +12,20 @@ namespace exhost {
 
 namespace fs = std::filesystem;
 
+namespace {
+std::string globalRoot;
+}
+
+void AddGlobalRootOption(CLI::App& app) {
+    app.add_option("--root", globalRoot, "The server folder (default: $EXHOST_ROOT)");
+}
+
 void AddRootOption(CLI::App& command, std::string& root) {
     command.add_option("--root", root, "The server folder (default: $EXHOST_ROOT)");
 }
 
 platform::host::ServerFolder ResolveRoot(const std::string& rootOption) {
-    std::string root = rootOption;
+    std::string root = rootOption.empty() ? globalRoot : rootOption;
     if (root.empty()) {
         const char* variable = std::getenv(platform::host::kRootVariable);
         if (variable)

@@ -29,10 +29,13 @@ public:
 
 // Adds "--root DIR" to a command; the option's value lands in `root`.
 void AddRootOption(CLI::App& command, std::string& root);
+// Adds "--root DIR" before the command name ("exhost --root DIR show ..."); a command's own
+// --root wins over it.
+void AddGlobalRootOption(CLI::App& app);
 
-// The server folder named by --root, or by $EXHOST_ROOT when --root was not given. Fails when
-// neither is given. Also points EXHOST_ROOT at the folder, so that everything the platform loads
-// (the store, the sinks it creates, the directory objects) works on the same server folder.
+// The server folder named by the command's --root, else the global one, else $EXHOST_ROOT. Fails
+// when neither is given. Also points EXHOST_ROOT at the folder, so that everything the platform
+// loads (the store, the sinks it creates, the directory objects) works on the same server folder.
 platform::host::ServerFolder ResolveRoot(const std::string& rootOption);
 
 // The same, for a folder that must already hold a server (its machine.conf).

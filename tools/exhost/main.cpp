@@ -24,6 +24,7 @@ std::string Hex(std::int32_t number) {
 int main(int argc, char** argv) {
     CLI::App app{"exhost: administer an emulated mail server folder"};
     app.require_subcommand(1);
+    exhost::AddGlobalRootOption(app);
     exhost::AddInitCommand(app);
     exhost::AddDirectoryCommands(app);
     exhost::AddLdifCommand(app);
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     exhost::AddRegSvrCommand(app);
     exhost::AddComPlusCommands(app);
 
+    // An unknown command name is reported as such rather than as a missing command.
     if (argc > 1 && argv[1][0] != '-') {
         try {
             app.get_subcommand(argv[1]);

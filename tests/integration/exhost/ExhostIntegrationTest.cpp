@@ -285,10 +285,17 @@ TEST_F(ExhostServer, ComPlusInstallListRemoveNeverShowsThePassword) {
     EXPECT_NE(noPasswordIdentity.err.find("--identity"), std::string::npos);
 }
 
-TEST_F(ExhostServer, RootMayComeFromTheEnvironment) {
-    const auto result = RunExhost({"directory", "status"}, folder->Root());
+TEST_F(ExhostServer, RootMayComeFromTheEnvironmentOrBeforeTheCommand) {
+    auto result = RunExhost({"directory", "status"}, folder->Root());
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("running"), std::string::npos) << result.out;
+
+    result = RunExhost({"--root", folder->Root(), "directory", "status"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+
+    // The command's own --root wins over the environment.
+    result = RunExhost({"directory", "status", "--root", folder->Root()}, "/tmp/exh-none");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
 // Bad input: every case must fail with a message that says what was wrong.

@@ -1,0 +1,60 @@
+#include "JsonWriter.h"
+
+#include <gtest/gtest.h>
+
+using exhost::JsonValue;
+using exhost::JsonWriter;
+using platform::Variant;
+
+namespace {
+
+struct ValueCase {
+    const char* name;
+    Variant value;
+    std::string json;
+};
+
+class JsonValueCases : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(JsonValueCases, WritesTheValueAsJson) {
+    EXPECT_EQ(JsonValue(GetParam().value), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, JsonValueCases,
+    ::testing::Values(
+        ValueCase{"PlainText", Variant("abc"), "\"abc\""},
+        ValueCase{"QuoteAndBackslash", Variant("a\"b\\c"), "\"a\\\"b\\\\c\""},
+        ValueCase{"LineEndsAndTab", Variant("a\r\nb\tc"), "\"a\\r\\nb\\tc\""},
+        ValueCase{"OtherControlCharacters", Variant(std::string("\x01\x1f", 2)),
+                  "\"\\u0001\\u001f\""},
+        ValueCase{"Utf8PassesUnchanged", Variant("\xC3\xA4\xE2\x82\xAC"),
+                  "\"\xC3\xA4\xE2\x82\xAC\""},
+        ValueCase{"True", Variant(true), "true"}, ValueCase{"False", Variant(false), "false"},
+        ValueCase{"NegativeInteger", Variant(std::int64_t{-42}), "-42"},
+        ValueCase{"ArrayOfTexts", Variant(Variant::TextArray{"a", "b\"c"}), "[\"a\",\"b\\\"c\"]"},
+        ValueCase{"EmptyArray", Variant(Variant::TextArray{}), "[]"},
+        ValueCase{"Empty", Variant(), "null"}, ValueCase{"Null", Variant::Null(), "null"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JsonWriter, SeparatesMembersAndNestsObjectsInArrays) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("a");
+    json.Value(Variant(1));
+    json.Key("list");
+    json.BeginArray();
+    json.BeginObject();
+    json.Key("x");
+    json.Value(Variant("y"));
+    json.EndObject();
+    json.BeginObject();
+    json.EndObject();
+    json.EndArray();
+    json.Key("b");
+    json.Value(Variant(true));
+    json.EndObject();
+    EXPECT_EQ(json.Text(), "{\"a\":1,\"list\":[{\"x\":\"y\"},{}],\"b\":true}");
+}
+
+} // namespace
