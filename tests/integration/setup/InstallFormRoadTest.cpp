@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace lorvanta::setup;
 using testing_directory::DirectoryEnvironment;
@@ -204,11 +205,121 @@ TEST_F(InstallFormRoad, MissingSinkFileIsLoggedAndInstallImpossible) {
     EXPECT_EQ(form->ErrorLogBox().Text(), "");
 }
 
+TEST_F(InstallFormRoad, ListsKeepTheDirectoryOrderAcrossPagesAndTheOddEntries) {
+    const auto& sample = Sample();
+    auto form = OpenWindow();
+    // More than one page of 100 rows, still in display-name order.
+    ASSERT_GT(form->MbxInstList->count(), 100);
+    for (int i = 1; i < form->MbxInstList->count(); ++i) {
+        const auto before = form->MbxInstList->item(i - 1)->text();
+        const auto after = form->MbxInstList->item(i)->text();
+        EXPECT_LE(QString::compare(before, after, Qt::CaseInsensitive), 0) << i;
+    }
+    // No mail address, no alias, " / " in the display name: listed, and read back from the end.
+    const int noMail = IndexOfAlias(form->MbxInstList, sample.noMailAlias);
+    ASSERT_GE(noMail, 0);
+    EXPECT_TRUE(form->MbxInstList->item(noMail)->text().contains(" /  / "));
+    bool noAliasListed = false;
+    for (const auto& entry : Entries(form->MbxInstList))
+        noAliasListed |= entry.endsWith(QString::fromStdString(" / " + sample.noAliasMail + " / "));
+    EXPECT_TRUE(noAliasListed);
+    const int slash = IndexOfAlias(form->MbxInstList, sample.slashAlias);
+    ASSERT_GE(slash, 0);
+    const auto fields = ParseMailboxEntry(form->MbxInstList->item(slash)->text().toStdString());
+    EXPECT_EQ(fields.alias, sample.slashAlias);
+    EXPECT_TRUE(form->MbxInstList->item(slash)->text().startsWith(
+        QString::fromStdString(sample.slashDisplayName + " / ")));
+}
+
+TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
+    const auto& sample = Sample();
+    const auto systemUrl =
+        "file://./backofficestorage/" + Domain() + "/mbx/" + sample.systemMailboxAlias;
+    TextErrorLog log;
+    ASSERT_NE(CreateEventRegistration(log, systemUrl, "StoreEvents/GlobalEvents", "Lorvanta.reg",
+                                      "onsyncsave", "Lorvanta.LorvantaCls", "ANY",
+                                      " WHERE \"DAV:ishidden\" = FALSE", "1", true),
+              "")
+        << log.Text();
+
+    auto form = OpenWindow();
+    EXPECT_EQ(form->SysMbxInstList->count(), 0);
+    ASSERT_EQ(form->SysMbxUninstList->count(), 1);
+    EXPECT_TRUE(form->Check5->isEnabled());
+    EXPECT_FALSE(form->Check2->isEnabled());
+    form.reset();
+
+    // COM+ absent, sink file present: the batch run stops at the identity message, changes
+    // nothing, and the window closes.
+    auto batch = OpenWindow("-b");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, QString("Please fill the Identity and Password fields"));
+    EXPECT_FALSE(batch->isVisible());
+    batch.reset();
+    ui.messages.clear();
+
+    // With the application installed, the batch run re-creates the store-wide registration.
+    auto admin = OpenWindow();
+    admin->txtPwd->setText("secret");
+    admin->Command1->click(); // installs the application; nothing else is ticked
+    ASSERT_TRUE(admin->Check6->isEnabled()) << admin->ErrorLogBox().Text();
+    admin.reset();
+    batch = OpenWindow("-b");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(batch->ErrorLogBox().Text(), "");
+    EXPECT_EQ(batch->SysMbxUninstList->count(), 1);
+    batch.reset();
+
+    // Unregister store-wide and remove the application again.
+    admin = OpenWindow();
+    admin->SysMbxUninstList->item(0)->setSelected(true);
+    admin->Check5->setChecked(true);
+    admin->Check6->setChecked(true);
+    admin->Command1->click();
+    EXPECT_EQ(admin->SysMbxUninstList->count(), 0);
+    EXPECT_EQ(admin->SysMbxInstList->count(), 1);
+    admin.reset();
+
+    // Both lists of registered mailboxes empty: the batch run applies nothing and closes.
+    batch = OpenWindow("-b");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(batch->isVisible());
+}
+
+// Last: it adds a directory entry that the other tests do not expect.
+TEST_F(InstallFormRoad, ZMailboxMissingFromTheStoreIsListedWithOneLogLine) {
+    const auto ldif = DirectoryEnvironment::Current().Root() / "ghost.ldif";
+    std::ofstream(ldif)
+        << "dn: CN=Gary Ghost,CN=Users,DC=corp,DC=example,DC=com\n"
+           "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
+           "objectClass: inetOrgPerson\nobjectClass: adRecipient\n"
+           "cn: Gary Ghost\nsn: Ghost\nsAMAccountName: ghost\nuserAccountControl: 512\n"
+           "objectCategory: CN=Person,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com\n"
+           "mail: ghost@corp.example.com\nmailNickname: ghost\n"
+           "msExchHomeServerName: /o=Lorvanta/ou=First Administrative Group/cn=Configuration/"
+           "cn=Servers/cn=MAIL01\n"
+           "msExchMailboxGuid: {6A05DEAD-0000-4000-8000-000000000001}\n"
+           "proxyAddresses: SMTP:ghost@corp.example.com\n";
+    DirectoryEnvironment::Current().Server().Add(ldif);
+
+    auto form = OpenWindow();
+    EXPECT_GE(IndexOfAlias(form->MbxInstList, "ghost"), 0);
+    const auto log = form->ErrorLogBox().Text();
+    const auto lines = QString::fromStdString(log).split("\r\n\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << log;
+    EXPECT_TRUE(
+        lines[0].contains(QString::fromStdString("] " + form->FileFolderURL + "/ghost - ERROR: ")))
+        << log;
+    EXPECT_TRUE(form->txtErr->isVisibleTo(form.get()));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new DirectoryEnvironment());
+    testing_directory::DirectoryFixtureSettings settings;
+    settings.sample.users = 120; // more than one page of the mailbox query
+    ::testing::AddGlobalTestEnvironment(new DirectoryEnvironment(settings));
     return RUN_ALL_TESTS();
 }
