@@ -6,6 +6,9 @@
 #include "setup/MailboxEntry.h"
 
 #include "platform/core/Text.h"
+#include "platform/core/Yield.h"
+
+#include <QCoreApplication>
 
 #include <filesystem>
 
@@ -242,6 +245,8 @@ void InstallForm::RunExclusively(const std::function<void()>& work) {
     if (running_) // the click came in while the window processed events inside a running one
         return;
     running_ = true;
+    // The window keeps handling its events while a long directory search runs.
+    platform::ScopedYieldHook keepPainting([] { QCoreApplication::processEvents(); });
     try {
         work();
     } catch (...) {

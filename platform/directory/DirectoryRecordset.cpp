@@ -1,5 +1,7 @@
 #include "platform/directory/DirectoryRecordset.h"
 
+#include "platform/core/Yield.h"
+
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 
@@ -97,8 +99,8 @@ DirectoryRecordset::DirectoryRecordset(std::vector<std::string> fieldNames,
     : fieldNames_(std::make_shared<const std::vector<std::string>>(std::move(fieldNames))),
       search_(std::move(search)), makeRow_(std::move(makeRow)), options_(options) {
     if (options_.cacheResults || options_.orderBy >= 0) {
-        while (FetchPage()) {
-        }
+        while (FetchPage())
+            YieldToCaller(); // a long search: let a waiting window handle its events
         if (options_.orderBy >= 0)
             SortRows(rows_, static_cast<std::size_t>(options_.orderBy), options_.descending);
     }
