@@ -8,22 +8,19 @@
 #include "setup/InstallForm.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace lorvanta::setup {
 
 namespace {
 
-std::string FindIgnoringCase(const std::string& text, const std::string& what, bool& found,
-                             std::size_t& position) {
+// Where `what` first stands in `text`, letters compared without regard to case.
+std::optional<std::size_t> FindIgnoringCase(std::string_view text, std::string_view what) {
     for (std::size_t i = 0; i + what.size() <= text.size(); ++i) {
-        if (platform::text::EqualsIgnoreCase(std::string_view(text).substr(i, what.size()), what)) {
-            found = true;
-            position = i;
-            return text;
-        }
+        if (platform::text::EqualsIgnoreCase(text.substr(i, what.size()), what))
+            return i;
     }
-    found = false;
-    return text;
+    return std::nullopt;
 }
 
 std::string ReplaceText(std::string text, const std::string& from, const std::string& to) {
@@ -39,12 +36,10 @@ std::string GetLogonUserName() {
 }
 
 std::string IdentityFromCategory(const std::string& category, const std::string& logonName) {
-    bool found = false;
-    std::size_t at = 0;
-    FindIgnoringCase(category, "DC=", found, at);
-    if (!found)
+    const auto at = FindIgnoringCase(category, "DC=");
+    if (!at)
         return logonName;
-    std::string domain = category.substr(at + 3);
+    std::string domain = category.substr(*at + 3);
     domain.erase(0, std::min(domain.find_first_not_of(' '), domain.size()));
     if (domain.empty())
         return logonName;
