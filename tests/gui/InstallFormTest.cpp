@@ -98,16 +98,17 @@ private slots:
 
     void controlsStandAsLaidOut() {
         QCOMPARE(form->size(), QSize(643, 478));
-        for (const auto& spec : kControls) {
-            auto* widget = form->findChild<QWidget*>(spec.name);
-            QVERIFY2(widget, spec.name);
-            QVERIFY2(widget->inherits(spec.kind), spec.name);
-            if (spec.caption)
-                QVERIFY2(CaptionOf(widget) == QString::fromUtf8(spec.caption), spec.name);
-            const QRect expected(Px(spec.left), Px(spec.top), Px(spec.width), Px(spec.height));
-            QVERIFY2(widget->geometry() == expected, spec.name);
-            QVERIFY2(widget->isEnabled() == spec.enabled, spec.name);
-            QVERIFY2(widget->isVisibleTo(form.get()) == spec.visible, spec.name);
+        for (const auto& control : kControls) {
+            auto* widget = form->findChild<QWidget*>(control.name);
+            QVERIFY2(widget, control.name);
+            QVERIFY2(widget->inherits(control.kind), control.name);
+            if (control.caption)
+                QVERIFY2(CaptionOf(widget) == QString::fromUtf8(control.caption), control.name);
+            const QRect expected(Px(control.left), Px(control.top), Px(control.width),
+                                 Px(control.height));
+            QVERIFY2(widget->geometry() == expected, control.name);
+            QVERIFY2(widget->isEnabled() == control.enabled, control.name);
+            QVERIFY2(widget->isVisibleTo(form.get()) == control.visible, control.name);
         }
         QCOMPARE(form->txtPwd->echoMode(), QLineEdit::Password);
         QVERIFY(form->txtPwd->styleSheet().contains("lineedit-password-character: 42"));
