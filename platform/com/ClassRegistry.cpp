@@ -3,9 +3,9 @@
 #include "platform/com/Guid.h"
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
+#include "platform/host/FileUpdate.h"
 #include "platform/host/ServerFolder.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,7 +13,6 @@
 #include <map>
 #include <mutex>
 #include <sstream>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -32,29 +31,6 @@ std::string SystemErrorText(int error) {
     throw Error(hr::E_FAIL, "Cannot " + what + " the class registry file " + path.string() + ": " +
                                 SystemErrorText(error));
 }
-
-// Holds an exclusive lock on the registry's lock file for one read-modify-write.
-class WriterLock {
-public:
-    explicit WriterLock(const fs::path& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0)
-            FailIo("open", path, errno);
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                const int error = errno;
-                ::close(fd_);
-                FailIo("lock", path, error);
-            }
-        }
-    }
-    ~WriterLock() { ::close(fd_); }
-    WriterLock(const WriterLock&) = delete;
-    WriterLock& operator=(const WriterLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 bool Storable(std::string_view field) {
     return !field.empty() && field.find_first_of("\t\r\n") == std::string_view::npos;
@@ -140,36 +116,7 @@ void WriteFile(const fs::path& path, const std::vector<ClassRegistration>& class
                 << '\t' << entry.server.string() << '\n';
     const std::string bytes = content.str();
 
-    static std::atomic<unsigned> sequence{0};
-    fs::path temporary = path;
-    temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++sequence);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        FailIo("create", temporary, errno);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const auto n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            FailIo("write", temporary, error);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    // The rename must never expose a file whose content is not on disk yet.
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        FailIo("write", temporary, error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        FailIo("replace", path, error);
-    }
+    host::ReplaceFileContent(path, bytes, 0644, FailIo);
 }
 
 void EnsureFolder(const fs::path& folder) {
@@ -226,7 +173,7 @@ void ClassRegistry::Register(const ClassRegistration& registration) const {
                                           registration.progId +
                                           " must be non-empty and free of tabs and line breaks");
     EnsureFolder(folder_);
-    WriterLock lock(folder_ / "classes.lock");
+    host::ExclusiveFileLock lock(folder_ / "classes.lock", 0644, FailIo);
     auto classes = ReadFile(File());
     std::erase_if(classes, [&](const ClassRegistration& entry) {
         return entry.clsid == registration.clsid ||
@@ -239,7 +186,7 @@ void ClassRegistry::Register(const ClassRegistration& registration) const {
 bool ClassRegistry::Unregister(const CLSID& clsid) const {
     if (!fs::exists(File()))
         return false;
-    WriterLock lock(folder_ / "classes.lock");
+    host::ExclusiveFileLock lock(folder_ / "classes.lock", 0644, FailIo);
     auto classes = ReadFile(File());
     if (std::erase_if(classes,
                       [&](const ClassRegistration& entry) { return entry.clsid == clsid; }) == 0)

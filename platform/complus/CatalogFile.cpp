@@ -4,15 +4,13 @@
 #include "platform/complus/CatalogErrors.h"
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
+#include "platform/host/FileUpdate.h"
 #include "platform/host/ServerFolder.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,59 +169,9 @@ std::string Format(const std::vector<StoredApplication>& applications) {
 }
 
 void WriteWhole(const fs::path& path, const std::string& bytes) {
-    static std::atomic<unsigned> sequence{0};
-    fs::path temporary = path;
-    temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++sequence);
     // Owner only from the first byte on: the file holds passwords.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        FailWrite("create", temporary, errno);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const auto n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            FailWrite("write", temporary, error);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        FailWrite("write", temporary, error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        FailWrite("replace", path, error);
-    }
+    host::ReplaceFileContent(path, bytes, 0600, FailWrite);
 }
-
-class WriterLock {
-public:
-    explicit WriterLock(const fs::path& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0)
-            FailWrite("open", path, errno);
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                const int error = errno;
-                ::close(fd_);
-                FailWrite("lock", path, error);
-            }
-        }
-    }
-    ~WriterLock() { ::close(fd_); }
-    WriterLock(const WriterLock&) = delete;
-    WriterLock& operator=(const WriterLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 } // namespace
 
@@ -271,7 +219,7 @@ void CatalogFile::Modify(const std::function<void(std::vector<StoredApplication>
                                                            error.message());
     // Only the owner may look into the folder that holds the passwords.
     static_cast<void>(::chmod(folder_.c_str(), 0700));
-    WriterLock lock(folder_ / "applications.lock");
+    host::ExclusiveFileLock lock(folder_ / "applications.lock", 0600, FailWrite);
     auto applications = Read();
     change(applications);
     WriteWhole(File(), Format(applications));
