@@ -1,8 +1,12 @@
 #include "sink/LorvantaModule.h"
 
+#include "sink/AddressBytes.h"
+
 #include "platform/core/Text.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -14,177 +18,6 @@ namespace text = platform::text;
 namespace {
 
 constexpr std::string_view kRecipientListHeader = "X-RecipientList:";
-
-// What a byte means to the scan. A blank, a double quote and an apostrophe cut an address on
-// either side; "<" only on its left and ">" only on its right.
-enum ByteClass : std::uint8_t {
-    kComma = 1 << 0,    // ends an entry
-    kTab = 1 << 1,      // ends an entry on a folded line
-    kAt = 1 << 2,       // the first one in an entry anchors its address
-    kLeftCut = 1 << 3,  // an address before "@" begins after the last of these
-    kRightCut = 1 << 4, // an address after "@" ends before the first of these
-    kColon = 1 << 5,    // a folded line holding one is a new header instead
-    kReturn = 1 << 6,   // with a line feed after it, ends the line
-};
-
-constexpr std::array<std::uint8_t, 256> MakeByteClasses() {
-    std::array<std::uint8_t, 256> classes{};
-    classes[','] = kComma;
-    classes['\t'] = kTab;
-    classes['@'] = kAt;
-    classes[' '] = kLeftCut | kRightCut;
-    classes['"'] = kLeftCut | kRightCut;
-    classes['\''] = kLeftCut | kRightCut;
-    classes['<'] = kLeftCut;
-    classes['>'] = kRightCut;
-    classes[':'] = kColon;
-    classes['\r'] = kReturn;
-    return classes;
-}
-
-constexpr auto kByteClasses = MakeByteClasses();
-
-// How a piece of text is read: which bytes end an entry and which end the piece early.
-enum class Piece : std::uint8_t {
-    List,       // a plain "," separated list
-    HeaderLine, // the rest of a To or Cc line: ends at CR LF
-    FoldedLine, // a continuation line: tabs separate too, and a colon makes it no continuation
-};
-
-constexpr std::uint8_t PieceStops(Piece piece) {
-    switch (piece) {
-    case Piece::List:
-        return kComma;
-    case Piece::HeaderLine:
-        return kComma | kReturn;
-    case Piece::FoldedLine:
-        return kComma | kTab | kColon | kReturn;
-    }
-    return kComma;
-}
-
-// Reduces "," separated entries to their bare addresses in one pass, as the text arrives in
-// pieces (the lines of folded headers). An entry's address is the text between the last left cut
-// before its first "@" and the first right cut after it; the address is copied out of the piece
-// where it stands, so only an address that runs over the end of a piece is ever buffered.
-class AddressScanner {
-public:
-    explicit AddressScanner(std::size_t expectedSize) { result_.reserve(expectedSize / 2); }
-
-    // The text an entry has collected, for the rule that a new header is joined with ",".
-    bool CollectedAny() const { return collectedAny_; }
-
-    // Reads `text` from `start` as `piece`. Returns where it stopped: at the CR of the CR LF that
-    // ends a line, at a colon of a folded line, or at the end of the text. Stopping at a colon
-    // changes nothing that Snapshot cannot undo.
-    template <Piece piece> std::size_t Read(std::string_view text, std::size_t start) {
-        constexpr std::uint8_t pieceStops = PieceStops(piece);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-        const std::size_t size = text.size();
-        std::size_t candidate = start; // where the address being read begins in this piece
-        bool carried = true;           // whether `pending_` is the start of that address
-        std::uint8_t stops = pieceStops | EntryStops(state_);
-        std::size_t i = start;
-        for (;; ++i) {
-            while (i < size && !(kByteClasses[bytes[i]] & stops))
-                ++i;
-            if (i == size)
-                break;
-            const auto cls = kByteClasses[bytes[i]];
-            if (cls & kReturn) {
-                if (i + 1 < size && bytes[i + 1] == '\n')
-                    break;
-                continue; // a lone CR is part of the text
-            }
-            if (cls & kColon)
-                return i;
-            if (cls & (kComma | kTab)) {
-                if (state_ == Entry::AfterAt)
-                    Emit(carried, text.substr(candidate, i - candidate));
-                state_ = Entry::BeforeAt;
-                candidate = i + 1;
-                carried = false;
-            } else if (state_ == Entry::BeforeAt) {
-                if (cls & kAt) {
-                    state_ = Entry::AfterAt;
-                } else { // a left cut
-                    candidate = i + 1;
-                    carried = false;
-                }
-            } else if (state_ == Entry::AfterAt) { // a right cut
-                Emit(carried, text.substr(candidate, i - candidate));
-                state_ = Entry::Done;
-                carried = false;
-            }
-            stops = pieceStops | EntryStops(state_);
-        }
-        if (i > start)
-            collectedAny_ = true;
-        if (!carried)
-            pending_.clear();
-        if (state_ != Entry::Done)
-            pending_.append(text.substr(candidate, i - candidate));
-        return i;
-    }
-
-    // The "," that joins a new header to what was collected before.
-    void Separate() {
-        if (state_ == Entry::AfterAt)
-            Emit(true, {});
-        pending_.clear();
-        state_ = Entry::BeforeAt;
-    }
-
-    std::string Finish() {
-        Separate();
-        return std::move(result_);
-    }
-
-    // A folded line turns out to be a header of its own: what it added must go again.
-    struct Mark {
-        std::size_t resultSize;
-        bool collectedAny;
-        std::uint8_t state;
-    };
-    Mark Snapshot() const {
-        return {result_.size(), collectedAny_, static_cast<std::uint8_t>(state_)};
-    }
-    void Restore(const Mark& mark) {
-        result_.resize(mark.resultSize);
-        collectedAny_ = mark.collectedAny;
-        state_ = static_cast<Entry>(mark.state);
-    }
-
-private:
-    enum class Entry : std::uint8_t { BeforeAt, AfterAt, Done };
-
-    static constexpr std::uint8_t EntryStops(Entry state) {
-        switch (state) {
-        case Entry::BeforeAt:
-            return kAt | kLeftCut;
-        case Entry::AfterAt:
-            return kRightCut;
-        case Entry::Done:
-            return 0;
-        }
-        return 0;
-    }
-
-    // Appends the address whose part in the current piece is `tail`; `carried` when it began in
-    // an earlier piece.
-    void Emit(bool carried, std::string_view tail) {
-        if (!result_.empty())
-            result_ += ',';
-        if (carried)
-            result_ += pending_;
-        result_ += tail;
-    }
-
-    std::string result_;
-    std::string pending_; // the address so far, when it began in an earlier piece and runs on
-    bool collectedAny_ = false;
-    Entry state_ = Entry::BeforeAt;
-};
 
 bool IsCrLfAt(std::string_view text, std::size_t i) {
     return i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n';
@@ -205,6 +38,18 @@ std::size_t LineEnd(std::string_view text, std::size_t start) {
     }
 }
 
+// Where the line after the one that begins at `start` begins, or the end of the text.
+std::size_t NextLine(std::string_view text, std::size_t start) {
+    return std::min(LineEnd(text, start) + 2, text.size());
+}
+
+// A line that is empty once its blanks are trimmed.
+[[gnu::always_inline]] inline bool IsBlankLineAt(std::string_view text, std::size_t start) {
+    while (start < text.size() && text[start] == ' ')
+        ++start;
+    return start == text.size() || IsCrLfAt(text, start);
+}
+
 // Whether "TO:" or "CC:" begins the text at `start`, letters in either case. Neither has a letter
 // that anything beyond ASCII folds to, so bytes decide.
 bool IsAddressHeaderAt(std::string_view text, std::size_t start) {
@@ -215,26 +60,262 @@ bool IsAddressHeaderAt(std::string_view text, std::size_t start) {
     return (first == 't' && second == 'o') || (first == 'c' && second == 'c');
 }
 
-// A line that is empty once its blanks are trimmed.
-bool IsBlankLineAt(std::string_view text, std::size_t start) {
-    while (start < text.size() && text[start] == ' ')
-        ++start;
-    return start == text.size() || IsCrLfAt(text, start);
-}
+// Reduces "," separated entries to their bare addresses in one pass. An entry's address is the
+// text between the last left cut before its first "@" and the first right cut after it. Only an
+// "@" and what ends an address are stops on the way: where an address begins is found looking
+// back from its "@" in the classified block. Addresses are copied out of the text where they
+// stand; only one that runs over a line end of a folded header is ever buffered.
+class AddressScanner {
+public:
+    explicit AddressScanner(std::string_view text)
+        : text_(text), bytes_(reinterpret_cast<const unsigned char*>(text.data())) {
+        // The addresses are parts of the text, so the result never outgrows it (and the "," after
+        // the last address).
+        result_.reserve(text.size() + 1);
+    }
+
+    // Whether any To or Cc text was collected, for the rule that a new header is joined by ",".
+    bool CollectedAny() const { return collectedAny_; }
+
+    // The "," that joins a new header to what was collected before.
+    void Separate() {
+        if (state_ == Entry::AfterAt)
+            Emit(true, bytes_, 0, 0);
+        pending_.clear();
+        state_ = Entry::BeforeAt;
+    }
+
+    std::string Finish() {
+        Separate();
+        if (!result_.empty())
+            result_.pop_back(); // the "," after the last address
+        return std::move(result_);
+    }
+
+    // Reads the text from `start` to its end as one "," separated list.
+    void ReadList(std::size_t start) { Scan<false>(start, false); }
+
+    // Why reading a To or Cc header stopped.
+    enum class HeaderEnd : std::uint8_t {
+        TextEnd,   // the text ended
+        OtherLine, // at a line that is blank or may be an X-RecipientList header
+        Colon,     // at a line holding a colon: a header of its own, which added nothing
+    };
+    struct HeaderStop {
+        HeaderEnd reason;
+        std::size_t line; // where the line it stopped at begins
+    };
+
+    // Reads a To or Cc header from `start`, with the lines that continue it. `folded` when the
+    // line at `start` is itself a continuation (tabs separate, a colon ends the header).
+    HeaderStop ReadHeader(std::size_t start, bool folded) { return Scan<true>(start, folded); }
+
+private:
+    enum class Entry : std::uint8_t { BeforeAt, AfterAt, Done };
+
+    // What a line that turns out to hold a colon must undo.
+    struct Mark {
+        std::size_t resultSize;
+        bool collectedAny;
+        Entry state;
+    };
+
+    // Reads from `start`: a list to the end of the text, or (`lines`) a header to the line that
+    // ends it.
+    template <bool lines> HeaderStop Scan(std::size_t start, bool folded) {
+        const std::size_t size = text_.size();
+        // Locals, not members: the result's bytes may alias members, not locals.
+        const auto* bytes = bytes_;
+        auto state = state_;
+        // Before and after "@": where the address begins in this line. Once the address is
+        // done: from where a separator that begins the next entry may stand.
+        std::size_t from = start;
+        bool carried = true; // whether `pending_` is the start of the address
+        std::size_t line = start;
+        Mark mark{result_.size(), collectedAny_, state};
+        BlockClasses block; // a local copy stays in registers while the result grows
+        std::size_t i = start;
+        while (i < size) {
+            const auto base = i & ~std::size_t{63};
+            if (block.data != bytes || block.base != base)
+                block = BlockAt(base);
+            const auto separators = block.comma | (folded ? block.tab : 0);
+            const auto lineStops = lines ? block.cr | (folded ? block.colon : 0) : 0;
+            const auto entryStops =
+                state == Entry::AfterAt ? block.rightCut | separators : block.at;
+            const auto stops = (lineStops | entryStops) & (~std::uint64_t{0} << (i - base));
+            if (!stops) {
+                i = std::min(base + 64, size);
+                continue;
+            }
+            const auto offset = std::countr_zero(stops);
+            const auto bit = std::uint64_t{1} << offset;
+            i = base + static_cast<std::size_t>(offset);
+            if (lines && (block.cr & bit)) {
+                if (i + 1 == size || bytes[i + 1] != '\n') [[unlikely]] {
+                    ++i; // a lone CR is part of the text
+                    continue;
+                }
+                EndLine(block, bytes, state, folded, line, from, carried, i);
+                const auto next = i + 2;
+                if (next >= size) [[unlikely]] {
+                    state_ = state;
+                    return {HeaderEnd::TextEnd, size};
+                }
+                const auto first = bytes[next];
+                if (first == 'X' || first == 'x' ||
+                    ((first == ' ' || first == '\r') && IsBlankLineAt(text_, next))) [[unlikely]] {
+                    state_ = state;
+                    return {HeaderEnd::OtherLine, next};
+                }
+                // The next line continues the header, unless it holds a colon.
+                folded = true;
+                line = from = i = next;
+                carried = true;
+                mark = {result_.size(), collectedAny_, state};
+                continue;
+            }
+            if (lines && (block.colon & bit)) [[unlikely]] {
+                result_.resize(mark.resultSize);
+                collectedAny_ = mark.collectedAny;
+                state_ = mark.state;
+                return {HeaderEnd::Colon, line};
+            }
+            if (state == Entry::AfterAt) { // a right cut or a separator ends the address
+                Emit(carried, bytes, from, i);
+                state = (separators & bit) ? Entry::BeforeAt : Entry::Done;
+                from = i + 1;
+                carried = false;
+            } else { // an "@"
+                const auto begin =
+                    LastBoundary(block, bytes, from, i, folded, state == Entry::Done);
+                if (state == Entry::Done && !begin.separator) {
+                    from = ++i; // still the entry whose address is done
+                    continue;
+                }
+                if (begin.last != std::string_view::npos) {
+                    from = begin.last + 1;
+                    carried = false;
+                }
+                state = Entry::AfterAt;
+            }
+            ++i;
+        }
+        EndLine(block, bytes, state, folded, line, from, carried, size);
+        state_ = state;
+        return {HeaderEnd::TextEnd, size};
+    }
+
+    // The line [line, end) is read: keep what of it an address running on into the next line
+    // would begin with.
+    [[gnu::always_inline]] void EndLine(const BlockClasses& block, const unsigned char* bytes,
+                                        Entry& state, bool folded, std::size_t line,
+                                        std::size_t from, bool carried, std::size_t end) {
+        if (end > line)
+            collectedAny_ = true;
+        if (state != Entry::AfterAt) {
+            const auto begin = LastBoundary(block, bytes, from, end, folded, state == Entry::Done);
+            if (state == Entry::Done) {
+                if (!begin.separator) {
+                    pending_.clear();
+                    return;
+                }
+                state = Entry::BeforeAt;
+            }
+            if (begin.last != std::string_view::npos) {
+                from = begin.last + 1;
+                carried = false;
+            }
+        }
+        if (!carried)
+            pending_.clear();
+        if (end > from)
+            pending_.append(reinterpret_cast<const char*>(bytes) + from, end - from);
+    }
+
+    struct Boundary {
+        bool separator;   // whether a separator stands in the range
+        std::size_t last; // the last separator or left cut in it, or npos
+    };
+
+    // Looks back over [from, to) for where an address may begin: after the last separator or left
+    // cut. `needSeparator` when an entry whose address is done only ends at a separator. The
+    // block, when it holds `to`, answers for its part at once.
+    [[gnu::always_inline]] static Boundary LastBoundary(const BlockClasses& block,
+                                                        const unsigned char* bytes,
+                                                        std::size_t from, std::size_t to,
+                                                        bool folded, bool needSeparator) {
+        Boundary found{false, std::string_view::npos};
+        if (block.data == bytes && to > block.base && to - block.base < 64) {
+            const auto start = std::max(from, block.base);
+            const auto range = ((std::uint64_t{1} << (to - block.base)) - 1) &
+                               (~std::uint64_t{0} << (start - block.base));
+            const auto separators = (block.comma | (folded ? block.tab : 0)) & range;
+            const auto either = separators | (block.leftCut & range);
+            if (either)
+                found.last = block.base + 63 - static_cast<std::size_t>(std::countl_zero(either));
+            found.separator = separators != 0;
+            if (found.separator || (either && !needSeparator))
+                return found;
+            to = start;
+        }
+        const std::uint8_t separatorClasses = folded ? kComma | kTab : kComma;
+        while (to > from) {
+            const auto cls = kByteClasses[bytes[--to]];
+            if (!(cls & (separatorClasses | kLeftCut)))
+                continue;
+            if (found.last == std::string_view::npos)
+                found.last = to;
+            if (cls & separatorClasses) {
+                found.separator = true;
+                return found;
+            }
+            if (!needSeparator)
+                return found;
+        }
+        return found;
+    }
+
+    // The classes of the block at `base`, classified a few blocks ahead.
+    BlockClasses BlockAt(std::size_t base) {
+        const auto index = (base - aheadBase_) / 64;
+        if (base < aheadBase_ || index >= aheadCount_) {
+            aheadBase_ = base;
+            aheadCount_ = ClassifyBlocks(bytes_, base, text_.size(), ahead_.data(), ahead_.size());
+            return ahead_[0];
+        }
+        return ahead_[index];
+    }
+
+    // Appends the address that ends with text [from, to); `carried` when it began on an
+    // earlier line.
+    [[gnu::always_inline]] void Emit(bool carried, const unsigned char* bytes, std::size_t from,
+                                     std::size_t to) {
+        if (carried)
+            result_ += pending_;
+        result_.append(reinterpret_cast<const char*>(bytes) + from, to - from);
+        result_ += ','; // dropped after the last address, so no test for the first one
+    }
+
+    std::string_view text_;
+    const unsigned char* bytes_;
+    std::string result_;
+    std::string pending_; // the address so far, when it began on an earlier line and runs on
+    bool collectedAny_ = false;
+    Entry state_ = Entry::BeforeAt;
+    std::array<BlockClasses, 4> ahead_; // the block the scan is in and those after it
+    std::size_t aheadBase_ = 0;
+    std::size_t aheadCount_ = 0;
+};
 
 // Reading state of one header block.
 class HeaderScan {
 public:
-    explicit HeaderScan(std::string_view block) : block_(block), addresses_(block.size()) {}
+    explicit HeaderScan(std::string_view block) : block_(block), addresses_(block) {}
 
     void Run() {
-        std::size_t start = 0;
-        for (;;) {
-            const auto end = ReadLine(start);
-            if (end == std::string_view::npos || end == block_.size())
-                return;
-            start = end + 2;
-        }
+        for (std::size_t line = 0; line < block_.size();)
+            line = ReadFrom(line);
     }
 
     std::string Result() {
@@ -244,13 +325,13 @@ public:
     }
 
 private:
-    // Reads the line that begins at `start`; returns where it ends, or npos once the scan is done.
-    std::size_t ReadLine(std::size_t start) {
+    // Reads from the line that begins at `start`; returns where the next line to read begins,
+    // or npos once the scan is complete.
+    std::size_t ReadFrom(std::size_t start) {
         if (IsBlankLineAt(block_, start))
-            return LineEnd(block_, start);
+            return NextLine(block_, start);
         if (block_[start] == 'X' || block_[start] == 'x') {
-            const auto end = LineEnd(block_, start);
-            const auto line = block_.substr(start, end - start);
+            const auto line = block_.substr(start, LineEnd(block_, start) - start);
             if (auto length = text::MatchPrefixIgnoreCase(line, kRecipientListHeader)) {
                 const auto value = text::TrimBlanks(line.substr(*length));
                 if (!value.empty()) {
@@ -259,22 +340,21 @@ private:
                 }
             }
         }
-        if (inAddressHeader_) {
-            const auto mark = addresses_.Snapshot();
-            const auto stop = addresses_.Read<Piece::FoldedLine>(block_, start);
-            if (stop == block_.size() || IsCrLfAt(block_, stop))
-                return stop;
-            // A colon: this line is a header of its own.
-            addresses_.Restore(mark);
-            inAddressHeader_ = false;
-        }
+        if (inAddressHeader_)
+            return Follow(addresses_.ReadHeader(start, true));
         if (IsAddressHeaderAt(block_, start)) {
             inAddressHeader_ = true;
             if (addresses_.CollectedAny())
                 addresses_.Separate();
-            return addresses_.Read<Piece::HeaderLine>(block_, start + 3);
+            return Follow(addresses_.ReadHeader(start + 3, false));
         }
-        return LineEnd(block_, start);
+        return NextLine(block_, start);
+    }
+
+    std::size_t Follow(AddressScanner::HeaderStop stop) {
+        if (stop.reason == AddressScanner::HeaderEnd::Colon)
+            inAddressHeader_ = false;
+        return stop.line;
     }
 
     std::string_view block_;
@@ -306,8 +386,8 @@ std::string CleanAddressList(std::string_view addressList) {
     if (addressList.empty())
         return {};
     try {
-        AddressScanner scanner(addressList.size());
-        scanner.Read<Piece::List>(addressList, 0);
+        AddressScanner scanner(addressList);
+        scanner.ReadList(0);
         return scanner.Finish();
     } catch (...) {
         return {};
