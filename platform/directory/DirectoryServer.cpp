@@ -178,7 +178,11 @@ void DirectoryServer::WriteConfiguration() const {
            << "include /etc/ldap/schema/core.schema\n"
            << "include /etc/ldap/schema/cosine.schema\n"
            << "include /etc/ldap/schema/inetorgperson.schema\n"
-           << "include \"" << (folder / "ad.schema").string() << "\"\n"
+           << "include \"" << (folder / "ad.schema").string()
+           << "\"\n"
+           // No per-operation statistics: without a syslog daemon every line would still be
+           // formatted and a socket tried, several times per lookup.
+           << "loglevel 0\n"
            << "modulepath /usr/lib/ldap\n"
            << "moduleload back_mdb\n"
            // Must follow the schema that defines its attributes, or they are dropped silently.
