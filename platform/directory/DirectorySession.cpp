@@ -4,6 +4,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/DirectoryRecordset.h"
 #include "platform/directory/DirectorySchema.h"
+#include "platform/directory/LdapConnectionPool.h"
 #include "platform/directory/RootDse.h"
 #include "platform/directory/SqlDialect.h"
 
@@ -50,10 +51,12 @@ DirectorySession::DirectorySession(const std::string& connectionString)
 }
 
 std::shared_ptr<LdapConnection> DirectorySession::Connect(const std::string& uri) {
-    auto& connection = connections_[uri];
-    if (!connection)
-        connection = std::make_shared<LdapConnection>(uri);
-    return connection;
+    auto& held = connections_[uri];
+    if (!held.connection) {
+        auto lease = LdapConnectionPool::Process().Acquire(uri);
+        held = {std::move(lease.connection), lease.reused};
+    }
+    return held.connection;
 }
 
 void DirectorySession::Close() {
@@ -63,6 +66,30 @@ void DirectorySession::Close() {
 std::shared_ptr<ado::Recordset>
 DirectorySession::Execute(const std::string& commandText,
                           const ado::CommandProperties& properties) {
+    try {
+        return Run(commandText, properties);
+    } catch (const Error& error) {
+        // A connection that saw a failure is not kept for reuse: it may hold an unfinished
+        // operation or talk to a server that stopped answering.
+        bool anyReused = false;
+        for (auto& [uri, held] : connections_) {
+            if (held.connection)
+                held.connection->reusable = false;
+            if (held.reused && error.Number() == hr::ERROR_DS_SERVER_DOWN)
+                LdapConnectionPool::Process().Forget(uri);
+            anyReused = anyReused || held.reused;
+        }
+        connections_.clear();
+        // A pooled connection that finds the server gone may only have outlived a restart of
+        // the server: one more try, on new connections.
+        if (error.Number() != hr::ERROR_DS_SERVER_DOWN || !anyReused)
+            throw;
+    }
+    return Run(commandText, properties);
+}
+
+std::shared_ptr<ado::Recordset> DirectorySession::Run(const std::string& commandText,
+                                                      const ado::CommandProperties& properties) {
     DirectoryQuery query;
     SearchOptions options;
     std::shared_ptr<LdapConnection> connection;

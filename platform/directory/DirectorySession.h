@@ -25,9 +25,16 @@ public:
 
 private:
     std::shared_ptr<LdapConnection> Connect(const std::string& uri);
+    std::shared_ptr<ado::Recordset> Run(const std::string& commandText,
+                                        const ado::CommandProperties& properties);
+
+    struct Held {
+        std::shared_ptr<LdapConnection> connection;
+        bool reused = false; // came from the pool: a failure may only mean it went stale
+    };
 
     std::optional<host::MachineNames> machine_;
-    std::map<std::string, std::shared_ptr<LdapConnection>> connections_;
+    std::map<std::string, Held> connections_;
 };
 
 } // namespace platform::directory

@@ -5,6 +5,8 @@
 #include <ldap.h>
 
 #include <cctype>
+#include <csignal>
+#include <mutex>
 
 namespace platform::directory {
 
@@ -54,6 +56,18 @@ LdapEntry ReadLdapEntry(LDAP* ld, LDAPMessage* message,
     return entry;
 }
 
+// A server that went away while a request was being written must fail the request, not end the
+// process: writing to a socket its peer closed raises SIGPIPE, whose default action kills. A
+// handler the host program installed itself is left alone.
+void IgnoreBrokenPipes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            signal(SIGPIPE, SIG_IGN);
+    });
+}
+
 std::string Lower(std::string text) {
     for (auto& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -63,6 +77,7 @@ std::string Lower(std::string text) {
 } // namespace
 
 LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
+    IgnoreBrokenPipes();
     const std::string what = "Connecting to the directory server " + uri_;
     int rc = ldap_initialize(&ld_, uri_.c_str());
     if (rc != LDAP_SUCCESS) {

@@ -31,6 +31,10 @@ public:
     LdapConnection& operator=(const LdapConnection&) = delete;
 
     const std::string& Uri() const { return uri_; }
+
+    // False once it failed in a way that may have left it unusable: it is then closed when
+    // released instead of being kept for reuse.
+    bool reusable = true;
     ldap* Handle() { return ld_; }
 
     // A base search of one entry with the named attributes ("*" and "+" allowed); nothing when
