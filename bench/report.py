@@ -1,0 +1,280 @@
+#!/usr/bin/python3
+"""Writes docs/performance.md from the JSON results of `./run bench`.
+
+Usage: report.py RESULTS_DIR OUTPUT_FILE
+
+RESULTS_DIR holds one <program>.json per benchmark program (Google Benchmark's JSON output).
+Every figure of the table says what was measured, its value, its goal, whether the goal was
+met, and the command that measures it again. A program that did not run leaves its figures
+"not measured" rather than dropping them.
+"""
+
+import json
+import os
+import platform
+import re
+import subprocess
+import sys
+from datetime import datetime, timezone
+
+RESULTS, OUTPUT = sys.argv[1], sys.argv[2]
+
+
+def load(program):
+    path = os.path.join(RESULTS, program + ".json")
+    try:
+        with open(path, encoding="utf-8") as file:
+            return json.load(file)
+    except (OSError, ValueError):
+        return None
+
+
+def runs(program):
+    """Benchmark name -> its result (the median when repeated)."""
+    data = load(program)
+    if not data:
+        return {}
+    found = {}
+    for run in data.get("benchmarks", []):
+        if run.get("error_occurred"):
+            continue
+        name = run.get("run_name", run["name"])
+        if run.get("run_type") == "aggregate":
+            if run.get("aggregate_name") == "median":
+                found[name] = run
+        else:
+            found.setdefault(name, run)
+    return found
+
+
+def seconds(run, key):
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[run.get("time_unit", "ns")]
+    return run[key] * scale
+
+
+def find(program, pattern):
+    for name, run in runs(program).items():
+        if re.fullmatch(pattern, name):
+            return run
+    return None
+
+
+def duration(value):
+    if value >= 1:
+        return f"{value:.2f} s"
+    if value >= 1e-3:
+        return f"{value * 1e3:.2f} ms"
+    return f"{value * 1e6:.1f} µs"
+
+
+def micros(value):
+    return duration(value / 1e6)
+
+
+ROWS = []
+
+
+def row(figure, measure, goal, check, command):
+    """`measure` returns (text, number) or None; `check(number)` says whether the goal is met."""
+    try:
+        measured = measure()
+    except (AttributeError, KeyError, TypeError, ZeroDivisionError):
+        measured = None
+    if measured is None:
+        ROWS.append((figure, "not measured", goal, "—", command))
+        return
+    text, number = measured
+    verdict = "—" if check is None else ("met" if check(number) else "**not met**")
+    ROWS.append((figure, text, goal, verdict, command))
+
+
+# Recipient extraction against a baseline that only splits the block at CR LF.
+SINK = "build/default/bin/sink_bench --benchmark_repetitions=3"
+SIZES = [(10 << 10, "10 KB"), (100 << 10, "100 KB"), (1 << 20, "1 MB"), (10 << 20, "10 MB")]
+
+
+def header_ratio(size):
+    ours = find("sink_bench", f"BM_GetHeaderRecipients/{size}")
+    base = find("sink_bench", f"BM_SplitAtCrLf/{size}")
+    if not ours or not base:
+        return None
+    ratio = ours["bytes_per_second"] / base["bytes_per_second"]
+    return (f"{ours['bytes_per_second'] / 1e9:.2f} GB/s = {ratio:.0%} of "
+            f"{base['bytes_per_second'] / 1e9:.2f} GB/s", ratio)
+
+
+for size, label in SIZES:
+    row(f"`GetHeaderRecipients`, {label} header block", lambda size=size: header_ratio(size),
+        "≥ 25 % of the CRLF-split baseline", lambda ratio: ratio >= 0.25, SINK)
+
+
+def flatness():
+    small = find("sink_bench", f"BM_GetHeaderRecipients/{100 << 10}")
+    large = find("sink_bench", f"BM_GetHeaderRecipients/{10 << 20}")
+    if not small or not large:
+        return None
+    ratio = small["bytes_per_second"] / large["bytes_per_second"]
+    return f"time per byte at 10 MB = {ratio:.2f} × that at 100 KB", ratio
+
+
+row("`GetHeaderRecipients`, time per byte from 100 KB to 10 MB", flatness,
+    "flat (within 1.25 ×)", lambda ratio: ratio <= 1.25, SINK)
+row("`StampMessage`, 1,000 header recipients × 100 owner addresses",
+    lambda: (duration(seconds(find("sink_bench", "BM_StampMessage_1000x100"), "cpu_time")),
+             None), "—", None, SINK)
+
+# The owner lookup and the mailbox query against a directory of 100,000 users.
+DIRECTORY = "build/default/bin/directory_bench"
+
+
+def owner(counter):
+    run = find("directory_bench", r"BM_GetOwnerAddresses_NewConnectionPerCall.*")
+    return micros(run[counter]), run[counter]
+
+
+row("`GetOwnerAddresses`, 100,000 users, new ADO connection per call: p50", lambda: owner("p50_us"),
+    "—", None, DIRECTORY)
+row("`GetOwnerAddresses`, 100,000 users, new ADO connection per call: p99", lambda: owner("p99_us"),
+    "p99 < 1 ms", lambda value: value < 1000, DIRECTORY)
+row("Mailbox query returning 30,000 rows",
+    lambda: (duration(seconds(find("directory_bench", r"BM_MailboxQuery_30000Rows.*"),
+                              "real_time")), None), "—", None, DIRECTORY)
+
+# Deliveries with and without the sink, 100,000 directory users behind it.
+DELIVERY = "build/default/bin/sink_delivery_bench --benchmark_min_time=3"
+
+
+def delivery(name, counter):
+    run = find("sink_delivery_bench", rf"BM_{name}(/real_time)?")
+    return run[counter]
+
+
+def added(counter):
+    value = delivery("DeliverWithSink", counter) - delivery("DeliverWithoutRegistration", counter)
+    return micros(value), value
+
+
+for name, label in [("DeliverWithoutRegistration", "without registration"),
+                    ("DeliverWithSink", "with the sink registered")]:
+    row(f"Store delivery into one mailbox, {label}: p50 / p99",
+        lambda name=name: (f"{micros(delivery(name, 'p50_us'))} / "
+                           f"{micros(delivery(name, 'p99_us'))}, "
+                           f"{delivery(name, 'deliveries_per_s'):.0f} deliveries/s", None),
+        "—", None, DELIVERY)
+row("What the sink adds per delivery at p50", lambda: added("p50_us"), "—", None, DELIVERY)
+row("What the sink adds per delivery at p99", lambda: added("p99_us"), "≤ 1 ms",
+    lambda value: value <= 1000, DELIVERY)
+
+# Delivery over SMTP, with and without the sink, in one run.
+SMTP = "build/default/bin/smtp_delivery_bench"
+
+
+def smtp(name):
+    run = find("smtp_delivery_bench", rf"BM_{name}.*")
+    return run["messages_per_s"]
+
+
+row("SMTP delivery without registration", lambda: (f"{smtp('SmtpWithoutRegistration'):.0f} "
+                                                    "messages/s", None), "—", None, SMTP)
+row("SMTP delivery with the sink registered", lambda: (f"{smtp('SmtpWithSink'):.0f} messages/s",
+                                                       None), "—", None, SMTP)
+row("SMTP throughput with the sink / without",
+    lambda: (f"{smtp('SmtpWithSink') / smtp('SmtpWithoutRegistration'):.0%}", None), "—", None,
+    SMTP)
+
+# The store, the COM runtime and the setup program's modules.
+STORE = "build/default/bin/store_bench"
+row("Store: deliveries into one mailbox, no registration",
+    lambda: (f"{find('store_bench', r'BM_DeliveriesIntoOneMailbox.*')['items_per_second']:.0f}/s",
+             None), "—", None, STORE)
+row("Store: registration lookups on 30,000 mailboxes",
+    lambda: (f"{find('store_bench', r'BM_RegistrationLookups.*')['items_per_second']:.0f}/s",
+             None), "—", None, STORE)
+COM = "build/default/bin/com_bench"
+row("COM: sink created by ProgID",
+    lambda: (duration(seconds(find("com_bench", "BM_CreateSinkByProgId"), "cpu_time")), None),
+    "—", None, COM)
+row("COM: ProgID lookup among 1,000 classes",
+    lambda: (duration(seconds(find("com_bench", "BM_FindByProgIdAmongClasses/1000"), "cpu_time")),
+             None), "—", None, COM)
+SETUP = "build/default/bin/setup_modules_bench"
+row("Setup: `FindComPlusApp` among 100 applications",
+    lambda: (duration(seconds(find("setup_modules_bench", "BM_FindComPlusApp/100"), "real_time")),
+             None), "—", None, SETUP)
+row("Setup: `FindEventRegistration` against the store",
+    lambda: (duration(seconds(find("setup_modules_bench", "BM_FindEventRegistration"),
+                              "real_time")), None), "—", None, SETUP)
+
+# The setup window listing 30,000 mailboxes.
+ENUMERATION = "QT_QPA_PLATFORM=offscreen build/default/bin/mailbox_enumeration_bench"
+
+
+def enumeration(key):
+    return find("mailbox_enumeration_bench", r"BM_GetUsersWithMailboxes.*")[key]
+
+
+row("Setup window: refresh of 30,000 mailboxes",
+    lambda: (duration(seconds(find("mailbox_enumeration_bench", r"BM_GetUsersWithMailboxes.*"),
+                              "real_time")),
+             seconds(find("mailbox_enumeration_bench", r"BM_GetUsersWithMailboxes.*"),
+                     "real_time")), "< 60 s", lambda value: value < 60, ENUMERATION)
+row("Setup window: longest gap between handled events during that refresh",
+    lambda: (f"{enumeration('longest_gap_ms'):.0f} ms", enumeration("longest_gap_ms")),
+    "< 100 ms", lambda value: value < 100, ENUMERATION)
+
+
+def machine():
+    context = (load("sink_bench") or {}).get("context", {})
+    try:
+        model = next(line.split(":", 1)[1].strip()
+                     for line in open("/proc/cpuinfo", encoding="utf-8")
+                     if line.startswith("model name"))
+    except (OSError, StopIteration):
+        model = platform.processor() or "unknown processor"
+    try:
+        with open("/etc/debian_version", encoding="utf-8") as file:
+            debian = "Debian " + file.read().strip()
+    except OSError:
+        debian = platform.system()
+    compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True,
+                              check=False).stdout.splitlines()[:1]
+    load_average = context.get("load_avg") or list(os.getloadavg())
+    return (f"{model}, {context.get('num_cpus', os.cpu_count())} CPUs, "
+            f"{round(os.sysconf('SC_PAGE_SIZE') * os.sysconf('SC_PHYS_PAGES') / 2**30)} GiB; "
+            f"{debian}, Linux {platform.release()}; {compiler[0] if compiler else 'c++'}; "
+            f"RelWithDebInfo build; load average at the start "
+            f"{', '.join(f'{value:.1f}' for value in load_average)}")
+
+
+def main():
+    lines = [
+        "# Performance",
+        "",
+        "Written by `./run bench` (which builds, runs every benchmark program of `bench/` and then "
+        "`bench/report.py`); do not edit by hand. Each command reproduces its figure from the "
+        "repository root after `./run deps` and `cmake --build --preset default`.",
+        "",
+        f"Measured {datetime.now(timezone.utc):%Y-%m-%d %H:%M} UTC on: {machine()}.",
+        "",
+        "Times that cross processes (the directory server, the SMTP front) are wall-clock and "
+        "move with the machine's load; the others are CPU time of the measuring thread.",
+        "",
+        "| Figure | Measured | Goal | Goal met | Command |",
+        "|---|---|---|---|---|",
+    ]
+    for figure, measured, goal, verdict, command in ROWS:
+        lines.append(f"| {figure} | {measured} | {goal} | {verdict} | `{command}` |")
+    lines.append("")
+    with open(OUTPUT, "w", encoding="utf-8") as file:
+        file.write("\n".join(lines))
+    missed = [row[0] for row in ROWS if row[3] == "**not met**"]
+    absent = [row[0] for row in ROWS if row[1] == "not measured"]
+    print(f"wrote {OUTPUT}: {len(ROWS)} figures, {len(missed)} goals not met, "
+          f"{len(absent)} not measured")
+    for figure in missed:
+        print(f"  goal not met: {figure}")
+    for figure in absent:
+        print(f"  not measured: {figure}")
+
+
+main()
