@@ -134,16 +134,25 @@ private:
         std::size_t line = start;
         Mark mark{result_.size(), collectedAny_, state};
         BlockClasses block; // a local copy stays in registers while the result grows
+        std::size_t base = std::string_view::npos;
+        // What ends the address being read, what the scan waits for otherwise: for this block
+        // and whether the line is a continuation.
+        std::uint64_t separators = 0, afterAtStops = 0, otherStops = 0;
+        const auto chooseStops = [&] {
+            separators = block.comma | (folded ? block.tab : 0);
+            const auto lineStops = lines ? block.cr | (folded ? block.colon : 0) : 0;
+            afterAtStops = block.rightCut | separators | lineStops;
+            otherStops = block.at | lineStops;
+        };
         std::size_t i = start;
         while (i < size) {
-            const auto base = i & ~std::size_t{63};
-            if (block.data != bytes || block.base != base)
+            if ((i & ~std::size_t{63}) != base) {
+                base = i & ~std::size_t{63};
                 block = BlockAt(base);
-            const auto separators = block.comma | (folded ? block.tab : 0);
-            const auto lineStops = lines ? block.cr | (folded ? block.colon : 0) : 0;
-            const auto entryStops =
-                state == Entry::AfterAt ? block.rightCut | separators : block.at;
-            const auto stops = (lineStops | entryStops) & (~std::uint64_t{0} << (i - base));
+                chooseStops();
+            }
+            const auto stops = (state == Entry::AfterAt ? afterAtStops : otherStops) &
+                               (~std::uint64_t{0} << (i - base));
             if (!stops) {
                 i = std::min(base + 64, size);
                 continue;
@@ -169,7 +178,10 @@ private:
                     return {HeaderEnd::OtherLine, next};
                 }
                 // The next line continues the header, unless it holds a colon.
-                folded = true;
+                if (!folded) {
+                    folded = true;
+                    chooseStops();
+                }
                 line = from = i = next;
                 carried = true;
                 mark = {result_.size(), collectedAny_, state};
