@@ -157,4 +157,33 @@ TEST(SmtpServer, StoppingWaitsForAMessageBeingStoredAndRepliesBeforeClosing) {
     EXPECT_EQ(running.gate.delivered.size(), 1u);
 }
 
+TEST(SmtpServer, AnIdleSessionIsClosedWith421) {
+    ServerSettings settings;
+    settings.idleTimeout = std::chrono::milliseconds(20);
+    RunningServer running(settings);
+    Client client("127.0.0.1", running.Port());
+    EXPECT_EQ(client.Command("EHLO c").code, 250);
+    // Nothing more is sent: the server gives up waiting.
+    const auto reply = client.ReadReply();
+    EXPECT_EQ(reply.code, 421);
+    EXPECT_NE(reply.lines.at(0).find("waited too long"), std::string::npos);
+    EXPECT_TRUE(client.ServerClosed());
+}
+
+TEST(SmtpServer, AMessageNotFinishedWhenStoppingIsDroppedUnacknowledged) {
+    ServerSettings settings;
+    settings.drainTimeout = std::chrono::milliseconds(20);
+    RunningServer running(settings);
+    Client client("127.0.0.1", running.Port());
+    client.Command("EHLO c");
+    client.Command("MAIL FROM:<a@b.c>");
+    client.Command("RCPT TO:<x@example.com>");
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    client.SendRaw("Subject: never finished\r\n");
+    running.Stop();
+    EXPECT_EQ(client.ReadReply().code, 421);
+    EXPECT_TRUE(client.ServerClosed());
+    EXPECT_TRUE(running.gate.delivered.empty());
+}
+
 } // namespace
