@@ -291,13 +291,14 @@ TEST_F(SmtpFront, TheSinkRunsOnMessagesThatArriveOverSmtp) {
 TEST_F(SmtpFront, PythonSmtplibDeliversThroughIt) {
     SmtpServerProcess server(folder->Root());
     const auto script = folder->Path() / "send.py";
-    std::ofstream(script) << "import smtplib, sys\n"
-                             "with smtplib.SMTP('127.0.0.1', int(sys.argv[1])) as s:\n"
-                             "    s.ehlo('python')\n"
-                             "    assert s.has_extn('size') and s.has_extn('8bitmime')\n"
-                             "    refused = s.sendmail('py@partner.example', [sys.argv[2]],\n"
-                             "        b'Subject: from python\\r\\n\\r\\n.dot line\\r\\n\\xc3\\xa4\\r\\n')\n"
-                             "    assert not refused, refused\n";
+    std::ofstream(script)
+        << "import smtplib, sys\n"
+           "with smtplib.SMTP('127.0.0.1', int(sys.argv[1])) as s:\n"
+           "    s.ehlo('python')\n"
+           "    assert s.has_extn('size') and s.has_extn('8bitmime')\n"
+           "    refused = s.sendmail('py@partner.example', [sys.argv[2]],\n"
+           "        b'Subject: from python\\r\\n\\r\\n.dot line\\r\\n\\xc3\\xa4\\r\\n')\n"
+           "    assert not refused, refused\n";
     const auto command = "/usr/bin/python3 " + script.string() + " " +
                          std::to_string(server.Port()) + " " + Address(0);
     EXPECT_EQ(std::system(command.c_str()), 0);
