@@ -174,12 +174,12 @@ def smtp(name):
     return run["messages_per_s"]
 
 
-row("SMTP delivery without registration", lambda: (f"{smtp('SmtpWithoutRegistration'):.0f} "
+row("SMTP delivery without registration", lambda: (f"{smtp('SmtpWithoutSink'):.0f} "
                                                     "messages/s", None), "—", None, SMTP)
 row("SMTP delivery with the sink registered", lambda: (f"{smtp('SmtpWithSink'):.0f} messages/s",
                                                        None), "—", None, SMTP)
 row("SMTP throughput with the sink / without",
-    lambda: (f"{smtp('SmtpWithSink') / smtp('SmtpWithoutRegistration'):.0%}", None), "—", None,
+    lambda: (f"{smtp('SmtpWithSink') / smtp('SmtpWithoutSink'):.0%}", None), "—", None,
     SMTP)
 
 # The store, the COM runtime and the setup program's modules.

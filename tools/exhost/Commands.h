@@ -18,5 +18,6 @@ void AddShowCommand(CLI::App& app);
 void AddRegEventCommands(CLI::App& app);
 void AddRegSvrCommand(CLI::App& app);
 void AddComPlusCommands(CLI::App& app);
+void AddSmtpCommand(CLI::App& app);
 
 } // namespace exhost

@@ -1,15 +1,12 @@
-// exhost deliver --rcpt ADDRESS FILE...: the mail transport's last step. Each recipient
-// address is resolved to its mailbox through the directory, and each message is saved into
-// that mailbox's Inbox as a delivered message, so the event service runs the registered sinks.
+// exhost deliver --rcpt ADDRESS FILE...: the mail transport's last step (MailboxDelivery.h), for
+// message files. Each message is stored for all its recipients or for none.
 
 #include "Commands.h"
-#include "RecipientLookup.h"
+#include "MailboxDelivery.h"
 #include "ServerContext.h"
 
 #include "platform/core/Error.h"
-#include "platform/core/Text.h"
 #include "platform/store/Delivery.h"
-#include "platform/store/Store.h"
 
 #include <CLI/CLI.hpp>
 
@@ -32,7 +29,6 @@ struct Message {
 
 void RunDeliver(const DeliverOptions& options) {
     const auto folder = OpenServerFolder(options.root);
-    const auto names = folder.ReadMachineNames();
 
     // Every file is read and checked first, so that bad input delivers nothing at all.
     std::vector<Message> messages;
@@ -48,25 +44,13 @@ void RunDeliver(const DeliverOptions& options) {
 
     if (!DirectoryServerOf(folder).RunningPid())
         throw UsageError("the directory server is not running (exhost directory start)");
-    const auto forest = names.forestDnsName.empty() ? names.domainDnsName : names.forestDnsName;
+    const MailboxDelivery delivery(folder);
     std::vector<std::string> aliases;
     for (const auto& address : options.recipients)
-        aliases.push_back(FindMailboxAlias(forest, address));
-
-    const auto store = OpenStore(folder);
-    for (const auto& alias : aliases) {
-        bool known = false;
-        for (const auto& mailbox : store->Mailboxes(names.domainDnsName))
-            known = known || platform::text::EqualsIgnoreCase(mailbox, alias);
-        if (!known)
-            throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
-                             names.domainDnsName + ")");
-    }
-    for (const auto& alias : aliases)
-        for (const auto& message : messages)
-            std::cout << platform::store::DeliverMessage(*store, names.domainDnsName, alias,
-                                                         message.text)
-                      << "\n";
+        aliases.push_back(delivery.ResolveRecipient(address));
+    for (const auto& message : messages)
+        for (const auto& url : delivery.Deliver(aliases, message.text))
+            std::cout << url << "\n";
 }
 
 } // namespace

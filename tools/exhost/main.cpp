@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     exhost::AddRegEventCommands(app);
     exhost::AddRegSvrCommand(app);
     exhost::AddComPlusCommands(app);
+    exhost::AddSmtpCommand(app);
 
     // An unknown command name is reported as such rather than as a missing command.
     if (argc > 1 && argv[1][0] != '-') {

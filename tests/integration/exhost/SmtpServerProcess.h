@@ -1,0 +1,38 @@
+#pragma once
+
+// "exhost smtp" running in the background on a free port, for tests and benchmarks
+// that talk to it over the network.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace exhost_test {
+
+class SmtpServerProcess {
+public:
+    // Starts "exhost smtp --root ROOT --listen LISTEN" with the extra arguments and reads the
+    // port from its first line of output. Throws when it does not start.
+    SmtpServerProcess(const std::string& root, const std::vector<std::string>& extra = {},
+                      const std::string& listen = "127.0.0.1:0");
+    // Kills the server if it still runs.
+    ~SmtpServerProcess();
+    SmtpServerProcess(const SmtpServerProcess&) = delete;
+    SmtpServerProcess& operator=(const SmtpServerProcess&) = delete;
+
+    unsigned short Port() const { return port_; }
+    // Sends SIGTERM.
+    void Terminate();
+    // Waits for the server to end; returns its exit code (128 + signal when killed).
+    int Wait();
+    // What it wrote on standard error (complete once it has ended).
+    std::string ErrorOutput() const;
+
+private:
+    int pid_ = -1;
+    int stdoutPipe_ = -1;
+    unsigned short port_ = 0;
+    std::filesystem::path errorFile_;
+};
+
+} // namespace exhost_test

@@ -1,0 +1,302 @@
+#include "smtp/SmtpSession.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace exhost::smtp;
+
+namespace {
+
+// Knows two local addresses; "busy@example.com" cannot be looked up right now. Deliveries get
+// the verdict the test sets and are recorded.
+class FakeBackend : public Backend {
+public:
+    Verdict CheckRecipient(const std::string& address) override {
+        checked.push_back(address);
+        if (address == "busy@example.com")
+            return Verdict::Defer("directory unreachable");
+        if (address == "alice@example.com" || address == "bob@example.com")
+            return Verdict::Accept();
+        return Verdict::Refuse("no mailbox has the address " + address);
+    }
+    Verdict Deliver(const Envelope& envelope, const std::string& message) override {
+        delivered.push_back({envelope, message});
+        return deliveryVerdict;
+    }
+
+    struct Delivery {
+        Envelope envelope;
+        std::string message;
+    };
+    std::vector<std::string> checked;
+    std::vector<Delivery> delivered;
+    Verdict deliveryVerdict = Verdict::Accept();
+};
+
+Limits SmallLimits() {
+    Limits limits;
+    limits.maxMessageBytes = 200;
+    limits.maxCommandLine = 64;
+    limits.maxTextLine = 40;
+    limits.maxRecipients = 2;
+    return limits;
+}
+
+std::vector<int> Codes(const std::vector<Reply>& replies) {
+    std::vector<int> codes;
+    for (const auto& reply : replies)
+        codes.push_back(reply.code);
+    return codes;
+}
+
+const std::string kEhlo = "EHLO client.example\r\n";
+const std::string kMail = "MAIL FROM:<sender@partner.example>\r\n";
+const std::string kRcpt = "RCPT TO:<alice@example.com>\r\n";
+const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
+
+struct SequenceCase {
+    const char* name;
+    std::string input;
+    std::vector<int> codes;
+};
+
+class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
+
+// Every sequence is fed once in one piece (as a pipelining client sends it) and once a byte at
+// a time (as a slow network delivers it); both must give the same replies.
+TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
+    const auto& c = GetParam();
+    {
+        FakeBackend backend;
+        Session session("mail01.example.com", SmallLimits(), backend);
+        EXPECT_EQ(Codes(session.Feed(c.input)), c.codes) << "in one piece";
+    }
+    {
+        FakeBackend backend;
+        Session session("mail01.example.com", SmallLimits(), backend);
+        std::vector<Reply> replies;
+        for (char byte : c.input)
+            for (auto& reply : session.Feed(std::string(1, byte)))
+                replies.push_back(std::move(reply));
+        EXPECT_EQ(Codes(replies), c.codes) << "a byte at a time";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpSequence,
+    ::testing::Values(
+        SequenceCase{"WholeTransaction",
+                     kEhlo + kMail + kRcpt + "DATA\r\n" + kMessage + "QUIT\r\n",
+                     {250, 250, 250, 354, 250, 221}},
+        SequenceCase{"HeloWorksToo", "HELO client\r\n" + kMail, {250, 250}},
+        SequenceCase{"BareLineFeedsEndLinesToo",
+                     "EHLO c\nMAIL FROM:<a@b.c>\nRCPT TO:<bob@example.com>\nDATA\nS: x\n\nb\n.\n",
+                     {250, 250, 250, 354, 250}},
+        SequenceCase{"MailBeforeEhlo", kMail, {503}},
+        SequenceCase{"RcptBeforeMail", kEhlo + kRcpt, {250, 503}},
+        SequenceCase{"DataBeforeMail", kEhlo + "DATA\r\n", {250, 503}},
+        SequenceCase{"DataWithoutValidRecipients",
+                     kEhlo + kMail + "RCPT TO:<nobody@example.com>\r\nDATA\r\n",
+                     {250, 250, 550, 554}},
+        SequenceCase{"TransientRecipientFailure",
+                     kEhlo + kMail + "RCPT TO:<busy@example.com>\r\nDATA\r\n",
+                     {250, 250, 451, 554}},
+        SequenceCase{"NestedMail", kEhlo + kMail + kMail, {250, 250, 503}},
+        SequenceCase{"RsetEndsTheTransaction",
+                     kEhlo + kMail + "RSET\r\n" + kRcpt + kMail,
+                     {250, 250, 250, 503, 250}},
+        SequenceCase{"EhloEndsTheTransaction", kEhlo + kMail + kEhlo + kRcpt, {250, 250, 250, 503}},
+        SequenceCase{"EhloNeedsADomain", "EHLO\r\nEHLO  \r\nHELO\r\n", {501, 501, 501}},
+        SequenceCase{"UnknownAndEmptyCommands", "FROB\r\n\r\n", {500, 500}},
+        SequenceCase{"NotImplemented", "VRFY alice\r\nEXPN list\r\nSTARTTLS\r\n", {502, 502, 502}},
+        SequenceCase{"NoopAnytime", "NOOP\r\nnoop with text\r\n", {250, 250}},
+        SequenceCase{"ArgumentsWhereNoneBelong",
+                     kEhlo + "RSET x\r\nDATA x\r\nQUIT x\r\n",
+                     {250, 501, 501, 501}},
+        SequenceCase{"MailSyntax",
+                     kEhlo + "MAIL FROM:a@b.c\r\nMAIL TO:<a@b.c>\r\nMAIL\r\nMAIL FROM:<>\r\n",
+                     {250, 501, 501, 501, 250}},
+        SequenceCase{"RcptSyntax",
+                     kEhlo + kMail + "RCPT TO:alice@example.com\r\nRCPT TO:<>\r\n",
+                     {250, 250, 501, 501}},
+        SequenceCase{
+            "DeclaredSizeOverTheLimit", kEhlo + "MAIL FROM:<a@b.c> SIZE=201\r\n", {250, 552}},
+        SequenceCase{
+            "DeclaredSizeAtTheLimit", kEhlo + "MAIL FROM:<a@b.c> SIZE=200\r\n", {250, 250}},
+        SequenceCase{"HugeDeclaredSize",
+                     kEhlo + "MAIL FROM:<a@b.c> SIZE=99999999999999999999999\r\n",
+                     {250, 552}},
+        SequenceCase{"DeclaredSizeNotANumber",
+                     kEhlo + "MAIL FROM:<a@b.c> SIZE=12k\r\nMAIL FROM:<a@b.c> SIZE=\r\n",
+                     {250, 501, 501}},
+        SequenceCase{"BodyParameter",
+                     kEhlo + "MAIL FROM:<a@b.c> BODY=8BITMIME\r\nRSET\r\n"
+                             "MAIL FROM:<a@b.c> BODY=BINARYMIME\r\n",
+                     {250, 250, 250, 501}},
+        SequenceCase{"UnknownParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> AUTH=<>\r\n" + kMail +
+                         "RCPT TO:<alice@example.com> NOTIFY=NEVER\r\n",
+                     {250, 555, 250, 555}},
+        SequenceCase{"TooManyRecipients",
+                     kEhlo + kMail + kRcpt + "RCPT TO:<bob@example.com>\r\n" +
+                         "RCPT TO:<carol@example.com>\r\n",
+                     {250, 250, 250, 250, 452}},
+        SequenceCase{"RepeatedRecipientDoesNotCountTwice",
+                     kEhlo + kMail + kRcpt + kRcpt + "RCPT TO:<bob@example.com>\r\n",
+                     {250, 250, 250, 250, 250}},
+        SequenceCase{
+            "OverlongCommandLineThenGoesOn", std::string(100, 'N') + "\r\n" + kEhlo, {500, 250}},
+        SequenceCase{"CommandLineAtTheLimit", "NOOP " + std::string(57, 'x') + "\r\n", {250}},
+        SequenceCase{"CommandLineOneOverTheLimit", "NOOP " + std::string(58, 'x') + "\r\n", {500}},
+        SequenceCase{"NothingAfterQuit", "QUIT\r\nNOOP\r\n", {221}},
+        SequenceCase{"IncompleteLineWaits", "NOOP", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Transaction {
+    FakeBackend backend;
+    Session session{"mail01.example.com", SmallLimits(), backend};
+
+    // EHLO, MAIL, RCPT alice and DATA, checking each reply.
+    void Open() {
+        const auto replies = session.Feed(kEhlo + kMail + kRcpt + "DATA\r\n");
+        ASSERT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354}));
+        ASSERT_TRUE(session.ReceivingMessage());
+    }
+};
+
+TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
+    FakeBackend backend;
+    Session session("mail01.example.com", SmallLimits(), backend);
+    EXPECT_EQ(session.Greeting().code, 220);
+    EXPECT_NE(session.Greeting().lines.at(0).find("mail01.example.com"), std::string::npos);
+    const auto replies = session.Feed(kEhlo);
+    ASSERT_EQ(replies.size(), 1u);
+    const auto& lines = replies[0].lines;
+    EXPECT_NE(lines.at(0).find("mail01.example.com"), std::string::npos);
+    const std::set<std::string> extensions(lines.begin() + 1, lines.end());
+    EXPECT_EQ(extensions, (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200"}));
+    EXPECT_EQ(session.ClosingReply().code, 421);
+}
+
+TEST(SmtpSession, StoresTheMessageWithDotsUnstuffedAndCrlfLineEnds) {
+    Transaction t;
+    t.Open();
+    const auto replies = t.session.Feed("Subject: dots\r\n\r\n..leading\n...\r\nx.\r\n..\r\n.\r\n");
+    ASSERT_EQ(Codes(replies), std::vector<int>{250});
+    ASSERT_EQ(t.backend.delivered.size(), 1u);
+    EXPECT_EQ(t.backend.delivered[0].message, "Subject: dots\r\n\r\n.leading\r\n..\r\nx.\r\n.\r\n");
+    EXPECT_EQ(t.backend.delivered[0].envelope.sender, "sender@partner.example");
+    EXPECT_EQ(t.backend.delivered[0].envelope.recipients,
+              std::vector<std::string>{"alice@example.com"});
+    EXPECT_FALSE(t.session.ReceivingMessage());
+}
+
+TEST(SmtpSession, CommandWordsInsideTheMessageAreMessageText) {
+    Transaction t;
+    t.Open();
+    const auto replies = t.session.Feed("QUIT\r\nRSET\r\n.\r\n");
+    EXPECT_EQ(Codes(replies), std::vector<int>{250});
+    EXPECT_FALSE(t.session.Closed());
+    EXPECT_EQ(t.backend.delivered.at(0).message, "QUIT\r\nRSET\r\n");
+}
+
+TEST(SmtpSession, EachMessageGetsOnlyItsOwnEnvelope) {
+    Transaction t;
+    t.Open();
+    t.session.Feed(kMessage);
+    const auto replies = t.session.Feed("MAIL FROM:<>\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n"
+                                        "Subject: second\r\n\r\n.\r\n");
+    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 354, 250}));
+    ASSERT_EQ(t.backend.delivered.size(), 2u);
+    EXPECT_EQ(t.backend.delivered[1].envelope.sender, "");
+    EXPECT_EQ(t.backend.delivered[1].envelope.recipients,
+              std::vector<std::string>{"bob@example.com"});
+}
+
+TEST(SmtpSession, ARepeatedRecipientIsDeliveredOnceAndLookedUpOnce) {
+    FakeBackend backend;
+    Session session("h", SmallLimits(), backend);
+    session.Feed(kEhlo + kMail + kRcpt + "RCPT TO:<ALICE@example.com>\r\nDATA\r\n" + kMessage);
+    ASSERT_EQ(backend.delivered.size(), 1u);
+    EXPECT_EQ(backend.delivered[0].envelope.recipients,
+              std::vector<std::string>{"alice@example.com"});
+    EXPECT_EQ(backend.checked, std::vector<std::string>{"alice@example.com"});
+}
+
+TEST(SmtpSession, AMessageOverTheSizeLimitIsRefusedAndNotDelivered) {
+    Transaction t;
+    t.Open();
+    std::string big = "Subject: big\r\n\r\n";
+    for (int i = 0; i < 10; ++i)
+        big += std::string(30, 'a') + "\r\n";
+    const auto replies = t.session.Feed(big + ".\r\n");
+    ASSERT_EQ(Codes(replies), std::vector<int>{552});
+    EXPECT_TRUE(t.backend.delivered.empty());
+    // The session goes on: the next transaction works.
+    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250});
+}
+
+TEST(SmtpSession, AMessageExactlyAtTheSizeLimitIsDelivered) {
+    Transaction t;
+    t.Open();
+    // Exactly 200 octets as stored, CRLF line ends counted.
+    std::string message = "Subject: edge\r\n\r\n"; // 17 octets
+    while (message.size() + 32 <= 200)
+        message += std::string(30, 'b') + "\r\n";
+    message += std::string(200 - message.size() - 2, 'c') + "\r\n";
+    ASSERT_EQ(message.size(), 200u);
+    EXPECT_EQ(Codes(t.session.Feed(message + ".\r\n")), std::vector<int>{250});
+    EXPECT_EQ(t.backend.delivered.at(0).message, message);
+}
+
+TEST(SmtpSession, AMessageWithAnOverlongLineIsRefusedAndNotDelivered) {
+    Transaction t;
+    t.Open();
+    const auto replies = t.session.Feed("Subject: x\r\n\r\n" + std::string(39, 'z') + "\r\n.\r\n");
+    ASSERT_EQ(Codes(replies), std::vector<int>{500});
+    EXPECT_NE(replies[0].lines.at(0).find("40"), std::string::npos) << replies[0].lines.at(0);
+    EXPECT_TRUE(t.backend.delivered.empty());
+    EXPECT_FALSE(t.session.ReceivingMessage());
+}
+
+TEST(SmtpSession, AnOverlongLineThatNeverEndsIsNotKept) {
+    Transaction t;
+    t.Open();
+    // Megabytes without a line end: the session keeps reading but does not hold them.
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_TRUE(t.session.Feed(std::string(1000, 'q')).empty());
+    EXPECT_EQ(Codes(t.session.Feed("\r\n.\r\n")), std::vector<int>{500});
+}
+
+struct VerdictCase {
+    const char* name;
+    Verdict verdict;
+    int code;
+};
+
+class SmtpDeliveryVerdict : public ::testing::TestWithParam<VerdictCase> {};
+
+TEST_P(SmtpDeliveryVerdict, BecomesTheReplyToTheMessage) {
+    Transaction t;
+    t.backend.deliveryVerdict = GetParam().verdict;
+    t.Open();
+    const auto replies = t.session.Feed(kMessage);
+    ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
+    EXPECT_EQ(replies[0].lines, std::vector<std::string>{GetParam().verdict.text});
+    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpDeliveryVerdict,
+    ::testing::Values(VerdictCase{"Stored", Verdict::Accept("stored for 1 recipient"), 250},
+                      VerdictCase{"StoreFailed", Verdict::Defer("store unavailable"), 451},
+                      VerdictCase{"Malformed", Verdict::Refuse("malformed message"), 554}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
+    EXPECT_EQ((Reply{250, {"a", "b", "c"}}.Wire()), "250-a\r\n250-b\r\n250 c\r\n");
+    EXPECT_EQ((Reply{221, {"bye"}}.Wire()), "221 bye\r\n");
+}
+
+} // namespace

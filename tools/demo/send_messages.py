@@ -1,0 +1,33 @@
+"""Sends message files to an SMTP server in one session, one transaction per file, in the order
+given, and prints the server's reply to each. Exits with 1 at the first message not accepted.
+
+usage: send_messages.py HOST PORT RECIPIENT FILE...
+"""
+
+import re
+import smtplib
+import sys
+
+
+def main(argv):
+    if len(argv) < 5:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    host, port, recipient, files = argv[1], int(argv[2]), argv[3], argv[4:]
+    with smtplib.SMTP(host, port) as server:
+        server.ehlo("lorvanta-demo")
+        for name in files:
+            with open(name, "rb") as message_file:
+                # smtplib sends bytes as they are; SMTP wants CRLF line ends.
+                message = re.sub(rb"\r?\n", b"\r\n", message_file.read())
+            try:
+                server.sendmail("demo-sender@partner.example.org", [recipient], message)
+            except smtplib.SMTPException as error:
+                print(f"{name}: not accepted: {error}", file=sys.stderr)
+                return 1
+            print(f"sent {name} to {recipient}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,53 @@
+#include "MailboxBackend.h"
+
+#include "ServerContext.h"
+
+#include "platform/core/Error.h"
+#include "platform/store/Delivery.h"
+
+namespace exhost {
+
+MailboxBackend::MailboxBackend(const MailboxDelivery& delivery, std::mutex& storing)
+    : delivery_(delivery), storing_(storing) {
+}
+
+smtp::Verdict MailboxBackend::CheckRecipient(const std::string& address) {
+    try {
+        aliases_[address] = delivery_.ResolveRecipient(address);
+        return smtp::Verdict::Accept();
+    } catch (const UsageError& error) {
+        return smtp::Verdict::Refuse("No such recipient here: <" + address + "> (" + error.what() +
+                                     ")");
+    } catch (const platform::Error& error) {
+        return smtp::Verdict::Defer("Cannot look up <" + address +
+                                    "> now, try again later: " + error.Description());
+    } catch (const std::exception& error) {
+        return smtp::Verdict::Defer("Cannot look up <" + address +
+                                    "> now, try again later: " + error.what());
+    }
+}
+
+smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std::string& message) {
+    try {
+        platform::store::ParseMessage(message);
+    } catch (const platform::Error& error) {
+        return smtp::Verdict::Refuse(error.Description() + "; not stored");
+    }
+    std::vector<std::string> aliases;
+    for (const auto& address : envelope.recipients)
+        aliases.push_back(aliases_.at(address));
+    try {
+        std::lock_guard lock(storing_);
+        const auto urls = delivery_.Deliver(aliases, message);
+        return smtp::Verdict::Accept("Message stored for " + std::to_string(urls.size()) +
+                                     (urls.size() == 1 ? " recipient" : " recipients"));
+    } catch (const platform::Error& error) {
+        return smtp::Verdict::Defer("The message could not be stored, nothing was kept: " +
+                                    error.Description());
+    } catch (const std::exception& error) {
+        return smtp::Verdict::Defer("The message could not be stored, nothing was kept: " +
+                                    std::string(error.what()));
+    }
+}
+
+} // namespace exhost

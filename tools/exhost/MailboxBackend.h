@@ -1,0 +1,28 @@
+#pragma once
+
+// The SMTP front's view of this server: recipients are the addresses the directory resolves to
+// a mailbox here, and an accepted message is delivered as "exhost deliver" does it.
+
+#include "MailboxDelivery.h"
+#include "smtp/SmtpBackend.h"
+
+#include <map>
+#include <mutex>
+
+namespace exhost {
+
+class MailboxBackend : public smtp::Backend {
+public:
+    // `storing` is held while a message is stored, so that sessions store one at a time.
+    MailboxBackend(const MailboxDelivery& delivery, std::mutex& storing);
+
+    smtp::Verdict CheckRecipient(const std::string& address) override;
+    smtp::Verdict Deliver(const smtp::Envelope& envelope, const std::string& message) override;
+
+private:
+    const MailboxDelivery& delivery_;
+    std::mutex& storing_;
+    std::map<std::string, std::string> aliases_; // accepted address -> mailbox alias
+};
+
+} // namespace exhost

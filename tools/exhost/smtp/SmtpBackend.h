@@ -1,0 +1,40 @@
+#pragma once
+
+// What the protocol needs of the mail server behind it: accepting recipients and storing an
+// accepted message. The protocol turns the verdicts into reply codes.
+
+#include <string>
+#include <vector>
+
+namespace exhost::smtp {
+
+struct Verdict {
+    enum class Kind {
+        Accepted,
+        Permanent, // refused for good: the client must not retry as it is
+        Transient  // refused for now: the client may retry later
+    };
+    Kind kind = Kind::Accepted;
+    std::string text; // said to the client; for Accepted, may be empty
+
+    static Verdict Accept(std::string text = {}) { return {Kind::Accepted, std::move(text)}; }
+    static Verdict Refuse(std::string text) { return {Kind::Permanent, std::move(text)}; }
+    static Verdict Defer(std::string text) { return {Kind::Transient, std::move(text)}; }
+};
+
+struct Envelope {
+    std::string sender; // the reverse path without its angle brackets; empty for "<>"
+    std::vector<std::string> recipients;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Whether mail for this address can be delivered here.
+    virtual Verdict CheckRecipient(const std::string& address) = 0;
+    // Stores the message (CRLF line ends, dot-stuffing removed) for every recipient of the
+    // envelope, all or none. Accepted only once it is stored for every one of them.
+    virtual Verdict Deliver(const Envelope& envelope, const std::string& message) = 0;
+};
+
+} // namespace exhost::smtp

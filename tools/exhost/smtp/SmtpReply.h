@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace exhost::smtp {
+
+// One reply of the server: a three-digit code and one or more text lines.
+struct Reply {
+    int code = 0;
+    std::vector<std::string> lines;
+
+    // The reply as it goes on the wire: "250-first\r\n250 last\r\n".
+    std::string Wire() const;
+    bool operator==(const Reply&) const = default;
+};
+
+} // namespace exhost::smtp
