@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long a TCP connect may take before the server counts as unreachable.
 constexpr int kConnectTimeoutSeconds = 5;
-// How long the bind and single-entry reads wait for a server that accepted but does not answer.
+// How long the bind, single-entry reads and each wait for a search's next answer (unless the
+// search has a time limit of its own) last for a server that accepted but does not answer.
 constexpr int kOperationTimeoutSeconds = 30;
 
 std::string ServerMessage(LDAP* ld) {
@@ -231,11 +232,23 @@ bool LdapSearch::NextPage(std::vector<LdapEntry>& entries) {
             wait.tv_sec = static_cast<time_t>(left.count() / 1000000);
             wait.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
             waitFor = &wait;
+        } else {
+            // Without a time limit of the caller's, a server that stops answering still must
+            // not hold the caller (a store save, for one) for ever.
+            wait.tv_sec = kOperationTimeoutSeconds;
+            waitFor = &wait;
         }
         LDAPMessage* message = nullptr;
         const int type = ldap_result(ld, messageId_, LDAP_MSG_ONE, waitFor, &message);
-        if (type == 0)
-            continue; // the deadline check above ends the wait
+        if (type == 0) {
+            if (deadline_)
+                continue; // the deadline check above ends the wait
+            Abandon();
+            done_ = true;
+            throw LdapFailure(LDAP_TIMEOUT, Describe(),
+                              "no answer for " + std::to_string(kOperationTimeoutSeconds) +
+                                  " seconds");
+        }
         if (type < 0) {
             int code = LDAP_SERVER_DOWN;
             ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
