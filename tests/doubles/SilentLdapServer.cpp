@@ -57,9 +57,12 @@ SilentLdapServer::SilentLdapServer(const std::filesystem::path& socketPath, int 
 
 SilentLdapServer::~SilentLdapServer() {
     shutdown(listener_, SHUT_RDWR);
+    // The connection stays open until here, so that its descriptor cannot be another's yet.
     if (const int client = client_; client >= 0)
         shutdown(client, SHUT_RDWR);
     thread_.join();
+    if (client_ >= 0)
+        close(client_);
     close(listener_);
 }
 
@@ -89,8 +92,6 @@ void SilentLdapServer::Serve() {
             ++answered;
         }
     }
-    client_ = -1;
-    close(client);
 }
 
 } // namespace doubles
