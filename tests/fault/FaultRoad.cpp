@@ -16,16 +16,17 @@ using exhost_test::RunExhost;
 
 namespace {
 
-constexpr const char* kUsers = "4";
-constexpr const char* kSeed = "3";
+// The admin tool's sample directory, generated again here to know the owner's addresses.
+constexpr std::size_t kUsers = 4;
+constexpr std::uint32_t kSeed = 3;
 
 } // namespace
 
 void FaultRoad::SetUp() {
     platform::directory::SampleDirectorySettings settings;
     settings.forestDnsName = kDomain;
-    settings.users = 4;
-    settings.seed = 3;
+    settings.users = kUsers;
+    settings.seed = kSeed;
     const auto sample = platform::directory::GenerateSampleDirectory(settings);
     owner_ = sample.localAliases.at(0);
     for (const auto& proxy : sample.firstLocalProxyAddresses)
@@ -34,7 +35,8 @@ void FaultRoad::SetUp() {
     ASSERT_FALSE(ownerAddress_.empty());
 
     const auto root = folder_.Root();
-    const auto init = RunExhost({"init", "--users", kUsers, "--seed", kSeed, "--root", root});
+    const auto init = RunExhost({"init", "--users", std::to_string(kUsers), "--seed",
+                                 std::to_string(kSeed), "--root", root});
     ASSERT_EQ(init.exitCode, 0) << init.err;
 
     // Started here rather than by the admin tool, so that the server is this process's child

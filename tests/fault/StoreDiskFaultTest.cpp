@@ -43,6 +43,8 @@ protected:
     void SetUp() override {
         FaultyDisk::Install();
         FaultRoad::SetUp();
+        if (store_)
+            mailboxes_ = store_->Mailboxes(kDomain);
     }
     void TearDown() override {
         FaultyDisk::Repair();
@@ -55,12 +57,17 @@ protected:
         return store::Store::Open(platform::host::ServerFolder(folder_.Root()));
     }
 
-    // The store as a fresh process finds it: sound, no orphaned item, the Inbox as `expected`.
+    // The store as a fresh process finds it: sound, no orphaned item, the mailboxes as they
+    // were and the Inbox as `expected`.
     void ExpectClean(const std::vector<std::string>& expected) {
         EXPECT_EQ(storetest::IntegrityCheck(Database()), "ok");
         EXPECT_EQ(ItemsWithoutProperties(Database()), 0);
-        EXPECT_EQ(InboxSubjects(OpenAnotherStore()), expected);
+        const auto reopened = OpenAnotherStore();
+        EXPECT_EQ(reopened->Mailboxes(kDomain), mailboxes_);
+        EXPECT_EQ(InboxSubjects(reopened), expected);
     }
+
+    std::vector<std::string> mailboxes_;
 };
 
 struct FullDiskCase {
