@@ -4,6 +4,8 @@
 
 #include "FaultRoad.h"
 
+#include "platform/store/PropertyNames.h"
+
 namespace faulttest {
 namespace {
 
@@ -51,6 +53,27 @@ INSTANTIATE_TEST_SUITE_P(
                        std::string(50000, ')'),
                    "Syntax error"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FaultRoad, CriteriaGivenAsAListOfTextsAreNotTakenForNone) {
+    AddRegistration("Broken.reg", " WHERE \"DAV:ishidden\" = FALSE", 0);
+    // Rewritten as a multi-valued property, as a careless script might leave it.
+    const auto location = store_->Locate(InboxUrl() + "/Broken.reg");
+    platform::store::PendingSave save;
+    save.location = location;
+    save.properties = store_->Read(location).properties;
+    save.Set(platform::store::kEventNamespace + "criteria",
+             platform::Variant(platform::Variant::TextArray{"WHERE \"DAV:ishidden\" = TRUE",
+                                                            "WHERE \"DAV:ishidden\" = FALSE"}));
+    store_->Save(save);
+
+    const auto url = Deliver("list of criteria");
+
+    EXPECT_EQ(KeywordsOf(url), OwnerAddress());
+    const auto lines = Lines(EventLog());
+    ASSERT_EQ(lines.size(), 1u) << EventLog();
+    EXPECT_NE(lines[0].find(InboxUrl() + "/Broken.reg"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("not one text"), std::string::npos) << lines[0];
+}
 
 TEST_F(FaultRoad, AValidRegistrationAloneLogsNothing) {
     EXPECT_EQ(StampOf(Deliver("valid only")), OwnerAddress());
