@@ -3,6 +3,7 @@
 #include "platform/directory/DirectoryErrors.h"
 
 #include <ldap.h>
+#include <signal.h>
 
 #include <cctype>
 
@@ -17,6 +18,21 @@ constexpr int kConnectTimeoutSeconds = 5;
 // How long the bind, single-entry reads and each wait for a search's next answer (unless the
 // search has a time limit of its own) last for a server that accepted but does not answer.
 constexpr int kOperationTimeoutSeconds = 30;
+
+// A request written to a connection whose server has gone raises SIGPIPE, which by default ends
+// the process: the saving process, when the store's sink looks up an owner. The write should
+// fail like any other call instead, as it does on the platform we stand in for. A handler the
+// host program set itself is left alone.
+void IgnoreBrokenConnections() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            !(current.sa_flags & SA_SIGINFO))
+            signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)done;
+}
 
 std::string ServerMessage(LDAP* ld) {
     char* message = nullptr;
@@ -65,6 +81,7 @@ std::string Lower(std::string text) {
 
 LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
     const std::string what = "Connecting to the directory server " + uri_;
+    IgnoreBrokenConnections();
     int rc = ldap_initialize(&ld_, uri_.c_str());
     if (rc != LDAP_SUCCESS) {
         ld_ = nullptr;

@@ -41,8 +41,8 @@ TakeMessage(std::vector<unsigned char>& pending) {
 
 } // namespace
 
-SilentLdapServer::SilentLdapServer(const std::filesystem::path& socketPath, int answers)
-    : answers_(answers) {
+SilentLdapServer::SilentLdapServer(const std::filesystem::path& socketPath, int answers, Then then)
+    : answers_(answers), then_(then) {
     listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -90,6 +90,10 @@ void SilentLdapServer::Serve() {
             if (write(client, reply, sizeof reply) != sizeof reply)
                 break;
             ++answered;
+            if (answered >= answers_ && then_ == Then::HangUp) {
+                shutdown(client, SHUT_RDWR);
+                return;
+            }
         }
     }
 }

@@ -174,3 +174,25 @@ TEST_F(DirectoryDown, AServerThatAcceptsTheSearchAndNeverAnswersDoesNotHangADeli
 
 } // namespace
 } // namespace faulttest
+
+namespace faulttest {
+namespace {
+
+TEST_F(DirectoryDown, AServerThatHangsUpBetweenTwoRequestsDoesNotEndTheDeliveringProcess) {
+    // The stand-in answers the bind and hangs up: the lookup's next request is written to a
+    // connection that is gone.
+    const platform::host::ServerFolder folder(folder_.Root());
+    auto names = folder.ReadMachineNames();
+    const auto socket = folder_.Path() / "gone";
+    names.directoryUri = "ldapi://" + PercentEncoded(socket.string());
+    folder.WriteMachineNames(names);
+    doubles::SilentLdapServer dying(socket, 1, doubles::SilentLdapServer::Then::HangUp);
+
+    const auto url = Deliver("server hung up");
+
+    EXPECT_EQ(dying.answered, 1);
+    EXPECT_EQ(StampOf(url), "");
+}
+
+} // namespace
+} // namespace faulttest
