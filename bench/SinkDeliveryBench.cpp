@@ -135,8 +135,17 @@ void BM_DeliverWithoutRegistration(benchmark::State& state) {
     Deliveries(state, bench.plainAlias);
 }
 
+// The directory server is gone: the sink's lookup fails at connecting and the message is saved
+// without a stamp. What a failing lookup costs a delivery.
+void BM_DeliverWithSinkDirectoryDown(benchmark::State& state) {
+    bench.server->Stop();
+    Deliveries(state, bench.registeredAlias);
+    bench.server->Start();
+}
+
 BENCHMARK(BM_DeliverWithoutRegistration)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_DeliverWithSink)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_DeliverWithSinkDirectoryDown)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
 

@@ -3,10 +3,9 @@
 #include "platform/directory/DirectoryErrors.h"
 
 #include <ldap.h>
+#include <signal.h>
 
 #include <cctype>
-#include <csignal>
-#include <mutex>
 
 namespace platform::directory {
 
@@ -16,8 +15,24 @@ using Clock = std::chrono::steady_clock;
 
 // How long a TCP connect may take before the server counts as unreachable.
 constexpr int kConnectTimeoutSeconds = 5;
-// How long the bind and single-entry reads wait for a server that accepted but does not answer.
+// How long the bind, single-entry reads and each wait for a search's next answer (unless the
+// search has a time limit of its own) last for a server that accepted but does not answer.
 constexpr int kOperationTimeoutSeconds = 30;
+
+// A request written to a connection whose server has gone raises SIGPIPE, which by default ends
+// the process: the saving process, when the store's sink looks up an owner. The write should
+// fail like any other call instead, as it does on the platform we stand in for. A handler the
+// host program set itself is left alone.
+void IgnoreBrokenConnections() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            !(current.sa_flags & SA_SIGINFO))
+            signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)done;
+}
 
 std::string ServerMessage(LDAP* ld) {
     char* message = nullptr;
@@ -56,18 +71,6 @@ LdapEntry ReadLdapEntry(LDAP* ld, LDAPMessage* message,
     return entry;
 }
 
-// A server that went away while a request was being written must fail the request, not end the
-// process: writing to a socket its peer closed raises SIGPIPE, whose default action kills. A
-// handler the host program installed itself is left alone.
-void IgnoreBrokenPipes() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction current {};
-        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-            signal(SIGPIPE, SIG_IGN);
-    });
-}
-
 std::string Lower(std::string text) {
     for (auto& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -77,8 +80,8 @@ std::string Lower(std::string text) {
 } // namespace
 
 LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
-    IgnoreBrokenPipes();
     const std::string what = "Connecting to the directory server " + uri_;
+    IgnoreBrokenConnections();
     int rc = ldap_initialize(&ld_, uri_.c_str());
     if (rc != LDAP_SUCCESS) {
         ld_ = nullptr;
@@ -246,11 +249,23 @@ bool LdapSearch::NextPage(std::vector<LdapEntry>& entries) {
             wait.tv_sec = static_cast<time_t>(left.count() / 1000000);
             wait.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
             waitFor = &wait;
+        } else {
+            // Without a time limit of the caller's, a server that stops answering still must
+            // not hold the caller (a store save, for one) for ever.
+            wait.tv_sec = kOperationTimeoutSeconds;
+            waitFor = &wait;
         }
         LDAPMessage* message = nullptr;
         const int type = ldap_result(ld, messageId_, LDAP_MSG_ONE, waitFor, &message);
-        if (type == 0)
-            continue; // the deadline check above ends the wait
+        if (type == 0) {
+            if (deadline_)
+                continue; // the deadline check above ends the wait
+            Abandon();
+            done_ = true;
+            throw LdapFailure(LDAP_TIMEOUT, Describe(),
+                              "no answer for " + std::to_string(kOperationTimeoutSeconds) +
+                                  " seconds");
+        }
         if (type < 0) {
             int code = LDAP_SERVER_DOWN;
             ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);

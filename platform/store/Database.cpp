@@ -13,9 +13,31 @@ constexpr int kBusyTimeoutMs = 30000;
 
 } // namespace
 
+Error DatabaseError(sqlite3* db, int code, std::string_view doing, std::string_view detail) {
+    const std::string file = db ? sqlite3_db_filename(db, "main") : "";
+    const std::string what =
+        "The store database " + file + " failed while " + std::string(doing) + ": ";
+    const std::string reason = " (" + std::string(detail) + ")";
+    // Failures of the disk under the database are told apart, so that a person knows what to fix.
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return Error(hr::STG_E_MEDIUMFULL, what + "the disk is full" + reason);
+    case SQLITE_READONLY:
+        return Error(hr::E_ACCESSDENIED, what + "the file is read-only" + reason);
+    case SQLITE_IOERR:
+        if (code == SQLITE_IOERR_READ || code == SQLITE_IOERR_SHORT_READ)
+            return Error(hr::STG_E_READFAULT, what + "the disk failed a read" + reason);
+        return Error(hr::STG_E_WRITEFAULT, what + "the disk failed" + reason);
+    default:
+        return Error(hr::STORE_E_DATABASE, what + std::string(detail));
+    }
+}
+
 void ThrowDatabaseError(sqlite3* db, std::string_view doing) {
-    throw Error(hr::STORE_E_DATABASE, "The store database failed while " + std::string(doing) +
-                                          ": " + (db ? sqlite3_errmsg(db) : "cannot open"));
+    if (!db)
+        throw Error(hr::STORE_E_DATABASE,
+                    "The store database failed while " + std::string(doing) + ": cannot open");
+    throw DatabaseError(db, sqlite3_extended_errcode(db), doing, sqlite3_errmsg(db));
 }
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
@@ -110,11 +132,12 @@ Database::~Database() {
 
 void Database::Execute(const char* sql) {
     char* message = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
         std::string text = message ? message : "unknown failure";
         sqlite3_free(message);
-        throw Error(hr::STORE_E_DATABASE,
-                    "The store database failed running \"" + std::string(sql) + "\": " + text);
+        throw DatabaseError(db_, sqlite3_extended_errcode(db_),
+                            "running \"" + std::string(sql) + "\"", text);
     }
 }
 

@@ -3,6 +3,8 @@
 // A thin owner of one SQLite connection and its prepared statements. Every value reaches SQLite
 // through a bound parameter; the SQL texts are the store's own constants.
 
+#include "platform/core/Error.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -90,6 +92,9 @@ private:
     std::unique_ptr<Cache> cache_;
 };
 
+// The platform::Error for an SQLite result code (extended), naming the database file and what
+// was being done; a full disk, a read-only file and disk failures get numbers of their own.
+Error DatabaseError(sqlite3* db, int code, std::string_view doing, std::string_view detail);
 // Turns the connection's last failure into a platform::Error naming what was being done.
 [[noreturn]] void ThrowDatabaseError(sqlite3* db, std::string_view doing);
 

@@ -330,6 +330,11 @@ void SaveEvents::Begin() {
         registration.progId = TextProperty(item, kEventNamespace + "SinkClass");
         registration.priority = PriorityOf(item);
         try {
+            // Several texts are no criteria at all: taken for none, the sink would run for
+            // every item.
+            if (Property(item, kEventNamespace + "criteria").IsArray())
+                throw Error(platform::hr::DISP_E_TYPEMISMATCH,
+                            "they are a list of texts, not one text");
             registration.criteria =
                 query::ParseCriteria(TextProperty(item, kEventNamespace + "criteria"));
         } catch (const Error& error) {

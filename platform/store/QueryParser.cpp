@@ -23,6 +23,12 @@ struct Token {
                     what + (near.empty() ? ", at the end" : ", near \"" + near + "\"") + ")");
 }
 
+// Bounds on a condition's shape, far above any real criteria: evaluating and releasing a
+// condition recurse along its tree, so a text nested or chained without end would otherwise
+// overflow the stack of the save that reads it.
+constexpr int kMaxNesting = 200;
+constexpr int kMaxConditions = 10000;
+
 bool IsBlankChar(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -222,9 +228,15 @@ private:
             SyntaxError(text_, position(i), "unexpected text after the scope URL");
     }
 
+    std::unique_ptr<Condition> NewCondition() {
+        if (++conditions_ > kMaxConditions)
+            Fail("more than " + std::to_string(kMaxConditions) + " conditions");
+        return std::make_unique<Condition>();
+    }
+
     std::unique_ptr<Condition> Combine(Condition::Kind kind, std::unique_ptr<Condition> first,
                                        std::unique_ptr<Condition> second) {
-        auto node = std::make_unique<Condition>();
+        auto node = NewCondition();
         node->kind = kind;
         node->first = std::move(first);
         node->second = std::move(second);
@@ -250,21 +262,26 @@ private:
     }
 
     std::unique_ptr<Condition> ParseNot() {
+        if (!IsWord("NOT") && !IsSymbol("("))
+            return ParseComparison();
+        if (nesting_ >= kMaxNesting)
+            Fail("nested more than " + std::to_string(kMaxNesting) + " levels deep");
+        ++nesting_;
+        std::unique_ptr<Condition> condition;
         if (IsWord("NOT")) {
             Next();
-            return Combine(Condition::Kind::Not, ParseNot(), nullptr);
-        }
-        if (IsSymbol("(")) {
+            condition = Combine(Condition::Kind::Not, ParseNot(), nullptr);
+        } else {
             Next();
-            auto inner = ParseOr();
+            condition = ParseOr();
             ExpectSymbol(")");
-            return inner;
         }
-        return ParseComparison();
+        --nesting_;
+        return condition;
     }
 
     std::unique_ptr<Condition> ParseComparison() {
-        auto node = std::make_unique<Condition>();
+        auto node = NewCondition();
         node->left = ParseOperand();
         if (IsSymbol("="))
             node->kind = Condition::Kind::Equal;
@@ -312,6 +329,8 @@ private:
     const std::string& text_;
     std::vector<Token> tokens_;
     std::size_t index_ = 0;
+    int nesting_ = 0;
+    int conditions_ = 0;
 };
 
 } // namespace

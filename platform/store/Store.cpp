@@ -117,8 +117,12 @@ template <class Work> void Store::Writing(Work&& work) {
         try {
             work();
         } catch (...) {
-            db_->Execute("ROLLBACK TO save");
-            db_->Execute("RELEASE save");
+            if (sqlite3_get_autocommit(db_->Handle()))
+                // The database ended the whole transaction itself (a full disk or an I/O
+                // failure can do so): there is nothing left to roll back to.
+                inTransaction_ = false;
+            else
+                RollBackQuietly("ROLLBACK TO save; RELEASE save");
             throw;
         }
         db_->Execute("RELEASE save");
@@ -131,8 +135,18 @@ template <class Work> void Store::Writing(Work&& work) {
         work();
         db_->Execute("COMMIT");
     } catch (...) {
-        db_->Execute("ROLLBACK");
+        RollBackQuietly("ROLLBACK");
         throw;
+    }
+}
+
+void Store::RollBackQuietly(const char* sql) {
+    // The failure that made us roll back is the one to report, not a failing rollback.
+    if (sqlite3_get_autocommit(db_->Handle()))
+        return;
+    try {
+        db_->Execute(sql);
+    } catch (const Error&) {
     }
 }
 

@@ -150,6 +150,8 @@ private:
 
     // Runs `work` inside a write transaction of its own, or inside the open one.
     template <class Work> void Writing(Work&& work);
+    // Rolls back what is still open, keeping quiet about a rollback that fails.
+    void RollBackQuietly(const char* sql);
 
     std::filesystem::path directory_;
     ServerNames server_;

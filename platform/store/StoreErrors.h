@@ -23,7 +23,14 @@ constexpr std::int32_t XACT_E_NOTRANSACTION = Code(0x8004D00E);
 constexpr std::int32_t XACT_E_XTIONEXISTS = Code(0x8004D013);
 // E_ABORT: an event sink refused the change.
 constexpr std::int32_t E_ABORT = Code(0x80004004);
-// The database itself failed (disk, lock, corruption): STG_E_ACCESSDENIED-like storage failure.
+// The database itself failed (lock, corruption, ...): STG_E_ACCESSDENIED-like storage failure.
 constexpr std::int32_t STORE_E_DATABASE = Code(0x80030005);
+// STG_E_MEDIUMFULL: the disk holding the database is full.
+constexpr std::int32_t STG_E_MEDIUMFULL = Code(0x80030070);
+// E_ACCESSDENIED (HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)): the database file is read-only.
+constexpr std::int32_t E_ACCESSDENIED = Code(0x80070005);
+// STG_E_WRITEFAULT / STG_E_READFAULT: the disk failed a write or a read.
+constexpr std::int32_t STG_E_WRITEFAULT = Code(0x8003001D);
+constexpr std::int32_t STG_E_READFAULT = Code(0x8003001E);
 
 } // namespace platform::store::hr

@@ -1,12 +1,12 @@
 // A delivering process killed at random moments, again and again: the store must open clean and
 // hold only whole messages.
 
+#include "StoreIntegrity.h"
 #include "TempStore.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
 
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,21 +26,6 @@ std::string Message(int round, int number) {
     // A body of some size, so that a save spans several database pages.
     return "From: sender@example.org\r\nTo: alice@example.com\r\nSubject: " + subject + "\r\n\r\n" +
            std::string(6000 + number % 4000, 'x') + "\r\n";
-}
-
-std::string IntegrityCheck(const std::filesystem::path& database) {
-    sqlite3* db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return result;
 }
 
 class CrashSafety : public TempStore {};
@@ -63,7 +48,7 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
         ASSERT_TRUE(WIFSIGNALED(status)) << "the delivering process ended by itself";
     }
 
-    EXPECT_EQ(IntegrityCheck(root / "store" / "store.db"), "ok");
+    EXPECT_EQ(storetest::IntegrityCheck(root / "store" / "store.db"), "ok");
 
     // Reopened as after a crash: every stored message is whole.
     store.reset();

@@ -1,0 +1,198 @@
+// The directory server dies, stops answering or hangs while messages are delivered: every save
+// still completes, the messages saved meanwhile simply carry no stamp, and stamping comes back
+// with the server.
+
+#include "FaultRoad.h"
+#include "tests/doubles/SilentLdapServer.h"
+
+#include "platform/host/ServerFolder.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace faulttest {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A delivery that has not ended after this long counts as hung. Far above the directory
+// client's own bound on a silent server, which it must never need.
+constexpr auto kHangGuard = 150s;
+// Deliveries wanted in each state of the server.
+constexpr int kPerPhase = 4;
+
+// The server's state as the transport sees it. A delivery that starts and ends in one of Up,
+// Down and UpAgain knows what to expect; one that overlaps Killing or Starting may go either way.
+enum class Phase { Up, Killing, Down, Starting, UpAgain };
+
+struct Delivered {
+    std::string subject;
+    std::string url;
+    std::string failure;
+    Phase startedIn;
+    Phase endedIn;
+};
+
+class DirectoryDown : public FaultRoad {
+protected:
+    // Sends a signal to the directory server; false (and nothing sent) when it does not run.
+    bool SignalServer(int signal) {
+        const auto pid = directory_->RunningPid();
+        return pid && *pid > 0 && kill(*pid, signal) == 0;
+    }
+};
+
+// A socket path as an ldapi:// URI spells it.
+std::string PercentEncoded(const std::string& path) {
+    std::string encoded;
+    for (const char c : path)
+        encoded += c == '/' ? std::string("%2F") : std::string(1, c);
+    return encoded;
+}
+
+// Waits until `done` holds, giving up after the hang guard.
+template <class Condition> bool WaitFor(Condition done) {
+    const auto giveUp = std::chrono::steady_clock::now() + kHangGuard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST_F(DirectoryDown, DeliveriesGoOnWhileTheServerIsKilledAndStampingResumesWhenItIsBack) {
+    std::atomic<Phase> phase = Phase::Up;
+    std::atomic<bool> stop = false;
+    std::mutex mutex;
+    std::vector<Delivered> delivered;
+    auto countStartedIn = [&](Phase wanted) {
+        std::lock_guard lock(mutex);
+        int count = 0;
+        for (const auto& one : delivered)
+            count += one.startedIn == wanted && one.endedIn == wanted;
+        return count;
+    };
+
+    std::thread transport([&] {
+        for (int number = 0; !stop; ++number) {
+            Delivered one;
+            one.subject = "loop " + std::to_string(number);
+            one.startedIn = phase;
+            try {
+                one.url = Deliver(one.subject);
+            } catch (const std::exception& error) {
+                one.failure = error.what();
+            }
+            one.endedIn = phase;
+            std::lock_guard lock(mutex);
+            delivered.push_back(std::move(one));
+        }
+    });
+    bool reached = WaitFor([&] { return countStartedIn(Phase::Up) >= kPerPhase; });
+    if (reached) {
+        phase = Phase::Killing;
+        // RunningPid reaps the killed child.
+        reached = SignalServer(SIGKILL) && WaitFor([&] { return !directory_->RunningPid(); });
+    }
+    if (reached) {
+        phase = Phase::Down;
+        reached = WaitFor([&] { return countStartedIn(Phase::Down) >= kPerPhase; });
+    }
+    if (reached) {
+        phase = Phase::Starting;
+        try {
+            directory_->Start();
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << "the directory server does not start again: " << error.what();
+        }
+        phase = Phase::UpAgain;
+        reached = directory_->RunningPid() &&
+                  WaitFor([&] { return countStartedIn(Phase::UpAgain) >= kPerPhase; });
+    }
+    stop = true;
+    transport.join();
+    ASSERT_TRUE(reached) << "the deliveries stalled";
+
+    std::map<std::string, int> stored;
+    for (const auto& subject : InboxSubjects())
+        ++stored[subject];
+    for (const auto& one : delivered) {
+        EXPECT_EQ(one.failure, "") << one.subject;
+        EXPECT_EQ(stored[one.subject], 1) << one.subject << " is not stored exactly once";
+        if (one.url.empty() || one.startedIn != one.endedIn || one.startedIn == Phase::Killing ||
+            one.startedIn == Phase::Starting)
+            continue; // the server changed state during this save: either outcome is right
+        EXPECT_EQ(StampOf(one.url), one.startedIn == Phase::Down ? "" : OwnerAddress())
+            << one.subject;
+    }
+    EXPECT_EQ(InboxSubjects().size(), delivered.size());
+}
+
+TEST_F(DirectoryDown, AServerThatStopsAnsweringDelaysADeliveryButNeverHangsIt) {
+    const auto pid = directory_->RunningPid();
+    ASSERT_TRUE(pid && *pid > 0);
+    ASSERT_EQ(kill(*pid, SIGSTOP), 0);
+    auto delivery = std::async(std::launch::async, [&] { return Deliver("while stopped"); });
+    const bool ended = delivery.wait_for(kHangGuard) == std::future_status::ready;
+    // Let it go on in any case, or the delivery and the server's shutdown would never end.
+    kill(*pid, SIGCONT);
+    ASSERT_TRUE(ended) << "a delivery waited for a silent directory server without end";
+    const auto url = delivery.get();
+    EXPECT_EQ(StampOf(url), "");
+
+    // The server answers again: the next message is stamped.
+    EXPECT_EQ(StampOf(Deliver("after it answers again")), OwnerAddress());
+}
+
+TEST_F(DirectoryDown, AServerThatAcceptsTheSearchAndNeverAnswersDoesNotHangADelivery) {
+    // The machine's directory becomes a stand-in that answers the bind and one read, then
+    // nothing: the owner lookup's search waits on a connection that stays open.
+    const platform::host::ServerFolder folder(folder_.Root());
+    auto names = folder.ReadMachineNames();
+    const auto socket = folder_.Path() / "silent";
+    names.directoryUri = "ldapi://" + PercentEncoded(socket.string());
+    folder.WriteMachineNames(names);
+    auto silent = std::make_unique<doubles::SilentLdapServer>(socket);
+
+    auto delivery = std::async(std::launch::async, [&] { return Deliver("silent search"); });
+    const bool ended = delivery.wait_for(kHangGuard) == std::future_status::ready;
+    const int answered = silent->answered;
+    // Dropping the connection ends a wait that is still going on.
+    silent.reset();
+    ASSERT_TRUE(ended) << "a delivery waited for an unanswered search without end";
+    EXPECT_EQ(answered, 2) << "the lookup did not get as far as its search";
+    EXPECT_EQ(StampOf(delivery.get()), "");
+}
+
+} // namespace
+} // namespace faulttest
+
+namespace faulttest {
+namespace {
+
+TEST_F(DirectoryDown, AServerThatHangsUpBetweenTwoRequestsDoesNotEndTheDeliveringProcess) {
+    // The stand-in answers the bind and hangs up: the lookup's next request is written to a
+    // connection that is gone.
+    const platform::host::ServerFolder folder(folder_.Root());
+    auto names = folder.ReadMachineNames();
+    const auto socket = folder_.Path() / "gone";
+    names.directoryUri = "ldapi://" + PercentEncoded(socket.string());
+    folder.WriteMachineNames(names);
+    doubles::SilentLdapServer dying(socket, 1, doubles::SilentLdapServer::Then::HangUp);
+
+    const auto url = Deliver("server hung up");
+
+    EXPECT_EQ(dying.answered, 1);
+    EXPECT_EQ(StampOf(url), "");
+}
+
+} // namespace
+} // namespace faulttest

@@ -1,0 +1,134 @@
+#include "FaultRoad.h"
+
+#include "platform/directory/SampleDirectory.h"
+#include "platform/host/ServerFolder.h"
+#include "platform/store/Delivery.h"
+#include "platform/store/PropertyNames.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace faulttest {
+
+namespace fs = std::filesystem;
+using exhost_test::RunExhost;
+
+namespace {
+
+// The admin tool's sample directory, generated again here to know the owner's addresses.
+constexpr std::size_t kUsers = 4;
+constexpr std::uint32_t kSeed = 3;
+
+} // namespace
+
+void FaultRoad::SetUp() {
+    platform::directory::SampleDirectorySettings settings;
+    settings.forestDnsName = kDomain;
+    settings.users = kUsers;
+    settings.seed = kSeed;
+    const auto sample = platform::directory::GenerateSampleDirectory(settings);
+    owner_ = sample.localAliases.at(0);
+    for (const auto& proxy : sample.firstLocalProxyAddresses)
+        if (proxy.rfind("SMTP:", 0) == 0)
+            ownerAddress_ = proxy.substr(5);
+    ASSERT_FALSE(ownerAddress_.empty());
+
+    const auto root = folder_.Root();
+    const auto init = RunExhost({"init", "--users", std::to_string(kUsers), "--seed",
+                                 std::to_string(kSeed), "--root", root});
+    ASSERT_EQ(init.exitCode, 0) << init.err;
+
+    // Started here rather than by the admin tool, so that the server is this process's child
+    // and its end can be awaited after a kill.
+    const auto names = platform::host::ServerFolder(root).ReadMachineNames();
+    platform::directory::DirectoryServerSettings serverSettings;
+    serverSettings.folder = platform::host::ServerFolder(root).DirectoryDir();
+    serverSettings.forestDnsName = names.forestDnsName;
+    serverSettings.hostName = names.globalCatalogHost;
+    directory_ = std::make_unique<platform::directory::DirectoryServer>(serverSettings);
+    directory_->Start();
+
+    // A copy of its own, so that a test may remove or spoil it.
+    dll_ = folder_.Path() / "Lorvanta.dll";
+    fs::copy_file(LORVANTA_DLL, dll_);
+    const auto registered = RunExhost({"regsvr", dll_.string(), "--root", root});
+    ASSERT_EQ(registered.exitCode, 0) << registered.err;
+    AddRegistration("Lorvanta.reg", " WHERE \"DAV:ishidden\" = FALSE", 1);
+
+    setenv(platform::host::kRootVariable, root.c_str(), 1);
+    store_ = platform::store::Store::Open(platform::host::ServerFolder(root));
+}
+
+void FaultRoad::TearDown() {
+    store_.reset();
+    unsetenv(platform::host::kRootVariable);
+    // Stopped here, by the process that can reap it.
+    if (directory_)
+        directory_->Stop();
+}
+
+void FaultRoad::AddRegistration(const std::string& name, const std::string& criteria,
+                                int priority) {
+    const auto added =
+        RunExhost({"regevent", "add", "--folder", InboxUrl(), "--name", name, "--event",
+                   "onsyncsave", "--sink", kSinkProgId, "--scope", "SHALLOW", "--criteria",
+                   criteria, "--priority", std::to_string(priority), "--root", folder_.Root()});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+}
+
+std::string FaultRoad::MailboxUrl() const {
+    return "file://./backofficestorage/" + kDomain + "/mbx/" + owner_;
+}
+
+std::string FaultRoad::Message(const std::string& subject, std::size_t bodySize) const {
+    return "From: sender@partner.example.net\r\nTo: " + ownerAddress_ + "\r\nSubject: " + subject +
+           "\r\n\r\n" + std::string(bodySize, 'x') + "\r\n";
+}
+
+std::string FaultRoad::Deliver(const std::string& subject,
+                               const std::shared_ptr<platform::store::Store>& store,
+                               std::size_t bodySize) {
+    auto& target = store ? *store : *store_;
+    return platform::store::DeliverMessage(target, MailboxUrl(), Message(subject, bodySize));
+}
+
+std::string FaultRoad::StampOf(const std::string& itemUrl) {
+    const auto item = store_->Read(store_->Locate(itemUrl));
+    const auto found = item.properties.find(kAccountName);
+    return found == item.properties.end() ? std::string() : found->second.ToText();
+}
+
+std::string FaultRoad::KeywordsOf(const std::string& itemUrl) {
+    const auto item = store_->Read(store_->Locate(itemUrl));
+    const auto found = item.properties.find(platform::store::kKeywords);
+    if (found == item.properties.end())
+        return {};
+    if (!found->second.IsArray())
+        return found->second.ToText();
+    std::string joined;
+    for (const auto& keyword : found->second.Array())
+        joined += (joined.empty() ? "" : "|") + keyword;
+    return joined;
+}
+
+std::vector<std::string>
+FaultRoad::InboxSubjects(const std::shared_ptr<platform::store::Store>& store) {
+    auto& source = store ? *store : *store_;
+    std::vector<std::string> subjects;
+    for (const auto& item : source.Children(source.Locate(InboxUrl()), false)) {
+        const auto subject = item.properties.find(platform::store::kSubject);
+        if (subject != item.properties.end())
+            subjects.push_back(subject->second.ToText());
+    }
+    return subjects;
+}
+
+std::string FaultRoad::EventLog() const {
+    std::ifstream in(folder_.Path() / "store" / "events.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace faulttest

@@ -1,0 +1,67 @@
+#pragma once
+
+// The whole road of a delivered message, ready for faults to be injected: a server folder with
+// its store and sample directory, the directory server running as a child of the test process
+// (so that a test can kill, stop and restart it), a private copy of Lorvanta.dll registered by
+// the COM runtime and "Lorvanta.reg" on the first mailbox's Inbox. EXHOST_ROOT names the folder
+// while a test runs, and the test delivers in its own process, so the event service and the sink
+// run here.
+
+#include "ExhostRunner.h"
+
+#include "platform/directory/DirectoryServer.h"
+#include "platform/store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace faulttest {
+
+inline const std::string kDomain = "example.com";
+inline const std::string kSinkProgId = "Lorvanta.LorvantaCls";
+inline const std::string kAccountName =
+    "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580";
+
+class FaultRoad : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string MailboxUrl() const;
+    std::string InboxUrl() const { return MailboxUrl() + "/Inbox"; }
+    // The owner's primary SMTP address, as the directory spells it.
+    const std::string& OwnerAddress() const { return ownerAddress_; }
+
+    // A message to the owner; `subject` tells the messages apart. Bodies of `bodySize` bytes make
+    // a save span many database pages.
+    std::string Message(const std::string& subject, std::size_t bodySize = 100) const;
+    // Delivers through `store` (the fixture's own when null) and returns the item's URL.
+    std::string Deliver(const std::string& subject,
+                        const std::shared_ptr<platform::store::Store>& store = nullptr,
+                        std::size_t bodySize = 100);
+    // The account name the sink wrote into a stored item, empty when it wrote none.
+    std::string StampOf(const std::string& itemUrl);
+    // The keywords of a stored item, joined by "|".
+    std::string KeywordsOf(const std::string& itemUrl);
+    // The subjects of the messages in the owner's Inbox, in the order they were saved, read
+    // through `store` (the fixture's own when null).
+    std::vector<std::string>
+    InboxSubjects(const std::shared_ptr<platform::store::Store>& store = nullptr);
+    std::string EventLog() const;
+
+    // Adds a registration item to the owner's Inbox through the admin tool.
+    void AddRegistration(const std::string& name, const std::string& criteria, int priority);
+
+    exhost_test::TempServerFolder folder_;
+    std::unique_ptr<platform::directory::DirectoryServer> directory_;
+    std::shared_ptr<platform::store::Store> store_;
+    std::filesystem::path dll_;
+    std::string owner_;
+    std::string ownerAddress_;
+};
+
+} // namespace faulttest

@@ -1,0 +1,137 @@
+#include "FaultyDisk.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+namespace faulttest {
+
+namespace {
+
+std::atomic<std::int64_t> spaceLeft = -1; // -1: no limit
+std::atomic<bool> readOnly = false;
+
+sqlite3_vfs* base = nullptr;
+sqlite3_vfs faulty{};
+
+// The file as the faulty disk opened it; the base VFS's file follows it in the same block.
+struct FaultyFile {
+    sqlite3_file file;
+    sqlite3_file* real;
+};
+
+sqlite3_file* Real(sqlite3_file* file) {
+    return reinterpret_cast<FaultyFile*>(file)->real;
+}
+
+int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    for (;;) {
+        std::int64_t left = spaceLeft;
+        if (left < 0)
+            break;
+        if (left < amount) {
+            // What still fits is written, as a short write on a full disk does.
+            spaceLeft = 0;
+            if (left > 0)
+                Real(file)->pMethods->xWrite(Real(file), data, static_cast<int>(left), offset);
+            return SQLITE_FULL;
+        }
+        if (spaceLeft.compare_exchange_weak(left, left - amount))
+            break;
+    }
+    return Real(file)->pMethods->xWrite(Real(file), data, amount, offset);
+}
+
+int Close(sqlite3_file* file) {
+    const int rc = Real(file)->pMethods ? Real(file)->pMethods->xClose(Real(file)) : SQLITE_OK;
+    file->pMethods = nullptr;
+    return rc;
+}
+
+// Every other method is passed on unchanged.
+const sqlite3_io_methods kMethods = {
+    3,
+    Close,
+    [](sqlite3_file* f, void* d, int n, sqlite3_int64 o) {
+        return Real(f)->pMethods->xRead(Real(f), d, n, o);
+    },
+    Write,
+    [](sqlite3_file* f, sqlite3_int64 size) { return Real(f)->pMethods->xTruncate(Real(f), size); },
+    [](sqlite3_file* f, int flags) { return Real(f)->pMethods->xSync(Real(f), flags); },
+    [](sqlite3_file* f, sqlite3_int64* size) {
+        return Real(f)->pMethods->xFileSize(Real(f), size);
+    },
+    [](sqlite3_file* f, int lock) { return Real(f)->pMethods->xLock(Real(f), lock); },
+    [](sqlite3_file* f, int lock) { return Real(f)->pMethods->xUnlock(Real(f), lock); },
+    [](sqlite3_file* f, int* out) { return Real(f)->pMethods->xCheckReservedLock(Real(f), out); },
+    [](sqlite3_file* f, int op, void* arg) {
+        return Real(f)->pMethods->xFileControl(Real(f), op, arg);
+    },
+    [](sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); },
+    [](sqlite3_file* f) { return Real(f)->pMethods->xDeviceCharacteristics(Real(f)); },
+    [](sqlite3_file* f, int page, int size, int extend, void volatile** out) {
+        return Real(f)->pMethods->xShmMap(Real(f), page, size, extend, out);
+    },
+    [](sqlite3_file* f, int offset, int n, int flags) {
+        return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
+    },
+    [](sqlite3_file* f) { Real(f)->pMethods->xShmBarrier(Real(f)); },
+    [](sqlite3_file* f, int deleteFlag) {
+        return Real(f)->pMethods->xShmUnmap(Real(f), deleteFlag);
+    },
+    [](sqlite3_file* f, sqlite3_int64 offset, int amount, void** out) {
+        return Real(f)->pMethods->xFetch(Real(f), offset, amount, out);
+    },
+    [](sqlite3_file* f, sqlite3_int64 offset, void* page) {
+        return Real(f)->pMethods->xUnfetch(Real(f), offset, page);
+    },
+};
+
+int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+    auto* own = reinterpret_cast<FaultyFile*>(file);
+    own->real = reinterpret_cast<sqlite3_file*>(own + 1);
+    own->file.pMethods = nullptr;
+    if (readOnly && (flags & SQLITE_OPEN_MAIN_DB) && (flags & SQLITE_OPEN_READWRITE))
+        // What the base VFS does itself when the file refuses to open for writing.
+        flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
+    const int rc = base->xOpen(base, name, own->real, flags, outFlags);
+    if (own->real->pMethods)
+        own->file.pMethods = &kMethods;
+    return rc;
+}
+
+} // namespace
+
+void FaultyDisk::Install() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        base = sqlite3_vfs_find(nullptr);
+        if (!base)
+            throw std::runtime_error("SQLite has no default VFS");
+        faulty = *base;
+        faulty.zName = "lorvanta-faulty-disk";
+        faulty.szOsFile = static_cast<int>(sizeof(FaultyFile)) + base->szOsFile;
+        faulty.xOpen = Open;
+        faulty.pNext = nullptr;
+        if (sqlite3_vfs_register(&faulty, 1) != SQLITE_OK)
+            throw std::runtime_error("cannot register the faulty disk");
+    });
+}
+
+void FaultyDisk::FillAfter(std::int64_t bytes) {
+    spaceLeft = bytes;
+}
+
+void FaultyDisk::MakeReadOnly() {
+    readOnly = true;
+}
+
+void FaultyDisk::Repair() {
+    spaceLeft = -1;
+    readOnly = false;
+}
+
+} // namespace faulttest

@@ -1,0 +1,103 @@
+// The sink's file disappears or is spoilt while the event service runs: saves go on, the event
+// log says which sink could not be loaded and why, and stamping comes back with the file.
+// A server that this process has loaded once stays loaded, as in-process servers that never
+// agree to unload do: what happens to its file afterwards does not reach it.
+
+#include "FaultRoad.h"
+
+#include <fstream>
+
+namespace faulttest {
+namespace {
+
+namespace fs = std::filesystem;
+using exhost_test::Lines;
+using exhost_test::RunExhost;
+
+class SinkDllRemoved : public FaultRoad {
+public:
+    void RemoveDll() { fs::remove(dll_); }
+    // Replaces the file by one that is not a shared library, the way an installer replaces a
+    // file (a new file renamed over the old one).
+    void SpoilDll() {
+        const auto spoilt = dll_.string() + ".new";
+        std::ofstream(spoilt, std::ios::binary)
+            << std::string(4096, '\x5a') << "this is not an in-process server\n";
+        fs::rename(spoilt, dll_);
+    }
+    void PutDllBack() {
+        const auto copy = dll_.string() + ".new";
+        fs::copy_file(LORVANTA_DLL, copy, fs::copy_options::overwrite_existing);
+        fs::rename(copy, dll_);
+    }
+};
+
+TEST_F(SinkDllRemoved, SavesGoOnAndTheLogNamesTheSinkUntilTheFileIsBack) {
+    struct Step {
+        const char* name;
+        void (SinkDllRemoved::*change)();
+        const char* logged; // what the log line says besides the sink and the file, or null
+    };
+    const Step steps[] = {
+        {"removed", &SinkDllRemoved::RemoveDll, "No such file"},
+        {"spoilt", &SinkDllRemoved::SpoilDll, "invalid ELF header"},
+        {"back", &SinkDllRemoved::PutDllBack, nullptr},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        (this->*step.change)();
+        const auto logBefore = EventLog().size();
+        std::string url;
+        ASSERT_NO_THROW(url = Deliver(step.name));
+        const auto logged = EventLog().substr(logBefore);
+        if (!step.logged) {
+            EXPECT_EQ(StampOf(url), OwnerAddress());
+            EXPECT_EQ(logged, "");
+            continue;
+        }
+        EXPECT_EQ(StampOf(url), "");
+        const auto lines = Lines(logged);
+        ASSERT_EQ(lines.size(), 1u) << logged;
+        // <time> TAB <item URL> TAB <ProgID> TAB <failure>
+        EXPECT_NE(lines[0].find("\t" + url + "\t" + kSinkProgId + "\t"), std::string::npos)
+            << lines[0];
+        EXPECT_NE(lines[0].find(dll_.string()), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find(step.logged), std::string::npos) << lines[0];
+    }
+    EXPECT_EQ(InboxSubjects(), (std::vector<std::string>{"removed", "spoilt", "back"}));
+}
+
+TEST_F(SinkDllRemoved, ALoadedSinkKeepsWorkingWhenItsFileGoes) {
+    EXPECT_EQ(StampOf(Deliver("loaded")), OwnerAddress());
+    RemoveDll();
+    EXPECT_EQ(StampOf(Deliver("file removed")), OwnerAddress());
+    SpoilDll();
+    EXPECT_EQ(StampOf(Deliver("file spoilt")), OwnerAddress());
+    EXPECT_EQ(EventLog(), "");
+}
+
+TEST_F(SinkDllRemoved, TheTransportInANewProcessSavesWithoutTheSink) {
+    const auto message = folder_.Path() / "message.eml";
+    std::ofstream(message, std::ios::binary) << Message("by the transport");
+    auto deliver = [&] {
+        const auto result = RunExhost(
+            {"deliver", "--root", folder_.Root(), "--rcpt", OwnerAddress(), message.string()});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        const auto urls = Lines(result.out);
+        return urls.size() == 1 ? urls[0] : std::string();
+    };
+
+    RemoveDll();
+    const auto withoutSink = deliver();
+    ASSERT_FALSE(withoutSink.empty());
+    EXPECT_EQ(StampOf(withoutSink), "");
+    EXPECT_NE(EventLog().find(kSinkProgId), std::string::npos) << EventLog();
+
+    PutDllBack();
+    const auto withSink = deliver();
+    ASSERT_FALSE(withSink.empty());
+    EXPECT_EQ(StampOf(withSink), OwnerAddress());
+}
+
+} // namespace
+} // namespace faulttest

@@ -1,0 +1,57 @@
+// What a person reads when the disk under the store fails: a full disk, a read-only file and
+// failing reads and writes each have their own number and say so; anything else stays the
+// store's general database failure.
+
+#include "platform/store/Database.h"
+#include "platform/store/StoreErrors.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace store = platform::store;
+
+struct Case {
+    const char* name;
+    int sqliteCode;
+    std::int32_t number;
+    const char* says;
+};
+
+class DatabaseErrors : public ::testing::TestWithParam<Case> {};
+
+TEST_P(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
+    char pattern[] = "/tmp/lvdbXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path file = std::filesystem::path(pattern) / "store.db";
+    {
+        store::Database database(file);
+        const auto error = store::DatabaseError(database.Handle(), GetParam().sqliteCode,
+                                                "saving an item", "the library's own words");
+        EXPECT_EQ(error.Number(), GetParam().number);
+        const auto& text = error.Description();
+        EXPECT_NE(text.find(GetParam().says), std::string::npos) << text;
+        EXPECT_NE(text.find(file.string()), std::string::npos) << text;
+        EXPECT_NE(text.find("saving an item"), std::string::npos) << text;
+        EXPECT_NE(text.find("the library's own words"), std::string::npos) << text;
+    }
+    std::filesystem::remove_all(pattern);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, DatabaseErrors,
+    ::testing::Values(
+        Case{"Full", SQLITE_FULL, store::hr::STG_E_MEDIUMFULL, "disk is full"},
+        Case{"ReadOnly", SQLITE_READONLY, store::hr::E_ACCESSDENIED, "read-only"},
+        Case{"ReadOnlyRecovery", SQLITE_READONLY_RECOVERY, store::hr::E_ACCESSDENIED, "read-only"},
+        Case{"WriteFailed", SQLITE_IOERR_WRITE, store::hr::STG_E_WRITEFAULT, "disk failed"},
+        Case{"SyncFailed", SQLITE_IOERR_FSYNC, store::hr::STG_E_WRITEFAULT, "disk failed"},
+        Case{"ReadFailed", SQLITE_IOERR_READ, store::hr::STG_E_READFAULT, "failed a read"},
+        Case{"ShortRead", SQLITE_IOERR_SHORT_READ, store::hr::STG_E_READFAULT, "failed a read"},
+        Case{"Corrupt", SQLITE_CORRUPT, store::hr::STORE_E_DATABASE, "failed while"},
+        Case{"Busy", SQLITE_BUSY, store::hr::STORE_E_DATABASE, "failed while"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
