@@ -155,7 +155,9 @@ def added(counter):
 
 
 for name, label in [("DeliverWithoutRegistration", "without registration"),
-                    ("DeliverWithSink", "with the sink registered")]:
+                    ("DeliverWithSink", "with the sink registered"),
+                    ("DeliverWithSinkDirectoryDown",
+                     "with the sink registered and the directory server down")]:
     row(f"Store delivery into one mailbox, {label}: p50 / p99",
         lambda name=name: (f"{micros(delivery(name, 'p50_us'))} / "
                            f"{micros(delivery(name, 'p99_us'))}, "
