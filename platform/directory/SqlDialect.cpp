@@ -4,6 +4,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/FilterEscape.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -104,6 +105,31 @@ private:
         tokens_.push_back({TokenKind::End, "", text_.size()});
     }
 
+    static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+    static bool IsKeyChar(char c) { return IsLetter(c) || IsDigit(c) || c == '-'; }
+
+    // Whether a word can stand as the attribute of an LDAP filter (RFC 4512): a name that
+    // begins with a letter and goes on with letters, digits and "-", or a numeric OID; then
+    // options, each ";" and letters, digits and "-". Words may hold more than that (values
+    // need not be quoted), and a filter with such an attribute could not even be sent.
+    static bool IsAttributeDescription(std::string_view word) {
+        const auto parts = text::Split(word, ';');
+        const auto type = parts.front();
+        auto allKeyChars = [](std::string_view part) {
+            return !part.empty() && std::all_of(part.begin(), part.end(), IsKeyChar);
+        };
+        if (!type.empty() && IsLetter(type.front())) {
+            if (!allKeyChars(type))
+                return false;
+        } else {
+            for (auto number : text::Split(type, '.'))
+                if (number.empty() || !std::all_of(number.begin(), number.end(), IsDigit))
+                    return false;
+        }
+        return std::all_of(parts.begin() + 1, parts.end(), allKeyChars);
+    }
+
     static bool IsWordChar(char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ||
                c == ';' || static_cast<unsigned char>(c) >= 0x80;
@@ -192,6 +218,9 @@ private:
     }
 
     std::string ParseComparison() {
+        if (Peek().kind == TokenKind::Word && !IsReserved(Peek()) &&
+            !IsAttributeDescription(Peek().text))
+            throw Fail("an attribute name (a letter, then letters, digits and \"-\"; or an OID)");
         const auto attribute = ExpectWord("an attribute name");
         const auto& opToken = Peek();
         if (opToken.kind != TokenKind::Symbol || opToken.text == "(" || opToken.text == ")" ||

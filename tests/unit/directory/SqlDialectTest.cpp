@@ -134,6 +134,29 @@ TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
     }
 }
 
+// The client library refuses a filter whose attribute is not an LDAP attribute description,
+// so such a condition is refused as a syntax error before any search is made.
+TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
+    for (const std::string attribute :
+         {"cn", "msExchHomeServerName", "msDS-Approx-Immed-Subordinates", "cn;binary",
+          "cn;lang-en;x-1", "1.2.840.113556.1.4.221", "2;binary"}) {
+        EXPECT_EQ(FilterOf(attribute + "='v'"), "(" + attribute + "=v)");
+    }
+    for (const std::string attribute : {"uidNumb\xBA\xBA"
+                                        "er",
+                                        "c\xC3\xA9", "c_n", "_cn", "c.n", "-cn", "cn;", "cn;;x",
+                                        "cn;b_x", "1..2", "1.2.", "1.a"}) {
+        try {
+            FilterOf(attribute + "='v'");
+            ADD_FAILURE() << "accepted " << attribute;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND) << attribute;
+            EXPECT_NE(error.Description().find("position 34"), std::string::npos)
+                << error.Description();
+        }
+    }
+}
+
 TEST(SqlDialect, AnUnknownSchemaCannotExpandACategory) {
     try {
         ParseSqlDialect("SELECT cn FROM 'GC://h' WHERE objectCategory='person'",
