@@ -45,21 +45,40 @@ std::string Write(const Operand& operand) {
     return std::to_string(value.Integer());
 }
 
-// Fully parenthesised, so that reading it back cannot regroup anything.
-std::string Write(const Condition& condition) {
+// How tightly each kind binds: OR, then AND, then NOT and comparisons.
+int Binding(Condition::Kind kind) {
+    switch (kind) {
+    case Condition::Kind::Or:
+        return 0;
+    case Condition::Kind::And:
+        return 1;
+    default:
+        return 2;
+    }
+}
+
+// With parentheses only where the grouping needs them, so that the text read back holds no
+// more parts than the original.
+std::string Write(const Condition& condition, int binding = 0) {
+    std::string text;
     switch (condition.kind) {
     case Condition::Kind::Equal:
-        return Write(condition.left) + " = " + Write(condition.right);
+        text = Write(condition.left) + " = " + Write(condition.right);
+        break;
     case Condition::Kind::NotEqual:
-        return Write(condition.left) + " <> " + Write(condition.right);
+        text = Write(condition.left) + " <> " + Write(condition.right);
+        break;
     case Condition::Kind::And:
-        return "(" + Write(*condition.first) + ") AND (" + Write(*condition.second) + ")";
+        text = Write(*condition.first, 1) + " AND " + Write(*condition.second, 2);
+        break;
     case Condition::Kind::Or:
-        return "(" + Write(*condition.first) + ") OR (" + Write(*condition.second) + ")";
+        text = Write(*condition.first, 0) + " OR " + Write(*condition.second, 1);
+        break;
     case Condition::Kind::Not:
-        return "NOT (" + Write(*condition.first) + ")";
+        text = "NOT " + Write(*condition.first, 2);
+        break;
     }
-    return {};
+    return Binding(condition.kind) < binding ? "(" + text + ")" : text;
 }
 
 std::string Write(const query::Query& parsed) {

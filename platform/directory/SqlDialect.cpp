@@ -20,6 +20,10 @@ struct Token {
     std::size_t position;
 };
 
+// How deep NOT and parentheses may nest. The parser recurses once per level, and so does any
+// LDAP library that encodes the filter it gives.
+constexpr int kMaxNesting = 256;
+
 class Parser {
 public:
     Parser(std::string_view text, const SchemaDnSource& schemaDn)
@@ -205,13 +209,26 @@ private:
             parts.push_back(ParseNot());
         return Join("&", parts);
     }
+    void Nest() {
+        if (nesting_ == kMaxNesting)
+            throw Fail("NOT and parentheses nested at most " + std::to_string(kMaxNesting) +
+                       " deep");
+        ++nesting_;
+    }
+
     std::string ParseNot() {
-        if (AcceptKeyword("NOT"))
-            return "(!" + ParseNot() + ")";
+        if (AcceptKeyword("NOT")) {
+            Nest();
+            auto filter = "(!" + ParseNot() + ")";
+            --nesting_;
+            return filter;
+        }
         if (AcceptSymbol("(")) {
+            Nest();
             auto inner = ParseOr();
             if (!AcceptSymbol(")"))
                 throw Fail("\")\"");
+            --nesting_;
             return inner;
         }
         return ParseComparison();
@@ -290,6 +307,7 @@ private:
     const DirectoryPath* root_ = nullptr;
     std::vector<Token> tokens_;
     std::size_t next_ = 0;
+    int nesting_ = 0;
 };
 
 } // namespace

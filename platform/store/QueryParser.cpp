@@ -105,6 +105,11 @@ std::vector<Token> Tokenize(const std::string& query) {
     tokens.push_back(Token{Token::Kind::End, {}, query.size()});
     return tokens;
 }
+// Conditions, NOTs and parentheses one condition may hold. The tree, its evaluation and its
+// destruction all recurse as deep as it grows, and every one of these can add a level; far
+// more than any registration or lookup needs, far less than a thread's stack allows.
+constexpr std::size_t kMaxConditionParts = 1000;
+
 class Parser {
 public:
     explicit Parser(const std::string& text) : text_(text), tokens_(Tokenize(text)) {}
@@ -250,6 +255,9 @@ private:
     }
 
     std::unique_ptr<Condition> ParseNot() {
+        if (++conditionParts_ > kMaxConditionParts)
+            Fail("the condition is too long: more than " + std::to_string(kMaxConditionParts) +
+                 " comparisons, NOTs and parentheses");
         if (IsWord("NOT")) {
             Next();
             return Combine(Condition::Kind::Not, ParseNot(), nullptr);
@@ -312,6 +320,7 @@ private:
     const std::string& text_;
     std::vector<Token> tokens_;
     std::size_t index_ = 0;
+    std::size_t conditionParts_ = 0;
 };
 
 } // namespace

@@ -157,6 +157,36 @@ TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
     }
 }
 
+std::string Repeated(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+// Each level of nesting is a level of recursion here and in the library that encodes the
+// filter; a hostile depth is refused instead of overflowing the stack.
+TEST(SqlDialect, NestingIsLimited) {
+    EXPECT_EQ(FilterOf(Repeated("NOT ", 256) + "cn='a'"),
+              Repeated("(!", 256) + "(cn=a)" + Repeated(")", 256));
+    EXPECT_EQ(FilterOf(Repeated("(", 256) + "cn='a'" + Repeated(")", 256)), "(cn=a)");
+    const std::string flat = Repeated("cn='a' OR ", 5000) + "cn='b'";
+    EXPECT_EQ(FilterOf(flat).size(),
+              std::string("(|)").size() + 5001 * std::string("(cn=a)").size());
+    for (const auto& where :
+         {Repeated("NOT ", 257) + "cn='a'", Repeated("(", 257) + "cn='a'" + Repeated(")", 257),
+          Repeated("NOT (", 100000) + "cn='a'" + Repeated(")", 100000)}) {
+        try {
+            FilterOf(where);
+            ADD_FAILURE() << "accepted nesting " << where.size() << " characters long";
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND);
+            EXPECT_NE(error.Description().find("nested at most 256 deep"), std::string::npos)
+                << error.Description().substr(0, 200);
+        }
+    }
+}
+
 TEST(SqlDialect, AnUnknownSchemaCannotExpandACategory) {
     try {
         ParseSqlDialect("SELECT cn FROM 'GC://h' WHERE objectCategory='person'",

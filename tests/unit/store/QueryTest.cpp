@@ -124,6 +124,35 @@ INSTANTIATE_TEST_SUITE_P(
                       "where \"a\" = 1 AND", "where \"a\" < 1", "where \"a\" = maybe",
                       "where \"a\" = 1 ; drop", "where \"a\" = 99999999999999999999"));
 
+std::string Repeated(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+// Criteria are stored data, read at every save: a hostile length or depth must be refused,
+// not overflow the stack while it is parsed, evaluated or freed.
+TEST(Query, CriteriaHoldAtMostAThousandParts) {
+    const auto longest = "where " + Repeated("\"size\" = 42 AND ", 999) + "\"size\" = 42";
+    EXPECT_TRUE(Holds(ParseCriteria(longest).get(), kItem));
+    EXPECT_TRUE(
+        Holds(ParseCriteria("where " + Repeated("NOT ", 998) + "\"size\" = 42").get(), kItem));
+    for (const auto& criteria :
+         {longest + " AND \"size\" = 42", "where " + Repeated("NOT ", 1000) + "\"size\" = 42",
+          "where " + Repeated("\"size\" = 42 OR ", 30000) + "\"size\" = 42",
+          "where " + Repeated("(", 50000) + "\"size\" = 42" + Repeated(")", 50000)}) {
+        try {
+            ParseCriteria(criteria);
+            ADD_FAILURE() << "accepted criteria " << criteria.size() << " characters long";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Number(), hr::DB_E_ERRORSINCOMMAND);
+            EXPECT_NE(error.Description().find("more than 1000"), std::string::npos)
+                << error.Description();
+        }
+    }
+}
+
 class QueriesRefused : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(QueriesRefused, AsSyntaxErrors) {
