@@ -265,7 +265,12 @@ private:
         return "(!(" + attribute + "<=" + escaped + "))";
     }
 
-    std::string Equality(const std::string& attribute, const std::string& value, bool quoted) {
+    std::string Equality(const std::string& attribute, const std::string& written, bool quoted) {
+        // Wildcards in a row match what one does, and a filter may hold only one.
+        std::string value;
+        for (char c : written)
+            if (c != '*' || value.empty() || value.back() != '*')
+                value += c;
         if (value == "*")
             return "(" + attribute + "=*)";
         if (text::EqualsIgnoreCase(attribute, "objectCategory") &&

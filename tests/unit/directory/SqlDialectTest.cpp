@@ -157,6 +157,14 @@ TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
     }
 }
 
+// A filter allows no empty piece between two wildcards.
+TEST(SqlDialect, WildcardsInARowCountAsOne) {
+    EXPECT_EQ(FilterOf("cn='a**b'"), "(cn=a*b)");
+    EXPECT_EQ(FilterOf("cn='**'"), "(cn=*)");
+    EXPECT_EQ(FilterOf("cn='***a*(**'"), "(cn=*a*\\28*)");
+    EXPECT_EQ(FilterOf("cn<>'a**'"), "(!(cn=a*))");
+}
+
 std::string Repeated(const std::string& piece, int times) {
     std::string text;
     for (int i = 0; i < times; ++i)
