@@ -2,6 +2,8 @@
 #include "platform/core/Text.h"
 #include "platform/directory/DirectoryQuery.h"
 
+#include <algorithm>
+
 namespace platform::directory {
 
 namespace {
@@ -22,6 +24,22 @@ bool ParseScope(std::string_view word, SearchScope& scope) {
     else
         return false;
     return true;
+}
+
+// How deep a filter's parentheses may nest. Filters are encoded recursively, by the client
+// library too, so a hostile depth would overflow the stack instead of failing.
+constexpr int kMaxFilterNesting = 256;
+
+// Values write their parentheses escaped (\28, \29): every "(" opens a level.
+int FilterNesting(std::string_view filter) {
+    int depth = 0, deepest = 0;
+    for (char c : filter) {
+        if (c == '(')
+            deepest = std::max(deepest, ++depth);
+        else if (c == ')')
+            --depth;
+    }
+    return deepest;
 }
 
 } // namespace
@@ -58,6 +76,9 @@ DirectoryQuery ParseLdapDialect(std::string_view text) {
     query.filter = std::string(text::TrimBlanks(rest.substr(0, last)));
     if (query.filter.empty())
         throw Malformed(text, "the filter is empty");
+    if (FilterNesting(query.filter) > kMaxFilterNesting)
+        throw Malformed(text, "the filter nests more than " + std::to_string(kMaxFilterNesting) +
+                                  " deep");
     for (auto name : text::Split(attributes, ',')) {
         const auto attribute = text::TrimBlanks(name);
         if (attribute.empty())

@@ -4,6 +4,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/FilterEscape.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct Token {
     std::string text;
     std::size_t position;
 };
+
+// How deep NOT and parentheses may nest. The parser recurses once per level, and so does any
+// LDAP library that encodes the filter it gives.
+constexpr int kMaxNesting = 256;
 
 class Parser {
 public:
@@ -104,6 +109,31 @@ private:
         tokens_.push_back({TokenKind::End, "", text_.size()});
     }
 
+    static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+    static bool IsKeyChar(char c) { return IsLetter(c) || IsDigit(c) || c == '-'; }
+
+    // Whether a word can stand as the attribute of an LDAP filter (RFC 4512): a name that
+    // begins with a letter and goes on with letters, digits and "-", or a numeric OID; then
+    // options, each ";" and letters, digits and "-". Words may hold more than that (values
+    // need not be quoted), and a filter with such an attribute could not even be sent.
+    static bool IsAttributeDescription(std::string_view word) {
+        const auto parts = text::Split(word, ';');
+        const auto type = parts.front();
+        auto allKeyChars = [](std::string_view part) {
+            return !part.empty() && std::all_of(part.begin(), part.end(), IsKeyChar);
+        };
+        if (!type.empty() && IsLetter(type.front())) {
+            if (!allKeyChars(type))
+                return false;
+        } else {
+            for (auto number : text::Split(type, '.'))
+                if (number.empty() || !std::all_of(number.begin(), number.end(), IsDigit))
+                    return false;
+        }
+        return std::all_of(parts.begin() + 1, parts.end(), allKeyChars);
+    }
+
     static bool IsWordChar(char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ||
                c == ';' || static_cast<unsigned char>(c) >= 0x80;
@@ -179,19 +209,35 @@ private:
             parts.push_back(ParseNot());
         return Join("&", parts);
     }
+    void Nest() {
+        if (nesting_ == kMaxNesting)
+            throw Fail("NOT and parentheses nested at most " + std::to_string(kMaxNesting) +
+                       " deep");
+        ++nesting_;
+    }
+
     std::string ParseNot() {
-        if (AcceptKeyword("NOT"))
-            return "(!" + ParseNot() + ")";
+        if (AcceptKeyword("NOT")) {
+            Nest();
+            auto filter = "(!" + ParseNot() + ")";
+            --nesting_;
+            return filter;
+        }
         if (AcceptSymbol("(")) {
+            Nest();
             auto inner = ParseOr();
             if (!AcceptSymbol(")"))
                 throw Fail("\")\"");
+            --nesting_;
             return inner;
         }
         return ParseComparison();
     }
 
     std::string ParseComparison() {
+        if (Peek().kind == TokenKind::Word && !IsReserved(Peek()) &&
+            !IsAttributeDescription(Peek().text))
+            throw Fail("an attribute name (a letter, then letters, digits and \"-\"; or an OID)");
         const auto attribute = ExpectWord("an attribute name");
         const auto& opToken = Peek();
         if (opToken.kind != TokenKind::Symbol || opToken.text == "(" || opToken.text == ")" ||
@@ -219,7 +265,12 @@ private:
         return "(!(" + attribute + "<=" + escaped + "))";
     }
 
-    std::string Equality(const std::string& attribute, const std::string& value, bool quoted) {
+    std::string Equality(const std::string& attribute, const std::string& written, bool quoted) {
+        // Wildcards in a row match what one does, and a filter may hold only one.
+        std::string value;
+        for (char c : written)
+            if (c != '*' || value.empty() || value.back() != '*')
+                value += c;
         if (value == "*")
             return "(" + attribute + "=*)";
         if (text::EqualsIgnoreCase(attribute, "objectCategory") &&
@@ -261,6 +312,7 @@ private:
     const DirectoryPath* root_ = nullptr;
     std::vector<Token> tokens_;
     std::size_t next_ = 0;
+    int nesting_ = 0;
 };
 
 } // namespace

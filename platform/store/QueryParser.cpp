@@ -23,12 +23,6 @@ struct Token {
                     what + (near.empty() ? ", at the end" : ", near \"" + near + "\"") + ")");
 }
 
-// Bounds on a condition's shape, far above any real criteria: evaluating and releasing a
-// condition recurse along its tree, so a text nested or chained without end would otherwise
-// overflow the stack of the save that reads it.
-constexpr int kMaxNesting = 200;
-constexpr int kMaxConditions = 10000;
-
 bool IsBlankChar(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -111,6 +105,11 @@ std::vector<Token> Tokenize(const std::string& query) {
     tokens.push_back(Token{Token::Kind::End, {}, query.size()});
     return tokens;
 }
+// Conditions, NOTs and parentheses one condition may hold. The tree, its evaluation and its
+// destruction all recurse as deep as it grows, and every one of these can add a level; far
+// more than any registration or lookup needs, far less than a thread's stack allows.
+constexpr std::size_t kMaxConditionParts = 1000;
+
 class Parser {
 public:
     explicit Parser(const std::string& text) : text_(text), tokens_(Tokenize(text)) {}
@@ -228,15 +227,9 @@ private:
             SyntaxError(text_, position(i), "unexpected text after the scope URL");
     }
 
-    std::unique_ptr<Condition> NewCondition() {
-        if (++conditions_ > kMaxConditions)
-            Fail("more than " + std::to_string(kMaxConditions) + " conditions");
-        return std::make_unique<Condition>();
-    }
-
     std::unique_ptr<Condition> Combine(Condition::Kind kind, std::unique_ptr<Condition> first,
                                        std::unique_ptr<Condition> second) {
-        auto node = NewCondition();
+        auto node = std::make_unique<Condition>();
         node->kind = kind;
         node->first = std::move(first);
         node->second = std::move(second);
@@ -262,26 +255,24 @@ private:
     }
 
     std::unique_ptr<Condition> ParseNot() {
-        if (!IsWord("NOT") && !IsSymbol("("))
-            return ParseComparison();
-        if (nesting_ >= kMaxNesting)
-            Fail("nested more than " + std::to_string(kMaxNesting) + " levels deep");
-        ++nesting_;
-        std::unique_ptr<Condition> condition;
+        if (++conditionParts_ > kMaxConditionParts)
+            Fail("the condition is too long: more than " + std::to_string(kMaxConditionParts) +
+                 " comparisons, NOTs and parentheses");
         if (IsWord("NOT")) {
             Next();
-            condition = Combine(Condition::Kind::Not, ParseNot(), nullptr);
-        } else {
-            Next();
-            condition = ParseOr();
-            ExpectSymbol(")");
+            return Combine(Condition::Kind::Not, ParseNot(), nullptr);
         }
-        --nesting_;
-        return condition;
+        if (IsSymbol("(")) {
+            Next();
+            auto inner = ParseOr();
+            ExpectSymbol(")");
+            return inner;
+        }
+        return ParseComparison();
     }
 
     std::unique_ptr<Condition> ParseComparison() {
-        auto node = NewCondition();
+        auto node = std::make_unique<Condition>();
         node->left = ParseOperand();
         if (IsSymbol("="))
             node->kind = Condition::Kind::Equal;
@@ -329,8 +320,7 @@ private:
     const std::string& text_;
     std::vector<Token> tokens_;
     std::size_t index_ = 0;
-    int nesting_ = 0;
-    int conditions_ = 0;
+    std::size_t conditionParts_ = 0;
 };
 
 } // namespace

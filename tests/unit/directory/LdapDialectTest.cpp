@@ -63,6 +63,33 @@ TEST(LdapDialect, RejectsTextsOfAnotherShape) {
     }
 }
 
+std::string NestedFilter(int depth) {
+    std::string filter;
+    for (int i = 0; i < depth; ++i)
+        filter += "(!";
+    filter += "(cn=a)";
+    for (int i = 0; i < depth; ++i)
+        filter += ")";
+    return filter;
+}
+
+// The client library encodes filters recursively and overflows its stack on a deep enough one,
+// so the depth is limited here; escaped parentheses in values do not count.
+TEST(LdapDialect, FilterNestingIsLimited) {
+    EXPECT_EQ(ParseLdapDialect("<LDAP://h>;" + NestedFilter(255) + ";cn").filter,
+              NestedFilter(255));
+    EXPECT_EQ(ParseLdapDialect("<LDAP://h>;(cn=\\28\\28\\28);cn").filter, "(cn=\\28\\28\\28)");
+    for (int depth : {256, 100000}) {
+        try {
+            ParseLdapDialect("<LDAP://h>;" + NestedFilter(depth) + ";cn");
+            ADD_FAILURE() << "accepted a filter nested " << depth << " deep";
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND);
+            EXPECT_NE(error.Description().find("nests more than 256 deep"), std::string::npos);
+        }
+    }
+}
+
 TEST(LdapDialect, SqlTextsAreNotTakenForIt) {
     EXPECT_FALSE(IsLdapDialect("SELECT cn FROM 'GC://h'"));
     EXPECT_FALSE(IsLdapDialect(""));

@@ -134,6 +134,67 @@ TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
     }
 }
 
+// The client library refuses a filter whose attribute is not an LDAP attribute description,
+// so such a condition is refused as a syntax error before any search is made.
+TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
+    for (const std::string attribute :
+         {"cn", "msExchHomeServerName", "msDS-Approx-Immed-Subordinates", "cn;binary",
+          "cn;lang-en;x-1", "1.2.840.113556.1.4.221", "2;binary"}) {
+        EXPECT_EQ(FilterOf(attribute + "='v'"), "(" + attribute + "=v)");
+    }
+    for (const std::string attribute : {"uidNumb\xBA\xBA"
+                                        "er",
+                                        "c\xC3\xA9", "c_n", "_cn", "c.n", "-cn", "cn;", "cn;;x",
+                                        "cn;b_x", "1..2", "1.2.", "1.a"}) {
+        try {
+            FilterOf(attribute + "='v'");
+            ADD_FAILURE() << "accepted " << attribute;
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND) << attribute;
+            EXPECT_NE(error.Description().find("position 34"), std::string::npos)
+                << error.Description();
+        }
+    }
+}
+
+// A filter allows no empty piece between two wildcards.
+TEST(SqlDialect, WildcardsInARowCountAsOne) {
+    EXPECT_EQ(FilterOf("cn='a**b'"), "(cn=a*b)");
+    EXPECT_EQ(FilterOf("cn='**'"), "(cn=*)");
+    EXPECT_EQ(FilterOf("cn='***a*(**'"), "(cn=*a*\\28*)");
+    EXPECT_EQ(FilterOf("cn<>'a**'"), "(!(cn=a*))");
+}
+
+std::string Repeated(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+// Each level of nesting is a level of recursion here and in the library that encodes the
+// filter; a hostile depth is refused instead of overflowing the stack.
+TEST(SqlDialect, NestingIsLimited) {
+    EXPECT_EQ(FilterOf(Repeated("NOT ", 256) + "cn='a'"),
+              Repeated("(!", 256) + "(cn=a)" + Repeated(")", 256));
+    EXPECT_EQ(FilterOf(Repeated("(", 256) + "cn='a'" + Repeated(")", 256)), "(cn=a)");
+    const std::string flat = Repeated("cn='a' OR ", 5000) + "cn='b'";
+    EXPECT_EQ(FilterOf(flat).size(),
+              std::string("(|)").size() + 5001 * std::string("(cn=a)").size());
+    for (const auto& where :
+         {Repeated("NOT ", 257) + "cn='a'", Repeated("(", 257) + "cn='a'" + Repeated(")", 257),
+          Repeated("NOT (", 100000) + "cn='a'" + Repeated(")", 100000)}) {
+        try {
+            FilterOf(where);
+            ADD_FAILURE() << "accepted nesting " << where.size() << " characters long";
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND);
+            EXPECT_NE(error.Description().find("nested at most 256 deep"), std::string::npos)
+                << error.Description().substr(0, 200);
+        }
+    }
+}
+
 TEST(SqlDialect, AnUnknownSchemaCannotExpandACategory) {
     try {
         ParseSqlDialect("SELECT cn FROM 'GC://h' WHERE objectCategory='person'",
