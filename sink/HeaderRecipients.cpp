@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 namespace lorvanta {
@@ -69,9 +70,9 @@ class AddressScanner {
 public:
     explicit AddressScanner(std::string_view text)
         : text_(text), bytes_(reinterpret_cast<const unsigned char*>(text.data())) {
-        // The addresses are parts of the text, so the result never outgrows it (and the "," after
-        // the last address).
-        result_.reserve(text.size() + 1);
+        // The addresses are parts of the text, so the result never outgrows it (with the ","
+        // after the last address, and room for copying short addresses in one wide move).
+        result_ = std::make_unique_for_overwrite<char[]>(text.size() + kCopyWidth + 1);
     }
 
     // Whether any To or Cc text was collected, for the rule that a new header is joined by ",".
@@ -87,9 +88,8 @@ public:
 
     std::string Finish() {
         Separate();
-        if (!result_.empty())
-            result_.pop_back(); // the "," after the last address
-        return std::move(result_);
+        // Without the "," after the last address.
+        return std::string(result_.get(), written_ > 0 ? written_ - 1 : 0);
     }
 
     // Reads the text from `start` to its end as one "," separated list.
@@ -132,7 +132,7 @@ private:
         std::size_t from = start;
         bool carried = true; // whether `pending_` is the start of the address
         std::size_t line = start;
-        Mark mark{result_.size(), collectedAny_, state};
+        Mark mark{written_, collectedAny_, state};
         BlockClasses block; // a local copy stays in registers while the result grows
         std::size_t base = std::string_view::npos;
         // What ends the address being read, what the scan waits for otherwise: for this block
@@ -184,11 +184,11 @@ private:
                 }
                 line = from = i = next;
                 carried = true;
-                mark = {result_.size(), collectedAny_, state};
+                mark = {written_, collectedAny_, state};
                 continue;
             }
             if (lines && (block.colon & bit)) [[unlikely]] {
-                result_.resize(mark.resultSize);
+                written_ = mark.resultSize;
                 collectedAny_ = mark.collectedAny;
                 state_ = mark.state;
                 return {HeaderEnd::Colon, line};
@@ -303,16 +303,28 @@ private:
     // earlier line.
     [[gnu::always_inline]] void Emit(bool carried, const unsigned char* bytes, std::size_t from,
                                      std::size_t to) {
-        if (carried)
-            result_ += pending_;
-        result_.append(reinterpret_cast<const char*>(bytes) + from, to - from);
-        result_ += ','; // dropped after the last address, so no test for the first one
+        char* out = result_.get() + written_;
+        if (carried) {
+            std::memcpy(out, pending_.data(), pending_.size());
+            out += pending_.size();
+        }
+        const auto length = to - from;
+        // Most addresses are short: one fixed-size move, when the text has the bytes to read.
+        if (length <= kCopyWidth && from + kCopyWidth <= text_.size())
+            std::memcpy(out, bytes + from, kCopyWidth);
+        else
+            std::memcpy(out, bytes + from, length);
+        out += length;
+        *out++ = ','; // dropped after the last address, so no test for the first one
+        written_ = static_cast<std::size_t>(out - result_.get());
     }
 
+    static constexpr std::size_t kCopyWidth = 32;
     std::string_view text_;
     const unsigned char* bytes_;
-    std::string result_;
-    std::string pending_; // the address so far, when it began on an earlier line and runs on
+    std::unique_ptr<char[]> result_;
+    std::size_t written_ = 0; // bytes of `result_` in use
+    std::string pending_;     // the address so far, when it began on an earlier line and runs on
     bool collectedAny_ = false;
     Entry state_ = Entry::BeforeAt;
     std::array<BlockClasses, 4> ahead_; // the block the scan is in and those after it
