@@ -89,7 +89,7 @@ def row(figure, measure, goal, check, command):
 
 
 # Recipient extraction against a baseline that only splits the block at CR LF.
-SINK = "build/default/bin/sink_bench --benchmark_repetitions=3"
+SINK = "taskset -c 0 build/default/bin/sink_bench --benchmark_repetitions=3"
 SIZES = [(10 << 10, "10 KB"), (100 << 10, "100 KB"), (1 << 20, "1 MB"), (10 << 20, "10 MB")]
 
 
@@ -192,7 +192,7 @@ row("Store: deliveries into one mailbox, no registration",
 row("Store: registration lookups on 30,000 mailboxes",
     lambda: (f"{find('store_bench', r'BM_RegistrationLookups.*')['items_per_second']:.0f}/s",
              None), "—", None, STORE)
-COM = "build/default/bin/com_bench"
+COM = "taskset -c 0 build/default/bin/com_bench"
 row("COM: sink created by ProgID",
     lambda: (duration(seconds(find("com_bench", "BM_CreateSinkByProgId"), "cpu_time")), None),
     "—", None, COM)
