@@ -1,0 +1,84 @@
+#include "DeliveryBenchServer.h"
+
+#include "platform/com/Activation.h"
+#include "platform/core/Error.h"
+#include "platform/host/ServerFolder.h"
+#include "platform/store/PropertyNames.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace deliverybench {
+
+namespace fs = std::filesystem;
+using namespace platform;
+
+void DeliveryBenchServer::Start(const std::string& prefix, const std::string& sinkDll) {
+    std::string pattern = "/tmp/" + prefix + "XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        throw Error(hr::E_FAIL, "Cannot create a folder under /tmp");
+    root_ = pattern;
+    setenv(host::kRootVariable, root_.c_str(), 1);
+    host::ServerFolder folder(root_);
+    directory::DirectoryServerSettings settings;
+    settings.folder = folder.DirectoryDir();
+    settings.forestDnsName = kDomain;
+    settings.hostName = "dc01." + kDomain;
+    directory_ = std::make_unique<directory::DirectoryServer>(settings);
+    directory_->WriteConfiguration();
+    folder.WriteMachineNames({"MAIL01", kDomain, kDomain, "dc01." + kDomain, directory_->Uri()});
+
+    directory::SampleDirectorySettings sampleSettings;
+    sampleSettings.forestDnsName = kDomain;
+    const char* users = std::getenv("LORVANTA_BENCH_USERS");
+    sampleSettings.users = users ? std::strtoul(users, nullptr, 10) : 100000;
+    sample_ = directory::GenerateSampleDirectory(sampleSettings);
+    std::ofstream(root_ / "sample.ldif") << sample_.ldif;
+    directory_->Load(root_ / "sample.ldif");
+    directory_->Start();
+
+    fs::create_directories(folder.ComDir());
+    com::RegisterServer(sinkDll);
+
+    store_ = store::Store::Open(folder);
+    store_->CreateDomainFolder(kDomain);
+
+    const auto secondary = sample_.firstLocalProxyAddresses.at(1).substr(5);
+    message_ = "From: sender@partner.example.net\r\n"
+               "To: Someone Else <someone@partner.example.net>, " +
+               secondary + "\r\nCc: team@" + kDomain +
+               "\r\nSubject: Quarterly figures\r\n"
+               "Date: Sun, 6 Dec 2026 20:00:00 +0000\r\n"
+               "\r\n"
+               "Please find the figures below.\r\n";
+}
+
+void DeliveryBenchServer::Register(const std::string& mailboxUrl, bool registered) {
+    const auto url = mailboxUrl + "/Inbox/Lorvanta.reg";
+    const auto location = store_->Locate(url);
+    const bool present = store_->Exists(location);
+    if (present && !registered)
+        store_->Delete(url);
+    if (present || !registered)
+        return;
+    auto save = store_->NewItem(location);
+    save.Set(store::kContentClass, Variant(store::kRegistrationClass));
+    save.Set(store::kEventNamespace + "EventMethod", Variant("onsyncsave"));
+    save.Set(store::kEventNamespace + "SinkClass", Variant("Lorvanta.LorvantaCls"));
+    save.Set(store::kEventNamespace + "MatchScope", Variant("SHALLOW"));
+    save.Set(store::kEventNamespace + "criteria", Variant(" WHERE \"DAV:ishidden\" = FALSE"));
+    save.Set(store::kEventNamespace + "priority", Variant("1"));
+    save.Set(store::kIsHidden, Variant(true));
+    store_->Save(save);
+}
+
+void DeliveryBenchServer::Stop() {
+    store_.reset();
+    if (directory_)
+        directory_->Stop();
+    std::error_code ignored;
+    if (!root_.empty() && !std::getenv("LORVANTA_KEEP_FIXTURES"))
+        fs::remove_all(root_, ignored);
+}
+
+} // namespace deliverybench

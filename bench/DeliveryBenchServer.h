@@ -1,0 +1,43 @@
+#pragma once
+
+// The server folder the delivery benchmarks deliver into: the private directory loaded with the
+// sample data for LORVANTA_BENCH_USERS users (100,000 unless set), the store with its domain
+// folder, the real sink's class registered, and a message whose headers name the first local
+// owner's second address, the one the sink has to find. LORVANTA_KEEP_FIXTURES keeps the folder.
+
+#include "platform/directory/DirectoryServer.h"
+#include "platform/directory/SampleDirectory.h"
+#include "platform/store/Store.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace deliverybench {
+
+inline const std::string kDomain = "example.com";
+
+class DeliveryBenchServer {
+public:
+    // Creates the folder under /tmp (its name begins with `prefix`) and starts the directory.
+    void Start(const std::string& prefix, const std::string& sinkDll);
+    void Stop();
+
+    // Puts the sink's registration into (or takes it out of) the Inbox of `mailboxUrl`.
+    void Register(const std::string& mailboxUrl, bool registered);
+
+    const std::filesystem::path& Root() const { return root_; }
+    platform::directory::DirectoryServer& Directory() { return *directory_; }
+    platform::store::Store& Store() { return *store_; }
+    const platform::directory::SampleDirectory& Sample() const { return sample_; }
+    const std::string& Message() const { return message_; }
+
+private:
+    std::filesystem::path root_;
+    std::unique_ptr<platform::directory::DirectoryServer> directory_;
+    std::shared_ptr<platform::store::Store> store_;
+    platform::directory::SampleDirectory sample_;
+    std::string message_;
+};
+
+} // namespace deliverybench
