@@ -8,95 +8,16 @@
 
 #include "platform/core/Text.h"
 #include "sink/LorvantaModule.h"
+#include "tests/model/PlainRecipients.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace {
 
 namespace text = platform::text;
-
-bool IsCut(char c, char closing) {
-    return c == ' ' || c == '"' || c == '\'' || c == closing;
-}
-
-// One entry at a time: trim, find "@", cut left, cut right.
-std::string PlainClean(std::string_view list) {
-    std::string result;
-    for (auto entry : text::Split(list, ',')) {
-        entry = text::TrimBlanks(entry);
-        auto at = entry.find('@');
-        if (at == std::string_view::npos)
-            continue;
-        for (std::size_t i = at; i > 0; --i) {
-            if (IsCut(entry[i - 1], '<')) {
-                entry.remove_prefix(i);
-                break;
-            }
-        }
-        at = entry.find('@');
-        for (std::size_t i = at + 1; i < entry.size(); ++i) {
-            if (IsCut(entry[i], '>')) {
-                entry = entry.substr(0, i);
-                break;
-            }
-        }
-        if (!result.empty())
-            result += ',';
-        result += entry;
-    }
-    return result;
-}
-
-struct PlainReading {
-    std::string recipients;
-    bool fromRecipientList = false;
-};
-
-// The whole block split into lines first, then read with the collected text kept whole.
-PlainReading PlainRecipients(std::string_view block) {
-    if (block.empty())
-        return {};
-    std::vector<std::string_view> lines;
-    for (std::size_t start = 0;;) {
-        const auto end = block.find("\r\n", start);
-        lines.push_back(block.substr(start, end == std::string_view::npos ? end : end - start));
-        if (end == std::string_view::npos)
-            break;
-        start = end + 2;
-    }
-    std::string collected;
-    bool inAddressHeader = false;
-    for (auto line : lines) {
-        if (text::IsBlank(line))
-            continue;
-        if (auto length = text::MatchPrefixIgnoreCase(line, "X-RecipientList:")) {
-            const auto value = text::TrimBlanks(line.substr(*length));
-            if (!value.empty())
-                return {text::ReplaceAll(value, ';', ","), true};
-        }
-        if (inAddressHeader) {
-            if (line.find(':') == std::string_view::npos) {
-                collected += text::ReplaceAll(line, '\t', ",");
-                continue;
-            }
-            inAddressHeader = false;
-        }
-        auto length = text::MatchPrefixIgnoreCase(line, "TO:");
-        if (!length)
-            length = text::MatchPrefixIgnoreCase(line, "CC:");
-        if (length) {
-            inAddressHeader = true;
-            if (!collected.empty())
-                collected += ',';
-            collected += line.substr(*length);
-        }
-    }
-    return {PlainClean(collected), false};
-}
 
 // True when every CR in the text is followed by LF and every LF follows a CR.
 bool OnlyCrlfPairs(std::string_view text) {
@@ -132,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
     const auto recipients = lorvanta::GetHeaderRecipients(input);
-    const auto plain = PlainRecipients(input);
+    const auto plain = recipientmodel::PlainHeaderRecipients(input);
     fuzz::Check(recipients == plain.recipients,
                 "GetHeaderRecipients agrees with the line-by-line reading", input, recipients);
     if (!plain.fromRecipientList)
@@ -143,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     recipients);
 
     const auto cleaned = lorvanta::CleanAddressList(input);
-    fuzz::Check(cleaned == PlainClean(input),
+    fuzz::Check(cleaned == recipientmodel::PlainCleanAddressList(input),
                 "CleanAddressList agrees with the entry-wise cleaning", input, cleaned);
     CheckCleanedEntries(input, cleaned);
     fuzz::Check(lorvanta::CleanAddressList(cleaned) == cleaned,

@@ -5,7 +5,7 @@
 
 #include "sink/LorvantaModule.h"
 
-#include "platform/core/Text.h"
+#include "tests/model/PlainRecipients.h"
 
 #include <gtest/gtest.h>
 
@@ -15,85 +15,8 @@
 
 namespace {
 
-namespace text = platform::text;
-
-std::vector<std::string> SplitAt(std::string_view value, std::string_view separator) {
-    std::vector<std::string> parts;
-    for (;;) {
-        const auto end = value.find(separator);
-        parts.emplace_back(value.substr(0, end));
-        if (end == std::string_view::npos)
-            return parts;
-        value.remove_prefix(end + separator.size());
-    }
-}
-
-bool IsCut(char c, char angle) {
-    return c == ' ' || c == '"' || c == '\'' || c == angle;
-}
-
-std::string ModelCleanAddressList(const std::string& list) {
-    std::string result;
-    if (list.empty())
-        return result;
-    for (const auto& entry : SplitAt(list, ",")) {
-        std::string address(text::TrimBlanks(entry));
-        auto at = address.find('@');
-        if (at == std::string::npos)
-            continue;
-        for (auto i = at; i-- > 0;) {
-            if (IsCut(address[i], '<')) {
-                address.erase(0, i + 1);
-                break;
-            }
-        }
-        at = address.find('@');
-        for (auto i = at + 1; i < address.size(); ++i) {
-            if (IsCut(address[i], '>')) {
-                address.erase(i);
-                break;
-            }
-        }
-        if (!result.empty())
-            result += ',';
-        result += address;
-    }
-    return result;
-}
-
-std::string ModelGetHeaderRecipients(const std::string& block) {
-    if (block.empty())
-        return {};
-    std::string collected;
-    std::string recipientList;
-    bool inAddressHeader = false;
-    for (const auto& line : SplitAt(block, "\r\n")) {
-        if (text::TrimBlanks(line).empty())
-            continue;
-        if (text::MatchPrefixIgnoreCase(line, "X-RecipientList:")) {
-            recipientList = text::TrimBlanks(std::string_view(line).substr(16));
-            if (!recipientList.empty())
-                break;
-        }
-        if (inAddressHeader) {
-            if (line.find(':') == std::string::npos) {
-                collected += text::ReplaceAll(line, '\t', ",");
-                continue;
-            }
-            inAddressHeader = false;
-        }
-        const auto name = text::ToUpper(line.substr(0, 3));
-        if (name == "TO:" || name == "CC:") {
-            inAddressHeader = true;
-            if (!collected.empty())
-                collected += ',';
-            collected += line.substr(3);
-        }
-    }
-    if (!recipientList.empty())
-        return text::ReplaceAll(recipientList, ';', ",");
-    return ModelCleanAddressList(collected);
-}
+using recipientmodel::PlainCleanAddressList;
+using recipientmodel::PlainHeaderRecipients;
 
 // Random header blocks from the pieces that steer the scan.
 class BlockMaker {
@@ -152,7 +75,7 @@ TEST(HeaderRecipientsModel, RandomBlocksGiveWhatThePlainRulesGive) {
     BlockMaker maker(20261206);
     for (int round = 0; round < 20000; ++round) {
         const auto block = maker.Make(static_cast<std::size_t>(round % 120));
-        ASSERT_EQ(lorvanta::GetHeaderRecipients(block), ModelGetHeaderRecipients(block))
+        ASSERT_EQ(lorvanta::GetHeaderRecipients(block), PlainHeaderRecipients(block).recipients)
             << "block: " << testing::PrintToString(block);
     }
 }
@@ -161,7 +84,7 @@ TEST(HeaderRecipientsModel, RandomListsCleanAsThePlainRulesClean) {
     BlockMaker maker(7);
     for (int round = 0; round < 20000; ++round) {
         const auto list = maker.Make(static_cast<std::size_t>(round % 60));
-        ASSERT_EQ(lorvanta::CleanAddressList(list), ModelCleanAddressList(list))
+        ASSERT_EQ(lorvanta::CleanAddressList(list), PlainCleanAddressList(list))
             << "list: " << testing::PrintToString(list);
     }
 }
@@ -171,7 +94,7 @@ TEST(HeaderRecipientsModel, LongFoldedHeadersGiveWhatThePlainRulesGive) {
     BlockMaker maker(99);
     for (int round = 0; round < 200; ++round) {
         const auto block = "To: " + maker.Make(2000);
-        ASSERT_EQ(lorvanta::GetHeaderRecipients(block), ModelGetHeaderRecipients(block))
+        ASSERT_EQ(lorvanta::GetHeaderRecipients(block), PlainHeaderRecipients(block).recipients)
             << "round " << round;
     }
 }
