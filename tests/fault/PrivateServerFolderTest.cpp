@@ -1,6 +1,6 @@
 // Other local users can read nothing of a server folder: after init, a directory start, a
-// registration, a delivery and a COM+ installation under umask 000, every folder in it is 0700
-// and every file 0600.
+// registration, a delivery that logs a failure and a COM+ installation under umask 000, every
+// folder in it is 0700 and every file 0600.
 
 #include "FaultRoad.h"
 
@@ -25,6 +25,8 @@ protected:
 };
 
 TEST_F(PrivateServerFolder, EveryFolderAndFileIsTheOwnersAlone) {
+    // A broken registration, so that the delivery writes the event log too.
+    AddRegistration("Broken.reg", " WHERE \"DAV:ishidden\" == FALSE", 0);
     Deliver("private");
     const auto installed = exhost_test::RunExhost(
         {"complus", "install", "Lorvanta", dll_.string(), "--root", folder_.Root()});
