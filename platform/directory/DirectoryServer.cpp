@@ -47,8 +47,7 @@ std::string ReadFileText(const fs::path& path) {
     return text.str();
 }
 
-// The configuration names the owner's identity and the pid file who may be signalled: the
-// folder's owner alone reads and writes them.
+// Configuration, schema, root DSE and pid file: the folder's owner alone reads and writes them.
 void WriteFileText(const fs::path& path, const std::string& text) {
     host::ReplaceFileContent(path, text, host::kPrivateFileMode,
                              [](const std::string& what, const fs::path& file, int error) {
