@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -58,6 +59,10 @@ TEST_P(PrivateFiles, ExistingOnesAreMadePrivateAndKeepTheirContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Umask, PrivateFiles, ::testing::Values(mode_t{0}, mode_t{022}),
-                         [](const auto& info) { return "Umask0" + std::to_string(info.param); });
+                         [](const auto& info) {
+                             char name[16];
+                             std::snprintf(name, sizeof name, "Umask%03o", info.param);
+                             return std::string(name);
+                         });
 
 } // namespace
