@@ -2,6 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
+#include "platform/host/PrivateFiles.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -69,7 +70,8 @@ MachineNames ServerFolder::ReadMachineNames() const {
 }
 
 void ServerFolder::WriteMachineNames(const MachineNames& names) const {
-    std::filesystem::create_directories(root_);
+    CreatePrivateFolder(root_);
+    CreatePrivateFile(MachineFile());
     std::ofstream out(MachineFile(), std::ios::trunc);
     out << "# The names of the emulated server.\n"
         << "computer = " << names.computerName << "\n"

@@ -1,6 +1,7 @@
 #include "platform/store/Store.h"
 
 #include "platform/core/Text.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Database.h"
 #include "platform/store/EventService.h"
@@ -75,7 +76,7 @@ std::shared_ptr<Store> Store::OpenFromEnvironment() {
 Store::Store(const std::filesystem::path& storeDir, ServerNames server)
     : directory_(storeDir), server_(std::move(server)) {
     std::error_code ignored;
-    std::filesystem::create_directories(directory_, ignored);
+    host::CreatePrivateFolder(directory_, ignored);
     db_ = std::make_unique<Database>(directory_ / "store.db");
     CreateSchema();
 }

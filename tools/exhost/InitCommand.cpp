@@ -4,6 +4,7 @@
 #include "ServerContext.h"
 
 #include "platform/directory/SampleDirectory.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreUrl.h"
 
@@ -66,9 +67,8 @@ void RunInit(const InitOptions& options) {
         throw UsageError("--users must be at least 1");
     const auto folder = ResolveRoot(options.root);
     ClearFolder(folder, options.force);
-    fs::create_directories(folder.Root());
-    fs::create_directories(folder.StoreDir());
-    fs::create_directories(folder.ComDir());
+    for (const auto& created : {folder.Root(), folder.StoreDir(), folder.ComDir()})
+        platform::host::CreatePrivateFolder(created);
 
     platform::host::MachineNames names;
     names.computerName = options.computer;
@@ -111,7 +111,8 @@ void RunInit(const InitOptions& options) {
     server.WriteConfiguration();
     const auto ldif = folder.DirectoryDir() / "sample.ldif";
     {
-        std::ofstream out(ldif);
+        platform::host::CreatePrivateFile(ldif);
+        std::ofstream out(ldif, std::ios::trunc);
         out << sample.ldif;
         if (!out)
             throw UsageError("cannot write " + ldif.string());

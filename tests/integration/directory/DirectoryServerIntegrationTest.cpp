@@ -52,7 +52,7 @@ TEST(DirectoryServerHelper, ALongFolderPutsTheSocketUnderTmp) {
     settings.folder = "/tmp/" + std::string(120, 'x');
     settings.forestDnsName = "corp.example.com";
     platform::directory::DirectoryServer server(settings);
-    EXPECT_EQ(server.SocketPath().parent_path(), "/tmp");
+    EXPECT_EQ(server.SocketPath().parent_path().parent_path(), "/tmp");
     EXPECT_LT(server.SocketPath().string().size(), 101u);
     EXPECT_FALSE(server.RunningPid().has_value());
 }
