@@ -183,7 +183,9 @@ TEST_F(DeliveryRoad, FixtureMessagesAreStampedForTheMailboxTheyName) {
                            "objectClass: adRecipient\ncn: Alice Smith\nsn: Smith\n"
                            "mail: alice@example.com\nmailNickname: alice\n"
                            "proxyAddresses: SMTP:alice@example.com\n"
-                           "proxyAddresses: smtp:sales@example.com\n";
+                           "proxyAddresses: smtp:sales@example.com\n"
+                        << "msExchHomeServerName: "
+                        << platform::directory::HomeServerValue("MAIL01") << "\n";
     const auto root = folder->Root();
     for (const auto& step : std::vector<std::vector<std::string>>{
              {"ldif", ldif.string(), "--root", root},
