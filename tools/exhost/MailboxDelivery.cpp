@@ -49,7 +49,7 @@ bool MailboxDelivery::ServesDomain(platform::store::Store& store, const std::str
         return true;
     const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
     // A few entries are enough: most mailboxes of a domain are usually here or nowhere.
-    for (const auto& alias : MailboxAliasesInDomain(forest, domain, 16))
+    for (const auto& alias : MailboxAliasesInDomain(forest, names_.computerName, domain, 16))
         if (LocalMailbox(store, names_.domainDnsName, alias))
             return true;
     return false;
@@ -65,7 +65,7 @@ std::string MailboxDelivery::ResolveRecipient(const std::string& address) const 
         return PostmasterMailbox(*store);
     std::string alias;
     try {
-        alias = FindMailboxAlias(forest, address);
+        alias = FindMailboxAlias(forest, names_.computerName, address);
     } catch (const UsageError&) {
         // An entry that has the address wins; only then is it the server's own postmaster.
         if (!postmaster || !ServesDomain(*store, address.substr(at + 1)))

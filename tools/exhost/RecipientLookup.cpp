@@ -9,11 +9,16 @@ namespace exhost {
 
 namespace {
 
-// Entries with a mailbox, whose proxy addresses match `proxyFilter` (escaped already).
-std::string MailboxEntryQuery(const std::string& forestDnsName, const std::string& proxyFilter) {
+using platform::directory::EscapeFilterValue;
+
+// Entries with a mailbox on the computer, whose proxy addresses match `proxyFilter` (escaped
+// already).
+std::string MailboxEntryQuery(const std::string& forestDnsName, const std::string& computerName,
+                              const std::string& proxyFilter) {
     return "<GC://" + forestDnsName +
-           ">;(&(objectClass=organizationalPerson)(msExchHomeServerName=*)(proxyAddresses=" +
-           proxyFilter + "));mailNickname;subtree";
+           ">;(&(objectClass=organizationalPerson)(msExchHomeServerName=*/cn=" +
+           EscapeFilterValue(computerName) + ")(proxyAddresses=" + proxyFilter +
+           "));mailNickname;subtree";
 }
 
 // The non-empty aliases the query finds, at most `most`.
@@ -37,27 +42,28 @@ std::vector<std::string> AliasesFound(const std::string& query, std::size_t most
 
 } // namespace
 
-std::string MailboxAliasQuery(const std::string& forestDnsName, const std::string& address) {
+std::string MailboxAliasQuery(const std::string& forestDnsName, const std::string& computerName,
+                              const std::string& address) {
     // proxyAddresses compares without regard to case, so "smtp:" also finds the primary
     // "SMTP:" address. The address is escaped so that "*" cannot widen the match.
-    return MailboxEntryQuery(forestDnsName,
-                             "smtp:" + platform::directory::EscapeFilterValue(address));
+    return MailboxEntryQuery(forestDnsName, computerName, "smtp:" + EscapeFilterValue(address));
 }
 
-std::string FindMailboxAlias(const std::string& forestDnsName, const std::string& address) {
+std::string FindMailboxAlias(const std::string& forestDnsName, const std::string& computerName,
+                             const std::string& address) {
     if (address.empty() || address.find('@') == std::string::npos)
         throw UsageError("not a mail address: \"" + address + "\"");
-    const auto aliases = AliasesFound(MailboxAliasQuery(forestDnsName, address), 1);
+    const auto aliases = AliasesFound(MailboxAliasQuery(forestDnsName, computerName, address), 1);
     if (aliases.empty())
         throw UsageError("no mailbox has the address " + address);
     return aliases.front();
 }
 
 std::vector<std::string> MailboxAliasesInDomain(const std::string& forestDnsName,
+                                                const std::string& computerName,
                                                 const std::string& domain, std::size_t most) {
     return AliasesFound(
-        MailboxEntryQuery(forestDnsName,
-                          "smtp:*@" + platform::directory::EscapeFilterValue(domain)),
+        MailboxEntryQuery(forestDnsName, computerName, "smtp:*@" + EscapeFilterValue(domain)),
         most);
 }
 

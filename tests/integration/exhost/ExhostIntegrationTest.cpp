@@ -48,20 +48,21 @@ void WriteFile(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
-std::string HomeServer() {
-    return platform::directory::HomeServerValue(kComputer);
+std::string HomeServer(const std::string& computer = kComputer) {
+    return platform::directory::HomeServerValue(computer);
 }
 
-// A mailbox entry (or, with `contact`, an external contact) with the given SMTP address.
+// A mailbox entry on `server` (or, when that is empty, an external contact) with the address.
 std::string EntryLdif(const std::string& cn, const std::string& alias, const std::string& address,
-                      bool contact = false) {
-    std::string ldif = "dn: CN=" + cn +
-                       ",CN=Users,DC=lv,DC=test\nobjectClass: top\n"
-                       "objectClass: person\nobjectClass: organizationalPerson\n";
-    ldif += contact
-                ? "objectClass: contact\n"
-                : "objectClass: inetOrgPerson\nobjectClass: adRecipient\nmsExchHomeServerName: " +
-                      HomeServer() + "\n";
+                      const std::string& server = kComputer) {
+    std::string ldif = "dn: CN=" + cn + ",CN=Users,DC=lv,DC=test\n";
+    for (const auto* objectClass : {"top", "person", "organizationalPerson"})
+        ldif += "objectClass: " + std::string(objectClass) + "\n";
+    if (server.empty())
+        ldif += "objectClass: contact\n";
+    else
+        ldif += "objectClass: inetOrgPerson\nobjectClass: adRecipient\nmsExchHomeServerName: " +
+                HomeServer(server) + "\n";
     return ldif + "cn: " + cn + "\nsn: " + cn + "\nmailNickname: " + alias +
            "\nproxyAddresses: SMTP:" + address + "\n";
 }
@@ -298,17 +299,23 @@ TEST_F(ExhostServer, AnEntryWithThePostmasterAddressWins) {
     EXPECT_EQ(delivered.out.rfind(MailboxUrl("branch.desk") + "/Inbox/", 0), 0u) << delivered.out;
 }
 
-TEST_F(ExhostServer, AContactsAddressReachesNoMailbox) {
-    // The contact's alias is that of a mailbox here; its address still is not that mailbox's.
-    const auto ldif = folder->Path() / "contact.ldif";
-    WriteFile(ldif,
-              EntryLdif("Partner Desk", sample.localAliases[1], "partner.desk@" + kDomain, true));
-    ASSERT_EQ(Run({"ldif", ldif.string()}).exitCode, 0);
-    const auto message = folder->Path() / "contact.eml";
-    WriteFile(message, "Subject: to the contact\n\nbody\n");
-    const auto delivered = Run({"deliver", "--rcpt", "partner.desk@" + kDomain, message.string()});
-    EXPECT_NE(delivered.exitCode, 0) << delivered.out;
-    EXPECT_NE(delivered.err.find("no mailbox has the address"), std::string::npos) << delivered.err;
+TEST_F(ExhostServer, OnlyEntriesWithAMailboxHereResolveAnAddress) {
+    // Both entries have the alias of a mailbox here; their addresses still are not its own.
+    const auto ldif = folder->Path() / "strangers.ldif";
+    WriteFile(
+        ldif,
+        EntryLdif("Partner Desk", sample.localAliases[1], "partner.desk@" + kDomain, "") + "\n" +
+            EntryLdif("Remote Desk", sample.localAliases[1], "remote.desk@" + kDomain, "MAILY"));
+    const auto added = Run({"ldif", ldif.string()});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const auto message = folder->Path() / "strangers.eml";
+    WriteFile(message, "Subject: to strangers\n\nbody\n");
+    for (const auto& address : {"partner.desk@" + kDomain, "remote.desk@" + kDomain}) {
+        const auto delivered = Run({"deliver", "--rcpt", address, message.string()});
+        EXPECT_NE(delivered.exitCode, 0) << delivered.out;
+        EXPECT_NE(delivered.err.find("no mailbox has the address"), std::string::npos)
+            << delivered.err;
+    }
 }
 
 TEST_F(ExhostServer, TwoAddressesOfOneMailboxGetOneCopy) {
