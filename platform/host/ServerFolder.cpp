@@ -62,8 +62,8 @@ MachineNames ServerFolder::ReadMachineNames() const {
         auto found = values.find(key);
         return found == values.end() ? std::string() : found->second;
     };
-    MachineNames names{get("computer"), get("domain"), get("forest"), get("gc_host"),
-                       get("directory_uri")};
+    MachineNames names{get("computer"), get("domain"),        get("forest"),
+                       get("gc_host"),  get("directory_uri"), get("postmaster")};
     if (names.computerName.empty())
         throw Error(hr::E_INVALIDARG, MachineFile().string() + " names no computer");
     return names;
@@ -79,6 +79,8 @@ void ServerFolder::WriteMachineNames(const MachineNames& names) const {
         << "forest = " << names.forestDnsName << "\n"
         << "gc_host = " << names.globalCatalogHost << "\n"
         << "directory_uri = " << names.directoryUri << "\n";
+    if (!names.postmaster.empty())
+        out << "postmaster = " << names.postmaster << "\n";
     if (!out)
         throw Error(hr::E_FAIL, "Cannot write " + MachineFile().string());
 }

@@ -207,8 +207,13 @@ void Store::InsertItem(const std::string& key, const std::string& parentKey,
 
 std::string Store::CreateMailbox(const std::string& domain, const std::string& alias,
                                  UrlForm form) {
-    if (alias.empty() || alias.find('/') != std::string::npos)
-        throw Error(platform::hr::E_INVALIDARG, "\"" + alias + "\" is not a mailbox name");
+    // The alias is a path step of the mailbox's URLs: "." and ".." would name another folder.
+    if (alias.empty() || alias == "." || alias == ".." ||
+        alias.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+        throw Error(platform::hr::E_INVALIDARG,
+                    "\"" + alias +
+                        "\" is not a mailbox name (empty, \".\", \"..\" or with \"/\" "
+                        "or NUL)");
     std::string domainName;
     Writing([&] {
         auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 namespace directory = platform::directory;
 namespace store = platform::store;
 
+constexpr const char* kPostmasterAlias = "postmaster";
+
 struct InitOptions {
     std::string root;
     std::string domain = "example.com";
@@ -75,6 +77,8 @@ void RunInit(const InitOptions& options) {
     names.domainDnsName = options.domain;
     names.forestDnsName = options.domain;
     names.globalCatalogHost = "dc01." + options.domain;
+    // Mail for postmaster lands in a mailbox of its own, which has no directory entry.
+    names.postmaster = kPostmasterAlias;
     directory::DirectoryServerSettings serverSettings;
     serverSettings.folder = folder.DirectoryDir();
     serverSettings.forestDnsName = names.forestDnsName;
@@ -102,7 +106,8 @@ void RunInit(const InitOptions& options) {
                "sAMAccountName: " + systemAlias.substr(0, 20));
 
     std::vector<std::string> aliases = sample.localAliases;
-    for (const auto& special : {sample.disabledAlias, sample.noMailAlias, sample.slashAlias})
+    for (const auto& special :
+         {sample.disabledAlias, sample.noMailAlias, sample.slashAlias, names.postmaster})
         if (!special.empty())
             aliases.push_back(special);
     for (const auto& alias : aliases)
@@ -127,7 +132,8 @@ void RunInit(const InitOptions& options) {
               << "  directory: " << sample.mailboxCount << " mailbox entries ("
               << sample.localMailboxCount << " on " << names.computerName << "), operator account "
               << sample.operatorAccount << "\n"
-              << "  first mailbox " << sample.localAliases.front() << "\n"
+              << "  first mailbox " << sample.localAliases.front() << ", postmaster mailbox "
+              << names.postmaster << "\n"
               << "Start the directory with: exhost directory start --root "
               << folder.Root().string() << "\n";
 }
