@@ -2,6 +2,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/Ads.h"
 #include "platform/directory/DirectorySchema.h"
+#include "platform/directory/KeptEntries.h"
 #include "platform/directory/LdapConnection.h"
 #include "platform/directory/LdapConnectionPool.h"
 #include "platform/directory/RootDse.h"
@@ -81,6 +82,12 @@ std::shared_ptr<IADsUser> BindOn(LdapConnection& connection, const std::string& 
 std::shared_ptr<IADsUser> Bind(const std::string& path) {
     const auto parsed = ParseDirectoryPath(path);
     const auto address = ResolveServer(parsed, MachineNamesFromEnvironment());
+    if (!parsed.rootDse && !parsed.dn.empty()) {
+        auto schema = DirectorySchema::Known(address.uri);
+        auto kept = schema ? KeptEntries::Process().Find(address.uri, parsed.dn) : std::nullopt;
+        if (kept)
+            return std::make_shared<BoundObject>(path, std::move(*kept), std::move(schema));
+    }
     for (bool retried = false;; retried = true) {
         auto lease = LdapConnectionPool::Process().Acquire(address.uri);
         try {

@@ -167,6 +167,7 @@ void DirectoryRecordset::Close() {
     open_ = false;
     search_.reset();
     rows_.clear();
+    makeRow_ = nullptr; // lets go of what it keeps for binds
 }
 
 ado::ObjectState DirectoryRecordset::State() const {

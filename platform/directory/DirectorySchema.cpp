@@ -103,6 +103,13 @@ DirectorySchema::FromDescriptions(const std::vector<std::string>& descriptions) 
     return schema;
 }
 
+std::shared_ptr<const DirectorySchema> DirectorySchema::Known(const std::string& uri) {
+    auto& cache = Cache();
+    std::lock_guard lock(cache.mutex);
+    const auto found = cache.byUri.find(uri);
+    return found == cache.byUri.end() ? nullptr : found->second;
+}
+
 std::shared_ptr<const DirectorySchema> DirectorySchema::For(LdapConnection& connection) {
     auto& cache = Cache();
     {

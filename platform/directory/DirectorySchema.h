@@ -27,6 +27,8 @@ public:
     // The schema of the server behind the connection (empty when the server does not publish
     // one); read on first use for each URI.
     static std::shared_ptr<const DirectorySchema> For(LdapConnection& connection);
+    // The schema of the server at `uri` when it has been read already, else null.
+    static std::shared_ptr<const DirectorySchema> Known(const std::string& uri);
 
     // From "attributeTypes" values (RFC 4512 descriptions).
     static std::shared_ptr<const DirectorySchema>

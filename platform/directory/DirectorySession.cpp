@@ -4,6 +4,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/DirectoryRecordset.h"
 #include "platform/directory/DirectorySchema.h"
+#include "platform/directory/KeptEntries.h"
 #include "platform/directory/LdapConnectionPool.h"
 #include "platform/directory/RootDse.h"
 #include "platform/directory/SqlDialect.h"
@@ -149,9 +150,19 @@ std::shared_ptr<ado::Recordset> DirectorySession::Run(const std::string& command
         base = address.namingContext.empty() ? DefaultNamingContext(*connection)
                                              : address.namingContext;
 
+    // A caller who asks for ADsPaths binds to the rows next: the record set keeps the whole
+    // entries for those binds while it is open.
+    std::shared_ptr<KeptEntries::Lease> kept;
+    if (!adsPathFields.empty()) {
+        options.wholeEntries = true;
+        kept = KeptEntries::Process().NewLease(address.uri);
+    }
     auto schema = DirectorySchema::For(*connection);
     auto search = std::make_unique<LdapSearch>(connection, base, query.filter, requested, options);
-    auto makeRow = [schema, requested, adsPathFields, root = query.root](const LdapEntry& entry) {
+    auto makeRow = [schema, requested, adsPathFields, root = query.root,
+                    kept](const LdapEntry& entry) {
+        if (kept && entry.whole)
+            kept->Keep(entry.dn, entry.whole);
         Row row;
         row.reserve(requested.size());
         for (std::size_t i = 0; i < requested.size(); ++i)

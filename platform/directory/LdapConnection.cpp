@@ -1,6 +1,7 @@
 #include "platform/directory/LdapConnection.h"
 
 #include "platform/directory/DirectoryErrors.h"
+#include "platform/directory/KeptEntries.h"
 
 #include <ldap.h>
 #include <signal.h>
@@ -75,6 +76,23 @@ std::string Lower(std::string text) {
     for (auto& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
+}
+
+// Calls `take` with the lower-case name and the values of each attribute of an entry.
+template <class Take> void ForEachAttribute(LDAP* ld, LDAPMessage* entry, Take&& take) {
+    BerElement* position = nullptr;
+    for (char* name = ldap_first_attribute(ld, entry, &position); name;
+         name = ldap_next_attribute(ld, entry, position)) {
+        std::vector<std::string> values;
+        if (berval** found = ldap_get_values_len(ld, entry, name)) {
+            for (berval** value = found; *value; ++value)
+                values.emplace_back((*value)->bv_val, (*value)->bv_len);
+            ldap_value_free_len(found);
+        }
+        take(Lower(name), std::move(values));
+        ldap_memfree(name);
+    }
+    ber_free(position, 0);
 }
 
 } // namespace
@@ -153,18 +171,10 @@ LdapConnection::ReadAllAttributes(const std::string& dn, bool withOperational) {
     std::optional<AttributeMap> attributes;
     if (LDAPMessage* entry = ldap_first_entry(ld_, result)) {
         attributes.emplace();
-        BerElement* position = nullptr;
-        for (char* name = ldap_first_attribute(ld_, entry, &position); name;
-             name = ldap_next_attribute(ld_, entry, position)) {
-            auto& values = (*attributes)[Lower(name)];
-            if (berval** found = ldap_get_values_len(ld_, entry, name)) {
-                for (berval** value = found; *value; ++value)
-                    values.emplace_back((*value)->bv_val, (*value)->bv_len);
-                ldap_value_free_len(found);
-            }
-            ldap_memfree(name);
-        }
-        ber_free(position, 0);
+        ForEachAttribute(ld_, entry, [&](std::string name, std::vector<std::string> values) {
+            auto& kept = (*attributes)[name];
+            kept.insert(kept.end(), values.begin(), values.end());
+        });
     }
     ldap_msgfree(result);
     return attributes;
@@ -201,6 +211,8 @@ void LdapSearch::StartRequest() {
     std::vector<std::string> names;
     for (const auto& name : attributes_)
         names.push_back(name);
+    if (options_.wholeEntries)
+        names.push_back(LDAP_ALL_USER_ATTRIBUTES);
     // Asking for no attribute at all is spelled "1.1".
     if (names.empty())
         names.push_back(LDAP_NO_ATTRS);
@@ -278,6 +290,15 @@ bool LdapSearch::NextPage(std::vector<LdapEntry>& entries) {
                                      delivered_ < static_cast<std::size_t>(options_.sizeLimit);
             if (withinLimit) {
                 entries.push_back(ReadLdapEntry(ld, message, attributes_));
+                if (options_.wholeEntries) {
+                    auto whole = std::make_shared<EntryImage>();
+                    ForEachAttribute(
+                        ld, message,
+                        [&](const std::string& name, const std::vector<std::string>& values) {
+                            whole->Add(name, values);
+                        });
+                    entries.back().whole = std::move(whole);
+                }
                 ++delivered_;
             }
             ldap_msgfree(message);

@@ -15,10 +15,14 @@ struct ldap;
 
 namespace platform::directory {
 
+class EntryImage;
+
 struct LdapEntry {
     std::string dn;
     // Values of each attribute asked for, in the order asked; no values when the entry lacks it.
     std::vector<std::vector<std::string>> values;
+    // Every attribute, when the search was asked for whole entries.
+    std::shared_ptr<const EntryImage> whole;
 };
 
 class LdapConnection {
@@ -58,6 +62,9 @@ struct SearchOptions {
     int sizeLimit = 0; // 0: no limit of our own
     int timeLimitSeconds = 0;
     bool chaseReferrals = false;
+    // Also read every attribute the server returns (the user attributes, and any operational
+    // one asked for) into LdapEntry::whole.
+    bool wholeEntries = false;
 };
 
 // A search that hands out its entries a page at a time. The connection must outlive it.
