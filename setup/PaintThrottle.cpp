@@ -1,20 +1,35 @@
 #include "setup/PaintThrottle.h"
 
 #include <QCoreApplication>
+#include <QListView>
 
 namespace lorvanta::setup {
 
 PaintThrottle::PaintThrottle(std::initializer_list<QWidget*> widgets,
                              std::chrono::milliseconds interval)
     : interval_(interval) {
-    for (auto* widget : widgets)
-        if (widget && widget->updatesEnabled())
-            widgets_.emplace_back(widget);
+    for (auto* widget : widgets) {
+        if (!widget || !widget->updatesEnabled())
+            continue;
+        auto* list = qobject_cast<QListView*>(widget);
+        const bool batching = list && list->layoutMode() == QListView::SinglePass;
+        if (batching) {
+            list->setBatchSize(10);
+            list->setLayoutMode(QListView::Batched);
+        }
+        widgets_.push_back({widget, batching});
+    }
     Hold(true);
     sincePainted_.start();
 }
 
 PaintThrottle::~PaintThrottle() {
+    for (const auto& held : widgets_) {
+        if (auto* list = held.list ? qobject_cast<QListView*>(held.widget.data()) : nullptr) {
+            list->setLayoutMode(QListView::SinglePass);
+            list->doItemsLayout();
+        }
+    }
     Hold(false);
 }
 
@@ -31,9 +46,9 @@ void PaintThrottle::ProcessEvents() {
 }
 
 void PaintThrottle::Hold(bool held) {
-    for (const auto& widget : widgets_)
-        if (widget)
-            widget->setUpdatesEnabled(!held);
+    for (const auto& each : widgets_)
+        if (each.widget)
+            each.widget->setUpdatesEnabled(!held);
 }
 
 } // namespace lorvanta::setup

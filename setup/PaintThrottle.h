@@ -3,7 +3,8 @@
 // Holds back the painting of some widgets while a long loop processes events after every step:
 // repainting a list after every added row costs more than the row itself. The held-back
 // painting goes through at most once per interval, so the window still shows the work going on,
-// and in full when the throttle ends.
+// and in full when the throttle ends. Lists lay out their rows in small batches meanwhile (a
+// list lays out every row again after each one added), and all at once at the end.
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -29,7 +30,11 @@ public:
 private:
     void Hold(bool held);
 
-    std::vector<QPointer<QWidget>> widgets_;
+    struct Held {
+        QPointer<QWidget> widget;
+        bool list = false;
+    };
+    std::vector<Held> widgets_;
     std::chrono::milliseconds interval_;
     QElapsedTimer sincePainted_;
 };

@@ -11,8 +11,14 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+bool PictureBox::Drawing::operator==(const Drawing& other) const {
+    return kind == other.kind && text == other.text && place == other.place &&
+           color == other.color && font == other.font && mode == other.mode;
+}
+
 void PictureBox::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    Render();
     // Raster operations need a 32-bit RGB image.
     QImage resized(size() * devicePixelRatioF(), QImage::Format_RGB32);
     resized.setDevicePixelRatio(devicePixelRatioF());
@@ -29,6 +35,7 @@ void PictureBox::resizeEvent(QResizeEvent* event) {
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
+    Render();
     QPainter painter(this);
     painter.drawImage(0, 0, image_);
 }
@@ -41,14 +48,70 @@ double PictureBox::ToPixelsY(double y) const {
     return scaleHeight_ > 0 ? y * height() / scaleHeight_ : 0;
 }
 
+const QImage& PictureBox::Image() const {
+    Render();
+    return image_;
+}
+
 void PictureBox::Cls() {
-    image_.fill(backColor);
+    wanted_.clear();
+    clearWanted_ = true;
+    clearColor_ = backColor;
     update();
 }
 
+void PictureBox::Record(Drawing drawing) {
+    wanted_.push_back(std::move(drawing));
+    update();
+}
+
+void PictureBox::Render() const {
+    if (!clearWanted_ && wanted_.empty())
+        return;
+    QPainter painter(&image_);
+    if (clearWanted_) {
+        const bool same = shownSinceClear_ && shownClearColor_ == clearColor_ && shown_ == wanted_;
+        if (!same) {
+            image_.fill(clearColor_);
+            for (const auto& drawing : wanted_)
+                Draw(painter, drawing);
+        }
+        shown_ = std::move(wanted_);
+        shownSinceClear_ = true;
+        shownClearColor_ = clearColor_;
+    } else {
+        for (const auto& drawing : wanted_)
+            Draw(painter, drawing);
+        shown_.insert(shown_.end(), wanted_.begin(), wanted_.end());
+    }
+    wanted_.clear();
+    clearWanted_ = false;
+    // Drawing on and on without a clear: stop remembering, the image is what it is.
+    constexpr std::size_t kLongestHistory = 256;
+    if (shown_.size() > kLongestHistory) {
+        shown_.clear();
+        shownSinceClear_ = false;
+    }
+}
+
+void PictureBox::Draw(QPainter& painter, const Drawing& drawing) const {
+    painter.setCompositionMode(drawing.mode);
+    if (drawing.kind == Drawing::Kind::Box) {
+        painter.fillRect(drawing.place, drawing.color);
+        return;
+    }
+    painter.setFont(drawing.font);
+    painter.setPen(drawing.color);
+    painter.drawText(drawing.place.topLeft(), drawing.text);
+}
+
 double PictureBox::TextWidth(const QString& text) const {
-    const double pixels = QFontMetricsF(font()).horizontalAdvance(text);
-    return width() > 0 ? pixels * scaleWidth_ / width() : 0;
+    if (text != measuredText_ || font() != measuredFont_) {
+        measuredPixels_ = QFontMetricsF(font()).horizontalAdvance(text);
+        measuredText_ = text;
+        measuredFont_ = font();
+    }
+    return width() > 0 ? measuredPixels_ * scaleWidth_ / width() : 0;
 }
 
 double PictureBox::TextHeight(const QString&) const {
@@ -57,20 +120,15 @@ double PictureBox::TextHeight(const QString&) const {
 }
 
 void PictureBox::Print(const QString& text, double x, double y) {
-    QPainter painter(&image_);
-    painter.setFont(font());
-    painter.setPen(foreColor);
     const QFontMetricsF metrics(font());
-    painter.drawText(QPointF(ToPixelsX(x), ToPixelsY(y) + metrics.ascent()), text);
-    update();
+    Record({Drawing::Kind::Text, text,
+            QRectF(QPointF(ToPixelsX(x), ToPixelsY(y) + metrics.ascent()), QSizeF()), foreColor,
+            font(), QPainter::CompositionMode_SourceOver});
 }
 
 void PictureBox::FilledBox(double x1, double y1, double x2, double y2) {
-    QPainter painter(&image_);
-    painter.setCompositionMode(drawMode);
     const QRectF box(QPointF(ToPixelsX(x1), ToPixelsY(y1)), QPointF(ToPixelsX(x2), ToPixelsY(y2)));
-    painter.fillRect(box.normalized(), foreColor);
-    update();
+    Record({Drawing::Kind::Box, {}, box.normalized(), foreColor, font(), drawMode});
 }
 
 } // namespace lorvanta::setup

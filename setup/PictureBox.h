@@ -2,11 +2,17 @@
 
 // A drawing surface with a persistent off-screen image and its own scale, for the progress bar:
 // what is drawn stays until cleared and is shown whole on every repaint.
+//
+// Drawing is recorded and done when the image is next needed (painted or read): a progress bar
+// cleared and drawn again the same way for every row of a long list (the common case: the text
+// and the bar's width change only every so many rows) then costs nothing.
 
 #include <QColor>
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
+
+#include <vector>
 
 namespace lorvanta::setup {
 
@@ -36,17 +42,42 @@ public:
     // A filled box in the foreground colour between two corners, combined by the draw mode.
     void FilledBox(double x1, double y1, double x2, double y2);
 
-    const QImage& Image() const { return image_; }
+    const QImage& Image() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    struct Drawing {
+        enum class Kind { Text, Box } kind;
+        QString text;
+        QRectF place; // the text's baseline origin (top-left), or the box
+        QColor color;
+        QFont font;
+        QPainter::CompositionMode mode;
+        bool operator==(const Drawing& other) const;
+    };
+
     double ToPixelsX(double x) const;
     double ToPixelsY(double y) const;
+    void Record(Drawing drawing);
+    void Render() const;
+    void Draw(QPainter& painter, const Drawing& drawing) const;
 
-    QImage image_;
+    mutable QImage image_;
+    // Recorded since the image was last rendered; `clearWanted_` when a Cls came first.
+    mutable std::vector<Drawing> wanted_;
+    mutable bool clearWanted_ = false;
+    QColor clearColor_;
+    // What the image shows since its last clear, while known (a long history is let go).
+    mutable std::vector<Drawing> shown_;
+    mutable bool shownSinceClear_ = false;
+    mutable QColor shownClearColor_;
+    // The last text measured, as measuring shapes it.
+    mutable QString measuredText_;
+    mutable QFont measuredFont_;
+    mutable double measuredPixels_ = 0;
     double scaleWidth_ = 0;
     double scaleHeight_ = 0;
 };
