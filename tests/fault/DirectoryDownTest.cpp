@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
@@ -21,6 +23,24 @@ namespace faulttest {
 namespace {
 
 using namespace std::chrono_literals;
+
+// kill() only queues SIGSTOP: a thread of the server may still answer until every thread has
+// stopped, which /proc shows as state "T" (stopped).
+void StopAndWait(pid_t pid) {
+    ASSERT_EQ(kill(pid, SIGSTOP), 0);
+    const auto tasks = std::filesystem::path("/proc") / std::to_string(pid) / "task";
+    for (bool allStopped = false; !allStopped; std::this_thread::sleep_for(1ms)) {
+        allStopped = true;
+        for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+            std::ifstream stat(task.path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto state = line.rfind(") ");
+            if (state != std::string::npos && line.compare(state + 2, 1, "T") != 0)
+                allStopped = false;
+        }
+    }
+}
 
 // A delivery that has not ended after this long counts as hung. Far above the directory
 // client's own bound on a silent server, which it must never need.
@@ -139,7 +159,7 @@ TEST_F(DirectoryDown, DeliveriesGoOnWhileTheServerIsKilledAndStampingResumesWhen
 TEST_F(DirectoryDown, AServerThatStopsAnsweringDelaysADeliveryButNeverHangsIt) {
     const auto pid = directory_->RunningPid();
     ASSERT_TRUE(pid && *pid > 0);
-    ASSERT_EQ(kill(*pid, SIGSTOP), 0);
+    StopAndWait(*pid);
     auto delivery = std::async(std::launch::async, [&] { return Deliver("while stopped"); });
     const bool ended = delivery.wait_for(kHangGuard) == std::future_status::ready;
     // Let it go on in any case, or the delivery and the server's shutdown would never end.
