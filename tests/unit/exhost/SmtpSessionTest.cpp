@@ -374,6 +374,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
     EXPECT_EQ((Reply{250, {"a", "b", "c"}}.Wire()), "250-a\r\n250-b\r\n250 c\r\n");
     EXPECT_EQ((Reply{221, {"bye"}}.Wire()), "221 bye\r\n");
+    EXPECT_EQ((Reply{501, {"a\rb\nc"}}.Wire()), "501 a?b?c\r\n");
 }
 
 } // namespace

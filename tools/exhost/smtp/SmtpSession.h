@@ -58,8 +58,8 @@ public:
     // Receives the bytes and answers every backend question on this thread.
     std::vector<Reply> Feed(std::string_view bytes);
 
-    // Receives the bytes, stopping at the first backend question. Not to be called while a
-    // question is pending.
+    // Receives the bytes, stopping at the first backend question; bytes received while a
+    // question is pending are kept for after its answer.
     std::vector<Reply> Receive(std::string_view bytes);
     const std::optional<BackendCall>& PendingCall() const { return call_; }
     // Answers the pending question and goes on with the input kept back.
