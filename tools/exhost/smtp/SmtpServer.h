@@ -35,7 +35,8 @@ struct ServerSettings {
     // its bytes trickle in; the same for a whole message from the 354 reply.
     std::chrono::milliseconds commandTimeout = std::chrono::minutes(5);
     std::chrono::milliseconds dataTimeout = std::chrono::minutes(10);
-    // No session lasts longer than this; once it has, it is closed with 421 at its next read.
+    // No session lasts longer than this: it is then closed with 421 (once a backend call under
+    // way has been answered).
     std::chrono::milliseconds sessionTimeout = std::chrono::minutes(30);
     // A recipient lookup not answered within this time gets 451 and the session goes on; the
     // late answer is dropped. Deliveries have no such deadline: a 451 followed by a late store
