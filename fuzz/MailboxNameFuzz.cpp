@@ -47,7 +47,7 @@ void CheckMailboxName(std::string_view url, const std::string& name) {
 
 void CheckOwnerQuery(std::string_view url, const std::string& name) {
     const std::string forest = "corp.example.com";
-    const auto text = lorvanta::OwnerAddressQuery(forest, name);
+    const auto text = lorvanta::OwnerAddressQuery(forest, name, "MAIL01");
     platform::directory::DirectoryQuery query;
     try {
         query = platform::directory::ParseLdapDialect(text);
@@ -60,7 +60,8 @@ void CheckOwnerQuery(std::string_view url, const std::string& name) {
                     query.scope == platform::directory::SearchScope::Subtree,
                 "the owner query asks for proxyAddresses over the subtree", url, text);
     fuzz::Check(query.filter == "(&(objectClass=organizationalPerson)(mail=" +
-                                    platform::directory::EscapeFilterValue(name) + "@*))",
+                                    platform::directory::EscapeFilterValue(name) +
+                                    "@*)(msExchHomeServerName=*/cn=MAIL01))",
                 "the owner query's filter carries the whole mailbox name", url, query.filter);
     fuzz::Check(fuzz::IsValidLdapFilter(query.filter), "the owner query's filter is valid", url,
                 query.filter);

@@ -1,9 +1,9 @@
 // RFC 5322 parsing at delivery.
 //
-// Input: the message as the transport hands it over. Refusals must be invalid-argument
-// failures. An accepted message must give a header block and body with CRLF line ends only,
-// header lines that are fields or continuations, single-line field values, and the same result
-// when its own header block and body are parsed again.
+// Input: the message as the transport hands it over. No message is refused. The header block
+// and body must have every LF after a CR and end in CRLF (a bare CR is text), header lines must
+// be fields or continuations, field values must be single lines, and the header block and body
+// must parse again to the same.
 
 #include "FuzzCheck.h"
 
@@ -19,19 +19,15 @@ namespace {
 
 using platform::store::ParsedMessage;
 
-// Empty, or lines that each end in CRLF, with no CR or LF elsewhere.
+// Empty, or lines that each end in CRLF; a CR elsewhere is part of its line.
 bool IsCrlfLines(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
-            return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
         if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
             return false;
-    }
-    return text.empty() || text.substr(text.size() - 2) == "\r\n";
+    return text.empty() || text.ends_with("\r\n");
 }
 
 void CheckHeaderLines(std::string_view headers, std::string_view input) {
-    fuzz::Check(!headers.empty(), "an accepted message has header lines", input);
     bool first = true;
     for (std::size_t start = 0; start < headers.size();) {
         const auto end = headers.find("\r\n", start);
@@ -41,10 +37,12 @@ void CheckHeaderLines(std::string_view headers, std::string_view input) {
         fuzz::Check(!(first && continuation), "the header block starts with a field", input,
                     headers);
         if (!continuation) {
-            const auto colon = line.find(':');
-            fuzz::Check(colon != std::string_view::npos && colon > 0,
-                        "a header line is \"name: value\"", input, line);
-            for (unsigned char c : line.substr(0, colon))
+            auto name = line.substr(0, line.find(':'));
+            fuzz::Check(name.size() < line.size(), "a header line has a colon", input, line);
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+                name.remove_suffix(1);
+            fuzz::Check(!name.empty(), "a field has a name", input, line);
+            for (unsigned char c : name)
                 fuzz::Check(c >= 33 && c <= 126, "a field name is printable ASCII", input, line);
         }
         first = false;
@@ -55,8 +53,8 @@ void CheckHeaderLines(std::string_view headers, std::string_view input) {
 void CheckValues(const ParsedMessage& message, std::string_view input) {
     for (const auto* value :
          {&message.subject, &message.from, &message.to, &message.cc, &message.date}) {
-        fuzz::Check(value->find_first_of("\r\n") == std::string::npos, "a field value is one line",
-                    input, *value);
+        fuzz::Check(value->find('\n') == std::string::npos, "a field value is one line", input,
+                    *value);
         fuzz::Check(value->empty() || (value->front() != ' ' && value->front() != '\t'),
                     "a field value has no leading blank", input, *value);
     }
@@ -75,9 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         message = platform::store::ParseMessage(input);
     } catch (const platform::Error& error) {
-        fuzz::Check(error.Number() == platform::hr::E_INVALIDARG,
-                    "a refused message is an invalid argument", input, error.Description());
-        return 0;
+        fuzz::Broken("every message is taken", input, error.Description());
     }
     fuzz::Check(IsCrlfLines(message.headers), "the header block has CRLF line ends only", input,
                 message.headers);

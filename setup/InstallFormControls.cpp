@@ -45,6 +45,7 @@ QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setItemDelegate(new LineHeightDelegate(list));
     list->setUniformItemSizes(true);
+    list->setLayoutMode(QListView::Batched);
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     list->viewport()->setMouseTracking(true);
     // Long entries are cut off at the right edge; the tooltip shows them whole.

@@ -9,6 +9,7 @@
 #include "setup/InstallForm.h"
 #include "setup/Items.h"
 #include "setup/MailboxEntry.h"
+#include "setup/PaintThrottle.h"
 
 #include <QCoreApplication>
 
@@ -78,11 +79,15 @@ void InstallForm::GetUsersWithMailboxes() {
         FileBytes = 0;
         Picture1->SetScaleWidth(static_cast<double>(rows->RecordCount()));
         Picture1->show();
-        while (!rows->Eof()) {
-            UpdateStatus(1);
-            QCoreApplication::processEvents();
-            AddMailboxRow(*rows);
-            rows->MoveNext();
+        {
+            PaintThrottle painting(
+                {Picture1, SysMbxUninstList, SysMbxInstList, MbxUninstList, MbxInstList});
+            while (!rows->Eof()) {
+                UpdateStatus(1);
+                painting.ProcessEvents();
+                AddMailboxRow(*rows);
+                rows->MoveNext();
+            }
         }
         Picture1->Cls();
         Picture1->repaint();

@@ -30,10 +30,13 @@ std::string CleanAddressList(std::string_view addressList);
 std::string GetMailboxName(std::string_view itemUrl);
 
 // The SMTP proxy addresses, without their prefix and separated by ",", of the directory entries
-// whose mail address begins with the mailbox name followed by "@".
+// whose mail address begins with the mailbox name followed by "@" and that have a mailbox on this
+// server.
 std::string GetOwnerAddresses(const std::string& mailboxName);
 
-// The directory query that GetOwnerAddresses runs for a mailbox in a forest.
-std::string OwnerAddressQuery(const std::string& forestDnsName, const std::string& mailboxName);
+// The directory query that GetOwnerAddresses runs for a mailbox in a forest. With an empty
+// computer name (it could not be read) any entry with a mailbox qualifies.
+std::string OwnerAddressQuery(const std::string& forestDnsName, const std::string& mailboxName,
+                              const std::string& computerName);
 
 } // namespace lorvanta

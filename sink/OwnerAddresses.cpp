@@ -49,13 +49,31 @@ std::optional<std::string> ReadForestName() {
     }
 }
 
+// The name of the machine whose store is saving the item; empty when it cannot be read.
+std::string ReadComputerName() {
+    try {
+        auto info =
+            platform::CreateObjectAs<platform::directory::WinNTSystemInfo>("WinNTSystemInfo");
+        return info->ComputerName();
+    } catch (...) {
+        return {};
+    }
+}
+
 } // namespace
 
-std::string OwnerAddressQuery(const std::string& forestDnsName, const std::string& mailboxName) {
+std::string OwnerAddressQuery(const std::string& forestDnsName, const std::string& mailboxName,
+                              const std::string& computerName) {
+    using platform::directory::EscapeFilterValue;
     // The mailbox name is escaped so that "*", "(", ")" or "\" in it can neither widen the match
-    // to other people's addresses nor break the filter.
-    return "<LDAP://" + forestDnsName + ">" + ";(&(objectClass=organizationalPerson)(mail=" +
-           platform::directory::EscapeFilterValue(mailboxName) + "@*" + "));proxyAddresses;subtree";
+    // to other people's addresses nor break the filter. Only entries that have a mailbox on this
+    // server can own the mailbox: a contact or another server's user whose mail address shares
+    // the name must not lend it their addresses.
+    const auto homeServer =
+        computerName.empty() ? std::string("*") : "*/cn=" + EscapeFilterValue(computerName);
+    return "<LDAP://" + forestDnsName + ">" +
+           ";(&(objectClass=organizationalPerson)(mail=" + EscapeFilterValue(mailboxName) + "@*" +
+           ")(msExchHomeServerName=" + homeServer + "));proxyAddresses;subtree";
 }
 
 std::string GetOwnerAddresses(const std::string& mailboxName) {
@@ -76,7 +94,8 @@ std::string GetOwnerAddresses(const std::string& mailboxName) {
     std::shared_ptr<Recordset> rows;
     try {
         if (connection && forestName)
-            rows = connection->Execute(OwnerAddressQuery(*forestName, mailboxName));
+            rows = connection->Execute(
+                OwnerAddressQuery(*forestName, mailboxName, ReadComputerName()));
     } catch (...) {
     }
     if (!rows)

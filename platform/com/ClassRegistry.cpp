@@ -4,6 +4,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/host/FileUpdate.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/host/ServerFolder.h"
 
 #include <cerrno>
@@ -116,12 +117,12 @@ void WriteFile(const fs::path& path, const std::vector<ClassRegistration>& class
                 << '\t' << entry.server.string() << '\n';
     const std::string bytes = content.str();
 
-    host::ReplaceFileContent(path, bytes, 0644, FailIo);
+    host::ReplaceFileContent(path, bytes, host::kPrivateFileMode, FailIo);
 }
 
 void EnsureFolder(const fs::path& folder) {
     std::error_code error;
-    fs::create_directories(folder, error);
+    host::CreatePrivateFolder(folder, error);
     if (error)
         throw Error(hr::E_FAIL, "Cannot create the class registry folder " + folder.string() +
                                     ": " + error.message());
@@ -173,7 +174,7 @@ void ClassRegistry::Register(const ClassRegistration& registration) const {
                                           registration.progId +
                                           " must be non-empty and free of tabs and line breaks");
     EnsureFolder(folder_);
-    host::ExclusiveFileLock lock(folder_ / "classes.lock", 0644, FailIo);
+    host::ExclusiveFileLock lock(folder_ / "classes.lock", host::kPrivateFileMode, FailIo);
     auto classes = ReadFile(File());
     std::erase_if(classes, [&](const ClassRegistration& entry) {
         return entry.clsid == registration.clsid ||
@@ -186,7 +187,7 @@ void ClassRegistry::Register(const ClassRegistration& registration) const {
 bool ClassRegistry::Unregister(const CLSID& clsid) const {
     if (!fs::exists(File()))
         return false;
-    host::ExclusiveFileLock lock(folder_ / "classes.lock", 0644, FailIo);
+    host::ExclusiveFileLock lock(folder_ / "classes.lock", host::kPrivateFileMode, FailIo);
     auto classes = ReadFile(File());
     if (std::erase_if(classes,
                       [&](const ClassRegistration& entry) { return entry.clsid == clsid; }) == 0)

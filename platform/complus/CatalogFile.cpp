@@ -5,13 +5,13 @@
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/host/FileUpdate.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/host/ServerFolder.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform::complus {
@@ -170,7 +170,7 @@ std::string Format(const std::vector<StoredApplication>& applications) {
 
 void WriteWhole(const fs::path& path, const std::string& bytes) {
     // Owner only from the first byte on: the file holds passwords.
-    host::ReplaceFileContent(path, bytes, 0600, FailWrite);
+    host::ReplaceFileContent(path, bytes, host::kPrivateFileMode, FailWrite);
 }
 
 } // namespace
@@ -212,14 +212,12 @@ std::vector<StoredApplication> CatalogFile::Read() const {
 
 void CatalogFile::Modify(const std::function<void(std::vector<StoredApplication>&)>& change) const {
     std::error_code error;
-    fs::create_directories(folder_, error);
+    host::CreatePrivateFolder(folder_, error);
     if (error)
         throw Error(hr::COMADMIN_E_APP_FILE_WRITEFAIL, "Cannot create the COM+ catalog folder " +
                                                            folder_.string() + ": " +
                                                            error.message());
-    // Only the owner may look into the folder that holds the passwords.
-    static_cast<void>(::chmod(folder_.c_str(), 0700));
-    host::ExclusiveFileLock lock(folder_ / "applications.lock", 0600, FailWrite);
+    host::ExclusiveFileLock lock(folder_ / "applications.lock", host::kPrivateFileMode, FailWrite);
     auto applications = Read();
     change(applications);
     WriteWhole(File(), Format(applications));

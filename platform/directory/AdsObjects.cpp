@@ -3,6 +3,7 @@
 #include "platform/directory/Ads.h"
 #include "platform/directory/DirectorySchema.h"
 #include "platform/directory/LdapConnection.h"
+#include "platform/directory/LdapConnectionPool.h"
 #include "platform/directory/RootDse.h"
 #include "platform/directory/ServerAddress.h"
 
@@ -60,10 +61,8 @@ private:
 
 namespace {
 
-std::shared_ptr<IADsUser> Bind(const std::string& path) {
-    const auto parsed = ParseDirectoryPath(path);
-    const auto address = ResolveServer(parsed, MachineNamesFromEnvironment());
-    LdapConnection connection(address.uri);
+std::shared_ptr<IADsUser> BindOn(LdapConnection& connection, const std::string& path,
+                                 const DirectoryPath& parsed, const ServerAddress& address) {
     std::string dn = parsed.dn;
     if (!parsed.rootDse && dn.empty())
         dn = address.namingContext.empty() ? DefaultNamingContext(connection)
@@ -75,6 +74,26 @@ std::shared_ptr<IADsUser> Bind(const std::string& path) {
                     "There is no such object on the server: \"" + path + "\"");
     return std::make_shared<BoundObject>(path, std::move(*attributes),
                                          DirectorySchema::For(connection));
+}
+
+// Binding object after object (a window that checks every listed mailbox) would otherwise pay a
+// connect and a bind round trip each time: the connection comes from the process pool.
+std::shared_ptr<IADsUser> Bind(const std::string& path) {
+    const auto parsed = ParseDirectoryPath(path);
+    const auto address = ResolveServer(parsed, MachineNamesFromEnvironment());
+    for (bool retried = false;; retried = true) {
+        auto lease = LdapConnectionPool::Process().Acquire(address.uri);
+        try {
+            return BindOn(*lease.connection, path, parsed, address);
+        } catch (const Error& error) {
+            lease.connection->reusable = false;
+            // A pooled connection that finds the server gone may only have outlived a restart
+            // of the server: one more try, on a new connection.
+            if (!lease.reused || retried || error.Number() != hr::ERROR_DS_SERVER_DOWN)
+                throw;
+            LdapConnectionPool::Process().Forget(address.uri);
+        }
+    }
 }
 
 } // namespace

@@ -3,10 +3,13 @@
 #include "platform/core/Error.h"
 #include "platform/directory/DirectoryPath.h"
 #include "platform/directory/LdapConnection.h"
+#include "platform/host/FileUpdate.h"
+#include "platform/host/PrivateFiles.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +33,7 @@ namespace {
 
 constexpr std::int32_t ERROR_SERVICE_ALREADY_RUNNING = hr::Code(0x80070420);
 constexpr std::int32_t ERROR_SERVICE_REQUEST_TIMEOUT = hr::Code(0x8007041D);
+constexpr std::int32_t E_ACCESSDENIED = hr::Code(0x80070005);
 // A socket address holds 108 bytes; slapd fails on paths near that.
 constexpr std::size_t kMaxSocketPath = 100;
 constexpr auto kStartTimeout = std::chrono::seconds(15);
@@ -43,11 +47,37 @@ std::string ReadFileText(const fs::path& path) {
     return text.str();
 }
 
+// Configuration, schema, root DSE and pid file: the folder's owner alone reads and writes them.
 void WriteFileText(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::trunc);
-    out << text;
-    if (!out)
-        throw Error(hr::E_FAIL, "Cannot write " + path.string());
+    host::ReplaceFileContent(path, text, host::kPrivateFileMode,
+                             [](const std::string& what, const fs::path& file, int error) {
+                                 throw Error(hr::E_FAIL, "Cannot " + what + " " + file.string() +
+                                                             ": " + std::strerror(error));
+                             });
+}
+
+void CreateFolder(const fs::path& folder) {
+    std::error_code error;
+    host::CreatePrivateFolder(folder, error);
+    if (error)
+        throw Error(hr::E_FAIL, "Cannot create the directory server's folder " + folder.string() +
+                                    ": " + error.message());
+}
+
+// A folder under /tmp for the socket: created private, or taken over only when it is a real
+// folder of this user (anyone may create names in /tmp, so that must be checked).
+void CreateOwnTmpFolder(const fs::path& folder) {
+    if (::mkdir(folder.c_str(), host::kPrivateFolderMode) != 0 && errno != EEXIST)
+        throw Error(hr::E_FAIL, "Cannot create " + folder.string() + ": " + std::strerror(errno));
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::getuid())
+        throw Error(E_ACCESSDENIED, folder.string() +
+                                        " is not a folder of this user: the directory "
+                                        "server's socket cannot be kept private there");
+    if (::chmod(folder.c_str(), host::kPrivateFolderMode) != 0)
+        throw Error(hr::E_FAIL,
+                    "Cannot make " + folder.string() + " private: " + std::strerror(errno));
 }
 
 // The tail of a log, for failure descriptions.
@@ -101,7 +131,7 @@ int RunAndWait(const std::vector<std::string>& arguments, const fs::path& log) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+                                     O_WRONLY | O_CREAT | O_APPEND, host::kPrivateFileMode);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -135,7 +165,7 @@ fs::path DirectoryServer::SocketPath() const {
     auto inside = settings_.folder / "ldapi";
     if (inside.string().size() <= kMaxSocketPath)
         return inside;
-    return fs::path("/tmp") / ("lorvanta-ldapi-" + Fnv1aHex(settings_.folder.string()));
+    return fs::path("/tmp") / ("lorvanta-ldapi-" + Fnv1aHex(settings_.folder.string())) / "ldapi";
 }
 
 std::string DirectoryServer::Uri() const {
@@ -156,7 +186,8 @@ fs::path DirectoryServer::ConfigFile() const {
 
 void DirectoryServer::WriteConfiguration() const {
     const auto& folder = settings_.folder;
-    fs::create_directories(folder / "data");
+    CreateFolder(folder);
+    CreateFolder(folder / "data");
     const auto forestDn = DnsNameToDn(settings_.forestDnsName);
     if (forestDn.empty())
         throw Error(hr::E_INVALIDARG, "The directory server needs a forest DNS name");
@@ -173,6 +204,10 @@ void DirectoryServer::WriteConfiguration() const {
 
     const std::string sizeLimit =
         settings_.unpagedSizeLimit > 0 ? std::to_string(settings_.unpagedSizeLimit) : "unlimited";
+    // The folder's owner as slapd sees a peer on the socket.
+    const std::string owner = "dn.exact=\"gidNumber=" + std::to_string(getgid()) +
+                              "+uidNumber=" + std::to_string(getuid()) +
+                              ",cn=peercred,cn=external,cn=auth\"";
     std::ostringstream config;
     config << "# The private directory server of this server folder.\n"
            << "include /etc/ldap/schema/core.schema\n"
@@ -191,14 +226,17 @@ void DirectoryServer::WriteConfiguration() const {
            // Unpaged searches are capped like AD's; paged ones may return everything.
            << "sizelimit size.soft=" << sizeLimit << " size.hard=" << sizeLimit
            << " size.prtotal=unlimited\n"
+           // Anyone may read the root DSE, to find the server, and bind; nothing else, not even
+           // the schema (these two entries lie outside the database, so they need rules here).
+           << "access to dn.base=\"\" by * read\n"
+           << "access to dn.base=\"cn=Subschema\" by " << owner << " read by * none\n"
            << "database mdb\n"
            << "maxsize 1073741824\n"
            << "suffix \"" << forestDn
            << "\"\n"
            // Whoever owns the folder may write over the local socket. Not as the root DN, which
            // no limit would bind: clients must meet the same limits as on AD.
-           << "access to * by dn.exact=\"gidNumber=" << getgid() << "+uidNumber=" << getuid()
-           << ",cn=peercred,cn=external,cn=auth\" manage by * read\n"
+           << "access to * by " << owner << " manage by anonymous auth by * none\n"
            << "directory \"" << (folder / "data").string() << "\"\n"
            << "dbnosync\n"
            << "index objectClass eq\n"
@@ -255,6 +293,13 @@ void DirectoryServer::Start() {
         throw Error(ERROR_SERVICE_ALREADY_RUNNING,
                     "The directory server of " + settings_.folder.string() + " already runs (pid " +
                         std::to_string(*pid) + ")");
+    // slapd makes its socket 0777 (this build ignores the x-mod extension), so the socket lies
+    // in a private folder, and is made the owner's alone as soon as it answers.
+    const auto socketFolder = SocketPath().parent_path();
+    if (socketFolder == settings_.folder)
+        CreateFolder(socketFolder);
+    else
+        CreateOwnTmpFolder(socketFolder);
     fs::remove(SocketPath());
     fs::remove(LogFile());
     const std::vector<std::string> arguments = {
@@ -267,7 +312,7 @@ void DirectoryServer::Start() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, LogFile().c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+                                     O_WRONLY | O_CREAT | O_APPEND, host::kPrivateFileMode);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -284,12 +329,21 @@ void DirectoryServer::Start() {
                                                       settings_.folder.string() +
                                                       " ended at start-up: " + LogTail(LogFile()));
         }
+        bool answered = false;
         try {
             LdapConnection probe(Uri());
-            if (probe.ReadEntry("", {"namingContexts"}))
-                return;
+            answered = probe.ReadEntry("", {"namingContexts"}).has_value();
         } catch (const Error&) {
             // Not listening yet.
+        }
+        if (answered) {
+            if (::chmod(SocketPath().c_str(), host::kPrivateFolderMode) == 0)
+                return;
+            const int error = errno;
+            Stop();
+            throw Error(hr::E_FAIL, "Cannot make the directory server's socket " +
+                                        SocketPath().string() +
+                                        " private: " + std::strerror(error));
         }
         if (std::chrono::steady_clock::now() > deadline) {
             Stop();

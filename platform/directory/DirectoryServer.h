@@ -2,7 +2,8 @@
 
 // The private directory server of a server folder: an OpenLDAP slapd with an AD-like schema,
 // reached only through its own ldapi:// socket. Its configuration, schema, data, log and pid file
-// live in one folder; the configuration and schema texts are part of this library.
+// live in one folder; the configuration and schema texts are part of this library. Only the
+// folder's owner may reach the socket and read the entries; others may read the root DSE.
 
 #include <filesystem>
 #include <optional>
@@ -27,7 +28,8 @@ public:
     explicit DirectoryServer(DirectoryServerSettings settings);
 
     // The ldapi:// URI of the server's socket. The socket lies in the folder when its path is
-    // short enough for a socket address, otherwise under /tmp with a name derived from the folder.
+    // short enough for a socket address, otherwise in a private folder under /tmp whose name is
+    // derived from the folder.
     std::string Uri() const;
     std::filesystem::path SocketPath() const;
     std::filesystem::path PidFile() const;

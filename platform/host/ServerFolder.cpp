@@ -2,6 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
+#include "platform/host/PrivateFiles.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -61,15 +62,16 @@ MachineNames ServerFolder::ReadMachineNames() const {
         auto found = values.find(key);
         return found == values.end() ? std::string() : found->second;
     };
-    MachineNames names{get("computer"), get("domain"), get("forest"), get("gc_host"),
-                       get("directory_uri")};
+    MachineNames names{get("computer"), get("domain"),        get("forest"),
+                       get("gc_host"),  get("directory_uri"), get("postmaster")};
     if (names.computerName.empty())
         throw Error(hr::E_INVALIDARG, MachineFile().string() + " names no computer");
     return names;
 }
 
 void ServerFolder::WriteMachineNames(const MachineNames& names) const {
-    std::filesystem::create_directories(root_);
+    CreatePrivateFolder(root_);
+    CreatePrivateFile(MachineFile());
     std::ofstream out(MachineFile(), std::ios::trunc);
     out << "# The names of the emulated server.\n"
         << "computer = " << names.computerName << "\n"
@@ -77,6 +79,8 @@ void ServerFolder::WriteMachineNames(const MachineNames& names) const {
         << "forest = " << names.forestDnsName << "\n"
         << "gc_host = " << names.globalCatalogHost << "\n"
         << "directory_uri = " << names.directoryUri << "\n";
+    if (!names.postmaster.empty())
+        out << "postmaster = " << names.postmaster << "\n";
     if (!out)
         throw Error(hr::E_FAIL, "Cannot write " + MachineFile().string());
 }

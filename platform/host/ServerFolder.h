@@ -25,6 +25,9 @@ struct MachineNames {
     std::string forestDnsName;     // key "forest": e.g. example.com
     std::string globalCatalogHost; // key "gc_host": e.g. dc01.example.com
     std::string directoryUri;      // key "directory_uri": the LDAP server, e.g. ldapi://...
+    // Not a name but the server's one mail setting: the alias of the mailbox in the domain
+    // folder that takes mail for "postmaster" (key "postmaster"; empty: none).
+    std::string postmaster{};
 };
 
 class ServerFolder {

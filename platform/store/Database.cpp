@@ -1,5 +1,6 @@
 #include "platform/store/Database.h"
 
+#include "platform/host/PrivateFiles.h"
 #include "platform/store/StoreErrors.h"
 
 #include <map>
@@ -109,6 +110,17 @@ struct Database::Cache {
 };
 
 Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<Cache>()) {
+    // SQLite gives the -wal and -shm files the mode of the database file, so creating that
+    // private keeps all three from other local users. Files of an older, laxer store are made
+    // private as well.
+    try {
+        host::CreatePrivateFile(file);
+        for (const char* suffix : {"-wal", "-shm"})
+            host::MakePrivateIfPresent(file.string() + suffix);
+    } catch (const std::filesystem::filesystem_error& failure) {
+        throw Error(hr::STORE_E_DATABASE,
+                    "Cannot open the store database " + file.string() + ": " + failure.what());
+    }
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -121,7 +133,9 @@ Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
     Execute("PRAGMA journal_mode=WAL");
-    Execute("PRAGMA synchronous=NORMAL");
+    // A save is acknowledged (an SMTP 250) only once it is on disk: FULL syncs the WAL at every
+    // commit, where NORMAL would sync only at checkpoints, which wait for the last connection.
+    Execute("PRAGMA synchronous=FULL");
     Execute("PRAGMA foreign_keys=ON");
 }
 

@@ -6,38 +6,56 @@
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
 
-#include <algorithm>
+#include <optional>
 #include <random>
+#include <string_view>
+#include <vector>
 
 namespace platform::store {
 
 namespace {
 
-[[noreturn]] void Malformed(const std::string& why) {
-    throw Error(platform::hr::E_INVALIDARG, "The message is malformed: " + why);
-}
-
-std::vector<std::string> CrlfLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(std::move(line));
-            line.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            line += c;
-        }
+// The lines of the text without their ends. A line ends at LF, with the CR before it if any; a
+// CR elsewhere is part of its line. A last line without an end counts as a line.
+std::vector<std::string_view> MessageLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        const bool ended = end != std::string_view::npos;
+        if (!ended)
+            end = text.size();
+        auto line = text.substr(start, end - start);
+        if (ended && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
     }
-    if (!line.empty())
-        lines.push_back(std::move(line));
     return lines;
 }
 
 bool IsFieldNameChar(char c) {
     return c >= 33 && c <= 126 && c != ':';
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The field name of a header field line ("name:" or the obsolete "name :"), or nothing when the
+// line is not a header field.
+std::optional<std::string_view> FieldName(std::string_view line) {
+    std::size_t end = 0;
+    while (end < line.size() && IsFieldNameChar(line[end]))
+        ++end;
+    if (end == 0)
+        return std::nullopt;
+    auto colon = end;
+    while (colon < line.size() && IsBlank(line[colon]))
+        ++colon;
+    if (colon == line.size() || line[colon] != ':')
+        return std::nullopt;
+    return line.substr(0, end);
 }
 
 std::string UniqueItemName() {
@@ -53,48 +71,46 @@ std::string UniqueItemName() {
 } // namespace
 
 ParsedMessage ParseMessage(const std::string& rfc5322) {
-    const auto lines = CrlfLines(rfc5322);
-    if (lines.empty() || lines.front().empty())
-        Malformed("it has no header fields");
-    ParsedMessage message;
-    std::string* current = nullptr;
+    const auto lines = MessageLines(rfc5322);
     std::size_t index = 0;
-    for (; index < lines.size(); ++index) {
-        const auto& line = lines[index];
-        if (line.empty())
+    if (!lines.empty() && lines[0].starts_with("From ") && !FieldName(lines[0]))
+        ++index; // an mbox separator line
+    ParsedMessage message;
+    std::string* current = nullptr; // the value being unfolded, if it is one that is extracted
+    for (bool inField = false; index < lines.size(); ++index) {
+        const auto line = lines[index];
+        if (line.empty()) {
+            ++index; // the empty line that ends the header block belongs to neither part
             break;
-        const auto number = std::to_string(index + 1);
-        if (line[0] == ' ' || line[0] == '\t') {
-            if (index == 0)
-                Malformed("line 1 continues a header field that does not exist");
+        }
+        if (IsBlank(line[0])) {
+            if (!inField)
+                break; // continues nothing: the body starts here
             if (current)
                 *current += line;
         } else {
-            const auto colon = line.find(':');
-            if (colon == std::string::npos || colon == 0 ||
-                !std::all_of(line.begin(), line.begin() + static_cast<long>(colon),
-                             IsFieldNameChar))
-                Malformed("line " + number + " is not a header field: \"" + line.substr(0, 60) +
-                          "\"");
-            const auto name = std::string_view(line).substr(0, colon);
+            const auto name = FieldName(line);
+            if (!name)
+                break;
+            inField = true;
             current = nullptr;
             for (auto [field, slot] :
                  {std::pair{"Subject", &message.subject}, std::pair{"From", &message.from},
                   std::pair{"To", &message.to}, std::pair{"Cc", &message.cc},
                   std::pair{"Date", &message.date}})
-                if (text::EqualsIgnoreCase(name, field) && slot->empty()) {
+                if (slot->empty() && text::EqualsIgnoreCase(*name, field)) {
                     current = slot;
-                    *current = line.substr(colon + 1);
+                    *current = line.substr(line.find(':') + 1);
                 }
         }
-        message.headers += line + "\r\n";
+        message.headers.append(line).append("\r\n");
     }
     for (auto* value : {&message.subject, &message.from, &message.to, &message.cc, &message.date}) {
         const auto first = value->find_first_not_of(" \t");
         *value = first == std::string::npos ? std::string() : value->substr(first);
     }
-    for (++index; index < lines.size(); ++index)
-        message.body += lines[index] + "\r\n";
+    for (; index < lines.size(); ++index)
+        message.body.append(lines[index]).append("\r\n");
     return message;
 }
 

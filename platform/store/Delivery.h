@@ -19,22 +19,36 @@ inline const std::string kTextDescription = "urn:schemas:httpmail:textdescriptio
 inline const std::string kMessageClass = "urn:content-class:message";
 
 struct ParsedMessage {
-    // The header block with CRLF line ends, each header line (continuations included) ending
-    // in CRLF; the empty line that ends the block is not part of it.
+    // The header block, each header line (continuations included) ending in CRLF; the empty
+    // line that ends the block is not part of it. Empty when the message has no header fields.
     std::string headers;
-    std::string body; // CRLF line ends
+    std::string body; // each line ending in CRLF
     // Unfolded values of the first Subject, From, To, Cc and Date fields ("" when absent),
     // leading blanks removed. Encoded words are left as they are.
     std::string subject, from, to, cc, date;
 };
 
-// Bare LF and bare CR become CRLF. Fails with E_INVALIDARG, naming the line, for an empty
-// message, a first line that is a continuation, or a header line that is not "name: value".
+// Splits a message the way mail transports take it; no message is refused.
+//  - Lines end at LF, with the CR before it if there is one, and are stored with CRLF. A CR that
+//    is not followed by LF is no line end: it stays inside its line, so that it cannot start a
+//    header field of its own. A last line without a line end is a line. Long lines stay whole.
+//  - A first line that starts with "From " and is not a header field (an mbox separator) is
+//    dropped.
+//  - The header block is the header fields from the first line on: a field is a name of
+//    printable ASCII other than ":", optionally blanks (the obsolete "To : a@b"), then ":"; a
+//    line that starts with a space or tab continues the field before it. The block ends at the
+//    first empty line, which belongs to neither part, or at the first line that is neither a
+//    field nor a continuation, which is the first line of the body.
+//  - A first line that starts with a blank continues nothing: the header block is empty and
+//    the whole message, that line included, is the body. So is a message whose first line is
+//    not a header field, and an empty message gives empty parts.
 ParsedMessage ParseMessage(const std::string& rfc5322);
 
 // Saves the message as a new item (content class "urn:content-class:message") in the Inbox of
 // the mailbox that `mailboxUrl` names (either URL form) and returns the item's URL in that form.
-// The save carries EVT_IS_DELIVERED and EVT_NEW_ITEM; a sink's AbortChange makes it fail.
+// Its transport headers are ParseMessage's header block byte for byte: what sinks read is what
+// was split here. The save carries EVT_IS_DELIVERED and EVT_NEW_ITEM; a sink's AbortChange makes
+// it fail.
 std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322);
 // The same for the mailbox `alias` of a domain folder; the item's URL comes in the file form.
 std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,

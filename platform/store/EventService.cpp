@@ -1,6 +1,7 @@
 #include "platform/store/EventService.h"
 
 #include "platform/core/Text.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/store/EventFlags.h"
 #include "platform/store/FoldedName.h"
 #include "platform/store/PropertyFields.h"
@@ -14,7 +15,9 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 
 namespace platform::store {
 
@@ -227,9 +230,12 @@ void WriteEventLog(const Store& store, const std::string& itemUrl, const std::st
     std::replace(line.begin(), line.end() - 1, '\n', ' ');
     std::lock_guard lock(mutex);
     // One write of the whole line in append mode, so that lines of several processes do not mix.
-    if (FILE* file = std::fopen(store.EventLogFile().c_str(), "a")) {
-        std::fwrite(line.data(), 1, line.size(), file);
-        std::fclose(file);
+    // The log names mailboxes and items: it is its owner's alone.
+    const int fd = ::open(store.EventLogFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                          host::kPrivateFileMode);
+    if (fd >= 0) {
+        static_cast<void>(::write(fd, line.data(), line.size()));
+        ::close(fd);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/store/Store.h"
 
 #include "platform/core/Text.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Database.h"
 #include "platform/store/EventService.h"
@@ -75,7 +76,7 @@ std::shared_ptr<Store> Store::OpenFromEnvironment() {
 Store::Store(const std::filesystem::path& storeDir, ServerNames server)
     : directory_(storeDir), server_(std::move(server)) {
     std::error_code ignored;
-    std::filesystem::create_directories(directory_, ignored);
+    host::CreatePrivateFolder(directory_, ignored);
     db_ = std::make_unique<Database>(directory_ / "store.db");
     CreateSchema();
 }
@@ -206,8 +207,13 @@ void Store::InsertItem(const std::string& key, const std::string& parentKey,
 
 std::string Store::CreateMailbox(const std::string& domain, const std::string& alias,
                                  UrlForm form) {
-    if (alias.empty() || alias.find('/') != std::string::npos)
-        throw Error(platform::hr::E_INVALIDARG, "\"" + alias + "\" is not a mailbox name");
+    // The alias is a path step of the mailbox's URLs: "." and ".." would name another folder.
+    if (alias.empty() || alias == "." || alias == ".." ||
+        alias.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+        throw Error(platform::hr::E_INVALIDARG,
+                    "\"" + alias +
+                        "\" is not a mailbox name (empty, \".\", \"..\" or with \"/\" "
+                        "or NUL)");
     std::string domainName;
     Writing([&] {
         auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");

@@ -182,8 +182,12 @@ TEST_F(DeliveryRoad, FixtureMessagesAreStampedForTheMailboxTheyName) {
                            "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
                            "objectClass: adRecipient\ncn: Alice Smith\nsn: Smith\n"
                            "mail: alice@example.com\nmailNickname: alice\n"
+                           "msExchHomeServerName: /o=Lorvanta/ou=First Administrative Group/"
+                           "cn=Configuration/cn=Servers/cn=MAIL01\n"
                            "proxyAddresses: SMTP:alice@example.com\n"
-                           "proxyAddresses: smtp:sales@example.com\n";
+                           "proxyAddresses: smtp:sales@example.com\n"
+                        << "msExchHomeServerName: "
+                        << platform::directory::HomeServerValue("MAIL01") << "\n";
     const auto root = folder->Root();
     for (const auto& step : std::vector<std::vector<std::string>>{
              {"ldif", ldif.string(), "--root", root},

@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<std::int64_t> spaceLeft = -1; // -1: no limit
 std::atomic<bool> readOnly = false;
+std::atomic<std::int64_t> walSyncs = 0;
 
 sqlite3_vfs* base = nullptr;
 sqlite3_vfs faulty{};
@@ -21,6 +22,7 @@ sqlite3_vfs faulty{};
 struct FaultyFile {
     sqlite3_file file;
     sqlite3_file* real;
+    bool wal;
 };
 
 sqlite3_file* Real(sqlite3_file* file) {
@@ -45,6 +47,12 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
     return Real(file)->pMethods->xWrite(Real(file), data, amount, offset);
 }
 
+int Sync(sqlite3_file* file, int flags) {
+    if (reinterpret_cast<FaultyFile*>(file)->wal)
+        ++walSyncs;
+    return Real(file)->pMethods->xSync(Real(file), flags);
+}
+
 int Close(sqlite3_file* file) {
     const int rc = Real(file)->pMethods ? Real(file)->pMethods->xClose(Real(file)) : SQLITE_OK;
     file->pMethods = nullptr;
@@ -60,7 +68,7 @@ const sqlite3_io_methods kMethods = {
     },
     Write,
     [](sqlite3_file* f, sqlite3_int64 size) { return Real(f)->pMethods->xTruncate(Real(f), size); },
-    [](sqlite3_file* f, int flags) { return Real(f)->pMethods->xSync(Real(f), flags); },
+    Sync,
     [](sqlite3_file* f, sqlite3_int64* size) {
         return Real(f)->pMethods->xFileSize(Real(f), size);
     },
@@ -94,6 +102,7 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
     auto* own = reinterpret_cast<FaultyFile*>(file);
     own->real = reinterpret_cast<sqlite3_file*>(own + 1);
     own->file.pMethods = nullptr;
+    own->wal = (flags & SQLITE_OPEN_WAL) != 0;
     if (readOnly && (flags & SQLITE_OPEN_MAIN_DB) && (flags & SQLITE_OPEN_READWRITE))
         // What the base VFS does itself when the file refuses to open for writing.
         flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
@@ -132,6 +141,10 @@ void FaultyDisk::MakeReadOnly() {
 void FaultyDisk::Repair() {
     spaceLeft = -1;
     readOnly = false;
+}
+
+std::int64_t FaultyDisk::WalSyncs() {
+    return walSyncs;
 }
 
 } // namespace faulttest

@@ -1,6 +1,7 @@
 #pragma once
 
-// A disk that fills up or turns read-only on request, for the store's database.
+// A disk that fills up or turns read-only on request, for the store's database, and that counts
+// the syncs of write-ahead logs.
 //
 // It is an SQLite VFS that wraps the process's default one and is registered as the new default,
 // so the store opens its database through it without knowing: nothing in the store changes for
@@ -24,6 +25,9 @@ public:
     static void MakeReadOnly();
     // Space and permission are back.
     static void Repair();
+
+    // How often a write-ahead log (a -wal file) was synced since the process started.
+    static std::int64_t WalSyncs();
 };
 
 } // namespace faulttest

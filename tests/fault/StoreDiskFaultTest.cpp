@@ -1,6 +1,7 @@
 // The store's disk fills up, or its database file turns read-only, under a delivery: the
 // delivery fails with a failure a person understands, nothing of the message is left behind,
-// and the store takes messages again once space or permission is back.
+// and the store takes messages again once space or permission is back. And a delivery is on
+// disk before it is acknowledged.
 
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
@@ -110,6 +111,18 @@ INSTANTIATE_TEST_SUITE_P(SpaceLeft, StoreDiskFull,
                                            FullDiskCase{"AFewPages", 3 * 4096 + 100},
                                            FullDiskCase{"MostOfTheMessage", 12 * 4096}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The SMTP front answers 250 when the save returns: by then the commit must be synced, even
+// while other connections keep the store open (which puts off every checkpoint).
+TEST_F(StoreDiskFault, EachSaveSyncsItsCommitBeforeItReturnsWhileAnotherConnectionIsOpen) {
+    const auto another = OpenAnotherStore();
+    Deliver("first", another);
+    for (const auto* subject : {"second", "third", "fourth"}) {
+        const auto before = FaultyDisk::WalSyncs();
+        Deliver(subject);
+        EXPECT_GT(FaultyDisk::WalSyncs(), before) << subject << " was acknowledged unsynced";
+    }
+}
 
 TEST_F(StoreDiskFault, AReadOnlyDatabaseRefusesTheDeliveryAndTakesItOncePermissionIsBack) {
     Deliver("before");

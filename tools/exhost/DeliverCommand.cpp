@@ -5,9 +5,6 @@
 #include "MailboxDelivery.h"
 #include "ServerContext.h"
 
-#include "platform/core/Error.h"
-#include "platform/store/Delivery.h"
-
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -30,17 +27,10 @@ struct Message {
 void RunDeliver(const DeliverOptions& options) {
     const auto folder = OpenServerFolder(options.root);
 
-    // Every file is read and checked first, so that bad input delivers nothing at all.
+    // Every file is read first, so that an unreadable one delivers nothing at all.
     std::vector<Message> messages;
-    for (const auto& file : options.files) {
-        Message message{file, ReadWholeFile(file)};
-        try {
-            platform::store::ParseMessage(message.text);
-        } catch (const platform::Error& error) {
-            throw UsageError("malformed message " + file + ": " + error.Description());
-        }
-        messages.push_back(std::move(message));
-    }
+    for (const auto& file : options.files)
+        messages.push_back({file, ReadWholeFile(file)});
 
     if (!DirectoryServerOf(folder).RunningPid())
         throw UsageError("the directory server is not running (exhost directory start)");

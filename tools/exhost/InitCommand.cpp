@@ -4,6 +4,7 @@
 #include "ServerContext.h"
 
 #include "platform/directory/SampleDirectory.h"
+#include "platform/host/PrivateFiles.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreUrl.h"
 
@@ -20,6 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 namespace directory = platform::directory;
 namespace store = platform::store;
+
+constexpr const char* kPostmasterAlias = "postmaster";
 
 struct InitOptions {
     std::string root;
@@ -66,15 +69,16 @@ void RunInit(const InitOptions& options) {
         throw UsageError("--users must be at least 1");
     const auto folder = ResolveRoot(options.root);
     ClearFolder(folder, options.force);
-    fs::create_directories(folder.Root());
-    fs::create_directories(folder.StoreDir());
-    fs::create_directories(folder.ComDir());
+    for (const auto& created : {folder.Root(), folder.StoreDir(), folder.ComDir()})
+        platform::host::CreatePrivateFolder(created);
 
     platform::host::MachineNames names;
     names.computerName = options.computer;
     names.domainDnsName = options.domain;
     names.forestDnsName = options.domain;
     names.globalCatalogHost = "dc01." + options.domain;
+    // Mail for postmaster lands in a mailbox of its own, which has no directory entry.
+    names.postmaster = kPostmasterAlias;
     directory::DirectoryServerSettings serverSettings;
     serverSettings.folder = folder.DirectoryDir();
     serverSettings.forestDnsName = names.forestDnsName;
@@ -102,7 +106,8 @@ void RunInit(const InitOptions& options) {
                "sAMAccountName: " + systemAlias.substr(0, 20));
 
     std::vector<std::string> aliases = sample.localAliases;
-    for (const auto& special : {sample.disabledAlias, sample.noMailAlias, sample.slashAlias})
+    for (const auto& special :
+         {sample.disabledAlias, sample.noMailAlias, sample.slashAlias, names.postmaster})
         if (!special.empty())
             aliases.push_back(special);
     for (const auto& alias : aliases)
@@ -111,7 +116,8 @@ void RunInit(const InitOptions& options) {
     server.WriteConfiguration();
     const auto ldif = folder.DirectoryDir() / "sample.ldif";
     {
-        std::ofstream out(ldif);
+        platform::host::CreatePrivateFile(ldif);
+        std::ofstream out(ldif, std::ios::trunc);
         out << sample.ldif;
         if (!out)
             throw UsageError("cannot write " + ldif.string());
@@ -126,7 +132,8 @@ void RunInit(const InitOptions& options) {
               << "  directory: " << sample.mailboxCount << " mailbox entries ("
               << sample.localMailboxCount << " on " << names.computerName << "), operator account "
               << sample.operatorAccount << "\n"
-              << "  first mailbox " << sample.localAliases.front() << "\n"
+              << "  first mailbox " << sample.localAliases.front() << ", postmaster mailbox "
+              << names.postmaster << "\n"
               << "Start the directory with: exhost directory start --root "
               << folder.Root().string() << "\n";
 }

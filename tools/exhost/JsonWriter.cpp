@@ -1,10 +1,40 @@
 #include "JsonWriter.h"
 
+#include <boost/archive/iterators/base64_from_binary.hpp>
+#include <boost/archive/iterators/transform_width.hpp>
+#include <unicode/utf8.h>
+
+#include <cstdint>
 #include <cstdio>
 
 namespace exhost {
 
-std::string JsonString(std::string_view text) {
+namespace {
+
+constexpr std::string_view kBase64NamePrefix = "base64:";
+
+bool IsUtf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int64_t>(text.size());
+    for (std::int64_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0)
+            return false;
+    }
+    return true;
+}
+
+std::string Base64(std::string_view bytes) {
+    using Encoder = boost::archive::iterators::base64_from_binary<
+        boost::archive::iterators::transform_width<const char*, 6, 8>>;
+    std::string out(Encoder(bytes.data()), Encoder(bytes.data() + bytes.size()));
+    out.append((3 - bytes.size() % 3) % 3, '=');
+    return out;
+}
+
+// The string literal of a valid UTF-8 text.
+std::string Utf8Literal(std::string_view text) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
@@ -41,6 +71,20 @@ std::string JsonString(std::string_view text) {
     }
     out += '"';
     return out;
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+    if (IsUtf8(text))
+        return Utf8Literal(text);
+    return "{\"base64\":\"" + Base64(text) + "\"}";
+}
+
+std::string JsonName(std::string_view name) {
+    if (IsUtf8(name) && !name.starts_with(kBase64NamePrefix))
+        return Utf8Literal(name);
+    return "\"" + std::string(kBase64NamePrefix) + Base64(name) + "\"";
 }
 
 std::string JsonValue(const platform::Variant& value) {
@@ -98,7 +142,7 @@ void JsonWriter::EndArray() {
 
 void JsonWriter::Key(std::string_view name) {
     BeforeValue();
-    out_ += JsonString(name);
+    out_ += JsonName(name);
     out_ += ":";
     afterKey_ = true;
 }

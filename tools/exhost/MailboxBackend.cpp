@@ -3,7 +3,6 @@
 #include "ServerContext.h"
 
 #include "platform/core/Error.h"
-#include "platform/store/Delivery.h"
 
 namespace exhost {
 
@@ -28,11 +27,7 @@ smtp::Verdict MailboxBackend::CheckRecipient(const std::string& address) {
 }
 
 smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std::string& message) {
-    try {
-        platform::store::ParseMessage(message);
-    } catch (const platform::Error& error) {
-        return smtp::Verdict::Refuse(error.Description() + "; not stored");
-    }
+    // Every message is taken as transports take it (ParseMessage); one copy per mailbox.
     std::vector<std::string> aliases;
     for (const auto& address : envelope.recipients)
         aliases.push_back(aliases_.at(address));

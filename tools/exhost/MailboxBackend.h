@@ -1,7 +1,8 @@
 #pragma once
 
 // The SMTP front's view of this server: recipients are the addresses the directory resolves to
-// a mailbox here, and an accepted message is delivered as "exhost deliver" does it.
+// a mailbox here, and postmaster (MailboxDelivery::ResolveRecipient); an accepted message is
+// delivered as "exhost deliver" does it, one copy per mailbox.
 
 #include "MailboxDelivery.h"
 #include "smtp/SmtpBackend.h"

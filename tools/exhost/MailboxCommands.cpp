@@ -3,11 +3,11 @@
 #include "Commands.h"
 #include "ServerContext.h"
 
+#include "platform/core/Error.h"
+#include "platform/core/Text.h"
 #include "platform/store/Store.h"
 
 #include <CLI/CLI.hpp>
-
-#include "platform/core/Text.h"
 
 #include <iostream>
 
@@ -30,13 +30,17 @@ void AddMailboxCommands(CLI::App& app) {
         const auto folder = OpenServerFolder(options->root);
         const auto domain =
             options->domain.empty() ? folder.ReadMachineNames().domainDnsName : options->domain;
-        if (options->alias.empty() || options->alias.find('/') != std::string::npos)
-            throw UsageError("invalid mailbox alias \"" + options->alias + "\"");
         const auto store = OpenStore(folder);
         for (const auto& existing : store->Mailboxes(domain))
             if (platform::text::EqualsIgnoreCase(existing, options->alias))
                 throw UsageError("mailbox \"" + existing + "\" already exists in " + domain);
-        std::cout << store->CreateMailbox(domain, options->alias) << "\n";
+        try {
+            std::cout << store->CreateMailbox(domain, options->alias) << "\n";
+        } catch (const platform::Error& error) {
+            if (error.Number() != platform::hr::E_INVALIDARG)
+                throw;
+            throw UsageError("invalid mailbox alias: " + error.Description());
+        }
     });
 }
 

@@ -7,32 +7,93 @@
 #include "platform/store/Delivery.h"
 #include "platform/store/Store.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace exhost {
+
+namespace {
+
+namespace text = platform::text;
+
+// The store's spelling of a mailbox of the domain folder, if it has one of that alias.
+std::optional<std::string> LocalMailbox(platform::store::Store& store, const std::string& domain,
+                                        const std::string& alias) {
+    for (const auto& mailbox : store.Mailboxes(domain))
+        if (text::EqualsIgnoreCase(mailbox, alias))
+            return mailbox;
+    return std::nullopt;
+}
+
+constexpr std::string_view kPostmaster = "postmaster";
+
+} // namespace
 
 MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder)
     : folder_(std::move(folder)), names_(folder_.ReadMachineNames()) {
 }
 
+std::string MailboxDelivery::PostmasterMailbox(platform::store::Store& store) const {
+    if (names_.postmaster.empty())
+        throw UsageError("this server names no postmaster mailbox (\"postmaster = ALIAS\" in " +
+                         folder_.MachineFile().string() + ")");
+    if (auto mailbox = LocalMailbox(store, names_.domainDnsName, names_.postmaster))
+        return *mailbox;
+    throw UsageError("the postmaster mailbox " + names_.postmaster +
+                     " is not on this server (domain folder " + names_.domainDnsName + ")");
+}
+
+bool MailboxDelivery::ServesDomain(platform::store::Store& store, const std::string& domain) const {
+    if (text::EqualsIgnoreCase(domain, names_.domainDnsName) ||
+        text::EqualsIgnoreCase(domain, names_.forestDnsName))
+        return true;
+    const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
+    // A few entries are enough: most mailboxes of a domain are usually here or nowhere.
+    for (const auto& alias : MailboxAliasesInDomain(forest, names_.computerName, domain, 16))
+        if (LocalMailbox(store, names_.domainDnsName, alias))
+            return true;
+    return false;
+}
+
 std::string MailboxDelivery::ResolveRecipient(const std::string& address) const {
     const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
-    const auto alias = FindMailboxAlias(forest, address);
     const auto store = OpenStore(folder_);
-    for (const auto& mailbox : store->Mailboxes(names_.domainDnsName))
-        if (platform::text::EqualsIgnoreCase(mailbox, alias))
-            return mailbox;
+    const auto at = address.rfind('@');
+    const bool postmaster =
+        text::EqualsIgnoreCase(std::string_view(address).substr(0, at), kPostmaster);
+    if (postmaster && at == std::string::npos)
+        return PostmasterMailbox(*store);
+    std::string alias;
+    try {
+        alias = FindMailboxAlias(forest, names_.computerName, address);
+    } catch (const UsageError&) {
+        // An entry that has the address wins; only then is it the server's own postmaster.
+        if (!postmaster || !ServesDomain(*store, address.substr(at + 1)))
+            throw;
+        return PostmasterMailbox(*store);
+    }
+    if (auto mailbox = LocalMailbox(*store, names_.domainDnsName, alias))
+        return *mailbox;
     throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
                      names_.domainDnsName + ")");
 }
 
 std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>& aliases,
                                                   const std::string& message) const {
+    // Two addresses of one mailbox still give it one copy.
+    std::vector<std::string> mailboxes;
+    for (const auto& alias : aliases)
+        if (std::none_of(mailboxes.begin(), mailboxes.end(), [&](const std::string& known) {
+                return text::EqualsIgnoreCase(known, alias);
+            }))
+            mailboxes.push_back(alias);
     // A store of its own per delivery: a store file that was replaced or removed meanwhile is
     // noticed here instead of being written through a stale handle.
     const auto store = OpenStore(folder_);
     std::vector<std::string> urls;
     store->BeginTransaction();
     try {
-        for (const auto& alias : aliases)
+        for (const auto& alias : mailboxes)
             urls.push_back(
                 platform::store::DeliverMessage(*store, names_.domainDnsName, alias, message));
         store->CommitTransaction();

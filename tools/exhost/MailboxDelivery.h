@@ -10,21 +10,29 @@
 #include <string>
 #include <vector>
 
+namespace platform::store {
+class Store;
+}
+
 namespace exhost {
 
 class MailboxDelivery {
 public:
     explicit MailboxDelivery(platform::host::ServerFolder folder);
 
-    // The alias of the mailbox on this server whose directory entry has the address. Fails with
-    // UsageError when no entry has it or its mailbox is not on this server, and with
-    // platform::Error when the directory or the store cannot be asked. Safe to call from several
-    // threads at once: every call opens its own connections.
+    // The alias of the mailbox on this server whose directory entry has the address. Mail for
+    // "postmaster" (any case, no domain), or for postmaster at a domain this server's mailboxes
+    // use that no directory entry has as an address, goes to the mailbox that the server
+    // folder's "postmaster" setting names. Fails with UsageError when no entry has the address or
+    // its mailbox is not on this server, and with platform::Error when the directory or the
+    // store cannot be asked. Safe to call from several threads at once: every call opens its
+    // own connections.
     std::string ResolveRecipient(const std::string& address) const;
 
-    // Saves the message into the Inbox of every mailbox named, in one store transaction: when
-    // one save fails (or a sink refuses it) none is kept. Returns the URLs of the stored items,
-    // in the order of `aliases`.
+    // Saves the message into the Inbox of every mailbox named, once per mailbox however often
+    // it is named (aliases compare without regard to case), in one store transaction: when one
+    // save fails (or a sink refuses it) none is kept. Returns the URLs of the stored items, in
+    // the order in which their mailboxes are first named.
     std::vector<std::string> Deliver(const std::vector<std::string>& aliases,
                                      const std::string& message) const;
 
@@ -32,6 +40,11 @@ public:
     const platform::host::MachineNames& Names() const { return names_; }
 
 private:
+    std::string PostmasterMailbox(platform::store::Store& store) const;
+    // Whether mail for `domain` can be for this server: its own domain or forest, or the domain
+    // of an address of a mailbox here.
+    bool ServesDomain(platform::store::Store& store, const std::string& domain) const;
+
     platform::host::ServerFolder folder_;
     platform::host::MachineNames names_;
 };

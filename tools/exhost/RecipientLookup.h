@@ -1,16 +1,28 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace exhost {
 
-// The alias (mailNickname) of the directory entry that has "smtp:<address>" among its proxy
-// addresses, the prefix in any letter case, as the mail transport resolves a recipient. Asks
-// the global catalog of the forest through the directory provider. Fails when no entry (or one
-// without an alias) has the address, or when the directory cannot be reached.
-std::string FindMailboxAlias(const std::string& forestDnsName, const std::string& address);
+// The alias (mailNickname) of the directory entry with a mailbox on the computer (its
+// msExchHomeServerName ends in "/cn=<computer>") that has "smtp:<address>" among its proxy
+// addresses, the prefix in any letter case, as the mail transport resolves a recipient. Other
+// entries, such as contacts of other organisations or users of other servers, never count: their
+// alias may name some mailbox here. Asks the global catalog of the forest through the directory
+// provider. Fails with UsageError when no such entry (or one without an alias) has the address,
+// and with platform::Error when the directory cannot be reached.
+std::string FindMailboxAlias(const std::string& forestDnsName, const std::string& computerName,
+                             const std::string& address);
 
 // The query text that FindMailboxAlias runs (LDAP dialect).
-std::string MailboxAliasQuery(const std::string& forestDnsName, const std::string& address);
+std::string MailboxAliasQuery(const std::string& forestDnsName, const std::string& computerName,
+                              const std::string& address);
+
+// The aliases of the entries with a mailbox on the computer that have an SMTP address in
+// `domain`, at most `most` of them.
+std::vector<std::string> MailboxAliasesInDomain(const std::string& forestDnsName,
+                                                const std::string& computerName,
+                                                const std::string& domain, std::size_t most);
 
 } // namespace exhost

@@ -4,6 +4,7 @@
 #include "ServerContext.h"
 
 #include "platform/com/Activation.h"
+#include "platform/host/PrivateFiles.h"
 
 #include <CLI/CLI.hpp>
 
@@ -28,7 +29,7 @@ void AddRegSvrCommand(CLI::App& app) {
         const auto dll = std::filesystem::absolute(options->dll);
         if (!std::filesystem::is_regular_file(dll, error))
             throw UsageError("no such file: " + options->dll);
-        std::filesystem::create_directories(folder.ComDir());
+        platform::host::CreatePrivateFolder(folder.ComDir());
         if (options->unregister) {
             platform::com::UnregisterServer(dll);
             std::cout << "unregistered " << dll.string() << "\n";

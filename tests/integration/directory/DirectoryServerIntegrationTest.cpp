@@ -34,9 +34,12 @@ TEST(DirectoryServerHelper, EntriesAddedWhileRunningAreFound) {
     const auto ldif = environment.Root() / "added.ldif";
     std::ofstream(ldif) << "dn: CN=Added Online,CN=Users," << environment.Sample().baseDn << "\n"
                         << "objectClass: top\nobjectClass: person\n"
-                        << "objectClass: organizationalPerson\nobjectClass: contact\n"
-                        << "cn: Added Online\nsn: Online\n"
+                        << "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
+                        << "objectClass: adRecipient\ncn: Added Online\nsn: Online\n"
                         << "mail: added.online@corp.example.com\n"
+                        << "msExchHomeServerName: "
+                        << platform::directory::HomeServerValue(environment.Machine().computerName)
+                        << "\n"
                         << "proxyAddresses: SMTP:added.online@corp.example.com\n";
     environment.Server().Add(ldif);
     EXPECT_EQ(lorvanta::GetOwnerAddresses("added.online"), "added.online@corp.example.com");
@@ -49,7 +52,7 @@ TEST(DirectoryServerHelper, ALongFolderPutsTheSocketUnderTmp) {
     settings.folder = "/tmp/" + std::string(120, 'x');
     settings.forestDnsName = "corp.example.com";
     platform::directory::DirectoryServer server(settings);
-    EXPECT_EQ(server.SocketPath().parent_path(), "/tmp");
+    EXPECT_EQ(server.SocketPath().parent_path().parent_path(), "/tmp");
     EXPECT_LT(server.SocketPath().string().size(), 101u);
     EXPECT_FALSE(server.RunningPid().has_value());
 }

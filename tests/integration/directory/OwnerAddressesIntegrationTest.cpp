@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -15,16 +16,46 @@ std::string WithoutPrefix(const std::string& proxy) {
     return proxy.substr(proxy.find(':') + 1);
 }
 
-TEST(OwnerAddressesAgainstDirectory, MailboxAndContactBothContributeSmtpAddressesOnly) {
+TEST(OwnerAddressesAgainstDirectory, TheOwnersSmtpAddressesOnlyInStoredOrder) {
     const auto& sample = DirectoryEnvironment::Current().Sample();
     const auto& proxies = sample.firstLocalProxyAddresses;
     ASSERT_EQ(proxies.size(), 5u);
     // The stored order: SMTP:, smtp:, X400:, smtp:, X500:. The prefix's case does not matter and
-    // X400/X500 are skipped; the user comes before the contact added after it.
+    // X400/X500 are skipped. The sample's contact whose address shares the name is no owner.
+    ASSERT_FALSE(sample.contactMail.empty());
     const std::string expected = WithoutPrefix(proxies[0]) + "," + WithoutPrefix(proxies[1]) + "," +
-                                 WithoutPrefix(proxies[3]) + "," + sample.contactMail + "," +
-                                 sample.localAliases.front() + ".partner@partner.example.net";
+                                 WithoutPrefix(proxies[3]);
     EXPECT_EQ(lorvanta::GetOwnerAddresses(sample.localAliases.front()), expected);
+}
+
+TEST(OwnerAddressesAgainstDirectory, EntriesWithoutAMailboxHereLendNoAddresses) {
+    // A partner's contact and another server's user in a second domain, both with a mail address
+    // that begins with a local mailbox's name, and both claiming an address of this domain.
+    auto& environment = DirectoryEnvironment::Current();
+    const auto& alias = environment.Sample().localAliases.at(2);
+    const auto before = lorvanta::GetOwnerAddresses(alias);
+    ASSERT_FALSE(before.empty());
+    const auto users = "CN=Users,DC=corp,DC=example,DC=com";
+    const auto ldif = environment.Root() / "foreign-owners.ldif";
+    std::ofstream(ldif) << "dn: CN=" << alias << " (partner contact)," << users << "\n"
+                        << "objectClass: top\nobjectClass: person\n"
+                        << "objectClass: organizationalPerson\nobjectClass: contact\n"
+                        << "cn: " << alias << " (partner contact)\nsn: contact\n"
+                        << "mail: " << alias << "@partner.org\n"
+                        << "proxyAddresses: SMTP:" << alias << "@partner.org\n"
+                        << "proxyAddresses: smtp:boss@corp.example.com\n\n"
+                        << "dn: CN=" << alias << " (second domain)," << users << "\n"
+                        << "objectClass: top\nobjectClass: person\n"
+                        << "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
+                        << "objectClass: adRecipient\n"
+                        << "cn: " << alias << " (second domain)\nsn: second\n"
+                        << "mail: " << alias << "@second.example.org\n"
+                        << "msExchHomeServerName: "
+                        << platform::directory::HomeServerValue("MAIL02") << "\n"
+                        << "proxyAddresses: SMTP:" << alias << "@second.example.org\n"
+                        << "proxyAddresses: smtp:ceo@corp.example.com\n\n";
+    environment.Server().Add(ldif);
+    EXPECT_EQ(lorvanta::GetOwnerAddresses(alias), before);
 }
 
 TEST(OwnerAddressesAgainstDirectory, EachMailboxFindsOnlyItsOwnAddresses) {

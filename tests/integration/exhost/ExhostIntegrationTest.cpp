@@ -1,7 +1,10 @@
 #include "ExhostRunner.h"
+#include "MailboxBackend.h"
+#include "MailboxDelivery.h"
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
+#include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
 #include <QJsonArray>
@@ -10,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
@@ -43,6 +48,25 @@ void WriteFile(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
+std::string HomeServer(const std::string& computer = kComputer) {
+    return platform::directory::HomeServerValue(computer);
+}
+
+// A mailbox entry on `server` (or, when that is empty, an external contact) with the address.
+std::string EntryLdif(const std::string& cn, const std::string& alias, const std::string& address,
+                      const std::string& server = kComputer) {
+    std::string ldif = "dn: CN=" + cn + ",CN=Users,DC=lv,DC=test\n";
+    for (const auto* objectClass : {"top", "person", "organizationalPerson"})
+        ldif += "objectClass: " + std::string(objectClass) + "\n";
+    if (server.empty())
+        ldif += "objectClass: contact\n";
+    else
+        ldif += "objectClass: inetOrgPerson\nobjectClass: adRecipient\nmsExchHomeServerName: " +
+                HomeServer(server) + "\n";
+    return ldif + "cn: " + cn + "\nsn: " + cn + "\nmailNickname: " + alias +
+           "\nproxyAddresses: SMTP:" + address + "\n";
+}
+
 // One initialised server folder with its directory running, shared by the tests of the suite.
 class ExhostServer : public ::testing::Test {
 protected:
@@ -70,6 +94,11 @@ protected:
         arguments.push_back("--root");
         arguments.push_back(folder->Root());
         return RunExhost(arguments);
+    }
+
+    static std::size_t InboxSize(const std::string& alias) {
+        auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
+        return store->Children(store->Locate(MailboxUrl(alias) + "/Inbox"), false).size();
     }
 
     static std::unique_ptr<TempServerFolder> folder;
@@ -211,8 +240,11 @@ TEST_F(ExhostServer, LdifAddsEntriesThatDeliveryThenFinds) {
                     "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
                     "objectClass: inetOrgPerson\nobjectClass: adRecipient\n"
                     "cn: Late User\nsn: User\nmail: late.user@lv.test\nmailNickname: late.user\n"
-                    "proxyAddresses: SMTP:late.user@lv.test\n"
-                    "proxyAddresses: smtp:latecomer@lv.test\n");
+                    "msExchHomeServerName: " +
+                        HomeServer() +
+                        "\n"
+                        "proxyAddresses: SMTP:late.user@lv.test\n"
+                        "proxyAddresses: smtp:latecomer@lv.test\n");
     const auto added = Run({"ldif", ldif.string()});
     ASSERT_EQ(added.exitCode, 0) << added.err;
 
@@ -221,6 +253,133 @@ TEST_F(ExhostServer, LdifAddsEntriesThatDeliveryThenFinds) {
     const auto delivered = Run({"deliver", "--rcpt", "LATECOMER@lv.test", message.string()});
     ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
     EXPECT_EQ(delivered.out.rfind(MailboxUrl("late.user") + "/Inbox/", 0), 0u) << delivered.out;
+}
+
+TEST_F(ExhostServer, DeliverTakesAMessageWithoutAHeaderBlock) {
+    const auto message = folder->Path() / "mbox.eml";
+    WriteFile(message, "From sender@partner.example Mon Dec  7 10:00:00 2026\n"
+                       "no header line\nSubject: only body now\n");
+    const auto delivered =
+        Run({"deliver", "--rcpt", sample.localAliases[3] + "@" + kDomain, message.string()});
+    ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
+    const auto shown = Run({"show", Lines(delivered.out).at(0), "--json"});
+    const auto properties = ParseObject(shown.out)["properties"].toObject();
+    const auto headers = QString::fromStdString(platform::store::kTransportMessageHeaders);
+    ASSERT_TRUE(properties.contains(headers)) << shown.out;
+    EXPECT_EQ(Text(properties[headers]), "");
+    EXPECT_EQ(Text(properties["urn:schemas:httpmail:textdescription"]),
+              "no header line\r\nSubject: only body now\r\n");
+}
+
+TEST_F(ExhostServer, MailForPostmasterGoesToTheMailboxTheServerNames) {
+    const auto postmaster =
+        platform::host::ServerFolder(folder->Path()).ReadMachineNames().postmaster;
+    ASSERT_EQ(postmaster, "postmaster");
+    // The sample users have addresses in the subdomain "mail." as well.
+    const auto message = folder->Path() / "postmaster.eml";
+    WriteFile(message, "Subject: abuse report\n\nbody\n");
+    for (const auto& address : {std::string("postmaster"), std::string("PostMaster"),
+                                "POSTMASTER@" + kDomain, "postmaster@mail." + kDomain}) {
+        const auto delivered = Run({"deliver", "--rcpt", address, message.string()});
+        ASSERT_EQ(delivered.exitCode, 0) << address << ": " << delivered.err;
+        EXPECT_EQ(delivered.out.rfind(MailboxUrl(postmaster) + "/Inbox/", 0), 0u) << delivered.out;
+    }
+}
+
+TEST_F(ExhostServer, AnEntryWithThePostmasterAddressWins) {
+    ASSERT_EQ(Run({"mailbox", "add", "branch.desk"}).exitCode, 0);
+    const auto ldif = folder->Path() / "branch.ldif";
+    WriteFile(ldif, EntryLdif("Branch Desk", "branch.desk", "postmaster@branch." + kDomain));
+    ASSERT_EQ(Run({"ldif", ldif.string()}).exitCode, 0);
+    const auto message = folder->Path() / "branch.eml";
+    WriteFile(message, "Subject: branch\n\nbody\n");
+    const auto delivered =
+        Run({"deliver", "--rcpt", "postmaster@branch." + kDomain, message.string()});
+    ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
+    EXPECT_EQ(delivered.out.rfind(MailboxUrl("branch.desk") + "/Inbox/", 0), 0u) << delivered.out;
+}
+
+TEST_F(ExhostServer, OnlyEntriesWithAMailboxHereResolveAnAddress) {
+    // Both entries have the alias of a mailbox here; their addresses still are not its own.
+    const auto ldif = folder->Path() / "strangers.ldif";
+    WriteFile(
+        ldif,
+        EntryLdif("Partner Desk", sample.localAliases[1], "partner.desk@" + kDomain, "") + "\n" +
+            EntryLdif("Remote Desk", sample.localAliases[1], "remote.desk@" + kDomain, "MAILY"));
+    const auto added = Run({"ldif", ldif.string()});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const auto message = folder->Path() / "strangers.eml";
+    WriteFile(message, "Subject: to strangers\n\nbody\n");
+    for (const auto& address : {"partner.desk@" + kDomain, "remote.desk@" + kDomain}) {
+        const auto delivered = Run({"deliver", "--rcpt", address, message.string()});
+        EXPECT_NE(delivered.exitCode, 0) << delivered.out;
+        EXPECT_NE(delivered.err.find("no mailbox has the address"), std::string::npos)
+            << delivered.err;
+    }
+}
+
+TEST_F(ExhostServer, TwoAddressesOfOneMailboxGetOneCopy) {
+    const auto& alias = sample.localAliases.front();
+    const auto before = InboxSize(alias);
+    const auto message = folder->Path() / "once.eml";
+    WriteFile(message, "Subject: once\n\nbody\n");
+    const auto delivered = Run({"deliver", "--rcpt", alias + "@" + kDomain, "--rcpt",
+                                alias + "@MAIL." + kDomain, message.string()});
+    ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
+    EXPECT_EQ(Lines(delivered.out).size(), 1u) << delivered.out;
+    EXPECT_EQ(InboxSize(alias), before + 1);
+}
+
+TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAndTakesPostmaster) {
+    setenv(platform::host::kRootVariable, folder->Root().c_str(), 1);
+    const exhost::MailboxDelivery delivery{platform::host::ServerFolder(folder->Path())};
+    std::mutex storing;
+    exhost::MailboxBackend backend(delivery, storing);
+    const auto& alias = sample.localAliases[2];
+    const std::vector<std::string> recipients = {alias + "@" + kDomain, alias + "@mail." + kDomain,
+                                                 "postmaster", "Postmaster@" + kDomain};
+    for (const auto& address : recipients)
+        ASSERT_EQ(backend.CheckRecipient(address).kind, exhost::smtp::Verdict::Kind::Accepted)
+            << address;
+    const auto before = InboxSize(alias), postmasterBefore = InboxSize("postmaster");
+    const auto verdict =
+        backend.Deliver({"s@partner.example", recipients}, "Subject: smtp once\r\n\r\nbody\r\n");
+    unsetenv(platform::host::kRootVariable);
+    ASSERT_EQ(verdict.kind, exhost::smtp::Verdict::Kind::Accepted) << verdict.text;
+    EXPECT_EQ(InboxSize(alias), before + 1);
+    EXPECT_EQ(InboxSize("postmaster"), postmasterBefore + 1);
+}
+
+TEST_F(ExhostServer, ShowJsonCarriesBytesThatAreNotUtf8WithoutLoss) {
+    const std::string subject = "caf\xE9 \xC3\xA4", body = "d\xE9j\xE0 vu\r\n";
+    const auto& alias = sample.localAliases[4];
+    const auto message = folder->Path() / "latin1.eml";
+    WriteFile(message, "Subject: " + subject + "\n\n" + body);
+    ASSERT_EQ(Run({"deliver", "--rcpt", alias + "@" + kDomain, message.string()}).exitCode, 0);
+    // The whole Inbox listing stays valid JSON; the text values decode back to the bytes.
+    const auto shown = Run({"show", MailboxUrl(alias) + "/Inbox", "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    const auto json = folder->Path() / "inbox.json", decoded = folder->Path() / "decoded";
+    WriteFile(json, shown.out);
+    const auto script = folder->Path() / "decode.py";
+    WriteFile(script, R"(import base64, json, sys
+def text(value):
+    return base64.b64decode(value["base64"]) if isinstance(value, dict) else value.encode()
+inbox = json.loads(open(sys.argv[1], "rb").read().decode("utf-8"))
+with open(sys.argv[2], "wb") as out:
+    for item in inbox["items"]:
+        properties = item["properties"]
+        out.write(text(properties.get("urn:schemas:httpmail:subject", "")) + b"|" +
+                  text(properties.get("urn:schemas:httpmail:textdescription", "")) + b"\n")
+)");
+    ASSERT_EQ(
+        std::system(
+            ("python3 " + script.string() + " " + json.string() + " " + decoded.string()).c_str()),
+        0)
+        << shown.out;
+    std::ifstream in(decoded, std::ios::binary);
+    const std::string lines((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(lines.find(subject + "|" + body + "\n"), std::string::npos) << lines;
 }
 
 TEST_F(ExhostServer, RegEventWritesListsAndDeletesARegistration) {
@@ -310,8 +469,6 @@ class ExhostBadInput : public ExhostServer, public ::testing::WithParamInterface
 
 TEST_P(ExhostBadInput, FailsWithAClearMessage) {
     const auto& param = GetParam();
-    const auto malformed = folder->Path() / "malformed.eml";
-    WriteFile(malformed, "this line is no header\n\nbody\n");
     const auto good = folder->Path() / "good.eml";
     WriteFile(good, "Subject: fine\n\nbody\n");
     std::vector<std::string> arguments;
@@ -347,9 +504,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"UnreadableFile",
                  {"deliver", "--root", "@ROOT@", "--rcpt", "a@lv.test", "@DIR@/missing.eml"},
                  "missing.eml: no such file"},
-        BadInput{"MalformedMessage",
-                 {"deliver", "--root", "@ROOT@", "--rcpt", "a@lv.test", "@DIR@/malformed.eml"},
-                 "malformed message"},
+        BadInput{"PostmasterOfAnotherDomain",
+                 {"deliver", "--root", "@ROOT@", "--rcpt", "postmaster@elsewhere.example",
+                  "@DIR@/good.eml"},
+                 "no mailbox has the address postmaster@elsewhere.example"},
+        BadInput{"MailboxAliasDot", {"mailbox", "add", "--root", "@ROOT@", "."}, "\".\" is not"},
+        BadInput{"MailboxAliasDotDot", {"mailbox", "add", "--root", "@ROOT@", ".."}, "is not a"},
         BadInput{"NoSuchMailbox", {"show", "--root", "@ROOT@", kInbox}, "nobody"},
         BadInput{"NotAStoreUrl", {"show", "--root", "@ROOT@", "mailbox please"}, "mailbox please"},
         BadInput{"RegEventInMissingFolder",

@@ -34,7 +34,13 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"NegativeInteger", Variant(std::int64_t{-42}), "-42"},
         ValueCase{"ArrayOfTexts", Variant(Variant::TextArray{"a", "b\"c"}), "[\"a\",\"b\\\"c\"]"},
         ValueCase{"EmptyArray", Variant(Variant::TextArray{}), "[]"},
-        ValueCase{"Empty", Variant(), "null"}, ValueCase{"Null", Variant::Null(), "null"}),
+        ValueCase{"Empty", Variant(), "null"}, ValueCase{"Null", Variant::Null(), "null"},
+        // Bytes that are not UTF-8 travel whole in base64.
+        ValueCase{"Latin1Text", Variant("caf\xE9"), "{\"base64\":\"Y2Fm6Q==\"}"},
+        ValueCase{"TruncatedSequence", Variant("\xC3"), "{\"base64\":\"ww==\"}"},
+        ValueCase{"EncodedSurrogate", Variant("\xED\xA0\x80"), "{\"base64\":\"7aCA\"}"},
+        ValueCase{"ArrayEntry", Variant(Variant::TextArray{"a", "\xFF"}),
+                  "[\"a\",{\"base64\":\"/w==\"}]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JsonWriter, SeparatesMembersAndNestsObjectsInArrays) {
@@ -55,6 +61,17 @@ TEST(JsonWriter, SeparatesMembersAndNestsObjectsInArrays) {
     json.Value(Variant(true));
     json.EndObject();
     EXPECT_EQ(json.Text(), "{\"a\":1,\"list\":[{\"x\":\"y\"},{}],\"b\":true}");
+}
+
+TEST(JsonWriter, NamesThatAreNotUtf8OrLookEncodedAreBase64) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("\xFF");
+    json.Value(Variant(1));
+    json.Key("base64:x");
+    json.Value(Variant(2));
+    json.EndObject();
+    EXPECT_EQ(json.Text(), "{\"base64:/w==\":1,\"base64:YmFzZTY0Ong=\":2}");
 }
 
 } // namespace

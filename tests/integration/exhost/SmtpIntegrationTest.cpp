@@ -162,16 +162,19 @@ TEST_F(SmtpFront, TheStoredMessageKeepsItsHeadersAndTheUnstuffedBody) {
               std::string::npos);
 }
 
-TEST_F(SmtpFront, AMalformedMessageIsRefusedForGoodAndNothingIsStored) {
+TEST_F(SmtpFront, AMessageWithoutHeaderFieldsIsStoredWithAllItsTextAsTheBody) {
     SmtpServerProcess server(folder->Root());
     Client client("127.0.0.1", server.Port());
     client.Command("EHLO c");
     const auto before = Inbox(3).size();
-    const auto reply =
-        client.Deliver("s@partner.example", {Address(3)}, "this line is no header\r\n\r\nbody\r\n");
-    EXPECT_EQ(reply.code, 554);
-    EXPECT_NE(reply.lines.at(0).find("malformed"), std::string::npos) << reply.lines.at(0);
-    EXPECT_EQ(Inbox(3).size(), before);
+    const std::string text = "this line is no header\r\n\r\nbody\r\n";
+    const auto reply = client.Deliver("s@partner.example", {Address(3)}, text);
+    EXPECT_EQ(reply.code, 250) << reply.Wire();
+    const auto inbox = Inbox(3);
+    EXPECT_EQ(inbox.size(), before + 1);
+    const auto stored = inbox.find("");
+    ASSERT_NE(stored, inbox.end());
+    EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(), text);
 }
 
 TEST_F(SmtpFront, AStoreThatCannotBeOpenedGivesATransientFailureAndStoresNothing) {

@@ -89,8 +89,14 @@ TEST_F(Delivery, ARefusedDeliveryStoresNothing) {
     EXPECT_EQ(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).size(), 1u);
 }
 
-TEST_F(Delivery, FailsForAMalformedMessageOrAnUnknownMailbox) {
-    EXPECT_THROW(DeliverMessage(*store, kFileBase + "/alice", "not a header\n\nbody"), Error);
+TEST_F(Delivery, AMessageWithoutHeaderFieldsIsStoredWholeAsTheBody) {
+    const auto url = DeliverMessage(*store, kFileBase + "/alice", "not a header\n\nbody");
+    const auto item = store->Read(store->Locate(url));
+    EXPECT_EQ(item.properties.at(kTransportMessageHeaders), Variant(""));
+    EXPECT_EQ(item.properties.at(kTextDescription), Variant("not a header\r\n\r\nbody\r\n"));
+}
+
+TEST_F(Delivery, FailsForAnUnknownMailbox) {
     try {
         DeliverMessage(*store, kFileBase + "/carol", "Subject: x\n\n");
         FAIL();

@@ -290,4 +290,13 @@ TEST_F(Provider, NamesAreUniqueWithoutRegardToCase) {
     EXPECT_EQ(store->Mailboxes("example.com").size(), 3u);
 }
 
+TEST_F(Provider, AnAliasThatIsNoPlainPathStepIsNoMailboxName) {
+    for (const auto& alias : {std::string("."), std::string(".."), std::string("a/b"),
+                              std::string("a\0b", 3), std::string()})
+        EXPECT_EQ(FailureOf([&] { store->CreateMailbox("example.com", alias); }),
+                  platform::hr::E_INVALIDARG)
+            << alias;
+    EXPECT_EQ(store->Mailboxes("example.com").size(), 3u);
+}
+
 } // namespace

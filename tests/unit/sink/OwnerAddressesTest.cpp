@@ -1,6 +1,7 @@
 #include "sink/LorvantaModule.h"
 
 #include "platform/core/Error.h"
+#include "platform/directory/SystemInfo.h"
 #include "tests/doubles/FakeDirectory.h"
 
 #include <gtest/gtest.h>
@@ -11,20 +12,48 @@ using Texts = Variant::TextArray;
 
 namespace {
 
+class Computer : public platform::directory::WinNTSystemInfo {
+public:
+    explicit Computer(std::string name) : name_(std::move(name)) {}
+    std::string ComputerName() override {
+        if (name_.empty())
+            throw platform::Error(platform::hr::E_FAIL, "injected failure: no computer name");
+        return name_;
+    }
+
+private:
+    std::string name_;
+};
+
 class OwnerAddresses : public ::testing::Test {
 protected:
     doubles::FakeDirectory directory;
     doubles::FakeDirectoryState& state = directory.state();
+    std::string computerName = "MAIL01";
+    platform::ScopedObjectFactory computer{
+        "WinNTSystemInfo", [this] { return std::make_shared<Computer>(computerName); }};
 };
 
-TEST_F(OwnerAddresses, RunsTheOwnerQueryOnANewConnection) {
-    state.rows = {Texts{"SMTP:alice@example.com"}};
-    EXPECT_EQ(GetOwnerAddresses("alice"), "alice@example.com");
-    EXPECT_EQ(state.connectionStrings, std::vector<std::string>{"ADs Provider"});
-    EXPECT_EQ(state.queries, std::vector<std::string>{
-                                 "<LDAP://corp.example.com>;(&(objectClass=organizationalPerson)"
-                                 "(mail=alice@*));proxyAddresses;subtree"});
-    EXPECT_EQ(state.closedRecordsets, 1);
+TEST_F(OwnerAddresses, AsksOnlyForMailboxesOnThisServer) {
+    // A contact or another server's user whose mail address shares the name must not lend the
+    // owner their addresses; without the computer name any entry with a mailbox qualifies.
+    struct Case {
+        std::string computer;
+        std::string homeServer;
+    } cases[] = {{"MAIL01", "*/cn=MAIL01"}, {"mail(2)*", "*/cn=mail\\282\\29\\2A"}, {"", "*"}};
+    for (const auto& c : cases) {
+        computerName = c.computer;
+        state.queries.clear();
+        state.rows = {Texts{"SMTP:alice@example.com"}};
+        EXPECT_EQ(GetOwnerAddresses("alice"), "alice@example.com") << c.computer;
+        EXPECT_EQ(state.queries,
+                  std::vector<std::string>{
+                      "<LDAP://corp.example.com>;(&(objectClass=organizationalPerson)"
+                      "(mail=alice@*)(msExchHomeServerName=" +
+                      c.homeServer + "));proxyAddresses;subtree"})
+            << c.computer;
+    }
+    EXPECT_EQ(state.closedRecordsets, 3);
     EXPECT_EQ(state.openSessions, 0) << "the connection is released at the end of the call";
 }
 
@@ -129,7 +158,9 @@ TEST_F(OwnerAddresses, HostileMailboxNamesAreEscapedInTheFilter) {
         ASSERT_EQ(state.queries.size(), 1u);
         EXPECT_EQ(state.queries[0], std::string("<LDAP://corp.example.com>;(&(objectClass="
                                                 "organizationalPerson)(mail=") +
-                                        c.filterValue + "));proxyAddresses;subtree")
+                                        c.filterValue +
+                                        ")(msExchHomeServerName=*/cn=MAIL01));proxyAddresses;"
+                                        "subtree")
             << c.mailbox;
     }
 }
