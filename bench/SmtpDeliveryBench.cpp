@@ -79,6 +79,45 @@ void BM_SmtpWithSink(benchmark::State& state) {
 BENCHMARK(BM_SmtpWithoutSink)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_SmtpWithSink)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// Several clients at once, each on its own session: their messages share commits.
+void Concurrent(benchmark::State& state, bool withSink) {
+    if (state.thread_index() == 0)
+        bench.server.Register(bench.mailbox, withSink);
+    exhost::smtp::Client client("127.0.0.1", bench.smtp->Port());
+    if (client.Command("EHLO bench").code != 250) {
+        state.SkipWithError("EHLO refused");
+        return;
+    }
+    for (auto _ : state) {
+        const auto reply =
+            client.Deliver("sender@partner.example.net", {bench.recipient}, bench.server.Message());
+        if (reply.code != 250) {
+            state.SkipWithError(("not stored: " + std::to_string(reply.code)).c_str());
+            break;
+        }
+    }
+    state.counters["messages_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_SmtpConcurrentWithoutSink(benchmark::State& state) {
+    Concurrent(state, false);
+}
+void BM_SmtpConcurrentWithSink(benchmark::State& state) {
+    Concurrent(state, true);
+}
+
+BENCHMARK(BM_SmtpConcurrentWithoutSink)
+    ->Threads(8)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_SmtpConcurrentWithSink)
+    ->Threads(8)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
 } // namespace
 
 int main(int argc, char** argv) {

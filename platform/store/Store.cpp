@@ -111,22 +111,26 @@ void Store::CreateSchema() {
     )");
 }
 
+template <class Work> void Store::InSavepoint(const std::string& name, Work&& work) {
+    db_->Execute(("SAVEPOINT " + name).c_str());
+    try {
+        work();
+    } catch (...) {
+        if (sqlite3_get_autocommit(db_->Handle()))
+            // The database ended the whole transaction itself (a full disk or an I/O failure
+            // can do so): there is nothing left to roll back to.
+            inTransaction_ = false;
+        else
+            RollBackQuietly(("ROLLBACK TO " + name + "; RELEASE " + name).c_str());
+        throw;
+    }
+    db_->Execute(("RELEASE " + name).c_str());
+}
+
 template <class Work> void Store::Writing(Work&& work) {
     std::lock_guard lock(mutex_);
     if (inTransaction_) {
-        db_->Execute("SAVEPOINT save");
-        try {
-            work();
-        } catch (...) {
-            if (sqlite3_get_autocommit(db_->Handle()))
-                // The database ended the whole transaction itself (a full disk or an I/O
-                // failure can do so): there is nothing left to roll back to.
-                inTransaction_ = false;
-            else
-                RollBackQuietly("ROLLBACK TO save; RELEASE save");
-            throw;
-        }
-        db_->Execute("RELEASE save");
+        InSavepoint("save", std::forward<Work>(work));
         return;
     }
     // IMMEDIATE takes the write lock at once, so that the busy timeout covers waiting for
@@ -523,6 +527,13 @@ void Store::BeginTransaction() {
         throw Error(hr::XACT_E_XTIONEXISTS, "A transaction is already open on this connection");
     db_->Execute("BEGIN IMMEDIATE");
     inTransaction_ = true;
+}
+
+void Store::RunUndoable(const std::function<void()>& work) {
+    std::lock_guard lock(mutex_);
+    if (!inTransaction_)
+        throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
+    InSavepoint("undoable", work);
 }
 
 void Store::CommitTransaction() {

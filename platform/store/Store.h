@@ -12,6 +12,7 @@
 #include "platform/store/StoreUrl.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -135,6 +136,10 @@ public:
     void CommitTransaction();
     void RollbackTransaction();
     bool InTransaction() const { return inTransaction_; }
+    // Inside the open transaction: runs `work` so that a failure undoes its writes alone and the
+    // transaction goes on, then rethrows it. When the database ended the whole transaction itself
+    // (a full disk can), InTransaction() is false afterwards.
+    void RunUndoable(const std::function<void()>& work);
 
 private:
     void CreateSchema();
@@ -150,6 +155,8 @@ private:
 
     // Runs `work` inside a write transaction of its own, or inside the open one.
     template <class Work> void Writing(Work&& work);
+    // Runs `work` in a savepoint of the open transaction, rolled back to on failure.
+    template <class Work> void InSavepoint(const std::string& name, Work&& work);
     // Rolls back what is still open, keeping quiet about a rollback that fails.
     void RollBackQuietly(const char* sql);
 

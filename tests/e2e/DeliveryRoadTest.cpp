@@ -182,8 +182,6 @@ TEST_F(DeliveryRoad, FixtureMessagesAreStampedForTheMailboxTheyName) {
                            "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
                            "objectClass: adRecipient\ncn: Alice Smith\nsn: Smith\n"
                            "mail: alice@example.com\nmailNickname: alice\n"
-                           "msExchHomeServerName: /o=Lorvanta/ou=First Administrative Group/"
-                           "cn=Configuration/cn=Servers/cn=MAIL01\n"
                            "proxyAddresses: SMTP:alice@example.com\n"
                            "proxyAddresses: smtp:sales@example.com\n"
                         << "msExchHomeServerName: "

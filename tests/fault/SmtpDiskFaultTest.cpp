@@ -12,7 +12,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include <mutex>
 #include <thread>
 
 namespace faulttest {
@@ -31,7 +30,7 @@ protected:
         server_ = std::make_unique<smtp::Server>(
             io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
             smtp::ServerSettings{},
-            [this] { return std::make_unique<exhost::MailboxBackend>(*delivery_, storing_); });
+            [this] { return std::make_unique<exhost::MailboxBackend>(*delivery_); });
         server_->Start();
         network_ = std::thread([this] { io_.run(); });
     }
@@ -56,7 +55,6 @@ protected:
 
     asio::io_context io_;
     std::unique_ptr<exhost::MailboxDelivery> delivery_;
-    std::mutex storing_;
     std::unique_ptr<smtp::Server> server_;
     std::thread network_;
 };

@@ -6,8 +6,7 @@
 
 namespace exhost {
 
-MailboxBackend::MailboxBackend(const MailboxDelivery& delivery, std::mutex& storing)
-    : delivery_(delivery), storing_(storing) {
+MailboxBackend::MailboxBackend(const MailboxDelivery& delivery) : delivery_(delivery) {
 }
 
 smtp::Verdict MailboxBackend::CheckRecipient(const std::string& address) {
@@ -32,7 +31,6 @@ smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std:
     for (const auto& address : envelope.recipients)
         aliases.push_back(aliases_.at(address));
     try {
-        std::lock_guard lock(storing_);
         const auto urls = delivery_.Deliver(aliases, message);
         return smtp::Verdict::Accept("Message stored for " + std::to_string(urls.size()) +
                                      (urls.size() == 1 ? " recipient" : " recipients"));

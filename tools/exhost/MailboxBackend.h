@@ -8,21 +8,19 @@
 #include "smtp/SmtpBackend.h"
 
 #include <map>
-#include <mutex>
 
 namespace exhost {
 
 class MailboxBackend : public smtp::Backend {
 public:
-    // `storing` is held while a message is stored, so that sessions store one at a time.
-    MailboxBackend(const MailboxDelivery& delivery, std::mutex& storing);
+    // Sessions store their messages concurrently; the delivery batches their commits.
+    explicit MailboxBackend(const MailboxDelivery& delivery);
 
     smtp::Verdict CheckRecipient(const std::string& address) override;
     smtp::Verdict Deliver(const smtp::Envelope& envelope, const std::string& message) override;
 
 private:
     const MailboxDelivery& delivery_;
-    std::mutex& storing_;
     std::map<std::string, std::string> aliases_; // accepted address -> mailbox alias
 };
 

@@ -5,6 +5,7 @@
 
 #include "platform/core/Text.h"
 #include "platform/store/Delivery.h"
+#include "platform/store/GroupCommit.h"
 #include "platform/store/Store.h"
 
 #include <algorithm>
@@ -30,7 +31,11 @@ constexpr std::string_view kPostmaster = "postmaster";
 } // namespace
 
 MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder)
-    : folder_(std::move(folder)), names_(folder_.ReadMachineNames()) {
+    : folder_(std::move(folder)), names_(folder_.ReadMachineNames()),
+      // A store of its own per batch: a store file that was replaced or removed meanwhile is
+      // noticed instead of being written through a stale handle.
+      commits_(std::make_shared<platform::store::GroupCommit>(
+          [folder = folder_] { return OpenStore(folder); })) {
 }
 
 std::string MailboxDelivery::PostmasterMailbox(platform::store::Store& store) const {
@@ -87,20 +92,13 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>
                 return text::EqualsIgnoreCase(known, alias);
             }))
             mailboxes.push_back(alias);
-    // A store of its own per delivery: a store file that was replaced or removed meanwhile is
-    // noticed here instead of being written through a stale handle.
-    const auto store = OpenStore(folder_);
     std::vector<std::string> urls;
-    store->BeginTransaction();
-    try {
+    commits_->Run([&](platform::store::Store& store) {
+        urls.clear();
         for (const auto& alias : mailboxes)
             urls.push_back(
-                platform::store::DeliverMessage(*store, names_.domainDnsName, alias, message));
-        store->CommitTransaction();
-    } catch (...) {
-        store->RollbackTransaction();
-        throw;
-    }
+                platform::store::DeliverMessage(store, names_.domainDnsName, alias, message));
+    });
     return urls;
 }
 

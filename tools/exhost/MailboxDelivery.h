@@ -7,12 +7,14 @@
 
 #include "platform/host/ServerFolder.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace platform::store {
+class GroupCommit;
 class Store;
-}
+} // namespace platform::store
 
 namespace exhost {
 
@@ -30,9 +32,10 @@ public:
     std::string ResolveRecipient(const std::string& address) const;
 
     // Saves the message into the Inbox of every mailbox named, once per mailbox however often
-    // it is named (aliases compare without regard to case), in one store transaction: when one
-    // save fails (or a sink refuses it) none is kept. Returns the URLs of the stored items, in
-    // the order in which their mailboxes are first named.
+    // it is named (aliases compare without regard to case), all or none: when one save fails
+    // (or a sink refuses it) none is kept. Returns once the message is on disk, with the URLs
+    // of the stored items in the order in which their mailboxes are first named. Deliveries
+    // from several threads at once share commits (platform/store/GroupCommit.h).
     std::vector<std::string> Deliver(const std::vector<std::string>& aliases,
                                      const std::string& message) const;
 
@@ -47,6 +50,7 @@ private:
 
     platform::host::ServerFolder folder_;
     platform::host::MachineNames names_;
+    std::shared_ptr<platform::store::GroupCommit> commits_;
 };
 
 } // namespace exhost

@@ -73,7 +73,6 @@ void RunSmtp(const SmtpOptions& options) {
                      "into this server's mailboxes\n";
 
     const MailboxDelivery delivery(folder);
-    std::mutex storing;
     smtp::ServerSettings settings;
     const auto& names = delivery.Names();
     settings.hostName = names.computerName + "." + names.domainDnsName;
@@ -86,7 +85,7 @@ void RunSmtp(const SmtpOptions& options) {
 
     asio::io_context io;
     smtp::Server server(io, endpoint, settings,
-                        [&] { return std::make_unique<MailboxBackend>(delivery, storing); });
+                        [&] { return std::make_unique<MailboxBackend>(delivery); });
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {

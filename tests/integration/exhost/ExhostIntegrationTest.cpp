@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <mutex>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
@@ -333,8 +332,7 @@ TEST_F(ExhostServer, TwoAddressesOfOneMailboxGetOneCopy) {
 TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAndTakesPostmaster) {
     setenv(platform::host::kRootVariable, folder->Root().c_str(), 1);
     const exhost::MailboxDelivery delivery{platform::host::ServerFolder(folder->Path())};
-    std::mutex storing;
-    exhost::MailboxBackend backend(delivery, storing);
+    exhost::MailboxBackend backend(delivery);
     const auto& alias = sample.localAliases[2];
     const std::vector<std::string> recipients = {alias + "@" + kDomain, alias + "@mail." + kDomain,
                                                  "postmaster", "Postmaster@" + kDomain};
