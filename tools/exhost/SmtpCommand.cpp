@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <iostream>
 
@@ -25,7 +26,20 @@ struct SmtpOptions {
     std::string root;
     std::string listen = "127.0.0.1:2525";
     std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
+    std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
+    double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
+    double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
+    double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
+    double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
+
+    static double Seconds(std::chrono::milliseconds duration) {
+        return std::chrono::duration<double>(duration).count();
+    }
 };
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
+}
 
 asio::ip::tcp::endpoint ParseListenAddress(const std::string& text) {
     const auto colon = text.rfind(':');
@@ -63,6 +77,11 @@ void RunSmtp(const SmtpOptions& options) {
     const auto& names = delivery.Names();
     settings.hostName = names.computerName + "." + names.domainDnsName;
     settings.limits.maxMessageBytes = options.maxSize;
+    settings.maxSessionsPerClient = options.maxPerClient;
+    settings.lookupTimeout = Milliseconds(options.lookupTimeout);
+    settings.commandTimeout = Milliseconds(options.commandTimeout);
+    settings.dataTimeout = Milliseconds(options.dataTimeout);
+    settings.sessionTimeout = Milliseconds(options.sessionTimeout);
 
     asio::io_context io;
     smtp::Server server(io, endpoint, settings,
@@ -97,6 +116,31 @@ void AddSmtpCommand(CLI::App& app) {
                      "IP address and port to listen on (port 0 picks a free one)")
         ->capture_default_str();
     command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
+        ->capture_default_str();
+    command
+        ->add_option("--max-per-client", options->maxPerClient,
+                     "Sessions one client IP address may hold open at once")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    command
+        ->add_option("--lookup-timeout", options->lookupTimeout,
+                     "Seconds a recipient lookup may take before RCPT gets 451 4.4.3")
+        ->check(CLI::Range(0.001, 31536000.0))
+        ->capture_default_str();
+    command
+        ->add_option("--command-timeout", options->commandTimeout,
+                     "Seconds a whole command line may take to arrive after the previous reply")
+        ->check(CLI::Range(0.001, 31536000.0))
+        ->capture_default_str();
+    command
+        ->add_option("--data-timeout", options->dataTimeout,
+                     "Seconds a whole message may take to arrive after the 354 reply")
+        ->check(CLI::Range(0.001, 31536000.0))
+        ->capture_default_str();
+    command
+        ->add_option("--session-timeout", options->sessionTimeout,
+                     "Seconds a session may last before it is closed with 421")
+        ->check(CLI::Range(0.001, 31536000.0))
         ->capture_default_str();
     command->callback([options] { RunSmtp(*options); });
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -336,6 +337,91 @@ TEST_F(SmtpFront, ABadListenAddressIsAUsageError) {
         EXPECT_NE(result.err.find("--listen needs an IP address and a port"), std::string::npos)
             << result.err;
     }
+}
+
+TEST_F(SmtpFront, MailThatMtasAcceptIsStoredAndBareLineFeedsAreRefused) {
+    SmtpServerProcess server(folder->Root());
+    Client client("127.0.0.1", server.Port());
+    client.Command("EHLO c");
+    // A 5000-octet line, a path without brackets and a needlessly quoted local part.
+    const auto longLine = std::string(5000, 'w') + "\r\n";
+    ASSERT_EQ(client.Command("MAIL FROM:s@partner.example").code, 250);
+    const auto quoted = "\"" + aliases.at(4) + "\"@" + kDomain;
+    ASSERT_EQ(client.Command("RCPT TO:<" + quoted + ">").code, 250);
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    ASSERT_EQ(client.SendMessageBody(Message("long line", Address(4), longLine)).code, 250);
+    const auto inbox = Inbox(4);
+    const auto stored = inbox.find("long line");
+    ASSERT_NE(stored, inbox.end());
+    EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(), longLine);
+
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+    ASSERT_EQ(client.Command("RCPT TO:" + Address(4)).code, 250);
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    client.SendRaw("Subject: bare\r\n\r\nx\n.\nMAIL FROM:<e@v.il>\r\n.\r\n");
+    const auto refused = client.ReadReply();
+    EXPECT_EQ(refused.code, 554);
+    EXPECT_EQ(Inbox(4).count("bare"), 0u);
+    EXPECT_EQ(client.Command("NOOP").code, 250);
+}
+
+// The directory server stopped (SIGSTOP) for the length of a scope.
+class FrozenDirectory {
+public:
+    explicit FrozenDirectory(const fs::path& root) {
+        std::ifstream(root / "directory" / "slapd.pid") >> pid_;
+        if (pid_ > 0)
+            ::kill(pid_, SIGSTOP);
+    }
+    ~FrozenDirectory() {
+        if (pid_ > 0)
+            ::kill(pid_, SIGCONT);
+    }
+    bool Frozen() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = 0;
+};
+
+TEST_F(SmtpFront, AHungDirectoryGets451FromRcptAndHoldsUpNoOtherSession) {
+    SmtpServerProcess server(folder->Root(), {"--lookup-timeout", "1"});
+    std::vector<std::unique_ptr<Client>> waiting;
+    for (int i = 0; i < 5; ++i) {
+        waiting.push_back(std::make_unique<Client>("127.0.0.1", server.Port()));
+        ASSERT_EQ(waiting.back()->Command("EHLO w").code, 250);
+        ASSERT_EQ(waiting.back()->Command("MAIL FROM:<s@partner.example>").code, 250);
+    }
+    {
+        FrozenDirectory frozen(folder->Path());
+        ASSERT_TRUE(frozen.Frozen());
+        for (std::size_t i = 0; i < waiting.size(); ++i)
+            waiting[i]->SendRaw("RCPT TO:<" + Address(i) + ">\r\n");
+        Client other("127.0.0.1", server.Port());
+        EXPECT_EQ(other.Command("EHLO other").code, 250);
+        EXPECT_EQ(other.Command("NOOP").code, 250);
+        for (auto& client : waiting) {
+            const auto reply = client->ReadReply();
+            EXPECT_EQ(reply.code, 451);
+            EXPECT_NE(reply.lines.at(0).find("4.4.3"), std::string::npos) << reply.lines.at(0);
+        }
+    }
+    // Once the directory is back, the same sessions go on.
+    EXPECT_EQ(waiting[0]->Command("RCPT TO:<" + Address(0) + ">").code, 250);
+    server.Terminate();
+    EXPECT_EQ(server.Wait(), 0) << server.ErrorOutput();
+}
+
+TEST_F(SmtpFront, TheSessionLimitsAreOptions) {
+    SmtpServerProcess server(folder->Root(), {"--max-per-client", "1", "--command-timeout", "1"});
+    Client first("127.0.0.1", server.Port());
+    Client second("127.0.0.1", server.Port());
+    EXPECT_EQ(second.Greeting().code, 421);
+    // Half a command, then nothing: the command deadline closes the session.
+    first.SendRaw("NOO");
+    const auto reply = first.ReadReply();
+    EXPECT_EQ(reply.code, 421);
+    EXPECT_NE(reply.lines.at(0).find("command took too long"), std::string::npos)
+        << reply.lines.at(0);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -18,7 +19,9 @@ namespace asio = boost::asio;
 
 namespace {
 
-// Accepts every address; a delivery waits while the gate is closed.
+// Accepts every address; a delivery waits while the gate is closed, and a lookup of
+// "hang@example.com" while the lookup latch is closed (at most half a minute, so that a server
+// that waits for it fails its test instead of hanging it).
 class GatedBackend : public Backend {
 public:
     struct Gate {
@@ -27,17 +30,30 @@ public:
         bool open = true;
         int waiting = 0;
         std::vector<std::string> delivered;
+        std::vector<std::vector<std::string>> deliveredTo;
+        bool lookupsOpen = true;
+        int lookupsWaiting = 0;
     };
     explicit GatedBackend(Gate& gate) : gate_(gate) {}
 
-    Verdict CheckRecipient(const std::string&) override { return Verdict::Accept(); }
-    Verdict Deliver(const Envelope&, const std::string& message) override {
+    Verdict CheckRecipient(const std::string& address) override {
+        if (address != "hang@example.com")
+            return Verdict::Accept();
+        std::unique_lock lock(gate_.mutex);
+        ++gate_.lookupsWaiting;
+        gate_.changed.notify_all();
+        gate_.changed.wait_for(lock, std::chrono::seconds(30), [&] { return gate_.lookupsOpen; });
+        --gate_.lookupsWaiting;
+        return Verdict::Accept();
+    }
+    Verdict Deliver(const Envelope& envelope, const std::string& message) override {
         std::unique_lock lock(gate_.mutex);
         ++gate_.waiting;
         gate_.changed.notify_all();
         gate_.changed.wait(lock, [&] { return gate_.open; });
         --gate_.waiting;
         gate_.delivered.push_back(message);
+        gate_.deliveredTo.push_back(envelope.recipients);
         return Verdict::Accept("stored");
     }
 
@@ -56,6 +72,7 @@ public:
     ~RunningServer() {
         if (thread_.joinable()) {
             OpenGate();
+            SetLookups(true);
             Stop();
         }
     }
@@ -74,6 +91,21 @@ public:
         std::lock_guard lock(gate.mutex);
         gate.open = true;
         gate.changed.notify_all();
+    }
+    void SetLookups(bool open) {
+        std::lock_guard lock(gate.mutex);
+        gate.lookupsOpen = open;
+        gate.changed.notify_all();
+    }
+    int LookupsWaiting() {
+        std::lock_guard lock(gate.mutex);
+        return gate.lookupsWaiting;
+    }
+    // Whether that many lookups are held at once (given a minute to get there).
+    bool AwaitLookupsHeld(int count) {
+        std::unique_lock lock(gate.mutex);
+        return gate.changed.wait_for(lock, std::chrono::minutes(1),
+                                     [&] { return gate.lookupsWaiting >= count; });
     }
     void AwaitDeliveryHeld() {
         std::unique_lock lock(gate.mutex);
@@ -185,5 +217,110 @@ TEST(SmtpServer, AMessageNotFinishedWhenStoppingIsDroppedUnacknowledged) {
     EXPECT_TRUE(client.ServerClosed());
     EXPECT_TRUE(running.gate.delivered.empty());
 }
+
+TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
+    ServerSettings settings;
+    settings.lookupTimeout = std::chrono::milliseconds(300);
+    RunningServer running(settings);
+    running.SetLookups(false);
+    // As many hung lookups as there are protocol workers.
+    std::vector<std::unique_ptr<Client>> waiting;
+    for (std::size_t i = 0; i < settings.workers; ++i) {
+        waiting.push_back(std::make_unique<Client>("127.0.0.1", running.Port()));
+        waiting.back()->SendRaw("EHLO w\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<hang@example.com>\r\n");
+    }
+    ASSERT_TRUE(running.AwaitLookupsHeld(static_cast<int>(waiting.size())));
+
+    Client other("127.0.0.1", running.Port());
+    EXPECT_EQ(other.Command("EHLO other").code, 250);
+    EXPECT_EQ(other.Command("NOOP").code, 250);
+    EXPECT_EQ(running.LookupsWaiting(), static_cast<int>(waiting.size()))
+        << "answered only once the lookups had returned";
+
+    for (auto& client : waiting) {
+        EXPECT_EQ(client->ReadReply().code, 250);
+        EXPECT_EQ(client->ReadReply().code, 250);
+        const auto late = client->ReadReply();
+        EXPECT_EQ(late.code, 451);
+        EXPECT_NE(late.lines.at(0).find("4.4.3"), std::string::npos) << late.lines.at(0);
+    }
+    // The session goes on, and the late answer is dropped: it adds no recipient.
+    auto& first = *waiting.front();
+    first.SendRaw("RCPT TO:<x@example.com>\r\n");
+    running.SetLookups(true);
+    EXPECT_EQ(first.ReadReply().code, 250);
+    ASSERT_EQ(first.Command("DATA").code, 354);
+    EXPECT_EQ(first.SendMessageBody("Subject: after\r\n\r\n").code, 250);
+    EXPECT_EQ(running.gate.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
+}
+
+TEST(SmtpServer, SessionsBeyondThePerClientLimitAreTurnedAwayWith421) {
+    ServerSettings settings;
+    settings.maxSessionsPerClient = 2;
+    RunningServer running(settings);
+    Client first("127.0.0.1", running.Port());
+    Client second("127.0.0.1", running.Port());
+    EXPECT_EQ(second.Greeting().code, 220);
+    Client third("127.0.0.1", running.Port());
+    ASSERT_EQ(third.Greeting().code, 421);
+    EXPECT_NE(third.Greeting().lines.at(0).find("4.7.0"), std::string::npos);
+    EXPECT_TRUE(third.ServerClosed());
+    EXPECT_EQ(first.Command("NOOP").code, 250);
+}
+
+struct DeadlineCase {
+    const char* name;
+    std::chrono::milliseconds ServerSettings::*deadline;
+    std::string before; // sent first, replies read
+    std::size_t replies;
+    std::string trickle; // then sent a byte at a time, slower than the deadline allows
+    std::string says;
+};
+
+class SmtpDeadline : public ::testing::TestWithParam<DeadlineCase> {};
+
+// A client that keeps sending bytes never lets the idle timer run out; the deadlines for a
+// command and a message still do. Without them the idle timer (ten seconds here) would close
+// the session with another text.
+TEST_P(SmtpDeadline, ATrickleDoesNotKeepTheSessionOpen) {
+    const auto& c = GetParam();
+    ServerSettings settings;
+    settings.idleTimeout = std::chrono::seconds(10);
+    settings.*c.deadline = std::chrono::milliseconds(300);
+    RunningServer running(settings);
+    Client client("127.0.0.1", running.Port());
+    client.SendRaw(c.before);
+    for (std::size_t i = 0; i < c.replies; ++i)
+        ASSERT_LT(client.ReadReply().code, 400);
+    std::atomic<bool> closed = false;
+    std::thread trickle([&] {
+        for (std::size_t i = 0; !closed && i < 400; ++i) {
+            try {
+                client.SendRaw(c.trickle.substr(i % c.trickle.size(), 1));
+            } catch (const std::exception&) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    });
+    auto reply = client.ReadReply();
+    while (reply.code == 250) // the answers to whole commands trickled in
+        reply = client.ReadReply();
+    closed = true;
+    trickle.join();
+    EXPECT_EQ(reply.code, 421);
+    EXPECT_NE(reply.lines.at(0).find(c.says), std::string::npos) << reply.lines.at(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpDeadline,
+    ::testing::Values(
+        DeadlineCase{"Command", &ServerSettings::commandTimeout, "", 0, "NOOP and on",
+                     "command took too long"},
+        DeadlineCase{"Message", &ServerSettings::dataTimeout,
+                     "EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n", 4,
+                     "line\r\n", "message took too long"},
+        DeadlineCase{"Session", &ServerSettings::sessionTimeout, "", 0, "NOOP\r\n", "4.7.0"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -7,8 +7,14 @@ std::string Reply::Wire() const {
     if (lines.empty())
         return code + "\r\n";
     std::string wire;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        wire += code + (i + 1 < lines.size() ? "-" : " ") + lines[i] + "\r\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        wire += code + (i + 1 < lines.size() ? "-" : " ");
+        // Replies may quote the client (a domain, a parameter); a CR or LF it sent must not
+        // break the reply into lines of its own.
+        for (char c : lines[i])
+            wire += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+        wire += "\r\n";
+    }
     return wire;
 }
 

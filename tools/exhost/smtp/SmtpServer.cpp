@@ -14,10 +14,15 @@ using boost::system::error_code;
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, tcp::socket socket, std::unique_ptr<Backend> backend)
+    Connection(Server& server, tcp::socket socket, std::unique_ptr<Backend> backend,
+               asio::ip::address client)
         : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
-          backend_(std::move(backend)),
-          session_(server.Settings().hostName, server.Settings().limits, *backend_) {}
+          lookupTimer_(socket_.get_executor()), backend_(std::move(backend)),
+          session_(server.Settings().hostName, server.Settings().limits, *backend_),
+          client_(std::move(client)),
+          sessionDeadline_(Clock::now() + server.Settings().sessionTimeout) {}
+
+    const asio::ip::address& ClientAddress() const { return client_; }
 
     void Begin() { Send(session_.Greeting().Wire(), false); }
 
@@ -37,16 +42,27 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    enum class Awaited { Input, Command, Message, SessionEnd };
+
     // Writes the bytes, then either closes or goes on reading.
     void Send(std::string wire, bool thenClose) {
         outgoing_ = std::move(wire);
         asio::async_write(socket_, asio::buffer(outgoing_),
                           [self = shared_from_this(), thenClose](error_code error, std::size_t) {
                               if (error || thenClose)
-                                  self->Close();
-                              else
-                                  self->Continue();
+                                  return self->Close();
+                              self->StartStep();
+                              self->Continue();
                           });
+    }
+
+    // A reply went out: the next command, or the message after a 354, has its own deadline.
+    void StartStep() {
+        const auto& settings = server_.Settings();
+        const bool message = session_.ReceivingMessage();
+        stepDeadline_ = Clock::now() + (message ? settings.dataTimeout : settings.commandTimeout);
+        stepAwaits_ = message ? Awaited::Message : Awaited::Command;
     }
 
     void Continue() {
@@ -71,16 +87,75 @@ private:
 
     void FeedOnWorker(std::string bytes) {
         asio::post(server_.Workers(), [self = shared_from_this(), bytes = std::move(bytes)] {
-            auto replies = self->session_.Feed(bytes);
-            asio::post(self->socket_.get_executor(),
-                       [self, replies = std::move(replies)] { self->Replied(replies); });
+            auto replies = self->session_.Receive(bytes);
+            self->AfterWorker(std::move(replies));
         });
     }
 
-    void Replied(const std::vector<Reply>& replies) {
-        std::string wire;
+    void ResumeOnWorker(Verdict verdict) {
+        asio::post(server_.Workers(), [self = shared_from_this(), verdict = std::move(verdict)] {
+            auto replies = self->session_.Resume(verdict);
+            self->AfterWorker(std::move(replies));
+        });
+    }
+
+    void AfterWorker(std::vector<Reply> replies) {
+        asio::post(
+            socket_.get_executor(),
+            [self = shared_from_this(), replies = std::move(replies)] { self->Progress(replies); });
+    }
+
+    // Replies are held while the session waits for the backend, and go out together.
+    void Progress(const std::vector<Reply>& replies) {
         for (const auto& reply : replies)
-            wire += reply.Wire();
+            held_ += reply.Wire();
+        if (session_.PendingCall())
+            return AskBackend();
+        std::string wire;
+        wire.swap(held_);
+        Replied(std::move(wire));
+    }
+
+    void AskBackend() {
+        const auto id = ++callId_;
+        awaiting_ = true;
+        if (session_.PendingCall()->kind == BackendCall::Kind::CheckRecipient) {
+            lookupTimer_.expires_after(server_.Settings().lookupTimeout);
+            lookupTimer_.async_wait([self = shared_from_this(), id](error_code error) {
+                if (error || !self->awaiting_ || self->callId_ != id)
+                    return;
+                self->awaiting_ = false;
+                self->ResumeOnWorker(
+                    Verdict::Defer("4.4.3 The directory did not answer in time; try again later"));
+            });
+        }
+        // A lookup abandoned earlier may still run; this call waits for it to return.
+        if (!backendBusy_)
+            RunCall();
+    }
+
+    void RunCall() {
+        backendBusy_ = true;
+        asio::post(server_.BackendThreads(), [self = shared_from_this(),
+                                              call = *session_.PendingCall(), id = callId_] {
+            auto verdict = call.Run(*self->backend_);
+            asio::post(self->socket_.get_executor(),
+                       [self, verdict = std::move(verdict), id] { self->Answered(verdict, id); });
+        });
+    }
+
+    void Answered(const Verdict& verdict, std::uint64_t id) {
+        backendBusy_ = false;
+        if (!awaiting_)
+            return; // a late answer, and nothing else is waiting
+        if (id != callId_)
+            return RunCall(); // a late answer: now the question the session waits on
+        awaiting_ = false;
+        lookupTimer_.cancel();
+        ResumeOnWorker(verdict);
+    }
+
+    void Replied(std::string wire) {
         if (session_.Closed()) {
             closing_ = true;
             return Send(std::move(wire), true);
@@ -102,20 +177,55 @@ private:
         Send(reply.Wire(), true);
     }
 
+    // Whichever comes first: no input for the idle time, the end of the time for the current
+    // command or message, the end of the session's time, or (when stopping) of the drain time.
     void ArmTimer() {
         const auto& settings = server_.Settings();
+        const auto now = Clock::now();
+        auto deadline = now + settings.idleTimeout;
+        auto awaited = Awaited::Input;
+        const auto consider = [&](Clock::time_point candidate, Awaited what) {
+            if (candidate < deadline) {
+                deadline = candidate;
+                awaited = what;
+            }
+        };
+        consider(stepDeadline_, stepAwaits_);
+        consider(sessionDeadline_, Awaited::SessionEnd);
+        if (server_.Stopping())
+            consider(now + settings.drainTimeout, Awaited::Input);
         const auto generation = ++timerGeneration_;
-        timer_.expires_after(server_.Stopping()
-                                 ? std::min(settings.drainTimeout, settings.idleTimeout)
-                                 : settings.idleTimeout);
-        timer_.async_wait([self = shared_from_this(), generation](error_code error) {
+        timer_.expires_at(deadline);
+        timer_.async_wait([self = shared_from_this(), generation, awaited](error_code error) {
             if (error || generation != self->timerGeneration_ || !self->reading_ ||
                 self->closing_ || self->closed_)
                 return;
-            self->Finish({421,
-                          {self->server_.Settings().hostName +
-                           " waited too long for input, closing the connection"}});
+            self->Finish(self->TimedOut(awaited));
         });
+    }
+
+    Reply TimedOut(Awaited awaited) const {
+        const auto& host = server_.Settings().hostName;
+        switch (awaited) {
+        case Awaited::Command:
+            return {421,
+                    {"4.4.2 " + host +
+                     " a command took too long to arrive, closing the "
+                     "connection"}};
+        case Awaited::Message:
+            return {421,
+                    {"4.4.2 " + host +
+                     " the message took too long to arrive, closing the "
+                     "connection"}};
+        case Awaited::SessionEnd:
+            return {421,
+                    {"4.7.0 " + host +
+                     " the session has lasted too long, closing the "
+                     "connection"}};
+        case Awaited::Input:
+            break;
+        }
+        return {421, {"4.4.2 " + host + " waited too long for input, closing the connection"}};
     }
 
     void Close() {
@@ -124,6 +234,7 @@ private:
         closed_ = true;
         ++timerGeneration_;
         timer_.cancel();
+        lookupTimer_.cancel();
         error_code ignored;
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
@@ -133,20 +244,29 @@ private:
     Server& server_;
     tcp::socket socket_;
     asio::steady_timer timer_;
+    asio::steady_timer lookupTimer_;
     std::unique_ptr<Backend> backend_;
     Session session_;
+    asio::ip::address client_;
     std::array<char, 16384> buffer_{};
     std::string outgoing_;
+    std::string held_; // replies waiting for the backend's answer
     bool reading_ = false;
     bool closing_ = false; // the last reply is on its way
     bool closed_ = false;
     std::uint64_t timerGeneration_ = 0;
+    Clock::time_point sessionDeadline_;
+    Clock::time_point stepDeadline_ = Clock::time_point::max();
+    Awaited stepAwaits_ = Awaited::Command;
+    std::uint64_t callId_ = 0;
+    bool awaiting_ = false;    // the session waits for the answer to call callId_
+    bool backendBusy_ = false; // a backend call of this session runs (perhaps an abandoned one)
 };
 
 Server::Server(asio::io_context& io, const tcp::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
     : io_(io), acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
-      workers_(settings_.workers) {
+      workers_(settings_.workers), backendThreads_(settings_.maxSessions) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -155,6 +275,7 @@ Server::Server(asio::io_context& io, const tcp::endpoint& endpoint, ServerSettin
 
 Server::~Server() {
     workers_.join();
+    backendThreads_.join();
 }
 
 tcp::endpoint Server::LocalEndpoint() const {
@@ -171,12 +292,22 @@ void Server::Accept() {
         if (stopping_ || error == asio::error::operation_aborted)
             return;
         if (!error) {
-            auto connection = std::make_shared<Connection>(*this, std::move(socket), backends_());
+            error_code unknown;
+            const auto remote = socket.remote_endpoint(unknown);
+            const auto client = unknown ? asio::ip::address() : remote.address();
+            auto connection =
+                std::make_shared<Connection>(*this, std::move(socket), backends_(), client);
             connections_.insert(connection);
+            const auto fromClient = ++sessionsPerClient_[client];
             if (connections_.size() > settings_.maxSessions)
                 connection->Refuse({421,
                                     {settings_.hostName + " has too many sessions open, try again "
                                                           "later"}});
+            else if (fromClient > settings_.maxSessionsPerClient)
+                connection->Refuse(
+                    {421,
+                     {"4.7.0 " + settings_.hostName + " has too many sessions from " +
+                      client.to_string() + " open, try again later"}});
             else
                 connection->Begin();
         }
@@ -200,10 +331,14 @@ void Server::Stop() {
 
 void Server::Join() {
     workers_.join();
+    backendThreads_.join();
 }
 
 void Server::Ended(const std::shared_ptr<Connection>& connection) {
     connections_.erase(connection);
+    const auto client = sessionsPerClient_.find(connection->ClientAddress());
+    if (client != sessionsPerClient_.end() && --client->second == 0)
+        sessionsPerClient_.erase(client);
     if (stopping_ && connections_.empty())
         keepRunning_.reset();
 }

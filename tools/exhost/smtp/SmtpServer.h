@@ -1,9 +1,12 @@
 #pragma once
 
 // The network side of the SMTP front: accepts connections and runs one Session per connection.
-// Network work runs on the io_context's thread; Session::Feed (which may look up recipients and
-// store messages) runs on a small pool of workers so that one slow delivery does not hold up
-// the other sessions. One connection never has more than one thing in flight.
+// Network work runs on the io_context's thread; Session work runs on a small pool of protocol
+// workers. Backend calls (recipient lookups, deliveries), which may block for a long time when
+// the directory or the store hangs, run on a pool of their own with a thread for every session
+// the server admits, so that a session waiting for the backend waits alone. One connection
+// never has more than one thing in flight, and never more than one backend call running: a
+// lookup abandoned at its deadline finishes before the session's next call starts.
 
 #include "SmtpSession.h"
 
@@ -13,6 +16,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -23,8 +27,21 @@ struct ServerSettings {
     Limits limits;
     std::size_t workers = 4;
     std::size_t maxSessions = 100;
+    // Sessions from one client address at a time; the next one is turned away with 421.
+    std::size_t maxSessionsPerClient = 10;
     // A session that sends nothing for this long is closed with 421.
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(5);
+    // A whole command line must arrive within this time of the previous reply, however slowly
+    // its bytes trickle in; the same for a whole message from the 354 reply.
+    std::chrono::milliseconds commandTimeout = std::chrono::minutes(5);
+    std::chrono::milliseconds dataTimeout = std::chrono::minutes(10);
+    // No session lasts longer than this: it is then closed with 421 (once a backend call under
+    // way has been answered).
+    std::chrono::milliseconds sessionTimeout = std::chrono::minutes(30);
+    // A recipient lookup not answered within this time gets 451 and the session goes on; the
+    // late answer is dropped. Deliveries have no such deadline: a 451 followed by a late store
+    // would make the client send the message twice.
+    std::chrono::milliseconds lookupTimeout = std::chrono::seconds(5);
     // After Stop(), how long a client in the middle of sending a message may take to finish it.
     std::chrono::milliseconds drainTimeout = std::chrono::seconds(60);
 };
@@ -49,12 +66,14 @@ public:
     // gets its reply; every session is then closed with 421. The io_context's run() returns
     // once the last session has ended. Call on the io_context's thread.
     void Stop();
-    // Waits for the workers; call after the io_context's run() has returned.
+    // Waits for the workers and for backend calls still running (a lookup abandoned at its
+    // deadline); call after the io_context's run() has returned.
     void Join();
 
     const ServerSettings& Settings() const { return settings_; }
     bool Stopping() const { return stopping_; }
     boost::asio::thread_pool& Workers() { return workers_; }
+    boost::asio::thread_pool& BackendThreads() { return backendThreads_; }
     void Ended(const std::shared_ptr<Connection>& connection);
 
 private:
@@ -65,7 +84,9 @@ private:
     ServerSettings settings_;
     BackendFactory backends_;
     boost::asio::thread_pool workers_;
+    boost::asio::thread_pool backendThreads_;
     std::set<std::shared_ptr<Connection>> connections_;
+    std::map<boost::asio::ip::address, std::size_t> sessionsPerClient_;
     bool stopping_ = false;
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         keepRunning_;

@@ -41,54 +41,158 @@ Reply Session::ClosingReply() const {
     return Say(421, hostName_ + " service shutting down, closing the connection");
 }
 
-std::size_t Session::LineLimit() const {
-    return state_ == State::Data ? limits_.maxTextLine : limits_.maxCommandLine;
+Verdict BackendCall::Run(Backend& backend) const {
+    if (kind == Kind::CheckRecipient)
+        return backend.CheckRecipient(address);
+    return backend.Deliver(*envelope, *message);
 }
 
 std::vector<Reply> Session::Feed(std::string_view bytes) {
-    std::vector<Reply> replies;
-    while (!bytes.empty() && !closed_) {
-        const auto lineFeed = bytes.find('\n');
-        const auto piece = bytes.substr(0, std::min(lineFeed, bytes.size()));
-        if (!discarding_)
-            pending_.append(piece);
-        if (lineFeed == std::string_view::npos) {
-            // A line longer than the limit is not kept in memory while its end is awaited.
-            if (!discarding_ && pending_.size() >= LineLimit()) {
-                discarding_ = true;
-                pending_.clear();
-            }
-            break;
-        }
-        bytes.remove_prefix(lineFeed + 1);
-        std::string_view line = pending_;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        const bool overlong = discarding_ || line.size() + 2 > LineLimit();
-        Line(line, overlong, replies);
-        pending_.clear();
-        discarding_ = false;
+    auto replies = Receive(bytes);
+    while (call_) {
+        auto more = Resume(call_->Run(backend_));
+        replies.insert(replies.end(), std::make_move_iterator(more.begin()),
+                       std::make_move_iterator(more.end()));
     }
     return replies;
 }
 
-void Session::Line(std::string_view line, bool overlong, std::vector<Reply>& replies) {
-    if (state_ == State::Data) {
-        if (line == ".")
-            replies.push_back(EndOfData());
-        else
-            DataLine(line, overlong);
-        return;
-    }
-    if (overlong) {
-        replies.push_back(Say(500, "Line too long (the limit is " +
-                                       std::to_string(limits_.maxCommandLine) + " octets)"));
-        return;
-    }
-    replies.push_back(Command(line));
+std::vector<Reply> Session::Receive(std::string_view bytes) {
+    std::vector<Reply> replies;
+    Process(bytes, replies);
+    return replies;
 }
 
-Reply Session::Command(std::string_view line) {
+std::vector<Reply> Session::Resume(const Verdict& verdict) {
+    std::vector<Reply> replies;
+    if (!call_)
+        return replies;
+    const auto call = std::move(*call_);
+    call_.reset();
+    if (call.kind == BackendCall::Kind::CheckRecipient) {
+        const int code = CodeFor(verdict.kind, 250, 550);
+        if (code == 250) {
+            envelope_.recipients.push_back(call.address);
+            replies.push_back(Say(250, "Recipient <" + call.address + "> OK"));
+        } else {
+            replies.push_back(Say(code, verdict.text));
+        }
+    } else {
+        const int code = CodeFor(verdict.kind, 250, 554);
+        replies.push_back(Say(code, !verdict.text.empty() ? verdict.text : "Message stored"));
+        ResetTransaction();
+    }
+    const auto rest = std::move(unread_);
+    unread_.clear();
+    Process(rest, replies);
+    return replies;
+}
+
+void Session::Process(std::string_view bytes, std::vector<Reply>& replies) {
+    while (!bytes.empty() && !closed_) {
+        if (call_) {
+            unread_.append(bytes);
+            return;
+        }
+        bytes.remove_prefix(state_ == State::Data ? MessageBytes(bytes, replies)
+                                                  : CommandBytes(bytes, replies));
+    }
+}
+
+void Session::Add(std::vector<Reply>& replies, std::optional<Reply> reply) {
+    if (reply)
+        replies.push_back(std::move(*reply));
+}
+
+std::size_t Session::CommandBytes(std::string_view bytes, std::vector<Reply>& replies) {
+    const auto lineFeed = bytes.find('\n');
+    if (!discarding_)
+        pending_.append(bytes.substr(0, std::min(lineFeed, bytes.size())));
+    if (lineFeed == std::string_view::npos) {
+        // A line longer than the limit is not kept in memory while its end is awaited.
+        if (!discarding_ && pending_.size() >= limits_.maxCommandLine) {
+            discarding_ = true;
+            pending_.clear();
+        }
+        return bytes.size();
+    }
+    std::string_view line = pending_;
+    const bool crlf = !line.empty() && line.back() == '\r';
+    if (crlf)
+        line.remove_suffix(1);
+    if (discarding_ || line.size() + 2 > limits_.maxCommandLine)
+        replies.push_back(Say(500, "Line too long (the limit is " +
+                                       std::to_string(limits_.maxCommandLine) + " octets)"));
+    else
+        Add(replies, Command(line, crlf));
+    pending_.clear();
+    discarding_ = false;
+    return lineFeed + 1;
+}
+
+std::size_t Session::MessageBytes(std::string_view bytes, std::vector<Reply>& replies) {
+    const auto lineFeed = bytes.find('\n');
+    KeepMessageLine(bytes.substr(0, std::min(lineFeed, bytes.size())));
+    if (lineFeed == std::string_view::npos)
+        return bytes.size();
+    if (!lineEndsInCr_) {
+        // A bare LF ends nothing; the message that holds it will be refused.
+        messageBareLineFeed_ = true;
+        message_.clear();
+        message_.shrink_to_fit();
+        KeepMessageLine("\n");
+        return lineFeed + 1;
+    }
+    std::string_view line = pending_;
+    if (!lineCut_)
+        line.remove_suffix(1); // the CR
+    if (!lineCut_ && line == ".") {
+        pending_.clear();
+        lineEndsInCr_ = false;
+        Add(replies, EndOfData());
+        return lineFeed + 1;
+    }
+    if (!lineCut_ && !messageTooBig_ && !messageBareLineFeed_) {
+        // A leading dot was doubled by the client so that the line cannot end the message.
+        if (!line.empty() && line.front() == '.')
+            line.remove_prefix(1);
+        if (message_.size() + line.size() + 2 > limits_.maxMessageBytes) {
+            messageTooBig_ = true;
+            message_.clear();
+            message_.shrink_to_fit();
+        } else {
+            message_.append(line);
+            message_.append("\r\n");
+        }
+    }
+    pending_.clear();
+    lineCut_ = false;
+    lineEndsInCr_ = false;
+    return lineFeed + 1;
+}
+
+// Adds bytes to the pending message line. Once the message cannot be stored, only enough of a
+// line is kept to tell whether it is the "." that ends the message.
+void Session::KeepMessageLine(std::string_view piece) {
+    if (piece.empty())
+        return;
+    lineEndsInCr_ = piece.back() == '\r';
+    if (lineCut_)
+        return;
+    pending_.append(piece);
+    if (!messageTooBig_ && !messageBareLineFeed_ &&
+        message_.size() + pending_.size() > limits_.maxMessageBytes + 2) {
+        messageTooBig_ = true;
+        message_.clear();
+        message_.shrink_to_fit();
+    }
+    if ((messageTooBig_ || messageBareLineFeed_) && pending_.size() > 2) {
+        lineCut_ = true;
+        pending_.clear();
+    }
+}
+
+std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
     const auto [verb, argument] = SplitCommandLine(line);
     if (verb == "EHLO" || verb == "HELO")
         return Ehlo(argument, verb == "EHLO");
@@ -97,7 +201,7 @@ Reply Session::Command(std::string_view line) {
     if (verb == "RCPT")
         return Rcpt(argument);
     if (verb == "DATA")
-        return Data(argument);
+        return Data(argument, crlf);
     if (verb == "RSET") {
         if (!argument.empty())
             return Say(501, "Syntax: RSET");
@@ -162,7 +266,7 @@ Reply Session::Mail(const std::string& argument) {
     return Say(250, "Sender <" + path->address + "> OK");
 }
 
-Reply Session::Rcpt(const std::string& argument) {
+std::optional<Reply> Session::Rcpt(const std::string& argument) {
     if (state_ != State::Mail)
         return Say(503, "Send MAIL first");
     const auto path = ParsePathArgument(argument, "TO", false);
@@ -180,15 +284,11 @@ Reply Session::Rcpt(const std::string& argument) {
     if (recipients.size() >= limits_.maxRecipients)
         return Say(452, "Too many recipients (the limit is " +
                             std::to_string(limits_.maxRecipients) + ")");
-    const auto verdict = backend_.CheckRecipient(path->address);
-    const int code = CodeFor(verdict.kind, 250, 550);
-    if (code != 250)
-        return Say(code, verdict.text);
-    recipients.push_back(path->address);
-    return Say(250, "Recipient <" + path->address + "> OK");
+    call_ = BackendCall{BackendCall::Kind::CheckRecipient, path->address, nullptr, nullptr};
+    return std::nullopt;
 }
 
-Reply Session::Data(const std::string& argument) {
+Reply Session::Data(const std::string& argument, bool crlf) {
     if (!argument.empty())
         return Say(501, "Syntax: DATA");
     if (state_ != State::Mail)
@@ -198,45 +298,24 @@ Reply Session::Data(const std::string& argument) {
     state_ = State::Data;
     message_.clear();
     messageTooBig_ = false;
-    messageLineTooLong_ = false;
+    // A DATA line ended by a bare LF cannot serve as the CRLF before a closing ".".
+    messageBareLineFeed_ = !crlf;
     return Say(354, "Send the message; end it with a line holding only \".\"");
 }
 
-void Session::DataLine(std::string_view line, bool overlong) {
-    if (overlong) {
-        messageLineTooLong_ = true;
-        return;
-    }
-    if (messageTooBig_ || messageLineTooLong_)
-        return;
-    // A leading dot was doubled by the client so that the line cannot end the message.
-    if (!line.empty() && line.front() == '.')
-        line.remove_prefix(1);
-    if (message_.size() + line.size() + 2 > limits_.maxMessageBytes) {
-        messageTooBig_ = true;
-        message_.clear();
-        message_.shrink_to_fit();
-        return;
-    }
-    message_.append(line);
-    message_.append("\r\n");
-}
-
-Reply Session::EndOfData() {
-    Reply reply;
-    if (messageTooBig_) {
+std::optional<Reply> Session::EndOfData() {
+    std::optional<Reply> reply;
+    if (messageTooBig_)
         reply = Say(552, "The message is larger than the limit of " +
                              std::to_string(limits_.maxMessageBytes) + " octets; not stored");
-    } else if (messageLineTooLong_) {
-        reply = Say(500, "The message has a line longer than " +
-                             std::to_string(limits_.maxTextLine) + " octets; not stored");
-    } else {
-        const auto verdict = backend_.Deliver(envelope_, message_);
-        const int code = CodeFor(verdict.kind, 250, 554);
-        reply = Say(code, !verdict.text.empty() ? verdict.text : "Message stored");
+    else if (messageBareLineFeed_)
+        reply = Say(554, "5.5.2 Bare LF in the message: end every line with CRLF; not stored");
+    if (reply) {
+        ResetTransaction();
+        return reply;
     }
-    ResetTransaction();
-    return reply;
+    call_ = BackendCall{BackendCall::Kind::Deliver, {}, &envelope_, &message_};
+    return std::nullopt;
 }
 
 void Session::ResetTransaction() {
@@ -244,7 +323,9 @@ void Session::ResetTransaction() {
     message_.clear();
     message_.shrink_to_fit();
     messageTooBig_ = false;
-    messageLineTooLong_ = false;
+    messageBareLineFeed_ = false;
+    lineCut_ = false;
+    lineEndsInCr_ = false;
     if (state_ == State::Mail || state_ == State::Data)
         state_ = State::Greeted;
 }

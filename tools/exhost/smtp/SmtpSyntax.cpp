@@ -35,6 +35,51 @@ bool IsMailbox(std::string_view path) {
                         [](char c) { return IsControlOrBlank(c) || c == '"'; });
 }
 
+// Where the path that starts with '<' ends, skipping any '>' inside a quoted local part.
+std::size_t ClosingBracket(std::string_view rest) {
+    bool quoted = false;
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        if (rest[i] == '\\' && quoted) {
+            ++i;
+        } else if (rest[i] == '"') {
+            quoted = !quoted;
+        } else if (rest[i] == '>' && !quoted) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+bool IsAtext(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+bool IsDotAtom(std::string_view text) {
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == '.' || IsAtext(c); });
+}
+
+// "alice"@x and alice@x are the same mailbox: a quoted local part that needs no quoting loses
+// its quotes (and backslashes), so that the backend sees one spelling. Others stay as sent.
+std::string CanonicalMailbox(std::string_view mailbox) {
+    const auto at = mailbox.rfind('@');
+    const auto local = mailbox.substr(0, at);
+    if (local.size() < 2 || local.front() != '"' || local.back() != '"')
+        return std::string(mailbox);
+    std::string unquoted;
+    for (std::size_t i = 1; i + 1 < local.size(); ++i) {
+        if (local[i] == '\\' && i + 2 < local.size())
+            ++i;
+        unquoted += local[i];
+    }
+    if (!IsDotAtom(unquoted))
+        return std::string(mailbox);
+    return unquoted + std::string(mailbox.substr(at));
+}
+
 } // namespace
 
 CommandLine SplitCommandLine(std::string_view line) {
@@ -52,24 +97,24 @@ std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::st
     auto rest = argument.substr(keyword.size() + 1);
     while (!rest.empty() && rest.front() == ' ')
         rest.remove_prefix(1);
-    if (rest.empty() || rest.front() != '<')
+    if (rest.empty())
         return std::nullopt;
-    // The closing bracket, skipping any inside a quoted local part.
-    bool quoted = false;
-    std::size_t close = std::string_view::npos;
-    for (std::size_t i = 1; i < rest.size(); ++i) {
-        if (rest[i] == '\\' && quoted) {
-            ++i;
-        } else if (rest[i] == '"') {
-            quoted = !quoted;
-        } else if (rest[i] == '>' && !quoted) {
-            close = i;
-            break;
-        }
+    std::string_view path;
+    std::string_view parameters;
+    if (rest.front() == '<') {
+        const auto close = ClosingBracket(rest);
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        path = rest.substr(1, close - 1);
+        parameters = rest.substr(close + 1);
+    } else {
+        // Without brackets, as many clients send it: the path runs to the first blank.
+        const auto end = std::min(rest.find(' '), rest.size());
+        path = rest.substr(0, end);
+        parameters = rest.substr(end);
+        if (path.find_first_of("<>") != std::string_view::npos)
+            return std::nullopt;
     }
-    if (close == std::string_view::npos)
-        return std::nullopt;
-    auto path = rest.substr(1, close - 1);
     // A source route ("@relay1,@relay2:user@domain") is obsolete; the mailbox after it counts.
     if (!path.empty() && path.front() == '@') {
         const auto colon = path.find(':');
@@ -78,15 +123,17 @@ std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::st
         path.remove_prefix(colon + 1);
     }
     PathArgument result;
-    result.address = std::string(path);
     if (path.empty()) {
         if (!allowEmptyPath)
             return std::nullopt;
-    } else if (!IsMailbox(path) && !(keyword == "TO" && Upper(path) == "POSTMASTER")) {
+    } else if (keyword == "TO" && Upper(path) == "POSTMASTER") {
+        result.address = "postmaster";
+    } else if (IsMailbox(path)) {
+        result.address = CanonicalMailbox(path);
+    } else {
         return std::nullopt;
     }
 
-    auto parameters = rest.substr(close + 1);
     if (!parameters.empty() && parameters.front() != ' ')
         return std::nullopt;
     while (!parameters.empty()) {

@@ -24,8 +24,10 @@ struct PathArgument {
 };
 
 // Parses "FROM:<path> params" (keyword "FROM") or "TO:<path> params" (keyword "TO"). A blank
-// after the colon is tolerated, as many clients send one. An empty path is allowed only when
-// `allowEmptyPath`; any other path must be "local@domain" or, for recipients, "postmaster".
+// after the colon and a path without angle brackets ("TO:alice@example.com") are tolerated, as
+// mainstream MTAs tolerate them. An empty path is allowed only when `allowEmptyPath`; any other
+// path must be "local@domain" or, for recipients, "postmaster" in any case (given as
+// "postmaster"). A quoted local part that needs no quotes comes back unquoted.
 std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::string_view keyword,
                                               bool allowEmptyPath);
 

@@ -1,0 +1,129 @@
+// The SMTP session state machine.
+//
+// Input: one byte that seeds how the rest is cut into pieces and when backend questions are
+// answered, then the bytes a client sends (commands and message data). Every reply must be
+// well-formed on the wire; a message may reach the backend only after a 354 and only once the
+// stream has held as many CRLF "." CRLF as there were deliveries, and it must hold CRLF line
+// ends only.
+
+#include "FuzzCheck.h"
+
+#include "smtp/SmtpSession.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace exhost::smtp;
+
+// Recipients starting with "n" are unknown and with "t" cannot be looked up for now; a
+// message whose first byte is "!" is refused.
+class ScriptedBackend : public Backend {
+public:
+    Verdict CheckRecipient(const std::string& address) override {
+        if (!address.empty() && address[0] == 'n')
+            return Verdict::Refuse("unknown");
+        if (!address.empty() && address[0] == 't')
+            return Verdict::Defer("try later");
+        return Verdict::Accept();
+    }
+    Verdict Deliver(const Envelope&, const std::string& message) override {
+        delivered.push_back(message);
+        if (!message.empty() && message[0] == '!')
+            return Verdict::Refuse("refused");
+        return Verdict::Accept();
+    }
+    std::vector<std::string> delivered;
+};
+
+// CR only before LF, LF only after CR, and CRLF at the end unless empty.
+bool IsCrlfText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            return false;
+    }
+    return text.empty() || (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n");
+}
+
+void CheckReply(const Reply& reply, std::string_view input) {
+    const auto wire = reply.Wire();
+    fuzz::Check(reply.code >= 200 && reply.code <= 599, "the code is 2xx to 5xx", input, wire);
+    std::size_t lines = 0;
+    for (std::size_t start = 0; start < wire.size(); ++lines) {
+        const auto end = wire.find("\r\n", start);
+        fuzz::Check(end != std::string::npos, "every reply line ends with CRLF", input, wire);
+        const auto line = std::string_view(wire).substr(start, end - start);
+        fuzz::Check(line.size() >= 4 && line.substr(0, 3) == std::to_string(reply.code),
+                    "every line starts with the code", input, wire);
+        const bool last = end + 2 == wire.size();
+        fuzz::Check(line[3] == (last ? ' ' : '-'), "'-' until the last line, then ' '", input,
+                    wire);
+        fuzz::Check(line.find_first_of("\r\n") == std::string_view::npos,
+                    "no CR or LF inside a line", input, wire);
+        start = end + 2;
+    }
+    fuzz::Check(lines >= 1, "a reply has a line", input, wire);
+}
+
+std::size_t Count(std::string_view text, std::string_view what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    std::uint32_t random = data[0] * 2654435761u + 1;
+    const auto next = [&random] {
+        random = random * 1103515245u + 12345u;
+        return random >> 16;
+    };
+    const std::string_view stream(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+    Limits limits;
+    limits.maxMessageBytes = 300;
+    limits.maxCommandLine = 64;
+    limits.maxRecipients = 3;
+    ScriptedBackend backend;
+    Session session("fuzz.example", limits, backend);
+    CheckReply(session.Greeting(), stream);
+    CheckReply(session.ClosingReply(), stream);
+
+    std::size_t fed = 0;
+    std::size_t dataReplies = 0;
+    const auto check = [&](const std::vector<Reply>& replies) {
+        for (const auto& reply : replies) {
+            CheckReply(reply, stream);
+            dataReplies += reply.code == 354;
+        }
+        const auto seen = stream.substr(0, fed);
+        fuzz::Check(backend.delivered.size() <= dataReplies, "a delivery follows a 354", stream);
+        fuzz::Check(backend.delivered.size() <= Count(seen, "\r\n.\r\n"),
+                    "each delivery needs a CRLF.CRLF of its own", stream);
+        for (const auto& message : backend.delivered) {
+            fuzz::Check(IsCrlfText(message), "a delivered message has CRLF line ends only", stream,
+                        message);
+            fuzz::Check(message.size() <= limits.maxMessageBytes,
+                        "a delivered message is within the size limit", stream, message);
+        }
+    };
+    while (fed < stream.size()) {
+        const auto piece = std::min<std::size_t>(1 + next() % 48, stream.size() - fed);
+        const auto bytes = stream.substr(fed, piece);
+        fed += piece;
+        check(session.Receive(bytes));
+        // Answer now, or only after more input has arrived (as a slow backend would).
+        while (session.PendingCall() && (next() % 4 != 0 || fed == stream.size()))
+            check(session.Resume(session.PendingCall()->Run(backend)));
+    }
+    return 0;
+}
