@@ -183,6 +183,13 @@ row("SMTP delivery with the sink registered", lambda: (f"{smtp('SmtpWithSink'):.
 row("SMTP throughput with the sink / without",
     lambda: (f"{smtp('SmtpWithSink') / smtp('SmtpWithoutSink'):.0%}", None), "—", None,
     SMTP)
+row("SMTP delivery, 8 concurrent clients, without registration",
+    lambda: (f"{smtp('SmtpConcurrentWithoutSink'):.0f} messages/s",
+             smtp('SmtpConcurrentWithoutSink')), "≥ 4,000 messages/s", lambda value: value >= 4000,
+    SMTP)
+row("SMTP delivery, 8 concurrent clients, with the sink registered",
+    lambda: (f"{smtp('SmtpConcurrentWithSink'):.0f} messages/s", smtp('SmtpConcurrentWithSink')),
+    "≥ 2,000 messages/s", lambda value: value >= 2000, SMTP)
 
 # The store, the COM runtime and the setup program's modules.
 STORE = "build/default/bin/store_bench"
