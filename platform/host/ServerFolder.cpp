@@ -4,13 +4,13 @@
 #include "platform/core/Text.h"
 #include "platform/host/PrivateFiles.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <optional>
-#include <tuple>
 
 namespace platform::host {
 
@@ -27,56 +27,48 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-// What tells one version of a file from another without reading it.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-
-    bool operator==(const FileStamp& other) const {
-        return std::tie(device, inode, size, modifiedNs, changedNs) ==
-               std::tie(other.device, other.inode, other.size, other.modifiedNs, other.changedNs);
-    }
-};
-
-std::optional<FileStamp> StampOf(const std::filesystem::path& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
+// The whole file through plain system calls; nullopt when it cannot be read.
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    auto ns = [](const timespec& time) {
-        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-    };
-    return FileStamp{status.st_dev, status.st_ino, status.st_size, ns(status.st_mtim),
-                     ns(status.st_ctim)};
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const auto count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return content;
 }
 
 // The machine names are read before nearly every short directory or store call (a window binds
-// every mailbox it lists), and reading the file was most of such a call's cost: the names are
-// kept while the file stays the same, and dropped when this process writes it.
+// every mailbox it lists), and parsing the file was most of such a call's cost: the names parsed
+// from a file's content are kept, and reused while the file still holds that content.
 class MachineNamesCache {
 public:
-    std::optional<MachineNames> Find(const std::filesystem::path& file, const FileStamp& stamp) {
+    std::optional<MachineNames> Find(const std::filesystem::path& file,
+                                     const std::string& content) {
         std::lock_guard lock(mutex_);
         const auto found = kept_.find(file);
-        if (found == kept_.end() || !(found->second.first == stamp))
+        if (found == kept_.end() || found->second.first != content)
             return std::nullopt;
         return found->second.second;
     }
-    void Keep(const std::filesystem::path& file, const FileStamp& stamp,
-              const MachineNames& names) {
+    void Keep(const std::filesystem::path& file, std::string content, const MachineNames& names) {
         std::lock_guard lock(mutex_);
-        kept_[file] = {stamp, names};
-    }
-    void Forget(const std::filesystem::path& file) {
-        std::lock_guard lock(mutex_);
-        kept_.erase(file);
+        kept_[file] = {std::move(content), names};
     }
 
 private:
     std::mutex mutex_;
-    std::map<std::filesystem::path, std::pair<FileStamp, MachineNames>> kept_;
+    std::map<std::filesystem::path, std::pair<std::string, MachineNames>> kept_;
 };
 
 MachineNamesCache& KeptMachineNames() {
@@ -120,9 +112,9 @@ std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem::path&
 
 MachineNames ServerFolder::ReadMachineNames() const {
     const auto file = MachineFile();
-    const auto stamp = StampOf(file);
-    if (stamp)
-        if (auto kept = KeptMachineNames().Find(file, *stamp))
+    const auto content = ReadSmallFile(file);
+    if (content)
+        if (auto kept = KeptMachineNames().Find(file, *content))
             return *kept;
     const auto values = ReadKeyValueFile(file);
     auto get = [&](const char* key) {
@@ -133,14 +125,13 @@ MachineNames ServerFolder::ReadMachineNames() const {
                        get("gc_host"),  get("directory_uri"), get("postmaster")};
     if (names.computerName.empty())
         throw Error(hr::E_INVALIDARG, MachineFile().string() + " names no computer");
-    // Kept only when the file did not change while it was read.
-    if (stamp && StampOf(file) == stamp)
-        KeptMachineNames().Keep(file, *stamp, names);
+    // Kept only when the file did not change between the two reads.
+    if (content && ReadSmallFile(file) == content)
+        KeptMachineNames().Keep(file, *content, names);
     return names;
 }
 
 void ServerFolder::WriteMachineNames(const MachineNames& names) const {
-    KeptMachineNames().Forget(MachineFile());
     CreatePrivateFolder(root_);
     CreatePrivateFile(MachineFile());
     std::ofstream out(MachineFile(), std::ios::trunc);
@@ -153,7 +144,6 @@ void ServerFolder::WriteMachineNames(const MachineNames& names) const {
     if (!names.postmaster.empty())
         out << "postmaster = " << names.postmaster << "\n";
     out.close();
-    KeptMachineNames().Forget(MachineFile());
     if (!out)
         throw Error(hr::E_FAIL, "Cannot write " + MachineFile().string());
 }

@@ -2,7 +2,10 @@
 
 #include "platform/core/Ado.h"
 #include "platform/core/Error.h"
+#include "platform/core/Moniker.h"
 #include "platform/core/Text.h"
+#include "platform/directory/Ads.h"
+#include "platform/directory/KeptEntries.h"
 #include "tests/integration/directory/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +104,33 @@ TEST(SqlDialectAgainstDirectory, MailboxQueryListsEveryMailboxInDisplayNameOrder
     EXPECT_TRUE(sawSlash);
     for (std::size_t i = 1; i < names.size(); ++i)
         EXPECT_LE(Folded(names[i - 1]), Folded(names[i])) << names[i - 1] << " / " << names[i];
+}
+
+TEST(SqlDialectAgainstDirectory, RowsOfASearchForPathsBindToTheSameEntries) {
+    // While the record set is open its whole entries serve the binds to its rows; once it is
+    // closed they are let go and binds read the server, with the same result.
+    auto& kept = platform::directory::KeptEntries::Process();
+    auto rows = RunQuery(MailboxQuery(), SetMailboxQueryProperties);
+    EXPECT_EQ(kept.Size(), DirectoryEnvironment::Current().Sample().mailboxCount);
+    std::vector<std::pair<std::string, Variant>> mails;
+    for (int row = 0; row < 20 && !rows->Eof(); ++row, rows->MoveNext()) {
+        const auto path = rows->Fields()->Item("adspath")->Value().Text();
+        auto user = platform::GetObjectAs<platform::directory::IADsUser>(path);
+        EXPECT_EQ(user->ADsPath(), path);
+        const auto mail = rows->Fields()->Item("mail")->Value();
+        if (!mail.IsNull()) {
+            EXPECT_EQ(user->Get("mail"), mail) << path;
+        }
+        EXPECT_NO_THROW(user->AccountDisabled()) << path;
+        mails.emplace_back(path, mail);
+    }
+    rows->Close();
+    EXPECT_EQ(kept.Size(), 0u);
+    for (const auto& [path, mail] : mails)
+        if (!mail.IsNull()) {
+            EXPECT_EQ(platform::GetObjectAs<platform::directory::IADsUser>(path)->Get("mail"),
+                      mail);
+        }
 }
 
 TEST(SqlDialectAgainstDirectory, WithoutPagingTheServersLimitFailsTheQuery) {

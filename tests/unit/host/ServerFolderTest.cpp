@@ -39,6 +39,23 @@ TEST_F(ServerFolderTest, MachineNamesRoundTrip) {
     EXPECT_EQ(names.directoryUri, "ldapi://%2Ftmp%2Fx");
 }
 
+TEST_F(ServerFolderTest, ReadingAgainSeesEveryChangeOfTheFile) {
+    // The names are kept between reads: a file rewritten by someone else (same size, at once)
+    // or by this process must still be read anew.
+    ServerFolder folder(root);
+    folder.WriteMachineNames({"MAIL01", "example.com", "example.com", "dc01", "ldapi://a"});
+    EXPECT_EQ(folder.ReadMachineNames().computerName, "MAIL01");
+    for (const char* computer : {"MAIL02", "MAIL03"}) {
+        std::ofstream(folder.MachineFile())
+            << "computer = " << computer << "\ndomain = example.com\n";
+        EXPECT_EQ(folder.ReadMachineNames().computerName, computer);
+    }
+    folder.WriteMachineNames({"MAIL04", "example.com", "example.com", "dc01", "ldapi://b"});
+    EXPECT_EQ(folder.ReadMachineNames().directoryUri, "ldapi://b");
+    fs::remove(folder.MachineFile());
+    EXPECT_THROW(folder.ReadMachineNames(), Error) << "a file that is gone";
+}
+
 TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
     ServerFolder folder(root);
     EXPECT_THROW(folder.ReadMachineNames(), Error) << "no file";
