@@ -61,6 +61,7 @@ using BlockClassifier = std::size_t (*)(const unsigned char*, std::size_t, std::
 struct BlockClassifiers {
     BlockClassifier bytewise;
     BlockClassifier sse2;
+    BlockClassifier avx2;
     BlockClassifier avx512;
 };
 BlockClassifiers AvailableBlockClassifiers();

@@ -47,7 +47,7 @@ TEST(AddressBytes, VectorWaysAgreeWithBytewise) {
         for (std::size_t base = 0; base < size; base += 64) {
             const auto expected = Classify(ways.bytewise, text, base);
             ASSERT_EQ(expected.size(), std::min<std::size_t>(4, (size - base + 63) / 64));
-            for (const auto way : {ways.sse2, ways.avx512}) {
+            for (const auto way : {ways.sse2, ways.avx2, ways.avx512}) {
                 if (way) {
                     EXPECT_EQ(Classify(way, text, base), expected)
                         << "size " << size << ", base " << base;
