@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <tuple>
 
 namespace exhost {
 
@@ -122,26 +123,20 @@ void AddSmtpCommand(CLI::App& app) {
                      "Sessions one client IP address may hold open at once")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
-    command
-        ->add_option("--lookup-timeout", options->lookupTimeout,
-                     "Seconds a recipient lookup may take before RCPT gets 451 4.4.3")
-        ->check(CLI::Range(0.001, 31536000.0))
-        ->capture_default_str();
-    command
-        ->add_option("--command-timeout", options->commandTimeout,
-                     "Seconds a whole command line may take to arrive after the previous reply")
-        ->check(CLI::Range(0.001, 31536000.0))
-        ->capture_default_str();
-    command
-        ->add_option("--data-timeout", options->dataTimeout,
-                     "Seconds a whole message may take to arrive after the 354 reply")
-        ->check(CLI::Range(0.001, 31536000.0))
-        ->capture_default_str();
-    command
-        ->add_option("--session-timeout", options->sessionTimeout,
-                     "Seconds a session may last before it is closed with 421")
-        ->check(CLI::Range(0.001, 31536000.0))
-        ->capture_default_str();
+    for (const auto& [name, seconds, text] :
+         {std::tuple{"--lookup-timeout", &options->lookupTimeout,
+                     "Seconds a recipient lookup may take before RCPT gets 451 4.4.3"},
+          std::tuple{"--command-timeout", &options->commandTimeout,
+                     "Seconds a whole command line may take to arrive after the previous reply"},
+          std::tuple{"--data-timeout", &options->dataTimeout,
+                     "Seconds a whole message may take to arrive after the 354 reply"},
+          std::tuple{"--session-timeout", &options->sessionTimeout,
+                     "Seconds a session may last before it is closed with 421"}}) {
+        // From a millisecond to a year: a deadline of 0 would end every session at once.
+        command->add_option(name, *seconds, text)
+            ->check(CLI::Range(0.001, 31536000.0))
+            ->capture_default_str();
+    }
     command->callback([options] { RunSmtp(*options); });
 }
 
