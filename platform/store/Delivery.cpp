@@ -114,8 +114,7 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
     return message;
 }
 
-std::string DeliverMessage(Store& store, const std::string& mailboxUrl,
-                           const std::string& rfc5322) {
+PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322) {
     const auto message = ParseMessage(rfc5322);
     const auto mailbox = store.Locate(mailboxUrl);
     if (!mailbox.IsMailboxRoot())
@@ -138,8 +137,19 @@ std::string DeliverMessage(Store& store, const std::string& mailboxUrl,
     if (!message.date.empty())
         save.Set(kDate, Variant(message.date));
     save.Set(kTextDescription, Variant(message.body));
+    return save;
+}
+
+PendingSave NewDelivery(Store& store, const std::string& domain, const std::string& alias,
+                        const std::string& rfc5322) {
+    return NewDelivery(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322);
+}
+
+std::string DeliverMessage(Store& store, const std::string& mailboxUrl,
+                           const std::string& rfc5322) {
+    auto save = NewDelivery(store, mailboxUrl, rfc5322);
     store.Save(save);
-    return location.Url();
+    return save.location.Url();
 }
 
 std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,

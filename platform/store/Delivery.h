@@ -3,11 +3,11 @@
 // Delivery as the mail transport does it: an RFC 5322 message becomes a new item in a mailbox's
 // Inbox, saved with the delivered flag so that the event service runs.
 
+#include "platform/store/Store.h"
+
 #include <string>
 
 namespace platform::store {
-
-class Store;
 
 // Property names a delivered message carries besides the transport headers.
 inline const std::string kSubject = "urn:schemas:httpmail:subject";
@@ -43,6 +43,15 @@ struct ParsedMessage {
 //    the whole message, that line included, is the body. So is a message whose first line is
 //    not a header field, and an empty message gives empty parts.
 ParsedMessage ParseMessage(const std::string& rfc5322);
+
+// The new item (content class "urn:content-class:message") that delivering the message into
+// the Inbox of the mailbox `mailboxUrl` names (either URL form) saves, not saved yet: its
+// transport headers are ParseMessage's header block byte for byte, so what sinks read is what
+// was split here. It carries the delivered flag; the event service adds EVT_NEW_ITEM.
+PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322);
+// The same for the mailbox `alias` of a domain folder; the item's URL is in the file form.
+PendingSave NewDelivery(Store& store, const std::string& domain, const std::string& alias,
+                        const std::string& rfc5322);
 
 // Saves the message as a new item (content class "urn:content-class:message") in the Inbox of
 // the mailbox that `mailboxUrl` names (either URL form) and returns the item's URL in that form.

@@ -189,6 +189,14 @@ std::vector<std::string> Store::Mailboxes(const std::string& domain) {
     return names;
 }
 
+std::optional<std::string> Store::FindMailbox(const std::string& domain, const std::string& alias) {
+    std::lock_guard lock(mutex_);
+    auto query = db_->Prepared("SELECT name FROM mailboxes WHERE key = ?1");
+    if (!query.Bind(1, FoldedName(domain) + "/" + FoldedName(alias)).Step())
+        return std::nullopt;
+    return query.Text(0);
+}
+
 void Store::InsertItem(const std::string& key, const std::string& parentKey,
                        const std::string& domain, const std::string& mailbox,
                        const std::string& path, bool isFolder, const PropertyMap& properties) {
@@ -455,6 +463,12 @@ void Store::Save(PendingSave& save) {
 void Store::Write(const PendingSave& save) {
     Writing([&] {
         if (save.isNew) {
+            // The folder may have gone since the save was prepared (another connection, or a
+            // save whose events ran before the write).
+            auto parent = db_->Prepared("SELECT 1 FROM items WHERE key = ?1 AND is_folder <> 0");
+            if (!parent.Bind(1, save.location.parentKey).Step())
+                NotFound("The folder that would hold \"" + save.location.Url() +
+                         "\" does not exist");
             auto existing = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
             if (existing.Bind(1, save.location.key).Step() && existing.Integer(0) != 0 &&
                 !save.isFolder)

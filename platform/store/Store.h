@@ -103,6 +103,8 @@ public:
     std::string CreateSystemMailbox(const std::string& domain, UrlForm form = UrlForm::File);
     // Mailbox names of a domain folder, the first created first.
     std::vector<std::string> Mailboxes(const std::string& domain);
+    // The store's spelling of the mailbox `alias` of a domain folder, if there is one.
+    std::optional<std::string> FindMailbox(const std::string& domain, const std::string& alias);
     // Creates a folder whose parent exists; fails when something of that name exists.
     void CreateFolder(const std::string& url);
 
@@ -142,6 +144,8 @@ public:
     void RunUndoable(const std::function<void()>& work);
 
 private:
+    friend class PreparedSave;
+
     void CreateSchema();
     void InsertItem(const std::string& key, const std::string& parentKey, const std::string& domain,
                     const std::string& mailbox, const std::string& path, bool isFolder,

@@ -30,6 +30,9 @@ sqlite3_file* Real(sqlite3_file* file) {
 }
 
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    // A file system remounted read-only fails writes to files that are already open (EROFS).
+    if (readOnly)
+        return SQLITE_IOERR_WRITE;
     for (;;) {
         std::int64_t left = spaceLeft;
         if (left < 0)

@@ -21,7 +21,8 @@ public:
     // After `bytes` more bytes have been written, every write fails as on a full disk
     // (SQLITE_FULL), the one that crosses the limit after writing what still fits.
     static void FillAfter(std::int64_t bytes);
-    // Database files opened from now on open read-only, as files without write permission do.
+    // The file system turns read-only: database files opened from now on open read-only, as
+    // files without write permission do, and writes to files already open fail.
     static void MakeReadOnly();
     // Space and permission are back.
     static void Repair();

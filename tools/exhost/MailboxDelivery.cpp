@@ -4,12 +4,13 @@
 #include "ServerContext.h"
 
 #include "platform/core/Text.h"
+#include "platform/store/BatchedDelivery.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/GroupCommit.h"
 #include "platform/store/Store.h"
+#include "platform/store/StorePool.h"
 
 #include <algorithm>
-#include <optional>
 
 namespace exhost {
 
@@ -17,32 +18,22 @@ namespace {
 
 namespace text = platform::text;
 
-// The store's spelling of a mailbox of the domain folder, if it has one of that alias.
-std::optional<std::string> LocalMailbox(platform::store::Store& store, const std::string& domain,
-                                        const std::string& alias) {
-    for (const auto& mailbox : store.Mailboxes(domain))
-        if (text::EqualsIgnoreCase(mailbox, alias))
-            return mailbox;
-    return std::nullopt;
-}
-
 constexpr std::string_view kPostmaster = "postmaster";
 
 } // namespace
 
 MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder)
     : folder_(std::move(folder)), names_(folder_.ReadMachineNames()),
-      // A store of its own per batch: a store file that was replaced or removed meanwhile is
-      // noticed instead of being written through a stale handle.
+      stores_(platform::store::StorePool::Of(folder_)),
       commits_(std::make_shared<platform::store::GroupCommit>(
-          [folder = folder_] { return OpenStore(folder); })) {
+          [stores = stores_] { return stores->Take(); })) {
 }
 
 std::string MailboxDelivery::PostmasterMailbox(platform::store::Store& store) const {
     if (names_.postmaster.empty())
         throw UsageError("this server names no postmaster mailbox (\"postmaster = ALIAS\" in " +
                          folder_.MachineFile().string() + ")");
-    if (auto mailbox = LocalMailbox(store, names_.domainDnsName, names_.postmaster))
+    if (auto mailbox = store.FindMailbox(names_.domainDnsName, names_.postmaster))
         return *mailbox;
     throw UsageError("the postmaster mailbox " + names_.postmaster +
                      " is not on this server (domain folder " + names_.domainDnsName + ")");
@@ -55,14 +46,14 @@ bool MailboxDelivery::ServesDomain(platform::store::Store& store, const std::str
     const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
     // A few entries are enough: most mailboxes of a domain are usually here or nowhere.
     for (const auto& alias : MailboxAliasesInDomain(forest, names_.computerName, domain, 16))
-        if (LocalMailbox(store, names_.domainDnsName, alias))
+        if (store.FindMailbox(names_.domainDnsName, alias))
             return true;
     return false;
 }
 
 std::string MailboxDelivery::ResolveRecipient(const std::string& address) const {
     const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
-    const auto store = OpenStore(folder_);
+    const auto store = stores_->Take();
     const auto at = address.rfind('@');
     const bool postmaster =
         text::EqualsIgnoreCase(std::string_view(address).substr(0, at), kPostmaster);
@@ -77,7 +68,7 @@ std::string MailboxDelivery::ResolveRecipient(const std::string& address) const 
             throw;
         return PostmasterMailbox(*store);
     }
-    if (auto mailbox = LocalMailbox(*store, names_.domainDnsName, alias))
+    if (auto mailbox = store->FindMailbox(names_.domainDnsName, alias))
         return *mailbox;
     throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
                      names_.domainDnsName + ")");
@@ -92,14 +83,12 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>
                 return text::EqualsIgnoreCase(known, alias);
             }))
             mailboxes.push_back(alias);
-    std::vector<std::string> urls;
-    commits_->Run([&](platform::store::Store& store) {
-        urls.clear();
-        for (const auto& alias : mailboxes)
-            urls.push_back(
-                platform::store::DeliverMessage(store, names_.domainDnsName, alias, message));
-    });
-    return urls;
+    std::vector<std::string> mailboxUrls;
+    for (const auto& alias : mailboxes)
+        mailboxUrls.push_back(platform::store::MailboxBaseUrl(platform::store::UrlForm::File, "",
+                                                              names_.domainDnsName, alias));
+    // The sinks' work runs here, beside the other sessions' deliveries; the writes share commits.
+    return platform::store::DeliverInBatch(*stores_, *commits_, mailboxUrls, message);
 }
 
 } // namespace exhost

@@ -14,6 +14,7 @@
 namespace platform::store {
 class GroupCommit;
 class Store;
+class StorePool;
 } // namespace platform::store
 
 namespace exhost {
@@ -27,8 +28,8 @@ public:
     // use that no directory entry has as an address, goes to the mailbox that the server
     // folder's "postmaster" setting names. Fails with UsageError when no entry has the address or
     // its mailbox is not on this server, and with platform::Error when the directory or the
-    // store cannot be asked. Safe to call from several threads at once: every call opens its
-    // own connections.
+    // store cannot be asked. Safe to call from several threads at once: every call takes a
+    // directory connection and a store of its own.
     std::string ResolveRecipient(const std::string& address) const;
 
     // Saves the message into the Inbox of every mailbox named, once per mailbox however often
@@ -50,6 +51,8 @@ private:
 
     platform::host::ServerFolder folder_;
     platform::host::MachineNames names_;
+    // Kept open for every lookup and delivery; a replaced store file is noticed.
+    std::shared_ptr<platform::store::StorePool> stores_;
     std::shared_ptr<platform::store::GroupCommit> commits_;
 };
 

@@ -21,6 +21,7 @@ public:
     SmtpServerProcess& operator=(const SmtpServerProcess&) = delete;
 
     unsigned short Port() const { return port_; }
+    int Pid() const { return pid_; }
     // Sends SIGTERM.
     void Terminate();
     // Waits for the server to end; returns its exit code (128 + signal when killed).

@@ -29,6 +29,8 @@ void TestSink::Note(const char* method, const char* url, std::int32_t flags) {
 com::HRESULT TestSink::OnSyncSave(store::IExStoreEventInfo* pEventInfo, const char* bstrURLItem,
                                   std::int32_t lFlags) {
     Note("OnSyncSave", bstrURLItem, lFlags);
+    if ((lFlags & store::EVT_SYNC_COMMITTED) && onCommitted)
+        onCommitted(bstrURLItem);
     if (!(lFlags & store::EVT_SYNC_BEGIN))
         return com::S_OK;
     if (throwInBegin)

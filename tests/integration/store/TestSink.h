@@ -25,6 +25,8 @@ public:
 
     // Run in the begin phase of a save with the event record.
     std::function<void(platform::ado::Record&)> onBegin;
+    // Run in the committed phase with the item's URL.
+    std::function<void(const std::string& url)> onCommitted;
     bool abortInBegin = false;
     bool throwInBegin = false;
     bool offersRegistration = true;

@@ -1,0 +1,38 @@
+#include "platform/store/BatchedDelivery.h"
+
+#include "platform/store/Delivery.h"
+#include "platform/store/GroupCommit.h"
+#include "platform/store/PreparedSave.h"
+#include "platform/store/StorePool.h"
+
+#include <memory>
+
+namespace platform::store {
+
+std::vector<std::string> DeliverInBatch(StorePool& stores, GroupCommit& commits,
+                                        const std::vector<std::string>& mailboxUrls,
+                                        const std::string& rfc5322) {
+    const auto store = stores.Take();
+    // Destroying a prepared save that was not written runs its aborted phase.
+    std::vector<std::unique_ptr<PreparedSave>> saves;
+    for (const auto& url : mailboxUrls)
+        saves.push_back(std::make_unique<PreparedSave>(*store, NewDelivery(*store, url, rfc5322)));
+    try {
+        commits.Run([&](Store& batch) {
+            for (auto& save : saves)
+                save->Write(batch);
+        });
+    } catch (...) {
+        for (auto& save : saves)
+            save->Aborted();
+        throw;
+    }
+    std::vector<std::string> urls;
+    for (auto& save : saves) {
+        save->Committed();
+        urls.push_back(save->Save().location.Url());
+    }
+    return urls;
+}
+
+} // namespace platform::store

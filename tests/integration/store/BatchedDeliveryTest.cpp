@@ -1,0 +1,199 @@
+// Deliveries whose event work runs before the shared write transaction: under concurrent
+// deliveries each message is stored once and stamped once, what the sink wrote is saved with it,
+// a refusal or a failed write keeps nothing, and the end phase sees the committed item.
+
+#include "TempStore.h"
+#include "TestSink.h"
+
+#include "platform/store/BatchedDelivery.h"
+#include "platform/store/Delivery.h"
+#include "platform/store/EventFlags.h"
+#include "platform/store/GroupCommit.h"
+#include "platform/store/PropertyNames.h"
+#include "platform/store/StorePool.h"
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <thread>
+
+using namespace platform;
+using namespace platform::store;
+using namespace storetest;
+
+namespace {
+
+class BatchedDelivery : public TempStore {
+protected:
+    void SetUp() override {
+        TempStore::SetUp();
+        stores = StorePool::Of(host::ServerFolder(root));
+        commits = std::make_unique<GroupCommit>([this] { return stores->Take(); });
+        sink.onBegin = [](ado::Record& record) {
+            record.Fields()->Item(kKeywords)->SetValue(Variant(Variant::TextArray{"stamped"}));
+            record.Fields()->Update();
+        };
+        sink.onCommitted = [this](const std::string& url) {
+            // A connection of its own sees only what is committed.
+            const auto reader = Store::Open(host::ServerFolder(root));
+            if (!reader->Exists(reader->Locate(url)))
+                ++committedButUnseen;
+        };
+        SetSinkCreator(
+            [this](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
+        for (const auto* mailbox : {"alice", "bob"})
+            Register(mailbox);
+    }
+
+    void Register(const std::string& mailbox) {
+        auto save = store->NewItem(store->Locate(kFileBase + "/" + mailbox + "/Inbox/Test.reg"));
+        save.Set(kContentClass, Variant(kRegistrationClass));
+        save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
+        save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
+        save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
+        save.Set(kIsHidden, Variant(true));
+        store->Save(save);
+    }
+
+    std::vector<std::string> Deliver(const std::vector<std::string>& mailboxes,
+                                     const std::string& subject) {
+        std::vector<std::string> urls;
+        for (const auto& mailbox : mailboxes)
+            urls.push_back(kFileBase + "/" + mailbox);
+        return DeliverInBatch(*stores, *commits, urls, "Subject: " + subject + "\r\n\r\nbody\r\n");
+    }
+
+    // Subject -> how many messages of the mailbox carry it, and how many of those are stamped.
+    std::map<std::string, std::pair<int, int>> Inbox(const std::string& mailbox) {
+        std::map<std::string, std::pair<int, int>> subjects;
+        for (const auto& item :
+             store->Children(store->Locate(kFileBase + "/" + mailbox + "/Inbox"), false)) {
+            const auto subject = item.properties.find(kSubject);
+            if (subject == item.properties.end())
+                continue;
+            auto& [stored, stamped] = subjects[subject->second.Text()];
+            ++stored;
+            stamped += item.properties.count(kKeywords) ? 1 : 0;
+        }
+        return subjects;
+    }
+
+    int Phases(std::int32_t flag) {
+        int count = 0;
+        for (const auto& call : sink.Calls())
+            count += call.method == "OnSyncSave" && (call.flags & flag) ? 1 : 0;
+        return count;
+    }
+
+    TestSink sink;
+    std::atomic<int> committedButUnseen{0};
+    std::shared_ptr<StorePool> stores;
+    std::unique_ptr<GroupCommit> commits;
+};
+
+struct Spread {
+    const char* name;
+    std::vector<std::vector<std::string>> rounds; // the mailboxes of each thread's deliveries
+};
+
+TEST_F(BatchedDelivery, ConcurrentDeliveriesAreEachStoredAndStampedOnceAndNoneIsLost) {
+    constexpr int kThreads = 6, kMessages = 15;
+    const std::vector<Spread> spreads{
+        {"one mailbox", {{"alice"}}},
+        {"several mailboxes", {{"alice"}, {"bob"}}},
+        {"one message for two mailboxes", {{"alice", "bob"}}},
+    };
+    int expectedPerMailbox = 0;
+    for (const auto& spread : spreads) {
+        SCOPED_TRACE(spread.name);
+        std::vector<std::thread> threads;
+        std::atomic<int> failures{0};
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                const auto& mailboxes = spread.rounds[t % spread.rounds.size()];
+                for (int i = 0; i < kMessages; ++i)
+                    try {
+                        Deliver(mailboxes, std::string(spread.name) + " " + std::to_string(t) +
+                                               "." + std::to_string(i));
+                    } catch (...) {
+                        ++failures;
+                    }
+            });
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_EQ(failures, 0);
+        std::map<std::string, int> perMailbox;
+        for (int t = 0; t < kThreads; ++t)
+            for (const auto& mailbox : spread.rounds[t % spread.rounds.size()])
+                perMailbox[mailbox] += kMessages;
+        for (const auto* mailbox : {"alice", "bob"}) {
+            int stored = 0;
+            for (const auto& [subject, counts] : Inbox(mailbox)) {
+                if (subject.rfind(spread.name, 0) != 0 || subject[std::strlen(spread.name)] != ' ')
+                    continue;
+                EXPECT_EQ(counts, std::make_pair(1, 1)) << mailbox << ": " << subject;
+                ++stored;
+            }
+            EXPECT_EQ(stored, perMailbox[mailbox]) << mailbox;
+            expectedPerMailbox += perMailbox[mailbox];
+        }
+    }
+    // A begin and an end phase for every stored message, and every end phase saw its item.
+    EXPECT_EQ(Phases(EVT_SYNC_BEGIN), expectedPerMailbox);
+    EXPECT_EQ(Phases(EVT_SYNC_COMMITTED), expectedPerMailbox);
+    EXPECT_EQ(committedButUnseen, 0);
+}
+
+TEST_F(BatchedDelivery, ARefusalOrAFailedWriteKeepsNothingForAnyMailbox) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+    };
+    const std::vector<Case> cases{
+        {"a sink refuses", [&] { sink.abortInBegin = true; }},
+        // Bob's Inbox goes after the event work for him and before the write.
+        {"the Inbox goes",
+         [&] {
+             sink.abortInBegin = false;
+             sink.onBegin = [&, calls = 0](ado::Record&) mutable {
+                 if (++calls == 2)
+                     store->Delete(kFileBase + "/bob/Inbox");
+             };
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        EXPECT_THROW(Deliver({"alice", "bob"}, c.name), Error);
+        EXPECT_TRUE(Inbox("alice").empty());
+        EXPECT_EQ(Phases(EVT_SYNC_COMMITTED), 0);
+        EXPECT_GE(Phases(EVT_SYNC_ABORTED), 1);
+    }
+    // The next delivery works again.
+    sink.abortInBegin = false;
+    sink.onBegin = nullptr;
+    EXPECT_EQ(Deliver({"alice"}, "after").size(), 1u);
+    EXPECT_EQ(Inbox("alice").size(), 1u);
+}
+
+TEST_F(BatchedDelivery, KeptStoresAreReusedUntilTheStoreFileIsReplaced) {
+    Deliver({"alice"}, "first");
+    ASSERT_GE(stores->Kept(), 1u);
+    const Store* kept = stores->Take().get();
+    EXPECT_EQ(stores->Take().get(), kept) << "a store was opened anew although one was kept";
+
+    // The store file goes: the kept stores must not go on writing into the removed file.
+    store.reset();
+    for (const auto* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(root / "store" / (std::string("store.db") + suffix));
+    EXPECT_THROW(Deliver({"alice"}, "lost"), Error) << "delivered into the removed file";
+    EXPECT_EQ(stores->Kept(), 0u);
+
+    store = Store::Open(host::ServerFolder(root));
+    store->CreateDomainFolder("example.com");
+    store->CreateMailbox("example.com", "alice");
+    Deliver({"alice"}, "second");
+    EXPECT_EQ(Inbox("alice").size(), 1u) << "the delivery did not reach the new store file";
+}
+
+} // namespace
