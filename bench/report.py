@@ -190,6 +190,30 @@ row("SMTP delivery, 8 concurrent clients, without registration",
 row("SMTP delivery, 8 concurrent clients, with the sink registered",
     lambda: (f"{smtp('SmtpConcurrentWithSink'):.0f} messages/s", smtp('SmtpConcurrentWithSink')),
     "≥ 2,000 messages/s", lambda value: value >= 2000, SMTP)
+row("SMTP, 8 concurrent clients with the sink: end of data to 250 at p99",
+    lambda: (f"{find('smtp_delivery_bench', r'BM_SmtpConcurrentWithSink.*')['p99_end_of_data_ms']:.1f} ms",
+             find("smtp_delivery_bench", r"BM_SmtpConcurrentWithSink.*")["p99_end_of_data_ms"]),
+    "≤ 10 ms", lambda value: value <= 10, SMTP)
+
+
+def by_size(size):
+    return find("smtp_delivery_bench", rf"BM_SmtpBySize/{size}/.*")
+
+
+for size, label in [(1024, "1 KB"), (100 << 10, "100 KB"), (5 << 20, "5 MB")]:
+    row(f"SMTP with the sink, {label} messages, one client",
+        lambda size=size: (f"{by_size(size)['messages_per_s']:.0f} messages/s, "
+                           f"{by_size(size)['bytes_per_second'] / 1e6:.1f} MB/s", None),
+        "reported", None, SMTP)
+row("SMTP with the sink, time per byte from 100 KB to 5 MB messages",
+    lambda: (f"at 5 MB = {by_size(100 << 10)['bytes_per_second'] / by_size(5 << 20)['bytes_per_second']:.2f} "
+             "× that at 100 KB",
+             by_size(100 << 10)["bytes_per_second"] / by_size(5 << 20)["bytes_per_second"]),
+    "flat (≤ 1.5 ×)", lambda ratio: ratio <= 1.5, SMTP)
+row("`exhost smtp`: peak memory with 100 sessions open",
+    lambda: (f"{find('smtp_delivery_bench', r'BM_SmtpHundredSessions.*')['peak_rss_mb']:.0f} MB",
+             find("smtp_delivery_bench", r"BM_SmtpHundredSessions.*")["peak_rss_mb"]),
+    "≤ 150 MB", lambda value: value <= 150, SMTP)
 
 # The store, the COM runtime and the setup program's modules.
 STORE = "build/default/bin/store_bench"
