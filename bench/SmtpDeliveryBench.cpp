@@ -184,8 +184,9 @@ double PeakRssMb(int pid) {
 void BM_SmtpHundredSessions(benchmark::State& state) {
     bench.server.Register(bench.mailbox, true);
     for (auto _ : state) {
+        // The benchmark's own session is the hundredth.
         std::vector<std::unique_ptr<exhost::smtp::Client>> clients;
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 99; ++i) {
             clients.push_back(
                 std::make_unique<exhost::smtp::Client>("127.0.0.1", bench.smtp->Port()));
             if (clients.back()->Command("EHLO bench").code != 250 ||
