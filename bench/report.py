@@ -163,9 +163,10 @@ for name, label in [("DeliverWithoutRegistration", "without registration"),
                            f"{micros(delivery(name, 'p99_us'))}, "
                            f"{delivery(name, 'deliveries_per_s'):.0f} deliveries/s", None),
         "—", None, DELIVERY)
-row("What the sink adds per delivery at p50", lambda: added("p50_us"), "—", None, DELIVERY)
-row("What the sink adds per delivery at p99", lambda: added("p99_us"), "≤ 1 ms",
-    lambda value: value <= 1000, DELIVERY)
+row("What the sink adds per delivery at p50 (event work with the sink − without)",
+    lambda: added("events_p50_us"), "—", None, DELIVERY)
+row("What the sink adds per delivery at p99 (event work with the sink − without)",
+    lambda: added("events_p99_us"), "≤ 0.5 ms", lambda value: value <= 500, DELIVERY)
 
 # Delivery over SMTP, with and without the sink, in one run.
 SMTP = "build/default/bin/smtp_delivery_bench"
