@@ -8,7 +8,9 @@
 #include "platform/store/Query.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
+#include "platform/store/StorePool.h"
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -229,54 +231,21 @@ private:
     std::shared_ptr<Store> store_;
 };
 
-// Idle store connections by server folder. Opening a connection is the costly part of a short
-// store call (database file, schema, prepared statements, machine names), so connections are
-// kept once their last user lets go, outside any transaction.
-class StorePool {
-public:
-    std::shared_ptr<Store> Take(const host::ServerFolder& folder) {
-        std::unique_ptr<Store> store;
-        {
-            std::lock_guard lock(mutex_);
-            auto& idle = idle_[folder.Root()];
-            if (!idle.empty()) {
-                store = std::move(idle.back());
-                idle.pop_back();
-            }
-        }
-        if (!store) {
-            const auto names = folder.ReadMachineNames();
-            store = std::make_unique<Store>(folder.StoreDir(),
-                                            ServerNames{names.computerName, names.domainDnsName});
-        }
-        auto root = folder.Root();
-        return std::shared_ptr<Store>(store.release(),
-                                      [this, root](Store* released) { Give(root, released); });
+// Kept store connections by server folder: opening one is the costly part of a short store
+// call (database file, schema, prepared statements, machine names).
+std::shared_ptr<Store> TakeStore(const host::ServerFolder& folder) {
+    static std::mutex mutex;
+    static std::map<std::filesystem::path, std::shared_ptr<StorePool>> pools;
+    std::shared_ptr<StorePool> pool;
+    {
+        std::lock_guard lock(mutex);
+        auto& kept = pools[folder.Root()];
+        if (!kept)
+            kept = std::make_shared<StorePool>(
+                folder.StoreDir() / "store.db", [folder] { return Store::Open(folder); }, 4);
+        pool = kept;
     }
-
-private:
-    static constexpr std::size_t kIdlePerFolder = 4;
-
-    void Give(const std::filesystem::path& root, Store* released) {
-        std::unique_ptr<Store> store(released);
-        if (store->InTransaction())
-            return; // Destroying it rolls the transaction back.
-        std::error_code error;
-        if (!std::filesystem::exists(store->Directory(), error))
-            return;
-        std::lock_guard lock(mutex_);
-        auto& idle = idle_[root];
-        if (idle.size() < kIdlePerFolder)
-            idle.push_back(std::move(store));
-    }
-
-    std::mutex mutex_;
-    std::map<std::filesystem::path, std::vector<std::unique_ptr<Store>>> idle_;
-};
-
-StorePool& Pool() {
-    static StorePool pool;
-    return pool;
+    return pool->Take();
 }
 
 std::unique_ptr<ado::ProviderSession> OpenSession(const std::string& connectionString,
@@ -284,7 +253,7 @@ std::unique_ptr<ado::ProviderSession> OpenSession(const std::string& connectionS
     if (connectionString.empty())
         throw Error(platform::hr::E_INVALIDARG,
                     "The store connection needs a store URL as its connection string");
-    auto store = Pool().Take(host::ServerFolder::FromEnvironment());
+    auto store = TakeStore(host::ServerFolder::FromEnvironment());
     // Fails for another server, an unknown domain folder or an unknown mailbox.
     store->Locate(connectionString);
     return std::make_unique<StoreSession>(std::move(store));

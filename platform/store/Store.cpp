@@ -310,21 +310,27 @@ ItemLocation Store::Locate(const std::string& url) {
     location.url = ParseStoreUrl(url, server_);
     std::lock_guard lock(mutex_);
     const auto domainKey = FoldedName(location.url.domain);
-    auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
-    if (!findDomain.Bind(1, domainKey).Step())
-        NotFound("The domain folder \"" + location.url.domain + "\" of \"" + url +
-                 "\" does not exist");
-    location.domainName = findDomain.Text(0);
     if (location.url.mailbox.empty()) {
+        auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");
+        if (!findDomain.Bind(1, domainKey).Step())
+            NotFound("The domain folder \"" + location.url.domain + "\" of \"" + url +
+                     "\" does not exist");
+        location.domainName = findDomain.Text(0);
         location.key = domainKey;
         location.name = location.domainName;
         return location;
     }
     location.key = domainKey + "/" + FoldedName(location.url.mailbox);
-    auto findMailbox = db_->Prepared("SELECT name FROM mailboxes WHERE key = ?1");
-    if (!findMailbox.Bind(1, location.key).Step())
+    // Domain and mailbox in one statement: locating is the most frequent store call.
+    auto find = db_->Prepared("SELECT d.name, m.name FROM domains d "
+                              "LEFT JOIN mailboxes m ON m.key = ?2 WHERE d.key = ?1");
+    if (!find.Bind(1, domainKey).Bind(2, location.key).Step())
+        NotFound("The domain folder \"" + location.url.domain + "\" of \"" + url +
+                 "\" does not exist");
+    if (find.IsNull(1))
         NotFound("The mailbox \"" + location.url.mailbox + "\" of \"" + url + "\" does not exist");
-    location.mailboxName = findMailbox.Text(0);
+    location.domainName = find.Text(0);
+    location.mailboxName = find.Text(1);
     location.parentKey = domainKey;
     location.name = location.mailboxName;
     for (const auto& segment : location.url.path) {
