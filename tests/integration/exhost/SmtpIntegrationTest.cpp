@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 using namespace exhost_test;
 using exhost::smtp::Client;
@@ -311,6 +312,55 @@ TEST_F(SmtpFront, PythonSmtplibDeliversThroughIt) {
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(),
               ".dot line\r\n\xc3\xa4\r\n");
+}
+
+TEST_F(SmtpFront, LmtpGivesEachRecipientItsOwnReplyAndKeepsTheCopiesThatWereStored) {
+    // Three recipients, two of them one mailbox; the third mailbox goes away before the message.
+    auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
+    SmtpServerProcess server(folder->Root(), {}, "127.0.0.1:0", "lmtp");
+    Client client("127.0.0.1", server.Port());
+    EXPECT_NE(client.Greeting().lines.at(0).find("LMTP"), std::string::npos);
+    ASSERT_EQ(client.Command("LHLO c").code, 250);
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+    const auto second = aliases.at(6) + "@mail." + kDomain; // another address of user 6
+    for (const auto& rcpt : {Address(6), Address(7), second})
+        ASSERT_EQ(client.Command("RCPT TO:<" + rcpt + ">").code, 250) << rcpt;
+    store->Delete("file://./backofficestorage/" + kDomain + "/mbx/" + aliases.at(7));
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    client.SendRaw(exhost::smtp::DotStuffed(Message("lmtp each", Address(6))));
+    std::vector<int> codes;
+    for (int i = 0; i < 3; ++i)
+        codes.push_back(client.ReadReply().code);
+    EXPECT_EQ(codes, (std::vector<int>{250, 451, 250}));
+    EXPECT_EQ(Inbox(6).count("lmtp each"), 1u) << "one copy for the two addresses";
+    EXPECT_EQ(client.Command("QUIT").code, 221);
+}
+
+TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThroughIt) {
+    const auto socket = folder->Path() / "lmtp.sock";
+    {
+        SmtpServerProcess server(folder->Root(), {}, socket.string(), "lmtp");
+        EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        const auto script = folder->Path() / "lmtp.py";
+        std::ofstream(script) << "import smtplib, sys\n"
+                                 "with smtplib.LMTP(sys.argv[1]) as s:\n"
+                                 "    refused = s.sendmail('py@partner.example', [sys.argv[2]],\n"
+                                 "        b'Subject: over lmtp\\r\\n\\r\\nhi\\r\\n')\n"
+                                 "    assert not refused, refused\n";
+        const auto command =
+            "/usr/bin/python3 " + script.string() + " " + socket.string() + " " + Address(0);
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(Inbox(0).count("over lmtp"), 1u);
+        server.Terminate();
+        EXPECT_EQ(server.Wait(), 0) << server.ErrorOutput();
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(socket))) << "removed on the way out";
+    SmtpServerProcess grouped(folder->Root(), {"--socket-group", std::to_string(getgid())},
+                              socket.string(), "lmtp");
+    EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::group_write);
 }
 
 TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {
