@@ -51,7 +51,10 @@ protected:
         settings.forestDnsName = kDomain;
         settings.users = kUsers;
         settings.seed = 3;
-        aliases = platform::directory::GenerateSampleDirectory(settings).localAliases;
+        const auto sample = platform::directory::GenerateSampleDirectory(settings);
+        aliases = sample.localAliases;
+        utf8Alias = sample.utf8Alias;
+        utf8Address = sample.utf8Address;
     }
     static void TearDownTestSuite() { folder.reset(); }
 
@@ -65,9 +68,13 @@ protected:
 
     // The messages in a mailbox's Inbox: subject -> stored properties.
     static std::multimap<std::string, platform::store::PropertyMap> Inbox(std::size_t user) {
+        return InboxOf(aliases.at(user));
+    }
+    static std::multimap<std::string, platform::store::PropertyMap>
+    InboxOf(const std::string& alias) {
         auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
         std::multimap<std::string, platform::store::PropertyMap> messages;
-        for (auto& item : store->Children(store->Locate(InboxUrl(aliases.at(user))), false)) {
+        for (auto& item : store->Children(store->Locate(InboxUrl(alias)), false)) {
             const auto& properties = item.properties;
             auto contentClass = properties.find(platform::store::kContentClass);
             if (contentClass != properties.end() &&
@@ -80,11 +87,13 @@ protected:
     static std::unique_ptr<TempServerFolder> folder;
     static RunResult initResult, startResult;
     static std::vector<std::string> aliases;
+    static std::string utf8Alias, utf8Address;
 };
 
 std::unique_ptr<TempServerFolder> SmtpFront::folder;
 RunResult SmtpFront::initResult, SmtpFront::startResult;
 std::vector<std::string> SmtpFront::aliases;
+std::string SmtpFront::utf8Alias, SmtpFront::utf8Address;
 
 TEST_F(SmtpFront, SeveralSessionsAtOnceEachDeliverTheirMessages) {
     SmtpServerProcess server(folder->Root());
@@ -290,6 +299,35 @@ TEST_F(SmtpFront, TheSinkRunsOnMessagesThatArriveOverSmtp) {
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
     RunExhost({"regevent", "delete", "--root", folder->Root(), "--folder", InboxUrl(aliases.at(2)),
+               "--name", "Lorvanta.reg"});
+}
+
+// jörg@ is in the directory; the client writes JÖRG@, which only Unicode case folding matches,
+// both in the directory's lookup and in the sink's comparison of the To header.
+TEST_F(SmtpFront, AUtf8AddressReachesItsMailboxOverSmtputf8AndIsStampedAsTheDirectoryHoldsIt) {
+    ASSERT_EQ(RunExhost({"regsvr", LORVANTA_DLL, "--root", folder->Root()}).exitCode, 0);
+    const auto added =
+        RunExhost({"regevent", "add", "--root", folder->Root(), "--folder", InboxUrl(utf8Alias),
+                   "--name", "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const auto shouted = "J\xC3\x96RG" + utf8Address.substr(utf8Address.find('@'));
+    SmtpServerProcess server(folder->Root());
+    Client client("127.0.0.1", server.Port());
+    client.Command("EHLO c");
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+    EXPECT_EQ(client.Command("RCPT TO:<" + shouted + ">").code, 553) << "not without SMTPUTF8";
+    ASSERT_EQ(client.Command("RSET").code, 250);
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example> SMTPUTF8").code, 250);
+    ASSERT_EQ(client.Command("RCPT TO:<" + shouted + ">").code, 250);
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    ASSERT_EQ(
+        client.SendMessageBody(Message("utf8", "=?utf-8?q?J=C3=B6rg?= <" + shouted + ">")).code,
+        250);
+    const auto inbox = InboxOf(utf8Alias);
+    const auto stored = inbox.find("utf8");
+    ASSERT_NE(stored, inbox.end());
+    EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), utf8Address);
+    RunExhost({"regevent", "delete", "--root", folder->Root(), "--folder", InboxUrl(utf8Alias),
                "--name", "Lorvanta.reg"});
 }
 

@@ -17,7 +17,8 @@ public:
         checked.push_back(address);
         if (address == "busy@example.com")
             return Verdict::Defer("directory unreachable");
-        if (address == "alice@example.com" || address == "bob@example.com")
+        if (address == "alice@example.com" || address == "bob@example.com" ||
+            address == "j\xC3\xB6rg@example.com")
             return Verdict::Accept();
         return Verdict::Refuse("no mailbox has the address " + address);
     }
@@ -64,6 +65,7 @@ const std::string kRcpt = "RCPT TO:<alice@example.com>\r\n";
 const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
 const std::string kLhlo = "LHLO client.example\r\n";
 const std::string kRcptBob = "RCPT TO:<bob@example.com>\r\n";
+const std::string kJoerg = "<j\xC3\xB6rg@example.com>"; // jörg, in UTF-8
 
 struct SequenceCase {
     const char* name;
@@ -169,6 +171,21 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"NothingAfterQuit", "QUIT\r\nNOOP\r\n", {221}},
         SequenceCase{"IncompleteLineWaits", "NOOP", {}},
         SequenceCase{"SmtpDoesNotKnowLhlo", kLhlo + kMail, {500, 503}},
+        SequenceCase{"Utf8AddressesNeedSmtputf8",
+                     kEhlo + "MAIL FROM:" + kJoerg + "\r\n" + kMail + "RCPT TO:" + kJoerg + "\r\n",
+                     {250, 553, 250, 553}},
+        SequenceCase{"Smtputf8AllowsUtf8AddressesForOneTransaction",
+                     kEhlo + "MAIL FROM:" + kJoerg + " SMTPUTF8\r\nRCPT TO:" + kJoerg +
+                         "\r\nRSET\r\n" + kMail + "RCPT TO:" + kJoerg + "\r\n",
+                     {250, 250, 250, 250, 250, 553}},
+        SequenceCase{"Smtputf8TakesNoValueAndAddressesMustBeWellFormedUtf8",
+                     kEhlo + "MAIL FROM:<a@b.c> SMTPUTF8=yes\r\nMAIL FROM:<a@b.c> SMTPUTF8\r\n" +
+                         "RCPT TO:<j\xC3@example.com>\r\nRCPT TO:<j\xC0\xAF@example.com>\r\n",
+                     {250, 501, 250, 553, 553}},
+        SequenceCase{"LmtpTakesSmtputf8Too",
+                     kLhlo + "MAIL FROM:<a@b.c> SMTPUTF8\r\nRCPT TO:" + kJoerg + "\r\n",
+                     {250, 250, 250},
+                     Protocol::Lmtp},
         SequenceCase{"LmtpOneReplyPerAcceptedRecipientAfterTheMessage",
                      kLhlo + kMail + kRcpt + "RCPT TO:<nobody@example.com>\r\n" + kRcptBob +
                          "DATA\r\n" + kMessage + "QUIT\r\n",
@@ -214,8 +231,15 @@ TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
     const auto& lines = replies[0].lines;
     EXPECT_NE(lines.at(0).find("mail01.example.com"), std::string::npos);
     const std::set<std::string> extensions(lines.begin() + 1, lines.end());
-    EXPECT_EQ(extensions, (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200"}));
+    EXPECT_EQ(extensions,
+              (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
     EXPECT_EQ(session.ClosingReply().code, 421);
+    // LMTP's LHLO says the same.
+    Session lmtp("mail01.example.com", SmallLimits(), backend, Protocol::Lmtp);
+    EXPECT_NE(lmtp.Greeting().lines.at(0).find("LMTP"), std::string::npos);
+    const auto lhlo = lmtp.Feed(kLhlo);
+    ASSERT_EQ(Codes(lhlo), std::vector<int>{250});
+    EXPECT_EQ(std::set<std::string>(lhlo[0].lines.begin() + 1, lhlo[0].lines.end()), extensions);
 }
 
 TEST(SmtpSession, StoresTheMessageWithDotsUnstuffedAndCrlfLineEnds) {

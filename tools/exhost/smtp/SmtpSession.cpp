@@ -262,7 +262,7 @@ Reply Session::Hello(const std::string& verb, const std::string& argument) {
         return Say(250, hostName_);
     return {250,
             {hostName_ + " greets " + domain, "8BITMIME", "PIPELINING",
-             "SIZE " + std::to_string(limits_.maxMessageBytes)}};
+             "SIZE " + std::to_string(limits_.maxMessageBytes), "SMTPUTF8"}};
 }
 
 Reply Session::Mail(const std::string& argument) {
@@ -273,7 +273,9 @@ Reply Session::Mail(const std::string& argument) {
         return Say(503, "Sender already given (RSET starts over)");
     const auto path = ParsePathArgument(argument, "FROM", true);
     if (!path)
-        return Say(501, "Syntax: MAIL FROM:<address> [SIZE=octets] [BODY=7BIT|8BITMIME]");
+        return Say(501,
+                   "Syntax: MAIL FROM:<address> [SIZE=octets] [BODY=7BIT|8BITMIME] [SMTPUTF8]");
+    bool utf8 = false;
     for (const auto& [keyword, value] : path->parameters) {
         if (keyword == "SIZE") {
             std::size_t size = 0;
@@ -284,6 +286,10 @@ Reply Session::Mail(const std::string& argument) {
             if (error == std::errc::result_out_of_range || size > limits_.maxMessageBytes)
                 return Say(552, "The message is larger than the limit of " +
                                     std::to_string(limits_.maxMessageBytes) + " octets");
+        } else if (keyword == "SMTPUTF8") {
+            if (!value.empty())
+                return Say(501, "SMTPUTF8 takes no value");
+            utf8 = true;
         } else if (keyword == "BODY") {
             if (!platform::text::EqualsIgnoreCase(value, "7BIT") &&
                 !platform::text::EqualsIgnoreCase(value, "8BITMIME"))
@@ -291,6 +297,11 @@ Reply Session::Mail(const std::string& argument) {
         } else {
             return Say(555, "MAIL FROM parameter " + keyword + " is not supported");
         }
+    }
+    utf8_ = utf8;
+    if (auto refused = RefusedAddress(path->address, "5.1.7")) {
+        utf8_ = false;
+        return *refused;
     }
     envelope_.sender = path->address;
     state_ = State::Mail;
@@ -306,6 +317,8 @@ std::optional<Reply> Session::Rcpt(const std::string& argument) {
     if (!path->parameters.empty())
         return Say(555,
                    "RCPT TO parameter " + path->parameters.front().first + " is not supported");
+    if (auto refused = RefusedAddress(path->address, "5.1.3"))
+        return refused;
     auto& recipients = envelope_.recipients;
     const auto known = std::find_if(recipients.begin(), recipients.end(), [&](const auto& r) {
         return platform::text::EqualsIgnoreCase(r, path->address);
@@ -316,6 +329,20 @@ std::optional<Reply> Session::Rcpt(const std::string& argument) {
         return Say(452, "Too many recipients (the limit is " +
                             std::to_string(limits_.maxRecipients) + ")");
     call_ = BackendCall{BackendCall::Kind::CheckRecipient, path->address, nullptr, nullptr};
+    return std::nullopt;
+}
+
+// An address beyond ASCII needs SMTPUTF8 in MAIL (RFC 6531: 553 5.6.7), and must then be
+// well-formed UTF-8 (else a bad-syntax code: 5.1.7 for the sender, 5.1.3 for a recipient).
+std::optional<Reply> Session::RefusedAddress(const std::string& address,
+                                             const char* badSyntax) const {
+    if (IsAscii(address))
+        return std::nullopt;
+    if (!utf8_)
+        return Say(553, "5.6.7 <" + address +
+                            "> is not ASCII: such addresses need SMTPUTF8 in MAIL FROM");
+    if (!IsUtf8(address))
+        return Say(553, std::string(badSyntax) + " The address is not valid UTF-8");
     return std::nullopt;
 }
 
@@ -356,6 +383,7 @@ void Session::EndOfData(std::vector<Reply>& replies) {
 
 void Session::ResetTransaction() {
     envelope_ = {};
+    utf8_ = false;
     message_.clear();
     message_.shrink_to_fit();
     messageTooBig_ = false;

@@ -93,6 +93,7 @@ private:
     std::optional<Reply> Command(std::string_view line, bool crlf);
     void EndOfData(std::vector<Reply>& replies);
     Reply Hello(const std::string& verb, const std::string& argument);
+    std::optional<Reply> RefusedAddress(const std::string& address, const char* badSyntax) const;
     Reply Mail(const std::string& argument);
     std::optional<Reply> Rcpt(const std::string& argument);
     Reply Data(const std::string& argument, bool crlf);
@@ -112,6 +113,7 @@ private:
     bool discarding_ = false; // the pending line outgrew its limit: drop it up to its end
 
     Envelope envelope_;
+    bool utf8_ = false; // MAIL said SMTPUTF8: addresses may hold UTF-8
     std::string message_;
     bool messageTooBig_ = false;
     bool messageBareLineFeed_ = false;
