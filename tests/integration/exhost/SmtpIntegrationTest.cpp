@@ -293,11 +293,15 @@ TEST_F(SmtpFront, TheSinkRunsOnMessagesThatArriveOverSmtp) {
     Client client("127.0.0.1", server.Port());
     client.Command("EHLO c");
     const auto to = "Someone <someone@partner.example>, " + Address(2);
-    ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, Message("stamped", to)).code, 250);
+    // The sender's Keywords are the message's keywords before the sink adds the address.
+    const auto message = "Keywords: Sales, urgent,\r\n Sales\r\n" + Message("stamped", to);
+    ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, message).code, 250);
     const auto inbox = Inbox(2);
     const auto stored = inbox.find("stamped");
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
+    EXPECT_EQ(stored->second.at(platform::store::kKeywords).Array(),
+              std::vector<std::string>{"Sales,urgent," + Address(2)});
     RunExhost({"regevent", "delete", "--root", folder->Root(), "--folder", InboxUrl(aliases.at(2)),
                "--name", "Lorvanta.reg"});
 }
