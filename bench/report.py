@@ -190,6 +190,11 @@ row("SMTP delivery, 8 concurrent clients, without registration",
 row("SMTP delivery, 8 concurrent clients, with the sink registered",
     lambda: (f"{smtp('SmtpConcurrentWithSink'):.0f} messages/s", smtp('SmtpConcurrentWithSink')),
     "≥ 2,000 messages/s", lambda value: value >= 2000, SMTP)
+POSTFIX = "build/default/bin/postfix_lmtp_bench  # as root"
+row("Postfix in front, delivering over LMTP with the sink registered (batches of 500, "
+    "from the instance's start)",
+    lambda: (f"{find('postfix_lmtp_bench', r'BM_PostfixLmtpWithSink.*')['messages_per_s']:.0f} "
+             "messages/s", None), "—", None, POSTFIX)
 
 # The store, the COM runtime and the setup program's modules.
 STORE = "build/default/bin/store_bench"

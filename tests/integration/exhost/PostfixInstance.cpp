@@ -97,6 +97,10 @@ PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpP
         << "virtual_mailbox_domains = " << domain << "\n"
         << "virtual_transport = lmtp:inet:127.0.0.1:" << lmtpPort << "\n";
     std::ofstream(config_ / "master.cf") << kMasterCf;
+    Start();
+}
+
+void PostfixInstance::Start() {
     const auto started = RunProgram({kPostfix, "-c", config_.string(), "start"});
     if (started.exitCode != 0) {
         const auto why = started.err + started.out + Log();
@@ -116,6 +120,8 @@ PostfixInstance::~PostfixInstance() {
 // "postfix stop" only signals the master; its pid is waited for here, and killed if it stays.
 void PostfixInstance::Stop() {
     const auto pidText = ReadFile(folder_ / "queue" / "pid" / "master.pid");
+    if (pidText.empty())
+        return;
     RunProgram({kPostfix, "-c", config_.string(), "stop"});
     const pid_t master = static_cast<pid_t>(std::atol(pidText.c_str()));
     if (master <= 0)

@@ -25,6 +25,11 @@ public:
     PostfixInstance(const PostfixInstance&) = delete;
     PostfixInstance& operator=(const PostfixInstance&) = delete;
 
+    // Stops the instance and starts it again. A stopped instance still takes submissions into
+    // its queue, which it delivers once started.
+    void Stop();
+    void Start();
+
     // Submits a message with this instance's sendmail; throws when sendmail fails. Postfix
     // asks for SMTPUTF8 on its own when the envelope or the headers hold UTF-8.
     void Submit(const std::string& sender, const std::vector<std::string>& recipients,
@@ -40,7 +45,6 @@ public:
 
 private:
     std::size_t QueuedIn(const char* queue) const;
-    void Stop();
 
     std::filesystem::path folder_;
     std::filesystem::path config_;
