@@ -215,6 +215,11 @@ row("`exhost smtp`: peak memory with 100 sessions open",
     lambda: (f"{find('smtp_delivery_bench', r'BM_SmtpHundredSessions.*')['peak_rss_mb']:.0f} MB",
              find("smtp_delivery_bench", r"BM_SmtpHundredSessions.*")["peak_rss_mb"]),
     "≤ 150 MB", lambda value: value <= 150, SMTP)
+POSTFIX = "build/default/bin/postfix_lmtp_bench  # as root"
+row("Postfix in front, delivering over LMTP with the sink registered (batches of 500, "
+    "from the instance's start)",
+    lambda: (f"{find('postfix_lmtp_bench', r'BM_PostfixLmtpWithSink.*')['messages_per_s']:.0f} "
+             "messages/s", None), "—", None, POSTFIX)
 
 # The store, the COM runtime and the setup program's modules.
 STORE = "build/default/bin/store_bench"

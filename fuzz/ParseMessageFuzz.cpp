@@ -3,11 +3,13 @@
 // Input: the message as the transport hands it over. No message is refused. The header block
 // and body must have every LF after a CR and end in CRLF (a bare CR is text), header lines must
 // be fields or continuations, field values must be single lines, and the header block and body
-// must parse again to the same.
+// must parse again to the same. Keywords are non-empty single entries (no comma, no line end,
+// no blank or tab at either end), none repeated in any letter case.
 
 #include "FuzzCheck.h"
 
 #include "platform/core/Error.h"
+#include "platform/core/Text.h"
 #include "platform/store/Delivery.h"
 
 #include <cstddef>
@@ -58,11 +60,24 @@ void CheckValues(const ParsedMessage& message, std::string_view input) {
         fuzz::Check(value->empty() || (value->front() != ' ' && value->front() != '\t'),
                     "a field value has no leading blank", input, *value);
     }
+    const auto& keywords = message.keywords;
+    for (std::size_t i = 0; i < keywords.size(); ++i) {
+        const auto& keyword = keywords[i];
+        fuzz::Check(!keyword.empty() && keyword.find_first_of(",\r\n") == std::string::npos,
+                    "a keyword is one non-empty entry", input, keyword);
+        fuzz::Check(keyword.find_first_of(" \t") != 0 &&
+                        keyword.find_last_of(" \t") != keyword.size() - 1,
+                    "a keyword is trimmed", input, keyword);
+        for (std::size_t j = 0; j < i; ++j)
+            fuzz::Check(!platform::text::EqualsIgnoreCase(keywords[j], keyword),
+                        "a keyword comes once", input, keyword);
+    }
 }
 
 bool SameMessage(const ParsedMessage& a, const ParsedMessage& b) {
     return a.headers == b.headers && a.body == b.body && a.subject == b.subject &&
-           a.from == b.from && a.to == b.to && a.cc == b.cc && a.date == b.date;
+           a.from == b.from && a.to == b.to && a.cc == b.cc && a.date == b.date &&
+           a.keywords == b.keywords;
 }
 
 } // namespace

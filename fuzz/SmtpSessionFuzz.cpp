@@ -1,10 +1,10 @@
-// The SMTP session state machine.
+// The SMTP session state machine, in SMTP and in LMTP mode.
 //
 // Input: one byte that seeds how the rest is cut into pieces and when backend questions are
-// answered, then the bytes a client sends (commands and message data). Every reply must be
-// well-formed on the wire; a message may reach the backend only after a 354 and only once the
-// stream has held as many CRLF "." CRLF as there were deliveries, and it must hold CRLF line
-// ends only.
+// answered (and whose lowest bit picks LMTP), then the bytes a client sends (commands and message
+// data). Every reply must be well-formed on the wire; a message may reach the backend only after a
+// 354 and only once the stream has held as many CRLF "." CRLF as there were deliveries, and it must
+// hold CRLF line ends only.
 
 #include "FuzzCheck.h"
 
@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxCommandLine = 64;
     limits.maxRecipients = 3;
     ScriptedBackend backend;
-    Session session("fuzz.example", limits, backend);
+    Session session("fuzz.example", limits, backend,
+                    (data[0] & 1) != 0 ? Protocol::Lmtp : Protocol::Smtp);
     CheckReply(session.Greeting(), stream);
     CheckReply(session.ClosingReply(), stream);
 

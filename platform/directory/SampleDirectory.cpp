@@ -137,6 +137,15 @@ public:
         result_.slashDisplayName = slash.cn;
         result_.slashAlias = slash.alias;
 
+        // Mail for an address beyond ASCII arrives over SMTPUTF8 (RFC 6531).
+        Mailbox utf8 = Special("Joerg Weiss", "joerg.weiss");
+        utf8.given = "J\xC3\xB6rg";                    // Jörg
+        utf8.surname = "Wei\xC3\x9F";                  // Weiß
+        result_.utf8Address = "j\xC3\xB6rg@" + forest; // jörg@
+        utf8.proxies.push_back("smtp:" + result_.utf8Address);
+        WriteMailbox(utf8);
+        result_.utf8Alias = utf8.alias;
+
         result_.operatorAccount =
             settings_.operatorAccount.empty() ? CurrentLoginName() : settings_.operatorAccount;
         Line("dn: CN=" + result_.operatorAccount + " (operator)," + UsersDn());

@@ -42,6 +42,9 @@ struct SampleDirectory {
     std::string slashDisplayName;
     std::string slashAlias;
     std::string quotedSurname;
+    // A mailbox user with an address whose local part is not ASCII (jörg@forest).
+    std::string utf8Alias;
+    std::string utf8Address;
     std::string operatorAccount;
     // Entries with a mailbox (msExchMailboxGuid), and those of them homed on this server.
     std::size_t mailboxCount = 0;

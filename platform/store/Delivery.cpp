@@ -6,6 +6,7 @@
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string_view>
@@ -58,6 +59,24 @@ std::optional<std::string_view> FieldName(std::string_view line) {
     return line.substr(0, end);
 }
 
+// The entries of Keywords fields: split at commas, trimmed, empty ones dropped, each once.
+std::vector<std::string> KeywordsOf(const std::vector<std::string>& fields) {
+    std::vector<std::string> keywords;
+    for (const auto& field : fields)
+        for (auto entry : text::Split(field, ',')) {
+            while (!entry.empty() && IsBlank(entry.front()))
+                entry.remove_prefix(1);
+            while (!entry.empty() && IsBlank(entry.back()))
+                entry.remove_suffix(1);
+            const auto known = [&](const std::string& k) {
+                return text::EqualsIgnoreCase(k, entry);
+            };
+            if (!entry.empty() && std::none_of(keywords.begin(), keywords.end(), known))
+                keywords.emplace_back(entry);
+        }
+    return keywords;
+}
+
 std::string UniqueItemName() {
     static thread_local std::mt19937_64 engine{std::random_device{}()};
     static const char* digits = "0123456789ABCDEF";
@@ -76,6 +95,7 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
     if (!lines.empty() && lines[0].starts_with("From ") && !FieldName(lines[0]))
         ++index; // an mbox separator line
     ParsedMessage message;
+    std::vector<std::string> keywordFields;
     std::string* current = nullptr; // the value being unfolded, if it is one that is extracted
     for (bool inField = false; index < lines.size(); ++index) {
         const auto line = lines[index];
@@ -102,6 +122,9 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
                     current = slot;
                     *current = line.substr(line.find(':') + 1);
                 }
+            if (text::EqualsIgnoreCase(*name, "Keywords")) {
+                current = &keywordFields.emplace_back(line.substr(line.find(':') + 1));
+            }
         }
         message.headers.append(line).append("\r\n");
     }
@@ -111,6 +134,7 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
     }
     for (; index < lines.size(); ++index)
         message.body.append(lines[index]).append("\r\n");
+    message.keywords = KeywordsOf(keywordFields);
     return message;
 }
 
@@ -137,6 +161,9 @@ PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::
     if (!message.date.empty())
         save.Set(kDate, Variant(message.date));
     save.Set(kTextDescription, Variant(message.body));
+    // Set before the save runs the begin phase, so that a sink sees the sender's keywords.
+    if (!message.keywords.empty())
+        save.Set(kKeywords, Variant(message.keywords));
     return save;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/store/Store.h"
 
 #include <string>
+#include <vector>
 
 namespace platform::store {
 
@@ -26,6 +27,10 @@ struct ParsedMessage {
     // Unfolded values of the first Subject, From, To, Cc and Date fields ("" when absent),
     // leading blanks removed. Encoded words are left as they are.
     std::string subject, from, to, cc, date;
+    // The entries of every Keywords field (RFC 5322's comma-separated phrases), unfolded,
+    // trimmed of blanks and tabs, empty ones dropped, each only once (letter case ignored: the
+    // first spelling stays), in order. Encoded words are left as they are.
+    std::vector<std::string> keywords;
 };
 
 // Splits a message the way mail transports take it; no message is refused.
@@ -56,8 +61,9 @@ PendingSave NewDelivery(Store& store, const std::string& domain, const std::stri
 // Saves the message as a new item (content class "urn:content-class:message") in the Inbox of
 // the mailbox that `mailboxUrl` names (either URL form) and returns the item's URL in that form.
 // Its transport headers are ParseMessage's header block byte for byte: what sinks read is what
-// was split here. The save carries EVT_IS_DELIVERED and EVT_NEW_ITEM; a sink's AbortChange makes
-// it fail.
+// was split here. The message's Keywords fields become its keywords (categories), as mail stores
+// take them, so that sinks see and extend them. The save carries EVT_IS_DELIVERED and
+// EVT_NEW_ITEM; a sink's AbortChange makes it fail.
 std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322);
 // The same for the mailbox `alias` of a domain folder; the item's URL comes in the file form.
 std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,

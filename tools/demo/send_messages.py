@@ -1,7 +1,9 @@
-"""Sends message files to an SMTP server in one session, one transaction per file, in the order
-given, and prints the server's reply to each. Exits with 1 at the first message not accepted.
+"""Sends message files to an SMTP server (or with --lmtp an LMTP server, whose HOST may be the
+path of a unix socket, PORT then being ignored) in one session, one transaction per file, in the
+order given, and prints the server's reply to each. Exits with 1 at the first message not
+accepted.
 
-usage: send_messages.py HOST PORT RECIPIENT FILE...
+usage: send_messages.py [--lmtp] HOST PORT RECIPIENT FILE...
 """
 
 import re
@@ -10,11 +12,15 @@ import sys
 
 
 def main(argv):
+    lmtp = len(argv) > 1 and argv[1] == "--lmtp"
+    if lmtp:
+        argv = argv[1:]
     if len(argv) < 5:
         print(__doc__.strip(), file=sys.stderr)
         return 2
     host, port, recipient, files = argv[1], int(argv[2]), argv[3], argv[4:]
-    with smtplib.SMTP(host, port) as server:
+    client = smtplib.LMTP if lmtp else smtplib.SMTP
+    with client(host, port) as server:
         server.ehlo("lorvanta-demo")
         for name in files:
             with open(name, "rb") as message_file:

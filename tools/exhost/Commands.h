@@ -19,5 +19,6 @@ void AddRegEventCommands(CLI::App& app);
 void AddRegSvrCommand(CLI::App& app);
 void AddComPlusCommands(CLI::App& app);
 void AddSmtpCommand(CLI::App& app);
+void AddLmtpCommand(CLI::App& app);
 
 } // namespace exhost

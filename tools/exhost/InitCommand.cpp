@@ -106,8 +106,8 @@ void RunInit(const InitOptions& options) {
                "sAMAccountName: " + systemAlias.substr(0, 20));
 
     std::vector<std::string> aliases = sample.localAliases;
-    for (const auto& special :
-         {sample.disabledAlias, sample.noMailAlias, sample.slashAlias, names.postmaster})
+    for (const auto& special : {sample.disabledAlias, sample.noMailAlias, sample.slashAlias,
+                                sample.utf8Alias, names.postmaster})
         if (!special.empty())
             aliases.push_back(special);
     for (const auto& alias : aliases)

@@ -3,6 +3,9 @@
 #include "ServerContext.h"
 
 #include "platform/core/Error.h"
+#include "platform/core/Text.h"
+
+#include <algorithm>
 
 namespace exhost {
 
@@ -41,6 +44,37 @@ smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std:
         return smtp::Verdict::Defer("The message could not be stored, nothing was kept: " +
                                     std::string(error.what()));
     }
+}
+
+std::vector<smtp::Verdict> MailboxBackend::DeliverEach(const smtp::Envelope& envelope,
+                                                       const std::string& message) {
+    std::vector<smtp::Verdict> verdicts;
+    std::vector<std::string> stored; // mailboxes already answered, by index into `verdicts`
+    for (const auto& address : envelope.recipients) {
+        const auto& alias = aliases_.at(address);
+        const auto same = std::find_if(stored.begin(), stored.end(), [&](const auto& other) {
+            return platform::text::EqualsIgnoreCase(other, alias);
+        });
+        if (same != stored.end()) {
+            verdicts.push_back(verdicts[static_cast<std::size_t>(same - stored.begin())]);
+            stored.push_back(alias);
+            continue;
+        }
+        stored.push_back(alias);
+        try {
+            delivery_.Deliver({alias}, message);
+            verdicts.push_back(smtp::Verdict::Accept("2.1.5 Message stored"));
+        } catch (const platform::Error& error) {
+            verdicts.push_back(
+                smtp::Verdict::Defer("4.3.0 The message could not be stored for this recipient: " +
+                                     error.Description()));
+        } catch (const std::exception& error) {
+            verdicts.push_back(
+                smtp::Verdict::Defer("4.3.0 The message could not be stored for this recipient: " +
+                                     std::string(error.what())));
+        }
+    }
+    return verdicts;
 }
 
 } // namespace exhost

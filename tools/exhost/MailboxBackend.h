@@ -18,6 +18,10 @@ public:
 
     smtp::Verdict CheckRecipient(const std::string& address) override;
     smtp::Verdict Deliver(const smtp::Envelope& envelope, const std::string& message) override;
+    // LMTP: each mailbox is stored on its own, so a failure costs only its own recipients.
+    // Recipients whose addresses name one mailbox share its one copy and its verdict.
+    std::vector<smtp::Verdict> DeliverEach(const smtp::Envelope& envelope,
+                                           const std::string& message) override;
 
 private:
     const MailboxDelivery& delivery_;

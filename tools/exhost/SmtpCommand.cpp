@@ -1,13 +1,16 @@
-// exhost smtp: the server's SMTP front. Accepted messages go into the recipients' mailboxes as
+// exhost smtp and exhost lmtp: the server's SMTP front, and its LMTP front for an MTA in front
+// of it, on the same server code. Accepted messages go into the recipients' mailboxes as
 // "exhost deliver" puts them there (MailboxDelivery.h). The first line on standard output is the
-// port it listens on, for scripts that ask for port 0.
+// port it listens on (for scripts that ask for port 0), or the unix socket's path.
 
 #include "Commands.h"
 #include "MailboxBackend.h"
 #include "ServerContext.h"
 #include "smtp/SmtpServer.h"
+#include "smtp/UnixSocket.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/signal_set.hpp>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <optional>
 #include <tuple>
 
 namespace exhost {
@@ -24,8 +28,12 @@ namespace {
 namespace asio = boost::asio;
 
 struct SmtpOptions {
+    smtp::Protocol protocol = smtp::Protocol::Smtp;
+    std::string name = "smtp";
     std::string root;
     std::string listen = "127.0.0.1:2525";
+    std::string socket; // LMTP: a unix socket instead of --listen
+    std::string socketGroup;
     std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
     std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
     double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
@@ -67,14 +75,25 @@ void RunSmtp(const SmtpOptions& options) {
     const auto folder = OpenServerFolder(options.root);
     if (options.maxSize == 0)
         throw UsageError("--max-size must be at least 1 octet");
-    const auto endpoint = ParseListenAddress(options.listen);
-    if (!endpoint.address().is_loopback())
-        std::cerr << "exhost smtp: warning: " << endpoint.address().to_string()
-                  << " is not a loopback address; anyone who can reach it can deliver mail "
-                     "into this server's mailboxes\n";
+    const auto prefix = "exhost " + options.name + ": ";
+    asio::generic::stream_protocol::endpoint endpoint;
+    if (!options.socket.empty()) {
+        smtp::RemoveStaleSocket(options.socket);
+        if (!options.socketGroup.empty())
+            smtp::GroupId(options.socketGroup); // an unknown group fails before anything starts
+        endpoint = asio::local::stream_protocol::endpoint(options.socket);
+    } else {
+        const auto internet = ParseListenAddress(options.listen);
+        if (!internet.address().is_loopback())
+            std::cerr << prefix << "warning: " << internet.address().to_string()
+                      << " is not a loopback address; anyone who can reach it can deliver mail "
+                         "into this server's mailboxes\n";
+        endpoint = internet;
+    }
 
     const MailboxDelivery delivery(folder);
     smtp::ServerSettings settings;
+    settings.protocol = options.protocol;
     const auto& names = delivery.Names();
     settings.hostName = names.computerName + "." + names.domainDnsName;
     settings.limits.maxMessageBytes = options.maxSize;
@@ -85,37 +104,49 @@ void RunSmtp(const SmtpOptions& options) {
     settings.sessionTimeout = Milliseconds(options.sessionTimeout);
 
     asio::io_context io;
-    smtp::Server server(io, endpoint, settings,
-                        [&] { return std::make_unique<MailboxBackend>(delivery); });
+    std::optional<smtp::Server> server;
+    {
+        // The socket never exists with more access than it is then given.
+        const smtp::ScopedUmask ownerOnly(0177);
+        server.emplace(io, endpoint, settings,
+                       [&] { return std::make_unique<MailboxBackend>(delivery); });
+    }
+    if (!options.socket.empty())
+        smtp::LimitSocketAccess(options.socket, options.socketGroup);
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {
-            std::cerr << "exhost smtp: stopping\n";
-            server.Stop();
+            std::cerr << prefix << "stopping\n";
+            server->Stop();
         }
     });
-    server.Start();
-    const auto bound = server.LocalEndpoint();
-    std::cout << bound.port() << "\n"
-              << "listening on " << bound.address().to_string() << ":" << bound.port() << " as "
-              << settings.hostName << ", messages up to " << options.maxSize << " octets"
+    server->Start();
+    const auto bound = server->LocalEndpoint();
+    if (options.socket.empty())
+        std::cout << bound.port() << "\n"
+                  << "listening on " << bound.address().to_string() << ":" << bound.port();
+    else
+        std::cout << options.socket << "\n"
+                  << "listening on " << options.socket
+                  << (options.socketGroup.empty()
+                          ? " (owner only)"
+                          : " (owner and group " + options.socketGroup + ")");
+    std::cout << " as " << settings.hostName << ", messages up to " << options.maxSize << " octets"
               << std::endl;
     io.run();
-    server.Join();
-    std::cerr << "exhost smtp: stopped\n";
+    server->Join();
+    if (!options.socket.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(options.socket, ignored);
+    }
+    std::cerr << prefix << "stopped\n";
 }
 
-} // namespace
-
-void AddSmtpCommand(CLI::App& app) {
-    auto options = std::make_shared<SmtpOptions>();
-    auto* command =
-        app.add_subcommand("smtp", "Accept mail over SMTP and deliver it into the mailboxes");
+// The options both fronts share.
+CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& options,
+                          const std::string& description) {
+    auto* command = app.add_subcommand(options->name, description);
     AddRootOption(*command, options->root);
-    command
-        ->add_option("--listen", options->listen,
-                     "IP address and port to listen on (port 0 picks a free one)")
-        ->capture_default_str();
     command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
         ->capture_default_str();
     command
@@ -138,6 +169,42 @@ void AddSmtpCommand(CLI::App& app) {
             ->capture_default_str();
     }
     command->callback([options] { RunSmtp(*options); });
+    return command;
+}
+
+} // namespace
+
+void AddSmtpCommand(CLI::App& app) {
+    auto options = std::make_shared<SmtpOptions>();
+    auto* command =
+        AddFrontCommand(app, options, "Accept mail over SMTP and deliver it into the mailboxes");
+    command
+        ->add_option("--listen", options->listen,
+                     "IP address and port to listen on (port 0 picks a free one)")
+        ->capture_default_str();
+}
+
+void AddLmtpCommand(CLI::App& app) {
+    auto options = std::make_shared<SmtpOptions>();
+    options->protocol = smtp::Protocol::Lmtp;
+    options->name = "lmtp";
+    options->listen = "127.0.0.1:2424";
+    // The MTA in front is one client that opens many sessions.
+    options->maxPerClient = smtp::ServerSettings{}.maxSessions;
+    auto* command = AddFrontCommand(
+        app, options, "Accept mail over LMTP from an MTA and deliver it into the mailboxes");
+    auto* listen = command
+                       ->add_option("--listen", options->listen,
+                                    "IP address and port to listen on (port 0 picks a free one)")
+                       ->capture_default_str();
+    auto* socket = command
+                       ->add_option("--socket", options->socket,
+                                    "Unix socket to listen on instead (created 0600)")
+                       ->excludes(listen);
+    command
+        ->add_option("--socket-group", options->socketGroup,
+                     "Group that may connect to the socket too (the socket becomes 0660)")
+        ->needs(socket);
 }
 
 } // namespace exhost

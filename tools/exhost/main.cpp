@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     exhost::AddRegSvrCommand(app);
     exhost::AddComPlusCommands(app);
     exhost::AddSmtpCommand(app);
+    exhost::AddLmtpCommand(app);
 
     // An unknown command name is reported as such rather than as a missing command.
     if (argc > 1 && argv[1][0] != '-') {

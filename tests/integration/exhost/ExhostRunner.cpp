@@ -30,6 +30,13 @@ std::string ReadAll(const fs::path& file) {
 
 RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable,
                     const std::string& input) {
+    std::vector<std::string> command = {EXHOST_BINARY};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProgram(command, input, rootVariable);
+}
+
+RunResult RunProgram(const std::vector<std::string>& command, const std::string& input,
+                     const std::string& rootVariable) {
     char pattern[] = "/tmp/exhrunXXXXXX";
     if (!mkdtemp(pattern))
         throw std::runtime_error("cannot create a temporary folder");
@@ -50,8 +57,7 @@ RunResult RunExhost(const std::vector<std::string>& arguments, const std::string
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    std::vector<std::string> argv0 = {EXHOST_BINARY};
-    argv0.insert(argv0.end(), arguments.begin(), arguments.end());
+    auto argv0 = command;
     std::vector<char*> argv;
     for (auto& argument : argv0)
         argv.push_back(argument.data());
@@ -68,11 +74,11 @@ RunResult RunExhost(const std::vector<std::string>& arguments, const std::string
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
-        throw std::runtime_error(std::string("cannot run exhost: ") + std::strerror(spawned));
+        throw std::runtime_error("cannot run " + command.at(0) + ": " + std::strerror(spawned));
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
-            throw std::runtime_error("cannot wait for exhost");
+            throw std::runtime_error("cannot wait for " + command.at(0));
     }
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

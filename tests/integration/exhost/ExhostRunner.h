@@ -21,6 +21,10 @@ struct RunResult {
 RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable = {},
                     const std::string& input = {});
 
+// Runs any program (the full path first, then its arguments) the same way.
+RunResult RunProgram(const std::vector<std::string>& command, const std::string& input = {},
+                     const std::string& rootVariable = {});
+
 // Lines of a text without their line ends; no empty last entry.
 std::vector<std::string> Lines(const std::string& text);
 

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 using namespace exhost_test;
 using exhost::smtp::Client;
@@ -50,7 +51,10 @@ protected:
         settings.forestDnsName = kDomain;
         settings.users = kUsers;
         settings.seed = 3;
-        aliases = platform::directory::GenerateSampleDirectory(settings).localAliases;
+        const auto sample = platform::directory::GenerateSampleDirectory(settings);
+        aliases = sample.localAliases;
+        utf8Alias = sample.utf8Alias;
+        utf8Address = sample.utf8Address;
     }
     static void TearDownTestSuite() { folder.reset(); }
 
@@ -64,9 +68,13 @@ protected:
 
     // The messages in a mailbox's Inbox: subject -> stored properties.
     static std::multimap<std::string, platform::store::PropertyMap> Inbox(std::size_t user) {
+        return InboxOf(aliases.at(user));
+    }
+    static std::multimap<std::string, platform::store::PropertyMap>
+    InboxOf(const std::string& alias) {
         auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
         std::multimap<std::string, platform::store::PropertyMap> messages;
-        for (auto& item : store->Children(store->Locate(InboxUrl(aliases.at(user))), false)) {
+        for (auto& item : store->Children(store->Locate(InboxUrl(alias)), false)) {
             const auto& properties = item.properties;
             auto contentClass = properties.find(platform::store::kContentClass);
             if (contentClass != properties.end() &&
@@ -79,11 +87,13 @@ protected:
     static std::unique_ptr<TempServerFolder> folder;
     static RunResult initResult, startResult;
     static std::vector<std::string> aliases;
+    static std::string utf8Alias, utf8Address;
 };
 
 std::unique_ptr<TempServerFolder> SmtpFront::folder;
 RunResult SmtpFront::initResult, SmtpFront::startResult;
 std::vector<std::string> SmtpFront::aliases;
+std::string SmtpFront::utf8Alias, SmtpFront::utf8Address;
 
 TEST_F(SmtpFront, SeveralSessionsAtOnceEachDeliverTheirMessages) {
     SmtpServerProcess server(folder->Root());
@@ -283,12 +293,45 @@ TEST_F(SmtpFront, TheSinkRunsOnMessagesThatArriveOverSmtp) {
     Client client("127.0.0.1", server.Port());
     client.Command("EHLO c");
     const auto to = "Someone <someone@partner.example>, " + Address(2);
-    ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, Message("stamped", to)).code, 250);
+    // The sender's Keywords are the message's keywords before the sink adds the address.
+    const auto message = "Keywords: Sales, urgent,\r\n Sales\r\n" + Message("stamped", to);
+    ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, message).code, 250);
     const auto inbox = Inbox(2);
     const auto stored = inbox.find("stamped");
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
+    EXPECT_EQ(stored->second.at(platform::store::kKeywords).Array(),
+              std::vector<std::string>{"Sales,urgent," + Address(2)});
     RunExhost({"regevent", "delete", "--root", folder->Root(), "--folder", InboxUrl(aliases.at(2)),
+               "--name", "Lorvanta.reg"});
+}
+
+// jörg@ is in the directory; the client writes JÖRG@, which only Unicode case folding matches,
+// both in the directory's lookup and in the sink's comparison of the To header.
+TEST_F(SmtpFront, AUtf8AddressReachesItsMailboxOverSmtputf8AndIsStampedAsTheDirectoryHoldsIt) {
+    ASSERT_EQ(RunExhost({"regsvr", LORVANTA_DLL, "--root", folder->Root()}).exitCode, 0);
+    const auto added =
+        RunExhost({"regevent", "add", "--root", folder->Root(), "--folder", InboxUrl(utf8Alias),
+                   "--name", "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const auto shouted = "J\xC3\x96RG" + utf8Address.substr(utf8Address.find('@'));
+    SmtpServerProcess server(folder->Root());
+    Client client("127.0.0.1", server.Port());
+    client.Command("EHLO c");
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+    EXPECT_EQ(client.Command("RCPT TO:<" + shouted + ">").code, 553) << "not without SMTPUTF8";
+    ASSERT_EQ(client.Command("RSET").code, 250);
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example> SMTPUTF8").code, 250);
+    ASSERT_EQ(client.Command("RCPT TO:<" + shouted + ">").code, 250);
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    ASSERT_EQ(
+        client.SendMessageBody(Message("utf8", "=?utf-8?q?J=C3=B6rg?= <" + shouted + ">")).code,
+        250);
+    const auto inbox = InboxOf(utf8Alias);
+    const auto stored = inbox.find("utf8");
+    ASSERT_NE(stored, inbox.end());
+    EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), utf8Address);
+    RunExhost({"regevent", "delete", "--root", folder->Root(), "--folder", InboxUrl(utf8Alias),
                "--name", "Lorvanta.reg"});
 }
 
@@ -311,6 +354,55 @@ TEST_F(SmtpFront, PythonSmtplibDeliversThroughIt) {
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(),
               ".dot line\r\n\xc3\xa4\r\n");
+}
+
+TEST_F(SmtpFront, LmtpGivesEachRecipientItsOwnReplyAndKeepsTheCopiesThatWereStored) {
+    // Three recipients, two of them one mailbox; the third mailbox goes away before the message.
+    auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
+    SmtpServerProcess server(folder->Root(), {}, "127.0.0.1:0", "lmtp");
+    Client client("127.0.0.1", server.Port());
+    EXPECT_NE(client.Greeting().lines.at(0).find("LMTP"), std::string::npos);
+    ASSERT_EQ(client.Command("LHLO c").code, 250);
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+    const auto second = aliases.at(6) + "@mail." + kDomain; // another address of user 6
+    for (const auto& rcpt : {Address(6), Address(7), second})
+        ASSERT_EQ(client.Command("RCPT TO:<" + rcpt + ">").code, 250) << rcpt;
+    store->Delete("file://./backofficestorage/" + kDomain + "/mbx/" + aliases.at(7));
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    client.SendRaw(exhost::smtp::DotStuffed(Message("lmtp each", Address(6))));
+    std::vector<int> codes;
+    for (int i = 0; i < 3; ++i)
+        codes.push_back(client.ReadReply().code);
+    EXPECT_EQ(codes, (std::vector<int>{250, 451, 250}));
+    EXPECT_EQ(Inbox(6).count("lmtp each"), 1u) << "one copy for the two addresses";
+    EXPECT_EQ(client.Command("QUIT").code, 221);
+}
+
+TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThroughIt) {
+    const auto socket = folder->Path() / "lmtp.sock";
+    {
+        SmtpServerProcess server(folder->Root(), {}, socket.string(), "lmtp");
+        EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        const auto script = folder->Path() / "lmtp.py";
+        std::ofstream(script) << "import smtplib, sys\n"
+                                 "with smtplib.LMTP(sys.argv[1]) as s:\n"
+                                 "    refused = s.sendmail('py@partner.example', [sys.argv[2]],\n"
+                                 "        b'Subject: over lmtp\\r\\n\\r\\nhi\\r\\n')\n"
+                                 "    assert not refused, refused\n";
+        const auto command =
+            "/usr/bin/python3 " + script.string() + " " + socket.string() + " " + Address(0);
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(Inbox(0).count("over lmtp"), 1u);
+        server.Terminate();
+        EXPECT_EQ(server.Wait(), 0) << server.ErrorOutput();
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(socket))) << "removed on the way out";
+    SmtpServerProcess grouped(folder->Root(), {"--socket-group", std::to_string(getgid())},
+                              socket.string(), "lmtp");
+    EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::group_write);
 }
 
 TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {

@@ -40,7 +40,7 @@ std::string ReadFirstLine(int fd) {
 } // namespace
 
 SmtpServerProcess::SmtpServerProcess(const std::string& root, const std::vector<std::string>& extra,
-                                     const std::string& listen) {
+                                     const std::string& listen, const std::string& command) {
     char pattern[] = "/tmp/smtperrXXXXXX";
     const int errorFd = mkstemp(pattern);
     if (errorFd < 0)
@@ -51,8 +51,9 @@ SmtpServerProcess::SmtpServerProcess(const std::string& root, const std::vector<
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         throw std::runtime_error("cannot create a pipe");
-    std::vector<std::string> arguments = {EXHOST_BINARY, "smtp",     "--root",
-                                          root,          "--listen", listen};
+    const bool socket = !listen.empty() && listen.front() == '/';
+    std::vector<std::string> arguments = {
+        EXHOST_BINARY, command, "--root", root, socket ? "--socket" : "--listen", listen};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& argument : arguments)
@@ -77,7 +78,10 @@ SmtpServerProcess::SmtpServerProcess(const std::string& root, const std::vector<
     std::string line;
     try {
         line = ReadFirstLine(stdoutPipe_);
-        port_ = static_cast<unsigned short>(std::stoul(line));
+        if (socket && line != listen)
+            throw std::runtime_error("exhost printed \"" + line + "\", not its socket");
+        if (!socket)
+            port_ = static_cast<unsigned short>(std::stoul(line));
     } catch (const std::exception& error) {
         Wait();
         throw std::runtime_error(std::string(error.what()) + "; stderr: " + ErrorOutput());

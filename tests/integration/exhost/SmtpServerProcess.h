@@ -1,7 +1,7 @@
 #pragma once
 
-// "exhost smtp" running in the background on a free port, for tests and benchmarks
-// that talk to it over the network.
+// "exhost smtp" (or "exhost lmtp") running in the background on a free port or a unix socket,
+// for tests and benchmarks that talk to it over the network.
 
 #include <filesystem>
 #include <string>
@@ -11,10 +11,12 @@ namespace exhost_test {
 
 class SmtpServerProcess {
 public:
-    // Starts "exhost smtp --root ROOT --listen LISTEN" with the extra arguments and reads the
-    // port from its first line of output. Throws when it does not start.
+    // Starts "exhost COMMAND --root ROOT --listen LISTEN" with the extra arguments and reads the
+    // port from its first line of output; a LISTEN that starts with "/" is a unix socket
+    // ("--socket LISTEN", no port). Throws when it does not start.
     SmtpServerProcess(const std::string& root, const std::vector<std::string>& extra = {},
-                      const std::string& listen = "127.0.0.1:0");
+                      const std::string& listen = "127.0.0.1:0",
+                      const std::string& command = "smtp");
     // Kills the server if it still runs.
     ~SmtpServerProcess();
     SmtpServerProcess(const SmtpServerProcess&) = delete;

@@ -50,6 +50,7 @@ protected:
             theStore->CreateMailbox(domain, alias);
         theStore->CreateMailbox(domain, sample.slashAlias);
         theStore->CreateMailbox(domain, sample.noMailAlias);
+        theStore->CreateMailbox(domain, sample.utf8Alias);
         theStore->CreateMailbox(domain, sample.noAliasMail.substr(0, sample.noAliasMail.find('@')));
         const auto system = theStore->CreateMailbox(domain, sample.systemMailboxAlias);
         theStore->CreateFolder(system + "/StoreEvents");

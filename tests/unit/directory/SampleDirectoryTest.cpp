@@ -38,9 +38,11 @@ TEST(SampleDirectory, HoldsTheEntriesTheSystemMustCopeWith) {
     EXPECT_EQ(sample.baseDn, "DC=corp,DC=example,DC=com");
     EXPECT_EQ(sample.localAliases.size(), 12u);
     EXPECT_EQ(sample.otherServerAliases.size(), 4u);
-    // Ordinary users, the disabled one, the system mailbox, no mail, no alias, the " / " one.
-    EXPECT_EQ(sample.mailboxCount, 12u + 4u + 5u);
-    EXPECT_EQ(sample.localMailboxCount, 12u + 5u);
+    // Ordinary users, the disabled one, the system mailbox, no mail, no alias, the " / " one,
+    // the one with a UTF-8 address.
+    EXPECT_EQ(sample.mailboxCount, 12u + 4u + 6u);
+    EXPECT_EQ(sample.localMailboxCount, 12u + 6u);
+    EXPECT_EQ(CountLines(sample.ldif, "proxyAddresses: smtp:" + sample.utf8Address), 1u);
     EXPECT_EQ(CountLines(sample.ldif, "msExchMailboxGuid: {"), sample.mailboxCount);
     EXPECT_EQ(CountLines(sample.ldif, "msExchHomeServerName: "), sample.mailboxCount);
     EXPECT_EQ(CountLines(sample.ldif, "userAccountControl: 514"), 1u);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 
 using namespace exhost::smtp;
@@ -16,13 +17,21 @@ public:
         checked.push_back(address);
         if (address == "busy@example.com")
             return Verdict::Defer("directory unreachable");
-        if (address == "alice@example.com" || address == "bob@example.com")
+        if (address == "alice@example.com" || address == "bob@example.com" ||
+            address == "j\xC3\xB6rg@example.com")
             return Verdict::Accept();
         return Verdict::Refuse("no mailbox has the address " + address);
     }
     Verdict Deliver(const Envelope& envelope, const std::string& message) override {
         delivered.push_back({envelope, message});
         return deliveryVerdict;
+    }
+    std::vector<Verdict> DeliverEach(const Envelope& envelope,
+                                     const std::string& message) override {
+        if (!eachVerdicts)
+            return Backend::DeliverEach(envelope, message);
+        delivered.push_back({envelope, message});
+        return *eachVerdicts;
     }
 
     struct Delivery {
@@ -32,6 +41,7 @@ public:
     std::vector<std::string> checked;
     std::vector<Delivery> delivered;
     Verdict deliveryVerdict = Verdict::Accept();
+    std::optional<std::vector<Verdict>> eachVerdicts; // else one verdict for all (Deliver's)
 };
 
 Limits SmallLimits() {
@@ -53,11 +63,15 @@ const std::string kEhlo = "EHLO client.example\r\n";
 const std::string kMail = "MAIL FROM:<sender@partner.example>\r\n";
 const std::string kRcpt = "RCPT TO:<alice@example.com>\r\n";
 const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
+const std::string kLhlo = "LHLO client.example\r\n";
+const std::string kRcptBob = "RCPT TO:<bob@example.com>\r\n";
+const std::string kJoerg = "<j\xC3\xB6rg@example.com>"; // jörg, in UTF-8
 
 struct SequenceCase {
     const char* name;
     std::string input;
     std::vector<int> codes;
+    Protocol protocol = Protocol::Smtp;
 };
 
 class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
@@ -68,12 +82,12 @@ TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
     const auto& c = GetParam();
     {
         FakeBackend backend;
-        Session session("mail01.example.com", SmallLimits(), backend);
+        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
         EXPECT_EQ(Codes(session.Feed(c.input)), c.codes) << "in one piece";
     }
     {
         FakeBackend backend;
-        Session session("mail01.example.com", SmallLimits(), backend);
+        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
         std::vector<Reply> replies;
         for (char byte : c.input)
             for (auto& reply : session.Feed(std::string(1, byte)))
@@ -155,7 +169,44 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"CommandLineAtTheLimit", "NOOP " + std::string(57, 'x') + "\r\n", {250}},
         SequenceCase{"CommandLineOneOverTheLimit", "NOOP " + std::string(58, 'x') + "\r\n", {500}},
         SequenceCase{"NothingAfterQuit", "QUIT\r\nNOOP\r\n", {221}},
-        SequenceCase{"IncompleteLineWaits", "NOOP", {}}),
+        SequenceCase{"IncompleteLineWaits", "NOOP", {}},
+        SequenceCase{"SmtpDoesNotKnowLhlo", kLhlo + kMail, {500, 503}},
+        SequenceCase{"Utf8AddressesNeedSmtputf8",
+                     kEhlo + "MAIL FROM:" + kJoerg + "\r\n" + kMail + "RCPT TO:" + kJoerg + "\r\n",
+                     {250, 553, 250, 553}},
+        SequenceCase{"Smtputf8AllowsUtf8AddressesForOneTransaction",
+                     kEhlo + "MAIL FROM:" + kJoerg + " SMTPUTF8\r\nRCPT TO:" + kJoerg +
+                         "\r\nRSET\r\n" + kMail + "RCPT TO:" + kJoerg + "\r\n",
+                     {250, 250, 250, 250, 250, 553}},
+        SequenceCase{"Smtputf8TakesNoValueAndAddressesMustBeWellFormedUtf8",
+                     kEhlo + "MAIL FROM:<a@b.c> SMTPUTF8=yes\r\nMAIL FROM:<a@b.c> SMTPUTF8\r\n" +
+                         "RCPT TO:<j\xC3@example.com>\r\nRCPT TO:<j\xC0\xAF@example.com>\r\n",
+                     {250, 501, 250, 553, 553}},
+        SequenceCase{"LmtpTakesSmtputf8Too",
+                     kLhlo + "MAIL FROM:<a@b.c> SMTPUTF8\r\nRCPT TO:" + kJoerg + "\r\n",
+                     {250, 250, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpOneReplyPerAcceptedRecipientAfterTheMessage",
+                     kLhlo + kMail + kRcpt + "RCPT TO:<nobody@example.com>\r\n" + kRcptBob +
+                         "DATA\r\n" + kMessage + "QUIT\r\n",
+                     {250, 250, 250, 550, 250, 354, 250, 250, 221},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRefusesEhloAndHelo",
+                     "EHLO c\r\nHELO c\r\n" + kMail + kLhlo + kMail,
+                     {500, 500, 503, 250, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpDataWithoutRecipientsIs503",
+                     kLhlo + kMail + "RCPT TO:<nobody@example.com>\r\nDATA\r\n",
+                     {250, 250, 550, 503},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRefusesARefusedMessageForEachRecipient",
+                     kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\nS: x\nb\r\n.\r\n" + kMail,
+                     {250, 250, 250, 250, 354, 554, 554, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRepeatedRecipientGetsOneReply",
+                     kLhlo + kMail + kRcpt + kRcpt + "DATA\r\n" + kMessage,
+                     {250, 250, 250, 250, 354, 250},
+                     Protocol::Lmtp}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Transaction {
@@ -180,8 +231,15 @@ TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
     const auto& lines = replies[0].lines;
     EXPECT_NE(lines.at(0).find("mail01.example.com"), std::string::npos);
     const std::set<std::string> extensions(lines.begin() + 1, lines.end());
-    EXPECT_EQ(extensions, (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200"}));
+    EXPECT_EQ(extensions,
+              (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
     EXPECT_EQ(session.ClosingReply().code, 421);
+    // LMTP's LHLO says the same.
+    Session lmtp("mail01.example.com", SmallLimits(), backend, Protocol::Lmtp);
+    EXPECT_NE(lmtp.Greeting().lines.at(0).find("LMTP"), std::string::npos);
+    const auto lhlo = lmtp.Feed(kLhlo);
+    ASSERT_EQ(Codes(lhlo), std::vector<int>{250});
+    EXPECT_EQ(std::set<std::string>(lhlo[0].lines.begin() + 1, lhlo[0].lines.end()), extensions);
 }
 
 TEST(SmtpSession, StoresTheMessageWithDotsUnstuffedAndCrlfLineEnds) {
@@ -369,6 +427,39 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VerdictCase{"Stored", Verdict::Accept("stored for 1 recipient"), 250},
                       VerdictCase{"StoreFailed", Verdict::Defer("store unavailable"), 451},
                       VerdictCase{"Malformed", Verdict::Refuse("malformed message"), 554}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EachVerdictCase {
+    const char* name;
+    std::vector<Verdict> verdicts;
+    std::vector<int> codes;
+};
+
+class LmtpDeliveryVerdicts : public ::testing::TestWithParam<EachVerdictCase> {};
+
+// After the message, alice and bob each get the reply of their own verdict, in RCPT order.
+TEST_P(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
+    FakeBackend backend;
+    backend.eachVerdicts = GetParam().verdicts;
+    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+    session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
+    const auto replies = session.Feed(kMessage);
+    ASSERT_EQ(Codes(replies), GetParam().codes);
+    EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u) << replies[0].lines[0];
+    EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
+    ASSERT_EQ(backend.delivered.size(), 1u) << "one call for all recipients";
+    EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LmtpDeliveryVerdicts,
+    ::testing::Values(
+        EachVerdictCase{"BothStored", {Verdict::Accept(), Verdict::Accept()}, {250, 250}},
+        EachVerdictCase{"SecondFailed", {Verdict::Accept(), Verdict::Defer("4.3.0 x")}, {250, 451}},
+        EachVerdictCase{
+            "FirstRefused", {Verdict::Refuse("5.6.0 x"), Verdict::Accept()}, {554, 250}},
+        EachVerdictCase{"OneVerdictForAll", {Verdict::Defer("4.3.0 down")}, {451, 451}},
+        EachVerdictCase{"MissingVerdictsAreTransient", {}, {451, 451}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {

@@ -38,6 +38,37 @@ TEST(ParseMessage, ReadsFieldsWrittenInTheObsoleteSyntax) {
     EXPECT_EQ(message.headers, "To : a@example.com\r\nSubject\t:  hi\r\n");
 }
 
+struct KeywordsCase {
+    const char* name;
+    std::string message;
+    std::vector<std::string> keywords;
+};
+
+class MessageKeywords : public ::testing::TestWithParam<KeywordsCase> {};
+
+TEST_P(MessageKeywords, AreTheEntriesOfTheKeywordsFields) {
+    EXPECT_EQ(ParseMessage(GetParam().message).keywords, GetParam().keywords);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MessageKeywords,
+    ::testing::Values(
+        KeywordsCase{
+            "SplitAtCommasAndTrimmed", "Keywords: a, b ,\tc d \r\n\r\n", {"a", "b", "c d"}},
+        KeywordsCase{"EmptyEntriesDropped", "Keywords: ,a,, ,\t,\r\nKeywords:\r\n\r\n", {"a"}},
+        KeywordsCase{"EveryFieldInOrderEachEntryOnce",
+                     "keywords: a, B\r\nSubject: x\r\nKEYWORDS: b, c, A\r\n\r\n",
+                     {"a", "B", "c"}},
+        KeywordsCase{"NonAsciiLettersFoldToo",
+                     "Keywords: \xC3\x84rger, \xC3\xA4rger\r\n\r\n",
+                     {"\xC3\x84rger"}},
+        KeywordsCase{"FoldedFieldUnfolded",
+                     "Keywords: one,\r\n two,\r\n\tthree\r\n\r\n",
+                     {"one", "two", "three"}},
+        KeywordsCase{"OnlyHeaderFieldsCount", "Subject: x\r\n\r\nKeywords: body\r\n", {}},
+        KeywordsCase{"SimilarNamesAreOtherFields", "X-Keywords: a\r\nKeywords2: b\r\n\r\n", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Messages that mail transports take: how each splits into header block and body.
 struct Split {
     const char* name;

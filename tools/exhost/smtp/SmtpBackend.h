@@ -1,7 +1,8 @@
 #pragma once
 
 // What the protocol needs of the mail server behind it: accepting recipients and storing an
-// accepted message. The protocol turns the verdicts into reply codes.
+// accepted message, for all recipients at once (SMTP) or for each on its own (LMTP). The
+// protocol turns the verdicts into reply codes.
 
 #include <string>
 #include <vector>
@@ -35,6 +36,12 @@ public:
     // Stores the message (CRLF line ends, dot-stuffing removed) for every recipient of the
     // envelope, all or none. Accepted only once it is stored for every one of them.
     virtual Verdict Deliver(const Envelope& envelope, const std::string& message) = 0;
+    // Stores the message for each recipient on its own: one verdict per recipient of the
+    // envelope, in their order, so that one mailbox's failure leaves the others' copies. A
+    // backend that can only store for all at once gives every recipient Deliver's verdict.
+    virtual std::vector<Verdict> DeliverEach(const Envelope& envelope, const std::string& message) {
+        return std::vector<Verdict>(envelope.recipients.size(), Deliver(envelope, message));
+    }
 };
 
 } // namespace exhost::smtp

@@ -5,20 +5,43 @@
 #include <boost/asio/write.hpp>
 
 #include <array>
+#include <cstring>
+#include <sys/socket.h>
 
 namespace exhost::smtp {
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
+using Stream = asio::generic::stream_protocol;
 using boost::system::error_code;
+
+namespace {
+
+bool IsInternet(const Stream::endpoint& endpoint) {
+    const auto family = endpoint.protocol().family();
+    return family == AF_INET || family == AF_INET6;
+}
+
+// The IP address and port of an internet endpoint; unspecified for a unix socket's.
+tcp::endpoint AsTcp(const Stream::endpoint& endpoint) {
+    tcp::endpoint internet;
+    if (IsInternet(endpoint) && endpoint.size() <= internet.capacity()) {
+        std::memcpy(internet.data(), endpoint.data(), endpoint.size());
+        internet.resize(endpoint.size());
+    }
+    return internet;
+}
+
+} // namespace
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, tcp::socket socket, std::unique_ptr<Backend> backend,
+    Connection(Server& server, Stream::socket socket, std::unique_ptr<Backend> backend,
                asio::ip::address client)
         : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
           lookupTimer_(socket_.get_executor()), backend_(std::move(backend)),
-          session_(server.Settings().hostName, server.Settings().limits, *backend_),
+          session_(server.Settings().hostName, server.Settings().limits, *backend_,
+                   server.Settings().protocol),
           client_(std::move(client)),
           sessionDeadline_(Clock::now() + server.Settings().sessionTimeout) {}
 
@@ -92,9 +115,9 @@ private:
         });
     }
 
-    void ResumeOnWorker(Verdict verdict) {
-        asio::post(server_.Workers(), [self = shared_from_this(), verdict = std::move(verdict)] {
-            auto replies = self->session_.Resume(verdict);
+    void ResumeOnWorker(std::vector<Verdict> verdicts) {
+        asio::post(server_.Workers(), [self = shared_from_this(), verdicts = std::move(verdicts)] {
+            auto replies = self->session_.Resume(verdicts);
             self->AfterWorker(std::move(replies));
         });
     }
@@ -125,8 +148,8 @@ private:
                 if (error || !self->awaiting_ || self->callId_ != id)
                     return;
                 self->awaiting_ = false;
-                self->ResumeOnWorker(
-                    Verdict::Defer("4.4.3 The directory did not answer in time; try again later"));
+                self->ResumeOnWorker({Verdict::Defer(
+                    "4.4.3 The directory did not answer in time; try again later")});
             });
         }
         // A lookup abandoned earlier may still run; this call waits for it to return.
@@ -138,13 +161,14 @@ private:
         backendBusy_ = true;
         asio::post(server_.BackendThreads(), [self = shared_from_this(),
                                               call = *session_.PendingCall(), id = callId_] {
-            auto verdict = call.Run(*self->backend_);
-            asio::post(self->socket_.get_executor(),
-                       [self, verdict = std::move(verdict), id] { self->Answered(verdict, id); });
+            auto verdicts = call.Run(*self->backend_);
+            asio::post(self->socket_.get_executor(), [self, verdicts = std::move(verdicts), id] {
+                self->Answered(verdicts, id);
+            });
         });
     }
 
-    void Answered(const Verdict& verdict, std::uint64_t id) {
+    void Answered(const std::vector<Verdict>& verdicts, std::uint64_t id) {
         backendBusy_ = false;
         if (!awaiting_)
             return; // a late answer, and nothing else is waiting
@@ -152,7 +176,7 @@ private:
             return RunCall(); // a late answer: now the question the session waits on
         awaiting_ = false;
         lookupTimer_.cancel();
-        ResumeOnWorker(verdict);
+        ResumeOnWorker(verdicts);
     }
 
     void Replied(std::string wire) {
@@ -236,13 +260,13 @@ private:
         timer_.cancel();
         lookupTimer_.cancel();
         error_code ignored;
-        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.shutdown(Stream::socket::shutdown_both, ignored);
         socket_.close(ignored);
         server_.Ended(shared_from_this());
     }
 
     Server& server_;
-    tcp::socket socket_;
+    Stream::socket socket_;
     asio::steady_timer timer_;
     asio::steady_timer lookupTimer_;
     std::unique_ptr<Backend> backend_;
@@ -263,12 +287,13 @@ private:
     bool backendBusy_ = false; // a backend call of this session runs (perhaps an abandoned one)
 };
 
-Server::Server(asio::io_context& io, const tcp::endpoint& endpoint, ServerSettings settings,
+Server::Server(asio::io_context& io, const Stream::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
     : io_(io), acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
       workers_(settings_.workers), backendThreads_(settings_.maxSessions) {
     acceptor_.open(endpoint.protocol());
-    acceptor_.set_option(tcp::acceptor::reuse_address(true));
+    if (IsInternet(endpoint))
+        acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen();
 }
@@ -279,7 +304,7 @@ Server::~Server() {
 }
 
 tcp::endpoint Server::LocalEndpoint() const {
-    return acceptor_.local_endpoint();
+    return AsTcp(acceptor_.local_endpoint());
 }
 
 void Server::Start() {
@@ -288,13 +313,13 @@ void Server::Start() {
 }
 
 void Server::Accept() {
-    acceptor_.async_accept([this](error_code error, tcp::socket socket) {
+    acceptor_.async_accept([this](error_code error, Stream::socket socket) {
         if (stopping_ || error == asio::error::operation_aborted)
             return;
         if (!error) {
             error_code unknown;
             const auto remote = socket.remote_endpoint(unknown);
-            const auto client = unknown ? asio::ip::address() : remote.address();
+            const auto client = unknown ? asio::ip::address() : AsTcp(remote).address();
             auto connection =
                 std::make_shared<Connection>(*this, std::move(socket), backends_(), client);
             connections_.insert(connection);
@@ -303,7 +328,7 @@ void Server::Accept() {
                 connection->Refuse({421,
                                     {settings_.hostName + " has too many sessions open, try again "
                                                           "later"}});
-            else if (fromClient > settings_.maxSessionsPerClient)
+            else if (fromClient > settings_.maxSessionsPerClient && !client.is_unspecified())
                 connection->Refuse(
                     {421,
                      {"4.7.0 " + settings_.hostName + " has too many sessions from " +

@@ -1,6 +1,7 @@
 #pragma once
 
-// The network side of the SMTP front: accepts connections and runs one Session per connection.
+// The network side of the SMTP and LMTP fronts: accepts connections (TCP, or a unix socket for
+// LMTP) and runs one Session per connection.
 // Network work runs on the io_context's thread; Session work runs on a small pool of protocol
 // workers. Backend calls (recipient lookups, deliveries), which may block for a long time when
 // the directory or the store hangs, run on a pool of their own with a thread for every session
@@ -10,6 +11,8 @@
 
 #include "SmtpSession.h"
 
+#include <boost/asio/basic_socket_acceptor.hpp>
+#include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/thread_pool.hpp>
@@ -23,11 +26,13 @@
 namespace exhost::smtp {
 
 struct ServerSettings {
+    Protocol protocol = Protocol::Smtp;
     std::string hostName = "localhost";
     Limits limits;
     std::size_t workers = 4;
     std::size_t maxSessions = 100;
-    // Sessions from one client address at a time; the next one is turned away with 421.
+    // Sessions from one client address at a time; the next one is turned away with 421. Clients
+    // of a unix socket have no address and are not counted.
     std::size_t maxSessionsPerClient = 10;
     // A session that sends nothing for this long is closed with 421.
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(5);
@@ -53,12 +58,20 @@ class Connection;
 
 class Server {
 public:
+    // A TCP endpoint, or a boost::asio::local::stream_protocol::endpoint (a unix socket, which
+    // must not exist yet: it is created with the process's umask).
+    Server(boost::asio::io_context& io,
+           const boost::asio::generic::stream_protocol::endpoint& endpoint, ServerSettings settings,
+           BackendFactory backends);
     Server(boost::asio::io_context& io, const boost::asio::ip::tcp::endpoint& endpoint,
-           ServerSettings settings, BackendFactory backends);
+           ServerSettings settings, BackendFactory backends)
+        : Server(io, boost::asio::generic::stream_protocol::endpoint(endpoint), std::move(settings),
+                 std::move(backends)) {}
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
+    // The TCP address and port listened on; unspecified for a unix socket.
     boost::asio::ip::tcp::endpoint LocalEndpoint() const;
 
     void Start();
@@ -80,7 +93,7 @@ private:
     void Accept();
 
     boost::asio::io_context& io_;
-    boost::asio::ip::tcp::acceptor acceptor_;
+    boost::asio::basic_socket_acceptor<boost::asio::generic::stream_protocol> acceptor_;
     ServerSettings settings_;
     BackendFactory backends_;
     boost::asio::thread_pool workers_;

@@ -29,22 +29,29 @@ int CodeFor(Verdict::Kind kind, int accepted, int permanent) {
 
 } // namespace
 
-Session::Session(std::string hostName, Limits limits, Backend& backend)
-    : hostName_(std::move(hostName)), limits_(limits), backend_(backend) {
+Session::Session(std::string hostName, Limits limits, Backend& backend, Protocol protocol)
+    : hostName_(std::move(hostName)), limits_(limits), backend_(backend), protocol_(protocol) {
 }
 
 Reply Session::Greeting() const {
-    return Say(220, hostName_ + " ESMTP exhost ready");
+    return Say(220,
+               hostName_ + (protocol_ == Protocol::Lmtp ? " LMTP" : " ESMTP") + " exhost ready");
 }
 
 Reply Session::ClosingReply() const {
     return Say(421, hostName_ + " service shutting down, closing the connection");
 }
 
-Verdict BackendCall::Run(Backend& backend) const {
-    if (kind == Kind::CheckRecipient)
-        return backend.CheckRecipient(address);
-    return backend.Deliver(*envelope, *message);
+std::vector<Verdict> BackendCall::Run(Backend& backend) const {
+    switch (kind) {
+    case Kind::CheckRecipient:
+        return {backend.CheckRecipient(address)};
+    case Kind::Deliver:
+        return {backend.Deliver(*envelope, *message)};
+    case Kind::DeliverEach:
+        break;
+    }
+    return backend.DeliverEach(*envelope, *message);
 }
 
 std::vector<Reply> Session::Feed(std::string_view bytes) {
@@ -64,12 +71,30 @@ std::vector<Reply> Session::Receive(std::string_view bytes) {
 }
 
 std::vector<Reply> Session::Resume(const Verdict& verdict) {
+    return Resume(std::vector<Verdict>{verdict});
+}
+
+std::vector<Reply> Session::Resume(const std::vector<Verdict>& verdicts) {
     std::vector<Reply> replies;
     if (!call_)
         return replies;
     const auto call = std::move(*call_);
     call_.reset();
-    if (call.kind == BackendCall::Kind::CheckRecipient) {
+    const auto verdict =
+        verdicts.empty() ? Verdict::Defer("4.3.0 The server gave no answer") : verdicts.front();
+    if (call.kind == BackendCall::Kind::DeliverEach) {
+        const auto& recipients = envelope_.recipients;
+        for (std::size_t i = 0; i < recipients.size(); ++i) {
+            const auto& own = verdicts.size() == 1 ? verdict
+                              : i < verdicts.size()
+                                  ? verdicts[i]
+                                  : Verdict::Defer("4.3.0 The server gave no answer");
+            const int code = CodeFor(own.kind, 250, 554);
+            replies.push_back(Say(code, "<" + recipients[i] + "> " +
+                                            (!own.text.empty() ? own.text : "Message stored")));
+        }
+        ResetTransaction();
+    } else if (call.kind == BackendCall::Kind::CheckRecipient) {
         const int code = CodeFor(verdict.kind, 250, 550);
         if (code == 250) {
             envelope_.recipients.push_back(call.address);
@@ -149,7 +174,7 @@ std::size_t Session::MessageBytes(std::string_view bytes, std::vector<Reply>& re
     if (!lineCut_ && line == ".") {
         pending_.clear();
         lineEndsInCr_ = false;
-        Add(replies, EndOfData());
+        EndOfData(replies);
         return lineFeed + 1;
     }
     if (!lineCut_ && !messageTooBig_ && !messageBareLineFeed_) {
@@ -194,8 +219,13 @@ void Session::KeepMessageLine(std::string_view piece) {
 
 std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
     const auto [verb, argument] = SplitCommandLine(line);
+    // LMTP has LHLO only; SMTP does not know it.
+    if (verb == "LHLO" && protocol_ == Protocol::Lmtp)
+        return Hello(verb, argument);
+    if ((verb == "EHLO" || verb == "HELO") && protocol_ == Protocol::Smtp)
+        return Hello(verb, argument);
     if (verb == "EHLO" || verb == "HELO")
-        return Ehlo(argument, verb == "EHLO");
+        return Say(500, "5.5.1 This is an LMTP server: send LHLO");
     if (verb == "MAIL")
         return Mail(argument);
     if (verb == "RCPT")
@@ -222,27 +252,30 @@ std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
     return Say(500, "Command not recognized");
 }
 
-Reply Session::Ehlo(const std::string& argument, bool extended) {
+Reply Session::Hello(const std::string& verb, const std::string& argument) {
     const std::string domain(platform::text::TrimBlanks(argument));
     if (domain.empty() || domain.find(' ') != std::string::npos)
-        return Say(501, std::string("Syntax: ") + (extended ? "EHLO" : "HELO") + " domain");
+        return Say(501, "Syntax: " + verb + " domain");
     ResetTransaction();
     state_ = State::Greeted;
-    if (!extended)
+    if (verb == "HELO")
         return Say(250, hostName_);
     return {250,
             {hostName_ + " greets " + domain, "8BITMIME", "PIPELINING",
-             "SIZE " + std::to_string(limits_.maxMessageBytes)}};
+             "SIZE " + std::to_string(limits_.maxMessageBytes), "SMTPUTF8"}};
 }
 
 Reply Session::Mail(const std::string& argument) {
     if (state_ == State::Connected)
-        return Say(503, "Send EHLO or HELO first");
+        return Say(503,
+                   protocol_ == Protocol::Lmtp ? "Send LHLO first" : "Send EHLO or HELO first");
     if (state_ == State::Mail)
         return Say(503, "Sender already given (RSET starts over)");
     const auto path = ParsePathArgument(argument, "FROM", true);
     if (!path)
-        return Say(501, "Syntax: MAIL FROM:<address> [SIZE=octets] [BODY=7BIT|8BITMIME]");
+        return Say(501,
+                   "Syntax: MAIL FROM:<address> [SIZE=octets] [BODY=7BIT|8BITMIME] [SMTPUTF8]");
+    bool utf8 = false;
     for (const auto& [keyword, value] : path->parameters) {
         if (keyword == "SIZE") {
             std::size_t size = 0;
@@ -253,6 +286,10 @@ Reply Session::Mail(const std::string& argument) {
             if (error == std::errc::result_out_of_range || size > limits_.maxMessageBytes)
                 return Say(552, "The message is larger than the limit of " +
                                     std::to_string(limits_.maxMessageBytes) + " octets");
+        } else if (keyword == "SMTPUTF8") {
+            if (!value.empty())
+                return Say(501, "SMTPUTF8 takes no value");
+            utf8 = true;
         } else if (keyword == "BODY") {
             if (!platform::text::EqualsIgnoreCase(value, "7BIT") &&
                 !platform::text::EqualsIgnoreCase(value, "8BITMIME"))
@@ -260,6 +297,11 @@ Reply Session::Mail(const std::string& argument) {
         } else {
             return Say(555, "MAIL FROM parameter " + keyword + " is not supported");
         }
+    }
+    utf8_ = utf8;
+    if (auto refused = RefusedAddress(path->address, "5.1.7")) {
+        utf8_ = false;
+        return *refused;
     }
     envelope_.sender = path->address;
     state_ = State::Mail;
@@ -275,6 +317,8 @@ std::optional<Reply> Session::Rcpt(const std::string& argument) {
     if (!path->parameters.empty())
         return Say(555,
                    "RCPT TO parameter " + path->parameters.front().first + " is not supported");
+    if (auto refused = RefusedAddress(path->address, "5.1.3"))
+        return refused;
     auto& recipients = envelope_.recipients;
     const auto known = std::find_if(recipients.begin(), recipients.end(), [&](const auto& r) {
         return platform::text::EqualsIgnoreCase(r, path->address);
@@ -288,13 +332,28 @@ std::optional<Reply> Session::Rcpt(const std::string& argument) {
     return std::nullopt;
 }
 
+// An address beyond ASCII needs SMTPUTF8 in MAIL (RFC 6531: 553 5.6.7), and must then be
+// well-formed UTF-8 (else a bad-syntax code: 5.1.7 for the sender, 5.1.3 for a recipient).
+std::optional<Reply> Session::RefusedAddress(const std::string& address,
+                                             const char* badSyntax) const {
+    if (IsAscii(address))
+        return std::nullopt;
+    if (!utf8_)
+        return Say(553, "5.6.7 <" + address +
+                            "> is not ASCII: such addresses need SMTPUTF8 in MAIL FROM");
+    if (!IsUtf8(address))
+        return Say(553, std::string(badSyntax) + " The address is not valid UTF-8");
+    return std::nullopt;
+}
+
 Reply Session::Data(const std::string& argument, bool crlf) {
     if (!argument.empty())
         return Say(501, "Syntax: DATA");
     if (state_ != State::Mail)
         return Say(503, "Send MAIL first");
+    // LMTP asks for 503 here: there is nobody to give a reply of their own to.
     if (envelope_.recipients.empty())
-        return Say(554, "No valid recipients");
+        return Say(protocol_ == Protocol::Lmtp ? 503 : 554, "No valid recipients");
     state_ = State::Data;
     message_.clear();
     messageTooBig_ = false;
@@ -303,7 +362,7 @@ Reply Session::Data(const std::string& argument, bool crlf) {
     return Say(354, "Send the message; end it with a line holding only \".\"");
 }
 
-std::optional<Reply> Session::EndOfData() {
+void Session::EndOfData(std::vector<Reply>& replies) {
     std::optional<Reply> reply;
     if (messageTooBig_)
         reply = Say(552, "The message is larger than the limit of " +
@@ -311,15 +370,20 @@ std::optional<Reply> Session::EndOfData() {
     else if (messageBareLineFeed_)
         reply = Say(554, "5.5.2 Bare LF in the message: end every line with CRLF; not stored");
     if (reply) {
+        // LMTP owes every accepted recipient a reply of its own, refusals included.
+        const auto count = protocol_ == Protocol::Lmtp ? envelope_.recipients.size() : 1;
+        replies.insert(replies.end(), count, *reply);
         ResetTransaction();
-        return reply;
+        return;
     }
-    call_ = BackendCall{BackendCall::Kind::Deliver, {}, &envelope_, &message_};
-    return std::nullopt;
+    const auto kind =
+        protocol_ == Protocol::Lmtp ? BackendCall::Kind::DeliverEach : BackendCall::Kind::Deliver;
+    call_ = BackendCall{kind, {}, &envelope_, &message_};
 }
 
 void Session::ResetTransaction() {
     envelope_ = {};
+    utf8_ = false;
     message_.clear();
     message_.shrink_to_fit();
     messageTooBig_ = false;

@@ -1,8 +1,9 @@
 #pragma once
 
-// One SMTP session as a state machine: bytes from the client go in, the replies they call for
-// come out, in order. No sockets: the network layer feeds it whatever arrives (several
-// pipelined commands at once, or a command split over several reads) and writes the replies.
+// One SMTP or LMTP (RFC 2033) session as a state machine: bytes from the client go in, the replies
+// they call for come out, in order. No sockets: the network layer feeds it whatever arrives
+// (several pipelined commands at once, or a command split over several reads) and writes the
+// replies.
 //
 // Command lines end with CRLF; a bare LF ends a command line too, because local scripts often
 // send one. Inside a message only CRLF ends a line and only CRLF "." CRLF ends the message (the
@@ -11,6 +12,10 @@
 // because MTAs disagree on where such a message ends (SMTP smuggling). A CR that is not
 // followed by LF stays part of its line everywhere. Message lines may be of any length; only
 // the whole message's size is limited.
+//
+// LMTP is SMTP with LHLO in place of EHLO and HELO, for a mail transport that hands over its
+// queue: after the message, each accepted recipient gets a reply of its own, in RCPT order, so
+// that one mailbox's failure does not make the client retry the others.
 //
 // Two ways to use it. Feed() calls the backend itself, on the caller's thread. Receive() stops
 // where the backend is needed, leaving the rest of the input for later: the caller runs
@@ -34,22 +39,26 @@ struct Limits {
     std::size_t maxRecipients = 100;
 };
 
+enum class Protocol { Smtp, Lmtp };
+
 // A question for the backend the session is waiting on.
 struct BackendCall {
-    enum class Kind { CheckRecipient, Deliver };
+    enum class Kind { CheckRecipient, Deliver, DeliverEach };
     Kind kind = Kind::CheckRecipient;
     std::string address;                // CheckRecipient
     const Envelope* envelope = nullptr; // Deliver: the session's, valid until Resume()
     const std::string* message = nullptr;
 
-    Verdict Run(Backend& backend) const;
+    // One verdict, or one per recipient for DeliverEach.
+    std::vector<Verdict> Run(Backend& backend) const;
 };
 
 class Session {
 public:
     // `hostName` is the name the server greets with; the backend (used by Feed() only) must
     // outlive the session.
-    Session(std::string hostName, Limits limits, Backend& backend);
+    Session(std::string hostName, Limits limits, Backend& backend,
+            Protocol protocol = Protocol::Smtp);
 
     Reply Greeting() const;
     // The reply that ends a session the server closes on its own (shutting down).
@@ -62,7 +71,10 @@ public:
     // question is pending are kept for after its answer.
     std::vector<Reply> Receive(std::string_view bytes);
     const std::optional<BackendCall>& PendingCall() const { return call_; }
-    // Answers the pending question and goes on with the input kept back.
+    // Answers the pending question and goes on with the input kept back. For DeliverEach, one
+    // verdict per recipient (a recipient without one gets 451); a single verdict answers for
+    // every recipient.
+    std::vector<Reply> Resume(const std::vector<Verdict>& verdicts);
     std::vector<Reply> Resume(const Verdict& verdict);
 
     // QUIT was answered; later input is ignored.
@@ -79,8 +91,9 @@ private:
     void KeepMessageLine(std::string_view piece);
     static void Add(std::vector<Reply>& replies, std::optional<Reply> reply);
     std::optional<Reply> Command(std::string_view line, bool crlf);
-    std::optional<Reply> EndOfData();
-    Reply Ehlo(const std::string& argument, bool extended);
+    void EndOfData(std::vector<Reply>& replies);
+    Reply Hello(const std::string& verb, const std::string& argument);
+    std::optional<Reply> RefusedAddress(const std::string& address, const char* badSyntax) const;
     Reply Mail(const std::string& argument);
     std::optional<Reply> Rcpt(const std::string& argument);
     Reply Data(const std::string& argument, bool crlf);
@@ -89,6 +102,7 @@ private:
     std::string hostName_;
     Limits limits_;
     Backend& backend_;
+    Protocol protocol_;
 
     State state_ = State::Connected;
     bool closed_ = false;
@@ -99,6 +113,7 @@ private:
     bool discarding_ = false; // the pending line outgrew its limit: drop it up to its end
 
     Envelope envelope_;
+    bool utf8_ = false; // MAIL said SMTPUTF8: addresses may hold UTF-8
     std::string message_;
     bool messageTooBig_ = false;
     bool messageBareLineFeed_ = false;

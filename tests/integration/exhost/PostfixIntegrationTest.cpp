@@ -1,0 +1,193 @@
+// A real MTA in front: a private Postfix instance takes messages from its sendmail and delivers
+// its virtual mailbox domain over LMTP to "exhost lmtp", with the sink registered on the
+// recipients' Inboxes. What arrived is read back with "exhost show --json".
+
+#include "ExhostRunner.h"
+#include "PostfixInstance.h"
+#include "SmtpServerProcess.h"
+
+#include "platform/directory/SampleDirectory.h"
+#include "platform/store/PropertyNames.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace exhost_test;
+
+namespace {
+
+const std::string kDomain = "example.com";
+constexpr std::size_t kUsers = 6;
+
+std::string InboxUrl(const std::string& alias) {
+    return "file://./backofficestorage/" + kDomain + "/mbx/" + alias + "/Inbox";
+}
+
+struct Stored {
+    std::string accountName;
+    std::vector<std::string> keywords;
+};
+
+class PostfixFront : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!PostfixInstance::CanRun())
+            return;
+        platform::directory::SampleDirectorySettings settings;
+        settings.forestDnsName = kDomain;
+        settings.users = kUsers;
+        settings.seed = 5;
+        sample = platform::directory::GenerateSampleDirectory(settings);
+        folder = std::make_unique<TempServerFolder>();
+        const auto root = folder->Root();
+        problem = Step(RunExhost({"init", "--root", root, "--domain", kDomain, "--users",
+                                  std::to_string(kUsers), "--seed", "5"}));
+        problem += Step(RunExhost({"directory", "start", "--root", root}));
+        problem += Step(RunExhost({"regsvr", LORVANTA_DLL, "--root", root}));
+        auto stamped =
+            std::vector<std::string>(sample.localAliases.begin(), sample.localAliases.begin() + 4);
+        stamped.push_back(sample.utf8Alias);
+        for (const auto& alias : stamped)
+            problem +=
+                Step(RunExhost({"regevent", "add", "--root", root, "--folder", InboxUrl(alias),
+                                "--name", "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls"}));
+        if (!problem.empty())
+            return;
+        lmtp = std::make_unique<SmtpServerProcess>(root, std::vector<std::string>{}, "127.0.0.1:0",
+                                                   "lmtp");
+        postfix = std::make_unique<PostfixInstance>(kDomain, lmtp->Port());
+    }
+    static void TearDownTestSuite() {
+        postfix.reset(); // stopped first: it holds LMTP sessions
+        if (lmtp) {
+            lmtp->Terminate();
+            lmtp->Wait();
+        }
+        lmtp.reset();
+        folder.reset();
+    }
+
+    void SetUp() override {
+        if (!PostfixInstance::CanRun())
+            GTEST_SKIP() << "the Postfix test needs root: Postfix's master process only starts "
+                            "as root (run ./run test as root or with sudo)";
+        ASSERT_EQ(problem, "");
+        ASSERT_TRUE(postfix);
+    }
+
+    static std::string Step(const RunResult& result) {
+        return result.exitCode == 0 ? std::string() : result.err;
+    }
+
+    static std::string Address(std::size_t user, const std::string& domain = kDomain) {
+        return sample.localAliases.at(user) + "@" + domain;
+    }
+
+    // The messages in the Inbox of `alias` with this subject, as "exhost show --json" gives them.
+    static std::vector<Stored> Find(const std::string& alias, const std::string& subject) {
+        const auto shown = RunExhost({"show", "--root", folder->Root(), InboxUrl(alias), "--json"});
+        EXPECT_EQ(shown.exitCode, 0) << shown.err;
+        const auto items = QJsonDocument::fromJson(QByteArray::fromStdString(shown.out))
+                               .object()["items"]
+                               .toArray();
+        std::vector<Stored> found;
+        for (const auto& item : items) {
+            const auto properties = item.toObject()["properties"].toObject();
+            if (properties["urn:schemas:httpmail:subject"].toString().toStdString() != subject)
+                continue;
+            Stored stored;
+            const auto name = QString::fromStdString(platform::store::kInternetAccountName);
+            stored.accountName = properties[name].toString().toStdString();
+            const auto keywords = QString::fromStdString(platform::store::kKeywords);
+            for (const auto& keyword : properties[keywords].toArray())
+                stored.keywords.push_back(keyword.toString().toStdString());
+            found.push_back(stored);
+        }
+        return found;
+    }
+
+    static platform::directory::SampleDirectory sample;
+    static std::unique_ptr<TempServerFolder> folder;
+    static std::unique_ptr<SmtpServerProcess> lmtp;
+    static std::unique_ptr<PostfixInstance> postfix;
+    static std::string problem;
+};
+
+platform::directory::SampleDirectory PostfixFront::sample;
+std::unique_ptr<TempServerFolder> PostfixFront::folder;
+std::unique_ptr<SmtpServerProcess> PostfixFront::lmtp;
+std::unique_ptr<PostfixInstance> PostfixFront::postfix;
+std::string PostfixFront::problem;
+
+// One message as submitted, and what each mailbox it reaches must hold: exactly one copy,
+// stamped with the header address the directory holds for that mailbox.
+struct Submission {
+    std::string subject;
+    std::vector<std::string> envelope;
+    std::string headers;                                       // To and what else the sender wrote
+    std::vector<std::pair<std::string, std::string>> expected; // alias -> stamped address
+};
+
+TEST_F(PostfixFront, SubmittedMailArrivesStampedOnceInEachMailboxAndTheUnknownRecipientBounces) {
+    const auto sender = Address(4); // gets the bounce; no sink on its Inbox
+    const auto joerg = sample.utf8Address;
+    const auto shouted = "J\xC3\x96RG@" + kDomain; // JÖRG@, the directory holds jörg@
+    const auto& alias = sample.localAliases;
+    const auto secondOfFirst = sample.firstLocalProxyAddresses.at(1).substr(5); // after "smtp:"
+    const std::vector<Submission> submissions = {
+        {"plain",
+         {Address(1)},
+         "To: " + Address(1, "mail." + kDomain) + "\r\nKeywords: urgent, Sales\r\n",
+         {{alias[1], Address(1, "mail." + kDomain)}}},
+        {"folded to",
+         {Address(2)},
+         "To: Someone <someone@partner.example>,\r\n\tThe Owner\r\n <" + Address(2) + ">\r\n",
+         {{alias[2], Address(2)}}},
+        {"one mailbox twice",
+         {Address(0), secondOfFirst},
+         "To: " + secondOfFirst + "\r\n",
+         {{alias[0], secondOfFirst}}},
+        {"two mailboxes",
+         {Address(1), Address(2)},
+         "To: " + Address(1) + ", " + Address(2, "mail." + kDomain) + "\r\n",
+         {{alias[1], Address(1)}, {alias[2], Address(2, "mail." + kDomain)}}},
+        {"one unknown",
+         {Address(3), "nobody@" + kDomain},
+         "To: " + Address(3) + ", nobody@" + kDomain + "\r\n",
+         {{alias[3], Address(3)}}},
+        {"utf8",
+         {shouted},
+         "To: =?utf-8?q?J=C3=B6rg?= <" + shouted + ">\r\n",
+         {{sample.utf8Alias, joerg}}},
+    };
+    for (const auto& s : submissions)
+        postfix->Submit(sender, s.envelope,
+                        "From: <" + sender + ">\r\n" + s.headers + "Subject: " + s.subject +
+                            "\r\n\r\nBody of " + s.subject + ".\r\n");
+    ASSERT_TRUE(postfix->AwaitQueueDone()) << postfix->Log();
+    EXPECT_EQ(postfix->Deferred(), 0u) << postfix->Log();
+
+    for (const auto& s : submissions)
+        for (const auto& [mailbox, address] : s.expected) {
+            const auto found = Find(mailbox, s.subject);
+            ASSERT_EQ(found.size(), 1u) << s.subject << " in " << mailbox << "\n" << postfix->Log();
+            EXPECT_EQ(found[0].accountName, address) << s.subject;
+            const auto keywords = s.subject == "plain" ? "urgent,Sales," + address : address;
+            EXPECT_EQ(found[0].keywords, std::vector<std::string>{keywords}) << s.subject;
+        }
+    EXPECT_EQ(Find(sample.localAliases[4], "Undelivered Mail Returned to Sender").size(), 1u)
+        << postfix->Log();
+    const auto log = postfix->Log();
+    const auto unknown = log.find("to=<nobody@" + kDomain + ">");
+    ASSERT_NE(unknown, std::string::npos) << log;
+    const auto line = log.substr(unknown, log.find('\n', unknown) - unknown);
+    EXPECT_NE(line.find("status=bounced"), std::string::npos) << line;
+    EXPECT_NE(line.find("550"), std::string::npos) << line;
+}
+
+} // namespace
