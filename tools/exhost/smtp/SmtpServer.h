@@ -2,12 +2,12 @@
 
 // The network side of the SMTP and LMTP fronts: accepts connections (TCP, or a unix socket for
 // LMTP) and runs one Session per connection.
-// Network work runs on the io_context's thread; Session work runs on a small pool of protocol
-// workers. Backend calls (recipient lookups, deliveries), which may block for a long time when
-// the directory or the store hangs, run on a pool of their own with a thread for every session
-// the server admits, so that a session waiting for the backend waits alone. One connection
-// never has more than one thing in flight, and never more than one backend call running: a
-// lookup abandoned at its deadline finishes before the session's next call starts.
+// Network and session work run on the io_context's thread. Backend calls (recipient lookups,
+// deliveries), which may block for a long time when the directory or the store hangs, run on a pool
+// of their own with a thread for every session the server admits, so that a session waiting for the
+// backend waits alone. One connection never has more than one thing in flight, and never more than
+// one backend call running: a lookup abandoned at its deadline finishes before the session's next
+// call starts.
 
 #include "SmtpSession.h"
 
@@ -29,7 +29,6 @@ struct ServerSettings {
     Protocol protocol = Protocol::Smtp;
     std::string hostName = "localhost";
     Limits limits;
-    std::size_t workers = 4;
     std::size_t maxSessions = 100;
     // Sessions from one client address at a time; the next one is turned away with 421. Clients
     // of a unix socket have no address and are not counted.
@@ -79,13 +78,12 @@ public:
     // gets its reply; every session is then closed with 421. The io_context's run() returns
     // once the last session has ended. Call on the io_context's thread.
     void Stop();
-    // Waits for the workers and for backend calls still running (a lookup abandoned at its
-    // deadline); call after the io_context's run() has returned.
+    // Waits for backend calls still running (a lookup abandoned at its deadline); call after
+    // the io_context's run() has returned.
     void Join();
 
     const ServerSettings& Settings() const { return settings_; }
     bool Stopping() const { return stopping_; }
-    boost::asio::thread_pool& Workers() { return workers_; }
     boost::asio::thread_pool& BackendThreads() { return backendThreads_; }
     void Ended(const std::shared_ptr<Connection>& connection);
 
@@ -96,7 +94,6 @@ private:
     boost::asio::basic_socket_acceptor<boost::asio::generic::stream_protocol> acceptor_;
     ServerSettings settings_;
     BackendFactory backends_;
-    boost::asio::thread_pool workers_;
     boost::asio::thread_pool backendThreads_;
     std::set<std::shared_ptr<Connection>> connections_;
     std::map<boost::asio::ip::address, std::size_t> sessionsPerClient_;
