@@ -14,6 +14,10 @@ std::string_view TrimBlanks(std::string_view text);
 // True when the text is empty or consists of blanks only.
 bool IsBlank(std::string_view text);
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF).
+bool IsUtf8(std::string_view text);
+
 // Equality without regard to letter case, folding non-ASCII letters too (Unicode simple
 // case folding). Texts are UTF-8.
 bool EqualsIgnoreCase(std::string_view left, std::string_view right);

@@ -1,8 +1,9 @@
 #include "JsonWriter.h"
 
+#include "platform/core/Text.h"
+
 #include <boost/archive/iterators/base64_from_binary.hpp>
 #include <boost/archive/iterators/transform_width.hpp>
-#include <unicode/utf8.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -12,18 +13,6 @@ namespace exhost {
 namespace {
 
 constexpr std::string_view kBase64NamePrefix = "base64:";
-
-bool IsUtf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int64_t>(text.size());
-    for (std::int64_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0)
-            return false;
-    }
-    return true;
-}
 
 std::string Base64(std::string_view bytes) {
     using Encoder = boost::archive::iterators::base64_from_binary<
@@ -76,13 +65,13 @@ std::string Utf8Literal(std::string_view text) {
 } // namespace
 
 std::string JsonString(std::string_view text) {
-    if (IsUtf8(text))
+    if (platform::text::IsUtf8(text))
         return Utf8Literal(text);
     return "{\"base64\":\"" + Base64(text) + "\"}";
 }
 
 std::string JsonName(std::string_view name) {
-    if (IsUtf8(name) && !name.starts_with(kBase64NamePrefix))
+    if (platform::text::IsUtf8(name) && !name.starts_with(kBase64NamePrefix))
         return Utf8Literal(name);
     return "\"" + std::string(kBase64NamePrefix) + Base64(name) + "\"";
 }

@@ -341,7 +341,7 @@ std::optional<Reply> Session::RefusedAddress(const std::string& address,
     if (!utf8_)
         return Say(553, "5.6.7 <" + address +
                             "> is not ASCII: such addresses need SMTPUTF8 in MAIL FROM");
-    if (!IsUtf8(address))
+    if (!platform::text::IsUtf8(address))
         return Say(553, std::string(badSyntax) + " The address is not valid UTF-8");
     return std::nullopt;
 }

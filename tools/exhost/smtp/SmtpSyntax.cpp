@@ -1,7 +1,5 @@
 #include "SmtpSyntax.h"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -88,18 +86,6 @@ std::string CanonicalMailbox(std::string_view mailbox) {
 bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-bool IsUtf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int64_t>(text.size());
-    for (std::int64_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0)
-            return false;
-    }
-    return true;
 }
 
 CommandLine SplitCommandLine(std::string_view line) {

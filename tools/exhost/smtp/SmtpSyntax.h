@@ -33,7 +33,5 @@ std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::st
 
 // Whether an address holds only ASCII: any other needs SMTPUTF8 (RFC 6531) in its transaction.
 bool IsAscii(std::string_view text);
-// Whether the bytes are well-formed UTF-8.
-bool IsUtf8(std::string_view text);
 
 } // namespace exhost::smtp
