@@ -8,6 +8,9 @@ struct GroupCommit::Job {
     Work work;
     std::exception_ptr failure;
     bool done = false;
+    // Each waiting caller is woken alone: when its work is committed, or when it is first in the
+    // queue and the batch before it has ended (it leads the next one).
+    std::condition_variable wake;
 };
 
 GroupCommit::GroupCommit(OpenStore open, std::size_t maxBatch)
@@ -21,7 +24,7 @@ void GroupCommit::Run(Work work) {
     queue_.push_back(job);
     while (!job->done) {
         if (leading_) {
-            finished_.wait(lock);
+            job->wake.wait(lock);
             continue;
         }
         leading_ = true;
@@ -33,10 +36,13 @@ void GroupCommit::Run(Work work) {
         lock.unlock();
         CommitBatch(batch);
         lock.lock();
-        for (auto& finished : batch)
-            finished->done = true;
         leading_ = false;
-        finished_.notify_all();
+        for (auto& finished : batch) {
+            finished->done = true;
+            finished->wake.notify_one();
+        }
+        if (!queue_.empty())
+            queue_.front()->wake.notify_one();
     }
     if (job->failure)
         std::rethrow_exception(job->failure);

@@ -39,7 +39,6 @@ private:
     OpenStore open_;
     std::size_t maxBatch_;
     std::mutex mutex_;
-    std::condition_variable finished_;
     std::deque<std::shared_ptr<Job>> queue_;
     bool leading_ = false;
 };
