@@ -108,6 +108,12 @@ void Store::CreateSchema() {
             item_id INTEGER NOT NULL REFERENCES items(id) ON DELETE CASCADE,
             name TEXT NOT NULL, kind INTEGER NOT NULL, value BLOB NOT NULL,
             PRIMARY KEY(item_id, name)) WITHOUT ROWID;
+        CREATE TABLE IF NOT EXISTS folder_numbers(
+            folder_key TEXT PRIMARY KEY, validity INTEGER NOT NULL, next INTEGER NOT NULL);
+        CREATE TABLE IF NOT EXISTS item_numbers(
+            item_id INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE,
+            folder_key TEXT NOT NULL, number INTEGER NOT NULL, received INTEGER NOT NULL);
+        CREATE UNIQUE INDEX IF NOT EXISTS item_numbers_by_folder ON item_numbers(folder_key, number);
     )");
 }
 
@@ -203,6 +209,8 @@ void Store::InsertItem(const std::string& key, const std::string& parentKey,
         .Bind(7, ContentClassKey(properties))
         .Run();
     const auto id = db_->LastInsertId();
+    if (!isFolder)
+        NumberItem(id, parentKey);
     std::set<std::string> names;
     for (const auto& [name, value] : properties)
         names.insert(name);

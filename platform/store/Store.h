@@ -63,6 +63,20 @@ struct Item {
     PropertyMap properties;
 };
 
+// How mail clients number a folder's items (IMAP UIDs): every item gets the folder's next number
+// when it is made, so numbers only ever grow, and are kept with the item. The validity changes
+// only if a folder's numbers ever had to start over, which they never do here.
+struct FolderNumbers {
+    std::int64_t validity = 0;
+    std::int64_t next = 1;
+};
+
+struct NumberedItem {
+    std::int64_t number = 0;
+    std::int64_t received = 0; // seconds since 1970, UTC: when the item was made
+    Item item;
+};
+
 // One save in progress: what the event sinks see and may still change.
 struct PendingSave {
     ItemLocation location;
@@ -130,6 +144,18 @@ public:
     // The URL of a stored item in the form and host of `like`.
     std::string UrlOf(const std::string& key, const StoreUrl& like);
 
+    // --- Numbers for mail clients ---
+
+    // The items (not folders) directly in the folder, by ascending number, with the properties
+    // named (all of them when `names` is empty). Items made by an older store, which have no
+    // number yet, get theirs now, in the order they were made.
+    std::vector<NumberedItem> NumberedItems(const ItemLocation& folder, FolderNumbers& numbers,
+                                            const std::set<std::string>& names = {});
+    // The key of the item with that number in the folder, if it is still there.
+    std::optional<std::string> KeyOfNumber(const std::string& folderKey, std::int64_t number);
+    // Paths of the folders below a mailbox root ("Inbox", "Inbox/Lists"), parents first.
+    std::vector<std::string> FolderPaths(const ItemLocation& mailbox);
+
     // --- Transactions (one at a time per Store object) ---
 
     void BeginTransaction();
@@ -147,6 +173,10 @@ private:
                     const std::string& mailbox, const std::string& path, bool isFolder,
                     const PropertyMap& properties);
     void Write(const PendingSave& save);
+    // Gives a new item the next number of its folder (inside the write that makes it).
+    void NumberItem(std::int64_t itemId, const std::string& folderKey);
+    FolderNumbers NumbersOf(const std::string& folderKey);
+    void NumberUnnumbered(const std::string& folderKey);
     void WriteProperties(std::int64_t itemId, const PropertyMap& properties,
                          const std::set<std::string>& names);
     std::vector<Item> LoadItems(const char* sql, const std::string& key, const ItemLocation* like);

@@ -19,5 +19,7 @@ void AddRegEventCommands(CLI::App& app);
 void AddRegSvrCommand(CLI::App& app);
 void AddComPlusCommands(CLI::App& app);
 void AddSmtpCommand(CLI::App& app);
+void AddImapCommand(CLI::App& app);
+void AddPasswdCommand(CLI::App& app);
 
 } // namespace exhost

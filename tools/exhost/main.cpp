@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
     exhost::AddRegSvrCommand(app);
     exhost::AddComPlusCommands(app);
     exhost::AddSmtpCommand(app);
+    exhost::AddImapCommand(app);
+    exhost::AddPasswdCommand(app);
 
     // An unknown command name is reported as such rather than as a missing command.
     if (argc > 1 && argv[1][0] != '-') {
