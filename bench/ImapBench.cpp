@@ -29,13 +29,12 @@ constexpr int kMessages = 10000;
 constexpr const char* kPassword = "bench-password";
 
 std::string Message(int i) {
-    std::string message = "From: Sender " + std::to_string(i % 97) +
-                          " <sender" + std::to_string(i % 97) +
-                          "@partner.example.org>\r\nTo: Owner <owner@example.com>\r\n"
-                          "Subject: Message number " +
-                          std::to_string(i) +
-                          "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" +
-                          std::to_string(i) + "@partner.example.org>\r\n\r\n";
+    std::string message =
+        "From: Sender " + std::to_string(i % 97) + " <sender" + std::to_string(i % 97) +
+        "@partner.example.org>\r\nTo: Owner <owner@example.com>\r\n"
+        "Subject: Message number " +
+        std::to_string(i) + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" +
+        std::to_string(i) + "@partner.example.org>\r\n\r\n";
     while (message.size() < 1000)
         message += "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.\r\n";
     return message;
@@ -46,8 +45,9 @@ public:
     BenchServer() {
         using exhost_test::RunExhost;
         const auto root = folder_.Root();
-        for (const auto& arguments : std::vector<std::vector<std::string>>{
-                 {"init", "--root", root, "--users", "2"}, {"directory", "start", "--root", root}}) {
+        for (const auto& arguments :
+             std::vector<std::vector<std::string>>{{"init", "--root", root, "--users", "2"},
+                                                   {"directory", "start", "--root", root}}) {
             const auto result = RunExhost(arguments);
             if (result.exitCode != 0)
                 throw std::runtime_error(result.err);
@@ -59,18 +59,22 @@ public:
             RunExhost({"passwd", "--root", root, alias}, {}, std::string(kPassword) + "\n");
         if (result.exitCode != 0)
             throw std::runtime_error(result.err);
-        const auto inbox = store->Locate("file://./backofficestorage/example.com/mbx/" + alias + "/Inbox");
+        const auto inbox =
+            store->Locate("file://./backofficestorage/example.com/mbx/" + alias + "/Inbox");
         store->BeginTransaction();
         for (int i = 0; i < kMessages; ++i) {
             const auto message = platform::store::ParseMessage(Message(i));
-            auto save = store->NewItem(store->Locate(inbox.Url() + "/m" + std::to_string(i) + ".EML"));
+            auto save =
+                store->NewItem(store->Locate(inbox.Url() + "/m" + std::to_string(i) + ".EML"));
             save.delivered = true;
-            save.Set(platform::store::kContentClass, platform::Variant(platform::store::kMessageClass));
+            save.Set(platform::store::kContentClass,
+                     platform::Variant(platform::store::kMessageClass));
             save.Set(platform::store::kTransportMessageHeaders, platform::Variant(message.headers));
             save.Set(platform::store::kSubject, platform::Variant(message.subject));
             save.Set(platform::store::kTextDescription, platform::Variant(message.body));
             save.Set(platform::store::kKeywords,
-                     platform::Variant(std::vector<std::string>{i % 10 == 0 ? "x" : "y" + std::to_string(i % 10)}));
+                     platform::Variant(std::vector<std::string>{
+                         i % 10 == 0 ? "x" : "y" + std::to_string(i % 10)}));
             store->Save(save);
         }
         store->CommitTransaction();
@@ -87,10 +91,9 @@ public:
 
     // The fastest of five runs of the operation, in seconds, as imaplib measured it.
     double Measure(const std::string& operation) const {
-        const std::string command = "/usr/bin/python3 " LORVANTA_SOURCE_DIR
-                                    "/bench/imap_client_bench.py " +
-                                    std::to_string(port_) + " " + user_ + " " + kPassword + " " +
-                                    operation + " 5";
+        const std::string command =
+            "/usr/bin/python3 " LORVANTA_SOURCE_DIR "/bench/imap_client_bench.py " +
+            std::to_string(port_) + " " + user_ + " " + kPassword + " " + operation + " 5";
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe)
             throw std::runtime_error("cannot run " + command);
@@ -110,8 +113,8 @@ private:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> arguments = {EXHOST_BINARY, "imap", "--root", root, "--listen",
-                                              "127.0.0.1:0"};
+        std::vector<std::string> arguments = {EXHOST_BINARY, "imap",     "--root",
+                                              root,          "--listen", "127.0.0.1:0"};
         std::vector<char*> argv;
         for (auto& argument : arguments)
             argv.push_back(argument.data());

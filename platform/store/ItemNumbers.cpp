@@ -7,6 +7,7 @@
 #include "platform/store/Store.h"
 
 #include <chrono>
+#include <cstdio>
 
 namespace platform::store {
 
@@ -18,22 +19,47 @@ std::int64_t Now() {
         .count();
 }
 
+// ["a","b"], for json_each().
+std::string JsonArray(const std::set<std::string>& names) {
+    std::string json = "[";
+    for (const auto& name : names) {
+        if (json.size() > 1)
+            json += ',';
+        json += '"';
+        for (char c : name) {
+            if (c == '"' || c == '\\')
+                json += '\\';
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                json += escaped;
+                continue;
+            }
+            json += c;
+        }
+        json += '"';
+    }
+    return json + "]";
+}
+
 } // namespace
 
-FolderNumbers Store::NumbersOf(const std::string& folderKey) {
-    auto find = db_->Prepared("SELECT validity, next FROM folder_numbers WHERE folder_key = ?1");
+FolderNumbers Store::StoredNumbers(const std::string& folderKey) {
+    auto find =
+        db_->Prepared("SELECT validity, next, changes FROM folder_numbers WHERE folder_key = ?1");
     if (find.Bind(1, folderKey).Step())
-        return {find.Integer(0), find.Integer(1)};
-    return {Now(), 1};
+        return {find.Integer(0), find.Integer(1), find.Integer(2)};
+    return {Now(), 1, 0};
 }
 
 void Store::NumberItem(std::int64_t itemId, const std::string& folderKey) {
-    const auto numbers = NumbersOf(folderKey);
-    db_->Prepared("INSERT OR REPLACE INTO folder_numbers(folder_key, validity, next) "
-                  "VALUES(?1, ?2, ?3)")
+    const auto numbers = StoredNumbers(folderKey);
+    db_->Prepared("INSERT OR REPLACE INTO folder_numbers(folder_key, validity, next, changes) "
+                  "VALUES(?1, ?2, ?3, ?4)")
         .Bind(1, folderKey)
         .Bind(2, numbers.validity)
         .Bind(3, numbers.next + 1)
+        .Bind(4, numbers.changes + 1)
         .Run();
     db_->Prepared("INSERT INTO item_numbers(item_id, folder_key, number, received) "
                   "VALUES(?1, ?2, ?3, ?4)")
@@ -44,7 +70,28 @@ void Store::NumberItem(std::int64_t itemId, const std::string& folderKey) {
         .Run();
 }
 
+void Store::NoteChange(const std::string& folderKey) {
+    db_->Prepared("UPDATE folder_numbers SET changes = changes + 1 WHERE folder_key = ?1")
+        .Bind(1, folderKey)
+        .Run();
+}
+
+void Store::WritingHere(const std::function<void()>& work) {
+    if (inTransaction_)
+        return work();
+    db_->Execute("BEGIN IMMEDIATE");
+    try {
+        work();
+        db_->Execute("COMMIT");
+    } catch (...) {
+        RollBackQuietly("ROLLBACK");
+        throw;
+    }
+}
+
 void Store::NumberUnnumbered(const std::string& folderKey) {
+    if (numberedFolders_.count(folderKey))
+        return;
     std::vector<std::int64_t> ids;
     {
         auto query = db_->Prepared(
@@ -54,38 +101,53 @@ void Store::NumberUnnumbered(const std::string& folderKey) {
         while (query.Step())
             ids.push_back(query.Integer(0));
     }
-    if (ids.empty())
+    const bool known = db_->Prepared("SELECT 1 FROM folder_numbers WHERE folder_key = ?1")
+                           .Bind(1, folderKey)
+                           .Step();
+    if (ids.empty() && known) {
+        numberedFolders_.insert(folderKey);
         return;
-    const auto numberAll = [&] {
-        for (const auto id : ids) {
-            // Another connection may have numbered it meanwhile.
+    }
+    WritingHere([&] {
+        // Another connection may have done it meanwhile.
+        db_->Prepared("INSERT OR IGNORE INTO folder_numbers(folder_key, validity, next, changes) "
+                      "VALUES(?1, ?2, 1, 0)")
+            .Bind(1, folderKey)
+            .Bind(2, Now())
+            .Run();
+        for (const auto id : ids)
             if (!db_->Prepared("SELECT 1 FROM item_numbers WHERE item_id = ?1").Bind(1, id).Step())
                 NumberItem(id, folderKey);
-        }
-    };
-    if (inTransaction_)
-        return numberAll();
-    db_->Execute("BEGIN IMMEDIATE");
-    try {
-        numberAll();
-        db_->Execute("COMMIT");
-    } catch (...) {
-        RollBackQuietly("ROLLBACK");
-        throw;
-    }
+    });
+    // Not before the write is committed: a rolled-back transaction would undo the numbers.
+    if (!inTransaction_)
+        numberedFolders_.insert(folderKey);
+}
+
+FolderNumbers Store::NumbersOf(const ItemLocation& folder) {
+    std::lock_guard lock(mutex_);
+    NumberUnnumbered(folder.key);
+    return StoredNumbers(folder.key);
 }
 
 std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, FolderNumbers& numbers,
-                                               const std::set<std::string>& names) {
+                                               const std::set<std::string>& names,
+                                               const std::set<std::string>& sizesOnly) {
     std::lock_guard lock(mutex_);
     NumberUnnumbered(folder.key);
-    numbers = NumbersOf(folder.key);
+    numbers = StoredNumbers(folder.key);
     std::vector<NumberedItem> items;
-    auto query = db_->Prepared("SELECT n.number, n.received, i.id, i.key, p.name, p.kind, p.value "
-                               "FROM item_numbers n JOIN items i ON i.id = n.item_id "
-                               "LEFT JOIN properties p ON p.item_id = i.id "
-                               "WHERE n.folder_key = ?1 ORDER BY n.number");
-    query.Bind(1, folder.key);
+    // The names go to SQLite as JSON arrays, so that only the rows wanted are read at all.
+    auto query = db_->Prepared(
+        "SELECT n.number, n.received, i.id, i.key, p.name, p.kind, "
+        "CASE WHEN p.name IN (SELECT value FROM json_each(?3)) THEN NULL ELSE p.value END, "
+        "length(p.value) "
+        "FROM item_numbers n JOIN items i ON i.id = n.item_id "
+        "LEFT JOIN properties p ON p.item_id = i.id AND "
+        "(p.name IN (SELECT value FROM json_each(?2)) OR p.name IN (SELECT value FROM "
+        "json_each(?3))) "
+        "WHERE n.folder_key = ?1 AND i.is_folder = 0 ORDER BY n.number");
+    query.Bind(1, folder.key).Bind(2, JsonArray(names)).Bind(3, JsonArray(sizesOnly));
     while (query.Step()) {
         const auto number = query.Integer(0);
         if (items.empty() || items.back().number != number) {
@@ -100,8 +162,10 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
         if (query.IsNull(4))
             continue;
         auto name = query.Text(4);
-        if (!names.empty() && !names.count(name))
+        if (sizesOnly.count(name)) {
+            items.back().sizes[name] = query.Integer(7);
             continue;
+        }
         const auto kind = static_cast<PropertyKind>(query.Integer(5));
         if (kind == PropertyKind::MailboxLink)
             continue; // only mailbox roots carry links

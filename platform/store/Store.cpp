@@ -109,7 +109,8 @@ void Store::CreateSchema() {
             name TEXT NOT NULL, kind INTEGER NOT NULL, value BLOB NOT NULL,
             PRIMARY KEY(item_id, name)) WITHOUT ROWID;
         CREATE TABLE IF NOT EXISTS folder_numbers(
-            folder_key TEXT PRIMARY KEY, validity INTEGER NOT NULL, next INTEGER NOT NULL);
+            folder_key TEXT PRIMARY KEY, validity INTEGER NOT NULL, next INTEGER NOT NULL,
+            changes INTEGER NOT NULL DEFAULT 0);
         CREATE TABLE IF NOT EXISTS item_numbers(
             item_id INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE,
             folder_key TEXT NOT NULL, number INTEGER NOT NULL, received INTEGER NOT NULL);
@@ -481,6 +482,7 @@ void Store::Write(const PendingSave& save) {
             NotFound("The item \"" + save.location.Url() + "\" does not exist");
         const auto id = find.Integer(0);
         WriteProperties(id, save.properties, save.changed);
+        NoteChange(save.location.parentKey);
         if (save.changed.count(kContentClass))
             db_->Prepared("UPDATE items SET content_class = ?2 WHERE id = ?1")
                 .Bind(1, id)
@@ -526,6 +528,7 @@ void Store::Delete(const std::string& url) {
             .Run();
         if (location.IsMailboxRoot())
             db_->Prepared("DELETE FROM mailboxes WHERE key = ?1").Bind(1, location.key).Run();
+        NoteChange(location.parentKey);
     });
 }
 

@@ -35,10 +35,12 @@ void RunImap(const ImapOptions& options) {
     imap::ServerSettings settings;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
     auto logins = std::make_shared<DirectoryLoginCheck>(folder);
+    auto cache = std::make_shared<FolderCache>();
 
     asio::io_context io;
-    imap::Server server(io, endpoint, settings,
-                        [&] { return std::make_unique<ImapMailboxBackend>(folder, logins); });
+    imap::Server server(io, endpoint, settings, [&] {
+        return std::make_unique<ImapMailboxBackend>(folder, logins, cache);
+    });
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {

@@ -1,5 +1,6 @@
 #include "ImapMailboxBackend.h"
 
+#include "imap/ImapMessage.h"
 #include "imap/ImapWire.h"
 
 #include "platform/core/Error.h"
@@ -50,9 +51,25 @@ std::optional<std::string> DirectoryLoginCheck::Check(const std::string& name,
     return user->alias;
 }
 
+std::optional<imap::FolderSnapshot> FolderCache::Find(const std::string& folderKey,
+                                                      std::int64_t changes) {
+    std::lock_guard lock(mutex_);
+    auto found = entries_.find(folderKey);
+    if (found == entries_.end() || found->second.changes != changes)
+        return std::nullopt;
+    return found->second.snapshot;
+}
+
+void FolderCache::Keep(const std::string& folderKey, std::int64_t changes,
+                       const imap::FolderSnapshot& snapshot) {
+    std::lock_guard lock(mutex_);
+    entries_[folderKey] = {changes, snapshot};
+}
+
 ImapMailboxBackend::ImapMailboxBackend(platform::host::ServerFolder folder,
-                                       std::shared_ptr<LoginCheck> logins)
-    : folder_(std::move(folder)), logins_(std::move(logins)) {
+                                       std::shared_ptr<LoginCheck> logins,
+                                       std::shared_ptr<FolderCache> cache)
+    : folder_(std::move(folder)), logins_(std::move(logins)), cache_(std::move(cache)) {
 }
 
 ImapMailboxBackend::~ImapMailboxBackend() = default;
@@ -89,12 +106,18 @@ std::optional<imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& 
     const auto item = store_->Find(location);
     if (!item || !item->isFolder)
         return std::nullopt;
+    // The count is read before the items: a change in between only makes the next look read
+    // them again.
+    const auto current = store_->NumbersOf(location);
+    if (auto cached = cache_->Find(location.key, current.changes))
+        return cached;
     store::FolderNumbers numbers;
     std::set<std::string> names = {store::kContentClass, store::kTransportMessageHeaders,
-                                   store::kTextDescription, store::kKeywords};
+                                   store::kKeywords};
     for (const auto& entry : kFlagProperties)
         names.insert(entry.name);
-    const auto items = store_->NumberedItems(location, numbers, names);
+    // The body is only needed for its size here.
+    const auto items = store_->NumberedItems(location, numbers, names, {store::kTextDescription});
     imap::FolderSnapshot snapshot;
     snapshot.uidValidity = static_cast<std::uint32_t>(numbers.validity);
     snapshot.uidNext = static_cast<std::uint32_t>(numbers.next);
@@ -106,7 +129,9 @@ std::optional<imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& 
         summary.uid = static_cast<std::uint32_t>(numbered.number);
         summary.internalDate = numbered.received;
         summary.header = TextOf(properties, store::kTransportMessageHeaders) + "\r\n";
-        summary.size = summary.header.size() + TextOf(properties, store::kTextDescription).size();
+        const auto body = numbered.sizes.find(store::kTextDescription);
+        summary.size = summary.header.size() +
+                       static_cast<std::uint64_t>(body == numbered.sizes.end() ? 0 : body->second);
         for (const auto& entry : kFlagProperties) {
             auto found = properties.find(entry.name);
             if (found != properties.end() && found->second.IsBool() && found->second.Bool())
@@ -118,8 +143,11 @@ std::optional<imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& 
             else if (keywords->second.IsText())
                 summary.keywords = {keywords->second.Text()};
         }
+        // Made once per change of the folder, for every session that fetches it.
+        summary.envelope = std::make_shared<const std::string>(imap::Envelope(summary.header));
         snapshot.messages.push_back(std::move(summary));
     }
+    cache_->Keep(location.key, current.changes, snapshot);
     return snapshot;
 }
 

@@ -11,7 +11,9 @@
 
 #include "platform/host/ServerFolder.h"
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -41,9 +43,28 @@ private:
     DirectoryLogin login_;
 };
 
+// The folders' message lists as last read, shared by the sessions of one server, so that a
+// SELECT of an unchanged folder reads only its change count from the store.
+class FolderCache {
+public:
+    // The list read when the folder's change count was `changes`, if that is the one kept.
+    std::optional<imap::FolderSnapshot> Find(const std::string& folderKey, std::int64_t changes);
+    void Keep(const std::string& folderKey, std::int64_t changes,
+              const imap::FolderSnapshot& snapshot);
+
+private:
+    struct Entry {
+        std::int64_t changes = -1;
+        imap::FolderSnapshot snapshot;
+    };
+    std::mutex mutex_;
+    std::map<std::string, Entry> entries_;
+};
+
 class ImapMailboxBackend : public imap::Backend {
 public:
-    ImapMailboxBackend(platform::host::ServerFolder folder, std::shared_ptr<LoginCheck> logins);
+    ImapMailboxBackend(platform::host::ServerFolder folder, std::shared_ptr<LoginCheck> logins,
+                       std::shared_ptr<FolderCache> cache = std::make_shared<FolderCache>());
     ~ImapMailboxBackend() override;
 
     imap::LoginOutcome Login(const std::string& name, const std::string& password) override;
@@ -61,6 +82,7 @@ private:
 
     platform::host::ServerFolder folder_;
     std::shared_ptr<LoginCheck> logins_;
+    std::shared_ptr<FolderCache> cache_;
     std::shared_ptr<platform::store::Store> store_;
     std::string mailboxUrl_; // set once logged in
 };

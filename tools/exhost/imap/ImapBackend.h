@@ -5,6 +5,7 @@
 // block (directory binds, store reads); failures are thrown as exceptions and become NO.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ struct MessageSummary {
     long long internalDate = 0;        // seconds since 1970, UTC: when the message arrived
     std::uint64_t size = 0;            // octets of the message as FETCH returns it
     std::string header;                // the header block with the empty line that ends it
+    // The ENVELOPE, when the backend keeps it made already (it is then shared, not copied).
+    std::shared_ptr<const std::string> envelope;
 };
 
 struct FolderSnapshot {

@@ -194,7 +194,7 @@ std::optional<std::string> FetchResponse(const std::vector<FetchItem>& items,
             out += std::to_string(summary.size);
             break;
         case Kind::Envelope:
-            out += Envelope(summary.header);
+            out += summary.envelope ? *summary.envelope : Envelope(summary.header);
             break;
         case Kind::BodyStructure:
         case Kind::Body: {

@@ -17,7 +17,13 @@ namespace {
 constexpr int kMaxNesting = 16;
 
 bool EqualsAscii(std::string_view left, std::string_view right) {
-    return left.size() == right.size() && AsciiUpper(left) == AsciiUpper(right);
+    if (left.size() != right.size())
+        return false;
+    for (std::size_t i = 0; i < left.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(left[i])) !=
+            std::toupper(static_cast<unsigned char>(right[i])))
+            return false;
+    return true;
 }
 
 std::string_view Trim(std::string_view text) {
