@@ -165,6 +165,16 @@ class ImapFront(unittest.TestCase):
             with self.assertRaises(imaplib.IMAP4.error):
                 self.client(user, password)
 
+    def test_passwords_are_kept_as_salted_hashes(self):
+        with open(os.path.join(self.root, "machine.conf"), encoding="utf-8") as conf:
+            uri = re.search(r"^directory_uri\s*=\s*(\S+)", conf.read(), re.MULTILINE).group(1)
+        found = subprocess.run(["ldapsearch", "-LLL", "-Q", "-Y", "EXTERNAL", "-H", uri, "-b",
+                                "DC=example,DC=com", "(mailNickname=alice)", "userPassword"],
+                               capture_output=True, text=True, check=True).stdout
+        value = base64.b64decode(re.search(r"userPassword:: (\S+)", found).group(1))
+        self.assertTrue(value.startswith(b"{SSHA}"), value)
+        self.assertNotIn(PASSWORD.encode(), value)
+
     def test_a_user_sees_only_their_own_mailbox(self):
         client = self.client()
         typ, listed = client.list()

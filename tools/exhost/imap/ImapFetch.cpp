@@ -171,15 +171,18 @@ std::string InternalDateText(long long seconds) {
     return text;
 }
 
-std::optional<std::string> FetchResponse(const std::vector<FetchItem>& items,
-                                         const MessageSummary& summary,
-                                         const std::function<const std::string*()>& message) {
-    std::string out = "(";
+bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
+                         const MessageSummary& summary,
+                         const std::function<const std::string*()>& message) {
+    out += '(';
+    bool first = true;
     using Kind = FetchItem::Kind;
     for (const auto& item : items) {
-        if (out.size() > 1)
+        if (!first)
             out += ' ';
-        out += item.label + " ";
+        first = false;
+        out += item.label;
+        out += ' ';
         switch (item.kind) {
         case Kind::Flags:
             out += FlagList(summary.flags, summary.keywords);
@@ -194,13 +197,16 @@ std::optional<std::string> FetchResponse(const std::vector<FetchItem>& items,
             out += std::to_string(summary.size);
             break;
         case Kind::Envelope:
-            out += summary.envelope ? *summary.envelope : Envelope(summary.header);
+            if (summary.envelope)
+                out += *summary.envelope;
+            else
+                out += Envelope(summary.header);
             break;
         case Kind::BodyStructure:
         case Kind::Body: {
             const auto* whole = message();
             if (!whole)
-                return std::nullopt;
+                return false;
             out += BodyStructure(*whole, item.kind == Kind::BodyStructure);
             break;
         }
@@ -211,7 +217,7 @@ std::optional<std::string> FetchResponse(const std::vector<FetchItem>& items,
             } else {
                 const auto* whole = message();
                 if (!whole)
-                    return std::nullopt;
+                    return false;
                 bytes = SectionBytes(*whole, item.section, item.fields);
             }
             std::string data = bytes.value_or("");
@@ -225,7 +231,8 @@ std::optional<std::string> FetchResponse(const std::vector<FetchItem>& items,
         }
         }
     }
-    return out + ")";
+    out += ')';
+    return true;
 }
 
 } // namespace exhost::imap

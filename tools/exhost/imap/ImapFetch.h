@@ -45,11 +45,12 @@ struct FetchRequest {
 // Reads the items argument (an atom, a macro such as ALL, or a list).
 FetchRequest ParseFetchItems(const Argument& argument);
 
-// "(UID 4 FLAGS (\Seen) ...)" for one message. `message` returns the whole message, read
-// only when an item needs it; nothing when it has gone.
-std::optional<std::string> FetchResponse(const std::vector<FetchItem>& items,
-                                         const MessageSummary& summary,
-                                         const std::function<const std::string*()>& message);
+// Appends "(UID 4 FLAGS (\Seen) ...)" for one message. `message` returns the whole message,
+// read only when an item needs it, or null when it has gone; then false, with `out` partly
+// written.
+bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
+                         const MessageSummary& summary,
+                         const std::function<const std::string*()>& message);
 
 // "17-Jul-1996 02:44:25 +0000".
 std::string InternalDateText(long long seconds);

@@ -579,21 +579,31 @@ Output Session::Fetch(const Command& command, std::size_t first, bool byUid) {
                 flagsChanged = true;
             }
         }
-        auto items = request.items;
-        if (flagsChanged && std::none_of(items.begin(), items.end(), [](const auto& item) {
-                return item.kind == FetchItem::Kind::Flags;
-            })) {
+        // A message that has just become \Seen says so, even when FLAGS was not asked for.
+        const bool addFlags =
+            flagsChanged && std::none_of(request.items.begin(), request.items.end(),
+                                         [](const auto& item) {
+                                             return item.kind == FetchItem::Kind::Flags;
+                                         });
+        std::vector<FetchItem> withFlags;
+        if (addFlags) {
+            withFlags = request.items;
             FetchItem flags;
             flags.kind = FetchItem::Kind::Flags;
             flags.label = "FLAGS";
-            items.push_back(flags);
+            withFlags.push_back(flags);
         }
-        const auto response = FetchResponse(items, message.summary, load);
-        if (!response) {
+        const auto mark = out.size();
+        out += "* ";
+        out += std::to_string(index + 1);
+        out += " FETCH ";
+        if (!AppendFetchResponse(out, addFlags ? withFlags : request.items, message.summary,
+                                 load)) {
+            out.resize(mark);
             gone = true;
             continue;
         }
-        out += "* " + std::to_string(index + 1) + " FETCH " + *response + "\r\n";
+        out += "\r\n";
     }
     out += gone ? Tagged(command.tag, "NO", "Some of the messages have been removed meanwhile")
                 : Tagged(command.tag, "OK", std::string(byUid ? "UID " : "") + "FETCH completed");
