@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <set>
 
 namespace platform::store {
 
@@ -40,6 +42,29 @@ std::string JsonArray(const std::set<std::string>& names) {
         json += '"';
     }
     return json + "]";
+}
+
+// Folders (by database file and key) this process has seen numbered: every item made since has
+// its number, so they need no look for unnumbered items again, from any Store object.
+class NumberedFolders {
+public:
+    bool Contains(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        return keys_.count(key) != 0;
+    }
+    void Add(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        keys_.insert(key);
+    }
+
+private:
+    std::mutex mutex_;
+    std::set<std::string> keys_;
+};
+
+NumberedFolders& Numbered() {
+    static NumberedFolders folders;
+    return folders;
 }
 
 } // namespace
@@ -90,7 +115,8 @@ void Store::WritingHere(const std::function<void()>& work) {
 }
 
 void Store::NumberUnnumbered(const std::string& folderKey) {
-    if (numberedFolders_.count(folderKey))
+    const auto memo = directory_.string() + "\n" + folderKey;
+    if (Numbered().Contains(memo))
         return;
     std::vector<std::int64_t> ids;
     {
@@ -105,7 +131,7 @@ void Store::NumberUnnumbered(const std::string& folderKey) {
                            .Bind(1, folderKey)
                            .Step();
     if (ids.empty() && known) {
-        numberedFolders_.insert(folderKey);
+        Numbered().Add(memo);
         return;
     }
     WritingHere([&] {
@@ -121,7 +147,7 @@ void Store::NumberUnnumbered(const std::string& folderKey) {
     });
     // Not before the write is committed: a rolled-back transaction would undo the numbers.
     if (!inTransaction_)
-        numberedFolders_.insert(folderKey);
+        Numbered().Add(memo);
 }
 
 FolderNumbers Store::NumbersOf(const ItemLocation& folder) {

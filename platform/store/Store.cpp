@@ -115,6 +115,7 @@ void Store::CreateSchema() {
             item_id INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE,
             folder_key TEXT NOT NULL, number INTEGER NOT NULL, received INTEGER NOT NULL);
         CREATE UNIQUE INDEX IF NOT EXISTS item_numbers_by_folder ON item_numbers(folder_key, number);
+        CREATE INDEX IF NOT EXISTS items_folders ON items(key) WHERE is_folder = 1;
     )");
 }
 

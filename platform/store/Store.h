@@ -207,8 +207,6 @@ private:
     std::unique_ptr<Database> db_;
     std::recursive_mutex mutex_;
     bool inTransaction_ = false;
-    // Folders whose items this object has seen numbered: every item made since has its number.
-    std::set<std::string> numberedFolders_;
 };
 
 } // namespace platform::store

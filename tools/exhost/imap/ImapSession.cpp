@@ -390,7 +390,7 @@ Output Session::Select(const Command& command, bool readOnly) {
     state_ = State::Authenticated;
     messages_.clear();
     const auto folder = FolderOf(args[0].text);
-    const auto snapshot = folder ? backend_.Open(*folder) : std::nullopt;
+    auto snapshot = folder ? backend_.Open(*folder) : std::nullopt;
     if (!snapshot) {
         output.bytes = Tagged(command.tag, "NO", "[NONEXISTENT] No such folder");
         return output;
@@ -399,8 +399,8 @@ Output Session::Select(const Command& command, bool readOnly) {
     readOnly_ = readOnly;
     uidValidity_ = snapshot->uidValidity;
     uidNext_ = snapshot->uidNext;
-    for (const auto& summary : snapshot->messages)
-        messages_.push_back({summary, false});
+    for (auto& summary : snapshot->messages)
+        messages_.push_back({std::move(summary), false});
     state_ = State::Selected;
     std::string& out = output.bytes;
     const auto keywords = KeywordsInUse();
@@ -581,10 +581,9 @@ Output Session::Fetch(const Command& command, std::size_t first, bool byUid) {
         }
         // A message that has just become \Seen says so, even when FLAGS was not asked for.
         const bool addFlags =
-            flagsChanged && std::none_of(request.items.begin(), request.items.end(),
-                                         [](const auto& item) {
-                                             return item.kind == FetchItem::Kind::Flags;
-                                         });
+            flagsChanged &&
+            std::none_of(request.items.begin(), request.items.end(),
+                         [](const auto& item) { return item.kind == FetchItem::Kind::Flags; });
         std::vector<FetchItem> withFlags;
         if (addFlags) {
             withFlags = request.items;
