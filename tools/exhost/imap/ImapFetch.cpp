@@ -185,7 +185,7 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
         out += ' ';
         switch (item.kind) {
         case Kind::Flags:
-            out += FlagList(summary.flags, summary.keywords);
+            AppendFlagList(out, summary.flags, summary.keywords);
             break;
         case Kind::Uid:
             out += std::to_string(summary.uid);

@@ -2,6 +2,8 @@
 
 #include "ImapCommand.h"
 
+#include <algorithm>
+
 namespace exhost::imap {
 
 namespace {
@@ -59,20 +61,36 @@ std::optional<SystemFlag> SystemFlagNamed(std::string_view name) {
 }
 
 std::string FlagList(unsigned flags, const std::vector<std::string>& keywords) {
-    std::string list = "(";
+    std::string list;
+    AppendFlagList(list, flags, keywords);
+    return list;
+}
+
+void AppendFlagList(std::string& out, unsigned flags, const std::vector<std::string>& keywords) {
+    out += '(';
+    bool first = true;
     for (const auto& entry : kFlagNames) {
         if (!(flags & entry.flag))
             continue;
-        if (list.size() > 1)
-            list += ' ';
-        list += entry.name;
+        if (!first)
+            out += ' ';
+        first = false;
+        out += entry.name;
     }
     for (const auto& keyword : keywords) {
-        if (list.size() > 1)
-            list += ' ';
-        list += KeywordAtom(keyword);
+        if (!first)
+            out += ' ';
+        first = false;
+        // Most keywords (mail addresses) are atoms already.
+        if (!keyword.empty() && keyword[0] != '\\' &&
+            std::all_of(keyword.begin(), keyword.end(), [](char c) {
+                return IsAtomChar(static_cast<unsigned char>(c)) && c != '&';
+            }))
+            out += keyword;
+        else
+            out += KeywordAtom(keyword);
     }
-    return list + ")";
+    out += ')';
 }
 
 std::string KeywordAtom(std::string_view keyword) {

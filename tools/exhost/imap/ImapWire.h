@@ -30,6 +30,7 @@ inline constexpr unsigned kAllSystemFlags = 31;
 std::optional<SystemFlag> SystemFlagNamed(std::string_view name);
 // "(\Seen \Flagged kw1 kw2)": the flags in a fixed order, then the keywords as atoms.
 std::string FlagList(unsigned flags, const std::vector<std::string>& keywords);
+void AppendFlagList(std::string& out, unsigned flags, const std::vector<std::string>& keywords);
 
 // A keyword of the store shown as an IMAP flag atom. Keywords are free text (the sink writes
 // mail addresses, which are atoms already); a byte that may not stand in an atom, "&", a
