@@ -175,6 +175,14 @@ class ImapFront(unittest.TestCase):
         self.assertTrue(value.startswith(b"{SSHA}"), value)
         self.assertNotIn(PASSWORD.encode(), value)
 
+    def test_passwd_refuses_unknown_users_and_empty_passwords(self):
+        for alias, stdin in (("nobody", "pw\n"), ("alice", "\n")):
+            result = subprocess.run([EXHOST, "passwd", alias], input=stdin, capture_output=True,
+                                    text=True)
+            self.assertEqual(result.returncode, 1, alias)
+            self.assertTrue(result.stderr.startswith("exhost: "), result.stderr)
+        self.client()  # the password is still the one set before
+
     def test_a_user_sees_only_their_own_mailbox(self):
         client = self.client()
         typ, listed = client.list()

@@ -103,10 +103,13 @@ private:
     void SchedulePoll() {
         pollTimer_.expires_after(server_.Settings().idlePoll);
         pollTimer_.async_wait([self = shared_from_this()](error_code error) {
-            if (error || self->closing_ || !self->session_.Idling())
+            if (error || self->closing_)
                 return;
+            // The session is only looked at while no worker is using it.
             if (self->busy_)
                 return self->SchedulePoll();
+            if (!self->session_.Idling())
+                return;
             self->busy_ = true;
             asio::post(self->server_.Workers(), [self] {
                 auto output = self->session_.Poll();
