@@ -42,10 +42,12 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
 
 std::optional<std::string> DecodeBase64(std::string_view text) {
     namespace base64 = boost::beast::detail::base64;
-    std::string out(base64::decoded_size(text.size()), '\0');
-    const auto [written, read] = base64::decode(out.data(), text.data(), text.size());
+    // Whole groups of four only: Beast's decoder sizes its output for those, and writes past
+    // decoded_size() for a partial one.
     if (text.size() % 4 != 0)
         return std::nullopt;
+    std::string out(base64::decoded_size(text.size()), '\0');
+    const auto [written, read] = base64::decode(out.data(), text.data(), text.size());
     for (auto c : text.substr(read))
         if (c != '=')
             return std::nullopt;
