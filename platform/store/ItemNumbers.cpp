@@ -78,19 +78,22 @@ FolderNumbers Store::StoredNumbers(const std::string& folderKey) {
 }
 
 void Store::NumberItem(std::int64_t itemId, const std::string& folderKey) {
-    const auto numbers = StoredNumbers(folderKey);
-    db_->Prepared("INSERT OR REPLACE INTO folder_numbers(folder_key, validity, next, changes) "
-                  "VALUES(?1, ?2, ?3, ?4)")
-        .Bind(1, folderKey)
-        .Bind(2, numbers.validity)
-        .Bind(3, numbers.next + 1)
-        .Bind(4, numbers.changes + 1)
-        .Run();
+    // One statement takes the folder's next number (making the folder's row on its first item).
+    auto take = db_->Prepared(
+        "INSERT INTO folder_numbers(folder_key, validity, next, changes) VALUES(?1, ?2, 2, 1) "
+        "ON CONFLICT(folder_key) DO UPDATE SET next = next + 1, changes = changes + 1 "
+        "RETURNING next - 1");
+    take.Bind(1, folderKey).Bind(2, Now());
+    if (!take.Step())
+        ThrowDatabaseError(db_->Handle(), "numbering an item");
+    const auto number = take.Integer(0);
+    while (take.Step()) {
+    }
     db_->Prepared("INSERT INTO item_numbers(item_id, folder_key, number, received) "
                   "VALUES(?1, ?2, ?3, ?4)")
         .Bind(1, itemId)
         .Bind(2, folderKey)
-        .Bind(3, numbers.next)
+        .Bind(3, number)
         .Bind(4, Now())
         .Run();
 }
