@@ -52,6 +52,8 @@ TEST(ImapInputTest, CutsCommandsAndLiteralsWithinTheLimits) {
          "C[a LOGIN {5+}\r\nal\nce x]"},
         {"literal holding a line end", "a X {2}\r\n\r\n\r\n", "+C[a X {2}\r\n\r\n]"},
         {"empty literal", "a X {0}\r\n y\r\n", "+C[a X {0}\r\n y]"},
+        {"literal that looks like a mark", "a X {3}\r\n{5}\r\nb NOOP\r\n",
+         "+C[a X {3}\r\n{5}]C[b NOOP]"},
         {"literal over the limit", "a X {33}\r\nb NOOP\r\n", "TC[b NOOP]"},
         {"non-synchronising literal over the limit", "a X {33+}\r\n", "N"},
         {"digits beyond any size", "a X {99999999999999999999999}\r\n", "T"},

@@ -85,10 +85,11 @@ std::optional<InputEvent> CommandInput::Next() {
             scanned_ = 0;
             return event;
         }
+        // Only the line's own text can announce a literal, not the literal before it.
+        const auto mark = FindLiteralMark(line);
         command_.append(line);
         buffer_.erase(0, end + 1);
         scanned_ = 0;
-        const auto mark = FindLiteralMark(command_);
         if (!mark)
             return InputEvent{InputEvent::Kind::Command, std::exchange(command_, {})};
         if (mark->tooLargeToCount || mark->size > limits_.maxLiteral ||
