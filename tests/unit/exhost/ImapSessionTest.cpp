@@ -300,6 +300,19 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
         RunScript(script);
 }
 
+TEST(ImapSessionTest, NonAsciiFolderNamesAreListedAndSelectedInModifiedUtf7) {
+    FakeBackend backend;
+    backend.folders["Inbox/Entwürfe"].uidValidity = 80;
+    Session session(backend, SessionSettings{});
+    session.Receive("l LOGIN alice secret\r\n");
+    EXPECT_EQ(session.Receive("a LIST INBOX/ *\r\n").bytes,
+              "* LIST (\\HasNoChildren) \"/\" \"INBOX/Entw&APw-rfe\"\r\n"
+              "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
+              "a OK LIST completed\r\n");
+    EXPECT_NE(session.Receive("b SELECT INBOX/Entw&APw-rfe\r\n").bytes.find("[UIDVALIDITY 80]"),
+              std::string::npos);
+}
+
 TEST(ImapSessionTest, FetchGivesFlagsKeywordsAndTheStoredBytes) {
     const Script scripts[] = {
         {"flags and uid",

@@ -164,6 +164,13 @@ TEST(ImapWireTest, KeywordsThatAreNoAtomsComeBackFromTheirAtoms) {
     EXPECT_EQ(KeywordOfAtom("&zz"), "&zz");
 }
 
+TEST(ImapWireTest, FolderNamesAreModifiedUtf7) {
+    EXPECT_EQ(MailboxNameOf("Sent Items"), "Sent Items");
+    EXPECT_EQ(MailboxNameOf("Entwürfe & Co"), "Entw&APw-rfe &- Co");
+    EXPECT_EQ(MailboxNameOf("a&b"), "a&-b");
+    EXPECT_EQ(MailboxNameOf("日本"), "&ZeVnLA-");
+}
+
 TEST(ImapWireTest, StringsAreQuotedOrSentAsLiterals) {
     EXPECT_EQ(Quote("plain"), "\"plain\"");
     EXPECT_EQ(Quote("a \"q\" \\"), "\"a \\\"q\\\" \\\\\"");

@@ -365,8 +365,9 @@ std::string Session::MailboxName(const std::string& folderPath) const {
     const auto slash = folderPath.find(kDelimiter);
     const auto first = folderPath.substr(0, slash);
     if (platform::text::EqualsIgnoreCase(first, "Inbox"))
-        return kInbox + (slash == std::string::npos ? std::string() : folderPath.substr(slash));
-    return folderPath;
+        return kInbox + (slash == std::string::npos ? std::string()
+                                                    : MailboxNameOf(folderPath.substr(slash)));
+    return MailboxNameOf(folderPath);
 }
 
 std::optional<std::string> Session::FolderOf(const std::string& name) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <unicode/ucnv.h>
+
 namespace exhost::imap {
 
 namespace {
@@ -50,6 +52,22 @@ std::string Quote(std::string_view text) {
 
 std::string NString(const std::optional<std::string>& text) {
     return text ? Quote(*text) : "NIL";
+}
+
+std::string MailboxNameOf(std::string_view utf8) {
+    if (std::all_of(utf8.begin(), utf8.end(),
+                    [](char c) { return c >= 0x20 && c < 0x7f && c != '&'; }))
+        return std::string(utf8);
+    // ICU's converter for this encoding; a name it cannot convert (not UTF-8) is shown as it is.
+    UErrorCode status = U_ZERO_ERROR;
+    std::string out(utf8.size() * 4 + 16, '\0');
+    const auto length =
+        ucnv_convert("IMAP-mailbox-name", "UTF-8", out.data(), static_cast<int32_t>(out.size()),
+                     utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+    if (U_FAILURE(status))
+        return std::string(utf8);
+    out.resize(static_cast<std::size_t>(length));
+    return out;
 }
 
 std::optional<SystemFlag> SystemFlagNamed(std::string_view name) {

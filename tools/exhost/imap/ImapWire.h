@@ -16,6 +16,10 @@ std::string Quote(std::string_view text);
 // NIL for nothing, else Quote.
 std::string NString(const std::optional<std::string>& text);
 
+// A folder name as IMAP clients expect it: modified UTF-7 (RFC 3501 section 5.1.3), so that
+// "Entwürfe & Co" is "Entw&APw-rfe &- Co"; ASCII names without "&" stay as they are.
+std::string MailboxNameOf(std::string_view utf8);
+
 // The system flags the store keeps for every message.
 enum SystemFlag : unsigned {
     kSeen = 1,
