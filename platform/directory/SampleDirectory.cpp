@@ -215,6 +215,8 @@ private:
         Line("msExchMailboxGuid: " + Guid());
         for (const auto& proxy : m.proxies)
             Line("proxyAddresses: " + proxy);
+        if (!settings_.userPassword.empty() && m.server == settings_.computerName)
+            Line("userPassword: " + settings_.userPassword);
         Line("");
         ++result_.mailboxCount;
         if (m.server == settings_.computerName)

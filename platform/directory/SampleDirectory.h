@@ -20,6 +20,9 @@ struct SampleDirectorySettings {
     std::uint32_t seed = 1;
     // The account for the person running the tools; empty: the current OS user's login name.
     std::string operatorAccount;
+    // The userPassword value (a salted hash, never the password) of every mailbox user of this
+    // server; empty: they have none and cannot log in.
+    std::string userPassword;
 };
 
 // What was generated, so that callers can find the entries again.

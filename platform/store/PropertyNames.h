@@ -14,6 +14,13 @@ inline const std::string kInternetAccountName =
     kSchemaRoot + "mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580";
 // Keywords (categories), an array of texts.
 inline const std::string kKeywords = "urn:schemas-microsoft-com:office:office#Keywords";
+// Message state that mail clients set (IMAP system flags), booleans; absent means false. \Seen is
+// the store's own read property.
+inline const std::string kRead = "urn:schemas:httpmail:read";
+inline const std::string kAnswered = "urn:schemas:imap:answered";
+inline const std::string kFlagged = "urn:schemas:imap:flagged";
+inline const std::string kDeletedMark = "urn:schemas:imap:deleted";
+inline const std::string kDraft = "urn:schemas:imap:draft";
 // The namespace of the event registration properties.
 inline const std::string kEventNamespace = kSchemaRoot + "exchange/events/";
 

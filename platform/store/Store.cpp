@@ -108,6 +108,14 @@ void Store::CreateSchema() {
             item_id INTEGER NOT NULL REFERENCES items(id) ON DELETE CASCADE,
             name TEXT NOT NULL, kind INTEGER NOT NULL, value BLOB NOT NULL,
             PRIMARY KEY(item_id, name)) WITHOUT ROWID;
+        CREATE TABLE IF NOT EXISTS folder_numbers(
+            folder_key TEXT PRIMARY KEY, validity INTEGER NOT NULL, next INTEGER NOT NULL,
+            changes INTEGER NOT NULL DEFAULT 0);
+        CREATE TABLE IF NOT EXISTS item_numbers(
+            item_id INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE,
+            folder_key TEXT NOT NULL, number INTEGER NOT NULL, received INTEGER NOT NULL);
+        CREATE UNIQUE INDEX IF NOT EXISTS item_numbers_by_folder ON item_numbers(folder_key, number);
+        CREATE INDEX IF NOT EXISTS items_folders ON items(key) WHERE is_folder = 1;
     )");
 }
 
@@ -211,6 +219,8 @@ void Store::InsertItem(const std::string& key, const std::string& parentKey,
         .Bind(7, ContentClassKey(properties))
         .Run();
     const auto id = db_->LastInsertId();
+    if (!isFolder)
+        NumberItem(id, parentKey);
     std::set<std::string> names;
     for (const auto& [name, value] : properties)
         names.insert(name);
@@ -493,6 +503,7 @@ void Store::Write(const PendingSave& save) {
             NotFound("The item \"" + save.location.Url() + "\" does not exist");
         const auto id = find.Integer(0);
         WriteProperties(id, save.properties, save.changed);
+        NoteChange(save.location.parentKey);
         if (save.changed.count(kContentClass))
             db_->Prepared("UPDATE items SET content_class = ?2 WHERE id = ?1")
                 .Bind(1, id)
@@ -538,6 +549,7 @@ void Store::Delete(const std::string& url) {
             .Run();
         if (location.IsMailboxRoot())
             db_->Prepared("DELETE FROM mailboxes WHERE key = ?1").Bind(1, location.key).Run();
+        NoteChange(location.parentKey);
     });
 }
 

@@ -63,6 +63,24 @@ struct Item {
     PropertyMap properties;
 };
 
+// How mail clients number a folder's items (IMAP UIDs): every item gets the folder's next number
+// when it is made, so numbers only ever grow, and are kept with the item. The validity changes
+// only if a folder's numbers ever had to start over, which they never do here.
+struct FolderNumbers {
+    std::int64_t validity = 0;
+    std::int64_t next = 1;
+    // Grows with every change to the folder's items (made, saved, deleted), so that a reader
+    // can tell whether what it read earlier still holds.
+    std::int64_t changes = 0;
+};
+
+struct NumberedItem {
+    std::int64_t number = 0;
+    std::int64_t received = 0; // seconds since 1970, UTC: when the item was made
+    Item item;
+    std::map<std::string, std::int64_t> sizes;
+};
+
 // One save in progress: what the event sinks see and may still change.
 struct PendingSave {
     ItemLocation location;
@@ -132,6 +150,22 @@ public:
     // The URL of a stored item in the form and host of `like`.
     std::string UrlOf(const std::string& key, const StoreUrl& like);
 
+    // --- Numbers for mail clients ---
+
+    // The items (not folders) directly in the folder, by ascending number, with the properties
+    // named in `names`; of those in `sizesOnly` only the size in bytes is read, into `sizes`.
+    // Items made by an older store, which have no number yet, get theirs now, in the order they
+    // were made.
+    std::vector<NumberedItem> NumberedItems(const ItemLocation& folder, FolderNumbers& numbers,
+                                            const std::set<std::string>& names,
+                                            const std::set<std::string>& sizesOnly = {});
+    // The folder's numbers as they stand (the first look at a folder fixes its validity).
+    FolderNumbers NumbersOf(const ItemLocation& folder);
+    // The key of the item with that number in the folder, if it is still there.
+    std::optional<std::string> KeyOfNumber(const std::string& folderKey, std::int64_t number);
+    // Paths of the folders below a mailbox root ("Inbox", "Inbox/Lists"), parents first.
+    std::vector<std::string> FolderPaths(const ItemLocation& mailbox);
+
     // --- Transactions (one at a time per Store object) ---
 
     void BeginTransaction();
@@ -151,6 +185,14 @@ private:
                     const std::string& mailbox, const std::string& path, bool isFolder,
                     const PropertyMap& properties);
     void Write(const PendingSave& save);
+    // Gives a new item the next number of its folder (inside the write that makes it).
+    void NumberItem(std::int64_t itemId, const std::string& folderKey);
+    FolderNumbers StoredNumbers(const std::string& folderKey);
+    void NumberUnnumbered(const std::string& folderKey);
+    // Counts a change to an item of the folder (see FolderNumbers::changes).
+    void NoteChange(const std::string& folderKey);
+    // Runs `work` in a write transaction of its own, or inside the open one.
+    void WritingHere(const std::function<void()>& work);
     void WriteProperties(std::int64_t itemId, const PropertyMap& properties,
                          const std::set<std::string>& names);
     std::vector<Item> LoadItems(const char* sql, const std::string& key, const ItemLocation* like);

@@ -20,5 +20,7 @@ void AddRegSvrCommand(CLI::App& app);
 void AddComPlusCommands(CLI::App& app);
 void AddSmtpCommand(CLI::App& app);
 void AddLmtpCommand(CLI::App& app);
+void AddImapCommand(CLI::App& app);
+void AddPasswdCommand(CLI::App& app);
 
 } // namespace exhost

@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 
@@ -23,6 +24,28 @@ namespace directory = platform::directory;
 namespace store = platform::store;
 
 constexpr const char* kPostmasterAlias = "postmaster";
+// Every sample user's password, for logging in over IMAP in the demo (the README names it).
+constexpr const char* kDemoPassword = "lorvanta-demo";
+
+// A salted hash of the password as slapd keeps it, made by slapd's own tool.
+std::string HashedPassword(const std::string& password) {
+    for (const char* tool : {"/usr/sbin/slappasswd", "slappasswd"}) {
+        const std::string command =
+            std::string(tool) + " -h '{SSHA}' -s '" + password + "' 2>/dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe)
+            continue;
+        char line[256] = {};
+        const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+        const int status = pclose(pipe);
+        std::string hash = read ? line : "";
+        while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r'))
+            hash.pop_back();
+        if (status == 0 && hash.starts_with("{SSHA}"))
+            return hash;
+    }
+    throw UsageError("cannot hash the sample users' password: slappasswd (package slapd) failed");
+}
 
 struct InitOptions {
     std::string root;
@@ -97,6 +120,7 @@ void RunInit(const InitOptions& options) {
     sampleSettings.computerName = options.computer;
     sampleSettings.users = options.users;
     sampleSettings.seed = options.seed;
+    sampleSettings.userPassword = HashedPassword(kDemoPassword);
     auto sample = directory::GenerateSampleDirectory(sampleSettings);
 
     // The directory entry of the system mailbox has to carry the name the store gave it. The
@@ -134,6 +158,7 @@ void RunInit(const InitOptions& options) {
               << sample.operatorAccount << "\n"
               << "  first mailbox " << sample.localAliases.front() << ", postmaster mailbox "
               << names.postmaster << "\n"
+              << "  sample users' password (IMAP): " << kDemoPassword << "\n"
               << "Start the directory with: exhost directory start --root "
               << folder.Root().string() << "\n";
 }

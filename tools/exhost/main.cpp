@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
     exhost::AddComPlusCommands(app);
     exhost::AddSmtpCommand(app);
     exhost::AddLmtpCommand(app);
+    exhost::AddImapCommand(app);
+    exhost::AddPasswdCommand(app);
 
     // An unknown command name is reported as such rather than as a missing command.
     if (argc > 1 && argv[1][0] != '-') {

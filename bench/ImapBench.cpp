@@ -1,0 +1,166 @@
+// The IMAP front as a mail client sees it: 10,000 messages of about 1 KB in one Inbox, each with
+// one keyword (every tenth "x"), served by "exhost imap" and measured from Python's imaplib on the
+// same machine, the fastest of 5 runs (bench/imap_client_bench.py). Login is the real one: a
+// simple bind to the private directory server.
+
+#include "ExhostRunner.h"
+
+#include "platform/host/ServerFolder.h"
+#include "platform/store/Delivery.h"
+#include "platform/store/PropertyNames.h"
+#include "platform/store/Store.h"
+
+#include <benchmark/benchmark.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <spawn.h>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kMessages = 10000;
+constexpr const char* kPassword = "bench-password";
+
+std::string Message(int i) {
+    std::string message =
+        "From: Sender " + std::to_string(i % 97) + " <sender" + std::to_string(i % 97) +
+        "@partner.example.org>\r\nTo: Owner <owner@example.com>\r\n"
+        "Subject: Message number " +
+        std::to_string(i) + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" +
+        std::to_string(i) + "@partner.example.org>\r\n\r\n";
+    while (message.size() < 1000)
+        message += "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.\r\n";
+    return message;
+}
+
+class BenchServer {
+public:
+    BenchServer() {
+        using exhost_test::RunExhost;
+        const auto root = folder_.Root();
+        for (const auto& arguments :
+             std::vector<std::vector<std::string>>{{"init", "--root", root, "--users", "2"},
+                                                   {"directory", "start", "--root", root}}) {
+            const auto result = RunExhost(arguments);
+            if (result.exitCode != 0)
+                throw std::runtime_error(result.err);
+        }
+        const auto store = platform::store::Store::Open(platform::host::ServerFolder(root));
+        const auto alias = store->Mailboxes("example.com").at(1); // the first sample user
+        user_ = alias;
+        const auto result =
+            RunExhost({"passwd", "--root", root, alias}, {}, std::string(kPassword) + "\n");
+        if (result.exitCode != 0)
+            throw std::runtime_error(result.err);
+        const auto inbox =
+            store->Locate("file://./backofficestorage/example.com/mbx/" + alias + "/Inbox");
+        store->BeginTransaction();
+        for (int i = 0; i < kMessages; ++i) {
+            const auto message = platform::store::ParseMessage(Message(i));
+            auto save =
+                store->NewItem(store->Locate(inbox.Url() + "/m" + std::to_string(i) + ".EML"));
+            save.delivered = true;
+            save.Set(platform::store::kContentClass,
+                     platform::Variant(platform::store::kMessageClass));
+            save.Set(platform::store::kTransportMessageHeaders, platform::Variant(message.headers));
+            save.Set(platform::store::kSubject, platform::Variant(message.subject));
+            save.Set(platform::store::kTextDescription, platform::Variant(message.body));
+            save.Set(platform::store::kKeywords,
+                     platform::Variant(std::vector<std::string>{
+                         i % 10 == 0 ? "x" : "y" + std::to_string(i % 10)}));
+            store->Save(save);
+        }
+        store->CommitTransaction();
+        StartImap(root);
+    }
+
+    ~BenchServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        exhost_test::RunExhost({"directory", "stop", "--root", folder_.Root()});
+    }
+
+    // The fastest of five runs of the operation, in seconds, as imaplib measured it.
+    double Measure(const std::string& operation) const {
+        const std::string command =
+            "/usr/bin/python3 " LORVANTA_SOURCE_DIR "/bench/imap_client_bench.py " +
+            std::to_string(port_) + " " + user_ + " " + kPassword + " " + operation + " 5";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe)
+            throw std::runtime_error("cannot run " + command);
+        char line[64] = {};
+        const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+        if (pclose(pipe) != 0 || !read)
+            throw std::runtime_error(command + " failed");
+        return std::stod(line);
+    }
+
+private:
+    void StartImap(const std::string& root) {
+        int out[2];
+        if (pipe(out) != 0)
+            throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> arguments = {EXHOST_BINARY, "imap",     "--root",
+                                              root,          "--listen", "127.0.0.1:0"};
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, EXHOST_BINARY, &actions, nullptr, argv.data(), environ) != 0)
+            throw std::runtime_error("cannot start exhost imap");
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        std::string first;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            first += c;
+        close(out[0]);
+        port_ = static_cast<unsigned short>(std::stoul(first));
+    }
+
+    exhost_test::TempServerFolder folder_;
+    std::string user_;
+    pid_t pid_ = -1;
+    unsigned short port_ = 0;
+};
+
+BenchServer& Server() {
+    static BenchServer server;
+    return server;
+}
+
+void Run(benchmark::State& state, const std::string& operation) {
+    for (auto _ : state)
+        state.SetIterationTime(Server().Measure(operation));
+}
+
+void BM_ImapUidFetchAll(benchmark::State& state) {
+    Run(state, "fetch-all");
+}
+void BM_ImapUidSearchKeyword(benchmark::State& state) {
+    Run(state, "search");
+}
+void BM_ImapLoginSelectLogout(benchmark::State& state) {
+    Run(state, "login-select");
+}
+
+BENCHMARK(BM_ImapUidFetchAll)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImapUidSearchKeyword)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImapLoginSelectLogout)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,170 @@
+// The IMAP command input, parser and session.
+//
+// Input: one byte that seeds how the rest is cut into pieces, then the bytes a client sends.
+// Cutting must not change the commands that come out; every command stays within the limits;
+// the session's output must be well-formed: lines ending in CRLF, each untagged ("* "), a
+// continuation ("+ ") or tagged (tag, then OK, NO or BAD), literals holding exactly the octets
+// they announce.
+
+#include "FuzzCheck.h"
+
+#include "imap/ImapCommand.h"
+#include "imap/ImapInput.h"
+#include "imap/ImapSession.h"
+#include "imap/ImapWire.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace exhost::imap;
+
+// One user "u" with password "p", an Inbox of two messages (one multipart); saves and removals
+// change it.
+class SmallBackend : public Backend {
+public:
+    SmallBackend() {
+        Add(1, "From: A <a@x>\r\nTo: b@y, g: c@z;\r\nSubject: s\r\n\r\n", "body\r\n");
+        Add(4, "Content-Type: multipart/mixed; boundary=b\r\n\r\n",
+            "--b\r\nContent-Type: message/rfc822\r\n\r\nSubject: i\r\n\r\nx\r\n--b--\r\n");
+    }
+    void Add(std::uint32_t uid, std::string header, std::string body) {
+        MessageSummary summary;
+        summary.uid = uid;
+        summary.keywords = {"k@x", "a b"};
+        summary.header = header;
+        summary.size = header.size() + body.size();
+        inbox.messages.push_back(summary);
+        texts[uid] = header + body;
+    }
+    LoginOutcome Login(const std::string& name, const std::string& password) override {
+        return name == "u" && password == "p" ? LoginOutcome::Accepted : LoginOutcome::Refused;
+    }
+    std::vector<std::string> Folders() override { return {"Inbox", "Inbox/a"}; }
+    std::optional<FolderSnapshot> Open(const std::string& folder) override {
+        if (folder == "Inbox")
+            return inbox;
+        return std::nullopt;
+    }
+    std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
+        auto found = texts.find(uid);
+        return found == texts.end() ? std::nullopt : std::optional<std::string>(found->second);
+    }
+    bool SetFlags(const std::string&, std::uint32_t uid, unsigned flags,
+                  const std::vector<std::string>& keywords) override {
+        for (auto& summary : inbox.messages)
+            if (summary.uid == uid) {
+                summary.flags = flags;
+                summary.keywords = keywords;
+                return true;
+            }
+        return false;
+    }
+    void Remove(const std::string&, const std::vector<std::uint32_t>& uids) override {
+        for (auto uid : uids)
+            std::erase_if(inbox.messages, [&](const auto& m) { return m.uid == uid; });
+    }
+    FolderSnapshot inbox{1, 5, {}};
+    std::map<std::uint32_t, std::string> texts;
+};
+
+constexpr InputLimits kLimits{.maxLine = 200, .maxLiteral = 100, .maxCommand = 400};
+
+std::vector<std::string> Commands(std::string_view stream, std::uint32_t seed, bool cut) {
+    CommandInput input(kLimits);
+    std::vector<std::string> events;
+    std::uint32_t random = seed;
+    for (std::size_t fed = 0; fed < stream.size();) {
+        random = random * 1103515245u + 12345u;
+        const auto piece = cut ? std::min<std::size_t>(1 + (random >> 16) % 32, stream.size() - fed)
+                               : stream.size();
+        input.Append(stream.substr(fed, piece));
+        fed += piece;
+        while (auto event = input.Next()) {
+            events.push_back(std::to_string(static_cast<int>(event->kind)) + ":" + event->text);
+            if (event->kind == InputEvent::Kind::Command)
+                fuzz::Check(event->text.size() <= kLimits.maxCommand,
+                            "a command stays within the limit", stream, event->text);
+        }
+    }
+    return events;
+}
+
+void CheckOutput(std::string_view wire, std::string_view input) {
+    std::size_t at = 0;
+    while (at < wire.size()) {
+        const auto end = wire.find("\r\n", at);
+        fuzz::Check(end != std::string_view::npos, "every line ends with CRLF", input, wire);
+        auto line = wire.substr(at, end - at);
+        fuzz::Check(line.find_first_of("\r\n") == std::string_view::npos, "no bare CR or LF", input,
+                    wire);
+        at = end + 2;
+        if (line.starts_with("* ") || line.starts_with("+ ")) {
+        } else {
+            const auto space = line.find(' ');
+            fuzz::Check(space != std::string_view::npos && space > 0, "a tagged line has a tag",
+                        input, wire);
+            const auto status = line.substr(space + 1);
+            fuzz::Check(status.starts_with("OK ") || status.starts_with("NO ") ||
+                            status.starts_with("BAD "),
+                        "a tagged line says OK, NO or BAD", input, wire);
+        }
+        // A literal at the end of a line: its octets follow, then the line goes on.
+        while (line.ends_with("}") && line.rfind('{') != std::string_view::npos) {
+            const auto mark = FindLiteralMark(line.substr(line.rfind('{')));
+            if (!mark)
+                break;
+            fuzz::Check(at + mark->size <= wire.size(), "a literal is complete", input, wire);
+            at += mark->size;
+            const auto next = wire.find("\r\n", at);
+            fuzz::Check(next != std::string_view::npos, "the line after a literal ends", input,
+                        wire);
+            line = wire.substr(at, next - at);
+            at = next + 2;
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    const std::uint32_t seed = data[0] * 2654435761u + 1;
+    const std::string_view stream(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+    const auto whole = Commands(stream, seed, false);
+    fuzz::Check(Commands(stream, seed, true) == whole, "cutting the input changes nothing", stream);
+    for (const auto& event : whole) {
+        const auto text = std::string_view(event).substr(event.find(':') + 1);
+        const auto parsed = ParseCommand(text);
+        if (parsed.error.empty()) {
+            fuzz::Check(!parsed.command.tag.empty() && parsed.command.tag == TagOf(text),
+                        "a command's tag is the tag TagOf reads", text, parsed.command.tag);
+            fuzz::Check(parsed.command.name == AsciiUpper(parsed.command.name),
+                        "command names are upper case", text, parsed.command.name);
+        }
+    }
+
+    SmallBackend backend;
+    SessionSettings settings;
+    settings.limits = kLimits;
+    Session session(backend, settings);
+    std::string wire = session.Greeting();
+    std::uint32_t random = seed;
+    for (std::size_t fed = 0; fed < stream.size() && !session.Closed();) {
+        random = random * 1103515245u + 12345u;
+        const auto piece = std::min<std::size_t>(1 + (random >> 16) % 64, stream.size() - fed);
+        wire += session.Receive(stream.substr(fed, piece)).bytes;
+        fed += piece;
+        if (session.Idling())
+            wire += session.Poll().bytes;
+    }
+    CheckOutput(wire, stream);
+    return 0;
+}

@@ -1,0 +1,293 @@
+"""The IMAP front over loopback, from clients the project did not write: Python's imaplib and
+curl's imap://. A server folder of its own: sample directory, Alice with three addresses and a
+password set with "exhost passwd", the sink installed and registered on her Inbox, the sample
+messages delivered so that the sink stamps them.
+
+usage: imap_front_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
+"""
+
+import base64
+import glob
+import imaplib
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+EXHOST = DLL = FIXTURES = None
+PASSWORD = "wonderland-7"
+ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
+KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
+HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
+BODY = "urn:schemas:httpmail:textdescription"
+ACCOUNT = "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580"
+INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
+
+
+def exhost(*args, stdin=None):
+    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
+    return result.stdout
+
+
+def inbox_items():
+    """The Inbox's messages as the store holds them, by URL, in the order they were made."""
+    folder = json.loads(exhost("show", INBOX, "--json"))
+    return [item for item in folder["items"]
+            if item["properties"].get("DAV:contentclass") == "urn:content-class:message"]
+
+
+def keywords_of(item):
+    value = item["properties"].get(KEYWORDS)
+    return [] if value is None else value if isinstance(value, list) else [value]
+
+
+def flags_and_keywords(fetched):
+    """{uid: [flags...]} from FETCH (UID n FLAGS (...)) responses."""
+    result = {}
+    for line in fetched:
+        text = line.decode() if isinstance(line, bytes) else line[0].decode()
+        uid = int(re.search(r"UID (\d+)", text).group(1))
+        result[uid] = re.search(r"FLAGS \(([^)]*)\)", text).group(1).split()
+    return result
+
+
+class ImapServer:
+    def __init__(self, root):
+        self.process = subprocess.Popen([EXHOST, "imap", "--root", root, "--listen", "127.0.0.1:0"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline())
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        _, err = self.process.communicate(timeout=30)
+        return self.process.returncode, err
+
+
+class ImapFront(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="lvimap", dir="/tmp")
+        os.environ["EXHOST_ROOT"] = cls.root
+        exhost("init", "--force", "--domain", "example.com", "--users", "4")
+        exhost("directory", "start")
+        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
+        exhost("mailbox", "add", "alice")
+        exhost("passwd", "alice", stdin=PASSWORD + "\n")
+        exhost("complus", "install", "Lorvanta", DLL, "--identity", "example.com\\svc",
+               "--password-stdin", stdin="x\n")
+        exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
+               "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
+               "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+        cls.messages = sorted(glob.glob(os.path.join(FIXTURES, "messages", "*.eml")))
+        exhost("deliver", "--rcpt", "alice@example.com", *cls.messages)
+        cls.server = ImapServer(cls.root)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.server.process.poll() is None:
+            cls.server.stop()
+        exhost("directory", "stop")
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def client(self, user="alice@example.com", password=PASSWORD):
+        client = imaplib.IMAP4("127.0.0.1", self.server.port)
+        client.login(user, password)
+        self.addCleanup(client.logout)
+        return client
+
+    def test_keywords_flags_and_search_agree_with_the_store(self):
+        client = self.client()
+        self.assertEqual(client.select("INBOX")[0], "OK")
+        typ, fetched = client.uid("FETCH", "1:*", "(UID FLAGS)")
+        self.assertEqual(typ, "OK")
+        seen = flags_and_keywords(fetched)
+        items = inbox_items()
+        self.assertEqual(len(seen), len(self.messages))
+        stamped = [keywords_of(item) for item in items]
+        self.assertTrue(any(stamped), "the sink stamped nothing")
+        # UIDs ascend in the order the messages were delivered.
+        keywords = [[flag for flag in seen[uid] if not flag.startswith("\\")] for uid in sorted(seen)]
+        self.assertEqual(keywords, stamped)
+        uids = sorted(seen)
+        for address in ADDRESSES:
+            typ, found = client.uid("SEARCH", "KEYWORD", address)
+            self.assertEqual(typ, "OK")
+            expected = [uid for uid, keywords in zip(uids, stamped) if address in keywords]
+            self.assertEqual([int(n) for n in found[0].split()], expected, address)
+
+    def test_messages_are_the_stored_bytes_and_sizes_agree(self):
+        client = self.client()
+        client.select("INBOX", readonly=True)
+        typ, fetched = client.fetch("1:*", "(RFC822.SIZE BODY.PEEK[])")
+        self.assertEqual(typ, "OK")
+        bodies = [part for part in fetched if isinstance(part, tuple)]
+        for (head, data), item in zip(bodies, inbox_items()):
+            stored = item["properties"][HEADERS] + "\r\n" + item["properties"][BODY]
+            self.assertEqual(data, stored.encode())
+            self.assertEqual(int(re.search(rb"RFC822.SIZE (\d+)", head).group(1)), len(data))
+
+    def test_store_saves_flags_through_the_store_and_the_sink_leaves_them_alone(self):
+        client = self.client()
+        client.select("INBOX")
+        first = inbox_items()[0]
+        (stamp,) = [kw for kw in keywords_of(first) if kw in ADDRESSES]
+        account = first["properties"].get(ACCOUNT)
+        typ, _ = client.store("1", "+FLAGS", "(\\Flagged \\Seen project-x)")
+        self.assertEqual(typ, "OK")
+        typ, _ = client.store("1", "-FLAGS", f"({stamp})")
+        self.assertEqual(typ, "OK")
+        after = inbox_items()[0]
+        self.assertEqual(keywords_of(after), ["project-x"])
+        self.assertEqual(after["properties"].get(ACCOUNT), account)
+        self.assertIs(after["properties"].get("urn:schemas:imap:flagged"), True)
+        self.assertIs(after["properties"].get("urn:schemas:httpmail:read"), True)
+        # Put the stamp back for the other tests.
+        client.store("1", "FLAGS", f"({stamp})")
+        self.assertEqual(keywords_of(inbox_items()[0]), [stamp])
+
+    def test_logins_by_address_logon_name_and_plain(self):
+        for user in ("alice@example.com", "ALICE.SMITH@example.com", "alice"):
+            self.client(user)
+        plain = imaplib.IMAP4("127.0.0.1", self.server.port)
+        self.addCleanup(plain.logout)
+        typ, _ = plain.authenticate("PLAIN", lambda _: f"\0alice\0{PASSWORD}".encode())
+        self.assertEqual(typ, "OK")
+        for user, password in (("alice", "wrong"), ("nobody@example.com", PASSWORD), ("alice", "")):
+            with self.assertRaises(imaplib.IMAP4.error):
+                self.client(user, password)
+
+    def test_passwords_are_kept_as_salted_hashes(self):
+        with open(os.path.join(self.root, "machine.conf"), encoding="utf-8") as conf:
+            uri = re.search(r"^directory_uri\s*=\s*(\S+)", conf.read(), re.MULTILINE).group(1)
+        found = subprocess.run(["ldapsearch", "-LLL", "-Q", "-Y", "EXTERNAL", "-H", uri, "-b",
+                                "DC=example,DC=com", "(mailNickname=alice)", "userPassword"],
+                               capture_output=True, text=True, check=True).stdout
+        value = base64.b64decode(re.search(r"userPassword:: (\S+)", found).group(1))
+        self.assertTrue(value.startswith(b"{SSHA}"), value)
+        self.assertNotIn(PASSWORD.encode(), value)
+
+    def test_passwd_refuses_unknown_users_and_empty_passwords(self):
+        for alias, stdin in (("nobody", "pw\n"), ("alice", "\n")):
+            result = subprocess.run([EXHOST, "passwd", alias], input=stdin, capture_output=True,
+                                    text=True)
+            self.assertEqual(result.returncode, 1, alias)
+            self.assertTrue(result.stderr.startswith("exhost: "), result.stderr)
+        self.client()  # the password is still the one set before
+
+    def test_a_user_sees_only_their_own_mailbox(self):
+        client = self.client()
+        typ, listed = client.list()
+        self.assertEqual(listed, [b'(\\HasNoChildren) "/" "INBOX"'])
+
+    def test_uids_stay_across_restarts_and_only_grow(self):
+        client = imaplib.IMAP4("127.0.0.1", self.server.port)
+        client.login("alice", PASSWORD)
+        typ, data = client.status("INBOX", "(UIDVALIDITY UIDNEXT)")
+        before = data[0]
+        uidnext = int(re.search(rb"UIDNEXT (\d+)", before).group(1))
+        client.logout()
+        self.server.stop()
+        type(self).server = ImapServer(self.root)
+        client = self.client()
+        self.assertEqual(client.status("INBOX", "(UIDVALIDITY UIDNEXT)")[1][0], before)
+        # The newest message expunged, then a new one: it gets a number never used before.
+        exhost("deliver", "--rcpt", "sales@example.com", self.messages[0])
+        client.select("INBOX")
+        typ, last = client.uid("SEARCH", "ALL")
+        newest = int(last[0].split()[-1])
+        self.assertEqual(newest, uidnext)
+        client.uid("STORE", str(newest), "+FLAGS.SILENT", "(\\Deleted)")
+        client.expunge()
+        exhost("deliver", "--rcpt", "sales@example.com", self.messages[0])
+        client.noop()
+        typ, last = client.uid("SEARCH", "ALL")
+        self.assertEqual(int(last[0].split()[-1]), newest + 1)
+        client.uid("STORE", str(newest + 1), "+FLAGS.SILENT", "(\\Deleted)")
+        client.expunge()
+
+    def test_curl_reads_a_message_and_searches_by_keyword(self):
+        base = f"imap://127.0.0.1:{self.server.port}/INBOX"
+        user = ["--user", f"alice:{PASSWORD}"]
+        client = self.client()
+        client.select("INBOX", readonly=True)
+        uids = client.uid("SEARCH", "ALL")[1][0].split()
+        message = subprocess.run(["curl", "-s", *user, f"{base};UID={uids[0].decode()}"],
+                                 capture_output=True, check=True).stdout
+        first = inbox_items()[0]["properties"]
+        self.assertEqual(message, (first[HEADERS] + "\r\n" + first[BODY]).encode())
+        found = subprocess.run(["curl", "-s", *user, f"{base}?KEYWORD%20sales@example.com"],
+                               capture_output=True, text=True, check=True).stdout
+        # curl searches by sequence number.
+        expected = [i + 1 for i, item in enumerate(inbox_items())
+                    if "sales@example.com" in keywords_of(item)]
+        self.assertEqual(found.split(), ["*", "SEARCH"] + [str(uid) for uid in expected])
+
+    def raw(self):
+        connection = socket.create_connection(("127.0.0.1", self.server.port), timeout=20)
+        self.addCleanup(connection.close)
+        reader = connection.makefile("rb")
+        self.assertTrue(reader.readline().startswith(b"* OK"))
+        return connection, reader
+
+    def test_idle_reports_new_mail(self):
+        connection, reader = self.raw()
+        connection.sendall(f"a LOGIN alice {PASSWORD}\r\nb SELECT INBOX\r\n".encode())
+        while not reader.readline().startswith(b"b OK"):
+            pass
+        connection.sendall(b"c IDLE\r\n")
+        self.assertEqual(reader.readline(), b"+ idling\r\n")
+        exhost("deliver", "--rcpt", "alice.smith@example.com", self.messages[1])
+        self.assertRegex(reader.readline(), rb"^\* \d+ EXISTS\r\n$")
+        connection.sendall(b"DONE\r\n")
+        self.assertEqual(reader.readline(), b"* 1 RECENT\r\n")
+        self.assertEqual(reader.readline(), b"c OK IDLE terminated\r\n")
+        connection.sendall(b"d UID SEARCH RECENT\r\n")
+        newest = reader.readline().split()[-1]
+        connection.sendall(b"e UID STORE " + newest + b" +FLAGS.SILENT (\\Deleted)\r\nf EXPUNGE\r\n")
+        while not reader.readline().startswith(b"f OK"):
+            pass
+
+    def test_bad_input_is_answered_and_the_session_goes_on(self):
+        connection, reader = self.raw()
+        exchanges = [
+            (b"a FROB\r\n", b"a BAD FROB needs a login first (LOGIN or AUTHENTICATE)\r\n"),
+            (b"b SELECT INBOX\r\n", b"b BAD SELECT needs a login first (LOGIN or AUTHENTICATE)\r\n"),
+            (b"c LOGIN {99999999}\r\n", b"c BAD [TOOBIG] Literal too large: at most 65536 octets\r\n"),
+            (b"d " + b"x" * 70000 + b"\r\n", b"d BAD Line too long: at most 65536 octets\r\n"),
+            (b"e STARTTLS\r\n", b"e BAD STARTTLS is not offered here: this server has no TLS\r\n"),
+            (b"f NOOP\r\n", b"f OK NOOP completed\r\n"),
+        ]
+        for sent, expected in exchanges:
+            connection.sendall(sent)
+            self.assertEqual(reader.readline(), expected)
+
+    def test_sessions_beyond_one_hundred_are_refused(self):
+        sessions = [self.raw() for _ in range(100)]
+        refused = socket.create_connection(("127.0.0.1", self.server.port), timeout=20)
+        self.addCleanup(refused.close)
+        self.assertEqual(refused.makefile("rb").readline(),
+                         b"* BYE Too many sessions open, try again later\r\n")
+        for connection, _ in sessions:
+            connection.close()
+
+    def test_zz_sigterm_stops_the_server_cleanly(self):
+        connection, reader = self.raw()
+        code, err = self.server.stop()
+        self.assertEqual(code, 0)
+        self.assertIn("stopped", err)
+        self.assertEqual(reader.readline(), b"* BYE Server shutting down\r\n")
+        type(self).server = ImapServer(self.root)
+
+
+if __name__ == "__main__":
+    EXHOST, DLL, FIXTURES = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,135 @@
+// The numbers mail clients know a folder's items by: given when an item is made, strictly
+// ascending, never used twice, kept across reopening the store, and given in creation order to
+// the items of a store made before numbers existed.
+
+#include "platform/store/Delivery.h"
+#include "platform/store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace store = platform::store;
+
+const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inbox";
+
+class ItemNumbers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lvnumXXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        auto store = Open();
+        store->CreateDomainFolder("example.com");
+        store->CreateMailbox("example.com", "alice");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::shared_ptr<store::Store> Open() {
+        return std::make_shared<store::Store>(dir_, store::ServerNames{"MAIL01", "example.com"});
+    }
+    static std::string Add(store::Store& store, const std::string& name) {
+        auto save = store.NewItem(store.Locate(kInbox + "/" + name));
+        save.Set("urn:schemas:httpmail:textdescription", platform::Variant("body of " + name));
+        store.Save(save);
+        return name;
+    }
+    // Number -> item name.
+    static std::vector<std::pair<std::int64_t, std::string>>
+    Listing(store::Store& store, store::FolderNumbers& numbers) {
+        std::vector<std::pair<std::int64_t, std::string>> listing;
+        for (const auto& numbered :
+             store.NumberedItems(store.Locate(kInbox), numbers, {store::kDisplayName}))
+            listing.emplace_back(numbered.number,
+                                 numbered.item.properties.at(store::kDisplayName).Text());
+        return listing;
+    }
+
+    std::filesystem::path dir_;
+};
+
+using Listed = std::vector<std::pair<std::int64_t, std::string>>;
+
+TEST_F(ItemNumbers, AscendNeverRepeatAndSurviveReopening) {
+    store::FolderNumbers first, again;
+    {
+        auto store = Open();
+        for (const auto* name : {"a", "b", "c"})
+            Add(*store, name);
+        store->Delete(kInbox + "/c"); // the highest number goes
+        Add(*store, "d");
+        Add(*store, "a"); // replacing an item makes a new one
+        EXPECT_EQ(Listing(*store, first), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+        EXPECT_EQ(first.next, 6);
+    }
+    auto store = Open();
+    EXPECT_EQ(Listing(*store, again), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+    EXPECT_EQ(again.validity, first.validity);
+    EXPECT_EQ(again.next, 6);
+}
+
+TEST_F(ItemNumbers, EveryChangeToTheFolderCounts) {
+    auto store = Open();
+    const auto inbox = store->Locate(kInbox);
+    auto changes = [&] { return store->NumbersOf(inbox).changes; };
+    auto last = changes();
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"add", [&] { Add(*store, "x"); }},
+        {"save",
+         [&] {
+             auto location = store->Locate(kInbox + "/x");
+             store::PendingSave save;
+             save.location = location;
+             save.properties = store->Read(location).properties;
+             save.Set("urn:schemas:httpmail:read", platform::Variant(true));
+             store->Save(save);
+         }},
+        {"delete", [&] { store->Delete(kInbox + "/x"); }},
+    };
+    for (const auto& [what, step] : steps) {
+        step();
+        EXPECT_GT(changes(), last) << what;
+        last = changes();
+    }
+    EXPECT_EQ(changes(), last); // looking changes nothing
+}
+
+TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
+    {
+        auto store = Open();
+        for (const auto* name : {"old1", "old2", "old3"})
+            Add(*store, name);
+    }
+    // A store from before numbers: the tables exist (made on opening) but are empty.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "store.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM item_numbers; DELETE FROM folder_numbers", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto store = Open();
+    store::FolderNumbers numbers;
+    EXPECT_EQ(Listing(*store, numbers), (Listed{{1, "old1"}, {2, "old2"}, {3, "old3"}}));
+    Add(*store, "new");
+    EXPECT_EQ(Listing(*store, numbers).back(), (std::pair<std::int64_t, std::string>{4, "new"}));
+    const auto validity = numbers.validity;
+    EXPECT_EQ(Open()->NumbersOf(store->Locate(kInbox)).validity, validity);
+}
+
+TEST_F(ItemNumbers, SizesOnlyAreReadWithoutTheirValues) {
+    auto store = Open();
+    Add(*store, "m");
+    store::FolderNumbers numbers;
+    const auto items = store->NumberedItems(store->Locate(kInbox), numbers, {store::kDisplayName},
+                                            {"urn:schemas:httpmail:textdescription"});
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].sizes.at("urn:schemas:httpmail:textdescription"), 9);
+    EXPECT_EQ(items[0].item.properties.count("urn:schemas:httpmail:textdescription"), 0u);
+    EXPECT_EQ(items[0].item.properties.count(store::kContentClass), 0u); // not asked for
+}
+
+} // namespace

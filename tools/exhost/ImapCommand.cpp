@@ -1,0 +1,74 @@
+// exhost imap: the server's IMAP front, in front of the mailboxes of the store. The first line on
+// standard output is the port it listens on, for scripts that ask for port 0.
+
+#include "Commands.h"
+#include "ImapMailboxBackend.h"
+#include "ListenAddress.h"
+#include "ServerContext.h"
+#include "imap/ImapServer.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <iostream>
+
+namespace exhost {
+
+namespace {
+
+namespace asio = boost::asio;
+
+struct ImapOptions {
+    std::string root;
+    std::string listen = "127.0.0.1:1143";
+};
+
+void RunImap(const ImapOptions& options) {
+    const auto folder = OpenServerFolder(options.root);
+    const auto endpoint = ParseListenAddress(options.listen, "127.0.0.1:1143 or [::1]:1143");
+    WarnIfNotLoopback("imap", endpoint.address(),
+                      "try passwords and read mail in clear text (this server has no TLS)");
+    const auto names = folder.ReadMachineNames();
+    imap::ServerSettings settings;
+    settings.session.hostName = names.computerName + "." + names.domainDnsName;
+    auto logins = std::make_shared<DirectoryLoginCheck>(folder);
+    auto cache = std::make_shared<FolderCache>();
+
+    asio::io_context io;
+    imap::Server server(io, endpoint, settings, [&] {
+        return std::make_unique<ImapMailboxBackend>(folder, logins, cache);
+    });
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const boost::system::error_code& error, int) {
+        if (!error) {
+            std::cerr << "exhost imap: stopping\n";
+            server.Stop();
+        }
+    });
+    server.Start();
+    const auto bound = server.LocalEndpoint();
+    std::cout << bound.port() << "\n"
+              << "listening on " << bound.address().to_string() << ":" << bound.port() << " as "
+              << settings.session.hostName << std::endl;
+    io.run();
+    server.Join();
+    std::cerr << "exhost imap: stopped\n";
+}
+
+} // namespace
+
+void AddImapCommand(CLI::App& app) {
+    auto options = std::make_shared<ImapOptions>();
+    auto* command = app.add_subcommand("imap", "Serve the mailboxes to mail clients over IMAP");
+    AddRootOption(*command, options->root);
+    command
+        ->add_option("--listen", options->listen,
+                     "IP address and port to listen on (port 0 picks a free one)")
+        ->capture_default_str();
+    command->callback([options] { RunImap(*options); });
+}
+
+} // namespace exhost

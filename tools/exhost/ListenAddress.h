@@ -1,0 +1,21 @@
+#pragma once
+
+// The --listen option of the server fronts: an IP address and a port.
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include <string>
+
+namespace exhost {
+
+// "127.0.0.1:1143", "[::1]:1143"; port 0 picks a free one. Fails with UsageError naming
+// `example` otherwise.
+boost::asio::ip::tcp::endpoint ParseListenAddress(const std::string& text,
+                                                  const std::string& example);
+
+// Warns on standard error when the address is not a loopback address: anyone who can reach it
+// can then do what `reach` says.
+void WarnIfNotLoopback(const std::string& command, const boost::asio::ip::address& address,
+                       const std::string& reach);
+
+} // namespace exhost
