@@ -4,6 +4,7 @@
 // port it listens on (for scripts that ask for port 0), or the unix socket's path.
 
 #include "Commands.h"
+#include "ListenAddress.h"
 #include "MailboxBackend.h"
 #include "ServerContext.h"
 #include "smtp/SmtpServer.h"
@@ -50,27 +51,6 @@ std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
 }
 
-asio::ip::tcp::endpoint ParseListenAddress(const std::string& text) {
-    const auto colon = text.rfind(':');
-    const auto usage = "--listen needs an IP address and a port, such as 127.0.0.1:2525 or "
-                       "[::1]:2525, not \"" +
-                       text + "\"";
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
-        throw UsageError(usage);
-    auto host = text.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    const auto portText = text.substr(colon + 1);
-    if (portText.find_first_not_of("0123456789") != std::string::npos || portText.size() > 5 ||
-        std::stoul(portText) > 65535)
-        throw UsageError(usage);
-    boost::system::error_code error;
-    const auto address = asio::ip::make_address(host, error);
-    if (error)
-        throw UsageError(usage);
-    return {address, static_cast<unsigned short>(std::stoul(portText))};
-}
-
 void RunSmtp(const SmtpOptions& options) {
     const auto folder = OpenServerFolder(options.root);
     if (options.maxSize == 0)
@@ -83,11 +63,11 @@ void RunSmtp(const SmtpOptions& options) {
             smtp::GroupId(options.socketGroup); // an unknown group fails before anything starts
         endpoint = asio::local::stream_protocol::endpoint(options.socket);
     } else {
-        const auto internet = ParseListenAddress(options.listen);
-        if (!internet.address().is_loopback())
-            std::cerr << prefix << "warning: " << internet.address().to_string()
-                      << " is not a loopback address; anyone who can reach it can deliver mail "
-                         "into this server's mailboxes\n";
+        const auto port = options.protocol == smtp::Protocol::Lmtp ? "2424" : "2525";
+        const auto internet = ParseListenAddress(options.listen, std::string("127.0.0.1:") + port +
+                                                                     " or [::1]:" + port);
+        WarnIfNotLoopback(options.name, internet.address(),
+                          "deliver mail into this server's mailboxes");
         endpoint = internet;
     }
 
