@@ -241,6 +241,11 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
          {{"l LOGIN alice secret\r\n", "~l OK"},
           {"a LIST inbox/ %\r\n", "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
                                   "a OK LIST completed\r\n"}}},
+        {"many wildcards that cannot match end at once",
+         false,
+         {{"l LOGIN alice secret\r\n", "~l OK"},
+          {"a LIST \"\" \"" + std::string(60, '*') + std::string(60, '%') + "x\"\r\n",
+           "a OK LIST completed\r\n"}}},
         {"delimiter query",
          false,
          {{"l LOGIN alice secret\r\n", "~l OK"},

@@ -24,20 +24,29 @@ constexpr const char* kInbox = "INBOX";
 constexpr char kDelimiter = '/';
 
 // RFC 3501 LIST wildcards: "*" matches anything, "%" anything but the hierarchy delimiter.
+// Matched a pattern character at a time over every prefix of the name, so that a pattern of many
+// wildcards costs its length times the name's, never an exponential search or deep recursion.
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
-    if (pattern.empty())
-        return name.empty();
-    if (pattern[0] == '*' || pattern[0] == '%') {
-        for (std::size_t skip = 0; skip <= name.size(); ++skip) {
-            if (MatchesPattern(name.substr(skip), pattern.substr(1)))
-                return true;
-            if (skip < name.size() && pattern[0] == '%' && name[skip] == kDelimiter)
-                return false;
+    // matched[i]: the pattern so far matches the first i bytes of the name.
+    std::vector<char> matched(name.size() + 1, 0), next(name.size() + 1);
+    matched[0] = 1;
+    for (const char p : pattern) {
+        std::fill(next.begin(), next.end(), 0);
+        if (p == '*' || p == '%') {
+            bool reached = false;
+            for (std::size_t i = 0; i <= name.size(); ++i) {
+                reached = reached || matched[i];
+                next[i] = reached;
+                if (p == '%' && i < name.size() && name[i] == kDelimiter)
+                    reached = false;
+            }
+        } else {
+            for (std::size_t i = 0; i < name.size(); ++i)
+                next[i + 1] = matched[i] && name[i] == p;
         }
-        return false;
+        matched.swap(next);
     }
-    return !name.empty() && name[0] == pattern[0] &&
-           MatchesPattern(name.substr(1), pattern.substr(1));
+    return matched[name.size()];
 }
 
 std::optional<std::string> DecodeBase64(std::string_view text) {
