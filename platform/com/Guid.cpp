@@ -1,5 +1,7 @@
 #include "platform/com/Guid.h"
 
+#include "platform/core/Text.h"
+
 #include <array>
 #include <cstdio>
 
@@ -8,16 +10,6 @@ namespace platform::com {
 namespace {
 
 constexpr std::string_view kShape = "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -42,7 +34,7 @@ std::optional<GUID> ParseGuid(std::string_view text) {
                 return std::nullopt;
             continue;
         }
-        const int value = HexValue(text[i]);
+        const int value = platform::text::HexDigitValue(text[i]);
         if (value < 0)
             return std::nullopt;
         bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | value);

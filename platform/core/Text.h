@@ -14,6 +14,9 @@ std::string_view TrimBlanks(std::string_view text);
 // True when the text is empty or consists of blanks only.
 bool IsBlank(std::string_view text);
 
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past
 // U+10FFFF).
 bool IsUtf8(std::string_view text);

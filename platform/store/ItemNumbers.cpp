@@ -104,19 +104,6 @@ void Store::NoteChange(const std::string& folderKey) {
         .Run();
 }
 
-void Store::WritingHere(const std::function<void()>& work) {
-    if (inTransaction_)
-        return work();
-    db_->Execute("BEGIN IMMEDIATE");
-    try {
-        work();
-        db_->Execute("COMMIT");
-    } catch (...) {
-        RollBackQuietly("ROLLBACK");
-        throw;
-    }
-}
-
 void Store::NumberUnnumbered(const std::string& folderKey) {
     const auto memo = directory_.string() + "\n" + folderKey;
     if (Numbered().Contains(memo))

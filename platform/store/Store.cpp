@@ -141,6 +141,12 @@ template <class Work> void Store::Writing(Work&& work) {
         InSavepoint("save", std::forward<Work>(work));
         return;
     }
+    WritingHere(work);
+}
+
+void Store::WritingHere(const std::function<void()>& work) {
+    if (inTransaction_)
+        return work();
     // IMMEDIATE takes the write lock at once, so that the busy timeout covers waiting for
     // another writer (a deferred upgrade could fail at once instead).
     db_->Execute("BEGIN IMMEDIATE");

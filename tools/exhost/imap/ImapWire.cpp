@@ -1,6 +1,7 @@
 #include "ImapWire.h"
 
 #include "ImapCommand.h"
+#include "platform/core/Text.h"
 
 #include <algorithm>
 
@@ -21,16 +22,6 @@ constexpr FlagName kFlagNames[] = {{kAnswered, "\\Answered"},
                                    {kDeleted, "\\Deleted"},
                                    {kSeen, "\\Seen"},
                                    {kDraft, "\\Draft"}};
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -133,9 +124,11 @@ std::string KeywordOfAtom(std::string_view atom) {
         return {};
     std::string keyword;
     for (std::size_t i = 0; i < atom.size(); ++i) {
-        if (atom[i] == '&' && i + 2 < atom.size() && HexValue(atom[i + 1]) >= 0 &&
-            HexValue(atom[i + 2]) >= 0) {
-            keyword += static_cast<char>(HexValue(atom[i + 1]) * 16 + HexValue(atom[i + 2]));
+        if (atom[i] == '&' && i + 2 < atom.size() &&
+            platform::text::HexDigitValue(atom[i + 1]) >= 0 &&
+            platform::text::HexDigitValue(atom[i + 2]) >= 0) {
+            keyword += static_cast<char>(platform::text::HexDigitValue(atom[i + 1]) * 16 +
+                                         platform::text::HexDigitValue(atom[i + 2]));
             i += 2;
             continue;
         }
