@@ -5,6 +5,7 @@
 #include "platform/com/Activation.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/store/StoreEvents.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,41 +18,21 @@ namespace {
 namespace com = platform::com;
 namespace fs = std::filesystem;
 
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (fs::temp_directory_path() / "lorvanta-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            root_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!root_.empty())
-            fs::remove_all(root_, ignored);
-    }
-    const fs::path& Root() const { return root_; }
-
-private:
-    fs::path root_;
-};
-
 void BM_CreateSinkByProgId(benchmark::State& state) {
-    TemporaryFolder folder;
-    ::setenv("EXHOST_ROOT", folder.Root().c_str(), 1);
+    testsupport::ScopedServerFolder folder;
     com::RegisterServer(LORVANTA_DLL);
-    const com::ClassRegistry registry(folder.Root() / "com");
+    const com::ClassRegistry registry(folder.ComDir());
     for (auto _ : state) {
         auto sink = com::CreateInstanceAs<platform::store::IExStoreSyncEvents>(
             registry, "Lorvanta.LorvantaCls", platform::store::IID_IExStoreSyncEvents);
         benchmark::DoNotOptimize(sink.Get());
     }
-    ::unsetenv("EXHOST_ROOT");
 }
 BENCHMARK(BM_CreateSinkByProgId);
 
 void BM_FindByProgIdAmongClasses(benchmark::State& state) {
-    TemporaryFolder folder;
-    const com::ClassRegistry registry(folder.Root() / "com");
+    testsupport::ScopedServerFolder folder;
+    const com::ClassRegistry registry(folder.ComDir());
     const auto classes = static_cast<std::uint32_t>(state.range(0));
     for (std::uint32_t n = 0; n < classes; ++n)
         registry.Register({{n, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}},

@@ -13,12 +13,9 @@ namespace deliverybench {
 namespace fs = std::filesystem;
 using namespace platform;
 
-void DeliveryBenchServer::Start(const std::string& prefix, const std::string& sinkDll) {
-    std::string pattern = "/tmp/" + prefix + "XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        throw Error(hr::E_FAIL, "Cannot create a folder under /tmp");
-    root_ = pattern;
-    setenv(host::kRootVariable, root_.c_str(), 1);
+void DeliveryBenchServer::Start(const std::string& sinkDll) {
+    folder_ = std::make_unique<testsupport::ScopedServerFolder>();
+    root_ = folder_->Path();
     host::ServerFolder folder(root_);
     directory::DirectoryServerSettings settings;
     settings.folder = folder.DirectoryDir();
@@ -76,9 +73,7 @@ void DeliveryBenchServer::Stop() {
     store_.reset();
     if (directory_)
         directory_->Stop();
-    std::error_code ignored;
-    if (!root_.empty() && !std::getenv("LORVANTA_KEEP_FIXTURES"))
-        fs::remove_all(root_, ignored);
+    folder_.reset();
 }
 
 } // namespace deliverybench

@@ -8,6 +8,7 @@
 #include "platform/directory/DirectoryServer.h"
 #include "platform/directory/SampleDirectory.h"
 #include "platform/store/Store.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <filesystem>
 #include <memory>
@@ -19,8 +20,8 @@ inline const std::string kDomain = "example.com";
 
 class DeliveryBenchServer {
 public:
-    // Creates the folder under /tmp (its name begins with `prefix`) and starts the directory.
-    void Start(const std::string& prefix, const std::string& sinkDll);
+    // Creates the folder under /tmp and starts the directory.
+    void Start(const std::string& sinkDll);
     void Stop();
 
     // Puts the sink's registration into (or takes it out of) the Inbox of `mailboxUrl`.
@@ -33,6 +34,7 @@ public:
     const std::string& Message() const { return message_; }
 
 private:
+    std::unique_ptr<testsupport::ScopedServerFolder> folder_;
     std::filesystem::path root_;
     std::unique_ptr<platform::directory::DirectoryServer> directory_;
     std::shared_ptr<platform::store::Store> store_;

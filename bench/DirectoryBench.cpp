@@ -7,6 +7,7 @@
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
 #include "sink/LorvantaModule.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -24,6 +25,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct BenchDirectory {
+    testsupport::ScopedServerFolder folder;
     fs::path root;
     platform::directory::SampleDirectory sample;
     std::unique_ptr<platform::directory::DirectoryServer> server;
@@ -33,9 +35,8 @@ struct BenchDirectory {
 BenchDirectory* directory = nullptr;
 
 void StartDirectory(std::size_t users) {
-    char pattern[] = "/tmp/lvbXXXXXX";
     directory = new BenchDirectory;
-    directory->root = mkdtemp(pattern);
+    directory->root = directory->folder.Path();
     platform::host::ServerFolder folder(directory->root);
     platform::directory::DirectoryServerSettings settings;
     settings.folder = folder.DirectoryDir();
@@ -57,13 +58,11 @@ void StartDirectory(std::size_t users) {
     directory->server->Start();
     folder.WriteMachineNames({"MAIL01", "corp.example.com", "corp.example.com",
                               "dc01.corp.example.com", directory->server->Uri()});
-    setenv(platform::host::kRootVariable, directory->root.c_str(), 1);
     directory->searchRoot = "GC://dc01.corp.example.com";
 }
 
 void StopDirectory() {
     directory->server->Stop();
-    fs::remove_all(directory->root);
     delete directory;
 }
 

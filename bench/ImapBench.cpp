@@ -3,7 +3,8 @@
 // same machine, the fastest of 5 runs (bench/imap_client_bench.py). Login is the real one: a
 // simple bind to the private directory server.
 
-#include "ExhostRunner.h"
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
@@ -131,7 +132,7 @@ private:
         port_ = static_cast<unsigned short>(std::stoul(first));
     }
 
-    exhost_test::TempServerFolder folder_;
+    testsupport::ScopedServerFolder folder_;
     std::string user_;
     pid_t pid_ = -1;
     unsigned short port_ = 0;

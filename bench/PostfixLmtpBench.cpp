@@ -7,8 +7,8 @@
 // directory holds the sample data for 100,000 users (LORVANTA_BENCH_USERS changes it).
 
 #include "DeliveryBenchServer.h"
-#include "PostfixInstance.h"
-#include "SmtpServerProcess.h"
+#include "testsupport/PostfixInstance.h"
+#include "testsupport/SmtpServerProcess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,7 +27,7 @@ struct Bench {
     std::string recipient;
 
     void Start() {
-        server.Start("lvpf", LORVANTA_DLL);
+        server.Start(LORVANTA_DLL);
         const auto alias = server.Sample().localAliases.at(0);
         server.Register(server.Store().CreateMailbox(kDomain, alias), true);
         recipient = alias + "@" + kDomain;

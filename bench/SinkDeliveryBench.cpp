@@ -30,7 +30,7 @@ struct Bench {
     std::string registeredAlias, plainAlias;
 
     void Start() {
-        server.Start("lvsb", LORVANTA_DLL);
+        server.Start(LORVANTA_DLL);
         registeredAlias = server.Sample().localAliases.at(0);
         plainAlias = server.Sample().localAliases.at(1);
         server.Register(server.Store().CreateMailbox(kDomain, registeredAlias), true);

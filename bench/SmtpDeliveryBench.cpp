@@ -9,8 +9,8 @@
 // with 100 sessions open.
 
 #include "DeliveryBenchServer.h"
-#include "SmtpServerProcess.h"
 #include "smtp/SmtpClient.h"
+#include "testsupport/SmtpServerProcess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,7 +31,7 @@ struct Bench {
     std::string mailbox, recipient;
 
     void Start() {
-        server.Start("lvsm", LORVANTA_DLL);
+        server.Start(LORVANTA_DLL);
         mailbox = server.Store().CreateMailbox(kDomain, server.Sample().localAliases.at(0));
         recipient = server.Sample().firstLocalProxyAddresses.at(0).substr(5);
         // All clients come from one address: allow the hundred sessions of the memory figure.

@@ -6,9 +6,9 @@
 
 #include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
-#include "tests/doubles/FakeDirectory.h"
-#include "tests/doubles/FakeEventInfo.h"
-#include "tests/doubles/FakeRecord.h"
+#include "testsupport/FakeDirectory.h"
+#include "testsupport/FakeEventInfo.h"
+#include "testsupport/FakeRecord.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,6 +8,7 @@
 #include "platform/store/EventService.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,25 +34,16 @@ const std::string kMessage = "From: sender@example.org\r\n"
 class BenchServer {
 public:
     BenchServer() {
-        char pattern[] = "/tmp/lorvanta-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            std::abort();
-        root_ = pattern;
-        host::ServerFolder folder(root_);
+        host::ServerFolder folder(scoped_.Path());
         folder.WriteMachineNames({"MAIL01", "example.com", "example.com", "", ""});
-        setenv(host::kRootVariable, root_.c_str(), 1);
         store_ = Store::Open(folder);
         store_->CreateDomainFolder("example.com");
     }
-    ~BenchServer() {
-        store_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    ~BenchServer() { store_.reset(); }
     Store& store() { return *store_; }
 
 private:
-    std::filesystem::path root_;
+    testsupport::ScopedServerFolder scoped_;
     std::shared_ptr<Store> store_;
 };
 

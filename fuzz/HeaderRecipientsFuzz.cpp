@@ -8,7 +8,7 @@
 
 #include "platform/core/Text.h"
 #include "sink/LorvantaModule.h"
-#include "tests/model/PlainRecipients.h"
+#include "sink/PlainRecipients.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,8 @@
 // the registered Lorvanta.dll by its ProgID; the sink asks the directory for the owner's
 // addresses and stamps the first one the headers name.
 
-#include "ExhostRunner.h"
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include "platform/directory/SampleDirectory.h"
 
@@ -48,7 +49,7 @@ std::string Upper(std::string text) {
 class DeliveryRoad : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder = std::make_unique<TempServerFolder>();
+        folder = std::make_unique<testsupport::ScopedServerFolder>();
         platform::directory::SampleDirectorySettings settings;
         settings.forestDnsName = kDomain;
         settings.users = 4;
@@ -107,14 +108,14 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    static std::unique_ptr<TempServerFolder> folder;
+    static std::unique_ptr<testsupport::ScopedServerFolder> folder;
     static platform::directory::SampleDirectory sample;
     static std::string owner, other, setupFailure;
     static std::vector<std::string> ownerAddresses;
     static int messageCount;
 };
 
-std::unique_ptr<TempServerFolder> DeliveryRoad::folder;
+std::unique_ptr<testsupport::ScopedServerFolder> DeliveryRoad::folder;
 platform::directory::SampleDirectory DeliveryRoad::sample;
 std::string DeliveryRoad::owner, DeliveryRoad::other, DeliveryRoad::setupFailure;
 std::vector<std::string> DeliveryRoad::ownerAddresses;

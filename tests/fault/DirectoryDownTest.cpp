@@ -3,7 +3,7 @@
 // with the server.
 
 #include "FaultRoad.h"
-#include "tests/doubles/SilentLdapServer.h"
+#include "testsupport/SilentLdapServer.h"
 
 #include "platform/host/ServerFolder.h"
 

@@ -7,7 +7,8 @@
 // while a test runs, and the test delivers in its own process, so the event service and the sink
 // run here.
 
-#include "ExhostRunner.h"
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include "platform/directory/DirectoryServer.h"
 #include "platform/store/Store.h"
@@ -56,7 +57,7 @@ protected:
     // Adds a registration item to the owner's Inbox through the admin tool.
     void AddRegistration(const std::string& name, const std::string& criteria, int priority);
 
-    exhost_test::TempServerFolder folder_;
+    testsupport::ScopedServerFolder folder_;
     std::unique_ptr<platform::directory::DirectoryServer> directory_;
     std::shared_ptr<platform::store::Store> store_;
     std::filesystem::path dll_;

@@ -8,7 +8,7 @@
 #include "platform/complus/Catalog.h"
 #include "platform/core/Error.h"
 #include "platform/core/Provider.h"
-#include "tests/doubles/FakeDirectory.h"
+#include "testsupport/FakeDirectory.h"
 
 #include <QtTest>
 

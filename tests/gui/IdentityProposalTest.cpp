@@ -3,7 +3,7 @@
 #include "FakeUserInterface.h"
 #include "platform/core/Error.h"
 #include "platform/host/LogonName.h"
-#include "tests/doubles/FakeDirectory.h"
+#include "testsupport/FakeDirectory.h"
 
 #include <QtTest>
 

@@ -6,7 +6,7 @@
 #include "platform/directory/Ads.h"
 #include "platform/directory/SystemInfo.h"
 #include "platform/host/FileListing.h"
-#include "tests/doubles/FakeDirectory.h"
+#include "testsupport/FakeDirectory.h"
 
 #include <QtTest>
 

@@ -4,7 +4,7 @@
 #include "platform/core/Moniker.h"
 #include "platform/directory/Ads.h"
 #include "platform/directory/SystemInfo.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

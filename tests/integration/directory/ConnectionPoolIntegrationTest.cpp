@@ -5,7 +5,7 @@
 #include "platform/core/ObjectFactory.h"
 #include "platform/directory/LdapConnectionPool.h"
 #include "sink/LorvantaModule.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // read no entry, and the socket admits only the owner, also when it lies under /tmp.
 
 #include "platform/directory/LdapConnection.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 #include <ldap.h>

@@ -2,7 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "sink/LorvantaModule.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

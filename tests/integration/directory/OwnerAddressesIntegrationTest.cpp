@@ -1,7 +1,7 @@
 // The sink's owner lookup, unchanged, against the private directory.
 
 #include "sink/LorvantaModule.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

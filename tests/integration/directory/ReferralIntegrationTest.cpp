@@ -3,7 +3,7 @@
 // A binary of its own, since the referral would show up in every search of the other tests.
 
 #include "platform/core/Ado.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

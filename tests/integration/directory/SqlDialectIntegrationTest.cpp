@@ -6,7 +6,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/Ads.h"
 #include "platform/directory/KeptEntries.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

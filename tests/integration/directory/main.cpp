@@ -1,6 +1,6 @@
 // One private directory for the whole binary: tests share it and only read from it.
 
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
-#include "ExhostRunner.h"
 #include "MailboxBackend.h"
 #include "MailboxDelivery.h"
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
@@ -70,7 +71,7 @@ std::string EntryLdif(const std::string& cn, const std::string& alias, const std
 class ExhostServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder = std::make_unique<TempServerFolder>();
+        folder = std::make_unique<testsupport::ScopedServerFolder>();
         initResult = RunExhost({"init", "--root", folder->Root(), "--domain", kDomain, "--computer",
                                 kComputer, "--users", std::to_string(kUsers), "--seed",
                                 std::to_string(kSeed)});
@@ -100,12 +101,12 @@ protected:
         return store->Children(store->Locate(MailboxUrl(alias) + "/Inbox"), false).size();
     }
 
-    static std::unique_ptr<TempServerFolder> folder;
+    static std::unique_ptr<testsupport::ScopedServerFolder> folder;
     static RunResult initResult, startResult;
     static platform::directory::SampleDirectory sample;
 };
 
-std::unique_ptr<TempServerFolder> ExhostServer::folder;
+std::unique_ptr<testsupport::ScopedServerFolder> ExhostServer::folder;
 RunResult ExhostServer::initResult, ExhostServer::startResult;
 platform::directory::SampleDirectory ExhostServer::sample;
 
@@ -536,7 +537,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Folders of their own: these tests stop, start and replace the server.
 TEST(ExhostFolder, InitRefusesAnExistingFolderUnlessForced) {
-    TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
     ASSERT_EQ(RunExhost({"init", "--root", folder.Root(), "--users", "2"}).exitCode, 0);
     const auto again = RunExhost({"init", "--root", folder.Root(), "--users", "2"});
     EXPECT_NE(again.exitCode, 0);
@@ -549,7 +550,7 @@ TEST(ExhostFolder, InitRefusesAnExistingFolderUnlessForced) {
 }
 
 TEST(ExhostFolder, DirectoryStartStatusStop) {
-    TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
     ASSERT_EQ(RunExhost({"init", "--root", folder.Root(), "--users", "2"}).exitCode, 0);
     const std::vector<std::string> root = {"--root", folder.Root()};
     auto run = [&](std::vector<std::string> arguments) {

@@ -2,9 +2,10 @@
 // its virtual mailbox domain over LMTP to "exhost lmtp", with the sink registered on the
 // recipients' Inboxes. What arrived is read back with "exhost show --json".
 
-#include "ExhostRunner.h"
-#include "PostfixInstance.h"
-#include "SmtpServerProcess.h"
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/PostfixInstance.h"
+#include "testsupport/ScopedServerFolder.h"
+#include "testsupport/SmtpServerProcess.h"
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/store/PropertyNames.h"
@@ -43,7 +44,7 @@ protected:
         settings.users = kUsers;
         settings.seed = 5;
         sample = platform::directory::GenerateSampleDirectory(settings);
-        folder = std::make_unique<TempServerFolder>();
+        folder = std::make_unique<testsupport::ScopedServerFolder>();
         const auto root = folder->Root();
         problem = Step(RunExhost({"init", "--root", root, "--domain", kDomain, "--users",
                                   std::to_string(kUsers), "--seed", "5"}));
@@ -112,14 +113,14 @@ protected:
     }
 
     static platform::directory::SampleDirectory sample;
-    static std::unique_ptr<TempServerFolder> folder;
+    static std::unique_ptr<testsupport::ScopedServerFolder> folder;
     static std::unique_ptr<SmtpServerProcess> lmtp;
     static std::unique_ptr<PostfixInstance> postfix;
     static std::string problem;
 };
 
 platform::directory::SampleDirectory PostfixFront::sample;
-std::unique_ptr<TempServerFolder> PostfixFront::folder;
+std::unique_ptr<testsupport::ScopedServerFolder> PostfixFront::folder;
 std::unique_ptr<SmtpServerProcess> PostfixFront::lmtp;
 std::unique_ptr<PostfixInstance> PostfixFront::postfix;
 std::string PostfixFront::problem;

@@ -1,8 +1,9 @@
 // The SMTP front over loopback, against a real server folder with its directory running.
 
-#include "ExhostRunner.h"
-#include "SmtpServerProcess.h"
 #include "smtp/SmtpClient.h"
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/ScopedServerFolder.h"
+#include "testsupport/SmtpServerProcess.h"
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
@@ -43,7 +44,7 @@ std::string Message(const std::string& subject, const std::string& to,
 class SmtpFront : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder = std::make_unique<TempServerFolder>();
+        folder = std::make_unique<testsupport::ScopedServerFolder>();
         initResult = RunExhost({"init", "--root", folder->Root(), "--domain", kDomain, "--users",
                                 std::to_string(kUsers), "--seed", "3"});
         startResult = RunExhost({"directory", "start", "--root", folder->Root()});
@@ -84,13 +85,13 @@ protected:
         return messages;
     }
 
-    static std::unique_ptr<TempServerFolder> folder;
+    static std::unique_ptr<testsupport::ScopedServerFolder> folder;
     static RunResult initResult, startResult;
     static std::vector<std::string> aliases;
     static std::string utf8Alias, utf8Address;
 };
 
-std::unique_ptr<TempServerFolder> SmtpFront::folder;
+std::unique_ptr<testsupport::ScopedServerFolder> SmtpFront::folder;
 RunResult SmtpFront::initResult, SmtpFront::startResult;
 std::vector<std::string> SmtpFront::aliases;
 std::string SmtpFront::utf8Alias, SmtpFront::utf8Address;

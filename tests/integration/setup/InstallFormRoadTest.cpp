@@ -9,7 +9,7 @@
 #include "setup/InstallForm.h"
 #include "setup/Items.h"
 #include "tests/gui/FakeUserInterface.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

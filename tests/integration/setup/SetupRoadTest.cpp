@@ -6,7 +6,7 @@
 #include "platform/store/Store.h"
 #include "setup/ComPlus.h"
 #include "setup/Items.h"
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 

@@ -9,10 +9,10 @@
 #include "platform/host/ServerFolder.h"
 #include "platform/store/EventService.h"
 #include "platform/store/Store.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -25,12 +25,10 @@ inline const std::string kHttpBase = "http://mail01.example.com/exadmin/example.
 class TempStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/lorvanta-store-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        scoped = std::make_unique<testsupport::ScopedServerFolder>();
+        root = scoped->Path();
         platform::host::ServerFolder folder(root);
         folder.WriteMachineNames({"MAIL01", "example.com", "example.com", "dc01.example.com", ""});
-        setenv(platform::host::kRootVariable, root.c_str(), 1);
         store = platform::store::Store::Open(folder);
         store->CreateDomainFolder("example.com");
         store->CreateMailbox("example.com", "alice");
@@ -41,9 +39,7 @@ protected:
     void TearDown() override {
         platform::store::SetSinkCreator(previousCreator);
         store.reset();
-        unsetenv(platform::host::kRootVariable);
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
+        scoped.reset();
     }
 
     std::shared_ptr<platform::ado::Connection> Connect(const std::string& url) {
@@ -78,6 +74,7 @@ protected:
         return text.str();
     }
 
+    std::unique_ptr<testsupport::ScopedServerFolder> scoped;
     std::filesystem::path root;
     std::shared_ptr<platform::store::Store> store;
     std::string systemMailbox;

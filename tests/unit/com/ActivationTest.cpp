@@ -3,7 +3,7 @@
 #include "platform/com/Guid.h"
 #include "platform/com/ServerModule.h"
 #include "platform/core/Error.h"
-#include "tests/unit/com/TempServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ class ActivationFailures : public ::testing::Test {
 protected:
     void SetUp() override {
         registry.Register({kMissingServerClass, "Test.MissingServer", "Apartment",
-                           folder.Root() / "absent" / "Gone.dll"});
+                           folder.Path() / "absent" / "Gone.dll"});
         registry.Register({kNotAServerClass, "Test.NotAServer", "Apartment", NO_ENTRY_POINTS_DLL});
     }
 
@@ -50,7 +50,7 @@ protected:
         }
     }
 
-    comtest::TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
     com::ClassRegistry registry{folder.ComDir()};
 };
 
@@ -58,7 +58,7 @@ TEST_F(ActivationFailures, CarryThePlatformNumbersAndNameWhatFailed) {
     const auto create = [this](std::string text) {
         return [this, text] { com::CreateInstance(registry, text, com::IID_IUnknown); };
     };
-    const std::string gone = (folder.Root() / "absent" / "Gone.dll").string();
+    const std::string gone = (folder.Path() / "absent" / "Gone.dll").string();
     const FailureCase cases[] = {
         {"unknown ProgID", create("Nobody.Here"), hr::REGDB_E_CLASSNOTREG, {"Nobody.Here"}},
         {"ProgID with a blank",
@@ -116,7 +116,7 @@ TEST_F(ActivationFailures, CarryThePlatformNumbersAndNameWhatFailed) {
          {NO_ENTRY_POINTS_DLL, "DllUnregisterServer"}},
         {"a file that is no shared library",
          [this] {
-             const auto bogus = folder.Root() / "Bogus.dll";
+             const auto bogus = folder.Path() / "Bogus.dll";
              std::ofstream(bogus) << "not an ELF file";
              com::ServerModule::Load(bogus);
          },

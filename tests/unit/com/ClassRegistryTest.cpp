@@ -2,7 +2,7 @@
 
 #include "platform/com/Guid.h"
 #include "platform/core/Error.h"
-#include "tests/unit/com/TempServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ ClassRegistration MakeClass(std::uint32_t n, std::string progId) {
 
 class ClassRegistryTest : public ::testing::Test {
 protected:
-    comtest::TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
     ClassRegistry registry{folder.ComDir()};
 };
 
@@ -204,7 +204,7 @@ TEST_F(ClassRegistryTest, ConcurrentWritersLoseNoClass) {
 }
 
 TEST(ClassRegistryEnvironment, WithoutTheServerFolderVariableItFails) {
-    comtest::TempServerFolder folder; // restores the variable afterwards
+    testsupport::ScopedServerFolder folder; // restores the variable afterwards
     ::unsetenv("EXHOST_ROOT");
     EXPECT_THROW(ClassRegistry::FromEnvironment(), platform::Error);
 }

@@ -2,7 +2,7 @@
 #include "platform/com/ClassRegistry.h"
 #include "platform/complus/CatalogErrors.h"
 #include "platform/complus/CatalogFile.h"
-#include "tests/unit/com/TempServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +18,12 @@ class CatalogAdmin : public ::testing::Test {
 protected:
     host::ServerFolder Folder() const { return host::ServerFolder(folder.Root()); }
     std::string FileText() const {
-        std::ifstream in(folder.Root() / "complus" / "applications");
+        std::ifstream in(folder.Path() / "complus" / "applications");
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
     }
-    comtest::TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
 };
 
 TEST_F(CatalogAdmin, InstallListsTheApplicationWithoutItsPassword) {
@@ -58,7 +58,7 @@ TEST_F(CatalogAdmin, WithoutBothIdentityAndPasswordTheDefaultIdentityStays) {
 
 TEST_F(CatalogAdmin, AFailedInstallLeavesNothingBehind) {
     try {
-        InstallApplication(Folder(), "Lorvanta", (folder.Root() / "none.dll").string(), "", "");
+        InstallApplication(Folder(), "Lorvanta", (folder.Path() / "none.dll").string(), "", "");
         FAIL();
     } catch (const Error& error) {
         EXPECT_EQ(error.Number(), hr::COMADMIN_E_COMPFILE_DOESNOTEXIST);
@@ -82,8 +82,8 @@ TEST_F(CatalogAdmin, RemoveTakesEveryMatchAndItsClasses) {
 }
 
 TEST(CatalogFile, AChangeThatFailsStoresNothing) {
-    comtest::TempServerFolder folder;
-    CatalogFile file(folder.Root() / "complus");
+    testsupport::ScopedServerFolder folder;
+    CatalogFile file(folder.Path() / "complus");
     file.Modify([](auto& applications) {
         applications.emplace_back();
         applications.back().Set("Name", Variant("Kept"));
@@ -98,10 +98,10 @@ TEST(CatalogFile, AChangeThatFailsStoresNothing) {
 }
 
 TEST(CatalogFile, AFolderThatCannotBeMadeIsAWriteFailure) {
-    comtest::TempServerFolder folder;
-    std::ofstream(folder.Root() / "complus") << "a file where the folder belongs";
+    testsupport::ScopedServerFolder folder;
+    std::ofstream(folder.Path() / "complus") << "a file where the folder belongs";
     try {
-        CatalogFile(folder.Root() / "complus").Modify([](auto&) {});
+        CatalogFile(folder.Path() / "complus").Modify([](auto&) {});
         FAIL();
     } catch (const Error& error) {
         EXPECT_EQ(error.Number(), hr::COMADMIN_E_APP_FILE_WRITEFAIL);

@@ -5,7 +5,7 @@
 #include "platform/complus/CatalogErrors.h"
 #include "platform/complus/CatalogFile.h"
 #include "platform/complus/ComponentClasses.h"
-#include "tests/unit/com/TempServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ protected:
     }
     com::ClassRegistry Registry() const { return com::ClassRegistry(folder.ComDir()); }
 
-    comtest::TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
 };
 
 TEST_F(Catalog, AnEmptyCatalogHasNoApplications) {
@@ -104,9 +104,9 @@ TEST_F(Catalog, ThePasswordIsKeptPrivately) {
     EXPECT_EQ(Applications()->Item(0)->Value("Password"), Variant("********"));
 
     struct stat info {};
-    ASSERT_EQ(::stat(CatalogFile(folder.Root() / "complus").File().c_str(), &info), 0);
+    ASSERT_EQ(::stat(CatalogFile(folder.Path() / "complus").File().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat((folder.Root() / "complus").c_str(), &info), 0);
+    ASSERT_EQ(::stat((folder.Path() / "complus").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0077, 0u);
 }
 
@@ -199,8 +199,8 @@ TEST_F(Catalog, AFailedSaveStoresNothing) {
 }
 
 TEST_F(Catalog, ADamagedCatalogFileIsAReadFailure) {
-    std::filesystem::create_directories(folder.Root() / "complus");
-    std::ofstream(folder.Root() / "complus" / "applications") << "application\nnonsense\n";
+    std::filesystem::create_directories(folder.Path() / "complus");
+    std::ofstream(folder.Path() / "complus" / "applications") << "application\nnonsense\n";
     try {
         Applications();
         FAIL();
@@ -218,7 +218,7 @@ TEST_F(Catalog, InstallComponentRecordsTheClassesAndMakesThemCreatable) {
     ASSERT_TRUE(registered);
     EXPECT_EQ(std::filesystem::canonical(registered->server),
               std::filesystem::canonical(LORVANTA_DLL));
-    const auto stored = CatalogFile(folder.Root() / "complus").Read();
+    const auto stored = CatalogFile(folder.Path() / "complus").Read();
     ASSERT_EQ(stored.size(), 1u);
     ASSERT_EQ(stored[0].components.size(), 1u);
     EXPECT_EQ(stored[0].components[0], *registered);
@@ -247,7 +247,7 @@ TEST_F(Catalog, InstallComponentByIdAndMovingAClassBetweenApplications) {
     const auto second = AddApplication("Second");
     NewCatalog()->InstallComponent(first, LORVANTA_DLL, "", "");
     NewCatalog()->InstallComponent(second, LORVANTA_DLL, "", "");
-    const auto stored = CatalogFile(folder.Root() / "complus").Read();
+    const auto stored = CatalogFile(folder.Path() / "complus").Read();
     EXPECT_TRUE(stored[0].components.empty());
     EXPECT_EQ(stored[1].components.size(), 1u);
 }
@@ -256,7 +256,7 @@ TEST_F(Catalog, InstallComponentFailures) {
     AddApplication("Lorvanta");
     AddApplication("Twice");
     AddApplication("twice");
-    const auto notADll = folder.Root() / "text.dll";
+    const auto notADll = folder.Path() / "text.dll";
     std::ofstream(notADll) << "not a shared library";
     struct Case {
         const char* what;
@@ -271,7 +271,7 @@ TEST_F(Catalog, InstallComponentFailures) {
          "Nobody"},
         {"same name twice", "TWICE", LORVANTA_DLL, "", hr::COMADMIN_E_AMBIGUOUS_APPLICATION_NAME,
          "TWICE"},
-        {"missing DLL", "Lorvanta", (folder.Root() / "missing.dll").string(), "",
+        {"missing DLL", "Lorvanta", (folder.Path() / "missing.dll").string(), "",
          hr::COMADMIN_E_COMPFILE_DOESNOTEXIST, "missing.dll"},
         {"unloadable DLL", "Lorvanta", notADll.string(), "", hr::COMADMIN_E_COMPFILE_LOADDLLFAIL,
          "text.dll"},
@@ -291,7 +291,7 @@ TEST_F(Catalog, InstallComponentFailures) {
         }
     }
     EXPECT_TRUE(Registry().List().empty());
-    for (const auto& application : CatalogFile(folder.Root() / "complus").Read())
+    for (const auto& application : CatalogFile(folder.Path() / "complus").Read())
         EXPECT_TRUE(application.components.empty());
 }
 

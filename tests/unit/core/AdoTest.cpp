@@ -1,7 +1,7 @@
 #include "platform/core/Ado.h"
 #include "platform/core/Provider.h"
 
-#include "tests/doubles/FakeRecord.h"
+#include "testsupport/FakeRecord.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "platform/core/Error.h"
 #include "platform/directory/DirectoryErrors.h"
 #include "platform/host/ServerFolder.h"
-#include "tests/doubles/SilentLdapServer.h"
+#include "testsupport/SilentLdapServer.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "platform/complus/CatalogAdmin.h"
 #include "platform/complus/CatalogErrors.h"
 #include "setup/ComPlus.h"
-#include "tests/unit/com/TempServerFolder.h"
 #include "tests/unit/setup/SetupTestClock.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ class ComPlusInCatalog : public ::testing::Test {
 protected:
     void SetUp() override {
         previousDirectory = fs::current_path();
-        workDirectory = folder.Root() / "cwd";
+        workDirectory = folder.Path() / "cwd";
         fs::create_directories(workDirectory);
         fs::current_path(workDirectory);
     }
@@ -35,7 +35,7 @@ protected:
             .has_value();
     }
 
-    comtest::TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
     setuptest::PinnedClockAndLocale pinned;
     TextErrorLog log;
     fs::path previousDirectory;

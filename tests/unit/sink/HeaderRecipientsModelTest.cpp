@@ -5,7 +5,7 @@
 
 #include "sink/LorvantaModule.h"
 
-#include "tests/model/PlainRecipients.h"
+#include "sink/PlainRecipients.h"
 
 #include <gtest/gtest.h>
 

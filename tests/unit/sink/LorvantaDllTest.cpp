@@ -9,11 +9,11 @@
 #include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreEvents.h"
-#include "tests/doubles/FakeDirectory.h"
-#include "tests/doubles/FakeEventInfo.h"
-#include "tests/doubles/FakeRecord.h"
-#include "tests/unit/com/TempServerFolder.h"
 #include "tests/unit/sink/ConcurrentDirectory.h"
+#include "testsupport/FakeDirectory.h"
+#include "testsupport/FakeEventInfo.h"
+#include "testsupport/FakeRecord.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +48,7 @@ protected:
         return com::CreateInstanceAs<T>(registry, kProgId, iid);
     }
 
-    comtest::TempServerFolder folder;
+    testsupport::ScopedServerFolder folder;
     com::ClassRegistry registry{folder.ComDir()};
 };
 

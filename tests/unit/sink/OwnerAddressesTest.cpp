@@ -2,7 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/directory/SystemInfo.h"
-#include "tests/doubles/FakeDirectory.h"
+#include "testsupport/FakeDirectory.h"
 
 #include <gtest/gtest.h>
 

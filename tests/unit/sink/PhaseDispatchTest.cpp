@@ -2,7 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/store/EventFlags.h"
-#include "tests/doubles/FakeEventInfo.h"
+#include "testsupport/FakeEventInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// Runs the built exhost binary as a script would, and gives each test a server folder of its
-// own under /tmp (short, so that the directory server's socket path fits).
+// Runs the built exhost binary, or any program, as a script would.
 
 #include <filesystem>
 #include <string>
@@ -27,21 +26,5 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::string&
 
 // Lines of a text without their line ends; no empty last entry.
 std::vector<std::string> Lines(const std::string& text);
-
-// A fresh empty folder under /tmp; on destruction any directory server started in it is stopped
-// and the folder removed (kept when LORVANTA_KEEP_FIXTURES is set).
-class TempServerFolder {
-public:
-    TempServerFolder();
-    ~TempServerFolder();
-    TempServerFolder(const TempServerFolder&) = delete;
-    TempServerFolder& operator=(const TempServerFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::string Root() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 } // namespace exhost_test

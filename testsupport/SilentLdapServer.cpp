@@ -1,4 +1,4 @@
-#include "tests/doubles/SilentLdapServer.h"
+#include "testsupport/SilentLdapServer.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -1,4 +1,4 @@
-#include "tests/integration/directory/DirectoryEnvironment.h"
+#include "testsupport/DirectoryEnvironment.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -22,11 +22,8 @@ DirectoryEnvironment& DirectoryEnvironment::Current() {
 }
 
 void DirectoryEnvironment::SetUp() {
-    // Short, so that the socket path fits a socket address.
-    char pattern[] = "/tmp/lvdXXXXXX";
-    const char* made = mkdtemp(pattern);
-    ASSERT_NE(made, nullptr) << "cannot create a temporary folder";
-    root_ = made;
+    folder_ = std::make_unique<testsupport::ScopedServerFolder>();
+    root_ = folder_->Path();
 
     platform::host::ServerFolder folder(root_);
     platform::directory::DirectoryServerSettings serverSettings;
@@ -49,7 +46,6 @@ void DirectoryEnvironment::SetUp() {
     machine_ = {settings_.sample.computerName, settings_.domainDnsName,
                 settings_.sample.forestDnsName, settings_.globalCatalogHost, server_->Uri()};
     folder.WriteMachineNames(machine_);
-    setenv(platform::host::kRootVariable, root_.c_str(), 1);
     current = this;
 }
 
@@ -57,10 +53,7 @@ void DirectoryEnvironment::TearDown() {
     current = nullptr;
     if (server_)
         server_->Stop();
-    if (!root_.empty() && !std::getenv("LORVANTA_KEEP_FIXTURES")) {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    folder_.reset();
 }
 
 } // namespace testing_directory

@@ -1,4 +1,4 @@
-#include "tests/model/PlainRecipients.h"
+#include "sink/PlainRecipients.h"
 
 #include "platform/core/Text.h"
 

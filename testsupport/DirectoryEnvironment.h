@@ -7,6 +7,7 @@
 #include "platform/directory/DirectoryServer.h"
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ public:
 
 private:
     DirectoryFixtureSettings settings_;
+    std::unique_ptr<testsupport::ScopedServerFolder> folder_;
     std::filesystem::path root_;
     platform::directory::SampleDirectory sample_;
     platform::host::MachineNames machine_;

@@ -1,4 +1,4 @@
-#include "SmtpServerProcess.h"
+#include "testsupport/SmtpServerProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "tests/doubles/FakeDirectory.h"
+#include "testsupport/FakeDirectory.h"
 
 #include "platform/core/Error.h"
 #include "platform/core/Provider.h"

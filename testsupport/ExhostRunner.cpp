@@ -1,4 +1,4 @@
-#include "ExhostRunner.h"
+#include "testsupport/ExhostRunner.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -95,21 +95,6 @@ std::vector<std::string> Lines(const std::string& text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-TempServerFolder::TempServerFolder() {
-    char pattern[] = "/tmp/exhXXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-}
-
-TempServerFolder::~TempServerFolder() {
-    std::error_code ignored;
-    if (fs::exists(path_ / "machine.conf", ignored))
-        RunExhost({"directory", "stop", "--root", Root()});
-    if (!std::getenv("LORVANTA_KEEP_FIXTURES"))
-        fs::remove_all(path_, ignored);
 }
 
 } // namespace exhost_test

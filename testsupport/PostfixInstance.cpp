@@ -1,6 +1,6 @@
-#include "PostfixInstance.h"
+#include "testsupport/PostfixInstance.h"
 
-#include "ExhostRunner.h"
+#include "testsupport/ExhostRunner.h"
 
 #include <pwd.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "tests/doubles/FakeRecord.h"
+#include "testsupport/FakeRecord.h"
 
 namespace doubles {
 

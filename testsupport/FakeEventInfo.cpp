@@ -1,4 +1,4 @@
-#include "tests/doubles/FakeEventInfo.h"
+#include "testsupport/FakeEventInfo.h"
 
 namespace doubles {
 

@@ -5,7 +5,7 @@
 
 #include "platform/core/Ado.h"
 #include "platform/core/Error.h"
-#include "tests/doubles/Printers.h"
+#include "testsupport/Printers.h"
 
 #include <map>
 #include <set>
