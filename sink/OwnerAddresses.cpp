@@ -2,6 +2,7 @@
 
 #include "platform/core/Ado.h"
 #include "platform/core/ObjectFactory.h"
+#include "platform/core/Text.h"
 #include "platform/directory/FilterEscape.h"
 #include "platform/directory/SystemInfo.h"
 
@@ -20,9 +21,7 @@ bool IsSmtpAddress(const std::string& value) {
     if (value.size() <= kSmtpPrefix.size())
         return false;
     for (std::size_t i = 0; i < kSmtpPrefix.size(); ++i) {
-        const char c = value[i];
-        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-        if (lower != kSmtpPrefix[i])
+        if (platform::text::AsciiLower(value[i]) != kSmtpPrefix[i])
             return false;
     }
     return true;

@@ -4,17 +4,10 @@
 #include "platform/com/ServerModule.h"
 #include "platform/core/Error.h"
 
-#include <cstdio>
 
 namespace platform::com {
 
 namespace {
-
-std::string HexNumber(HRESULT hr) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
-    return buffer;
-}
 
 std::string Describe(const ClassRegistration& registration) {
     return registration.progId + " " + FormatGuid(registration.clsid);
@@ -26,7 +19,7 @@ void CallRegistrationEntry(const std::filesystem::path& server, const char* entr
     const HRESULT hr = entry();
     if (FAILED(hr))
         throw Error(hr, std::string(entryName) + " of " + server.string() + " failed with " +
-                            HexNumber(hr));
+                            FailureNumberText(hr));
 }
 
 } // namespace
@@ -62,7 +55,7 @@ ComPtr<IUnknown> CreateInstance(const ClassRegistry& registry, const CLSID& clsi
     if (FAILED(hr) || !factory)
         throw Error(FAILED(hr) ? hr : hr::E_POINTER,
                     "The server " + registration->server.string() + " gave no class factory for " +
-                        Describe(*registration) + " (" + HexNumber(hr) + ")");
+                        Describe(*registration) + " (" + FailureNumberText(hr) + ")");
 
     ComPtr<IUnknown> instance;
     hr = factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(instance.Put()));
@@ -72,7 +65,7 @@ ComPtr<IUnknown> CreateInstance(const ClassRegistry& registry, const CLSID& clsi
     if (FAILED(hr) || !instance)
         throw Error(FAILED(hr) ? hr : hr::E_POINTER, "Cannot create an instance of " +
                                                          Describe(*registration) + " (" +
-                                                         HexNumber(hr) + ")");
+                                                         FailureNumberText(hr) + ")");
     return instance;
 }
 

@@ -5,7 +5,6 @@
 #include "platform/core/Error.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -37,12 +36,6 @@ public:
 private:
     fs::path path_;
 };
-
-std::string Hex(std::int32_t number) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(number));
-    return text;
-}
 
 } // namespace
 
@@ -77,8 +70,9 @@ std::vector<com::ClassRegistration> LearnServerClasses(const fs::path& dll) {
         result = registerServer();
     }
     if (com::FAILED(result))
-        throw Error(hr::COMADMIN_E_DLLREGISTERSERVER,
-                    "DllRegisterServer of \"" + dll.string() + "\" failed with " + Hex(result));
+        throw Error(hr::COMADMIN_E_DLLREGISTERSERVER, "DllRegisterServer of \"" + dll.string() +
+                                                          "\" failed with " +
+                                                          FailureNumberText(result));
     auto classes = com::ClassRegistry(scratch.Path()).List();
     if (classes.empty())
         throw Error(hr::COMADMIN_E_COMPFILE_NOTINSTALLABLE,

@@ -1,6 +1,7 @@
 #include "platform/core/Provider.h"
 
 #include "platform/core/Error.h"
+#include "platform/core/Text.h"
 
 namespace platform::ado {
 
@@ -8,11 +9,7 @@ namespace {
 
 // Property names are ASCII; they compare without regard to letter case.
 std::string FoldKey(std::string name) {
-    for (auto& c : name) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return name;
+    return text::AsciiLower(std::move(name));
 }
 
 NamedRegistry<ProviderFactory>& Providers() {

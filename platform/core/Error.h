@@ -19,6 +19,9 @@ private:
     std::string description_;
 };
 
+// A failure number the way logs and messages show it: "0x80004005".
+std::string FailureNumberText(std::int32_t number);
+
 // Failure numbers, with the values the real platform documents for them.
 namespace hr {
 constexpr std::int32_t Code(std::uint32_t value) {

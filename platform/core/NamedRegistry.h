@@ -4,6 +4,8 @@
 // regard to ASCII letter case, safe to use from several threads; and a scoped entry that puts a
 // value in place for its lifetime and restores what it replaced, for tests.
 
+#include "platform/core/Text.h"
+
 #include <map>
 #include <mutex>
 #include <optional>
@@ -46,13 +48,7 @@ public:
     }
 
 private:
-    static std::string Fold(std::string name) {
-        for (auto& c : name) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
-        return name;
-    }
+    static std::string Fold(std::string name) { return text::AsciiLower(std::move(name)); }
 
     mutable std::mutex mutex_;
     std::map<std::string, Value> values_;

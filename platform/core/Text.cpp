@@ -9,11 +9,13 @@
 
 namespace platform::text {
 
-namespace {
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+std::string AsciiLower(std::string text) {
+    for (auto& c : text)
+        c = AsciiLower(c);
+    return text;
 }
+
+namespace {
 
 // Code points past the Unicode range stand for malformed bytes, one each, so that malformed
 // bytes compare equal only to the same bytes.

@@ -8,6 +8,15 @@
 
 namespace platform::text {
 
+// A letter A-Z in lower case; every other byte as it is. For names that are ASCII by rule
+// (protocol keywords, property and attribute names, ProgIDs), where locale and Unicode must not
+// matter.
+constexpr char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+// The text with A-Z in lower case, every other byte as it is.
+std::string AsciiLower(std::string text);
+
 // Removes leading and trailing blanks. A blank is the space character only; tabs stay.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -25,10 +25,7 @@ public:
     std::string ADsPath() const override { return path_; }
 
     Variant Get(const std::string& attribute) override {
-        std::string key = attribute;
-        for (auto& c : key)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        auto found = attributes_.find(key);
+        auto found = attributes_.find(text::AsciiLower(attribute));
         if (found == attributes_.end() || found->second.empty())
             throw Error(hr::E_ADS_PROPERTY_NOT_FOUND, "The directory object \"" + path_ +
                                                           "\" has no value for \"" + attribute +

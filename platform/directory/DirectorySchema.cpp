@@ -1,5 +1,6 @@
 #include "platform/directory/DirectorySchema.h"
 
+#include "platform/core/Text.h"
 #include "platform/directory/LdapConnection.h"
 
 #include <ldap.h>
@@ -43,9 +44,7 @@ constexpr const char* kSingleValuedInActiveDirectory[] = {
 };
 
 std::string Lower(std::string text) {
-    for (auto& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return text::AsciiLower(std::move(text));
 }
 
 struct SchemaCache {

@@ -1,5 +1,6 @@
 #include "platform/directory/LdapConnection.h"
 
+#include "platform/core/Text.h"
 #include "platform/directory/DirectoryErrors.h"
 #include "platform/directory/KeptEntries.h"
 
@@ -73,9 +74,7 @@ LdapEntry ReadLdapEntry(LDAP* ld, LDAPMessage* message,
 }
 
 std::string Lower(std::string text) {
-    for (auto& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return text::AsciiLower(std::move(text));
 }
 
 // Calls `take` with the lower-case name and the values of each attribute of an entry.

@@ -1,5 +1,6 @@
 #include "platform/directory/SampleDirectory.h"
 
+#include "platform/core/Text.h"
 #include "platform/directory/DirectoryPath.h"
 
 #include <pwd.h>
@@ -22,9 +23,7 @@ constexpr const char* kSurnames[] = {
     "Keller", "Lorenz", "Maier",  "Nagel", "Otto",  "Peters", "Roth", "Schulz", "Thiele", "Vogt"};
 
 std::string Lower(std::string text) {
-    for (auto& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return text::AsciiLower(std::move(text));
 }
 
 std::string Upper(std::string text) {

@@ -1,5 +1,6 @@
 #include "platform/store/EventService.h"
 
+#include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/host/PrivateFiles.h"
 #include "platform/store/EventFlags.h"
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
@@ -49,12 +49,6 @@ com::ComPtr<IExStoreSyncEvents> CreateSink(const std::string& progId) {
         throw Error(platform::hr::REGDB_E_CLASSNOTREG,
                     "The sink \"" + progId + "\" could not be created");
     return sink;
-}
-
-std::string HexResult(com::HRESULT result) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
-    return text;
 }
 
 // The item of an event, seen by the sink: writes committed with Fields.Update join the save in
@@ -303,7 +297,7 @@ void SaveEvents::CheckRegistration() {
         source->Close();
         info->Release();
         if (com::FAILED(hr))
-            throw Error(hr, "Register of \"" + progId + "\" failed with " + HexResult(hr));
+            throw Error(hr, "Register of \"" + progId + "\" failed with " + FailureNumberText(hr));
         if (result != 0)
             throw Error(hr::E_ABORT, "The sink \"" + progId + "\" refused the registration \"" +
                                          url + "\" (result " + std::to_string(result) + ")");
@@ -394,7 +388,7 @@ void SaveEvents::Begin() {
             const auto result = sink->OnSyncSave(info, url.c_str(), EVT_SYNC_BEGIN | ItemFlags());
             if (com::FAILED(result))
                 WriteEventLog(store_, url, registration.progId,
-                              "OnSyncSave (begin) failed with " + HexResult(result));
+                              "OnSyncSave (begin) failed with " + FailureNumberText(result));
         } catch (const std::exception& error) {
             WriteEventLog(store_, url, registration.progId,
                           std::string("OnSyncSave (begin) threw: ") + error.what());
@@ -427,7 +421,7 @@ void SaveEvents::RunPhase(std::int32_t phase) {
                 called.sink->OnSyncSave(called.info, url.c_str(), phase | ItemFlags());
             if (com::FAILED(result))
                 WriteEventLog(store_, url, called.progId,
-                              "OnSyncSave failed with " + HexResult(result));
+                              "OnSyncSave failed with " + FailureNumberText(result));
         } catch (const std::exception& error) {
             WriteEventLog(store_, url, called.progId,
                           std::string("OnSyncSave threw: ") + error.what());

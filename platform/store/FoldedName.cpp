@@ -1,4 +1,5 @@
 #include "platform/store/FoldedName.h"
+#include "platform/core/Text.h"
 
 #include <unicode/unistr.h>
 
@@ -9,11 +10,7 @@ namespace platform::store {
 std::string FoldedName(std::string_view name) {
     if (std::all_of(name.begin(), name.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        std::string key(name);
-        for (auto& c : key)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-        return key;
+        return text::AsciiLower(std::string(name));
     }
     std::string key;
     icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), static_cast<int32_t>(name.size())))

@@ -8,18 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <iostream>
-
-namespace {
-
-std::string Hex(std::int32_t number) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(number));
-    return text;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"exhost: administer an emulated mail server folder"};
@@ -56,7 +45,8 @@ int main(int argc, char** argv) {
         std::cerr << "exhost: " << error.what() << '\n';
         return 1;
     } catch (const platform::Error& error) {
-        std::cerr << "exhost: " << error.Description() << " (" << Hex(error.Number()) << ")\n";
+        std::cerr << "exhost: " << error.Description() << " ("
+                  << platform::FailureNumberText(error.Number()) << ")\n";
         return 1;
     } catch (const std::exception& error) {
         std::cerr << "exhost: " << error.what() << '\n';
