@@ -3,7 +3,7 @@
 #include "platform/com/Activation.h"
 #include "platform/core/Error.h"
 #include "platform/host/ServerFolder.h"
-#include "platform/store/PropertyNames.h"
+#include "platform/store/EventRegistration.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -59,13 +59,11 @@ void DeliveryBenchServer::Register(const std::string& mailboxUrl, bool registere
     if (present || !registered)
         return;
     auto save = store_->NewItem(location);
-    save.Set(store::kContentClass, Variant(store::kRegistrationClass));
-    save.Set(store::kEventNamespace + "EventMethod", Variant("onsyncsave"));
-    save.Set(store::kEventNamespace + "SinkClass", Variant("Lorvanta.LorvantaCls"));
-    save.Set(store::kEventNamespace + "MatchScope", Variant("SHALLOW"));
-    save.Set(store::kEventNamespace + "criteria", Variant(" WHERE \"DAV:ishidden\" = FALSE"));
-    save.Set(store::kEventNamespace + "priority", Variant("1"));
-    save.Set(store::kIsHidden, Variant(true));
+    store::EventRegistrationSettings registration;
+    registration.sinkClass = "Lorvanta.LorvantaCls";
+    registration.criteria = " WHERE \"DAV:ishidden\" = FALSE";
+    for (auto& [name, value] : store::EventRegistrationProperties(registration))
+        save.Set(name, std::move(value));
     store_->Save(save);
 }
 

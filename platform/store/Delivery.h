@@ -3,21 +3,13 @@
 // Delivery as the mail transport does it: an RFC 5322 message becomes a new item in a mailbox's
 // Inbox, saved with the delivered flag so that the event service runs.
 
+#include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
 #include <string>
 #include <vector>
 
 namespace platform::store {
-
-// Property names a delivered message carries besides the transport headers.
-inline const std::string kSubject = "urn:schemas:httpmail:subject";
-inline const std::string kFrom = "urn:schemas:httpmail:from";
-inline const std::string kTo = "urn:schemas:httpmail:to";
-inline const std::string kCc = "urn:schemas:httpmail:cc";
-inline const std::string kDate = "urn:schemas:httpmail:date";
-inline const std::string kTextDescription = "urn:schemas:httpmail:textdescription";
-inline const std::string kMessageClass = "urn:content-class:message";
 
 struct ParsedMessage {
     // The header block, each header line (continuations included) ending in CRLF; the empty

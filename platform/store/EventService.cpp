@@ -183,12 +183,11 @@ bool NamesSaveEvent(const std::string& methods) {
 }
 
 bool ScopeIs(const Item& item, const char* scope) {
-    return text::EqualsIgnoreCase(
-        text::TrimBlanks(TextProperty(item, kEventNamespace + "MatchScope")), scope);
+    return text::EqualsIgnoreCase(text::TrimBlanks(TextProperty(item, kMatchScopeProperty)), scope);
 }
 
 std::int64_t PriorityOf(const Item& item) {
-    const auto value = Property(item, kEventNamespace + "priority");
+    const auto value = Property(item, kPriorityProperty);
     if (value.IsInteger())
         return value.Integer();
     try {
@@ -264,13 +263,13 @@ std::int32_t SaveEvents::ItemFlags() const {
 
 void SaveEvents::CheckRegistration() {
     // Asked when a registration comes into being or is pointed at another sink.
-    if (!save_.isNew && !save_.changed.count(kEventNamespace + "SinkClass"))
+    if (!save_.isNew && !save_.changed.count(kSinkClassProperty))
         return;
     auto contentClass = save_.properties.find(kContentClass);
     if (contentClass == save_.properties.end() || !contentClass->second.IsText() ||
         !text::EqualsIgnoreCase(contentClass->second.Text(), kRegistrationClass))
         return;
-    auto sinkClass = save_.properties.find(kEventNamespace + "SinkClass");
+    auto sinkClass = save_.properties.find(kSinkClassProperty);
     if (sinkClass == save_.properties.end() || !sinkClass->second.IsText() ||
         text::IsBlank(sinkClass->second.Text()))
         return;
@@ -320,23 +319,22 @@ void SaveEvents::Begin() {
     auto consider = [&](const Item& item, bool applies) {
         if (!applies || item.key == save_.location.key)
             return;
-        if (!NamesSaveEvent(TextProperty(item, kEventNamespace + "EventMethod")))
+        if (!NamesSaveEvent(TextProperty(item, kEventMethodProperty)))
             return;
-        const auto enabled = Property(item, kEventNamespace + "enabled");
+        const auto enabled = Property(item, kEnabledProperty);
         if (enabled.IsBool() && !enabled.Bool())
             return;
         Registration registration;
         registration.url = store_.UrlOf(item.key, save_.location.url);
-        registration.progId = TextProperty(item, kEventNamespace + "SinkClass");
+        registration.progId = TextProperty(item, kSinkClassProperty);
         registration.priority = PriorityOf(item);
         try {
             // Several texts are no criteria at all: taken for none, the sink would run for
             // every item.
-            if (Property(item, kEventNamespace + "criteria").IsArray())
+            if (Property(item, kCriteriaProperty).IsArray())
                 throw Error(platform::hr::DISP_E_TYPEMISMATCH,
                             "they are a list of texts, not one text");
-            registration.criteria =
-                query::ParseCriteria(TextProperty(item, kEventNamespace + "criteria"));
+            registration.criteria = query::ParseCriteria(TextProperty(item, kCriteriaProperty));
         } catch (const Error& error) {
             WriteEventLog(store_, save_.location.Url(), registration.progId,
                           "The criteria of \"" + registration.url +

@@ -9,6 +9,7 @@
 // to it creates it, and writing an empty value removes it.
 
 #include "platform/core/Variant.h"
+#include "platform/store/PropertyNames.h"
 #include "platform/store/StoreUrl.h"
 
 #include <filesystem>
@@ -31,13 +32,6 @@ class Database;
 
 using PropertyMap = std::map<std::string, Variant>;
 
-// Property names the store itself gives every item.
-inline const std::string kDisplayName = "DAV:displayname";
-inline const std::string kContentClass = "DAV:contentclass";
-inline const std::string kIsHidden = "DAV:ishidden";
-inline const std::string kIsFolder = "DAV:isfolder";
-inline const std::string kInboxProperty = "urn:schemas:httpmail:inbox";
-inline const std::string kRegistrationClass = "urn:content-class:storeeventreg";
 inline const std::string kInboxName = "Inbox";
 inline const std::string kGlobalEventsPath = "StoreEvents/GlobalEvents";
 

@@ -9,6 +9,7 @@
 #include "platform/com/ClassRegistry.h"
 #include "platform/core/Ado.h"
 #include "platform/core/Text.h"
+#include "platform/store/EventRegistration.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
@@ -91,14 +92,10 @@ void RunAdd(const RegEventOptions& options) {
         record->Open(url, connection, ado::adModeReadWrite, ado::adCreateNonCollection,
                      ado::adDelayFetchFields, "", "");
         auto fields = record->Fields();
-        fields->Item(store::kContentClass)->SetValue(Variant(store::kRegistrationClass));
-        fields->Item(store::kEventNamespace + "EventMethod")->SetValue(Variant(options.event));
-        fields->Item(store::kEventNamespace + "SinkClass")->SetValue(Variant(options.sink));
-        fields->Item(store::kEventNamespace + "MatchScope")->SetValue(Variant(options.scope));
-        fields->Item(store::kEventNamespace + "criteria")->SetValue(Variant(options.criteria));
-        fields->Item(store::kEventNamespace + "priority")
-            ->SetValue(Variant(std::to_string(options.priority)));
-        fields->Item(store::kIsHidden)->SetValue(Variant(true));
+        for (auto& [name, value] : store::EventRegistrationProperties(
+                 {options.event, options.sink, options.scope, options.criteria,
+                  std::to_string(options.priority)}))
+            fields->Item(name)->SetValue(value);
         fields->Update();
         record->Close();
         connection->CommitTrans();
@@ -143,11 +140,9 @@ void RunList(const RegEventOptions& options) {
     const auto location = RequireFolder(*mailStore, options.folder);
     const auto items = mailStore->RegistrationItemsIn(location.key);
     const std::vector<std::pair<std::string, std::string>> columns = {
-        {"EventMethod", store::kEventNamespace + "EventMethod"},
-        {"SinkClass", store::kEventNamespace + "SinkClass"},
-        {"MatchScope", store::kEventNamespace + "MatchScope"},
-        {"priority", store::kEventNamespace + "priority"},
-        {"criteria", store::kEventNamespace + "criteria"},
+        {"EventMethod", store::kEventMethodProperty}, {"SinkClass", store::kSinkClassProperty},
+        {"MatchScope", store::kMatchScopeProperty},   {"priority", store::kPriorityProperty},
+        {"criteria", store::kCriteriaProperty},
     };
     JsonWriter json;
     json.BeginArray();

@@ -1,0 +1,20 @@
+#include "platform/store/EventRegistration.h"
+
+#include "platform/store/PropertyNames.h"
+
+namespace platform::store {
+
+std::vector<std::pair<std::string, Variant>>
+EventRegistrationProperties(const EventRegistrationSettings& settings) {
+    return {
+        {kContentClass, Variant(kRegistrationClass)},
+        {kEventMethodProperty, Variant(settings.eventMethod)},
+        {kSinkClassProperty, Variant(settings.sinkClass)},
+        {kMatchScopeProperty, Variant(settings.matchScope)},
+        {kCriteriaProperty, Variant(settings.criteria)},
+        {kPriorityProperty, Variant(settings.priority)},
+        {kIsHidden, Variant(true)},
+    };
+}
+
+} // namespace platform::store
