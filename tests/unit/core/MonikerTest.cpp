@@ -1,3 +1,5 @@
+// Binding by path ("GC://RootDSE", "LDAP://..."): the prefix picks the handler in any letter case.
+
 #include "platform/core/Moniker.h"
 
 #include <gtest/gtest.h>
@@ -11,16 +13,19 @@ public:
     std::string path;
 };
 
-} // namespace
-
-TEST(Moniker, ThePrefixPicksTheHandlerIgnoringCase) {
-    platform::ScopedMonikerHandler test(
-        "TEST:", [](const std::string& path) { return std::make_shared<Named>("test " + path); });
-    platform::ScopedMonikerHandler other(
-        "OTHER:", [](const std::string& path) { return std::make_shared<Named>("other " + path); });
-    EXPECT_EQ(platform::GetObjectAs<Named>("TEST://a/b")->path, "test TEST://a/b");
+TEST(Moniker, ThePrefixPicksTheHandlerIgnoringCaseAndScopesRestoreTheOuterOne) {
+    const auto handler = [](std::string name) {
+        return [name](const std::string& path) { return std::make_shared<Named>(name + path); };
+    };
+    platform::ScopedMonikerHandler test("TEST:", handler("test "));
+    platform::ScopedMonikerHandler other("OTHER:", handler("other "));
     EXPECT_EQ(platform::GetObjectAs<Named>("test:x")->path, "test test:x");
     EXPECT_EQ(platform::GetObjectAs<Named>("Other://y")->path, "other Other://y");
+    {
+        platform::ScopedMonikerHandler inner("Test:", handler("inner "));
+        EXPECT_EQ(platform::GetObjectAs<Named>("TEST:x")->path, "inner TEST:x");
+    }
+    EXPECT_EQ(platform::GetObjectAs<Named>("TEST:x")->path, "test TEST:x");
 }
 
 TEST(Moniker, UnknownPrefixesAndMissingObjectsFail) {
@@ -30,28 +35,4 @@ TEST(Moniker, UnknownPrefixesAndMissingObjectsFail) {
         EXPECT_THROW(platform::GetObject(path), platform::Error) << path;
 }
 
-TEST(Moniker, ScopesRestoreThePreviousHandler) {
-    platform::ScopedMonikerHandler outer(
-        "NEST:", [](const std::string&) { return std::make_shared<Named>("outer"); });
-    {
-        platform::ScopedMonikerHandler inner(
-            "nest:", [](const std::string&) { return std::make_shared<Named>("inner"); });
-        EXPECT_EQ(platform::GetObjectAs<Named>("NEST:x")->path, "inner");
-    }
-    EXPECT_EQ(platform::GetObjectAs<Named>("NEST:x")->path, "outer");
-}
-
-TEST(Moniker, TheInterfaceAskedForMustBeOffered) {
-    class Other : public platform::Object {
-    public:
-        std::string TypeName() const override { return "Other"; }
-    };
-    platform::ScopedMonikerHandler handler(
-        "IF:", [](const std::string&) { return std::make_shared<Other>(); });
-    try {
-        platform::GetObjectAs<Named>("IF:x");
-        FAIL() << "expected E_NOINTERFACE";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::E_NOINTERFACE);
-    }
-}
+} // namespace
