@@ -1,4 +1,5 @@
 #include "TempStore.h"
+#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/store/Delivery.h"
@@ -43,34 +44,6 @@ protected:
     }
 };
 
-TEST_F(Concurrency, SavesFromSeveralThreadsAreAllStoredOnce) {
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            try {
-                Write("thread" + std::to_string(t));
-            } catch (...) {
-                ++failures;
-            }
-        });
-    // Deliveries into the other mailbox at the same time, through one shared store.
-    std::thread deliverer([&] {
-        for (int i = 0; i < kSavesPerThread; ++i)
-            DeliverMessage(*store, kFileBase + "/bob", "Subject: " + std::to_string(i) + "\n\n");
-    });
-    for (auto& thread : threads)
-        thread.join();
-    deliverer.join();
-    EXPECT_EQ(failures, 0);
-    const auto names = InboxNames("alice");
-    EXPECT_EQ(names.size(), static_cast<std::size_t>(kThreads * kSavesPerThread));
-    for (int t = 0; t < kThreads; ++t)
-        for (int i = 0; i < kSavesPerThread; ++i)
-            EXPECT_EQ(names.count("thread" + std::to_string(t) + "-" + std::to_string(i)), 1u);
-    EXPECT_EQ(InboxNames("bob").size(), static_cast<std::size_t>(kSavesPerThread));
-}
-
 TEST_F(Concurrency, EventsOfSavesFromSeveralThreadsEachRunOnce) {
     TestSink sink;
     sink.onBegin = [](ado::Record& record) {
@@ -78,13 +51,7 @@ TEST_F(Concurrency, EventsOfSavesFromSeveralThreadsEachRunOnce) {
         record.Fields()->Update();
     };
     SetSinkCreator([&](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
-    auto save = store->NewItem(store->Locate(kFileBase + "/alice/Inbox/Test.reg"));
-    save.Set(kContentClass, Variant(kRegistrationClass));
-    save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
-    save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
-    save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
-    save.Set(kIsHidden, Variant(true));
-    store->Save(save);
+    storetest::Register(*store, kFileBase + "/alice/Inbox/Test.reg");
 
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)

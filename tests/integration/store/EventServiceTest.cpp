@@ -1,4 +1,5 @@
 #include "TempStore.h"
+#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"
@@ -31,18 +32,9 @@ protected:
     }
 
     void Register(const std::string& folderUrl, const std::string& name, const std::string& progId,
-                  const std::string& scope = "SHALLOW",
-                  const std::string& criteria = kHiddenExcluded, const std::string& priority = "1",
-                  const std::string& method = "onsyncsave") {
-        auto save = store->NewItem(store->Locate(folderUrl + "/" + name));
-        save.Set(kContentClass, Variant("urn:content-class:storeeventreg"));
-        save.Set(kEventNamespace + "EventMethod", Variant(method));
-        save.Set(kEventNamespace + "SinkClass", Variant(progId));
-        save.Set(kEventNamespace + "MatchScope", Variant(scope));
-        save.Set(kEventNamespace + "criteria", Variant(criteria));
-        save.Set(kEventNamespace + "priority", Variant(priority));
-        save.Set(kIsHidden, Variant(true));
-        store->Save(save);
+                  const std::string& scope = "SHALLOW", const std::string& method = "onsyncsave") {
+        storetest::Register(*store, folderUrl + "/" + name,
+                            {progId, scope, kHiddenExcluded, "1", method});
     }
 
     // The OnSyncSave calls only, as (flags) in order.
@@ -199,14 +191,6 @@ TEST_F(EventService, ASinkThatCannotBeCreatedLeavesTheSaveIntactAndIsLogged) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
 }
 
-TEST_F(EventService, WithoutASinkCreatorSavesGoOnAndTheFailureIsLogged) {
-    SetSinkCreator(nullptr);
-    Register(kInbox, "Test.reg", "Test.Sink");
-    CreateItem(kInbox + "/message", {});
-    EXPECT_TRUE(Stored(kInbox + "/message"));
-    EXPECT_NE(EventLog().find("No sink creator"), std::string::npos);
-}
-
 TEST_F(EventService, HiddenItemsAreExcludedByTheCriteria) {
     TestSink sink;
     sinks["Test.Sink"] = &sink;
@@ -230,7 +214,7 @@ TEST_F(EventService, MatchScopesReachTheirFolders) {
     Register(kFileBase + "/alice", "Deep.reg", "Deep.Sink", "deep");
     Register(systemMailbox + "/" + kGlobalEventsPath, "Any.reg", "Any.Sink", "ANY");
     // Method other than the save event: never called for saves.
-    Register(kInbox, "Other.reg", "Other.Sink", "SHALLOW", kHiddenExcluded, "1", "onsyncdelete");
+    Register(kInbox, "Other.reg", "Other.Sink", "SHALLOW", "onsyncdelete");
 
     CreateItem(kInbox + "/Sub/below", {});
     EXPECT_TRUE(shallow.Calls().size() == 1u) << "only its Register";
@@ -241,31 +225,6 @@ TEST_F(EventService, MatchScopesReachTheirFolders) {
     EXPECT_EQ(SaveFlags(deep).size(), 2u);
     EXPECT_EQ(SaveFlags(any).size(), 4u);
     EXPECT_TRUE(SaveFlags(other).empty());
-}
-
-TEST_F(EventService, ExactScopeReachesOnlyTheFolderItself) {
-    TestSink sink;
-    sinks["Exact.Sink"] = &sink;
-    Register(kInbox, "Exact.reg", "Exact.Sink", "EXACT");
-    CreateItem(kInbox + "/message", {});
-    EXPECT_TRUE(SaveFlags(sink).empty());
-    auto connection = Connect(kFileBase + "/alice");
-    auto record = OpenRecord(connection, kInbox, 3, -1);
-    record->Fields()->Item("urn:test:a")->SetValue(Variant(1));
-    record->Fields()->Update();
-    EXPECT_EQ(SaveFlags(sink).size(), 2u);
-}
-
-TEST_F(EventService, SinksRunByPriority) {
-    std::vector<std::string> order;
-    TestSink first, second;
-    first.onBegin = [&](ado::Record&) { order.push_back("first"); };
-    second.onBegin = [&](ado::Record&) { order.push_back("second"); };
-    sinks = {{"First.Sink", &first}, {"Second.Sink", &second}};
-    Register(kInbox, "A.reg", "Second.Sink", "SHALLOW", kHiddenExcluded, "20");
-    Register(kInbox, "B.reg", "First.Sink", "SHALLOW", kHiddenExcluded, "3");
-    CreateItem(kInbox + "/message", {});
-    EXPECT_EQ(order, (std::vector<std::string>{"first", "second"}));
 }
 
 TEST_F(EventService, AFolderSaveCarriesTheCollectionFlag) {
