@@ -65,6 +65,14 @@ TEST_F(ClassRegistryTest, RegisteringAgainReplacesTheEntryWithTheSameClassIdOrPr
     EXPECT_FALSE(registry.FindByClassId(MakeClassId(2)));
 }
 
+TEST_F(ClassRegistryTest, UnregisterRemovesOnlyThatClass) {
+    registry.Register(MakeClass(1, "Lib.First"));
+    registry.Register(MakeClass(2, "Lib.Second"));
+    EXPECT_TRUE(registry.Unregister(MakeClassId(1)));
+    EXPECT_FALSE(registry.Unregister(MakeClassId(1)));
+    EXPECT_EQ(registry.List(), std::vector<ClassRegistration>{MakeClass(2, "Lib.Second")});
+}
+
 TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
     struct Case {
         ClassRegistration entry;
