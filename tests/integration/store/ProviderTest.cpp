@@ -36,31 +36,6 @@ TEST_F(Provider, BothUrlFormsAddressTheSameItem) {
     EXPECT_EQ(record->Fields()->Item("DAV:ishidden")->Value(), Variant(false));
 }
 
-TEST_F(Provider, OpeningAMissingItemThatMustExistFails) {
-    auto connection = Connect(kFileBase + "/alice");
-    EXPECT_EQ(FailureOf([&] { OpenRecord(connection, kFileBase + "/alice/Inbox/none", 1, -1); }),
-              hrs::DB_E_NOTFOUND);
-    // A folder that does not exist cannot receive a new item either.
-    EXPECT_EQ(
-        FailureOf([&] { OpenRecord(connection, kFileBase + "/alice/Nowhere/x", 3, 0x4000000); }),
-        hrs::DB_E_NOTFOUND);
-}
-
-TEST_F(Provider, AMissingPropertyReadsEmptyAndWritingItCreatesIt) {
-    CreateItem(kFileBase + "/alice/Inbox/m", {});
-    auto connection = Connect(kFileBase + "/alice");
-    auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/m", 3, -1);
-    auto fields = record->Fields();
-    const auto before = fields->Count();
-    EXPECT_TRUE(fields->Item(store::kKeywords)->Value().IsEmpty());
-    fields->Item(store::kKeywords)->SetValue(Variant(Variant::TextArray{"a@example.com"}));
-    fields->Update();
-    EXPECT_EQ(fields->Count(), before + 1);
-    auto reread = OpenRecord(connection, kFileBase + "/alice/Inbox/m", 1, -1);
-    EXPECT_EQ(reread->Fields()->Item(store::kKeywords)->Value(),
-              Variant(Variant::TextArray{"a@example.com"}));
-}
-
 TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
     CreateItem(kFileBase + "/alice/Inbox/r", {});
     auto connection = Connect(kFileBase + "/alice");

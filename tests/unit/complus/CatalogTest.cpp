@@ -61,16 +61,6 @@ TEST_F(Catalog, NothingIsStoredBeforeSaveChanges) {
     EXPECT_EQ(StoredNames(), std::vector<std::string>{"Lorvanta"});
 }
 
-TEST_F(Catalog, ANewApplicationHasTheCatalogDefaults) {
-    auto application = Applications()->Add();
-    EXPECT_EQ(application->Value("Name"), Variant("New Application"));
-    EXPECT_EQ(application->Value("Identity"), Variant("Interactive User"));
-    EXPECT_EQ(application->Value("ApplicationAccessChecksEnabled"), Variant(true));
-    EXPECT_EQ(application->Value("Password"), Variant(""));
-    EXPECT_TRUE(com::ParseGuid(application->Key().Text()));
-    EXPECT_NE(Applications()->Add()->Key(), application->Key());
-}
-
 TEST_F(Catalog, ThePasswordIsKeptPrivately) {
     auto applications = Applications();
     auto application = applications->Add();

@@ -5,22 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using platform::directory::DnsNameToDn;
 using platform::directory::ParseDirectoryPath;
-
-TEST(DnsNameToDn, EachLabelBecomesADomainComponent) {
-    struct Case {
-        std::string dns;
-        std::string dn;
-    } cases[] = {
-        {"corp.example.com", "DC=corp,DC=example,DC=com"},
-        {"Sub.Corp.Example.COM", "DC=Sub,DC=Corp,DC=Example,DC=COM"},
-        {"corp.example.com.", "DC=corp,DC=example,DC=com"},
-        {"", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(DnsNameToDn(c.dns), c.dn) << c.dns;
-}
 
 TEST(ParseDirectoryPath, SplitsProviderHostAndObject) {
     struct Case {

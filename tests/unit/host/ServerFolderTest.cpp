@@ -68,17 +68,6 @@ TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
     }
 }
 
-TEST_F(ServerFolderTest, KeyValueFileTrimsAndSkipsComments) {
-    fs::create_directories(root);
-    std::ofstream(root / "f.conf") << "  # comment\n\n a = 1 \r\nb=two words\n";
-    const auto values = platform::host::ReadKeyValueFile(root / "f.conf");
-    EXPECT_EQ(values.size(), 2u);
-    EXPECT_EQ(values.at("a"), "1");
-    EXPECT_EQ(values.at("b"), "two words");
-}
-
-} // namespace
-
 TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
     using platform::host::ListFolder;
     fs::create_directories(root / "sub");
@@ -103,3 +92,5 @@ TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
               (std::vector<std::string>{"example.com", "other.org"}));
     EXPECT_EQ(asked, "\\\\.\\backofficestorage\\");
 }
+
+} // namespace

@@ -83,13 +83,4 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"file://./backofficestorage/example.com/public/alice", hr::ERROR_INVALID_NAME},
         Refused{"alice", hr::ERROR_INVALID_NAME}));
 
-TEST(StoreUrlFormat, BuildsBothFormsOfOneItem) {
-    StoreUrl url{UrlForm::File, "", "example.com", "alice", {"Inbox", "x.eml"}};
-    EXPECT_EQ(FormatStoreUrl(url), "file://./backofficestorage/example.com/mbx/alice/Inbox/x.eml");
-    url.form = UrlForm::Http;
-    url.host = DefaultHttpHost(kServer);
-    EXPECT_EQ(FormatStoreUrl(url),
-              "http://mail01.example.com/exadmin/example.com/mbx/alice/Inbox/x.eml");
-}
-
 } // namespace
