@@ -50,17 +50,6 @@ TEST(DirectoryBinding, AccountDisabledFollowsTheAccountControlBit) {
     }
 }
 
-TEST(DirectoryBinding, AMissingAttributeIsPropertyNotFound) {
-    auto user = platform::GetObjectAs<IADsUser>(
-        PathOf(DirectoryEnvironment::Current().Sample().noMailAlias));
-    try {
-        user->Get("mail");
-        FAIL() << "expected the property to be missing";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::E_ADS_PROPERTY_NOT_FOUND);
-    }
-}
-
 TEST(SystemInformation, NamesComeFromTheServerFolder) {
     const auto& machine = DirectoryEnvironment::Current().Machine();
     auto ad = platform::CreateObjectAs<platform::directory::ADSystemInfo>("ADSystemInfo");

@@ -122,24 +122,6 @@ TEST(SqlDialectAgainstDirectory, UncachedRowsStreamPageByPage) {
     EXPECT_EQ(counted, sample.mailboxCount);
 }
 
-TEST(SqlDialectAgainstDirectory, AccountQueryFindsThePersonWithItsCategory) {
-    const auto& sample = DirectoryEnvironment::Current().Sample();
-    const std::string text = "SELECT sAMAccountName, cn, objectCategory FROM '" + SearchRoot() +
-                             "' WHERE objectcategory='person' AND sAMAccountName='" +
-                             sample.operatorAccount + "'";
-    auto rows = RunQuery(text, [](Command& command) {
-        command.SetProperty("searchscope", Variant(2));
-        command.SetProperty("cache results", Variant(false));
-        command.SetProperty("Chase Referrals", Variant(96));
-    });
-    ASSERT_FALSE(rows->Eof());
-    EXPECT_EQ(rows->Fields()->Item("objectcategory")->Value(),
-              Variant("CN=Person,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com"));
-    EXPECT_EQ(rows->Fields()->Item("samaccountname")->Value(), Variant(sample.operatorAccount));
-    rows->MoveNext();
-    EXPECT_TRUE(rows->Eof());
-}
-
 TEST(SqlDialectAgainstDirectory, AQuoteInAValueIsMatchedLiterally) {
     const auto& sample = DirectoryEnvironment::Current().Sample();
     std::string quoted;

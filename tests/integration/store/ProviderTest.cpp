@@ -26,16 +26,6 @@ std::int32_t FailureOf(const std::function<void()>& call) {
 // refused URLs by StoreUrlTest.
 using Provider = TempStore;
 
-TEST_F(Provider, BothUrlFormsAddressTheSameItem) {
-    CreateItem(kFileBase + "/alice/Inbox/note", {{"urn:test:text", Variant("hello")}});
-    auto connection = Connect(kHttpBase + "/alice");
-    auto record = OpenRecord(connection, kHttpBase + "/ALICE/inbox/NOTE", 1, -1);
-    EXPECT_EQ(record->Fields()->Item("urn:test:text")->Value(), Variant("hello"));
-    EXPECT_EQ(record->Fields()->Item("DAV:displayname")->Value(), Variant("note"));
-    EXPECT_EQ(record->Fields()->Item("DAV:isfolder")->Value(), Variant(false));
-    EXPECT_EQ(record->Fields()->Item("DAV:ishidden")->Value(), Variant(false));
-}
-
 TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
     CreateItem(kFileBase + "/alice/Inbox/r", {});
     auto connection = Connect(kFileBase + "/alice");

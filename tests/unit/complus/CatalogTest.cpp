@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sys/stat.h>
 
 using namespace platform;
 using namespace platform::complus;
@@ -69,11 +68,7 @@ TEST_F(Catalog, ThePasswordIsKeptPrivately) {
     applications->SaveChanges();
     EXPECT_EQ(Applications()->Item(0)->Value("Password"), Variant("********"));
 
-    struct stat info {};
-    ASSERT_EQ(::stat(CatalogFile(folder.Root() / "complus").File().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat((folder.Root() / "complus").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0077, 0u);
+    // The file modes are checked for the whole server folder (PrivateServerFolderTest).
 }
 
 TEST_F(Catalog, AFailedSaveStoresNothing) {

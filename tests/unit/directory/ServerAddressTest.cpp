@@ -54,14 +54,3 @@ TEST(ResolveServer, OtherHostsAreLdapServersByName) {
         EXPECT_EQ(ResolveServer(ParseDirectoryPath(c.path), std::nullopt).uri, c.uri) << c.path;
     }
 }
-
-TEST(ResolveServer, WithoutHostOrServerFolderThereIsNoServer) {
-    for (const std::string path : {"GC://RootDSE", "LDAP:", "LDAP://CN=x,DC=y"}) {
-        try {
-            ResolveServer(ParseDirectoryPath(path), std::nullopt);
-            ADD_FAILURE() << "resolved " << path;
-        } catch (const platform::Error& error) {
-            EXPECT_EQ(error.Number(), platform::hr::ERROR_DS_SERVER_DOWN) << path;
-        }
-    }
-}

@@ -18,26 +18,6 @@ std::string FilterOf(const std::string& where) {
 
 } // namespace
 
-TEST(SqlDialect, TheMailboxQueryOfTheSetupProgram) {
-    std::string askedFor;
-    const auto query = ParseSqlDialect(
-        "SELECT adspath, cn, msExchHomeServerName,mailNickName,mail FROM "
-        "'GC://dc01.corp.example.com' WHERE objectcategory='person' AND MsExchMailboxGuid='*' "
-        "ORDER BY cn",
-        [&](const DirectoryPath& root) {
-            askedFor = root.host;
-            return kSchemaDn;
-        });
-    EXPECT_EQ(query.attributes, (std::vector<std::string>{"adspath", "cn", "msExchHomeServerName",
-                                                          "mailNickName", "mail"}));
-    EXPECT_EQ(query.root.scheme, "GC");
-    EXPECT_EQ(query.root.host, "dc01.corp.example.com");
-    EXPECT_EQ(query.filter, "(&(objectcategory=CN=Person," + kSchemaDn + ")(MsExchMailboxGuid=*))");
-    EXPECT_EQ(query.orderBy, "cn");
-    EXPECT_FALSE(query.descending);
-    EXPECT_EQ(askedFor, "dc01.corp.example.com");
-}
-
 TEST(SqlDialect, ConditionsBecomeLdapFilters) {
     struct Case {
         std::string where;
@@ -177,15 +157,5 @@ TEST(SqlDialect, NestingIsLimited) {
             EXPECT_NE(error.Description().find("nested at most 256 deep"), std::string::npos)
                 << error.Description().substr(0, 200);
         }
-    }
-}
-
-TEST(SqlDialect, AnUnknownSchemaCannotExpandACategory) {
-    try {
-        ParseSqlDialect("SELECT cn FROM 'GC://h' WHERE objectCategory='person'",
-                        [](const DirectoryPath&) { return std::string(); });
-        FAIL() << "expected a failure";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND);
     }
 }

@@ -113,20 +113,6 @@ TEST_F(LorvantaDll, ExportsFollowTheServerRules) {
     EXPECT_EQ(getClassObject(kUnknownInterface, com::IID_IClassFactory, &object),
               com::CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-
-    const auto clsid = registry.FindByProgId(kProgId)->clsid;
-    com::ComPtr<com::IClassFactory> factory;
-    ASSERT_EQ(
-        getClassObject(clsid, com::IID_IClassFactory, reinterpret_cast<void**>(factory.Put())),
-        com::S_OK);
-    EXPECT_EQ(factory->LockServer(true), com::S_OK);
-    EXPECT_EQ(factory->LockServer(false), com::S_OK);
-    // Aggregation is refused.
-    auto outer = Create<com::IUnknown>(com::IID_IUnknown);
-    EXPECT_EQ(factory->CreateInstance(outer.Get(), com::IID_IUnknown, &object),
-              com::CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(factory->CreateInstance(nullptr, kUnknownInterface, &object), com::E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
 }
 
 TEST(LorvantaDllExports, OnlyTheFourEntryPointsAreExported) {

@@ -171,13 +171,6 @@ TEST_P(Stamp, NothingIsWrittenWithoutAMatch) {
     }
 }
 
-TEST_P(Stamp, RecipientListHeaderIsMatchedUntrimmed) {
-    record->properties[Headers()] =
-        "To: al@example.com\r\nX-RecipientList: x@y.org;ALICE@example.COM\r\n";
-    Run();
-    EXPECT_EQ(record->properties[Account()], Variant("Alice@Example.com"));
-}
-
 // A failure at any platform call leaves the result true and the later steps still run.
 TEST_P(Stamp, FailureAtEachPlatformCallIsSurvived) {
     struct Case {
