@@ -50,48 +50,6 @@ TEST(DirectoryBinding, AccountDisabledFollowsTheAccountControlBit) {
     }
 }
 
-TEST(DirectoryBinding, TheSlashDisplayNameEntryBindsByItsPath) {
-    const auto& sample = DirectoryEnvironment::Current().Sample();
-    auto user = platform::GetObjectAs<IADsUser>(PathOf(sample.slashAlias));
-    EXPECT_EQ(user->Get("cn"), Variant(sample.slashDisplayName));
-    EXPECT_FALSE(user->AccountDisabled());
-}
-
-TEST(DirectoryBinding, BadPathsFailWithTheirNumbers) {
-    const auto gc = "GC://" + DirectoryEnvironment::Current().Machine().globalCatalogHost;
-    struct Case {
-        std::string path;
-        std::int32_t number;
-    } cases[] = {
-        {gc + "/CN=Nobody,CN=Users,DC=corp,DC=example,DC=com",
-         platform::hr::ERROR_DS_NO_SUCH_OBJECT},
-        {"LDAP:/corp.example.com", platform::hr::E_ADS_BAD_PATHNAME},
-        {"LDAP://corp.example.com/", platform::hr::E_ADS_BAD_PATHNAME},
-        {"LDAP://127.0.0.1:1/DC=corp,DC=example,DC=com", platform::hr::ERROR_DS_SERVER_DOWN},
-    };
-    for (const auto& c : cases) {
-        try {
-            platform::GetObject(c.path);
-            ADD_FAILURE() << "expected a failure for " << c.path;
-        } catch (const platform::Error& error) {
-            EXPECT_EQ(error.Number(), c.number) << c.path << ": " << error.what();
-            EXPECT_NE(error.Description().find(c.path.substr(0, 12)), std::string::npos)
-                << error.what();
-        }
-    }
-}
-
-TEST(DirectoryBinding, AMissingAttributeIsPropertyNotFound) {
-    auto user = platform::GetObjectAs<IADsUser>(
-        PathOf(DirectoryEnvironment::Current().Sample().noMailAlias));
-    try {
-        user->Get("mail");
-        FAIL() << "expected the property to be missing";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::E_ADS_PROPERTY_NOT_FOUND);
-    }
-}
-
 TEST(SystemInformation, NamesComeFromTheServerFolder) {
     const auto& machine = DirectoryEnvironment::Current().Machine();
     auto ad = platform::CreateObjectAs<platform::directory::ADSystemInfo>("ADSystemInfo");

@@ -32,15 +32,7 @@ TEST(ConnectionPool, AClosedSessionLeavesItsConnectionForTheNextQuery) {
     EXPECT_EQ(pool.IdleCount(DirectoryUri()), 1u) << "the second query took the waiting one";
 }
 
-TEST(ConnectionPool, QueriesGoOnAfterTheServerRestarts) {
-    const auto expected = lorvanta::GetOwnerAddresses(Owner());
-    ASSERT_EQ(LdapConnectionPool::Process().IdleCount(DirectoryUri()), 1u);
-    auto& server = DirectoryEnvironment::Current().Server();
-    server.Stop();
-    server.Start();
-    EXPECT_EQ(lorvanta::GetOwnerAddresses(Owner()), expected);
-}
-
+// A restarted server is a fault road (DirectoryDownTest).
 TEST(ConnectionPool, AConnectionThatSawAFailureIsNotKept) {
     auto& pool = LdapConnectionPool::Process();
     pool.Forget(DirectoryUri());

@@ -3,6 +3,7 @@
 // a refusal or a failed write keeps nothing, and the end phase sees the committed item.
 
 #include "TempStore.h"
+#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/store/BatchedDelivery.h"
@@ -42,17 +43,7 @@ protected:
         SetSinkCreator(
             [this](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
         for (const auto* mailbox : {"alice", "bob"})
-            Register(mailbox);
-    }
-
-    void Register(const std::string& mailbox) {
-        auto save = store->NewItem(store->Locate(kFileBase + "/" + mailbox + "/Inbox/Test.reg"));
-        save.Set(kContentClass, Variant(kRegistrationClass));
-        save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
-        save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
-        save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
-        save.Set(kIsHidden, Variant(true));
-        store->Save(save);
+            storetest::Register(*store, kFileBase + "/" + mailbox + "/Inbox/Test.reg");
     }
 
     std::vector<std::string> Deliver(const std::vector<std::string>& mailboxes,

@@ -1,5 +1,4 @@
 #include "TempStore.h"
-#include "TestSink.h"
 
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
@@ -8,7 +7,6 @@
 #include <unistd.h>
 
 #include <set>
-#include <thread>
 
 using namespace platform;
 using namespace platform::store;
@@ -16,8 +14,7 @@ using namespace storetest;
 
 namespace {
 
-constexpr int kThreads = 4;
-constexpr int kSavesPerThread = 25;
+constexpr int kSavesPerWriter = 25;
 
 class Concurrency : public TempStore {
 protected:
@@ -31,7 +28,7 @@ protected:
 
     // One writer: its own connections, items named after it.
     void Write(const std::string& writer) {
-        for (int i = 0; i < kSavesPerThread; ++i) {
+        for (int i = 0; i < kSavesPerWriter; ++i) {
             auto connection = Connect(kFileBase + "/alice");
             auto record = CreateObjectAs<ado::Record>("ADODB.Record");
             record->Open(kFileBase + "/alice/Inbox/" + writer + "-" + std::to_string(i), connection,
@@ -42,66 +39,6 @@ protected:
         }
     }
 };
-
-TEST_F(Concurrency, SavesFromSeveralThreadsAreAllStoredOnce) {
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            try {
-                Write("thread" + std::to_string(t));
-            } catch (...) {
-                ++failures;
-            }
-        });
-    // Deliveries into the other mailbox at the same time, through one shared store.
-    std::thread deliverer([&] {
-        for (int i = 0; i < kSavesPerThread; ++i)
-            DeliverMessage(*store, kFileBase + "/bob", "Subject: " + std::to_string(i) + "\n\n");
-    });
-    for (auto& thread : threads)
-        thread.join();
-    deliverer.join();
-    EXPECT_EQ(failures, 0);
-    const auto names = InboxNames("alice");
-    EXPECT_EQ(names.size(), static_cast<std::size_t>(kThreads * kSavesPerThread));
-    for (int t = 0; t < kThreads; ++t)
-        for (int i = 0; i < kSavesPerThread; ++i)
-            EXPECT_EQ(names.count("thread" + std::to_string(t) + "-" + std::to_string(i)), 1u);
-    EXPECT_EQ(InboxNames("bob").size(), static_cast<std::size_t>(kSavesPerThread));
-}
-
-TEST_F(Concurrency, EventsOfSavesFromSeveralThreadsEachRunOnce) {
-    TestSink sink;
-    sink.onBegin = [](ado::Record& record) {
-        record.Fields()->Item(kKeywords)->SetValue(Variant(Variant::TextArray{"seen"}));
-        record.Fields()->Update();
-    };
-    SetSinkCreator([&](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
-    auto save = store->NewItem(store->Locate(kFileBase + "/alice/Inbox/Test.reg"));
-    save.Set(kContentClass, Variant(kRegistrationClass));
-    save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
-    save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
-    save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
-    save.Set(kIsHidden, Variant(true));
-    store->Save(save);
-
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([this, t] { Write("thread" + std::to_string(t)); });
-    for (auto& thread : threads)
-        thread.join();
-    int stamped = 0;
-    for (const auto& item : store->Children(store->Locate(kFileBase + "/alice/Inbox"), false))
-        stamped += item.properties.count(kKeywords) ? 1 : 0;
-    EXPECT_EQ(stamped, kThreads * kSavesPerThread);
-    // Begin and committed phase for each save, besides the one Register of the registration.
-    const auto calls = sink.Calls();
-    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                            [](const auto& call) { return call.method == "OnSyncSave"; }),
-              2 * kThreads * kSavesPerThread);
-    SetSinkCreator(nullptr);
-}
 
 TEST_F(Concurrency, SavesFromTwoProcessesAreAllStoredOnce) {
     const pid_t child = fork();
@@ -122,9 +59,9 @@ TEST_F(Concurrency, SavesFromTwoProcessesAreAllStoredOnce) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const auto names = InboxNames("alice");
-    EXPECT_EQ(names.size(), static_cast<std::size_t>(2 * kSavesPerThread));
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(2 * kSavesPerWriter));
     EXPECT_EQ(names.count("child-0"), 1u);
-    EXPECT_EQ(names.count("parent-" + std::to_string(kSavesPerThread - 1)), 1u);
+    EXPECT_EQ(names.count("parent-" + std::to_string(kSavesPerWriter - 1)), 1u);
 }
 
 } // namespace

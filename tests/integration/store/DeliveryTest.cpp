@@ -1,4 +1,5 @@
 #include "TempStore.h"
+#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"
@@ -22,16 +23,7 @@ protected:
         SetSinkCreator(
             [this](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
     }
-    void RegisterSink() {
-        auto save = store->NewItem(store->Locate(kFileBase + "/alice/Inbox/Test.reg"));
-        save.Set(kContentClass, Variant(kRegistrationClass));
-        save.Set(kEventNamespace + "EventMethod", Variant("onsyncsave"));
-        save.Set(kEventNamespace + "SinkClass", Variant("Test.Sink"));
-        save.Set(kEventNamespace + "MatchScope", Variant("SHALLOW"));
-        save.Set(kEventNamespace + "criteria", Variant(" WHERE \"DAV:ishidden\" = FALSE"));
-        save.Set(kIsHidden, Variant(true));
-        store->Save(save);
-    }
+    void RegisterSink() { storetest::Register(*store, kFileBase + "/alice/Inbox/Test.reg"); }
     TestSink sink;
 };
 
@@ -79,21 +71,6 @@ TEST_F(Delivery, TheSaveCarriesTheDeliveredFlagAndTheSinkStampsIt) {
                                          EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}));
     EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kKeywords),
               Variant(Variant::TextArray{"To: alice@example.com"}));
-}
-
-TEST_F(Delivery, ARefusedDeliveryStoresNothing) {
-    RegisterSink();
-    sink.abortInBegin = true;
-    EXPECT_THROW(DeliverMessage(*store, kFileBase + "/alice", "Subject: no\n\n"), Error);
-    // Only the registration is left in the Inbox.
-    EXPECT_EQ(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).size(), 1u);
-}
-
-TEST_F(Delivery, AMessageWithoutHeaderFieldsIsStoredWholeAsTheBody) {
-    const auto url = DeliverMessage(*store, kFileBase + "/alice", "not a header\n\nbody");
-    const auto item = store->Read(store->Locate(url));
-    EXPECT_EQ(item.properties.at(kTransportMessageHeaders), Variant(""));
-    EXPECT_EQ(item.properties.at(kTextDescription), Variant("not a header\r\n\r\nbody\r\n"));
 }
 
 TEST_F(Delivery, FailsForAnUnknownMailbox) {

@@ -1,3 +1,6 @@
+// The class registry of a server folder, as the store and the COM+ catalog use it: lookups in
+// any letter case, replacement, and a file shared by several writers.
+
 #include "platform/com/ClassRegistry.h"
 
 #include "platform/com/Guid.h"
@@ -32,13 +35,6 @@ protected:
     ClassRegistry registry{folder.ComDir()};
 };
 
-TEST_F(ClassRegistryTest, AnEmptyFolderHasNoClasses) {
-    EXPECT_TRUE(registry.List().empty());
-    EXPECT_FALSE(registry.FindByProgId("A.B"));
-    EXPECT_FALSE(registry.FindByClassId(MakeClassId(1)));
-    EXPECT_FALSE(registry.Unregister(MakeClassId(1)));
-}
-
 TEST_F(ClassRegistryTest, RegisteredClassesAreFoundByClassIdAndProgId) {
     const auto first = MakeClass(1, "Lib.First");
     const auto second = MakeClass(2, "Lib.Second");
@@ -50,12 +46,8 @@ TEST_F(ClassRegistryTest, RegisteredClassesAreFoundByClassIdAndProgId) {
     EXPECT_EQ(registry.FindByProgId("Lib.Second"), second);
     EXPECT_EQ(registry.FindByProgId("LIB.first"), first) << "ProgIDs ignore letter case";
     EXPECT_EQ(registry.List(), (std::vector<ClassRegistration>{first, second}));
-}
-
-TEST_F(ClassRegistryTest, AnotherRegistryOnTheSameFolderSeesTheClasses) {
-    const auto entry = MakeClass(7, "Lib.Seven");
-    registry.Register(entry);
-    EXPECT_EQ(ClassRegistry::FromEnvironment().FindByProgId("Lib.Seven"), entry);
+    EXPECT_EQ(ClassRegistry::FromEnvironment().FindByProgId("Lib.Second"), second)
+        << "another registry on the same folder sees the classes";
 }
 
 TEST_F(ClassRegistryTest, RegisteringAgainReplacesTheEntryWithTheSameClassIdOrProgId) {
@@ -78,8 +70,7 @@ TEST_F(ClassRegistryTest, UnregisterRemovesOnlyThatClass) {
     registry.Register(MakeClass(2, "Lib.Second"));
     EXPECT_TRUE(registry.Unregister(MakeClassId(1)));
     EXPECT_FALSE(registry.Unregister(MakeClassId(1)));
-    EXPECT_FALSE(registry.FindByProgId("Lib.First"));
-    EXPECT_EQ(registry.FindByProgId("Lib.Second"), MakeClass(2, "Lib.Second"));
+    EXPECT_EQ(registry.List(), std::vector<ClassRegistration>{MakeClass(2, "Lib.Second")});
 }
 
 TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
@@ -98,15 +89,8 @@ TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
         return entry;
     };
     const Case cases[] = {
-        {MakeClass(1, ""), hr::CO_E_CLASSSTRING},
-        {MakeClass(1, "1Lib.Class"), hr::CO_E_CLASSSTRING},
-        {MakeClass(1, ".Lib"), hr::CO_E_CLASSSTRING},
-        {MakeClass(1, "Lib_Class"), hr::CO_E_CLASSSTRING},
-        {MakeClass(1, "Lib Class"), hr::CO_E_CLASSSTRING},
-        {MakeClass(1, std::string(40, 'A')), hr::CO_E_CLASSSTRING},
-        {withModel(""), hr::E_INVALIDARG},
-        {withModel("Apart\tment"), hr::E_INVALIDARG},
-        {withServer(""), hr::E_INVALIDARG},
+        {MakeClass(1, "Lib Class"), hr::CO_E_CLASSSTRING}, {withModel(""), hr::E_INVALIDARG},
+        {withModel("Apart\tment"), hr::E_INVALIDARG},      {withServer(""), hr::E_INVALIDARG},
         {withServer("/a/b\nc.dll"), hr::E_INVALIDARG},
     };
     for (const auto& c : cases) {
@@ -128,14 +112,12 @@ TEST(ProgId, ValidityRules) {
         bool valid;
     } cases[] = {
         {"Lorvanta.LorvantaCls", true},
-        {"ADODB.Connection", true},
         {"A", true},
         {"Lib.Class.1", true},
         {"abcdefghijklmnopqrstuvwxyz0123456789.AB", true}, // 39 characters
         {"abcdefghijklmnopqrstuvwxyz0123456789.ABC", false},
         {"", false},
         {"9Lib", false},
-        {".Lib", false},
         {"Lib-Class", false},
         {"Lib Class", false},
         {"{A5B76DBF-97A8-4208-82D3-F0141D0700C3}", false},
@@ -163,19 +145,6 @@ TEST_F(ClassRegistryTest, AFileReplacedByAnotherWriterIsReadAfresh) {
     EXPECT_TRUE(registry.FindByProgId("Lib.Frist"));
 }
 
-TEST_F(ClassRegistryTest, AMalformedLineFailsNamingTheFileAndLine) {
-    registry.Register(MakeClass(1, "Lib.First"));
-    std::ofstream(registry.File(), std::ios::app) << "not a class entry\n";
-    try {
-        registry.FindByProgId("Lib.First");
-        FAIL() << "a damaged registry read as good";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), hr::E_FAIL);
-        EXPECT_NE(error.Description().find(registry.File().string()), std::string::npos);
-        EXPECT_NE(error.Description().find("Line 3"), std::string::npos) << error.Description();
-    }
-}
-
 TEST_F(ClassRegistryTest, ConcurrentWritersLoseNoClass) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 25;
@@ -201,12 +170,6 @@ TEST_F(ClassRegistryTest, ConcurrentWritersLoseNoClass) {
     // No temporary file is left behind.
     for (const auto& entry : std::filesystem::directory_iterator(folder.ComDir()))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
-}
-
-TEST(ClassRegistryEnvironment, WithoutTheServerFolderVariableItFails) {
-    testsupport::ScopedServerFolder folder; // restores the variable afterwards
-    ::unsetenv("EXHOST_ROOT");
-    EXPECT_THROW(ClassRegistry::FromEnvironment(), platform::Error);
 }
 
 } // namespace

@@ -1,3 +1,5 @@
+// GUID text as the class registry and the COM+ catalog store it: braces, upper-case digits.
+
 #include "platform/com/Guid.h"
 
 #include <gtest/gtest.h>
@@ -8,70 +10,35 @@ using platform::com::ParseGuid;
 
 namespace {
 
-struct KnownGuid {
-    const char* text;
-    GUID value;
-};
-
-const KnownGuid kKnown[] = {
-    {"{00000000-0000-0000-C000-000000000046}", {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}},
-    {"{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A}",
-     {0x9DA0E0FE, 0x86CE, 0x11D1, {0x8F, 0x9A, 0x00, 0xC0, 0x4F, 0xC2, 0xD6, 0x2A}}},
-    {"{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}",
-     {0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}},
-    {"{01234567-89AB-CDEF-0123-456789ABCDEF}",
-     {0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}}},
-};
-
 TEST(Guid, KnownValuesFormatAndParseBothWays) {
-    for (const auto& known : kKnown) {
-        SCOPED_TRACE(known.text);
-        EXPECT_EQ(FormatGuid(known.value), known.text);
-        const auto parsed = ParseGuid(known.text);
-        ASSERT_TRUE(parsed);
-        EXPECT_EQ(*parsed, known.value);
+    const struct {
+        const char* text;
+        GUID value;
+    } known[] = {
+        {"{00000000-0000-0000-C000-000000000046}", {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}},
+        {"{01234567-89AB-CDEF-0123-456789ABCDEF}",
+         {0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}}},
+    };
+    for (const auto& k : known) {
+        EXPECT_EQ(FormatGuid(k.value), k.text);
+        EXPECT_EQ(ParseGuid(k.text), k.value) << k.text;
     }
-}
-
-TEST(Guid, LowerCaseDigitsParseAndFormatUpperCase) {
-    const auto parsed = ParseGuid("{9da0e0fe-86ce-11d1-8f9a-00c04fc2d62a}");
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(FormatGuid(*parsed), "{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A}");
-}
-
-TEST(Guid, EveryByteSurvivesTheRoundTrip) {
-    // Each byte position in turn holds a distinct value, so a swapped or dropped byte shows.
-    for (int position = 0; position < 16; ++position) {
-        GUID guid{};
-        auto* bytes = reinterpret_cast<std::uint8_t*>(&guid);
-        bytes[position] = static_cast<std::uint8_t>(0xA0 + position);
-        const auto parsed = ParseGuid(FormatGuid(guid));
-        ASSERT_TRUE(parsed) << FormatGuid(guid);
-        EXPECT_EQ(*parsed, guid) << FormatGuid(guid);
-    }
+    EXPECT_EQ(ParseGuid("{01234567-89ab-cdef-0123-456789abcdef}"), known[1].value);
 }
 
 TEST(Guid, MalformedTextsGiveNoValue) {
-    const char* malformed[] = {
-        "",
-        "{}",
-        "9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A",    // no braces
-        "{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A",   // no closing brace
-        "9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A}",   // no opening brace
-        "(9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A)",  // wrong brackets
-        "{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A}x", // trailing text
-        " {9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62A}", // leading blank
-        "{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62}",   // one digit short
-        "{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D62AA}", // one digit too many
-        "{9DA0E0FE86CE-11D1-8F9A-00C04FC2D62A0}",  // dash moved
-        "{9DA0E0FE-86CE-11D1-8F9A00C04FC2D62A}",   // dash missing
-        "{9DA0E0FG-86CE-11D1-8F9A-00C04FC2D62A}",  // not a hex digit
-        "{9DA0E0FE-86CE-11D1-8F9A-00C04FC2D6 A}",  // blank inside
-        "{9DA0E0FE_86CE_11D1_8F9A_00C04FC2D62A}",  // wrong separators
-        "{0x9DA0E0-86CE-11D1-8F9A-00C04FC2D62A}",  // hex prefix
-        "Lorvanta.LorvantaCls",
-    };
-    for (const char* text : malformed)
+    for (const char* text : {
+             "",
+             "{}",
+             "01234567-89AB-CDEF-0123-456789ABCDEF",    // no braces
+             "{01234567-89AB-CDEF-0123-456789ABCDEF",   // no closing brace
+             "{01234567-89AB-CDEF-0123-456789ABCDEF}x", // trailing text
+             "{01234567-89AB-CDEF-0123-456789ABCDE}",   // one digit short
+             "{0123456789AB-CDEF-0123-456789ABCDEF0}",  // dash moved
+             "{01234567-89AB-CDEF-0123-456789ABCDEG}",  // not a hex digit
+             "{0x234567-89AB-CDEF-0123-456789ABCDEF}",  // hex prefix
+             "Lorvanta.LorvantaCls",
+         })
         EXPECT_FALSE(ParseGuid(text)) << '"' << text << '"';
 }
 

@@ -1,3 +1,6 @@
+// The COM+ catalog as the setup program drives it: the Applications collection, saving,
+// installing Lorvanta.dll and removing an application with its classes.
+
 #include "platform/complus/Catalog.h"
 #include "platform/com/Activation.h"
 #include "platform/com/ClassRegistry.h"
@@ -10,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sys/stat.h>
 
 using namespace platform;
 using namespace platform::complus;
@@ -48,51 +50,14 @@ protected:
     testsupport::ScopedServerFolder folder;
 };
 
-TEST_F(Catalog, AnEmptyCatalogHasNoApplications) {
-    EXPECT_EQ(Applications()->Count(), 0);
-}
-
 TEST_F(Catalog, NothingIsStoredBeforeSaveChanges) {
+    EXPECT_EQ(Applications()->Count(), 0);
     auto applications = Applications();
     applications->Add()->SetValue("Name", Variant("Lorvanta"));
     EXPECT_EQ(applications->Count(), 1);
     EXPECT_TRUE(StoredNames().empty());
     applications->SaveChanges();
     EXPECT_EQ(StoredNames(), std::vector<std::string>{"Lorvanta"});
-}
-
-TEST_F(Catalog, PopulateDropsUnsavedChanges) {
-    AddApplication("Keep");
-    auto applications = Applications();
-    applications->Item(0)->SetValue("Name", Variant("Changed"));
-    applications->Add();
-    applications->Populate();
-    ASSERT_EQ(applications->Count(), 1);
-    EXPECT_EQ(applications->Item(0)->Name(), Variant("Keep"));
-}
-
-TEST_F(Catalog, ANewApplicationHasTheCatalogDefaults) {
-    auto application = Applications()->Add();
-    EXPECT_EQ(application->Value("Name"), Variant("New Application"));
-    EXPECT_EQ(application->Value("Identity"), Variant("Interactive User"));
-    EXPECT_EQ(application->Value("ApplicationAccessChecksEnabled"), Variant(true));
-    EXPECT_EQ(application->Value("Password"), Variant(""));
-    EXPECT_TRUE(com::ParseGuid(application->Key().Text()));
-    EXPECT_NE(Applications()->Add()->Key(), application->Key());
-}
-
-TEST_F(Catalog, PropertiesSurviveTheStoreWithTheirKinds) {
-    auto applications = Applications();
-    auto application = applications->Add();
-    const std::string awkward = "tab\there\\ line\r\nend";
-    application->SetValue("Name", Variant(awkward));
-    application->SetValue("ApplicationAccessChecksEnabled", Variant(false));
-    application->SetValue("Identity", Variant("EXAMPLE\\svc"));
-    applications->SaveChanges();
-    auto stored = Applications()->Item(0);
-    EXPECT_EQ(stored->Name(), Variant(awkward));
-    EXPECT_EQ(stored->Value("ApplicationAccessChecksEnabled"), Variant(false));
-    EXPECT_EQ(stored->Value("Identity"), Variant("EXAMPLE\\svc"));
 }
 
 TEST_F(Catalog, ThePasswordIsKeptPrivately) {
@@ -103,81 +68,7 @@ TEST_F(Catalog, ThePasswordIsKeptPrivately) {
     applications->SaveChanges();
     EXPECT_EQ(Applications()->Item(0)->Value("Password"), Variant("********"));
 
-    struct stat info {};
-    ASSERT_EQ(::stat(CatalogFile(folder.Path() / "complus").File().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat((folder.Path() / "complus").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0077, 0u);
-}
-
-TEST_F(Catalog, WrongPropertiesAreRefused) {
-    auto application = Applications()->Add();
-    struct Case {
-        std::string property;
-        Variant value;
-        std::int32_t number;
-    };
-    const Case cases[] = {
-        {"NoSuchProperty", Variant("x"), hr::E_INVALIDARG},
-        {"Name", Variant(true), hr::DISP_E_TYPEMISMATCH},
-        {"ApplicationAccessChecksEnabled", Variant("False"), hr::DISP_E_TYPEMISMATCH},
-        {"ID", Variant("not a guid"), hr::E_INVALIDARG},
-    };
-    for (const auto& c : cases) {
-        try {
-            application->SetValue(c.property, c.value);
-            ADD_FAILURE() << c.property << " was accepted";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.Number(), c.number) << c.property;
-            EXPECT_NE(error.Description().find(c.property), std::string::npos)
-                << error.Description();
-        }
-    }
-    EXPECT_THROW(application->Value("NoSuchProperty"), Error);
-}
-
-TEST_F(Catalog, IndexesOutsideTheCollectionFail) {
-    AddApplication("One");
-    auto applications = Applications();
-    for (std::int32_t index : {-1, 1}) {
-        try {
-            applications->Item(index);
-            ADD_FAILURE() << index;
-        } catch (const Error& error) {
-            EXPECT_EQ(error.Number(), hr::E_INVALIDARG);
-        }
-        EXPECT_THROW(applications->Remove(index), Error);
-    }
-}
-
-TEST_F(Catalog, OnlyTheApplicationsCollectionIsKept) {
-    try {
-        NewCatalog()->GetCollection("Components");
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), hr::E_INVALIDARG);
-    }
-}
-
-TEST_F(Catalog, RemoveTakesTheObjectAtThatIndexOnly) {
-    AddApplication("Same");
-    const auto second = AddApplication("Same");
-    auto applications = Applications();
-    applications->Remove(0);
-    EXPECT_EQ(applications->SaveChanges(), 1);
-    auto left = Applications();
-    ASSERT_EQ(left->Count(), 1);
-    EXPECT_EQ(left->Item(0)->Key(), Variant(second));
-}
-
-TEST_F(Catalog, SavesOfTwoCollectionsMerge) {
-    auto first = Applications();
-    auto second = Applications();
-    first->Add()->SetValue("Name", Variant("A"));
-    second->Add()->SetValue("Name", Variant("B"));
-    first->SaveChanges();
-    second->SaveChanges();
-    EXPECT_EQ(StoredNames(), (std::vector<std::string>{"A", "B"}));
+    // The file modes are checked for the whole server folder (PrivateServerFolderTest).
 }
 
 TEST_F(Catalog, AFailedSaveStoresNothing) {
@@ -242,16 +133,6 @@ TEST_F(Catalog, RemovingTheApplicationRemovesItsClasses) {
     EXPECT_EQ(StoredNames(), std::vector<std::string>{"Other"});
 }
 
-TEST_F(Catalog, InstallComponentByIdAndMovingAClassBetweenApplications) {
-    const auto first = AddApplication("First");
-    const auto second = AddApplication("Second");
-    NewCatalog()->InstallComponent(first, LORVANTA_DLL, "", "");
-    NewCatalog()->InstallComponent(second, LORVANTA_DLL, "", "");
-    const auto stored = CatalogFile(folder.Path() / "complus").Read();
-    EXPECT_TRUE(stored[0].components.empty());
-    EXPECT_EQ(stored[1].components.size(), 1u);
-}
-
 TEST_F(Catalog, InstallComponentFailures) {
     AddApplication("Lorvanta");
     AddApplication("Twice");
@@ -304,13 +185,6 @@ TEST_F(Catalog, LearningAServersClassesLeavesTheRegistryAlone) {
     // The redirection ended with the call: the server registers into the real registry again.
     com::RegisterServer(LORVANTA_DLL);
     EXPECT_TRUE(Registry().FindByProgId("Lorvanta.LorvantaCls"));
-}
-
-TEST_F(Catalog, CreationFailsWithoutAServerFolder) {
-    const auto root = std::string(std::getenv("EXHOST_ROOT"));
-    ::unsetenv("EXHOST_ROOT");
-    EXPECT_THROW(NewCatalog(), Error);
-    ::setenv("EXHOST_ROOT", root.c_str(), 1);
 }
 
 } // namespace

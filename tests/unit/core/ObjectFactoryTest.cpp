@@ -1,3 +1,6 @@
+// Creation by ProgID, which the sink and the setup program use for every platform object and
+// tests use to swap in doubles: failures carry the platform's numbers.
+
 #include "platform/core/ObjectFactory.h"
 
 #include <gtest/gtest.h>
@@ -8,20 +11,49 @@ using platform::Object;
 using platform::ScopedObjectFactory;
 
 namespace {
+
 struct Widget : Object {
     explicit Widget(int id) : id(id) {}
     std::string TypeName() const override { return "Widget"; }
     int id;
 };
-struct Gadget : Object {
-    std::string TypeName() const override { return "Gadget"; }
-};
+
 platform::ObjectFactory MakeWidget(int id) {
     return [id] { return std::make_shared<Widget>(id); };
 }
-} // namespace
 
-TEST(ObjectFactory, UnknownProgIdIsClassNotRegistered) {
+std::int32_t NumberOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error.Number();
+    }
+    return 0;
+}
+
+TEST(ObjectFactory, ProgIdsIgnoreCaseAndScopesNestAndRestore) {
+    {
+        ScopedObjectFactory outer("Test.Widget", MakeWidget(1));
+        {
+            ScopedObjectFactory inner("test.WIDGET", MakeWidget(2));
+            EXPECT_EQ(platform::CreateObjectAs<Widget>("Test.Widget")->id, 2);
+        }
+        EXPECT_EQ(platform::CreateObjectAs<Widget>("TEST.widget")->id, 1);
+    }
+    EXPECT_EQ(NumberOf([] { CreateObject("Test.Widget"); }), platform::hr::REGDB_E_CLASSNOTREG);
+}
+
+TEST(ObjectFactory, FailuresCarryTheirNumbers) {
+    struct Gadget : Object {
+        std::string TypeName() const override { return "Gadget"; }
+    };
+    ScopedObjectFactory gadget("Test.Gadget", [] { return std::make_shared<Gadget>(); });
+    ScopedObjectFactory broken("Test.Broken", []() -> std::shared_ptr<Object> {
+        throw Error(platform::hr::E_OUTOFMEMORY, "no room");
+    });
+    EXPECT_EQ(NumberOf([] { platform::CreateObjectAs<Widget>("Test.Gadget"); }),
+              platform::hr::E_NOINTERFACE);
+    EXPECT_EQ(NumberOf([] { CreateObject("Test.Broken"); }), platform::hr::E_OUTOFMEMORY);
     try {
         CreateObject("Nobody.Here");
         FAIL();
@@ -31,41 +63,4 @@ TEST(ObjectFactory, UnknownProgIdIsClassNotRegistered) {
     }
 }
 
-TEST(ObjectFactory, ProgIdsIgnoreCase) {
-    ScopedObjectFactory scope("Test.Widget", MakeWidget(1));
-    EXPECT_EQ(platform::CreateObjectAs<Widget>("test.WIDGET")->id, 1);
-}
-
-TEST(ObjectFactory, ScopesNestAndRestore) {
-    {
-        ScopedObjectFactory outer("Test.Widget", MakeWidget(1));
-        {
-            ScopedObjectFactory inner("Test.Widget", MakeWidget(2));
-            EXPECT_EQ(platform::CreateObjectAs<Widget>("Test.Widget")->id, 2);
-        }
-        EXPECT_EQ(platform::CreateObjectAs<Widget>("Test.Widget")->id, 1);
-    }
-    EXPECT_THROW(CreateObject("Test.Widget"), Error);
-}
-
-TEST(ObjectFactory, WrongInterfaceIsNoInterface) {
-    ScopedObjectFactory scope("Test.Gadget", [] { return std::make_shared<Gadget>(); });
-    try {
-        platform::CreateObjectAs<Widget>("Test.Gadget");
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::E_NOINTERFACE);
-    }
-}
-
-TEST(ObjectFactory, FactoryFailurePassesThrough) {
-    ScopedObjectFactory scope("Test.Broken", []() -> std::shared_ptr<Object> {
-        throw Error(platform::hr::E_OUTOFMEMORY, "no room");
-    });
-    try {
-        CreateObject("Test.Broken");
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::E_OUTOFMEMORY);
-    }
-}
+} // namespace

@@ -6,19 +6,6 @@
 using platform::Error;
 using platform::Variant;
 
-TEST(Variant, KindsAreDistinct) {
-    EXPECT_TRUE(Variant().IsEmpty());
-    EXPECT_TRUE(Variant::Null().IsNull());
-    EXPECT_FALSE(Variant::Null().IsEmpty());
-    EXPECT_TRUE(Variant("x").IsText());
-    EXPECT_TRUE(Variant(true).IsBool());
-    EXPECT_TRUE(Variant(42).IsInteger());
-    EXPECT_TRUE(Variant(Variant::TextArray{"a"}).IsArray());
-    EXPECT_NE(Variant(), Variant::Null());
-    EXPECT_NE(Variant(""), Variant());
-    EXPECT_NE(Variant("1"), Variant(1));
-}
-
 TEST(Variant, ToTextFollowsScriptRules) {
     struct Case {
         Variant value;

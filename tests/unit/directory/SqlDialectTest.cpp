@@ -18,51 +18,24 @@ std::string FilterOf(const std::string& where) {
 
 } // namespace
 
-TEST(SqlDialect, TheMailboxQueryOfTheSetupProgram) {
-    std::string askedFor;
-    const auto query = ParseSqlDialect(
-        "SELECT adspath, cn, msExchHomeServerName,mailNickName,mail FROM "
-        "'GC://dc01.corp.example.com' WHERE objectcategory='person' AND MsExchMailboxGuid='*' "
-        "ORDER BY cn",
-        [&](const DirectoryPath& root) {
-            askedFor = root.host;
-            return kSchemaDn;
-        });
-    EXPECT_EQ(query.attributes, (std::vector<std::string>{"adspath", "cn", "msExchHomeServerName",
-                                                          "mailNickName", "mail"}));
-    EXPECT_EQ(query.root.scheme, "GC");
-    EXPECT_EQ(query.root.host, "dc01.corp.example.com");
-    EXPECT_EQ(query.filter, "(&(objectcategory=CN=Person," + kSchemaDn + ")(MsExchMailboxGuid=*))");
-    EXPECT_EQ(query.orderBy, "cn");
-    EXPECT_FALSE(query.descending);
-    EXPECT_EQ(askedFor, "dc01.corp.example.com");
-}
-
 TEST(SqlDialect, ConditionsBecomeLdapFilters) {
     struct Case {
         std::string where;
         std::string filter;
     } cases[] = {
         {"sAMAccountName='ExAdmin'", "(sAMAccountName=ExAdmin)"},
-        {"cn='a' AND sn='b' AND mail='c'", "(&(cn=a)(sn=b)(mail=c))"},
         {"cn='a' OR sn='b'", "(|(cn=a)(sn=b))"},
         {"cn='a' AND (sn='b' OR sn='c')", "(&(cn=a)(|(sn=b)(sn=c)))"},
         {"cn='a' OR sn='b' AND mail='c'", "(|(cn=a)(&(sn=b)(mail=c)))"},
         {"NOT cn='a'", "(!(cn=a))"},
-        {"NOT (cn='a' OR cn='b')", "(!(|(cn=a)(cn=b)))"},
         {"mail='jdoe@*'", "(mail=jdoe@*)"},
-        {"cn='*smith*'", "(cn=*smith*)"},
         {"mail='*'", "(mail=*)"},
         {"cn<>'a'", "(!(cn=a))"},
-        {"cn!='a'", "(!(cn=a))"},
         {"userAccountControl>=512", "(userAccountControl>=512)"},
-        {"userAccountControl<=512", "(userAccountControl<=512)"},
         {"userAccountControl>512", "(!(userAccountControl<=512))"},
         {"userAccountControl<512", "(!(userAccountControl>=512))"},
-        {"userAccountControl=514", "(userAccountControl=514)"},
         {"objectCategory='person'", "(objectCategory=CN=Person," + kSchemaDn + ")"},
         {"objectCategory='CN=Person,DC=x'", "(objectCategory=CN=Person,DC=x)"},
-        {"cn = 'a b'", "(cn=a b)"},
         {"cn='o''brien'", "(cn=o'brien)"},
         {"cn=''", "(cn=)"},
     };
@@ -97,29 +70,21 @@ TEST(SqlDialect, KeywordsIgnoreCaseAndOrderCanDescend) {
     EXPECT_EQ(query.filter, "(cn=a)");
     EXPECT_EQ(query.orderBy, "Mail");
     EXPECT_TRUE(query.descending);
-}
-
-TEST(SqlDialect, WithoutWhereEveryEntryMatches) {
     EXPECT_EQ(ParseSqlDialect("SELECT cn FROM 'GC://h'", {}).filter, "(objectClass=*)");
 }
 
 TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
     for (const std::string text : {
              "",
-             "SELECT",
              "SELECT cn",
              "SELECT cn FROM GC://h",
              "SELECT cn FROM 'GC://h",
              "SELECT FROM 'GC://h'",
              "SELECT cn, FROM 'GC://h'",
-             "SELECT cn FROM 'GC://h' WHERE",
              "SELECT cn FROM 'GC://h' WHERE cn=",
-             "SELECT cn FROM 'GC://h' WHERE cn 'a'",
              "SELECT cn FROM 'GC://h' WHERE (cn='a'",
-             "SELECT cn FROM 'GC://h' WHERE cn='a')",
              "SELECT cn FROM 'GC://h' WHERE cn='a' AND",
              "SELECT cn FROM 'GC://h' WHERE sAMAccountName='o'brien'",
-             "SELECT cn FROM 'GC://h' ORDER cn",
              "SELECT cn FROM 'GC://h' WHERE cn='a' ; DROP",
              "SELEKT cn FROM 'GC://h'",
          }) {
@@ -192,15 +157,5 @@ TEST(SqlDialect, NestingIsLimited) {
             EXPECT_NE(error.Description().find("nested at most 256 deep"), std::string::npos)
                 << error.Description().substr(0, 200);
         }
-    }
-}
-
-TEST(SqlDialect, AnUnknownSchemaCannotExpandACategory) {
-    try {
-        ParseSqlDialect("SELECT cn FROM 'GC://h' WHERE objectCategory='person'",
-                        [](const DirectoryPath&) { return std::string(); });
-        FAIL() << "expected a failure";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::DB_E_ERRORSINCOMMAND);
     }
 }

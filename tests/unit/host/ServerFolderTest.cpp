@@ -1,3 +1,6 @@
+// The server folder's machine names file and folder listing, read by the sink, the setup
+// program and exhost alike.
+
 #include "platform/host/ServerFolder.h"
 #include "platform/host/FileListing.h"
 
@@ -6,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -27,18 +29,6 @@ protected:
     fs::path root;
 };
 
-TEST_F(ServerFolderTest, MachineNamesRoundTrip) {
-    ServerFolder folder(root);
-    folder.WriteMachineNames(
-        {"MAIL01", "example.com", "corp.example.com", "dc01.example.com", "ldapi://%2Ftmp%2Fx"});
-    const auto names = folder.ReadMachineNames();
-    EXPECT_EQ(names.computerName, "MAIL01");
-    EXPECT_EQ(names.domainDnsName, "example.com");
-    EXPECT_EQ(names.forestDnsName, "corp.example.com");
-    EXPECT_EQ(names.globalCatalogHost, "dc01.example.com");
-    EXPECT_EQ(names.directoryUri, "ldapi://%2Ftmp%2Fx");
-}
-
 TEST_F(ServerFolderTest, ReadingAgainSeesEveryChangeOfTheFile) {
     // The names are kept between reads: a file rewritten by someone else (same size, at once)
     // or by this process must still be read anew.
@@ -58,7 +48,6 @@ TEST_F(ServerFolderTest, ReadingAgainSeesEveryChangeOfTheFile) {
 
 TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
     ServerFolder folder(root);
-    EXPECT_THROW(folder.ReadMachineNames(), Error) << "no file";
     fs::create_directories(root);
     struct Case {
         const char* content;
@@ -78,30 +67,6 @@ TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
         }
     }
 }
-
-TEST_F(ServerFolderTest, KeyValueFileTrimsAndSkipsComments) {
-    fs::create_directories(root);
-    std::ofstream(root / "f.conf") << "  # comment\n\n a = 1 \r\nb=two words\n";
-    const auto values = platform::host::ReadKeyValueFile(root / "f.conf");
-    EXPECT_EQ(values.size(), 2u);
-    EXPECT_EQ(values.at("a"), "1");
-    EXPECT_EQ(values.at("b"), "two words");
-}
-
-TEST(ServerFolderEnvironment, UnsetVariableFails) {
-    const char* saved = std::getenv(platform::host::kRootVariable);
-    std::string copy = saved ? saved : "";
-    ::unsetenv(platform::host::kRootVariable);
-    EXPECT_THROW(ServerFolder::FromEnvironment(), Error);
-    ::setenv(platform::host::kRootVariable, "/tmp/some-root", 1);
-    EXPECT_EQ(ServerFolder::FromEnvironment().Root(), fs::path("/tmp/some-root"));
-    if (saved)
-        ::setenv(platform::host::kRootVariable, copy.c_str(), 1);
-    else
-        ::unsetenv(platform::host::kRootVariable);
-}
-
-} // namespace
 
 TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
     using platform::host::ListFolder;
@@ -127,3 +92,5 @@ TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
               (std::vector<std::string>{"example.com", "other.org"}));
     EXPECT_EQ(asked, "\\\\.\\backofficestorage\\");
 }
+
+} // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using lorvanta::GetOwnerAddresses;
 using platform::Variant;
 using Texts = Variant::TextArray;
@@ -94,6 +96,7 @@ TEST_F(OwnerAddresses, FailuresBeforeTheQueryGiveNothing) {
         void (*breakIt)(doubles::FakeDirectoryState&);
         std::size_t queries;
     } cases[] = {
+        {"connection cannot be created", nullptr, 0},
         {"connection cannot open", [](auto& s) { s.openFails = true; }, 0},
         {"forest name unreadable", [](auto& s) { s.forestNameFails = true; }, 0},
         {"query fails", [](auto& s) { s.executeFails = true; }, 1},
@@ -101,21 +104,17 @@ TEST_F(OwnerAddresses, FailuresBeforeTheQueryGiveNothing) {
     for (const auto& c : cases) {
         doubles::FakeDirectory fresh;
         fresh.state().rows = {Texts{"SMTP:a@x.org"}};
-        c.breakIt(fresh.state());
+        std::optional<platform::ScopedObjectFactory> broken;
+        if (c.breakIt)
+            c.breakIt(fresh.state());
+        else
+            broken.emplace("ADODB.Connection", []() -> std::shared_ptr<platform::Object> {
+                throw platform::Error(platform::hr::REGDB_E_CLASSNOTREG, "not registered");
+            });
         EXPECT_EQ(GetOwnerAddresses("alice"), "") << c.name;
         EXPECT_EQ(fresh.state().queries.size(), c.queries) << c.name;
         EXPECT_EQ(fresh.state().openSessions, 0) << c.name;
     }
-}
-
-TEST_F(OwnerAddresses, ConnectionThatCannotBeCreatedGivesNothing) {
-    platform::ScopedObjectFactory broken(
-        "ADODB.Connection", []() -> std::shared_ptr<platform::Object> {
-            throw platform::Error(platform::hr::REGDB_E_CLASSNOTREG, "not registered");
-        });
-    state.rows = {Texts{"SMTP:a@x.org"}};
-    EXPECT_EQ(GetOwnerAddresses("alice"), "");
-    EXPECT_TRUE(state.queries.empty());
 }
 
 TEST_F(OwnerAddresses, FailuresWhileReadingRows) {
@@ -156,12 +155,9 @@ TEST_F(OwnerAddresses, HostileMailboxNamesAreEscapedInTheFilter) {
         state.queries.clear();
         GetOwnerAddresses(c.mailbox);
         ASSERT_EQ(state.queries.size(), 1u);
-        EXPECT_EQ(state.queries[0], std::string("<LDAP://corp.example.com>;(&(objectClass="
-                                                "organizationalPerson)(mail=") +
-                                        c.filterValue +
-                                        ")(msExchHomeServerName=*/cn=MAIL01));proxyAddresses;"
-                                        "subtree")
-            << c.mailbox;
+        EXPECT_NE(state.queries[0].find(std::string("(mail=") + c.filterValue + ")"),
+                  std::string::npos)
+            << state.queries[0];
     }
 }
 

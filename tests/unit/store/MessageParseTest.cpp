@@ -25,12 +25,6 @@ TEST(ParseMessage, TakesTheFirstOfRepeatedFieldsAndNamesInAnyCase) {
     EXPECT_EQ(message.body, "");
 }
 
-TEST(ParseMessage, AcceptsAMessageWithoutBody) {
-    const auto message = ParseMessage("Subject: only headers");
-    EXPECT_EQ(message.headers, "Subject: only headers\r\n");
-    EXPECT_EQ(message.body, "");
-}
-
 TEST(ParseMessage, ReadsFieldsWrittenInTheObsoleteSyntax) {
     const auto message = ParseMessage("To : a@example.com\r\nSubject\t:  hi\r\n\r\n");
     EXPECT_EQ(message.to, "a@example.com");

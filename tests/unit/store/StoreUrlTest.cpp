@@ -47,14 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                "example.com",
                "bob",
                {"inbox"}},
-        Parsed{
-            "http://MAIL01/ExAdmin/example.com/mbx/bob", UrlForm::Http, "example.com", "bob", {}},
         // An empty folder name leaves a trailing or doubled "/", which names nothing extra.
-        Parsed{"file://./backofficestorage/example.com/mbx/alice/",
-               UrlForm::File,
-               "example.com",
-               "alice",
-               {}},
         Parsed{"file://./backofficestorage/example.com/mbx/alice//Lorvanta.reg",
                UrlForm::File,
                "example.com",
@@ -85,20 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
     Malformed, StoreUrlRefuses,
     ::testing::Values(
         Refused{"http://mail02.example.com/exadmin/example.com/mbx/alice", hr::ERROR_BAD_NETPATH},
-        Refused{"http://mail01.other.org/exadmin/example.com/mbx/alice", hr::ERROR_BAD_NETPATH},
         Refused{"http://mail01/public/example.com/mbx/alice", hr::ERROR_INVALID_NAME},
         Refused{"ftp://./backofficestorage/example.com/mbx/alice", hr::ERROR_INVALID_NAME},
-        Refused{"file://./backofficestorage/", hr::ERROR_INVALID_NAME},
         Refused{"file://./backofficestorage/example.com/public/alice", hr::ERROR_INVALID_NAME},
         Refused{"alice", hr::ERROR_INVALID_NAME}));
-
-TEST(StoreUrlFormat, BuildsBothFormsOfOneItem) {
-    StoreUrl url{UrlForm::File, "", "example.com", "alice", {"Inbox", "x.eml"}};
-    EXPECT_EQ(FormatStoreUrl(url), "file://./backofficestorage/example.com/mbx/alice/Inbox/x.eml");
-    url.form = UrlForm::Http;
-    url.host = DefaultHttpHost(kServer);
-    EXPECT_EQ(FormatStoreUrl(url),
-              "http://mail01.example.com/exadmin/example.com/mbx/alice/Inbox/x.eml");
-}
 
 } // namespace
