@@ -193,16 +193,12 @@ private:
 
 Server::Server(asio::io_context& io, const tcp::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
-    : io_(io), acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
-      workers_(settings_.maxSessions) {
+    : acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
+      sessions_(io, settings_.maxSessions) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen();
-}
-
-Server::~Server() {
-    workers_.join();
 }
 
 tcp::endpoint Server::LocalEndpoint() const {
@@ -210,47 +206,29 @@ tcp::endpoint Server::LocalEndpoint() const {
 }
 
 void Server::Start() {
-    keepRunning_ = std::make_unique<decltype(keepRunning_)::element_type>(io_.get_executor());
+    sessions_.Start();
     Accept();
 }
 
 void Server::Accept() {
     acceptor_.async_accept([this](error_code error, tcp::socket socket) {
-        if (stopping_ || error == asio::error::operation_aborted)
+        if (Stopping() || error == asio::error::operation_aborted)
             return;
         if (!error) {
             auto connection = std::make_shared<Connection>(*this, std::move(socket), backends_());
-            connections_.insert(connection);
-            if (connections_.size() > settings_.maxSessions)
-                connection->Refuse("Too many sessions open, try again later");
-            else
+            if (sessions_.Admit(connection))
                 connection->Begin();
+            else
+                connection->Refuse("Too many sessions open, try again later");
         }
         Accept();
     });
 }
 
 void Server::Stop() {
-    if (stopping_)
-        return;
-    stopping_ = true;
     error_code ignored;
     acceptor_.close(ignored);
-    const auto connections = connections_;
-    for (const auto& connection : connections)
-        connection->Stop();
-    if (connections_.empty())
-        keepRunning_.reset();
-}
-
-void Server::Join() {
-    workers_.join();
-}
-
-void Server::Ended(const std::shared_ptr<Connection>& connection) {
-    connections_.erase(connection);
-    if (stopping_ && connections_.empty())
-        keepRunning_.reset();
+    sessions_.Stop();
 }
 
 } // namespace exhost::imap
