@@ -63,11 +63,12 @@ private:
         if (busy_ || closing_ || held_.empty())
             return;
         busy_ = true;
-        asio::post(server_.Workers(), [self = shared_from_this(), input = std::move(held_)] {
-            auto output = self->session_.Receive(input);
-            asio::post(self->socket_.get_executor(),
-                       [self, output = std::move(output)] { self->Answer(output); });
-        });
+        asio::post(server_.Sessions().Workers(),
+                   [self = shared_from_this(), input = std::move(held_)] {
+                       auto output = self->session_.Receive(input);
+                       asio::post(self->socket_.get_executor(),
+                                  [self, output = std::move(output)] { self->Answer(output); });
+                   });
         held_.clear();
     }
 
@@ -86,7 +87,7 @@ private:
         if (closed_)
             return;
         const bool close = output.close || session_.Closed();
-        if (!close && server_.Stopping()) {
+        if (!close && server_.Sessions().Stopping()) {
             Send(output.bytes + Session::Bye("Server shutting down"), true);
             return;
         }
@@ -111,7 +112,7 @@ private:
             if (!self->session_.Idling())
                 return;
             self->busy_ = true;
-            asio::post(self->server_.Workers(), [self] {
+            asio::post(self->server_.Sessions().Workers(), [self] {
                 auto output = self->session_.Poll();
                 asio::post(self->socket_.get_executor(),
                            [self, output = std::move(output)] { self->Finish(output); });
@@ -170,7 +171,7 @@ private:
         error_code ignored;
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
-        server_.Ended(shared_from_this());
+        server_.Sessions().Ended(shared_from_this());
     }
 
     Server& server_;
@@ -212,7 +213,7 @@ void Server::Start() {
 
 void Server::Accept() {
     acceptor_.async_accept([this](error_code error, tcp::socket socket) {
-        if (Stopping() || error == asio::error::operation_aborted)
+        if (sessions_.Stopping() || error == asio::error::operation_aborted)
             return;
         if (!error) {
             auto connection = std::make_shared<Connection>(*this, std::move(socket), backends_());

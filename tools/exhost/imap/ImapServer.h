@@ -46,9 +46,7 @@ public:
     void Join() { sessions_.Join(); }
 
     const ServerSettings& Settings() const { return settings_; }
-    bool Stopping() const { return sessions_.Stopping(); }
-    boost::asio::thread_pool& Workers() { return sessions_.Workers(); }
-    void Ended(const std::shared_ptr<Connection>& connection) { sessions_.Ended(connection); }
+    AcceptedSessions<Connection>& Sessions() { return sessions_; }
 
 private:
     void Accept();

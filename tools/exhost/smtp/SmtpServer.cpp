@@ -91,7 +91,7 @@ private:
     void Continue() {
         if (closing_ || closed_)
             return;
-        if (server_.Stopping() && !session_.ReceivingMessage())
+        if (server_.Sessions().Stopping() && !session_.ReceivingMessage())
             return Finish(session_.ClosingReply());
         reading_ = true;
         ArmTimer();
@@ -145,8 +145,8 @@ private:
 
     void RunCall() {
         backendBusy_ = true;
-        asio::post(server_.BackendThreads(), [self = shared_from_this(),
-                                              call = *session_.PendingCall(), id = callId_] {
+        asio::post(server_.Sessions().Workers(), [self = shared_from_this(),
+                                                  call = *session_.PendingCall(), id = callId_] {
             auto verdicts = call.Run(*self->backend_);
             asio::post(self->socket_.get_executor(), [self, verdicts = std::move(verdicts), id] {
                 self->Answered(verdicts, id);
@@ -170,7 +170,7 @@ private:
             closing_ = true;
             return Send(std::move(wire), true);
         }
-        if (server_.Stopping() && !session_.ReceivingMessage()) {
+        if (server_.Sessions().Stopping() && !session_.ReceivingMessage()) {
             closing_ = true;
             return Send(std::move(wire) + session_.ClosingReply().Wire(), true);
         }
@@ -202,7 +202,7 @@ private:
         };
         consider(stepDeadline_, stepAwaits_);
         consider(sessionDeadline_, Awaited::SessionEnd);
-        if (server_.Stopping())
+        if (server_.Sessions().Stopping())
             consider(now + settings.drainTimeout, Awaited::Input);
         const auto generation = ++timerGeneration_;
         timer_.expires_at(deadline);
@@ -295,7 +295,7 @@ void Server::Start() {
 
 void Server::Accept() {
     acceptor_.async_accept([this](error_code error, Stream::socket socket) {
-        if (Stopping() || error == asio::error::operation_aborted)
+        if (sessions_.Stopping() || error == asio::error::operation_aborted)
             return;
         if (!error) {
             error_code unknown;

@@ -76,11 +76,11 @@ public:
     // Waits for backend calls still running (a lookup abandoned at its deadline); call after
     // the io_context's run() has returned.
     void Join() { sessions_.Join(); }
+    // A connection has closed: it no longer counts for its client or against the limits.
+    void Ended(const std::shared_ptr<Connection>& connection);
 
     const ServerSettings& Settings() const { return settings_; }
-    bool Stopping() const { return sessions_.Stopping(); }
-    boost::asio::thread_pool& BackendThreads() { return sessions_.Workers(); }
-    void Ended(const std::shared_ptr<Connection>& connection);
+    AcceptedSessions<Connection>& Sessions() { return sessions_; }
 
 private:
     void Accept();
