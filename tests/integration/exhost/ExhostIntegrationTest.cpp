@@ -320,6 +320,9 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
             << address;
     ASSERT_EQ(backend.CheckRecipient(doomed + "@" + kDomain).kind,
               exhost::smtp::Verdict::Kind::Accepted);
+    const auto unknown = backend.CheckRecipient("nobody@" + kDomain);
+    EXPECT_EQ(unknown.kind, exhost::smtp::Verdict::Kind::Permanent);
+    EXPECT_NE(unknown.text.find("<nobody@" + kDomain + ">"), std::string::npos) << unknown.text;
     const auto before = InboxSize(alias), postmasterBefore = InboxSize("postmaster");
     const auto verdict =
         backend.Deliver({"s@partner.example", recipients}, "Subject: smtp once\r\n\r\nbody\r\n");

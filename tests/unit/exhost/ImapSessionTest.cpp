@@ -1,3 +1,6 @@
+// The IMAP protocol without sockets, by command: bytes in, responses out, against a backend
+// double. How envelopes, body structures and sections are made is ImapMessageTest's.
+
 #include "imap/ImapSession.h"
 #include "imap/ImapWire.h"
 
@@ -362,28 +365,13 @@ TEST(ImapSessionTest, FetchGivesFlagsKeywordsAndTheStoredBytes) {
          {{"a FETCH 1 BODY.PEEK[HEADER.FIELDS (subject to)]\r\n",
            "* 1 FETCH (BODY[HEADER.FIELDS (SUBJECT TO)] {41}\r\nTo: alice@example.com\r\n"
            "Subject: Hello\r\n\r\n)\r\na OK FETCH completed\r\n"}}},
-        {"header fields not",
-         true,
-         {{"a FETCH 2 BODY.PEEK[HEADER.FIELDS.NOT (From To)]\r\n",
-           "* 2 FETCH (BODY[HEADER.FIELDS.NOT (FROM TO)] {18}\r\nSubject: Order\r\n\r\n)\r\n"
-           "a OK FETCH completed\r\n"}}},
         {"rfc822.header",
          true,
          {{"a FETCH 3 RFC822.HEADER\r\n",
            "* 3 FETCH (RFC822.HEADER {16}\r\nSubject: Old\r\n\r\n)\r\n"
            "a OK FETCH completed\r\n"}}},
-        {"envelope",
-         true,
-         {{"a FETCH 1 ENVELOPE\r\n",
-           "* 1 FETCH (ENVELOPE (\"Mon, 7 Dec 2026 10:00:00 +0000\" \"Hello\" ((\"Bob\" NIL "
-           "\"bob\" \"example.org\")) ((\"Bob\" NIL \"bob\" \"example.org\")) ((\"Bob\" NIL "
-           "\"bob\" \"example.org\")) ((NIL NIL \"alice\" \"example.com\")) NIL NIL NIL NIL))\r\n"
-           "a OK FETCH completed\r\n"}}},
-        {"bodystructure",
-         true,
-         {{"a FETCH 3 BODYSTRUCTURE\r\n",
-           "* 3 FETCH (BODYSTRUCTURE (\"TEXT\" \"PLAIN\" (\"CHARSET\" \"US-ASCII\") NIL NIL "
-           "\"7BIT\" 11 1 NIL NIL NIL NIL))\r\na OK FETCH completed\r\n"}}},
+        {"envelope", true, {{"a FETCH 1 ENVELOPE\r\n", "~* 1 FETCH (ENVELOPE (\"Mon, 7 Dec"}}},
+        {"bodystructure", true, {{"a FETCH 3 BODYSTRUCTURE\r\n", "~(BODYSTRUCTURE (\"TEXT\""}}},
         {"examine never marks seen",
          false,
          {{"l LOGIN alice secret\r\n", "~l OK"},
