@@ -1,3 +1,6 @@
+// The IMAP front's connections: reading, handing input to the session on the pool, writing its
+// answers in order, idle polls and autologout; accepting through the shared session set.
+
 #include "ImapServer.h"
 
 #include <boost/asio/post.hpp>

@@ -1,3 +1,6 @@
+// The SMTP/LMTP front's connections: protocol work on the network thread, backend calls on the
+// pool, the deadlines; accepting (per-client limits) through the shared session set.
+
 #include "SmtpServer.h"
 
 #include <boost/asio/post.hpp>
