@@ -186,12 +186,16 @@ TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {
     }
 }
 
+// The options reach the server. The per-client limit is tested only here, the other limits
+// in-process (SmtpServerTest).
 TEST_F(SmtpFront, TheSessionLimitsAreOptions) {
     SmtpServerProcess server(
         folder->Root(), {"--max-per-client", "1", "--command-timeout", "1", "--max-size", "1000"});
     Client first("127.0.0.1", server.Port());
     Client second("127.0.0.1", server.Port());
-    EXPECT_EQ(second.Greeting().code, 421);
+    ASSERT_EQ(second.Greeting().code, 421);
+    EXPECT_NE(second.Greeting().lines.at(0).find("4.7.0"), std::string::npos) << "per client";
+    EXPECT_TRUE(second.ServerClosed());
     const auto ehlo = first.Command("EHLO c");
     EXPECT_NE(std::find(ehlo.lines.begin(), ehlo.lines.end(), "SIZE 1000"), ehlo.lines.end());
     // Half a command, then nothing: the command deadline closes the session.

@@ -249,20 +249,6 @@ TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
     EXPECT_EQ(running.gate.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
 }
 
-TEST(SmtpServer, SessionsBeyondThePerClientLimitAreTurnedAwayWith421) {
-    ServerSettings settings;
-    settings.maxSessionsPerClient = 2;
-    RunningServer running(settings);
-    Client first("127.0.0.1", running.Port());
-    Client second("127.0.0.1", running.Port());
-    EXPECT_EQ(second.Greeting().code, 220);
-    Client third("127.0.0.1", running.Port());
-    ASSERT_EQ(third.Greeting().code, 421);
-    EXPECT_NE(third.Greeting().lines.at(0).find("4.7.0"), std::string::npos);
-    EXPECT_TRUE(third.ServerClosed());
-    EXPECT_EQ(first.Command("NOOP").code, 250);
-}
-
 struct DeadlineCase {
     const char* name;
     std::chrono::milliseconds ServerSettings::*deadline;
