@@ -18,7 +18,6 @@
 #include <memory>
 
 using namespace exhost_test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -38,12 +37,6 @@ std::vector<std::string> SmtpAddresses(const std::vector<std::string>& proxies) 
         if (proxy.size() > 5 && (proxy.rfind("SMTP:", 0) == 0 || proxy.rfind("smtp:", 0) == 0))
             addresses.push_back(proxy.substr(5));
     return addresses;
-}
-
-std::string Upper(std::string text) {
-    for (auto& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 class DeliveryRoad : public ::testing::Test {
@@ -124,7 +117,7 @@ int DeliveryRoad::messageCount = 0;
 struct RoadCase {
     const char* name;
     // Header lines; @P@, @S@ and @M@ stand for the owner's primary and two other SMTP
-    // addresses (@UP@ for the primary in upper case), @O@ for another user's address.
+    // addresses, @O@ for another user's address.
     const char* headers;
     // Which owner address is stamped: 0 primary, 1 and 2 the others, -1 none.
     int stamped;
@@ -136,7 +129,6 @@ TEST_P(DeliveryRoadCases, StampsTheFirstOwnerAddressTheHeadersName) {
     const auto& param = GetParam();
     std::string headers = param.headers;
     const std::vector<std::pair<std::string, std::string>> markers = {
-        {"@UP@", Upper(ownerAddresses[0])},
         {"@P@", ownerAddresses[0]},
         {"@S@", ownerAddresses[1]},
         {"@M@", ownerAddresses[2]},
@@ -149,6 +141,8 @@ TEST_P(DeliveryRoadCases, StampsTheFirstOwnerAddressTheHeadersName) {
         Deliver(ownerAddresses[0], "From: sender@partner.example.net\n" + headers +
                                        "Subject: " + param.name + "\n\nHello.\n");
     ASSERT_FALSE(properties.isEmpty());
+    // The event service writes a line for every sink it could not create or that failed.
+    EXPECT_EQ(EventLog(), "");
     if (param.stamped < 0) {
         EXPECT_FALSE(properties.contains(QString::fromStdString(kAccountName)));
         EXPECT_FALSE(properties.contains(QString::fromStdString(kKeywords)));
@@ -161,57 +155,14 @@ TEST_P(DeliveryRoadCases, StampsTheFirstOwnerAddressTheHeadersName) {
     EXPECT_EQ(keywords[0].toString().toStdString(), expected);
 }
 
+// The scanning rule itself is the sink's unit tests' (against the plain model); these cases
+// check that the road gives the sink the owner's addresses as the directory holds them.
 INSTANTIATE_TEST_SUITE_P(Messages, DeliveryRoadCases,
                          ::testing::Values(RoadCase{"PrimaryAddress", "To: @P@\n", 0},
-                                           RoadCase{"SecondaryAddressWithDisplayName",
-                                                    "To: \"Owner, Sales\" <@S@>\n", 1},
                                            RoadCase{"AnotherUserNamedFirst", "To: @O@, @M@\n", 2},
                                            RoadCase{"CcBeforeTo", "Cc: @S@\nTo: @P@\n", 1},
-                                           RoadCase{"ToBeforeCc", "To: @M@\nCc: @P@\n", 2},
-                                           RoadCase{"FoldedTo", "To: @O@,\n  Owner <@S@>\n", 1},
-                                           RoadCase{"AddressInOtherLetterCase", "To: @UP@\n", 0},
-                                           RoadCase{"OnlyAnotherUser", "To: @O@\n", -1},
-                                           RoadCase{"NoRecipientHeaders", "Reply-To: @P@\n", -1}),
+                                           RoadCase{"OnlyAnotherUser", "To: @O@\n", -1}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(DeliveryRoad, FixtureMessagesAreStampedForTheMailboxTheyName) {
-    // The fixture messages are addressed to alice@example.com and sales@example.com: give alice
-    // a directory entry with both addresses, a mailbox and a registration.
-    const auto ldif = folder->Path() / "alice.ldif";
-    std::ofstream(ldif) << "dn: CN=Alice Smith,CN=Users,DC=example,DC=com\n"
-                           "objectClass: top\nobjectClass: person\n"
-                           "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
-                           "objectClass: adRecipient\ncn: Alice Smith\nsn: Smith\n"
-                           "mail: alice@example.com\nmailNickname: alice\n"
-                           "proxyAddresses: SMTP:alice@example.com\n"
-                           "proxyAddresses: smtp:sales@example.com\n"
-                        << "msExchHomeServerName: "
-                        << platform::directory::HomeServerValue("MAIL01") << "\n";
-    const auto root = folder->Root();
-    for (const auto& step : std::vector<std::vector<std::string>>{
-             {"ldif", ldif.string(), "--root", root},
-             {"mailbox", "add", "alice", "--root", root},
-             {"regevent", "add", "--folder", MailboxUrl("alice") + "/Inbox", "--name",
-              "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls", "--criteria",
-              " WHERE \"DAV:ishidden\" = FALSE", "--root", root}}) {
-        const auto result = RunExhost(step);
-        ASSERT_EQ(result.exitCode, 0) << step[0] << ": " << result.err;
-    }
-    for (const auto& [file, expected] : std::vector<std::pair<std::string, std::string>>{
-             {"01-plain.eml", "alice@example.com"},
-             {"04-cc-before-to.eml", "sales@example.com"},
-             {"05-recipient-list.eml", "alice@example.com"},
-             {"08-bcc-only.eml", ""}}) {
-        std::ifstream in(fs::path(LORVANTA_FIXTURES) / "messages" / file, std::ios::binary);
-        const std::string message(std::istreambuf_iterator<char>(in), {});
-        ASSERT_FALSE(message.empty()) << file;
-        const auto properties = Deliver("alice@example.com", message);
-        ASSERT_FALSE(properties.isEmpty()) << file;
-        EXPECT_EQ(properties[QString::fromStdString(kAccountName)].toString().toStdString(),
-                  expected)
-            << file;
-    }
-}
 
 TEST_F(DeliveryRoad, AMailboxWithoutARegistrationIsLeftAlone) {
     const auto properties =
@@ -219,12 +170,6 @@ TEST_F(DeliveryRoad, AMailboxWithoutARegistrationIsLeftAlone) {
     ASSERT_FALSE(properties.isEmpty());
     EXPECT_FALSE(properties.contains(QString::fromStdString(kAccountName)));
     EXPECT_FALSE(properties.contains(QString::fromStdString(kKeywords)));
-}
-
-TEST_F(DeliveryRoad, TheSinkRanWithoutFailures) {
-    Deliver(ownerAddresses[0], "To: " + ownerAddresses[0] + "\nSubject: log\n\nbody\n");
-    // The event service writes a line for every sink it could not create or that failed.
-    EXPECT_EQ(EventLog(), "");
 }
 
 } // namespace

@@ -1,3 +1,6 @@
+// The IMAP front's connections: reading, handing input to the session on the pool, writing its
+// answers in order, idle polls and autologout; accepting through the shared session set.
+
 #include "ImapServer.h"
 
 #include <boost/asio/post.hpp>
@@ -63,11 +66,12 @@ private:
         if (busy_ || closing_ || held_.empty())
             return;
         busy_ = true;
-        asio::post(server_.Workers(), [self = shared_from_this(), input = std::move(held_)] {
-            auto output = self->session_.Receive(input);
-            asio::post(self->socket_.get_executor(),
-                       [self, output = std::move(output)] { self->Answer(output); });
-        });
+        asio::post(server_.Sessions().Workers(),
+                   [self = shared_from_this(), input = std::move(held_)] {
+                       auto output = self->session_.Receive(input);
+                       asio::post(self->socket_.get_executor(),
+                                  [self, output = std::move(output)] { self->Answer(output); });
+                   });
         held_.clear();
     }
 
@@ -86,7 +90,7 @@ private:
         if (closed_)
             return;
         const bool close = output.close || session_.Closed();
-        if (!close && server_.Stopping()) {
+        if (!close && server_.Sessions().Stopping()) {
             Send(output.bytes + Session::Bye("Server shutting down"), true);
             return;
         }
@@ -111,7 +115,7 @@ private:
             if (!self->session_.Idling())
                 return;
             self->busy_ = true;
-            asio::post(self->server_.Workers(), [self] {
+            asio::post(self->server_.Sessions().Workers(), [self] {
                 auto output = self->session_.Poll();
                 asio::post(self->socket_.get_executor(),
                            [self, output = std::move(output)] { self->Finish(output); });
@@ -170,7 +174,7 @@ private:
         error_code ignored;
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
-        server_.Ended(shared_from_this());
+        server_.Sessions().Ended(shared_from_this());
     }
 
     Server& server_;
@@ -193,16 +197,12 @@ private:
 
 Server::Server(asio::io_context& io, const tcp::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
-    : io_(io), acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
-      workers_(settings_.maxSessions) {
+    : acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
+      sessions_(io, settings_.maxSessions) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen();
-}
-
-Server::~Server() {
-    workers_.join();
 }
 
 tcp::endpoint Server::LocalEndpoint() const {
@@ -210,47 +210,29 @@ tcp::endpoint Server::LocalEndpoint() const {
 }
 
 void Server::Start() {
-    keepRunning_ = std::make_unique<decltype(keepRunning_)::element_type>(io_.get_executor());
+    sessions_.Start();
     Accept();
 }
 
 void Server::Accept() {
     acceptor_.async_accept([this](error_code error, tcp::socket socket) {
-        if (stopping_ || error == asio::error::operation_aborted)
+        if (sessions_.Stopping() || error == asio::error::operation_aborted)
             return;
         if (!error) {
             auto connection = std::make_shared<Connection>(*this, std::move(socket), backends_());
-            connections_.insert(connection);
-            if (connections_.size() > settings_.maxSessions)
-                connection->Refuse("Too many sessions open, try again later");
-            else
+            if (sessions_.Admit(connection))
                 connection->Begin();
+            else
+                connection->Refuse("Too many sessions open, try again later");
         }
         Accept();
     });
 }
 
 void Server::Stop() {
-    if (stopping_)
-        return;
-    stopping_ = true;
     error_code ignored;
     acceptor_.close(ignored);
-    const auto connections = connections_;
-    for (const auto& connection : connections)
-        connection->Stop();
-    if (connections_.empty())
-        keepRunning_.reset();
-}
-
-void Server::Join() {
-    workers_.join();
-}
-
-void Server::Ended(const std::shared_ptr<Connection>& connection) {
-    connections_.erase(connection);
-    if (stopping_ && connections_.empty())
-        keepRunning_.reset();
+    sessions_.Stop();
 }
 
 } // namespace exhost::imap

@@ -5,16 +5,15 @@
 // or the store) runs on a pool with a thread for every session the server admits, one step at a
 // time per connection. While a client idles (IDLE) its folder is looked at every `idlePoll`.
 
+#include "AcceptedSessions.h"
 #include "ImapSession.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <set>
 
 namespace exhost::imap {
 
@@ -36,10 +35,6 @@ class Server {
 public:
     Server(boost::asio::io_context& io, const boost::asio::ip::tcp::endpoint& endpoint,
            ServerSettings settings, BackendFactory backends);
-    ~Server();
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
-
     boost::asio::ip::tcp::endpoint LocalEndpoint() const;
 
     void Start();
@@ -48,25 +43,19 @@ public:
     // io_context's thread.
     void Stop();
     // Waits for session work still running; call after the io_context's run() has returned.
-    void Join();
+    void Join() { sessions_.Join(); }
 
     const ServerSettings& Settings() const { return settings_; }
-    bool Stopping() const { return stopping_; }
-    boost::asio::thread_pool& Workers() { return workers_; }
-    void Ended(const std::shared_ptr<Connection>& connection);
+    AcceptedSessions<Connection>& Sessions() { return sessions_; }
 
 private:
     void Accept();
 
-    boost::asio::io_context& io_;
     boost::asio::ip::tcp::acceptor acceptor_;
     ServerSettings settings_;
     BackendFactory backends_;
-    boost::asio::thread_pool workers_;
-    std::set<std::shared_ptr<Connection>> connections_;
-    bool stopping_ = false;
-    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
-        keepRunning_;
+    // Last, so that its pool is joined before the rest goes.
+    AcceptedSessions<Connection> sessions_;
 };
 
 } // namespace exhost::imap

@@ -1,3 +1,6 @@
+// The SMTP/LMTP front's connections: protocol work on the network thread, backend calls on the
+// pool, the deadlines; accepting (per-client limits) through the shared session set.
+
 #include "SmtpServer.h"
 
 #include <boost/asio/post.hpp>
@@ -91,7 +94,7 @@ private:
     void Continue() {
         if (closing_ || closed_)
             return;
-        if (server_.Stopping() && !session_.ReceivingMessage())
+        if (server_.Sessions().Stopping() && !session_.ReceivingMessage())
             return Finish(session_.ClosingReply());
         reading_ = true;
         ArmTimer();
@@ -145,8 +148,8 @@ private:
 
     void RunCall() {
         backendBusy_ = true;
-        asio::post(server_.BackendThreads(), [self = shared_from_this(),
-                                              call = *session_.PendingCall(), id = callId_] {
+        asio::post(server_.Sessions().Workers(), [self = shared_from_this(),
+                                                  call = *session_.PendingCall(), id = callId_] {
             auto verdicts = call.Run(*self->backend_);
             asio::post(self->socket_.get_executor(), [self, verdicts = std::move(verdicts), id] {
                 self->Answered(verdicts, id);
@@ -170,7 +173,7 @@ private:
             closing_ = true;
             return Send(std::move(wire), true);
         }
-        if (server_.Stopping() && !session_.ReceivingMessage()) {
+        if (server_.Sessions().Stopping() && !session_.ReceivingMessage()) {
             closing_ = true;
             return Send(std::move(wire) + session_.ClosingReply().Wire(), true);
         }
@@ -202,7 +205,7 @@ private:
         };
         consider(stepDeadline_, stepAwaits_);
         consider(sessionDeadline_, Awaited::SessionEnd);
-        if (server_.Stopping())
+        if (server_.Sessions().Stopping())
             consider(now + settings.drainTimeout, Awaited::Input);
         const auto generation = ++timerGeneration_;
         timer_.expires_at(deadline);
@@ -275,8 +278,8 @@ private:
 
 Server::Server(asio::io_context& io, const Stream::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
-    : io_(io), acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
-      backendThreads_(settings_.maxSessions) {
+    : acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
+      sessions_(io, settings_.maxSessions) {
     acceptor_.open(endpoint.protocol());
     if (IsInternet(endpoint))
         acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -284,22 +287,18 @@ Server::Server(asio::io_context& io, const Stream::endpoint& endpoint, ServerSet
     acceptor_.listen();
 }
 
-Server::~Server() {
-    backendThreads_.join();
-}
-
 tcp::endpoint Server::LocalEndpoint() const {
     return AsTcp(acceptor_.local_endpoint());
 }
 
 void Server::Start() {
-    keepRunning_ = std::make_unique<decltype(keepRunning_)::element_type>(io_.get_executor());
+    sessions_.Start();
     Accept();
 }
 
 void Server::Accept() {
     acceptor_.async_accept([this](error_code error, Stream::socket socket) {
-        if (stopping_ || error == asio::error::operation_aborted)
+        if (sessions_.Stopping() || error == asio::error::operation_aborted)
             return;
         if (!error) {
             error_code unknown;
@@ -307,9 +306,8 @@ void Server::Accept() {
             const auto client = unknown ? asio::ip::address() : AsTcp(remote).address();
             auto connection =
                 std::make_shared<Connection>(*this, std::move(socket), backends_(), client);
-            connections_.insert(connection);
             const auto fromClient = ++sessionsPerClient_[client];
-            if (connections_.size() > settings_.maxSessions)
+            if (!sessions_.Admit(connection))
                 connection->Refuse({421,
                                     {settings_.hostName + " has too many sessions open, try again "
                                                           "later"}});
@@ -326,30 +324,16 @@ void Server::Accept() {
 }
 
 void Server::Stop() {
-    if (stopping_)
-        return;
-    stopping_ = true;
     error_code ignored;
     acceptor_.close(ignored);
-    // Stop may close connections, which takes them out of the set.
-    const auto connections = connections_;
-    for (const auto& connection : connections)
-        connection->Stop();
-    if (connections_.empty())
-        keepRunning_.reset();
-}
-
-void Server::Join() {
-    backendThreads_.join();
+    sessions_.Stop();
 }
 
 void Server::Ended(const std::shared_ptr<Connection>& connection) {
-    connections_.erase(connection);
     const auto client = sessionsPerClient_.find(connection->ClientAddress());
     if (client != sessionsPerClient_.end() && --client->second == 0)
         sessionsPerClient_.erase(client);
-    if (stopping_ && connections_.empty())
-        keepRunning_.reset();
+    sessions_.Ended(connection);
 }
 
 } // namespace exhost::smtp

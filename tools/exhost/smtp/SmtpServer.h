@@ -9,19 +9,18 @@
 // one backend call running: a lookup abandoned at its deadline finishes before the session's next
 // call starts.
 
+#include "AcceptedSessions.h"
 #include "SmtpSession.h"
 
 #include <boost/asio/basic_socket_acceptor.hpp>
 #include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 
 namespace exhost::smtp {
 
@@ -66,10 +65,6 @@ public:
            ServerSettings settings, BackendFactory backends)
         : Server(io, boost::asio::generic::stream_protocol::endpoint(endpoint), std::move(settings),
                  std::move(backends)) {}
-    ~Server();
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
-
     // The TCP address and port listened on; unspecified for a unix socket.
     boost::asio::ip::tcp::endpoint LocalEndpoint() const;
 
@@ -80,26 +75,22 @@ public:
     void Stop();
     // Waits for backend calls still running (a lookup abandoned at its deadline); call after
     // the io_context's run() has returned.
-    void Join();
+    void Join() { sessions_.Join(); }
+    // A connection has closed: it no longer counts for its client or against the limits.
+    void Ended(const std::shared_ptr<Connection>& connection);
 
     const ServerSettings& Settings() const { return settings_; }
-    bool Stopping() const { return stopping_; }
-    boost::asio::thread_pool& BackendThreads() { return backendThreads_; }
-    void Ended(const std::shared_ptr<Connection>& connection);
+    AcceptedSessions<Connection>& Sessions() { return sessions_; }
 
 private:
     void Accept();
 
-    boost::asio::io_context& io_;
     boost::asio::basic_socket_acceptor<boost::asio::generic::stream_protocol> acceptor_;
     ServerSettings settings_;
     BackendFactory backends_;
-    boost::asio::thread_pool backendThreads_;
-    std::set<std::shared_ptr<Connection>> connections_;
     std::map<boost::asio::ip::address, std::size_t> sessionsPerClient_;
-    bool stopping_ = false;
-    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
-        keepRunning_;
+    // Last, so that its pool is joined before the rest goes.
+    AcceptedSessions<Connection> sessions_;
 };
 
 } // namespace exhost::smtp
