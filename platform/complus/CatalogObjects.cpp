@@ -273,13 +273,6 @@ private:
     host::ServerFolder folder_;
 };
 
-const bool registered = [] {
-    RegisterObjectFactory(kCatalogProgId, [] {
-        return std::static_pointer_cast<Object>(OpenCatalog(host::ServerFolder::FromEnvironment()));
-    });
-    return true;
-}();
-
 } // namespace
 
 std::shared_ptr<ComAdminCatalog> OpenCatalog(const host::ServerFolder& folder) {

@@ -1,7 +1,7 @@
 // The generic ADO objects created by ProgID. They keep ADO's object rules (open/closed state,
 // properties that cannot change while open) and leave the data work to the provider session.
 
-#include "platform/core/Ado.h"
+#include "platform/core/AdoObjects.h"
 #include "platform/core/Error.h"
 #include "platform/core/Provider.h"
 
@@ -170,19 +170,19 @@ private:
     CommandProperties properties_;
 };
 
-template <class T> ObjectFactory Make() {
-    return [] { return std::make_shared<T>(); };
-}
-
-// Loading the platform makes the generic objects creatable.
-const bool registered = [] {
-    RegisterObjectFactory("ADODB.Connection", Make<GenericConnection>());
-    RegisterObjectFactory("ADODB.Record", Make<GenericRecord>());
-    RegisterObjectFactory("ADODB.Recordset", Make<GenericRecordset>());
-    RegisterObjectFactory("ADODB.Command", Make<GenericCommand>());
-    return true;
-}();
-
 } // namespace
+
+std::shared_ptr<Connection> NewConnection() {
+    return std::make_shared<GenericConnection>();
+}
+std::shared_ptr<Record> NewRecord() {
+    return std::make_shared<GenericRecord>();
+}
+std::shared_ptr<Recordset> NewRecordset() {
+    return std::make_shared<GenericRecordset>();
+}
+std::shared_ptr<Command> NewCommand() {
+    return std::make_shared<GenericCommand>();
+}
 
 } // namespace platform::ado

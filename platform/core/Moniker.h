@@ -26,12 +26,7 @@ std::shared_ptr<Object> GetObject(const std::string& path);
 
 // Binds a path and checks that the object offers interface T (E_NOINTERFACE otherwise).
 template <class T> std::shared_ptr<T> GetObjectAs(const std::string& path) {
-    auto object = GetObject(path);
-    auto typed = std::dynamic_pointer_cast<T>(object);
-    if (!typed)
-        throw Error(hr::E_NOINTERFACE,
-                    "The object bound for \"" + path + "\" lacks the interface asked for");
-    return typed;
+    return AsInterface<T>(GetObject(path), "bound for \"" + path + "\"");
 }
 
 // For tests: a handler that takes precedence for its lifetime; the previous one comes back on

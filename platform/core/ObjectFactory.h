@@ -29,14 +29,19 @@ void UnregisterObjectFactory(const std::string& progId);
 // whatever the factory fails with. Safe to call from several threads at once.
 std::shared_ptr<Object> CreateObject(const std::string& progId);
 
-// Creates an object and checks that it offers interface T (E_NOINTERFACE otherwise).
-template <class T> std::shared_ptr<T> CreateObjectAs(const std::string& progId) {
-    auto object = CreateObject(progId);
+// The object as interface T; fails with E_NOINTERFACE, saying how the object was obtained
+// (`origin`, e.g. `created for "ADODB.Record"`), when it does not offer T.
+template <class T>
+std::shared_ptr<T> AsInterface(const std::shared_ptr<Object>& object, const std::string& origin) {
     auto typed = std::dynamic_pointer_cast<T>(object);
     if (!typed)
-        throw Error(hr::E_NOINTERFACE,
-                    "The object created for \"" + progId + "\" lacks the interface asked for");
+        throw Error(hr::E_NOINTERFACE, "The object " + origin + " lacks the interface asked for");
     return typed;
+}
+
+// Creates an object and checks that it offers interface T (E_NOINTERFACE otherwise).
+template <class T> std::shared_ptr<T> CreateObjectAs(const std::string& progId) {
+    return AsInterface<T>(CreateObject(progId), "created for \"" + progId + "\"");
 }
 
 // For tests: installs factories that take precedence over the registered ones for the lifetime

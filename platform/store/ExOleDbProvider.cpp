@@ -2,6 +2,8 @@
 // the embedded store. A connection is opened on a store URL and has a store connection of its
 // own, so that its transaction is its own.
 
+#include "platform/store/ExOleDbProvider.h"
+
 #include "platform/core/Provider.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/PropertyFields.h"
@@ -248,8 +250,10 @@ std::shared_ptr<Store> TakeStore(const host::ServerFolder& folder) {
     return pool->Take();
 }
 
-std::unique_ptr<ado::ProviderSession> OpenSession(const std::string& connectionString,
-                                                  const std::string&, const std::string&) {
+} // namespace
+
+std::unique_ptr<ado::ProviderSession> OpenStoreSession(const std::string& connectionString,
+                                                       const std::string&, const std::string&) {
     if (connectionString.empty())
         throw Error(platform::hr::E_INVALIDARG,
                     "The store connection needs a store URL as its connection string");
@@ -258,13 +262,5 @@ std::unique_ptr<ado::ProviderSession> OpenSession(const std::string& connectionS
     store->Locate(connectionString);
     return std::make_unique<StoreSession>(std::move(store));
 }
-
-// Loading the platform makes the provider available.
-const bool registered = [] {
-    ado::RegisterProvider("ExOLEDB.DataSource", OpenSession);
-    return true;
-}();
-
-} // namespace
 
 } // namespace platform::store
