@@ -6,12 +6,15 @@
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
+#include "setup/ComPlus.h"
 #include "setup/InstallForm.h"
 #include "setup/Items.h"
+#include "tests/gui/Controls.h"
 #include "tests/gui/FakeUserInterface.h"
 #include "tests/integration/directory/DirectoryEnvironment.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -100,38 +103,43 @@ TEST_F(InstallFormRoad, AdministratorsRoad) {
     auto form = OpenWindow();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(form->ErrorLogBox().Text(), "");
-    EXPECT_TRUE(form->Check1->isChecked() && form->Check1->isEnabled());
-    EXPECT_FALSE(form->Check6->isEnabled());
-    EXPECT_TRUE(form->txtIdent->isVisibleTo(form.get()));
-    EXPECT_EQ(form->txtIdent->text().toStdString(),
+    EXPECT_TRUE(Control<QCheckBox>(*form, "Check1")->isChecked() &&
+                Control<QCheckBox>(*form, "Check1")->isEnabled());
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check6")->isEnabled());
+    EXPECT_TRUE(Control<QLineEdit>(*form, "txtIdent")->isVisibleTo(form.get()));
+    EXPECT_EQ(Control<QLineEdit>(*form, "txtIdent")->text().toStdString(),
               DirectoryEnvironment::Current().Machine().domainDnsName + "\\" +
                   sample.operatorAccount);
-    EXPECT_EQ(form->MbxUninstList->count(), 0);
-    EXPECT_EQ(form->SysMbxInstList->count(), 1);
-    EXPECT_TRUE(form->SysMbxInstList->item(0)->text().endsWith(
-        QString::fromStdString(" / " + sample.systemMailboxAlias)));
+    EXPECT_EQ(Control<QListWidget>(*form, "MbxUninstList")->count(), 0);
+    EXPECT_EQ(Control<QListWidget>(*form, "SysMbxInstList")->count(), 1);
+    EXPECT_TRUE(Control<QListWidget>(*form, "SysMbxInstList")
+                    ->item(0)
+                    ->text()
+                    .endsWith(QString::fromStdString(" / " + sample.systemMailboxAlias)));
     for (const auto& local : sample.localAliases)
-        EXPECT_GE(IndexOfAlias(form->MbxInstList, local), 0) << local;
+        EXPECT_GE(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), local), 0) << local;
     for (const auto& other : sample.otherServerAliases)
-        EXPECT_EQ(IndexOfAlias(form->MbxInstList, other), -1) << other;
-    EXPECT_EQ(IndexOfAlias(form->MbxInstList, sample.disabledAlias), -1);
-    EXPECT_GE(IndexOfAlias(form->MbxInstList, sample.slashAlias), 0);
-    EXPECT_TRUE(form->Check3->isEnabled());
-    EXPECT_FALSE(form->Check5->isEnabled());
+        EXPECT_EQ(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), other), -1) << other;
+    EXPECT_EQ(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), sample.disabledAlias), -1);
+    EXPECT_GE(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), sample.slashAlias), 0);
+    EXPECT_TRUE(Control<QCheckBox>(*form, "Check3")->isEnabled());
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check5")->isEnabled());
 
     // Register the first mailbox and install the COM+ application.
-    form->MbxInstList->item(IndexOfAlias(form->MbxInstList, alias))->setSelected(true);
-    form->Check3->setChecked(true);
-    form->txtPwd->setText("secret");
-    form->Command1->click();
+    Control<QListWidget>(*form, "MbxInstList")
+        ->item(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), alias))
+        ->setSelected(true);
+    Control<QCheckBox>(*form, "Check3")->setChecked(true);
+    Control<QLineEdit>(*form, "txtPwd")->setText("secret");
+    Control<QPushButton>(*form, "Command1")->click();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(form->ErrorLogBox().Text(), "");
-    EXPECT_FALSE(form->txtErr->isVisibleTo(form.get()));
-    EXPECT_EQ(Entries(form->MbxUninstList).size(), 1);
-    EXPECT_GE(IndexOfAlias(form->MbxUninstList, alias), 0);
-    EXPECT_FALSE(form->Check1->isEnabled());
-    EXPECT_TRUE(form->Check6->isEnabled());
-    EXPECT_FALSE(form->txtIdent->isVisibleTo(form.get()));
+    EXPECT_FALSE(Control<QPlainTextEdit>(*form, "txtErr")->isVisibleTo(form.get()));
+    EXPECT_EQ(Entries(Control<QListWidget>(*form, "MbxUninstList")).size(), 1);
+    EXPECT_GE(IndexOfAlias(Control<QListWidget>(*form, "MbxUninstList"), alias), 0);
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check1")->isEnabled());
+    EXPECT_TRUE(Control<QCheckBox>(*form, "Check6")->isEnabled());
+    EXPECT_FALSE(Control<QLineEdit>(*form, "txtIdent")->isVisibleTo(form.get()));
 
     // Mail to the owner's secondary address is stamped with it.
     const auto secondary = sample.firstLocalProxyAddresses.at(1).substr(5);
@@ -141,47 +149,52 @@ TEST_F(InstallFormRoad, AdministratorsRoad) {
               platform::Variant(platform::Variant::TextArray{secondary}));
 
     // "Show disabled" lists the disabled account with its marker.
-    form->Check7->click();
-    const int disabled = IndexOfAlias(form->MbxInstList, sample.disabledAlias);
+    Control<QCheckBox>(*form, "Check7")->click();
+    const int disabled =
+        IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), sample.disabledAlias);
     ASSERT_GE(disabled, 0);
-    EXPECT_TRUE(form->MbxInstList->item(disabled)->text().contains(" [***DISABLED***] / "));
-    form->Check7->click();
-    EXPECT_EQ(IndexOfAlias(form->MbxInstList, sample.disabledAlias), -1);
+    EXPECT_TRUE(Control<QListWidget>(*form, "MbxInstList")
+                    ->item(disabled)
+                    ->text()
+                    .contains(" [***DISABLED***] / "));
+    Control<QCheckBox>(*form, "Check7")->click();
+    EXPECT_EQ(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), sample.disabledAlias), -1);
     form.reset();
 
     // A batch run re-creates the registration and closes the window.
     auto batch = OpenWindow("-b");
-    EXPECT_TRUE(batch->blnBatchMode);
+    EXPECT_TRUE(batch->BatchMode());
     EXPECT_FALSE(batch->isVisible());
     EXPECT_EQ(batch->ErrorLogBox().Text(), "");
-    EXPECT_GE(IndexOfAlias(batch->MbxUninstList, alias), 0);
+    EXPECT_GE(IndexOfAlias(Control<QListWidget>(*batch, "MbxUninstList"), alias), 0);
     batch.reset();
     stamped = DeliverTo(alias, secondary);
     EXPECT_EQ(stamped[store::kInternetAccountName].ToText(), secondary);
 
     // Unregister and uninstall: mail is no longer stamped.
     form = OpenWindow();
-    form->MbxUninstList->item(0)->setSelected(true);
-    form->Check4->setChecked(true);
-    form->Check6->setChecked(true);
-    form->Command1->click();
+    Control<QListWidget>(*form, "MbxUninstList")->item(0)->setSelected(true);
+    Control<QCheckBox>(*form, "Check4")->setChecked(true);
+    Control<QCheckBox>(*form, "Check6")->setChecked(true);
+    Control<QPushButton>(*form, "Command1")->click();
     EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(form->MbxUninstList->count(), 0);
-    EXPECT_TRUE(form->Check1->isChecked());
-    EXPECT_FALSE(form->Check6->isEnabled());
+    EXPECT_EQ(Control<QListWidget>(*form, "MbxUninstList")->count(), 0);
+    EXPECT_TRUE(Control<QCheckBox>(*form, "Check1")->isChecked());
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check6")->isEnabled());
     stamped = DeliverTo(alias, secondary);
     EXPECT_TRUE(stamped[store::kInternetAccountName].ToText().empty());
 }
 
 TEST_F(InstallFormRoad, InstallWithoutPasswordIsRefused) {
     auto form = OpenWindow();
-    ASSERT_TRUE(form->Check1->isChecked());
-    form->txtPwd->setText("   ");
-    form->Command1->click();
+    ASSERT_TRUE(Control<QCheckBox>(*form, "Check1")->isChecked());
+    Control<QLineEdit>(*form, "txtPwd")->setText("   ");
+    Control<QPushButton>(*form, "Command1")->click();
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, QString("Please fill the Identity and Password fields"));
     EXPECT_TRUE(ui.messages[0].icon == MessageIcon::Exclamation);
-    EXPECT_TRUE(form->Check1->isChecked()) << "nothing else happens, not even a refresh";
+    EXPECT_TRUE(Control<QCheckBox>(*form, "Check1")->isChecked())
+        << "nothing else happens, not even a refresh";
 }
 
 TEST_F(InstallFormRoad, MissingSinkFileIsLoggedAndInstallImpossible) {
@@ -197,12 +210,12 @@ TEST_F(InstallFormRoad, MissingSinkFileIsLoggedAndInstallImpossible) {
               std::string::npos)
         << log;
     EXPECT_EQ(log[0], '[');
-    EXPECT_FALSE(form->Check1->isEnabled());
-    EXPECT_FALSE(form->Check6->isEnabled());
-    EXPECT_TRUE(form->txtErr->isVisibleTo(form.get()));
-    EXPECT_TRUE(form->Command3->isVisibleTo(form.get()));
-    form->Command3->click();
-    EXPECT_FALSE(form->txtErr->isVisibleTo(form.get()));
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check1")->isEnabled());
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check6")->isEnabled());
+    EXPECT_TRUE(Control<QPlainTextEdit>(*form, "txtErr")->isVisibleTo(form.get()));
+    EXPECT_TRUE(Control<QPushButton>(*form, "Command3")->isVisibleTo(form.get()));
+    Control<QPushButton>(*form, "Command3")->click();
+    EXPECT_FALSE(Control<QPlainTextEdit>(*form, "txtErr")->isVisibleTo(form.get()));
     EXPECT_EQ(form->ErrorLogBox().Text(), "");
 }
 
@@ -210,26 +223,30 @@ TEST_F(InstallFormRoad, ListsKeepTheDirectoryOrderAcrossPagesAndTheOddEntries) {
     const auto& sample = Sample();
     auto form = OpenWindow();
     // More than one page of 100 rows, still in display-name order.
-    ASSERT_GT(form->MbxInstList->count(), 100);
-    for (int i = 1; i < form->MbxInstList->count(); ++i) {
-        const auto before = form->MbxInstList->item(i - 1)->text();
-        const auto after = form->MbxInstList->item(i)->text();
+    ASSERT_GT(Control<QListWidget>(*form, "MbxInstList")->count(), 100);
+    for (int i = 1; i < Control<QListWidget>(*form, "MbxInstList")->count(); ++i) {
+        const auto before = Control<QListWidget>(*form, "MbxInstList")->item(i - 1)->text();
+        const auto after = Control<QListWidget>(*form, "MbxInstList")->item(i)->text();
         EXPECT_LE(QString::compare(before, after, Qt::CaseInsensitive), 0) << i;
     }
     // No mail address, no alias, " / " in the display name: listed, and read back from the end.
-    const int noMail = IndexOfAlias(form->MbxInstList, sample.noMailAlias);
+    const int noMail = IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), sample.noMailAlias);
     ASSERT_GE(noMail, 0);
-    EXPECT_TRUE(form->MbxInstList->item(noMail)->text().contains(" /  / "));
+    EXPECT_TRUE(
+        Control<QListWidget>(*form, "MbxInstList")->item(noMail)->text().contains(" /  / "));
     bool noAliasListed = false;
-    for (const auto& entry : Entries(form->MbxInstList))
+    for (const auto& entry : Entries(Control<QListWidget>(*form, "MbxInstList")))
         noAliasListed |= entry.endsWith(QString::fromStdString(" / " + sample.noAliasMail + " / "));
     EXPECT_TRUE(noAliasListed);
-    const int slash = IndexOfAlias(form->MbxInstList, sample.slashAlias);
+    const int slash = IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), sample.slashAlias);
     ASSERT_GE(slash, 0);
-    const auto fields = ParseMailboxEntry(form->MbxInstList->item(slash)->text().toStdString());
+    const auto fields = ParseMailboxEntry(
+        Control<QListWidget>(*form, "MbxInstList")->item(slash)->text().toStdString());
     EXPECT_EQ(fields.alias, sample.slashAlias);
-    EXPECT_TRUE(form->MbxInstList->item(slash)->text().startsWith(
-        QString::fromStdString(sample.slashDisplayName + " / ")));
+    EXPECT_TRUE(Control<QListWidget>(*form, "MbxInstList")
+                    ->item(slash)
+                    ->text()
+                    .startsWith(QString::fromStdString(sample.slashDisplayName + " / ")));
 }
 
 TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
@@ -244,10 +261,10 @@ TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
         << log.Text();
 
     auto form = OpenWindow();
-    EXPECT_EQ(form->SysMbxInstList->count(), 0);
-    ASSERT_EQ(form->SysMbxUninstList->count(), 1);
-    EXPECT_TRUE(form->Check5->isEnabled());
-    EXPECT_FALSE(form->Check2->isEnabled());
+    EXPECT_EQ(Control<QListWidget>(*form, "SysMbxInstList")->count(), 0);
+    ASSERT_EQ(Control<QListWidget>(*form, "SysMbxUninstList")->count(), 1);
+    EXPECT_TRUE(Control<QCheckBox>(*form, "Check5")->isEnabled());
+    EXPECT_FALSE(Control<QCheckBox>(*form, "Check2")->isEnabled());
     form.reset();
 
     // COM+ absent, sink file present: the batch run stops at the identity message, changes
@@ -261,30 +278,59 @@ TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
 
     // With the application installed, the batch run re-creates the store-wide registration.
     auto admin = OpenWindow();
-    admin->txtPwd->setText("secret");
-    admin->Command1->click(); // installs the application; nothing else is ticked
-    ASSERT_TRUE(admin->Check6->isEnabled()) << admin->ErrorLogBox().Text();
+    Control<QLineEdit>(*admin, "txtPwd")->setText("secret");
+    Control<QPushButton>(*admin, "Command1")
+        ->click(); // installs the application; nothing else is ticked
+    ASSERT_TRUE(Control<QCheckBox>(*admin, "Check6")->isEnabled()) << admin->ErrorLogBox().Text();
     admin.reset();
     batch = OpenWindow("-b");
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(batch->ErrorLogBox().Text(), "");
-    EXPECT_EQ(batch->SysMbxUninstList->count(), 1);
+    EXPECT_EQ(Control<QListWidget>(*batch, "SysMbxUninstList")->count(), 1);
     batch.reset();
 
     // Unregister store-wide and remove the application again.
     admin = OpenWindow();
-    admin->SysMbxUninstList->item(0)->setSelected(true);
-    admin->Check5->setChecked(true);
-    admin->Check6->setChecked(true);
-    admin->Command1->click();
-    EXPECT_EQ(admin->SysMbxUninstList->count(), 0);
-    EXPECT_EQ(admin->SysMbxInstList->count(), 1);
+    Control<QListWidget>(*admin, "SysMbxUninstList")->item(0)->setSelected(true);
+    Control<QCheckBox>(*admin, "Check5")->setChecked(true);
+    Control<QCheckBox>(*admin, "Check6")->setChecked(true);
+    Control<QPushButton>(*admin, "Command1")->click();
+    EXPECT_EQ(Control<QListWidget>(*admin, "SysMbxUninstList")->count(), 0);
+    EXPECT_EQ(Control<QListWidget>(*admin, "SysMbxInstList")->count(), 1);
     admin.reset();
 
     // Both lists of registered mailboxes empty: the batch run applies nothing and closes.
     batch = OpenWindow("-b");
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_FALSE(batch->isVisible());
+}
+
+// Regression: a batch run whose window was closed during its first refresh went on against the
+// closed connections and ended with an error box and exit code 1.
+TEST_F(InstallFormRoad, BatchRunClosedDuringItsFirstRefreshStopsWithoutAnError) {
+    const auto alias = Sample().localAliases.front();
+    const auto mailbox = "file://./backofficestorage/" + Domain() + "/mbx/" + alias;
+    TextErrorLog log;
+    ASSERT_NE(CreateEventRegistration(log, mailbox, "inbox", "Lorvanta.reg", "onsyncsave",
+                                      "Lorvanta.LorvantaCls", "SHALLOW",
+                                      " WHERE \"DAV:ishidden\" = FALSE", "1", true),
+              "")
+        << log.Text();
+    InstallComPlusApp(log, "Lorvanta", "CORP\\svc", "secret"); // nothing to ask the batch run
+    ASSERT_EQ(log.Text(), "");
+
+    auto batch = std::make_unique<InstallForm>(ui, "-b");
+    ASSERT_TRUE(batch->Load());
+    // Handled while the refresh yields to the window, as an Exit click would be.
+    QTimer::singleShot(0, batch.get(), [&] { batch->close(); });
+    batch->Dispatch([&] { batch->FirstActivation(); });
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front().text.toStdString();
+    EXPECT_TRUE(ui.exitCodes.empty());
+    EXPECT_FALSE(batch->isVisible());
+    EXPECT_GE(IndexOfAlias(Control<QListWidget>(*batch, "MbxUninstList"), alias), 0);
+    batch.reset();
+    EXPECT_TRUE(DeleteEventRegistration(log, mailbox, "inbox", "Lorvanta.reg", true));
+    RemoveComPlusApp(log, "Lorvanta");
 }
 
 // Last: it adds a directory entry that the other tests do not expect.
@@ -304,14 +350,14 @@ TEST_F(InstallFormRoad, ZMailboxMissingFromTheStoreIsListedWithOneLogLine) {
     DirectoryEnvironment::Current().Server().Add(ldif);
 
     auto form = OpenWindow();
-    EXPECT_GE(IndexOfAlias(form->MbxInstList, "ghost"), 0);
+    EXPECT_GE(IndexOfAlias(Control<QListWidget>(*form, "MbxInstList"), "ghost"), 0);
     const auto log = form->ErrorLogBox().Text();
     const auto lines = QString::fromStdString(log).split("\r\n\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1) << log;
-    EXPECT_TRUE(
-        lines[0].contains(QString::fromStdString("] " + form->FileFolderURL + "/ghost - ERROR: ")))
+    EXPECT_TRUE(lines[0].contains(QString::fromStdString("] file://./backofficestorage/" +
+                                                         Domain() + "/mbx/ghost - ERROR: ")))
         << log;
-    EXPECT_TRUE(form->txtErr->isVisibleTo(form.get()));
+    EXPECT_TRUE(Control<QPlainTextEdit>(*form, "txtErr")->isVisibleTo(form.get()));
 }
 
 } // namespace
