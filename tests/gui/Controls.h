@@ -2,6 +2,8 @@
 
 // Finding the window's controls by their object names, as a script would.
 
+#include <QCheckBox>
+#include <QListWidget>
 #include <QWidget>
 
 #include <stdexcept>
@@ -12,4 +14,11 @@ template <class T> T* Control(QWidget& window, const char* name) {
     if (!control)
         throw std::logic_error(std::string("no control ") + name);
     return control;
+}
+
+inline QCheckBox* Box(QWidget& window, const char* name) {
+    return Control<QCheckBox>(window, name);
+}
+inline QListWidget* List(QWidget& window, const char* name) {
+    return Control<QListWidget>(window, name);
 }

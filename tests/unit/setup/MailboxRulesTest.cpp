@@ -28,105 +28,38 @@ TEST(PlaceMailboxRow, SortsEachRowIntoItsList) {
         std::string entry;
         std::vector<std::string> lookUps; // "alias|local part|folder"
     };
+    // clang-format off
     const Case cases[] = {
-        {"registered",
-         {"Ann", kHome, "ann", "ann@x.org"},
-         false,
-         false,
-         1,
-         L::UnregisterSelected,
-         "Ann / MAIL01 / ann@x.org / ann",
-         {"ann|ann|inbox"}},
-        {"not registered",
-         {"Ann", kHome, "ann", "ann@x.org"},
-         false,
-         false,
-         0,
-         L::RegisterSelected,
-         "Ann / MAIL01 / ann@x.org / ann",
-         {"ann|ann|inbox"}},
-        {"lookup failed",
-         {"Ann", kHome, "ann", "ann@x.org"},
-         false,
-         false,
-         -1,
-         L::RegisterSelected,
-         "Ann / MAIL01 / ann@x.org / ann",
-         {"ann|ann|inbox"}},
-        {"other server",
-         {"Bo", "/o=Org/cn=MAIL02", "bo", "bo@x.org"},
-         true,
-         false,
-         1,
-         L::None,
-         "",
-         {}},
+        {"registered", {"Ann", kHome, "ann", "ann@x.org"}, false, false, 1,
+         L::UnregisterSelected, "Ann / MAIL01 / ann@x.org / ann", {"ann|ann|inbox"}},
+        {"not registered", {"Ann", kHome, "ann", "ann@x.org"}, false, false, 0,
+         L::RegisterSelected, "Ann / MAIL01 / ann@x.org / ann", {"ann|ann|inbox"}},
+        {"lookup failed", {"Ann", kHome, "ann", "ann@x.org"}, false, false, -1,
+         L::RegisterSelected, "Ann / MAIL01 / ann@x.org / ann", {"ann|ann|inbox"}},
+        {"other server", {"Bo", "/o=Org/cn=MAIL02", "bo", "bo@x.org"}, true, false, 1,
+         L::None, "", {}},
         {"no home server", {"Bo", "", "bo", "bo@x.org"}, true, false, 1, L::None, "", {}},
-        {"home server ending in CN=",
-         {"Bo", "/o=Org/cn=MAIL01/cn=", "bo", "bo@x.org"},
-         true,
-         false,
-         1,
-         L::None,
-         "",
-         {}},
-        {"address beginning with @",
-         {"Cy", kHome, "cy", "@x.org"},
-         false,
-         false,
-         0,
-         L::RegisterSelected,
-         "Cy / MAIL01 / @x.org / cy",
-         {"cy|@x.org|inbox"}},
-        {"no address",
-         {"Di", kHome, "di", ""},
-         false,
-         false,
-         1,
-         L::UnregisterSelected,
-         "Di / MAIL01 /  / di",
-         {"di||inbox"}},
-        {"system mailbox, lower case",
-         {"SMB", kHome, "systemmailbox{1}", "s@x.org"},
-         false,
-         false,
-         1,
-         L::UnregisterStoreWide,
-         "SMB / MAIL01 / s@x.org / systemmailbox{1}",
+        {"home server ending in CN=", {"Bo", "/o=Org/cn=MAIL01/cn=", "bo", "bo@x.org"}, true,
+         false, 1, L::None, "", {}},
+        {"address beginning with @", {"Cy", kHome, "cy", "@x.org"}, false, false, 0,
+         L::RegisterSelected, "Cy / MAIL01 / @x.org / cy", {"cy|@x.org|inbox"}},
+        {"no address", {"Di", kHome, "di", ""}, false, false, 1,
+         L::UnregisterSelected, "Di / MAIL01 /  / di", {"di||inbox"}},
+        {"system mailbox, lower case", {"SMB", kHome, "systemmailbox{1}", "s@x.org"}, false,
+         false, 1, L::UnregisterStoreWide, "SMB / MAIL01 / s@x.org / systemmailbox{1}",
          {"systemmailbox{1}|s|StoreEvents/GlobalEvents"}},
-        {"system mailbox, upper case, disabled",
-         {"SMB", kHome, "SYSTEMMAILBOX{2}", "t@x.org"},
-         false,
-         true,
-         0,
-         L::RegisterStoreWide,
-         "SMB / MAIL01 / t@x.org / SYSTEMMAILBOX{2}",
+        {"system mailbox, upper case, disabled", {"SMB", kHome, "SYSTEMMAILBOX{2}", "t@x.org"},
+         false, true, 0, L::RegisterStoreWide, "SMB / MAIL01 / t@x.org / SYSTEMMAILBOX{2}",
          {"SYSTEMMAILBOX{2}|t|StoreEvents/GlobalEvents"}},
-        {"no brace: an ordinary mailbox",
-         {"SM", kHome, "SystemMailbox", "u@x.org"},
-         false,
-         false,
-         0,
-         L::RegisterSelected,
-         "SM / MAIL01 / u@x.org / SystemMailbox",
+        {"no brace: an ordinary mailbox", {"SM", kHome, "SystemMailbox", "u@x.org"}, false,
+         false, 0, L::RegisterSelected, "SM / MAIL01 / u@x.org / SystemMailbox",
          {"SystemMailbox|u|inbox"}},
-        {"disabled and registered, shown",
-         {"Ed", kHome, "ed", "ed@x.org"},
-         true,
-         true,
-         1,
-         L::RegisterSelected,
-         "Ed [***DISABLED***] / MAIL01 / ed@x.org / ed",
-         {}},
-        {"disabled and registered, hidden",
-         {"Ed", kHome, "ed", "ed@x.org"},
-         false,
-         true,
-         1,
-         L::None,
-         "",
-         {}},
+        {"disabled and registered, shown", {"Ed", kHome, "ed", "ed@x.org"}, true, true, 1,
+         L::RegisterSelected, "Ed [***DISABLED***] / MAIL01 / ed@x.org / ed", {}},
+        {"disabled and registered, hidden", {"Ed", kHome, "ed", "ed@x.org"}, false, true, 1,
+         L::None, "", {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         std::vector<std::string> lookUps;
         const auto placement = PlaceMailboxRow(
@@ -148,31 +81,20 @@ TEST(SiteFor, NamesTheComputerAndTheDomainFolder) {
         std::vector<std::string> entries;
         MailboxSite site;
     };
+    // clang-format off
     const Case cases[] = {
-        {"MAIL01",
-         "Corp.Example.COM",
-         {},
-         {"mail01.corp.example.com", "mail01",
-          "http://mail01.corp.example.com/exadmin/Corp.Example.COM/mbx",
-          "file://./backofficestorage/Corp.Example.COM/mbx"}},
-        {"MAIL01",
-         "corp.example.com",
-         {"mail.example.org", "second.example.net"},
+        {"MAIL01", "Corp.Example.COM", {"mail.example.org", "second.example.net"},
          {"mail01.corp.example.com", "mail01",
           "http://mail01.corp.example.com/exadmin/mail.example.org/mbx",
           "file://./backofficestorage/mail.example.org/mbx"}},
-        {"MAIL01",
-         "corp.example.com",
-         {""},
-         {"mail01.corp.example.com", "mail01",
-          "http://mail01.corp.example.com/exadmin/corp.example.com/mbx",
-          "file://./backofficestorage/corp.example.com/mbx"}},
-        {"",
-         "corp.com",
-         {},
+        {"MAIL01", "corp.com", {""},
+         {"mail01.corp.com", "mail01", "http://mail01.corp.com/exadmin/corp.com/mbx",
+          "file://./backofficestorage/corp.com/mbx"}},
+        {"", "corp.com", {},
          {".corp.com", ".corp.com", "http://.corp.com/exadmin/corp.com/mbx",
           "file://./backofficestorage/corp.com/mbx"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const auto site = SiteFor(c.netBios, c.domain, c.entries);
         EXPECT_EQ(site.computerName, c.site.computerName) << c.domain;
@@ -181,22 +103,6 @@ TEST(SiteFor, NamesTheComputerAndTheDomainFolder) {
         EXPECT_EQ(site.fileFolderUrl, c.site.fileFolderUrl) << c.domain;
     }
 }
-
-// A store that fails every connection and notes the URL each was for.
-class FailingStore {
-public:
-    FailingStore()
-        : provider_("ExOLEDB.DataSource",
-                    [this](const std::string& url, const std::string&,
-                           const std::string&) -> std::unique_ptr<platform::ado::ProviderSession> {
-                        urls.push_back(url);
-                        throw platform::Error(platform::hr::E_FAIL, "store unavailable");
-                    }) {}
-    std::vector<std::string> urls;
-
-private:
-    platform::ado::ScopedProvider provider_;
-};
 
 // The subjects of the log's lines, newest first.
 std::vector<std::string> LoggedSubjects(const std::string& log) {
@@ -256,7 +162,14 @@ TEST(MailboxRegistrations, TryEachUrlFormInTurnAndLogOnlyTheLastOfEachKind) {
         {Operation::LookUp, "Ann / MAIL01 / ann@example.com / ", {}, {}},
     };
     for (const auto& c : cases) {
-        FailingStore store;
+        std::vector<std::string> tried; // a store that fails every connection, noting its URL
+        const platform::ado::ScopedProvider store(
+            "ExOLEDB.DataSource",
+            [&](const std::string& url, const std::string&,
+                const std::string&) -> std::unique_ptr<platform::ado::ProviderSession> {
+                tried.push_back(url);
+                throw platform::Error(platform::hr::E_FAIL, "store unavailable");
+            });
         TextErrorLog log;
         const auto entry = ParseMailboxEntry(c.entry);
         if (c.operation == Operation::Register) {
@@ -270,7 +183,7 @@ TEST(MailboxRegistrations, TryEachUrlFormInTurnAndLogOnlyTheLastOfEachKind) {
             EXPECT_EQ(LookUpRegistration(log, kSite, entry.alias, localPart, "inbox", none),
                       c.tried.empty() ? 0 : -1);
         }
-        EXPECT_EQ(store.urls, c.tried) << c.entry;
+        EXPECT_EQ(tried, c.tried) << c.entry;
         EXPECT_EQ(LoggedSubjects(log.Text()), c.logged) << c.entry;
     }
 }

@@ -52,22 +52,14 @@ private:
 class ScriptedConnection final : public ado::Connection {
 public:
     explicit ScriptedConnection(Script& script) : script_(script) {}
-    std::string Provider() const override { return provider_; }
-    void SetProvider(const std::string& provider) override {
-        script_.Call("Connection.Provider");
-        provider_ = provider;
-    }
-    std::string ConnectionString() const override { return connectionString_; }
-    void SetConnectionString(const std::string& text) override {
+    std::string Provider() const override { return ""; }
+    void SetProvider(const std::string&) override { script_.Call("Connection.Provider"); }
+    std::string ConnectionString() const override { return ""; }
+    void SetConnectionString(const std::string&) override {
         script_.Call("Connection.ConnectionString");
-        if (open_)
-            throw Error(hr::adErrObjectOpen, "Operation is not allowed when the object is open.");
-        connectionString_ = text;
     }
-    void Open(const std::string& text, const std::string&, const std::string&) override {
+    void Open(const std::string&, const std::string&, const std::string&) override {
         script_.Call("Connection.Open");
-        if (!text.empty())
-            connectionString_ = text;
         open_ = true;
     }
     std::shared_ptr<ado::Recordset> Execute(const std::string&) override {
@@ -90,8 +82,6 @@ public:
 
 private:
     Script& script_;
-    std::string provider_ = "MSDASQL";
-    std::string connectionString_;
     bool open_ = false;
 };
 
