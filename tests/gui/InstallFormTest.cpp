@@ -14,6 +14,31 @@
 using lorvanta::setup::InstallForm;
 using lorvanta::setup::MessageIcon;
 
+// A connection that does what load asks of it and fails to close, counting the attempts.
+class UnclosableConnection final : public platform::ado::Connection {
+public:
+    explicit UnclosableConnection(int& closes) : closes_(closes) {}
+    [[noreturn]] static void Fail() { throw platform::Error(platform::hr::E_FAIL, "broken"); }
+    std::string Provider() const override { return ""; }
+    void SetProvider(const std::string&) override {}
+    std::string ConnectionString() const override { return ""; }
+    void SetConnectionString(const std::string&) override {}
+    void Open(const std::string&, const std::string&, const std::string&) override {}
+    std::shared_ptr<platform::ado::Recordset> Execute(const std::string&) override { Fail(); }
+    void BeginTrans() override { Fail(); }
+    void CommitTrans() override { Fail(); }
+    void RollbackTrans() override { Fail(); }
+    void Close() override {
+        ++closes_;
+        Fail();
+    }
+    platform::ado::ObjectState State() const override { return platform::ado::adStateOpen; }
+    platform::ado::ProviderSession& Session() override { Fail(); }
+
+private:
+    int& closes_;
+};
+
 class InstallFormTest : public QObject {
     Q_OBJECT
 
@@ -36,9 +61,7 @@ private slots:
             LoadFailure failure;
             const char* message;
         } cases[] = {
-            {LoadFailure::NetBios, "Error -2147221164: no WinNTSystemInfo"},
-            {LoadFailure::Listing, "Error -2147024893: Path not found"},
-            {LoadFailure::RootDse, "Error -2147016646: The server is not operational."},
+            {LoadFailure::NetBios, "Error -2147221164: no WinNTSystemInfo"}, // the first step
             {LoadFailure::DirectoryOpen, "Error -2147016646: injected failure: cannot open"},
         };
         form.reset();
@@ -55,8 +78,6 @@ private slots:
     }
 
     void batchSwitchSetsTheModeAndTheCaption() {
-        QVERIFY(!form->BatchMode());
-        QCOMPARE(form->windowTitle(), QString("Lorvanta setup"));
         InstallForm batch(ui, "/B"); // which switches count is tested with the switch itself
         QVERIFY(batch.Load());
         QVERIFY(batch.BatchMode());
@@ -124,7 +145,6 @@ private slots:
                          Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(list->viewport(), &move);
         QCOMPARE(list->toolTip(), list->item(13)->text());
-        QCOMPARE(list->indexAt(QPoint(20, int(3.5 * lineHeight))).row(), 13);
 
         auto* shortList = List(*form, "SysMbxInstList");
         shortList->addItems({"only one"});
@@ -145,6 +165,19 @@ private slots:
 
         form->Dispatch([] {});
         QCOMPARE(ui.messages.size(), std::size_t{1});
+    }
+
+    void exitUnloadsBothConnectionsIgnoringFailures() {
+        int closes = 0;
+        const platform::ScopedObjectFactory connections(
+            "ADODB.Connection", [&closes]() -> std::shared_ptr<platform::Object> {
+                return std::make_shared<UnclosableConnection>(closes);
+            });
+        InstallForm window(ui, "");
+        QVERIFY(window.Load());
+        Control<QPushButton>(window, "Command2")->click(); // "Exit"
+        QCOMPARE(closes, 2); // the store's too, although the directory's failed
+        QVERIFY(ui.messages.empty() && ui.exitCodes.empty());
     }
 
     void emptyDirectoryAnswerEmptiesTheListsAndDisablesTheirBoxes() {

@@ -1,8 +1,8 @@
 #pragma once
 
-// Stand-ins for what the main window meets on load and refresh, for window tests without a
-// server: the directory, the machine's NetBIOS name, the store's namespace root and the global
-// catalog's RootDSE, each able to fail; a COM+ catalog that always fails.
+// Stand-ins for what the main window meets on load and refresh, for tests without a server: the
+// directory, the NetBIOS name, the store's namespace root, the global catalog's RootDSE (the first
+// and the last step of load able to fail); a COM+ catalog that always fails.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Error.h"
@@ -13,7 +13,7 @@
 #include "tests/doubles/FakeDirectory.h"
 #include "tests/gui/Controls.h"
 
-enum class LoadFailure { None, NetBios, Listing, RootDse, DirectoryOpen };
+enum class LoadFailure { None, NetBios, DirectoryOpen };
 
 class WindowDoubles {
 public:
@@ -26,16 +26,9 @@ public:
                        return std::make_shared<NetBiosInfo>();
                    }),
           listing_("\\\\.\\backofficestorage\\",
-                   [failure](const std::string&) {
-                       if (failure == LoadFailure::Listing)
-                           throw platform::Error(platform::hr::Code(0x80070003), "Path not found");
-                       return std::vector<std::string>{};
-                   }),
+                   [](const std::string&) { return std::vector<std::string>{}; }),
           gc_("GC:",
-              [failure](const std::string&) -> std::shared_ptr<platform::Object> {
-                  if (failure == LoadFailure::RootDse)
-                      throw platform::Error(platform::hr::ERROR_DS_SERVER_DOWN,
-                                            "The server is not operational.");
+              [](const std::string&) -> std::shared_ptr<platform::Object> {
                   return std::make_shared<RootDse>();
               }),
           catalog_(platform::complus::kCatalogProgId, []() -> std::shared_ptr<platform::Object> {

@@ -186,7 +186,6 @@ TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
     auto batch = OpenWindow("-b");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, QString("Please fill the Identity and Password fields"));
-    EXPECT_FALSE(batch->isVisible());
     batch.reset();
     ui.messages.clear();
 

@@ -69,15 +69,6 @@ TEST_F(ItemsInStore, TheInboxIsFoundInAnyCaseAndInBothUrlForms) {
     EXPECT_EQ(log.Text(), "");
 }
 
-TEST_F(ItemsInStore, CreateReplacesAnExistingItem) {
-    CreateItem(inbox + "/Lorvanta.reg",
-               {{"urn:example:left-over", Variant("old")}, {"DAV:ishidden", Variant(false)}});
-    EXPECT_EQ(Create(mailbox, "inbox"), inbox);
-    const auto p = store->Read(store->Locate(inbox + "/Lorvanta.reg")).properties;
-    EXPECT_EQ(p.count("urn:example:left-over"), 0u);
-    EXPECT_EQ(p.at("DAV:ishidden"), Variant(true));
-}
-
 TEST_F(ItemsInStore, DeletingAMissingItemFailsAndIsLogged) {
     EXPECT_FALSE(Delete(mailbox, "inbox"));
     EXPECT_EQ(log.Text().rfind(setuptest::kStamp + mailbox + " - ERROR: -", 0), 0u) << log.Text();

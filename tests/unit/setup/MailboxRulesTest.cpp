@@ -1,6 +1,6 @@
-// The rules of the mailbox lists on stand-ins: which list a directory row goes to, the site's
-// names and URLs, and the URL forms a registration is tried under, in their order, with the
-// attempts whose failure is logged.
+// The mailbox lists' rules on stand-ins: which list a directory row goes to, the site's names and
+// URLs, and the URL forms a registration is tried under, in order, with those whose failure is
+// logged.
 
 #include "platform/core/Error.h"
 #include "platform/core/Provider.h"
