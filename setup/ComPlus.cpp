@@ -1,6 +1,7 @@
 #include "setup/ComPlus.h"
 
 #include "platform/complus/Catalog.h"
+#include "platform/complus/NewApplication.h"
 #include "platform/core/Text.h"
 #include "setup/Attempt.h"
 
@@ -46,7 +47,8 @@ void Log(ErrorLog& log, const std::optional<platform::Error>& failure) {
 } // namespace
 
 std::string ComponentPath(const std::string& applicationName) {
-    // No separator check: a current directory of "/" gives two separators, passed as built.
+    // No separator check: a current directory of "/" gives two separators, passed as built. The
+    // window looks for the file under this same path, so what it finds is what gets installed.
     return std::filesystem::current_path().string() + "/" + applicationName + ".dll";
 }
 
@@ -83,14 +85,7 @@ void InstallComPlusApp(ErrorLog& log, const std::string& applicationName,
     const auto failure = Attempt([&] {
         Open(open);
         application = open.applications->Add();
-        application->SetValue("Name", platform::Variant(applicationName));
-        application->SetValue("ApplicationAccessChecksEnabled", platform::Variant(false));
-        const std::string trimmedIdentity(platform::text::TrimBlanks(identity));
-        const std::string trimmedPassword(platform::text::TrimBlanks(password));
-        if (!trimmedIdentity.empty() && !trimmedPassword.empty()) {
-            application->SetValue("Identity", platform::Variant(trimmedIdentity));
-            application->SetValue("Password", platform::Variant(trimmedPassword));
-        }
+        complus::SetUpNewApplication(*application, applicationName, identity, password);
         application.reset();
         open.applications->SaveChanges();
         open.catalog->InstallComponent(applicationName, ComponentPath(applicationName), "", "");

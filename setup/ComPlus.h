@@ -21,7 +21,8 @@ void RemoveComPlusApp(ErrorLog& log, const std::string& applicationName);
 void InstallComPlusApp(ErrorLog& log, const std::string& applicationName,
                        const std::string& identity, const std::string& password);
 
-// Where InstallComPlusApp takes the DLL from: the current directory, "/", the name, ".dll".
+// Where InstallComPlusApp takes the DLL from and where the window looks for it: the current
+// directory, "/", the name, ".dll".
 std::string ComponentPath(const std::string& applicationName);
 
 } // namespace lorvanta::setup

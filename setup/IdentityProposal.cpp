@@ -1,6 +1,7 @@
 // Proposing the identity of the COM+ application: the running user's logon name, prefixed by
 // the DNS name of the forest root domain that the directory reports for the account.
 
+#include "setup/IdentityProposal.h"
 #include "platform/core/Ado.h"
 #include "platform/core/ObjectFactory.h"
 #include "platform/core/Text.h"
@@ -65,8 +66,8 @@ void InstallForm::FillIdentityField() {
     std::string identity = logonName;
 
     auto command = platform::CreateObjectAs<platform::ado::Command>("ADODB.Command");
-    command->SetActiveConnection(cnn);
-    command->SetCommandText(AccountQuery(strSearchRoot, logonName));
+    command->SetActiveConnection(directoryConnection_);
+    command->SetCommandText(AccountQuery(searchRoot_, logonName));
     command->SetProperty("searchscope", 2);
     command->SetProperty("cache results", false);
     command->SetProperty("Chase Referrals", 96);
@@ -79,7 +80,7 @@ void InstallForm::FillIdentityField() {
         identity = IdentityFromCategory(category, logonName);
     }
     rows->Close();
-    txtIdent->setText(QString::fromStdString(identity));
+    identityField_->setText(QString::fromStdString(identity));
 }
 
 } // namespace lorvanta::setup

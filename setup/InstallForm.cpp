@@ -1,3 +1,6 @@
+// The main window's event handling: dispatch of failures, the selection rules, list tooltips,
+// closing and unloading.
+
 #include "setup/InstallForm.h"
 
 #include "platform/core/Error.h"
@@ -9,13 +12,7 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include <limits>
-
 namespace lorvanta::setup {
-
-namespace {
-constexpr std::int32_t kOverflow = 6; // the scripting runtime's number for an overflow
-}
 
 InstallForm::InstallForm(UserInterface& ui, std::string argumentText, QWidget* parent)
     : QWidget(parent), ui_(ui), argumentText_(std::move(argumentText)) {
@@ -55,10 +52,14 @@ void InstallForm::ConnectRules() {
         const char* message;
     };
     const Pair pairs[] = {
-        {Check2, SysMbxInstList, "Please select the mailbox(es) for registration"},
-        {Check3, MbxInstList, "Please select the mailbox(es) for registration"},
-        {Check4, MbxUninstList, "Please select the mailbox(es) for unregistration"},
-        {Check5, SysMbxUninstList, "Please select the mailbox(es) for unregistration"},
+        {registerStoreWideBox_, registerStoreWideList_,
+         "Please select the mailbox(es) for registration"},
+        {registerSelectedBox_, registerSelectedList_,
+         "Please select the mailbox(es) for registration"},
+        {unregisterSelectedBox_, unregisterSelectedList_,
+         "Please select the mailbox(es) for unregistration"},
+        {unregisterStoreWideBox_, unregisterStoreWideList_,
+         "Please select the mailbox(es) for unregistration"},
     };
     // `toggled` fires for a value set from code as for a click, as the rules expect.
     for (const auto& pair : pairs) {
@@ -66,14 +67,15 @@ void InstallForm::ConnectRules() {
             Dispatch([&] { SelectionRule(pair.box, pair.list, pair.message); });
         });
     }
-    for (auto* list : {SysMbxInstList, MbxInstList, MbxUninstList, SysMbxUninstList})
+    for (auto* list : {registerStoreWideList_, registerSelectedList_, unregisterSelectedList_,
+                       unregisterStoreWideList_})
         list->viewport()->installEventFilter(this);
-    connect(Command2, &QPushButton::clicked, this, [this] { close(); });
-    connect(Command1, &QPushButton::clicked, this,
+    connect(exitButton_, &QPushButton::clicked, this, [this] { close(); });
+    connect(applyButton_, &QPushButton::clicked, this,
             [this] { Dispatch([this] { ApplyChanges(); }); });
-    connect(Command3, &QPushButton::clicked, this,
+    connect(clearLogButton_, &QPushButton::clicked, this,
             [this] { Dispatch([this] { ClearErrorLog(); }); });
-    connect(Check7, &QCheckBox::toggled, this,
+    connect(showDisabledBox_, &QCheckBox::toggled, this,
             [this] { Dispatch([this] { ShowDisabledClicked(); }); });
 }
 
@@ -108,7 +110,8 @@ void InstallForm::SetListToolTip(QListWidget* list, double y, const QString& def
 }
 
 bool InstallForm::eventFilter(QObject* watched, QEvent* event) {
-    for (auto* list : {SysMbxInstList, MbxInstList, MbxUninstList, SysMbxUninstList}) {
+    for (auto* list : {registerStoreWideList_, registerSelectedList_, unregisterSelectedList_,
+                       unregisterStoreWideList_}) {
         if (watched != list->viewport())
             continue;
         if (event->type() == QEvent::MouseMove) {
@@ -127,51 +130,11 @@ bool InstallForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void InstallForm::PrepareProgressBar() {
-    QFont bold = Picture1->font();
-    bold.setBold(true);
-    Picture1->setFont(bold);
-    Picture1->backColor = QColor(0xFF, 0xFF, 0xFF);
-    // Not-XOR pen: a blue bar shows blue over white and turns blue text under it white.
-    Picture1->drawMode = QPainter::RasterOp_NotSourceXorDestination;
-    Picture1->foreColor = QColor(0x00, 0x00, 0xFF);
-    Picture1->Cls();
-}
-
-void InstallForm::UpdateStatus(std::int32_t increment) {
-    const auto sum = std::int64_t{FileBytes} + increment;
-    if (sum > std::numeric_limits<std::int32_t>::max() ||
-        sum < std::numeric_limits<std::int32_t>::min())
-        throw platform::Error(kOverflow, "Overflow");
-    FileBytes = static_cast<std::int32_t>(sum);
-
-    const double scaleWidth = Picture1->ScaleWidth();
-    const double scaleHeight = Picture1->ScaleHeight();
-    Picture1->Cls();
-    if (scaleWidth <= 0)
-        return; // no total to measure against: an empty bar
-    if (FileBytes > scaleWidth)
-        FileBytes = static_cast<std::int32_t>(RoundHalfEven(scaleWidth));
-
-    const QString text = ProgressText();
-    const auto x = RoundHalfEven(scaleWidth - Picture1->TextWidth(text)) / 2;
-    const auto y = RoundHalfEven(scaleHeight - Picture1->TextHeight(text)) / 2;
-    Picture1->Print(text, double(x), double(y));
-    Picture1->FilledBox(0, 0, FileBytes, scaleHeight);
-}
-
-QString InstallForm::ProgressText() const {
-    const double scaleWidth = Picture1->ScaleWidth();
-    if (scaleWidth <= 0)
-        return {};
-    return QString::number(RoundHalfEven(FileBytes / scaleWidth * 100)) + "%";
-}
-
 void InstallForm::Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
-    for (auto* connection : {&cnn, &cnn1}) {
+    for (auto* connection : {&directoryConnection_, &storeConnection_}) {
         try {
             if (*connection)
                 (*connection)->Close();

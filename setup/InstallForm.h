@@ -1,11 +1,15 @@
 #pragma once
 
-// The setup program's main window.
+// The setup program's main window: installs the sink into COM+, lists the mailboxes of this
+// server by registration state, registers and unregisters the sink on those selected. The
+// controls keep the object names the window's code has always known them by (Check1, txtErr,
+// Command1, ...), so that scripts and tests find them with findChild.
 
 #include "platform/core/Ado.h"
 #include "setup/ErrorLog.h"
 #include "setup/MailboxEntry.h"
-#include "setup/PictureBox.h"
+#include "setup/MailboxSite.h"
+#include "setup/RowProgressBar.h"
 #include "setup/UserInterface.h"
 
 #include <QCheckBox>
@@ -16,24 +20,14 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace lorvanta::setup {
 
-// The logon name of the user the program runs as.
-std::string GetLogonUserName();
-// The identity proposed for an account whose directory class has the DN `category`.
-std::string IdentityFromCategory(const std::string& category, const std::string& logonName);
-// The directory query for the running user's account.
-std::string AccountQuery(const std::string& searchRoot, const std::string& logonName);
-
 // The directory query for every person with a mailbox below the search root.
 std::string MailboxQuery(const std::string& searchRoot);
-// Where the sink's file is looked for and installed from: the current directory.
-std::string SinkFilePath();
 
 class InstallForm : public QWidget {
     Q_OBJECT
@@ -45,42 +39,6 @@ public:
     // Discovers where the program runs and opens the connections. A failure is shown and ends
     // the program; the result tells whether the load completed.
     bool Load();
-
-    // Window variables, fixed after load.
-    bool blnBatchMode = false;
-    std::string ComputerName;
-    std::string ShortComputerName;
-    std::string FolderURL;
-    std::string FileFolderURL;
-    std::string strSearchRoot;
-    std::shared_ptr<platform::ado::Connection> cnn;
-    std::shared_ptr<platform::ado::Connection> cnn1;
-    bool blnNotFirstTime = false;
-    std::int32_t FileBytes = 0;
-
-    // Controls, named as the window's code knows them.
-    QCheckBox* Check1;
-    QLabel* Label3;
-    QLineEdit* txtIdent;
-    QLabel* Label2;
-    QLineEdit* txtPwd;
-    QLabel* Label7;
-    QCheckBox* Check2;
-    QListWidget* SysMbxInstList;
-    QCheckBox* Check3;
-    QListWidget* MbxInstList;
-    QCheckBox* Check7;
-    QLabel* Label1;
-    QCheckBox* Check4;
-    QListWidget* MbxUninstList;
-    QCheckBox* Check5;
-    QListWidget* SysMbxUninstList;
-    QCheckBox* Check6;
-    QPlainTextEdit* txtErr;
-    PictureBox* Picture1;
-    QPushButton* Command3;
-    QPushButton* Command1;
-    QPushButton* Command2;
 
     // Brings every control up to date with the server.
     void RefreshForm();
@@ -95,15 +53,9 @@ public:
     void GetUsersWithMailboxes();
     // The error log (txtErr) as the module operations write it.
     ErrorLog& ErrorLogBox() { return errorLog_; }
+    // Started with the batch switch.
+    bool BatchMode() const { return batchMode_; }
 
-    // Proposes the running user's account as the COM+ identity in txtIdent.
-    void FillIdentityField();
-    // Gives Picture1 what the progress bar needs (part of Load).
-    void PrepareProgressBar();
-    // Draws the progress bar after adding `increment` to FileBytes.
-    void UpdateStatus(std::int32_t increment);
-    // The percentage the progress bar shows for FileBytes ("" without a total).
-    QString ProgressText() const;
     // Sets the list's tooltip to the entry under the pointer; `y` in twips from the list's top.
     void SetListToolTip(QListWidget* list, double y, const QString& defaultText);
 
@@ -128,14 +80,10 @@ private:
     void ConnectRules();
     void SelectionRule(QCheckBox* box, QListWidget* list, const QString& message);
     void ShowDisabledClicked();
+    void FillIdentityField();
     void RefreshFormNow();
     void ApplyChangesNow();
     void AddMailboxRow(platform::ado::Recordset& rows);
-    std::int16_t LookUpRegistration(const std::string& alias, const std::string& localPart,
-                                    const std::string& folderName);
-    void Unregister(const EntryFields& entry, const std::string& folderName);
-    void Register(const EntryFields& entry, const std::string& folderName,
-                  const std::string& matchScope);
     // Runs a refresh or an apply; one that would start inside a running one is dropped, and a
     // close asked for meanwhile waits for the end.
     void RunExclusively(const std::function<void()>& work);
@@ -152,10 +100,42 @@ private:
         std::string text_;
     };
 
+    // Controls, by role; their object names are given in CreateControls.
+    QCheckBox* installComPlusBox_;
+    QLabel* identityLabel_;
+    QLineEdit* identityField_;
+    QLabel* passwordLabel_;
+    QLineEdit* passwordField_;
+    QLabel* identityExampleLabel_;
+    QCheckBox* registerStoreWideBox_;
+    QListWidget* registerStoreWideList_;
+    QCheckBox* registerSelectedBox_;
+    QListWidget* registerSelectedList_;
+    QCheckBox* showDisabledBox_;
+    QLabel* selectionHintLabel_;
+    QCheckBox* unregisterSelectedBox_;
+    QListWidget* unregisterSelectedList_;
+    QCheckBox* unregisterStoreWideBox_;
+    QListWidget* unregisterStoreWideList_;
+    QCheckBox* uninstallComPlusBox_;
+    QPlainTextEdit* errorLogBox_;
+    RowProgressBar* progressBar_;
+    QPushButton* clearLogButton_;
+    QPushButton* applyButton_;
+    QPushButton* exitButton_;
+
+    // Found at load and fixed from then on.
+    bool batchMode_ = false;
+    MailboxSite site_;
+    std::string searchRoot_;
+    std::shared_ptr<platform::ado::Connection> directoryConnection_;
+    std::shared_ptr<platform::ado::Connection> storeConnection_;
+
     UserInterface& ui_;
     std::string argumentText_;
+    bool firstActivationDone_ = false;
     bool unloaded_ = false;
-    TxtErrLog errorLog_{txtErr};
+    TxtErrLog errorLog_{errorLogBox_};
     bool running_ = false;
     bool closePending_ = false;
     bool rebuildPending_ = false;

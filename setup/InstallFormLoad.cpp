@@ -3,7 +3,6 @@
 
 #include "platform/core/Moniker.h"
 #include "platform/core/ObjectFactory.h"
-#include "platform/core/Text.h"
 #include "platform/directory/Ads.h"
 #include "platform/directory/SystemInfo.h"
 #include "platform/host/FileListing.h"
@@ -25,38 +24,26 @@ bool InstallForm::Load() {
         auto ntSystemInfo =
             platform::CreateObjectAs<platform::directory::WinNTSystemInfo>("WinNTSystemInfo");
 
-        blnBatchMode = IsBatchSwitch(argumentText_);
-        PrepareProgressBar();
-        setWindowTitle(blnBatchMode ? QString(kCaption) + " - batch mode" : QString(kCaption));
+        batchMode_ = IsBatchSwitch(argumentText_);
+        progressBar_->Prepare();
+        setWindowTitle(batchMode_ ? QString(kCaption) + " - batch mode" : QString(kCaption));
 
         const auto domain = adSystemInfo->DomainDNSName();
-        ComputerName = platform::text::ToLower(ntSystemInfo->ComputerName()) + "." +
-                       platform::text::ToLower(domain);
-        ShortComputerName = ComputerName;
-        const auto dot = ComputerName.find('.');
-        if (dot != std::string::npos && dot > 0)
-            ShortComputerName = ComputerName.substr(0, dot);
-
-        auto buildUrls = [this](const std::string& domainFolder) {
-            FileFolderURL = "file://./backofficestorage/" + domainFolder + "/mbx";
-            FolderURL = "http://" + ComputerName + "/exadmin/" + domainFolder + "/mbx";
-        };
-        buildUrls(domain);
-        const auto entries = platform::host::ListFolder(kNamespaceRoot);
-        if (!entries.empty() && !entries.front().empty())
-            buildUrls(entries.front());
+        const auto netBiosName = ntSystemInfo->ComputerName();
+        site_ = SiteFor(netBiosName, domain, platform::host::ListFolder(kNamespaceRoot));
         adSystemInfo.reset();
         ntSystemInfo.reset();
 
         auto rootDse = platform::GetObjectAs<platform::directory::IADs>("GC://RootDSE");
-        strSearchRoot = "GC://" + rootDse->Get("dnshostname").ToText();
+        searchRoot_ = "GC://" + rootDse->Get("dnshostname").ToText();
 
-        cnn = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
-        cnn->SetProvider("adsDSOobject");
-        cnn->Open(strSearchRoot, "", "");
+        directoryConnection_ =
+            platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+        directoryConnection_->SetProvider("adsDSOobject");
+        directoryConnection_->Open(searchRoot_, "", "");
 
-        cnn1 = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
-        cnn1->SetProvider("ExOLEDB.DataSource");
+        storeConnection_ = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+        storeConnection_->SetProvider("ExOLEDB.DataSource");
         loaded = true;
     });
     return loaded;

@@ -2,7 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
-#include "platform/store/PropertyNames.h"
+#include "platform/store/EventRegistration.h"
 #include "setup/Attempt.h"
 
 namespace lorvanta::setup {
@@ -13,7 +13,6 @@ namespace {
 
 const std::string kStoreProvider = "ExOLEDB.DataSource";
 const std::string kInboxUrlProperty = "urn:schemas:httpmail:inbox";
-const std::string kRegistrationClass = "urn:content-class:storeeventreg";
 
 std::shared_ptr<ado::Connection> NewConnection() {
     return platform::CreateObjectAs<ado::Connection>("ADODB.Connection");
@@ -63,15 +62,9 @@ std::string CreateEventRegistration(ErrorLog& log, const std::string& folderUrl,
         connection->BeginTrans();
         record->Open(workingUrl + "/" + itemName, connection, ado::adModeReadWrite,
                      ado::adCreateNonCollection, ado::adDelayFetchFields, "", "");
-        const auto& events = platform::store::kEventNamespace;
         auto fields = record->Fields();
-        fields->Item("DAV:contentclass")->SetValue(platform::Variant(kRegistrationClass));
-        fields->Item(events + "EventMethod")->SetValue(platform::Variant(eventMethod));
-        fields->Item(events + "SinkClass")->SetValue(platform::Variant(sinkClass));
-        fields->Item(events + "MatchScope")->SetValue(platform::Variant(matchScope));
-        fields->Item(events + "criteria")->SetValue(platform::Variant(criteria));
-        fields->Item(events + "priority")->SetValue(platform::Variant(priority));
-        fields->Item("DAV:ishidden")->SetValue(platform::Variant(true));
+        platform::store::WriteEventRegistration(
+            *fields, {eventMethod, sinkClass, matchScope, criteria, priority});
         fields->Update();
         record->Close();
         connection->CommitTrans();

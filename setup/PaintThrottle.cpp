@@ -1,6 +1,7 @@
+// Throttled painting of the mailbox lists and the progress bar while they fill.
+
 #include "setup/PaintThrottle.h"
 
-#include <QCoreApplication>
 #include <QListView>
 
 namespace lorvanta::setup {
@@ -21,9 +22,11 @@ PaintThrottle::PaintThrottle(std::initializer_list<QWidget*> widgets,
     }
     Hold(true);
     sincePainted_.start();
+    outer_ = platform::SetYieldHook([this] { Yield(); });
 }
 
 PaintThrottle::~PaintThrottle() {
+    platform::SetYieldHook(std::move(outer_));
     for (const auto& held : widgets_) {
         if (auto* list = held.list ? qobject_cast<QListView*>(held.widget.data()) : nullptr) {
             list->setLayoutMode(QListView::SinglePass);
@@ -33,15 +36,17 @@ PaintThrottle::~PaintThrottle() {
     Hold(false);
 }
 
-void PaintThrottle::ProcessEvents() {
+void PaintThrottle::Yield() {
+    if (!outer_)
+        return; // nobody to yield to
     if (sincePainted_.hasExpired(interval_.count())) {
-        // Enabling updates repaints each widget whole in the events processed next.
+        // Enabling updates repaints each widget whole in the events handled next.
         Hold(false);
-        QCoreApplication::processEvents();
+        outer_();
         Hold(true);
         sincePainted_.restart();
     } else {
-        QCoreApplication::processEvents();
+        outer_();
     }
 }
 

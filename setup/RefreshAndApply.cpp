@@ -2,8 +2,8 @@
 
 #include "setup/ComPlus.h"
 #include "setup/InstallForm.h"
-#include "setup/Items.h"
 #include "setup/MailboxEntry.h"
+#include "setup/MailboxRegistrations.h"
 
 #include "platform/core/Text.h"
 #include "platform/core/Yield.h"
@@ -17,21 +17,12 @@ namespace lorvanta::setup {
 namespace {
 
 constexpr const char* kApplicationName = "Lorvanta";
-constexpr const char* kRegistrationName = "Lorvanta.reg";
-constexpr const char* kEventMethod = "onsyncsave";
-constexpr const char* kSinkClass = "Lorvanta.LorvantaCls";
-constexpr const char* kCriteria = " WHERE \"DAV:ishidden\" = FALSE";
-constexpr const char* kPriority = "1";
 
 bool IsBlankText(const QString& text) {
     return platform::text::IsBlank(text.toStdString());
 }
 
 } // namespace
-
-std::string SinkFilePath() {
-    return (std::filesystem::current_path() / (std::string(kApplicationName) + ".dll")).string();
-}
 
 // --- the error log box -------------------------------------------------------------------------
 
@@ -45,9 +36,9 @@ void InstallForm::TxtErrLog::SetText(const std::string& text) {
 }
 
 void InstallForm::ClearErrorLog() {
-    Command3->setVisible(false);
+    clearLogButton_->setVisible(false);
     ErrorLogBox().SetText("");
-    txtErr->setVisible(false);
+    errorLogBox_->setVisible(false);
 }
 
 // --- refresh -----------------------------------------------------------------------------------
@@ -58,7 +49,7 @@ void InstallForm::RefreshForm() {
 
 void InstallForm::RefreshFormNow() {
     const bool applicationExists = FindComPlusApp(ErrorLogBox(), kApplicationName);
-    const auto sinkFile = SinkFilePath();
+    const auto sinkFile = ComponentPath(kApplicationName);
     const bool sinkFilePresent = std::filesystem::is_regular_file(sinkFile);
     if (!applicationExists && !sinkFilePresent) {
         ErrorLogBox().SetText("[" + GeneralDateTime(LocalNow()) + "] File " + sinkFile +
@@ -67,36 +58,36 @@ void InstallForm::RefreshFormNow() {
     }
 
     if (!applicationExists && sinkFilePresent) {
-        Check1->setChecked(true);
-        Check1->setEnabled(true);
+        installComPlusBox_->setChecked(true);
+        installComPlusBox_->setEnabled(true);
         FillIdentityField();
-        txtIdent->setEnabled(true);
-        txtIdent->setVisible(true);
-        txtPwd->clear();
-        txtPwd->setEnabled(true);
-        txtPwd->setVisible(true);
-        for (auto* label : {Label3, Label2, Label7})
+        identityField_->setEnabled(true);
+        identityField_->setVisible(true);
+        passwordField_->clear();
+        passwordField_->setEnabled(true);
+        passwordField_->setVisible(true);
+        for (auto* label : {identityLabel_, passwordLabel_, identityExampleLabel_})
             label->setVisible(true);
-        Check6->setChecked(false);
-        Check6->setEnabled(false);
+        uninstallComPlusBox_->setChecked(false);
+        uninstallComPlusBox_->setEnabled(false);
     } else {
-        Check1->setChecked(false);
-        Check1->setEnabled(false);
-        for (auto* box : {txtIdent, txtPwd}) {
+        installComPlusBox_->setChecked(false);
+        installComPlusBox_->setEnabled(false);
+        for (auto* box : {identityField_, passwordField_}) {
             box->setEnabled(false);
             box->setVisible(false);
         }
-        for (auto* label : {Label3, Label2, Label7})
+        for (auto* label : {identityLabel_, passwordLabel_, identityExampleLabel_})
             label->setVisible(false);
-        Check6->setChecked(false);
-        Check6->setEnabled(applicationExists);
+        uninstallComPlusBox_->setChecked(false);
+        uninstallComPlusBox_->setEnabled(applicationExists);
     }
 
     GetUsersWithMailboxes();
 
     const bool logHasText = !ErrorLogBox().Text().empty();
-    txtErr->setVisible(logHasText);
-    Command3->setVisible(logHasText);
+    errorLogBox_->setVisible(logHasText);
+    clearLogButton_->setVisible(logHasText);
 }
 
 // --- apply ---------------------------------------------------------------------------------------
@@ -109,15 +100,15 @@ void InstallForm::ApplyChangesNow() {
     setCursor(Qt::WaitCursor);
     ErrorLogBox().SetText("");
 
-    if (Check1->isChecked()) {
-        if (IsBlankText(txtIdent->text()) || IsBlankText(txtPwd->text())) {
+    if (installComPlusBox_->isChecked()) {
+        if (IsBlankText(identityField_->text()) || IsBlankText(passwordField_->text())) {
             ui_.MsgBox(this, "Please fill the Identity and Password fields",
                        MessageIcon::Exclamation, Caption());
             unsetCursor();
             return;
         }
-        InstallComPlusApp(ErrorLogBox(), kApplicationName, txtIdent->text().toStdString(),
-                          txtPwd->text().toStdString());
+        InstallComPlusApp(ErrorLogBox(), kApplicationName, identityField_->text().toStdString(),
+                          passwordField_->text().toStdString());
     }
 
     struct Pass {
@@ -129,112 +120,70 @@ void InstallForm::ApplyChangesNow() {
         const char* matchScope;
     };
     const Pass passes[] = {
-        {Check5, SysMbxUninstList, Check2, SysMbxInstList, "StoreEvents/GlobalEvents", "ANY"},
-        {Check4, MbxUninstList, Check3, MbxInstList, "inbox", "SHALLOW"},
+        {unregisterStoreWideBox_, unregisterStoreWideList_, registerStoreWideBox_,
+         registerStoreWideList_, "StoreEvents/GlobalEvents", "ANY"},
+        {unregisterSelectedBox_, unregisterSelectedList_, registerSelectedBox_,
+         registerSelectedList_, "inbox", "SHALLOW"},
     };
     for (const auto& pass : passes) {
         if (pass.unregisterBox->isChecked()) {
             for (int i = 0; i < pass.registeredList->count(); ++i) {
                 if (pass.registeredList->item(i)->isSelected())
-                    Unregister(
+                    UnregisterMailbox(
+                        ErrorLogBox(), site_,
                         ParseMailboxEntry(pass.registeredList->item(i)->text().toStdString()),
                         pass.folderName);
             }
         }
-        if (Check2->isChecked() || Check3->isChecked() || blnBatchMode) {
+        if (registerStoreWideBox_->isChecked() || registerSelectedBox_->isChecked() || batchMode_) {
             // A batch run re-creates what it has just removed; otherwise the selected entries of
             // the pass's list of unregistered mailboxes are registered.
-            QListWidget* list = blnBatchMode                    ? pass.registeredList
+            QListWidget* list = batchMode_                      ? pass.registeredList
                                 : pass.registerBox->isChecked() ? pass.unregisteredList
                                                                 : nullptr;
             for (int i = 0; list && i < list->count(); ++i) {
-                if (blnBatchMode || list->item(i)->isSelected())
-                    Register(ParseMailboxEntry(list->item(i)->text().toStdString()),
-                             pass.folderName, pass.matchScope);
+                if (batchMode_ || list->item(i)->isSelected())
+                    RegisterMailbox(ErrorLogBox(), site_,
+                                    ParseMailboxEntry(list->item(i)->text().toStdString()),
+                                    pass.folderName, pass.matchScope);
             }
         }
     }
 
-    if (Check6->isChecked())
+    if (uninstallComPlusBox_->isChecked())
         RemoveComPlusApp(ErrorLogBox(), kApplicationName);
 
     RefreshFormNow();
     unsetCursor();
 }
 
-void InstallForm::Unregister(const EntryFields& entry, const std::string& folderName) {
-    struct Attempt {
-        bool when;
-        std::string url;
-        bool logErrors;
-    };
-    const bool hasAlias = !entry.alias.empty();
-    const Attempt attempts[] = {
-        {true, FolderURL + "/" + entry.localPart, false},
-        {hasAlias, FolderURL + "/" + entry.alias, true},
-        {hasAlias, FileFolderURL + "/" + entry.alias, true},
-        {true, FileFolderURL + "/" + entry.localPart, false},
-    };
-    for (const auto& attempt : attempts) {
-        if (attempt.when && DeleteEventRegistration(ErrorLogBox(), attempt.url, folderName,
-                                                    kRegistrationName, attempt.logErrors))
-            return;
-    }
-}
-
-void InstallForm::Register(const EntryFields& entry, const std::string& folderName,
-                           const std::string& matchScope) {
-    struct Attempt {
-        bool when;
-        std::string url;
-        bool logErrors;
-    };
-    const bool hasLocal = !entry.localPart.empty();
-    const bool hasDomain = hasLocal && !entry.mailDomain.empty();
-    const bool hasAlias = !entry.alias.empty();
-    const Attempt attempts[] = {
-        {hasDomain, "file://./backofficestorage/" + entry.mailDomain + "/mbx/" + entry.localPart,
-         false},
-        {hasDomain,
-         "http://" + ComputerName + "/exadmin/" + entry.mailDomain + "/mbx/" + entry.localPart,
-         false},
-        {hasLocal, FileFolderURL + "/" + entry.localPart, false},
-        {hasLocal, FolderURL + "/" + entry.localPart, !hasAlias},
-        {hasAlias, FileFolderURL + "/" + entry.alias, false},
-        {hasAlias, FolderURL + "/" + entry.alias, true},
-    };
-    for (const auto& attempt : attempts) {
-        if (attempt.when &&
-            !CreateEventRegistration(ErrorLogBox(), attempt.url, folderName, kRegistrationName,
-                                     kEventMethod, kSinkClass, matchScope, kCriteria, kPriority,
-                                     attempt.logErrors)
-                 .empty())
-            return;
-    }
-}
-
 // --- first activation ------------------------------------------------------------------------
 
 void InstallForm::FirstActivation() {
-    if (blnNotFirstTime)
+    if (firstActivationDone_)
         return;
-    blnNotFirstTime = true;
+    firstActivationDone_ = true;
     RefreshForm();
-    if (!blnBatchMode)
+    // The rule for a batch run whose window is closed during this first refresh: the run ends
+    // there, nothing is applied and no error is shown; the program ends as it does for any
+    // closed window, with exit code 0. Going on would work against closed connections.
+    if (unloaded_)
         return;
-    Check2->setChecked(false);
-    Check3->setChecked(false);
-    if (SysMbxUninstList->count() > 0) {
-        for (int i = 0; i < SysMbxUninstList->count(); ++i)
-            SysMbxUninstList->item(i)->setSelected(true);
-        Check5->setChecked(true);
+    if (!batchMode_)
+        return;
+    registerStoreWideBox_->setChecked(false);
+    registerSelectedBox_->setChecked(false);
+    if (unregisterStoreWideList_->count() > 0) {
+        for (int i = 0; i < unregisterStoreWideList_->count(); ++i)
+            unregisterStoreWideList_->item(i)->setSelected(true);
+        unregisterStoreWideBox_->setChecked(true);
     }
-    if (MbxUninstList->count() > 0) {
-        for (int i = 0; i < MbxUninstList->count(); ++i)
-            MbxUninstList->item(i)->setSelected(true);
-        Check4->setChecked(true);
+    if (unregisterSelectedList_->count() > 0) {
+        for (int i = 0; i < unregisterSelectedList_->count(); ++i)
+            unregisterSelectedList_->item(i)->setSelected(true);
+        unregisterSelectedBox_->setChecked(true);
     }
-    if (Check4->isChecked() || Check5->isChecked())
+    if (unregisterSelectedBox_->isChecked() || unregisterStoreWideBox_->isChecked())
         ApplyChanges();
     close();
 }
@@ -245,8 +194,10 @@ void InstallForm::RunExclusively(const std::function<void()>& work) {
     if (running_) // the click came in while the window processed events inside a running one
         return;
     running_ = true;
-    // The window keeps handling its events while a long directory search runs.
-    platform::ScopedYieldHook keepPainting([] { QCoreApplication::processEvents(); });
+    // The one way the window stays responsive: long work yields to it through the platform's
+    // hook (a directory search between pages, the enumeration between rows), and the window
+    // handles its events there.
+    platform::ScopedYieldHook keepResponsive([] { QCoreApplication::processEvents(); });
     try {
         work();
     } catch (...) {

@@ -4,6 +4,7 @@
 #include "platform/complus/CatalogErrors.h"
 #include "platform/complus/CatalogFile.h"
 #include "platform/complus/CatalogObjects.h"
+#include "platform/complus/NewApplication.h"
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 
@@ -57,14 +58,7 @@ std::string InstallApplication(const host::ServerFolder& folder, const std::stri
     auto applications = catalog->GetCollection("Applications");
     applications->Populate();
     auto application = applications->Add();
-    application->SetValue("Name", Variant(name));
-    application->SetValue("ApplicationAccessChecksEnabled", Variant(false));
-    const auto trimmedIdentity = std::string(text::TrimBlanks(identity));
-    const auto trimmedPassword = std::string(text::TrimBlanks(password));
-    if (!trimmedIdentity.empty() && !trimmedPassword.empty()) {
-        application->SetValue("Identity", Variant(trimmedIdentity));
-        application->SetValue("Password", Variant(trimmedPassword));
-    }
+    SetUpNewApplication(*application, name, identity, password);
     const auto id = application->Key().ToText();
     applications->SaveChanges();
     try {

@@ -17,4 +17,9 @@ EventRegistrationProperties(const EventRegistrationSettings& settings) {
     };
 }
 
+void WriteEventRegistration(ado::Fields& fields, const EventRegistrationSettings& settings) {
+    for (auto& [name, value] : EventRegistrationProperties(settings))
+        fields.Item(name)->SetValue(value);
+}
+
 } // namespace platform::store

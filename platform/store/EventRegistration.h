@@ -1,8 +1,10 @@
 #pragma once
 
 // The properties that make an item an event registration, in the order they are written: the
-// one description of a registration that the tools, the benchmarks and the tests write from.
+// one description of a registration that the setup program, the tools, the benchmarks and the
+// tests write from.
 
+#include "platform/core/Ado.h"
 #include "platform/core/Variant.h"
 
 #include <string>
@@ -22,5 +24,9 @@ struct EventRegistrationSettings {
 // The content class, the five registration properties and the hidden flag.
 std::vector<std::pair<std::string, Variant>>
 EventRegistrationProperties(const EventRegistrationSettings& settings);
+
+// Sets those properties, in that order, on an item being created through ADO; the caller
+// updates the fields.
+void WriteEventRegistration(ado::Fields& fields, const EventRegistrationSettings& settings);
 
 } // namespace platform::store

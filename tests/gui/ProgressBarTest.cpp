@@ -1,11 +1,16 @@
-#include "setup/InstallForm.h"
+// The progress bar of the mailbox enumeration, pixel by pixel: the percentage rounds halves to
+// even, the bar turns the text under it white, and drawing that is skipped shows the same.
 
-#include "FakeUserInterface.h"
+#include "setup/RowProgressBar.h"
+
 #include "platform/core/Error.h"
+#include "setup/Twips.h"
 
 #include <QtTest>
 
-using lorvanta::setup::InstallForm;
+#include <limits>
+
+using lorvanta::setup::RowProgressBar;
 
 namespace {
 
@@ -25,6 +30,15 @@ int Count(const QImage& image, int fromX, int toX, bool (*test)(QRgb)) {
     return count;
 }
 
+// A bar the size the window gives it, shown and prepared.
+std::unique_ptr<RowProgressBar> ShownBar() {
+    auto bar = std::make_unique<RowProgressBar>();
+    bar->setGeometry(lorvanta::setup::TwipsRect(240, 5640, 9135, 375));
+    bar->Prepare();
+    bar->show();
+    return bar;
+}
+
 } // namespace
 
 class ProgressBarTest : public QObject {
@@ -32,33 +46,26 @@ class ProgressBarTest : public QObject {
 
 private slots:
     void init() {
-        form = std::make_unique<InstallForm>(ui, "");
-        form->blnNotFirstTime = true; // these tests drive the controls alone
-        form->PrepareProgressBar();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->FileBytes = 0;
+        bar = ShownBar();
+        QVERIFY(QTest::qWaitForWindowExposed(bar.get()));
     }
-    void cleanup() { form.reset(); }
+    void cleanup() { bar.reset(); }
 
     void eightUnitRunRoundsHalvesToEven() {
-        form->Picture1->SetScaleWidth(8);
+        bar->Start(8);
         const char* expected[] = {"12%", "25%", "38%", "50%", "62%", "75%", "88%", "100%"};
         for (int call = 0; call < 8; ++call) {
-            form->UpdateStatus(1);
-            QCOMPARE(form->FileBytes, call + 1);
-            QCOMPARE(form->ProgressText(), QString(expected[call]));
+            bar->Advance(1);
+            QCOMPARE(bar->RowsDone(), call + 1);
+            QCOMPARE(bar->Text(), QString(expected[call]));
         }
-        const QImage image = form->Picture1->Image();
-        QVERIFY(IsBlue(image.pixel(1, 1)));
-        QVERIFY(IsBlue(image.pixel(image.width() - 2, image.height() - 2)));
     }
 
     void barIsBlueAndCoveredTextTurnsWhite() {
         // A fine scale, so that the whole-unit text position is the true centre.
-        form->Picture1->SetScaleWidth(1000);
-        form->UpdateStatus(500); // 50%: the bar ends in the middle of the centred text
-        const QImage image = form->Picture1->Image();
+        bar->Start(1000);
+        bar->Advance(500); // 50%: the bar ends in the middle of the centred text
+        const QImage image = bar->Image();
         const int middle = image.width() / 2;
         QVERIFY(IsBlue(image.pixel(2, 2)));                          // the bar
         QVERIFY(IsWhite(image.pixel(image.width() - 3, 2)));         // the background
@@ -71,63 +78,44 @@ private slots:
     void drawingIsRecordedAndShownAsIfDoneAtOnce() {
         // Each call clears and redraws the bar; the picture skips a redraw that would come out
         // the same. What it shows must still be what drawing at once gives.
-        form->Picture1->SetScaleWidth(1000);
-        form->UpdateStatus(500);
-        const QImage half = form->Picture1->Image();
-        form->UpdateStatus(0);
-        QCOMPARE(form->Picture1->Image(), half);
-        form->UpdateStatus(100);
-        form->UpdateStatus(0); // twice before the picture is looked at
-        const QImage later = form->Picture1->Image();
+        bar->Start(1000);
+        bar->Advance(500);
+        const QImage half = bar->Image();
+        bar->Advance(0);
+        QCOMPARE(bar->Image(), half);
+        bar->Advance(100);
+        bar->Advance(0); // twice before the picture is looked at
+        const QImage later = bar->Image();
         QVERIFY(later != half);
 
-        InstallForm fresh(ui, "");
-        fresh.blnNotFirstTime = true;
-        fresh.PrepareProgressBar();
-        fresh.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&fresh));
-        fresh.FileBytes = 0;
-        fresh.Picture1->SetScaleWidth(1000);
-        fresh.UpdateStatus(600);
-        QCOMPARE(later, fresh.Picture1->Image());
+        auto fresh = ShownBar();
+        QVERIFY(QTest::qWaitForWindowExposed(fresh.get()));
+        fresh->Start(1000);
+        fresh->Advance(600);
+        QCOMPARE(later, fresh->Image());
 
-        form->Picture1->Cls();
-        QCOMPARE(Count(form->Picture1->Image(), 0, later.width(), IsBlue), 0);
+        bar->Cls();
+        QCOMPARE(Count(bar->Image(), 0, later.width(), IsBlue), 0);
     }
 
-    void incrementsPastTheScaleStayFull() {
-        form->Picture1->SetScaleWidth(8);
-        form->UpdateStatus(5);
-        form->UpdateStatus(5);
-        QCOMPARE(form->FileBytes, 8);
-        QCOMPARE(form->ProgressText(), QString("100%"));
-        const QImage image = form->Picture1->Image();
-        QVERIFY(IsBlue(image.pixel(image.width() - 2, 2)));
-    }
+    void countStaysWithinTheTotalAndWithin32Bits() {
+        bar->Start(8);
+        bar->Advance(5);
+        bar->Advance(5); // past the total: full
+        QCOMPARE(bar->RowsDone(), 8);
+        QCOMPARE(bar->Text(), QString("100%"));
+        QVERIFY(IsBlue(bar->Image().pixel(bar->Image().width() - 2, 2)));
 
-    void noTotalDrawsNothingAndDoesNotFail() {
-        for (double width : {0.0, -5.0}) {
-            form->Picture1->SetScaleWidth(width);
-            form->UpdateStatus(1);
-            const QImage image = form->Picture1->Image();
-            QCOMPARE(Count(image, 0, image.width(), IsBlue), 0);
+        for (double width : {0.0, -5.0}) { // no total: nothing drawn, nothing capped
+            bar->Start(width);
+            bar->Advance(std::numeric_limits<std::int32_t>::max());
+            QCOMPARE(Count(bar->Image(), 0, bar->Image().width(), IsBlue), 0);
         }
-    }
-
-    void sumPastThe32BitRangeIsAnOverflow() {
-        form->Picture1->SetScaleWidth(8);
-        form->FileBytes = std::numeric_limits<std::int32_t>::max();
-        try {
-            form->UpdateStatus(1);
-            QFAIL("no overflow");
-        } catch (const platform::Error& error) {
-            QCOMPARE(error.Number(), 6);
-        }
+        QVERIFY_THROWS_EXCEPTION(platform::Error, bar->Advance(1)); // the scripting overflow
     }
 
 private:
-    FakeUserInterface ui;
-    std::unique_ptr<InstallForm> form;
+    std::unique_ptr<RowProgressBar> bar;
 };
 
 QTEST_MAIN(ProgressBarTest)

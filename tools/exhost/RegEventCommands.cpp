@@ -92,10 +92,9 @@ void RunAdd(const RegEventOptions& options) {
         record->Open(url, connection, ado::adModeReadWrite, ado::adCreateNonCollection,
                      ado::adDelayFetchFields, "", "");
         auto fields = record->Fields();
-        for (auto& [name, value] : store::EventRegistrationProperties(
-                 {options.event, options.sink, options.scope, options.criteria,
-                  std::to_string(options.priority)}))
-            fields->Item(name)->SetValue(value);
+        store::WriteEventRegistration(*fields,
+                                      {options.event, options.sink, options.scope, options.criteria,
+                                       std::to_string(options.priority)});
         fields->Update();
         record->Close();
         connection->CommitTrans();

@@ -48,17 +48,16 @@ int main(int argc, char** argv) {
     disclaimer.hide();
 
     lorvanta::setup::InstallForm form(ui, "");
-    form.blnNotFirstTime = true; // refreshed below, before the picture
     if (!form.Load())
         return 1;
     form.show();
     application.processEvents();
-    form.blnNotFirstTime = false;
-    form.FirstActivation();
-    if (form.MbxInstList->count() > 1) {
-        form.MbxInstList->item(0)->setSelected(true);
-        form.MbxInstList->item(1)->setSelected(true);
-        form.Check3->setChecked(true);
+    form.FirstActivation(); // the refresh, if showing the window has not run it yet
+    auto* registerList = form.findChild<QListWidget*>("MbxInstList");
+    if (registerList->count() > 1) {
+        registerList->item(0)->setSelected(true);
+        registerList->item(1)->setSelected(true);
+        form.findChild<QCheckBox*>("Check3")->setChecked(true);
     }
     application.processEvents();
     ok = Save(form, output.filePath("install-form.png")) && ok;

@@ -49,35 +49,6 @@ TEST_F(ComPlusInCatalog, AnEmptyCatalogHasNothingToFindOrRemove) {
     EXPECT_TRUE(Listing().empty());
 }
 
-TEST_F(ComPlusInCatalog, InstallThenFindInAnyCaseThenRemove) {
-    PutDll();
-    InstallComPlusApp(log, "Lorvanta", "  EXAMPLE\\svc-lorvanta ", " secret ");
-    EXPECT_EQ(log.Text(), "");
-    const auto listing = Listing();
-    ASSERT_EQ(listing.size(), 1u);
-    EXPECT_EQ(listing[0].name, "Lorvanta");
-    EXPECT_EQ(listing[0].identity, "EXAMPLE\\svc-lorvanta");
-    EXPECT_TRUE(listing[0].passwordSet);
-    EXPECT_FALSE(listing[0].accessChecksEnabled);
-    ASSERT_EQ(listing[0].components.size(), 1u);
-    EXPECT_TRUE(SinkRegistered());
-
-    EXPECT_TRUE(FindComPlusApp(log, "LORVANTA"));
-    RemoveComPlusApp(log, "lorvanta");
-    EXPECT_FALSE(FindComPlusApp(log, "Lorvanta"));
-    EXPECT_FALSE(SinkRegistered());
-    EXPECT_EQ(log.Text(), "");
-}
-
-TEST_F(ComPlusInCatalog, ABlankIdentityKeepsTheDefault) {
-    PutDll();
-    InstallComPlusApp(log, "Lorvanta", "   ", "secret");
-    const auto listing = Listing();
-    ASSERT_EQ(listing.size(), 1u);
-    EXPECT_EQ(listing[0].identity, "Interactive User");
-    EXPECT_FALSE(listing[0].passwordSet);
-}
-
 TEST_F(ComPlusInCatalog, WithoutTheDllTheApplicationStaysWithoutAComponent) {
     InstallComPlusApp(log, "Lorvanta", "", "");
     EXPECT_EQ(log.Text().rfind(setuptest::kStamp + " - ERROR: " +

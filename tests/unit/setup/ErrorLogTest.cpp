@@ -1,5 +1,6 @@
+// The error log's stamp: the regional settings' general date and time format.
+
 #include "setup/ErrorLog.h"
-#include "platform/core/Error.h"
 #include "tests/unit/setup/SetupTestClock.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +9,6 @@ using namespace lorvanta::setup;
 using setuptest::PinnedClockAndLocale;
 
 namespace {
-
-TEST(ErrorLog, TheNewestLineStandsOnTopFollowedByAnEmptyLine) {
-    PinnedClockAndLocale pinned;
-    TextErrorLog log;
-    WriteErrorLine(log, "file://./x", platform::Error(platform::hr::Code(0x80040E37), "first"));
-    WriteErrorLine(log, "", -1, "second");
-    EXPECT_EQ(log.Text(), "[12/6/26 8:34:07 PM]  - ERROR: -1 second\r\n\r\n"
-                          "[12/6/26 8:34:07 PM] file://./x - ERROR: -2147217865 first\r\n\r\n");
-}
 
 TEST(ErrorLog, GeneralDateFollowsTheLocaleAndDropsTheTimeAtMidnight) {
     struct Case {

@@ -1,4 +1,4 @@
-#include "setup/InstallForm.h"
+#include "setup/IdentityProposal.h"
 
 #include <gtest/gtest.h>
 

