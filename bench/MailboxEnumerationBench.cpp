@@ -12,6 +12,7 @@
 #include "platform/store/Store.h"
 #include "setup/InstallForm.h"
 #include "setup/Items.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -39,7 +40,8 @@ public:
 };
 
 struct Server {
-    fs::path root;
+    testsupport::ScopedServerFolder folder;
+    fs::path root = folder.Path();
     std::unique_ptr<platform::directory::DirectoryServer> directory;
 };
 
@@ -50,9 +52,7 @@ double Seconds(Clock::time_point since) {
 }
 
 void StartServer(std::size_t users) {
-    char pattern[] = "/tmp/lveXXXXXX";
     server = new Server;
-    server->root = mkdtemp(pattern);
     platform::host::ServerFolder folder(server->root);
     platform::directory::DirectoryServerSettings settings;
     settings.folder = folder.DirectoryDir();
@@ -73,7 +73,6 @@ void StartServer(std::size_t users) {
               << " s\n";
     folder.WriteMachineNames({"MAIL01", "corp.example.com", "corp.example.com",
                               "dc01.corp.example.com", server->directory->Uri()});
-    setenv(platform::host::kRootVariable, server->root.c_str(), 1);
 
     started = Clock::now();
     auto store = platform::store::Store::Open(folder);
@@ -104,7 +103,6 @@ double PeakRssMb() {
 
 void StopServer() {
     server->directory->Stop();
-    fs::remove_all(server->root);
     delete server;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/store/Store.h"
 #include "setup/ComPlus.h"
 #include "setup/Items.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,20 +22,12 @@ using namespace lorvanta::setup;
 // A server folder under /tmp named by EXHOST_ROOT while it lives.
 class BenchFolder {
 public:
-    BenchFolder() {
-        char pattern[] = "/tmp/lorvanta-bench-XXXXXX";
-        root_ = ::mkdtemp(pattern);
-        ::setenv(platform::host::kRootVariable, root_.c_str(), 1);
+    platform::host::ServerFolder Folder() const {
+        return platform::host::ServerFolder(scoped_.Path());
     }
-    ~BenchFolder() {
-        ::unsetenv(platform::host::kRootVariable);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    platform::host::ServerFolder Folder() const { return platform::host::ServerFolder(root_); }
 
 private:
-    fs::path root_;
+    testsupport::ScopedServerFolder scoped_;
 };
 
 void BM_FindComPlusApp(benchmark::State& state) {

@@ -6,6 +6,7 @@
 #include "platform/core/Error.h"
 #include "platform/directory/DirectoryErrors.h"
 #include "platform/host/ServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 #include "testsupport/SilentLdapServer.h"
 
 #include <gtest/gtest.h>
@@ -18,15 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(SearchTimeout, ASearchTheServerNeverAnswersEndsWithTheTimeLimitFailure) {
-    char pattern[] = "/tmp/lvtXXXXXX";
-    const fs::path root = mkdtemp(pattern);
+    const testsupport::ScopedServerFolder folder;
+    const fs::path& root = folder.Path();
     const auto socketPath = root / "s";
     platform::host::ServerFolder(root).WriteMachineNames(
         {"MAIL01", "corp.example.com", "corp.example.com", "dc01.corp.example.com",
          "ldapi://" + std::string("%2Ftmp%2F") + root.filename().string() + "%2Fs"});
-    const char* saved = std::getenv(platform::host::kRootVariable);
-    const std::string savedRoot = saved ? saved : "";
-    setenv(platform::host::kRootVariable, root.c_str(), 1);
 
     std::int32_t number = 0;
     {
@@ -47,11 +45,6 @@ TEST(SearchTimeout, ASearchTheServerNeverAnswersEndsWithTheTimeLimitFailure) {
         }
         EXPECT_EQ(server.answered, 2);
     }
-    if (saved)
-        setenv(platform::host::kRootVariable, savedRoot.c_str(), 1);
-    else
-        unsetenv(platform::host::kRootVariable);
-    fs::remove_all(root);
     EXPECT_EQ(number, platform::directory::hr_ds::ERROR_DS_TIMELIMIT_EXCEEDED);
 }
 

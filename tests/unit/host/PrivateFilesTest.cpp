@@ -2,6 +2,7 @@
 
 #include "platform/host/PrivateFiles.h"
 #include "platform/host/ServerFolder.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,17 +22,10 @@ mode_t ModeOf(const fs::path& path) {
 
 class PrivateFiles : public ::testing::TestWithParam<mode_t> {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lorvanta-private-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = fs::path(pattern) / "server";
-        previousUmask = ::umask(GetParam());
-    }
-    void TearDown() override {
-        ::umask(previousUmask);
-        fs::remove_all(root.parent_path());
-    }
-    fs::path root;
+    void SetUp() override { previousUmask = ::umask(GetParam()); }
+    void TearDown() override { ::umask(previousUmask); }
+    testsupport::ScopedServerFolder scoped;
+    const fs::path root = scoped.Path() / "server";
     mode_t previousUmask = 022;
 };
 

@@ -4,6 +4,7 @@
 
 #include "platform/store/Database.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,9 +24,8 @@ struct Case {
 class DatabaseErrors : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
-    char pattern[] = "/tmp/lvdbXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::filesystem::path file = std::filesystem::path(pattern) / "store.db";
+    const testsupport::ScopedServerFolder folder;
+    const auto file = folder.Path() / "store.db";
     {
         store::Database database(file);
         const auto error = store::DatabaseError(database.Handle(), GetParam().sqliteCode,
@@ -37,7 +37,6 @@ TEST_P(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
         EXPECT_NE(text.find("saving an item"), std::string::npos) << text;
         EXPECT_NE(text.find("the library's own words"), std::string::npos) << text;
     }
-    std::filesystem::remove_all(pattern);
 }
 
 INSTANTIATE_TEST_SUITE_P(

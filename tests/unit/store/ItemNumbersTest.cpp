@@ -4,6 +4,7 @@
 
 #include "platform/store/Delivery.h"
 #include "platform/store/Store.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,10 @@ const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inb
 class ItemNumbers : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/lvnumXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         auto store = Open();
         store->CreateDomainFolder("example.com");
         store->CreateMailbox("example.com", "alice");
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::shared_ptr<store::Store> Open() {
         return std::make_shared<store::Store>(dir_, store::ServerNames{"MAIL01", "example.com"});
@@ -49,7 +46,9 @@ protected:
         return listing;
     }
 
-    std::filesystem::path dir_;
+    testsupport::ScopedServerFolder folder_;
+
+    const std::filesystem::path dir_ = folder_.Path();
 };
 
 using Listed = std::vector<std::pair<std::int64_t, std::string>>;
