@@ -1,3 +1,18 @@
+// GetHeaderRecipients and CleanAddressList: who a message was sent to, from its transport header
+// block. The rule, read line by line (a line ends at CR LF; blank lines are skipped):
+// - A line "X-RecipientList:" (any letter case) with a non-blank value decides: that value, with
+//   ";" replaced by ",", is the answer as it stands.
+// - Otherwise a line beginning "To:" or "Cc:" (any letter case) starts collecting its text; the
+//   lines after it that hold no ":" continue it (a tab in them becomes ","), the next line with
+//   ":" ends it. The texts of several such headers are joined with ",".
+// - The collected text is cleaned entry by entry (split at ","): blanks trimmed, an entry without
+//   "@" dropped; the address runs back from the entry's first "@" to just after the last blank,
+//   quote, apostrophe or "<" before it, and on to just before the first blank, quote, apostrophe
+//   or ">" after it.
+// sink/PlainRecipients.cpp says exactly this in plain code. The code here does the same in one
+// pass over the block (classified by vector masks, in two instruction sets, see AddressBytes.h),
+// for speed on large headers; the unit tests and the fuzz target hold it to the plain reading.
+
 #include "sink/LorvantaModule.h"
 
 #include "sink/AddressBytes.h"
