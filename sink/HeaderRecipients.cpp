@@ -10,7 +10,7 @@
 //   quote, apostrophe or "<" before it, and on to just before the first blank, quote, apostrophe
 //   or ">" after it.
 // sink/PlainRecipients.cpp says exactly this in plain code. The code here does the same in one
-// pass over the block (classified by vector masks, in two instruction sets, see AddressBytes.h),
+// pass over the block (classified by vector masks, SSE2, AVX2 or AVX-512, see AddressBytes.h),
 // for speed on large headers; the unit tests and the fuzz target hold it to the plain reading.
 
 #include "sink/LorvantaModule.h"
