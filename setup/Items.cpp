@@ -3,6 +3,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/store/EventRegistration.h"
+#include "platform/store/PropertyNames.h"
 #include "setup/Attempt.h"
 
 namespace lorvanta::setup {
@@ -12,7 +13,6 @@ namespace ado = platform::ado;
 namespace {
 
 const std::string kStoreProvider = "ExOLEDB.DataSource";
-const std::string kInboxUrlProperty = "urn:schemas:httpmail:inbox";
 
 std::shared_ptr<ado::Connection> NewConnection() {
     return platform::CreateObjectAs<ado::Connection>("ADODB.Connection");
@@ -40,9 +40,30 @@ void ResolveFolder(const std::shared_ptr<ado::Connection>& connection, ado::Reco
                 ado::adOpenRecordUnspecified, "", "");
     auto fields = lookup.Fields();
     if (fields->Count() >= 1)
-        workingUrl = fields->Item(kInboxUrlProperty)->Value().ToText();
+        workingUrl = fields->Item(platform::store::kInboxProperty)->Value().ToText();
     lookup.Close();
 }
+
+// The store connection and record a registration is created or deleted with, and the URL of the
+// folder it lives in once resolved. Released without further calls: an open transaction is left
+// uncommitted.
+struct RegistrationFolder {
+    std::shared_ptr<ado::Connection> connection;
+    std::shared_ptr<ado::Record> record;
+    std::string url;
+
+    void Open(const std::string& folderUrl, const std::string& folderName) {
+        url = folderUrl;
+        connection = NewConnection();
+        record = NewRecord();
+        OpenStore(*connection, folderUrl);
+        ResolveFolder(connection, *record, folderName, url);
+    }
+    void Release() {
+        record.reset();
+        connection.reset();
+    }
+};
 
 } // namespace
 
@@ -51,29 +72,22 @@ std::string CreateEventRegistration(ErrorLog& log, const std::string& folderUrl,
                                     const std::string& eventMethod, const std::string& sinkClass,
                                     const std::string& matchScope, const std::string& criteria,
                                     const std::string& priority, bool logErrors) {
-    std::shared_ptr<ado::Connection> connection;
-    std::shared_ptr<ado::Record> record;
-    std::string workingUrl = folderUrl;
+    RegistrationFolder folder;
     const auto failure = Attempt([&] {
-        connection = NewConnection();
-        record = NewRecord();
-        OpenStore(*connection, folderUrl);
-        ResolveFolder(connection, *record, folderName, workingUrl);
-        connection->BeginTrans();
-        record->Open(workingUrl + "/" + itemName, connection, ado::adModeReadWrite,
-                     ado::adCreateNonCollection, ado::adDelayFetchFields, "", "");
-        auto fields = record->Fields();
+        folder.Open(folderUrl, folderName);
+        folder.connection->BeginTrans();
+        folder.record->Open(folder.url + "/" + itemName, folder.connection, ado::adModeReadWrite,
+                            ado::adCreateNonCollection, ado::adDelayFetchFields, "", "");
+        auto fields = folder.record->Fields();
         platform::store::WriteEventRegistration(
             *fields, {eventMethod, sinkClass, matchScope, criteria, priority});
         fields->Update();
-        record->Close();
-        connection->CommitTrans();
+        folder.record->Close();
+        folder.connection->CommitTrans();
     });
-    // Released without further calls: an open transaction is left uncommitted.
-    record.reset();
-    connection.reset();
+    folder.Release();
     if (!failure)
-        return workingUrl;
+        return folder.url;
     if (logErrors)
         WriteErrorLine(log, folderUrl, *failure);
     return "";
@@ -82,21 +96,15 @@ std::string CreateEventRegistration(ErrorLog& log, const std::string& folderUrl,
 bool DeleteEventRegistration(ErrorLog& log, const std::string& folderUrl,
                              const std::string& folderName, const std::string& itemName,
                              bool logErrors) {
-    std::shared_ptr<ado::Connection> connection;
-    std::shared_ptr<ado::Record> record;
-    std::string workingUrl = folderUrl;
+    RegistrationFolder folder;
     const auto failure = Attempt([&] {
-        connection = NewConnection();
-        record = NewRecord();
-        OpenStore(*connection, folderUrl);
-        ResolveFolder(connection, *record, folderName, workingUrl);
-        const auto itemUrl = workingUrl + "/" + itemName;
-        record->Open(itemUrl, connection, ado::adModeReadWrite, ado::adFailIfNotExists,
-                     ado::adOpenRecordUnspecified, "", "");
-        record->DeleteRecord(itemUrl, false);
+        folder.Open(folderUrl, folderName);
+        const auto itemUrl = folder.url + "/" + itemName;
+        folder.record->Open(itemUrl, folder.connection, ado::adModeReadWrite,
+                            ado::adFailIfNotExists, ado::adOpenRecordUnspecified, "", "");
+        folder.record->DeleteRecord(itemUrl, false);
     });
-    record.reset();
-    connection.reset();
+    folder.Release();
     if (!failure)
         return true;
     if (logErrors)

@@ -122,14 +122,16 @@ bool ProcessExists(pid_t pid) {
     return kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// Runs a program and waits for it; its output goes to `log`. Returns the exit status.
-int RunAndWait(const std::vector<std::string>& arguments, const fs::path& log) {
+// Starts a program (looked up in PATH unless the name has a "/") with nothing on its standard
+// input and its output and errors appended to `log`.
+pid_t Spawn(const std::vector<std::string>& arguments, const fs::path& log) {
     std::vector<char*> argv;
     for (const auto& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, host::kPrivateFileMode);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
@@ -138,6 +140,12 @@ int RunAndWait(const std::vector<std::string>& arguments, const fs::path& log) {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw Error(hr::E_FAIL, "Cannot run " + arguments[0] + ": " + std::strerror(rc));
+    return pid;
+}
+
+// Runs a program and waits for it; its output goes to `log`. Returns the exit status.
+int RunAndWait(const std::vector<std::string>& arguments, const fs::path& log) {
+    const pid_t pid = Spawn(arguments, log);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -302,23 +310,8 @@ void DirectoryServer::Start() {
         CreateOwnTmpFolder(socketFolder);
     fs::remove(SocketPath());
     fs::remove(LogFile());
-    const std::vector<std::string> arguments = {
-        ProgramPath("slapd"), "-f", ConfigFile().string(), "-h", Uri(), "-d", "none"};
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, LogFile().c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, host::kPrivateFileMode);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        throw Error(hr::E_FAIL, "Cannot run " + arguments[0] + ": " + std::strerror(rc));
+    const pid_t pid = Spawn(
+        {ProgramPath("slapd"), "-f", ConfigFile().string(), "-h", Uri(), "-d", "none"}, LogFile());
     WriteFileText(PidFile(), std::to_string(pid) + "\n");
 
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
