@@ -12,7 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using exhost_test::Lines;
-using exhost_test::RunExhost;
 
 class SinkDllRemoved : public FaultRoad {
 public:
@@ -77,11 +76,8 @@ TEST_F(SinkDllRemoved, ALoadedSinkKeepsWorkingWhenItsFileGoes) {
 }
 
 TEST_F(SinkDllRemoved, TheTransportInANewProcessSavesWithoutTheSink) {
-    const auto message = folder_.Path() / "message.eml";
-    std::ofstream(message, std::ios::binary) << Message("by the transport");
     auto deliver = [&] {
-        const auto result = RunExhost(
-            {"deliver", "--root", folder_.Root(), "--rcpt", OwnerAddress(), message.string()});
+        const auto result = server_.Deliver({OwnerAddress()}, Message("by the transport"));
         EXPECT_EQ(result.exitCode, 0) << result.err;
         const auto urls = Lines(result.out);
         return urls.size() == 1 ? urls[0] : std::string();
