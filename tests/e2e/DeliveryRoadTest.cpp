@@ -113,12 +113,4 @@ INSTANTIATE_TEST_SUITE_P(Messages, DeliveryRoadCases,
                                            RoadCase{"OnlyAnotherUser", "To: @O@\n", -1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DeliveryRoad, AMailboxWithoutARegistrationIsLeftAlone) {
-    const auto properties =
-        Deliver(server->Address(1), "To: " + server->Address(1) + "\nSubject: x\n\nbody\n");
-    ASSERT_FALSE(properties.isEmpty());
-    EXPECT_FALSE(properties.contains(kAccountName));
-    EXPECT_FALSE(properties.contains(kKeywords));
-}
-
 } // namespace
