@@ -422,34 +422,28 @@ TEST(ExhostFolder, InitRefusesAnExistingFolderUnlessForced) {
 }
 
 TEST(ExhostFolder, DirectoryStartStatusStop) {
-    testsupport::ScopedServerFolder folder;
-    ASSERT_EQ(RunExhost({"init", "--root", folder.Root(), "--users", "2"}).exitCode, 0);
-    const std::vector<std::string> root = {"--root", folder.Root()};
-    auto run = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), root.begin(), root.end());
-        return RunExhost(arguments);
-    };
-    auto status = run({"directory", "status"});
+    platform::directory::SampleDirectorySettings settings;
+    settings.users = 2;
+    SampleServer server(settings, false);
+    ASSERT_EQ(server.Problem(), "");
+    auto status = server.Run({"directory", "status"});
     EXPECT_EQ(status.exitCode, 3);
     EXPECT_NE(status.out.find("stopped"), std::string::npos) << status.out;
 
-    const auto started = run({"directory", "start"});
+    const auto started = server.Run({"directory", "start"});
     ASSERT_EQ(started.exitCode, 0) << started.err;
-    status = run({"directory", "status"});
+    status = server.Run({"directory", "status"});
     EXPECT_EQ(status.exitCode, 0);
     EXPECT_NE(status.out.find("running (pid "), std::string::npos) << status.out;
-    const auto twice = run({"directory", "start"});
+    const auto twice = server.Run({"directory", "start"});
     EXPECT_NE(twice.exitCode, 0);
     EXPECT_NE(twice.err.find("already running"), std::string::npos) << twice.err;
 
-    EXPECT_EQ(run({"directory", "stop"}).exitCode, 0);
-    status = run({"directory", "status"});
-    EXPECT_EQ(status.exitCode, 3);
+    EXPECT_EQ(server.Run({"directory", "stop"}).exitCode, 0);
+    EXPECT_EQ(server.Run({"directory", "status"}).exitCode, 3);
 
     // Without a directory the transport cannot resolve a recipient.
-    const auto message = folder.Path() / "m.eml";
-    WriteFile(message, "Subject: x\n\nbody\n");
-    const auto delivered = run({"deliver", "--rcpt", "a@example.com", message.string()});
+    const auto delivered = server.Deliver({server.Address(0)}, "Subject: x\n\nbody\n");
     EXPECT_NE(delivered.exitCode, 0);
     EXPECT_NE(delivered.err.find("not running"), std::string::npos) << delivered.err;
 }

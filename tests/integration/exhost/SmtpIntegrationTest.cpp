@@ -56,9 +56,6 @@ protected:
                                  item.properties);
         return messages;
     }
-    static std::multimap<std::string, platform::store::PropertyMap> Inbox(std::size_t user) {
-        return InboxOf(server->sample.localAliases.at(user));
-    }
 
     static std::unique_ptr<SampleServer> server;
 };
@@ -78,7 +75,7 @@ TEST_F(SmtpFront, TheSinkStampsMessagesThatArriveOverSmtpAndSmtputf8) {
     const auto to = "Someone <someone@partner.example>, " + Address(2);
     const auto message = "Keywords: Sales, urgent,\r\n Sales\r\n" + Message("stamped", to);
     ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, message).code, 250);
-    const auto inbox = Inbox(2);
+    const auto inbox = InboxOf(server->sample.localAliases.at(2));
     const auto stored = inbox.find("stamped");
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
@@ -114,7 +111,7 @@ TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThrou
         const auto command =
             "/usr/bin/python3 " + script.string() + " " + socket.string() + " " + Address(0);
         EXPECT_EQ(std::system(command.c_str()), 0);
-        const auto inbox = Inbox(0);
+        const auto inbox = InboxOf(server->sample.localAliases.at(0));
         const auto stored = inbox.find("over lmtp");
         ASSERT_NE(stored, inbox.end());
         EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(), ".hi\r\n");
