@@ -349,20 +349,8 @@ TEST_P(SmtpSmuggling, OnlyCrlfDotCrlfEndsTheMessage) {
 INSTANTIATE_TEST_SUITE_P(BareLineFeeds, SmtpSmuggling,
                          ::testing::Values("\n.\n", "\r\n.\n", "\n.\r\n"));
 
-TEST(SmtpSession, ReceiveStopsAtABackendQuestionAndKeepsTheRestForLater) {
-    FakeBackend backend;
-    Session session("h", SmallLimits(), backend);
-    auto replies = session.Receive(kEhlo + kMail + kRcpt + "NOOP\r\n");
-    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250}));
-    ASSERT_TRUE(session.PendingCall());
-    EXPECT_EQ(session.PendingCall()->address, "alice@example.com");
-    EXPECT_TRUE(session.Receive("DATA\r\n").empty());
-    replies = session.Resume(Verdict::Defer("4.4.3 later"));
-    EXPECT_EQ(Codes(replies), (std::vector<int>{451, 250, 554}));
-    EXPECT_FALSE(session.PendingCall());
-    EXPECT_TRUE(backend.checked.empty()) << "Receive never calls the backend itself";
-}
-
+// That Receive leaves backend calls to the server and keeps what follows them is SmtpServerTest's
+// (a hung lookup holds up no other session; pipelined commands after RCPT are answered).
 struct VerdictCase {
     const char* name;
     Verdict verdict;
