@@ -75,25 +75,5 @@ TEST_F(SinkDllRemoved, ALoadedSinkKeepsWorkingWhenItsFileGoes) {
     EXPECT_EQ(EventLog(), "");
 }
 
-TEST_F(SinkDllRemoved, TheTransportInANewProcessSavesWithoutTheSink) {
-    auto deliver = [&] {
-        const auto result = server_.Deliver({OwnerAddress()}, Message("by the transport"));
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        const auto urls = Lines(result.out);
-        return urls.size() == 1 ? urls[0] : std::string();
-    };
-
-    RemoveDll();
-    const auto withoutSink = deliver();
-    ASSERT_FALSE(withoutSink.empty());
-    EXPECT_EQ(StampOf(withoutSink), "");
-    EXPECT_NE(EventLog().find(kSinkProgId), std::string::npos) << EventLog();
-
-    PutDllBack();
-    const auto withSink = deliver();
-    ASSERT_FALSE(withSink.empty());
-    EXPECT_EQ(StampOf(withSink), OwnerAddress());
-}
-
 } // namespace
 } // namespace faulttest
