@@ -18,9 +18,7 @@ namespace {
 class FakeBackend : public Backend {
 public:
     FakeBackend() {
-        auto& inbox = folders["Inbox"];
-        inbox.uidValidity = 77;
-        inbox.uidNext = 10;
+        auto& inbox = folders["Inbox"] = {77, 10, {}};
         Add(inbox, 3, kSeen, {"alice@example.com"},
             "From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: Hello\r\n"
             "Date: Mon, 7 Dec 2026 10:00:00 +0000\r\n",
@@ -29,10 +27,8 @@ public:
             "From: carol@example.net\r\nTo: sales@example.com\r\nSubject: Order\r\n",
             "Please send 5 boxes\r\n");
         Add(inbox, 9, kFlagged | kDeleted, {}, "Subject: Old\r\n", "gone soon\r\n");
-        folders["Inbox/Lists"].uidValidity = 78;
-        folders["Inbox/Lists"].uidNext = 1;
-        folders["Sent Items"].uidValidity = 79;
-        folders["Sent Items"].uidNext = 1;
+        folders["Inbox/Lists"] = {78, 1, {}};
+        folders["Sent Items"] = {79, 1, {}};
     }
 
     void Add(FolderSnapshot& folder, std::uint32_t uid, unsigned flags,
