@@ -97,4 +97,55 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+SampleServer::SampleServer(const platform::directory::SampleDirectorySettings& settings,
+                           bool startDirectory)
+    : sample(platform::directory::GenerateSampleDirectory(settings)),
+      domain_(settings.forestDnsName) {
+    Run({"init", "--domain", domain_, "--computer", settings.computerName, "--users",
+         std::to_string(settings.users), "--seed", std::to_string(settings.seed)});
+    if (startDirectory && problem_.empty())
+        Run({"directory", "start"});
+}
+
+RunResult SampleServer::Run(std::vector<std::string> arguments) {
+    arguments.push_back("--root");
+    arguments.push_back(folder.Root());
+    auto result = RunExhost(arguments);
+    if (result.exitCode != 0)
+        problem_ += arguments.at(0) + " failed: " + result.err;
+    return result;
+}
+
+std::string SampleServer::MailboxUrl(const std::string& alias) const {
+    return "file://./backofficestorage/" + domain_ + "/mbx/" + alias;
+}
+
+std::string SampleServer::Address(std::size_t user) const {
+    return sample.localAliases.at(user) + "@" + domain_;
+}
+
+void SampleServer::RegisterSink(const std::string& dll, const std::string& alias) {
+    if (!sinkRegistered_)
+        Run({"regsvr", dll});
+    sinkRegistered_ = true;
+    Run({"regevent", "add", "--folder", InboxUrl(alias), "--name", "Lorvanta.reg", "--event",
+         "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW", "--criteria",
+         " WHERE \"DAV:ishidden\" = FALSE", "--priority", "1"});
+}
+
+RunResult SampleServer::Deliver(const std::vector<std::string>& recipients,
+                                const std::string& message) {
+    const auto file = folder.Path() / ("message" + std::to_string(++messages_) + ".eml");
+    std::ofstream(file, std::ios::binary) << message;
+    std::vector<std::string> arguments{"deliver"};
+    for (const auto& recipient : recipients) {
+        arguments.push_back("--rcpt");
+        arguments.push_back(recipient);
+    }
+    arguments.push_back(file.string());
+    arguments.push_back("--root");
+    arguments.push_back(folder.Root());
+    return RunExhost(arguments);
+}
+
 } // namespace exhost_test

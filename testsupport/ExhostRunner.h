@@ -1,6 +1,11 @@
 #pragma once
 
-// Runs the built exhost binary, or any program, as a script would.
+// Runs the built exhost binary, or any program, as a script would; and keeps a server folder
+// that exhost initialised from known sample settings.
+
+#include "testsupport/ScopedServerFolder.h"
+
+#include "platform/directory/SampleDirectory.h"
 
 #include <filesystem>
 #include <string>
@@ -26,5 +31,37 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::string&
 
 // Lines of a text without their line ends; no empty last entry.
 std::vector<std::string> Lines(const std::string& text);
+
+// A server folder made by "exhost init" from `settings` (its forest is the mail domain), with
+// the sample directory generated again from the same settings so that a test knows the users.
+// The directory server is started unless the test starts it itself.
+class SampleServer {
+public:
+    explicit SampleServer(const platform::directory::SampleDirectorySettings& settings,
+                          bool startDirectory = true);
+
+    // Runs exhost on this folder; a failure is kept in Problem().
+    RunResult Run(std::vector<std::string> arguments);
+    // What failed so far, empty when every command succeeded.
+    const std::string& Problem() const { return problem_; }
+
+    std::string MailboxUrl(const std::string& alias) const;
+    std::string InboxUrl(const std::string& alias) const { return MailboxUrl(alias) + "/Inbox"; }
+    std::string Address(std::size_t user) const;
+
+    // Registers the sink's DLL (the first time) and "Lorvanta.reg" on the Inbox of `alias`.
+    void RegisterSink(const std::string& dll, const std::string& alias);
+    // Writes `message` to a file of the folder and delivers it with "exhost deliver".
+    RunResult Deliver(const std::vector<std::string>& recipients, const std::string& message);
+
+    testsupport::ScopedServerFolder folder;
+    platform::directory::SampleDirectory sample;
+
+private:
+    std::string domain_;
+    std::string problem_;
+    bool sinkRegistered_ = false;
+    int messages_ = 0;
+};
 
 } // namespace exhost_test

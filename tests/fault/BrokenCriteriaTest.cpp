@@ -75,10 +75,5 @@ TEST_F(FaultRoad, CriteriaGivenAsAListOfTextsAreNotTakenForNone) {
     EXPECT_NE(lines[0].find("not one text"), std::string::npos) << lines[0];
 }
 
-TEST_F(FaultRoad, AValidRegistrationAloneLogsNothing) {
-    EXPECT_EQ(StampOf(Deliver("valid only")), OwnerAddress());
-    EXPECT_EQ(EventLog(), "");
-}
-
 } // namespace
 } // namespace faulttest

@@ -67,15 +67,19 @@ protected:
         const auto pid = directory_->RunningPid();
         return pid && *pid > 0 && kill(*pid, signal) == 0;
     }
-};
 
-// A socket path as an ldapi:// URI spells it.
-std::string PercentEncoded(const std::string& path) {
-    std::string encoded;
-    for (const char c : path)
-        encoded += c == '/' ? std::string("%2F") : std::string(1, c);
-    return encoded;
-}
+    // Points the machine's directory at a socket of the folder where a stand-in will listen.
+    std::filesystem::path MoveDirectoryTo(const std::string& socketName) {
+        const platform::host::ServerFolder folder(folder_.Root());
+        auto names = folder.ReadMachineNames();
+        const auto socket = folder_.Path() / socketName;
+        names.directoryUri = "ldapi://";
+        for (const char c : socket.string()) // percent-encoded, as an ldapi:// URI spells it
+            names.directoryUri += c == '/' ? std::string("%2F") : std::string(1, c);
+        folder.WriteMachineNames(names);
+        return socket;
+    }
+};
 
 // Waits until `done` holds, giving up after the hang guard.
 template <class Condition> bool WaitFor(Condition done) {
@@ -175,12 +179,7 @@ TEST_F(DirectoryDown, AServerThatStopsAnsweringDelaysADeliveryButNeverHangsIt) {
 TEST_F(DirectoryDown, AServerThatAcceptsTheSearchAndNeverAnswersDoesNotHangADelivery) {
     // The machine's directory becomes a stand-in that answers the bind and one read, then
     // nothing: the owner lookup's search waits on a connection that stays open.
-    const platform::host::ServerFolder folder(folder_.Root());
-    auto names = folder.ReadMachineNames();
-    const auto socket = folder_.Path() / "silent";
-    names.directoryUri = "ldapi://" + PercentEncoded(socket.string());
-    folder.WriteMachineNames(names);
-    auto silent = std::make_unique<doubles::SilentLdapServer>(socket);
+    auto silent = std::make_unique<doubles::SilentLdapServer>(MoveDirectoryTo("silent"));
 
     auto delivery = std::async(std::launch::async, [&] { return Deliver("silent search"); });
     const bool ended = delivery.wait_for(kHangGuard) == std::future_status::ready;
@@ -192,21 +191,11 @@ TEST_F(DirectoryDown, AServerThatAcceptsTheSearchAndNeverAnswersDoesNotHangADeli
     EXPECT_EQ(StampOf(delivery.get()), "");
 }
 
-} // namespace
-} // namespace faulttest
-
-namespace faulttest {
-namespace {
-
 TEST_F(DirectoryDown, AServerThatHangsUpBetweenTwoRequestsDoesNotEndTheDeliveringProcess) {
     // The stand-in answers the bind and hangs up: the lookup's next request is written to a
     // connection that is gone.
-    const platform::host::ServerFolder folder(folder_.Root());
-    auto names = folder.ReadMachineNames();
-    const auto socket = folder_.Path() / "gone";
-    names.directoryUri = "ldapi://" + PercentEncoded(socket.string());
-    folder.WriteMachineNames(names);
-    doubles::SilentLdapServer dying(socket, 1, doubles::SilentLdapServer::Then::HangUp);
+    doubles::SilentLdapServer dying(MoveDirectoryTo("gone"), 1,
+                                    doubles::SilentLdapServer::Then::HangUp);
 
     const auto url = Deliver("server hung up");
 

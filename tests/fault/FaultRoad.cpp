@@ -1,6 +1,5 @@
 #include "FaultRoad.h"
 
-#include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
@@ -12,32 +11,22 @@
 namespace faulttest {
 
 namespace fs = std::filesystem;
-using exhost_test::RunExhost;
 
-namespace {
-
-// The admin tool's sample directory, generated again here to know the owner's addresses.
-constexpr std::size_t kUsers = 4;
-constexpr std::uint32_t kSeed = 3;
-
-} // namespace
-
-void FaultRoad::SetUp() {
+platform::directory::SampleDirectorySettings FaultRoad::Sample() {
     platform::directory::SampleDirectorySettings settings;
     settings.forestDnsName = kDomain;
-    settings.users = kUsers;
-    settings.seed = kSeed;
-    const auto sample = platform::directory::GenerateSampleDirectory(settings);
-    owner_ = sample.localAliases.at(0);
-    for (const auto& proxy : sample.firstLocalProxyAddresses)
+    settings.users = 4;
+    settings.seed = 3;
+    return settings;
+}
+
+void FaultRoad::SetUp() {
+    ASSERT_EQ(server_.Problem(), "");
+    for (const auto& proxy : server_.sample.firstLocalProxyAddresses)
         if (proxy.rfind("SMTP:", 0) == 0)
             ownerAddress_ = proxy.substr(5);
     ASSERT_FALSE(ownerAddress_.empty());
-
     const auto root = folder_.Root();
-    const auto init = RunExhost({"init", "--users", std::to_string(kUsers), "--seed",
-                                 std::to_string(kSeed), "--root", root});
-    ASSERT_EQ(init.exitCode, 0) << init.err;
 
     // Started here rather than by the admin tool, so that the server is this process's child
     // and its end can be awaited after a kill.
@@ -52,12 +41,15 @@ void FaultRoad::SetUp() {
     // A copy of its own, so that a test may remove or spoil it.
     dll_ = folder_.Path() / "Lorvanta.dll";
     fs::copy_file(LORVANTA_DLL, dll_);
-    const auto registered = RunExhost({"regsvr", dll_.string(), "--root", root});
-    ASSERT_EQ(registered.exitCode, 0) << registered.err;
-    AddRegistration("Lorvanta.reg", " WHERE \"DAV:ishidden\" = FALSE", 1);
+    server_.RegisterSink(dll_.string(), server_.sample.localAliases.at(0));
+    ASSERT_EQ(server_.Problem(), "");
 
     setenv(platform::host::kRootVariable, root.c_str(), 1);
-    store_ = platform::store::Store::Open(platform::host::ServerFolder(root));
+    store_ = OpenAnotherStore();
+}
+
+std::shared_ptr<platform::store::Store> FaultRoad::OpenAnotherStore() const {
+    return platform::store::Store::Open(platform::host::ServerFolder(folder_.Root()));
 }
 
 void FaultRoad::TearDown() {
@@ -70,15 +62,11 @@ void FaultRoad::TearDown() {
 
 void FaultRoad::AddRegistration(const std::string& name, const std::string& criteria,
                                 int priority) {
-    const auto added =
-        RunExhost({"regevent", "add", "--folder", InboxUrl(), "--name", name, "--event",
-                   "onsyncsave", "--sink", kSinkProgId, "--scope", "SHALLOW", "--criteria",
-                   criteria, "--priority", std::to_string(priority), "--root", folder_.Root()});
+    const auto added = exhost_test::RunExhost(
+        {"regevent", "add", "--folder", InboxUrl(), "--name", name, "--event", "onsyncsave",
+         "--sink", kSinkProgId, "--scope", "SHALLOW", "--criteria", criteria, "--priority",
+         std::to_string(priority), "--root", folder_.Root()});
     ASSERT_EQ(added.exitCode, 0) << added.err;
-}
-
-std::string FaultRoad::MailboxUrl() const {
-    return "file://./backofficestorage/" + kDomain + "/mbx/" + owner_;
 }
 
 std::string FaultRoad::Message(const std::string& subject, std::size_t bodySize) const {

@@ -8,7 +8,6 @@
 // run here.
 
 #include "testsupport/ExhostRunner.h"
-#include "testsupport/ScopedServerFolder.h"
 
 #include "platform/directory/DirectoryServer.h"
 #include "platform/store/Store.h"
@@ -32,7 +31,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::string MailboxUrl() const;
+    std::string MailboxUrl() const { return server_.MailboxUrl(server_.sample.localAliases.at(0)); }
     std::string InboxUrl() const { return MailboxUrl() + "/Inbox"; }
     // The owner's primary SMTP address, as the directory spells it.
     const std::string& OwnerAddress() const { return ownerAddress_; }
@@ -56,13 +55,20 @@ protected:
 
     // Adds a registration item to the owner's Inbox through the admin tool.
     void AddRegistration(const std::string& name, const std::string& criteria, int priority);
+    // The store as another process opens it.
+    std::shared_ptr<platform::store::Store> OpenAnotherStore() const;
 
-    testsupport::ScopedServerFolder folder_;
+    // The admin tool's sample directory of four users, the first the owner; its directory
+    // server is started by the fixture.
+    exhost_test::SampleServer server_{Sample(), false};
+    testsupport::ScopedServerFolder& folder_ = server_.folder;
     std::unique_ptr<platform::directory::DirectoryServer> directory_;
     std::shared_ptr<platform::store::Store> store_;
     std::filesystem::path dll_;
-    std::string owner_;
     std::string ownerAddress_;
+
+private:
+    static platform::directory::SampleDirectorySettings Sample();
 };
 
 } // namespace faulttest

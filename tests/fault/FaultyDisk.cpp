@@ -62,43 +62,33 @@ int Close(sqlite3_file* file) {
     return rc;
 }
 
+// Calls the base file's own method `method` with the same arguments.
+template <auto method, class... Arguments> auto Pass(sqlite3_file* file, Arguments... arguments) {
+    return (Real(file)->pMethods->*method)(Real(file), arguments...);
+}
+
 // Every other method is passed on unchanged.
+using M = sqlite3_io_methods;
 const sqlite3_io_methods kMethods = {
     3,
     Close,
-    [](sqlite3_file* f, void* d, int n, sqlite3_int64 o) {
-        return Real(f)->pMethods->xRead(Real(f), d, n, o);
-    },
+    Pass<&M::xRead>,
     Write,
-    [](sqlite3_file* f, sqlite3_int64 size) { return Real(f)->pMethods->xTruncate(Real(f), size); },
+    Pass<&M::xTruncate>,
     Sync,
-    [](sqlite3_file* f, sqlite3_int64* size) {
-        return Real(f)->pMethods->xFileSize(Real(f), size);
-    },
-    [](sqlite3_file* f, int lock) { return Real(f)->pMethods->xLock(Real(f), lock); },
-    [](sqlite3_file* f, int lock) { return Real(f)->pMethods->xUnlock(Real(f), lock); },
-    [](sqlite3_file* f, int* out) { return Real(f)->pMethods->xCheckReservedLock(Real(f), out); },
-    [](sqlite3_file* f, int op, void* arg) {
-        return Real(f)->pMethods->xFileControl(Real(f), op, arg);
-    },
-    [](sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); },
-    [](sqlite3_file* f) { return Real(f)->pMethods->xDeviceCharacteristics(Real(f)); },
-    [](sqlite3_file* f, int page, int size, int extend, void volatile** out) {
-        return Real(f)->pMethods->xShmMap(Real(f), page, size, extend, out);
-    },
-    [](sqlite3_file* f, int offset, int n, int flags) {
-        return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
-    },
-    [](sqlite3_file* f) { Real(f)->pMethods->xShmBarrier(Real(f)); },
-    [](sqlite3_file* f, int deleteFlag) {
-        return Real(f)->pMethods->xShmUnmap(Real(f), deleteFlag);
-    },
-    [](sqlite3_file* f, sqlite3_int64 offset, int amount, void** out) {
-        return Real(f)->pMethods->xFetch(Real(f), offset, amount, out);
-    },
-    [](sqlite3_file* f, sqlite3_int64 offset, void* page) {
-        return Real(f)->pMethods->xUnfetch(Real(f), offset, page);
-    },
+    Pass<&M::xFileSize>,
+    Pass<&M::xLock>,
+    Pass<&M::xUnlock>,
+    Pass<&M::xCheckReservedLock>,
+    Pass<&M::xFileControl>,
+    Pass<&M::xSectorSize>,
+    Pass<&M::xDeviceCharacteristics>,
+    Pass<&M::xShmMap>,
+    Pass<&M::xShmLock>,
+    Pass<&M::xShmBarrier>,
+    Pass<&M::xShmUnmap>,
+    Pass<&M::xFetch>,
+    Pass<&M::xUnfetch>,
 };
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {

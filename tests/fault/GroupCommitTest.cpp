@@ -4,7 +4,6 @@
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
 
-#include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/GroupCommit.h"
 
@@ -29,7 +28,7 @@ protected:
     store::GroupCommit::OpenStore CountingOpen() {
         return [this] {
             ++opened_;
-            return store::Store::Open(platform::host::ServerFolder(folder_.Root()));
+            return OpenAnotherStore();
         };
     }
 
@@ -135,7 +134,7 @@ TEST_F(GroupCommitRoad, AStoreThatCannotBeOpenedFailsItsBatchAndTheNextOneWorks)
     store::GroupCommit commits([&]() -> std::shared_ptr<store::Store> {
         if (broken)
             throw std::runtime_error("no store");
-        return store::Store::Open(platform::host::ServerFolder(folder_.Root()));
+        return OpenAnotherStore();
     });
     EXPECT_THROW(commits.Run(Delivering("lost")), std::runtime_error);
     broken = false;

@@ -11,18 +11,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PrivateServerFolder : public FaultRoad {
-protected:
-    void SetUp() override {
-        previousUmask_ = ::umask(0);
-        FaultRoad::SetUp();
-    }
-    void TearDown() override {
-        FaultRoad::TearDown();
-        ::umask(previousUmask_);
-    }
-    mode_t previousUmask_ = 022;
+// Opens the umask before the fixture's server folder is made, and restores it after.
+struct OpenUmask {
+    OpenUmask() : previous(::umask(0)) {}
+    ~OpenUmask() { ::umask(previous); }
+    mode_t previous;
 };
+
+class PrivateServerFolder : private OpenUmask, public FaultRoad {};
 
 TEST_F(PrivateServerFolder, EveryFolderAndFileIsTheOwnersAlone) {
     // A broken registration, so that the delivery writes the event log too.

@@ -12,7 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using exhost_test::Lines;
-using exhost_test::RunExhost;
 
 class SinkDllRemoved : public FaultRoad {
 public:
@@ -74,29 +73,6 @@ TEST_F(SinkDllRemoved, ALoadedSinkKeepsWorkingWhenItsFileGoes) {
     SpoilDll();
     EXPECT_EQ(StampOf(Deliver("file spoilt")), OwnerAddress());
     EXPECT_EQ(EventLog(), "");
-}
-
-TEST_F(SinkDllRemoved, TheTransportInANewProcessSavesWithoutTheSink) {
-    const auto message = folder_.Path() / "message.eml";
-    std::ofstream(message, std::ios::binary) << Message("by the transport");
-    auto deliver = [&] {
-        const auto result = RunExhost(
-            {"deliver", "--root", folder_.Root(), "--rcpt", OwnerAddress(), message.string()});
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        const auto urls = Lines(result.out);
-        return urls.size() == 1 ? urls[0] : std::string();
-    };
-
-    RemoveDll();
-    const auto withoutSink = deliver();
-    ASSERT_FALSE(withoutSink.empty());
-    EXPECT_EQ(StampOf(withoutSink), "");
-    EXPECT_NE(EventLog().find(kSinkProgId), std::string::npos) << EventLog();
-
-    PutDllBack();
-    const auto withSink = deliver();
-    ASSERT_FALSE(withSink.empty());
-    EXPECT_EQ(StampOf(withSink), OwnerAddress());
 }
 
 } // namespace

@@ -4,10 +4,8 @@
 
 #include "testsupport/ExhostRunner.h"
 #include "testsupport/PostfixInstance.h"
-#include "testsupport/ScopedServerFolder.h"
 #include "testsupport/SmtpServerProcess.h"
 
-#include "platform/directory/SampleDirectory.h"
 #include "platform/store/PropertyNames.h"
 
 #include <QJsonArray>
@@ -23,11 +21,6 @@ using namespace exhost_test;
 namespace {
 
 const std::string kDomain = "example.com";
-constexpr std::size_t kUsers = 6;
-
-std::string InboxUrl(const std::string& alias) {
-    return "file://./backofficestorage/" + kDomain + "/mbx/" + alias + "/Inbox";
-}
 
 struct Stored {
     std::string accountName;
@@ -41,26 +34,17 @@ protected:
             return;
         platform::directory::SampleDirectorySettings settings;
         settings.forestDnsName = kDomain;
-        settings.users = kUsers;
+        settings.users = 6;
         settings.seed = 5;
-        sample = platform::directory::GenerateSampleDirectory(settings);
-        folder = std::make_unique<testsupport::ScopedServerFolder>();
-        const auto root = folder->Root();
-        problem = Step(RunExhost({"init", "--root", root, "--domain", kDomain, "--users",
-                                  std::to_string(kUsers), "--seed", "5"}));
-        problem += Step(RunExhost({"directory", "start", "--root", root}));
-        problem += Step(RunExhost({"regsvr", LORVANTA_DLL, "--root", root}));
-        auto stamped =
-            std::vector<std::string>(sample.localAliases.begin(), sample.localAliases.begin() + 4);
-        stamped.push_back(sample.utf8Alias);
-        for (const auto& alias : stamped)
-            problem +=
-                Step(RunExhost({"regevent", "add", "--root", root, "--folder", InboxUrl(alias),
-                                "--name", "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls"}));
-        if (!problem.empty())
+        server = std::make_unique<SampleServer>(settings);
+        const auto& aliases = server->sample.localAliases;
+        for (const auto& alias :
+             {aliases.at(0), aliases.at(1), aliases.at(2), aliases.at(3), server->sample.utf8Alias})
+            server->RegisterSink(LORVANTA_DLL, alias);
+        if (!server->Problem().empty())
             return;
-        lmtp = std::make_unique<SmtpServerProcess>(root, std::vector<std::string>{}, "127.0.0.1:0",
-                                                   "lmtp");
+        lmtp = std::make_unique<SmtpServerProcess>(
+            server->folder.Root(), std::vector<std::string>{}, "127.0.0.1:0", "lmtp");
         postfix = std::make_unique<PostfixInstance>(kDomain, lmtp->Port());
     }
     static void TearDownTestSuite() {
@@ -70,29 +54,24 @@ protected:
             lmtp->Wait();
         }
         lmtp.reset();
-        folder.reset();
+        server.reset();
     }
 
     void SetUp() override {
         if (!PostfixInstance::CanRun())
             GTEST_SKIP() << "the Postfix test needs root: Postfix's master process only starts "
                             "as root (run ./run test as root or with sudo)";
-        ASSERT_EQ(problem, "");
+        ASSERT_EQ(server->Problem(), "");
         ASSERT_TRUE(postfix);
     }
 
-    static std::string Step(const RunResult& result) {
-        return result.exitCode == 0 ? std::string() : result.err;
-    }
-
     static std::string Address(std::size_t user, const std::string& domain = kDomain) {
-        return sample.localAliases.at(user) + "@" + domain;
+        return server->sample.localAliases.at(user) + "@" + domain;
     }
 
     // The messages in the Inbox of `alias` with this subject, as "exhost show --json" gives them.
     static std::vector<Stored> Find(const std::string& alias, const std::string& subject) {
-        const auto shown = RunExhost({"show", "--root", folder->Root(), InboxUrl(alias), "--json"});
-        EXPECT_EQ(shown.exitCode, 0) << shown.err;
+        const auto shown = server->Run({"show", server->InboxUrl(alias), "--json"});
         const auto items = QJsonDocument::fromJson(QByteArray::fromStdString(shown.out))
                                .object()["items"]
                                .toArray();
@@ -112,18 +91,14 @@ protected:
         return found;
     }
 
-    static platform::directory::SampleDirectory sample;
-    static std::unique_ptr<testsupport::ScopedServerFolder> folder;
+    static std::unique_ptr<SampleServer> server;
     static std::unique_ptr<SmtpServerProcess> lmtp;
     static std::unique_ptr<PostfixInstance> postfix;
-    static std::string problem;
 };
 
-platform::directory::SampleDirectory PostfixFront::sample;
-std::unique_ptr<testsupport::ScopedServerFolder> PostfixFront::folder;
+std::unique_ptr<SampleServer> PostfixFront::server;
 std::unique_ptr<SmtpServerProcess> PostfixFront::lmtp;
 std::unique_ptr<PostfixInstance> PostfixFront::postfix;
-std::string PostfixFront::problem;
 
 // One message as submitted, and what each mailbox it reaches must hold: exactly one copy,
 // stamped with the header address the directory holds for that mailbox.
@@ -136,10 +111,11 @@ struct Submission {
 
 TEST_F(PostfixFront, SubmittedMailArrivesStampedOnceInEachMailboxAndTheUnknownRecipientBounces) {
     const auto sender = Address(4); // gets the bounce; no sink on its Inbox
-    const auto joerg = sample.utf8Address;
+    const auto joerg = server->sample.utf8Address;
     const auto shouted = "J\xC3\x96RG@" + kDomain; // JÖRG@, the directory holds jörg@
-    const auto& alias = sample.localAliases;
-    const auto secondOfFirst = sample.firstLocalProxyAddresses.at(1).substr(5); // after "smtp:"
+    const auto& alias = server->sample.localAliases;
+    const auto secondOfFirst =
+        server->sample.firstLocalProxyAddresses.at(1).substr(5); // after "smtp:"
     const std::vector<Submission> submissions = {
         {"plain",
          {Address(1)},
@@ -164,7 +140,7 @@ TEST_F(PostfixFront, SubmittedMailArrivesStampedOnceInEachMailboxAndTheUnknownRe
         {"utf8",
          {shouted},
          "To: =?utf-8?q?J=C3=B6rg?= <" + shouted + ">\r\n",
-         {{sample.utf8Alias, joerg}}},
+         {{server->sample.utf8Alias, joerg}}},
     };
     for (const auto& s : submissions)
         postfix->Submit(sender, s.envelope,
@@ -181,7 +157,8 @@ TEST_F(PostfixFront, SubmittedMailArrivesStampedOnceInEachMailboxAndTheUnknownRe
             const auto keywords = s.subject == "plain" ? "urgent,Sales," + address : address;
             EXPECT_EQ(found[0].keywords, std::vector<std::string>{keywords}) << s.subject;
         }
-    EXPECT_EQ(Find(sample.localAliases[4], "Undelivered Mail Returned to Sender").size(), 1u)
+    EXPECT_EQ(Find(server->sample.localAliases[4], "Undelivered Mail Returned to Sender").size(),
+              1u)
         << postfix->Log();
     const auto log = postfix->Log();
     const auto unknown = log.find("to=<nobody@" + kDomain + ">");

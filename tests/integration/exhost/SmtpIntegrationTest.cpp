@@ -4,12 +4,9 @@
 
 #include "smtp/SmtpClient.h"
 #include "testsupport/ExhostRunner.h"
-#include "testsupport/ScopedServerFolder.h"
 #include "testsupport/SmtpServerProcess.h"
 
-#include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
-#include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
@@ -27,111 +24,65 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kDomain = "smtp.test";
-constexpr std::size_t kUsers = 8;
-
-std::string InboxUrl(const std::string& alias) {
-    return "file://./backofficestorage/" + kDomain + "/mbx/" + alias + "/Inbox";
-}
-
-std::string Message(const std::string& subject, const std::string& to,
-                    const std::string& body = "Hello.\r\n") {
-    return "From: sender@partner.example\r\nTo: " + to + "\r\nSubject: " + subject + "\r\n\r\n" +
-           body;
+std::string Message(const std::string& subject, const std::string& to) {
+    return "From: sender@partner.example\r\nTo: " + to + "\r\nSubject: " + subject +
+           "\r\n\r\nHello.\r\n";
 }
 
 class SmtpFront : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder = std::make_unique<testsupport::ScopedServerFolder>();
-        initResult = RunExhost({"init", "--root", folder->Root(), "--domain", kDomain, "--users",
-                                std::to_string(kUsers), "--seed", "3"});
-        startResult = RunExhost({"directory", "start", "--root", folder->Root()});
         platform::directory::SampleDirectorySettings settings;
-        settings.forestDnsName = kDomain;
-        settings.users = kUsers;
+        settings.forestDnsName = "smtp.test";
+        settings.users = 8;
         settings.seed = 3;
-        const auto sample = platform::directory::GenerateSampleDirectory(settings);
-        aliases = sample.localAliases;
-        utf8Alias = sample.utf8Alias;
-        utf8Address = sample.utf8Address;
+        server = std::make_unique<SampleServer>(settings);
     }
-    static void TearDownTestSuite() { folder.reset(); }
+    static void TearDownTestSuite() { server.reset(); }
 
-    void SetUp() override {
-        ASSERT_EQ(initResult.exitCode, 0) << initResult.err;
-        ASSERT_EQ(startResult.exitCode, 0) << startResult.err;
-        ASSERT_GE(aliases.size(), 3u);
-    }
+    void SetUp() override { ASSERT_EQ(server->Problem(), ""); }
 
-    static std::string Address(std::size_t user) { return aliases.at(user) + "@" + kDomain; }
+    static std::string Root() { return server->folder.Root(); }
+    static std::string Address(std::size_t user) { return server->Address(user); }
 
     // The messages in a mailbox's Inbox: subject -> stored properties.
-    static std::multimap<std::string, platform::store::PropertyMap> Inbox(std::size_t user) {
-        return InboxOf(aliases.at(user));
-    }
     static std::multimap<std::string, platform::store::PropertyMap>
     InboxOf(const std::string& alias) {
-        auto store = platform::store::Store::Open(platform::host::ServerFolder(folder->Path()));
+        auto store = platform::store::Store::Open(platform::host::ServerFolder(Root()));
         std::multimap<std::string, platform::store::PropertyMap> messages;
-        for (auto& item : store->Children(store->Locate(InboxUrl(alias)), false)) {
-            const auto& properties = item.properties;
-            auto contentClass = properties.find(platform::store::kContentClass);
-            if (contentClass != properties.end() &&
-                contentClass->second.ToText() == platform::store::kMessageClass)
-                messages.emplace(properties.at(platform::store::kSubject).ToText(), properties);
-        }
+        for (auto& item : store->Children(store->Locate(server->InboxUrl(alias)), false))
+            if (item.properties.count(platform::store::kSubject))
+                messages.emplace(item.properties.at(platform::store::kSubject).ToText(),
+                                 item.properties);
         return messages;
     }
 
-    static std::unique_ptr<testsupport::ScopedServerFolder> folder;
-    static RunResult initResult, startResult;
-    static std::vector<std::string> aliases;
-    static std::string utf8Alias, utf8Address;
+    static std::unique_ptr<SampleServer> server;
 };
 
-std::unique_ptr<testsupport::ScopedServerFolder> SmtpFront::folder;
-RunResult SmtpFront::initResult, SmtpFront::startResult;
-std::vector<std::string> SmtpFront::aliases;
-std::string SmtpFront::utf8Alias, SmtpFront::utf8Address;
-
-// Registers the sink on a mailbox's Inbox for the length of a scope.
-class SinkRegistered {
-public:
-    SinkRegistered(const std::string& root, const std::string& alias)
-        : root_(root), inbox_(InboxUrl(alias)) {
-        EXPECT_EQ(RunExhost({"regsvr", LORVANTA_DLL, "--root", root}).exitCode, 0);
-        const auto added = RunExhost({"regevent", "add", "--root", root, "--folder", inbox_,
-                                      "--name", "Lorvanta.reg", "--sink", "Lorvanta.LorvantaCls"});
-        EXPECT_EQ(added.exitCode, 0) << added.err;
-    }
-    ~SinkRegistered() {
-        RunExhost(
-            {"regevent", "delete", "--root", root_, "--folder", inbox_, "--name", "Lorvanta.reg"});
-    }
-
-private:
-    std::string root_, inbox_;
-};
+std::unique_ptr<SampleServer> SmtpFront::server;
 
 // The sender's Keywords are the message's keywords before the sink adds the address. jörg@ is in
 // the directory; the client writes JÖRG@, which only Unicode case folding matches, both in the
 // directory's lookup and in the sink's comparison of the To header.
 TEST_F(SmtpFront, TheSinkStampsMessagesThatArriveOverSmtpAndSmtputf8) {
-    SinkRegistered plain(folder->Root(), aliases.at(2)), utf8(folder->Root(), utf8Alias);
-    SmtpServerProcess server(folder->Root());
-    Client client("127.0.0.1", server.Port());
+    server->RegisterSink(LORVANTA_DLL, server->sample.localAliases.at(2));
+    server->RegisterSink(LORVANTA_DLL, server->sample.utf8Alias);
+    ASSERT_EQ(server->Problem(), "");
+    SmtpServerProcess smtp(Root());
+    Client client("127.0.0.1", smtp.Port());
     client.Command("EHLO c");
     const auto to = "Someone <someone@partner.example>, " + Address(2);
     const auto message = "Keywords: Sales, urgent,\r\n Sales\r\n" + Message("stamped", to);
     ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, message).code, 250);
-    const auto inbox = Inbox(2);
+    const auto inbox = InboxOf(server->sample.localAliases.at(2));
     const auto stored = inbox.find("stamped");
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
     EXPECT_EQ(stored->second.at(platform::store::kKeywords).Array(),
               std::vector<std::string>{"Sales,urgent," + Address(2)});
 
+    const auto& utf8Address = server->sample.utf8Address;
     const auto shouted = "J\xC3\x96RG" + utf8Address.substr(utf8Address.find('@'));
     ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example> SMTPUTF8").code, 250);
     ASSERT_EQ(client.Command("RCPT TO:<" + shouted + ">").code, 250);
@@ -139,19 +90,19 @@ TEST_F(SmtpFront, TheSinkStampsMessagesThatArriveOverSmtpAndSmtputf8) {
     ASSERT_EQ(
         client.SendMessageBody(Message("utf8", "=?utf-8?q?J=C3=B6rg?= <" + shouted + ">")).code,
         250);
-    const auto utf8Inbox = InboxOf(utf8Alias);
+    const auto utf8Inbox = InboxOf(server->sample.utf8Alias);
     const auto stamped = utf8Inbox.find("utf8");
     ASSERT_NE(stamped, utf8Inbox.end());
     EXPECT_EQ(stamped->second.at(platform::store::kInternetAccountName).ToText(), utf8Address);
 }
 
 TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThroughIt) {
-    const auto socket = folder->Path() / "lmtp.sock";
+    const auto socket = server->folder.Path() / "lmtp.sock";
     {
-        SmtpServerProcess server(folder->Root(), {}, socket.string(), "lmtp");
+        SmtpServerProcess lmtp(Root(), {}, socket.string(), "lmtp");
         EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
-        const auto script = folder->Path() / "lmtp.py";
+        const auto script = server->folder.Path() / "lmtp.py";
         std::ofstream(script) << "import smtplib, sys\n"
                                  "with smtplib.LMTP(sys.argv[1]) as s:\n"
                                  "    refused = s.sendmail('py@partner.example', [sys.argv[2]],\n"
@@ -160,16 +111,16 @@ TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThrou
         const auto command =
             "/usr/bin/python3 " + script.string() + " " + socket.string() + " " + Address(0);
         EXPECT_EQ(std::system(command.c_str()), 0);
-        const auto inbox = Inbox(0);
+        const auto inbox = InboxOf(server->sample.localAliases.at(0));
         const auto stored = inbox.find("over lmtp");
         ASSERT_NE(stored, inbox.end());
         EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(), ".hi\r\n");
-        server.Terminate();
-        EXPECT_EQ(server.Wait(), 0) << server.ErrorOutput();
+        lmtp.Terminate();
+        EXPECT_EQ(lmtp.Wait(), 0) << lmtp.ErrorOutput();
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(socket))) << "removed on the way out";
-    SmtpServerProcess grouped(folder->Root(), {"--socket-group", std::to_string(getgid())},
-                              socket.string(), "lmtp");
+    SmtpServerProcess grouped(Root(), {"--socket-group", std::to_string(getgid())}, socket.string(),
+                              "lmtp");
     EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::group_write);
@@ -177,23 +128,23 @@ TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThrou
 
 TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {
     for (const auto* listen : {"0.0.0.0:0", "127.0.0.1:0"}) {
-        SmtpServerProcess server(folder->Root(), {}, listen);
-        server.Terminate();
-        EXPECT_EQ(server.Wait(), 0);
-        EXPECT_EQ(server.ErrorOutput().find("warning: 0.0.0.0 is not a loopback address") !=
+        SmtpServerProcess smtp(Root(), {}, listen);
+        smtp.Terminate();
+        EXPECT_EQ(smtp.Wait(), 0);
+        EXPECT_EQ(smtp.ErrorOutput().find("warning: 0.0.0.0 is not a loopback address") !=
                       std::string::npos,
                   std::string(listen) == "0.0.0.0:0")
-            << server.ErrorOutput();
+            << smtp.ErrorOutput();
     }
 }
 
 // The options reach the server. The per-client limit is tested only here, the other limits
 // in-process (SmtpServerTest).
 TEST_F(SmtpFront, TheSessionLimitsAreOptions) {
-    SmtpServerProcess server(
-        folder->Root(), {"--max-per-client", "1", "--command-timeout", "1", "--max-size", "1000"});
-    Client first("127.0.0.1", server.Port());
-    Client second("127.0.0.1", server.Port());
+    SmtpServerProcess smtp(
+        Root(), {"--max-per-client", "1", "--command-timeout", "1", "--max-size", "1000"});
+    Client first("127.0.0.1", smtp.Port());
+    Client second("127.0.0.1", smtp.Port());
     ASSERT_EQ(second.Greeting().code, 421);
     EXPECT_NE(second.Greeting().lines.at(0).find("4.7.0"), std::string::npos) << "per client";
     EXPECT_TRUE(second.ServerClosed());

@@ -20,60 +20,78 @@ namespace asio = boost::asio;
 
 namespace {
 
-// Accepts every address; a delivery waits while the gate is closed, and a lookup of
-// "hang@example.com" while the lookup latch is closed (at most half a minute, so that a server
-// that waits for it fails its test instead of hanging it).
+// Holds its callers while it is closed (at most half a minute, so that a server that waits for
+// it fails its test instead of hanging it) and counts those it holds.
+struct Latch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    int waiting = 0;
+
+    void Pass() {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return open; });
+        --waiting;
+    }
+    void Set(bool value) {
+        std::lock_guard lock(mutex);
+        open = value;
+        changed.notify_all();
+    }
+    // Whether that many callers are held at once (given a minute to get there).
+    bool AwaitHeld(int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::minutes(1), [&] { return waiting >= count; });
+    }
+    int Waiting() {
+        std::lock_guard lock(mutex);
+        return waiting;
+    }
+};
+
+// Accepts every address; a delivery passes the delivery latch, a lookup of "hang@example.com"
+// the lookup latch.
+struct Gates {
+    Latch deliveries, lookups;
+    std::vector<std::string> delivered;
+    std::vector<std::vector<std::string>> deliveredTo;
+};
+
 class GatedBackend : public Backend {
 public:
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool open = true;
-        int waiting = 0;
-        std::vector<std::string> delivered;
-        std::vector<std::vector<std::string>> deliveredTo;
-        bool lookupsOpen = true;
-        int lookupsWaiting = 0;
-    };
-    explicit GatedBackend(Gate& gate) : gate_(gate) {}
+    explicit GatedBackend(Gates& gates) : gates_(gates) {}
 
     Verdict CheckRecipient(const std::string& address) override {
-        if (address != "hang@example.com")
-            return Verdict::Accept();
-        std::unique_lock lock(gate_.mutex);
-        ++gate_.lookupsWaiting;
-        gate_.changed.notify_all();
-        gate_.changed.wait_for(lock, std::chrono::seconds(30), [&] { return gate_.lookupsOpen; });
-        --gate_.lookupsWaiting;
+        if (address == "hang@example.com")
+            gates_.lookups.Pass();
         return Verdict::Accept();
     }
     Verdict Deliver(const Envelope& envelope, const std::string& message) override {
-        std::unique_lock lock(gate_.mutex);
-        ++gate_.waiting;
-        gate_.changed.notify_all();
-        gate_.changed.wait(lock, [&] { return gate_.open; });
-        --gate_.waiting;
-        gate_.delivered.push_back(message);
-        gate_.deliveredTo.push_back(envelope.recipients);
+        gates_.deliveries.Pass();
+        std::lock_guard lock(gates_.deliveries.mutex);
+        gates_.delivered.push_back(message);
+        gates_.deliveredTo.push_back(envelope.recipients);
         return Verdict::Accept("stored");
     }
 
 private:
-    Gate& gate_;
+    Gates& gates_;
 };
 
 class RunningServer {
 public:
     explicit RunningServer(ServerSettings settings)
         : server_(io_, {asio::ip::make_address("127.0.0.1"), 0}, std::move(settings),
-                  [this] { return std::make_unique<GatedBackend>(gate); }) {
+                  [this] { return std::make_unique<GatedBackend>(gates); }) {
         server_.Start();
         thread_ = std::thread([this] { io_.run(); });
     }
     ~RunningServer() {
         if (thread_.joinable()) {
-            OpenGate();
-            SetLookups(true);
+            gates.deliveries.Set(true);
+            gates.lookups.Set(true);
             Stop();
         }
     }
@@ -84,36 +102,8 @@ public:
         thread_.join();
         server_.Join();
     }
-    void CloseGate() {
-        std::lock_guard lock(gate.mutex);
-        gate.open = false;
-    }
-    void OpenGate() {
-        std::lock_guard lock(gate.mutex);
-        gate.open = true;
-        gate.changed.notify_all();
-    }
-    void SetLookups(bool open) {
-        std::lock_guard lock(gate.mutex);
-        gate.lookupsOpen = open;
-        gate.changed.notify_all();
-    }
-    int LookupsWaiting() {
-        std::lock_guard lock(gate.mutex);
-        return gate.lookupsWaiting;
-    }
-    // Whether that many lookups are held at once (given a minute to get there).
-    bool AwaitLookupsHeld(int count) {
-        std::unique_lock lock(gate.mutex);
-        return gate.changed.wait_for(lock, std::chrono::minutes(1),
-                                     [&] { return gate.lookupsWaiting >= count; });
-    }
-    void AwaitDeliveryHeld() {
-        std::unique_lock lock(gate.mutex);
-        gate.changed.wait(lock, [&] { return gate.waiting > 0; });
-    }
 
-    GatedBackend::Gate gate;
+    Gates gates;
 
 private:
     asio::io_context io_;
@@ -134,7 +124,7 @@ TEST(SmtpServer, PipelinedCommandsGetTheirRepliesInOrder) {
     EXPECT_EQ(client.ReadReply().code, 250);
     EXPECT_EQ(client.ReadReply().code, 221);
     EXPECT_TRUE(client.ServerClosed());
-    EXPECT_EQ(running.gate.delivered, std::vector<std::string>{"Subject: x\r\n\r\nhi\r\n"});
+    EXPECT_EQ(running.gates.delivered, std::vector<std::string>{"Subject: x\r\n\r\nhi\r\n"});
 }
 
 TEST(SmtpServer, SessionsBeyondTheLimitAreTurnedAwayWith421) {
@@ -157,7 +147,7 @@ TEST(SmtpServer, StoppingLetsMessagesUnderWayFinishAndRepliesBeforeClosing) {
     Client sending("127.0.0.1", running.Port());
     Client idle("127.0.0.1", running.Port());
     idle.Command("EHLO idle");
-    running.CloseGate();
+    running.gates.deliveries.Set(false);
     for (auto* client : {&storing, &sending})
         client->SendRaw("EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n");
     for (auto* client : {&storing, &sending})
@@ -165,21 +155,21 @@ TEST(SmtpServer, StoppingLetsMessagesUnderWayFinishAndRepliesBeforeClosing) {
             ASSERT_LT(client->ReadReply().code, 400);
     storing.SendRaw("Subject: while stopping\r\n\r\n.\r\n");
     sending.SendRaw("Subject: first half\r\n");
-    running.AwaitDeliveryHeld();
+    ASSERT_TRUE(running.gates.deliveries.AwaitHeld(1));
 
     auto stopped = std::async(std::launch::async, [&] { running.Stop(); });
     EXPECT_EQ(idle.ReadReply().code, 421);
     EXPECT_TRUE(idle.ServerClosed());
     sending.SendRaw("second half\r\n.\r\n");
-    running.OpenGate();
+    running.gates.deliveries.Set(true);
     for (auto* client : {&storing, &sending}) {
         EXPECT_EQ(client->ReadReply().code, 250);
         EXPECT_EQ(client->ReadReply().code, 421);
         EXPECT_TRUE(client->ServerClosed());
     }
     stopped.get();
-    std::sort(running.gate.delivered.begin(), running.gate.delivered.end());
-    EXPECT_EQ(running.gate.delivered,
+    std::sort(running.gates.delivered.begin(), running.gates.delivered.end());
+    EXPECT_EQ(running.gates.delivered,
               (std::vector<std::string>{"Subject: first half\r\nsecond half\r\n",
                                         "Subject: while stopping\r\n\r\n"}));
 }
@@ -210,26 +200,26 @@ TEST(SmtpServer, AMessageNotFinishedWhenStoppingIsDroppedUnacknowledged) {
     running.Stop();
     EXPECT_EQ(client.ReadReply().code, 421);
     EXPECT_TRUE(client.ServerClosed());
-    EXPECT_TRUE(running.gate.delivered.empty());
+    EXPECT_TRUE(running.gates.delivered.empty());
 }
 
 TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
     ServerSettings settings;
     settings.lookupTimeout = std::chrono::milliseconds(300);
     RunningServer running(settings);
-    running.SetLookups(false);
+    running.gates.lookups.Set(false);
     // Several hung lookups at once: none may hold up the network thread.
     std::vector<std::unique_ptr<Client>> waiting;
     for (std::size_t i = 0; i < 4; ++i) {
         waiting.push_back(std::make_unique<Client>("127.0.0.1", running.Port()));
         waiting.back()->SendRaw("EHLO w\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<hang@example.com>\r\n");
     }
-    ASSERT_TRUE(running.AwaitLookupsHeld(static_cast<int>(waiting.size())));
+    ASSERT_TRUE(running.gates.lookups.AwaitHeld(static_cast<int>(waiting.size())));
 
     Client other("127.0.0.1", running.Port());
     EXPECT_EQ(other.Command("EHLO other").code, 250);
     EXPECT_EQ(other.Command("NOOP").code, 250);
-    EXPECT_EQ(running.LookupsWaiting(), static_cast<int>(waiting.size()))
+    EXPECT_EQ(running.gates.lookups.Waiting(), static_cast<int>(waiting.size()))
         << "answered only once the lookups had returned";
 
     for (auto& client : waiting) {
@@ -242,11 +232,11 @@ TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
     // The session goes on, and the late answer is dropped: it adds no recipient.
     auto& first = *waiting.front();
     first.SendRaw("RCPT TO:<x@example.com>\r\n");
-    running.SetLookups(true);
+    running.gates.lookups.Set(true);
     EXPECT_EQ(first.ReadReply().code, 250);
     ASSERT_EQ(first.Command("DATA").code, 354);
     EXPECT_EQ(first.SendMessageBody("Subject: after\r\n\r\n").code, 250);
-    EXPECT_EQ(running.gate.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
+    EXPECT_EQ(running.gates.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
 }
 
 struct DeadlineCase {

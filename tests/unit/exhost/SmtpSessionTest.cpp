@@ -274,28 +274,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A repeated recipient (its local part in other letters) is looked up and delivered once.
 TEST(SmtpSession, EachMessageGetsOnlyItsOwnEnvelope) {
     Transaction t;
     t.Open();
     t.session.Feed(kMessage);
-    const auto replies = t.session.Feed("MAIL FROM:<>\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n"
-                                        "Subject: second\r\n\r\n.\r\n");
-    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 354, 250}));
+    const auto replies =
+        t.session.Feed("MAIL FROM:<>\r\nRCPT TO:<bob@example.com>\r\nRCPT TO:<BOB@example.com>\r\n"
+                       "DATA\r\nSubject: second\r\n\r\n.\r\n");
+    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354, 250}));
     ASSERT_EQ(t.backend.delivered.size(), 2u);
     EXPECT_EQ(t.backend.delivered[0].envelope.sender, "sender@partner.example");
     EXPECT_EQ(t.backend.delivered[1].envelope.sender, "");
     EXPECT_EQ(t.backend.delivered[1].envelope.recipients,
               std::vector<std::string>{"bob@example.com"});
-}
-
-TEST(SmtpSession, ARepeatedRecipientIsDeliveredOnceAndLookedUpOnce) {
-    FakeBackend backend;
-    Session session("h", SmallLimits(), backend);
-    session.Feed(kEhlo + kMail + kRcpt + "RCPT TO:<ALICE@example.com>\r\nDATA\r\n" + kMessage);
-    ASSERT_EQ(backend.delivered.size(), 1u);
-    EXPECT_EQ(backend.delivered[0].envelope.recipients,
-              std::vector<std::string>{"alice@example.com"});
-    EXPECT_EQ(backend.checked, std::vector<std::string>{"alice@example.com"});
+    EXPECT_EQ(t.backend.checked,
+              (std::vector<std::string>{"alice@example.com", "bob@example.com"}));
 }
 
 TEST(SmtpSession, AMessageOverTheSizeLimitIsRefusedAndNotDelivered) {
@@ -355,20 +349,8 @@ TEST_P(SmtpSmuggling, OnlyCrlfDotCrlfEndsTheMessage) {
 INSTANTIATE_TEST_SUITE_P(BareLineFeeds, SmtpSmuggling,
                          ::testing::Values("\n.\n", "\r\n.\n", "\n.\r\n"));
 
-TEST(SmtpSession, ReceiveStopsAtABackendQuestionAndKeepsTheRestForLater) {
-    FakeBackend backend;
-    Session session("h", SmallLimits(), backend);
-    auto replies = session.Receive(kEhlo + kMail + kRcpt + "NOOP\r\n");
-    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250}));
-    ASSERT_TRUE(session.PendingCall());
-    EXPECT_EQ(session.PendingCall()->address, "alice@example.com");
-    EXPECT_TRUE(session.Receive("DATA\r\n").empty());
-    replies = session.Resume(Verdict::Defer("4.4.3 later"));
-    EXPECT_EQ(Codes(replies), (std::vector<int>{451, 250, 554}));
-    EXPECT_FALSE(session.PendingCall());
-    EXPECT_TRUE(backend.checked.empty()) << "Receive never calls the backend itself";
-}
-
+// That Receive leaves backend calls to the server and keeps what follows them is SmtpServerTest's
+// (a hung lookup holds up no other session; pipelined commands after RCPT are answered).
 struct VerdictCase {
     const char* name;
     Verdict verdict;
