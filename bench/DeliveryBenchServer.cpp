@@ -1,3 +1,6 @@
+// Sets up the benchmarks' server folder: a private directory filled with sample owners, the store
+// with its domain folder and the sink registered, the way a real delivery would find them.
+
 #include "DeliveryBenchServer.h"
 
 #include "platform/com/Activation.h"

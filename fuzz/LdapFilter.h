@@ -1,5 +1,7 @@
 #pragma once
 
+// The fuzz targets' judge of a well-formed LDAP filter: OpenLDAP's own encoder.
+
 #include <string>
 
 namespace fuzz {

@@ -1,3 +1,6 @@
+// Reads the command line the way the setup program always has: one argument text, and the batch
+// switch recognised by its first two characters.
+
 #include "setup/BatchSwitch.h"
 
 #include "platform/core/Text.h"

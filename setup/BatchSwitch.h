@@ -1,5 +1,7 @@
 #pragma once
 
+// How the setup program tells from its command line that it runs as a batch.
+
 #include <string>
 #include <vector>
 

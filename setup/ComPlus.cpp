@@ -1,3 +1,6 @@
+// Drives the COM+ catalog for the sink's application: find it, install it with Lorvanta.dll from
+// the current directory, remove it, logging each failure and giving up at the first.
+
 #include "setup/ComPlus.h"
 
 #include "platform/complus/Catalog.h"

@@ -1,3 +1,5 @@
+// The notice window at start-up: accepting it opens the main window, declining it ends the program.
+
 #include "setup/Disclaimer.h"
 
 #include "setup/Fonts.h"

@@ -1,3 +1,6 @@
+// Writes failure entries on top of the error log, stamped with the local date and time in the
+// regional general format.
+
 #include "setup/ErrorLog.h"
 
 #include "platform/core/Error.h"

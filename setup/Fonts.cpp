@@ -1,3 +1,5 @@
+// Registers the substitute families once, then hands out the dialog and terminal fonts.
+
 #include "setup/Fonts.h"
 
 #include <QStringList>

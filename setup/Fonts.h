@@ -1,11 +1,12 @@
 #pragma once
 
+// The windows ask for the classic dialog fonts; where those are missing (everywhere but the
+// original platform), metric-compatible or similar families take their place.
+
 #include <QFont>
 
 namespace lorvanta::setup {
 
-// The windows ask for the classic dialog fonts; where those are missing (everywhere but the
-// original platform), metric-compatible or similar families take their place.
 QFont DialogFont();
 // "Terminal" 9 point, or a fixed-pitch font of that size where it is missing.
 QFont TerminalFont();

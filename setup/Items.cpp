@@ -1,3 +1,6 @@
+// Creates, finds and deletes the sink's registration item in a mailbox folder through the store's
+// ADO objects, logging the first failure and stopping there.
+
 #include "setup/Items.h"
 
 #include "platform/core/Error.h"

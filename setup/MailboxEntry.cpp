@@ -1,3 +1,6 @@
+// Builds and takes apart the " / " joined texts of the mailbox lists, and shortens home server
+// values and mail addresses to the parts the lists show.
+
 #include "setup/MailboxEntry.h"
 
 #include "platform/core/Text.h"

@@ -1,3 +1,6 @@
+// Records drawing calls and renders them into the off-screen image only when it is painted or read,
+// so that repeated identical redraws cost nothing.
+
 #include "setup/PictureBox.h"
 
 #include "setup/Twips.h"

@@ -1,3 +1,5 @@
+// Converts the windows' twip layouts to pixels, rounding half to even.
+
 #include "setup/Twips.h"
 
 #include <cfenv>

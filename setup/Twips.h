@@ -1,10 +1,11 @@
 #pragma once
 
+// The window layouts are given in twips; at the 96 DPI of our displays 15 twips make a pixel.
+
 #include <QRect>
 
 namespace lorvanta::setup {
 
-// The window layouts are given in twips; at the 96 DPI of our displays 15 twips make a pixel.
 constexpr int kTwipsPerPixel = 15;
 
 int TwipsToPixels(int twips);

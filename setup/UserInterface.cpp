@@ -1,3 +1,5 @@
+// Message boxes and program exit through Qt, for the windows when no test stands in.
+
 #include "setup/UserInterface.h"
 
 #include <QApplication>

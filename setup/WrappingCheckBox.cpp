@@ -1,3 +1,5 @@
+// Draws the check box's caption wrapped to its width and makes the whole box a hit target.
+
 #include "setup/WrappingCheckBox.h"
 
 #include <QPainter>

@@ -1,11 +1,12 @@
 #pragma once
 
+// A check box whose caption wraps onto several lines within its width, and that toggles on a
+// click anywhere on it, caption included.
+
 #include <QCheckBox>
 
 namespace lorvanta::setup {
 
-// A check box whose caption wraps onto several lines within its width, and that toggles on a
-// click anywhere on it, caption included.
 class WrappingCheckBox : public QCheckBox {
     Q_OBJECT
 public:

@@ -1,3 +1,7 @@
+// Classifies a text's bytes for the recipient scan into bit masks per 64-byte block, with the
+// widest vector instructions the processor has (AVX-512, AVX2 or SSE2); each way must give the
+// masks of the bytewise reading, which states the rule.
+
 #include "sink/AddressBytes.h"
 
 #include <algorithm>

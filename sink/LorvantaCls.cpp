@@ -1,3 +1,6 @@
+// The sink's COM class and its factory: reference counting, interfaces, and each event handed to
+// the work of its phase, with no failure ever escaping to the store.
+
 #include "sink/LorvantaCls.h"
 
 #include "platform/store/EventFlags.h"

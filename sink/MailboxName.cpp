@@ -1,3 +1,5 @@
+// Finds the mailbox a saved item belongs to from the item's URL.
+
 #include "sink/LorvantaModule.h"
 
 namespace lorvanta {

@@ -1,3 +1,6 @@
+// Asks the directory for the SMTP addresses of the mailbox's owner on this server, through the
+// directory's SQL dialect with the mailbox name escaped.
+
 #include "sink/LorvantaModule.h"
 
 #include "platform/core/Ado.h"

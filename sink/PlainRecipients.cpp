@@ -1,3 +1,6 @@
+// The recipient rules written the slow, obvious way, as the model the sink's scanner is checked
+// against.
+
 #include "sink/PlainRecipients.h"
 
 #include "platform/core/Text.h"

@@ -1,3 +1,6 @@
+// Stamps a delivered message with the owner address it was sent to: reads its headers and
+// recipients, looks up the owner's addresses, and writes the account name and keywords.
+
 #include "sink/LorvantaModule.h"
 
 #include "platform/core/Text.h"

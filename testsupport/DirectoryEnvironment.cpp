@@ -1,3 +1,6 @@
+// Starts one private directory with the sample data for a whole test binary and stops it at the
+// end.
+
 #include "testsupport/DirectoryEnvironment.h"
 
 #include <cstdlib>

@@ -1,3 +1,6 @@
+// The directory double: a provider session and system information objects that answer from the
+// test's rows and fail where the test says.
+
 #include "testsupport/FakeDirectory.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,5 @@
+// The event information double: interfaces, the event record, and the refusal codes it notes.
+
 #include "testsupport/FakeEventInfo.h"
 
 namespace doubles {

@@ -1,3 +1,5 @@
+// The record double's fields: properties read and written in memory, each call failing on demand.
+
 #include "testsupport/FakeRecord.h"
 
 namespace doubles {

@@ -1,3 +1,6 @@
+// Creates a short-named server folder under /tmp for one test or benchmark, and stops its directory
+// and removes it afterwards.
+
 #include "testsupport/ScopedServerFolder.h"
 
 #include "platform/directory/DirectoryServer.h"

@@ -1,3 +1,6 @@
+// Speaks just enough BER to answer a few LDAP requests, then falls silent or hangs up, so that the
+// directory's timeouts and lost-connection failures can be tested.
+
 #include "testsupport/SilentLdapServer.h"
 
 #include <sys/socket.h>

@@ -1,9 +1,11 @@
+// Turns ProgIDs and CLSIDs into live objects through the class registry and the servers'
+// DllGetClassObject, and runs a server's DllRegisterServer or DllUnregisterServer.
+
 #include "platform/com/Activation.h"
 
 #include "platform/com/Guid.h"
 #include "platform/com/ServerModule.h"
 #include "platform/core/Error.h"
-
 
 namespace platform::com {
 

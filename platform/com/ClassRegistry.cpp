@@ -1,3 +1,6 @@
+// Reads and rewrites the server folder's class file under its lock, keeping a parsed copy that is
+// read again only when the file changes.
+
 #include "platform/com/ClassRegistry.h"
 
 #include "platform/com/Guid.h"

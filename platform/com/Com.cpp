@@ -1,3 +1,5 @@
+// Pins the binary layout that loaded servers share with the host.
+
 #include "platform/com/Com.h"
 
 namespace platform::com {

@@ -1,3 +1,5 @@
+// Writes and reads GUIDs in the registry's braced text form, rejecting every other shape.
+
 #include "platform/com/Guid.h"
 
 #include "platform/core/Text.h"

@@ -1,3 +1,6 @@
+// Loads in-process servers with dlopen, once per path for the life of the process, and finds their
+// entry points.
+
 #include "platform/com/ServerModule.h"
 
 #include "platform/core/Error.h"

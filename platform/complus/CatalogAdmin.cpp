@@ -1,3 +1,6 @@
+// The admin tool's view of the COM+ catalog: listing applications with their components,
+// installing a DLL into a new application and removing applications by name or ID.
+
 #include "platform/complus/CatalogAdmin.h"
 
 #include "platform/com/Guid.h"

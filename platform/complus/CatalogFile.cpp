@@ -1,3 +1,6 @@
+// Reads and writes the COM+ catalog's text file: escaping values, parsing blocks and replacing the
+// whole file under its lock.
+
 #include "platform/complus/CatalogFile.h"
 
 #include "platform/com/Guid.h"

@@ -1,3 +1,6 @@
+// Finds out which classes a DLL holds by running its self-registration against a scratch class
+// registry that is thrown away afterwards.
+
 #include "platform/complus/ComponentClasses.h"
 
 #include "platform/com/ServerModule.h"

@@ -1,3 +1,6 @@
+// The provider registry behind "ADODB.Connection": providers register by name, a connection opens
+// one session of the named provider, and what a provider leaves out fails as not supported.
+
 #include "platform/core/Provider.h"
 
 #include "platform/core/Error.h"

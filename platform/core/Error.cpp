@@ -1,3 +1,6 @@
+// Platform failures: the number and description every failing call carries, and the number's
+// "0x80004005" text form.
+
 #include "platform/core/Error.h"
 
 #include <cstdio>

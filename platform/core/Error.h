@@ -1,5 +1,8 @@
 #pragma once
 
+// Platform failures as exceptions carrying an HRESULT-style number, and the numbers the system
+// meets, with the values the real platform documents.
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>

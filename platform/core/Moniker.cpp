@@ -1,3 +1,5 @@
+// Binding by path: looks up the handler registered for the path's prefix and hands it the path.
+
 #include "platform/core/Moniker.h"
 
 namespace platform {

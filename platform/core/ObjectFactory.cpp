@@ -1,3 +1,6 @@
+// Creation by ProgID: the registry of factories and the failures of an unknown ProgID or an empty
+// factory.
+
 #include "platform/core/ObjectFactory.h"
 
 namespace platform {

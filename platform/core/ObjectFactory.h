@@ -1,5 +1,8 @@
 #pragma once
 
+// Creating the platform's objects by ProgID, the way the system's code asks for them, through
+// factories that tests can replace.
+
 #include "platform/core/Error.h"
 #include "platform/core/NamedRegistry.h"
 

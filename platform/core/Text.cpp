@@ -1,3 +1,6 @@
+// Text rules shared by the whole platform: ASCII lower-casing, blanks, UTF-8 checks and
+// comparisons that ignore letter case through ICU's case folding.
+
 #include "platform/core/Text.h"
 
 #include <unicode/locid.h>

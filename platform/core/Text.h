@@ -1,5 +1,8 @@
 #pragma once
 
+// Text helpers with the platform's rules: ASCII-only lower-casing for names, the space-only blank,
+// UTF-8 well-formedness and case-insensitive comparison that folds non-ASCII letters too.
+
 #include <cstddef>
 #include <optional>
 #include <string>

@@ -1,3 +1,6 @@
+// Reading a Variant as the type a caller expects, with a type-mismatch failure otherwise, and its
+// text form.
+
 #include "platform/core/Variant.h"
 
 #include "platform/core/Error.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The value type that properties, fields and directory attributes are handed out in.
+
 #include <cstdint>
 #include <string>
 #include <variant>

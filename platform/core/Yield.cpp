@@ -1,3 +1,5 @@
+// The calling thread's yield hook, guarded so that a hook that itself yields does not recurse.
+
 #include "platform/core/Yield.h"
 
 namespace platform {

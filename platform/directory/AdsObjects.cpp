@@ -1,3 +1,6 @@
+// Binding ADsPaths to user objects: reads the entry once (from a search's kept copy when there is
+// one, else over a pooled connection) and serves its attributes as ADSI's property cache does.
+
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/directory/Ads.h"

@@ -1,3 +1,6 @@
+// Maps LDAP result codes to the numbers the real directory calls fail with, keeping the server's
+// own message in the description.
+
 #include "platform/directory/DirectoryErrors.h"
 
 #include <ldap.h>

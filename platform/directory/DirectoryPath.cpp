@@ -1,3 +1,5 @@
+// Parsing and writing ADsPaths, and turning a DNS name into its DC= distinguished name.
+
 #include "platform/directory/DirectoryPath.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,6 @@
+// A directory search read as a record set: pages fetched as the caller moves forward, or every row
+// at once when the caller wants them counted or sorted.
+
 #include "platform/directory/DirectoryRecordset.h"
 
 #include "platform/core/Yield.h"

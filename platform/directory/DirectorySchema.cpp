@@ -1,3 +1,6 @@
+// Reads a server's attribute types from its subschema entry, keeps them per server URI, and turns
+// raw attribute values into texts, numbers or truth values the way AD callers expect them.
+
 #include "platform/directory/DirectorySchema.h"
 
 #include "platform/core/Text.h"

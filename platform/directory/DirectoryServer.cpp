@@ -1,3 +1,6 @@
+// Writes the private slapd's configuration and schema into the server folder, starts it on its
+// private socket, waits until it answers, and stops it.
+
 #include "platform/directory/DirectoryServer.h"
 
 #include "platform/core/Error.h"

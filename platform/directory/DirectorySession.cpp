@@ -1,3 +1,6 @@
+// Runs the directory provider's queries: picks the dialect, resolves the server, applies the
+// command's paging, size and time limits, and hands the rows back as a record set.
+
 #include "platform/directory/DirectorySession.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,5 @@
+// Escaping assertion values so that a text from outside can never change an LDAP filter's shape.
+
 #include "platform/directory/FilterEscape.h"
 
 #include "platform/core/Error.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// Making texts from outside safe to put inside an LDAP search filter.
+
 #include <string>
 #include <string_view>
 

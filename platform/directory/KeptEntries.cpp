@@ -1,3 +1,6 @@
+// The process-wide table of entries that open searches have read, packed one buffer per entry, so
+// that binding to a listed row does not ask the server again.
+
 #include "platform/directory/KeptEntries.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// The directory's use of libldap: connecting with time limits, binding, reading single entries and
+// paged searches, with every failure turned into a platform error.
+
 #include "platform/directory/LdapConnection.h"
 
 #include "platform/core/Text.h"

@@ -1,3 +1,6 @@
+// Keeps closed directory connections per server for the next query, dropping those the server has
+// closed meanwhile.
+
 #include "platform/directory/LdapConnectionPool.h"
 
 #include <ldap.h>

@@ -1,3 +1,6 @@
+// Parses the directory's LDAP dialect, "<LDAP://host/base>;filter;attributes;scope", refusing
+// filters nested deep enough to overflow the stack.
+
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/directory/DirectoryQuery.h"

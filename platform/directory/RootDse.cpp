@@ -1,3 +1,5 @@
+// Reads naming contexts from a server's root DSE, for paths that name a server but no partition.
+
 #include "platform/directory/RootDse.h"
 
 #include "platform/core/Error.h"

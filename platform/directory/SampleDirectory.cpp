@@ -1,3 +1,6 @@
+// Generates the sample directory's LDIF: mailbox owners of this server and of another one, and the
+// malformed and edge-case entries that the sink and the setup program must get past.
+
 #include "platform/directory/SampleDirectory.h"
 
 #include "platform/core/Text.h"

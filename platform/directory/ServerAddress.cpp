@@ -1,3 +1,6 @@
+// Decides which LDAP server a directory path reaches: the server folder's private directory for the
+// machine's own names, any other host by its name.
+
 #include "platform/directory/ServerAddress.h"
 
 #include "platform/core/Error.h"

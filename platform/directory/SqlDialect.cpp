@@ -1,3 +1,6 @@
+// Parses the directory's SQL dialect into a search: a tokenizer and a recursive-descent parser that
+// build an LDAP filter with every value escaped.
+
 #include "platform/directory/SqlDialect.h"
 
 #include "platform/core/Error.h"

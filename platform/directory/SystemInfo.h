@@ -1,5 +1,7 @@
 #pragma once
 
+// The machine's place in the directory, as "ADSystemInfo" and "WinNTSystemInfo" report it.
+
 #include "platform/core/ObjectFactory.h"
 
 #include <memory>

@@ -1,3 +1,6 @@
+// Lists real folders, or hands the path to the namespace registered for its prefix, as Dir does on
+// the real platform.
+
 #include "platform/host/FileListing.h"
 
 #include "platform/core/Error.h"

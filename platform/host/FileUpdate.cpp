@@ -1,3 +1,5 @@
+// Whole-file replacement under an exclusive lock, for the small shared files of the server folder.
+
 #include "platform/host/FileUpdate.h"
 
 #include <atomic>

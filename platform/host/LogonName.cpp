@@ -1,3 +1,5 @@
+// Finds the logon name of the user running the program, unless a test has set one.
+
 #include "platform/host/LogonName.h"
 
 #include <mutex>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Who the program runs as, the way the real platform's user name call reports it.
+
 #include <string>
 
 namespace platform::host {

@@ -1,3 +1,6 @@
+// Creates folders and files that only their owner may read, and tightens the mode of those already
+// there, whatever the umask.
+
 #include "platform/host/PrivateFiles.h"
 
 #include <cerrno>

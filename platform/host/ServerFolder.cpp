@@ -1,3 +1,6 @@
+// Finds the server folder, names its parts, and reads and writes its machine names, keeping the
+// parsed names while the file's content stays the same.
+
 #include "platform/host/ServerFolder.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,6 @@
+// Delivers one message to many mailboxes with each delivery's events on the caller's thread and
+// the writes of all of them joined into group commits.
+
 #include "platform/store/BatchedDelivery.h"
 
 #include "platform/store/Delivery.h"

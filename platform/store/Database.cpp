@@ -1,3 +1,6 @@
+// Opens the store's SQLite database with its busy wait, and runs statements with bound values,
+// turning every SQLite failure into a platform error.
+
 #include "platform/store/Database.h"
 
 #include "platform/host/PrivateFiles.h"

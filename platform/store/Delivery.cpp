@@ -1,3 +1,6 @@
+// Takes a message the way a mail transport does, splits its header from its body without refusing
+// anything, and saves it as a new item in a mailbox's Inbox.
+
 #include "platform/store/Delivery.h"
 
 #include "platform/core/Error.h"

@@ -1,10 +1,11 @@
 #pragma once
 
+// Bits of the lFlags argument of the store's synchronous events.
+
 #include <cstdint>
 
 namespace platform::store {
 
-// Bits of the lFlags argument of the store's synchronous events.
 constexpr std::int32_t EVT_NEW_ITEM = 0x00000001;
 constexpr std::int32_t EVT_IS_COLLECTION = 0x00000002;
 constexpr std::int32_t EVT_IS_DELIVERED = 0x00000008;

@@ -1,3 +1,5 @@
+// Writes an event registration's properties from its settings, in the one order every writer uses.
+
 #include "platform/store/EventRegistration.h"
 
 #include "platform/store/PropertyNames.h"

@@ -1,3 +1,6 @@
+// Finds the registrations that apply to a save, creates each sink by its ProgID and runs its begin
+// and end phases, handing it the saved item as an event record.
+
 #include "platform/store/EventService.h"
 
 #include "platform/core/Error.h"

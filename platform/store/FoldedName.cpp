@@ -1,3 +1,5 @@
+// Builds the store's filing key for a name with ICU's case folding.
+
 #include "platform/store/FoldedName.h"
 #include "platform/core/Text.h"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// How the store makes names match without regard to letter case, in any script.
+
 #include <string>
 #include <string_view>
 

@@ -1,3 +1,6 @@
+// Batches concurrent saves into one transaction: the leader runs every queued job in a savepoint of
+// its own, undoes the failing ones alone, commits, and wakes the others.
+
 #include "platform/store/GroupCommit.h"
 
 #include "platform/store/Store.h"

@@ -1,3 +1,6 @@
+// Lists the store's namespace root as a folder of domain folder names, for Dir on
+// "\\.\backofficestorage\".
+
 #include "platform/store/NamespaceRoot.h"
 
 #include "platform/core/Error.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The store's namespace root, "\\.\backofficestorage\", as a folder that can be listed.
+
 #include <string>
 #include <vector>
 

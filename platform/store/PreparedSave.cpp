@@ -1,3 +1,6 @@
+// Splits a save into its begin phase, the write and the end phase, so that the events run outside
+// the write transaction and only the write holds the database's lock.
+
 #include "platform/store/PreparedSave.h"
 
 namespace platform::store {

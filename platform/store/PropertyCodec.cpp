@@ -1,3 +1,6 @@
+// Encodes property values into a kind and bytes for the database and back, with arrays written as
+// counted elements.
+
 #include "platform/store/PropertyCodec.h"
 
 #include "platform/store/StoreErrors.h"

@@ -1,3 +1,6 @@
+// The fields of a store record: reads see pending writes over the stored properties, and Update
+// hands the writes on.
+
 #include "platform/store/PropertyFields.h"
 
 #include "platform/store/StoreErrors.h"

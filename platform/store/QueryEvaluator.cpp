@@ -1,3 +1,6 @@
+// Evaluates a parsed store query's condition against an item's properties, with SQL's
+// three-valued logic for missing values.
+
 #include "platform/core/Text.h"
 #include "platform/store/Query.h"
 

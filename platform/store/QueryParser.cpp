@@ -1,3 +1,6 @@
+// Parses the store's SQL dialect, the subset that registrations and lookups use, into a query with
+// a condition tree of bounded depth.
+
 #include "platform/core/Text.h"
 #include "platform/store/Query.h"
 #include "platform/store/StoreErrors.h"

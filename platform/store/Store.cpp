@@ -1,3 +1,6 @@
+// The store on SQLite: its schema, domain folders, mailboxes, folders and items addressed by URL,
+// and saves that run the event service inside savepoints.
+
 #include "platform/store/Store.h"
 
 #include "platform/core/Text.h"

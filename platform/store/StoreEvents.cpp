@@ -1,3 +1,6 @@
+// The interface identifiers of the store's events, defined once for the store and the sinks it
+// loads.
+
 #include "platform/store/StoreEvents.h"
 
 namespace platform::store {

@@ -1,3 +1,6 @@
+// Lends open stores of one file and takes them back for reuse, dropping them all when the file is
+// replaced.
+
 #include "platform/store/StorePool.h"
 
 #include "platform/host/ServerFolder.h"

@@ -1,3 +1,6 @@
+// Parses and writes the file:// and http:// URLs of store items, and recognises which host names
+// mean this server.
+
 #include "platform/store/StoreUrl.h"
 
 #include "platform/core/Text.h"

@@ -1,3 +1,6 @@
+// Finds a mailbox user in the private directory by address or logon name, checks a password with
+// a simple bind as that entry, and sets one through Password Modify.
+
 #include "DirectoryLogin.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,6 @@
+// Serves IMAP sessions from the store: logs users in through the directory, lists their folders and
+// messages, and saves flag changes as ordinary saves so that the registered sinks see them.
+
 #include "ImapMailboxBackend.h"
 
 #include "imap/ImapMessage.h"

@@ -1,3 +1,6 @@
+// Writes exhost's JSON output: escapes strings, keeps members in the order written, and carries
+// texts that are not UTF-8 in base64.
+
 #include "JsonWriter.h"
 
 #include "platform/core/Text.h"

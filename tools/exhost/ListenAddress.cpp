@@ -1,3 +1,6 @@
+// Reads the fronts' --listen address and warns when a front is exposed beyond the loopback
+// interface.
+
 #include "ListenAddress.h"
 
 #include "ServerContext.h"

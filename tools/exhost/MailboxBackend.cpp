@@ -1,3 +1,5 @@
+// Answers the SMTP front's recipient checks and deliveries through the shared mailbox delivery.
+
 #include "MailboxBackend.h"
 
 #include "ServerContext.h"

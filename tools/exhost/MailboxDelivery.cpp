@@ -1,3 +1,6 @@
+// Resolves recipient addresses to mailboxes of this server (postmaster included) and saves the
+// message as a delivered item into each mailbox's Inbox.
+
 #include "MailboxDelivery.h"
 
 #include "RecipientLookup.h"

@@ -1,3 +1,6 @@
+// Builds the directory queries that map a recipient address, or a whole mail domain, to mailbox
+// aliases on this server, and runs them through the directory provider.
+
 #include "RecipientLookup.h"
 
 #include "ServerContext.h"

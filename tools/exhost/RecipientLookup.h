@@ -1,5 +1,8 @@
 #pragma once
 
+// Finding the mailbox of this server that a recipient address belongs to, the way the mail
+// transport resolves it in the directory.
+
 #include <string>
 #include <vector>
 

@@ -1,3 +1,6 @@
+// The --root option and what the commands open from the server folder it names: the folder
+// itself, its directory server and its store.
+
 #include "ServerContext.h"
 
 #include "platform/store/Store.h"

@@ -1,3 +1,5 @@
+// Two processes saving into one store at once: every item of both is stored, each exactly once.
+
 #include "TempStore.h"
 
 #include "platform/store/Delivery.h"

@@ -1,3 +1,6 @@
+// Delivery into a real store: the message lands in the right Inbox with its header block, the save
+// carries the delivered flag the sink acts on, and an unknown mailbox fails.
+
 #include "TempStore.h"
 #include "TestRegistration.h"
 #include "TestSink.h"

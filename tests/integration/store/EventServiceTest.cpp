@@ -1,3 +1,6 @@
+// The event service on a real store, with a sink that notes its calls: which registrations fire,
+// with which phases and flags, and how refusals, commits and throwing sinks end a save.
+
 #include "TempStore.h"
 #include "TestRegistration.h"
 #include "TestSink.h"

@@ -1,3 +1,6 @@
+// The store through its ADO objects: read-only records, transactions, the namespace root and the
+// case-insensitive names that callers rely on.
+
 #include "TempStore.h"
 
 #include "platform/core/Error.h"

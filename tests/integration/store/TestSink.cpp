@@ -1,3 +1,5 @@
+// The event service tests' sink: records each call and does in the begin phase what the test set.
+
 #include "TestSink.h"
 
 #include "platform/store/EventFlags.h"

@@ -1,3 +1,6 @@
+// The COM+ catalog as the admin tool and the setup program use it: installing without exposing the
+// password, all or nothing on failure, removing every match with its classes.
+
 #include "platform/complus/CatalogAdmin.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/complus/CatalogErrors.h"

@@ -1,3 +1,6 @@
+// The text rules everything else leans on: space-only blanks, case-insensitive comparison that
+// folds non-ASCII letters, splitting and replacing.
+
 #include "platform/core/Text.h"
 
 #include <gtest/gtest.h>

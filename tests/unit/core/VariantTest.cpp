@@ -1,3 +1,5 @@
+// How values turn into text and how a value read as the wrong type fails.
+
 #include "platform/core/Variant.h"
 #include "platform/core/Error.h"
 

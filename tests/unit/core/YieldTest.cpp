@@ -1,3 +1,6 @@
+// The yield hook: only the thread that set one yields, a hook never yields again from inside
+// itself, a scoped hook restores the one before, and a throwing hook leaves yielding possible.
+
 #include "platform/core/Yield.h"
 
 #include <gtest/gtest.h>

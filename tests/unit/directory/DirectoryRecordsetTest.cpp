@@ -1,3 +1,5 @@
+// Sorting directory rows the way a sorted search hands them out: case ignored, missing values last.
+
 #include "platform/directory/DirectoryRecordset.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Attribute values turned into field values by what the server's schema says of each attribute.
+
 #include "platform/directory/DirectorySchema.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// Parsing the directory's LDAP dialect: the parts it splits into, the texts it refuses, and the
+// nesting limit that keeps a hostile filter from overflowing the stack.
+
 #include "platform/core/Error.h"
 #include "platform/directory/DirectoryQuery.h"
 

@@ -1,3 +1,6 @@
+// The directory's SQL dialect turned into LDAP filters: what each condition becomes, and that no
+// value, however hostile, can widen or break the filter.
+
 #include "platform/directory/SqlDialect.h"
 #include "platform/core/Error.h"
 

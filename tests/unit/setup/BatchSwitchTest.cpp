@@ -1,3 +1,5 @@
+// The batch switch read from the command line, and the half-to-even rounding of window layouts.
+
 #include "setup/BatchSwitch.h"
 #include "setup/Twips.h"
 

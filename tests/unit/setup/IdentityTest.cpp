@@ -1,3 +1,6 @@
+// The identity the setup program proposes for the COM+ application: the domain taken from the
+// category DN, and the account query with its apostrophes doubled.
+
 #include "setup/IdentityProposal.h"
 
 #include <gtest/gtest.h>

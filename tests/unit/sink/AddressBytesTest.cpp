@@ -1,3 +1,6 @@
+// The byte classes the recipient scan works from: the bytewise reading marks each class, and every
+// vector way gives exactly its masks.
+
 #include "sink/AddressBytes.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Finding the mailbox name in an item URL, including URLs with too few separators.
+
 #include "sink/LorvantaModule.h"
 
 #include <gtest/gtest.h>

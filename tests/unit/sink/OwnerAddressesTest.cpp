@@ -1,3 +1,6 @@
+// The owner address lookup against a directory double: the query it asks, the SMTP addresses it
+// keeps, escaping of hostile mailbox names, and failures that end in no addresses.
+
 #include "sink/LorvantaModule.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,6 @@
+// How the sink hands an event to its work: only the begin phase runs it, a refusal aborts the
+// change with code one, and no failure escapes to the store.
+
 #include "sink/LorvantaCls.h"
 
 #include "platform/core/Error.h"

@@ -1,3 +1,6 @@
+// Stamping a message on record doubles: which address wins, what is written where, and that a
+// failure at any platform call is survived.
+
 #include "sink/LorvantaModule.h"
 
 #include "platform/store/EventFlags.h"

@@ -1,3 +1,6 @@
+// How the store splits delivered messages into header block and body, reads header fields and
+// collects keywords, for every shape a mail transport hands over.
+
 #include "platform/store/Delivery.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// Property values of every kind surviving the trip into the database and back, and the store's
+// case folding of names.
+
 #include "platform/store/PropertyCodec.h"
 #include "platform/core/Error.h"
 #include "platform/store/FoldedName.h"

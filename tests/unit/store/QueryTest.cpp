@@ -1,3 +1,6 @@
+// The store's query dialect: the clauses it reads, the criteria that hold on an item, and the
+// malformed or too deeply nested queries it refuses.
+
 #include "platform/store/Query.h"
 #include "platform/core/Error.h"
 

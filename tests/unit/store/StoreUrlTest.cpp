@@ -1,3 +1,6 @@
+// Store URLs in both forms taken apart into domain folder, mailbox and path, and the malformed
+// ones refused with a number and the URL in the description.
+
 #include "platform/store/StoreUrl.h"
 #include "platform/core/Error.h"
 #include "platform/store/StoreErrors.h"

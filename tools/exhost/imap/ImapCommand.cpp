@@ -1,3 +1,6 @@
+// Parses one IMAP command's tag, name and arguments into an argument tree, with a nesting limit
+// and syntax errors that say what was wrong.
+
 #include "ImapCommand.h"
 
 #include "ImapInput.h"

@@ -1,3 +1,6 @@
+// Reads FETCH items, macros and BODY sections from a command, and writes a message's FETCH
+// response for them.
+
 #include "ImapFetch.h"
 
 #include "ImapMessage.h"

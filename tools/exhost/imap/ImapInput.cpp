@@ -1,3 +1,6 @@
+// Assembles whole IMAP commands from the client's bytes, literals included, and says when to send
+// a continuation and when a line or a literal is over the limit.
+
 #include "ImapInput.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Parses a stored message's header and MIME structure for FETCH and SEARCH, with a depth limit so
+// that no message costs unbounded stack.
+
 #include "ImapMessage.h"
 
 #include "ImapCommand.h"

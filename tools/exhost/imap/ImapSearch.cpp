@@ -1,3 +1,6 @@
+// Parses SEARCH criteria into a key tree and tries each message against it, comparing texts with
+// the store's case folding.
+
 #include "ImapSearch.h"
 
 #include "ImapMessage.h"

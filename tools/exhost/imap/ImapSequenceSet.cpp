@@ -1,3 +1,5 @@
+// Parses IMAP sequence sets and tells whether a number falls in one.
+
 #include "ImapSequenceSet.h"
 
 #include <algorithm>

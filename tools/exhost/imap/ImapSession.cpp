@@ -1,3 +1,6 @@
+// The IMAP state machine: each command checked against the session's state, run against the
+// backend, and answered with the untagged and tagged responses it calls for.
+
 #include "ImapSession.h"
 
 #include "ImapFetch.h"

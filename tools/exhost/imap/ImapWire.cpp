@@ -1,3 +1,6 @@
+// Writes strings, mailbox names and flag lists the way IMAP responses carry them, and maps the
+// store's flags and keywords to IMAP flags and back.
+
 #include "ImapWire.h"
 
 #include "ImapCommand.h"

@@ -1,3 +1,6 @@
+// The blocking SMTP client of the front's tests and benchmarks, over Boost.Asio: commands,
+// replies, dot-stuffed messages and raw bytes.
+
 #include "SmtpClient.h"
 
 #include <boost/asio/connect.hpp>

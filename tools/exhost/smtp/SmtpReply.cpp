@@ -1,3 +1,6 @@
+// Puts a server reply on the wire with continuation lines, so that no quoted client text can break
+// it into lines of its own.
+
 #include "SmtpReply.h"
 
 namespace exhost::smtp {

@@ -1,11 +1,12 @@
 #pragma once
 
+// One reply of the server: a three-digit code and one or more text lines.
+
 #include <string>
 #include <vector>
 
 namespace exhost::smtp {
 
-// One reply of the server: a three-digit code and one or more text lines.
 struct Reply {
     int code = 0;
     std::vector<std::string> lines;

@@ -1,3 +1,6 @@
+// The SMTP and LMTP state machine: commands checked against the session's state and limits,
+// recipients and messages handed to the backend, and the replies in order.
+
 #include "SmtpSession.h"
 
 #include "SmtpSyntax.h"

@@ -1,3 +1,6 @@
+// Reads SMTP command lines: the verb, the MAIL FROM and RCPT TO paths and their parameters,
+// refusing only what would break the envelope.
+
 #include "SmtpSyntax.h"
 
 #include <algorithm>

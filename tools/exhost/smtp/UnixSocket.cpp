@@ -1,3 +1,6 @@
+// Prepares the socket file a front listens on: stale ones removed, live ones left alone with an
+// error, and access limited to the owner and optionally one group.
+
 #include "UnixSocket.h"
 
 #include <cerrno>
