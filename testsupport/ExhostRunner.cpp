@@ -1,3 +1,6 @@
+// Spawns exhost or another program with its input given and its output collected, and sets up
+// the sample server folder most exhost tests start from.
+
 #include "testsupport/ExhostRunner.h"
 
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// Writes a private Postfix instance's configuration, starts its master as root and stops it,
+// leaving the system's own Postfix alone.
+
 #include "testsupport/PostfixInstance.h"
 
 #include "testsupport/ExhostRunner.h"

@@ -1,3 +1,6 @@
+// Starts "exhost smtp" or "exhost lmtp" as a child process, reads the address it listens on and
+// stops it with SIGTERM.
+
 #include "testsupport/SmtpServerProcess.h"
 
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// Builds the fault tests' whole road (store, directory server child, private sink copy and its
+// registration) and takes it down again.
+
 #include "FaultRoad.h"
 
 #include "platform/host/ServerFolder.h"

@@ -1,3 +1,6 @@
+// The SQLite VFS behind FaultyDisk: passes every call to the default VFS and fails writes, or
+// opens for writing, while a fault is armed.
+
 #include "FaultyDisk.h"
 
 #include <sqlite3.h>

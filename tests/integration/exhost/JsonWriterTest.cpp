@@ -1,3 +1,5 @@
+// How exhost's JSON output writes values and member names (texts that are not UTF-8 as base64).
+
 #include "JsonWriter.h"
 
 #include <gtest/gtest.h>

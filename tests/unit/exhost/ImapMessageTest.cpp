@@ -1,3 +1,6 @@
+// What the IMAP front reads out of a stored message: envelope, body structure, sections and
+// dates.
+
 #include "imap/ImapMessage.h"
 #include "imap/ImapSearch.h"
 

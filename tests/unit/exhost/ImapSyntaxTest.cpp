@@ -1,3 +1,6 @@
+// The IMAP front's reading and writing of the protocol: input framing with literals, commands,
+// sequence sets and the quoting of what it sends.
+
 #include "imap/ImapCommand.h"
 #include "imap/ImapInput.h"
 #include "imap/ImapSequenceSet.h"

@@ -1,3 +1,5 @@
+// The SMTP front's reading of command lines and of the paths in MAIL FROM and RCPT TO.
+
 #include "smtp/SmtpSyntax.h"
 
 #include <gtest/gtest.h>
