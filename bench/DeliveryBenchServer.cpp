@@ -8,8 +8,11 @@
 #include "platform/host/ServerFolder.h"
 #include "platform/store/EventRegistration.h"
 
+#include <benchmark/benchmark.h>
+
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 
 namespace deliverybench {
 
@@ -75,6 +78,24 @@ void DeliveryBenchServer::Stop() {
     if (directory_)
         directory_->Stop();
     folder_.reset();
+}
+
+int RunBenchmarks(int& argc, char** argv, const std::function<void()>& start,
+                  const std::function<void()>& stop) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    try {
+        start();
+    } catch (const std::exception& error) {
+        std::cerr << "cannot set up the benchmark server: " << error.what() << "\n";
+        stop();
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    stop();
+    return 0;
 }
 
 } // namespace deliverybench

@@ -14,7 +14,15 @@
 #include <memory>
 #include <string>
 
+#include <functional>
+
 namespace deliverybench {
+
+// A delivery benchmark's main: reads the command line, sets its server up with `start`, runs the
+// benchmarks asked for and takes the server down with `stop`. 1 when the command line or the
+// set-up fails.
+int RunBenchmarks(int& argc, char** argv, const std::function<void()>& start,
+                  const std::function<void()>& stop);
 
 inline const std::string kDomain = "example.com";
 

@@ -12,6 +12,7 @@
 #include "platform/store/Store.h"
 #include "setup/InstallForm.h"
 #include "setup/Items.h"
+#include "testsupport/PeakMemory.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <QApplication>
@@ -92,15 +93,6 @@ void StartServer(std::size_t users) {
               << " s\n";
 }
 
-double PeakRssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
-
 void StopServer() {
     server->directory->Stop();
     delete server;
@@ -148,7 +140,7 @@ void BM_GetUsersWithMailboxes(benchmark::State& state) {
     // Where it happened: how far into the run, and how many rows were listed by then.
     state.counters["gap_ended_at_s"] = static_cast<double>(gapEndedAt) / 1000;
     state.counters["rows_at_gap"] = rowsAtGap;
-    state.counters["peak_rss_mb"] = PeakRssMb();
+    state.counters["peak_rss_mb"] = testsupport::PeakResidentMb();
 }
 
 BENCHMARK(BM_GetUsersWithMailboxes)->Iterations(1)->Unit(benchmark::kSecond);

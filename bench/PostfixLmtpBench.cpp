@@ -71,23 +71,11 @@ BENCHMARK(BM_PostfixLmtpWithSink)->Iterations(3)->Unit(benchmark::kMillisecond)-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     if (!exhost_test::PostfixInstance::CanRun()) {
         std::cerr << "postfix_lmtp_bench needs root: Postfix's master only starts as root\n";
         return 0;
     }
-    try {
-        bench.Start();
-    } catch (const std::exception& error) {
-        std::cerr << "cannot set up the benchmark server: " << error.what() << "\n";
-        bench.Stop();
-        return 1;
-    }
     std::cout << "Postfix " << exhost_test::PostfixInstance::Version() << "\n";
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    bench.Stop();
-    return 0;
+    return deliverybench::RunBenchmarks(
+        argc, argv, [] { bench.Start(); }, [] { bench.Stop(); });
 }

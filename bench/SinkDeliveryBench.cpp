@@ -99,18 +99,6 @@ BENCHMARK(BM_DeliverWithSinkDirectoryDown)->Unit(benchmark::kMicrosecond)->UseRe
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        bench.Start();
-    } catch (const std::exception& error) {
-        std::cerr << "cannot set up the benchmark server: " << error.what() << "\n";
-        bench.server.Stop();
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    bench.server.Stop();
-    return 0;
+    return deliverybench::RunBenchmarks(
+        argc, argv, [] { bench.Start(); }, [] { bench.server.Stop(); });
 }

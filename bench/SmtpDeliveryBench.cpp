@@ -10,6 +10,7 @@
 
 #include "DeliveryBenchServer.h"
 #include "smtp/SmtpClient.h"
+#include "testsupport/PeakMemory.h"
 #include "testsupport/SmtpServerProcess.h"
 
 #include <benchmark/benchmark.h>
@@ -172,15 +173,6 @@ BENCHMARK(BM_SmtpBySize)
 
 // The server's peak resident memory once 100 sessions are open, each having delivered a message
 // with the sink.
-double PeakRssMb(int pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
-
 void BM_SmtpHundredSessions(benchmark::State& state) {
     bench.server.Register(bench.mailbox, true);
     for (auto _ : state) {
@@ -203,7 +195,8 @@ void BM_SmtpHundredSessions(benchmark::State& state) {
             state.SkipWithError(("a session failed: " + std::string(error.what())).c_str());
             return;
         }
-        state.counters["peak_rss_mb"] = PeakRssMb(bench.smtp->Pid());
+        state.counters["peak_rss_mb"] =
+            testsupport::PeakResidentMb(std::to_string(bench.smtp->Pid()));
     }
 }
 BENCHMARK(BM_SmtpHundredSessions)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -211,19 +204,9 @@ BENCHMARK(BM_SmtpHundredSessions)->Iterations(1)->Unit(benchmark::kMillisecond)-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        bench.Start();
-    } catch (const std::exception& error) {
-        std::cerr << "cannot set up the benchmark server: " << error.what() << "\n";
-        bench.Stop();
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    bench.Stop();
+    if (const int failed = deliverybench::RunBenchmarks(
+            argc, argv, [] { bench.Start(); }, [] { bench.Stop(); }))
+        return failed;
     if (rateWithoutSink > 0 && rateWithSink > 0)
         std::cout << "SMTP messages per second: " << rateWithoutSink << " without the sink, "
                   << rateWithSink << " with it; with/without = " << rateWithSink / rateWithoutSink
