@@ -10,8 +10,8 @@
 #include "platform/directory/Ads.h"
 #include "platform/directory/SystemInfo.h"
 #include "platform/host/FileListing.h"
-#include "testsupport/FakeDirectory.h"
 #include "tests/gui/Controls.h"
+#include "testsupport/FakeDirectory.h"
 
 enum class LoadFailure { None, NetBios, DirectoryOpen };
 
