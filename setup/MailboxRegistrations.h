@@ -17,6 +17,8 @@ namespace lorvanta::setup {
 
 // The registration item's name in every registered folder.
 inline constexpr const char* kRegistrationName = "Lorvanta.reg";
+// The folder of a system mailbox that holds the store-wide registrations.
+inline constexpr const char* kGlobalEventsFolder = "StoreEvents/GlobalEvents";
 
 // Creates the registration in the mailbox's folder (`folderName`: "inbox" or the global events
 // folder) with that match scope.

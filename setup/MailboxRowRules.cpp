@@ -4,13 +4,13 @@
 
 #include "platform/core/Text.h"
 #include "setup/MailboxEntry.h"
+#include "setup/MailboxRegistrations.h"
 
 namespace lorvanta::setup {
 
 namespace {
 
 constexpr const char* kDisabledMarker = " [***DISABLED***]";
-constexpr const char* kGlobalEventsFolder = "StoreEvents/GlobalEvents";
 
 bool IsSystemMailbox(const std::string& alias) {
     return platform::text::MatchPrefixIgnoreCase(alias, "SystemMailbox{").has_value();

@@ -121,7 +121,7 @@ void InstallForm::ApplyChangesNow() {
     };
     const Pass passes[] = {
         {unregisterStoreWideBox_, unregisterStoreWideList_, registerStoreWideBox_,
-         registerStoreWideList_, "StoreEvents/GlobalEvents", "ANY"},
+         registerStoreWideList_, kGlobalEventsFolder, "ANY"},
         {unregisterSelectedBox_, unregisterSelectedList_, registerSelectedBox_,
          registerSelectedList_, "inbox", "SHALLOW"},
     };
