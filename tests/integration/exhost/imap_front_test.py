@@ -19,6 +19,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 EXHOST = DLL = FIXTURES = None
@@ -192,6 +193,7 @@ class ImapFront(unittest.TestCase):
         connection = socket.create_connection(("127.0.0.1", self.server.port), timeout=20)
         self.addCleanup(connection.close)
         reader = connection.makefile("rb")
+        self.addCleanup(reader.close)
         self.assertTrue(reader.readline().startswith(b"* OK"))
         return connection, reader
 
@@ -219,8 +221,19 @@ class ImapFront(unittest.TestCase):
         self.addCleanup(refused.close)
         self.assertEqual(refused.makefile("rb").readline(),
                          b"* BYE Too many sessions open, try again later\r\n")
-        for connection, _ in sessions:
+        # A socket with a reader made from it stays open until both are closed.
+        for connection, reader in sessions:
+            reader.close()
             connection.close()
+        # The server notices the hang-ups on its own time; the tests after this one need the room.
+        deadline = time.monotonic() + 20
+        while True:
+            connection = socket.create_connection(("127.0.0.1", self.server.port), timeout=20)
+            with connection, connection.makefile("rb") as reader:
+                if reader.readline().startswith(b"* OK"):
+                    break
+            self.assertLess(time.monotonic(), deadline, "closed sessions were never given back")
+            time.sleep(0.05)
 
     def test_zz_sigterm_stops_the_server_cleanly(self):
         connection, reader = self.raw()
