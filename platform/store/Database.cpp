@@ -74,18 +74,19 @@ Statement& Statement::BindBlob(int index, std::string_view bytes) {
     return *this;
 }
 
-bool Statement::Step() {
+bool Statement::Step(const char* shownAs) {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
         return true;
     if (rc == SQLITE_DONE)
         return false;
     sqlite3_reset(stmt_);
-    ThrowDatabaseError(db_, "running a statement");
+    ThrowDatabaseError(db_, shownAs ? "running \"" + std::string(shownAs) + "\""
+                                    : std::string("running a statement"));
 }
 
-void Statement::Run() {
-    while (Step()) {
+void Statement::Run(const char* shownAs) {
+    while (Step(shownAs)) {
     }
 }
 
@@ -158,11 +159,21 @@ void Database::Execute(const char* sql) {
     }
 }
 
-StatementUse Database::Prepared(const char* sql) {
+Statement& Database::Cached(const char* sql) {
     auto& slot = cache_->statements[sql];
     if (!slot)
         slot = std::make_unique<Statement>(db_, sql);
-    return StatementUse(*slot);
+    return *slot;
+}
+
+StatementUse Database::Prepared(const char* sql) {
+    return StatementUse(Cached(sql));
+}
+
+void Database::Run(const char* sql) {
+    auto& statement = Cached(sql);
+    const StatementUse reset(statement);
+    statement.Run(sql);
 }
 
 std::int64_t Database::LastInsertId() const {

@@ -25,10 +25,10 @@ public:
     Statement& Bind(int index, std::string_view text);
     Statement& Bind(int index, std::int64_t number);
     Statement& BindBlob(int index, std::string_view bytes);
-    // True while a row is available.
-    bool Step();
+    // True while a row is available. A failure names the statement when `shownAs` is given.
+    bool Step(const char* shownAs = nullptr);
     // Runs to completion, for statements without rows.
-    void Run();
+    void Run(const char* shownAs = nullptr);
     void Reset();
 
     std::int64_t Integer(int column) const;
@@ -81,12 +81,18 @@ public:
     ~Database();
 
     void Execute(const char* sql);
+    // A statement without values, prepared once per connection: for those run with every save
+    // (beginning, committing, savepoints), where parsing each time would be a good part of it.
+    void Run(const char* sql);
     // A statement prepared once per connection; reset after each use.
     StatementUse Prepared(const char* sql);
     std::int64_t LastInsertId() const;
     sqlite3* Handle() const { return db_; }
 
 private:
+    // Statements are kept by the address of their text: pass string literals.
+    Statement& Cached(const char* sql);
+
     sqlite3* db_ = nullptr;
     struct Cache;
     std::unique_ptr<Cache> cache_;

@@ -122,8 +122,13 @@ void Store::CreateSchema() {
     )");
 }
 
-template <class Work> void Store::InSavepoint(const std::string& name, Work&& work) {
-    db_->Execute(("SAVEPOINT " + name).c_str());
+const Store::Savepoint Store::kSaveSavepoint{"SAVEPOINT save", "RELEASE save",
+                                             "ROLLBACK TO save; RELEASE save"};
+const Store::Savepoint Store::kUndoableSavepoint{"SAVEPOINT undoable", "RELEASE undoable",
+                                                 "ROLLBACK TO undoable; RELEASE undoable"};
+
+template <class Work> void Store::InSavepoint(const Savepoint& savepoint, Work&& work) {
+    db_->Run(savepoint.begin);
     try {
         work();
     } catch (...) {
@@ -132,16 +137,16 @@ template <class Work> void Store::InSavepoint(const std::string& name, Work&& wo
             // can do so): there is nothing left to roll back to.
             inTransaction_ = false;
         else
-            RollBackQuietly(("ROLLBACK TO " + name + "; RELEASE " + name).c_str());
+            RollBackQuietly(savepoint.rollBack);
         throw;
     }
-    db_->Execute(("RELEASE " + name).c_str());
+    db_->Run(savepoint.release);
 }
 
 template <class Work> void Store::Writing(Work&& work) {
     std::lock_guard lock(mutex_);
     if (inTransaction_) {
-        InSavepoint("save", std::forward<Work>(work));
+        InSavepoint(kSaveSavepoint, std::forward<Work>(work));
         return;
     }
     WritingHere(work);
@@ -152,10 +157,10 @@ void Store::WritingHere(const std::function<void()>& work) {
         return work();
     // IMMEDIATE takes the write lock at once, so that the busy timeout covers waiting for
     // another writer (a deferred upgrade could fail at once instead).
-    db_->Execute("BEGIN IMMEDIATE");
+    db_->Run("BEGIN IMMEDIATE");
     try {
         work();
-        db_->Execute("COMMIT");
+        db_->Run("COMMIT");
     } catch (...) {
         RollBackQuietly("ROLLBACK");
         throw;
@@ -566,7 +571,7 @@ void Store::BeginTransaction() {
     std::lock_guard lock(mutex_);
     if (inTransaction_)
         throw Error(hr::XACT_E_XTIONEXISTS, "A transaction is already open on this connection");
-    db_->Execute("BEGIN IMMEDIATE");
+    db_->Run("BEGIN IMMEDIATE");
     inTransaction_ = true;
 }
 
@@ -574,14 +579,14 @@ void Store::RunUndoable(const std::function<void()>& work) {
     std::lock_guard lock(mutex_);
     if (!inTransaction_)
         throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
-    InSavepoint("undoable", work);
+    InSavepoint(kUndoableSavepoint, work);
 }
 
 void Store::CommitTransaction() {
     std::lock_guard lock(mutex_);
     if (!inTransaction_)
         throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
-    db_->Execute("COMMIT");
+    db_->Run("COMMIT");
     inTransaction_ = false;
 }
 

@@ -195,8 +195,15 @@ private:
 
     // Runs `work` inside a write transaction of its own, or inside the open one.
     template <class Work> void Writing(Work&& work);
+    // A savepoint's statements, as literals so that each is prepared once.
+    struct Savepoint {
+        const char* begin;
+        const char* release;
+        const char* rollBack;
+    };
+    static const Savepoint kSaveSavepoint, kUndoableSavepoint;
     // Runs `work` in a savepoint of the open transaction, rolled back to on failure.
-    template <class Work> void InSavepoint(const std::string& name, Work&& work);
+    template <class Work> void InSavepoint(const Savepoint& savepoint, Work&& work);
     // Rolls back what is still open, keeping quiet about a rollback that fails.
     void RollBackQuietly(const char* sql);
 
