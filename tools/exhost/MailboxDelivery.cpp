@@ -25,11 +25,13 @@ constexpr std::string_view kPostmaster = "postmaster";
 
 } // namespace
 
-MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder)
+MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder,
+                                 std::chrono::milliseconds rememberRecipients)
     : folder_(std::move(folder)), names_(folder_.ReadMachineNames()),
       stores_(platform::store::StorePool::Of(folder_)),
       commits_(std::make_shared<platform::store::GroupCommit>(
-          [stores = stores_] { return stores->Take(); })) {
+          [stores = stores_] { return stores->Take(); })),
+      recipients_(std::make_unique<RecipientCache>(rememberRecipients)) {
 }
 
 std::string MailboxDelivery::PostmasterMailbox(platform::store::Store& store) const {
@@ -55,6 +57,14 @@ bool MailboxDelivery::ServesDomain(platform::store::Store& store, const std::str
 }
 
 std::string MailboxDelivery::ResolveRecipient(const std::string& address) const {
+    if (auto known = recipients_->Find(address))
+        return *known;
+    auto mailbox = AskForRecipient(address);
+    recipients_->Remember(address, mailbox);
+    return mailbox;
+}
+
+std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
     const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
     const auto store = stores_->Take();
     const auto at = address.rfind('@');

@@ -5,8 +5,11 @@
 // into the Inbox of each recipient's mailbox as a delivered message, so that the event service
 // runs the registered sinks.
 
+#include "RecipientCache.h"
+
 #include "platform/host/ServerFolder.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +24,18 @@ namespace exhost {
 
 class MailboxDelivery {
 public:
-    explicit MailboxDelivery(platform::host::ServerFolder folder);
+    // A long-running front passes `rememberRecipients`: each address resolved is then taken
+    // as resolved for that long (RecipientCache.h).
+    explicit MailboxDelivery(platform::host::ServerFolder folder,
+                             std::chrono::milliseconds rememberRecipients = {});
 
     // The alias of the mailbox on this server whose directory entry has the address. Mail for
     // "postmaster" (any case, no domain), or for postmaster at a domain this server's mailboxes
     // use that no directory entry has as an address, goes to the mailbox that the server
     // folder's "postmaster" setting names. Fails with UsageError when no entry has the address or
     // its mailbox is not on this server, and with platform::Error when the directory or the
-    // store cannot be asked. Safe to call from several threads at once: every call takes a
+    // store cannot be asked. An address resolved less than `rememberRecipients` ago is not
+    // looked up again. Safe to call from several threads at once: every lookup takes a
     // directory connection and a store of its own.
     std::string ResolveRecipient(const std::string& address) const;
 
@@ -44,6 +51,7 @@ public:
     const platform::host::MachineNames& Names() const { return names_; }
 
 private:
+    std::string AskForRecipient(const std::string& address) const;
     std::string PostmasterMailbox(platform::store::Store& store) const;
     // Whether mail for `domain` can be for this server: its own domain or forest, or the domain
     // of an address of a mailbox here.
@@ -54,6 +62,7 @@ private:
     // Kept open for every lookup and delivery; a replaced store file is noticed.
     std::shared_ptr<platform::store::StorePool> stores_;
     std::shared_ptr<platform::store::GroupCommit> commits_;
+    std::unique_ptr<RecipientCache> recipients_;
 };
 
 } // namespace exhost

@@ -41,6 +41,7 @@ struct SmtpOptions {
     double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
     double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
     double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
+    double rememberRecipients = 30;
 
     static double Seconds(std::chrono::milliseconds duration) {
         return std::chrono::duration<double>(duration).count();
@@ -71,7 +72,7 @@ void RunSmtp(const SmtpOptions& options) {
         endpoint = internet;
     }
 
-    const MailboxDelivery delivery(folder);
+    const MailboxDelivery delivery(folder, Milliseconds(options.rememberRecipients));
     smtp::ServerSettings settings;
     settings.protocol = options.protocol;
     const auto& names = delivery.Names();
@@ -148,6 +149,12 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
             ->check(CLI::Range(0.001, 31536000.0))
             ->capture_default_str();
     }
+    command
+        ->add_option("--remember-recipients", options->rememberRecipients,
+                     "Seconds a recipient found in the directory is taken as found without "
+                     "asking again (0: ask for every RCPT)")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->capture_default_str();
     command->callback([options] { RunSmtp(*options); });
     return command;
 }

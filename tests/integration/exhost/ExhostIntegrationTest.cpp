@@ -3,6 +3,7 @@
 
 #include "MailboxBackend.h"
 #include "MailboxDelivery.h"
+#include "ServerContext.h"
 #include "testsupport/ExhostRunner.h"
 #include "testsupport/ScopedServerFolder.h"
 
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -171,6 +173,29 @@ TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
                 << address << ": " << result.out;
         }
     }
+}
+
+// A front remembers a recipient it has resolved; the others ask every time.
+TEST_F(ExhostServer, AResolvedRecipientIsRememberedOnlyWhereAskedFor) {
+    setenv(platform::host::kRootVariable, Root().c_str(), 1);
+    const exhost::MailboxDelivery remembering{platform::host::ServerFolder(Root()),
+                                              std::chrono::hours(1)};
+    const exhost::MailboxDelivery asking{platform::host::ServerFolder(Root())};
+    const auto address = "short.stay@" + kDomain;
+    // Not found is not remembered: the address works as soon as its entry is there.
+    EXPECT_THROW(remembering.ResolveRecipient(address), exhost::UsageError);
+    ASSERT_EQ(Run({"mailbox", "add", "short.stay"}).exitCode, 0);
+    const auto ldif = server->folder.Path() / "short-stay.ldif";
+    WriteFile(ldif, EntryLdif("Short Stay", "short.stay", address));
+    const auto added = Run({"ldif", ldif.string()});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    ASSERT_EQ(remembering.ResolveRecipient(address), "short.stay");
+    ASSERT_EQ(asking.ResolveRecipient(address), "short.stay");
+
+    platform::store::Store::Open(platform::host::ServerFolder(Root()))
+        ->Delete(MailboxUrl("short.stay"));
+    EXPECT_EQ(remembering.ResolveRecipient("Short.Stay@" + kDomain), "short.stay");
+    EXPECT_THROW(asking.ResolveRecipient(address), exhost::UsageError);
 }
 
 TEST_F(ExhostServer, DeliverStoresOneItemForEachMailboxTheAddressesName) {
