@@ -101,7 +101,11 @@ class ImapFront(unittest.TestCase):
 
     def client(self, user="alice@example.com", password=PASSWORD):
         client = imaplib.IMAP4("127.0.0.1", self.server.port)
-        client.login(user, password)
+        try:
+            client.login(user, password)
+        except imaplib.IMAP4.error:
+            client.shutdown()  # a refused login still holds one of the server's sessions
+            raise
         self.addCleanup(client.logout)
         return client
 
