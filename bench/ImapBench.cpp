@@ -6,6 +6,7 @@
 #include "testsupport/ExhostRunner.h"
 #include "testsupport/ScopedServerFolder.h"
 
+#include "platform/core/Text.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
@@ -116,10 +117,7 @@ private:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         std::vector<std::string> arguments = {EXHOST_BINARY, "imap",     "--root",
                                               root,          "--listen", "127.0.0.1:0"};
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
+        const auto argv = platform::text::NullTerminated(arguments);
         if (posix_spawn(&pid_, EXHOST_BINARY, &actions, nullptr, argv.data(), environ) != 0)
             throw std::runtime_error("cannot start exhost imap");
         posix_spawn_file_actions_destroy(&actions);

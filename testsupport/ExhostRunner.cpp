@@ -3,6 +3,8 @@
 
 #include "testsupport/ExhostRunner.h"
 
+#include "platform/core/Text.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -55,16 +57,9 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::string&
             environment.emplace_back(*entry);
     if (!rootVariable.empty())
         environment.push_back("EXHOST_ROOT=" + rootVariable);
-    std::vector<char*> envp;
-    for (auto& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    auto argv0 = command;
-    std::vector<char*> argv;
-    for (auto& argument : argv0)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const auto envp = platform::text::NullTerminated(environment);
+    auto arguments = command;
+    const auto argv = platform::text::NullTerminated(arguments);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -3,6 +3,8 @@
 
 #include "testsupport/SmtpServerProcess.h"
 
+#include "platform/core/Text.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -58,10 +60,7 @@ SmtpServerProcess::SmtpServerProcess(const std::string& root, const std::vector<
     std::vector<std::string> arguments = {
         EXHOST_BINARY, command, "--root", root, socket ? "--socket" : "--listen", listen};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const auto argv = platform::text::NullTerminated(arguments);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

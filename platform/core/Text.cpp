@@ -18,6 +18,15 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
+std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (auto& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 namespace {
 
 // Code points past the Unicode range stand for malformed bytes, one each, so that malformed

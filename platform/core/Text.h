@@ -20,6 +20,10 @@ constexpr char AsciiLower(char c) {
 // The text with A-Z in lower case, every other byte as it is.
 std::string AsciiLower(std::string text);
 
+// Pointers to the texts, then a null pointer: for C interfaces that take an array of char* (a
+// program's arguments and environment, LDAP attribute lists). Valid while `texts` is unchanged.
+std::vector<char*> NullTerminated(std::vector<std::string>& texts);
+
 // Removes leading and trailing blanks. A blank is the space character only; tabs stay.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include "platform/directory/DirectoryServer.h"
 
 #include "platform/core/Error.h"
+#include "platform/core/Text.h"
 #include "platform/directory/DirectoryPath.h"
 #include "platform/directory/LdapConnection.h"
 #include "platform/host/FileUpdate.h"
@@ -127,11 +128,8 @@ bool ProcessExists(pid_t pid) {
 
 // Starts a program (looked up in PATH unless the name has a "/") with nothing on its standard
 // input and its output and errors appended to `log`.
-pid_t Spawn(const std::vector<std::string>& arguments, const fs::path& log) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+pid_t Spawn(std::vector<std::string> arguments, const fs::path& log) {
+    const auto argv = text::NullTerminated(arguments);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);

@@ -47,15 +47,6 @@ std::string ServerMessage(LDAP* ld) {
     return text;
 }
 
-// A NULL-terminated array of C strings pointing into `names`.
-std::vector<char*> AttributeArray(std::vector<std::string>& names) {
-    std::vector<char*> array;
-    for (auto& name : names)
-        array.push_back(name.data());
-    array.push_back(nullptr);
-    return array;
-}
-
 LdapEntry ReadLdapEntry(LDAP* ld, LDAPMessage* message,
                         const std::vector<std::string>& attributes) {
     LdapEntry entry;
@@ -137,7 +128,7 @@ LdapConnection::~LdapConnection() {
 std::optional<LdapEntry> LdapConnection::ReadEntry(const std::string& dn,
                                                    const std::vector<std::string>& attributes) {
     std::vector<std::string> names = attributes;
-    auto array = AttributeArray(names);
+    auto array = text::NullTerminated(names);
     LDAPMessage* result = nullptr;
     const int rc = ldap_search_ext_s(ld_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
                                      array.data(), 0, nullptr, nullptr, nullptr, 0, &result);
@@ -218,7 +209,7 @@ void LdapSearch::StartRequest() {
     // Asking for no attribute at all is spelled "1.1".
     if (names.empty())
         names.push_back(LDAP_NO_ATTRS);
-    auto array = AttributeArray(names);
+    auto array = text::NullTerminated(names);
 
     LDAPControl* pageControl = nullptr;
     if (options_.pageSize > 0) {
