@@ -141,6 +141,10 @@ Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<
     // commit, where NORMAL would sync only at checkpoints, which wait for the last connection.
     Execute("PRAGMA synchronous=FULL");
     Execute("PRAGMA foreign_keys=ON");
+    // A savepoint's undo copies (every delivery in a shared commit has its own savepoint) would
+    // otherwise go to a temporary file once they pass 64 KB: a file made, written and removed
+    // for every batch.
+    Execute("PRAGMA temp_store=MEMORY");
 }
 
 Database::~Database() {
