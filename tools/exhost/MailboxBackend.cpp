@@ -30,6 +30,14 @@ smtp::Verdict MailboxBackend::CheckRecipient(const std::string& address) {
     }
 }
 
+std::optional<smtp::Verdict> MailboxBackend::KnownRecipient(const std::string& address) {
+    auto mailbox = delivery_.RememberedRecipient(address);
+    if (!mailbox)
+        return std::nullopt;
+    aliases_[address] = std::move(*mailbox);
+    return smtp::Verdict::Accept();
+}
+
 smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std::string& message) {
     // Every message is taken as transports take it (ParseMessage); one copy per mailbox.
     std::vector<std::string> aliases;

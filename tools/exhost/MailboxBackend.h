@@ -17,6 +17,7 @@ public:
     explicit MailboxBackend(const MailboxDelivery& delivery);
 
     smtp::Verdict CheckRecipient(const std::string& address) override;
+    std::optional<smtp::Verdict> KnownRecipient(const std::string& address) override;
     smtp::Verdict Deliver(const smtp::Envelope& envelope, const std::string& message) override;
     // LMTP: each mailbox is stored on its own, so a failure costs only its own recipients.
     // Recipients whose addresses name one mailbox share its one copy and its verdict.

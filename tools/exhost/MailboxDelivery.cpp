@@ -64,6 +64,10 @@ std::string MailboxDelivery::ResolveRecipient(const std::string& address) const 
     return mailbox;
 }
 
+std::optional<std::string> MailboxDelivery::RememberedRecipient(const std::string& address) const {
+    return recipients_->Find(address);
+}
+
 std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
     const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
     const auto store = stores_->Take();

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ public:
     // looked up again. Safe to call from several threads at once: every lookup takes a
     // directory connection and a store of its own.
     std::string ResolveRecipient(const std::string& address) const;
+    // The mailbox the address resolved to less than `rememberRecipients` ago, if it did; asks
+    // nobody, so it may run where nothing may wait.
+    std::optional<std::string> RememberedRecipient(const std::string& address) const;
 
     // Saves the message into the Inbox of every mailbox named, once per mailbox however often
     // it is named (aliases compare without regard to case), all or none: when one save fails

@@ -52,11 +52,12 @@ struct Latch {
 };
 
 // Accepts every address; a delivery passes the delivery latch, a lookup of "hang@example.com"
-// the lookup latch.
+// or of an address beginning with "known" the lookup latch. It knows the latter without a lookup.
 struct Gates {
     Latch deliveries, lookups;
     std::vector<std::string> delivered;
     std::vector<std::vector<std::string>> deliveredTo;
+    std::atomic<int> knownAnswers = 0;
 };
 
 class GatedBackend : public Backend {
@@ -64,8 +65,14 @@ public:
     explicit GatedBackend(Gates& gates) : gates_(gates) {}
 
     Verdict CheckRecipient(const std::string& address) override {
-        if (address == "hang@example.com")
+        if (address == "hang@example.com" || address.starts_with("known"))
             gates_.lookups.Pass();
+        return Verdict::Accept();
+    }
+    std::optional<Verdict> KnownRecipient(const std::string& address) override {
+        if (!address.starts_with("known"))
+            return std::nullopt;
+        ++gates_.knownAnswers;
         return Verdict::Accept();
     }
     Verdict Deliver(const Envelope& envelope, const std::string& message) override {
@@ -237,6 +244,28 @@ TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
     ASSERT_EQ(first.Command("DATA").code, 354);
     EXPECT_EQ(first.SendMessageBody("Subject: after\r\n\r\n").code, 250);
     EXPECT_EQ(running.gates.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
+}
+
+TEST(SmtpServer, AKnownRecipientIsAnsweredWithoutALookupUnlessAnAbandonedOneStillRuns) {
+    ServerSettings settings;
+    settings.lookupTimeout = std::chrono::milliseconds(300);
+    RunningServer running(settings);
+    running.gates.lookups.Set(false);
+    Client client("127.0.0.1", running.Port());
+    ASSERT_EQ(client.Command("EHLO k").code, 250);
+    ASSERT_EQ(client.Command("MAIL FROM:<a@b.c>").code, 250);
+    // Every lookup is held: only an answer that needs none comes back with 250.
+    EXPECT_EQ(client.Command("RCPT TO:<known@example.com>").code, 250);
+    EXPECT_EQ(running.gates.knownAnswers, 1);
+    EXPECT_EQ(running.gates.lookups.Waiting(), 0);
+
+    // An abandoned lookup still uses the backend: the next recipient waits for it to return.
+    EXPECT_EQ(client.Command("RCPT TO:<hang@example.com>").code, 451);
+    client.SendRaw("RCPT TO:<known2@example.com>\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(running.gates.knownAnswers, 1) << "asked while the abandoned lookup ran";
+    running.gates.lookups.Set(true);
+    EXPECT_EQ(client.ReadReply().code, 250);
 }
 
 struct DeadlineCase {

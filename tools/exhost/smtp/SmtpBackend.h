@@ -4,6 +4,7 @@
 // accepted message, for all recipients at once (SMTP) or for each on its own (LMTP). The
 // protocol turns the verdicts into reply codes.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,11 @@ public:
     virtual ~Backend() = default;
     // Whether mail for this address can be delivered here.
     virtual Verdict CheckRecipient(const std::string& address) = 0;
+    // CheckRecipient's verdict when the backend has it at hand without waiting for anything (an
+    // address it resolved a moment ago): the front then answers at once, on its own thread.
+    virtual std::optional<Verdict> KnownRecipient(const std::string& /*address*/) {
+        return std::nullopt;
+    }
     // Stores the message (CRLF line ends, dot-stuffing removed) for every recipient of the
     // envelope, all or none. Accepted only once it is stored for every one of them.
     virtual Verdict Deliver(const Envelope& envelope, const std::string& message) = 0;

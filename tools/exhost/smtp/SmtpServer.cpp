@@ -129,9 +129,15 @@ private:
     }
 
     void AskBackend() {
+        const auto& call = *session_.PendingCall();
+        // A recipient the backend knows costs no trip to the pool and back; not while an
+        // abandoned lookup still runs there, which uses the backend.
+        if (call.kind == BackendCall::Kind::CheckRecipient && !backendBusy_)
+            if (auto known = backend_->KnownRecipient(call.address))
+                return Resume({std::move(*known)});
         const auto id = ++callId_;
         awaiting_ = true;
-        if (session_.PendingCall()->kind == BackendCall::Kind::CheckRecipient) {
+        if (call.kind == BackendCall::Kind::CheckRecipient) {
             lookupTimer_.expires_after(server_.Settings().lookupTimeout);
             lookupTimer_.async_wait([self = shared_from_this(), id](error_code error) {
                 if (error || !self->awaiting_ || self->callId_ != id)
