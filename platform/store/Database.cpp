@@ -113,7 +113,26 @@ struct Database::Cache {
     std::map<const char*, std::unique_ptr<Statement>> statements;
 };
 
+namespace {
+
+// Every delivery in a shared commit runs in savepoints of its own, whose undo copies of the pages
+// it changes (some tens of KB for a usual message) SQLite keeps in memory only up to 64 KB and
+// then moves to a temporary file: a file made, written and removed for nearly every batch. 256 KB
+// keeps a usual delivery's copies in memory, while a message of megabytes still goes to a file
+// instead of into the server's memory. SQLite takes this only before it first starts in the
+// process (a program that started it earlier keeps the default, which works as well).
+void ConfigureSqliteOnce() {
+    static const bool started = [] {
+        sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, 256 << 10);
+        return sqlite3_initialize() == SQLITE_OK;
+    }();
+    (void)started;
+}
+
+} // namespace
+
 Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<Cache>()) {
+    ConfigureSqliteOnce();
     // SQLite gives the -wal and -shm files the mode of the database file, so creating that
     // private keeps all three from other local users. Files of an older, laxer store are made
     // private as well.
@@ -141,10 +160,6 @@ Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<
     // commit, where NORMAL would sync only at checkpoints, which wait for the last connection.
     Execute("PRAGMA synchronous=FULL");
     Execute("PRAGMA foreign_keys=ON");
-    // A savepoint's undo copies (every delivery in a shared commit has its own savepoint) would
-    // otherwise go to a temporary file once they pass 64 KB: a file made, written and removed
-    // for every batch.
-    Execute("PRAGMA temp_store=MEMORY");
 }
 
 Database::~Database() {
