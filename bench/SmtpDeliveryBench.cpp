@@ -10,6 +10,7 @@
 
 #include "DeliveryBenchServer.h"
 #include "smtp/SmtpClient.h"
+#include "testsupport/PaddedMessage.h"
 #include "testsupport/PeakMemory.h"
 #include "testsupport/SmtpServerProcess.h"
 
@@ -57,13 +58,9 @@ struct Bench {
 Bench bench;
 double rateWithoutSink = 0, rateWithSink = 0;
 
-// The benchmark's message, its body lengthened with lines of text to about `size` octets.
+// The benchmark's message, its body lengthened to about `size` octets.
 std::string MessageOfSize(std::size_t size) {
-    std::string message = bench.server.Message();
-    const std::string line(76, 'x');
-    while (message.size() + line.size() + 2 <= size)
-        message += line + "\r\n";
-    return message;
+    return testsupport::PaddedMessage(bench.server.Message(), size);
 }
 
 void Messages(benchmark::State& state, bool withSink, double& rate) {

@@ -12,6 +12,7 @@
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 #include "platform/store/StorePool.h"
+#include "testsupport/PaddedMessage.h"
 #include "testsupport/PeakMemory.h"
 #include "testsupport/ScopedServerFolder.h"
 
@@ -89,12 +90,7 @@ void BM_BatchedDeliveriesFromEightThreads(benchmark::State& state) {
     static const std::string mailbox = server.store().CreateMailbox("example.com", "user");
     static const auto stores = StorePool::Of(server.folder());
     static GroupCommit commits([] { return stores->Take(); });
-    static const std::string message = [] {
-        auto text = kMessage;
-        while (text.size() + 78 <= 4096)
-            text += std::string(76, 'x') + "\r\n";
-        return text;
-    }();
+    static const std::string message = testsupport::PaddedMessage(kMessage, 4096);
     // What the whole process writes (the log, its checkpoints, any temporary file) per message.
     static double writtenBefore = 0;
     if (state.thread_index() == 0)

@@ -5,9 +5,10 @@
 // Network and session work run on the io_context's thread. Backend calls (recipient lookups,
 // deliveries), which may block for a long time when the directory or the store hangs, run on a pool
 // of their own with a thread for every session the server admits, so that a session waiting for the
-// backend waits alone. One connection never has more than one thing in flight, and never more than
-// one backend call running: a lookup abandoned at its deadline finishes before the session's next
-// call starts.
+// backend waits alone; only a recipient the backend knows without waiting (Backend::KnownRecipient)
+// is answered on the io_context's thread. One connection never has more than one thing in flight,
+// and never more than one backend call running: a lookup abandoned at its deadline finishes before
+// the session's next call starts.
 
 #include "AcceptedSessions.h"
 #include "SmtpSession.h"
