@@ -11,7 +11,12 @@
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
 
+#include <algorithm>
 #include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+#include <vector>
 
 using namespace platform;
 using namespace platform::store;
@@ -43,6 +48,30 @@ TEST_F(Delivery, AMessageBecomesANewInboxItemWithItsHeaderBlock) {
     EXPECT_EQ(item.properties.at(kTextDescription), Variant("Hello\r\n"));
     EXPECT_EQ(item.properties.at(kContentClass), Variant(kMessageClass));
     EXPECT_EQ(item.properties.at(kIsHidden), Variant(false));
+}
+
+// Names never repeat (made on several threads at once, as the SMTP front does) and grow in the
+// order they are made, so that a batch's new items sit side by side in the key index.
+TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {
+    constexpr int kThreads = 4, kNamesEach = 2000;
+    std::vector<std::vector<std::string>> names(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kNamesEach; ++i)
+                names[t].push_back(
+                    NewDelivery(*store, kFileBase + "/alice", "Subject: x\n\n").location.name);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    std::set<std::string> distinct;
+    for (const auto& made : names) {
+        EXPECT_TRUE(std::is_sorted(made.begin(), made.end()));
+        distinct.insert(made.begin(), made.end());
+    }
+    EXPECT_EQ(distinct.size(), std::size_t{kThreads * kNamesEach});
+    EXPECT_TRUE(std::regex_match(*distinct.begin(), std::regex("[0-9A-F]{24}\\.EML")))
+        << *distinct.begin();
 }
 
 TEST_F(Delivery, AMailboxCanBeNamedByDomainFolderAndAlias) {
