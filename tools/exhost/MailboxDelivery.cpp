@@ -57,7 +57,7 @@ bool MailboxDelivery::ServesDomain(platform::store::Store& store, const std::str
 }
 
 std::string MailboxDelivery::ResolveRecipient(const std::string& address) const {
-    if (auto known = recipients_->Find(address))
+    if (auto known = RememberedRecipient(address))
         return *known;
     auto mailbox = AskForRecipient(address);
     recipients_->Remember(address, mailbox);
