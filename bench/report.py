@@ -197,6 +197,18 @@ row("SMTP, 8 concurrent clients with the sink: end of data to 250 at p99",
     "≤ 10 ms", lambda value: value <= 10, SMTP)
 
 
+def concurrent(name, counter):
+    return find("smtp_delivery_bench", rf"BM_SmtpConcurrent{name}.*")[counter]
+
+
+for name, label in [("WithoutSink", "without registration"), ("WithSink", "with the sink")]:
+    row(f"SMTP, 8 concurrent clients {label}: a client's time per message, replies to MAIL, "
+        "RCPT and DATA + end of data to 250 (p50)",
+        lambda name=name: (f"{concurrent(name, 'commands_ms'):.2f} ms + "
+                           f"{concurrent(name, 'p50_end_of_data_ms'):.2f} ms", None),
+        "—", None, SMTP)
+
+
 def by_size(size):
     return find("smtp_delivery_bench", rf"BM_SmtpBySize/{size}/.*")
 
