@@ -165,16 +165,19 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
 
 PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322) {
     const auto message = ParseMessage(rfc5322);
-    const auto mailbox = store.Locate(mailboxUrl);
-    if (!mailbox.IsMailboxRoot())
-        throw Error(platform::hr::E_INVALIDARG, "\"" + mailboxUrl + "\" is not a mailbox URL");
-    const auto root = store.Read(mailbox);
-    auto inbox = root.properties.find(kInboxProperty);
-    if (inbox == root.properties.end() || !inbox->second.IsText())
-        throw Error(hr::DB_E_NOTFOUND, "The mailbox \"" + mailboxUrl + "\" has no Inbox");
-    const auto location = store.Locate(inbox->second.Text() + "/" + UniqueItemName());
-
-    auto save = store.NewItem(location);
+    PendingSave save;
+    // The lookups in one read: on a store that other connections write to, each alone could
+    // find the connection's page cache dropped and read its pages again.
+    store.ReadTogether([&] {
+        const auto mailbox = store.Locate(mailboxUrl);
+        if (!mailbox.IsMailboxRoot())
+            throw Error(platform::hr::E_INVALIDARG, "\"" + mailboxUrl + "\" is not a mailbox URL");
+        const auto root = store.Read(mailbox);
+        auto inbox = root.properties.find(kInboxProperty);
+        if (inbox == root.properties.end() || !inbox->second.IsText())
+            throw Error(hr::DB_E_NOTFOUND, "The mailbox \"" + mailboxUrl + "\" has no Inbox");
+        save = store.NewItem(store.Locate(inbox->second.Text() + "/" + UniqueItemName()));
+    });
     save.delivered = true;
     save.Set(kContentClass, Variant(kMessageClass));
     save.Set(kTransportMessageHeaders, Variant(message.headers));

@@ -348,20 +348,23 @@ void SaveEvents::Begin() {
             return;
         registrations.push_back(std::move(registration));
     };
-    const auto& parent = save_.location.parentKey;
-    for (const auto& item : store_.RegistrationItemsIn(parent))
-        consider(item, ScopeIs(item, "SHALLOW") || ScopeIs(item, "DEEP"));
-    // Above the folder, up to the mailbox root (keys "domain/mailbox" have one "/").
-    for (auto folder = ParentKey(parent); std::count(folder.begin(), folder.end(), '/') >= 1;
-         folder = ParentKey(folder))
-        for (const auto& item : store_.RegistrationItemsIn(folder))
-            consider(item, ScopeIs(item, "DEEP"));
-    if (save_.isFolder && !save_.isNew)
-        for (const auto& item : store_.RegistrationItemsIn(save_.location.key))
-            consider(item, ScopeIs(item, "EXACT"));
-    for (const auto& folder : store_.GlobalEventFolders())
-        for (const auto& item : store_.RegistrationItemsIn(folder))
-            consider(item, ScopeIs(item, "ANY"));
+    // The lookups in one read, as a delivery's are (Delivery.cpp).
+    store_.ReadTogether([&] {
+        const auto& parent = save_.location.parentKey;
+        for (const auto& item : store_.RegistrationItemsIn(parent))
+            consider(item, ScopeIs(item, "SHALLOW") || ScopeIs(item, "DEEP"));
+        // Above the folder, up to the mailbox root (keys "domain/mailbox" have one "/").
+        for (auto folder = ParentKey(parent); std::count(folder.begin(), folder.end(), '/') >= 1;
+             folder = ParentKey(folder))
+            for (const auto& item : store_.RegistrationItemsIn(folder))
+                consider(item, ScopeIs(item, "DEEP"));
+        if (save_.isFolder && !save_.isNew)
+            for (const auto& item : store_.RegistrationItemsIn(save_.location.key))
+                consider(item, ScopeIs(item, "EXACT"));
+        for (const auto& folder : store_.GlobalEventFolders())
+            for (const auto& item : store_.RegistrationItemsIn(folder))
+                consider(item, ScopeIs(item, "ANY"));
+    });
     std::stable_sort(registrations.begin(), registrations.end(),
                      [](const auto& a, const auto& b) { return a.priority < b.priority; });
 

@@ -155,6 +155,7 @@ template <class Work> void Store::Writing(Work&& work) {
 void Store::WritingHere(const std::function<void()>& work) {
     if (inTransaction_)
         return work();
+    RefuseWriteWhileReading();
     // IMMEDIATE takes the write lock at once, so that the busy timeout covers waiting for
     // another writer (a deferred upgrade could fail at once instead).
     db_->Run("BEGIN IMMEDIATE");
@@ -165,6 +166,29 @@ void Store::WritingHere(const std::function<void()>& work) {
         RollBackQuietly("ROLLBACK");
         throw;
     }
+}
+
+void Store::RefuseWriteWhileReading() const {
+    if (readingTogether_)
+        throw Error(platform::hr::E_UNEXPECTED,
+                    "The store cannot be written to while it reads in one transaction");
+}
+
+void Store::ReadTogether(const std::function<void()>& reads) {
+    std::lock_guard lock(mutex_);
+    if (inTransaction_ || readingTogether_)
+        return reads();
+    db_->Run("BEGIN");
+    readingTogether_ = true;
+    try {
+        reads();
+    } catch (...) {
+        readingTogether_ = false;
+        RollBackQuietly("ROLLBACK");
+        throw;
+    }
+    readingTogether_ = false;
+    db_->Run("COMMIT");
 }
 
 void Store::RollBackQuietly(const char* sql) {
@@ -571,6 +595,7 @@ void Store::BeginTransaction() {
     std::lock_guard lock(mutex_);
     if (inTransaction_)
         throw Error(hr::XACT_E_XTIONEXISTS, "A transaction is already open on this connection");
+    RefuseWriteWhileReading();
     db_->Run("BEGIN IMMEDIATE");
     inTransaction_ = true;
 }

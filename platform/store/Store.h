@@ -170,6 +170,12 @@ public:
     // transaction goes on, then rethrows it. When the database ended the whole transaction itself
     // (a full disk can), InTransaction() is false afterwards.
     void RunUndoable(const std::function<void()>& work);
+    // Runs `reads` in one read transaction (or inside the open transaction): they see one state
+    // of the database, and other threads wait for this store until they are done. SQLite drops
+    // a connection's page cache at the start of a read whenever another connection has written
+    // since, so lookups made one statement at a time on a busy store each read their pages
+    // again. Writing through this store inside `reads` fails (E_UNEXPECTED).
+    void ReadTogether(const std::function<void()>& reads);
 
 private:
     friend class PreparedSave;
@@ -187,6 +193,8 @@ private:
     void NoteChange(const std::string& folderKey);
     // Runs `work` in a write transaction of its own, or inside the open one.
     void WritingHere(const std::function<void()>& work);
+    // Fails while ReadTogether runs: its read transaction cannot take writes.
+    void RefuseWriteWhileReading() const;
     void WriteProperties(std::int64_t itemId, const PropertyMap& properties,
                          const std::set<std::string>& names);
     std::vector<Item> LoadItems(const char* sql, const std::string& key, const ItemLocation* like);
@@ -212,6 +220,7 @@ private:
     std::unique_ptr<Database> db_;
     std::recursive_mutex mutex_;
     bool inTransaction_ = false;
+    bool readingTogether_ = false;
 };
 
 } // namespace platform::store

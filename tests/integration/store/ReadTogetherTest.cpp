@@ -1,0 +1,77 @@
+// Reads made together see one state of the store, refuse writes through the same store, and
+// inside an open transaction change nothing.
+
+#include "TempStore.h"
+
+#include "platform/store/Delivery.h"
+#include "platform/store/StoreErrors.h"
+
+#include <functional>
+
+using namespace platform;
+using namespace platform::store;
+using namespace storetest;
+
+namespace {
+
+class ReadTogetherTest : public TempStore {
+protected:
+    std::size_t InboxCount(Store& reader, const std::string& mailbox) {
+        return reader.Children(reader.Locate(kFileBase + "/" + mailbox + "/Inbox"), false).size();
+    }
+
+    std::shared_ptr<Store> OtherConnection() {
+        return Store::Open(platform::host::ServerFolder(root));
+    }
+};
+
+TEST_F(ReadTogetherTest, ReadsSeeTheStoreAsItWasAtTheFirstOfThem) {
+    const auto other = OtherConnection();
+    std::size_t before = 99, during = 99;
+    store->ReadTogether([&] {
+        before = InboxCount(*store, "alice");
+        DeliverMessage(*other, kFileBase + "/alice", "Subject: meanwhile\n\n");
+        during = InboxCount(*store, "alice");
+    });
+    EXPECT_EQ(before, 0u);
+    EXPECT_EQ(during, 0u);
+    EXPECT_EQ(InboxCount(*store, "alice"), 1u);
+}
+
+TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
+    const std::vector<std::pair<const char*, std::function<void()>>> writes = {
+        {"delivery", [&] { DeliverMessage(*store, kFileBase + "/alice", "Subject: x\n\n"); }},
+        {"new mailbox", [&] { store->CreateMailbox("example.com", "carol"); }},
+        {"transaction", [&] { store->BeginTransaction(); }},
+    };
+    for (const auto& [name, write] : writes) {
+        SCOPED_TRACE(name);
+        std::int32_t failure = 0;
+        try {
+            store->ReadTogether(write);
+        } catch (const Error& error) {
+            failure = error.Number();
+        }
+        EXPECT_EQ(failure, platform::hr::E_UNEXPECTED);
+        EXPECT_FALSE(store->InTransaction());
+    }
+    // Nothing of the refused writes is there, and the store writes again once the read ended.
+    const auto other = OtherConnection();
+    EXPECT_EQ(InboxCount(*other, "alice"), 0u);
+    EXPECT_FALSE(other->FindMailbox("example.com", "carol"));
+    DeliverMessage(*store, kFileBase + "/alice", "Subject: after\n\n");
+    EXPECT_EQ(InboxCount(*other, "alice"), 1u);
+}
+
+TEST_F(ReadTogetherTest, InsideAnOpenTransactionItReadsAndWritesThatTransaction) {
+    store->BeginTransaction();
+    store->ReadTogether([&] {
+        DeliverMessage(*store, kFileBase + "/bob", "Subject: in the transaction\n\n");
+        EXPECT_EQ(InboxCount(*store, "bob"), 1u);
+    });
+    EXPECT_TRUE(store->InTransaction());
+    store->RollbackTransaction();
+    EXPECT_EQ(InboxCount(*store, "bob"), 0u);
+}
+
+} // namespace
