@@ -89,14 +89,14 @@ void BM_BatchedDeliveriesFromEightThreads(benchmark::State& state) {
     static BenchServer server;
     static const std::string mailbox = server.store().CreateMailbox("example.com", "user");
     static const auto stores = StorePool::Of(server.folder());
-    static GroupCommit commits([] { return stores->Take(); });
+    static const auto commits = BatchCommitsFor(server.folder());
     static const std::string message = testsupport::PaddedMessage(kMessage, 4096);
     // What the whole process writes (the log, its checkpoints, any temporary file) per message.
     static double writtenBefore = 0;
     if (state.thread_index() == 0)
         writtenBefore = testsupport::WrittenBytes();
     for (auto _ : state)
-        benchmark::DoNotOptimize(DeliverInBatch(*stores, commits, {mailbox}, message));
+        benchmark::DoNotOptimize(DeliverInBatch(*stores, *commits, {mailbox}, message));
     state.counters["messages_per_s"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     // Each thread has made as many deliveries as thread 0 (the framework gives every thread

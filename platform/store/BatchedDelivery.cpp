@@ -12,6 +12,11 @@
 
 namespace platform::store {
 
+std::shared_ptr<GroupCommit> BatchCommitsFor(const host::ServerFolder& folder) {
+    return std::make_shared<GroupCommit>(
+        [stores = StorePool::Of(folder)] { return stores->Take(); });
+}
+
 std::vector<std::string> DeliverInBatch(StorePool& stores, GroupCommit& commits,
                                         const std::vector<std::string>& mailboxUrls,
                                         const std::string& rfc5322) {

@@ -4,13 +4,23 @@
 // phase, where a sink may ask the directory) runs on its caller's thread, side by side with the
 // others, and only the writes share a batch's transaction and its synced commit.
 
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace platform::host {
+class ServerFolder;
+}
 
 namespace platform::store {
 
 class GroupCommit;
 class StorePool;
+
+// Group commits for the folder's store whose batches are written on stores of their own: SQLite
+// drops a connection's page cache whenever another connection has written, so batches written on
+// whichever store the deliveries had left free would read most of their pages again.
+std::shared_ptr<GroupCommit> BatchCommitsFor(const host::ServerFolder& folder);
 
 // Delivers the message into the Inbox of every mailbox that `mailboxUrls` names (each once),
 // all or none: when a sink refuses or a write fails, none is kept and the aborted phase runs.

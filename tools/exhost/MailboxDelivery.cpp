@@ -29,8 +29,7 @@ MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder,
                                  std::chrono::milliseconds rememberRecipients)
     : folder_(std::move(folder)), names_(folder_.ReadMachineNames()),
       stores_(platform::store::StorePool::Of(folder_)),
-      commits_(std::make_shared<platform::store::GroupCommit>(
-          [stores = stores_] { return stores->Take(); })),
+      commits_(platform::store::BatchCommitsFor(folder_)),
       recipients_(std::make_unique<RecipientCache>(rememberRecipients)) {
 }
 
