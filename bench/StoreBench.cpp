@@ -8,7 +8,6 @@
 #include "platform/store/BatchedDelivery.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/EventService.h"
-#include "platform/store/GroupCommit.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 #include "platform/store/StorePool.h"

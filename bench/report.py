@@ -172,9 +172,8 @@ row("What the sink adds per delivery at p99 (event work with the sink − withou
 SMTP = "build/default/bin/smtp_delivery_bench"
 
 
-def smtp(name):
-    run = find("smtp_delivery_bench", rf"BM_{name}.*")
-    return run["messages_per_s"]
+def smtp(name, counter="messages_per_s"):
+    return find("smtp_delivery_bench", rf"BM_{name}.*")[counter]
 
 
 row("SMTP delivery without registration", lambda: (f"{smtp('SmtpWithoutSink'):.0f} "
@@ -192,20 +191,17 @@ row("SMTP delivery, 8 concurrent clients (4 KB messages), with the sink register
     lambda: (f"{smtp('SmtpConcurrentWithSink'):.0f} messages/s", smtp('SmtpConcurrentWithSink')),
     "≥ 2,000 messages/s", lambda value: value >= 2000, SMTP)
 row("SMTP, 8 concurrent clients with the sink: end of data to 250 at p99",
-    lambda: (f"{find('smtp_delivery_bench', r'BM_SmtpConcurrentWithSink.*')['p99_end_of_data_ms']:.1f} ms",
-             find("smtp_delivery_bench", r"BM_SmtpConcurrentWithSink.*")["p99_end_of_data_ms"]),
+    lambda: (f"{smtp('SmtpConcurrentWithSink', 'p99_end_of_data_ms'):.1f} ms",
+             smtp("SmtpConcurrentWithSink", "p99_end_of_data_ms")),
     "≤ 10 ms", lambda value: value <= 10, SMTP)
 
 
-def concurrent(name, counter):
-    return find("smtp_delivery_bench", rf"BM_SmtpConcurrent{name}.*")[counter]
-
-
-for name, label in [("WithoutSink", "without registration"), ("WithSink", "with the sink")]:
+for name, label in [("SmtpConcurrentWithoutSink", "without registration"),
+                    ("SmtpConcurrentWithSink", "with the sink")]:
     row(f"SMTP, 8 concurrent clients {label}: a client's time per message, replies to MAIL, "
         "RCPT and DATA + end of data to 250 (p50)",
-        lambda name=name: (f"{concurrent(name, 'commands_ms'):.2f} ms + "
-                           f"{concurrent(name, 'p50_end_of_data_ms'):.2f} ms", None),
+        lambda name=name: (f"{smtp(name, 'commands_ms'):.2f} ms + "
+                           f"{smtp(name, 'p50_end_of_data_ms'):.2f} ms", None),
         "—", None, SMTP)
 
 
@@ -256,11 +252,16 @@ STORE = "build/default/bin/store_bench"
 row("Store: deliveries into one mailbox, no registration",
     lambda: (f"{find('store_bench', r'BM_DeliveriesIntoOneMailbox.*')['items_per_second']:.0f}/s",
              None), "—", None, STORE)
+
+
+def batched(counter):
+    return find("store_bench", r"BM_BatchedDeliveriesFromEightThreads.*")[counter]
+
+
 row("Store: 4 KB messages from 8 threads into one mailbox, writes in shared commits (no network)",
-    lambda: (f"{find('store_bench', r'BM_BatchedDeliveriesFromEightThreads.*')['messages_per_s']:.0f}"
-             " messages/s, "
-             f"{find('store_bench', r'BM_BatchedDeliveriesFromEightThreads.*')['written_kb_per_message']:.0f}"
-             " KB written per message", None), "—", None, STORE)
+    lambda: (f"{batched('messages_per_s'):.0f} messages/s, "
+             f"{batched('written_kb_per_message'):.0f} KB written per message", None), "—", None,
+    STORE)
 row("Store: registration lookups on 30,000 mailboxes",
     lambda: (f"{find('store_bench', r'BM_RegistrationLookups.*')['items_per_second']:.0f}/s",
              None), "—", None, STORE)

@@ -9,7 +9,6 @@
 #include "platform/core/Text.h"
 #include "platform/store/BatchedDelivery.h"
 #include "platform/store/Delivery.h"
-#include "platform/store/GroupCommit.h"
 #include "platform/store/Store.h"
 #include "platform/store/StorePool.h"
 
