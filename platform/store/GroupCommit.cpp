@@ -1,5 +1,5 @@
-// Batches concurrent saves into one transaction: the leader runs every queued job in a savepoint of
-// its own, undoes the failing ones alone, commits, and wakes the others.
+// Batches concurrent saves into one transaction: the group's thread runs every queued job in a
+// savepoint of its own, undoes the failing ones alone, commits, and wakes their callers.
 
 #include "platform/store/GroupCommit.h"
 
@@ -11,8 +11,7 @@ struct GroupCommit::Job {
     Work work;
     std::exception_ptr failure;
     bool done = false;
-    // Each waiting caller is woken alone: when its work is committed, or when it is first in the
-    // queue and the batch before it has ended (it leads the next one).
+    // Each waiting caller is woken alone, when its work is committed.
     std::condition_variable wake;
 };
 
@@ -20,17 +19,52 @@ GroupCommit::GroupCommit(OpenStore open, std::size_t maxBatch)
     : open_(std::move(open)), maxBatch_(maxBatch == 0 ? 1 : maxBatch) {
 }
 
+GroupCommit::~GroupCommit() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    queued_.notify_one();
+    if (writer_.joinable())
+        writer_.join();
+}
+
 void GroupCommit::Run(Work work) {
     auto job = std::make_shared<Job>();
     job->work = std::move(work);
     std::unique_lock lock(mutex_);
+    if (!writer_.joinable())
+        writer_ = std::thread([this] { WriteBatches(); });
     queue_.push_back(job);
-    while (!job->done) {
-        if (leading_) {
-            job->wake.wait(lock);
-            continue;
+    if (writerIdle_) {
+        // Woken without the lock, so that it does not wake only to wait for it.
+        writerIdle_ = false;
+        lock.unlock();
+        queued_.notify_one();
+        lock.lock();
+    }
+    job->wake.wait(lock, [&] { return job->done; });
+    if (job->failure)
+        std::rethrow_exception(job->failure);
+}
+
+std::size_t GroupCommit::Queued() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+}
+
+// One thread writes every batch: the next one starts the moment the last is on disk, with no
+// caller to wake first, and the batch store is used from this thread only.
+void GroupCommit::WriteBatches() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        while (queue_.empty()) {
+            if (stopping_)
+                return;
+            writerIdle_ = true;
+            queued_.wait(lock);
+            writerIdle_ = false;
         }
-        leading_ = true;
         std::deque<std::shared_ptr<Job>> batch;
         while (!queue_.empty() && batch.size() < maxBatch_) {
             batch.push_back(std::move(queue_.front()));
@@ -39,21 +73,14 @@ void GroupCommit::Run(Work work) {
         lock.unlock();
         CommitBatch(batch);
         lock.lock();
-        leading_ = false;
-        for (auto& finished : batch) {
+        for (auto& finished : batch)
             finished->done = true;
+        lock.unlock();
+        // The batch holds each job, so a caller that returns at once leaves its wake intact.
+        for (auto& finished : batch)
             finished->wake.notify_one();
-        }
-        if (!queue_.empty())
-            queue_.front()->wake.notify_one();
+        lock.lock();
     }
-    if (job->failure)
-        std::rethrow_exception(job->failure);
-}
-
-std::size_t GroupCommit::Queued() {
-    std::lock_guard lock(mutex_);
-    return queue_.size();
 }
 
 void GroupCommit::CommitBatch(const std::deque<std::shared_ptr<Job>>& batch) {
