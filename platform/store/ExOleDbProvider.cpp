@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace platform::store {
 
@@ -162,14 +163,20 @@ public:
     std::shared_ptr<ado::Recordset> Execute(const std::string& commandText,
                                             const ado::CommandProperties&) override {
         const auto parsed = query::ParseQuery(commandText);
-        const auto scope = store_->Locate(parsed.scopeUrl);
-        auto folder = store_->Find(scope);
-        if (!folder || !folder->isFolder)
-            throw Error(hr::DB_E_NOTFOUND,
-                        "The scope folder \"" + parsed.scopeUrl + "\" does not exist");
+        // One read for the whole query: a window that asks for every mailbox in turn pays for
+        // each read's locks and checks once, not once per statement.
+        std::vector<Item> children;
+        store_->ReadTogether([&] {
+            const auto scope = store_->Locate(parsed.scopeUrl);
+            auto folder = store_->Find(scope);
+            if (!folder || !folder->isFolder)
+                throw Error(hr::DB_E_NOTFOUND,
+                            "The scope folder \"" + parsed.scopeUrl + "\" does not exist");
+            children = store_->Children(scope, parsed.traversal == query::Traversal::Deep);
+        });
         std::vector<PropertyMap> rows;
         std::vector<std::string> urls;
-        for (auto& item : store_->Children(scope, parsed.traversal == query::Traversal::Deep)) {
+        for (auto& item : children) {
             if (!query::Holds(parsed.where.get(), item.properties))
                 continue;
             if (parsed.columns.empty()) {
@@ -189,23 +196,29 @@ public:
 
     std::shared_ptr<ado::Record> OpenRecord(const std::string& url, std::int32_t mode,
                                             std::int32_t createOptions, std::int32_t) override {
-        const auto location = store_->Locate(url);
-        if (location.url.mailbox.empty())
-            throw Error(hr::DB_E_NOTFOUND, "\"" + url + "\" names no mailbox or item");
+        // Opening an existing item reads in one go; creating one writes outside that read.
+        ItemLocation location;
+        std::optional<Item> item;
+        store_->ReadTogether([&] {
+            location = store_->Locate(url);
+            if (location.url.mailbox.empty())
+                throw Error(hr::DB_E_NOTFOUND, "\"" + url + "\" names no mailbox or item");
+            if (createOptions == ado::adFailIfNotExists ||
+                ((createOptions & kOpenIfExists) && store_->Exists(location)))
+                item = store_->Read(location);
+        });
         const bool writable = mode != -1 && (mode & ado::adModeReadWrite & ~ado::adModeRead) != 0;
         PendingSave state;
-        if (createOptions == ado::adFailIfNotExists ||
-            ((createOptions & kOpenIfExists) && store_->Exists(location))) {
-            auto item = store_->Read(location);
+        if (item) {
             state.location = location;
-            state.isFolder = item.isFolder;
-            state.properties = std::move(item.properties);
+            state.isFolder = item->isFolder;
+            state.properties = std::move(item->properties);
         } else if (createOptions & kCreateCollection) {
             store_->CreateFolder(url);
-            auto item = store_->Read(location);
+            auto folder = store_->Read(location);
             state.location = location;
             state.isFolder = true;
-            state.properties = std::move(item.properties);
+            state.properties = std::move(folder.properties);
         } else {
             if (!(createOptions & (kCreateOverwrite | kOpenIfExists)) && store_->Exists(location))
                 throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + url + "\" already exists");
