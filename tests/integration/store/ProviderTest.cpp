@@ -73,6 +73,24 @@ TEST_F(Provider, WritesBetweenBeginAndCommitAreStoredTogether) {
     EXPECT_EQ(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).size(), 2u);
 }
 
+TEST_F(Provider, AnItemOrScopeThatIsNotThereLeavesTheConnectionUsable) {
+    CreateItem(kFileBase + "/alice/Inbox/there", {{"urn:test:a", Variant("a")}});
+    auto connection = Connect(kFileBase + "/alice");
+    const auto scope = [](const std::string& folder) {
+        return "select \"urn:test:a\" from scope('shallow traversal of \"" + folder + "\"')";
+    };
+    EXPECT_EQ(FailureOf([&] { OpenRecord(connection, kFileBase + "/alice/Inbox/gone", 1, -1); }),
+              hrs::DB_E_NOTFOUND);
+    EXPECT_EQ(FailureOf([&] { connection->Execute(scope(kFileBase + "/alice/Gone")); }),
+              hrs::DB_E_NOTFOUND);
+    // Each failed inside its read; the next read and a write through the same connection work.
+    EXPECT_EQ(connection->Execute(scope(kFileBase + "/alice/Inbox"))->RecordCount(), 1);
+    auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/new", 3, 0x4000000);
+    record->Fields()->Update();
+    record->Close();
+    EXPECT_TRUE(store->Exists(store->Locate(kFileBase + "/alice/Inbox/new")));
+}
+
 TEST_F(Provider, TheNamespaceRootListsTheDomainFoldersFirstOneFirst) {
     store->CreateDomainFolder("second.org");
     EXPECT_EQ(store::ListNamespaceRoot("\\\\.\\backofficestorage\\"),
