@@ -36,13 +36,10 @@ void GroupCommit::Run(Work work) {
     if (!writer_.joinable())
         writer_ = std::thread([this] { WriteBatches(); });
     queue_.push_back(job);
-    if (writerIdle_) {
-        // Woken without the lock, so that it does not wake only to wait for it.
-        writerIdle_ = false;
-        lock.unlock();
-        queued_.notify_one();
-        lock.lock();
-    }
+    // Woken without the lock, so that an idle writer does not wake only to wait for it.
+    lock.unlock();
+    queued_.notify_one();
+    lock.lock();
     job->wake.wait(lock, [&] { return job->done; });
     if (job->failure)
         std::rethrow_exception(job->failure);
@@ -61,9 +58,7 @@ void GroupCommit::WriteBatches() {
         while (queue_.empty()) {
             if (stopping_)
                 return;
-            writerIdle_ = true;
             queued_.wait(lock);
-            writerIdle_ = false;
         }
         std::deque<std::shared_ptr<Job>> batch;
         while (!queue_.empty() && batch.size() < maxBatch_) {

@@ -48,10 +48,10 @@ private:
     std::size_t maxBatch_;
     std::mutex mutex_;
     std::deque<std::shared_ptr<Job>> queue_;
-    // The writer waits here while the queue is empty; started by the first Run.
+    // The writer waits here while the queue is empty.
     std::condition_variable queued_;
-    bool writerIdle_ = false;
     bool stopping_ = false;
+    // Started by the first Run.
     std::thread writer_;
 };
 
