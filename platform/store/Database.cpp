@@ -117,13 +117,21 @@ namespace {
 
 // Every delivery in a shared commit runs in savepoints of its own, whose undo copies of the pages
 // it changes (some tens of KB for a usual message) SQLite keeps in memory only up to 64 KB and
-// then moves to a temporary file: a file made, written and removed for nearly every batch. 256 KB
-// keeps a usual delivery's copies in memory, while a message of megabytes still goes to a file
-// instead of into the server's memory. SQLite takes this only before it first starts in the
-// process (a program that started it earlier keeps the default, which works as well).
+// then moves to a temporary file: a file made, written and removed for nearly every batch. A
+// larger threshold keeps a usual delivery's copies in memory, while a message of megabytes still
+// goes to a file instead of into the server's memory.
+//
+// It may not exceed what SQLite's unix file layer writes in one call: that layer keeps only the
+// low 17 bits of a write's length (128 KiB - 1, enough for any page), and moving the copies to
+// the file writes all that was kept in memory at once. A threshold of 256 KiB made that write
+// come out short, which SQLite reports as a full disk: ordinary mail for two mailboxes was
+// refused. SQLite takes this only before it first starts in the process (a program that started
+// it earlier keeps the default, which works as well).
+constexpr int kUndoCopiesInMemory = 0x1ffff;
+
 void ConfigureSqliteOnce() {
     static const bool started = [] {
-        sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, 256 << 10);
+        sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, kUndoCopiesInMemory);
         return sqlite3_initialize() == SQLITE_OK;
     }();
     (void)started;

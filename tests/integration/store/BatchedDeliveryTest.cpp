@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <thread>
 
 using namespace platform;
@@ -133,6 +134,64 @@ TEST_F(BatchedDelivery, ConcurrentDeliveriesAreEachStoredAndStampedOnceAndNoneIs
     EXPECT_EQ(Phases(EVT_SYNC_BEGIN), expectedPerMailbox);
     EXPECT_EQ(Phases(EVT_SYNC_COMMITTED), expectedPerMailbox);
     EXPECT_EQ(committedButUnseen, 0);
+}
+
+// Large messages to several mailboxes, alone and from several threads at once, so that a
+// batch's undo copies outgrow what SQLite keeps of them in memory and move to a file: each is
+// stored once, nothing is refused.
+TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
+    struct Row {
+        std::size_t kilobytes;
+        int mailboxes;
+        int threads;
+    };
+    const std::vector<Row> rows{
+        {400, 1, 1}, {400, 1, 6}, {1024, 2, 1}, {1024, 3, 3}, {3072, 3, 1}, {8192, 2, 2},
+    };
+    std::vector<std::string> names{"alice", "bob"};
+    for (const auto* extra : {"carol"}) {
+        store->CreateMailbox("example.com", extra);
+        storetest::Register(*store, kFileBase + "/" + extra + "/Inbox/Test.reg");
+        names.emplace_back(extra);
+    }
+    for (const auto& row : rows) {
+        const auto name = std::to_string(row.kilobytes) + " KB x " + std::to_string(row.mailboxes) +
+                          " mailboxes x " + std::to_string(row.threads) + " threads";
+        SCOPED_TRACE(name);
+        const std::vector<std::string> mailboxes(names.begin(), names.begin() + row.mailboxes);
+        const std::string body(row.kilobytes * 1024, 'x');
+        std::atomic<int> failures{0};
+        std::string failure;
+        std::mutex failureLock;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < row.threads; ++t)
+            threads.emplace_back([&, t] {
+                std::vector<std::string> urls;
+                for (const auto& mailbox : mailboxes)
+                    urls.push_back(kFileBase + "/" + mailbox);
+                try {
+                    DeliverInBatch(*stores, *commits, urls,
+                                   "Subject: " + name + " " + std::to_string(t) + "\r\n\r\n" +
+                                       body + "\r\n");
+                } catch (const Error& error) {
+                    ++failures;
+                    const std::lock_guard lock(failureLock);
+                    failure = error.Description();
+                }
+            });
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_EQ(failures, 0) << failure;
+        for (const auto& mailbox : mailboxes) {
+            int stored = 0;
+            for (const auto& [subject, counts] : Inbox(mailbox))
+                if (subject.rfind(name + " ", 0) == 0) {
+                    EXPECT_EQ(counts, std::make_pair(1, 1)) << mailbox << ": " << subject;
+                    ++stored;
+                }
+            EXPECT_EQ(stored, row.threads) << mailbox;
+        }
+    }
 }
 
 TEST_F(BatchedDelivery, ARefusalOrAFailedWriteKeepsNothingForAnyMailbox) {
