@@ -6,11 +6,15 @@ usage: imap_client_bench.py PORT USER PASSWORD OPERATION RUNS
 OPERATION: fetch-all     UID FETCH 1:* (UID FLAGS RFC822.SIZE ENVELOPE) on a selected INBOX
            search        UID SEARCH KEYWORD x on a selected INBOX
            login-select  connect, LOGIN, SELECT INBOX, LOGOUT
+           select        SELECT INBOX (read-only) after one LOGIN
 """
 
 import imaplib
 import sys
 import time
+
+# SELECT of a folder with a million keywords answers with lines of megabytes.
+imaplib._MAXLINE = 1 << 30
 
 
 def main(argv):
@@ -25,6 +29,19 @@ def main(argv):
             client.logout()
             elapsed = time.perf_counter() - start
             best = elapsed if best is None else min(best, elapsed)
+    elif operation == "select":
+        client = imaplib.IMAP4("127.0.0.1", port)
+        client.login(user, password)
+        for _ in range(runs):
+            start = time.perf_counter()
+            typ, data = client.select("INBOX", readonly=True)
+            elapsed = time.perf_counter() - start
+            if typ != "OK":
+                raise SystemExit(f"select failed: {data}")
+            best = elapsed if best is None else min(best, elapsed)
+        flags = client.response("FLAGS")[1][0]
+        print(f"flags line {len(flags)} bytes", file=sys.stderr)
+        client.logout()
     else:
         client = imaplib.IMAP4("127.0.0.1", port)
         client.login(user, password)

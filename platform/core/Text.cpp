@@ -9,6 +9,8 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 
 namespace platform::text {
 
@@ -110,6 +112,91 @@ bool EqualsIgnoreCase(std::string_view left, std::string_view right) {
             return false;
     }
     return l == left.size() && r == right.size();
+}
+
+std::string CaseFoldedKey(std::string_view text) {
+    std::string key;
+    key.reserve(text.size());
+    for (std::size_t offset = 0; offset < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[offset]);
+        if (byte < 0x80) {
+            key += AsciiLower(static_cast<char>(byte));
+            ++offset;
+            continue;
+        }
+        const auto codePoint = Fold(NextCodePoint(text, offset));
+        if (codePoint >= kMalformedBase) {
+            // 0xFF never occurs in UTF-8: a malformed byte cannot meet a code point's bytes.
+            key += '\xff';
+            key += static_cast<char>(codePoint - kMalformedBase);
+            continue;
+        }
+        char bytes[U8_MAX_LENGTH];
+        std::int32_t length = 0;
+        U8_APPEND_UNSAFE(reinterpret_cast<std::uint8_t*>(bytes), length, codePoint);
+        key.append(bytes, static_cast<std::size_t>(length));
+    }
+    return key;
+}
+
+namespace {
+
+constexpr std::uint64_t kPositionBits = 0xffffffffu;
+
+std::uint64_t HashOf(std::string_view key) {
+    return std::hash<std::string_view>{}(key);
+}
+
+} // namespace
+
+bool CaseInsensitiveSet::Insert(std::string_view text) {
+    auto key = CaseFoldedKey(text);
+    const auto hash = HashOf(key);
+    auto slot = slots_.empty() ? 0 : SlotOf(key, hash);
+    if (!slots_.empty() && slots_[slot] != 0)
+        return false;
+    // At most half the slots are taken, so that a probe ends soon.
+    if ((keys_.size() + 1) * 2 > slots_.size()) {
+        Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+        slot = SlotOf(key, hash);
+    }
+    keys_.push_back(std::move(key));
+    slots_[slot] = (hash & ~kPositionBits) | keys_.size();
+    return true;
+}
+
+bool CaseInsensitiveSet::Contains(std::string_view text) const {
+    if (slots_.empty())
+        return false;
+    const auto key = CaseFoldedKey(text);
+    return slots_[SlotOf(key, HashOf(key))] != 0;
+}
+
+std::size_t CaseInsensitiveSet::SlotOf(std::string_view key, std::size_t hash) const {
+    const auto mask = slots_.size() - 1;
+    for (auto slot = hash & mask;; slot = (slot + 1) & mask) {
+        const auto taken = slots_[slot];
+        if (taken == 0 || ((taken & ~kPositionBits) == (hash & ~kPositionBits) &&
+                           keys_[(taken & kPositionBits) - 1] == key))
+            return slot;
+    }
+}
+
+void CaseInsensitiveSet::Reserve(std::size_t count) {
+    keys_.reserve(count);
+    std::size_t slots = 16;
+    while (slots < count * 2)
+        slots *= 2;
+    if (slots > slots_.size())
+        Rehash(slots);
+}
+
+void CaseInsensitiveSet::Rehash(std::size_t slots) {
+    slots_.assign(slots, 0);
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+        const auto hash = HashOf(keys_[i]);
+        slots_[SlotOf(keys_[i], hash)] = (hash & ~kPositionBits) | (i + 1);
+    }
 }
 
 std::optional<std::size_t> MatchPrefixIgnoreCase(std::string_view text, std::string_view prefix) {

@@ -4,6 +4,7 @@
 // UTF-8 well-formedness and case-insensitive comparison that folds non-ASCII letters too.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,33 @@ bool IsUtf8(std::string_view text);
 // Equality without regard to letter case, folding non-ASCII letters too (Unicode simple
 // case folding). Texts are UTF-8.
 bool EqualsIgnoreCase(std::string_view left, std::string_view right);
+
+// A key for the text that two texts share exactly when EqualsIgnoreCase holds for them, for
+// finding texts again without regard to letter case in constant time. Not for display.
+std::string CaseFoldedKey(std::string_view text);
+
+// Texts remembered without regard to letter case (EqualsIgnoreCase's rule), for a million of
+// them (a folder's keywords) as well as for a few: the keys lie side by side in one vector and
+// an open-addressing table holds their positions, so remembering a text allocates nothing but
+// its key, where a node-based set spent most of a large SELECT allocating and freeing nodes.
+class CaseInsensitiveSet {
+public:
+    // Remembers the text; false when one equal to it without regard to case was there already.
+    bool Insert(std::string_view text);
+    bool Contains(std::string_view text) const;
+    // Makes room for `count` texts at once, sparing the moves of a growing table.
+    void Reserve(std::size_t count);
+
+private:
+    // The slot that holds `key`, or the empty slot where it would go.
+    std::size_t SlotOf(std::string_view key, std::size_t hash) const;
+    void Rehash(std::size_t slots);
+
+    std::vector<std::string> keys_;
+    // 0: empty; else the key's hash in the high 32 bits (most keys that differ are told apart
+    // without reading them) and 1 + its position in keys_ in the low ones.
+    std::vector<std::uint64_t> slots_;
+};
 
 // If the first characters of `text` (as many as `prefix` has) equal `prefix` without regard to
 // letter case, returns the number of bytes of `text` they take; otherwise nothing.

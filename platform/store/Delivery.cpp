@@ -65,19 +65,18 @@ std::optional<std::string_view> FieldName(std::string_view line) {
     return line.substr(0, end);
 }
 
-// The entries of Keywords fields: split at commas, trimmed, empty ones dropped, each once.
+// The entries of Keywords fields: split at commas, trimmed, empty ones dropped, each once. A
+// sender may write a million entries: each is looked up in a set, not compared with the others.
 std::vector<std::string> KeywordsOf(const std::vector<std::string>& fields) {
     std::vector<std::string> keywords;
+    text::CaseInsensitiveSet known;
     for (const auto& field : fields)
         for (auto entry : text::Split(field, ',')) {
             while (!entry.empty() && IsBlank(entry.front()))
                 entry.remove_prefix(1);
             while (!entry.empty() && IsBlank(entry.back()))
                 entry.remove_suffix(1);
-            const auto known = [&](const std::string& k) {
-                return text::EqualsIgnoreCase(k, entry);
-            };
-            if (!entry.empty() && std::none_of(keywords.begin(), keywords.end(), known))
+            if (!entry.empty() && known.Insert(entry))
                 keywords.emplace_back(entry);
         }
     return keywords;

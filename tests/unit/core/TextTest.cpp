@@ -16,7 +16,9 @@ TEST(Text, TrimBlanksRemovesSpacesOnly) {
     EXPECT_FALSE(text::IsBlank(" \t "));
 }
 
-TEST(Text, EqualsIgnoreCase) {
+// The case-folded key agrees with the comparison on every row, so that sets of keys find what
+// the comparison would.
+TEST(Text, EqualsIgnoreCaseAndItsKey) {
     struct Case {
         const char* left;
         const char* right;
@@ -35,9 +37,23 @@ TEST(Text, EqualsIgnoreCase) {
         {"a\xC3\xB6", "a\xC3\xB6x", false},
         {"\xFF\xFE", "\xFF\xFE", true}, // malformed bytes still equal themselves
         {"\xFF", "\xFE", false},
+        {"\xFF", "\xC3\xBF", false}, // a malformed byte is not the code point of its value
+        {"\xFF\xFF", "\xC3\xBF", false},
+        {"a\xFF"
+         "B",
+         "A\xFF"
+         "b",
+         true},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(text::EqualsIgnoreCase(c.left, c.right), c.equal) << c.left << " / " << c.right;
+        EXPECT_EQ(text::CaseFoldedKey(c.left) == text::CaseFoldedKey(c.right), c.equal)
+            << c.left << " / " << c.right;
+        text::CaseInsensitiveSet set;
+        EXPECT_TRUE(set.Insert(c.left));
+        EXPECT_EQ(set.Contains(c.right), c.equal) << c.left << " / " << c.right;
+        EXPECT_EQ(set.Insert(c.right), !c.equal) << c.left << " / " << c.right;
+    }
 }
 
 TEST(Text, MatchPrefixIgnoreCaseGivesBytesTaken) {

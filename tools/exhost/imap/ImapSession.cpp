@@ -67,12 +67,6 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
     return out;
 }
 
-bool HasKeyword(const std::vector<std::string>& keywords, const std::string& keyword) {
-    return std::any_of(keywords.begin(), keywords.end(), [&](const std::string& kept) {
-        return platform::text::EqualsIgnoreCase(kept, keyword);
-    });
-}
-
 // Control bytes a response would quote show as "?", so that no text can break a line.
 std::string Printable(std::string_view text) {
     std::string out(text.substr(0, 200));
@@ -419,9 +413,11 @@ Output Session::Select(const Command& command, bool readOnly) {
     state_ = State::Selected;
     std::string& out = output.bytes;
     const auto keywords = KeywordsInUse();
-    out += "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft" + keywords + ")\r\n";
-    out += "* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft" + keywords +
-           " \\*)] Flags and keywords are kept\r\n";
+    // Appended piece by piece: the keywords of a large folder take megabytes.
+    out.reserve(2 * keywords.size() + 512);
+    out.append("* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft").append(keywords);
+    out.append(")\r\n* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft");
+    out.append(keywords).append(" \\*)] Flags and keywords are kept\r\n");
     out += "* " + std::to_string(messages_.size()) + " EXISTS\r\n* 0 RECENT\r\n";
     for (std::size_t i = 0; i < messages_.size(); ++i)
         if (!(messages_[i].summary.flags & kSeen)) {
@@ -437,14 +433,17 @@ Output Session::Select(const Command& command, bool readOnly) {
 }
 
 std::string Session::KeywordsInUse() const {
-    std::vector<std::string> seen;
+    // A folder may hold a million keywords: each is looked up in a set, not in a list.
+    platform::text::CaseInsensitiveSet seen;
+    std::size_t count = 0;
+    for (const auto& message : messages_)
+        count += message.summary.keywords.size();
+    seen.Reserve(count);
     std::string out;
     for (const auto& message : messages_)
         for (const auto& keyword : message.summary.keywords)
-            if (!HasKeyword(seen, keyword)) {
-                seen.push_back(keyword);
-                out += " " + KeywordAtom(keyword);
-            }
+            if (seen.Insert(keyword))
+                out.append(" ").append(KeywordAtom(keyword));
     return out;
 }
 
@@ -652,6 +651,7 @@ Output Session::Store(const Command& command, std::size_t first, bool byUid) {
             flagArgs.push_back(&args[i]);
     unsigned flags = 0;
     std::vector<std::string> keywords;
+    platform::text::CaseInsensitiveSet named; // the keywords of the command, each once
     for (const auto* flag : flagArgs) {
         if (!flag->IsAtom()) {
             output.bytes = Tagged(command.tag, "BAD", "Flags must be atoms");
@@ -668,9 +668,9 @@ Output Session::Store(const Command& command, std::size_t first, bool byUid) {
             flags |= *system;
             continue;
         }
-        const auto keyword = KeywordOfAtom(flag->text);
-        if (!HasKeyword(keywords, keyword))
-            keywords.push_back(keyword);
+        auto keyword = KeywordOfAtom(flag->text);
+        if (named.Insert(keyword))
+            keywords.push_back(std::move(keyword));
     }
     std::vector<std::size_t> indexes;
     if (!Resolve(args[first].text, byUid, indexes)) {
@@ -687,13 +687,15 @@ Output Session::Store(const Command& command, std::size_t first, bool byUid) {
             newKeywords = keywords;
         } else if (item == "+FLAGS") {
             newFlags |= flags;
+            platform::text::CaseInsensitiveSet kept;
+            for (const auto& keyword : newKeywords)
+                kept.Insert(keyword);
             for (const auto& keyword : keywords)
-                if (!HasKeyword(newKeywords, keyword))
+                if (kept.Insert(keyword))
                     newKeywords.push_back(keyword);
         } else {
             newFlags &= ~flags;
-            std::erase_if(newKeywords,
-                          [&](const auto& kept) { return HasKeyword(keywords, kept); });
+            std::erase_if(newKeywords, [&](const auto& kept) { return named.Contains(kept); });
         }
         if (newFlags != summary.flags || newKeywords != summary.keywords) {
             if (!backend_.SetFlags(folder_, summary.uid, newFlags, newKeywords)) {
