@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -124,6 +125,39 @@ TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThrou
     EXPECT_EQ(fs::status(socket).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::group_write);
+}
+
+// A mailbox named by several RCPTs (repeated, or in other letter case) gets one copy, and every
+// accepted RCPT its own reply after the message, so that the next command's reply stays its own.
+TEST_F(SmtpFront, LmtpRepliesOncePerRcptAfterTheMessageAndStoresOneCopyPerMailbox) {
+    SmtpServerProcess lmtp(Root(), {}, "127.0.0.1:0", "lmtp");
+    Client client("127.0.0.1", lmtp.Port());
+    ASSERT_EQ(client.Command("LHLO c").code, 250);
+    std::string shouted = Address(3);
+    std::transform(shouted.begin(), shouted.end(), shouted.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::vector<std::string> rcpts{Address(3), Address(4), Address(3), shouted};
+    ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+    for (const auto& rcpt : rcpts)
+        ASSERT_EQ(client.Command("RCPT TO:<" + rcpt + ">").code, 250) << rcpt;
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    // QUIT right behind the message: a missing reply shows as QUIT's 221 in its place.
+    client.SendRaw(exhost::smtp::DotStuffed(Message("repeated", Address(3))) + "QUIT\r\n");
+    std::vector<std::string> replies, expected;
+    for (const auto& rcpt : rcpts)
+        expected.push_back("250 <" + rcpt + "> 2.1.5 Message stored");
+    expected.push_back("221");
+    for (bool open = true; open && replies.size() < expected.size();)
+        try {
+            const auto reply = client.ReadReply();
+            open = reply.code != 221;
+            replies.push_back(std::to_string(reply.code) + (open ? " " + reply.lines.at(0) : ""));
+        } catch (const std::exception&) {
+            open = false;
+        }
+    EXPECT_EQ(replies, expected);
+    EXPECT_EQ(InboxOf(server->sample.localAliases.at(3)).count("repeated"), 1u);
+    EXPECT_EQ(InboxOf(server->sample.localAliases.at(4)).count("repeated"), 1u);
 }
 
 TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {

@@ -322,13 +322,9 @@ std::optional<Reply> Session::Rcpt(const std::string& argument) {
                    "RCPT TO parameter " + path->parameters.front().first + " is not supported");
     if (auto refused = RefusedAddress(path->address, "5.1.3"))
         return refused;
-    auto& recipients = envelope_.recipients;
-    const auto known = std::find_if(recipients.begin(), recipients.end(), [&](const auto& r) {
-        return platform::text::EqualsIgnoreCase(r, path->address);
-    });
-    if (known != recipients.end())
-        return Say(250, "Recipient <" + path->address + "> OK (already given)");
-    if (recipients.size() >= limits_.maxRecipients)
+    // A repeated address is asked about and kept like any other: LMTP owes every accepted RCPT
+    // a reply after the message, and the backend gives a mailbox named twice one copy.
+    if (envelope_.recipients.size() >= limits_.maxRecipients)
         return Say(452, "Too many recipients (the limit is " +
                             std::to_string(limits_.maxRecipients) + ")");
     call_ = BackendCall{BackendCall::Kind::CheckRecipient, path->address, nullptr, nullptr};
