@@ -163,20 +163,27 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
     return message;
 }
 
+std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl) {
+    const auto mailbox = store.Locate(mailboxUrl);
+    if (!mailbox.IsMailboxRoot())
+        throw Error(platform::hr::E_INVALIDARG, "\"" + mailboxUrl + "\" is not a mailbox URL");
+    const auto root = store.Read(mailbox);
+    const auto inbox = root.properties.find(kInboxProperty);
+    if (inbox == root.properties.end() || !inbox->second.IsText())
+        return std::nullopt;
+    return inbox->second.Text();
+}
+
 PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322) {
     const auto message = ParseMessage(rfc5322);
     PendingSave save;
     // The lookups in one read: on a store that other connections write to, each alone could
     // find the connection's page cache dropped and read its pages again.
     store.ReadTogether([&] {
-        const auto mailbox = store.Locate(mailboxUrl);
-        if (!mailbox.IsMailboxRoot())
-            throw Error(platform::hr::E_INVALIDARG, "\"" + mailboxUrl + "\" is not a mailbox URL");
-        const auto root = store.Read(mailbox);
-        auto inbox = root.properties.find(kInboxProperty);
-        if (inbox == root.properties.end() || !inbox->second.IsText())
+        const auto inbox = InboxOf(store, mailboxUrl);
+        if (!inbox)
             throw Error(hr::DB_E_NOTFOUND, "The mailbox \"" + mailboxUrl + "\" has no Inbox");
-        save = store.NewItem(store.Locate(inbox->second.Text() + "/" + UniqueItemName()));
+        save = store.NewItem(store.Locate(*inbox + "/" + UniqueItemName()));
     });
     save.delivered = true;
     save.Set(kContentClass, Variant(kMessageClass));

@@ -6,6 +6,7 @@
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ struct ParsedMessage {
 //    the whole message, that line included, is the body. So is a message whose first line is
 //    not a header field, and an empty message gives empty parts.
 ParsedMessage ParseMessage(const std::string& rfc5322);
+
+// The URL of the Inbox of the mailbox that `mailboxUrl` names (either URL form), or nothing when
+// it has none (the store's system mailbox): such a mailbox cannot take mail. Fails when the URL
+// names no mailbox.
+std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl);
 
 // The new item (content class "urn:content-class:message") that delivering the message into
 // the Inbox of the mailbox `mailboxUrl` names (either URL form) saves, not saved yet: its

@@ -32,12 +32,21 @@ MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder,
       recipients_(std::make_unique<RecipientCache>(rememberRecipients)) {
 }
 
+std::string MailboxDelivery::MailboxUrl(const std::string& alias) const {
+    return platform::store::MailboxBaseUrl(platform::store::UrlForm::File, "", names_.domainDnsName,
+                                           alias);
+}
+
 std::string MailboxDelivery::PostmasterMailbox(platform::store::Store& store) const {
     if (names_.postmaster.empty())
         throw UsageError("this server names no postmaster mailbox (\"postmaster = ALIAS\" in " +
                          folder_.MachineFile().string() + ")");
-    if (auto mailbox = store.FindMailbox(names_.domainDnsName, names_.postmaster))
+    if (auto mailbox = store.FindMailbox(names_.domainDnsName, names_.postmaster)) {
+        if (!platform::store::InboxOf(store, MailboxUrl(*mailbox)))
+            throw UsageError("the postmaster mailbox " + *mailbox +
+                             " has no Inbox and cannot take mail");
         return *mailbox;
+    }
     throw UsageError("the postmaster mailbox " + names_.postmaster +
                      " is not on this server (domain folder " + names_.domainDnsName + ")");
 }
@@ -83,10 +92,14 @@ std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
             throw;
         return PostmasterMailbox(*store);
     }
-    if (auto mailbox = store->FindMailbox(names_.domainDnsName, alias))
-        return *mailbox;
-    throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
-                     names_.domainDnsName + ")");
+    auto mailbox = store->FindMailbox(names_.domainDnsName, alias);
+    if (!mailbox)
+        throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
+                         names_.domainDnsName + ")");
+    // Refused now rather than failing every recipient of the message later.
+    if (!platform::store::InboxOf(*store, MailboxUrl(*mailbox)))
+        throw UsageError("mailbox " + *mailbox + " has no Inbox and cannot take mail");
+    return *mailbox;
 }
 
 std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>& aliases,
@@ -100,8 +113,7 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>
             mailboxes.push_back(alias);
     std::vector<std::string> mailboxUrls;
     for (const auto& alias : mailboxes)
-        mailboxUrls.push_back(platform::store::MailboxBaseUrl(platform::store::UrlForm::File, "",
-                                                              names_.domainDnsName, alias));
+        mailboxUrls.push_back(MailboxUrl(alias));
     // The sinks' work runs here, beside the other sessions' deliveries; the writes share commits.
     return platform::store::DeliverInBatch(*stores_, *commits_, mailboxUrls, message);
 }

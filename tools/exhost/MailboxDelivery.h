@@ -34,10 +34,10 @@ public:
     // "postmaster" (any case, no domain), or for postmaster at a domain this server's mailboxes
     // use that no directory entry has as an address, goes to the mailbox that the server
     // folder's "postmaster" setting names. Fails with UsageError when no entry has the address or
-    // its mailbox is not on this server, and with platform::Error when the directory or the
-    // store cannot be asked. An address resolved less than `rememberRecipients` ago is not
-    // looked up again. Safe to call from several threads at once: every lookup takes a
-    // directory connection and a store of its own.
+    // its mailbox is not on this server or has no Inbox (cannot take mail), and with
+    // platform::Error when the directory or the store cannot be asked. An address resolved less
+    // than `rememberRecipients` ago is not looked up again. Safe to call from several threads at
+    // once: every lookup takes a directory connection and a store of its own.
     std::string ResolveRecipient(const std::string& address) const;
     // The mailbox the address resolved to less than `rememberRecipients` ago, if it did; asks
     // nobody, so it may run where nothing may wait.
@@ -55,6 +55,7 @@ public:
     const platform::host::MachineNames& Names() const { return names_; }
 
 private:
+    std::string MailboxUrl(const std::string& alias) const;
     std::string AskForRecipient(const std::string& address) const;
     std::string PostmasterMailbox(platform::store::Store& store) const;
     // Whether mail for `domain` can be for this server: its own domain or forest, or the domain

@@ -156,8 +156,8 @@ TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
         {"remote.desk@" + kDomain, unknown("remote.desk@" + kDomain)},
         {"nobody@" + kDomain, unknown("nobody@" + kDomain)},
         {"nobody", "!not a mail address"},
-        // The store's own system mailbox has no Inbox to deliver into.
-        {SystemMailbox() + "@" + kDomain, "!/mbx/" + SystemMailbox() + "\" has no Inbox"},
+        // The store's own system mailbox has no Inbox to deliver into: refused as a recipient.
+        {SystemMailbox() + "@" + kDomain, "!mailbox " + SystemMailbox() + " has no Inbox"},
     };
     for (const auto& proxy : Sample().firstLocalProxyAddresses)
         if (proxy.rfind("smtp:", 0) == 0 || proxy.rfind("SMTP:", 0) == 0)
@@ -173,6 +173,13 @@ TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
                 << address << ": " << result.out;
         }
     }
+    // A recipient that cannot take mail fails the delivery before anything is stored.
+    const auto& first = Sample().localAliases.front();
+    const auto before = InboxSize(first);
+    const auto mixed = server->Deliver({first + "@" + kDomain, SystemMailbox() + "@" + kDomain},
+                                       "Subject: half\n\nbody\n");
+    EXPECT_NE(mixed.exitCode, 0);
+    EXPECT_EQ(InboxSize(first), before) << mixed.out;
 }
 
 // A front remembers a recipient it has resolved; the others ask every time.
@@ -281,6 +288,10 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
     const auto unknown = backend.CheckRecipient("nobody@" + kDomain);
     EXPECT_EQ(unknown.kind, Kind::Permanent);
     EXPECT_NE(unknown.text.find("<nobody@" + kDomain + ">"), std::string::npos) << unknown.text;
+    // A mailbox without an Inbox is refused at RCPT (550), not after the message.
+    const auto system = backend.CheckRecipient(SystemMailbox() + "@" + kDomain);
+    EXPECT_EQ(system.kind, Kind::Permanent);
+    EXPECT_NE(system.text.find("has no Inbox"), std::string::npos) << system.text;
     const auto before = InboxSize(alias), postmasterBefore = InboxSize("postmaster");
     const auto verdict =
         backend.Deliver({"s@partner.example", {recipients.begin(), recipients.end() - 1}},
