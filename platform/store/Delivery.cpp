@@ -174,7 +174,9 @@ std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl) 
     return inbox->second.Text();
 }
 
-PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322) {
+PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string& rfc5322,
+                        const DeliveryOptions& options) {
+    const auto& mailboxUrl = copy.mailboxUrl;
     const auto message = ParseMessage(rfc5322);
     PendingSave save;
     // The lookups in one read: on a store that other connections write to, each alone could
@@ -187,7 +189,7 @@ PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::
     });
     save.delivered = true;
     save.Set(kContentClass, Variant(kMessageClass));
-    save.Set(kTransportMessageHeaders, Variant(message.headers));
+    save.Set(kTransportMessageHeaders, Variant(copy.trace + message.headers));
     save.Set(kSubject, Variant(message.subject));
     save.Set(kFrom, Variant(message.from));
     save.Set(kTo, Variant(message.to));
@@ -197,26 +199,27 @@ PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::
         save.Set(kDate, Variant(message.date));
     save.Set(kTextDescription, Variant(message.body));
     // Set before the save runs the begin phase, so that a sink sees the sender's keywords.
-    if (!message.keywords.empty())
+    if (options.takeKeywords && !message.keywords.empty())
         save.Set(kKeywords, Variant(message.keywords));
     return save;
 }
 
 PendingSave NewDelivery(Store& store, const std::string& domain, const std::string& alias,
-                        const std::string& rfc5322) {
-    return NewDelivery(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322);
+                        const std::string& rfc5322, const DeliveryOptions& options) {
+    return NewDelivery(store, {MailboxBaseUrl(UrlForm::File, "", domain, alias)}, rfc5322, options);
 }
 
-std::string DeliverMessage(Store& store, const std::string& mailboxUrl,
-                           const std::string& rfc5322) {
-    auto save = NewDelivery(store, mailboxUrl, rfc5322);
+std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322,
+                           const DeliveryOptions& options) {
+    auto save = NewDelivery(store, {mailboxUrl}, rfc5322, options);
     store.Save(save);
     return save.location.Url();
 }
 
 std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,
-                           const std::string& rfc5322) {
-    return DeliverMessage(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322);
+                           const std::string& rfc5322, const DeliveryOptions& options) {
+    return DeliverMessage(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322,
+                          options);
 }
 
 } // namespace platform::store

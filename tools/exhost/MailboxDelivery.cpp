@@ -111,11 +111,13 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>
                 return text::EqualsIgnoreCase(known, alias);
             }))
             mailboxes.push_back(alias);
-    std::vector<std::string> mailboxUrls;
+    std::vector<platform::store::MailboxCopy> copies;
     for (const auto& alias : mailboxes)
-        mailboxUrls.push_back(MailboxUrl(alias));
+        copies.emplace_back(MailboxUrl(alias));
+    platform::store::DeliveryOptions options;
+    options.takeKeywords = names_.takeKeywords;
     // The sinks' work runs here, beside the other sessions' deliveries; the writes share commits.
-    return platform::store::DeliverInBatch(*stores_, *commits_, mailboxUrls, message);
+    return platform::store::DeliverInBatch(*stores_, *commits_, copies, message, options);
 }
 
 } // namespace exhost

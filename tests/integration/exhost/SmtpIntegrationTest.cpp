@@ -63,7 +63,8 @@ protected:
 
 std::unique_ptr<SampleServer> SmtpFront::server;
 
-// The sender's Keywords are the message's keywords before the sink adds the address. jörg@ is in
+// The sender's Keywords are not the message's keywords unless machine.conf says take_keywords;
+// when it does, the sink adds the address to them. jörg@ is in
 // the directory; the client writes JÖRG@, which only Unicode case folding matches, both in the
 // directory's lookup and in the sink's comparison of the To header.
 TEST_F(SmtpFront, TheSinkStampsMessagesThatArriveOverSmtpAndSmtputf8) {
@@ -81,7 +82,23 @@ TEST_F(SmtpFront, TheSinkStampsMessagesThatArriveOverSmtpAndSmtputf8) {
     ASSERT_NE(stored, inbox.end());
     EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
     EXPECT_EQ(stored->second.at(platform::store::kKeywords).Array(),
-              std::vector<std::string>{"Sales,urgent," + Address(2)});
+              std::vector<std::string>{Address(2)});
+    {
+        const platform::host::ServerFolder folder(Root());
+        auto names = folder.ReadMachineNames();
+        names.takeKeywords = true;
+        folder.WriteMachineNames(names);
+        SmtpServerProcess taking(Root());
+        Client other("127.0.0.1", taking.Port());
+        other.Command("EHLO c");
+        const auto tagged = "Keywords: Sales, urgent,\r\n Sales\r\n" + Message("tagged", to);
+        ASSERT_EQ(other.Deliver("s@partner.example", {Address(2)}, tagged).code, 250);
+        names.takeKeywords = false;
+        folder.WriteMachineNames(names);
+        const auto taken = InboxOf(server->sample.localAliases.at(2)).find("tagged")->second;
+        EXPECT_EQ(taken.at(platform::store::kKeywords).Array(),
+                  std::vector<std::string>{"Sales,urgent," + Address(2)});
+    }
 
     const auto& utf8Address = server->sample.utf8Address;
     const auto shouted = "J\xC3\x96RG" + utf8Address.substr(utf8Address.find('@'));
