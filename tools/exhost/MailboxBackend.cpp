@@ -11,6 +11,14 @@
 
 namespace exhost {
 
+namespace {
+
+Arrival ArrivalOf(const smtp::Envelope& envelope) {
+    return {envelope.sender, envelope.protocol, envelope.helo};
+}
+
+} // namespace
+
 MailboxBackend::MailboxBackend(const MailboxDelivery& delivery) : delivery_(delivery) {
 }
 
@@ -40,11 +48,11 @@ std::optional<smtp::Verdict> MailboxBackend::KnownRecipient(const std::string& a
 
 smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std::string& message) {
     // Every message is taken as transports take it (ParseMessage); one copy per mailbox.
-    std::vector<std::string> aliases;
+    std::vector<MailboxDelivery::Recipient> recipients;
     for (const auto& address : envelope.recipients)
-        aliases.push_back(aliases_.at(address));
+        recipients.push_back({address, aliases_.at(address)});
     try {
-        const auto urls = delivery_.Deliver(aliases, message);
+        const auto urls = delivery_.Deliver(recipients, message, ArrivalOf(envelope));
         return smtp::Verdict::Accept("Message stored for " + std::to_string(urls.size()) +
                                      (urls.size() == 1 ? " recipient" : " recipients"));
     } catch (const platform::Error& error) {
@@ -72,7 +80,7 @@ std::vector<smtp::Verdict> MailboxBackend::DeliverEach(const smtp::Envelope& env
         }
         stored.push_back(alias);
         try {
-            delivery_.Deliver({alias}, message);
+            delivery_.Deliver({{address, alias}}, message, ArrivalOf(envelope));
             verdicts.push_back(smtp::Verdict::Accept("2.1.5 Message stored"));
         } catch (const platform::Error& error) {
             verdicts.push_back(

@@ -102,18 +102,23 @@ std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
     return *mailbox;
 }
 
-std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>& aliases,
-                                                  const std::string& message) const {
-    // Two addresses of one mailbox still give it one copy.
+std::vector<std::string> MailboxDelivery::Deliver(const std::vector<Recipient>& recipients,
+                                                  const std::string& message,
+                                                  const Arrival& arrival) const {
+    const auto host = names_.computerName + "." + names_.domainDnsName;
+    const auto id = NewDeliveryId();
+    const auto now = std::chrono::system_clock::now();
+    // Two addresses of one mailbox still give it one copy, traced for the first of them.
     std::vector<std::string> mailboxes;
-    for (const auto& alias : aliases)
-        if (std::none_of(mailboxes.begin(), mailboxes.end(), [&](const std::string& known) {
-                return text::EqualsIgnoreCase(known, alias);
-            }))
-            mailboxes.push_back(alias);
     std::vector<platform::store::MailboxCopy> copies;
-    for (const auto& alias : mailboxes)
-        copies.emplace_back(MailboxUrl(alias));
+    for (const auto& recipient : recipients)
+        if (std::none_of(mailboxes.begin(), mailboxes.end(), [&](const std::string& known) {
+                return text::EqualsIgnoreCase(known, recipient.mailbox);
+            })) {
+            mailboxes.push_back(recipient.mailbox);
+            copies.emplace_back(MailboxUrl(recipient.mailbox),
+                                TraceFields(arrival, host, id, recipient.address, now));
+        }
     platform::store::DeliveryOptions options;
     options.takeKeywords = names_.takeKeywords;
     // The sinks' work runs here, beside the other sessions' deliveries; the writes share commits.

@@ -6,6 +6,7 @@
 // runs the registered sinks.
 
 #include "RecipientCache.h"
+#include "TraceFields.h"
 
 #include "platform/host/ServerFolder.h"
 
@@ -43,13 +44,22 @@ public:
     // nobody, so it may run where nothing may wait.
     std::optional<std::string> RememberedRecipient(const std::string& address) const;
 
-    // Saves the message into the Inbox of every mailbox named, once per mailbox however often
-    // it is named (aliases compare without regard to case), all or none: when one save fails
-    // (or a sink refuses it) none is kept. Returns once the message is on disk, with the URLs
-    // of the stored items in the order in which their mailboxes are first named. Deliveries
-    // from several threads at once share commits (platform/store/GroupCommit.h).
-    std::vector<std::string> Deliver(const std::vector<std::string>& aliases,
-                                     const std::string& message) const;
+    // One envelope recipient: the address as the client sent it and the alias of the mailbox
+    // ResolveRecipient found for it.
+    struct Recipient {
+        std::string address;
+        std::string mailbox;
+    };
+
+    // Saves the message into the Inbox of every recipient's mailbox, once per mailbox however
+    // often it is named (aliases compare without regard to case), all or none: when one save
+    // fails (or a sink refuses it) none is kept. Each copy starts with this server's trace
+    // fields (TraceFields.h) for the first recipient that named its mailbox. Returns once the
+    // message is on disk, with the URLs of the stored items in the order in which their
+    // mailboxes are first named. Deliveries from several threads at once share commits
+    // (platform/store/GroupCommit.h).
+    std::vector<std::string> Deliver(const std::vector<Recipient>& recipients,
+                                     const std::string& message, const Arrival& arrival) const;
 
     const std::string& Domain() const { return names_.domainDnsName; }
     const platform::host::MachineNames& Names() const { return names_; }

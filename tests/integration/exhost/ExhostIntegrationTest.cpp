@@ -9,6 +9,7 @@
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
+#include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
 #include <QJsonArray>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
@@ -218,6 +220,51 @@ TEST_F(ExhostServer, DeliverStoresOneItemForEachMailboxTheAddressesName) {
     EXPECT_EQ(urls[0].rfind(server->InboxUrl(first) + "/", 0), 0u);
     EXPECT_EQ(urls[1].rfind(server->InboxUrl(second) + "/", 0), 0u);
     EXPECT_EQ(InboxSize(first), before + 1);
+}
+
+// Each copy starts with its own trace fields: the envelope sender (--from, else "<>"), and the
+// first address that named its mailbox.
+TEST_F(ExhostServer, DeliverWritesTraceFieldsAtTheTopOfEachCopy) {
+    const auto& first = Sample().localAliases[0];
+    const auto& second = Sample().localAliases[1];
+    const auto file = server->folder.Path() / "traced.eml";
+    WriteFile(file, "Subject: traced\nTo: x@partner.example\n\nbody\n");
+    const struct {
+        std::vector<std::string> from;
+        std::string returnPath;
+    } cases[] = {{{"--from", "s@partner.example"}, "<s@partner.example>"}, {{}, "<>"}};
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments{"deliver",
+                                           "--rcpt",
+                                           first + "@MAIL." + kDomain,
+                                           "--rcpt",
+                                           second + "@" + kDomain,
+                                           "--rcpt",
+                                           first + "@" + kDomain};
+        arguments.insert(arguments.end(), c.from.begin(), c.from.end());
+        arguments.push_back(file.string());
+        const auto result = Run(arguments);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto urls = Lines(result.out);
+        ASSERT_EQ(urls.size(), 2u) << result.out;
+        auto store = platform::store::Store::Open(platform::host::ServerFolder(Root()));
+        const std::string recipients[] = {first + "@MAIL." + kDomain, second + "@" + kDomain};
+        for (std::size_t i = 0; i < 2; ++i) {
+            const auto headers = store->Read(store->Locate(urls[i]))
+                                     .properties.at(platform::store::kTransportMessageHeaders)
+                                     .Text();
+            const std::regex trace(
+                "Return-Path: " + std::regex_replace(c.returnPath, std::regex("[.]"), "\\.") +
+                "\r\nReceived: by MAILX\\.lv\\.test with local id [0-9A-F]{16}"
+                "\r\n\tfor <([^>]*)>; [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} "
+                "[0-9]{4} [0-9:]{8} \\+0000\r\nDelivered-To: ([^\r]*)\r\n"
+                "Subject: traced\r\nTo: x@partner\\.example\r\n");
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(headers, match, trace)) << headers;
+            EXPECT_EQ(match[1], recipients[i]);
+            EXPECT_EQ(match[2], recipients[i]);
+        }
+    }
 }
 
 // How values are written (escapes, bytes that are not UTF-8) is JsonWriterTest's.

@@ -175,6 +175,20 @@ TEST_F(SmtpFront, LmtpRepliesOncePerRcptAfterTheMessageAndStoresOneCopyPerMailbo
     EXPECT_EQ(replies, expected);
     EXPECT_EQ(InboxOf(server->sample.localAliases.at(3)).count("repeated"), 1u);
     EXPECT_EQ(InboxOf(server->sample.localAliases.at(4)).count("repeated"), 1u);
+    // Each copy is traced for the first RCPT that reached its mailbox.
+    for (const auto& [user, rcpt] : {std::pair{3, Address(3)}, std::pair{4, Address(4)}}) {
+        const auto headers = InboxOf(server->sample.localAliases.at(user))
+                                 .find("repeated")
+                                 ->second.at(platform::store::kTransportMessageHeaders)
+                                 .Text();
+        EXPECT_EQ(headers.rfind("Return-Path: <s@partner.example>\r\nReceived: from c\r\n\tby ", 0),
+                  0u)
+            << headers;
+        EXPECT_NE(headers.find(" with LMTP id "), std::string::npos) << headers;
+        EXPECT_NE(headers.find("\tfor <" + rcpt + ">; "), std::string::npos) << headers;
+        EXPECT_NE(headers.find("\r\nDelivered-To: " + rcpt + "\r\nFrom: "), std::string::npos)
+            << headers;
+    }
 }
 
 TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {

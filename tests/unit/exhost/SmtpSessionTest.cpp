@@ -299,6 +299,28 @@ TEST(SmtpSession, EachMessageGetsOnlyItsOwnEnvelope) {
                                                            "BOB@example.com"}));
 }
 
+// The greeting is kept for the trace field of every message of the session.
+TEST(SmtpSession, TheEnvelopeCarriesTheGreetingAndItsProtocol) {
+    const struct {
+        std::string hello;
+        Protocol protocol;
+        const char* named;
+    } cases[] = {{"EHLO client.example", Protocol::Smtp, "ESMTP"},
+                 {"HELO client.example", Protocol::Smtp, "SMTP"},
+                 {"LHLO client.example", Protocol::Lmtp, "LMTP"}};
+    for (const auto& c : cases) {
+        FakeBackend backend;
+        Session session("h", SmallLimits(), backend, c.protocol);
+        session.Feed(c.hello + "\r\n" + kMail + kRcpt + "DATA\r\n" + kMessage + kMail + kRcpt +
+                     "DATA\r\n" + kMessage);
+        ASSERT_EQ(backend.delivered.size(), 2u) << c.hello;
+        for (const auto& delivery : backend.delivered) {
+            EXPECT_EQ(delivery.envelope.helo, "client.example");
+            EXPECT_EQ(delivery.envelope.protocol, c.named);
+        }
+    }
+}
+
 TEST(SmtpSession, AMessageOverTheSizeLimitIsRefusedAndNotDelivered) {
     Transaction t;
     t.Open();

@@ -27,6 +27,10 @@ struct Verdict {
 struct Envelope {
     std::string sender; // the reverse path without its angle brackets; empty for "<>"
     std::vector<std::string> recipients;
+    // For the trace field: the name the client greeted with, and the protocol as the Received
+    // field names it (SMTP after HELO, ESMTP after EHLO, LMTP).
+    std::string helo{};
+    std::string protocol{};
 };
 
 class Backend {

@@ -261,6 +261,8 @@ Reply Session::Hello(const std::string& verb, const std::string& argument) {
         return Say(501, "Syntax: " + verb + " domain");
     ResetTransaction();
     state_ = State::Greeted;
+    helo_ = domain;
+    heloProtocol_ = verb == "LHLO" ? "LMTP" : verb == "EHLO" ? "ESMTP" : "SMTP";
     if (verb == "HELO")
         return Say(250, hostName_);
     return {250,
@@ -307,6 +309,8 @@ Reply Session::Mail(const std::string& argument) {
         return *refused;
     }
     envelope_.sender = path->address;
+    envelope_.helo = helo_;
+    envelope_.protocol = heloProtocol_;
     state_ = State::Mail;
     return Say(250, "Sender <" + path->address + "> OK");
 }

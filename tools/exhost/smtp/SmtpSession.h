@@ -113,7 +113,8 @@ private:
     bool discarding_ = false; // the pending line outgrew its limit: drop it up to its end
 
     Envelope envelope_;
-    bool utf8_ = false; // MAIL said SMTPUTF8: addresses may hold UTF-8
+    std::string helo_, heloProtocol_; // kept for every transaction of the session
+    bool utf8_ = false;               // MAIL said SMTPUTF8: addresses may hold UTF-8
     std::string message_;
     bool messageTooBig_ = false;
     bool messageBareLineFeed_ = false;
