@@ -83,6 +83,29 @@ std::vector<std::string> KeywordsOf(const std::vector<std::string>& fields) {
     return keywords;
 }
 
+// The header block without the fields named (and their continuation lines).
+std::string WithoutFields(const std::string& headers, const std::vector<std::string>& names) {
+    if (names.empty())
+        return headers;
+    std::string kept;
+    bool dropping = false;
+    for (std::size_t start = 0; start < headers.size();) {
+        auto end = headers.find("\r\n", start);
+        end = end == std::string::npos ? headers.size() : end + 2;
+        const std::string_view line(headers.data() + start, end - start);
+        if (!IsBlank(line.front())) {
+            const auto name = FieldName(line);
+            dropping = name && std::any_of(names.begin(), names.end(), [&](const auto& dropped) {
+                           return text::EqualsIgnoreCase(*name, dropped);
+                       });
+        }
+        if (!dropping)
+            kept.append(line);
+        start = end;
+    }
+    return kept;
+}
+
 // The last `count` hexadecimal digits of `value`, most significant first.
 std::string HexDigits(std::uint64_t value, int count) {
     static const char* digits = "0123456789ABCDEF";
@@ -189,7 +212,8 @@ PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string
     });
     save.delivered = true;
     save.Set(kContentClass, Variant(kMessageClass));
-    save.Set(kTransportMessageHeaders, Variant(copy.trace + message.headers));
+    save.Set(kTransportMessageHeaders,
+             Variant(copy.trace + WithoutFields(message.headers, options.removedFields)));
     save.Set(kSubject, Variant(message.subject));
     save.Set(kFrom, Variant(message.from));
     save.Set(kTo, Variant(message.to));

@@ -54,6 +54,9 @@ struct DeliveryOptions {
     // mail stores take them. Off unless asked for: keywords are the owner's tags (the sink
     // stamps one), and any sender could otherwise set them.
     bool takeKeywords = false;
+    // Header fields (names in any letter case) the sender wrote that are left out of the stored
+    // header block, with their continuation lines: the server writes its own in their place.
+    std::vector<std::string> removedFields{};
 };
 
 // One mailbox's copy of a message: the mailbox (either URL form) and the header fields the

@@ -110,17 +110,31 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<Recipient>& 
     const auto now = std::chrono::system_clock::now();
     // Two addresses of one mailbox still give it one copy, traced for the first of them.
     std::vector<std::string> mailboxes;
+    std::vector<std::vector<std::string>> reached; // per mailbox, the recipients that named it
     std::vector<platform::store::MailboxCopy> copies;
-    for (const auto& recipient : recipients)
-        if (std::none_of(mailboxes.begin(), mailboxes.end(), [&](const std::string& known) {
-                return text::EqualsIgnoreCase(known, recipient.mailbox);
-            })) {
-            mailboxes.push_back(recipient.mailbox);
-            copies.emplace_back(MailboxUrl(recipient.mailbox),
-                                TraceFields(arrival, host, id, recipient.address, now));
+    for (const auto& recipient : recipients) {
+        const auto known =
+            std::find_if(mailboxes.begin(), mailboxes.end(), [&](const std::string& mailbox) {
+                return text::EqualsIgnoreCase(mailbox, recipient.mailbox);
+            });
+        const auto listed = recipient.original.empty() ? recipient.address : recipient.original;
+        if (known != mailboxes.end()) {
+            reached[static_cast<std::size_t>(known - mailboxes.begin())].push_back(listed);
+            continue;
         }
+        mailboxes.push_back(recipient.mailbox);
+        reached.push_back({listed});
+        copies.emplace_back(MailboxUrl(recipient.mailbox),
+                            TraceFields(arrival, host, id, recipient.address, now));
+    }
+    if (names_.envelopeRecipientList)
+        for (std::size_t i = 0; i < copies.size(); ++i)
+            copies[i].trace += RecipientListField(reached[i]);
     platform::store::DeliveryOptions options;
     options.takeKeywords = names_.takeKeywords;
+    // Only this server's list may steer the sink's stamp.
+    if (names_.envelopeRecipientList)
+        options.removedFields = {"X-RecipientList"};
     // The sinks' work runs here, beside the other sessions' deliveries; the writes share commits.
     return platform::store::DeliverInBatch(*stores_, *commits_, copies, message, options);
 }

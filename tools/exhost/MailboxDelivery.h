@@ -49,12 +49,15 @@ public:
     struct Recipient {
         std::string address;
         std::string mailbox;
+        std::string original{}; // the ORCPT an MTA in front passed; "" when none
     };
 
     // Saves the message into the Inbox of every recipient's mailbox, once per mailbox however
     // often it is named (aliases compare without regard to case), all or none: when one save
     // fails (or a sink refuses it) none is kept. Each copy starts with this server's trace
-    // fields (TraceFields.h) for the first recipient that named its mailbox. Returns once the
+    // fields (TraceFields.h) for the first recipient that named its mailbox and, when
+    // machine.conf sets envelope_recipient_list, X-RecipientList with every recipient that
+    // named it (its ORCPT if it has one), the sender's X-RecipientList left out. Returns once the
     // message is on disk, with the URLs of the stored items in the order in which their
     // mailboxes are first named. Deliveries from several threads at once share commits
     // (platform/store/GroupCommit.h).

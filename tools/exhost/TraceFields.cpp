@@ -52,6 +52,13 @@ std::string TraceFields(const Arrival& arrival, const std::string& host, const s
     return fields;
 }
 
+std::string RecipientListField(const std::vector<std::string>& recipients) {
+    std::string field = "X-RecipientList: ";
+    for (std::size_t i = 0; i < recipients.size(); ++i)
+        field += (i ? ";" : "") + FieldSafe(recipients[i]);
+    return field + "\r\n";
+}
+
 std::string NewDeliveryId() {
     static std::atomic<std::uint32_t> counter{0};
     static thread_local std::mt19937 engine{std::random_device{}()};

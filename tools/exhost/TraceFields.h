@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace exhost {
 
@@ -22,6 +23,10 @@ struct Arrival {
 // cannot hold are replaced, so that nothing the client sent can start a field of its own.
 std::string TraceFields(const Arrival& arrival, const std::string& host, const std::string& id,
                         const std::string& recipient, std::chrono::system_clock::time_point when);
+
+// X-RecipientList with the envelope recipients that reached one mailbox, in RCPT order,
+// separated by ";", ending in CRLF; control characters replaced as in TraceFields.
+std::string RecipientListField(const std::vector<std::string>& recipients);
 
 // A new delivery id: 16 hexadecimal digits, different for every call.
 std::string NewDeliveryId();

@@ -191,6 +191,74 @@ TEST_F(SmtpFront, LmtpRepliesOncePerRcptAfterTheMessageAndStoresOneCopyPerMailbo
     }
 }
 
+// With envelope_recipient_list on, the front writes the envelope recipients (ORCPT first) that
+// reached the mailbox, and drops the sender's list: a Bcc-only or list message is stamped with
+// the address it was sent to, a forged list steers nothing. Off, the stamps are as before.
+TEST_F(SmtpFront, TheEnvelopeRecipientListIsWrittenOnlyWhenSetAndReplacesTheSenders) {
+    const auto& alias = server->sample.localAliases.at(2);
+    server->RegisterSink(LORVANTA_DLL, alias);
+    ASSERT_EQ(server->Problem(), "");
+    // The owner's address at the mail. subdomain is another of its proxy addresses.
+    const auto owner = Address(2);
+    const auto other =
+        owner.substr(0, owner.find('@') + 1) + "mail." + owner.substr(owner.find('@') + 1);
+    const struct {
+        const char* name;
+        std::string headers;
+        std::string orcpt;
+        std::string stampedOn, stampedOff;
+    } cases[] = {
+        {"bcc only", "To: someone@partner.example\r\n", "", owner, ""},
+        {"list", "To: sales-list@partner.example\r\n", "", owner, ""},
+        {"alias expanded", "To: sales-list@partner.example\r\n", other, other, ""},
+        {"forged", "To: someone@partner.example\r\nX-RecipientList: " + other + "\r\n", "", owner,
+         other},
+    };
+    const auto stampOf = [](const platform::store::PropertyMap& properties) {
+        const auto found = properties.find(platform::store::kInternetAccountName);
+        return found == properties.end() ? std::string() : found->second.ToText();
+    };
+    const platform::host::ServerFolder folder(Root());
+    for (const bool on : {true, false}) {
+        auto names = folder.ReadMachineNames();
+        names.envelopeRecipientList = on;
+        folder.WriteMachineNames(names);
+        SmtpServerProcess lmtp(Root(), {}, "127.0.0.1:0", "lmtp");
+        Client client("127.0.0.1", lmtp.Port());
+        ASSERT_EQ(client.Command("LHLO c").code, 250);
+        for (const auto& c : cases) {
+            const auto subject = std::string(c.name) + (on ? " on" : " off");
+            ASSERT_EQ(client.Command("MAIL FROM:<s@partner.example>").code, 250);
+            ASSERT_EQ(client
+                          .Command("RCPT TO:<" + owner + ">" +
+                                   (c.orcpt.empty() ? "" : " ORCPT=rfc822;" + c.orcpt))
+                          .code,
+                      250);
+            ASSERT_EQ(client.Command("DATA").code, 354);
+            ASSERT_EQ(client
+                          .SendMessageBody("From: s@partner.example\r\n" + c.headers +
+                                           "Subject: " + subject + "\r\n\r\nHi.\r\n")
+                          .code,
+                      250);
+            const auto inbox = InboxOf(alias);
+            const auto stored = inbox.find(subject);
+            ASSERT_NE(stored, inbox.end()) << subject;
+            EXPECT_EQ(stampOf(stored->second), on ? c.stampedOn : c.stampedOff) << subject;
+            const auto headers =
+                stored->second.at(platform::store::kTransportMessageHeaders).Text();
+            const auto listed = c.orcpt.empty() ? owner : c.orcpt;
+            const auto ours = headers.find("\r\nX-RecipientList: " + listed + "\r\nFrom: ");
+            EXPECT_EQ(ours != std::string::npos, on) << headers;
+            const auto forged = headers.find("X-RecipientList: " + other + "\r\nSubject");
+            EXPECT_EQ(forged != std::string::npos, !on && std::string(c.name) == "forged")
+                << headers;
+        }
+    }
+    auto names = folder.ReadMachineNames();
+    names.envelopeRecipientList = false;
+    folder.WriteMachineNames(names);
+}
+
 TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {
     for (const auto* listen : {"0.0.0.0:0", "127.0.0.1:0"}) {
         SmtpServerProcess smtp(Root(), {}, listen);

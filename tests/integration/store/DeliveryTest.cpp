@@ -66,10 +66,23 @@ TEST_F(Delivery, KeywordsFieldsBecomeKeywordsOnlyWhenTaken) {
         EXPECT_EQ(item.properties.at(kTransportMessageHeaders),
                   Variant("Keywords: alice@example.com, Sales\r\nSubject: tags\r\n"));
         EXPECT_EQ(item.properties.count(kKeywords), c.hasKeywords ? 1u : 0u) << c.take;
-        if (c.hasKeywords)
+        if (c.hasKeywords) {
             EXPECT_EQ(item.properties.at(kKeywords),
                       Variant(Variant::TextArray{"alice@example.com", "Sales"}));
+        }
     }
+}
+
+// A removed field goes with its continuation lines, in any letter case; similar names stay.
+TEST_F(Delivery, RemovedFieldsAreLeftOutOfTheHeaderBlock) {
+    DeliveryOptions options;
+    options.removedFields = {"X-RecipientList"};
+    const auto url = DeliverMessage(*store, kFileBase + "/alice",
+                                    "X-RecipientList: a@b.c;\n d@e.f\nTo: alice@example.com\n"
+                                    "x-recipientlist : g@h.i\nX-RecipientList2: k\n\nHi\n",
+                                    options);
+    EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kTransportMessageHeaders),
+              Variant("To: alice@example.com\r\nX-RecipientList2: k\r\n"));
 }
 
 // A copy's trace fields come first in its header block, and the block still parses as the

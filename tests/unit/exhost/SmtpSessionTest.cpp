@@ -160,8 +160,21 @@ INSTANTIATE_TEST_SUITE_P(
                      {250, 250, 250, 501}},
         SequenceCase{"UnknownParameters",
                      kEhlo + "MAIL FROM:<a@b.c> AUTH=<>\r\n" + kMail +
-                         "RCPT TO:<alice@example.com> NOTIFY=NEVER\r\n",
+                         "RCPT TO:<alice@example.com> XFOO=1\r\n",
                      {250, 555, 250, 555}},
+        // DSN's parameters are taken (an MTA in front handles the notices), if well-formed.
+        SequenceCase{"DsnParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> RET=HDRS ENVID=QQ+2B1\r\n" +
+                         "RCPT TO:<alice@example.com> NOTIFY=SUCCESS,DELAY\r\n" +
+                         "RCPT TO:<bob@example.com> NOTIFY=NEVER ORCPT=x400;w\r\n",
+                     {250, 250, 250, 250}},
+        SequenceCase{"MalformedDsnParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> RET=ALL\r\nMAIL FROM:<a@b.c> ENVID=a=b\r\n" +
+                         kMail + "RCPT TO:<alice@example.com> NOTIFY=SOMETIMES\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=rfc822;a+2\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=a@b.c\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=rfc822;a+2bb\r\n",
+                     {250, 501, 501, 250, 501, 501, 501, 501}},
         SequenceCase{"TooManyRecipients",
                      kEhlo + kMail + kRcpt + "RCPT TO:<bob@example.com>\r\n" +
                          "RCPT TO:<carol@example.com>\r\n",
@@ -239,7 +252,7 @@ TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
     EXPECT_NE(lines.at(0).find("mail01.example.com"), std::string::npos);
     const std::set<std::string> extensions(lines.begin() + 1, lines.end());
     EXPECT_EQ(extensions,
-              (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
+              (std::set<std::string>{"8BITMIME", "DSN", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
     EXPECT_EQ(session.ClosingReply().code, 421);
     // LMTP's LHLO says the same.
     Session lmtp("mail01.example.com", SmallLimits(), backend, Protocol::Lmtp);
@@ -319,6 +332,17 @@ TEST(SmtpSession, TheEnvelopeCarriesTheGreetingAndItsProtocol) {
             EXPECT_EQ(delivery.envelope.protocol, c.named);
         }
     }
+}
+
+// Each recipient keeps its ORCPT (xtext decoded; "" when it has none or one of another type).
+TEST(SmtpSession, TheEnvelopeCarriesEachRecipientsOriginal) {
+    FakeBackend backend;
+    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+    session.Feed(kLhlo + kMail + "RCPT TO:<alice@example.com> ORCPT=RFC822;l+2Bs@x.e\r\n" +
+                 kRcptBob + "DATA\r\n" + kMessage);
+    ASSERT_EQ(backend.delivered.size(), 1u);
+    EXPECT_EQ(backend.delivered[0].envelope.originalRecipients,
+              (std::vector<std::string>{"l+s@x.e", ""}));
 }
 
 TEST(SmtpSession, AMessageOverTheSizeLimitIsRefusedAndNotDelivered) {

@@ -65,6 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "Delivered-To: alice@example.com\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(RecipientListField, ListsTheRecipientsInOrderWithNothingThatEndsTheField) {
+    EXPECT_EQ(exhost::RecipientListField({"a@example.com"}), "X-RecipientList: a@example.com\r\n");
+    EXPECT_EQ(exhost::RecipientListField({"a@example.com", "List@x.example", "b\r\nX: 1"}),
+              "X-RecipientList: a@example.com;List@x.example;b??X: 1\r\n");
+}
+
 TEST(DeliveryId, IsSixteenHexDigitsAndNeverRepeats) {
     std::set<std::string> ids;
     for (int i = 0; i < 1000; ++i) {

@@ -96,6 +96,7 @@ private:
     std::optional<Reply> RefusedAddress(const std::string& address, const char* badSyntax) const;
     Reply Mail(const std::string& argument);
     std::optional<Reply> Rcpt(const std::string& argument);
+    std::string pendingOriginal_; // the ORCPT of the RCPT whose check is pending
     Reply Data(const std::string& argument, bool crlf);
     void ResetTransaction();
 
