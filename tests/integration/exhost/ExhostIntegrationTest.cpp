@@ -267,6 +267,38 @@ TEST_F(ExhostServer, DeliverWritesTraceFieldsAtTheTopOfEachCopy) {
     }
 }
 
+// With envelope_recipient_list, deliver lists the --rcpt addresses of each mailbox, in order,
+// in place of any list the sender wrote.
+TEST_F(ExhostServer, DeliverListsTheRecipientsOfEachMailboxWhenSet) {
+    const platform::host::ServerFolder folder(Root());
+    auto names = folder.ReadMachineNames();
+    names.envelopeRecipientList = true;
+    folder.WriteMachineNames(names);
+    const auto& first = Sample().localAliases[0];
+    const auto& second = Sample().localAliases[1];
+    const auto result =
+        server->Deliver({first + "@" + kDomain, second + "@" + kDomain, first + "@MAIL." + kDomain},
+                        "X-RecipientList: forged@partner.example\n"
+                        "Subject: listed\n\nbody\n");
+    names.envelopeRecipientList = false;
+    folder.WriteMachineNames(names);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto urls = Lines(result.out);
+    ASSERT_EQ(urls.size(), 2u) << result.out;
+    auto store = platform::store::Store::Open(folder);
+    const std::string lists[] = {first + "@" + kDomain + ";" + first + "@MAIL." + kDomain,
+                                 second + "@" + kDomain};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto headers = store->Read(store->Locate(urls[i]))
+                                 .properties.at(platform::store::kTransportMessageHeaders)
+                                 .Text();
+        EXPECT_NE(headers.find("\r\nX-RecipientList: " + lists[i] + "\r\nSubject: listed\r\n"),
+                  std::string::npos)
+            << headers;
+        EXPECT_EQ(headers.find("forged"), std::string::npos) << headers;
+    }
+}
+
 // How values are written (escapes, bytes that are not UTF-8) is JsonWriterTest's.
 TEST_F(ExhostServer, ShowPrintsAnItemOrAFolderWithItsItems) {
     const auto alias = Sample().localAliases[3];
