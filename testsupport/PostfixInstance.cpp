@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -67,7 +68,8 @@ std::string PostfixInstance::Version() {
     return version;
 }
 
-PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpPort) {
+PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpPort,
+                                 const std::map<std::string, std::string>& virtualAliases) {
     char pattern[] = "/tmp/lpfXXXXXX";
     if (!mkdtemp(pattern))
         throw std::runtime_error("cannot create a temporary folder");
@@ -99,6 +101,22 @@ PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpP
         << "smtputf8_enable = yes\n"
         << "virtual_mailbox_domains = " << domain << "\n"
         << "virtual_transport = lmtp:inet:127.0.0.1:" << lmtpPort << "\n";
+    if (!virtualAliases.empty()) {
+        std::set<std::string> domains;
+        std::string map;
+        for (const auto& [from, to] : virtualAliases) {
+            const auto aliasDomain = from.substr(from.find('@') + 1);
+            if (aliasDomain != domain)
+                domains.insert(aliasDomain);
+            map += (map.empty() ? "" : ", ") + from + "=" + to;
+        }
+        std::ofstream main(config_ / "main.cf", std::ios::app);
+        main << "virtual_alias_maps = inline:{ " << map << " }\n";
+        std::string names;
+        for (const auto& name : domains)
+            names += (names.empty() ? "" : " ") + name;
+        main << "virtual_alias_domains = " << names << "\n";
+    }
     std::ofstream(config_ / "master.cf") << kMasterCf;
     Start();
 }

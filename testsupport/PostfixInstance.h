@@ -5,6 +5,7 @@
 // virtual mailbox domain over LMTP to a port on this host. Postfix's master must start as root.
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ public:
     // The version of the installed Postfix ("3.7.11").
     static std::string Version();
 
-    // Writes the configuration and starts the instance; throws when it does not start.
-    PostfixInstance(const std::string& domain, unsigned short lmtpPort);
+    // Writes the configuration and starts the instance; throws when it does not start. Mail for
+    // an address of `virtualAliases` goes to the address it maps to (its domain is served too).
+    PostfixInstance(const std::string& domain, unsigned short lmtpPort,
+                    const std::map<std::string, std::string>& virtualAliases = {});
     // Stops the instance (and its master, by its pid, if it does not go) and removes its folder
     // (kept when LORVANTA_KEEP_FIXTURES is set).
     ~PostfixInstance();

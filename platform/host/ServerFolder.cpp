@@ -93,11 +93,11 @@ ServerFolder ServerFolder::FromEnvironment() {
     return ServerFolder(root);
 }
 
-std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem::path& path) {
+std::map<std::string, FileValue> ReadKeyValueFile(const std::filesystem::path& path) {
     std::ifstream in(path);
     if (!in)
         throw Error(ERROR_FILE_NOT_FOUND, "Cannot read " + path.string());
-    std::map<std::string, std::string> values;
+    std::map<std::string, FileValue> values;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         const auto content = Trimmed(line);
@@ -107,8 +107,8 @@ std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem::path&
         if (equals == std::string::npos)
             throw Error(hr::E_INVALIDARG, path.string() + ", line " + std::to_string(number) +
                                               ": expected \"key = value\"");
-        values[Trimmed(std::string_view(content).substr(0, equals))] =
-            Trimmed(std::string_view(content).substr(equals + 1));
+        values[Trimmed(std::string_view(content).substr(0, equals))] = {
+            Trimmed(std::string_view(content).substr(equals + 1)), number};
     }
     return values;
 }
@@ -122,10 +122,27 @@ MachineNames ServerFolder::ReadMachineNames() const {
     const auto values = ReadKeyValueFile(file);
     auto get = [&](const char* key) {
         auto found = values.find(key);
-        return found == values.end() ? std::string() : found->second;
+        return found == values.end() ? std::string() : found->second.text;
     };
-    MachineNames names{get("computer"), get("domain"),        get("forest"),
-                       get("gc_host"),  get("directory_uri"), get("postmaster")};
+    // A setting that is neither yes nor no fails rather than being taken for either.
+    auto yesNo = [&](const char* key) {
+        auto found = values.find(key);
+        if (found == values.end())
+            return false;
+        for (const char* yes : {"yes", "true", "on"})
+            if (platform::text::EqualsIgnoreCase(found->second.text, yes))
+                return true;
+        for (const char* no : {"no", "false", "off"})
+            if (platform::text::EqualsIgnoreCase(found->second.text, no))
+                return false;
+        throw Error(hr::E_INVALIDARG, file.string() + ", line " +
+                                          std::to_string(found->second.line) + ": " + key +
+                                          " must be yes or no, not \"" + found->second.text + "\"");
+    };
+    MachineNames names{get("computer"),        get("domain"),
+                       get("forest"),          get("gc_host"),
+                       get("directory_uri"),   get("postmaster"),
+                       yesNo("take_keywords"), yesNo("envelope_recipient_list")};
     if (names.computerName.empty())
         throw Error(hr::E_INVALIDARG, MachineFile().string() + " names no computer");
     // Kept only when the file did not change between the two reads.
@@ -146,6 +163,10 @@ void ServerFolder::WriteMachineNames(const MachineNames& names) const {
         << "directory_uri = " << names.directoryUri << "\n";
     if (!names.postmaster.empty())
         out << "postmaster = " << names.postmaster << "\n";
+    if (names.takeKeywords)
+        out << "take_keywords = yes\n";
+    if (names.envelopeRecipientList)
+        out << "envelope_recipient_list = yes\n";
     out.close();
     if (!out)
         throw Error(hr::E_FAIL, "Cannot write " + MachineFile().string());

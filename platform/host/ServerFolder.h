@@ -25,9 +25,16 @@ struct MachineNames {
     std::string forestDnsName;     // key "forest": e.g. example.com
     std::string globalCatalogHost; // key "gc_host": e.g. dc01.example.com
     std::string directoryUri;      // key "directory_uri": the LDAP server, e.g. ldapi://...
-    // Not a name but the server's one mail setting: the alias of the mailbox in the domain
-    // folder that takes mail for "postmaster" (key "postmaster"; empty: none).
+    // Not names but the server's mail settings. The alias of the mailbox in the domain folder
+    // that takes mail for "postmaster" (key "postmaster"; empty: none).
     std::string postmaster{};
+    // Whether the Keywords fields of arriving mail become the item's keywords (key
+    // "take_keywords", yes or no). Off unless set: the keywords are the owner's tags, and any
+    // sender could otherwise set them, the sink's address stamp included.
+    bool takeKeywords = false;
+    // Whether delivery writes X-RecipientList with the envelope recipients that reached the
+    // mailbox, removing any the sender wrote (key "envelope_recipient_list", yes or no).
+    bool envelopeRecipientList = false;
 };
 
 class ServerFolder {
@@ -53,8 +60,14 @@ private:
     std::filesystem::path root_;
 };
 
+// A value of a "key = value" file and the number of its line, for messages about it.
+struct FileValue {
+    std::string text;
+    int line = 0;
+};
+
 // "key = value" lines; blanks around keys and values are dropped, '#' lines and blank lines
 // skipped. A line without "=" is a failure that names the file and the line number.
-std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem::path& path);
+std::map<std::string, FileValue> ReadKeyValueFile(const std::filesystem::path& path);
 
 } // namespace platform::host

@@ -18,13 +18,15 @@ std::shared_ptr<GroupCommit> BatchCommitsFor(const host::ServerFolder& folder) {
 }
 
 std::vector<std::string> DeliverInBatch(StorePool& stores, GroupCommit& commits,
-                                        const std::vector<std::string>& mailboxUrls,
-                                        const std::string& rfc5322) {
+                                        const std::vector<MailboxCopy>& copies,
+                                        const std::string& rfc5322,
+                                        const DeliveryOptions& options) {
     const auto store = stores.Take();
     // Destroying a prepared save that was not written runs its aborted phase.
     std::vector<std::unique_ptr<PreparedSave>> saves;
-    for (const auto& url : mailboxUrls)
-        saves.push_back(std::make_unique<PreparedSave>(*store, NewDelivery(*store, url, rfc5322)));
+    for (const auto& copy : copies)
+        saves.push_back(
+            std::make_unique<PreparedSave>(*store, NewDelivery(*store, copy, rfc5322, options)));
     try {
         commits.Run([&](Store& batch) {
             for (auto& save : saves)

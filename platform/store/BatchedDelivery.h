@@ -4,6 +4,8 @@
 // phase, where a sink may ask the directory) runs on its caller's thread, side by side with the
 // others, and only the writes share a batch's transaction and its synced commit.
 
+#include "platform/store/Delivery.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,12 +24,14 @@ class StorePool;
 // whichever store the deliveries had left free would read most of their pages again.
 std::shared_ptr<GroupCommit> BatchCommitsFor(const host::ServerFolder& folder);
 
-// Delivers the message into the Inbox of every mailbox that `mailboxUrls` names (each once),
-// all or none: when a sink refuses or a write fails, none is kept and the aborted phase runs.
-// Returns once the batch that holds the writes is on disk and the end phase has run, with the
-// URLs of the stored items in the order of `mailboxUrls`.
+// Delivers the message into the Inbox of the mailbox of every copy (each mailbox named once),
+// each copy with its own trace fields (NewDelivery), all or none: when a sink refuses or a
+// write fails, none is kept and the aborted phase runs. Returns once the batch that holds the
+// writes is on disk and the end phase has run, with the URLs of the stored items in the order
+// of `copies`.
 std::vector<std::string> DeliverInBatch(StorePool& stores, GroupCommit& commits,
-                                        const std::vector<std::string>& mailboxUrls,
-                                        const std::string& rfc5322);
+                                        const std::vector<MailboxCopy>& copies,
+                                        const std::string& rfc5322,
+                                        const DeliveryOptions& options = {});
 
 } // namespace platform::store

@@ -82,6 +82,29 @@ std::vector<std::string> KeywordsOf(const std::vector<std::string>& fields) {
     return keywords;
 }
 
+// The header block without the fields named (and their continuation lines).
+std::string WithoutFields(const std::string& headers, const std::vector<std::string>& names) {
+    if (names.empty())
+        return headers;
+    std::string kept;
+    bool dropping = false;
+    for (std::size_t start = 0; start < headers.size();) {
+        auto end = headers.find("\r\n", start);
+        end = end == std::string::npos ? headers.size() : end + 2;
+        const std::string_view line(headers.data() + start, end - start);
+        if (!IsBlank(line.front())) {
+            const auto name = FieldName(line);
+            dropping = name && std::any_of(names.begin(), names.end(), [&](const auto& dropped) {
+                           return text::EqualsIgnoreCase(*name, dropped);
+                       });
+        }
+        if (!dropping)
+            kept.append(line);
+        start = end;
+    }
+    return kept;
+}
+
 // The last `count` hexadecimal digits of `value`, most significant first.
 std::string HexDigits(std::uint64_t value, int count) {
     static const char* digits = "0123456789ABCDEF";
@@ -162,24 +185,34 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
     return message;
 }
 
-PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322) {
+std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl) {
+    const auto mailbox = store.Locate(mailboxUrl);
+    if (!mailbox.IsMailboxRoot())
+        throw Error(platform::hr::E_INVALIDARG, "\"" + mailboxUrl + "\" is not a mailbox URL");
+    const auto root = store.Read(mailbox);
+    const auto inbox = root.properties.find(kInboxProperty);
+    if (inbox == root.properties.end() || !inbox->second.IsText())
+        return std::nullopt;
+    return inbox->second.Text();
+}
+
+PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string& rfc5322,
+                        const DeliveryOptions& options) {
+    const auto& mailboxUrl = copy.mailboxUrl;
     const auto message = ParseMessage(rfc5322);
     PendingSave save;
     // The lookups in one read: on a store that other connections write to, each alone could
     // find the connection's page cache dropped and read its pages again.
     store.ReadTogether([&] {
-        const auto mailbox = store.Locate(mailboxUrl);
-        if (!mailbox.IsMailboxRoot())
-            throw Error(platform::hr::E_INVALIDARG, "\"" + mailboxUrl + "\" is not a mailbox URL");
-        const auto root = store.Read(mailbox);
-        auto inbox = root.properties.find(kInboxProperty);
-        if (inbox == root.properties.end() || !inbox->second.IsText())
+        const auto inbox = InboxOf(store, mailboxUrl);
+        if (!inbox)
             throw Error(hr::DB_E_NOTFOUND, "The mailbox \"" + mailboxUrl + "\" has no Inbox");
-        save = store.NewItem(store.Locate(inbox->second.Text() + "/" + UniqueItemName()));
+        save = store.NewItem(store.Locate(*inbox + "/" + UniqueItemName()));
     });
     save.delivered = true;
     save.Set(kContentClass, Variant(kMessageClass));
-    save.Set(kTransportMessageHeaders, Variant(message.headers));
+    save.Set(kTransportMessageHeaders,
+             Variant(copy.trace + WithoutFields(message.headers, options.removedFields)));
     save.Set(kSubject, Variant(message.subject));
     save.Set(kFrom, Variant(message.from));
     save.Set(kTo, Variant(message.to));
@@ -189,26 +222,27 @@ PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::
         save.Set(kDate, Variant(message.date));
     save.Set(kTextDescription, Variant(message.body));
     // Set before the save runs the begin phase, so that a sink sees the sender's keywords.
-    if (!message.keywords.empty())
+    if (options.takeKeywords && !message.keywords.empty())
         save.Set(kKeywords, Variant(message.keywords));
     return save;
 }
 
 PendingSave NewDelivery(Store& store, const std::string& domain, const std::string& alias,
-                        const std::string& rfc5322) {
-    return NewDelivery(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322);
+                        const std::string& rfc5322, const DeliveryOptions& options) {
+    return NewDelivery(store, {MailboxBaseUrl(UrlForm::File, "", domain, alias)}, rfc5322, options);
 }
 
-std::string DeliverMessage(Store& store, const std::string& mailboxUrl,
-                           const std::string& rfc5322) {
-    auto save = NewDelivery(store, mailboxUrl, rfc5322);
+std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322,
+                           const DeliveryOptions& options) {
+    auto save = NewDelivery(store, {mailboxUrl}, rfc5322, options);
     store.Save(save);
     return save.location.Url();
 }
 
 std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,
-                           const std::string& rfc5322) {
-    return DeliverMessage(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322);
+                           const std::string& rfc5322, const DeliveryOptions& options) {
+    return DeliverMessage(store, MailboxBaseUrl(UrlForm::File, "", domain, alias), rfc5322,
+                          options);
 }
 
 } // namespace platform::store

@@ -6,7 +6,9 @@
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::store {
@@ -41,24 +43,53 @@ struct ParsedMessage {
 //    not a header field, and an empty message gives empty parts.
 ParsedMessage ParseMessage(const std::string& rfc5322);
 
+// The URL of the Inbox of the mailbox that `mailboxUrl` names (either URL form), or nothing when
+// it has none (the store's system mailbox): such a mailbox cannot take mail. Fails when the URL
+// names no mailbox.
+std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl);
+
+// How the server delivering a message treats what the sender wrote.
+struct DeliveryOptions {
+    // Whether the message's Keywords fields become the item's keywords (categories), as some
+    // mail stores take them. Off unless asked for: keywords are the owner's tags (the sink
+    // stamps one), and any sender could otherwise set them.
+    bool takeKeywords = false;
+    // Header fields (names in any letter case) the sender wrote that are left out of the stored
+    // header block, with their continuation lines: the server writes its own in their place.
+    std::vector<std::string> removedFields{};
+};
+
+// One mailbox's copy of a message: the mailbox (either URL form) and the header fields the
+// delivering server writes at the top of that copy's header block (trace fields such as
+// Return-Path, Received, Delivered-To), each line ending in CRLF; empty for none.
+struct MailboxCopy {
+    // A copy without trace fields is named by its mailbox alone.
+    MailboxCopy(std::string url, std::string traceFields = {})
+        : mailboxUrl(std::move(url)), trace(std::move(traceFields)) {}
+    std::string mailboxUrl;
+    std::string trace;
+};
+
 // The new item (content class "urn:content-class:message") that delivering the message into
-// the Inbox of the mailbox `mailboxUrl` names (either URL form) saves, not saved yet: its
-// transport headers are ParseMessage's header block byte for byte, so what sinks read is what
-// was split here. It carries the delivered flag; the event service adds EVT_NEW_ITEM.
-PendingSave NewDelivery(Store& store, const std::string& mailboxUrl, const std::string& rfc5322);
+// the Inbox of the copy's mailbox saves, not saved yet: its transport headers are the copy's
+// trace followed by ParseMessage's header block byte for byte, so what sinks read is what was
+// split here, and ParseMessage of the stored header block and body gives them back. It
+// carries the delivered flag; the event service adds EVT_NEW_ITEM.
+PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string& rfc5322,
+                        const DeliveryOptions& options = {});
 // The same for the mailbox `alias` of a domain folder; the item's URL is in the file form.
 PendingSave NewDelivery(Store& store, const std::string& domain, const std::string& alias,
-                        const std::string& rfc5322);
+                        const std::string& rfc5322, const DeliveryOptions& options = {});
 
 // Saves the message as a new item (content class "urn:content-class:message") in the Inbox of
 // the mailbox that `mailboxUrl` names (either URL form) and returns the item's URL in that form.
 // Its transport headers are ParseMessage's header block byte for byte: what sinks read is what
-// was split here. The message's Keywords fields become its keywords (categories), as mail stores
-// take them, so that sinks see and extend them. The save carries EVT_IS_DELIVERED and
-// EVT_NEW_ITEM; a sink's AbortChange makes it fail.
-std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322);
+// was split here. The save carries EVT_IS_DELIVERED and EVT_NEW_ITEM; a sink's AbortChange
+// makes it fail.
+std::string DeliverMessage(Store& store, const std::string& mailboxUrl, const std::string& rfc5322,
+                           const DeliveryOptions& options = {});
 // The same for the mailbox `alias` of a domain folder; the item's URL comes in the file form.
 std::string DeliverMessage(Store& store, const std::string& domain, const std::string& alias,
-                           const std::string& rfc5322);
+                           const std::string& rfc5322, const DeliveryOptions& options = {});
 
 } // namespace platform::store

@@ -95,6 +95,15 @@ TEST_P(DeliveryRoadCases, StampsTheFirstOwnerAddressTheHeadersName) {
         Deliver(ownerAddresses[0], "From: sender@partner.example.net\n" + headers +
                                        "Subject: " + param.name + "\n\nHello.\n");
     ASSERT_FALSE(properties.isEmpty());
+    // The copy carries the trace fields, Delivered-To naming the owner even where no header
+    // does ("OnlyAnotherUser"): the sink's rule never reads them, so the stamps stay as they were.
+    const auto stored =
+        properties[QString::fromStdString(platform::store::kTransportMessageHeaders)]
+            .toString()
+            .toStdString();
+    EXPECT_EQ(stored.rfind("Return-Path: <>\r\nReceived: by ", 0), 0u) << stored;
+    EXPECT_NE(stored.find("\r\nDelivered-To: " + ownerAddresses[0] + "\r\n"), std::string::npos)
+        << stored;
     // The event service writes a line for every sink it could not create or that failed.
     EXPECT_EQ(EventLog(), "");
     const auto expected =

@@ -1,5 +1,6 @@
-// exhost deliver --rcpt ADDRESS FILE...: the mail transport's last step (MailboxDelivery.h), for
-// message files. Each message is stored for all its recipients or for none.
+// exhost deliver --rcpt ADDRESS [--from SENDER] FILE...: the mail transport's last step
+// (MailboxDelivery.h), for message files. Each message is stored for all its recipients or for
+// none.
 
 #include "Commands.h"
 #include "MailboxDelivery.h"
@@ -16,6 +17,7 @@ namespace {
 struct DeliverOptions {
     std::string root;
     std::vector<std::string> recipients;
+    std::string sender; // the envelope sender; empty for "<>"
     std::vector<std::string> files;
 };
 
@@ -35,11 +37,12 @@ void RunDeliver(const DeliverOptions& options) {
     if (!DirectoryServerOf(folder).RunningPid())
         throw UsageError("the directory server is not running (exhost directory start)");
     const MailboxDelivery delivery(folder);
-    std::vector<std::string> aliases;
+    std::vector<MailboxDelivery::Recipient> recipients;
     for (const auto& address : options.recipients)
-        aliases.push_back(delivery.ResolveRecipient(address));
+        recipients.push_back({address, delivery.ResolveRecipient(address)});
+    const Arrival arrival{options.sender, "local", ""};
     for (const auto& message : messages)
-        for (const auto& url : delivery.Deliver(aliases, message.text))
+        for (const auto& url : delivery.Deliver(recipients, message.text, arrival))
             std::cout << url << "\n";
 }
 
@@ -52,6 +55,8 @@ void AddDeliverCommand(CLI::App& app) {
     command->add_option("--rcpt", options->recipients, "Recipient address (repeatable)")
         ->required()
         ->allow_extra_args(false); // one address per --rcpt; the rest are files
+    command->add_option("--from", options->sender,
+                        "Envelope sender for Return-Path (default: none, written \"<>\")");
     command->add_option("FILE", options->files, "Message files")->required();
     command->callback([options] { RunDeliver(*options); });
 }

@@ -11,6 +11,21 @@
 
 namespace exhost {
 
+namespace {
+
+Arrival ArrivalOf(const smtp::Envelope& envelope) {
+    return {envelope.sender, envelope.protocol, envelope.helo};
+}
+
+MailboxDelivery::Recipient Recipient(const smtp::Envelope& envelope, std::size_t index,
+                                     const std::string& mailbox) {
+    const auto& originals = envelope.originalRecipients;
+    return {envelope.recipients[index], mailbox,
+            index < originals.size() ? originals[index] : std::string()};
+}
+
+} // namespace
+
 MailboxBackend::MailboxBackend(const MailboxDelivery& delivery) : delivery_(delivery) {
 }
 
@@ -40,11 +55,11 @@ std::optional<smtp::Verdict> MailboxBackend::KnownRecipient(const std::string& a
 
 smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std::string& message) {
     // Every message is taken as transports take it (ParseMessage); one copy per mailbox.
-    std::vector<std::string> aliases;
-    for (const auto& address : envelope.recipients)
-        aliases.push_back(aliases_.at(address));
+    std::vector<MailboxDelivery::Recipient> recipients;
+    for (std::size_t i = 0; i < envelope.recipients.size(); ++i)
+        recipients.push_back(Recipient(envelope, i, aliases_.at(envelope.recipients[i])));
     try {
-        const auto urls = delivery_.Deliver(aliases, message);
+        const auto urls = delivery_.Deliver(recipients, message, ArrivalOf(envelope));
         return smtp::Verdict::Accept("Message stored for " + std::to_string(urls.size()) +
                                      (urls.size() == 1 ? " recipient" : " recipients"));
     } catch (const platform::Error& error) {
@@ -60,8 +75,9 @@ std::vector<smtp::Verdict> MailboxBackend::DeliverEach(const smtp::Envelope& env
                                                        const std::string& message) {
     std::vector<smtp::Verdict> verdicts;
     std::vector<std::string> stored; // mailboxes already answered, by index into `verdicts`
-    for (const auto& address : envelope.recipients) {
-        const auto& alias = aliases_.at(address);
+    const auto& addresses = envelope.recipients;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const auto& alias = aliases_.at(addresses[i]);
         const auto same = std::find_if(stored.begin(), stored.end(), [&](const auto& other) {
             return platform::text::EqualsIgnoreCase(other, alias);
         });
@@ -71,8 +87,13 @@ std::vector<smtp::Verdict> MailboxBackend::DeliverEach(const smtp::Envelope& env
             continue;
         }
         stored.push_back(alias);
+        // The mailbox's one copy lists every recipient that names it.
+        std::vector<MailboxDelivery::Recipient> recipients;
+        for (std::size_t j = i; j < addresses.size(); ++j)
+            if (platform::text::EqualsIgnoreCase(aliases_.at(addresses[j]), alias))
+                recipients.push_back(Recipient(envelope, j, alias));
         try {
-            delivery_.Deliver({alias}, message);
+            delivery_.Deliver(recipients, message, ArrivalOf(envelope));
             verdicts.push_back(smtp::Verdict::Accept("2.1.5 Message stored"));
         } catch (const platform::Error& error) {
             verdicts.push_back(

@@ -32,12 +32,21 @@ MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder,
       recipients_(std::make_unique<RecipientCache>(rememberRecipients)) {
 }
 
+std::string MailboxDelivery::MailboxUrl(const std::string& alias) const {
+    return platform::store::MailboxBaseUrl(platform::store::UrlForm::File, "", names_.domainDnsName,
+                                           alias);
+}
+
 std::string MailboxDelivery::PostmasterMailbox(platform::store::Store& store) const {
     if (names_.postmaster.empty())
         throw UsageError("this server names no postmaster mailbox (\"postmaster = ALIAS\" in " +
                          folder_.MachineFile().string() + ")");
-    if (auto mailbox = store.FindMailbox(names_.domainDnsName, names_.postmaster))
+    if (auto mailbox = store.FindMailbox(names_.domainDnsName, names_.postmaster)) {
+        if (!platform::store::InboxOf(store, MailboxUrl(*mailbox)))
+            throw UsageError("the postmaster mailbox " + *mailbox +
+                             " has no Inbox and cannot take mail");
         return *mailbox;
+    }
     throw UsageError("the postmaster mailbox " + names_.postmaster +
                      " is not on this server (domain folder " + names_.domainDnsName + ")");
 }
@@ -83,27 +92,51 @@ std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
             throw;
         return PostmasterMailbox(*store);
     }
-    if (auto mailbox = store->FindMailbox(names_.domainDnsName, alias))
-        return *mailbox;
-    throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
-                     names_.domainDnsName + ")");
+    auto mailbox = store->FindMailbox(names_.domainDnsName, alias);
+    if (!mailbox)
+        throw UsageError("mailbox " + alias + " is not on this server (domain folder " +
+                         names_.domainDnsName + ")");
+    // Refused now rather than failing every recipient of the message later.
+    if (!platform::store::InboxOf(*store, MailboxUrl(*mailbox)))
+        throw UsageError("mailbox " + *mailbox + " has no Inbox and cannot take mail");
+    return *mailbox;
 }
 
-std::vector<std::string> MailboxDelivery::Deliver(const std::vector<std::string>& aliases,
-                                                  const std::string& message) const {
-    // Two addresses of one mailbox still give it one copy.
+std::vector<std::string> MailboxDelivery::Deliver(const std::vector<Recipient>& recipients,
+                                                  const std::string& message,
+                                                  const Arrival& arrival) const {
+    const auto host = names_.computerName + "." + names_.domainDnsName;
+    const auto id = NewDeliveryId();
+    const auto now = std::chrono::system_clock::now();
+    // Two addresses of one mailbox still give it one copy, traced for the first of them.
     std::vector<std::string> mailboxes;
-    for (const auto& alias : aliases)
-        if (std::none_of(mailboxes.begin(), mailboxes.end(), [&](const std::string& known) {
-                return text::EqualsIgnoreCase(known, alias);
-            }))
-            mailboxes.push_back(alias);
-    std::vector<std::string> mailboxUrls;
-    for (const auto& alias : mailboxes)
-        mailboxUrls.push_back(platform::store::MailboxBaseUrl(platform::store::UrlForm::File, "",
-                                                              names_.domainDnsName, alias));
+    std::vector<std::vector<std::string>> reached; // per mailbox, the recipients that named it
+    std::vector<platform::store::MailboxCopy> copies;
+    for (const auto& recipient : recipients) {
+        const auto known =
+            std::find_if(mailboxes.begin(), mailboxes.end(), [&](const std::string& mailbox) {
+                return text::EqualsIgnoreCase(mailbox, recipient.mailbox);
+            });
+        const auto listed = recipient.original.empty() ? recipient.address : recipient.original;
+        if (known != mailboxes.end()) {
+            reached[static_cast<std::size_t>(known - mailboxes.begin())].push_back(listed);
+            continue;
+        }
+        mailboxes.push_back(recipient.mailbox);
+        reached.push_back({listed});
+        copies.emplace_back(MailboxUrl(recipient.mailbox),
+                            TraceFields(arrival, host, id, recipient.address, now));
+    }
+    if (names_.envelopeRecipientList)
+        for (std::size_t i = 0; i < copies.size(); ++i)
+            copies[i].trace += RecipientListField(reached[i]);
+    platform::store::DeliveryOptions options;
+    options.takeKeywords = names_.takeKeywords;
+    // Only this server's list may steer the sink's stamp.
+    if (names_.envelopeRecipientList)
+        options.removedFields = {"X-RecipientList"};
     // The sinks' work runs here, beside the other sessions' deliveries; the writes share commits.
-    return platform::store::DeliverInBatch(*stores_, *commits_, mailboxUrls, message);
+    return platform::store::DeliverInBatch(*stores_, *commits_, copies, message, options);
 }
 
 } // namespace exhost

@@ -6,6 +6,7 @@
 // runs the registered sinks.
 
 #include "RecipientCache.h"
+#include "TraceFields.h"
 
 #include "platform/host/ServerFolder.h"
 
@@ -34,27 +35,40 @@ public:
     // "postmaster" (any case, no domain), or for postmaster at a domain this server's mailboxes
     // use that no directory entry has as an address, goes to the mailbox that the server
     // folder's "postmaster" setting names. Fails with UsageError when no entry has the address or
-    // its mailbox is not on this server, and with platform::Error when the directory or the
-    // store cannot be asked. An address resolved less than `rememberRecipients` ago is not
-    // looked up again. Safe to call from several threads at once: every lookup takes a
-    // directory connection and a store of its own.
+    // its mailbox is not on this server or has no Inbox (cannot take mail), and with
+    // platform::Error when the directory or the store cannot be asked. An address resolved less
+    // than `rememberRecipients` ago is not looked up again. Safe to call from several threads at
+    // once: every lookup takes a directory connection and a store of its own.
     std::string ResolveRecipient(const std::string& address) const;
     // The mailbox the address resolved to less than `rememberRecipients` ago, if it did; asks
     // nobody, so it may run where nothing may wait.
     std::optional<std::string> RememberedRecipient(const std::string& address) const;
 
-    // Saves the message into the Inbox of every mailbox named, once per mailbox however often
-    // it is named (aliases compare without regard to case), all or none: when one save fails
-    // (or a sink refuses it) none is kept. Returns once the message is on disk, with the URLs
-    // of the stored items in the order in which their mailboxes are first named. Deliveries
-    // from several threads at once share commits (platform/store/GroupCommit.h).
-    std::vector<std::string> Deliver(const std::vector<std::string>& aliases,
-                                     const std::string& message) const;
+    // One envelope recipient: the address as the client sent it and the alias of the mailbox
+    // ResolveRecipient found for it.
+    struct Recipient {
+        std::string address;
+        std::string mailbox;
+        std::string original{}; // the ORCPT an MTA in front passed; "" when none
+    };
+
+    // Saves the message into the Inbox of every recipient's mailbox, once per mailbox however
+    // often it is named (aliases compare without regard to case), all or none: when one save
+    // fails (or a sink refuses it) none is kept. Each copy starts with this server's trace
+    // fields (TraceFields.h) for the first recipient that named its mailbox and, when
+    // machine.conf sets envelope_recipient_list, X-RecipientList with every recipient that
+    // named it (its ORCPT if it has one), the sender's X-RecipientList left out. Returns once the
+    // message is on disk, with the URLs of the stored items in the order in which their
+    // mailboxes are first named. Deliveries from several threads at once share commits
+    // (platform/store/GroupCommit.h).
+    std::vector<std::string> Deliver(const std::vector<Recipient>& recipients,
+                                     const std::string& message, const Arrival& arrival) const;
 
     const std::string& Domain() const { return names_.domainDnsName; }
     const platform::host::MachineNames& Names() const { return names_; }
 
 private:
+    std::string MailboxUrl(const std::string& alias) const;
     std::string AskForRecipient(const std::string& address) const;
     std::string PostmasterMailbox(platform::store::Store& store) const;
     // Whether mail for `domain` can be for this server: its own domain or forest, or the domain

@@ -9,6 +9,7 @@
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/ServerFolder.h"
+#include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
 #include <QJsonArray>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
@@ -156,8 +158,8 @@ TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
         {"remote.desk@" + kDomain, unknown("remote.desk@" + kDomain)},
         {"nobody@" + kDomain, unknown("nobody@" + kDomain)},
         {"nobody", "!not a mail address"},
-        // The store's own system mailbox has no Inbox to deliver into.
-        {SystemMailbox() + "@" + kDomain, "!/mbx/" + SystemMailbox() + "\" has no Inbox"},
+        // The store's own system mailbox has no Inbox to deliver into: refused as a recipient.
+        {SystemMailbox() + "@" + kDomain, "!mailbox " + SystemMailbox() + " has no Inbox"},
     };
     for (const auto& proxy : Sample().firstLocalProxyAddresses)
         if (proxy.rfind("smtp:", 0) == 0 || proxy.rfind("SMTP:", 0) == 0)
@@ -173,6 +175,13 @@ TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
                 << address << ": " << result.out;
         }
     }
+    // A recipient that cannot take mail fails the delivery before anything is stored.
+    const auto& first = Sample().localAliases.front();
+    const auto before = InboxSize(first);
+    const auto mixed = server->Deliver({first + "@" + kDomain, SystemMailbox() + "@" + kDomain},
+                                       "Subject: half\n\nbody\n");
+    EXPECT_NE(mixed.exitCode, 0);
+    EXPECT_EQ(InboxSize(first), before) << mixed.out;
 }
 
 // A front remembers a recipient it has resolved; the others ask every time.
@@ -211,6 +220,83 @@ TEST_F(ExhostServer, DeliverStoresOneItemForEachMailboxTheAddressesName) {
     EXPECT_EQ(urls[0].rfind(server->InboxUrl(first) + "/", 0), 0u);
     EXPECT_EQ(urls[1].rfind(server->InboxUrl(second) + "/", 0), 0u);
     EXPECT_EQ(InboxSize(first), before + 1);
+}
+
+// Each copy starts with its own trace fields: the envelope sender (--from, else "<>"), and the
+// first address that named its mailbox.
+TEST_F(ExhostServer, DeliverWritesTraceFieldsAtTheTopOfEachCopy) {
+    const auto& first = Sample().localAliases[0];
+    const auto& second = Sample().localAliases[1];
+    const auto file = server->folder.Path() / "traced.eml";
+    WriteFile(file, "Subject: traced\nTo: x@partner.example\n\nbody\n");
+    const struct {
+        std::vector<std::string> from;
+        std::string returnPath;
+    } cases[] = {{{"--from", "s@partner.example"}, "<s@partner.example>"}, {{}, "<>"}};
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments{"deliver",
+                                           "--rcpt",
+                                           first + "@MAIL." + kDomain,
+                                           "--rcpt",
+                                           second + "@" + kDomain,
+                                           "--rcpt",
+                                           first + "@" + kDomain};
+        arguments.insert(arguments.end(), c.from.begin(), c.from.end());
+        arguments.push_back(file.string());
+        const auto result = Run(arguments);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto urls = Lines(result.out);
+        ASSERT_EQ(urls.size(), 2u) << result.out;
+        auto store = platform::store::Store::Open(platform::host::ServerFolder(Root()));
+        const std::string recipients[] = {first + "@MAIL." + kDomain, second + "@" + kDomain};
+        for (std::size_t i = 0; i < 2; ++i) {
+            const auto headers = store->Read(store->Locate(urls[i]))
+                                     .properties.at(platform::store::kTransportMessageHeaders)
+                                     .Text();
+            const std::regex trace(
+                "Return-Path: " + std::regex_replace(c.returnPath, std::regex("[.]"), "\\.") +
+                "\r\nReceived: by MAILX\\.lv\\.test with local id [0-9A-F]{16}"
+                "\r\n\tfor <([^>]*)>; [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} "
+                "[0-9]{4} [0-9:]{8} \\+0000\r\nDelivered-To: ([^\r]*)\r\n"
+                "Subject: traced\r\nTo: x@partner\\.example\r\n");
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(headers, match, trace)) << headers;
+            EXPECT_EQ(match[1], recipients[i]);
+            EXPECT_EQ(match[2], recipients[i]);
+        }
+    }
+}
+
+// With envelope_recipient_list, deliver lists the --rcpt addresses of each mailbox, in order,
+// in place of any list the sender wrote.
+TEST_F(ExhostServer, DeliverListsTheRecipientsOfEachMailboxWhenSet) {
+    const platform::host::ServerFolder folder(Root());
+    auto names = folder.ReadMachineNames();
+    names.envelopeRecipientList = true;
+    folder.WriteMachineNames(names);
+    const auto& first = Sample().localAliases[0];
+    const auto& second = Sample().localAliases[1];
+    const auto result =
+        server->Deliver({first + "@" + kDomain, second + "@" + kDomain, first + "@MAIL." + kDomain},
+                        "X-RecipientList: forged@partner.example\n"
+                        "Subject: listed\n\nbody\n");
+    names.envelopeRecipientList = false;
+    folder.WriteMachineNames(names);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto urls = Lines(result.out);
+    ASSERT_EQ(urls.size(), 2u) << result.out;
+    auto store = platform::store::Store::Open(folder);
+    const std::string lists[] = {first + "@" + kDomain + ";" + first + "@MAIL." + kDomain,
+                                 second + "@" + kDomain};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto headers = store->Read(store->Locate(urls[i]))
+                                 .properties.at(platform::store::kTransportMessageHeaders)
+                                 .Text();
+        EXPECT_NE(headers.find("\r\nX-RecipientList: " + lists[i] + "\r\nSubject: listed\r\n"),
+                  std::string::npos)
+            << headers;
+        EXPECT_EQ(headers.find("forged"), std::string::npos) << headers;
+    }
 }
 
 // How values are written (escapes, bytes that are not UTF-8) is JsonWriterTest's.
@@ -281,6 +367,10 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
     const auto unknown = backend.CheckRecipient("nobody@" + kDomain);
     EXPECT_EQ(unknown.kind, Kind::Permanent);
     EXPECT_NE(unknown.text.find("<nobody@" + kDomain + ">"), std::string::npos) << unknown.text;
+    // A mailbox without an Inbox is refused at RCPT (550), not after the message.
+    const auto system = backend.CheckRecipient(SystemMailbox() + "@" + kDomain);
+    EXPECT_EQ(system.kind, Kind::Permanent);
+    EXPECT_NE(system.text.find("has no Inbox"), std::string::npos) << system.text;
     const auto before = InboxSize(alias), postmasterBefore = InboxSize("postmaster");
     const auto verdict =
         backend.Deliver({"s@partner.example", {recipients.begin(), recipients.end() - 1}},

@@ -49,9 +49,9 @@ protected:
 
     std::vector<std::string> Deliver(const std::vector<std::string>& mailboxes,
                                      const std::string& subject) {
-        std::vector<std::string> urls;
+        std::vector<platform::store::MailboxCopy> urls;
         for (const auto& mailbox : mailboxes)
-            urls.push_back(kFileBase + "/" + mailbox);
+            urls.emplace_back(kFileBase + "/" + mailbox);
         return DeliverInBatch(*stores, *commits, urls, "Subject: " + subject + "\r\n\r\nbody\r\n");
     }
 

@@ -50,6 +50,58 @@ TEST_F(Delivery, AMessageBecomesANewInboxItemWithItsHeaderBlock) {
     EXPECT_EQ(item.properties.at(kIsHidden), Variant(false));
 }
 
+// The sender's Keywords fields stay in the header block; they become the item's keywords only
+// when the server takes them.
+TEST_F(Delivery, KeywordsFieldsBecomeKeywordsOnlyWhenTaken) {
+    const std::string message = "Keywords: alice@example.com, Sales\nSubject: tags\n\nHi\n";
+    const struct {
+        bool take;
+        bool hasKeywords;
+    } cases[] = {{false, false}, {true, true}};
+    for (const auto& c : cases) {
+        DeliveryOptions options;
+        options.takeKeywords = c.take;
+        const auto item = store->Read(
+            store->Locate(DeliverMessage(*store, kFileBase + "/alice", message, options)));
+        EXPECT_EQ(item.properties.at(kTransportMessageHeaders),
+                  Variant("Keywords: alice@example.com, Sales\r\nSubject: tags\r\n"));
+        EXPECT_EQ(item.properties.count(kKeywords), c.hasKeywords ? 1u : 0u) << c.take;
+        if (c.hasKeywords) {
+            EXPECT_EQ(item.properties.at(kKeywords),
+                      Variant(Variant::TextArray{"alice@example.com", "Sales"}));
+        }
+    }
+}
+
+// A removed field goes with its continuation lines, in any letter case; similar names stay.
+TEST_F(Delivery, RemovedFieldsAreLeftOutOfTheHeaderBlock) {
+    DeliveryOptions options;
+    options.removedFields = {"X-RecipientList"};
+    const auto url = DeliverMessage(*store, kFileBase + "/alice",
+                                    "X-RecipientList: a@b.c;\n d@e.f\nTo: alice@example.com\n"
+                                    "x-recipientlist : g@h.i\nX-RecipientList2: k\n\nHi\n",
+                                    options);
+    EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kTransportMessageHeaders),
+              Variant("To: alice@example.com\r\nX-RecipientList2: k\r\n"));
+}
+
+// A copy's trace fields come first in its header block, and the block still parses as the
+// message did.
+TEST_F(Delivery, TheCopysTraceFieldsLeadItsHeaderBlock) {
+    const std::string trace = "Return-Path: <s@partner.example>\r\nDelivered-To: a@example.com\r\n";
+    const std::string message = "Subject: traced\nTo: alice@example.com\n\nHi\n";
+    auto save = NewDelivery(*store, MailboxCopy(kFileBase + "/alice", trace), message);
+    store->Save(save);
+    const auto item = store->Read(save.location);
+    const auto headers = item.properties.at(kTransportMessageHeaders).Text();
+    EXPECT_EQ(headers, trace + "Subject: traced\r\nTo: alice@example.com\r\n");
+    const auto again = ParseMessage(headers + "\r\n" + item.properties.at(kTextDescription).Text());
+    EXPECT_EQ(again.headers, headers);
+    EXPECT_EQ(again.subject, "traced");
+    EXPECT_EQ(again.to, "alice@example.com");
+    EXPECT_EQ(again.body, "Hi\r\n");
+}
+
 // Names never repeat (made on several threads at once, as the SMTP front does) and grow in the
 // order they are made, so that a batch's new items sit side by side in the key index.
 TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 #include <set>
 
@@ -19,7 +20,11 @@ public:
         checked.push_back(address);
         if (address == "busy@example.com")
             return Verdict::Defer("directory unreachable");
-        if (address == "alice@example.com" || address == "bob@example.com" ||
+        // The directory compares addresses without regard to case.
+        std::string folded = address;
+        for (auto& c : folded)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (folded == "alice@example.com" || folded == "bob@example.com" ||
             address == "j\xC3\xB6rg@example.com")
             return Verdict::Accept();
         return Verdict::Refuse("no mailbox has the address " + address);
@@ -155,15 +160,29 @@ INSTANTIATE_TEST_SUITE_P(
                      {250, 250, 250, 501}},
         SequenceCase{"UnknownParameters",
                      kEhlo + "MAIL FROM:<a@b.c> AUTH=<>\r\n" + kMail +
-                         "RCPT TO:<alice@example.com> NOTIFY=NEVER\r\n",
+                         "RCPT TO:<alice@example.com> XFOO=1\r\n",
                      {250, 555, 250, 555}},
+        // DSN's parameters are taken (an MTA in front handles the notices), if well-formed.
+        SequenceCase{"DsnParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> RET=HDRS ENVID=QQ+2B1\r\n" +
+                         "RCPT TO:<alice@example.com> NOTIFY=SUCCESS,DELAY\r\n" +
+                         "RCPT TO:<bob@example.com> NOTIFY=NEVER ORCPT=x400;w\r\n",
+                     {250, 250, 250, 250}},
+        SequenceCase{"MalformedDsnParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> RET=ALL\r\nMAIL FROM:<a@b.c> ENVID=a=b\r\n" +
+                         kMail + "RCPT TO:<alice@example.com> NOTIFY=SOMETIMES\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=rfc822;a+2\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=a@b.c\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=rfc822;a+2bb\r\n",
+                     {250, 501, 501, 250, 501, 501, 501, 501}},
         SequenceCase{"TooManyRecipients",
                      kEhlo + kMail + kRcpt + "RCPT TO:<bob@example.com>\r\n" +
                          "RCPT TO:<carol@example.com>\r\n",
                      {250, 250, 250, 250, 452}},
-        SequenceCase{"RepeatedRecipientDoesNotCountTwice",
+        // Each RCPT is kept (LMTP owes it a reply), so a repeat counts: the envelope stays bounded.
+        SequenceCase{"RepeatedRecipientCountsAgainstTheLimit",
                      kEhlo + kMail + kRcpt + kRcpt + "RCPT TO:<bob@example.com>\r\n",
-                     {250, 250, 250, 250, 250}},
+                     {250, 250, 250, 250, 452}},
         SequenceCase{
             "OverlongCommandLineThenGoesOn", std::string(100, 'N') + "\r\n" + kEhlo, {500, 250}},
         SequenceCase{"CommandLineAtAndOneOverTheLimit",
@@ -204,9 +223,9 @@ INSTANTIATE_TEST_SUITE_P(
                      kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\nS: x\nb\r\n.\r\n" + kMail,
                      {250, 250, 250, 250, 354, 554, 554, 250},
                      Protocol::Lmtp},
-        SequenceCase{"LmtpRepeatedRecipientGetsOneReply",
-                     kLhlo + kMail + kRcpt + kRcpt + "DATA\r\n" + kMessage,
-                     {250, 250, 250, 250, 354, 250},
+        SequenceCase{"LmtpRepeatedRecipientGetsAReplyForEachRcpt",
+                     kLhlo + kMail + kRcpt + kRcpt + "DATA\r\n" + kMessage + "NOOP\r\n",
+                     {250, 250, 250, 250, 354, 250, 250, 250},
                      Protocol::Lmtp}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -233,7 +252,7 @@ TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
     EXPECT_NE(lines.at(0).find("mail01.example.com"), std::string::npos);
     const std::set<std::string> extensions(lines.begin() + 1, lines.end());
     EXPECT_EQ(extensions,
-              (std::set<std::string>{"8BITMIME", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
+              (std::set<std::string>{"8BITMIME", "DSN", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
     EXPECT_EQ(session.ClosingReply().code, 421);
     // LMTP's LHLO says the same.
     Session lmtp("mail01.example.com", SmallLimits(), backend, Protocol::Lmtp);
@@ -287,9 +306,43 @@ TEST(SmtpSession, EachMessageGetsOnlyItsOwnEnvelope) {
     EXPECT_EQ(t.backend.delivered[0].envelope.sender, "sender@partner.example");
     EXPECT_EQ(t.backend.delivered[1].envelope.sender, "");
     EXPECT_EQ(t.backend.delivered[1].envelope.recipients,
-              std::vector<std::string>{"bob@example.com"});
-    EXPECT_EQ(t.backend.checked,
-              (std::vector<std::string>{"alice@example.com", "bob@example.com"}));
+              (std::vector<std::string>{"bob@example.com", "BOB@example.com"}))
+        << "every RCPT as sent; the backend gives one mailbox one copy";
+    EXPECT_EQ(t.backend.checked, (std::vector<std::string>{"alice@example.com", "bob@example.com",
+                                                           "BOB@example.com"}));
+}
+
+// The greeting is kept for the trace field of every message of the session.
+TEST(SmtpSession, TheEnvelopeCarriesTheGreetingAndItsProtocol) {
+    const struct {
+        std::string hello;
+        Protocol protocol;
+        const char* named;
+    } cases[] = {{"EHLO client.example", Protocol::Smtp, "ESMTP"},
+                 {"HELO client.example", Protocol::Smtp, "SMTP"},
+                 {"LHLO client.example", Protocol::Lmtp, "LMTP"}};
+    for (const auto& c : cases) {
+        FakeBackend backend;
+        Session session("h", SmallLimits(), backend, c.protocol);
+        session.Feed(c.hello + "\r\n" + kMail + kRcpt + "DATA\r\n" + kMessage + kMail + kRcpt +
+                     "DATA\r\n" + kMessage);
+        ASSERT_EQ(backend.delivered.size(), 2u) << c.hello;
+        for (const auto& delivery : backend.delivered) {
+            EXPECT_EQ(delivery.envelope.helo, "client.example");
+            EXPECT_EQ(delivery.envelope.protocol, c.named);
+        }
+    }
+}
+
+// Each recipient keeps its ORCPT (xtext decoded; "" when it has none or one of another type).
+TEST(SmtpSession, TheEnvelopeCarriesEachRecipientsOriginal) {
+    FakeBackend backend;
+    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+    session.Feed(kLhlo + kMail + "RCPT TO:<alice@example.com> ORCPT=RFC822;l+2Bs@x.e\r\n" +
+                 kRcptBob + "DATA\r\n" + kMessage);
+    ASSERT_EQ(backend.delivered.size(), 1u);
+    EXPECT_EQ(backend.delivered[0].envelope.originalRecipients,
+              (std::vector<std::string>{"l+s@x.e", ""}));
 }
 
 TEST(SmtpSession, AMessageOverTheSizeLimitIsRefusedAndNotDelivered) {

@@ -55,6 +55,8 @@ TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
     } cases[] = {
         {"computer = A\nno equals sign here\n", "line 2"},
         {"# only a comment\ndomain = x\n", "names no computer"},
+        {"computer = A\n\ntake_keywords = maybe\n", "line 3: take_keywords must be yes or no"},
+        {"computer = A\nenvelope_recipient_list = 1\n", "line 2: envelope_recipient_list"},
     };
     for (const auto& c : cases) {
         std::ofstream(folder.MachineFile()) << c.content;
@@ -65,6 +67,32 @@ TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
             EXPECT_NE(error.Description().find(c.mentions), std::string::npos)
                 << error.Description();
         }
+    }
+}
+
+// The mail settings are off unless set; each spelling of yes and no, in any case, is taken.
+TEST_F(ServerFolderTest, MailSettingsAreOffUnlessSetAndWrittenBackWhenOn) {
+    ServerFolder folder(root);
+    fs::create_directories(root);
+    const struct {
+        const char* lines;
+        bool takeKeywords, recipientList;
+    } cases[] = {
+        {"", false, false},
+        {"take_keywords = yes\n", true, false},
+        {"take_keywords = On\nenvelope_recipient_list = TRUE\n", true, true},
+        {"take_keywords = no\nenvelope_recipient_list = off\n", false, false},
+        {"take_keywords = false\nenvelope_recipient_list = yes\n", false, true},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(folder.MachineFile()) << "computer = A\n" << c.lines;
+        const auto names = folder.ReadMachineNames();
+        EXPECT_EQ(names.takeKeywords, c.takeKeywords) << c.lines;
+        EXPECT_EQ(names.envelopeRecipientList, c.recipientList) << c.lines;
+        folder.WriteMachineNames(names);
+        const auto again = folder.ReadMachineNames();
+        EXPECT_EQ(again.takeKeywords, c.takeKeywords) << "written back: " << c.lines;
+        EXPECT_EQ(again.envelopeRecipientList, c.recipientList) << "written back: " << c.lines;
     }
 }
 

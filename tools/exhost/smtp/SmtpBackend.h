@@ -27,6 +27,12 @@ struct Verdict {
 struct Envelope {
     std::string sender; // the reverse path without its angle brackets; empty for "<>"
     std::vector<std::string> recipients;
+    // For each recipient, its ORCPT (RFC 3461) when the client gave one of type rfc822, else "".
+    std::vector<std::string> originalRecipients{};
+    // For the trace field: the name the client greeted with, and the protocol as the Received
+    // field names it (SMTP after HELO, ESMTP after EHLO, LMTP).
+    std::string helo{};
+    std::string protocol{};
 };
 
 class Backend {

@@ -101,6 +101,7 @@ std::vector<Reply> Session::Resume(const std::vector<Verdict>& verdicts) {
         const int code = CodeFor(verdict.kind, 250, 550);
         if (code == 250) {
             envelope_.recipients.push_back(call.address);
+            envelope_.originalRecipients.push_back(std::move(pendingOriginal_));
             replies.push_back(Say(250, "Recipient <" + call.address + "> OK"));
         } else {
             replies.push_back(Say(code, verdict.text));
@@ -261,10 +262,12 @@ Reply Session::Hello(const std::string& verb, const std::string& argument) {
         return Say(501, "Syntax: " + verb + " domain");
     ResetTransaction();
     state_ = State::Greeted;
+    helo_ = domain;
+    heloProtocol_ = verb == "LHLO" ? "LMTP" : verb == "EHLO" ? "ESMTP" : "SMTP";
     if (verb == "HELO")
         return Say(250, hostName_);
     return {250,
-            {hostName_ + " greets " + domain, "8BITMIME", "PIPELINING",
+            {hostName_ + " greets " + domain, "8BITMIME", "DSN", "PIPELINING",
              "SIZE " + std::to_string(limits_.maxMessageBytes), "SMTPUTF8"}};
 }
 
@@ -293,6 +296,12 @@ Reply Session::Mail(const std::string& argument) {
             if (!value.empty())
                 return Say(501, "SMTPUTF8 takes no value");
             utf8 = true;
+        } else if (keyword == "RET") {
+            if (!IsValidRet(value))
+                return Say(501, "5.5.4 RET must be FULL or HDRS");
+        } else if (keyword == "ENVID") {
+            if (!DecodeXtext(value) || value.empty())
+                return Say(501, "5.5.4 ENVID must be xtext");
         } else if (keyword == "BODY") {
             if (!platform::text::EqualsIgnoreCase(value, "7BIT") &&
                 !platform::text::EqualsIgnoreCase(value, "8BITMIME"))
@@ -307,6 +316,8 @@ Reply Session::Mail(const std::string& argument) {
         return *refused;
     }
     envelope_.sender = path->address;
+    envelope_.helo = helo_;
+    envelope_.protocol = heloProtocol_;
     state_ = State::Mail;
     return Say(250, "Sender <" + path->address + "> OK");
 }
@@ -317,20 +328,29 @@ std::optional<Reply> Session::Rcpt(const std::string& argument) {
     const auto path = ParsePathArgument(argument, "TO", false);
     if (!path)
         return Say(501, "Syntax: RCPT TO:<address>");
-    if (!path->parameters.empty())
-        return Say(555,
-                   "RCPT TO parameter " + path->parameters.front().first + " is not supported");
+    // DSN: an MTA in front passes the original recipient; NOTIFY is taken and left to it.
+    std::string original;
+    for (const auto& [keyword, value] : path->parameters) {
+        if (keyword == "ORCPT") {
+            const auto decoded = OriginalRecipient(value);
+            if (!decoded)
+                return Say(501, "5.5.4 ORCPT must be addr-type;xtext");
+            original = *decoded;
+        } else if (keyword == "NOTIFY") {
+            if (!IsValidNotify(value))
+                return Say(501, "5.5.4 NOTIFY must be NEVER or SUCCESS,FAILURE,DELAY");
+        } else {
+            return Say(555, "RCPT TO parameter " + keyword + " is not supported");
+        }
+    }
     if (auto refused = RefusedAddress(path->address, "5.1.3"))
         return refused;
-    auto& recipients = envelope_.recipients;
-    const auto known = std::find_if(recipients.begin(), recipients.end(), [&](const auto& r) {
-        return platform::text::EqualsIgnoreCase(r, path->address);
-    });
-    if (known != recipients.end())
-        return Say(250, "Recipient <" + path->address + "> OK (already given)");
-    if (recipients.size() >= limits_.maxRecipients)
+    // A repeated address is asked about and kept like any other: LMTP owes every accepted RCPT
+    // a reply after the message, and the backend gives a mailbox named twice one copy.
+    if (envelope_.recipients.size() >= limits_.maxRecipients)
         return Say(452, "Too many recipients (the limit is " +
                             std::to_string(limits_.maxRecipients) + ")");
+    pendingOriginal_ = std::move(original);
     call_ = BackendCall{BackendCall::Kind::CheckRecipient, path->address, nullptr, nullptr};
     return std::nullopt;
 }

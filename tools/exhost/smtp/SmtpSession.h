@@ -96,6 +96,7 @@ private:
     std::optional<Reply> RefusedAddress(const std::string& address, const char* badSyntax) const;
     Reply Mail(const std::string& argument);
     std::optional<Reply> Rcpt(const std::string& argument);
+    std::string pendingOriginal_; // the ORCPT of the RCPT whose check is pending
     Reply Data(const std::string& argument, bool crlf);
     void ResetTransaction();
 
@@ -113,7 +114,8 @@ private:
     bool discarding_ = false; // the pending line outgrew its limit: drop it up to its end
 
     Envelope envelope_;
-    bool utf8_ = false; // MAIL said SMTPUTF8: addresses may hold UTF-8
+    std::string helo_, heloProtocol_; // kept for every transaction of the session
+    bool utf8_ = false;               // MAIL said SMTPUTF8: addresses may hold UTF-8
     std::string message_;
     bool messageTooBig_ = false;
     bool messageBareLineFeed_ = false;

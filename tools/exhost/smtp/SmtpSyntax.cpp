@@ -3,6 +3,8 @@
 
 #include "SmtpSyntax.h"
 
+#include "platform/core/Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -163,6 +165,58 @@ std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::st
                                            std::string(parameter.substr(equals + 1)));
     }
     return result;
+}
+
+std::optional<std::string> DecodeXtext(std::string_view xtext) {
+    static constexpr std::string_view hex = "0123456789ABCDEF";
+    std::string decoded;
+    for (std::size_t i = 0; i < xtext.size(); ++i) {
+        const char c = xtext[i];
+        if (c == '+') {
+            if (i + 2 >= xtext.size())
+                return std::nullopt;
+            const auto high = hex.find(xtext[i + 1]), low = hex.find(xtext[i + 2]);
+            if (high == std::string_view::npos || low == std::string_view::npos)
+                return std::nullopt;
+            decoded += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else if (c >= 33 && c <= 126 && c != '=') {
+            decoded += c;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return decoded;
+}
+
+std::optional<std::string> OriginalRecipient(std::string_view orcpt) {
+    const auto semicolon = orcpt.find(';');
+    if (semicolon == std::string_view::npos || semicolon == 0)
+        return std::nullopt;
+    auto address = DecodeXtext(orcpt.substr(semicolon + 1));
+    if (!address || address->empty())
+        return std::nullopt;
+    if (!platform::text::EqualsIgnoreCase(orcpt.substr(0, semicolon), "rfc822"))
+        return std::string();
+    return address;
+}
+
+bool IsValidNotify(std::string_view value) {
+    if (platform::text::EqualsIgnoreCase(value, "NEVER"))
+        return true;
+    if (value.empty())
+        return false;
+    for (const auto entry : platform::text::Split(value, ','))
+        if (!platform::text::EqualsIgnoreCase(entry, "SUCCESS") &&
+            !platform::text::EqualsIgnoreCase(entry, "FAILURE") &&
+            !platform::text::EqualsIgnoreCase(entry, "DELAY"))
+            return false;
+    return true;
+}
+
+bool IsValidRet(std::string_view value) {
+    return platform::text::EqualsIgnoreCase(value, "FULL") ||
+           platform::text::EqualsIgnoreCase(value, "HDRS");
 }
 
 } // namespace exhost::smtp

@@ -31,6 +31,20 @@ struct PathArgument {
 std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::string_view keyword,
                                               bool allowEmptyPath);
 
+// Decodes RFC 3461's xtext ("+" and two upper-case hexadecimal digits stand for an octet; other
+// characters are printable ASCII other than "+" and "="); nothing when the text is not xtext.
+std::optional<std::string> DecodeXtext(std::string_view xtext);
+
+// The original recipient an ORCPT parameter gives ("rfc822;" in any case, then the address in
+// xtext), as "" when it is of another address type (it is then ignored), or nothing when it is
+// malformed.
+std::optional<std::string> OriginalRecipient(std::string_view orcpt);
+
+// Whether the values of the DSN parameters (RFC 3461) are well-formed: NOTIFY (NEVER, or a
+// list of SUCCESS, FAILURE and DELAY), RET (FULL or HDRS), ENVID (xtext).
+bool IsValidNotify(std::string_view value);
+bool IsValidRet(std::string_view value);
+
 // Whether an address holds only ASCII: any other needs SMTPUTF8 (RFC 6531) in its transaction.
 bool IsAscii(std::string_view text);
 
