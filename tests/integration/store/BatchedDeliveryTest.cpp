@@ -166,9 +166,9 @@ TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
         std::vector<std::thread> threads;
         for (int t = 0; t < row.threads; ++t)
             threads.emplace_back([&, t] {
-                std::vector<std::string> urls;
+                std::vector<MailboxCopy> urls;
                 for (const auto& mailbox : mailboxes)
-                    urls.push_back(kFileBase + "/" + mailbox);
+                    urls.emplace_back(kFileBase + "/" + mailbox);
                 try {
                     DeliverInBatch(*stores, *commits, urls,
                                    "Subject: " + name + " " + std::to_string(t) + "\r\n\r\n" +
