@@ -611,7 +611,14 @@ void Store::CommitTransaction() {
     std::lock_guard lock(mutex_);
     if (!inTransaction_)
         throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
-    db_->Run("COMMIT");
+    try {
+        db_->Run("COMMIT");
+    } catch (...) {
+        // A commit that fails on a full disk or an I/O failure may end the transaction itself:
+        // then none is open any more, and the connection can begin the next one.
+        inTransaction_ = !sqlite3_get_autocommit(db_->Handle());
+        throw;
+    }
     inTransaction_ = false;
 }
 
@@ -619,7 +626,12 @@ void Store::RollbackTransaction() {
     std::lock_guard lock(mutex_);
     if (!inTransaction_)
         throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
-    db_->Execute("ROLLBACK");
+    try {
+        db_->Execute("ROLLBACK");
+    } catch (...) {
+        inTransaction_ = !sqlite3_get_autocommit(db_->Handle());
+        throw;
+    }
     inTransaction_ = false;
 }
 

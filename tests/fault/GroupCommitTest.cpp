@@ -4,8 +4,10 @@
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
 
+#include "platform/core/Error.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/GroupCommit.h"
+#include "platform/store/StoreErrors.h"
 
 #include <algorithm>
 #include <atomic>
@@ -140,6 +142,35 @@ TEST_F(GroupCommitRoad, AStoreThatCannotBeOpenedFailsItsBatchAndTheNextOneWorks)
     broken = false;
     EXPECT_NO_THROW(commits.Run(Delivering("kept")));
     EXPECT_EQ(InboxSubjects(), std::vector<std::string>{"kept"});
+}
+
+// The disk fills up while a batch commits, on the one store the group keeps for its batches
+// (as a server's group does): that batch's callers get the store's error and keep nothing, and
+// the writer serves the next batch on the same store once there is room again.
+TEST_F(GroupCommitRoad, ACommitThatFailsFailsItsBatchAndTheNextOneWorks) {
+    const auto kept = OpenAnotherStore();
+    store::GroupCommit commits([&] { return kept; });
+    const auto fillAtCommit = [this](const std::string& subject) {
+        return [this, subject](store::Store& store) {
+            Delivering(subject)(store);
+            // The batch's pages are still in the cache: the commit writes them.
+            FaultyDisk::FillAfter(0);
+        };
+    };
+    for (const auto* subject : {"lost", "lost again"}) {
+        SCOPED_TRACE(subject);
+        try {
+            commits.Run(fillAtCommit(subject));
+            ADD_FAILURE() << "the commit on a full disk succeeded";
+        } catch (const platform::Error& error) {
+            EXPECT_EQ(error.Number(), store::hr::STG_E_MEDIUMFULL) << error.Description();
+        }
+        FaultyDisk::Repair();
+        EXPECT_NO_THROW(commits.Run(Delivering(std::string("kept after ") + subject)));
+    }
+    auto subjects = InboxSubjects();
+    std::sort(subjects.begin(), subjects.end());
+    EXPECT_EQ(subjects, (std::vector<std::string>{"kept after lost", "kept after lost again"}));
 }
 
 } // namespace
