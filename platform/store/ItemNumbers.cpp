@@ -185,7 +185,8 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
         const auto kind = static_cast<PropertyKind>(query.Integer(5));
         if (kind == PropertyKind::MailboxLink)
             continue; // only mailbox roots carry links
-        items.back().item.properties.emplace(std::move(name), DecodeValue(kind, query.Text(6)));
+        auto value = DecodeStored(query.Integer(5), query.Text(6), items.back().item.key, name);
+        items.back().item.properties.emplace(std::move(name), std::move(value));
     }
     return items;
 }

@@ -5,6 +5,9 @@
 
 #include "platform/store/StoreErrors.h"
 
+#include <charconv>
+#include <string_view>
+
 namespace platform::store {
 
 namespace {
@@ -18,18 +21,35 @@ std::string EncodeArray(const Variant::TextArray& texts) {
     return bytes;
 }
 
+[[noreturn]] void Damaged(const std::string& what) {
+    throw Error(hr::STORE_E_DATABASE, "a stored " + what + " is damaged");
+}
+
+// A count or number as EncodeValue writes it: decimal digits (a minus sign too for a signed
+// number) and nothing else, within the type's range. Stored bytes are not trusted to be what the
+// encoder wrote.
+template <class Number> Number StoredNumber(std::string_view text, const char* what) {
+    Number number{};
+    const auto* end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, number);
+    if (failure != std::errc() || stop != end)
+        Damaged(what);
+    return number;
+}
+
 Variant::TextArray DecodeArray(const std::string& bytes) {
     Variant::TextArray texts;
-    std::size_t position = 0;
-    while (position < bytes.size()) {
-        const auto colon = bytes.find(':', position);
-        if (colon == std::string::npos)
-            throw Error(hr::STORE_E_DATABASE, "A stored array value is damaged");
-        const auto length = std::stoull(bytes.substr(position, colon - position));
-        if (colon + 1 + length > bytes.size())
-            throw Error(hr::STORE_E_DATABASE, "A stored array value is damaged");
-        texts.push_back(bytes.substr(colon + 1, length));
-        position = colon + 1 + length;
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        if (colon == std::string_view::npos)
+            Damaged("array (an element without its length)");
+        const auto length = StoredNumber<std::uint64_t>(rest.substr(0, colon), "array length");
+        // Compared with what is left, so that no length can wrap the position around.
+        if (length > rest.size() - colon - 1)
+            Damaged("array (an element longer than the value)");
+        texts.emplace_back(rest.substr(colon + 1, length));
+        rest.remove_prefix(colon + 1 + length);
     }
     return texts;
 }
@@ -58,13 +78,13 @@ Variant DecodeValue(PropertyKind kind, const std::string& bytes) {
     case PropertyKind::Boolean:
         return Variant(bytes == "1");
     case PropertyKind::Integer:
-        return Variant(static_cast<std::int64_t>(std::stoll(bytes)));
+        return Variant(StoredNumber<std::int64_t>(bytes, "integer"));
     case PropertyKind::TextArray:
         return Variant(DecodeArray(bytes));
     case PropertyKind::Null:
         return Variant::Null();
     }
-    throw Error(hr::STORE_E_DATABASE, "A stored value has an unknown kind");
+    Damaged("value's kind (" + std::to_string(static_cast<std::int64_t>(kind)) + ")");
 }
 
 } // namespace platform::store

@@ -27,7 +27,10 @@ struct EncodedValue {
 
 // Empty values are never stored (writing one removes the property), so they cannot be encoded.
 EncodedValue EncodeValue(const Variant& value);
-// A MailboxLink decodes to its stored relative path; the store turns it into a URL.
+// A MailboxLink decodes to its stored relative path; the store turns it into a URL. Bytes that
+// the encoder cannot have written (a length past the value's end, a count or number that is not
+// all digits, an unknown kind) fail with STORE_E_DATABASE, in time and memory bounded by the
+// bytes' size; the caller names the file and the item.
 Variant DecodeValue(PropertyKind kind, const std::string& bytes);
 
 } // namespace platform::store

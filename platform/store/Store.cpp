@@ -94,6 +94,18 @@ Store::~Store() {
     }
 }
 
+Variant Store::DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
+                            const std::string& name) const {
+    try {
+        return DecodeValue(static_cast<PropertyKind>(kind), bytes);
+    } catch (const Error& damaged) {
+        throw Error(damaged.Number(), "The store database " + (directory_ / "store.db").string() +
+                                          " holds a damaged value of \"" + name +
+                                          "\" of the item \"" + itemKey +
+                                          "\": " + damaged.Description());
+    }
+}
+
 void Store::CreateSchema() {
     db_->Execute(R"(
         CREATE TABLE IF NOT EXISTS domains(
@@ -411,7 +423,7 @@ std::vector<Item> Store::LoadItems(const char* sql, const std::string& key,
         if (query.IsNull(4))
             continue;
         const auto kind = static_cast<PropertyKind>(query.Integer(5));
-        auto value = DecodeValue(kind, query.Text(6));
+        auto value = DecodeStored(query.Integer(5), query.Text(6), items.back().key, query.Text(4));
         if (kind == PropertyKind::MailboxLink) {
             const auto form = like ? like->url.form : UrlForm::File;
             const auto host =

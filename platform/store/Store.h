@@ -180,6 +180,10 @@ public:
 private:
     friend class PreparedSave;
 
+    // A stored property value of the item, decoded; a damaged one fails with STORE_E_DATABASE
+    // naming the database file, the item and the property.
+    Variant DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
+                         const std::string& name) const;
     void CreateSchema();
     void InsertItem(const std::string& key, const std::string& parentKey, const std::string& domain,
                     const std::string& mailbox, const std::string& path, bool isFolder,

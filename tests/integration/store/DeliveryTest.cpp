@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
+#include <sqlite3.h>
 #include <thread>
 #include <vector>
 
@@ -104,6 +106,36 @@ TEST_F(Delivery, TheCopysTraceFieldsLeadItsHeaderBlock) {
 
 // Names never repeat (made on several threads at once, as the SMTP front does) and grow in the
 // order they are made, so that a batch's new items sit side by side in the key index.
+// A stored array whose length field was damaged on disk: reading the folder fails with the
+// store's error, naming the file, the item and the property, instead of looping or eating memory.
+TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
+    const auto url = DeliverMessage(*store, kFileBase + "/alice",
+                                    "Keywords: one, two\r\nSubject: tagged\r\n\r\nb\r\n",
+                                    DeliveryOptions{.takeKeywords = true});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((root / "store" / "store.db").c_str(), &db), SQLITE_OK);
+    const std::string damage = "UPDATE properties SET value = '18446744073709551595:one' "
+                               "WHERE name = '" +
+                               std::string(kKeywords) + "'";
+    EXPECT_EQ(sqlite3_exec(db, damage.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+    const auto key = store->Locate(url).key;
+    for (const auto& read : std::vector<std::function<void()>>{
+             [&] { store->Children(store->Locate(kFileBase + "/alice/Inbox"), false); },
+             [&] { store->Read(store->Locate(url)); }}) {
+        try {
+            read();
+            ADD_FAILURE() << "the damaged value was read";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Number(), store::hr::STORE_E_DATABASE);
+            EXPECT_NE(error.Description().find("store.db"), std::string::npos);
+            EXPECT_NE(error.Description().find(key), std::string::npos) << error.Description();
+            EXPECT_NE(error.Description().find(kKeywords), std::string::npos);
+        }
+    }
+}
+
 TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {
     constexpr int kThreads = 4, kNamesEach = 2000;
     std::vector<std::vector<std::string>> names(kThreads);

@@ -4,6 +4,7 @@
 #include "platform/store/PropertyCodec.h"
 #include "platform/core/Error.h"
 #include "platform/store/FoldedName.h"
+#include "platform/store/StoreErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,41 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, ValuesSurvive,
 
 TEST(PropertyCodec, RefusesAnEmptyValue) {
     EXPECT_THROW(EncodeValue(Variant()), Error);
+}
+
+// Bytes the encoder cannot have written fail as a damaged store, whatever they claim; none may
+// wrap a length around or ask for more memory than the bytes hold.
+TEST(PropertyCodec, DamagedBytesFailAsTheStoresError) {
+    struct Case {
+        const char* name;
+        PropertyKind kind;
+        std::string bytes;
+    };
+    const std::vector<Case> cases{
+        {"length that wraps around", PropertyKind::TextArray, "18446744073709551595:abc"},
+        {"length past the end", PropertyKind::TextArray, "1:a4:abc"},
+        {"length beyond 64 bits", PropertyKind::TextArray, "99999999999999999999:a"},
+        {"length not a number", PropertyKind::TextArray, "x:abc"},
+        {"empty length", PropertyKind::TextArray, ":abc"},
+        {"negative length", PropertyKind::TextArray, "-1:abc"},
+        {"length with a sign", PropertyKind::TextArray, "+1:a"},
+        {"length with blanks", PropertyKind::TextArray, " 1:a"},
+        {"no colon", PropertyKind::TextArray, "1:a12"},
+        {"integer not a number", PropertyKind::Integer, "twelve"},
+        {"integer with trailing bytes", PropertyKind::Integer, "12x"},
+        {"integer out of range", PropertyKind::Integer, "9223372036854775808"},
+        {"empty integer", PropertyKind::Integer, ""},
+        {"unknown kind", static_cast<PropertyKind>(77), "x"},
+    };
+    for (const auto& c : cases) {
+        try {
+            DecodeValue(c.kind, c.bytes);
+            ADD_FAILURE() << c.name << ": decoded";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Number(), store::hr::STORE_E_DATABASE) << c.name;
+            EXPECT_NE(error.Description().find("damaged"), std::string::npos) << c.name;
+        }
+    }
 }
 
 TEST(FoldedName, FoldsAsciiAndOtherLetters) {
