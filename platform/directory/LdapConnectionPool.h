@@ -84,7 +84,8 @@ private:
 };
 
 // Runs `work`, which takes its connections from `held`; when it fails only because a reused
-// connection had gone stale, runs it once more, on new connections.
+// connection had gone stale, runs it once more, on new connections. Connections that saw a
+// failure are never kept.
 template <class Work> auto RetryOnStale(HeldConnections& held, Work&& work) {
     try {
         return work();
@@ -92,7 +93,12 @@ template <class Work> auto RetryOnStale(HeldConnections& held, Work&& work) {
         if (!held.Failed(error))
             throw;
     }
-    return work();
+    try {
+        return work();
+    } catch (const Error& error) {
+        held.Failed(error);
+        throw;
+    }
 }
 
 } // namespace platform::directory

@@ -160,8 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
     , ListenerLimits,
     testing::Values(LimitCase{"PerServer", {2, 10}, {"begun", "begun", "full"}},
                     LimitCase{"PerClient", {10, 2}, {"begun", "begun", "full for 127.0.0.1"}},
-                    // The server's limit is looked at first.
-                    LimitCase{"Both", {2, 1}, {"begun", "full for 127.0.0.1", "full"}}),
+                    // Past both: the server's limit is the one named.
+                    LimitCase{"Both", {1, 1}, {"begun", "full"}}),
     [](const testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
 
 TEST(Listener, AClosedSessionGivesBackItsRoom) {
