@@ -1,0 +1,73 @@
+// Finds a mailbox user in the private directory by address or logon name, checks a password with
+// a simple bind as that entry, and sets one through Password Modify, all through the platform's
+// directory client (its pool, time limits and handling of a server gone away).
+
+#include "server/login/DirectoryLogin.h"
+
+#include "platform/directory/DirectoryPath.h"
+#include "platform/directory/FilterEscape.h"
+#include "platform/directory/LdapConnection.h"
+#include "platform/directory/LdapConnectionPool.h"
+
+namespace server::login {
+
+namespace directory = platform::directory;
+using directory::EscapeFilterValue;
+
+DirectoryLogin::DirectoryLogin(const platform::host::ServerFolder& folder) {
+    const auto names = folder.ReadMachineNames();
+    uri_ = names.directoryUri;
+    baseDn_ = directory::DnsNameToDn(names.forestDnsName);
+    computerName_ = names.computerName;
+}
+
+std::optional<DirectoryUser> DirectoryLogin::FindOne(const std::string& filter) const {
+    directory::SearchOptions options;
+    options.sizeLimit = 2;
+    const auto wanted = "(&(objectClass=organizationalPerson)(msExchHomeServerName=*/cn=" +
+                        EscapeFilterValue(computerName_) + ")" + filter + ")";
+    directory::HeldConnections held;
+    const auto entries = directory::RetryOnStale(held, [&] {
+        directory::LdapSearch search(held.To(uri_), baseDn_, wanted, {"mailNickname"}, options);
+        std::vector<directory::LdapEntry> found;
+        while (search.NextPage(found)) {
+        }
+        return found;
+    });
+    if (entries.size() != 1 || entries[0].values.empty() || entries[0].values[0].empty())
+        return std::nullopt;
+    return DirectoryUser{entries[0].dn, entries[0].values[0][0]};
+}
+
+std::optional<DirectoryUser> DirectoryLogin::FindUser(const std::string& name) const {
+    if (name.empty())
+        return std::nullopt;
+    const auto value = EscapeFilterValue(name);
+    // Disabled accounts (userAccountControl bit 2) cannot log in.
+    return FindOne("(!(userAccountControl:1.2.840.113556.1.4.803:=2))"
+                   "(|(proxyAddresses=smtp:" +
+                   value + ")(sAMAccountName=" + value + "))");
+}
+
+std::optional<DirectoryUser> DirectoryLogin::FindByAlias(const std::string& alias) const {
+    if (alias.empty())
+        return std::nullopt;
+    return FindOne("(mailNickname=" + EscapeFilterValue(alias) + ")");
+}
+
+std::optional<DirectoryUser> DirectoryLogin::Check(const std::string& name,
+                                                   const std::string& password) const {
+    if (password.empty())
+        return std::nullopt;
+    const auto user = FindUser(name);
+    if (!user || !directory::CheckPassword(uri_, user->dn, password))
+        return std::nullopt;
+    return user;
+}
+
+void DirectoryLogin::SetPassword(const std::string& dn, const std::string& password) const {
+    directory::HeldConnections held;
+    directory::RetryOnStale(held, [&] { held.To(uri_)->ChangePassword(dn, password); });
+}
+
+} // namespace server::login

@@ -1,0 +1,267 @@
+// The SMTP/LMTP front's connections: protocol work on the network thread, backend calls on the
+// pool, the deadlines; accepting and the session limits are the shared listener's.
+
+#include "server/smtp/SmtpServer.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+
+#include <array>
+
+namespace server::smtp {
+
+namespace asio = boost::asio;
+using Stream = asio::generic::stream_protocol;
+using boost::system::error_code;
+
+class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
+public:
+    Connection(Server& server, Stream::socket socket)
+        : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
+          lookupTimer_(socket_.get_executor()), backend_(server.NewBackend()),
+          session_(server.Settings().hostName, server.Settings().limits, *backend_,
+                   server.Settings().protocol),
+          sessionDeadline_(Clock::now() + server.Settings().sessionTimeout) {}
+
+    void Begin() override { Send(session_.Greeting().Wire(), false); }
+
+    void Refuse(net::Refusal why, const asio::ip::address& client) override {
+        const auto& host = server_.Settings().hostName;
+        if (why == net::Refusal::TooManySessions)
+            return CloseWith({421, {host + " has too many sessions open, try again later"}});
+        CloseWith({421,
+                   {"4.7.0 " + host + " has too many sessions from " + client.to_string() +
+                    " open, try again later"}});
+    }
+
+    void Stop() override {
+        if (closing_ || closed_)
+            return;
+        // Busy connections look at the server's state when their current step ends.
+        if (!reading_)
+            return;
+        if (session_.ReceivingMessage())
+            ArmTimer(); // now the shorter drain deadline
+        else
+            CloseWith(session_.ClosingReply());
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class Awaited { Input, Command, Message, SessionEnd };
+
+    // Writes the bytes, then either closes or goes on reading.
+    void Send(std::string wire, bool thenClose) {
+        outgoing_ = std::move(wire);
+        asio::async_write(socket_, asio::buffer(outgoing_),
+                          [self = shared_from_this(), thenClose](error_code error, std::size_t) {
+                              if (error || thenClose)
+                                  return self->Close();
+                              self->StartStep();
+                              self->Continue();
+                          });
+    }
+
+    // A reply went out: the next command, or the message after a 354, has its own deadline.
+    void StartStep() {
+        const auto& settings = server_.Settings();
+        const bool message = session_.ReceivingMessage();
+        stepDeadline_ = Clock::now() + (message ? settings.dataTimeout : settings.commandTimeout);
+        stepAwaits_ = message ? Awaited::Message : Awaited::Command;
+    }
+
+    void Continue() {
+        if (closing_ || closed_)
+            return;
+        if (server_.Stopping() && !session_.ReceivingMessage())
+            return CloseWith(session_.ClosingReply());
+        reading_ = true;
+        ArmTimer();
+        socket_.async_read_some(asio::buffer(buffer_),
+                                [self = shared_from_this()](error_code error, std::size_t n) {
+                                    self->reading_ = false;
+                                    if (self->closing_ || self->closed_)
+                                        return;
+                                    if (error)
+                                        return self->Close();
+                                    ++self->timerGeneration_;
+                                    self->timer_.cancel();
+                                    self->Feed(std::string_view(self->buffer_.data(), n));
+                                });
+    }
+
+    // Session work runs here, on the network thread: it is a few microseconds per read of at
+    // most 16 KB, far less than handing it to another thread and back would cost.
+    void Feed(std::string_view bytes) { Progress(session_.Receive(bytes)); }
+
+    void Resume(const std::vector<Verdict>& verdicts) { Progress(session_.Resume(verdicts)); }
+
+    // Replies are held while the session waits for the backend, and go out together.
+    void Progress(const std::vector<Reply>& replies) {
+        for (const auto& reply : replies)
+            heldReplies_ += reply.Wire();
+        if (session_.PendingCall())
+            return AskBackend();
+        std::string wire;
+        wire.swap(heldReplies_);
+        Replied(std::move(wire));
+    }
+
+    void AskBackend() {
+        const auto& call = *session_.PendingCall();
+        // A recipient the backend knows costs no trip to the pool and back; not while an
+        // abandoned lookup still runs there, which uses the backend.
+        if (call.kind == BackendCall::Kind::CheckRecipient && !backendBusy_)
+            if (auto known = backend_->KnownRecipient(call.address))
+                return Resume({std::move(*known)});
+        const auto id = ++callId_;
+        awaiting_ = true;
+        if (call.kind == BackendCall::Kind::CheckRecipient) {
+            lookupTimer_.expires_after(server_.Settings().lookupTimeout);
+            lookupTimer_.async_wait([self = shared_from_this(), id](error_code error) {
+                if (error || !self->awaiting_ || self->callId_ != id)
+                    return;
+                self->awaiting_ = false;
+                self->Resume({Verdict::Defer(
+                    "4.4.3 The directory did not answer in time; try again later")});
+            });
+        }
+        // A lookup abandoned earlier may still run; this call waits for it to return.
+        if (!backendBusy_)
+            RunCall();
+    }
+
+    void RunCall() {
+        backendBusy_ = true;
+        asio::post(server_.Workers(), [self = shared_from_this(), call = *session_.PendingCall(),
+                                       id = callId_] {
+            auto verdicts = call.Run(*self->backend_);
+            asio::post(self->socket_.get_executor(), [self, verdicts = std::move(verdicts), id] {
+                self->Answered(verdicts, id);
+            });
+        });
+    }
+
+    void Answered(const std::vector<Verdict>& verdicts, std::uint64_t id) {
+        backendBusy_ = false;
+        if (!awaiting_)
+            return; // a late answer, and nothing else is waiting
+        if (id != callId_)
+            return RunCall(); // a late answer: now the question the session waits on
+        awaiting_ = false;
+        lookupTimer_.cancel();
+        Resume(verdicts);
+    }
+
+    void Replied(std::string wire) {
+        if (session_.Closed()) {
+            closing_ = true;
+            return Send(std::move(wire), true);
+        }
+        if (server_.Stopping() && !session_.ReceivingMessage()) {
+            closing_ = true;
+            return Send(std::move(wire) + session_.ClosingReply().Wire(), true);
+        }
+        if (wire.empty())
+            return Continue();
+        Send(std::move(wire), false);
+    }
+
+    // Sends a last reply while a read may still be pending; closing cancels that read.
+    void CloseWith(const Reply& reply) {
+        closing_ = true;
+        ++timerGeneration_;
+        timer_.cancel();
+        Send(reply.Wire(), true);
+    }
+
+    // Whichever comes first: no input for the idle time, the end of the time for the current
+    // command or message, the end of the session's time, or (when stopping) of the drain time.
+    void ArmTimer() {
+        const auto& settings = server_.Settings();
+        const auto now = Clock::now();
+        auto deadline = now + settings.idleTimeout;
+        auto awaited = Awaited::Input;
+        const auto consider = [&](Clock::time_point candidate, Awaited what) {
+            if (candidate < deadline) {
+                deadline = candidate;
+                awaited = what;
+            }
+        };
+        consider(stepDeadline_, stepAwaits_);
+        consider(sessionDeadline_, Awaited::SessionEnd);
+        if (server_.Stopping())
+            consider(now + settings.drainTimeout, Awaited::Input);
+        const auto generation = ++timerGeneration_;
+        timer_.expires_at(deadline);
+        timer_.async_wait([self = shared_from_this(), generation, awaited](error_code error) {
+            if (error || generation != self->timerGeneration_ || !self->reading_ ||
+                self->closing_ || self->closed_)
+                return;
+            self->CloseWith(self->TimedOut(awaited));
+        });
+    }
+
+    Reply TimedOut(Awaited awaited) const {
+        const auto& host = server_.Settings().hostName;
+        switch (awaited) {
+        case Awaited::Command:
+            return {421,
+                    {"4.4.2 " + host +
+                     " a command took too long to arrive, closing the "
+                     "connection"}};
+        case Awaited::Message:
+            return {421,
+                    {"4.4.2 " + host +
+                     " the message took too long to arrive, closing the "
+                     "connection"}};
+        case Awaited::SessionEnd:
+            return {421,
+                    {"4.7.0 " + host +
+                     " the session has lasted too long, closing the "
+                     "connection"}};
+        case Awaited::Input:
+            break;
+        }
+        return {421, {"4.4.2 " + host + " waited too long for input, closing the connection"}};
+    }
+
+    void Close() {
+        if (closed_)
+            return;
+        closed_ = true;
+        ++timerGeneration_;
+        timer_.cancel();
+        lookupTimer_.cancel();
+        server_.Ended(socket_, shared_from_this());
+    }
+
+    Server& server_;
+    Stream::socket socket_;
+    asio::steady_timer timer_;
+    asio::steady_timer lookupTimer_;
+    std::unique_ptr<Backend> backend_;
+    Session session_;
+    std::array<char, 16384> buffer_{};
+    std::string outgoing_;
+    std::string heldReplies_; // replies waiting for the backend's answer
+    bool reading_ = false;
+    bool closing_ = false; // the last reply is on its way
+    bool closed_ = false;
+    std::uint64_t timerGeneration_ = 0;
+    Clock::time_point sessionDeadline_;
+    Clock::time_point stepDeadline_ = Clock::time_point::max();
+    Awaited stepAwaits_ = Awaited::Command;
+    std::uint64_t callId_ = 0;
+    bool awaiting_ = false;    // the session waits for the answer to call callId_
+    bool backendBusy_ = false; // a backend call of this session runs (perhaps an abandoned one)
+};
+
+Server::Server(asio::io_context& io, const net::Stream::endpoint& endpoint, ServerSettings settings,
+               BackendFactory backends)
+    : FrontServer(io, endpoint, std::move(settings), std::move(backends),
+                  net::ConnectionsOf<Connection>(*this)) {
+}
+
+} // namespace server::smtp
