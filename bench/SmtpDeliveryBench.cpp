@@ -10,7 +10,7 @@
 // 100 KB and 5 MB; the server's peak memory with 100 sessions open.
 
 #include "DeliveryBenchServer.h"
-#include "smtp/SmtpClient.h"
+#include "server/smtp/SmtpClient.h"
 #include "testsupport/PaddedMessage.h"
 #include "testsupport/PeakMemory.h"
 #include "testsupport/SmtpServerProcess.h"
@@ -30,7 +30,7 @@ using deliverybench::kDomain;
 struct Bench {
     deliverybench::DeliveryBenchServer server;
     std::unique_ptr<exhost_test::SmtpServerProcess> smtp;
-    std::unique_ptr<exhost::smtp::Client> client;
+    std::unique_ptr<server::smtp::Client> client;
     std::string mailbox, recipient;
 
     void Start() {
@@ -40,7 +40,7 @@ struct Bench {
         // All clients come from one address: allow the hundred sessions of the memory figure.
         smtp = std::make_unique<exhost_test::SmtpServerProcess>(
             server.Root().string(), std::vector<std::string>{"--max-per-client", "100"});
-        client = std::make_unique<exhost::smtp::Client>("127.0.0.1", smtp->Port());
+        client = std::make_unique<server::smtp::Client>("127.0.0.1", smtp->Port());
         if (client->Command("EHLO bench").code != 250)
             throw std::runtime_error("EHLO refused");
     }
@@ -98,7 +98,7 @@ BENCHMARK(BM_SmtpWithSink)->Unit(benchmark::kMicrosecond)->UseRealTime();
 void Concurrent(benchmark::State& state, bool withSink) {
     if (state.thread_index() == 0)
         bench.server.Register(bench.mailbox, withSink);
-    exhost::smtp::Client client("127.0.0.1", bench.smtp->Port());
+    server::smtp::Client client("127.0.0.1", bench.smtp->Port());
     if (client.Command("EHLO bench").code != 250) {
         state.SkipWithError("EHLO refused");
         return;
@@ -196,11 +196,11 @@ void BM_SmtpHundredSessions(benchmark::State& state) {
     bench.server.Register(bench.mailbox, true);
     for (auto _ : state) {
         // The benchmark's own session is the hundredth.
-        std::vector<std::unique_ptr<exhost::smtp::Client>> clients;
+        std::vector<std::unique_ptr<server::smtp::Client>> clients;
         try {
             for (int i = 0; i < 99; ++i) {
                 clients.push_back(
-                    std::make_unique<exhost::smtp::Client>("127.0.0.1", bench.smtp->Port()));
+                    std::make_unique<server::smtp::Client>("127.0.0.1", bench.smtp->Port()));
                 if (clients.back()->Command("EHLO bench").code != 250 ||
                     clients.back()
                             ->Deliver("sender@partner.example.net", {bench.recipient},

@@ -8,10 +8,10 @@
 
 #include "FuzzCheck.h"
 
-#include "imap/ImapCommand.h"
-#include "imap/ImapInput.h"
-#include "imap/ImapSession.h"
-#include "imap/ImapWire.h"
+#include "server/imap/ImapCommand.h"
+#include "server/imap/ImapInput.h"
+#include "server/imap/ImapSession.h"
+#include "server/imap/ImapWire.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +22,7 @@
 
 namespace {
 
-using namespace exhost::imap;
+using namespace server::imap;
 
 // One user "u" with password "p", an Inbox of two messages (one multipart); saves and removals
 // change it.

@@ -8,7 +8,7 @@
 
 #include "FuzzCheck.h"
 
-#include "smtp/SmtpSession.h"
+#include "server/smtp/SmtpSession.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace exhost::smtp;
+using namespace server::smtp;
 
 // Recipients starting with "n" are unknown and with "t" cannot be looked up for now; a
 // message whose first byte is "!" is refused.

@@ -5,10 +5,10 @@
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
 
-#include "MailboxBackend.h"
-#include "MailboxDelivery.h"
-#include "smtp/SmtpClient.h"
-#include "smtp/SmtpServer.h"
+#include "server/delivery/MailboxBackend.h"
+#include "server/delivery/MailboxDelivery.h"
+#include "server/smtp/SmtpClient.h"
+#include "server/smtp/SmtpServer.h"
 
 #include <boost/asio/post.hpp>
 
@@ -18,19 +18,19 @@ namespace faulttest {
 namespace {
 
 namespace asio = boost::asio;
-namespace smtp = exhost::smtp;
+namespace smtp = server::smtp;
 
 class SmtpDiskFault : public FaultRoad {
 protected:
     void SetUp() override {
         FaultyDisk::Install();
         FaultRoad::SetUp();
-        delivery_ =
-            std::make_unique<exhost::MailboxDelivery>(platform::host::ServerFolder(folder_.Root()));
+        delivery_ = std::make_unique<server::delivery::MailboxDelivery>(
+            platform::host::ServerFolder(folder_.Root()));
         server_ = std::make_unique<smtp::Server>(
             io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
             smtp::ServerSettings{},
-            [this] { return std::make_unique<exhost::MailboxBackend>(*delivery_); });
+            [this] { return std::make_unique<server::delivery::MailboxBackend>(*delivery_); });
         server_->Start();
         network_ = std::thread([this] { io_.run(); });
     }
@@ -54,7 +54,7 @@ protected:
     }
 
     asio::io_context io_;
-    std::unique_ptr<exhost::MailboxDelivery> delivery_;
+    std::unique_ptr<server::delivery::MailboxDelivery> delivery_;
     std::unique_ptr<smtp::Server> server_;
     std::thread network_;
 };

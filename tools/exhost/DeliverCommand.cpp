@@ -3,8 +3,8 @@
 // none.
 
 #include "Commands.h"
-#include "MailboxDelivery.h"
 #include "ServerContext.h"
+#include "server/delivery/MailboxDelivery.h"
 
 #include <CLI/CLI.hpp>
 
@@ -13,6 +13,9 @@
 namespace exhost {
 
 namespace {
+
+using server::delivery::Arrival;
+using server::delivery::MailboxDelivery;
 
 struct DeliverOptions {
     std::string root;

@@ -2,10 +2,10 @@
 // standard output is the port it listens on, for scripts that ask for port 0.
 
 #include "Commands.h"
-#include "ImapMailboxBackend.h"
-#include "ListenAddress.h"
 #include "ServerContext.h"
-#include "imap/ImapServer.h"
+#include "server/imap/ImapServer.h"
+#include "server/mailstore/ImapMailboxBackend.h"
+#include "server/net/ListenAddress.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -20,6 +20,11 @@ namespace exhost {
 namespace {
 
 namespace asio = boost::asio;
+namespace imap = server::imap;
+namespace net = server::net;
+using server::mailstore::DirectoryLoginCheck;
+using server::mailstore::FolderCache;
+using server::mailstore::ImapMailboxBackend;
 
 struct ImapOptions {
     std::string root;
@@ -28,9 +33,9 @@ struct ImapOptions {
 
 void RunImap(const ImapOptions& options) {
     const auto folder = OpenServerFolder(options.root);
-    const auto endpoint = ParseListenAddress(options.listen, "127.0.0.1:1143 or [::1]:1143");
-    WarnIfNotLoopback("imap", endpoint.address(),
-                      "try passwords and read mail in clear text (this server has no TLS)");
+    const auto endpoint = net::ParseListenAddress(options.listen, "127.0.0.1:1143 or [::1]:1143");
+    net::WarnIfNotLoopback("imap", endpoint.address(),
+                           "try passwords and read mail in clear text (this server has no TLS)");
     const auto names = folder.ReadMachineNames();
     imap::ServerSettings settings;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;

@@ -2,8 +2,8 @@
 // input (never from the command line). The directory server stores it as a salted hash.
 
 #include "Commands.h"
-#include "DirectoryLogin.h"
 #include "ServerContext.h"
+#include "server/login/DirectoryLogin.h"
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +12,8 @@
 namespace exhost {
 
 namespace {
+
+using server::login::DirectoryLogin;
 
 struct PasswdOptions {
     std::string root;

@@ -4,11 +4,11 @@
 // port it listens on (for scripts that ask for port 0), or the unix socket's path.
 
 #include "Commands.h"
-#include "ListenAddress.h"
-#include "MailboxBackend.h"
 #include "ServerContext.h"
-#include "smtp/SmtpServer.h"
-#include "smtp/UnixSocket.h"
+#include "server/delivery/MailboxBackend.h"
+#include "server/net/ListenAddress.h"
+#include "server/net/UnixSocket.h"
+#include "server/smtp/SmtpServer.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
@@ -27,6 +27,10 @@ namespace exhost {
 namespace {
 
 namespace asio = boost::asio;
+namespace net = server::net;
+namespace smtp = server::smtp;
+using server::delivery::MailboxBackend;
+using server::delivery::MailboxDelivery;
 
 struct SmtpOptions {
     smtp::Protocol protocol = smtp::Protocol::Smtp;
@@ -59,16 +63,16 @@ void RunSmtp(const SmtpOptions& options) {
     const auto prefix = "exhost " + options.name + ": ";
     asio::generic::stream_protocol::endpoint endpoint;
     if (!options.socket.empty()) {
-        smtp::RemoveStaleSocket(options.socket);
+        net::RemoveStaleSocket(options.socket);
         if (!options.socketGroup.empty())
-            smtp::GroupId(options.socketGroup); // an unknown group fails before anything starts
+            net::GroupId(options.socketGroup); // an unknown group fails before anything starts
         endpoint = asio::local::stream_protocol::endpoint(options.socket);
     } else {
         const auto port = options.protocol == smtp::Protocol::Lmtp ? "2424" : "2525";
-        const auto internet = ParseListenAddress(options.listen, std::string("127.0.0.1:") + port +
-                                                                     " or [::1]:" + port);
-        WarnIfNotLoopback(options.name, internet.address(),
-                          "deliver mail into this server's mailboxes");
+        const auto internet = net::ParseListenAddress(
+            options.listen, std::string("127.0.0.1:") + port + " or [::1]:" + port);
+        net::WarnIfNotLoopback(options.name, internet.address(),
+                               "deliver mail into this server's mailboxes");
         endpoint = internet;
     }
 
@@ -88,12 +92,12 @@ void RunSmtp(const SmtpOptions& options) {
     std::optional<smtp::Server> server;
     {
         // The socket never exists with more access than it is then given.
-        const smtp::ScopedUmask ownerOnly(0177);
+        const net::ScopedUmask ownerOnly(0177);
         server.emplace(io, endpoint, settings,
                        [&] { return std::make_unique<MailboxBackend>(delivery); });
     }
     if (!options.socket.empty())
-        smtp::LimitSocketAccess(options.socket, options.socketGroup);
+        net::LimitSocketAccess(options.socket, options.socketGroup);
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {

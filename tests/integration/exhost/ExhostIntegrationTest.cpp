@@ -1,9 +1,9 @@
 // The exhost commands run as a separate program against a server folder with its directory
 // running, as scripts run them.
 
-#include "MailboxBackend.h"
-#include "MailboxDelivery.h"
-#include "ServerContext.h"
+#include "server/delivery/MailboxBackend.h"
+#include "server/delivery/MailboxDelivery.h"
+#include "server/delivery/NoSuchRecipient.h"
 #include "testsupport/ExhostRunner.h"
 #include "testsupport/ScopedServerFolder.h"
 
@@ -187,12 +187,12 @@ TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
 // A front remembers a recipient it has resolved; the others ask every time.
 TEST_F(ExhostServer, AResolvedRecipientIsRememberedOnlyWhereAskedFor) {
     setenv(platform::host::kRootVariable, Root().c_str(), 1);
-    const exhost::MailboxDelivery remembering{platform::host::ServerFolder(Root()),
-                                              std::chrono::hours(1)};
-    const exhost::MailboxDelivery asking{platform::host::ServerFolder(Root())};
+    const server::delivery::MailboxDelivery remembering{platform::host::ServerFolder(Root()),
+                                                        std::chrono::hours(1)};
+    const server::delivery::MailboxDelivery asking{platform::host::ServerFolder(Root())};
     const auto address = "short.stay@" + kDomain;
     // Not found is not remembered: the address works as soon as its entry is there.
-    EXPECT_THROW(remembering.ResolveRecipient(address), exhost::UsageError);
+    EXPECT_THROW(remembering.ResolveRecipient(address), server::delivery::NoSuchRecipient);
     ASSERT_EQ(Run({"mailbox", "add", "short.stay"}).exitCode, 0);
     const auto ldif = server->folder.Path() / "short-stay.ldif";
     WriteFile(ldif, EntryLdif("Short Stay", "short.stay", address));
@@ -204,7 +204,7 @@ TEST_F(ExhostServer, AResolvedRecipientIsRememberedOnlyWhereAskedFor) {
     platform::store::Store::Open(platform::host::ServerFolder(Root()))
         ->Delete(MailboxUrl("short.stay"));
     EXPECT_EQ(remembering.ResolveRecipient("Short.Stay@" + kDomain), "short.stay");
-    EXPECT_THROW(asking.ResolveRecipient(address), exhost::UsageError);
+    EXPECT_THROW(asking.ResolveRecipient(address), server::delivery::NoSuchRecipient);
 }
 
 TEST_F(ExhostServer, DeliverStoresOneItemForEachMailboxTheAddressesName) {
@@ -354,10 +354,10 @@ TEST_F(ExhostServer, MailboxAddCreatesTheInboxAndItsAddress) {
 // What the SMTP and LMTP fronts store, in-process: one copy per mailbox, postmaster taken, all
 // or nothing for SMTP and each mailbox on its own for LMTP.
 TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachForLmtp) {
-    using Kind = exhost::smtp::Verdict::Kind;
+    using Kind = server::smtp::Verdict::Kind;
     setenv(platform::host::kRootVariable, Root().c_str(), 1);
-    const exhost::MailboxDelivery delivery{platform::host::ServerFolder(Root())};
-    exhost::MailboxBackend backend(delivery);
+    const server::delivery::MailboxDelivery delivery{platform::host::ServerFolder(Root())};
+    server::delivery::MailboxBackend backend(delivery);
     const auto& alias = Sample().localAliases[2];
     const auto doomed = Sample().localAliases[4] + "@" + kDomain;
     const std::vector<std::string> recipients = {alias + "@" + kDomain, alias + "@mail." + kDomain,
@@ -382,7 +382,7 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
     // A recipient's mailbox goes away between RCPT and the end of the message.
     platform::store::Store::Open(platform::host::ServerFolder(Root()))
         ->Delete(MailboxUrl(Sample().localAliases[4]));
-    const exhost::smtp::Envelope envelope{"s@partner.example",
+    const server::smtp::Envelope envelope{"s@partner.example",
                                           {recipients[0], doomed, recipients[1]}};
     EXPECT_EQ(backend.Deliver(envelope, "Subject: half\r\n\r\n").kind, Kind::Transient);
     EXPECT_EQ(InboxSize(alias), before + 1) << "the copy for the first recipient stayed";

@@ -1,0 +1,71 @@
+// Writes the trace fields of a delivered copy: Return-Path, Received and Delivered-To.
+
+#include "server/delivery/TraceFields.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+namespace server::delivery {
+
+namespace {
+
+// The text with every control character (CR and LF included) made "?": what a client sent
+// stays inside the one field it is written into.
+std::string FieldSafe(const std::string& text) {
+    std::string safe = text;
+    for (auto& c : safe)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return safe;
+}
+
+// RFC 5322's date-time, in UTC.
+std::string MailDate(std::chrono::system_clock::time_point when) {
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", days[utc.tm_wday],
+                  utc.tm_mday, months[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
+                  utc.tm_sec);
+    return text;
+}
+
+} // namespace
+
+std::string TraceFields(const Arrival& arrival, const std::string& host, const std::string& id,
+                        const std::string& recipient, std::chrono::system_clock::time_point when) {
+    const auto to = FieldSafe(recipient);
+    std::string fields = "Return-Path: <" + FieldSafe(arrival.sender) + ">\r\n";
+    fields += "Received: ";
+    if (!arrival.helo.empty())
+        fields += "from " + FieldSafe(arrival.helo) + "\r\n\t";
+    fields += "by " + host + " with " + arrival.protocol + " id " + id + "\r\n\tfor <" + to +
+              ">; " + MailDate(when) + "\r\n";
+    fields += "Delivered-To: " + to + "\r\n";
+    return fields;
+}
+
+std::string RecipientListField(const std::vector<std::string>& recipients) {
+    std::string field = "X-RecipientList: ";
+    for (std::size_t i = 0; i < recipients.size(); ++i)
+        field += (i ? ";" : "") + FieldSafe(recipients[i]);
+    return field + "\r\n";
+}
+
+std::string NewDeliveryId() {
+    static std::atomic<std::uint32_t> counter{0};
+    static thread_local std::mt19937 engine{std::random_device{}()};
+    char text[17];
+    std::snprintf(text, sizeof text, "%08X%08X", static_cast<unsigned>(engine()),
+                  static_cast<unsigned>(counter.fetch_add(1)));
+    return text;
+}
+
+} // namespace server::delivery

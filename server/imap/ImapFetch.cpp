@@ -1,0 +1,241 @@
+// Reads FETCH items, macros and BODY sections from a command, and writes a message's FETCH
+// response for them.
+
+#include "server/imap/ImapFetch.h"
+
+#include "server/imap/ImapMessage.h"
+#include "server/imap/ImapWire.h"
+
+#include <ctime>
+
+namespace server::imap {
+
+namespace {
+
+// "BODY[...]<a.b>" and "BODY.PEEK[...]<a.b>".
+bool ReadSectionItem(const std::string& text, FetchItem& item, std::string& error) {
+    const auto upper = AsciiUpper(text);
+    std::size_t open;
+    if (upper.starts_with("BODY.PEEK[")) {
+        item.peek = true;
+        open = 9;
+    } else if (upper.starts_with("BODY[")) {
+        open = 4;
+    } else {
+        return false;
+    }
+    const auto close = text.find(']', open);
+    if (close == std::string::npos) {
+        error = "a section has no \"]\"";
+        return true;
+    }
+    auto inside = text.substr(open + 1, close - open - 1);
+    const auto space = inside.find(' ');
+    item.kind = FetchItem::Kind::Section;
+    item.section = AsciiUpper(inside.substr(0, space));
+    std::string label = item.section;
+    if (item.section.ends_with("HEADER.FIELDS") || item.section.ends_with("HEADER.FIELDS.NOT")) {
+        if (space == std::string::npos || inside.size() < space + 3 || inside[space + 1] != '(' ||
+            inside.back() != ')') {
+            error = item.section + " needs a list of field names";
+            return true;
+        }
+        const auto list = inside.substr(space + 2, inside.size() - space - 3);
+        std::size_t at = 0;
+        while (at < list.size()) {
+            auto end = list.find(' ', at);
+            if (end == std::string::npos)
+                end = list.size();
+            auto name = list.substr(at, end - at);
+            if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+                name = name.substr(1, name.size() - 2);
+            if (!name.empty())
+                item.fields.push_back(name);
+            at = end + 1;
+        }
+        if (item.fields.empty()) {
+            error = item.section + " needs at least one field name";
+            return true;
+        }
+        label += " (";
+        for (std::size_t i = 0; i < item.fields.size(); ++i)
+            label += (i ? " " : "") + AsciiUpper(item.fields[i]);
+        label += ")";
+    } else if (space != std::string::npos) {
+        error = "unexpected text in section \"" + inside + "\"";
+        return true;
+    }
+    item.label = "BODY[" + label + "]";
+    auto rest = text.substr(close + 1);
+    if (!rest.empty()) {
+        const auto dot = rest.find('.');
+        if (rest.front() != '<' || rest.back() != '>' || dot == std::string::npos) {
+            error = "a partial fetch must look like <start.count>";
+            return true;
+        }
+        const auto start = rest.substr(1, dot - 1);
+        const auto count = rest.substr(dot + 1, rest.size() - dot - 2);
+        for (const auto& number : {start, count})
+            if (number.empty() || number.size() > 18 ||
+                number.find_first_not_of("0123456789") != std::string::npos) {
+                error = "a partial fetch must look like <start.count>";
+                return true;
+            }
+        item.partial = {std::stoull(start), std::stoull(count)};
+        if (item.partial->second == 0) {
+            error = "a partial fetch must ask for at least one octet";
+            return true;
+        }
+        item.label += "<" + start + ">";
+    }
+    return true;
+}
+
+void AddItem(const std::string& text, FetchRequest& request) {
+    const auto name = AsciiUpper(text);
+    FetchItem item;
+    item.label = name;
+    using Kind = FetchItem::Kind;
+    if (name == "FLAGS") {
+        item.kind = Kind::Flags;
+    } else if (name == "UID") {
+        item.kind = Kind::Uid;
+    } else if (name == "INTERNALDATE") {
+        item.kind = Kind::InternalDate;
+    } else if (name == "RFC822.SIZE") {
+        item.kind = Kind::Size;
+    } else if (name == "ENVELOPE") {
+        item.kind = Kind::Envelope;
+    } else if (name == "BODYSTRUCTURE") {
+        item.kind = Kind::BodyStructure;
+        request.needsMessage = true;
+    } else if (name == "BODY") {
+        item.kind = Kind::Body;
+        request.needsMessage = true;
+    } else if (name == "RFC822" || name == "RFC822.HEADER" || name == "RFC822.TEXT") {
+        item.kind = Kind::Section;
+        item.section = name == "RFC822" ? "" : name == "RFC822.HEADER" ? "HEADER" : "TEXT";
+        item.peek = name == "RFC822.HEADER";
+        request.needsMessage = name != "RFC822.HEADER";
+    } else if (ReadSectionItem(text, item, request.error)) {
+        if (!request.error.empty())
+            return;
+        // HEADER and HEADER.FIELDS come from the summary's header block.
+        if (item.section != "HEADER" && !item.section.starts_with("HEADER.FIELDS"))
+            request.needsMessage = true;
+    } else {
+        request.error = "unknown FETCH item \"" + text + "\"";
+        return;
+    }
+    if (item.kind == Kind::Section && !item.peek)
+        request.setsSeen = true;
+    request.items.push_back(std::move(item));
+}
+
+} // namespace
+
+FetchRequest ParseFetchItems(const Argument& argument) {
+    FetchRequest request;
+    if (argument.IsAtom()) {
+        const auto name = AsciiUpper(argument.text);
+        const std::vector<std::string> fast = {"FLAGS", "INTERNALDATE", "RFC822.SIZE"};
+        if (name == "ALL" || name == "FAST" || name == "FULL") {
+            for (const auto& item : fast)
+                AddItem(item, request);
+            if (name != "FAST")
+                AddItem("ENVELOPE", request);
+            if (name == "FULL")
+                AddItem("BODY", request);
+            return request;
+        }
+        AddItem(argument.text, request);
+    } else if (argument.IsList() && !argument.items.empty()) {
+        for (const auto& item : argument.items) {
+            if (!item.IsAtom()) {
+                request.error = "FETCH items must be atoms";
+                return request;
+            }
+            AddItem(item.text, request);
+            if (!request.error.empty())
+                return request;
+        }
+    } else {
+        request.error = "FETCH needs data items";
+    }
+    return request;
+}
+
+std::string InternalDateText(long long seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&time, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%d-%b-%Y %H:%M:%S +0000", &tm);
+    return text;
+}
+
+bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
+                         const MessageSummary& summary,
+                         const std::function<const std::string*()>& message) {
+    out += '(';
+    bool first = true;
+    using Kind = FetchItem::Kind;
+    for (const auto& item : items) {
+        if (!first)
+            out += ' ';
+        first = false;
+        out += item.label;
+        out += ' ';
+        switch (item.kind) {
+        case Kind::Flags:
+            AppendFlagList(out, summary.flags, summary.keywords);
+            break;
+        case Kind::Uid:
+            out += std::to_string(summary.uid);
+            break;
+        case Kind::InternalDate:
+            out += "\"" + InternalDateText(summary.internalDate) + "\"";
+            break;
+        case Kind::Size:
+            out += std::to_string(summary.size);
+            break;
+        case Kind::Envelope:
+            if (summary.envelope)
+                out += *summary.envelope;
+            else
+                out += Envelope(summary.header);
+            break;
+        case Kind::BodyStructure:
+        case Kind::Body: {
+            const auto* whole = message();
+            if (!whole)
+                return false;
+            out += BodyStructure(*whole, item.kind == Kind::BodyStructure);
+            break;
+        }
+        case Kind::Section: {
+            std::optional<std::string> bytes;
+            if (item.section == "HEADER" || item.section.starts_with("HEADER.FIELDS")) {
+                bytes = SectionBytes(summary.header, item.section, item.fields);
+            } else {
+                const auto* whole = message();
+                if (!whole)
+                    return false;
+                bytes = SectionBytes(*whole, item.section, item.fields);
+            }
+            std::string data = bytes.value_or("");
+            if (item.partial) {
+                const auto [start, count] = *item.partial;
+                data = start >= data.size() ? std::string() : data.substr(start, count);
+            }
+            // Always a literal: message text may hold anything.
+            out += "{" + std::to_string(data.size()) + "}\r\n" + data;
+            break;
+        }
+        }
+    }
+    out += ')';
+    return true;
+}
+
+} // namespace server::imap

@@ -1,0 +1,58 @@
+#pragma once
+
+// FETCH data items (RFC 3501 section 6.4.5): read from the command, then written for one
+// message.
+
+#include "server/imap/ImapBackend.h"
+#include "server/imap/ImapCommand.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace server::imap {
+
+struct FetchItem {
+    enum class Kind {
+        Flags,
+        Uid,
+        InternalDate,
+        Size,
+        Envelope,
+        BodyStructure,
+        Body, // BODY without a section: the structure without extension data
+        Section,
+    };
+    Kind kind = Kind::Flags;
+    // Section:
+    std::string section;             // "HEADER.FIELDS", "1.TEXT", "" ...
+    std::vector<std::string> fields; // of HEADER.FIELDS(.NOT)
+    bool peek = false;               // sets no \Seen
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> partial; // start, count
+    std::string label; // how the response names it ("BODY[HEADER]", "RFC822")
+};
+
+struct FetchRequest {
+    std::vector<FetchItem> items;
+    std::string error;
+    // Some item reads the message's text and sets \Seen.
+    bool setsSeen = false;
+    // Some item needs the whole message (not only the summary).
+    bool needsMessage = false;
+};
+
+// Reads the items argument (an atom, a macro such as ALL, or a list).
+FetchRequest ParseFetchItems(const Argument& argument);
+
+// Appends "(UID 4 FLAGS (\Seen) ...)" for one message. `message` returns the whole message,
+// read only when an item needs it, or null when it has gone; then false, with `out` partly
+// written.
+bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
+                         const MessageSummary& summary,
+                         const std::function<const std::string*()>& message);
+
+// "17-Jul-1996 02:44:25 +0000".
+std::string InternalDateText(long long seconds);
+
+} // namespace server::imap

@@ -1,0 +1,28 @@
+#pragma once
+
+// Sequence sets ("1:4,7,9:*"): of message sequence numbers or of UIDs, "*" standing for the
+// largest number in use.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace server::imap {
+
+class SequenceSet {
+public:
+    // Nothing when the text is not a sequence set.
+    static std::optional<SequenceSet> Parse(std::string_view text);
+
+    // Whether `number` is in the set when "*" stands for `largest`. A range may be written
+    // either way round ("9:3" is "3:9").
+    bool Contains(std::uint32_t number, std::uint32_t largest) const;
+
+private:
+    static constexpr std::uint32_t kStar = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_; // kStar for "*"
+};
+
+} // namespace server::imap

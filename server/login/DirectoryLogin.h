@@ -1,0 +1,46 @@
+#pragma once
+
+// Passwords of mailbox users, checked and set the way mail servers do it against LDAP or Active
+// Directory: the login name (an SMTP address or a logon name) is looked up in the directory as
+// the tools' own identity, then the password is checked by a simple bind as that entry. The
+// directory server keeps passwords as salted hashes (slapd's Password Modify operation).
+
+#include "platform/host/ServerFolder.h"
+
+#include <optional>
+#include <string>
+
+namespace server::login {
+
+struct DirectoryUser {
+    std::string dn;
+    std::string alias; // the mailbox's name in the store
+};
+
+class DirectoryLogin {
+public:
+    explicit DirectoryLogin(const platform::host::ServerFolder& folder);
+
+    // The enabled user with a mailbox on this server whose SMTP address (any prefix case) or
+    // logon name is `name`; nothing when there is none or more than one. Fails with
+    // platform::Error when the directory cannot be asked.
+    std::optional<DirectoryUser> FindUser(const std::string& name) const;
+    // The user whose mailbox alias is `alias` (enabled or not).
+    std::optional<DirectoryUser> FindByAlias(const std::string& alias) const;
+
+    // The user, when the password is theirs. An empty password never is (an empty simple bind
+    // would be an anonymous one).
+    std::optional<DirectoryUser> Check(const std::string& name, const std::string& password) const;
+
+    // Gives the entry a new password, which the directory server stores as a salted hash.
+    void SetPassword(const std::string& dn, const std::string& password) const;
+
+private:
+    std::optional<DirectoryUser> FindOne(const std::string& filter) const;
+
+    std::string uri_;
+    std::string baseDn_;
+    std::string computerName_;
+};
+
+} // namespace server::login

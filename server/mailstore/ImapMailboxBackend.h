@@ -1,0 +1,93 @@
+#pragma once
+
+// The IMAP front's view of the server: logins checked against the directory (DirectoryLogin.h),
+// then the user's own mailbox in the store. Messages are the mail folders' message items, numbered
+// by the store; flags and keywords are item properties, and changing them is a save through the
+// store, so that its events run as for any other save. One backend per session, with its own
+// store connection.
+
+#include "server/imap/ImapBackend.h"
+#include "server/login/DirectoryLogin.h"
+
+#include "platform/host/ServerFolder.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace platform::store {
+class Store;
+}
+
+namespace server::mailstore {
+
+// Which logins succeed; overridable so that tests and benchmarks can log in without a
+// directory.
+class LoginCheck {
+public:
+    virtual ~LoginCheck() = default;
+    // The mailbox alias of the user, when the password is theirs.
+    virtual std::optional<std::string> Check(const std::string& name,
+                                             const std::string& password) = 0;
+};
+
+// Checks against the private directory server.
+class DirectoryLoginCheck : public LoginCheck {
+public:
+    explicit DirectoryLoginCheck(const platform::host::ServerFolder& folder) : login_(folder) {}
+    std::optional<std::string> Check(const std::string& name, const std::string& password) override;
+
+private:
+    login::DirectoryLogin login_;
+};
+
+// The folders' message lists as last read, shared by the sessions of one server, so that a
+// SELECT of an unchanged folder reads only its change count from the store.
+class FolderCache {
+public:
+    // The list read when the folder's change count was `changes`, if that is the one kept.
+    std::optional<imap::FolderSnapshot> Find(const std::string& folderKey, std::int64_t changes);
+    void Keep(const std::string& folderKey, std::int64_t changes,
+              const imap::FolderSnapshot& snapshot);
+
+private:
+    struct Entry {
+        std::int64_t changes = -1;
+        imap::FolderSnapshot snapshot;
+    };
+    std::mutex mutex_;
+    std::map<std::string, Entry> entries_;
+};
+
+class ImapMailboxBackend : public imap::Backend {
+public:
+    ImapMailboxBackend(platform::host::ServerFolder folder, std::shared_ptr<LoginCheck> logins,
+                       std::shared_ptr<FolderCache> cache = std::make_shared<FolderCache>());
+    ~ImapMailboxBackend() override;
+
+    imap::LoginOutcome Login(const std::string& name, const std::string& password) override;
+    std::vector<std::string> Folders() override;
+    std::optional<imap::FolderSnapshot> Open(const std::string& folder) override;
+    std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override;
+    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                  const std::vector<std::string>& keywords) override;
+    void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override;
+
+private:
+    // The URL of the message with that number, if it is still there.
+    std::optional<std::string> MessageUrl(const std::string& folder, std::uint32_t uid);
+    std::string FolderUrl(const std::string& folder) const;
+
+    platform::host::ServerFolder folder_;
+    std::shared_ptr<LoginCheck> logins_;
+    std::shared_ptr<FolderCache> cache_;
+    std::shared_ptr<platform::store::Store> store_;
+    std::string mailboxUrl_; // set once logged in
+};
+
+// The message as a client receives it: the stored header block, an empty line, the body.
+std::string MessageBytes(const std::string& header, const std::string& body);
+
+} // namespace server::mailstore

@@ -1,0 +1,59 @@
+#pragma once
+
+// What the protocol needs of the mail server behind it: accepting recipients and storing an
+// accepted message, for all recipients at once (SMTP) or for each on its own (LMTP). The
+// protocol turns the verdicts into reply codes.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace server::smtp {
+
+struct Verdict {
+    enum class Kind {
+        Accepted,
+        Permanent, // refused for good: the client must not retry as it is
+        Transient  // refused for now: the client may retry later
+    };
+    Kind kind = Kind::Accepted;
+    std::string text; // said to the client; for Accepted, may be empty
+
+    static Verdict Accept(std::string text = {}) { return {Kind::Accepted, std::move(text)}; }
+    static Verdict Refuse(std::string text) { return {Kind::Permanent, std::move(text)}; }
+    static Verdict Defer(std::string text) { return {Kind::Transient, std::move(text)}; }
+};
+
+struct Envelope {
+    std::string sender; // the reverse path without its angle brackets; empty for "<>"
+    std::vector<std::string> recipients;
+    // For each recipient, its ORCPT (RFC 3461) when the client gave one of type rfc822, else "".
+    std::vector<std::string> originalRecipients{};
+    // For the trace field: the name the client greeted with, and the protocol as the Received
+    // field names it (SMTP after HELO, ESMTP after EHLO, LMTP).
+    std::string helo{};
+    std::string protocol{};
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Whether mail for this address can be delivered here.
+    virtual Verdict CheckRecipient(const std::string& address) = 0;
+    // CheckRecipient's verdict when the backend has it at hand without waiting for anything (an
+    // address it resolved a moment ago): the front then answers at once, on its own thread.
+    virtual std::optional<Verdict> KnownRecipient(const std::string& /*address*/) {
+        return std::nullopt;
+    }
+    // Stores the message (CRLF line ends, dot-stuffing removed) for every recipient of the
+    // envelope, all or none. Accepted only once it is stored for every one of them.
+    virtual Verdict Deliver(const Envelope& envelope, const std::string& message) = 0;
+    // Stores the message for each recipient on its own: one verdict per recipient of the
+    // envelope, in their order, so that one mailbox's failure leaves the others' copies. A
+    // backend that can only store for all at once gives every recipient Deliver's verdict.
+    virtual std::vector<Verdict> DeliverEach(const Envelope& envelope, const std::string& message) {
+        return std::vector<Verdict>(envelope.recipients.size(), Deliver(envelope, message));
+    }
+};
+
+} // namespace server::smtp

@@ -1,0 +1,104 @@
+// What the IMAP front reads out of a stored message: envelope, body structure, sections and
+// dates.
+
+#include "server/imap/ImapMessage.h"
+#include "server/imap/ImapSearch.h"
+
+#include <gtest/gtest.h>
+
+using namespace server::imap;
+
+namespace {
+
+TEST(ImapMessageTest, EnvelopeAddressesInEveryUsualForm) {
+    struct Case {
+        const char* to;
+        const char* addresses;
+    };
+    const Case cases[] = {
+        {"a@x.org", "((NIL NIL \"a\" \"x.org\"))"},
+        {"Ann <a@x.org>, b@y.org", "((\"Ann\" NIL \"a\" \"x.org\")(NIL NIL \"b\" \"y.org\"))"},
+        {"\"Doe, Jane\" <j@x.org>", "((\"Doe, Jane\" NIL \"j\" \"x.org\"))"},
+        {"j@x.org (Jane Doe)", "((NIL NIL \"j\" \"x.org\"))"},
+        {"=?utf-8?q?J=C3=BCrgen?= <j@x.org>",
+         "((\"=?utf-8?q?J=C3=BCrgen?=\" NIL \"j\" \"x.org\"))"},
+        {"team: a@x.org, b@x.org;",
+         "((NIL NIL \"team\" NIL)(NIL NIL \"a\" \"x.org\")(NIL NIL \"b\" "
+         "\"x.org\")(NIL NIL NIL NIL))"},
+        {"<@relay:u@x.org>", "((NIL NIL \"u\" \"x.org\"))"},
+        {"undisclosed", "((NIL NIL \"undisclosed\" \"\"))"},
+    };
+    for (const auto& c : cases) {
+        const auto envelope = Envelope(std::string("To: ") + c.to + "\r\n\r\n");
+        EXPECT_EQ(envelope,
+                  std::string("(NIL NIL NIL NIL NIL ") + c.addresses + " NIL NIL NIL NIL)")
+            << c.to;
+    }
+}
+
+TEST(ImapMessageTest, EnvelopeTakesSenderAndReplyToFromFromWhenMissing) {
+    EXPECT_EQ(Envelope("Subject: Hi\r\n  there\r\nFrom: f@x\r\nReply-To: r@x\r\nMessage-ID: "
+                       "<1@x>\r\nIn-Reply-To: <0@x>\r\n\r\n"),
+              "(NIL \"Hi  there\" ((NIL NIL \"f\" \"x\")) ((NIL NIL \"f\" \"x\")) ((NIL NIL \"r\" "
+              "\"x\")) NIL NIL NIL \"<0@x>\" \"<1@x>\")");
+}
+
+const std::string kMultipart =
+    "From: a@x\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+    "preamble\r\n"
+    "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nhello\r\n"
+    "--b1\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\ninner body\r\n"
+    "--b1\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment; filename=\"a.pdf\"\r\n\r\nJVBE\r\n"
+    "--b1--\r\nepilogue\r\n";
+
+TEST(ImapMessageTest, BodyStructureOfAMultipartMessage) {
+    EXPECT_EQ(
+        BodyStructure(kMultipart, false),
+        "((\"TEXT\" \"PLAIN\" (\"CHARSET\" \"utf-8\") NIL NIL \"7BIT\" 5 0)"
+        "(\"MESSAGE\" \"RFC822\" NIL NIL NIL \"7BIT\" 28 (NIL \"inner\" NIL NIL NIL NIL NIL "
+        "NIL NIL NIL) (\"TEXT\" \"PLAIN\" (\"CHARSET\" \"US-ASCII\") NIL NIL \"7BIT\" 10 0) 2)"
+        "(\"APPLICATION\" \"PDF\" (\"NAME\" \"a.pdf\") NIL NIL \"BASE64\" 4) \"MIXED\")");
+    EXPECT_NE(BodyStructure(kMultipart, true).find("(\"attachment\" (\"FILENAME\" \"a.pdf\"))"),
+              std::string::npos);
+    EXPECT_NE(BodyStructure(kMultipart, true).find("\"MIXED\" (\"BOUNDARY\" \"b1\") NIL NIL NIL)"),
+              std::string::npos);
+}
+
+TEST(ImapMessageTest, SectionsNameHeadersTextsAndParts) {
+    struct Case {
+        const char* section;
+        std::optional<std::string> bytes;
+    };
+    const Case cases[] = {
+        {"1", "hello"},
+        {"1.MIME", "Content-Type: text/plain; charset=utf-8\r\n\r\n"},
+        {"2", "Subject: inner\r\n\r\ninner body"},
+        {"2.HEADER", "Subject: inner\r\n\r\n"},
+        {"2.TEXT", "inner body"},
+        {"2.1", "inner body"},
+        {"3", "JVBE"},
+        {"4", std::nullopt},
+        {"1.HEADER", std::nullopt},
+        {"0", std::nullopt},
+        {"TEXT", kMultipart.substr(kMultipart.find("preamble"))},
+        {"HEADER", "From: a@x\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"},
+        {"MIME", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SectionBytes(kMultipart, c.section, {}), c.bytes) << c.section;
+    // A single-part message's part 1 is its body.
+    EXPECT_EQ(SectionBytes("Subject: s\r\n\r\nbody\r\n", "1", {}), "body\r\n");
+}
+
+TEST(ImapMessageTest, DatesOfMessagesAndOfSearches) {
+    EXPECT_EQ(ParseMessageDate("Mon, 7 Dec 2026 10:00:00 +0000"), 1796637600);
+    EXPECT_EQ(ParseMessageDate("7 Dec 2026 12:00:00 +0200"), 1796637600);
+    EXPECT_EQ(ParseMessageDate("Mon, 7 Dec 26 10:00:00 GMT"), 1796637600);
+    EXPECT_EQ(ParseMessageDate("yesterday"), std::nullopt);
+    EXPECT_EQ(ParseSearchDate("7-Dec-2026"), 1796637600 / 86400);
+    for (const char* bad : {"7-Dec-26", "7/12/2026", "32-Dec-2026", "7-Foo-2026", ""})
+        EXPECT_EQ(ParseSearchDate(bad), std::nullopt) << bad;
+}
+
+} // namespace

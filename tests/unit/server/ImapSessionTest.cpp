@@ -1,0 +1,525 @@
+// The IMAP protocol without sockets, by command: bytes in, responses out, against a backend
+// double. How envelopes, body structures and sections are made is ImapMessageTest's.
+
+#include "server/imap/ImapSession.h"
+#include "server/imap/ImapWire.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace server::imap;
+
+namespace {
+
+// One user ("alice", also "alice@example.com", password "secret") with an Inbox of three
+// messages, a subfolder and a second folder. Saves and removals change the folders, as the
+// store would.
+class FakeBackend : public Backend {
+public:
+    FakeBackend() {
+        auto& inbox = folders["Inbox"] = {77, 10, {}};
+        Add(inbox, 3, kSeen, {"alice@example.com"},
+            "From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: Hello\r\n"
+            "Date: Mon, 7 Dec 2026 10:00:00 +0000\r\n",
+            "Hi Alice\r\n");
+        Add(inbox, 5, 0, {"sales@example.com", "Work list"},
+            "From: carol@example.net\r\nTo: sales@example.com\r\nSubject: Order\r\n",
+            "Please send 5 boxes\r\n");
+        Add(inbox, 9, kFlagged | kDeleted, {}, "Subject: Old\r\n", "gone soon\r\n");
+        folders["Inbox/Lists"] = {78, 1, {}};
+        folders["Sent Items"] = {79, 1, {}};
+    }
+
+    void Add(FolderSnapshot& folder, std::uint32_t uid, unsigned flags,
+             std::vector<std::string> keywords, const std::string& header,
+             const std::string& body) {
+        MessageSummary summary;
+        summary.uid = uid;
+        summary.flags = flags;
+        summary.keywords = std::move(keywords);
+        summary.internalDate = 1796637600 + uid; // 7-Dec-2026 10:00:00 UTC
+        summary.header = header + "\r\n";
+        summary.size = summary.header.size() + body.size();
+        folder.messages.push_back(summary);
+        texts[uid] = summary.header + body;
+    }
+
+    LoginOutcome Login(const std::string& name, const std::string& password) override {
+        ++logins;
+        return (name == "alice" || name == "alice@example.com") && password == "secret"
+                   ? LoginOutcome::Accepted
+                   : LoginOutcome::Refused;
+    }
+    std::vector<std::string> Folders() override {
+        std::vector<std::string> names;
+        for (const auto& [name, folder] : folders)
+            names.push_back(name);
+        return names;
+    }
+    std::optional<FolderSnapshot> Open(const std::string& folder) override {
+        auto found = folders.find(folder);
+        return found == folders.end() ? std::nullopt : std::optional(found->second);
+    }
+    std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
+        auto found = texts.find(uid);
+        return found == texts.end() ? std::nullopt : std::optional(found->second);
+    }
+    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                  const std::vector<std::string>& keywords) override {
+        saves.push_back(uid);
+        for (auto& summary : folders[folder].messages)
+            if (summary.uid == uid) {
+                summary.flags = flags;
+                summary.keywords = keywords;
+                return true;
+            }
+        return false;
+    }
+    void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
+        for (auto uid : uids)
+            std::erase_if(folders[folder].messages,
+                          [&](const auto& summary) { return summary.uid == uid; });
+    }
+
+    std::map<std::string, FolderSnapshot> folders;
+    std::map<std::uint32_t, std::string> texts;
+    std::vector<std::uint32_t> saves;
+    int logins = 0;
+};
+
+constexpr const char* kSelected = "s1 OK [READ-WRITE] SELECT completed\r\n";
+
+struct Exchange {
+    std::string send;
+    std::string expect; // exactly; or, starting with "~", text the output must contain
+};
+
+enum Start { Fresh, LoggedIn, Selected }; // Selected: INBOX, read-write
+
+struct Script {
+    const char* name;
+    Start start;
+    std::vector<Exchange> steps;
+};
+
+void RunScript(const Script& script) {
+    FakeBackend backend;
+    Session session(backend, SessionSettings{});
+    const auto login =
+        script.start == Fresh ? "" : session.Receive("l1 LOGIN alice secret\r\n").bytes;
+    ASSERT_EQ(login.find("l1 OK") != std::string::npos, script.start != Fresh) << login;
+    const auto select =
+        script.start == Selected ? session.Receive("s1 SELECT INBOX\r\n").bytes : kSelected;
+    ASSERT_TRUE(select.ends_with(kSelected)) << select;
+    for (const auto& step : script.steps) {
+        const auto got = session.Receive(step.send).bytes;
+        if (step.expect.starts_with("~"))
+            EXPECT_NE(got.find(step.expect.substr(1)), std::string::npos)
+                << script.name << ": " << step.send << "\n got: " << got;
+        else
+            EXPECT_EQ(got, step.expect) << script.name << ": " << step.send;
+    }
+}
+
+TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) {
+    const Script scripts[] = {
+        {"capability",
+         Fresh,
+         {{"a CAPABILITY\r\n", "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS "
+                               "UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY completed\r\n"}}},
+        {"noop", Fresh, {{"a NOOP\r\n", "a OK NOOP completed\r\n"}}},
+        {"select refused",
+         Fresh,
+         {{"a SELECT INBOX\r\n", "a BAD SELECT needs a login first (LOGIN or AUTHENTICATE)\r\n"}}},
+        {"starttls refused", Fresh, {{"a STARTTLS\r\n", "~a BAD STARTTLS is not offered here"}}},
+        {"login", Fresh, {{"a LOGIN alice secret\r\n", "~a OK [CAPABILITY "}}},
+        {"login by address as literal",
+         Fresh,
+         {{"a LOGIN {17}\r\n", "+ Ready for the literal\r\n"},
+          {"alice@example.com \"secret\"\r\n", "~a OK [CAPABILITY"}}},
+        {"wrong password",
+         Fresh,
+         {{"a LOGIN alice wrong\r\n",
+           "a NO [AUTHENTICATIONFAILED] Wrong user name or password\r\n"}}},
+        {"login needs two", Fresh, {{"a LOGIN alice\r\n", "~a BAD LOGIN needs"}}},
+        {"plain with initial response",
+         Fresh,
+         {{"a AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA==\r\n", "~a OK [CAPABILITY"}}},
+        {"plain after continuation",
+         Fresh,
+         {{"a AUTHENTICATE PLAIN\r\n", "+ \r\n"},
+          {"YWxpY2UAYWxpY2UAc2VjcmV0\r\n", "~a OK [CAPABILITY"}}},
+        {"plain cancelled",
+         Fresh,
+         {{"a AUTHENTICATE PLAIN\r\n", "+ \r\n"},
+          {"*\r\n", "a BAD AUTHENTICATE cancelled\r\n"},
+          {"b NOOP\r\n", "b OK NOOP completed\r\n"}}},
+        {"plain not base64",
+         Fresh,
+         {{"a AUTHENTICATE PLAIN !!!!\r\n", "a BAD The response is not base64\r\n"}}},
+        {"plain with a partial group",
+         Fresh,
+         {{"a AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA=\r\n",
+           "a BAD The response is not base64\r\n"}}},
+        {"plain as someone else",
+         Fresh,
+         {{"a AUTHENTICATE PLAIN Ym9iAGFsaWNlAHNlY3JldA==\r\n", "~a NO [AUTHORIZATIONFAILED]"}}},
+        {"other mechanism", Fresh, {{"a AUTHENTICATE LOGIN\r\n", "~a NO Only the PLAIN"}}},
+        {"logout",
+         Fresh,
+         {{"a LOGOUT\r\n", "* BYE localhost logging out\r\na OK LOGOUT completed\r\n"},
+          {"b NOOP\r\n", ""}}},
+        {"syntax error keeps the session",
+         Fresh,
+         {{"a LOGIN \"x\r\n", "~a BAD Syntax error"}, {"b NOOP\r\n", "b OK NOOP completed\r\n"}}},
+        {"unknown command", Fresh, {{"a FROB\r\n", "~a BAD FROB needs a login first"}}},
+    };
+    for (const auto& script : scripts)
+        RunScript(script);
+}
+
+TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {
+    FakeBackend backend;
+    SessionSettings settings;
+    settings.maxFailedLogins = 3;
+    settings.failedLoginDelay = std::chrono::milliseconds(1500);
+    Session session(backend, settings);
+    for (int i = 1; i <= 3; ++i) {
+        const auto output = session.Receive("a LOGIN alice nope\r\n");
+        EXPECT_EQ(output.delay, std::chrono::milliseconds(1500));
+        EXPECT_EQ(output.close, i == 3);
+    }
+    EXPECT_TRUE(session.Closed());
+    EXPECT_EQ(session.Receive("b LOGIN alice secret\r\n").bytes, "");
+    EXPECT_EQ(backend.logins, 3);
+
+    // A successful login starts the count again.
+    Session again(backend, settings);
+    again.Receive("a LOGIN alice nope\r\nb LOGIN alice nope\r\n");
+    const auto ok = again.Receive("c LOGIN alice secret\r\n");
+    EXPECT_EQ(ok.delay, std::chrono::milliseconds(0));
+    EXPECT_FALSE(ok.close);
+}
+
+TEST(ImapSessionTest, LimitsAreAnsweredAndTheSessionGoesOnWhereItCan) {
+    FakeBackend backend;
+    SessionSettings settings;
+    settings.limits = {.maxLine = 100, .maxLiteral = 10, .maxCommand = 1000};
+    Session session(backend, settings);
+    EXPECT_EQ(session.Receive("a LOGIN {11}\r\n").bytes,
+              "a BAD [TOOBIG] Literal too large: at most 10 octets\r\n");
+    EXPECT_EQ(session.Receive("b " + std::string(200, 'x') + "\r\n").bytes,
+              "b BAD Line too long: at most 100 octets\r\n");
+    EXPECT_EQ(session.Receive("c NOOP\r\n").bytes, "c OK NOOP completed\r\n");
+    const auto output = session.Receive("d LOGIN {11+}\r\n");
+    EXPECT_TRUE(output.close);
+    EXPECT_NE(output.bytes.find("* BYE"), std::string::npos);
+}
+
+TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
+    const Script scripts[] = {
+        {"list all",
+         LoggedIn,
+         {{"a LIST \"\" *\r\n", "* LIST (\\HasChildren) \"/\" \"INBOX\"\r\n"
+                                "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
+                                "* LIST (\\HasNoChildren) \"/\" \"Sent Items\"\r\n"
+                                "a OK LIST completed\r\n"}}},
+        {"percent stops at the delimiter",
+         LoggedIn,
+         {{"a LIST \"\" %\r\n", "* LIST (\\HasChildren) \"/\" \"INBOX\"\r\n"
+                                "* LIST (\\HasNoChildren) \"/\" \"Sent Items\"\r\n"
+                                "a OK LIST completed\r\n"}}},
+        {"reference and inbox in any case",
+         LoggedIn,
+         {{"a LIST inbox/ %\r\n", "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
+                                  "a OK LIST completed\r\n"}}},
+        {"many wildcards that cannot match end at once",
+         LoggedIn,
+         {{"a LIST \"\" \"" + std::string(60, '*') + std::string(60, '%') + "x\"\r\n",
+           "a OK LIST completed\r\n"}}},
+        {"delimiter query",
+         LoggedIn,
+         {{"a LIST \"\" \"\"\r\n", "* LIST (\\Noselect) \"/\" \"\"\r\na OK LIST completed\r\n"}}},
+        {"lsub",
+         LoggedIn,
+         {{"a LSUB \"\" Sent*\r\n",
+           "* LSUB (\\HasNoChildren) \"/\" \"Sent Items\"\r\na OK LSUB completed\r\n"}}},
+        {"status",
+         LoggedIn,
+         {{"a STATUS inbox (MESSAGES UIDNEXT UIDVALIDITY UNSEEN RECENT)\r\n",
+           "* STATUS \"INBOX\" (MESSAGES 3 UIDNEXT 10 UIDVALIDITY 77 UNSEEN 2 RECENT 0)\r\n"
+           "a OK STATUS completed\r\n"}}},
+        {"status of nothing",
+         LoggedIn,
+         {{"a STATUS Nowhere (MESSAGES)\r\n", "a NO [NONEXISTENT] No such folder\r\n"}}},
+        {"select",
+         LoggedIn,
+         {{"a SELECT inbox\r\n",
+           "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft alice@example.com "
+           "sales@example.com Work&20list)\r\n"
+           "* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft alice@example.com "
+           "sales@example.com Work&20list \\*)] Flags and keywords are kept\r\n"
+           "* 3 EXISTS\r\n* 0 RECENT\r\n* OK [UNSEEN 2] First unseen\r\n"
+           "* OK [UIDVALIDITY 77] UIDs valid\r\n* OK [UIDNEXT 10] Predicted next UID\r\n"
+           "a OK [READ-WRITE] SELECT completed\r\n"}}},
+        {"examine", LoggedIn, {{"a EXAMINE INBOX\r\n", "~a OK [READ-ONLY] EXAMINE"}}},
+        {"select nothing",
+         Selected,
+         {{"a SELECT Nowhere\r\n", "a NO [NONEXISTENT] No such folder\r\n"},
+          {"b FETCH 1 UID\r\n", "b BAD FETCH needs a selected folder\r\n"}}},
+        {"unselect keeps deleted",
+         Selected,
+         {{"a UNSELECT\r\n", "a OK UNSELECT completed\r\n"},
+          {"b STATUS INBOX (MESSAGES)\r\n", "~(MESSAGES 3)"}}},
+        {"close expunges",
+         Selected,
+         {{"a CLOSE\r\n", "a OK CLOSE completed\r\n"},
+          {"b STATUS INBOX (MESSAGES)\r\n", "~(MESSAGES 2)"},
+          {"c CHECK\r\n", "c BAD CHECK needs a selected folder\r\n"}}},
+        {"namespace",
+         Selected,
+         {{"a NAMESPACE\r\n",
+           "* NAMESPACE ((\"\" \"/\")) NIL NIL\r\na OK NAMESPACE completed\r\n"}}},
+        {"create refused",
+         Selected,
+         {{"a CREATE x\r\n", "a NO CREATE is not supported by this server\r\n"}}},
+    };
+    for (const auto& script : scripts)
+        RunScript(script);
+}
+
+TEST(ImapSessionTest, NonAsciiFolderNamesAreListedAndSelectedInModifiedUtf7) {
+    FakeBackend backend;
+    backend.folders["Inbox/Entwürfe"].uidValidity = 80;
+    Session session(backend, SessionSettings{});
+    session.Receive("l LOGIN alice secret\r\n");
+    EXPECT_EQ(session.Receive("a LIST INBOX/ *\r\n").bytes,
+              "* LIST (\\HasNoChildren) \"/\" \"INBOX/Entw&APw-rfe\"\r\n"
+              "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
+              "a OK LIST completed\r\n");
+    EXPECT_NE(session.Receive("b SELECT INBOX/Entw&APw-rfe\r\n").bytes.find("[UIDVALIDITY 80]"),
+              std::string::npos);
+}
+
+TEST(ImapSessionTest, FetchGivesFlagsKeywordsAndTheStoredBytes) {
+    const Script scripts[] = {
+        {"flags and uid",
+         Selected,
+         {{"a FETCH 1:* (UID FLAGS)\r\n",
+           "* 1 FETCH (UID 3 FLAGS (\\Seen alice@example.com))\r\n"
+           "* 2 FETCH (UID 5 FLAGS (sales@example.com Work&20list))\r\n"
+           "* 3 FETCH (UID 9 FLAGS (\\Flagged \\Deleted))\r\n"
+           "a OK FETCH completed\r\n"}}},
+        {"uid fetch adds the uid",
+         Selected,
+         {{"a UID FETCH 5:* RFC822.SIZE\r\n",
+           "* 2 FETCH (UID 5 RFC822.SIZE 87)\r\n* 3 FETCH (UID 9 RFC822.SIZE 27)\r\n"
+           "a OK UID FETCH completed\r\n"}}},
+        {"uid fetch of nothing",
+         Selected,
+         {{"a UID FETCH 6:8 FLAGS\r\n", "a OK UID FETCH completed\r\n"}}},
+        {"whole message marks seen",
+         Selected,
+         {{"a FETCH 2 BODY[]\r\n",
+           "* 2 FETCH (BODY[] {87}\r\nFrom: carol@example.net\r\nTo: sales@example.com\r\n"
+           "Subject: Order\r\n\r\nPlease send 5 boxes\r\n FLAGS (\\Seen sales@example.com "
+           "Work&20list))\r\na OK FETCH completed\r\n"}}},
+        {"peek leaves seen alone",
+         Selected,
+         {{"a FETCH 2 (BODY.PEEK[TEXT] FLAGS)\r\n",
+           "* 2 FETCH (BODY[TEXT] {21}\r\nPlease send 5 boxes\r\n FLAGS (sales@example.com "
+           "Work&20list))\r\na OK FETCH completed\r\n"}}},
+        {"partial",
+         Selected,
+         {{"a FETCH 2 BODY.PEEK[]<6.5>\r\n",
+           "* 2 FETCH (BODY[]<6> {5}\r\ncarol)\r\na OK FETCH completed\r\n"}}},
+        {"partial past the end",
+         Selected,
+         {{"a FETCH 3 BODY.PEEK[]<500.5>\r\n",
+           "* 3 FETCH (BODY[]<500> {0}\r\n)\r\na OK FETCH completed\r\n"}}},
+        {"header fields",
+         Selected,
+         {{"a FETCH 1 BODY.PEEK[HEADER.FIELDS (subject to)]\r\n",
+           "* 1 FETCH (BODY[HEADER.FIELDS (SUBJECT TO)] {41}\r\nTo: alice@example.com\r\n"
+           "Subject: Hello\r\n\r\n)\r\na OK FETCH completed\r\n"}}},
+        {"rfc822.header",
+         Selected,
+         {{"a FETCH 3 RFC822.HEADER\r\n",
+           "* 3 FETCH (RFC822.HEADER {16}\r\nSubject: Old\r\n\r\n)\r\n"
+           "a OK FETCH completed\r\n"}}},
+        {"envelope", Selected, {{"a FETCH 1 ENVELOPE\r\n", "~* 1 FETCH (ENVELOPE (\"Mon, 7 Dec"}}},
+        {"bodystructure", Selected, {{"a FETCH 3 BODYSTRUCTURE\r\n", "~(BODYSTRUCTURE (\"TEXT\""}}},
+        {"examine never marks seen",
+         LoggedIn,
+         {{"e EXAMINE INBOX\r\n", "~e OK"},
+          {"a FETCH 2 RFC822.TEXT\r\n",
+           "* 2 FETCH (RFC822.TEXT {21}\r\nPlease send 5 boxes\r\n)\r\na OK FETCH completed\r\n"}}},
+        {"bad items",
+         Selected,
+         {{"a FETCH 1 (FLAGS BOGUS)\r\n", "a BAD unknown FETCH item \"BOGUS\"\r\n"}}},
+        {"bad set", Selected, {{"a FETCH x FLAGS\r\n", "a BAD Not a sequence set: x\r\n"}}},
+        {"bad partial", Selected, {{"a FETCH 1 BODY[]<1>\r\n", "~a BAD a partial fetch"}}},
+        {"macro fast",
+         Selected,
+         {{"a FETCH 3 FAST\r\n",
+           "* 3 FETCH (FLAGS (\\Flagged \\Deleted) INTERNALDATE \"07-Dec-2026 10:00:09 +0000\" "
+           "RFC822.SIZE 27)\r\na OK FETCH completed\r\n"}}},
+    };
+    for (const auto& script : scripts)
+        RunScript(script);
+}
+
+TEST(ImapSessionTest, StoreChangesFlagsAndKeywordsThroughTheBackend) {
+    const Script scripts[] = {
+        {"add",
+         Selected,
+         {{"a STORE 2 +FLAGS (\\Flagged projectX)\r\n",
+           "* 2 FETCH (FLAGS (\\Flagged sales@example.com Work&20list projectX))\r\n"
+           "a OK STORE completed\r\n"},
+          {"b FETCH 2 FLAGS\r\n", "~FLAGS (\\Flagged sales@example.com Work&20list projectX)"}}},
+        {"remove a keyword in another case and an encoded one",
+         Selected,
+         {{"a STORE 2 -FLAGS (SALES@example.com Work&20list)\r\n",
+           "* 2 FETCH (FLAGS ())\r\na OK STORE completed\r\n"}}},
+        {"replace, silent, by uid",
+         Selected,
+         {{"a UID STORE 3 FLAGS.SILENT (\\Answered \\Draft)\r\n", "a OK UID STORE completed\r\n"},
+          {"b FETCH 1 FLAGS\r\n", "~FLAGS (\\Answered \\Draft)"}}},
+        {"uid store answers with the uid",
+         Selected,
+         {{"a UID STORE 9 -FLAGS \\Deleted\r\n",
+           "* 3 FETCH (UID 9 FLAGS (\\Flagged))\r\na OK UID STORE completed\r\n"}}},
+        {"read-only",
+         LoggedIn,
+         {{"e EXAMINE INBOX\r\n", "~e OK"},
+          {"a STORE 1 +FLAGS \\Flagged\r\n", "a NO The folder is open read-only (EXAMINE)\r\n"}}},
+        {"unknown system flag",
+         Selected,
+         {{"a STORE 1 +FLAGS \\Bogus\r\n", "a BAD Unknown system flag \\Bogus\r\n"}}},
+        {"bad item",
+         Selected,
+         {{"a STORE 1 FLAGZ x\r\n", "a BAD STORE takes FLAGS, +FLAGS or -FLAGS\r\n"}}},
+    };
+    for (const auto& script : scripts)
+        RunScript(script);
+}
+
+TEST(ImapSessionTest, StoreSavesOnlyWhatChanged) {
+    FakeBackend backend;
+    Session session(backend, SessionSettings{});
+    session.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
+    session.Receive("a STORE 1:* +FLAGS (\\Seen)\r\n");
+    EXPECT_EQ(backend.saves, (std::vector<std::uint32_t>{5, 9}));
+}
+
+TEST(ImapSessionTest, ExpungeRemovesDeletedMessagesOnly) {
+    const Script scripts[] = {
+        {"expunge",
+         Selected,
+         {{"a STORE 1 +FLAGS.SILENT \\Deleted\r\n", "a OK STORE completed\r\n"},
+          {"b EXPUNGE\r\n", "* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nb OK EXPUNGE completed\r\n"},
+          {"c FETCH 1:* UID\r\n", "* 1 FETCH (UID 5)\r\nc OK FETCH completed\r\n"}}},
+        {"uid expunge only in the set",
+         Selected,
+         {{"a STORE 1 +FLAGS.SILENT \\Deleted\r\n", "a OK STORE completed\r\n"},
+          {"b UID EXPUNGE 1:4\r\n", "* 1 EXPUNGE\r\nb OK UID EXPUNGE completed\r\n"},
+          {"c UID SEARCH DELETED\r\n", "* SEARCH 9\r\nc OK UID SEARCH completed\r\n"}}},
+    };
+    for (const auto& script : scripts)
+        RunScript(script);
+}
+
+TEST(ImapSessionTest, SearchFindsByKeywordFlagsHeadersTextDatesAndSizes) {
+    struct Case {
+        const char* criteria;
+        const char* numbers; // sequence numbers found
+    };
+    const Case cases[] = {
+        {"ALL", " 1 2 3"},
+        {"KEYWORD alice@example.com", " 1"},
+        {"KEYWORD ALICE@EXAMPLE.COM", " 1"},
+        {"KEYWORD Work&20list", " 2"},
+        {"UNKEYWORD sales@example.com", " 1 3"},
+        {"SEEN", " 1"},
+        {"UNSEEN", " 2 3"},
+        {"FLAGGED DELETED", " 3"},
+        {"FROM carol", " 2"},
+        {"TO \"ALICE@\"", " 1"},
+        {"SUBJECT hello", " 1"},
+        {"HEADER Subject Ord", " 2"},
+        {"HEADER Date \"\"", " 1"},
+        {"BODY boxes", " 2"},
+        {"BODY Subject", ""},
+        {"TEXT subject", " 1 2 3"},
+        {"CHARSET UTF-8 TEXT boxes", " 2"},
+        {"LARGER 80", " 1 2"},
+        {"SMALLER 80", " 3"},
+        {"SINCE 7-Dec-2026", " 1 2 3"},
+        {"BEFORE 7-Dec-2026", ""},
+        {"ON 7-dec-2026", " 1 2 3"},
+        {"SENTON 7-Dec-2026", " 1"},
+        {"SENTBEFORE 1-Jan-2026", ""},
+        {"NOT SEEN", " 2 3"},
+        {"OR SEEN FLAGGED", " 1 3"},
+        {"(SEEN) (KEYWORD alice@example.com)", " 1"},
+        {"2:*", " 2 3"},
+        {"UID 5:9", " 2 3"},
+        {"UID 4", ""},
+        {"NEW", ""},
+        {"OLD", " 1 2 3"},
+    };
+    for (const auto& c : cases) {
+        RunScript({c.criteria,
+                   Selected,
+                   {{std::string("a SEARCH ") + c.criteria + "\r\n",
+                     std::string("* SEARCH") + c.numbers + "\r\na OK SEARCH completed\r\n"}}});
+    }
+    RunScript({"uid search",
+               Selected,
+               {{"a UID SEARCH KEYWORD sales@example.com\r\n",
+                 "* SEARCH 5\r\na OK UID SEARCH completed\r\n"}}});
+    for (const char* bad : {"", "FROM", "BOGUS", "SINCE yesterday", "LARGER x", "OR SEEN", "UID x"})
+        RunScript({bad, Selected, {{std::string("a SEARCH ") + bad + "\r\n", "~a BAD "}}});
+    RunScript({"charset",
+               Selected,
+               {{"a SEARCH CHARSET KOI8-R ALL\r\n", "~a NO [BADCHARSET (UTF-8 US-ASCII)]"}}});
+}
+
+TEST(ImapSessionTest, NoopAndIdleReportWhatChangedElsewhere) {
+    FakeBackend backend;
+    Session session(backend, SessionSettings{});
+    session.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
+    auto& inbox = backend.folders["Inbox"];
+    // Another session: message 3 expunged, message 1 flagged, a new message arrives.
+    std::erase_if(inbox.messages, [](const auto& m) { return m.uid == 9; });
+    inbox.messages[0].flags |= kFlagged;
+    backend.Add(inbox, 10, 0, {"sales@example.com"}, "Subject: New\r\n", "x\r\n");
+    EXPECT_EQ(session.Receive("a NOOP\r\n").bytes,
+              "* 3 EXPUNGE\r\n* 1 FETCH (FLAGS (\\Flagged \\Seen alice@example.com))\r\n"
+              "* 3 EXISTS\r\n* 1 RECENT\r\na OK NOOP completed\r\n");
+    EXPECT_EQ(session.Receive("b FETCH 3 UID\r\n").bytes,
+              "* 3 FETCH (UID 10)\r\nb OK FETCH completed\r\n");
+
+    EXPECT_EQ(session.Receive("i IDLE\r\n").bytes, "+ idling\r\n");
+    EXPECT_TRUE(session.Idling());
+    EXPECT_EQ(session.Poll().bytes, "");
+    backend.Add(inbox, 11, 0, {}, "Subject: Newer\r\n", "y\r\n");
+    EXPECT_EQ(session.Poll().bytes, "* 4 EXISTS\r\n* 2 RECENT\r\n");
+    EXPECT_EQ(session.Receive("DONE\r\n").bytes, "i OK IDLE terminated\r\n");
+    EXPECT_FALSE(session.Idling());
+    EXPECT_EQ(session.Receive("c SEARCH RECENT\r\n").bytes,
+              "* SEARCH 3 4\r\nc OK SEARCH completed\r\n");
+}
+
+TEST(ImapSessionTest, BackendFailuresAreAnsweredNoAndTheSessionGoesOn) {
+    class Failing : public FakeBackend {
+        std::vector<std::string> Folders() override { throw std::runtime_error("store down"); }
+    } backend;
+    Session session(backend, SessionSettings{});
+    session.Receive("l LOGIN alice secret\r\n");
+    EXPECT_EQ(session.Receive("a LIST \"\" *\r\n").bytes, "a NO [UNAVAILABLE] store down\r\n");
+    EXPECT_EQ(session.Receive("b NOOP\r\n").bytes, "b OK NOOP completed\r\n");
+}
+
+} // namespace

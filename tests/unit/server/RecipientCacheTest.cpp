@@ -1,0 +1,71 @@
+// How long a resolved recipient is remembered, and what a full cache lets go.
+
+#include "server/delivery/RecipientCache.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+using server::delivery::RecipientCache;
+
+const RecipientCache::Clock::time_point t0{};
+
+struct Lookup {
+    const char* what;
+    std::chrono::milliseconds keepFor;
+    const char* asked;
+    std::chrono::milliseconds askedAfter;
+    std::optional<std::string> found;
+};
+
+class RecipientCacheLookup : public ::testing::TestWithParam<Lookup> {};
+
+TEST_P(RecipientCacheLookup, FindsWhatWasRememberedUntilItsTimeIsUp) {
+    const auto& lookup = GetParam();
+    RecipientCache cache(lookup.keepFor);
+    cache.Remember("Alice@Example.com", "alice", t0);
+    EXPECT_EQ(cache.Find(lookup.asked, t0 + lookup.askedAfter), lookup.found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recipients, RecipientCacheLookup,
+    ::testing::Values(
+        Lookup{"SameAddress", 30s, "Alice@Example.com", 0ms, "alice"},
+        Lookup{"OtherCase", 30s, "alice@EXAMPLE.COM", 29'999ms, "alice"},
+        Lookup{"TimeUp", 30s, "Alice@Example.com", 30s, std::nullopt},
+        Lookup{"OtherAddress", 30s, "bob@example.com", 0ms, std::nullopt},
+        Lookup{"NonAsciiCaseIsNotFolded", 30s, "ALİCE@example.com", 0ms, std::nullopt},
+        Lookup{"NothingKeptWhenTheTimeIsZero", 0ms, "Alice@Example.com", 0ms, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(RecipientCache, RememberingAgainRenewsTheTimeAndTheMailbox) {
+    RecipientCache cache(10s);
+    cache.Remember("a@example.com", "old", t0);
+    cache.Remember("A@example.com", "new", t0 + 8s);
+    EXPECT_EQ(cache.Find("a@example.com", t0 + 15s), "new");
+    EXPECT_EQ(cache.Find("a@example.com", t0 + 18s), std::nullopt);
+}
+
+TEST(RecipientCache, AFullCacheLetsTheExpiredGoFirstAndOtherwiseStartsOver) {
+    RecipientCache cache(10s, 2);
+    cache.Remember("old@example.com", "old", t0);
+    cache.Remember("recent@example.com", "recent", t0 + 5s);
+    cache.Remember("new@example.com", "new", t0 + 12s); // "old" has expired: it goes
+    EXPECT_EQ(cache.Find("recent@example.com", t0 + 12s), "recent");
+    EXPECT_EQ(cache.Find("new@example.com", t0 + 12s), "new");
+
+    cache.Remember("newest@example.com", "newest", t0 + 13s); // none expired: all go
+    EXPECT_EQ(cache.Find("newest@example.com", t0 + 13s), "newest");
+    EXPECT_EQ(cache.Find("recent@example.com", t0 + 13s), std::nullopt);
+    EXPECT_EQ(cache.Find("new@example.com", t0 + 13s), std::nullopt);
+    // An address already kept is renewed in place, even in a full cache.
+    cache.Remember("other@example.com", "other", t0 + 13s);
+    cache.Remember("OTHER@example.com", "other", t0 + 14s);
+    EXPECT_EQ(cache.Find("newest@example.com", t0 + 14s), "newest");
+}
+
+} // namespace

@@ -1,0 +1,326 @@
+// The network layer around the protocol, in-process on loopback with a backend whose deliveries
+// the test can hold up.
+
+#include "server/smtp/SmtpServer.h"
+#include "server/smtp/SmtpClient.h"
+
+#include <boost/asio/post.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+using namespace server::smtp;
+namespace asio = boost::asio;
+
+namespace {
+
+// Holds its callers while it is closed (at most half a minute, so that a server that waits for
+// it fails its test instead of hanging it) and counts those it holds.
+struct Latch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    int waiting = 0;
+
+    void Pass() {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return open; });
+        --waiting;
+    }
+    void Set(bool value) {
+        std::lock_guard lock(mutex);
+        open = value;
+        changed.notify_all();
+    }
+    // Whether that many callers are held at once (given a minute to get there).
+    bool AwaitHeld(int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::minutes(1), [&] { return waiting >= count; });
+    }
+    int Waiting() {
+        std::lock_guard lock(mutex);
+        return waiting;
+    }
+};
+
+// Accepts every address; a delivery passes the delivery latch, a lookup of "hang@example.com"
+// or of an address beginning with "known" the lookup latch. It knows the latter without a lookup.
+struct Gates {
+    Latch deliveries, lookups;
+    std::vector<std::string> delivered;
+    std::vector<std::vector<std::string>> deliveredTo;
+    std::atomic<int> knownAnswers = 0;
+};
+
+class GatedBackend : public Backend {
+public:
+    explicit GatedBackend(Gates& gates) : gates_(gates) {}
+
+    Verdict CheckRecipient(const std::string& address) override {
+        if (address == "hang@example.com" || address.starts_with("known"))
+            gates_.lookups.Pass();
+        return Verdict::Accept();
+    }
+    std::optional<Verdict> KnownRecipient(const std::string& address) override {
+        if (!address.starts_with("known"))
+            return std::nullopt;
+        ++gates_.knownAnswers;
+        return Verdict::Accept();
+    }
+    Verdict Deliver(const Envelope& envelope, const std::string& message) override {
+        gates_.deliveries.Pass();
+        std::lock_guard lock(gates_.deliveries.mutex);
+        gates_.delivered.push_back(message);
+        gates_.deliveredTo.push_back(envelope.recipients);
+        return Verdict::Accept("stored");
+    }
+
+private:
+    Gates& gates_;
+};
+
+class RunningServer {
+public:
+    explicit RunningServer(ServerSettings settings)
+        : server_(io_, {asio::ip::make_address("127.0.0.1"), 0}, std::move(settings),
+                  [this] { return std::make_unique<GatedBackend>(gates); }) {
+        server_.Start();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~RunningServer() {
+        if (thread_.joinable()) {
+            gates.deliveries.Set(true);
+            gates.lookups.Set(true);
+            Stop();
+        }
+    }
+
+    unsigned short Port() const { return server_.LocalEndpoint().port(); }
+    void Stop() {
+        asio::post(io_, [this] { server_.Stop(); });
+        thread_.join();
+        server_.Join();
+    }
+
+    Gates gates;
+
+private:
+    asio::io_context io_;
+    Server server_;
+    std::thread thread_;
+};
+
+TEST(SmtpServer, PipelinedCommandsGetTheirRepliesInOrder) {
+    RunningServer running({});
+    Client client("127.0.0.1", running.Port());
+    EXPECT_EQ(client.Greeting().code, 220);
+    client.SendRaw("EHLO a\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n");
+    EXPECT_EQ(client.ReadReply().code, 250);
+    EXPECT_EQ(client.ReadReply().code, 250);
+    EXPECT_EQ(client.ReadReply().code, 250);
+    EXPECT_EQ(client.ReadReply().code, 354);
+    client.SendRaw("Subject: x\r\n\r\nhi\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(client.ReadReply().code, 250);
+    EXPECT_EQ(client.ReadReply().code, 221);
+    EXPECT_TRUE(client.ServerClosed());
+    EXPECT_EQ(running.gates.delivered, std::vector<std::string>{"Subject: x\r\n\r\nhi\r\n"});
+}
+
+TEST(SmtpServer, SessionsBeyondTheLimitAreTurnedAwayWith421) {
+    ServerSettings settings;
+    settings.maxSessions = 1;
+    RunningServer running(settings);
+    Client first("127.0.0.1", running.Port());
+    EXPECT_EQ(first.Greeting().code, 220);
+    Client second("127.0.0.1", running.Port());
+    EXPECT_EQ(second.Greeting().code, 421);
+    EXPECT_TRUE(second.ServerClosed());
+    EXPECT_EQ(first.Command("NOOP").code, 250);
+}
+
+// Three sessions when the server stops: one whose message is being stored, one in the middle of
+// sending a message, one idle.
+TEST(SmtpServer, StoppingLetsMessagesUnderWayFinishAndRepliesBeforeClosing) {
+    RunningServer running({});
+    Client storing("127.0.0.1", running.Port());
+    Client sending("127.0.0.1", running.Port());
+    Client idle("127.0.0.1", running.Port());
+    idle.Command("EHLO idle");
+    running.gates.deliveries.Set(false);
+    for (auto* client : {&storing, &sending})
+        client->SendRaw("EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n");
+    for (auto* client : {&storing, &sending})
+        for (int i = 0; i < 4; ++i)
+            ASSERT_LT(client->ReadReply().code, 400);
+    storing.SendRaw("Subject: while stopping\r\n\r\n.\r\n");
+    sending.SendRaw("Subject: first half\r\n");
+    ASSERT_TRUE(running.gates.deliveries.AwaitHeld(1));
+
+    auto stopped = std::async(std::launch::async, [&] { running.Stop(); });
+    EXPECT_EQ(idle.ReadReply().code, 421);
+    EXPECT_TRUE(idle.ServerClosed());
+    sending.SendRaw("second half\r\n.\r\n");
+    running.gates.deliveries.Set(true);
+    for (auto* client : {&storing, &sending}) {
+        EXPECT_EQ(client->ReadReply().code, 250);
+        EXPECT_EQ(client->ReadReply().code, 421);
+        EXPECT_TRUE(client->ServerClosed());
+    }
+    stopped.get();
+    std::sort(running.gates.delivered.begin(), running.gates.delivered.end());
+    EXPECT_EQ(running.gates.delivered,
+              (std::vector<std::string>{"Subject: first half\r\nsecond half\r\n",
+                                        "Subject: while stopping\r\n\r\n"}));
+}
+
+TEST(SmtpServer, AnIdleSessionIsClosedWith421) {
+    ServerSettings settings;
+    settings.idleTimeout = std::chrono::milliseconds(20);
+    RunningServer running(settings);
+    Client client("127.0.0.1", running.Port());
+    EXPECT_EQ(client.Command("EHLO c").code, 250);
+    // Nothing more is sent: the server gives up waiting.
+    const auto reply = client.ReadReply();
+    EXPECT_EQ(reply.code, 421);
+    EXPECT_NE(reply.lines.at(0).find("waited too long"), std::string::npos);
+    EXPECT_TRUE(client.ServerClosed());
+}
+
+TEST(SmtpServer, AMessageNotFinishedWhenStoppingIsDroppedUnacknowledged) {
+    ServerSettings settings;
+    settings.drainTimeout = std::chrono::milliseconds(20);
+    RunningServer running(settings);
+    Client client("127.0.0.1", running.Port());
+    client.Command("EHLO c");
+    client.Command("MAIL FROM:<a@b.c>");
+    client.Command("RCPT TO:<x@example.com>");
+    ASSERT_EQ(client.Command("DATA").code, 354);
+    client.SendRaw("Subject: never finished\r\n");
+    running.Stop();
+    EXPECT_EQ(client.ReadReply().code, 421);
+    EXPECT_TRUE(client.ServerClosed());
+    EXPECT_TRUE(running.gates.delivered.empty());
+}
+
+TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
+    ServerSettings settings;
+    settings.lookupTimeout = std::chrono::milliseconds(300);
+    RunningServer running(settings);
+    running.gates.lookups.Set(false);
+    // Several hung lookups at once: none may hold up the network thread.
+    std::vector<std::unique_ptr<Client>> waiting;
+    for (std::size_t i = 0; i < 4; ++i) {
+        waiting.push_back(std::make_unique<Client>("127.0.0.1", running.Port()));
+        waiting.back()->SendRaw("EHLO w\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<hang@example.com>\r\n");
+    }
+    ASSERT_TRUE(running.gates.lookups.AwaitHeld(static_cast<int>(waiting.size())));
+
+    Client other("127.0.0.1", running.Port());
+    EXPECT_EQ(other.Command("EHLO other").code, 250);
+    EXPECT_EQ(other.Command("NOOP").code, 250);
+    EXPECT_EQ(running.gates.lookups.Waiting(), static_cast<int>(waiting.size()))
+        << "answered only once the lookups had returned";
+
+    for (auto& client : waiting) {
+        EXPECT_EQ(client->ReadReply().code, 250);
+        EXPECT_EQ(client->ReadReply().code, 250);
+        const auto late = client->ReadReply();
+        EXPECT_EQ(late.code, 451);
+        EXPECT_NE(late.lines.at(0).find("4.4.3"), std::string::npos) << late.lines.at(0);
+    }
+    // The session goes on, and the late answer is dropped: it adds no recipient.
+    auto& first = *waiting.front();
+    first.SendRaw("RCPT TO:<x@example.com>\r\n");
+    running.gates.lookups.Set(true);
+    EXPECT_EQ(first.ReadReply().code, 250);
+    ASSERT_EQ(first.Command("DATA").code, 354);
+    EXPECT_EQ(first.SendMessageBody("Subject: after\r\n\r\n").code, 250);
+    EXPECT_EQ(running.gates.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
+}
+
+TEST(SmtpServer, AKnownRecipientIsAnsweredWithoutALookupUnlessAnAbandonedOneStillRuns) {
+    ServerSettings settings;
+    settings.lookupTimeout = std::chrono::milliseconds(300);
+    RunningServer running(settings);
+    running.gates.lookups.Set(false);
+    Client client("127.0.0.1", running.Port());
+    ASSERT_EQ(client.Command("EHLO k").code, 250);
+    ASSERT_EQ(client.Command("MAIL FROM:<a@b.c>").code, 250);
+    // Every lookup is held: only an answer that needs none comes back with 250.
+    EXPECT_EQ(client.Command("RCPT TO:<known@example.com>").code, 250);
+    EXPECT_EQ(running.gates.knownAnswers, 1);
+    EXPECT_EQ(running.gates.lookups.Waiting(), 0);
+
+    // An abandoned lookup still uses the backend: the next recipient waits for it to return.
+    EXPECT_EQ(client.Command("RCPT TO:<hang@example.com>").code, 451);
+    client.SendRaw("RCPT TO:<known2@example.com>\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(running.gates.knownAnswers, 1) << "asked while the abandoned lookup ran";
+    running.gates.lookups.Set(true);
+    EXPECT_EQ(client.ReadReply().code, 250);
+}
+
+struct DeadlineCase {
+    const char* name;
+    std::chrono::milliseconds ServerSettings::*deadline;
+    std::string before; // sent first, replies read
+    std::size_t replies;
+    std::string trickle; // then sent a byte at a time, slower than the deadline allows
+    std::string says;
+};
+
+class SmtpDeadline : public ::testing::TestWithParam<DeadlineCase> {};
+
+// A client that keeps sending bytes never lets the idle timer run out; the deadlines for a
+// command and a message still do. Without them the idle timer (ten seconds here) would close
+// the session with another text.
+TEST_P(SmtpDeadline, ATrickleDoesNotKeepTheSessionOpen) {
+    const auto& c = GetParam();
+    ServerSettings settings;
+    settings.idleTimeout = std::chrono::seconds(10);
+    settings.*c.deadline = std::chrono::milliseconds(300);
+    RunningServer running(settings);
+    Client client("127.0.0.1", running.Port());
+    client.SendRaw(c.before);
+    for (std::size_t i = 0; i < c.replies; ++i)
+        ASSERT_LT(client.ReadReply().code, 400);
+    std::atomic<bool> closed = false;
+    std::thread trickle([&] {
+        for (std::size_t i = 0; !closed && i < 400; ++i) {
+            try {
+                client.SendRaw(c.trickle.substr(i % c.trickle.size(), 1));
+            } catch (const std::exception&) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    });
+    auto reply = client.ReadReply();
+    while (reply.code == 250) // the answers to whole commands trickled in
+        reply = client.ReadReply();
+    closed = true;
+    trickle.join();
+    EXPECT_EQ(reply.code, 421);
+    EXPECT_NE(reply.lines.at(0).find(c.says), std::string::npos) << reply.lines.at(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpDeadline,
+    ::testing::Values(
+        DeadlineCase{"Command", &ServerSettings::commandTimeout, "", 0, "NOOP and on",
+                     "command took too long"},
+        DeadlineCase{"Message", &ServerSettings::dataTimeout,
+                     "EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n", 4,
+                     "line\r\n", "message took too long"},
+        DeadlineCase{"Session", &ServerSettings::sessionTimeout, "", 0, "NOOP\r\n", "4.7.0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

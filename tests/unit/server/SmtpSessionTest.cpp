@@ -1,0 +1,471 @@
+// The SMTP and LMTP protocol without sockets: bytes in, replies and backend calls out.
+
+#include "server/smtp/SmtpSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <optional>
+#include <set>
+
+using namespace server::smtp;
+
+namespace {
+
+// Knows two local addresses; "busy@example.com" cannot be looked up right now. Deliveries get
+// the verdict the test sets and are recorded.
+class FakeBackend : public Backend {
+public:
+    Verdict CheckRecipient(const std::string& address) override {
+        checked.push_back(address);
+        if (address == "busy@example.com")
+            return Verdict::Defer("directory unreachable");
+        // The directory compares addresses without regard to case.
+        std::string folded = address;
+        for (auto& c : folded)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (folded == "alice@example.com" || folded == "bob@example.com" ||
+            address == "j\xC3\xB6rg@example.com")
+            return Verdict::Accept();
+        return Verdict::Refuse("no mailbox has the address " + address);
+    }
+    Verdict Deliver(const Envelope& envelope, const std::string& message) override {
+        delivered.push_back({envelope, message});
+        return deliveryVerdict;
+    }
+    std::vector<Verdict> DeliverEach(const Envelope& envelope,
+                                     const std::string& message) override {
+        if (!eachVerdicts)
+            return Backend::DeliverEach(envelope, message);
+        delivered.push_back({envelope, message});
+        return *eachVerdicts;
+    }
+
+    struct Delivery {
+        Envelope envelope;
+        std::string message;
+    };
+    std::vector<std::string> checked;
+    std::vector<Delivery> delivered;
+    Verdict deliveryVerdict = Verdict::Accept();
+    std::optional<std::vector<Verdict>> eachVerdicts; // else one verdict for all (Deliver's)
+};
+
+Limits SmallLimits() {
+    Limits limits;
+    limits.maxMessageBytes = 200;
+    limits.maxCommandLine = 64;
+    limits.maxRecipients = 2;
+    return limits;
+}
+
+std::vector<int> Codes(const std::vector<Reply>& replies) {
+    std::vector<int> codes;
+    for (const auto& reply : replies)
+        codes.push_back(reply.code);
+    return codes;
+}
+
+const std::string kEhlo = "EHLO client.example\r\n";
+const std::string kMail = "MAIL FROM:<sender@partner.example>\r\n";
+const std::string kRcpt = "RCPT TO:<alice@example.com>\r\n";
+const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
+const std::string kLhlo = "LHLO client.example\r\n";
+const std::string kRcptBob = "RCPT TO:<bob@example.com>\r\n";
+const std::string kJoerg = "<j\xC3\xB6rg@example.com>"; // jörg, in UTF-8
+
+struct SequenceCase {
+    const char* name;
+    std::string input;
+    std::vector<int> codes;
+    Protocol protocol = Protocol::Smtp;
+};
+
+class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
+
+// Every sequence is fed once in one piece (as a pipelining client sends it) and once a byte at
+// a time (as a slow network delivers it); both must give the same replies.
+TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
+    const auto& c = GetParam();
+    {
+        FakeBackend backend;
+        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
+        EXPECT_EQ(Codes(session.Feed(c.input)), c.codes) << "in one piece";
+    }
+    {
+        FakeBackend backend;
+        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
+        std::vector<Reply> replies;
+        for (char byte : c.input)
+            for (auto& reply : session.Feed(std::string(1, byte)))
+                replies.push_back(std::move(reply));
+        EXPECT_EQ(Codes(replies), c.codes) << "a byte at a time";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpSequence,
+    ::testing::Values(
+        SequenceCase{"WholeTransaction",
+                     kEhlo + kMail + kRcpt + "DATA\r\n" + kMessage + "QUIT\r\n",
+                     {250, 250, 250, 354, 250, 221}},
+        SequenceCase{"HeloWorksToo", "HELO client\r\n" + kMail, {250, 250}},
+        SequenceCase{"BareLineFeedsEndCommandLinesButBareCarriageReturnsDoNot",
+                     "EHLO c\nMAIL FROM:<a@b.c>\nRCPT TO:<bob@example.com>\nNOOP\rNOOP\r\n",
+                     {250, 250, 250, 500}},
+        SequenceCase{"BareLineFeedsEndNoMessage",
+                     kEhlo + kMail + kRcpt + "DATA\r\nS: x\n\nb\n.\n",
+                     {250, 250, 250, 354}},
+        SequenceCase{"ADataLineEndedByABareLineFeedCannotEndTheMessage",
+                     kEhlo + kMail + kRcpt + "DATA\n.\r\n" + kMail,
+                     {250, 250, 250, 354, 554, 250}},
+        SequenceCase{"MailBeforeEhlo", kMail, {503}},
+        SequenceCase{"RcptBeforeMail", kEhlo + kRcpt, {250, 503}},
+        SequenceCase{"DataBeforeMail", kEhlo + "DATA\r\n", {250, 503}},
+        SequenceCase{"DataWithoutValidRecipients",
+                     kEhlo + kMail + "RCPT TO:<nobody@example.com>\r\nDATA\r\n",
+                     {250, 250, 550, 554}},
+        SequenceCase{"TransientRecipientFailure",
+                     kEhlo + kMail + "RCPT TO:<busy@example.com>\r\nDATA\r\n",
+                     {250, 250, 451, 554}},
+        SequenceCase{"NestedMail", kEhlo + kMail + kMail, {250, 250, 503}},
+        SequenceCase{"RsetEndsTheTransaction",
+                     kEhlo + kMail + "RSET\r\n" + kRcpt + kMail,
+                     {250, 250, 250, 503, 250}},
+        SequenceCase{"EhloEndsTheTransaction", kEhlo + kMail + kEhlo + kRcpt, {250, 250, 250, 503}},
+        SequenceCase{"EhloNeedsADomain", "EHLO\r\nEHLO  \r\nHELO\r\n", {501, 501, 501}},
+        SequenceCase{"UnknownAndEmptyCommands", "FROB\r\n\r\n", {500, 500}},
+        SequenceCase{"NotImplemented", "VRFY alice\r\nEXPN list\r\nSTARTTLS\r\n", {502, 502, 502}},
+        SequenceCase{"NoopAnytime", "NOOP\r\nnoop with text\r\n", {250, 250}},
+        SequenceCase{"ArgumentsWhereNoneBelong",
+                     kEhlo + "RSET x\r\nDATA x\r\nQUIT x\r\n",
+                     {250, 501, 501, 501}},
+        SequenceCase{"MailSyntax",
+                     kEhlo + "MAIL TO:<a@b.c>\r\nMAIL\r\nMAIL FROM:\r\nMAIL FROM:a@b.c\r\n",
+                     {250, 501, 501, 501, 250}},
+        SequenceCase{"RcptSyntax",
+                     kEhlo + kMail + "RCPT TO:<>\r\nRCPT TO:alice@example.com\r\n",
+                     {250, 250, 501, 250}},
+        SequenceCase{"DeclaredSize",
+                     kEhlo + "MAIL FROM:<a@b.c> SIZE=201\r\n" +
+                         "MAIL FROM:<a@b.c> SIZE=99999999999999999999999\r\n" +
+                         "MAIL FROM:<a@b.c> SIZE=200\r\n",
+                     {250, 552, 552, 250}},
+        SequenceCase{"DeclaredSizeNotANumber",
+                     kEhlo + "MAIL FROM:<a@b.c> SIZE=12k\r\nMAIL FROM:<a@b.c> SIZE=\r\n",
+                     {250, 501, 501}},
+        SequenceCase{"BodyParameter",
+                     kEhlo + "MAIL FROM:<a@b.c> BODY=8BITMIME\r\nRSET\r\n"
+                             "MAIL FROM:<a@b.c> BODY=BINARYMIME\r\n",
+                     {250, 250, 250, 501}},
+        SequenceCase{"UnknownParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> AUTH=<>\r\n" + kMail +
+                         "RCPT TO:<alice@example.com> XFOO=1\r\n",
+                     {250, 555, 250, 555}},
+        // DSN's parameters are taken (an MTA in front handles the notices), if well-formed.
+        SequenceCase{"DsnParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> RET=HDRS ENVID=QQ+2B1\r\n" +
+                         "RCPT TO:<alice@example.com> NOTIFY=SUCCESS,DELAY\r\n" +
+                         "RCPT TO:<bob@example.com> NOTIFY=NEVER ORCPT=x400;w\r\n",
+                     {250, 250, 250, 250}},
+        SequenceCase{"MalformedDsnParameters",
+                     kEhlo + "MAIL FROM:<a@b.c> RET=ALL\r\nMAIL FROM:<a@b.c> ENVID=a=b\r\n" +
+                         kMail + "RCPT TO:<alice@example.com> NOTIFY=SOMETIMES\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=rfc822;a+2\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=a@b.c\r\n" +
+                         "RCPT TO:<alice@example.com> ORCPT=rfc822;a+2bb\r\n",
+                     {250, 501, 501, 250, 501, 501, 501, 501}},
+        SequenceCase{"TooManyRecipients",
+                     kEhlo + kMail + kRcpt + "RCPT TO:<bob@example.com>\r\n" +
+                         "RCPT TO:<carol@example.com>\r\n",
+                     {250, 250, 250, 250, 452}},
+        // Each RCPT is kept (LMTP owes it a reply), so a repeat counts: the envelope stays bounded.
+        SequenceCase{"RepeatedRecipientCountsAgainstTheLimit",
+                     kEhlo + kMail + kRcpt + kRcpt + "RCPT TO:<bob@example.com>\r\n",
+                     {250, 250, 250, 250, 452}},
+        SequenceCase{
+            "OverlongCommandLineThenGoesOn", std::string(100, 'N') + "\r\n" + kEhlo, {500, 250}},
+        SequenceCase{"CommandLineAtAndOneOverTheLimit",
+                     "NOOP " + std::string(57, 'x') + "\r\nNOOP " + std::string(58, 'x') + "\r\n",
+                     {250, 500}},
+        SequenceCase{"NothingAfterQuit", "QUIT\r\nNOOP\r\n", {221}},
+        SequenceCase{"IncompleteLineWaits", "NOOP", {}},
+        SequenceCase{"SmtpDoesNotKnowLhlo", kLhlo + kMail, {500, 503}},
+        SequenceCase{"Utf8AddressesNeedSmtputf8",
+                     kEhlo + "MAIL FROM:" + kJoerg + "\r\n" + kMail + "RCPT TO:" + kJoerg + "\r\n",
+                     {250, 553, 250, 553}},
+        SequenceCase{"Smtputf8AllowsUtf8AddressesForOneTransaction",
+                     kEhlo + "MAIL FROM:" + kJoerg + " SMTPUTF8\r\nRCPT TO:" + kJoerg +
+                         "\r\nRSET\r\n" + kMail + "RCPT TO:" + kJoerg + "\r\n",
+                     {250, 250, 250, 250, 250, 553}},
+        SequenceCase{"Smtputf8TakesNoValueAndAddressesMustBeWellFormedUtf8",
+                     kEhlo + "MAIL FROM:<a@b.c> SMTPUTF8=yes\r\nMAIL FROM:<a@b.c> SMTPUTF8\r\n" +
+                         "RCPT TO:<j\xC3@example.com>\r\nRCPT TO:<j\xC0\xAF@example.com>\r\n",
+                     {250, 501, 250, 553, 553}},
+        SequenceCase{"LmtpTakesSmtputf8Too",
+                     kLhlo + "MAIL FROM:<a@b.c> SMTPUTF8\r\nRCPT TO:" + kJoerg + "\r\n",
+                     {250, 250, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpOneReplyPerAcceptedRecipientAfterTheMessage",
+                     kLhlo + kMail + kRcpt + "RCPT TO:<nobody@example.com>\r\n" + kRcptBob +
+                         "DATA\r\n" + kMessage + "QUIT\r\n",
+                     {250, 250, 250, 550, 250, 354, 250, 250, 221},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRefusesEhloAndHelo",
+                     "EHLO c\r\nHELO c\r\n" + kMail + kLhlo + kMail,
+                     {500, 500, 503, 250, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpDataWithoutRecipientsIs503",
+                     kLhlo + kMail + "RCPT TO:<nobody@example.com>\r\nDATA\r\n",
+                     {250, 250, 550, 503},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRefusesARefusedMessageForEachRecipient",
+                     kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\nS: x\nb\r\n.\r\n" + kMail,
+                     {250, 250, 250, 250, 354, 554, 554, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRepeatedRecipientGetsAReplyForEachRcpt",
+                     kLhlo + kMail + kRcpt + kRcpt + "DATA\r\n" + kMessage + "NOOP\r\n",
+                     {250, 250, 250, 250, 354, 250, 250, 250},
+                     Protocol::Lmtp}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Transaction {
+    FakeBackend backend;
+    Session session{"mail01.example.com", SmallLimits(), backend};
+
+    // EHLO, MAIL, RCPT alice and DATA, checking each reply.
+    void Open() {
+        const auto replies = session.Feed(kEhlo + kMail + kRcpt + "DATA\r\n");
+        ASSERT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354}));
+        ASSERT_TRUE(session.ReceivingMessage());
+    }
+};
+
+TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
+    FakeBackend backend;
+    Session session("mail01.example.com", SmallLimits(), backend);
+    EXPECT_EQ(session.Greeting().code, 220);
+    EXPECT_NE(session.Greeting().lines.at(0).find("mail01.example.com"), std::string::npos);
+    const auto replies = session.Feed(kEhlo);
+    ASSERT_EQ(replies.size(), 1u);
+    const auto& lines = replies[0].lines;
+    EXPECT_NE(lines.at(0).find("mail01.example.com"), std::string::npos);
+    const std::set<std::string> extensions(lines.begin() + 1, lines.end());
+    EXPECT_EQ(extensions,
+              (std::set<std::string>{"8BITMIME", "DSN", "PIPELINING", "SIZE 200", "SMTPUTF8"}));
+    EXPECT_EQ(session.ClosingReply().code, 421);
+    // LMTP's LHLO says the same.
+    Session lmtp("mail01.example.com", SmallLimits(), backend, Protocol::Lmtp);
+    EXPECT_NE(lmtp.Greeting().lines.at(0).find("LMTP"), std::string::npos);
+    const auto lhlo = lmtp.Feed(kLhlo);
+    ASSERT_EQ(Codes(lhlo), std::vector<int>{250});
+    EXPECT_EQ(std::set<std::string>(lhlo[0].lines.begin() + 1, lhlo[0].lines.end()), extensions);
+}
+
+struct StoredCase {
+    const char* name;
+    std::string sent; // after the 354, up to and with the end line
+    std::string stored;
+};
+
+class SmtpStoredMessage : public ::testing::TestWithParam<StoredCase> {};
+
+TEST_P(SmtpStoredMessage, IsWhatWasSentUnstuffed) {
+    Transaction t;
+    t.Open();
+    ASSERT_EQ(Codes(t.session.Feed(GetParam().sent)), std::vector<int>{250});
+    ASSERT_EQ(t.backend.delivered.size(), 1u);
+    EXPECT_EQ(t.backend.delivered[0].message, GetParam().stored);
+    EXPECT_FALSE(t.session.Closed());
+    EXPECT_FALSE(t.session.ReceivingMessage());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpStoredMessage,
+    ::testing::Values(
+        StoredCase{"DotsUnstuffed", "Subject: dots\r\n\r\n..leading\r\n...\r\nx.\r\n..\r\n.\r\n",
+                   "Subject: dots\r\n\r\n.leading\r\n..\r\nx.\r\n.\r\n"},
+        StoredCase{"CommandWordsAreText", "QUIT\r\nRSET\r\n.\r\n", "QUIT\r\nRSET\r\n"},
+        // ".\r" is no end line: its dot is taken for a doubled one.
+        StoredCase{"BareCarriageReturnsStayInTheirLines", "Subject: cr\r\n\r\na\r.\r\n.\r\r\n.\r\n",
+                   "Subject: cr\r\n\r\na\r.\r\n\r\r\n"},
+        StoredCase{"ExactlyAtTheSizeLimit", "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n.\r\n",
+                   "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A repeated recipient (its local part in other letters) is looked up and delivered once.
+TEST(SmtpSession, EachMessageGetsOnlyItsOwnEnvelope) {
+    Transaction t;
+    t.Open();
+    t.session.Feed(kMessage);
+    const auto replies =
+        t.session.Feed("MAIL FROM:<>\r\nRCPT TO:<bob@example.com>\r\nRCPT TO:<BOB@example.com>\r\n"
+                       "DATA\r\nSubject: second\r\n\r\n.\r\n");
+    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354, 250}));
+    ASSERT_EQ(t.backend.delivered.size(), 2u);
+    EXPECT_EQ(t.backend.delivered[0].envelope.sender, "sender@partner.example");
+    EXPECT_EQ(t.backend.delivered[1].envelope.sender, "");
+    EXPECT_EQ(t.backend.delivered[1].envelope.recipients,
+              (std::vector<std::string>{"bob@example.com", "BOB@example.com"}))
+        << "every RCPT as sent; the backend gives one mailbox one copy";
+    EXPECT_EQ(t.backend.checked, (std::vector<std::string>{"alice@example.com", "bob@example.com",
+                                                           "BOB@example.com"}));
+}
+
+// The greeting is kept for the trace field of every message of the session.
+TEST(SmtpSession, TheEnvelopeCarriesTheGreetingAndItsProtocol) {
+    const struct {
+        std::string hello;
+        Protocol protocol;
+        const char* named;
+    } cases[] = {{"EHLO client.example", Protocol::Smtp, "ESMTP"},
+                 {"HELO client.example", Protocol::Smtp, "SMTP"},
+                 {"LHLO client.example", Protocol::Lmtp, "LMTP"}};
+    for (const auto& c : cases) {
+        FakeBackend backend;
+        Session session("h", SmallLimits(), backend, c.protocol);
+        session.Feed(c.hello + "\r\n" + kMail + kRcpt + "DATA\r\n" + kMessage + kMail + kRcpt +
+                     "DATA\r\n" + kMessage);
+        ASSERT_EQ(backend.delivered.size(), 2u) << c.hello;
+        for (const auto& delivery : backend.delivered) {
+            EXPECT_EQ(delivery.envelope.helo, "client.example");
+            EXPECT_EQ(delivery.envelope.protocol, c.named);
+        }
+    }
+}
+
+// Each recipient keeps its ORCPT (xtext decoded; "" when it has none or one of another type).
+TEST(SmtpSession, TheEnvelopeCarriesEachRecipientsOriginal) {
+    FakeBackend backend;
+    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+    session.Feed(kLhlo + kMail + "RCPT TO:<alice@example.com> ORCPT=RFC822;l+2Bs@x.e\r\n" +
+                 kRcptBob + "DATA\r\n" + kMessage);
+    ASSERT_EQ(backend.delivered.size(), 1u);
+    EXPECT_EQ(backend.delivered[0].envelope.originalRecipients,
+              (std::vector<std::string>{"l+s@x.e", ""}));
+}
+
+TEST(SmtpSession, AMessageOverTheSizeLimitIsRefusedAndNotDelivered) {
+    Transaction t;
+    t.Open();
+    std::string big = "Subject: big\r\n\r\n";
+    for (int i = 0; i < 10; ++i)
+        big += std::string(30, 'a') + "\r\n";
+    const auto replies = t.session.Feed(big + ".\r\n");
+    ASSERT_EQ(Codes(replies), std::vector<int>{552});
+    EXPECT_TRUE(t.backend.delivered.empty());
+    // The session goes on: the next transaction works.
+    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250});
+}
+
+TEST(SmtpSession, LongMessageLinesAreStoredAsSent) {
+    FakeBackend backend;
+    Session session("h", Limits{}, backend);
+    const auto message = "Subject: long\r\n\r\n" + std::string(5000, 'z') + "\r\n";
+    const auto replies = session.Feed(kEhlo + kMail + kRcpt + "DATA\r\n" + message + ".\r\n");
+    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354, 250}));
+    ASSERT_EQ(backend.delivered.size(), 1u);
+    EXPECT_EQ(backend.delivered[0].message, message);
+}
+
+TEST(SmtpSession, AMessageLineThatNeverEndsIsNotKept) {
+    Transaction t;
+    t.Open();
+    // Megabytes without a line end: the session keeps reading but does not hold them.
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_TRUE(t.session.Feed(std::string(1000, 'q')).empty());
+    EXPECT_EQ(Codes(t.session.Feed("\r\n.\r\n")), std::vector<int>{552});
+    EXPECT_TRUE(t.backend.delivered.empty());
+}
+
+// Only CRLF "." CRLF ends a message. Ends that other servers accept (a bare LF on either side of
+// the dot) must not end it here, or a message could smuggle a second one past the filters of
+// the server that relayed it. The whole stream is one message holding bare LFs: refused.
+class SmtpSmuggling : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(SmtpSmuggling, OnlyCrlfDotCrlfEndsTheMessage) {
+    Transaction t;
+    t.Open();
+    const auto stream = "Subject: x\r\n\r\nhello" + GetParam() +
+                        "MAIL FROM:<evil@example.net>\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n"
+                        "Subject: smuggled\r\n\r\n.\r\n";
+    std::vector<Reply> replies;
+    for (char byte : stream)
+        for (auto& reply : t.session.Feed(std::string(1, byte)))
+            replies.push_back(std::move(reply));
+    ASSERT_EQ(Codes(replies), std::vector<int>{554});
+    EXPECT_NE(replies[0].lines.at(0).find("5.5.2"), std::string::npos) << replies[0].lines.at(0);
+    EXPECT_TRUE(t.backend.delivered.empty());
+    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "still in step";
+}
+
+INSTANTIATE_TEST_SUITE_P(BareLineFeeds, SmtpSmuggling,
+                         ::testing::Values("\n.\n", "\r\n.\n", "\n.\r\n"));
+
+// That Receive leaves backend calls to the server and keeps what follows them is SmtpServerTest's
+// (a hung lookup holds up no other session; pipelined commands after RCPT are answered).
+struct VerdictCase {
+    const char* name;
+    Verdict verdict;
+    int code;
+};
+
+class SmtpDeliveryVerdict : public ::testing::TestWithParam<VerdictCase> {};
+
+TEST_P(SmtpDeliveryVerdict, BecomesTheReplyToTheMessage) {
+    Transaction t;
+    t.backend.deliveryVerdict = GetParam().verdict;
+    t.Open();
+    const auto replies = t.session.Feed(kMessage);
+    ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
+    EXPECT_EQ(replies[0].lines, std::vector<std::string>{GetParam().verdict.text});
+    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpDeliveryVerdict,
+    ::testing::Values(VerdictCase{"Stored", Verdict::Accept("stored for 1 recipient"), 250},
+                      VerdictCase{"StoreFailed", Verdict::Defer("store unavailable"), 451},
+                      VerdictCase{"Malformed", Verdict::Refuse("malformed message"), 554}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EachVerdictCase {
+    const char* name;
+    std::vector<Verdict> verdicts;
+    std::vector<int> codes;
+};
+
+class LmtpDeliveryVerdicts : public ::testing::TestWithParam<EachVerdictCase> {};
+
+// After the message, alice and bob each get the reply of their own verdict, in RCPT order.
+TEST_P(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
+    FakeBackend backend;
+    backend.eachVerdicts = GetParam().verdicts;
+    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+    session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
+    const auto replies = session.Feed(kMessage);
+    ASSERT_EQ(Codes(replies), GetParam().codes);
+    EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u) << replies[0].lines[0];
+    EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
+    ASSERT_EQ(backend.delivered.size(), 1u) << "one call for all recipients";
+    EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LmtpDeliveryVerdicts,
+    ::testing::Values(
+        EachVerdictCase{"BothStored", {Verdict::Accept(), Verdict::Accept()}, {250, 250}},
+        EachVerdictCase{"SecondFailed", {Verdict::Accept(), Verdict::Defer("4.3.0 x")}, {250, 451}},
+        EachVerdictCase{
+            "FirstRefused", {Verdict::Refuse("5.6.0 x"), Verdict::Accept()}, {554, 250}},
+        EachVerdictCase{"OneVerdictForAll", {Verdict::Defer("4.3.0 down")}, {451, 451}},
+        EachVerdictCase{"MissingVerdictsAreTransient", {}, {451, 451}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
+    EXPECT_EQ((Reply{250, {"a", "b", "c"}}.Wire()), "250-a\r\n250-b\r\n250 c\r\n");
+    EXPECT_EQ((Reply{221, {"bye"}}.Wire()), "221 bye\r\n");
+    EXPECT_EQ((Reply{501, {"a\rb\nc"}}.Wire()), "501 a?b?c\r\n");
+}
+
+} // namespace
