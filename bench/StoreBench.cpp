@@ -87,7 +87,7 @@ BENCHMARK(BM_DeliveriesIntoOneMailbox)->Unit(benchmark::kMicrosecond);
 void BM_BatchedDeliveriesFromEightThreads(benchmark::State& state) {
     static BenchServer server;
     static const std::string mailbox = server.store().CreateMailbox("example.com", "user");
-    static const auto stores = StorePool::Of(server.folder());
+    static const auto stores = StorePool::Open(server.folder());
     static const auto commits = BatchCommitsFor(server.folder());
     static const std::string message = testsupport::PaddedMessage(kMessage, 4096);
     // What the whole process writes (the log, its checkpoints, any temporary file) per message.

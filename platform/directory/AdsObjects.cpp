@@ -88,19 +88,8 @@ std::shared_ptr<IADsUser> Bind(const std::string& path) {
         if (kept)
             return std::make_shared<BoundObject>(path, std::move(*kept), std::move(schema));
     }
-    for (bool retried = false;; retried = true) {
-        auto lease = LdapConnectionPool::Process().Acquire(address.uri);
-        try {
-            return BindOn(*lease.connection, path, parsed, address);
-        } catch (const Error& error) {
-            lease.connection->reusable = false;
-            // A pooled connection that finds the server gone may only have outlived a restart
-            // of the server: one more try, on a new connection.
-            if (!lease.reused || retried || error.Number() != hr::ERROR_DS_SERVER_DOWN)
-                throw;
-            LdapConnectionPool::Process().Forget(address.uri);
-        }
-    }
+    HeldConnections held;
+    return RetryOnStale(held, [&] { return BindOn(*held.To(address.uri), path, parsed, address); });
 }
 
 } // namespace

@@ -55,41 +55,17 @@ DirectorySession::DirectorySession(const std::string& connectionString)
 }
 
 std::shared_ptr<LdapConnection> DirectorySession::Connect(const std::string& uri) {
-    auto& held = connections_[uri];
-    if (!held.connection) {
-        auto lease = LdapConnectionPool::Process().Acquire(uri);
-        held = {std::move(lease.connection), lease.reused};
-    }
-    return held.connection;
+    return connections_.To(uri);
 }
 
 void DirectorySession::Close() {
-    connections_.clear();
+    connections_.Clear();
 }
 
 std::shared_ptr<ado::Recordset>
 DirectorySession::Execute(const std::string& commandText,
                           const ado::CommandProperties& properties) {
-    try {
-        return Run(commandText, properties);
-    } catch (const Error& error) {
-        // A connection that saw a failure is not kept for reuse: it may hold an unfinished
-        // operation or talk to a server that stopped answering.
-        bool anyReused = false;
-        for (auto& [uri, held] : connections_) {
-            if (held.connection)
-                held.connection->reusable = false;
-            if (held.reused && error.Number() == hr::ERROR_DS_SERVER_DOWN)
-                LdapConnectionPool::Process().Forget(uri);
-            anyReused = anyReused || held.reused;
-        }
-        connections_.clear();
-        // A pooled connection that finds the server gone may only have outlived a restart of
-        // the server: one more try, on new connections.
-        if (error.Number() != hr::ERROR_DS_SERVER_DOWN || !anyReused)
-            throw;
-    }
-    return Run(commandText, properties);
+    return RetryOnStale(connections_, [&] { return Run(commandText, properties); });
 }
 
 std::shared_ptr<ado::Recordset> DirectorySession::Run(const std::string& commandText,

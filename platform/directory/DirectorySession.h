@@ -5,10 +5,9 @@
 // "GC://host" (connects at once, so an unreachable server fails the open).
 
 #include "platform/core/Provider.h"
-#include "platform/directory/LdapConnection.h"
+#include "platform/directory/LdapConnectionPool.h"
 #include "platform/directory/ServerAddress.h"
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,13 +27,8 @@ private:
     std::shared_ptr<ado::Recordset> Run(const std::string& commandText,
                                         const ado::CommandProperties& properties);
 
-    struct Held {
-        std::shared_ptr<LdapConnection> connection;
-        bool reused = false; // came from the pool: a failure may only mean it went stale
-    };
-
     std::optional<host::MachineNames> machine_;
-    std::map<std::string, Held> connections_;
+    HeldConnections connections_;
 };
 
 } // namespace platform::directory

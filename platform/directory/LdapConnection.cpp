@@ -88,30 +88,42 @@ template <class Take> void ForEachAttribute(LDAP* ld, LDAPMessage* entry, Take&&
     ber_free(position, 0);
 }
 
+std::string ConnectingTo(const std::string& uri) {
+    return "Connecting to the directory server " + uri;
+}
+
+// A handle to the server with the time limits every connection has; not bound yet.
+LDAP* OpenHandle(const std::string& uri) {
+    IgnoreBrokenConnections();
+    LDAP* ld = nullptr;
+    const int rc = ldap_initialize(&ld, uri.c_str());
+    if (rc != LDAP_SUCCESS)
+        throw LdapFailure(rc == LDAP_PARAM_ERROR ? LDAP_SERVER_DOWN : rc, ConnectingTo(uri));
+    const int version = LDAP_VERSION3;
+    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    timeval connectTimeout{kConnectTimeoutSeconds, 0};
+    ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout);
+    timeval operationTimeout{kOperationTimeoutSeconds, 0};
+    ldap_set_option(ld, LDAP_OPT_TIMEOUT, &operationTimeout);
+    ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    return ld;
+}
+
+berval Bytes(const std::string& text) {
+    return {static_cast<ber_len_t>(text.size()), const_cast<char*>(text.data())};
+}
+
 } // namespace
 
 LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
-    const std::string what = "Connecting to the directory server " + uri_;
-    IgnoreBrokenConnections();
-    int rc = ldap_initialize(&ld_, uri_.c_str());
-    if (rc != LDAP_SUCCESS) {
-        ld_ = nullptr;
-        throw LdapFailure(rc == LDAP_PARAM_ERROR ? LDAP_SERVER_DOWN : rc, what);
-    }
-    const int version = LDAP_VERSION3;
-    ldap_set_option(ld_, LDAP_OPT_PROTOCOL_VERSION, &version);
-    timeval connectTimeout{kConnectTimeoutSeconds, 0};
-    ldap_set_option(ld_, LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout);
-    timeval operationTimeout{kOperationTimeoutSeconds, 0};
-    ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &operationTimeout);
-    ldap_set_option(ld_, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-
+    const auto what = ConnectingTo(uri_);
+    ld_ = OpenHandle(uri_);
     char empty[] = "";
     berval noCredentials{0, empty};
     const bool local = uri_.rfind("ldapi://", 0) == 0;
     // Over the local socket the server knows who we are; elsewhere we read anonymously.
-    rc = ldap_sasl_bind_s(ld_, nullptr, local ? "EXTERNAL" : LDAP_SASL_SIMPLE, &noCredentials,
-                          nullptr, nullptr, nullptr);
+    const int rc = ldap_sasl_bind_s(ld_, nullptr, local ? "EXTERNAL" : LDAP_SASL_SIMPLE,
+                                    &noCredentials, nullptr, nullptr, nullptr);
     if (rc != LDAP_SUCCESS) {
         const auto message = ServerMessage(ld_);
         ldap_unbind_ext_s(ld_, nullptr, nullptr);
@@ -123,6 +135,35 @@ LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
 LdapConnection::~LdapConnection() {
     if (ld_)
         ldap_unbind_ext_s(ld_, nullptr, nullptr);
+}
+
+void LdapConnection::ChangePassword(const std::string& dn, const std::string& password) {
+    berval user = Bytes(dn);
+    berval secret = Bytes(password);
+    berval generated{0, nullptr};
+    const int rc = ldap_passwd_s(ld_, &user, nullptr, &secret, &generated, nullptr, nullptr);
+    ber_memfree(generated.bv_val);
+    if (rc != LDAP_SUCCESS) {
+        reusable = false;
+        throw LdapFailure(rc, "Changing the password of " + dn + " on " + uri_, ServerMessage(ld_));
+    }
+}
+
+bool CheckPassword(const std::string& uri, const std::string& dn, const std::string& password) {
+    // An empty simple bind would be an anonymous one.
+    if (password.empty())
+        return false;
+    std::unique_ptr<LDAP, void (*)(LDAP*)> ld(
+        OpenHandle(uri), [](LDAP* handle) { ldap_unbind_ext_s(handle, nullptr, nullptr); });
+    berval credentials = Bytes(password);
+    const int rc = ldap_sasl_bind_s(ld.get(), dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr,
+                                    nullptr, nullptr);
+    if (rc == LDAP_SUCCESS)
+        return true;
+    if (rc == LDAP_INVALID_CREDENTIALS || rc == LDAP_INAPPROPRIATE_AUTH ||
+        rc == LDAP_UNWILLING_TO_PERFORM)
+        return false;
+    throw LdapFailure(rc, "Checking the password of " + dn + " on " + uri, ServerMessage(ld.get()));
 }
 
 std::optional<LdapEntry> LdapConnection::ReadEntry(const std::string& dn,

@@ -51,10 +51,20 @@ public:
     using AttributeMap = std::map<std::string, std::vector<std::string>>;
     std::optional<AttributeMap> ReadAllAttributes(const std::string& dn, bool withOperational);
 
+    // Gives the entry a new password through the Password Modify operation, which the server
+    // stores as it keeps passwords (slapd: a salted hash).
+    void ChangePassword(const std::string& dn, const std::string& password);
+
 private:
     std::string uri_;
     ldap* ld_ = nullptr;
 };
+
+// Whether `password` is the entry's: a simple bind as `dn` on a connection of its own (a bind
+// changes who a connection is, so never a pooled one), with the time limits of every other
+// connection. An empty password never is. Fails with the directory's error when the server
+// cannot be reached or cannot tell.
+bool CheckPassword(const std::string& uri, const std::string& dn, const std::string& password);
 
 struct SearchOptions {
     SearchScope scope = SearchScope::Subtree;

@@ -98,4 +98,25 @@ void LdapConnectionPool::Release(std::unique_ptr<LdapConnection> connection) {
         waiting.push_back({std::move(connection), now});
 }
 
+std::shared_ptr<LdapConnection> HeldConnections::To(const std::string& uri) {
+    auto& lease = held_[uri];
+    if (!lease.connection)
+        lease = pool_.Acquire(uri);
+    return lease.connection;
+}
+
+bool HeldConnections::Failed(const Error& error) {
+    const bool serverGone = error.Number() == hr::ERROR_DS_SERVER_DOWN;
+    bool anyReused = false;
+    for (auto& [uri, lease] : held_) {
+        if (lease.connection)
+            lease.connection->reusable = false;
+        if (lease.reused && serverGone)
+            pool_.Forget(uri);
+        anyReused = anyReused || lease.reused;
+    }
+    held_.clear();
+    return serverGone && anyReused;
+}
+
 } // namespace platform::directory

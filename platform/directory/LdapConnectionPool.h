@@ -6,6 +6,7 @@
 // server. Callers still open and close their connections as before; they cannot tell a pooled
 // connection from a new one except by speed.
 
+#include "platform/core/Error.h"
 #include "platform/directory/LdapConnection.h"
 
 #include <chrono>
@@ -60,5 +61,44 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::vector<Idle>> idle_;
 };
+
+// The connections one piece of work took from a pool, one per server, held until cleared.
+class HeldConnections {
+public:
+    explicit HeldConnections(LdapConnectionPool& pool = LdapConnectionPool::Process())
+        : pool_(pool) {}
+
+    // The connection to `uri` held already, or one from the pool.
+    std::shared_ptr<LdapConnection> To(const std::string& uri);
+    void Clear() { held_.clear(); }
+
+    // After the work failed with `error`: none of the connections is kept for reuse (one may
+    // hold an unfinished operation or talk to a server that stopped answering) and all are let
+    // go. True when the failure may only mean that a reused connection had outlived a restart of
+    // its server; that server's waiting connections are then dropped too.
+    bool Failed(const Error& error);
+
+private:
+    LdapConnectionPool& pool_;
+    std::map<std::string, LdapConnectionPool::Lease> held_;
+};
+
+// Runs `work`, which takes its connections from `held`; when it fails only because a reused
+// connection had gone stale, runs it once more, on new connections. Connections that saw a
+// failure are never kept.
+template <class Work> auto RetryOnStale(HeldConnections& held, Work&& work) {
+    try {
+        return work();
+    } catch (const Error& error) {
+        if (!held.Failed(error))
+            throw;
+    }
+    try {
+        return work();
+    } catch (const Error& error) {
+        held.Failed(error);
+        throw;
+    }
+}
 
 } // namespace platform::directory

@@ -14,7 +14,7 @@ namespace platform::store {
 
 std::shared_ptr<GroupCommit> BatchCommitsFor(const host::ServerFolder& folder) {
     return std::make_shared<GroupCommit>(
-        [stores = StorePool::Of(folder)] { return stores->Take(); });
+        [stores = StorePool::Open(folder)] { return stores->Take(); });
 }
 
 std::vector<std::string> DeliverInBatch(StorePool& stores, GroupCommit& commits,

@@ -40,7 +40,7 @@ StorePool::StorePool(std::filesystem::path storeFile, Opener open, std::size_t k
     shared_->keep = keep;
 }
 
-std::shared_ptr<StorePool> StorePool::Of(const host::ServerFolder& folder) {
+std::shared_ptr<StorePool> StorePool::Open(const host::ServerFolder& folder) {
     return std::make_shared<StorePool>(folder.StoreDir() / "store.db",
                                        [folder] { return Store::Open(folder); });
 }

@@ -28,8 +28,8 @@ public:
 
     // `storeFile` is the database file that `open` opens.
     StorePool(std::filesystem::path storeFile, Opener open, std::size_t keep = 16);
-    // The store of a server folder.
-    static std::shared_ptr<StorePool> Of(const host::ServerFolder& folder);
+    // A new pool of the store of a server folder; it shares nothing with other pools of it.
+    static std::shared_ptr<StorePool> Open(const host::ServerFolder& folder);
 
     // A store for the caller alone until the last copy of the pointer is released; it goes back
     // to the pool then, unless it is inside a transaction or its file was replaced meanwhile.

@@ -27,7 +27,7 @@ constexpr std::string_view kPostmaster = "postmaster";
 MailboxDelivery::MailboxDelivery(platform::host::ServerFolder folder,
                                  std::chrono::milliseconds rememberRecipients)
     : folder_(std::move(folder)), names_(folder_.ReadMachineNames()),
-      stores_(platform::store::StorePool::Of(folder_)),
+      stores_(platform::store::StorePool::Open(folder_)),
       commits_(platform::store::BatchCommitsFor(folder_)),
       recipients_(std::make_unique<RecipientCache>(rememberRecipients)) {
 }
@@ -56,9 +56,8 @@ bool MailboxDelivery::ServesDomain(platform::store::Store& store, const std::str
     if (text::EqualsIgnoreCase(domain, names_.domainDnsName) ||
         text::EqualsIgnoreCase(domain, names_.forestDnsName))
         return true;
-    const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
     // A few entries are enough: most mailboxes of a domain are usually here or nowhere.
-    for (const auto& alias : MailboxAliasesInDomain(forest, names_.computerName, domain, 16))
+    for (const auto& alias : MailboxAliasesInDomain(names_, domain, 16))
         if (store.FindMailbox(names_.domainDnsName, alias))
             return true;
     return false;
@@ -77,7 +76,6 @@ std::optional<std::string> MailboxDelivery::RememberedRecipient(const std::strin
 }
 
 std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
-    const auto& forest = names_.forestDnsName.empty() ? names_.domainDnsName : names_.forestDnsName;
     const auto store = stores_->Take();
     const auto at = address.rfind('@');
     const bool postmaster =
@@ -86,7 +84,7 @@ std::string MailboxDelivery::AskForRecipient(const std::string& address) const {
         return PostmasterMailbox(*store);
     std::string alias;
     try {
-        alias = FindMailboxAlias(forest, names_.computerName, address);
+        alias = FindMailboxAlias(names_, address);
     } catch (const NoSuchRecipient&) {
         // An entry that has the address wins; only then is it the server's own postmaster.
         if (!postmaster || !ServesDomain(*store, address.substr(at + 1)))

@@ -77,7 +77,9 @@ private:
 
     platform::host::ServerFolder folder_;
     platform::host::MachineNames names_;
-    // Kept open for every lookup and delivery; a replaced store file is noticed.
+    // Kept open for every lookup and delivery; a replaced store file is noticed. The commits'
+    // batches are written on stores of their own (BatchCommitsFor), whose page caches the
+    // deliveries' stores never invalidate.
     std::shared_ptr<platform::store::StorePool> stores_;
     std::shared_ptr<platform::store::GroupCommit> commits_;
     std::unique_ptr<RecipientCache> recipients_;

@@ -1,5 +1,6 @@
 // The IMAP front's connections: reading, handing input to the session on the pool, writing its
-// answers in order, idle polls and autologout; accepting through the shared session set.
+// answers in order, idle polls and autologout; accepting and the session limits are the shared
+// listener's.
 
 #include "server/imap/ImapServer.h"
 
@@ -12,7 +13,7 @@
 namespace server::imap {
 
 namespace asio = boost::asio;
-using asio::ip::tcp;
+using Stream = asio::generic::stream_protocol;
 using boost::system::error_code;
 
 namespace {
@@ -22,29 +23,34 @@ constexpr std::size_t kMaxHeldInput = 256 * 1024;
 
 } // namespace
 
-class Connection : public std::enable_shared_from_this<Connection> {
+class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, tcp::socket socket, std::unique_ptr<Backend> backend)
+    Connection(Server& server, Stream::socket socket)
         : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
           pollTimer_(socket_.get_executor()), delayTimer_(socket_.get_executor()),
-          backend_(std::move(backend)), session_(*backend_, server.Settings().session) {}
+          backend_(server.NewBackend()), session_(*backend_, server.Settings().session) {}
 
-    void Begin() {
+    void Begin() override {
         Send(session_.Greeting(), false);
         Read();
     }
 
-    // Ends the connection at once with this BYE (too many sessions).
-    void Refuse(std::string_view why) { Send(Session::Bye(why), true); }
+    void Refuse(net::Refusal why, const asio::ip::address& client) override {
+        if (why == net::Refusal::TooManySessions)
+            return Send(Session::Bye("Too many sessions open, try again later"), true);
+        Send(
+            Session::Bye("Too many sessions from " + client.to_string() + " open, try again later"),
+            true);
+    }
 
-    void Stop() {
+    void Stop() override {
         if (!busy_ && !closing_)
             Send(Session::Bye("Server shutting down"), true);
     }
 
 private:
     void Read() {
-        if (reading_ || closing_ || held_.size() > kMaxHeldInput)
+        if (reading_ || closing_ || unreadInput_.size() > kMaxHeldInput)
             return;
         reading_ = true;
         ArmAutoLogout();
@@ -55,42 +61,41 @@ private:
                                         return;
                                     if (error)
                                         return self->Close();
-                                    self->held_.append(self->buffer_.data(), n);
+                                    self->unreadInput_.append(self->buffer_.data(), n);
                                     self->Kick();
                                     self->Read();
                                 });
     }
 
-    // Hands held input to the session when it is free.
+    // Hands unread input to the session when it is free.
     void Kick() {
-        if (busy_ || closing_ || held_.empty())
+        if (busy_ || closing_ || unreadInput_.empty())
             return;
         busy_ = true;
-        asio::post(server_.Sessions().Workers(),
-                   [self = shared_from_this(), input = std::move(held_)] {
-                       auto output = self->session_.Receive(input);
-                       asio::post(self->socket_.get_executor(),
-                                  [self, output = std::move(output)] { self->Answer(output); });
-                   });
-        held_.clear();
+        asio::post(server_.Workers(), [self = shared_from_this(), input = std::move(unreadInput_)] {
+            auto output = self->session_.Receive(input);
+            asio::post(self->socket_.get_executor(),
+                       [self, output = std::move(output)] { self->Answer(output); });
+        });
+        unreadInput_.clear();
     }
 
     void Answer(const Output& output) {
         if (output.delay.count() > 0) {
             delayTimer_.expires_after(output.delay);
             delayTimer_.async_wait(
-                [self = shared_from_this(), output](error_code) { self->Finish(output); });
+                [self = shared_from_this(), output](error_code) { self->SendAnswer(output); });
             return;
         }
-        Finish(output);
+        SendAnswer(output);
     }
 
     // The answer goes out; then the next step, or the end.
-    void Finish(const Output& output) {
+    void SendAnswer(const Output& output) {
         if (closed_)
             return;
         const bool close = output.close || session_.Closed();
-        if (!close && server_.Sessions().Stopping()) {
+        if (!close && server_.Stopping()) {
             Send(output.bytes + Session::Bye("Server shutting down"), true);
             return;
         }
@@ -115,10 +120,10 @@ private:
             if (!self->session_.Idling())
                 return;
             self->busy_ = true;
-            asio::post(self->server_.Sessions().Workers(), [self] {
+            asio::post(self->server_.Workers(), [self] {
                 auto output = self->session_.Poll();
                 asio::post(self->socket_.get_executor(),
-                           [self, output = std::move(output)] { self->Finish(output); });
+                           [self, output = std::move(output)] { self->SendAnswer(output); });
             });
         });
     }
@@ -171,21 +176,18 @@ private:
         timer_.cancel();
         pollTimer_.cancel();
         delayTimer_.cancel();
-        error_code ignored;
-        socket_.shutdown(tcp::socket::shutdown_both, ignored);
-        socket_.close(ignored);
-        server_.Sessions().Ended(shared_from_this());
+        server_.Ended(socket_, shared_from_this());
     }
 
     Server& server_;
-    tcp::socket socket_;
+    Stream::socket socket_;
     asio::steady_timer timer_;
     asio::steady_timer pollTimer_;
     asio::steady_timer delayTimer_;
     std::unique_ptr<Backend> backend_;
     Session session_;
     std::array<char, 16384> buffer_{};
-    std::string held_; // received, not yet given to the session
+    std::string unreadInput_; // received, not yet given to the session
     std::vector<std::string> queue_;
     std::string outgoing_;
     bool reading_ = false;
@@ -195,44 +197,10 @@ private:
     bool closed_ = false;
 };
 
-Server::Server(asio::io_context& io, const tcp::endpoint& endpoint, ServerSettings settings,
+Server::Server(asio::io_context& io, const net::Stream::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
-    : acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
-      sessions_(io, settings_.maxSessions) {
-    acceptor_.open(endpoint.protocol());
-    acceptor_.set_option(tcp::acceptor::reuse_address(true));
-    acceptor_.bind(endpoint);
-    acceptor_.listen();
-}
-
-tcp::endpoint Server::LocalEndpoint() const {
-    return acceptor_.local_endpoint();
-}
-
-void Server::Start() {
-    sessions_.Start();
-    Accept();
-}
-
-void Server::Accept() {
-    acceptor_.async_accept([this](error_code error, tcp::socket socket) {
-        if (sessions_.Stopping() || error == asio::error::operation_aborted)
-            return;
-        if (!error) {
-            auto connection = std::make_shared<Connection>(*this, std::move(socket), backends_());
-            if (sessions_.Admit(connection))
-                connection->Begin();
-            else
-                connection->Refuse("Too many sessions open, try again later");
-        }
-        Accept();
-    });
-}
-
-void Server::Stop() {
-    error_code ignored;
-    acceptor_.close(ignored);
-    sessions_.Stop();
+    : FrontServer(io, endpoint, std::move(settings), std::move(backends),
+                  net::ConnectionsOf<Connection>(*this)) {
 }
 
 } // namespace server::imap

@@ -6,7 +6,7 @@
 // time per connection. While a client idles (IDLE) its folder is looked at every `idlePoll`.
 
 #include "server/imap/ImapSession.h"
-#include "server/net/AcceptedSessions.h"
+#include "server/net/FrontServer.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -20,42 +20,27 @@ namespace server::imap {
 struct ServerSettings {
     SessionSettings session;
     std::size_t maxSessions = 100;
+    // Sessions from one client address at a time; the next one is turned away with a BYE.
+    // Mail clients open several sessions each (one per folder they watch), so by default one
+    // address may use them all.
+    std::size_t maxSessionsPerClient = maxSessions;
     // A session that sends nothing for this long is logged out (RFC 3501 asks for at least 30
     // minutes).
     std::chrono::milliseconds autoLogout = std::chrono::minutes(30);
     std::chrono::milliseconds idlePoll = std::chrono::seconds(1);
 };
 
-// One backend per session: it knows who logged in.
-using BackendFactory = std::function<std::unique_ptr<Backend>()>;
-
 class Connection;
 
-class Server {
+// One backend per session: it knows who logged in. Stopping (net::Listener::Stop) gives every
+// session a BYE once its current step is answered and closes it. Join() waits for session work
+// still running.
+class Server : public net::FrontServer<ServerSettings, Backend> {
 public:
-    Server(boost::asio::io_context& io, const boost::asio::ip::tcp::endpoint& endpoint,
+    // A TCP endpoint, or a boost::asio::local::stream_protocol::endpoint (a unix socket, which
+    // must not exist yet).
+    Server(boost::asio::io_context& io, const net::Stream::endpoint& endpoint,
            ServerSettings settings, BackendFactory backends);
-    boost::asio::ip::tcp::endpoint LocalEndpoint() const;
-
-    void Start();
-    // Stops accepting; every session gets a BYE once its current step is answered and is
-    // closed. The io_context's run() returns once the last one has ended. Call on the
-    // io_context's thread.
-    void Stop();
-    // Waits for session work still running; call after the io_context's run() has returned.
-    void Join() { sessions_.Join(); }
-
-    const ServerSettings& Settings() const { return settings_; }
-    net::AcceptedSessions<Connection>& Sessions() { return sessions_; }
-
-private:
-    void Accept();
-
-    boost::asio::ip::tcp::acceptor acceptor_;
-    ServerSettings settings_;
-    BackendFactory backends_;
-    // Last, so that its pool is joined before the rest goes.
-    net::AcceptedSessions<Connection> sessions_;
 };
 
 } // namespace server::imap

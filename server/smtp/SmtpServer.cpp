@@ -1,5 +1,5 @@
 // The SMTP/LMTP front's connections: protocol work on the network thread, backend calls on the
-// pool, the deadlines; accepting (per-client limits) through the shared session set.
+// pool, the deadlines; accepting and the session limits are the shared listener's.
 
 #include "server/smtp/SmtpServer.h"
 
@@ -8,54 +8,34 @@
 #include <boost/asio/write.hpp>
 
 #include <array>
-#include <cstring>
-#include <sys/socket.h>
 
 namespace server::smtp {
 
 namespace asio = boost::asio;
-using asio::ip::tcp;
 using Stream = asio::generic::stream_protocol;
 using boost::system::error_code;
 
-namespace {
-
-bool IsInternet(const Stream::endpoint& endpoint) {
-    const auto family = endpoint.protocol().family();
-    return family == AF_INET || family == AF_INET6;
-}
-
-// The IP address and port of an internet endpoint; unspecified for a unix socket's.
-tcp::endpoint AsTcp(const Stream::endpoint& endpoint) {
-    tcp::endpoint internet;
-    if (IsInternet(endpoint) && endpoint.size() <= internet.capacity()) {
-        std::memcpy(internet.data(), endpoint.data(), endpoint.size());
-        internet.resize(endpoint.size());
-    }
-    return internet;
-}
-
-} // namespace
-
-class Connection : public std::enable_shared_from_this<Connection> {
+class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, Stream::socket socket, std::unique_ptr<Backend> backend,
-               asio::ip::address client)
+    Connection(Server& server, Stream::socket socket)
         : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
-          lookupTimer_(socket_.get_executor()), backend_(std::move(backend)),
+          lookupTimer_(socket_.get_executor()), backend_(server.NewBackend()),
           session_(server.Settings().hostName, server.Settings().limits, *backend_,
                    server.Settings().protocol),
-          client_(std::move(client)),
           sessionDeadline_(Clock::now() + server.Settings().sessionTimeout) {}
 
-    const asio::ip::address& ClientAddress() const { return client_; }
+    void Begin() override { Send(session_.Greeting().Wire(), false); }
 
-    void Begin() { Send(session_.Greeting().Wire(), false); }
+    void Refuse(net::Refusal why, const asio::ip::address& client) override {
+        const auto& host = server_.Settings().hostName;
+        if (why == net::Refusal::TooManySessions)
+            return CloseWith({421, {host + " has too many sessions open, try again later"}});
+        CloseWith({421,
+                   {"4.7.0 " + host + " has too many sessions from " + client.to_string() +
+                    " open, try again later"}});
+    }
 
-    // Ends the session at once with this reply (too many sessions).
-    void Refuse(const Reply& reply) { Finish(reply); }
-
-    void Stop() {
+    void Stop() override {
         if (closing_ || closed_)
             return;
         // Busy connections look at the server's state when their current step ends.
@@ -64,7 +44,7 @@ public:
         if (session_.ReceivingMessage())
             ArmTimer(); // now the shorter drain deadline
         else
-            Finish(session_.ClosingReply());
+            CloseWith(session_.ClosingReply());
     }
 
 private:
@@ -94,8 +74,8 @@ private:
     void Continue() {
         if (closing_ || closed_)
             return;
-        if (server_.Sessions().Stopping() && !session_.ReceivingMessage())
-            return Finish(session_.ClosingReply());
+        if (server_.Stopping() && !session_.ReceivingMessage())
+            return CloseWith(session_.ClosingReply());
         reading_ = true;
         ArmTimer();
         socket_.async_read_some(asio::buffer(buffer_),
@@ -120,11 +100,11 @@ private:
     // Replies are held while the session waits for the backend, and go out together.
     void Progress(const std::vector<Reply>& replies) {
         for (const auto& reply : replies)
-            held_ += reply.Wire();
+            heldReplies_ += reply.Wire();
         if (session_.PendingCall())
             return AskBackend();
         std::string wire;
-        wire.swap(held_);
+        wire.swap(heldReplies_);
         Replied(std::move(wire));
     }
 
@@ -154,8 +134,8 @@ private:
 
     void RunCall() {
         backendBusy_ = true;
-        asio::post(server_.Sessions().Workers(), [self = shared_from_this(),
-                                                  call = *session_.PendingCall(), id = callId_] {
+        asio::post(server_.Workers(), [self = shared_from_this(), call = *session_.PendingCall(),
+                                       id = callId_] {
             auto verdicts = call.Run(*self->backend_);
             asio::post(self->socket_.get_executor(), [self, verdicts = std::move(verdicts), id] {
                 self->Answered(verdicts, id);
@@ -179,7 +159,7 @@ private:
             closing_ = true;
             return Send(std::move(wire), true);
         }
-        if (server_.Sessions().Stopping() && !session_.ReceivingMessage()) {
+        if (server_.Stopping() && !session_.ReceivingMessage()) {
             closing_ = true;
             return Send(std::move(wire) + session_.ClosingReply().Wire(), true);
         }
@@ -189,7 +169,7 @@ private:
     }
 
     // Sends a last reply while a read may still be pending; closing cancels that read.
-    void Finish(const Reply& reply) {
+    void CloseWith(const Reply& reply) {
         closing_ = true;
         ++timerGeneration_;
         timer_.cancel();
@@ -211,7 +191,7 @@ private:
         };
         consider(stepDeadline_, stepAwaits_);
         consider(sessionDeadline_, Awaited::SessionEnd);
-        if (server_.Sessions().Stopping())
+        if (server_.Stopping())
             consider(now + settings.drainTimeout, Awaited::Input);
         const auto generation = ++timerGeneration_;
         timer_.expires_at(deadline);
@@ -219,7 +199,7 @@ private:
             if (error || generation != self->timerGeneration_ || !self->reading_ ||
                 self->closing_ || self->closed_)
                 return;
-            self->Finish(self->TimedOut(awaited));
+            self->CloseWith(self->TimedOut(awaited));
         });
     }
 
@@ -254,10 +234,7 @@ private:
         ++timerGeneration_;
         timer_.cancel();
         lookupTimer_.cancel();
-        error_code ignored;
-        socket_.shutdown(Stream::socket::shutdown_both, ignored);
-        socket_.close(ignored);
-        server_.Ended(shared_from_this());
+        server_.Ended(socket_, shared_from_this());
     }
 
     Server& server_;
@@ -266,10 +243,9 @@ private:
     asio::steady_timer lookupTimer_;
     std::unique_ptr<Backend> backend_;
     Session session_;
-    asio::ip::address client_;
     std::array<char, 16384> buffer_{};
     std::string outgoing_;
-    std::string held_; // replies waiting for the backend's answer
+    std::string heldReplies_; // replies waiting for the backend's answer
     bool reading_ = false;
     bool closing_ = false; // the last reply is on its way
     bool closed_ = false;
@@ -282,64 +258,10 @@ private:
     bool backendBusy_ = false; // a backend call of this session runs (perhaps an abandoned one)
 };
 
-Server::Server(asio::io_context& io, const Stream::endpoint& endpoint, ServerSettings settings,
+Server::Server(asio::io_context& io, const net::Stream::endpoint& endpoint, ServerSettings settings,
                BackendFactory backends)
-    : acceptor_(io), settings_(std::move(settings)), backends_(std::move(backends)),
-      sessions_(io, settings_.maxSessions) {
-    acceptor_.open(endpoint.protocol());
-    if (IsInternet(endpoint))
-        acceptor_.set_option(asio::socket_base::reuse_address(true));
-    acceptor_.bind(endpoint);
-    acceptor_.listen();
-}
-
-tcp::endpoint Server::LocalEndpoint() const {
-    return AsTcp(acceptor_.local_endpoint());
-}
-
-void Server::Start() {
-    sessions_.Start();
-    Accept();
-}
-
-void Server::Accept() {
-    acceptor_.async_accept([this](error_code error, Stream::socket socket) {
-        if (sessions_.Stopping() || error == asio::error::operation_aborted)
-            return;
-        if (!error) {
-            error_code unknown;
-            const auto remote = socket.remote_endpoint(unknown);
-            const auto client = unknown ? asio::ip::address() : AsTcp(remote).address();
-            auto connection =
-                std::make_shared<Connection>(*this, std::move(socket), backends_(), client);
-            const auto fromClient = ++sessionsPerClient_[client];
-            if (!sessions_.Admit(connection))
-                connection->Refuse({421,
-                                    {settings_.hostName + " has too many sessions open, try again "
-                                                          "later"}});
-            else if (fromClient > settings_.maxSessionsPerClient && !client.is_unspecified())
-                connection->Refuse(
-                    {421,
-                     {"4.7.0 " + settings_.hostName + " has too many sessions from " +
-                      client.to_string() + " open, try again later"}});
-            else
-                connection->Begin();
-        }
-        Accept();
-    });
-}
-
-void Server::Stop() {
-    error_code ignored;
-    acceptor_.close(ignored);
-    sessions_.Stop();
-}
-
-void Server::Ended(const std::shared_ptr<Connection>& connection) {
-    const auto client = sessionsPerClient_.find(connection->ClientAddress());
-    if (client != sessionsPerClient_.end() && --client->second == 0)
-        sessionsPerClient_.erase(client);
-    sessions_.Ended(connection);
+    : FrontServer(io, endpoint, std::move(settings), std::move(backends),
+                  net::ConnectionsOf<Connection>(*this)) {
 }
 
 } // namespace server::smtp

@@ -10,17 +10,14 @@
 // and never more than one backend call running: a lookup abandoned at its deadline finishes before
 // the session's next call starts.
 
-#include "server/net/AcceptedSessions.h"
+#include "server/net/FrontServer.h"
 #include "server/smtp/SmtpSession.h"
 
-#include <boost/asio/basic_socket_acceptor.hpp>
-#include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 
 namespace server::smtp {
@@ -50,48 +47,18 @@ struct ServerSettings {
     std::chrono::milliseconds drainTimeout = std::chrono::seconds(60);
 };
 
-// One backend per session: it may keep what it learned from RCPT for the DATA that follows.
-using BackendFactory = std::function<std::unique_ptr<Backend>()>;
-
 class Connection;
 
-class Server {
+// One backend per session: it may keep what it learned from RCPT for the DATA that follows.
+// Stopping (net::Listener::Stop) lets a session whose message is being received or stored finish
+// it and get its reply; every session is then closed with 421. Join() waits for backend calls
+// still running, such as a lookup abandoned at its deadline.
+class Server : public net::FrontServer<ServerSettings, Backend> {
 public:
     // A TCP endpoint, or a boost::asio::local::stream_protocol::endpoint (a unix socket, which
     // must not exist yet: it is created with the process's umask).
-    Server(boost::asio::io_context& io,
-           const boost::asio::generic::stream_protocol::endpoint& endpoint, ServerSettings settings,
-           BackendFactory backends);
-    Server(boost::asio::io_context& io, const boost::asio::ip::tcp::endpoint& endpoint,
-           ServerSettings settings, BackendFactory backends)
-        : Server(io, boost::asio::generic::stream_protocol::endpoint(endpoint), std::move(settings),
-                 std::move(backends)) {}
-    // The TCP address and port listened on; unspecified for a unix socket.
-    boost::asio::ip::tcp::endpoint LocalEndpoint() const;
-
-    void Start();
-    // Stops accepting. A session whose message is being received or stored finishes it and
-    // gets its reply; every session is then closed with 421. The io_context's run() returns
-    // once the last session has ended. Call on the io_context's thread.
-    void Stop();
-    // Waits for backend calls still running (a lookup abandoned at its deadline); call after
-    // the io_context's run() has returned.
-    void Join() { sessions_.Join(); }
-    // A connection has closed: it no longer counts for its client or against the limits.
-    void Ended(const std::shared_ptr<Connection>& connection);
-
-    const ServerSettings& Settings() const { return settings_; }
-    net::AcceptedSessions<Connection>& Sessions() { return sessions_; }
-
-private:
-    void Accept();
-
-    boost::asio::basic_socket_acceptor<boost::asio::generic::stream_protocol> acceptor_;
-    ServerSettings settings_;
-    BackendFactory backends_;
-    std::map<boost::asio::ip::address, std::size_t> sessionsPerClient_;
-    // Last, so that its pool is joined before the rest goes.
-    net::AcceptedSessions<Connection> sessions_;
+    Server(boost::asio::io_context& io, const net::Stream::endpoint& endpoint,
+           ServerSettings settings, BackendFactory backends);
 };
 
 } // namespace server::smtp

@@ -5,8 +5,8 @@
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
 
-#include "server/delivery/MailboxBackend.h"
 #include "server/delivery/MailboxDelivery.h"
+#include "server/delivery/SmtpDeliveryBackend.h"
 #include "server/smtp/SmtpClient.h"
 #include "server/smtp/SmtpServer.h"
 
@@ -30,7 +30,7 @@ protected:
         server_ = std::make_unique<smtp::Server>(
             io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
             smtp::ServerSettings{},
-            [this] { return std::make_unique<server::delivery::MailboxBackend>(*delivery_); });
+            [this] { return std::make_unique<server::delivery::SmtpDeliveryBackend>(*delivery_); });
         server_->Start();
         network_ = std::thread([this] { io_.run(); });
     }

@@ -5,7 +5,7 @@
 
 #include "Commands.h"
 #include "ServerContext.h"
-#include "server/delivery/MailboxBackend.h"
+#include "server/delivery/SmtpDeliveryBackend.h"
 #include "server/net/ListenAddress.h"
 #include "server/net/UnixSocket.h"
 #include "server/smtp/SmtpServer.h"
@@ -29,8 +29,8 @@ namespace {
 namespace asio = boost::asio;
 namespace net = server::net;
 namespace smtp = server::smtp;
-using server::delivery::MailboxBackend;
 using server::delivery::MailboxDelivery;
+using server::delivery::SmtpDeliveryBackend;
 
 struct SmtpOptions {
     smtp::Protocol protocol = smtp::Protocol::Smtp;
@@ -94,7 +94,7 @@ void RunSmtp(const SmtpOptions& options) {
         // The socket never exists with more access than it is then given.
         const net::ScopedUmask ownerOnly(0177);
         server.emplace(io, endpoint, settings,
-                       [&] { return std::make_unique<MailboxBackend>(delivery); });
+                       [&] { return std::make_unique<SmtpDeliveryBackend>(delivery); });
     }
     if (!options.socket.empty())
         net::LimitSocketAccess(options.socket, options.socketGroup);

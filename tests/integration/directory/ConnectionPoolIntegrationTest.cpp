@@ -11,6 +11,7 @@
 
 namespace {
 
+using platform::directory::HeldConnections;
 using platform::directory::LdapConnectionPool;
 using testing_directory::DirectoryEnvironment;
 
@@ -80,5 +81,63 @@ INSTANTIATE_TEST_SUITE_P(Cases, PoolLimits,
                                            PoolCase{"ExpiredOnesAreNotReused",
                                                     std::chrono::milliseconds(0), 8, 1, 1, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The work's failures, one per run: 0 is success, anything else the number it fails with.
+struct RetryCase {
+    const char* name;
+    bool firstReused; // whether the first run gets a connection that served an earlier query
+    std::vector<std::int32_t> failures;
+    std::size_t expectedRuns;
+    bool expectSuccess;
+    std::size_t expectedIdle; // waiting connections afterwards
+};
+
+class StaleRetry : public ::testing::TestWithParam<RetryCase> {};
+
+TEST_P(StaleRetry, RunsOnceMoreOnlyWhenAReusedConnectionFoundTheServerGone) {
+    const auto& test = GetParam();
+    LdapConnectionPool pool;
+    if (test.firstReused) {
+        // Two waiting connections: a stale first one means its sibling is dropped too.
+        auto first = pool.Acquire(DirectoryUri());
+        auto second = pool.Acquire(DirectoryUri());
+    }
+    HeldConnections held(pool);
+    std::size_t runs = 0;
+    const auto work = [&] {
+        const auto connection = held.To(DirectoryUri());
+        const auto failure = test.failures.at(runs++);
+        if (failure != 0)
+            throw platform::Error(failure, "failed on purpose");
+        return connection->Uri();
+    };
+    bool succeeded = false;
+    try {
+        succeeded = platform::directory::RetryOnStale(held, work) == DirectoryUri();
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(error.Number(), test.failures.at(runs - 1));
+    }
+    held.Clear();
+    EXPECT_EQ(runs, test.expectedRuns);
+    EXPECT_EQ(succeeded, test.expectSuccess);
+    EXPECT_EQ(pool.IdleCount(DirectoryUri()), test.expectedIdle);
+}
+
+constexpr std::int32_t kServerDown = platform::hr::ERROR_DS_SERVER_DOWN;
+constexpr std::int32_t kOther = platform::hr::E_FAIL;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StaleRetry,
+    ::testing::Values(
+        // The new connection of the second run is kept; the stale one and its sibling are not.
+        RetryCase{"StaleReusedConnection", true, {kServerDown, 0}, 2, true, 1},
+        // The second run's connection saw a failure too: it is not kept either.
+        RetryCase{"OnlyOnce", true, {kServerDown, kServerDown}, 2, false, 0},
+        // A new connection that finds the server gone: it is gone.
+        RetryCase{"NewConnection", false, {kServerDown}, 1, false, 0},
+        // Any other failure is the work's own; the connection that saw it is not kept.
+        RetryCase{"OtherFailure", true, {kOther}, 1, false, 1},
+        RetryCase{"Success", true, {0}, 1, true, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

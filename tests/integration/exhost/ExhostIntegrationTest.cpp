@@ -1,9 +1,9 @@
 // The exhost commands run as a separate program against a server folder with its directory
 // running, as scripts run them.
 
-#include "server/delivery/MailboxBackend.h"
 #include "server/delivery/MailboxDelivery.h"
 #include "server/delivery/NoSuchRecipient.h"
+#include "server/delivery/SmtpDeliveryBackend.h"
 #include "testsupport/ExhostRunner.h"
 #include "testsupport/ScopedServerFolder.h"
 
@@ -357,7 +357,7 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
     using Kind = server::smtp::Verdict::Kind;
     setenv(platform::host::kRootVariable, Root().c_str(), 1);
     const server::delivery::MailboxDelivery delivery{platform::host::ServerFolder(Root())};
-    server::delivery::MailboxBackend backend(delivery);
+    server::delivery::SmtpDeliveryBackend backend(delivery);
     const auto& alias = Sample().localAliases[2];
     const auto doomed = Sample().localAliases[4] + "@" + kDomain;
     const std::vector<std::string> recipients = {alias + "@" + kDomain, alias + "@mail." + kDomain,

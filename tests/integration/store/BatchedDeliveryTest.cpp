@@ -29,7 +29,7 @@ class BatchedDelivery : public TempStore {
 protected:
     void SetUp() override {
         TempStore::SetUp();
-        stores = StorePool::Of(host::ServerFolder(root));
+        stores = StorePool::Open(host::ServerFolder(root));
         commits = std::make_unique<GroupCommit>([this] { return stores->Take(); });
         sink.onBegin = [](ado::Record& record) {
             record.Fields()->Item(kKeywords)->SetValue(Variant(Variant::TextArray{"stamped"}));

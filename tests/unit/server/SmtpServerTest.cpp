@@ -90,8 +90,8 @@ private:
 class RunningServer {
 public:
     explicit RunningServer(ServerSettings settings)
-        : server_(io_, {asio::ip::make_address("127.0.0.1"), 0}, std::move(settings),
-                  [this] { return std::make_unique<GatedBackend>(gates); }) {
+        : server_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
+                  std::move(settings), [this] { return std::make_unique<GatedBackend>(gates); }) {
         server_.Start();
         thread_ = std::thread([this] { io_.run(); });
     }

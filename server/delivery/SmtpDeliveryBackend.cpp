@@ -1,6 +1,6 @@
 // Answers the SMTP front's recipient checks and deliveries through the shared mailbox delivery.
 
-#include "server/delivery/MailboxBackend.h"
+#include "server/delivery/SmtpDeliveryBackend.h"
 
 #include "server/delivery/NoSuchRecipient.h"
 
@@ -26,10 +26,10 @@ MailboxDelivery::Recipient Recipient(const smtp::Envelope& envelope, std::size_t
 
 } // namespace
 
-MailboxBackend::MailboxBackend(const MailboxDelivery& delivery) : delivery_(delivery) {
+SmtpDeliveryBackend::SmtpDeliveryBackend(const MailboxDelivery& delivery) : delivery_(delivery) {
 }
 
-smtp::Verdict MailboxBackend::CheckRecipient(const std::string& address) {
+smtp::Verdict SmtpDeliveryBackend::CheckRecipient(const std::string& address) {
     try {
         aliases_[address] = delivery_.ResolveRecipient(address);
         return smtp::Verdict::Accept();
@@ -45,7 +45,7 @@ smtp::Verdict MailboxBackend::CheckRecipient(const std::string& address) {
     }
 }
 
-std::optional<smtp::Verdict> MailboxBackend::KnownRecipient(const std::string& address) {
+std::optional<smtp::Verdict> SmtpDeliveryBackend::KnownRecipient(const std::string& address) {
     auto mailbox = delivery_.RememberedRecipient(address);
     if (!mailbox)
         return std::nullopt;
@@ -53,7 +53,8 @@ std::optional<smtp::Verdict> MailboxBackend::KnownRecipient(const std::string& a
     return smtp::Verdict::Accept();
 }
 
-smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std::string& message) {
+smtp::Verdict SmtpDeliveryBackend::Deliver(const smtp::Envelope& envelope,
+                                           const std::string& message) {
     // Every message is taken as transports take it (ParseMessage); one copy per mailbox.
     std::vector<MailboxDelivery::Recipient> recipients;
     for (std::size_t i = 0; i < envelope.recipients.size(); ++i)
@@ -71,8 +72,8 @@ smtp::Verdict MailboxBackend::Deliver(const smtp::Envelope& envelope, const std:
     }
 }
 
-std::vector<smtp::Verdict> MailboxBackend::DeliverEach(const smtp::Envelope& envelope,
-                                                       const std::string& message) {
+std::vector<smtp::Verdict> SmtpDeliveryBackend::DeliverEach(const smtp::Envelope& envelope,
+                                                            const std::string& message) {
     std::vector<smtp::Verdict> verdicts;
     std::vector<std::string> stored; // mailboxes already answered, by index into `verdicts`
     const auto& addresses = envelope.recipients;

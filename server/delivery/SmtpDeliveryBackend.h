@@ -11,10 +11,10 @@
 
 namespace server::delivery {
 
-class MailboxBackend : public smtp::Backend {
+class SmtpDeliveryBackend : public smtp::Backend {
 public:
     // Sessions store their messages concurrently; the delivery batches their commits.
-    explicit MailboxBackend(const MailboxDelivery& delivery);
+    explicit SmtpDeliveryBackend(const MailboxDelivery& delivery);
 
     smtp::Verdict CheckRecipient(const std::string& address) override;
     std::optional<smtp::Verdict> KnownRecipient(const std::string& address) override;

@@ -1,0 +1,115 @@
+// The accept loop and the session limits of a front's listening socket.
+
+#include "server/net/Listener.h"
+
+#include <cstring>
+#include <sys/socket.h>
+
+namespace server::net {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using boost::system::error_code;
+
+namespace {
+
+bool IsInternet(const Stream::endpoint& endpoint) {
+    const auto family = endpoint.protocol().family();
+    return family == AF_INET || family == AF_INET6;
+}
+
+// The IP address and port of an internet endpoint; unspecified for a unix socket's.
+tcp::endpoint AsTcp(const Stream::endpoint& endpoint) {
+    tcp::endpoint internet;
+    if (IsInternet(endpoint) && endpoint.size() <= internet.capacity()) {
+        std::memcpy(internet.data(), endpoint.data(), endpoint.size());
+        internet.resize(endpoint.size());
+    }
+    return internet;
+}
+
+} // namespace
+
+Listener::Listener(asio::io_context& io, const Stream::endpoint& endpoint, SessionLimits limits,
+                   MakeConnection make)
+    : io_(io), acceptor_(io), limits_(limits), make_(std::move(make)),
+      workers_(limits.maxSessions) {
+    acceptor_.open(endpoint.protocol());
+    if (IsInternet(endpoint))
+        acceptor_.set_option(asio::socket_base::reuse_address(true));
+    acceptor_.bind(endpoint);
+    acceptor_.listen();
+}
+
+Listener::~Listener() {
+    workers_.join();
+}
+
+tcp::endpoint Listener::LocalEndpoint() const {
+    return AsTcp(acceptor_.local_endpoint());
+}
+
+void Listener::Start() {
+    keepRunning_.emplace(io_.get_executor());
+    Accept();
+}
+
+void Listener::Accept() {
+    acceptor_.async_accept([this](error_code error, Stream::socket socket) {
+        if (stopping_ || error == asio::error::operation_aborted)
+            return;
+        if (!error)
+            Admit(std::move(socket));
+        Accept();
+    });
+}
+
+void Listener::Admit(Stream::socket socket) {
+    error_code unknown;
+    const auto remote = socket.remote_endpoint(unknown);
+    const auto client = unknown ? asio::ip::address() : AsTcp(remote).address();
+    auto connection = make_(std::move(socket), client);
+    connections_.emplace(connection, client);
+    const auto fromClient = ++sessionsPerClient_[client];
+    if (connections_.size() > limits_.maxSessions)
+        connection->Refuse(Refusal::TooManySessions, client);
+    else if (fromClient > limits_.maxSessionsPerClient && !client.is_unspecified())
+        connection->Refuse(Refusal::TooManyFromClient, client);
+    else
+        connection->Begin();
+}
+
+void Listener::Stop() {
+    error_code ignored;
+    acceptor_.close(ignored);
+    if (stopping_)
+        return;
+    stopping_ = true;
+    // Stopping may close connections, which takes them out of the map.
+    const auto connections = connections_;
+    for (const auto& entry : connections)
+        entry.first->Stop();
+    ReleaseWhenIdle();
+}
+
+void Listener::Ended(Stream::socket& socket,
+                     const std::shared_ptr<AcceptedConnection>& connection) {
+    error_code ignored;
+    socket.shutdown(Stream::socket::shutdown_both, ignored);
+    socket.close(ignored);
+    const auto found = connections_.find(connection);
+    if (found == connections_.end())
+        return;
+    const auto client = sessionsPerClient_.find(found->second);
+    if (client != sessionsPerClient_.end() && --client->second == 0)
+        sessionsPerClient_.erase(client);
+    connections_.erase(found);
+    ReleaseWhenIdle();
+}
+
+void Listener::ReleaseWhenIdle() {
+    if (stopping_ && connections_.empty())
+        keepRunning_.reset();
+}
+
+} // namespace server::net
