@@ -5,7 +5,9 @@
 
 #include "server/imap/ImapMessage.h"
 #include "server/imap/ImapWire.h"
+#include "server/message/MessageDate.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace server::imap {
@@ -166,10 +168,13 @@ FetchRequest ParseFetchItems(const Argument& argument) {
 
 std::string InternalDateText(long long seconds) {
     const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&time, &tm);
+    std::tm utc{};
+    gmtime_r(&time, &utc);
     char text[64];
-    std::strftime(text, sizeof text, "%d-%b-%Y %H:%M:%S +0000", &tm);
+    // The month's name from the message library, not the locale's.
+    std::snprintf(text, sizeof text, "%02d-%s-%04d %02d:%02d:%02d +0000", utc.tm_mday,
+                  message::MonthName(utc.tm_mon + 1), utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
+                  utc.tm_sec);
     return text;
 }
 

@@ -144,6 +144,10 @@ std::optional<int> MonthNumber(std::string_view name) {
     return std::nullopt;
 }
 
+const char* MonthName(int month) {
+    return kMonths[month - 1];
+}
+
 long long DaysSinceEpoch(int year, int month, int day) {
     // Counted in 400-year eras from 1 March of year 0, so that a leap day ends its year.
     const long long y = year - (month <= 2 ? 1 : 0);
@@ -220,8 +224,8 @@ std::string FormatMessageDate(long long seconds) {
     gmtime_r(&time, &utc);
     char text[64];
     std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", kDays[utc.tm_wday],
-                  utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
-                  utc.tm_sec);
+                  utc.tm_mday, MonthName(utc.tm_mon + 1), utc.tm_year + 1900, utc.tm_hour,
+                  utc.tm_min, utc.tm_sec);
     return text;
 }
 

@@ -11,6 +11,8 @@ namespace server::message {
 
 // 1 for "Jan" to 12 for "Dec", in any letter case; nothing for another text.
 std::optional<int> MonthNumber(std::string_view name);
+// "Jan" for 1 to "Dec" for 12, whatever the locale.
+const char* MonthName(int month);
 
 // Days since 1 January 1970 of a day of the Gregorian calendar. A day past the month's end
 // counts on into the next month, as the C library's timegm does.

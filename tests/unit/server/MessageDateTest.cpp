@@ -111,6 +111,8 @@ TEST(MessageDateTest, MonthsAndDaysOfTheCalendar) {
     EXPECT_EQ(MonthNumber("dEC"), 12);
     EXPECT_EQ(MonthNumber("Dece"), std::nullopt);
     EXPECT_EQ(MonthNumber(""), std::nullopt);
+    for (int month = 1; month <= 12; ++month)
+        EXPECT_EQ(MonthNumber(MonthName(month)), month);
     EXPECT_EQ(DaysSinceEpoch(1970, 1, 1), 0);
     EXPECT_EQ(DaysSinceEpoch(2026, 12, 7), kMonday / 86400);
     EXPECT_EQ(DaysSinceEpoch(1969, 12, 31), -1);
