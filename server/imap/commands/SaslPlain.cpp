@@ -2,34 +2,16 @@
 
 #include "server/imap/commands/SaslPlain.h"
 
-#include <boost/beast/core/detail/base64.hpp>
+#include "platform/core/Base64.h"
 
 #include <optional>
 
 namespace server::imap {
 
-namespace {
-
-std::optional<std::string> DecodeBase64(std::string_view text) {
-    namespace base64 = boost::beast::detail::base64;
-    // Whole groups of four only: Beast's decoder sizes its output for those, and writes past
-    // decoded_size() for a partial one.
-    if (text.size() % 4 != 0)
-        return std::nullopt;
-    std::string out(base64::decoded_size(text.size()), '\0');
-    const auto [written, read] = base64::decode(out.data(), text.data(), text.size());
-    for (auto c : text.substr(read))
-        if (c != '=')
-            return std::nullopt;
-    out.resize(written);
-    return out;
-}
-
-} // namespace
-
 PlainResponse DecodePlainResponse(std::string_view line) {
     PlainResponse response;
-    const auto decoded = line == "=" ? std::optional<std::string>("") : DecodeBase64(line);
+    const auto decoded =
+        line == "=" ? std::optional<std::string>("") : platform::text::DecodeBase64(line);
     if (!decoded) {
         response.fault = PlainResponse::Fault::NotBase64;
         return response;

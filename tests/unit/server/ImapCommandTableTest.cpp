@@ -118,7 +118,9 @@ TEST(ImapCommandTableTest, PlainResponsesSplitAtTheirNuls) {
         {"YWxpY2U=", Fault::NotThreeParts, "", "", ""}, // alice
         {"AGEAYgBj", Fault::NotThreeParts, "", "", ""}, // \0a\0b\0c
         {"!!!!", Fault::NotBase64, "", "", ""},
-        {"AGFsaWNlAHNlY3JldA=", Fault::NotBase64, "", "", ""}, // not whole groups of four
+        {"AGFsaWNlAHNlY3JldA=", Fault::NotBase64, "", "", ""},   // not whole groups of four
+        {"AGFsaWNlAHNlY3JldB==", Fault::NotBase64, "", "", ""},  // the unused bits not zero
+        {"AGFsaWNlAHNlY3JldA===", Fault::NotBase64, "", "", ""}, // more padding than needed
     };
     for (const auto& c : cases) {
         const auto response = DecodePlainResponse(c.line);
