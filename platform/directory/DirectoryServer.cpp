@@ -7,6 +7,7 @@
 #include "platform/core/Text.h"
 #include "platform/directory/DirectoryPath.h"
 #include "platform/directory/LdapConnection.h"
+#include "platform/directory/LdifText.h"
 #include "platform/host/FileUpdate.h"
 #include "platform/host/PrivateFiles.h"
 
@@ -203,13 +204,13 @@ void DirectoryServer::WriteConfiguration() const {
 
     WriteFileText(folder / "ad.schema", ActiveDirectorySchemaText());
 
-    std::ostringstream rootDse;
-    rootDse << "dn:\n"
-            << "dNSHostName: " << settings_.hostName << "\n"
-            << "defaultNamingContext: " << forestDn << "\n"
-            << "rootDomainNamingContext: " << forestDn << "\n"
-            << "schemaNamingContext: CN=Schema,CN=Configuration," << forestDn << "\n";
-    WriteFileText(folder / "rootdse.ldif", rootDse.str());
+    std::string rootDse;
+    AppendLdifLine(rootDse, "dn", "");
+    AppendLdifLine(rootDse, "dNSHostName", settings_.hostName);
+    AppendLdifLine(rootDse, "defaultNamingContext", forestDn);
+    AppendLdifLine(rootDse, "rootDomainNamingContext", forestDn);
+    AppendLdifLine(rootDse, "schemaNamingContext", "CN=Schema,CN=Configuration," + forestDn);
+    WriteFileText(folder / "rootdse.ldif", rootDse);
 
     const std::string sizeLimit =
         settings_.unpagedSizeLimit > 0 ? std::to_string(settings_.unpagedSizeLimit) : "unlimited";

@@ -5,6 +5,7 @@
 
 #include "platform/core/Text.h"
 #include "platform/directory/DirectoryPath.h"
+#include "platform/directory/LdifText.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -12,7 +13,6 @@
 #include <cctype>
 #include <cstdio>
 #include <random>
-#include <sstream>
 
 namespace platform::directory {
 
@@ -51,19 +51,19 @@ public:
 
     SampleDirectory Run() {
         const auto& forest = settings_.forestDnsName;
-        Line("dn: " + result_.baseDn);
-        Line("objectClass: top");
-        Line("objectClass: dcObject");
-        Line("objectClass: organization");
+        Put("dn", result_.baseDn);
+        Put("objectClass", "top");
+        Put("objectClass", "dcObject");
+        Put("objectClass", "organization");
         const auto firstLabel = forest.substr(0, forest.find('.'));
-        Line("dc: " + firstLabel);
-        Line("o: " + firstLabel);
-        Line("");
-        Line("dn: CN=Users," + result_.baseDn);
-        Line("objectClass: top");
-        Line("objectClass: container");
-        Line("cn: Users");
-        Line("");
+        Put("dc", firstLabel);
+        Put("o", firstLabel);
+        EndEntry();
+        Put("dn", "CN=Users," + result_.baseDn);
+        Put("objectClass", "top");
+        Put("objectClass", "container");
+        Put("cn", "Users");
+        EndEntry();
 
         const std::size_t otherUsers = settings_.users / 4 + 1;
         for (std::size_t i = 0; i < settings_.users + otherUsers; ++i) {
@@ -97,16 +97,16 @@ public:
             // A contact of another organisation whose address shares the first user's prefix.
             const auto& alias = result_.localAliases.front();
             result_.contactMail = alias + "@partner.example.net";
-            Line("dn: CN=" + alias + " (partner)," + UsersDn());
+            Put("dn", "CN=" + alias + " (partner)," + UsersDn());
             for (auto cls : {"top", "person", "organizationalPerson", "contact"})
-                Line(std::string("objectClass: ") + cls);
-            Line("cn: " + alias + " (partner)");
-            Line("sn: " + alias);
-            Line("mail: " + result_.contactMail);
-            Line("objectCategory: CN=Contact,CN=Schema,CN=Configuration," + result_.baseDn);
-            Line("proxyAddresses: SMTP:" + result_.contactMail);
-            Line("proxyAddresses: smtp:" + alias + ".partner@partner.example.net");
-            Line("");
+                Put("objectClass", cls);
+            Put("cn", alias + " (partner)");
+            Put("sn", alias);
+            Put("mail", result_.contactMail);
+            Put("objectCategory", "CN=Contact,CN=Schema,CN=Configuration," + result_.baseDn);
+            Put("proxyAddresses", "SMTP:" + result_.contactMail);
+            Put("proxyAddresses", "smtp:" + alias + ".partner@partner.example.net");
+            EndEntry();
         }
 
         Mailbox disabled = Special("Disabled Account", "disabled.account");
@@ -150,17 +150,17 @@ public:
 
         result_.operatorAccount =
             settings_.operatorAccount.empty() ? CurrentLoginName() : settings_.operatorAccount;
-        Line("dn: CN=" + result_.operatorAccount + " (operator)," + UsersDn());
+        Put("dn", "CN=" + result_.operatorAccount + " (operator)," + UsersDn());
         for (auto cls : {"top", "person", "organizationalPerson", "inetOrgPerson", "adRecipient"})
-            Line(std::string("objectClass: ") + cls);
-        Line("cn: " + result_.operatorAccount + " (operator)");
-        Line("sn: " + result_.operatorAccount);
-        Line("sAMAccountName: " + result_.operatorAccount);
-        Line("userAccountControl: 512");
-        Line("objectCategory: " + personCategory_);
-        Line("");
+            Put("objectClass", cls);
+        Put("cn", result_.operatorAccount + " (operator)");
+        Put("sn", result_.operatorAccount);
+        Put("sAMAccountName", result_.operatorAccount);
+        Put("userAccountControl", "512");
+        Put("objectCategory", personCategory_);
+        EndEntry();
 
-        result_.ldif = out_.str();
+        result_.ldif = std::move(ldif_);
         return result_;
     }
 
@@ -197,39 +197,40 @@ private:
     }
 
     void WriteMailbox(const Mailbox& m) {
-        Line("dn: CN=" + m.cn + "," + UsersDn());
+        Put("dn", "CN=" + m.cn + "," + UsersDn());
         for (auto cls : {"top", "person", "organizationalPerson", "inetOrgPerson", "adRecipient"})
-            Line(std::string("objectClass: ") + cls);
-        Line("cn: " + m.cn);
-        Line("sn: " + m.surname);
+            Put("objectClass", cls);
+        Put("cn", m.cn);
+        Put("sn", m.surname);
         if (!m.given.empty())
-            Line("givenName: " + m.given);
-        Line("displayName: " + m.cn);
+            Put("givenName", m.given);
+        Put("displayName", m.cn);
         const auto account = m.account.empty() ? m.alias : m.account;
-        Line("sAMAccountName: " + account.substr(0, 20));
-        Line("userAccountControl: " + std::to_string(m.accountControl));
-        Line("objectCategory: " + personCategory_);
+        Put("sAMAccountName", account.substr(0, 20));
+        Put("userAccountControl", std::to_string(m.accountControl));
+        Put("objectCategory", personCategory_);
         if (!m.mail.empty())
-            Line("mail: " + m.mail);
+            Put("mail", m.mail);
         if (!m.alias.empty())
-            Line("mailNickname: " + m.alias);
-        Line("msExchHomeServerName: " + HomeServerValue(m.server));
-        Line("msExchMailboxGuid: " + Guid());
+            Put("mailNickname", m.alias);
+        Put("msExchHomeServerName", HomeServerValue(m.server));
+        Put("msExchMailboxGuid", Guid());
         for (const auto& proxy : m.proxies)
-            Line("proxyAddresses: " + proxy);
+            Put("proxyAddresses", proxy);
         if (!settings_.userPassword.empty() && m.server == settings_.computerName)
-            Line("userPassword: " + settings_.userPassword);
-        Line("");
+            Put("userPassword", settings_.userPassword);
+        EndEntry();
         ++result_.mailboxCount;
         if (m.server == settings_.computerName)
             ++result_.localMailboxCount;
     }
 
-    void Line(const std::string& text) { out_ << text << '\n'; }
+    void Put(std::string_view name, std::string_view value) { AppendLdifLine(ldif_, name, value); }
+    void EndEntry() { ldif_ += '\n'; }
 
     const SampleDirectorySettings& settings_;
     std::mt19937 random_;
-    std::ostringstream out_;
+    std::string ldif_;
     SampleDirectory result_;
     std::string personCategory_;
 };

@@ -2,12 +2,12 @@
 // for. Kept in tables of their own beside the items, so that stores made before them still open:
 // their items are numbered the first time a client looks.
 
+#include "platform/core/JsonText.h"
 #include "platform/store/Database.h"
 #include "platform/store/PropertyCodec.h"
 #include "platform/store/Store.h"
 
 #include <chrono>
-#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -27,19 +27,7 @@ std::string JsonArray(const std::set<std::string>& names) {
     for (const auto& name : names) {
         if (json.size() > 1)
             json += ',';
-        json += '"';
-        for (char c : name) {
-            if (c == '"' || c == '\\')
-                json += '\\';
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                json += escaped;
-                continue;
-            }
-            json += c;
-        }
-        json += '"';
+        text::AppendJsonString(json, name);
     }
     return json + "]";
 }

@@ -11,6 +11,7 @@
 #include "platform/store/FoldedName.h"
 #include "platform/store/PropertyCodec.h"
 #include "platform/store/StoreErrors.h"
+#include "platform/store/StoreFormat.h"
 
 #include <random>
 
@@ -81,7 +82,7 @@ Store::Store(const std::filesystem::path& storeDir, ServerNames server)
     std::error_code ignored;
     host::CreatePrivateFolder(directory_, ignored);
     db_ = std::make_unique<Database>(directory_ / "store.db");
-    CreateSchema();
+    BringStoreFormatUpToDate(*db_, directory_ / "store.db");
 }
 
 Store::~Store() {
@@ -104,34 +105,6 @@ Variant Store::DecodeStored(std::int64_t kind, const std::string& bytes, const s
                                           "\" of the item \"" + itemKey +
                                           "\": " + damaged.Description());
     }
-}
-
-void Store::CreateSchema() {
-    db_->Execute(R"(
-        CREATE TABLE IF NOT EXISTS domains(
-            id INTEGER PRIMARY KEY, name TEXT NOT NULL, key TEXT NOT NULL UNIQUE);
-        CREATE TABLE IF NOT EXISTS mailboxes(
-            id INTEGER PRIMARY KEY, domain_key TEXT NOT NULL, name TEXT NOT NULL,
-            key TEXT NOT NULL UNIQUE, is_system INTEGER NOT NULL);
-        CREATE INDEX IF NOT EXISTS mailboxes_system ON mailboxes(is_system);
-        CREATE TABLE IF NOT EXISTS items(
-            id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE, parent_key TEXT NOT NULL,
-            domain TEXT NOT NULL, mailbox TEXT NOT NULL, path TEXT NOT NULL,
-            is_folder INTEGER NOT NULL, content_class TEXT NOT NULL);
-        CREATE INDEX IF NOT EXISTS items_by_parent ON items(parent_key, content_class);
-        CREATE TABLE IF NOT EXISTS properties(
-            item_id INTEGER NOT NULL REFERENCES items(id) ON DELETE CASCADE,
-            name TEXT NOT NULL, kind INTEGER NOT NULL, value BLOB NOT NULL,
-            PRIMARY KEY(item_id, name)) WITHOUT ROWID;
-        CREATE TABLE IF NOT EXISTS folder_numbers(
-            folder_key TEXT PRIMARY KEY, validity INTEGER NOT NULL, next INTEGER NOT NULL,
-            changes INTEGER NOT NULL DEFAULT 0);
-        CREATE TABLE IF NOT EXISTS item_numbers(
-            item_id INTEGER PRIMARY KEY REFERENCES items(id) ON DELETE CASCADE,
-            folder_key TEXT NOT NULL, number INTEGER NOT NULL, received INTEGER NOT NULL);
-        CREATE UNIQUE INDEX IF NOT EXISTS item_numbers_by_folder ON item_numbers(folder_key, number);
-        CREATE INDEX IF NOT EXISTS items_folders ON items(key) WHERE is_folder = 1;
-    )");
 }
 
 const Store::Savepoint Store::kSaveSavepoint{"SAVEPOINT save", "RELEASE save",

@@ -184,7 +184,6 @@ private:
     // naming the database file, the item and the property.
     Variant DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
                          const std::string& name) const;
-    void CreateSchema();
     void InsertItem(const std::string& key, const std::string& parentKey, const std::string& domain,
                     const std::string& mailbox, const std::string& path, bool isFolder,
                     const PropertyMap& properties);

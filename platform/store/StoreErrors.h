@@ -32,5 +32,7 @@ constexpr std::int32_t E_ACCESSDENIED = Code(0x80070005);
 // STG_E_WRITEFAULT / STG_E_READFAULT: the disk failed a write or a read.
 constexpr std::int32_t STG_E_WRITEFAULT = Code(0x8003001D);
 constexpr std::int32_t STG_E_READFAULT = Code(0x8003001E);
+// STG_E_OLDDLL: the database was made by a newer program, in a format this one does not know.
+constexpr std::int32_t STG_E_OLDDLL = Code(0x80030105);
 
 } // namespace platform::store::hr

@@ -3,13 +3,9 @@
 
 #include "JsonWriter.h"
 
+#include "platform/core/Base64.h"
+#include "platform/core/JsonText.h"
 #include "platform/core/Text.h"
-
-#include <boost/archive/iterators/base64_from_binary.hpp>
-#include <boost/archive/iterators/transform_width.hpp>
-
-#include <cstdint>
-#include <cstdio>
 
 namespace exhost {
 
@@ -17,51 +13,10 @@ namespace {
 
 constexpr std::string_view kBase64NamePrefix = "base64:";
 
-std::string Base64(std::string_view bytes) {
-    using Encoder = boost::archive::iterators::base64_from_binary<
-        boost::archive::iterators::transform_width<const char*, 6, 8>>;
-    std::string out(Encoder(bytes.data()), Encoder(bytes.data() + bytes.size()));
-    out.append((3 - bytes.size() % 3) % 3, '=');
-    return out;
-}
-
 // The string literal of a valid UTF-8 text.
 std::string Utf8Literal(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                out += escaped;
-            } else {
-                out += c; // UTF-8 bytes pass through unchanged
-            }
-        }
-    }
-    out += '"';
+    std::string out;
+    platform::text::AppendJsonString(out, text);
     return out;
 }
 
@@ -70,13 +25,13 @@ std::string Utf8Literal(std::string_view text) {
 std::string JsonString(std::string_view text) {
     if (platform::text::IsUtf8(text))
         return Utf8Literal(text);
-    return "{\"base64\":\"" + Base64(text) + "\"}";
+    return "{\"base64\":\"" + platform::text::EncodeBase64(text) + "\"}";
 }
 
 std::string JsonName(std::string_view name) {
     if (platform::text::IsUtf8(name) && !name.starts_with(kBase64NamePrefix))
         return Utf8Literal(name);
-    return "\"" + std::string(kBase64NamePrefix) + Base64(name) + "\"";
+    return "\"" + std::string(kBase64NamePrefix) + platform::text::EncodeBase64(name) + "\"";
 }
 
 std::string JsonValue(const platform::Variant& value) {

@@ -131,4 +131,22 @@ TEST_F(ItemNumbers, SizesOnlyAreReadWithoutTheirValues) {
     EXPECT_EQ(items[0].item.properties.count(store::kContentClass), 0u); // not asked for
 }
 
+// The names asked for reach SQLite as JSON text: names that need escaping there are found too.
+TEST_F(ItemNumbers, NamesWithQuotesBackslashesAndControlCharactersAreRead) {
+    const std::vector<std::string> names = {"x:say \"hi\"", "x:back\\slash", "x:line\nbreak",
+                                            "x:tab\tand\x01\x1f"};
+    auto store = Open();
+    auto save = store->NewItem(store->Locate(kInbox + "/odd"));
+    for (const auto& name : names)
+        save.Set(name, platform::Variant("value of " + name));
+    store->Save(save);
+    store::FolderNumbers numbers;
+    const auto items = store->NumberedItems(store->Locate(kInbox), numbers,
+                                            {names[0], names[1], names[2]}, {names[3]});
+    ASSERT_EQ(items.size(), 1u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(items[0].item.properties.at(names[i]).Text(), "value of " + names[i]);
+    EXPECT_EQ(items[0].sizes.at(names[3]), static_cast<std::int64_t>(9 + names[3].size()));
+}
+
 } // namespace

@@ -1,0 +1,144 @@
+"""Stores made by earlier builds (tests/fixtures/stores) in a server folder of today's build:
+each is brought up to date when first opened, takes new mail that the sink stamps, and shows
+its old and new messages to a real IMAP client (Python's imaplib) in the order they came. One
+of a newer format is refused with an error naming both formats, and left as it was.
+
+usage: store_format_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
+"""
+
+import imaplib
+import json
+import os
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EXHOST = DLL = FIXTURES = None
+PASSWORD = "upgrade-7"
+INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
+KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
+CURRENT_FORMAT = 3
+NEW_MESSAGE = (b"From: carol@example.org\r\nTo: Alice <alice.smith@example.com>\r\n"
+               b"Subject: After the upgrade\r\n\r\nHello.\r\n")
+
+
+def exhost(*args, stdin=None, check=True):
+    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
+    if check and result.returncode != 0:
+        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
+    return result
+
+
+def user_version(database):
+    db = sqlite3.connect(database)
+    try:
+        return db.execute("PRAGMA user_version").fetchone()[0]
+    finally:
+        db.close()
+
+
+class OldStores(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="lvformat", dir="/tmp")
+        os.environ["EXHOST_ROOT"] = cls.root
+        exhost("init", "--force", "--users", "1", "--seed", "1")
+        exhost("directory", "start")
+        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
+        exhost("passwd", "alice", stdin=PASSWORD + "\n")
+        exhost("complus", "install", "Lorvanta", DLL, "--identity", "example.com\\svc",
+               "--password-stdin", stdin="x\n")
+        cls.message = os.path.join(cls.root, "new.eml")
+        with open(cls.message, "wb") as out:
+            out.write(NEW_MESSAGE)
+
+    @classmethod
+    def tearDownClass(cls):
+        exhost("directory", "stop")
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def use_store(self, fixture):
+        """The server folder's store becomes a copy of the fixture."""
+        database = os.path.join(self.root, "store", "store.db")
+        for suffix in ("", "-wal", "-shm"):
+            if os.path.exists(database + suffix):
+                os.remove(database + suffix)
+        shutil.copyfile(os.path.join(FIXTURES, "stores", fixture), database)
+        os.chmod(database, 0o600)
+        return database
+
+    def read_inbox(self):
+        """(UID, subject) of every Inbox message and the keywords of the last, over IMAP."""
+        server = subprocess.Popen([EXHOST, "imap", "--listen", "127.0.0.1:0"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            client = imaplib.IMAP4("127.0.0.1", int(server.stdout.readline()))
+            client.login("alice@example.com", PASSWORD)
+            self.assertEqual(client.select("INBOX", readonly=True)[0], "OK")
+            typ, fetched = client.uid("FETCH", "1:*",
+                                      "(UID FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+            self.assertEqual(typ, "OK")
+            client.logout()
+        finally:
+            server.send_signal(signal.SIGTERM)
+            server.communicate(timeout=30)
+        messages = []
+        for part in fetched:
+            if isinstance(part, tuple):
+                head, data = part
+                uid = int(head.split(b"UID ")[1].split()[0])
+                subject = data.decode().split(":", 1)[1].strip()
+                messages.append((uid, subject, head.decode()))
+        return messages
+
+    def check_upgrade(self, fixture):
+        database = self.use_store(fixture)
+        exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
+               "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
+               "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+        self.assertEqual(user_version(database), CURRENT_FORMAT)
+        exhost("deliver", "--rcpt", "alice.smith@example.com", self.message)
+
+        messages = self.read_inbox()
+        self.assertEqual([subject for _, subject, _ in messages],
+                         ["Quarterly figures", "Expanded by the gateway", "After the upgrade"])
+        uids = [uid for uid, _, _ in messages]
+        self.assertEqual(uids, sorted(set(uids)))
+        # The sink ran for the new message: its keyword is the address it came by.
+        self.assertIn("alice.smith@example.com", messages[-1][2])
+        items = json.loads(exhost("show", INBOX, "--json").stdout)["items"]
+        stamped = [item for item in items if item["properties"].get(KEYWORDS)]
+        self.assertEqual(len(stamped), 1)
+
+    def test_format_1_items_and_properties_only(self):
+        self.check_upgrade("format-1.db")
+
+    def test_format_2_with_numbers_but_no_change_counter(self):
+        self.check_upgrade("format-2.db")
+
+    def test_format_3_made_before_formats_were_recorded(self):
+        self.check_upgrade("format-3-unrecorded.db")
+
+    def test_a_newer_format_is_refused_and_left_as_it_was(self):
+        database = self.use_store("format-3-unrecorded.db")
+        db = sqlite3.connect(database)
+        db.execute("PRAGMA user_version = 9")
+        db.close()
+        with open(database, "rb") as before:
+            bytes_before = before.read()
+        result = exhost("deliver", "--rcpt", "alice@example.com", self.message, check=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("format 9", result.stderr)
+        self.assertIn(f"up to {CURRENT_FORMAT}", result.stderr)
+        self.assertIn("0x80030105", result.stderr)
+        with open(database, "rb") as after:
+            self.assertEqual(after.read(), bytes_before)
+
+
+if __name__ == "__main__":
+    EXHOST, DLL, FIXTURES = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
