@@ -20,6 +20,14 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
+std::string AsciiUpper(std::string_view text) {
+    std::string upper(text);
+    for (auto& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
 std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
     pointers.reserve(texts.size() + 1);
@@ -78,12 +86,24 @@ bool IsUtf8(std::string_view text) {
     return true;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
+namespace {
+
+std::string_view TrimAny(std::string_view text, std::string_view trimmed) {
+    const auto first = text.find_first_not_of(trimmed);
     if (first == std::string_view::npos)
         return {};
-    const auto last = text.find_last_not_of(' ');
+    const auto last = text.find_last_not_of(trimmed);
     return text.substr(first, last - first + 1);
+}
+
+} // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+    return TrimAny(text, " ");
+}
+
+std::string_view TrimSpacesAndTabs(std::string_view text) {
+    return TrimAny(text, " \t");
 }
 
 bool IsBlank(std::string_view text) {

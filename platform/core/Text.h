@@ -20,6 +20,9 @@ constexpr char AsciiLower(char c) {
 }
 // The text with A-Z in lower case, every other byte as it is.
 std::string AsciiLower(std::string text);
+// The text with a-z in upper case, every other byte as it is: protocol keywords as replies
+// write them.
+std::string AsciiUpper(std::string_view text);
 
 // Pointers to the texts, then a null pointer: for C interfaces that take an array of char* (a
 // program's arguments and environment, LDAP attribute lists). Valid while `texts` is unchanged.
@@ -27,6 +30,10 @@ std::vector<char*> NullTerminated(std::vector<std::string>& texts);
 
 // Removes leading and trailing blanks. A blank is the space character only; tabs stay.
 std::string_view TrimBlanks(std::string_view text);
+
+// Removes leading and trailing spaces and tabs: the white space of mail header fields (RFC 5322's
+// WSP), where a tab counts as much as a space.
+std::string_view TrimSpacesAndTabs(std::string_view text);
 
 // True when the text is empty or consists of blanks only.
 bool IsBlank(std::string_view text);

@@ -49,22 +49,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The field name of a header field line ("name:" or the obsolete "name :"), or nothing when the
-// line is not a header field.
-std::optional<std::string_view> FieldName(std::string_view line) {
-    std::size_t end = 0;
-    while (end < line.size() && IsFieldNameChar(line[end]))
-        ++end;
-    if (end == 0)
-        return std::nullopt;
-    auto colon = end;
-    while (colon < line.size() && IsBlank(line[colon]))
-        ++colon;
-    if (colon == line.size() || line[colon] != ':')
-        return std::nullopt;
-    return line.substr(0, end);
-}
-
 // The entries of Keywords fields: split at commas, trimmed, empty ones dropped, each once. A
 // sender may write a million entries: each is looked up in a set, not compared with the others.
 std::vector<std::string> KeywordsOf(const std::vector<std::string>& fields) {
@@ -72,10 +56,7 @@ std::vector<std::string> KeywordsOf(const std::vector<std::string>& fields) {
     text::CaseInsensitiveSet known;
     for (const auto& field : fields)
         for (auto entry : text::Split(field, ',')) {
-            while (!entry.empty() && IsBlank(entry.front()))
-                entry.remove_prefix(1);
-            while (!entry.empty() && IsBlank(entry.back()))
-                entry.remove_suffix(1);
+            entry = text::TrimSpacesAndTabs(entry);
             if (!entry.empty() && known.Insert(entry))
                 keywords.emplace_back(entry);
         }
@@ -93,7 +74,7 @@ std::string WithoutFields(const std::string& headers, const std::vector<std::str
         end = end == std::string::npos ? headers.size() : end + 2;
         const std::string_view line(headers.data() + start, end - start);
         if (!IsBlank(line.front())) {
-            const auto name = FieldName(line);
+            const auto name = HeaderFieldName(line);
             dropping = name && std::any_of(names.begin(), names.end(), [&](const auto& dropped) {
                            return text::EqualsIgnoreCase(*name, dropped);
                        });
@@ -136,42 +117,65 @@ std::string UniqueItemName() {
 
 } // namespace
 
+std::optional<std::string_view> HeaderFieldName(std::string_view line) {
+    std::size_t end = 0;
+    while (end < line.size() && IsFieldNameChar(line[end]))
+        ++end;
+    if (end == 0)
+        return std::nullopt;
+    auto colon = end;
+    while (colon < line.size() && IsBlank(line[colon]))
+        ++colon;
+    if (colon == line.size() || line[colon] != ':')
+        return std::nullopt;
+    return line.substr(0, end);
+}
+
+HeaderBlockBounds FindHeaderBlock(std::string_view message) {
+    bool inField = false;
+    for (std::size_t start = 0; start < message.size();) {
+        const auto end = message.find('\n', start);
+        const auto next = end == std::string_view::npos ? message.size() : end + 1;
+        auto line = message.substr(start, next - start);
+        if (line.ends_with('\n'))
+            line.remove_suffix(line.ends_with("\r\n") ? 2 : 1);
+        if (line.empty())
+            return {start, next}; // the empty line belongs to neither part
+        // A blank first character continues the field before it, if there is one.
+        if (IsBlank(line[0]) ? !inField : !HeaderFieldName(line))
+            return {start, start};
+        inField = true;
+        start = next;
+    }
+    return {message.size(), message.size()};
+}
+
 ParsedMessage ParseMessage(const std::string& rfc5322) {
-    const auto lines = MessageLines(rfc5322);
-    std::size_t index = 0;
-    if (!lines.empty() && lines[0].starts_with("From ") && !FieldName(lines[0]))
-        ++index; // an mbox separator line
+    std::string_view text = rfc5322;
+    const auto firstLine = text.substr(0, text.find('\n'));
+    if (firstLine.starts_with("From ") && !HeaderFieldName(firstLine))
+        text.remove_prefix(std::min(text.size(), firstLine.size() + 1)); // an mbox separator line
+    const auto block = FindHeaderBlock(text);
     ParsedMessage message;
     std::vector<std::string> keywordFields;
     std::string* current = nullptr; // the value being unfolded, if it is one that is extracted
-    for (bool inField = false; index < lines.size(); ++index) {
-        const auto line = lines[index];
-        if (line.empty()) {
-            ++index; // the empty line that ends the header block belongs to neither part
-            break;
-        }
-        if (IsBlank(line[0])) {
-            if (!inField)
-                break; // continues nothing: the body starts here
-            if (current)
-                *current += line;
-        } else {
-            const auto name = FieldName(line);
-            if (!name)
-                break;
-            inField = true;
+    for (const auto line : MessageLines(text.substr(0, block.fieldsEnd))) {
+        if (!IsBlank(line[0])) {
+            const auto name = *HeaderFieldName(line);
             current = nullptr;
             for (auto [field, slot] :
                  {std::pair{"Subject", &message.subject}, std::pair{"From", &message.from},
                   std::pair{"To", &message.to}, std::pair{"Cc", &message.cc},
                   std::pair{"Date", &message.date}})
-                if (slot->empty() && text::EqualsIgnoreCase(*name, field)) {
+                if (slot->empty() && text::EqualsIgnoreCase(name, field)) {
                     current = slot;
                     *current = line.substr(line.find(':') + 1);
                 }
-            if (text::EqualsIgnoreCase(*name, "Keywords")) {
+            if (text::EqualsIgnoreCase(name, "Keywords")) {
                 current = &keywordFields.emplace_back(line.substr(line.find(':') + 1));
             }
+        } else if (current) {
+            *current += line;
         }
         message.headers.append(line).append("\r\n");
     }
@@ -179,8 +183,8 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
         const auto first = value->find_first_not_of(" \t");
         *value = first == std::string::npos ? std::string() : value->substr(first);
     }
-    for (; index < lines.size(); ++index)
-        message.body.append(lines[index]).append("\r\n");
+    for (const auto line : MessageLines(text.substr(block.bodyStart)))
+        message.body.append(line).append("\r\n");
     message.keywords = KeywordsOf(keywordFields);
     return message;
 }

@@ -6,8 +6,10 @@
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,22 @@ struct ParsedMessage {
 //    the whole message, that line included, is the body. So is a message whose first line is
 //    not a header field, and an empty message gives empty parts.
 ParsedMessage ParseMessage(const std::string& rfc5322);
+
+// Where ParseMessage's header block ends in a message (after its mbox separator line, if it had
+// one): the one rule for every reader of a message, so that what a reader takes for the header
+// is what delivery stored as the header. Lines end as ParseMessage reads them.
+struct HeaderBlockBounds {
+    // The header fields are the bytes before this, each line with its line end.
+    std::size_t fieldsEnd = 0;
+    // The body starts here: past the empty line that ended the block, if one did, else at
+    // fieldsEnd.
+    std::size_t bodyStart = 0;
+};
+HeaderBlockBounds FindHeaderBlock(std::string_view message);
+
+// The field name of a header field line without its line end ("name:" or the obsolete
+// "name :"), or nothing when the line is not a header field.
+std::optional<std::string_view> HeaderFieldName(std::string_view line);
 
 // The URL of the Inbox of the mailbox that `mailboxUrl` names (either URL form), or nothing when
 // it has none (the store's system mailbox): such a mailbox cannot take mail. Fails when the URL

@@ -2,10 +2,11 @@
 
 #include "server/delivery/TraceFields.h"
 
+#include "server/message/MessageDate.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <random>
 
 namespace server::delivery {
@@ -22,21 +23,6 @@ std::string FieldSafe(const std::string& text) {
     return safe;
 }
 
-// RFC 5322's date-time, in UTC.
-std::string MailDate(std::chrono::system_clock::time_point when) {
-    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const auto seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", days[utc.tm_wday],
-                  utc.tm_mday, months[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
-                  utc.tm_sec);
-    return text;
-}
-
 } // namespace
 
 std::string TraceFields(const Arrival& arrival, const std::string& host, const std::string& id,
@@ -47,7 +33,8 @@ std::string TraceFields(const Arrival& arrival, const std::string& host, const s
     if (!arrival.helo.empty())
         fields += "from " + FieldSafe(arrival.helo) + "\r\n\t";
     fields += "by " + host + " with " + arrival.protocol + " id " + id + "\r\n\tfor <" + to +
-              ">; " + MailDate(when) + "\r\n";
+              ">; " + message::FormatMessageDate(std::chrono::system_clock::to_time_t(when)) +
+              "\r\n";
     fields += "Delivered-To: " + to + "\r\n";
     return fields;
 }

@@ -185,12 +185,9 @@ bool IsAtomChar(unsigned char c) {
     }
 }
 
-std::string AsciiUpper(std::string_view text) {
-    std::string upper(text);
-    for (auto& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return upper;
+bool IsNumber(std::string_view text, std::size_t maxDigits) {
+    return !text.empty() && text.size() <= maxDigits &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 std::string TagOf(std::string_view text) {

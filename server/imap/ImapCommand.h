@@ -6,6 +6,8 @@
 // (quoted or literal) and parenthesised lists. An atom may hold one bracketed part with spaces
 // and parentheses in it ("BODY.PEEK[HEADER.FIELDS (From To)]<0.100>"), as FETCH items do.
 
+#include "platform/core/Text.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,7 +48,11 @@ std::string TagOf(std::string_view text);
 // Whether a character may stand in an atom (RFC 3501's ATOM-CHAR).
 bool IsAtomChar(unsigned char c);
 
-// ASCII upper case, for command names and protocol keywords.
-std::string AsciiUpper(std::string_view text);
+// Whether the text is a number of 1 to `maxDigits` decimal digits, so that it converts without
+// overflow.
+bool IsNumber(std::string_view text, std::size_t maxDigits);
+
+// ASCII upper case, for command names and protocol keywords: the platform's.
+using platform::text::AsciiUpper;
 
 } // namespace server::imap

@@ -76,8 +76,7 @@ bool ReadSectionItem(const std::string& text, FetchItem& item, std::string& erro
         const auto start = rest.substr(1, dot - 1);
         const auto count = rest.substr(dot + 1, rest.size() - dot - 2);
         for (const auto& number : {start, count})
-            if (number.empty() || number.size() > 18 ||
-                number.find_first_not_of("0123456789") != std::string::npos) {
+            if (!IsNumber(number, 18)) {
                 error = "a partial fetch must look like <start.count>";
                 return true;
             }

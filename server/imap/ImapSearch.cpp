@@ -3,13 +3,13 @@
 
 #include "server/imap/ImapSearch.h"
 
-#include "server/imap/ImapMessage.h"
 #include "server/imap/ImapWire.h"
+#include "server/message/HeaderBlock.h"
+#include "server/message/MessageDate.h"
 
 #include "platform/core/Text.h"
 
 #include <algorithm>
-#include <ctime>
 #include <stdexcept>
 
 namespace server::imap {
@@ -77,8 +77,7 @@ private:
 
     long long TakeNumber() {
         const auto text = TakeString("a number");
-        if (text.empty() || text.size() > 18 ||
-            text.find_first_not_of("0123456789") != std::string::npos)
+        if (!IsNumber(text, 18))
             throw std::runtime_error("\"" + text + "\" is not a number");
         return std::stoll(text);
     }
@@ -202,18 +201,18 @@ private:
 
 bool HeaderHolds(const MessageSummary& summary, const std::string& field,
                  const std::string& foldedText) {
-    for (const auto& candidate : ReadHeaderFields(summary.header))
-        if (AsciiUpper(candidate.name) == AsciiUpper(field) &&
+    for (const auto& candidate : message::ReadHeaderFields(summary.header))
+        if (platform::text::EqualsIgnoreCase(candidate.name, field) &&
             ContainsFolded(candidate.value, foldedText))
             return true;
     return false;
 }
 
 std::optional<long long> SentDay(const MessageSummary& summary) {
-    const auto date = FieldValue(ReadHeaderFields(summary.header), "Date");
+    const auto date = message::FieldValue(message::ReadHeaderFields(summary.header), "Date");
     if (!date)
         return std::nullopt;
-    const auto seconds = ParseMessageDate(*date);
+    const auto seconds = message::ParseMessageDate(*date);
     if (!seconds)
         return std::nullopt;
     return DayOf(*seconds);
@@ -222,29 +221,19 @@ std::optional<long long> SentDay(const MessageSummary& summary) {
 } // namespace
 
 std::optional<long long> ParseSearchDate(std::string_view text) {
-    static const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                    "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
     const auto first = text.find('-');
     const auto second = first == std::string_view::npos ? first : text.find('-', first + 1);
     if (second == std::string_view::npos)
         return std::nullopt;
     const auto dayText = text.substr(0, first);
-    const auto monthText = AsciiUpper(text.substr(first + 1, second - first - 1));
+    const auto month = message::MonthNumber(text.substr(first + 1, second - first - 1));
     const auto yearText = text.substr(second + 1);
-    if (dayText.empty() || dayText.size() > 2 || yearText.size() != 4 ||
-        dayText.find_first_not_of("0123456789") != std::string_view::npos ||
-        yearText.find_first_not_of("0123456789") != std::string_view::npos)
+    if (!IsNumber(dayText, 2) || yearText.size() != 4 || !IsNumber(yearText, 4) || !month)
         return std::nullopt;
-    const auto month = std::find(std::begin(kMonths), std::end(kMonths), monthText);
-    if (month == std::end(kMonths))
+    const auto day = std::stoi(std::string(dayText));
+    if (day < 1 || day > 31)
         return std::nullopt;
-    std::tm tm{};
-    tm.tm_mday = std::stoi(std::string(dayText));
-    tm.tm_mon = static_cast<int>(month - std::begin(kMonths));
-    tm.tm_year = std::stoi(std::string(yearText)) - 1900;
-    if (tm.tm_mday < 1 || tm.tm_mday > 31)
-        return std::nullopt;
-    return DayOf(timegm(&tm));
+    return message::DaysSinceEpoch(std::stoi(std::string(yearText)), *month, day);
 }
 
 SearchRequest ParseSearch(const std::vector<Argument>& arguments, std::size_t first) {
@@ -300,8 +289,8 @@ bool Matches(const SearchKey& key, const SearchSubject& subject) {
     case Kind::Header:
         return HeaderHolds(summary, key.field, key.text);
     case Kind::Body: {
-        const auto& message = subject.message();
-        return ContainsFolded(std::string(SplitEntity(message).body), key.text);
+        const auto& whole = subject.message();
+        return ContainsFolded(std::string(message::SplitEntity(whole).body), key.text);
     }
     case Kind::Text:
         return ContainsFolded(subject.message(), key.text);

@@ -16,6 +16,19 @@ TEST(Text, TrimBlanksRemovesSpacesOnly) {
     EXPECT_FALSE(text::IsBlank(" \t "));
 }
 
+TEST(Text, TrimSpacesAndTabsRemovesMailWhiteSpace) {
+    EXPECT_EQ(text::TrimSpacesAndTabs(" \t a\tb \t"), "a\tb");
+    EXPECT_EQ(text::TrimSpacesAndTabs("\r\na\r\n"), "\r\na\r\n");
+    EXPECT_EQ(text::TrimSpacesAndTabs(" \t "), "");
+    EXPECT_EQ(text::TrimSpacesAndTabs(""), "");
+}
+
+TEST(Text, AsciiUpperLeavesEveryOtherByte) {
+    EXPECT_EQ(text::AsciiUpper("body.peek[header]<0.10>"), "BODY.PEEK[HEADER]<0.10>");
+    EXPECT_EQ(text::AsciiUpper("\xc3\xa4z`{@["), "\xc3\xa4Z`{@[");
+    EXPECT_EQ(text::AsciiUpper(""), "");
+}
+
 // The case-folded key agrees with the comparison on every row, so that sets of keys find what
 // the comparison would.
 TEST(Text, EqualsIgnoreCaseAndItsKey) {

@@ -122,4 +122,35 @@ INSTANTIATE_TEST_SUITE_P(
               "X-Long: " + kLongLine + "\r\n", kLongLine + "\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The header block's bounds that every reader of a message shares: where the fields end and the
+// body starts (past the empty line, if that is what ended the block).
+TEST(FindHeaderBlock, BoundsTheFieldsAndTheBody) {
+    struct Case {
+        const char* message;
+        std::size_t fieldsEnd, bodyStart;
+    };
+    const Case cases[] = {
+        {"", 0, 0},
+        {"\r\nbody", 0, 2},
+        {"\nbody", 0, 1},
+        {"no header here\n", 0, 0},
+        {" continued: first\r\nA: 1\r\n", 0, 0},
+        {"Subject: x\r\nno colon here\r\nA: 1\r\n", 12, 12},
+        {"A: 1\n\nb", 5, 6},
+        {"A: 1\r\n b\r\n\r\nbody", 10, 12},
+        {"A: 1", 4, 4},
+        {"To : a\r\n\r\n", 8, 10},
+        {"Subject: x\rY: z\r\n\r\nb", 17, 19},
+        {"Subject: x\r\n\r\r\n", 12, 12}, // a line of a lone CR is no empty line
+    };
+    for (const auto& c : cases) {
+        const auto bounds = FindHeaderBlock(c.message);
+        EXPECT_EQ(bounds.fieldsEnd, c.fieldsEnd) << c.message;
+        EXPECT_EQ(bounds.bodyStart, c.bodyStart) << c.message;
+    }
+    EXPECT_EQ(HeaderFieldName("Subject\t: x"), "Subject");
+    EXPECT_EQ(HeaderFieldName("no colon"), std::nullopt);
+    EXPECT_EQ(HeaderFieldName(": x"), std::nullopt);
+}
+
 } // namespace

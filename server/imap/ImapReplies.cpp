@@ -1,0 +1,40 @@
+// Status lines whose quoted texts cannot break a line.
+
+#include "server/imap/ImapReplies.h"
+
+namespace server::imap {
+
+namespace {
+
+// Control bytes a response would quote show as "?", so that no text can break a line.
+std::string Printable(std::string_view text) {
+    std::string out(text.substr(0, 200));
+    for (auto& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return out;
+}
+
+} // namespace
+
+void Output::Append(Output&& more) {
+    bytes += more.bytes;
+    delay += more.delay;
+    close = close || more.close;
+}
+
+Output Answer(std::string bytes) {
+    Output output;
+    output.bytes = std::move(bytes);
+    return output;
+}
+
+std::string Tagged(const std::string& tag, std::string_view status, std::string_view text) {
+    return tag + " " + std::string(status) + " " + Printable(text) + "\r\n";
+}
+
+std::string Bye(std::string_view why) {
+    return "* BYE " + Printable(why) + "\r\n";
+}
+
+} // namespace server::imap

@@ -1,0 +1,33 @@
+#pragma once
+
+// What a session sends back, and the lines every command answers with: tagged status lines,
+// the untagged BYE and the capabilities this server offers.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace server::imap {
+
+inline constexpr const char* kCapabilities =
+    "IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS UNSELECT NAMESPACE ID ENABLE";
+
+struct Output {
+    std::string bytes;
+    // Wait this long before sending the bytes (a failed login).
+    std::chrono::milliseconds delay{0};
+    // Close the connection once the bytes are sent.
+    bool close = false;
+
+    void Append(Output&& more);
+};
+
+// Output of the bytes alone: sent at once, the connection kept.
+Output Answer(std::string bytes);
+
+// "tag OK text" and its kin; control bytes of the text are shown as "?".
+std::string Tagged(const std::string& tag, std::string_view status, std::string_view text);
+// The untagged BYE; control bytes of the reason are shown as "?".
+std::string Bye(std::string_view why);
+
+} // namespace server::imap

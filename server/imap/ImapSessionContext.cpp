@@ -1,0 +1,107 @@
+// The selected folder kept in step with the store, and the names and numbers clients use for
+// folders and messages.
+
+#include "server/imap/ImapSessionContext.h"
+
+#include "server/imap/ImapCommand.h"
+#include "server/imap/ImapSequenceSet.h"
+#include "server/imap/ImapWire.h"
+
+#include "platform/core/Text.h"
+
+#include <algorithm>
+#include <map>
+
+namespace server::imap {
+
+std::string MailboxName(const std::string& folderPath) {
+    const auto slash = folderPath.find(kDelimiter);
+    const auto first = folderPath.substr(0, slash);
+    if (platform::text::EqualsIgnoreCase(first, "Inbox"))
+        return kInbox + (slash == std::string::npos ? std::string()
+                                                    : MailboxNameOf(folderPath.substr(slash)));
+    return MailboxNameOf(folderPath);
+}
+
+std::optional<std::string> SessionContext::FolderOf(const std::string& name) {
+    for (const auto& path : backend.Folders()) {
+        const auto shown = MailboxName(path);
+        const bool inboxPart =
+            AsciiUpper(name.substr(0, 5)) == kInbox && (name.size() == 5 || name[5] == kDelimiter);
+        const auto wanted = inboxPart ? kInbox + name.substr(5) : name;
+        if (shown == wanted)
+            return path;
+    }
+    return std::nullopt;
+}
+
+bool SessionContext::Resolve(const std::string& text, bool byUid,
+                             std::vector<std::size_t>& indexes) const {
+    const auto set = SequenceSet::Parse(text);
+    if (!set)
+        return false;
+    const auto largest = byUid ? (messages.empty() ? 0 : messages.back().summary.uid)
+                               : static_cast<std::uint32_t>(messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const auto number = byUid ? messages[i].summary.uid : static_cast<std::uint32_t>(i + 1);
+        if (set->Contains(number, largest))
+            indexes.push_back(i);
+    }
+    return true;
+}
+
+std::string SessionContext::FetchFlags(std::size_t index, bool withUid) const {
+    const auto& summary = messages[index].summary;
+    return "* " + std::to_string(index + 1) + " FETCH (" +
+           (withUid ? "UID " + std::to_string(summary.uid) + " " : std::string()) + "FLAGS " +
+           FlagList(summary.flags, summary.keywords) + ")\r\n";
+}
+
+void SessionContext::Deselect() {
+    state = SessionState::Authenticated;
+    messages.clear();
+    folder.clear();
+}
+
+std::string SessionContext::Synchronize() {
+    if (state != SessionState::Selected)
+        return {};
+    const auto snapshot = backend.Open(folder);
+    if (!snapshot)
+        return {};
+    std::string out;
+    std::map<std::uint32_t, const MessageSummary*> current;
+    for (const auto& summary : snapshot->messages)
+        current[summary.uid] = &summary;
+    for (auto i = messages.size(); i-- > 0;) {
+        if (!current.count(messages[i].summary.uid)) {
+            out += "* " + std::to_string(i + 1) + " EXPUNGE\r\n";
+            messages.erase(messages.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const auto& now = *current[messages[i].summary.uid];
+        if (now.flags != messages[i].summary.flags ||
+            now.keywords != messages[i].summary.keywords) {
+            messages[i].summary = now;
+            out += FetchFlags(i, false);
+        }
+    }
+    const auto known = messages.empty() ? 0u : messages.back().summary.uid;
+    std::size_t added = 0;
+    for (const auto& summary : snapshot->messages)
+        if (summary.uid > known) {
+            messages.push_back({summary, true});
+            ++added;
+        }
+    if (added > 0) {
+        out += "* " + std::to_string(messages.size()) + " EXISTS\r\n";
+        const auto recent =
+            std::count_if(messages.begin(), messages.end(), [](const auto& m) { return m.recent; });
+        out += "* " + std::to_string(recent) + " RECENT\r\n";
+    }
+    uidNext = snapshot->uidNext;
+    return out;
+}
+
+} // namespace server::imap

@@ -1,0 +1,73 @@
+#pragma once
+
+// What one IMAP session knows between commands, for the command handlers (commands/) that read
+// and change it: its state, the login under way, the selected folder and its messages as the
+// client last heard of them.
+
+#include "server/imap/ImapBackend.h"
+#include "server/imap/ImapInput.h"
+#include "server/imap/ImapReplies.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace server::imap {
+
+struct SessionSettings {
+    std::string hostName = "localhost";
+    InputLimits limits;
+    // A failed login is answered only after this pause.
+    std::chrono::milliseconds failedLoginDelay = std::chrono::seconds(2);
+    // This many failed logins in a row end the session.
+    int maxFailedLogins = 3;
+};
+
+// RFC 3501's states of a session.
+enum class SessionState { NotAuthenticated, Authenticated, Selected, Logout };
+
+struct SelectedMessage {
+    MessageSummary summary;
+    bool recent = false;
+};
+
+struct SessionContext {
+    // The backend must outlive the context.
+    SessionContext(Backend& backend, SessionSettings settings)
+        : backend(backend), settings(std::move(settings)) {}
+
+    Backend& backend;
+    SessionSettings settings;
+    SessionState state = SessionState::NotAuthenticated;
+    int failedLogins = 0;
+    std::optional<std::string> authenticating; // tag of an AUTHENTICATE awaiting its response
+    std::optional<std::string> idle;           // tag of the IDLE under way
+
+    std::string folder; // the selected folder's store path
+    bool readOnly = false;
+    std::uint32_t uidValidity = 0;
+    std::uint32_t uidNext = 0;
+    std::vector<SelectedMessage> messages; // by sequence number - 1
+
+    // Reloads the selected folder and reports expunged messages, new ones and changed flags.
+    std::string Synchronize();
+    // The store's folder path for a mailbox name a client gives ("INBOX" in any case is the
+    // Inbox); nothing when no folder has it.
+    std::optional<std::string> FolderOf(const std::string& name);
+    // Indexes into `messages` that a set names; false when it is malformed.
+    bool Resolve(const std::string& set, bool byUid, std::vector<std::size_t>& indexes) const;
+    // "* 3 FETCH (FLAGS (...))", with the UID when asked.
+    std::string FetchFlags(std::size_t index, bool withUid) const;
+    // Leaves the selected folder.
+    void Deselect();
+};
+
+inline constexpr const char* kInbox = "INBOX";
+inline constexpr char kDelimiter = '/';
+
+// How a client sees a store folder path: "INBOX" for the Inbox, modified UTF-7.
+std::string MailboxName(const std::string& folderPath);
+
+} // namespace server::imap

@@ -1,0 +1,74 @@
+// LOGIN and AUTHENTICATE PLAIN: both end in one check of the user's password, a failure paused
+// and counted, so that guessing costs time and ends the session after a few tries.
+
+#include "server/imap/commands/Commands.h"
+
+#include "server/imap/commands/SaslPlain.h"
+
+namespace server::imap {
+
+namespace {
+
+Output LoginWith(SessionContext& session, const std::string& tag, const std::string& name,
+                 const std::string& password) {
+    if (!name.empty() && !password.empty() &&
+        session.backend.Login(name, password) == LoginOutcome::Accepted) {
+        session.failedLogins = 0;
+        session.state = SessionState::Authenticated;
+        return Answer(
+            Tagged(tag, "OK", std::string("[CAPABILITY ") + kCapabilities + "] Logged in"));
+    }
+    ++session.failedLogins;
+    auto output = Answer(Tagged(tag, "NO", "[AUTHENTICATIONFAILED] Wrong user name or password"));
+    output.delay = session.settings.failedLoginDelay;
+    if (session.failedLogins >= session.settings.maxFailedLogins) {
+        output.bytes += Bye("Too many failed logins");
+        output.close = true;
+        session.state = SessionState::Logout;
+    }
+    return output;
+}
+
+} // namespace
+
+Output Login(SessionContext& session, const Command& command) {
+    const auto& args = command.arguments;
+    if (args.size() != 2 || !args[0].IsAString() || !args[1].IsAString())
+        return Answer(Tagged(command.tag, "BAD", "LOGIN needs a user name and a password"));
+    return LoginWith(session, command.tag, args[0].text, args[1].text);
+}
+
+Output Authenticate(SessionContext& session, const Command& command) {
+    const auto& args = command.arguments;
+    if (args.empty() || args.size() > 2 || !args[0].IsAtom())
+        return Answer(Tagged(command.tag, "BAD", "AUTHENTICATE needs a mechanism"));
+    if (AsciiUpper(args[0].text) != "PLAIN")
+        return Answer(Tagged(command.tag, "NO", "Only the PLAIN mechanism is supported"));
+    if (args.size() == 2) {
+        if (!args[1].IsAtom())
+            return Answer(Tagged(command.tag, "BAD", "The initial response must be base64"));
+        session.authenticating = command.tag;
+        return ContinueAuthentication(session, args[1].text);
+    }
+    session.authenticating = command.tag;
+    return Answer("+ \r\n");
+}
+
+Output ContinueAuthentication(SessionContext& session, std::string_view line) {
+    const auto tag = *session.authenticating;
+    session.authenticating.reset();
+    if (line == "*")
+        return Answer(Tagged(tag, "BAD", "AUTHENTICATE cancelled"));
+    const auto response = DecodePlainResponse(line);
+    using Fault = PlainResponse::Fault;
+    if (response.fault == Fault::NotBase64)
+        return Answer(Tagged(tag, "BAD", "The response is not base64"));
+    if (response.fault == Fault::NotThreeParts)
+        return Answer(Tagged(tag, "BAD", "A PLAIN response is authzid NUL authcid NUL password"));
+    if (!response.authzid.empty() && response.authzid != response.authcid)
+        return Answer(
+            Tagged(tag, "NO", "[AUTHORIZATIONFAILED] Acting as another user is not allowed"));
+    return LoginWith(session, tag, response.authcid, response.password);
+}
+
+} // namespace server::imap

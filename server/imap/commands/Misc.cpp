@@ -1,0 +1,58 @@
+// The commands that take no folder and read nothing of the store: capabilities, no-ops, logout,
+// ID, namespaces, ENABLE, subscriptions, and the refusals of what this server does not offer.
+
+#include "server/imap/commands/Commands.h"
+
+namespace server::imap {
+
+Output Capability(SessionContext&, const Command& command) {
+    return Answer(std::string("* CAPABILITY ") + kCapabilities + "\r\n" +
+                  Tagged(command.tag, "OK", "CAPABILITY completed"));
+}
+
+Output Noop(SessionContext& session, const Command& command) {
+    return Answer(session.Synchronize() + Tagged(command.tag, "OK", command.name + " completed"));
+}
+
+Output Check(SessionContext& session, const Command& command) {
+    if (session.state != SessionState::Selected)
+        return Answer(Tagged(command.tag, "BAD", "CHECK needs a selected folder"));
+    return Noop(session, command);
+}
+
+Output Logout(SessionContext& session, const Command& command) {
+    session.state = SessionState::Logout;
+    auto output = Answer(Bye(session.settings.hostName + " logging out") +
+                         Tagged(command.tag, "OK", "LOGOUT completed"));
+    output.close = true;
+    return output;
+}
+
+Output Id(SessionContext&, const Command& command) {
+    return Answer("* ID (\"name\" \"exhost\")\r\n" + Tagged(command.tag, "OK", "ID completed"));
+}
+
+Output StartTls(SessionContext&, const Command& command) {
+    return Answer(
+        Tagged(command.tag, "BAD", "STARTTLS is not offered here: this server has no TLS"));
+}
+
+Output Namespace(SessionContext&, const Command& command) {
+    return Answer("* NAMESPACE ((\"\" \"/\")) NIL NIL\r\n" +
+                  Tagged(command.tag, "OK", "NAMESPACE completed"));
+}
+
+Output Enable(SessionContext&, const Command& command) {
+    return Answer("* ENABLED\r\n" + Tagged(command.tag, "OK", "ENABLE completed"));
+}
+
+Output Subscribe(SessionContext&, const Command& command) {
+    // Every folder counts as subscribed: LSUB lists them all.
+    return Answer(Tagged(command.tag, "OK", command.name + " completed"));
+}
+
+Output NotSupported(SessionContext&, const Command& command) {
+    return Answer(Tagged(command.tag, "NO", command.name + " is not supported by this server"));
+}
+
+} // namespace server::imap

@@ -1,0 +1,79 @@
+// SELECT and EXAMINE open a folder (EXAMINE read-only) and report its flags, keywords, counts and
+// UIDs; CLOSE and UNSELECT leave it, CLOSE removing its \Deleted messages first.
+
+#include "server/imap/commands/Commands.h"
+
+#include "server/imap/ImapWire.h"
+
+#include "platform/core/Text.h"
+
+namespace server::imap {
+
+namespace {
+
+// " kw1 kw2 ...": every keyword of the folder's messages once, as atoms.
+std::string KeywordsInUse(const std::vector<SelectedMessage>& messages) {
+    // A folder may hold a million keywords: each is looked up in a set, not in a list.
+    platform::text::CaseInsensitiveSet seen;
+    std::size_t count = 0;
+    for (const auto& message : messages)
+        count += message.summary.keywords.size();
+    seen.Reserve(count);
+    std::string out;
+    for (const auto& message : messages)
+        for (const auto& keyword : message.summary.keywords)
+            if (seen.Insert(keyword))
+                out.append(" ").append(KeywordAtom(keyword));
+    return out;
+}
+
+} // namespace
+
+Output Select(SessionContext& session, const Command& command) {
+    const auto& args = command.arguments;
+    if (args.size() != 1 || !args[0].IsAString())
+        return Answer(Tagged(command.tag, "BAD", command.name + " needs a folder name"));
+    const bool readOnly = command.name == "EXAMINE";
+    // A failed SELECT leaves no folder selected.
+    session.Deselect();
+    const auto folder = session.FolderOf(args[0].text);
+    auto snapshot = folder ? session.backend.Open(*folder) : std::nullopt;
+    if (!snapshot)
+        return Answer(Tagged(command.tag, "NO", "[NONEXISTENT] No such folder"));
+    session.folder = *folder;
+    session.readOnly = readOnly;
+    session.uidValidity = snapshot->uidValidity;
+    session.uidNext = snapshot->uidNext;
+    for (auto& summary : snapshot->messages)
+        session.messages.push_back({std::move(summary), false});
+    session.state = SessionState::Selected;
+    Output output;
+    std::string& out = output.bytes;
+    const auto keywords = KeywordsInUse(session.messages);
+    // Appended piece by piece: the keywords of a large folder take megabytes.
+    out.reserve(2 * keywords.size() + 512);
+    out.append("* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft").append(keywords);
+    out.append(")\r\n* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft");
+    out.append(keywords).append(" \\*)] Flags and keywords are kept\r\n");
+    out += "* " + std::to_string(session.messages.size()) + " EXISTS\r\n* 0 RECENT\r\n";
+    for (std::size_t i = 0; i < session.messages.size(); ++i)
+        if (!(session.messages[i].summary.flags & kSeen)) {
+            out += "* OK [UNSEEN " + std::to_string(i + 1) + "] First unseen\r\n";
+            break;
+        }
+    out += "* OK [UIDVALIDITY " + std::to_string(session.uidValidity) + "] UIDs valid\r\n";
+    out += "* OK [UIDNEXT " + std::to_string(session.uidNext) + "] Predicted next UID\r\n";
+    out += Tagged(command.tag, "OK",
+                  std::string(readOnly ? "[READ-ONLY] " : "[READ-WRITE] ") + command.name +
+                      " completed");
+    return output;
+}
+
+Output Close(SessionContext& session, const Command& command) {
+    if (command.name == "CLOSE" && !session.readOnly)
+        RemoveDeleted(session, command.tag, nullptr, true);
+    session.Deselect();
+    return Answer(Tagged(command.tag, "OK", command.name + " completed"));
+}
+
+} // namespace server::imap
