@@ -11,19 +11,27 @@ namespace server::imap {
 
 namespace {
 
-// " kw1 kw2 ...": every keyword of the folder's messages once, as atoms.
+// FLAGS and PERMANENTFLAGS name at most this many keywords. The others still show in FETCH,
+// and every keyword can be searched for and set (PERMANENTFLAGS holds \*); a folder whose
+// messages hold a million keywords would otherwise answer each SELECT with two lines of
+// megabytes that no client makes use of.
+constexpr std::size_t kListedKeywords = 1000;
+
+// " kw1 kw2 ...": the folder's first kListedKeywords keywords once each, as atoms.
 std::string KeywordsInUse(const std::vector<SelectedMessage>& messages) {
-    // A folder may hold a million keywords: each is looked up in a set, not in a list.
     platform::text::CaseInsensitiveSet seen;
-    std::size_t count = 0;
-    for (const auto& message : messages)
-        count += message.summary.keywords.size();
-    seen.Reserve(count);
+    seen.Reserve(kListedKeywords);
+    std::size_t listed = 0;
     std::string out;
     for (const auto& message : messages)
-        for (const auto& keyword : message.summary.keywords)
-            if (seen.Insert(keyword))
+        for (const auto& keyword : message.summary.keywords) {
+            if (listed == kListedKeywords)
+                return out;
+            if (seen.Insert(keyword)) {
                 out.append(" ").append(KeywordAtom(keyword));
+                ++listed;
+            }
+        }
     return out;
 }
 
@@ -50,7 +58,6 @@ Output Select(SessionContext& session, const Command& command) {
     Output output;
     std::string& out = output.bytes;
     const auto keywords = KeywordsInUse(session.messages);
-    // Appended piece by piece: the keywords of a large folder take megabytes.
     out.reserve(2 * keywords.size() + 512);
     out.append("* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft").append(keywords);
     out.append(")\r\n* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft");

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <map>
 
 using namespace server::imap;
@@ -287,6 +289,59 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
     };
     for (const auto& script : scripts)
         RunScript(script);
+}
+
+// The keywords named by SELECT between "(\Draft" and ")" (or " \*)").
+std::vector<std::string> ListedKeywords(const std::string& reply, const std::string& start) {
+    const auto from = reply.find(start);
+    std::istringstream words(
+        reply.substr(from + start.size(), reply.find(')', from) - from - start.size()));
+    std::vector<std::string> keywords;
+    for (std::string word; words >> word;)
+        if (word != "\\*")
+            keywords.push_back(word);
+    return keywords;
+}
+
+TEST(ImapSessionTest, SelectNamesAThousandKeywordsAndEveryKeywordStaysInUse) {
+    // Rows: keywords on the first message (each also in another case, which is the same
+    // keyword), and how many SELECT names.
+    for (const auto& [count, named] : std::vector<std::pair<int, std::size_t>>{
+             {999, 1000}, {1000, 1000}, {1001, 1000}, {3000, 1000}}) {
+        FakeBackend backend;
+        auto& first = backend.folders["Inbox"].messages[0].keywords;
+        first.clear();
+        for (int i = 0; i < count; ++i) {
+            first.push_back("K" + std::to_string(i));
+            first.push_back("k" + std::to_string(i));
+        }
+        Session session(backend, SessionSettings{});
+        session.Receive("l LOGIN alice secret\r\n");
+        const auto reply = session.Receive("s SELECT INBOX\r\n").bytes;
+        std::vector<std::string> expected;
+        for (int i = 0; i < count && expected.size() < named; ++i)
+            expected.push_back("K" + std::to_string(i));
+        if (expected.size() < named) // then the second message's keywords
+            for (const auto* keyword : {"sales@example.com", "Work&20list"})
+                expected.push_back(keyword);
+        expected.resize(std::min(expected.size(), named));
+        EXPECT_EQ(ListedKeywords(reply, "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft"),
+                  expected)
+            << count;
+        EXPECT_EQ(ListedKeywords(reply, "[PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen "
+                                        "\\Draft"),
+                  expected)
+            << count;
+        EXPECT_NE(reply.find(" \\*)] Flags and keywords are kept"), std::string::npos);
+        // Those not named are still shown, found and changed like any other.
+        const auto last = "K" + std::to_string(count - 1);
+        EXPECT_NE(session.Receive("f FETCH 1 FLAGS\r\n").bytes.find(" " + last + " "),
+                  std::string::npos);
+        EXPECT_EQ(session.Receive("q SEARCH KEYWORD " + last + "\r\n").bytes,
+                  "* SEARCH 1\r\nq OK SEARCH completed\r\n");
+        EXPECT_NE(session.Receive("t STORE 2 +FLAGS (" + last + ")\r\n").bytes.find(last),
+                  std::string::npos);
+    }
 }
 
 TEST(ImapSessionTest, NonAsciiFolderNamesAreListedAndSelectedInModifiedUtf7) {
