@@ -13,12 +13,7 @@ namespace server::smtp {
 
 namespace {
 
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (auto& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper;
-}
+using platform::text::AsciiUpper;
 
 bool IsControlOrBlank(char c) {
     return static_cast<unsigned char>(c) <= 32 || c == 127;
@@ -96,13 +91,14 @@ bool IsAscii(std::string_view text) {
 CommandLine SplitCommandLine(std::string_view line) {
     const auto blank = line.find(' ');
     if (blank == std::string_view::npos)
-        return {Upper(line), {}};
-    return {Upper(line.substr(0, blank)), std::string(line.substr(blank + 1))};
+        return {AsciiUpper(line), {}};
+    return {AsciiUpper(line.substr(0, blank)), std::string(line.substr(blank + 1))};
 }
 
 std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::string_view keyword,
                                               bool allowEmptyPath) {
-    if (argument.size() <= keyword.size() || Upper(argument.substr(0, keyword.size())) != keyword ||
+    if (argument.size() <= keyword.size() ||
+        AsciiUpper(argument.substr(0, keyword.size())) != keyword ||
         argument[keyword.size()] != ':')
         return std::nullopt;
     auto rest = argument.substr(keyword.size() + 1);
@@ -137,7 +133,7 @@ std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::st
     if (path.empty()) {
         if (!allowEmptyPath)
             return std::nullopt;
-    } else if (keyword == "TO" && Upper(path) == "POSTMASTER") {
+    } else if (keyword == "TO" && AsciiUpper(path) == "POSTMASTER") {
         result.address = "postmaster";
     } else if (IsMailbox(path)) {
         result.address = CanonicalMailbox(path);
@@ -159,9 +155,9 @@ std::optional<PathArgument> ParsePathArgument(std::string_view argument, std::st
         if (equals == 0)
             return std::nullopt;
         if (equals == std::string_view::npos)
-            result.parameters.emplace_back(Upper(parameter), std::string());
+            result.parameters.emplace_back(AsciiUpper(parameter), std::string());
         else
-            result.parameters.emplace_back(Upper(parameter.substr(0, equals)),
+            result.parameters.emplace_back(AsciiUpper(parameter.substr(0, equals)),
                                            std::string(parameter.substr(equals + 1)));
     }
     return result;
