@@ -4,6 +4,7 @@
 #include "testsupport/ExhostRunner.h"
 
 #include "platform/core/Text.h"
+#include "testsupport/FileText.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -21,17 +22,6 @@ extern char** environ;
 namespace exhost_test {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 RunResult RunExhost(const std::vector<std::string>& arguments, const std::string& rootVariable,
                     const std::string& input) {
@@ -80,8 +70,8 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::string&
     }
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = ReadAll(outFile);
-    result.err = ReadAll(errFile);
+    result.out = testsupport::FileText(outFile);
+    result.err = testsupport::FileText(errFile);
     std::error_code ignored;
     fs::remove_all(outputs, ignored);
     return result;

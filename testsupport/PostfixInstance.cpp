@@ -4,6 +4,7 @@
 #include "testsupport/PostfixInstance.h"
 
 #include "testsupport/ExhostRunner.h"
+#include "testsupport/FileText.h"
 
 #include <pwd.h>
 #include <signal.h>
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -46,13 +46,6 @@ retry     unix  -       -       n       -       -       error
 discard   unix  -       -       n       -       -       discard
 postlog   unix-dgram n  -       n       -       1       postlogd
 )";
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 } // namespace
 
@@ -140,7 +133,7 @@ PostfixInstance::~PostfixInstance() {
 
 // "postfix stop" only signals the master; its pid is waited for here, and killed if it stays.
 void PostfixInstance::Stop() {
-    const auto pidText = ReadFile(folder_ / "queue" / "pid" / "master.pid");
+    const auto pidText = testsupport::FileText(folder_ / "queue" / "pid" / "master.pid");
     if (pidText.empty())
         return;
     RunProgram({kPostfix, "-c", config_.string(), "stop"});
@@ -188,7 +181,7 @@ std::size_t PostfixInstance::Deferred() const {
 }
 
 std::string PostfixInstance::Log() const {
-    return ReadFile(folder_ / "maillog");
+    return testsupport::FileText(folder_ / "maillog");
 }
 
 } // namespace exhost_test

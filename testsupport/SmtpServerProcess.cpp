@@ -4,6 +4,7 @@
 #include "testsupport/SmtpServerProcess.h"
 
 #include "platform/core/Text.h"
+#include "testsupport/FileText.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,8 +15,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -118,10 +117,7 @@ int SmtpServerProcess::Wait() {
 }
 
 std::string SmtpServerProcess::ErrorOutput() const {
-    std::ifstream in(errorFile_);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::FileText(errorFile_);
 }
 
 } // namespace exhost_test

@@ -6,10 +6,9 @@
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
+#include "testsupport/FileText.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace faulttest {
 
@@ -116,10 +115,7 @@ FaultRoad::InboxSubjects(const std::shared_ptr<platform::store::Store>& store) {
 }
 
 std::string FaultRoad::EventLog() const {
-    std::ifstream in(folder_.Path() / "store" / "events.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::FileText(folder_.Path() / "store" / "events.log");
 }
 
 } // namespace faulttest

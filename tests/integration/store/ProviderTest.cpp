@@ -7,6 +7,7 @@
 #include "platform/store/NamespaceRoot.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 using namespace platform;
 using namespace storetest;
@@ -15,12 +16,7 @@ namespace hrs = platform::store::hr;
 namespace {
 
 std::int32_t FailureOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Error& error) {
-        return error.Number();
-    }
-    return 0;
+    return testsupport::FailureOf(call).number;
 }
 
 // The store through the ADO objects. What the setup program does with it (the Inbox lookup in

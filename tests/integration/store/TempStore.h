@@ -9,13 +9,12 @@
 #include "platform/host/ServerFolder.h"
 #include "platform/store/EventService.h"
 #include "platform/store/Store.h"
+#include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace storetest {
 
@@ -67,12 +66,7 @@ protected:
         record->Close();
     }
 
-    std::string EventLog() const {
-        std::ifstream in(root / "store" / "events.log");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string EventLog() const { return testsupport::FileText(root / "store" / "events.log"); }
 
     std::unique_ptr<testsupport::ScopedServerFolder> scoped;
     std::filesystem::path root;

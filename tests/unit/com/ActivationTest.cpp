@@ -5,6 +5,7 @@
 
 #include "platform/com/Guid.h"
 #include "platform/core/Error.h"
+#include "testsupport/FailureOf.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
@@ -38,16 +39,12 @@ protected:
 
     void Expect(const FailureCase& c) {
         SCOPED_TRACE(c.name);
-        try {
-            c.call();
-            ADD_FAILURE() << "no failure";
-        } catch (const platform::Error& error) {
-            EXPECT_EQ(error.Number(), c.number)
-                << std::hex << error.Number() << " " << error.Description();
-            for (const auto& text : c.described)
-                EXPECT_NE(error.Description().find(text), std::string::npos)
-                    << "\"" << error.Description() << "\" lacks \"" << text << "\"";
-        }
+        const auto failure = testsupport::FailureOf(c.call);
+        EXPECT_EQ(failure.number, c.number)
+            << std::hex << failure.number << " " << failure.description;
+        for (const auto& text : c.described)
+            EXPECT_NE(failure.description.find(text), std::string::npos)
+                << "\"" << failure.description << "\" lacks \"" << text << "\"";
     }
 
     testsupport::ScopedServerFolder folder;

@@ -5,6 +5,7 @@
 
 #include "platform/com/Guid.h"
 #include "platform/core/Error.h"
+#include "testsupport/FailureOf.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
@@ -96,12 +97,7 @@ TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
     for (const auto& c : cases) {
         SCOPED_TRACE("\"" + c.entry.progId + "\" " + c.entry.threadingModel + " " +
                      c.entry.server.string());
-        try {
-            registry.Register(c.entry);
-            ADD_FAILURE() << "accepted";
-        } catch (const platform::Error& error) {
-            EXPECT_EQ(error.Number(), c.number);
-        }
+        EXPECT_EQ(testsupport::FailureOf([&] { registry.Register(c.entry); }).number, c.number);
     }
     EXPECT_TRUE(registry.List().empty());
 }

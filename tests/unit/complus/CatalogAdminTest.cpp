@@ -5,12 +5,12 @@
 #include "platform/com/ClassRegistry.h"
 #include "platform/complus/CatalogErrors.h"
 #include "platform/complus/CatalogFile.h"
+#include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 using namespace platform;
 using namespace platform::complus;
@@ -21,10 +21,7 @@ class CatalogAdmin : public ::testing::Test {
 protected:
     host::ServerFolder Folder() const { return host::ServerFolder(folder.Root()); }
     std::string FileText() const {
-        std::ifstream in(folder.Path() / "complus" / "applications");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return testsupport::FileText(folder.Path() / "complus" / "applications");
     }
     testsupport::ScopedServerFolder folder;
 };

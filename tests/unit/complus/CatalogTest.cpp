@@ -8,6 +8,7 @@
 #include "platform/complus/CatalogErrors.h"
 #include "platform/complus/CatalogFile.h"
 #include "platform/complus/ComponentClasses.h"
+#include "testsupport/FailureOf.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
@@ -162,14 +163,11 @@ TEST_F(Catalog, InstallComponentFailures) {
          hr::COMADMIN_E_COMPFILE_DOESNOTEXIST, "nonexistent.tlb"},
     };
     for (const auto& c : cases) {
-        try {
-            NewCatalog()->InstallComponent(c.application, c.dll, c.typeLibrary, "");
-            ADD_FAILURE() << c.what << ": no failure";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.Number(), c.number) << c.what << ": " << error.Description();
-            EXPECT_NE(error.Description().find(c.named), std::string::npos)
-                << c.what << ": " << error.Description();
-        }
+        const auto failure = testsupport::FailureOf(
+            [&] { NewCatalog()->InstallComponent(c.application, c.dll, c.typeLibrary, ""); });
+        EXPECT_EQ(failure.number, c.number) << c.what << ": " << failure.description;
+        EXPECT_NE(failure.description.find(c.named), std::string::npos)
+            << c.what << ": " << failure.description;
     }
     EXPECT_TRUE(Registry().List().empty());
     for (const auto& application : CatalogFile(folder.Path() / "complus").Read())

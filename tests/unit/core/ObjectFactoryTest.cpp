@@ -2,6 +2,7 @@
 // tests use to swap in doubles: failures carry the platform's numbers.
 
 #include "platform/core/ObjectFactory.h"
+#include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,7 @@ platform::ObjectFactory MakeWidget(int id) {
 }
 
 std::int32_t NumberOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Error& error) {
-        return error.Number();
-    }
-    return 0;
+    return testsupport::FailureOf(call).number;
 }
 
 TEST(ObjectFactory, ProgIdsIgnoreCaseAndScopesNestAndRestore) {

@@ -1,7 +1,7 @@
 // Directory paths as the sink and the setup program write them ("GC://host/DN", "LDAP://...").
 
 #include "platform/directory/DirectoryPath.h"
-#include "platform/core/Error.h"
+#include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -38,13 +38,9 @@ TEST(ParseDirectoryPath, SplitsProviderHostAndObject) {
 TEST(ParseDirectoryPath, RejectsMalformedPaths) {
     for (const std::string path : {"", "corp.example.com", "WinNT://host/user", "LDAP:/host",
                                    "LDAP:host", "LDAP://host/", "LDAP:///DC=x", "GC//host"}) {
-        try {
-            ParseDirectoryPath(path);
-            ADD_FAILURE() << "accepted " << path;
-        } catch (const platform::Error& error) {
-            EXPECT_EQ(error.Number(), platform::hr::E_ADS_BAD_PATHNAME) << path;
-            EXPECT_NE(error.Description().find('"' + path + '"'), std::string::npos)
-                << error.what();
-        }
+        const auto failure = testsupport::FailureOf([&] { ParseDirectoryPath(path); });
+        EXPECT_EQ(failure.number, platform::hr::E_ADS_BAD_PATHNAME) << path;
+        EXPECT_NE(failure.description.find('"' + path + '"'), std::string::npos)
+            << failure.description;
     }
 }

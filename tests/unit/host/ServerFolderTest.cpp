@@ -5,6 +5,7 @@
 #include "platform/host/FileListing.h"
 
 #include "platform/core/Error.h"
+#include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -60,13 +61,9 @@ TEST_F(ServerFolderTest, BadMachineFilesFailWithTheirName) {
     };
     for (const auto& c : cases) {
         std::ofstream(folder.MachineFile()) << c.content;
-        try {
-            folder.ReadMachineNames();
-            ADD_FAILURE() << c.content;
-        } catch (const Error& error) {
-            EXPECT_NE(error.Description().find(c.mentions), std::string::npos)
-                << error.Description();
-        }
+        const auto failure = testsupport::FailureOf([&] { folder.ReadMachineNames(); });
+        EXPECT_NE(failure.description.find(c.mentions), std::string::npos)
+            << c.content << ": " << failure.description;
     }
 }
 

@@ -2,26 +2,19 @@
 // recipient list its header block must give.
 
 #include "sink/LorvantaModule.h"
+#include "testsupport/FileText.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const fs::path kMessages = fs::path(LORVANTA_FIXTURES) / "messages";
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 std::map<std::string, std::string> ExpectedRecipients() {
     std::map<std::string, std::string> expected;
@@ -53,7 +46,7 @@ TEST(FixtureMessages, EachGivesItsExpectedRecipients) {
         const auto name = entry.path().filename().string();
         const auto found = expected.find(name);
         ASSERT_NE(found, expected.end()) << name << " is not in expected-recipients.txt";
-        const auto message = ReadFile(entry.path());
+        const auto message = testsupport::FileText(entry.path());
         EXPECT_NE(message.find("\r\n"), std::string::npos) << name << " must use CR LF";
         EXPECT_EQ(lorvanta::GetHeaderRecipients(HeaderBlock(message)), found->second) << name;
         ++checked;

@@ -5,6 +5,7 @@
 #include "platform/core/Error.h"
 #include "platform/store/FoldedName.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -57,13 +58,9 @@ TEST(PropertyCodec, DamagedBytesFailAsTheStoresError) {
         {"unknown kind", static_cast<PropertyKind>(77), "x"},
     };
     for (const auto& c : cases) {
-        try {
-            DecodeValue(c.kind, c.bytes);
-            ADD_FAILURE() << c.name << ": decoded";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.Number(), store::hr::STORE_E_DATABASE) << c.name;
-            EXPECT_NE(error.Description().find("damaged"), std::string::npos) << c.name;
-        }
+        const auto failure = testsupport::FailureOf([&] { DecodeValue(c.kind, c.bytes); });
+        EXPECT_EQ(failure.number, store::hr::STORE_E_DATABASE) << c.name;
+        EXPECT_NE(failure.description.find("damaged"), std::string::npos) << c.name;
     }
 }
 

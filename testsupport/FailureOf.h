@@ -1,0 +1,27 @@
+#pragma once
+
+// The error a call raised, so that a test checks it in one line per property: number 0 and an
+// empty description when the call returned.
+
+#include "platform/core/Error.h"
+
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+struct Failure {
+    std::int32_t number = 0;
+    std::string description;
+};
+
+inline Failure FailureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const platform::Error& error) {
+        return {error.Number(), error.Description()};
+    }
+    return {};
+}
+
+} // namespace testsupport
