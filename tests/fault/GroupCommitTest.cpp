@@ -8,6 +8,7 @@
 #include "platform/store/Delivery.h"
 #include "platform/store/GroupCommit.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <algorithm>
 #include <atomic>
@@ -159,12 +160,8 @@ TEST_F(GroupCommitRoad, ACommitThatFailsFailsItsBatchAndTheNextOneWorks) {
     };
     for (const auto* subject : {"lost", "lost again"}) {
         SCOPED_TRACE(subject);
-        try {
-            commits.Run(fillAtCommit(subject));
-            ADD_FAILURE() << "the commit on a full disk succeeded";
-        } catch (const platform::Error& error) {
-            EXPECT_EQ(error.Number(), store::hr::STG_E_MEDIUMFULL) << error.Description();
-        }
+        const auto failure = testsupport::FailureOf([&] { commits.Run(fillAtCommit(subject)); });
+        EXPECT_EQ(failure.number, store::hr::STG_E_MEDIUMFULL) << failure.description;
         FaultyDisk::Repair();
         EXPECT_NO_THROW(commits.Run(Delivering(std::string("kept after ") + subject)));
     }

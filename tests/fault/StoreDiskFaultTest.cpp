@@ -9,6 +9,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <sqlite3.h>
 
@@ -85,16 +86,14 @@ TEST_P(StoreDiskFaults, ADeliveryFailsCleanlyAndTheStoreRecoversWhenTheDiskIsRep
     const auto before = InboxSubjects();
 
     fault.inflict();
-    try {
+    const auto failure = testsupport::FailureOf([&] {
         Deliver("during the fault", fault.throughANewStore ? OpenAnotherStore() : nullptr,
                 kLargeBody);
-        ADD_FAILURE() << "the delivery succeeded during the fault";
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), fault.number) << error.Description();
-        EXPECT_NE(error.Description().find(fault.says), std::string::npos) << error.Description();
-        EXPECT_NE(error.Description().find(Database().string()), std::string::npos)
-            << error.Description();
-    }
+    });
+    EXPECT_EQ(failure.number, fault.number) << failure.description;
+    EXPECT_NE(failure.description.find(fault.says), std::string::npos) << failure.description;
+    EXPECT_NE(failure.description.find(Database().string()), std::string::npos)
+        << failure.description;
     FaultyDisk::Repair();
 
     ExpectClean(before);

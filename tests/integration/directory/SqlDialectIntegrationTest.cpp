@@ -7,6 +7,7 @@
 #include "platform/directory/Ads.h"
 #include "platform/directory/KeptEntries.h"
 #include "testsupport/DirectoryEnvironment.h"
+#include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -146,19 +147,6 @@ TEST(SqlDialectAgainstDirectory, MultiValuedAttributesAreAlwaysArrays) {
     EXPECT_EQ(rows->Fields()->Item(1)->Value(), Variant(512));
 }
 
-} // namespace
-
-namespace {
-
-void ExpectFailure(const std::function<void()>& action, std::int32_t number, const char* what) {
-    try {
-        action();
-        ADD_FAILURE() << "expected a failure: " << what;
-    } catch (const platform::Error& error) {
-        EXPECT_EQ(error.Number(), number) << what << ": " << error.what();
-    }
-}
-
 TEST(SqlDialectAgainstDirectory, TheSearchScopePropertyDecidesTheDepth) {
     const std::string usersRoot = "GC://dc01.corp.example.com/CN=Users,DC=corp,DC=example,DC=com";
     struct Case {
@@ -180,12 +168,11 @@ TEST(SqlDialectAgainstDirectory, TheSearchScopePropertyDecidesTheDepth) {
         EXPECT_EQ(sawUsers, c.expectUsersItself) << "scope " << c.scope;
         EXPECT_EQ(sawPeople, c.expectPeople) << "scope " << c.scope;
     }
-    ExpectFailure(
-        [&] {
-            RunQuery("SELECT cn FROM '" + usersRoot + "'",
-                     [](Command& command) { command.SetProperty("searchscope", Variant(3)); });
-        },
-        platform::hr::E_INVALIDARG, "scope 3");
+    const auto failure = testsupport::FailureOf([&] {
+        RunQuery("SELECT cn FROM '" + usersRoot + "'",
+                 [](Command& command) { command.SetProperty("searchscope", Variant(3)); });
+    });
+    EXPECT_EQ(failure.number, platform::hr::E_INVALIDARG) << "scope 3: " << failure.description;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <algorithm>
 #include <fstream>
@@ -124,15 +125,11 @@ TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
     for (const auto& read : std::vector<std::function<void()>>{
              [&] { store->Children(store->Locate(kFileBase + "/alice/Inbox"), false); },
              [&] { store->Read(store->Locate(url)); }}) {
-        try {
-            read();
-            ADD_FAILURE() << "the damaged value was read";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.Number(), store::hr::STORE_E_DATABASE);
-            EXPECT_NE(error.Description().find("store.db"), std::string::npos);
-            EXPECT_NE(error.Description().find(key), std::string::npos) << error.Description();
-            EXPECT_NE(error.Description().find(kKeywords), std::string::npos);
-        }
+        const auto failure = testsupport::FailureOf(read);
+        EXPECT_EQ(failure.number, store::hr::STORE_E_DATABASE);
+        EXPECT_NE(failure.description.find("store.db"), std::string::npos);
+        EXPECT_NE(failure.description.find(key), std::string::npos) << failure.description;
+        EXPECT_NE(failure.description.find(kKeywords), std::string::npos);
     }
 }
 
@@ -190,12 +187,10 @@ TEST_F(Delivery, TheSaveCarriesTheDeliveredFlagAndTheSinkStampsIt) {
 }
 
 TEST_F(Delivery, FailsForAnUnknownMailbox) {
-    try {
-        DeliverMessage(*store, kFileBase + "/carol", "Subject: x\n\n");
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), store::hr::DB_E_NOTFOUND);
-    }
+    EXPECT_EQ(testsupport::FailureOf([&] {
+                  DeliverMessage(*store, kFileBase + "/carol", "Subject: x\n\n");
+              }).number,
+              store::hr::DB_E_NOTFOUND);
     EXPECT_TRUE(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).empty());
 }
 

@@ -9,6 +9,7 @@
 #include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <map>
 #include <regex>
@@ -110,13 +111,9 @@ TEST_F(EventService, AbortChangeRefusesTheSaveAndTheAbortedPhaseFollows) {
     sinks["Test.Sink"] = &sink;
     Register(kInbox, "Test.reg", "Test.Sink");
 
-    try {
-        CreateItem(kInbox + "/refused", {});
-        FAIL() << "the refused save went through";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), store::hr::E_ABORT);
-        EXPECT_NE(error.Description().find("Test.Sink"), std::string::npos);
-    }
+    const auto refused = testsupport::FailureOf([&] { CreateItem(kInbox + "/refused", {}); });
+    EXPECT_EQ(refused.number, store::hr::E_ABORT);
+    EXPECT_NE(refused.description.find("Test.Sink"), std::string::npos) << refused.description;
     EXPECT_FALSE(Stored(kInbox + "/refused"));
     EXPECT_EQ(SaveFlags(sink), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM,
                                                           EVT_SYNC_ABORTED | EVT_NEW_ITEM}));

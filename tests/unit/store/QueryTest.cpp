@@ -72,13 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
 class CriteriaRefused : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CriteriaRefused, AsSyntaxErrors) {
-    try {
-        ParseCriteria(GetParam());
-        FAIL() << "accepted: " << GetParam();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), hr::DB_E_ERRORSINCOMMAND);
-        EXPECT_NE(error.Description().find("position"), std::string::npos);
-    }
+    const auto failure = testsupport::FailureOf([] { ParseCriteria(GetParam()); });
+    EXPECT_EQ(failure.number, hr::DB_E_ERRORSINCOMMAND) << GetParam();
+    EXPECT_NE(failure.description.find("position"), std::string::npos) << failure.description;
 }
 
 INSTANTIATE_TEST_SUITE_P(
