@@ -13,7 +13,6 @@
 #include "testsupport/FailureOf.h"
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -105,8 +104,6 @@ TEST_F(Delivery, TheCopysTraceFieldsLeadItsHeaderBlock) {
     EXPECT_EQ(again.body, "Hi\r\n");
 }
 
-// Names never repeat (made on several threads at once, as the SMTP front does) and grow in the
-// order they are made, so that a batch's new items sit side by side in the key index.
 // A stored array whose length field was damaged on disk: reading the folder fails with the
 // store's error, naming the file, the item and the property, instead of looping or eating memory.
 TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
@@ -133,6 +130,8 @@ TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
     }
 }
 
+// Names never repeat (made on several threads at once, as the SMTP front does) and grow in the
+// order they are made, so that a batch's new items sit side by side in the key index.
 TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {
     constexpr int kThreads = 4, kNamesEach = 2000;
     std::vector<std::vector<std::string>> names(kThreads);
@@ -200,9 +199,8 @@ TEST_F(Delivery, EverySampleMessageIsDelivered) {
          std::filesystem::directory_iterator(std::string(LORVANTA_FIXTURES) + "/messages")) {
         if (entry.path().extension() != ".eml")
             continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        const auto url = DeliverMessage(*store, kFileBase + "/bob", text);
+        const auto url =
+            DeliverMessage(*store, kFileBase + "/bob", testsupport::FileText(entry.path()));
         const auto headers =
             store->Read(store->Locate(url)).properties.at(kTransportMessageHeaders).Text();
         // Every line end is CRLF.
