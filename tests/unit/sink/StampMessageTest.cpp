@@ -22,15 +22,9 @@ constexpr const char* kItemUrl = "file://./backofficestorage/example.com/MBX/ali
 constexpr std::int32_t kDelivered =
     store::EVT_SYNC_BEGIN | store::EVT_IS_DELIVERED | store::EVT_NEW_ITEM;
 
-const std::string& Headers() {
-    return store::kTransportMessageHeaders;
-}
-const std::string& Account() {
-    return store::kInternetAccountName;
-}
-const std::string& Keywords() {
-    return store::kKeywords;
-}
+const std::string& kHeaders = store::kTransportMessageHeaders;
+const std::string& kAccount = store::kInternetAccountName;
+const std::string& kKeywords = store::kKeywords;
 
 // Parameter: whether the platform reports a missing property as an error or as an empty value.
 class Stamp : public ::testing::TestWithParam<bool> {
@@ -40,7 +34,7 @@ protected:
         info.record = record;
         directory.state().rows = {Texts{"SMTP:Alice@Example.com", "smtp:al@example.com",
                                         "X400:c=US;a= ;p=Ex;o=Org;s=Smith;"}};
-        record->properties[Headers()] =
+        record->properties[kHeaders] =
             "From: bob@other.org\r\nTo: Someone <someone@other.org>, AL@EXAMPLE.COM\r\n"
             "Cc: alice@example.com\r\nSubject: hi\r\n";
     }
@@ -60,8 +54,8 @@ protected:
 
 TEST_P(Stamp, HeaderOrderBeatsDirectoryOrderAndTheDirectoryFormIsWritten) {
     EXPECT_TRUE(Run());
-    EXPECT_EQ(record->properties[Account()], Variant("al@example.com"));
-    EXPECT_EQ(record->properties[Keywords()], Variant(Texts{"al@example.com"}));
+    EXPECT_EQ(record->properties[kAccount], Variant("al@example.com"));
+    EXPECT_EQ(record->properties[kKeywords], Variant(Texts{"al@example.com"}));
     EXPECT_EQ(record->updates, 1);
     EXPECT_EQ(info.references, 1u) << "references to the event information are balanced";
     EXPECT_TRUE(info.abortCodes.empty());
@@ -82,11 +76,11 @@ TEST_P(Stamp, FlagsDecideWhetherAnythingHappens) {
     };
     for (const auto& c : cases) {
         record->calls.clear();
-        record->properties.erase(Account());
-        record->properties.erase(Keywords());
+        record->properties.erase(kAccount);
+        record->properties.erase(kKeywords);
         directory.state().queries.clear();
         EXPECT_TRUE(Run(c.flags));
-        EXPECT_EQ(record->properties.count(Account()) == 1, c.stamped) << c.flags;
+        EXPECT_EQ(record->properties.count(kAccount) == 1, c.stamped) << c.flags;
         EXPECT_EQ(directory.state().queries.size(), c.stamped ? 1u : 0u) << c.flags;
         if (!c.stamped) {
             EXPECT_TRUE(record->calls.empty()) << c.flags;
@@ -104,13 +98,13 @@ TEST_P(Stamp, AccountNameIsWrittenOnlyWhenItHasNoText) {
         {Variant("Work"), "Work"},        {Variant("  Work "), "  Work "},
     };
     for (const auto& c : cases) {
-        record->properties.erase(Account());
-        record->properties.erase(Keywords());
+        record->properties.erase(kAccount);
+        record->properties.erase(kKeywords);
         if (c.existing)
-            record->properties[Account()] = *c.existing;
+            record->properties[kAccount] = *c.existing;
         Run();
-        EXPECT_EQ(record->properties[Account()], c.expected) << c.expected.ToText();
-        EXPECT_EQ(record->properties[Keywords()], Variant(Texts{"al@example.com"}));
+        EXPECT_EQ(record->properties[kAccount], c.expected) << c.expected.ToText();
+        EXPECT_EQ(record->properties[kKeywords], Variant(Texts{"al@example.com"}));
     }
 }
 
@@ -130,11 +124,11 @@ TEST_P(Stamp, ExistingKeywordsAreFoldedIntoOneElement) {
         {Variant(Texts{o}), {o + "," + o}},
     };
     for (const auto& c : cases) {
-        record->properties.erase(Keywords());
+        record->properties.erase(kKeywords);
         if (c.existing)
-            record->properties[Keywords()] = *c.existing;
+            record->properties[kKeywords] = *c.existing;
         Run();
-        EXPECT_EQ(record->properties[Keywords()], Variant(c.expected));
+        EXPECT_EQ(record->properties[kKeywords], Variant(c.expected));
     }
 }
 
@@ -164,11 +158,11 @@ TEST_P(Stamp, NothingIsWrittenWithoutAMatch) {
         record->calls.clear();
         directory.state().queries.clear();
         if (c.headers)
-            record->properties[Headers()] = *c.headers;
+            record->properties[kHeaders] = *c.headers;
         directory.state().rows = c.owners;
         EXPECT_TRUE(Run()) << c.name;
-        EXPECT_FALSE(Written(Account())) << c.name;
-        EXPECT_FALSE(Written(Keywords())) << c.name;
+        EXPECT_FALSE(Written(kAccount)) << c.name;
+        EXPECT_FALSE(Written(kKeywords)) << c.name;
         EXPECT_EQ(record->updates, 0) << c.name;
         EXPECT_EQ(directory.state().queries.size(), c.queried ? 1u : 0u) << c.name;
     }
@@ -193,16 +187,16 @@ TEST_P(Stamp, FailureAtEachPlatformCallIsSurvived) {
         {"Update", "al@example.com", Texts{"Old,al@example.com"}, 0},
     };
     for (const auto& c : cases) {
-        record->properties.erase(Account());
-        record->properties[Keywords()] = Texts{"Old"};
+        record->properties.erase(kAccount);
+        record->properties[kKeywords] = Texts{"Old"};
         record->updates = 0;
         record->failing = {c.failing};
         EXPECT_TRUE(Run()) << c.failing;
         const auto account =
-            record->properties.count(Account()) ? record->properties[Account()] : Variant();
+            record->properties.count(kAccount) ? record->properties[kAccount] : Variant();
         EXPECT_EQ(account, c.account) << c.failing;
         const Variant keywords = c.keywords.IsEmpty() ? Variant(Texts{"Old"}) : c.keywords;
-        EXPECT_EQ(record->properties[Keywords()], keywords) << c.failing;
+        EXPECT_EQ(record->properties[kKeywords], keywords) << c.failing;
         EXPECT_EQ(record->updates, c.updates) << c.failing;
         EXPECT_EQ(std::count(record->calls.begin(), record->calls.end(), "Update"),
                   std::ptrdiff_t{1})
@@ -237,7 +231,7 @@ TEST_P(Stamp, FailureBeforeTheHeadersAreReadLeavesTheItemAlone) {
         freshInfo.record = freshRecord;
         c.breakIt(freshInfo, *freshRecord, freshDirectory.state());
         EXPECT_TRUE(StampMessage(&freshInfo, kItemUrl, kDelivered)) << c.name;
-        EXPECT_EQ(freshRecord->properties.count(Account()), 0u) << c.name;
+        EXPECT_EQ(freshRecord->properties.count(kAccount), 0u) << c.name;
         EXPECT_EQ(freshRecord->updates, 0) << c.name;
         EXPECT_EQ(freshInfo.references, 1u) << c.name;
     }
