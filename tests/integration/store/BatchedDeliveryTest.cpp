@@ -48,11 +48,12 @@ protected:
     }
 
     std::vector<std::string> Deliver(const std::vector<std::string>& mailboxes,
-                                     const std::string& subject) {
+                                     const std::string& subject, const std::string& body = "body") {
         std::vector<platform::store::MailboxCopy> urls;
         for (const auto& mailbox : mailboxes)
             urls.emplace_back(kFileBase + "/" + mailbox);
-        return DeliverInBatch(*stores, *commits, urls, "Subject: " + subject + "\r\n\r\nbody\r\n");
+        return DeliverInBatch(*stores, *commits, urls,
+                              "Subject: " + subject + "\r\n\r\n" + body + "\r\n");
     }
 
     // Subject -> how many messages of the mailbox carry it, and how many of those are stamped.
@@ -148,12 +149,9 @@ TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
     const std::vector<Row> rows{
         {400, 1, 1}, {400, 1, 6}, {1024, 2, 1}, {1024, 3, 3}, {3072, 3, 1}, {8192, 2, 2},
     };
-    std::vector<std::string> names{"alice", "bob"};
-    for (const auto* extra : {"carol"}) {
-        store->CreateMailbox("example.com", extra);
-        storetest::Register(*store, kFileBase + "/" + extra + "/Inbox/Test.reg");
-        names.emplace_back(extra);
-    }
+    const std::vector<std::string> names{"alice", "bob", "carol"};
+    store->CreateMailbox("example.com", "carol");
+    storetest::Register(*store, kFileBase + "/carol/Inbox/Test.reg");
     for (const auto& row : rows) {
         const auto name = std::to_string(row.kilobytes) + " KB x " + std::to_string(row.mailboxes) +
                           " mailboxes x " + std::to_string(row.threads) + " threads";
@@ -166,13 +164,8 @@ TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
         std::vector<std::thread> threads;
         for (int t = 0; t < row.threads; ++t)
             threads.emplace_back([&, t] {
-                std::vector<MailboxCopy> urls;
-                for (const auto& mailbox : mailboxes)
-                    urls.emplace_back(kFileBase + "/" + mailbox);
                 try {
-                    DeliverInBatch(*stores, *commits, urls,
-                                   "Subject: " + name + " " + std::to_string(t) + "\r\n\r\n" +
-                                       body + "\r\n");
+                    Deliver(mailboxes, name + " " + std::to_string(t), body);
                 } catch (const Error& error) {
                     ++failures;
                     const std::lock_guard lock(failureLock);
