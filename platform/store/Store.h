@@ -194,7 +194,9 @@ private:
     void NumberUnnumbered(const std::string& folderKey);
     // Counts a change to an item of the folder (see FolderNumbers::changes).
     void NoteChange(const std::string& folderKey);
-    // Runs `work` in a write transaction of its own, or inside the open one.
+    // For a caller that holds the store's lock already: runs `work` in a write transaction of
+    // its own, or, inside the open transaction, as part of it (no savepoint: a failure is the
+    // caller's to undo).
     void WritingHere(const std::function<void()>& work);
     // Fails while ReadTogether runs: its read transaction cannot take writes.
     void RefuseWriteWhileReading() const;
@@ -204,7 +206,8 @@ private:
     void ResolveLinks(Item& item, const std::string& path, const ItemLocation& like);
     std::string NewGuid();
 
-    // Runs `work` inside a write transaction of its own, or inside the open one.
+    // Takes the store's lock and runs `work` in a write transaction of its own, or, inside the
+    // open transaction, in a savepoint, so that a failure undoes only its own writes.
     template <class Work> void Writing(Work&& work);
     // A savepoint's statements, as literals so that each is prepared once.
     struct Savepoint {
