@@ -3,6 +3,9 @@
 
 #include "testsupport/DirectoryEnvironment.h"
 
+#include "platform/core/Ado.h"
+#include "platform/core/ObjectFactory.h"
+
 #include <cstdlib>
 #include <fstream>
 
@@ -57,6 +60,18 @@ void DirectoryEnvironment::TearDown() {
     if (server_)
         server_->Stop();
     folder_.reset();
+}
+
+std::string DirectoryEnvironment::PathOf(const std::string& alias) const {
+    auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+    connection->SetProvider("ADSDSOObject");
+    const auto root = "GC://" + machine_.globalCatalogHost;
+    connection->Open(root, "", "");
+    auto rows = connection->Execute("SELECT adspath FROM '" + root + "' WHERE mailNickname='" +
+                                    alias + "'");
+    if (rows->Eof())
+        throw std::runtime_error("no entry for " + alias);
+    return rows->Fields()->Item("ADsPath")->Value().Text();
 }
 
 } // namespace testing_directory

@@ -38,6 +38,8 @@ public:
     const platform::host::MachineNames& Machine() const { return machine_; }
     const std::filesystem::path& Root() const { return root_; }
     platform::directory::DirectoryServer& Server() { return *server_; }
+    // The ADsPath of the entry with this alias, as the global catalog's mailbox query hands it out.
+    std::string PathOf(const std::string& alias) const;
 
 private:
     DirectoryFixtureSettings settings_;

@@ -21,15 +21,7 @@ using platform::directory::IADs;
 using testing_directory::DirectoryEnvironment;
 
 std::string PathOf(const std::string& alias) {
-    auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
-    connection->SetProvider("ADSDSOObject");
-    const auto root = "GC://" + DirectoryEnvironment::Current().Machine().globalCatalogHost;
-    connection->Open(root, "", "");
-    auto rows = connection->Execute("SELECT adspath FROM '" + root + "' WHERE mailNickname='" +
-                                    alias + "'");
-    if (rows->Eof())
-        throw std::runtime_error("no entry for " + alias);
-    return rows->Fields()->Item("ADsPath")->Value().Text();
+    return DirectoryEnvironment::Current().PathOf(alias);
 }
 
 TEST(SampleLdif, NonAsciiValuesReadBackAsWritten) {
