@@ -10,6 +10,7 @@
 #include <ldap.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace platform::directory {
@@ -92,8 +93,23 @@ std::string ConnectingTo(const std::string& uri) {
     return "Connecting to the directory server " + uri;
 }
 
-// A handle to the server with the time limits every connection has; not bound yet.
-LDAP* OpenHandle(const std::string& uri) {
+timeval TimeValue(std::chrono::milliseconds time) {
+    return {static_cast<time_t>(time.count() / 1000),
+            static_cast<suseconds_t>(time.count() % 1000 * 1000)};
+}
+
+// The usual limit, or the caller's when that is given and shorter.
+std::chrono::milliseconds Within(std::chrono::milliseconds usual,
+                                 std::chrono::milliseconds timeLimit) {
+    return timeLimit.count() > 0 ? std::min(usual, timeLimit) : usual;
+}
+
+constexpr std::chrono::milliseconds kOperationTimeout =
+    std::chrono::seconds(kOperationTimeoutSeconds);
+
+// A handle to the server with the time limits every connection has (or shorter ones: see
+// Within); not bound yet.
+LDAP* OpenHandle(const std::string& uri, std::chrono::milliseconds timeLimit = {}) {
     IgnoreBrokenConnections();
     LDAP* ld = nullptr;
     const int rc = ldap_initialize(&ld, uri.c_str());
@@ -101,9 +117,10 @@ LDAP* OpenHandle(const std::string& uri) {
         throw LdapFailure(rc == LDAP_PARAM_ERROR ? LDAP_SERVER_DOWN : rc, ConnectingTo(uri));
     const int version = LDAP_VERSION3;
     ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-    timeval connectTimeout{kConnectTimeoutSeconds, 0};
+    const auto connectTimeout =
+        TimeValue(Within(std::chrono::seconds(kConnectTimeoutSeconds), timeLimit));
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout);
-    timeval operationTimeout{kOperationTimeoutSeconds, 0};
+    const auto operationTimeout = TimeValue(Within(kOperationTimeout, timeLimit));
     ldap_set_option(ld, LDAP_OPT_TIMEOUT, &operationTimeout);
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     return ld;
@@ -115,9 +132,10 @@ berval Bytes(const std::string& text) {
 
 } // namespace
 
-LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
+LdapConnection::LdapConnection(std::string uri, std::chrono::milliseconds timeLimit)
+    : uri_(std::move(uri)) {
     const auto what = ConnectingTo(uri_);
-    ld_ = OpenHandle(uri_);
+    ld_ = OpenHandle(uri_, timeLimit);
     char empty[] = "";
     berval noCredentials{0, empty};
     const bool local = uri_.rfind("ldapi://", 0) == 0;
@@ -130,6 +148,9 @@ LdapConnection::LdapConnection(std::string uri) : uri_(std::move(uri)) {
         ld_ = nullptr;
         throw LdapFailure(rc, what, message);
     }
+    // Whoever uses the connection later has the usual limits.
+    const auto operationTimeout = TimeValue(kOperationTimeout);
+    ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &operationTimeout);
 }
 
 LdapConnection::~LdapConnection() {
@@ -149,12 +170,14 @@ void LdapConnection::ChangePassword(const std::string& dn, const std::string& pa
     }
 }
 
-bool CheckPassword(const std::string& uri, const std::string& dn, const std::string& password) {
+bool CheckPassword(const std::string& uri, const std::string& dn, const std::string& password,
+                   std::chrono::milliseconds timeLimit) {
     // An empty simple bind would be an anonymous one.
     if (password.empty())
         return false;
-    std::unique_ptr<LDAP, void (*)(LDAP*)> ld(
-        OpenHandle(uri), [](LDAP* handle) { ldap_unbind_ext_s(handle, nullptr, nullptr); });
+    std::unique_ptr<LDAP, void (*)(LDAP*)> ld(OpenHandle(uri, timeLimit), [](LDAP* handle) {
+        ldap_unbind_ext_s(handle, nullptr, nullptr);
+    });
     berval credentials = Bytes(password);
     const int rc = ldap_sasl_bind_s(ld.get(), dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr,
                                     nullptr, nullptr);

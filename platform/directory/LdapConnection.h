@@ -28,8 +28,9 @@ struct LdapEntry {
 class LdapConnection {
 public:
     // Connects and binds: SASL EXTERNAL over ldapi://, an anonymous simple bind otherwise.
-    // Fails with ERROR_DS_SERVER_DOWN when the server cannot be reached.
-    explicit LdapConnection(std::string uri);
+    // Fails with ERROR_DS_SERVER_DOWN when the server cannot be reached, or has not answered
+    // within the usual time limits or `timeLimit`, when that is shorter.
+    explicit LdapConnection(std::string uri, std::chrono::milliseconds timeLimit = {});
     ~LdapConnection();
     LdapConnection(const LdapConnection&) = delete;
     LdapConnection& operator=(const LdapConnection&) = delete;
@@ -62,9 +63,10 @@ private:
 
 // Whether `password` is the entry's: a simple bind as `dn` on a connection of its own (a bind
 // changes who a connection is, so never a pooled one), with the time limits of every other
-// connection. An empty password never is. Fails with the directory's error when the server
-// cannot be reached or cannot tell.
-bool CheckPassword(const std::string& uri, const std::string& dn, const std::string& password);
+// connection, or `timeLimit` when that is shorter. An empty password never is. Fails with the
+// directory's error when the server cannot be reached or cannot tell.
+bool CheckPassword(const std::string& uri, const std::string& dn, const std::string& password,
+                   std::chrono::milliseconds timeLimit = {});
 
 struct SearchOptions {
     SearchScope scope = SearchScope::Subtree;

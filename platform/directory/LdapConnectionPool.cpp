@@ -34,7 +34,8 @@ LdapConnectionPool& LdapConnectionPool::Process() {
     return *pool;
 }
 
-LdapConnectionPool::Lease LdapConnectionPool::Acquire(const std::string& uri) {
+LdapConnectionPool::Lease LdapConnectionPool::Acquire(const std::string& uri,
+                                                      std::chrono::milliseconds timeLimit) {
     for (;;) {
         std::unique_ptr<LdapConnection> candidate;
         {
@@ -52,7 +53,7 @@ LdapConnectionPool::Lease LdapConnectionPool::Acquire(const std::string& uri) {
         if (candidate && LooksAlive(*candidate))
             return {Wrap(std::move(candidate)), true};
     }
-    return {Wrap(std::make_unique<LdapConnection>(uri)), false};
+    return {Wrap(std::make_unique<LdapConnection>(uri, timeLimit)), false};
 }
 
 void LdapConnectionPool::Forget(const std::string& uri) {
@@ -98,10 +99,11 @@ void LdapConnectionPool::Release(std::unique_ptr<LdapConnection> connection) {
         waiting.push_back({std::move(connection), now});
 }
 
-std::shared_ptr<LdapConnection> HeldConnections::To(const std::string& uri) {
+std::shared_ptr<LdapConnection> HeldConnections::To(const std::string& uri,
+                                                    std::chrono::milliseconds timeLimit) {
     auto& lease = held_[uri];
     if (!lease.connection)
-        lease = pool_.Acquire(uri);
+        lease = pool_.Acquire(uri, timeLimit);
     return lease.connection;
 }
 

@@ -38,8 +38,8 @@ public:
     };
 
     // A waiting connection to `uri` that still looks alive, or a new one (which may fail as
-    // LdapConnection's constructor fails).
-    Lease Acquire(const std::string& uri);
+    // LdapConnection's constructor fails; `timeLimit` as there).
+    Lease Acquire(const std::string& uri, std::chrono::milliseconds timeLimit = {});
 
     // Drops every waiting connection to `uri`: after a reused one failed, its siblings are
     // likely stale too (the server restarted).
@@ -68,8 +68,9 @@ public:
     explicit HeldConnections(LdapConnectionPool& pool = LdapConnectionPool::Process())
         : pool_(pool) {}
 
-    // The connection to `uri` held already, or one from the pool.
-    std::shared_ptr<LdapConnection> To(const std::string& uri);
+    // The connection to `uri` held already, or one from the pool (`timeLimit`: see Acquire).
+    std::shared_ptr<LdapConnection> To(const std::string& uri,
+                                       std::chrono::milliseconds timeLimit = {});
     void Clear() { held_.clear(); }
 
     // After the work failed with `error`: none of the connections is kept for reuse (one may

@@ -7,6 +7,7 @@
 
 #include "platform/host/ServerFolder.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,10 @@ struct DirectoryUser {
 
 class DirectoryLogin {
 public:
-    explicit DirectoryLogin(const platform::host::ServerFolder& folder);
+    // `lookupTimeout`: how long one Check may wait for the directory in all (its searches and
+    // binds); none of its own when zero, only the directory client's usual limits.
+    explicit DirectoryLogin(const platform::host::ServerFolder& folder,
+                            std::chrono::milliseconds lookupTimeout = {});
 
     // The enabled user with a mailbox on this server whose SMTP address (any prefix case) or
     // logon name is `name`; nothing when there is none or more than one. Fails with
@@ -29,15 +33,21 @@ public:
     std::optional<DirectoryUser> FindByAlias(const std::string& alias) const;
 
     // The user, when the password is theirs. An empty password never is (an empty simple bind
-    // would be an anonymous one).
+    // would be an anonymous one). Fails with platform::Error when the directory cannot be asked
+    // or has not answered within the lookup timeout.
     std::optional<DirectoryUser> Check(const std::string& name, const std::string& password) const;
 
     // Gives the entry a new password, which the directory server stores as a salted hash.
     void SetPassword(const std::string& dn, const std::string& password) const;
 
 private:
-    std::optional<DirectoryUser> FindOne(const std::string& filter) const;
+    using Clock = std::chrono::steady_clock;
+    std::optional<DirectoryUser> FindOne(const std::string& filter,
+                                         std::optional<Clock::time_point> deadline = {}) const;
+    std::optional<DirectoryUser> FindUser(const std::string& name,
+                                          std::optional<Clock::time_point> deadline) const;
 
+    std::chrono::milliseconds lookupTimeout_;
     std::string uri_;
     std::string baseDn_;
     std::string computerName_;

@@ -11,6 +11,7 @@
 
 #include "platform/host/ServerFolder.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,10 +34,13 @@ public:
                                              const std::string& password) = 0;
 };
 
-// Checks against the private directory server.
+// Checks against the private directory server, waiting at most `lookupTimeout` for it (none of
+// its own when zero).
 class DirectoryLoginCheck : public LoginCheck {
 public:
-    explicit DirectoryLoginCheck(const platform::host::ServerFolder& folder) : login_(folder) {}
+    explicit DirectoryLoginCheck(const platform::host::ServerFolder& folder,
+                                 std::chrono::milliseconds lookupTimeout = {})
+        : login_(folder, lookupTimeout) {}
     std::optional<std::string> Check(const std::string& name, const std::string& password) override;
 
 private:
