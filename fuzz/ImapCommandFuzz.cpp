@@ -153,15 +153,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     SmallBackend backend;
     SessionSettings settings;
-    settings.limits = kLimits;
+    settings.limits = settings.loginLimits = kLimits;
+    settings.outputPart = 64; // answers in many parts
     Session session(backend, settings);
     std::string wire = session.Greeting();
     std::uint32_t random = seed;
     for (std::size_t fed = 0; fed < stream.size() && !session.Closed();) {
         random = random * 1103515245u + 12345u;
         const auto piece = std::min<std::size_t>(1 + (random >> 16) % 64, stream.size() - fed);
-        wire += session.Receive(stream.substr(fed, piece)).bytes;
+        auto output = session.Receive(stream.substr(fed, piece));
         fed += piece;
+        wire += output.bytes;
+        // What the session holds is answered before more input, as the server does.
+        while (output.pending) {
+            output = session.Receive({});
+            wire += output.bytes;
+        }
+        fuzz::Check(output.idling == session.Idling() && output.close == session.Closed(),
+                    "the output tells the session's state", stream);
         if (session.Idling())
             wire += session.Poll().bytes;
     }

@@ -44,6 +44,8 @@ public:
     // Forgets everything received (after the session ends).
     void Clear();
     const InputLimits& Limits() const { return limits_; }
+    // Limits for what is read from now on (the session's state changed).
+    void SetLimits(const InputLimits& limits) { limits_ = limits; }
 
 private:
     InputLimits limits_;

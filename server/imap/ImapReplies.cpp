@@ -17,10 +17,12 @@ std::string Printable(std::string_view text) {
 
 } // namespace
 
-void Output::Append(Output&& more) {
-    bytes += more.bytes;
-    delay += more.delay;
-    close = close || more.close;
+void Output::Append(Output&& later) {
+    bytes += later.bytes;
+    delay += later.delay;
+    if (later.close && !close)
+        ending = std::move(later.ending);
+    close = close || later.close;
 }
 
 Output Answer(std::string bytes) {

@@ -16,10 +16,19 @@ struct Output {
     std::string bytes;
     // Wait this long before sending the bytes (a failed login).
     std::chrono::milliseconds delay{0};
-    // Close the connection once the bytes are sent.
+    // Close the connection once the bytes are sent; `ending` says why, for the log.
     bool close = false;
+    std::string ending;
 
-    void Append(Output&& more);
+    // The session as this step left it, for the network layer, which must not look at the
+    // session itself while a worker may be running it. `pending`: it holds commands already
+    // received, or the rest of an answer, that it can go on with without more input.
+    bool pending = false;
+    bool idling = false;
+    bool loggedIn = false;
+
+    // Adds the bytes, delay and end of a later step.
+    void Append(Output&& later);
 };
 
 // Output of the bytes alone: sent at once, the connection kept.

@@ -1,17 +1,22 @@
 // The IMAP session: framing input into commands, each looked up in the command table, checked
-// against the session's state and run by its handler; a backend failure answers NO.
+// against the session's state and run by its handler; a backend failure answers NO with an id.
 
 #include "server/imap/ImapSession.h"
 
+#include "server/imap/ImapFailures.h"
 #include "server/imap/commands/CommandTable.h"
 #include "server/imap/commands/Commands.h"
 
+#include "server/log/LogId.h"
+
 #include <exception>
+#include <utility>
 
 namespace server::imap {
 
 Session::Session(Backend& backend, SessionSettings settings, std::string client)
-    : context_(backend, std::move(settings), std::move(client)), input_(context_.settings.limits) {
+    : context_(backend, std::move(settings), std::move(client), log::NewId()),
+      input_(context_.settings.loginLimits) {
 }
 
 std::string Session::Greeting() const {
@@ -26,69 +31,126 @@ std::string Session::Bye(std::string_view why) {
 Output Session::Receive(std::string_view bytes) {
     Output output;
     if (Closed())
-        return output;
-    const auto& limits = context_.settings.limits;
+        return Finish(std::move(output));
     input_.Append(bytes);
-    while (!Closed() && !output.close) {
-        auto event = input_.Next();
-        if (!event)
-            break;
-        using Kind = InputEvent::Kind;
-        switch (event->kind) {
-        case Kind::Command:
-            output.Append(Line(event->text));
-            break;
-        case Kind::Continue:
-            output.bytes += "+ Ready for the literal\r\n";
-            break;
-        case Kind::LineTooLong:
-            output.bytes +=
-                Tagged(TagOf(event->text), "BAD",
-                       "Line too long: at most " + std::to_string(limits.maxLine) + " octets");
-            break;
-        case Kind::LiteralTooLarge:
-            output.bytes += Tagged(TagOf(event->text), "BAD",
-                                   "[TOOBIG] Literal too large: at most " +
-                                       std::to_string(limits.maxLiteral) + " octets");
-            break;
-        case Kind::LiteralTooLargeNow:
-            output.bytes += Tagged(TagOf(event->text), "BAD",
-                                   "[TOOBIG] Literal too large: at most " +
-                                       std::to_string(limits.maxLiteral) + " octets");
-            output.bytes += Bye("The literal announced cannot be taken; closing");
-            output.close = true;
-            context_.state = SessionState::Logout;
-            break;
+    while (!Closed() && !output.close && output.bytes.size() < context_.settings.outputPart) {
+        if (context_.unfinished) {
+            auto command = std::move(*context_.unfinished);
+            context_.unfinished.reset();
+            output.Append(Guarded(command.tag, command.name, command.next));
+            continue;
         }
+        if (!nextEvent_)
+            nextEvent_ = input_.Next();
+        if (!nextEvent_)
+            break;
+        const auto event = std::move(*nextEvent_);
+        nextEvent_.reset();
+        output.Append(Run(event));
+        const bool loggedIn = context_.state != SessionState::NotAuthenticated;
+        input_.SetLimits(loggedIn ? context_.settings.limits : context_.settings.loginLimits);
     }
-    if (Closed()) {
-        output.close = true;
-        input_.Clear();
-    }
-    return output;
+    return Finish(std::move(output));
 }
 
 Output Session::Poll() {
     Output output;
-    if (context_.idle)
+    if (!context_.idle || Closed())
+        return Finish(std::move(output));
+    try {
         output.bytes = context_.Synchronize();
+    } catch (...) {
+        const auto id = LogFailure({context_.id, context_.client, context_.user, "IDLE"},
+                                   FailureDetail(std::current_exception()));
+        output.bytes = Bye(FailureText(id));
+        output.close = true;
+        output.ending = "failure";
+    }
+    return Finish(std::move(output));
+}
+
+Output Session::Finish(Output output) {
+    if (output.close)
+        context_.state = SessionState::Logout;
+    if (Closed()) {
+        output.close = true;
+        if (output.ending.empty())
+            output.ending = "logout";
+        input_.Clear();
+        nextEvent_.reset();
+        context_.unfinished.reset();
+    } else {
+        if (!nextEvent_ && !context_.unfinished)
+            nextEvent_ = input_.Next();
+        output.pending = nextEvent_.has_value() || context_.unfinished.has_value();
+    }
+    output.idling = Idling();
+    output.loggedIn =
+        context_.state == SessionState::Authenticated || context_.state == SessionState::Selected;
+    return output;
+}
+
+template <class Step>
+Output Session::Guarded(const std::string& tag, std::string_view name, Step&& step) {
+    try {
+        return step();
+    } catch (...) {
+        const auto id = LogFailure({context_.id, context_.client, context_.user, name},
+                                   FailureDetail(std::current_exception()));
+        // Nothing the step began goes on: the next line is a command again.
+        context_.authenticating.reset();
+        context_.idle.reset();
+        context_.unfinished.reset();
+        return Answer(Tagged(tag, "NO", FailureText(id)));
+    }
+}
+
+std::optional<std::string> Session::EndContinuation() {
+    auto& awaiting = context_.authenticating ? context_.authenticating : context_.idle;
+    return std::exchange(awaiting, std::nullopt);
+}
+
+Output Session::Run(const InputEvent& event) {
+    const auto& limits = input_.Limits();
+    using Kind = InputEvent::Kind;
+    switch (event.kind) {
+    case Kind::Command:
+        return Line(event.text);
+    case Kind::Continue:
+        return Answer("+ Ready for the literal\r\n");
+    case Kind::LineTooLong:
+        return Answer(
+            Tagged(EndContinuation().value_or(TagOf(event.text)), "BAD",
+                   "Line too long: at most " + std::to_string(limits.maxLine) + " octets"));
+    case Kind::LiteralTooLarge:
+    case Kind::LiteralTooLargeNow:
+        break;
+    }
+    auto output = Answer(Tagged(EndContinuation().value_or(TagOf(event.text)), "BAD",
+                                "[TOOBIG] Literal too large: at most " +
+                                    std::to_string(limits.maxLiteral) + " octets"));
+    if (event.kind == Kind::LiteralTooLargeNow) {
+        output.bytes += Bye("The literal announced cannot be taken; closing");
+        output.close = true;
+        output.ending = "literal-too-large";
+    }
     return output;
 }
 
 Output Session::Line(std::string_view line) {
-    if (context_.authenticating)
-        return ContinueAuthentication(context_, line);
-    if (context_.idle)
-        return ContinueIdle(context_, line);
+    if (context_.authenticating) {
+        const auto tag = *context_.authenticating;
+        return Guarded(tag, "AUTHENTICATE", [&] { return ContinueAuthentication(context_, line); });
+    }
+    if (context_.idle) {
+        const auto tag = *context_.idle;
+        return Guarded(tag, "IDLE", [&] { return ContinueIdle(context_, line); });
+    }
     const auto parsed = ParseCommand(line);
     if (!parsed.error.empty())
         return Answer(Tagged(TagOf(line), "BAD", "Syntax error: " + parsed.error));
-    try {
-        return Execute(parsed.command);
-    } catch (const std::exception& failure) {
-        return Answer(
-            Tagged(parsed.command.tag, "NO", std::string("[UNAVAILABLE] ") + failure.what()));
-    }
+    return Guarded(parsed.command.tag, parsed.command.name,
+                   [&] { return Execute(parsed.command); });
 }
 
 Output Session::Execute(const Command& command) {

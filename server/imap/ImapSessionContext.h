@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,11 @@ namespace server::imap {
 struct SessionSettings {
     std::string hostName = "localhost";
     InputLimits limits;
+    // Before a login anyone may send: lines and literals small enough for a LOGIN.
+    InputLimits loginLimits{.maxLine = 8 * 1024, .maxLiteral = 8 * 1024, .maxCommand = 16 * 1024};
+    // A step stops taking further commands once its answer holds this many octets, and a FETCH
+    // answers in parts of about this size: the rest waits until the network has sent it.
+    std::size_t outputPart = 256 * 1024;
     // A failed login is answered only after this pause.
     std::chrono::milliseconds failedLoginDelay = std::chrono::seconds(2);
     // This many failed logins in a row end the session.
@@ -33,18 +39,30 @@ struct SelectedMessage {
     bool recent = false;
 };
 
+// A command whose answer comes in parts (a FETCH of many large messages): its tag, and what
+// writes the next part, which sets `unfinished` again when more is to come.
+struct UnfinishedCommand {
+    std::string tag;
+    std::string name;
+    std::function<Output()> next;
+};
+
 struct SessionContext {
-    // The backend must outlive the context.
-    SessionContext(Backend& backend, SessionSettings settings, std::string client)
-        : backend(backend), settings(std::move(settings)), client(std::move(client)) {}
+    // The backend must outlive the context. `id` names the session in the log.
+    SessionContext(Backend& backend, SessionSettings settings, std::string client, std::string id)
+        : backend(backend), settings(std::move(settings)), client(std::move(client)),
+          id(std::move(id)) {}
 
     Backend& backend;
     SessionSettings settings;
     const std::string client; // its IP address, or "local" for a unix socket's
+    const std::string id;
     SessionState state = SessionState::NotAuthenticated;
+    std::string user; // the name the client logged in with
     int failedLogins = 0;
-    std::optional<std::string> authenticating; // tag of an AUTHENTICATE awaiting its response
-    std::optional<std::string> idle;           // tag of the IDLE under way
+    std::optional<std::string> authenticating;   // tag of an AUTHENTICATE awaiting its response
+    std::optional<std::string> idle;             // tag of the IDLE under way
+    std::optional<UnfinishedCommand> unfinished; // runs before any further command
 
     std::string folder; // the selected folder's store path
     bool readOnly = false;

@@ -5,6 +5,8 @@
 
 #include "server/imap/commands/SaslPlain.h"
 
+#include "server/log/ServerLog.h"
+
 namespace server::imap {
 
 namespace {
@@ -15,15 +17,26 @@ Output LoginWith(SessionContext& session, const std::string& tag, const std::str
         session.backend.Login(name, password) == LoginOutcome::Accepted) {
         session.failedLogins = 0;
         session.state = SessionState::Authenticated;
+        session.user = name;
+        log::Event(log::Severity::Info, "login-ok")
+            .Field("session", session.id)
+            .Field("client", session.client)
+            .Field("user", name);
         return Answer(
             Tagged(tag, "OK", std::string("[CAPABILITY ") + kCapabilities + "] Logged in"));
     }
     ++session.failedLogins;
+    log::Event(log::Severity::Warning, "login-failed")
+        .Field("session", session.id)
+        .Field("client", session.client)
+        .Field("user", name)
+        .Field("reason", password.empty() ? "empty password" : "wrong user name or password");
     auto output = Answer(Tagged(tag, "NO", "[AUTHENTICATIONFAILED] Wrong user name or password"));
     output.delay = session.settings.failedLoginDelay;
     if (session.failedLogins >= session.settings.maxFailedLogins) {
         output.bytes += Bye("Too many failed logins");
         output.close = true;
+        output.ending = "too-many-failed-logins";
         session.state = SessionState::Logout;
     }
     return output;

@@ -1,5 +1,6 @@
-// FETCH: the data items asked for, message by message; reading a message's text marks it \Seen
-// unless the folder is read-only or the item is a PEEK.
+// FETCH: the data items asked for, message by message, in parts of about the session's output
+// part; reading a message's text marks it \Seen unless the folder is read-only or the item is a
+// PEEK.
 
 #include "server/imap/commands/Commands.h"
 
@@ -7,6 +8,7 @@
 #include "server/imap/ImapWire.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace server::imap {
 
@@ -24,25 +26,22 @@ FetchItem ItemOf(FetchItem::Kind kind, const char* label) {
     return item;
 }
 
-} // namespace
+// A FETCH under way, answered a part at a time: the rest waits until the part has been sent.
+struct FetchRun {
+    std::string tag;
+    bool byUid = false;
+    bool marksSeen = false;
+    std::vector<FetchItem> items;
+    std::vector<std::size_t> indexes; // into the session's messages
+    std::size_t answered = 0;         // of `indexes`
+    bool gone = false;                // a message had been removed meanwhile
+};
 
-Output Fetch(SessionContext& session, const Command& command, std::size_t first, bool byUid) {
-    const auto& args = command.arguments;
-    if (args.size() != first + 2 || !args[first].IsAtom())
-        return Answer(Tagged(command.tag, "BAD", "FETCH needs a sequence set and data items"));
-    auto request = ParseFetchItems(args[first + 1]);
-    if (!request.error.empty())
-        return Answer(Tagged(command.tag, "BAD", request.error));
-    if (byUid && !Asks(request.items, FetchItem::Kind::Uid))
-        request.items.insert(request.items.begin(), ItemOf(FetchItem::Kind::Uid, "UID"));
-    std::vector<std::size_t> indexes;
-    if (!session.Resolve(args[first].text, byUid, indexes))
-        return Answer(Tagged(command.tag, "BAD", "Not a sequence set: " + args[first].text));
-    const bool marksSeen = request.setsSeen && !session.readOnly;
+Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
     Output output;
     std::string& out = output.bytes;
-    bool gone = false;
-    for (const auto index : indexes) {
+    while (run->answered < run->indexes.size() && out.size() < session.settings.outputPart) {
+        const auto index = run->indexes[run->answered++];
         auto& message = session.messages[index];
         std::optional<std::string> whole;
         bool loaded = false;
@@ -54,7 +53,7 @@ Output Fetch(SessionContext& session, const Command& command, std::size_t first,
             return whole ? &*whole : nullptr;
         };
         bool flagsChanged = false;
-        if (marksSeen && !(message.summary.flags & kSeen)) {
+        if (run->marksSeen && !(message.summary.flags & kSeen)) {
             if (session.backend.SetFlags(session.folder, message.summary.uid,
                                          message.summary.flags | kSeen, message.summary.keywords)) {
                 message.summary.flags |= kSeen;
@@ -62,27 +61,53 @@ Output Fetch(SessionContext& session, const Command& command, std::size_t first,
             }
         }
         // A message that has just become \Seen says so, even when FLAGS was not asked for.
-        const bool addFlags = flagsChanged && !Asks(request.items, FetchItem::Kind::Flags);
+        const bool addFlags = flagsChanged && !Asks(run->items, FetchItem::Kind::Flags);
         std::vector<FetchItem> withFlags;
         if (addFlags) {
-            withFlags = request.items;
+            withFlags = run->items;
             withFlags.push_back(ItemOf(FetchItem::Kind::Flags, "FLAGS"));
         }
         const auto mark = out.size();
         out += "* ";
         out += std::to_string(index + 1);
         out += " FETCH ";
-        if (!AppendFetchResponse(out, addFlags ? withFlags : request.items, message.summary,
-                                 load)) {
+        if (!AppendFetchResponse(out, addFlags ? withFlags : run->items, message.summary, load)) {
             out.resize(mark);
-            gone = true;
+            run->gone = true;
             continue;
         }
         out += "\r\n";
     }
-    out += gone ? Tagged(command.tag, "NO", kMessagesGone)
-                : Tagged(command.tag, "OK", std::string(byUid ? "UID " : "") + "FETCH completed");
+    if (run->answered < run->indexes.size()) {
+        session.unfinished = {run->tag, "FETCH",
+                              [&session, run] { return NextPart(session, run); }};
+        return output;
+    }
+    out += run->gone
+               ? Tagged(run->tag, "NO", kMessagesGone)
+               : Tagged(run->tag, "OK", std::string(run->byUid ? "UID " : "") + "FETCH completed");
     return output;
+}
+
+} // namespace
+
+Output Fetch(SessionContext& session, const Command& command, std::size_t first, bool byUid) {
+    const auto& args = command.arguments;
+    if (args.size() != first + 2 || !args[first].IsAtom())
+        return Answer(Tagged(command.tag, "BAD", "FETCH needs a sequence set and data items"));
+    auto request = ParseFetchItems(args[first + 1]);
+    if (!request.error.empty())
+        return Answer(Tagged(command.tag, "BAD", request.error));
+    if (byUid && !Asks(request.items, FetchItem::Kind::Uid))
+        request.items.insert(request.items.begin(), ItemOf(FetchItem::Kind::Uid, "UID"));
+    auto run = std::make_shared<FetchRun>();
+    if (!session.Resolve(args[first].text, byUid, run->indexes))
+        return Answer(Tagged(command.tag, "BAD", "Not a sequence set: " + args[first].text));
+    run->tag = command.tag;
+    run->byUid = byUid;
+    run->marksSeen = request.setsSeen && !session.readOnly;
+    run->items = std::move(request.items);
+    return NextPart(session, run);
 }
 
 } // namespace server::imap

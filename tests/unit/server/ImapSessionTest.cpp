@@ -207,7 +207,7 @@ TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {
 TEST(ImapSessionTest, LimitsAreAnsweredAndTheSessionGoesOnWhereItCan) {
     FakeBackend backend;
     SessionSettings settings;
-    settings.limits = {.maxLine = 100, .maxLiteral = 10, .maxCommand = 1000};
+    settings.limits = settings.loginLimits = {.maxLine = 100, .maxLiteral = 10, .maxCommand = 1000};
     Session session(backend, settings);
     EXPECT_EQ(session.Receive("a LOGIN {11}\r\n").bytes,
               "a BAD [TOOBIG] Literal too large: at most 10 octets\r\n");
@@ -565,16 +565,6 @@ TEST(ImapSessionTest, NoopAndIdleReportWhatChangedElsewhere) {
     EXPECT_FALSE(session.Idling());
     EXPECT_EQ(session.Receive("c SEARCH RECENT\r\n").bytes,
               "* SEARCH 3 4\r\nc OK SEARCH completed\r\n");
-}
-
-TEST(ImapSessionTest, BackendFailuresAreAnsweredNoAndTheSessionGoesOn) {
-    class Failing : public FakeBackend {
-        std::vector<std::string> Folders() override { throw std::runtime_error("store down"); }
-    } backend;
-    Session session(backend, SessionSettings{});
-    session.Receive("l LOGIN alice secret\r\n");
-    EXPECT_EQ(session.Receive("a LIST \"\" *\r\n").bytes, "a NO [UNAVAILABLE] store down\r\n");
-    EXPECT_EQ(session.Receive("b NOOP\r\n").bytes, "b OK NOOP completed\r\n");
 }
 
 } // namespace
