@@ -1,141 +1,198 @@
 // The IMAP front's connections: reading, handing input to the session on the pool, writing its
-// answers in order, idle polls and autologout; accepting and the session limits are the shared
-// listener's.
+// answers in order with a bound on what waits to be sent, idle polls, the login timeout,
+// autologout and stopping; accepting and the session limits are the shared listener's.
 
 #include "server/imap/ImapServer.h"
+
+#include "server/imap/ImapFailures.h"
+#include "server/log/ServerLog.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
 #include <array>
+#include <deque>
+#include <optional>
 
 namespace server::imap {
 
 namespace asio = boost::asio;
 using Stream = asio::generic::stream_protocol;
 using boost::system::error_code;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Input a connection holds while its session is busy; it reads no more until that is taken.
-constexpr std::size_t kMaxHeldInput = 256 * 1024;
+// How long the last bytes of a session that ends may take to be sent to a client that reads
+// slowly, or not at all.
+constexpr auto kLastBytes = std::chrono::seconds(30);
 
 } // namespace
 
 class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
     Connection(Server& server, Stream::socket socket, std::string client)
-        : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
+        : server_(server), settings_(server.Settings()), socket_(std::move(socket)),
+          autoLogoutTimer_(socket_.get_executor()), loginTimer_(socket_.get_executor()),
           pollTimer_(socket_.get_executor()), delayTimer_(socket_.get_executor()),
-          backend_(server.NewBackend()),
-          session_(*backend_, server.Settings().session, std::move(client)) {}
+          stopTimer_(socket_.get_executor()), lastBytesTimer_(socket_.get_executor()),
+          client_(std::move(client)), backend_(server.NewBackend()),
+          session_(*backend_, settings_.session, client_) {}
 
     void Begin() override {
-        Send(session_.Greeting(), false);
+        begun_ = Clock::now();
+        log::Event(log::Severity::Info, "session-start")
+            .Field("session", session_.Id())
+            .Field("client", client_);
+        Send(session_.Greeting());
+        ArmLoginTimeout();
         Read();
     }
 
     void Refuse(net::Refusal why, const asio::ip::address& client) override {
-        if (why == net::Refusal::TooManySessions)
-            return Send(Session::Bye("Too many sessions open, try again later"), true);
-        Send(
-            Session::Bye("Too many sessions from " + client.to_string() + " open, try again later"),
-            true);
+        const bool tooMany = why == net::Refusal::TooManySessions;
+        log::Event(log::Severity::Warning, "refused")
+            .Field("client", client_)
+            .Field("reason", tooMany ? "too many sessions" : "too many sessions from the client");
+        End(Session::Bye(tooMany ? "Too many sessions open, try again later"
+                                 : "Too many sessions from " + client.to_string() +
+                                       " open, try again later"),
+            "refused", kLastBytes);
     }
 
     void Stop() override {
-        if (!busy_ && !closing_)
-            Send(Session::Bye("Server shutting down"), true);
+        if (closing_)
+            return;
+        if (!busy_)
+            return End(Session::Bye("Server shutting down"), "server-stopping",
+                       settings_.stopGrace);
+        // The step under way may still be answered (SendAnswer adds the BYE); a hung one is not
+        // waited for.
+        stopTimer_.expires_after(settings_.stopGrace);
+        stopTimer_.async_wait([self = shared_from_this()](error_code error) {
+            if (!error)
+                self->End(Session::Bye("Server shutting down"), "server-stopping",
+                          self->settings_.stopGrace);
+        });
     }
 
 private:
+    // Reads while the session is behind neither with its input nor with its output.
     void Read() {
-        if (reading_ || closing_ || unreadInput_.size() > kMaxHeldInput)
+        const auto heldInput =
+            loggedIn_ ? settings_.maxHeldInput : settings_.maxHeldInputBeforeLogin;
+        if (reading_ || closing_ || unreadInput_.size() >= heldInput || OutputFull())
             return;
         reading_ = true;
         ArmAutoLogout();
-        socket_.async_read_some(asio::buffer(buffer_),
-                                [self = shared_from_this()](error_code error, std::size_t n) {
-                                    self->reading_ = false;
-                                    if (self->closed_)
-                                        return;
-                                    if (error)
-                                        return self->Close();
-                                    self->unreadInput_.append(self->buffer_.data(), n);
-                                    self->Kick();
-                                    self->Read();
-                                });
-    }
-
-    // Hands unread input to the session when it is free.
-    void Kick() {
-        if (busy_ || closing_ || unreadInput_.empty())
-            return;
-        busy_ = true;
-        asio::post(server_.Workers(), [self = shared_from_this(), input = std::move(unreadInput_)] {
-            auto output = self->session_.Receive(input);
-            asio::post(self->socket_.get_executor(),
-                       [self, output = std::move(output)] { self->Answer(output); });
+        socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](error_code error,
+                                                                                   std::size_t n) {
+            self->reading_ = false;
+            if (self->closing_)
+                return;
+            if (error)
+                return self->Close(error == asio::error::eof ? "client-closed" : "network-error");
+            self->unreadInput_.append(self->buffer_.data(), n);
+            self->Kick();
+            self->Read();
         });
-        unreadInput_.clear();
     }
 
-    void Answer(const Output& output) {
-        if (output.delay.count() > 0) {
-            delayTimer_.expires_after(output.delay);
-            delayTimer_.async_wait(
-                [self = shared_from_this(), output](error_code) { self->SendAnswer(output); });
+    bool OutputFull() const { return unsent_ >= settings_.maxUnsentOutput; }
+
+    // Starts the session's next step when it is free: the input received, or what it holds
+    // already (then the input waits, so that the session never holds more than one share).
+    void Kick() {
+        if (busy_ || closing_ || OutputFull() || (!pending_ && unreadInput_.empty()))
             return;
-        }
-        SendAnswer(output);
+        std::string input;
+        if (!pending_)
+            input.swap(unreadInput_);
+        RunOnPool([self = shared_from_this(), input = std::move(input)] {
+            return self->session_.Receive(input);
+        });
     }
 
-    // The answer goes out; then the next step, or the end.
-    void SendAnswer(const Output& output) {
-        if (closed_)
-            return;
-        const bool close = output.close || session_.Closed();
-        if (!close && server_.Stopping()) {
-            Send(output.bytes + Session::Bye("Server shutting down"), true);
-            return;
-        }
-        Send(output.bytes, close);
-        busy_ = false;
-        if (close)
-            return;
-        Kick();
-        Read();
-        if (session_.Idling())
-            SchedulePoll();
-    }
-
-    void SchedulePoll() {
-        pollTimer_.expires_after(server_.Settings().idlePoll);
-        pollTimer_.async_wait([self = shared_from_this()](error_code error) {
-            if (error || self->closing_)
-                return;
-            // The session is only looked at while no worker is using it.
-            if (self->busy_)
-                return self->SchedulePoll();
-            if (!self->session_.Idling())
-                return;
-            self->busy_ = true;
-            asio::post(self->server_.Workers(), [self] {
-                auto output = self->session_.Poll();
-                asio::post(self->socket_.get_executor(),
-                           [self, output = std::move(output)] { self->SendAnswer(output); });
+    // One step of the session on the pool; its answer comes back to the network thread. Any
+    // failure ends this session alone.
+    template <class Step> void RunOnPool(Step step) {
+        busy_ = true;
+        asio::post(server_.Workers(), [self = shared_from_this(), step = std::move(step)] {
+            Output output;
+            try {
+                output = step();
+            } catch (...) {
+                const auto id = LogFailure({self->session_.Id(), self->client_, {}, "session step"},
+                                           FailureDetail(std::current_exception()));
+                output = imap::Answer(Session::Bye(FailureText(id)));
+                output.close = true;
+                output.ending = "failure";
+            }
+            asio::post(self->socket_.get_executor(), [self, output = std::move(output)]() mutable {
+                self->Answer(std::move(output));
             });
         });
     }
 
-    // Writes go out in order, one at a time.
-    void Send(std::string bytes, bool thenClose) {
+    void Answer(Output output) {
+        if (closing_) {
+            busy_ = false; // the session ended meanwhile: the late answer is dropped
+            return;
+        }
+        if (output.delay.count() > 0) {
+            delayTimer_.expires_after(output.delay);
+            delayTimer_.async_wait(
+                [self = shared_from_this(), output = std::move(output)](error_code) mutable {
+                    self->SendAnswer(std::move(output));
+                });
+            return;
+        }
+        SendAnswer(std::move(output));
+    }
+
+    // The answer goes out; then the next step, or the end.
+    void SendAnswer(Output output) {
+        busy_ = false;
         if (closing_)
             return;
-        closing_ = thenClose;
-        if (!bytes.empty())
+        pending_ = output.pending;
+        idling_ = output.idling;
+        loggedIn_ = output.loggedIn;
+        if (loggedIn_)
+            loginTimer_.cancel();
+        if (output.close)
+            return End(std::move(output.bytes), output.ending, kLastBytes);
+        if (server_.Stopping())
+            return End(output.bytes + Session::Bye("Server shutting down"), "server-stopping",
+                       settings_.stopGrace);
+        Send(std::move(output.bytes));
+        Kick();
+        Read();
+        if (idling_ && !busy_)
+            SchedulePoll();
+    }
+
+    void SchedulePoll() {
+        pollTimer_.expires_after(settings_.idlePoll);
+        pollTimer_.async_wait([self = shared_from_this()](error_code error) {
+            // A step under way reschedules the poll when it is answered, if still idling.
+            if (error || self->closing_ || self->busy_ || !self->idling_)
+                return;
+            if (self->OutputFull())
+                return self->SchedulePoll();
+            self->RunOnPool([self] { return self->session_.Poll(); });
+        });
+    }
+
+    // Writes go out in order, one at a time.
+    void Send(std::string bytes) {
+        if (closed_)
+            return;
+        if (!bytes.empty()) {
+            unsent_ += bytes.size();
             queue_.push_back(std::move(bytes));
+        }
         if (!writing_)
             WriteNext();
     }
@@ -143,59 +200,121 @@ private:
     void WriteNext() {
         if (queue_.empty()) {
             if (closing_)
-                Close();
+                Close(ending_);
             return;
         }
         writing_ = true;
         outgoing_ = std::move(queue_.front());
-        queue_.erase(queue_.begin());
+        queue_.pop_front();
         asio::async_write(socket_, asio::buffer(outgoing_),
                           [self = shared_from_this()](error_code error, std::size_t) {
                               self->writing_ = false;
+                              self->unsent_ -= self->outgoing_.size();
+                              self->outgoing_ = std::string();
+                              if (self->closed_)
+                                  return;
                               if (error)
-                                  return self->Close();
+                                  return self->Close("network-error");
                               self->WriteNext();
+                              if (self->closing_)
+                                  return;
+                              // The client takes its answers: it is not idle.
+                              self->ArmAutoLogout();
+                              self->Kick();
+                              self->Read();
                           });
     }
 
+    // Sends the last bytes and closes; a step under way is not waited for (its answer is
+    // dropped), nor a client that does not read them for longer than `lastBytes`.
+    void End(std::string bytes, std::string ending, std::chrono::milliseconds lastBytes) {
+        if (closing_)
+            return;
+        closing_ = true;
+        ending_ = std::move(ending);
+        autoLogoutTimer_.cancel();
+        loginTimer_.cancel();
+        pollTimer_.cancel();
+        stopTimer_.cancel();
+        lastBytesTimer_.expires_after(lastBytes);
+        lastBytesTimer_.async_wait([self = shared_from_this()](error_code error) {
+            if (!error)
+                self->Close(self->ending_);
+        });
+        Send(std::move(bytes));
+    }
+
     void ArmAutoLogout() {
-        timer_.expires_after(server_.Settings().autoLogout);
-        timer_.async_wait([self = shared_from_this()](error_code error) {
-            if (error || self->closing_)
-                return;
-            if (self->busy_)
-                return self->ArmAutoLogout();
-            self->Send(Session::Bye("Autologout: nothing sent for too long"), true);
+        autoLogoutTimer_.expires_after(settings_.autoLogout);
+        autoLogoutTimer_.async_wait([self = shared_from_this()](error_code error) {
+            if (!error)
+                self->End(Session::Bye("Autologout: nothing sent for too long"), "autologout",
+                          kLastBytes);
         });
     }
 
-    void Close() {
+    void ArmLoginTimeout() {
+        loginTimer_.expires_after(settings_.loginTimeout);
+        loginTimer_.async_wait([self = shared_from_this()](error_code error) {
+            if (!error && !self->loggedIn_)
+                self->End(Session::Bye("No login in time, closing"), "login-timeout", kLastBytes);
+        });
+    }
+
+    void Close(const std::string& why) {
         if (closed_)
             return;
         closed_ = true;
         closing_ = true;
-        timer_.cancel();
+        if (ending_.empty())
+            ending_ = why;
+        autoLogoutTimer_.cancel();
+        loginTimer_.cancel();
         pollTimer_.cancel();
         delayTimer_.cancel();
+        stopTimer_.cancel();
+        lastBytesTimer_.cancel();
+        if (begun_) {
+            const auto lasted =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *begun_);
+            log::Event(log::Severity::Info, "session-end")
+                .Field("session", session_.Id())
+                .Field("client", client_)
+                .Field("reason", ending_)
+                .Field("ms", static_cast<std::int64_t>(lasted.count()));
+        }
+        queue_.clear();
         server_.Ended(socket_, shared_from_this());
     }
 
     Server& server_;
+    const ServerSettings& settings_;
     Stream::socket socket_;
-    asio::steady_timer timer_;
+    asio::steady_timer autoLogoutTimer_;
+    asio::steady_timer loginTimer_;
     asio::steady_timer pollTimer_;
     asio::steady_timer delayTimer_;
+    asio::steady_timer stopTimer_;
+    asio::steady_timer lastBytesTimer_;
+    const std::string client_;
     std::unique_ptr<Backend> backend_;
-    Session session_;
+    Session session_; // used by one step at a time, on the pool
+    std::optional<Clock::time_point> begun_;
     std::array<char, 16384> buffer_{};
     std::string unreadInput_; // received, not yet given to the session
-    std::vector<std::string> queue_;
+    std::deque<std::string> queue_;
     std::string outgoing_;
+    std::size_t unsent_ = 0; // octets queued or being written
+    std::string ending_;     // why the session ends, for the log
     bool reading_ = false;
     bool writing_ = false;
-    bool busy_ = false;    // the session is working on a step
-    bool closing_ = false; // the last bytes are on their way
+    bool busy_ = false;    // a step of the session runs on the pool
+    bool closing_ = false; // the session has ended: its last bytes are on their way
     bool closed_ = false;
+    // The session as its last step left it.
+    bool pending_ = false;
+    bool idling_ = false;
+    bool loggedIn_ = false;
 };
 
 Server::Server(asio::io_context& io, const net::Stream::endpoint& endpoint, ServerSettings settings,

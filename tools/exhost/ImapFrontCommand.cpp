@@ -14,8 +14,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <iostream>
+#include <tuple>
 
 namespace exhost {
 
@@ -31,8 +33,19 @@ using server::mailstore::ImapMailboxBackend;
 struct ImapOptions {
     std::string root;
     std::string listen = "127.0.0.1:1143";
+    std::size_t maxPerClient = imap::ServerSettings{}.maxSessionsPerClient;
+    double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
+    double lookupTimeout = 5;
     std::string log = "stderr";
+
+    static double Seconds(std::chrono::milliseconds duration) {
+        return std::chrono::duration<double>(duration).count();
+    }
 };
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
+}
 
 void RunImap(const ImapOptions& options) {
     OpenLog(options.log, "exhost-imap");
@@ -43,7 +56,10 @@ void RunImap(const ImapOptions& options) {
     const auto names = folder.ReadMachineNames();
     imap::ServerSettings settings;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
-    auto logins = std::make_shared<DirectoryLoginCheck>(folder);
+    settings.maxSessionsPerClient = options.maxPerClient;
+    settings.loginTimeout = Milliseconds(options.loginTimeout);
+    auto logins =
+        std::make_shared<DirectoryLoginCheck>(folder, Milliseconds(options.lookupTimeout));
     auto cache = std::make_shared<FolderCache>();
 
     asio::io_context io;
@@ -64,7 +80,8 @@ void RunImap(const ImapOptions& options) {
               << settings.session.hostName << std::endl;
     server::log::Event(server::log::Severity::Info, "server-start")
         .Field("listen", bound.address().to_string() + ":" + std::to_string(bound.port()))
-        .Field("host", settings.session.hostName);
+        .Field("host", settings.session.hostName)
+        .Field("max_per_client", settings.maxSessionsPerClient);
     io.run();
     server.Join();
     server::log::Event(server::log::Severity::Info, "server-stopped");
@@ -80,6 +97,21 @@ void AddImapCommand(CLI::App& app) {
         ->add_option("--listen", options->listen,
                      "IP address and port to listen on (port 0 picks a free one)")
         ->capture_default_str();
+    command
+        ->add_option("--max-per-client", options->maxPerClient,
+                     "Sessions one client IP address may hold open at once")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    for (const auto& [name, seconds, text] :
+         {std::tuple{"--login-timeout", &options->loginTimeout,
+                     "Seconds a session may take to log in before it is closed with BYE"},
+          std::tuple{"--lookup-timeout", &options->lookupTimeout,
+                     "Seconds a login may wait for the directory before it gets NO"}}) {
+        // From a millisecond to a year: a limit of 0 would end every session at once.
+        command->add_option(name, *seconds, text)
+            ->check(CLI::Range(0.001, 31536000.0))
+            ->capture_default_str();
+    }
     AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });
 }

@@ -63,7 +63,9 @@ def flags_and_keywords(fetched):
 
 class ImapServer:
     def __init__(self, root):
-        self.process = subprocess.Popen([EXHOST, "imap", "--root", root, "--listen", "127.0.0.1:0"],
+        # One address may open every session: the limit of 100 is the server's.
+        self.process = subprocess.Popen([EXHOST, "imap", "--root", root, "--listen", "127.0.0.1:0",
+                                         "--max-per-client", "100"],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
 

@@ -1,0 +1,285 @@
+// The IMAP front's network layer, in-process on loopback: session limits, the login timeout,
+// autologout and stopping while a step hangs, clients that do not read their answers, what a
+// session logs, and IDLE ended by a pipelined DONE (which raced before; run under TSan).
+
+#include "ImapTestBackend.h"
+
+#include "server/imap/ImapServer.h"
+#include "server/log/ServerLog.h"
+
+#include <boost/asio/post.hpp>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <regex>
+#include <thread>
+
+using namespace imaptest;
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RunningServer {
+public:
+    explicit RunningServer(ServerSettings settings, int messages = 3, std::size_t bodySize = 200)
+        : server_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
+                  std::move(settings), [this, messages, bodySize] {
+                      return std::make_unique<TestBackend>(shared, messages, bodySize);
+                  }) {
+        server_.Start();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~RunningServer() {
+        shared.logins.Set(true);
+        if (!ended_.valid())
+            Stop();
+        ended_.wait();
+        server_.Join();
+    }
+    unsigned short Port() const { return server_.LocalEndpoint().port(); }
+    // Stops the server; true when its network thread ended within `within`.
+    bool Stop(std::chrono::milliseconds within = 10s) {
+        asio::post(io_, [this] { server_.Stop(); });
+        ended_ = std::async(std::launch::async, [this] { thread_.join(); });
+        return ended_.wait_for(within) == std::future_status::ready;
+    }
+
+    Shared shared;
+
+private:
+    asio::io_context io_;
+    Server server_;
+    std::thread thread_;
+    std::future<void> ended_;
+};
+
+// A blocking client; reads give up after 10 seconds.
+class Client {
+public:
+    explicit Client(unsigned short port, int receiveBuffer = 0)
+        : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        if (receiveBuffer > 0)
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        timeval wait{10, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~Client() { close(fd_); }
+
+    bool Send(const std::string& bytes) {
+        return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                 static_cast<ssize_t>(bytes.size());
+    }
+    // The next line with its CRLF; empty once the server has closed (or said nothing for 10 s).
+    std::string Line() {
+        for (;;) {
+            if (const auto end = buffer_.find("\r\n"); end != std::string::npos) {
+                auto line = buffer_.substr(0, end + 2);
+                buffer_.erase(0, end + 2);
+                return line;
+            }
+            char chunk[65536];
+            const auto n = recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return {};
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    // The lines up to the one that starts with `prefix`, which is returned; empty if none came.
+    std::string LineStarting(const std::string& prefix) {
+        for (auto line = Line(); !line.empty(); line = Line())
+            if (line.starts_with(prefix))
+                return line;
+        return {};
+    }
+    bool LogIn() {
+        return Send(std::string("l LOGIN u ") + kPassword + "\r\n") &&
+               LineStarting("l ").starts_with("l OK");
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+    std::string buffer_;
+};
+
+ServerSettings Quick() {
+    ServerSettings settings;
+    settings.session.failedLoginDelay = {};
+    settings.stopGrace = 200ms;
+    return settings;
+}
+
+TEST(ImapServerTest, OneClientAddressHoldsAtMostItsShareOfSessions) {
+    auto settings = Quick();
+    settings.maxSessionsPerClient = 2;
+    const server::log::Capture log;
+    RunningServer server(settings);
+    Client first(server.Port()), second(server.Port()), third(server.Port());
+    EXPECT_TRUE(first.Line().starts_with("* OK"));
+    EXPECT_TRUE(second.Line().starts_with("* OK"));
+    EXPECT_EQ(third.Line(), "* BYE Too many sessions from 127.0.0.1 open, try again later\r\n");
+    EXPECT_EQ(third.Line(), "");
+    const auto lines = log.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const auto& line) {
+                                return line ==
+                                       "refused client=127.0.0.1 reason=\"too many sessions from "
+                                       "the client\"";
+                            }),
+              1);
+}
+
+TEST(ImapServerTest, ASessionThatDoesNotLogInInTimeIsClosed) {
+    auto settings = Quick();
+    settings.loginTimeout = 300ms;
+    RunningServer server(settings);
+    Client idle(server.Port()), user(server.Port());
+    ASSERT_TRUE(idle.Line().starts_with("* OK"));
+    ASSERT_TRUE(user.Line().starts_with("* OK"));
+    ASSERT_TRUE(user.LogIn());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(idle.Line(), "* BYE No login in time, closing\r\n");
+    EXPECT_EQ(idle.Line(), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    // The one that logged in is not touched.
+    std::this_thread::sleep_for(400ms);
+    ASSERT_TRUE(user.Send("n NOOP\r\n"));
+    EXPECT_EQ(user.Line(), "n OK NOOP completed\r\n");
+}
+
+TEST(ImapServerTest, AutologoutAndStoppingDoNotWaitForAStepThatHangs) {
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopping" : "autologout");
+        auto settings = Quick();
+        if (!stop)
+            settings.autoLogout = 300ms;
+        RunningServer server(settings);
+        server.shared.logins.Set(false);
+        Client client(server.Port());
+        ASSERT_TRUE(client.Line().starts_with("* OK"));
+        ASSERT_TRUE(client.Send(std::string("l LOGIN u ") + kPassword + "\r\n"));
+        ASSERT_TRUE(server.shared.logins.AwaitWaiting(1));
+        const auto started = std::chrono::steady_clock::now();
+        if (stop) {
+            EXPECT_TRUE(server.Stop(3s)); // the network thread ends with the login still held
+        }
+        EXPECT_EQ(client.Line(), stop ? "* BYE Server shutting down\r\n"
+                                      : "* BYE Autologout: nothing sent for too long\r\n");
+        EXPECT_EQ(client.Line(), ""); // closed; the late answer is dropped
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+        EXPECT_EQ(server.shared.logins.Waiting(), 1);
+    }
+}
+
+// A client that pipelines FETCHes without reading the answers: the server runs no more of them
+// than fit its output bound and the socket buffers, and goes on once the client reads.
+TEST(ImapServerTest, AClientThatDoesNotReadIsNotAnsweredWithoutBound) {
+    constexpr int kFetches = 300;
+    constexpr std::size_t kBody = 100 * 1024;
+    auto settings = Quick();
+    settings.maxUnsentOutput = 256 * 1024;
+    RunningServer server(settings, 1, kBody);
+    Client client(server.Port(), 64 * 1024);
+    ASSERT_TRUE(client.Line().starts_with("* OK"));
+    ASSERT_TRUE(client.LogIn());
+    ASSERT_TRUE(client.Send("s SELECT INBOX\r\n"));
+    ASSERT_TRUE(client.LineStarting("s ").starts_with("s OK"));
+    std::string fetches;
+    for (int n = 0; n < kFetches; ++n)
+        fetches += "f FETCH 1 BODY.PEEK[]\r\n";
+    ASSERT_TRUE(client.Send(fetches));
+    // Until the server has stopped answering.
+    for (int read = -1; read != server.shared.messagesRead;) {
+        read = server.shared.messagesRead;
+        std::this_thread::sleep_for(500ms);
+    }
+    EXPECT_LT(server.shared.messagesRead, kFetches / 3);
+    int answered = 0;
+    for (std::string line = "*"; !line.empty() && answered < kFetches;) {
+        line = client.Line();
+        answered += line == "f OK FETCH completed\r\n";
+    }
+    EXPECT_EQ(answered, kFetches);
+}
+
+TEST(ImapServerTest, ASessionLogsItsStartLoginsFailuresAndEndWithoutThePassword) {
+    const server::log::Capture log;
+    {
+        RunningServer server(Quick());
+        Client client(server.Port());
+        ASSERT_TRUE(client.Line().starts_with("* OK"));
+        ASSERT_TRUE(client.Send("a LOGIN u wrong-pw\r\n"));
+        EXPECT_TRUE(client.LineStarting("a ").starts_with("a NO [AUTHENTICATIONFAILED]"));
+        ASSERT_TRUE(client.LogIn());
+        server.shared.failing = true;
+        ASSERT_TRUE(client.Send("b LIST \"\" *\r\n"));
+        const auto failed = client.LineStarting("b ");
+        std::smatch id;
+        ASSERT_TRUE(std::regex_match(
+            failed, id,
+            std::regex(R"(b NO \[UNAVAILABLE\] Internal error, id ([0-9A-F]{16})\r\n)")))
+            << failed;
+        ASSERT_TRUE(client.Send("c LOGOUT\r\n"));
+        EXPECT_TRUE(client.LineStarting("c ").starts_with("c OK"));
+        EXPECT_EQ(client.Line(), "");
+        server.Stop();
+        const auto lines = log.Lines();
+        ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+        std::smatch start;
+        ASSERT_TRUE(std::regex_match(lines[0], start,
+                                     std::regex("session-start session=([0-9A-F]{16}) "
+                                                "client=127.0.0.1")))
+            << lines[0];
+        const auto session = "session=" + start[1].str() + " client=127.0.0.1";
+        EXPECT_EQ(lines[1],
+                  "login-failed " + session + " user=u reason=\"wrong user name or password\"");
+        EXPECT_EQ(lines[2], "login-ok " + session + " user=u");
+        EXPECT_EQ(lines[3], "failure " + session + " user=u step=LIST id=" + id[1].str() +
+                                " detail=\"0x80004005 " + kSecretDetail + "\"");
+        EXPECT_TRUE(std::regex_match(
+            lines[4], std::regex("session-end " + session + " reason=logout ms=\\d+")))
+            << lines[4];
+        for (const auto& line : lines) {
+            EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+            EXPECT_EQ(line.find("wrong-pw"), std::string::npos) << line;
+        }
+    }
+}
+
+TEST(ImapServerTest, IdleEndedByAPipelinedDoneAnswersInOrder) {
+    constexpr int kRounds = 200;
+    auto settings = Quick();
+    settings.idlePoll = 1ms;
+    RunningServer server(settings);
+    Client client(server.Port());
+    ASSERT_TRUE(client.Line().starts_with("* OK"));
+    ASSERT_TRUE(client.LogIn());
+    ASSERT_TRUE(client.Send("s SELECT INBOX\r\n"));
+    ASSERT_TRUE(client.LineStarting("s ").starts_with("s OK"));
+    for (int round = 0; round < kRounds; ++round) {
+        const auto n = std::to_string(round);
+        // DONE in the same read as IDLE, or arriving while IDLE is answered.
+        if (round % 2)
+            ASSERT_TRUE(client.Send("i" + n + " IDLE\r\nDONE\r\nn" + n + " NOOP\r\n"));
+        else
+            ASSERT_TRUE(client.Send("i" + n + " IDLE\r\n") &&
+                        client.Send("DONE\r\nn" + n + " NOOP\r\n"));
+        EXPECT_EQ(client.Line(), "+ idling\r\n");
+        EXPECT_EQ(client.Line(), "i" + n + " OK IDLE terminated\r\n");
+        EXPECT_EQ(client.Line(), "n" + n + " OK NOOP completed\r\n");
+    }
+}
+
+} // namespace
