@@ -85,6 +85,12 @@ Store::Store(const std::filesystem::path& storeDir, ServerNames server)
     BringStoreFormatUpToDate(*db_, directory_ / "store.db");
 }
 
+void Store::LimitCache(std::size_t kibibytes) {
+    std::lock_guard lock(mutex_);
+    // A negative size counts kibibytes rather than pages.
+    db_->Execute(("PRAGMA cache_size=-" + std::to_string(kibibytes)).c_str());
+}
+
 Store::~Store() {
     if (inTransaction_) {
         try {

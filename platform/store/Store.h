@@ -99,6 +99,10 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
+    // The database pages this store keeps in memory, at most (SQLite's cache; about 2 MiB
+    // unless told): a server with a store per session keeps each one small.
+    void LimitCache(std::size_t kibibytes);
+
     const ServerNames& Server() const { return server_; }
     const std::filesystem::path& Directory() const { return directory_; }
     std::filesystem::path EventLogFile() const { return directory_ / "events.log"; }

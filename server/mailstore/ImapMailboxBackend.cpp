@@ -19,6 +19,8 @@ namespace {
 
 namespace store = platform::store;
 
+constexpr std::size_t kCachePerSessionKiB = 256;
+
 struct FlagProperty {
     imap::SystemFlag flag;
     const std::string& name;
@@ -81,8 +83,12 @@ imap::LoginOutcome ImapMailboxBackend::Login(const std::string& name, const std:
     const auto alias = logins_->Check(name, password);
     if (!alias)
         return imap::LoginOutcome::Refused;
-    if (!store_)
+    if (!store_) {
         store_ = store::Store::Open(folder_);
+        // Every session has a store of its own, and reads each message once: a large cache
+        // per session would only hold a hundred sessions' worth of message bodies.
+        store_->LimitCache(kCachePerSessionKiB);
+    }
     const auto url = store::MailboxBaseUrl(store::UrlForm::File, "",
                                            folder_.ReadMachineNames().domainDnsName, *alias);
     try {

@@ -1,0 +1,232 @@
+"""The IMAP front against clients and a directory that do not play along, with a real
+"exhost imap": the directory down during a login, clients that pipeline without reading, and
+SIGTERM while a login hangs on a stopped directory server.
+
+usage: imap_hostile_test.py EXHOST FIXTURES_DIR [sanitized]
+
+A sanitizer's allocator holds memory of its own: a sanitized build is not held to the figure.
+"""
+
+import base64
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+EXHOST = FIXTURES = None
+SANITIZED = False
+PASSWORD = "hostile-7"
+LOGIN = f"a LOGIN alice {PASSWORD}\r\n".encode()
+MESSAGES = 25
+MESSAGE_SIZE = 400 * 1024
+CLIENTS = 50
+PEAK_LIMIT_MB = 200
+# The old server grew by gigabytes; the test stops it well before that.
+SAFETY_LIMIT_MB = 800
+SANITIZED_SAFETY_LIMIT_MB = 3000
+
+
+def exhost(*args, stdin=None):
+    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
+    return result.stdout
+
+
+def memory_mb(pid, field):
+    with open(f"/proc/{pid}/status", encoding="ascii") as status:
+        return int(re.search(rf"^{field}:\s+(\d+) kB", status.read(), re.MULTILINE).group(1)) / 1024
+
+
+class Server:
+    def __init__(self, root, *options):
+        self.log = tempfile.TemporaryFile("w+", encoding="utf-8")
+        self.process = subprocess.Popen(
+            [EXHOST, "imap", "--root", root, "--listen", "127.0.0.1:0", *options],
+            stdout=subprocess.PIPE, stderr=self.log, text=True)
+        self.port = int(self.process.stdout.readline())
+
+    def connect(self, timeout=20):
+        connection = socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+        reader = connection.makefile("rb")
+        greeting = reader.readline()
+        assert greeting.startswith(b"* OK"), greeting
+        return connection, reader
+
+    def stop(self, timeout=30):
+        """Stops the server and returns its log (again at a later call)."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        self.process.wait(timeout=timeout)
+        if not self.log.closed:
+            self.log.seek(0)
+            self.text = self.log.read()
+            self.log.close()
+            self.process.stdout.close()
+        return self.text
+
+
+def reply(reader, tag):
+    """The lines up to the tagged one, and the tagged one."""
+    lines = []
+    while True:
+        line = reader.readline()
+        if not line:
+            raise AssertionError(f"closed before {tag}: {lines}")
+        lines.append(line)
+        if line.startswith(tag + b" "):
+            return lines
+
+
+class HostileClients(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="lvhostile", dir="/tmp")
+        os.environ["EXHOST_ROOT"] = cls.root
+        exhost("init", "--force", "--domain", "example.com", "--users", "4")
+        exhost("directory", "start")
+        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
+        exhost("mailbox", "add", "alice")
+        exhost("passwd", "alice", stdin=PASSWORD + "\n")
+        line = "x" * 78 + "\r\n"
+        files = []
+        for n in range(MESSAGES):
+            path = os.path.join(cls.root, f"big{n}.eml")
+            with open(path, "w", encoding="ascii", newline="") as message:
+                message.write(f"Subject: big {n}\r\nTo: alice@example.com\r\n\r\n")
+                message.write(line * (MESSAGE_SIZE // len(line)))
+            files.append(path)
+        exhost("deliver", "--rcpt", "alice@example.com", *files)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([EXHOST, "directory", "stop"], capture_output=True)
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def setUp(self):
+        if subprocess.run([EXHOST, "directory", "status"], capture_output=True).returncode == 3:
+            exhost("directory", "start")
+
+    def client(self, server, timeout=20):
+        connection, reader = server.connect(timeout)
+        self.addCleanup(connection.close)
+        self.addCleanup(reader.close)
+        return connection, reader
+
+    def test_directory_down_during_authenticate_fails_that_login_alone(self):
+        server = Server(self.root)
+        self.addCleanup(server.stop)
+        connection, reader = self.client(server)
+        exhost("directory", "stop")
+        connection.sendall(b"a AUTHENTICATE PLAIN\r\n")
+        self.assertEqual(reader.readline(), b"+ \r\n")
+        connection.sendall(base64.b64encode(f"\0alice\0{PASSWORD}".encode()) + b"\r\n")
+        answer = reader.readline()
+        self.assertRegex(answer, rb"^a NO \[UNAVAILABLE\] Internal error, id [0-9A-F]{16}\r\n$")
+        connection.sendall(b"b LOGIN alice x\r\n")
+        self.assertRegex(reader.readline(), rb"^b NO \[UNAVAILABLE\] Internal error, id ")
+        # The server is still there for everyone.
+        other, other_reader = self.client(server)
+        other.sendall(b"c NOOP\r\n")
+        self.assertEqual(other_reader.readline(), b"c OK NOOP completed\r\n")
+        log = server.stop()
+        self.assertEqual(server.process.returncode, 0, log)
+        failure_id = answer.split()[-1].decode()
+        (line,) = [line for line in log.splitlines() if f"id={failure_id}" in line]
+        self.assertIn(" failure ", line)
+        self.assertIn("detail=", line)
+        self.assertNotIn(PASSWORD, log)
+
+    def flood(self, connection, data, seconds=3):
+        """Sends until the server stops reading (a send blocks for `seconds`) or all is sent."""
+        connection.settimeout(seconds)
+        try:
+            for start in range(0, len(data), 1 << 20):
+                connection.sendall(data[start:start + (1 << 20)])
+        except (socket.timeout, ConnectionError):
+            pass
+
+    def test_clients_that_never_read_hold_little_memory(self):
+        server = Server(self.root, "--max-per-client", str(CLIENTS + 5))
+        self.addCleanup(server.stop)
+        baseline = memory_mb(server.process.pid, "VmRSS")
+        clients = []
+        for _ in range(CLIENTS):
+            connection, reader = self.client(server)
+            clients.append(connection)
+            connection.sendall(LOGIN + b"s SELECT INBOX\r\n")
+            reply(reader, b"s")
+        overflow = threading.Event()
+        safety_limit = SANITIZED_SAFETY_LIMIT_MB if SANITIZED else SAFETY_LIMIT_MB
+
+        def watch():
+            while not overflow.wait(0.05):
+                if memory_mb(server.process.pid, "VmRSS") > safety_limit:
+                    overflow.set()
+                    server.process.kill()
+
+        watcher = threading.Thread(target=watch, daemon=True)
+        watcher.start()
+        fetches = b"".join(b"f%d FETCH 21:25 BODY.PEEK[]\r\n" % n for n in range(100))
+        capabilities = b"a CAPABILITY\r\n" * (100 * 1024 * 1024 // 14)
+        floods = [threading.Thread(target=self.flood, args=(connection, fetches))
+                  for connection in clients]
+        for _ in range(2):
+            connection, _ = self.client(server)
+            clients.append(connection)
+            floods.append(threading.Thread(target=self.flood, args=(connection, capabilities)))
+        for flood in floods:
+            flood.start()
+        for flood in floods:
+            flood.join()
+        time.sleep(2)  # what the server still had to do with the input it read
+        self.assertFalse(overflow.is_set(), f"the server grew past {safety_limit} MB")
+        peak = memory_mb(server.process.pid, "VmHWM")
+        overflow.set()
+        print(f"\npeak RSS {peak:.0f} MB (at start {baseline:.0f} MB) with {CLIENTS} clients "
+              "pipelining FETCH without reading and 2 sending 100 MB of CAPABILITY",
+              file=sys.stderr)
+        if not SANITIZED:
+            self.assertLess(peak, PEAK_LIMIT_MB)
+        for connection in clients:
+            connection.shutdown(socket.SHUT_RDWR)
+        # The server still answers, at once.
+        connection, reader = self.client(server, timeout=5)
+        connection.sendall(LOGIN)
+        self.assertIn(b"a OK", reply(reader, b"a")[-1])
+
+    def test_sigterm_ends_the_server_while_a_login_hangs_on_the_directory(self):
+        server = Server(self.root, "--lookup-timeout", "3")
+        self.addCleanup(server.stop)
+        pid = int(re.search(r"pid (\d+)", exhost("directory", "status")).group(1))
+        connection, reader = self.client(server)
+        os.kill(pid, signal.SIGSTOP)
+        try:
+            connection.sendall(LOGIN)
+            time.sleep(0.5)
+            started = time.monotonic()
+            server.process.send_signal(signal.SIGTERM)
+            try:
+                server.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+            took = time.monotonic() - started
+        finally:
+            os.kill(pid, signal.SIGCONT)
+        print(f"\nexited {took:.1f} s after SIGTERM", file=sys.stderr)
+        self.assertLess(took, 5)
+        self.assertEqual(server.process.returncode, 0)
+        self.assertEqual(reader.readline(), b"* BYE Server shutting down\r\n")
+
+
+if __name__ == "__main__":
+    EXHOST, FIXTURES = sys.argv[1:3]
+    SANITIZED = sys.argv[3:4] == ["sanitized"]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
