@@ -58,22 +58,22 @@ public:
         End(Session::Bye(tooMany ? "Too many sessions open, try again later"
                                  : "Too many sessions from " + client.to_string() +
                                        " open, try again later"),
-            "refused", kLastBytes);
+            "refused");
     }
 
     void Stop() override {
-        if (closing_)
+        if (closed_)
             return;
+        if (closing_) // its last bytes get no longer than any session's on stopping
+            return ArmLastBytes(settings_.stopGrace);
         if (!busy_)
-            return End(Session::Bye("Server shutting down"), "server-stopping",
-                       settings_.stopGrace);
+            return End(Session::Bye("Server shutting down"), "server-stopping");
         // The step under way may still be answered (SendAnswer adds the BYE); a hung one is not
         // waited for.
         stopTimer_.expires_after(settings_.stopGrace);
         stopTimer_.async_wait([self = shared_from_this()](error_code error) {
             if (!error)
-                self->End(Session::Bye("Server shutting down"), "server-stopping",
-                          self->settings_.stopGrace);
+                self->End(Session::Bye("Server shutting down"), "server-stopping");
         });
     }
 
@@ -162,10 +162,9 @@ private:
         if (loggedIn_)
             loginTimer_.cancel();
         if (output.close)
-            return End(std::move(output.bytes), output.ending, kLastBytes);
+            return End(std::move(output.bytes), output.ending);
         if (server_.Stopping())
-            return End(output.bytes + Session::Bye("Server shutting down"), "server-stopping",
-                       settings_.stopGrace);
+            return End(output.bytes + Session::Bye("Server shutting down"), "server-stopping");
         Send(std::move(output.bytes));
         Kick();
         Read();
@@ -226,8 +225,8 @@ private:
     }
 
     // Sends the last bytes and closes; a step under way is not waited for (its answer is
-    // dropped), nor a client that does not read them for longer than `lastBytes`.
-    void End(std::string bytes, std::string ending, std::chrono::milliseconds lastBytes) {
+    // dropped), nor a client that does not read them.
+    void End(std::string bytes, std::string ending) {
         if (closing_)
             return;
         closing_ = true;
@@ -236,20 +235,23 @@ private:
         loginTimer_.cancel();
         pollTimer_.cancel();
         stopTimer_.cancel();
-        lastBytesTimer_.expires_after(lastBytes);
+        ArmLastBytes(server_.Stopping() ? settings_.stopGrace : kLastBytes);
+        Send(std::move(bytes));
+    }
+
+    void ArmLastBytes(std::chrono::milliseconds within) {
+        lastBytesTimer_.expires_after(within);
         lastBytesTimer_.async_wait([self = shared_from_this()](error_code error) {
             if (!error)
                 self->Close(self->ending_);
         });
-        Send(std::move(bytes));
     }
 
     void ArmAutoLogout() {
         autoLogoutTimer_.expires_after(settings_.autoLogout);
         autoLogoutTimer_.async_wait([self = shared_from_this()](error_code error) {
             if (!error)
-                self->End(Session::Bye("Autologout: nothing sent for too long"), "autologout",
-                          kLastBytes);
+                self->End(Session::Bye("Autologout: nothing sent for too long"), "autologout");
         });
     }
 
@@ -257,7 +259,7 @@ private:
         loginTimer_.expires_after(settings_.loginTimeout);
         loginTimer_.async_wait([self = shared_from_this()](error_code error) {
             if (!error && !self->loggedIn_)
-                self->End(Session::Bye("No login in time, closing"), "login-timeout", kLastBytes);
+                self->End(Session::Bye("No login in time, closing"), "login-timeout");
         });
     }
 
