@@ -263,7 +263,7 @@ TEST(ImapServerTest, ASessionLogsItsStartLoginsFailuresAndEndWithoutThePassword)
 }
 
 TEST(ImapServerTest, IdleEndedByAPipelinedDoneAnswersInOrder) {
-    constexpr int kRounds = 200;
+    constexpr int kRounds = 1000;
     auto settings = Quick();
     settings.idlePoll = 1ms;
     RunningServer server(settings);
