@@ -4,6 +4,7 @@
 // addresses and stamps the first one the headers name.
 
 #include "testsupport/ExhostRunner.h"
+#include "testsupport/FileText.h"
 
 #include "platform/store/PropertyNames.h"
 
@@ -13,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 
 using namespace exhost_test;
@@ -55,8 +55,7 @@ protected:
     }
 
     static std::string EventLog() {
-        std::ifstream in(server->folder.Path() / "store" / "events.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return testsupport::FileText(server->folder.Path() / "store" / "events.log");
     }
 
     static std::unique_ptr<SampleServer> server;
