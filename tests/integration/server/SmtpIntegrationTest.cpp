@@ -1,7 +1,7 @@
 // The roads through "exhost smtp" and "exhost lmtp" over the network, against a real server folder
 // with its directory running. The protocol's rules are tested in-process (SmtpSessionTest,
 // SmtpServerTest); what a delivery stores, in ExhostIntegrationTest (the fronts' backend and
-// "exhost deliver" share it); LMTP behind a real MTA, in PostfixIntegrationTest.
+// "exhost deliver" share it); LMTP behind a real MTA, in tests/e2e/PostfixRoadTest.
 
 #include "server/smtp/SmtpClient.h"
 #include "testsupport/ExhostRunner.h"
@@ -64,7 +64,7 @@ protected:
 std::unique_ptr<SampleServer> SmtpFront::server;
 
 // With take_keywords in machine.conf the sender's Keywords become the message's keywords, and the
-// sink adds the address to them (without it only the address: PostfixIntegrationTest). The copy
+// sink adds the address to them (without it only the address: tests/e2e/PostfixRoadTest). The copy
 // is traced as it arrived.
 TEST_F(SmtpFront, TakenKeywordsAreKeptBesideTheStampAndTheCopyIsTraced) {
     const auto& alias = server->sample.localAliases.at(2);
