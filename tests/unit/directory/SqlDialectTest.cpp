@@ -37,7 +37,6 @@ TEST(SqlDialect, ConditionsBecomeLdapFilters) {
         {"userAccountControl>=512", "(userAccountControl>=512)"},
         {"userAccountControl>512", "(!(userAccountControl<=512))"},
         {"userAccountControl<512", "(!(userAccountControl>=512))"},
-        {"objectCategory='person'", "(objectCategory=CN=Person," + kSchemaDn + ")"},
         {"objectCategory='CN=Person,DC=x'", "(objectCategory=CN=Person,DC=x)"},
         {"cn=''", "(cn=)"},
     };
