@@ -216,10 +216,13 @@ INSTANTIATE_TEST_SUITE_P(
                      kLhlo + kMail + "RCPT TO:<nobody@example.com>\r\nDATA\r\n",
                      {250, 250, 550, 503},
                      Protocol::Lmtp},
-        // A repeated RCPT's own reply after the message: SmtpIntegrationTest, over exhost lmtp.
         SequenceCase{"LmtpRefusesARefusedMessageForEachRecipient",
                      kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\nS: x\nb\r\n.\r\n" + kMail,
                      {250, 250, 250, 250, 354, 554, 554, 250},
+                     Protocol::Lmtp},
+        SequenceCase{"LmtpRepeatedRecipientGetsAReplyForEachRcpt",
+                     kLhlo + kMail + kRcpt + kRcpt + "DATA\r\n" + kMessage + "NOOP\r\n",
+                     {250, 250, 250, 250, 354, 250, 250, 250},
                      Protocol::Lmtp}),
     [](const auto& info) { return std::string(info.param.name); });
 

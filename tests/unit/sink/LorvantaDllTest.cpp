@@ -148,8 +148,8 @@ protected:
 };
 
 // Which phases run the work is the dispatcher's matter (PhaseDispatchTest), what a save does the
-// stamp's (StampMessageTest) and, with this class loaded by the event service, the delivery
-// road's (DeliveryRoadTest). Here deletions and registrations must be accepted untouched.
+// stamp's (StampMessageTest) and, with this class loaded by the event service, the fault road's
+// (SinkDllRemovedTest, DirectoryDownTest). Here deletions and registrations are accepted untouched.
 TEST_F(LorvantaDllEvents, ADeletionAndARegistrationAreAccepted) {
     EXPECT_EQ(sink->OnSyncDelete(&info, kItemUrl, kDeliveredBegin), com::S_OK);
     EXPECT_TRUE(record->calls.empty()) << "a deletion touched the item";
