@@ -259,35 +259,46 @@ TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
     EXPECT_EQ(std::set<std::string>(lhlo[0].lines.begin() + 1, lhlo[0].lines.end()), extensions);
 }
 
-struct StoredCase {
+// That Receive leaves backend calls to the server and keeps what follows them is SmtpServerTest's
+// (a hung lookup holds up no other session; pipelined commands after RCPT are answered).
+struct MessageCase {
     const char* name;
     std::string sent; // after the 354, up to and with the end line
     std::string stored;
+    Verdict verdict = Verdict::Accept("stored");
+    int code = 250;
 };
 
-class SmtpStoredMessage : public ::testing::TestWithParam<StoredCase> {};
+class SmtpMessage : public ::testing::TestWithParam<MessageCase> {};
 
-TEST_P(SmtpStoredMessage, IsWhatWasSentUnstuffed) {
+TEST_P(SmtpMessage, IsDeliveredUnstuffedAndAnsweredWithTheVerdict) {
     Transaction t;
+    t.backend.deliveryVerdict = GetParam().verdict;
     t.Open();
-    ASSERT_EQ(Codes(t.session.Feed(GetParam().sent)), std::vector<int>{250});
+    const auto replies = t.session.Feed(GetParam().sent);
+    ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
+    EXPECT_EQ(replies[0].lines, std::vector<std::string>{GetParam().verdict.text});
     ASSERT_EQ(t.backend.delivered.size(), 1u);
     EXPECT_EQ(t.backend.delivered[0].message, GetParam().stored);
-    EXPECT_FALSE(t.session.Closed());
     EXPECT_FALSE(t.session.ReceivingMessage());
+    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, SmtpStoredMessage,
+    Cases, SmtpMessage,
     ::testing::Values(
-        StoredCase{"DotsUnstuffed", "Subject: dots\r\n\r\n..leading\r\n...\r\nx.\r\n..\r\n.\r\n",
-                   "Subject: dots\r\n\r\n.leading\r\n..\r\nx.\r\n.\r\n"},
-        StoredCase{"CommandWordsAreText", "QUIT\r\nRSET\r\n.\r\n", "QUIT\r\nRSET\r\n"},
+        MessageCase{"DotsUnstuffed", "Subject: dots\r\n\r\n..leading\r\n...\r\nx.\r\n..\r\n.\r\n",
+                    "Subject: dots\r\n\r\n.leading\r\n..\r\nx.\r\n.\r\n"},
+        MessageCase{"CommandWordsAreText", "QUIT\r\nRSET\r\n.\r\n", "QUIT\r\nRSET\r\n"},
         // ".\r" is no end line: its dot is taken for a doubled one.
-        StoredCase{"BareCarriageReturnsStayInTheirLines", "Subject: cr\r\n\r\na\r.\r\n.\r\r\n.\r\n",
-                   "Subject: cr\r\n\r\na\r.\r\n\r\r\n"},
-        StoredCase{"ExactlyAtTheSizeLimit", "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n.\r\n",
-                   "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n"}),
+        MessageCase{"BareCarriageReturnsStayInTheirLines",
+                    "Subject: cr\r\n\r\na\r.\r\n.\r\r\n.\r\n", "Subject: cr\r\n\r\na\r.\r\n\r\r\n"},
+        MessageCase{"ExactlyAtTheSizeLimit", "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n.\r\n",
+                    "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n"},
+        MessageCase{"StoreFailed", kMessage, "Subject: hi\r\n\r\nbody\r\n",
+                    Verdict::Defer("store unavailable"), 451},
+        MessageCase{"Malformed", kMessage, "Subject: hi\r\n\r\nbody\r\n",
+                    Verdict::Refuse("malformed message"), 554}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A repeated recipient (its local part in other letters) is looked up and delivered once.
@@ -398,33 +409,6 @@ TEST_P(SmtpSmuggling, OnlyCrlfDotCrlfEndsTheMessage) {
 
 INSTANTIATE_TEST_SUITE_P(BareLineFeeds, SmtpSmuggling,
                          ::testing::Values("\n.\n", "\r\n.\n", "\n.\r\n"));
-
-// That Receive leaves backend calls to the server and keeps what follows them is SmtpServerTest's
-// (a hung lookup holds up no other session; pipelined commands after RCPT are answered).
-struct VerdictCase {
-    const char* name;
-    Verdict verdict;
-    int code;
-};
-
-class SmtpDeliveryVerdict : public ::testing::TestWithParam<VerdictCase> {};
-
-TEST_P(SmtpDeliveryVerdict, BecomesTheReplyToTheMessage) {
-    Transaction t;
-    t.backend.deliveryVerdict = GetParam().verdict;
-    t.Open();
-    const auto replies = t.session.Feed(kMessage);
-    ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
-    EXPECT_EQ(replies[0].lines, std::vector<std::string>{GetParam().verdict.text});
-    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SmtpDeliveryVerdict,
-    ::testing::Values(VerdictCase{"Stored", Verdict::Accept("stored for 1 recipient"), 250},
-                      VerdictCase{"StoreFailed", Verdict::Defer("store unavailable"), 451},
-                      VerdictCase{"Malformed", Verdict::Refuse("malformed message"), 554}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 struct EachVerdictCase {
     const char* name;
