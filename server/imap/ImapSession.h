@@ -23,8 +23,9 @@ namespace server::imap {
 
 class Session {
 public:
-    // The backend must outlive the session.
-    Session(Backend& backend, SessionSettings settings);
+    // The backend must outlive the session. `client` names the client in the log: its IP
+    // address, or "local".
+    Session(Backend& backend, SessionSettings settings, std::string client = "local");
 
     std::string Greeting() const;
     // The untagged BYE for a session the server ends on its own (shutting down, idle too long).

@@ -35,11 +35,12 @@ struct SelectedMessage {
 
 struct SessionContext {
     // The backend must outlive the context.
-    SessionContext(Backend& backend, SessionSettings settings)
-        : backend(backend), settings(std::move(settings)) {}
+    SessionContext(Backend& backend, SessionSettings settings, std::string client)
+        : backend(backend), settings(std::move(settings)), client(std::move(client)) {}
 
     Backend& backend;
     SessionSettings settings;
+    const std::string client; // its IP address, or "local" for a unix socket's
     SessionState state = SessionState::NotAuthenticated;
     int failedLogins = 0;
     std::optional<std::string> authenticating; // tag of an AUTHENTICATE awaiting its response

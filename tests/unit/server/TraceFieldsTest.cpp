@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 
 using server::delivery::Arrival;
 using server::delivery::TraceFields;
@@ -63,17 +62,6 @@ TEST(RecipientListField, ListsTheRecipientsInOrderWithNothingThatEndsTheField) {
     EXPECT_EQ(
         server::delivery::RecipientListField({"a@example.com", "List@x.example", "b\r\nX: 1"}),
         "X-RecipientList: a@example.com;List@x.example;b??X: 1\r\n");
-}
-
-TEST(DeliveryId, IsSixteenHexDigitsAndNeverRepeats) {
-    std::set<std::string> ids;
-    for (int i = 0; i < 1000; ++i) {
-        const auto id = server::delivery::NewDeliveryId();
-        EXPECT_EQ(id.size(), 16u);
-        EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF"), std::string::npos) << id;
-        ids.insert(id);
-    }
-    EXPECT_EQ(ids.size(), 1000u);
 }
 
 } // namespace
