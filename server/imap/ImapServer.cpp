@@ -62,6 +62,8 @@ public:
     }
 
     void Stop() override {
+        // A login waiting for its turn gives up, so that its step returns.
+        session_.Interrupt();
         if (closed_)
             return;
         if (closing_) // its last bytes get no longer than any session's on stopping
@@ -231,6 +233,7 @@ private:
             return;
         closing_ = true;
         ending_ = std::move(ending);
+        session_.Interrupt(); // its answer would be dropped: a login waiting for its turn gives up
         autoLogoutTimer_.cancel();
         loginTimer_.cancel();
         pollTimer_.cancel();
@@ -268,6 +271,7 @@ private:
             return;
         closed_ = true;
         closing_ = true;
+        session_.Interrupt();
         if (ending_.empty())
             ending_ = why;
         autoLogoutTimer_.cancel();

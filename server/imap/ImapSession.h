@@ -46,6 +46,10 @@ public:
     // While idling: reports what changed in the selected folder since the last report.
     Output Poll();
 
+    // From any thread: a login waiting for its turn (SessionSettings::loginThrottle) gives up,
+    // unchecked, and so does every later one; for a connection that closes or a server that stops.
+    void Interrupt() { context_.loginWait.Interrupt(); }
+
     // The session's id in the log; the same for its whole life.
     const std::string& Id() const { return context_.id; }
     bool Idling() const { return context_.idle.has_value(); }

@@ -6,6 +6,7 @@
 #include "ServerContext.h"
 #include "server/imap/ImapServer.h"
 #include "server/log/ServerLog.h"
+#include "server/login/LoginThrottle.h"
 #include "server/mailstore/ImapMailboxBackend.h"
 #include "server/net/ListenAddress.h"
 
@@ -38,6 +39,7 @@ struct ImapOptions {
     double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
     double lookupTimeout = 5;
     std::string log = "stderr";
+    int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
 
     static double Seconds(std::chrono::milliseconds duration) {
         return std::chrono::duration<double>(duration).count();
@@ -63,6 +65,9 @@ void RunImap(const ImapOptions& options) {
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
     settings.maxSessionsPerClient = options.maxPerClient;
     settings.loginTimeout = Milliseconds(options.loginTimeout);
+    server::login::LoginThrottleSettings throttle;
+    throttle.triesPerMinute = options.loginTriesPerMinute;
+    settings.session.loginThrottle = std::make_shared<server::login::LoginThrottle>(throttle);
     auto logins =
         std::make_shared<DirectoryLoginCheck>(folder, Milliseconds(options.lookupTimeout));
     auto cache = std::make_shared<FolderCache>();
@@ -117,6 +122,12 @@ void AddImapCommand(CLI::App& app) {
             ->check(CLI::Range(0.001, 31536000.0))
             ->capture_default_str();
     }
+    command
+        ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
+                     "Passwords one client address may have checked a minute once it keeps "
+                     "failing (all its connections together)")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
     AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });
 }
