@@ -36,8 +36,11 @@ bool HasControlCharacter(std::string_view text) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c < 0x20 || c == 0x7F)
             return true;
-        if (c == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) <= 0x9F)
-            return true;
+        if (c == 0xC2 && at + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[at + 1]);
+            if (next >= 0x80 && next <= 0x9F)
+                return true;
+        }
     }
     return false;
 }
