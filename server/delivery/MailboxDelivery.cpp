@@ -6,6 +6,8 @@
 #include "server/delivery/NoSuchRecipient.h"
 #include "server/delivery/RecipientLookup.h"
 
+#include "server/log/LogId.h"
+
 #include "platform/core/Text.h"
 #include "platform/store/BatchedDelivery.h"
 #include "platform/store/Delivery.h"
@@ -105,7 +107,7 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<Recipient>& 
                                                   const std::string& message,
                                                   const Arrival& arrival) const {
     const auto host = names_.computerName + "." + names_.domainDnsName;
-    const auto id = NewDeliveryId();
+    const auto id = log::NewId();
     const auto now = std::chrono::system_clock::now();
     // Two addresses of one mailbox still give it one copy, traced for the first of them.
     std::vector<std::string> mailboxes;

@@ -4,11 +4,6 @@
 
 #include "server/message/MessageDate.h"
 
-#include <atomic>
-#include <cstdint>
-#include <cstdio>
-#include <random>
-
 namespace server::delivery {
 
 namespace {
@@ -44,15 +39,6 @@ std::string RecipientListField(const std::vector<std::string>& recipients) {
     for (std::size_t i = 0; i < recipients.size(); ++i)
         field += (i ? ";" : "") + FieldSafe(recipients[i]);
     return field + "\r\n";
-}
-
-std::string NewDeliveryId() {
-    static std::atomic<std::uint32_t> counter{0};
-    static thread_local std::mt19937 engine{std::random_device{}()};
-    char text[17];
-    std::snprintf(text, sizeof text, "%08X%08X", static_cast<unsigned>(engine()),
-                  static_cast<unsigned>(counter.fetch_add(1)));
-    return text;
 }
 
 } // namespace server::delivery

@@ -28,7 +28,4 @@ std::string TraceFields(const Arrival& arrival, const std::string& host, const s
 // separated by ";", ending in CRLF; control characters replaced as in TraceFields.
 std::string RecipientListField(const std::vector<std::string>& recipients);
 
-// A new delivery id: 16 hexadecimal digits, different for every call.
-std::string NewDeliveryId();
-
 } // namespace server::delivery

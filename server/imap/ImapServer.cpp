@@ -25,10 +25,11 @@ constexpr std::size_t kMaxHeldInput = 256 * 1024;
 
 class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, Stream::socket socket)
+    Connection(Server& server, Stream::socket socket, std::string client)
         : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
           pollTimer_(socket_.get_executor()), delayTimer_(socket_.get_executor()),
-          backend_(server.NewBackend()), session_(*backend_, server.Settings().session) {}
+          backend_(server.NewBackend()),
+          session_(*backend_, server.Settings().session, std::move(client)) {}
 
     void Begin() override {
         Send(session_.Greeting(), false);
@@ -44,6 +45,7 @@ public:
     }
 
     void Stop() override {
+        session_.Interrupt();
         if (!busy_ && !closing_)
             Send(Session::Bye("Server shutting down"), true);
     }
@@ -173,6 +175,7 @@ private:
             return;
         closed_ = true;
         closing_ = true;
+        session_.Interrupt();
         timer_.cancel();
         pollTimer_.cancel();
         delayTimer_.cancel();

@@ -10,8 +10,8 @@
 
 namespace server::imap {
 
-Session::Session(Backend& backend, SessionSettings settings)
-    : context_(backend, std::move(settings)), input_(context_.settings.limits) {
+Session::Session(Backend& backend, SessionSettings settings, std::string client)
+    : context_(backend, std::move(settings), std::move(client)), input_(context_.settings.limits) {
 }
 
 std::string Session::Greeting() const {

@@ -23,8 +23,9 @@ namespace server::imap {
 
 class Session {
 public:
-    // The backend must outlive the session.
-    Session(Backend& backend, SessionSettings settings);
+    // The backend must outlive the session. `client` names the client in the log: its IP
+    // address, or "local".
+    Session(Backend& backend, SessionSettings settings, std::string client = "local");
 
     std::string Greeting() const;
     // The untagged BYE for a session the server ends on its own (shutting down, idle too long).
@@ -34,6 +35,10 @@ public:
     Output Receive(std::string_view bytes);
     // While idling: reports what changed in the selected folder since the last report.
     Output Poll();
+
+    // From any thread: a login waiting for its turn (SessionSettings::loginThrottle) gives up,
+    // unchecked, and so does every later one; for a connection that closes or a server that stops.
+    void Interrupt() { context_.loginWait.Interrupt(); }
 
     bool Idling() const { return context_.idle.has_value(); }
     bool Closed() const { return context_.state == SessionState::Logout; }

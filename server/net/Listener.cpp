@@ -64,6 +64,11 @@ void Listener::Accept() {
     });
 }
 
+std::string ClientName(const asio::ip::address& client) {
+    // Admit gives a unix socket's client (and one whose address cannot be read) no address.
+    return client.is_unspecified() ? "local" : client.to_string();
+}
+
 void Listener::Admit(Stream::socket socket) {
     error_code unknown;
     const auto remote = socket.remote_endpoint(unknown);

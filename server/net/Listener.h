@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace server::net {
 
@@ -93,10 +94,15 @@ private:
     boost::asio::thread_pool workers_;
 };
 
-// The factory of a front whose connections are made from its server and the accepted socket.
+// How a client is named in the log and to the session: its IP address, or "local" for a unix
+// socket's client.
+std::string ClientName(const boost::asio::ip::address& client);
+
+// The factory of a front whose connections are made from its server, the accepted socket and the
+// client's address ("" for a unix socket's client).
 template <class Connection, class Server> Listener::MakeConnection ConnectionsOf(Server& server) {
-    return [&server](Stream::socket socket, const boost::asio::ip::address&) {
-        return std::make_shared<Connection>(server, std::move(socket));
+    return [&server](Stream::socket socket, const boost::asio::ip::address& client) {
+        return std::make_shared<Connection>(server, std::move(socket), ClientName(client));
     };
 }
 

@@ -17,9 +17,10 @@ using boost::system::error_code;
 
 class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, Stream::socket socket)
-        : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
-          lookupTimer_(socket_.get_executor()), backend_(server.NewBackend()),
+    Connection(Server& server, Stream::socket socket, std::string client)
+        : server_(server), socket_(std::move(socket)), client_(std::move(client)),
+          timer_(socket_.get_executor()), lookupTimer_(socket_.get_executor()),
+          backend_(server.NewBackend()),
           session_(server.Settings().hostName, server.Settings().limits, *backend_,
                    server.Settings().protocol),
           sessionDeadline_(Clock::now() + server.Settings().sessionTimeout) {}
@@ -239,6 +240,7 @@ private:
 
     Server& server_;
     Stream::socket socket_;
+    const std::string client_; // its IP address, or "local"; for the log
     asio::steady_timer timer_;
     asio::steady_timer lookupTimer_;
     std::unique_ptr<Backend> backend_;

@@ -2,8 +2,11 @@
 // standard output is the port it listens on, for scripts that ask for port 0.
 
 #include "Commands.h"
+#include "LogOption.h"
 #include "ServerContext.h"
 #include "server/imap/ImapServer.h"
+#include "server/log/ServerLog.h"
+#include "server/login/LoginThrottle.h"
 #include "server/mailstore/ImapMailboxBackend.h"
 #include "server/net/ListenAddress.h"
 
@@ -29,9 +32,12 @@ using server::mailstore::ImapMailboxBackend;
 struct ImapOptions {
     std::string root;
     std::string listen = "127.0.0.1:1143";
+    std::string log = "stderr";
+    int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
 };
 
 void RunImap(const ImapOptions& options) {
+    OpenLog(options.log, "exhost-imap");
     const auto folder = OpenServerFolder(options.root);
     const auto endpoint = net::ParseListenAddress(options.listen, "127.0.0.1:1143 or [::1]:1143");
     net::WarnIfNotLoopback("imap", endpoint.address(),
@@ -39,6 +45,9 @@ void RunImap(const ImapOptions& options) {
     const auto names = folder.ReadMachineNames();
     imap::ServerSettings settings;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
+    server::login::LoginThrottleSettings throttle;
+    throttle.triesPerMinute = options.loginTriesPerMinute;
+    settings.session.loginThrottle = std::make_shared<server::login::LoginThrottle>(throttle);
     auto logins = std::make_shared<DirectoryLoginCheck>(folder);
     auto cache = std::make_shared<FolderCache>();
 
@@ -49,7 +58,7 @@ void RunImap(const ImapOptions& options) {
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {
-            std::cerr << "exhost imap: stopping\n";
+            server::log::Event(server::log::Severity::Info, "server-stopping");
             server.Stop();
         }
     });
@@ -58,9 +67,12 @@ void RunImap(const ImapOptions& options) {
     std::cout << bound.port() << "\n"
               << "listening on " << bound.address().to_string() << ":" << bound.port() << " as "
               << settings.session.hostName << std::endl;
+    server::log::Event(server::log::Severity::Info, "server-start")
+        .Field("listen", bound.address().to_string() + ":" + std::to_string(bound.port()))
+        .Field("host", settings.session.hostName);
     io.run();
     server.Join();
-    std::cerr << "exhost imap: stopped\n";
+    server::log::Event(server::log::Severity::Info, "server-stopped");
 }
 
 } // namespace
@@ -73,6 +85,13 @@ void AddImapCommand(CLI::App& app) {
         ->add_option("--listen", options->listen,
                      "IP address and port to listen on (port 0 picks a free one)")
         ->capture_default_str();
+    command
+        ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
+                     "Passwords one client address may have checked a minute once it keeps "
+                     "failing (all its connections together)")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+    AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });
 }
 

@@ -4,8 +4,10 @@
 // port it listens on (for scripts that ask for port 0), or the unix socket's path.
 
 #include "Commands.h"
+#include "LogOption.h"
 #include "ServerContext.h"
 #include "server/delivery/SmtpDeliveryBackend.h"
+#include "server/log/ServerLog.h"
 #include "server/net/ListenAddress.h"
 #include "server/net/UnixSocket.h"
 #include "server/smtp/SmtpServer.h"
@@ -46,6 +48,7 @@ struct SmtpOptions {
     double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
     double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
     double rememberRecipients = 30;
+    std::string log = "stderr";
 
     static double Seconds(std::chrono::milliseconds duration) {
         return std::chrono::duration<double>(duration).count();
@@ -57,10 +60,10 @@ std::chrono::milliseconds Milliseconds(double seconds) {
 }
 
 void RunSmtp(const SmtpOptions& options) {
+    OpenLog(options.log, "exhost-" + options.name);
     const auto folder = OpenServerFolder(options.root);
     if (options.maxSize == 0)
         throw UsageError("--max-size must be at least 1 octet");
-    const auto prefix = "exhost " + options.name + ": ";
     asio::generic::stream_protocol::endpoint endpoint;
     // A bad socket path or an unknown group fails before anything starts.
     std::optional<net::UnixSocketFile> socketFile;
@@ -96,7 +99,7 @@ void RunSmtp(const SmtpOptions& options) {
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {
-            std::cerr << prefix << "stopping\n";
+            server::log::Event(server::log::Severity::Info, "server-stopping");
             server.Stop();
         }
     });
@@ -113,13 +116,19 @@ void RunSmtp(const SmtpOptions& options) {
                           : " (owner and group " + options.socketGroup + ")");
     std::cout << " as " << settings.hostName << ", messages up to " << options.maxSize << " octets"
               << std::endl;
+    server::log::Event(server::log::Severity::Info, "server-start")
+        .Field("listen", options.socket.empty()
+                             ? bound.address().to_string() + ":" + std::to_string(bound.port())
+                             : options.socket)
+        .Field("host", settings.hostName)
+        .Field("max_size", options.maxSize);
     io.run();
     server.Join();
     if (!options.socket.empty()) {
         std::error_code ignored;
         std::filesystem::remove(options.socket, ignored);
     }
-    std::cerr << prefix << "stopped\n";
+    server::log::Event(server::log::Severity::Info, "server-stopped");
 }
 
 // The options both fronts share.
@@ -154,6 +163,7 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
                      "asking again (0: ask for every RCPT)")
         ->check(CLI::Range(0.0, 86400.0))
         ->capture_default_str();
+    AddLogOption(*command, options->log);
     command->callback([options] { RunSmtp(*options); });
     return command;
 }
