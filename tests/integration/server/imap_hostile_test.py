@@ -73,6 +73,20 @@ class Server:
         return self.text
 
 
+def stop_and_wait(pid):
+    """SIGSTOP, and wait until every thread has stopped: until then one may still answer."""
+    os.kill(pid, signal.SIGSTOP)
+    tasks = f"/proc/{pid}/task"
+    while True:
+        states = []
+        for task in os.listdir(tasks):
+            with open(f"{tasks}/{task}/stat", encoding="ascii") as stat:
+                states.append(stat.read().rsplit(") ", 1)[1][0])
+        if all(state == "T" for state in states):
+            return
+        time.sleep(0.001)
+
+
 def reply(reader, tag):
     """The lines up to the tagged one, and the tagged one."""
     lines = []
@@ -207,7 +221,7 @@ class HostileClients(unittest.TestCase):
         self.addCleanup(server.stop)
         pid = int(re.search(r"pid (\d+)", exhost("directory", "status")).group(1))
         connection, reader = self.client(server)
-        os.kill(pid, signal.SIGSTOP)
+        stop_and_wait(pid)
         try:
             connection.sendall(LOGIN)
             time.sleep(0.5)
