@@ -1,0 +1,147 @@
+// Out of file descriptors, the accept loop waits instead of spinning on the connections that
+// queue up, and takes them once descriptors are free again. Shown on the SMTP front, whose
+// connections keep their socket until the client leaves.
+
+#include "server/log/ServerLog.h"
+#include "server/smtp/SmtpServer.h"
+
+#include <boost/asio/post.hpp>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using namespace server::smtp;
+namespace asio = boost::asio;
+namespace serverlog = server::log;
+
+namespace {
+
+class AcceptingBackend : public Backend {
+public:
+    Verdict CheckRecipient(const std::string&) override { return Verdict::Accept(); }
+    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count - 1; // the listing's own
+}
+
+// Whether the server has greeted the client on `fd` within `wait`.
+bool Greeted(int fd, std::chrono::milliseconds wait) {
+    pollfd polled{fd, POLLIN, 0};
+    return ::poll(&polled, 1, static_cast<int>(wait.count())) == 1 && (polled.revents & POLLIN);
+}
+
+int Connect(int fd, unsigned short port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+// The soft limit on descriptors, lowered for the test and restored however it ends.
+class LoweredDescriptorLimit {
+public:
+    LoweredDescriptorLimit() { ::getrlimit(RLIMIT_NOFILE, &saved_); }
+    ~LoweredDescriptorLimit() { Restore(); }
+    void Set(rlim_t soft) {
+        auto lowered = saved_;
+        lowered.rlim_cur = soft;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    }
+    void Restore() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFree) {
+    constexpr std::size_t kClients = 12, kRoom = 3;
+    const serverlog::Capture capture;
+    asio::io_context io;
+    Server server(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
+                  [] { return std::make_unique<AcceptingBackend>(); });
+    server.Start();
+    std::thread network([&] { io.run(); });
+
+    // The clients' descriptors first; then room for only three accepted connections.
+    std::vector<int> clients;
+    for (std::size_t i = 0; i < kClients; ++i)
+        clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    LoweredDescriptorLimit limit;
+    limit.Set(OpenDescriptors() + kRoom);
+    for (const int fd : clients)
+        ASSERT_EQ(Connect(fd, server.LocalEndpoint().port()), 0);
+    std::vector<int> greeted, waiting;
+    for (const int fd : clients)
+        (Greeted(fd, std::chrono::milliseconds(greeted.size() < kRoom ? 2000 : 100)) ? greeted
+                                                                                     : waiting)
+            .push_back(fd);
+    // About three (a descriptor the process held a moment ago may be free now).
+    ASSERT_GE(greeted.size(), kRoom - 1);
+    ASSERT_LE(greeted.size(), kRoom + 1);
+    const auto room = greeted.size();
+
+    // The others queue while no descriptor is free: the server must not spin on them.
+    const auto cpuBefore = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto cpu = CpuSeconds() - cpuBefore;
+    std::cout << "CPU time while out of descriptors for 2 s: " << cpu << " s\n";
+    EXPECT_LT(cpu, 0.2);
+
+    // The greeted clients leave: as many of those waiting are taken within the longest wait.
+    for (const int fd : greeted)
+        ::close(fd);
+    std::size_t taken = 0;
+    for (auto fd = waiting.begin(); fd != waiting.end() && taken < room;)
+        if (Greeted(*fd, std::chrono::milliseconds(1500))) {
+            ::close(*fd);
+            fd = waiting.erase(fd);
+            ++taken;
+        } else {
+            ++fd;
+        }
+    EXPECT_EQ(taken, room);
+
+    // With the limit back, every one still waiting is served.
+    limit.Restore();
+    for (const int fd : waiting) {
+        EXPECT_TRUE(Greeted(fd, std::chrono::milliseconds(2000)));
+        ::close(fd);
+    }
+    std::size_t failedLines = 0, resumedLines = 0;
+    for (const auto& line : capture.Lines()) {
+        failedLines += line.starts_with("accept-failed ");
+        resumedLines += line.starts_with("accept-resumed");
+    }
+    EXPECT_GE(failedLines, 1u);
+    EXPECT_LE(failedLines, 4u) << "once per time it ran out, not once per try";
+    EXPECT_GE(resumedLines, 1u);
+
+    asio::post(io, [&] { server.Stop(); });
+    network.join();
+    server.Join();
+}
+
+} // namespace
