@@ -43,6 +43,7 @@ struct SmtpOptions {
     std::string socketGroup;
     std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
     std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
+    std::size_t maxRefusedRecipients = smtp::Limits{}.maxRefusedRecipients;
     double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
     double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
     double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
@@ -86,6 +87,7 @@ void RunSmtp(const SmtpOptions& options) {
     settings.hostName = names.computerName + "." + names.domainDnsName;
     settings.limits.maxMessageBytes = options.maxSize;
     settings.maxSessionsPerClient = options.maxPerClient;
+    settings.limits.maxRefusedRecipients = options.maxRefusedRecipients;
     settings.lookupTimeout = Milliseconds(options.lookupTimeout);
     settings.commandTimeout = Milliseconds(options.commandTimeout);
     settings.dataTimeout = Milliseconds(options.dataTimeout);
@@ -147,6 +149,12 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
         ->add_option("--max-per-client", options->maxPerClient,
                      "Sessions one client IP address may hold open at once")
         ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    command
+        ->add_option("--max-refused-recipients", options->maxRefusedRecipients,
+                     "Recipients refused in one session (no such mailbox) before it is closed "
+                     "with 421 (0: no limit)")
+        ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     for (const auto& [name, seconds, text] :
          {std::tuple{"--lookup-timeout", &options->lookupTimeout,
