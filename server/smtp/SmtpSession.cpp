@@ -135,13 +135,13 @@ std::string Session::Told(const Verdict& verdict, const char* step,
         return (verdict.text.empty() ? std::string("4.3.0 Internal error") : verdict.text) +
                ", id " + id;
     }
-    if (verdict.kind == Verdict::Kind::Permanent)
-        log::Event(log::Severity::Info, "refused")
-            .Field("session", id_)
-            .Field("client", client_)
-            .Field("step", step)
-            .Field("address", address)
-            .Field("reason", !verdict.detail.empty() ? verdict.detail : verdict.text);
+    if (verdict.kind == Verdict::Kind::Permanent) {
+        log::Event event(log::Severity::Info, "refused");
+        event.Field("session", id_).Field("client", client_).Field("step", step);
+        if (!address.empty())
+            event.Field("address", address);
+        event.Field("reason", !verdict.detail.empty() ? verdict.detail : verdict.text);
+    }
     return verdict.text;
 }
 
