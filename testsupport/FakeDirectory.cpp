@@ -87,9 +87,8 @@ public:
     }
     ~Session() override { --state_->openSessions; }
     std::shared_ptr<ado::Recordset> Execute(const std::string& commandText,
-                                            const ado::CommandProperties& properties) override {
+                                            const ado::CommandProperties&) override {
         state_->queries.push_back(commandText);
-        state_->queryProperties.push_back(properties);
         if (state_->executeFails)
             throw Error(hr::ERROR_DS_SERVER_DOWN,
                         "injected failure: the server is not operational");
@@ -119,13 +118,12 @@ private:
 FakeDirectory::FakeDirectory()
     : state_(std::make_shared<FakeDirectoryState>()),
       systemInfo_("ADSystemInfo", [state = state_] { return std::make_shared<SystemInfo>(state); }),
-      provider_(kProvider, [state = state_](const std::string& connectionString, const std::string&,
-                                            const std::string&) {
-          state->connectionStrings.push_back(connectionString);
-          if (state->openFails)
-              throw Error(hr::ERROR_DS_SERVER_DOWN, "injected failure: cannot open");
-          return std::make_unique<Session>(state);
-      }) {
+      provider_(kProvider,
+                [state = state_](const std::string&, const std::string&, const std::string&) {
+                    if (state->openFails)
+                        throw Error(hr::ERROR_DS_SERVER_DOWN, "injected failure: cannot open");
+                    return std::make_unique<Session>(state);
+                }) {
 }
 
 } // namespace doubles

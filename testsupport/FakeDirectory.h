@@ -28,9 +28,7 @@ struct FakeDirectoryState {
     std::optional<std::size_t> moveNextFailsAtRow;
 
     // What was asked.
-    std::vector<std::string> connectionStrings;
     std::vector<std::string> queries;
-    std::vector<platform::ado::CommandProperties> queryProperties;
     int openSessions = 0;
     int closedRecordsets = 0;
 };

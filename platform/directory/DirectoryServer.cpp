@@ -8,6 +8,7 @@
 #include "platform/directory/DirectoryPath.h"
 #include "platform/directory/LdapConnection.h"
 #include "platform/directory/LdifText.h"
+#include "platform/directory/ServerProcess.h"
 #include "platform/host/FileUpdate.h"
 #include "platform/host/PrivateFiles.h"
 
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -288,14 +290,27 @@ void DirectoryServer::Add(const fs::path& ldifFile) const {
                     "Adding " + ldifFile.string() + " to the directory failed: " + LogTail(log));
 }
 
-std::optional<pid_t> DirectoryServer::RunningPid() const {
+std::optional<ServerProcess> DirectoryServer::FindProcess(std::string& why) const {
     std::ifstream in(PidFile());
+    if (!in)
+        return std::nullopt;
     long pid = 0;
-    if (!(in >> pid) || pid <= 0)
+    if (!(in >> pid) || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) {
+        why = "the pid file " + PidFile().string() + " names no process";
         return std::nullopt;
-    if (!ProcessExists(static_cast<pid_t>(pid)))
-        return std::nullopt;
-    return static_cast<pid_t>(pid);
+    }
+    return ServerProcess::Find(static_cast<pid_t>(pid), ProgramPath("slapd"), ConfigFile(), why);
+}
+
+DirectoryServerState DirectoryServer::State() const {
+    DirectoryServerState state;
+    if (const auto process = FindProcess(state.why))
+        state.pid = process->Pid();
+    return state;
+}
+
+std::optional<pid_t> DirectoryServer::RunningPid() const {
+    return State().pid;
 }
 
 void DirectoryServer::Start() {
@@ -351,20 +366,17 @@ void DirectoryServer::Start() {
 }
 
 void DirectoryServer::Stop() {
-    const auto pid = RunningPid();
-    if (!pid) {
-        fs::remove(PidFile());
-        return;
-    }
-    kill(*pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
-    bool killed = false;
-    while (ProcessExists(*pid)) {
-        if (!killed && std::chrono::steady_clock::now() > deadline) {
-            kill(*pid, SIGKILL);
-            killed = true;
+    std::string why;
+    if (const auto process = FindProcess(why)) {
+        process->Signal(SIGTERM);
+        if (!process->WaitForEnd(kStopTimeout)) {
+            process->Signal(SIGKILL);
+            if (!process->WaitForEnd(kStopTimeout))
+                throw Error(ERROR_SERVICE_REQUEST_TIMEOUT,
+                            "The directory server of " + settings_.folder.string() + " (pid " +
+                                std::to_string(process->Pid()) +
+                                ") did not end, not even when killed");
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     fs::remove(PidFile());
 }

@@ -5,12 +5,23 @@
 // live in one folder; the configuration and schema texts are part of this library. Only the
 // folder's owner may reach the socket and read the entries; others may read the root DSE.
 
+#include "platform/directory/ServerProcess.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 
 namespace platform::directory {
+
+// Whether the directory server runs, as its pid file and the process it names tell.
+struct DirectoryServerState {
+    // The pid of this folder's slapd, when it runs.
+    std::optional<pid_t> pid;
+    // Why no process counts as the server although the pid file names one (the pid file of a
+    // server that died, whose pid another process has since); empty otherwise.
+    std::string why;
+};
 
 struct DirectoryServerSettings {
     // Everything of the server lives here.
@@ -46,13 +57,21 @@ public:
     // Starts slapd in the foreground as a child and waits until its root DSE answers. Fails when
     // it is already running or does not come up; the description quotes its log.
     void Start();
-    // Stops the server named by the pid file (SIGTERM, then waits). Does nothing when none runs.
+    // Stops the server named by the pid file (SIGTERM, then waits; SIGKILL after 15 seconds) and
+    // removes the pid file. Only this folder's slapd is ever signalled: a pid file naming any
+    // other process is removed and the process left alone.
     void Stop();
-    // The pid of the running server, if any.
+    // The pid of the running server, if any: the process the pid file names, when it is slapd
+    // running this folder's configuration.
     std::optional<pid_t> RunningPid() const;
+    // The same, with the reason a process the pid file names is not taken for the server.
+    DirectoryServerState State() const;
 
 private:
     std::filesystem::path ConfigFile() const;
+    // The process the pid file names, when it is this folder's slapd; otherwise `why` says why
+    // not (left empty when there is no pid file).
+    std::optional<ServerProcess> FindProcess(std::string& why) const;
     DirectoryServerSettings settings_;
 };
 

@@ -152,6 +152,12 @@ MachineNames ServerFolder::ReadMachineNames() const {
 }
 
 void ServerFolder::WriteMachineNames(const MachineNames& names) const {
+    // A value with a line break would be read back as a line of its own, a setting of its own.
+    for (const auto* value : {&names.computerName, &names.domainDnsName, &names.forestDnsName,
+                              &names.globalCatalogHost, &names.directoryUri, &names.postmaster})
+        if (value->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            throw Error(hr::E_INVALIDARG, "Cannot write " + MachineFile().string() +
+                                              ": a value holds a line break or a NUL");
     CreatePrivateFolder(root_);
     CreatePrivateFile(MachineFile());
     std::ofstream out(MachineFile(), std::ios::trunc);

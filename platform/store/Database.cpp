@@ -163,11 +163,20 @@ Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
-    Execute("PRAGMA journal_mode=WAL");
-    // A save is acknowledged (an SMTP 250) only once it is on disk: FULL syncs the WAL at every
-    // commit, where NORMAL would sync only at checkpoints, which wait for the last connection.
-    Execute("PRAGMA synchronous=FULL");
-    Execute("PRAGMA foreign_keys=ON");
+    try {
+        Execute("PRAGMA journal_mode=WAL");
+        // A save is acknowledged (an SMTP 250) only once it is on disk: FULL syncs the WAL at
+        // every commit, where NORMAL would sync only at checkpoints, which wait for the last
+        // connection.
+        Execute("PRAGMA synchronous=FULL");
+        Execute("PRAGMA foreign_keys=ON");
+    } catch (...) {
+        // No destructor runs for a constructor that fails (a full disk, say): the connection
+        // would stay open.
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
 }
 
 Database::~Database() {

@@ -3,7 +3,9 @@
 
 #include "platform/store/Store.h"
 
+#include "platform/core/JsonText.h"
 #include "platform/core/Text.h"
+#include "platform/host/NameRules.h"
 #include "platform/host/PrivateFiles.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Database.h"
@@ -252,13 +254,11 @@ void Store::InsertItem(const std::string& key, const std::string& parentKey,
 
 std::string Store::CreateMailbox(const std::string& domain, const std::string& alias,
                                  UrlForm form) {
-    // The alias is a path step of the mailbox's URLs: "." and ".." would name another folder.
-    if (alias.empty() || alias == "." || alias == ".." ||
-        alias.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
-        throw Error(platform::hr::E_INVALIDARG,
-                    "\"" + alias +
-                        "\" is not a mailbox name (empty, \".\", \"..\" or with \"/\" "
-                        "or NUL)");
+    if (const auto problem = host::MailboxNameProblem(alias)) {
+        std::string quoted;
+        text::AppendJsonString(quoted, alias);
+        throw Error(platform::hr::E_INVALIDARG, quoted + " is not a mailbox name: it " + *problem);
+    }
     std::string domainName;
     Writing([&] {
         auto findDomain = db_->Prepared("SELECT name FROM domains WHERE key = ?1");

@@ -45,6 +45,7 @@ public:
     }
 
     void Stop() override {
+        session_.Interrupt();
         if (!busy_ && !closing_)
             Send(Session::Bye("Server shutting down"), true);
     }
@@ -174,6 +175,7 @@ private:
             return;
         closed_ = true;
         closing_ = true;
+        session_.Interrupt();
         timer_.cancel();
         pollTimer_.cancel();
         delayTimer_.cancel();

@@ -36,6 +36,10 @@ public:
     // While idling: reports what changed in the selected folder since the last report.
     Output Poll();
 
+    // From any thread: a login waiting for its turn (SessionSettings::loginThrottle) gives up,
+    // unchecked, and so does every later one; for a connection that closes or a server that stops.
+    void Interrupt() { context_.loginWait.Interrupt(); }
+
     bool Idling() const { return context_.idle.has_value(); }
     bool Closed() const { return context_.state == SessionState::Logout; }
 

@@ -7,9 +7,12 @@
 #include "server/imap/ImapBackend.h"
 #include "server/imap/ImapInput.h"
 #include "server/imap/ImapReplies.h"
+#include "server/login/Interruption.h"
+#include "server/login/LoginThrottle.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +26,9 @@ struct SessionSettings {
     std::chrono::milliseconds failedLoginDelay = std::chrono::seconds(2);
     // This many failed logins in a row end the session.
     int maxFailedLogins = 3;
+    // Shared by all the server's sessions: a password is checked only when the throttle lets
+    // this client's try through. None: at once.
+    std::shared_ptr<login::LoginThrottle> loginThrottle;
 };
 
 // RFC 3501's states of a session.
@@ -43,6 +49,8 @@ struct SessionContext {
     const std::string client; // its IP address, or "local" for a unix socket's
     SessionState state = SessionState::NotAuthenticated;
     int failedLogins = 0;
+    // A login waiting for its turn; cut short when the connection closes or the server stops.
+    login::Interruption loginWait;
     std::optional<std::string> authenticating; // tag of an AUTHENTICATE awaiting its response
     std::optional<std::string> idle;           // tag of the IDLE under way
 

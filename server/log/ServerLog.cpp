@@ -58,7 +58,7 @@ std::string UtcNow() {
         1000;
     std::tm utc{};
     gmtime_r(&seconds, &utc);
-    char text[32];
+    char text[64]; // room for any int the fields could hold
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                   static_cast<int>(millis));

@@ -64,11 +64,10 @@ void FaultRoad::TearDown() {
 
 void FaultRoad::AddRegistration(const std::string& name, const std::string& criteria,
                                 int priority) {
-    const auto added = exhost_test::RunExhost(
-        {"regevent", "add", "--folder", InboxUrl(), "--name", name, "--event", "onsyncsave",
-         "--sink", kSinkProgId, "--scope", "SHALLOW", "--criteria", criteria, "--priority",
-         std::to_string(priority), "--root", folder_.Root()});
-    ASSERT_EQ(added.exitCode, 0) << added.err;
+    server_.Run({"regevent", "add", "--folder", InboxUrl(), "--name", name, "--event", "onsyncsave",
+                 "--sink", kSinkProgId, "--scope", "SHALLOW", "--criteria", criteria, "--priority",
+                 std::to_string(priority)});
+    ASSERT_EQ(server_.Problem(), "");
 }
 
 std::string FaultRoad::Message(const std::string& subject, std::size_t bodySize) const {

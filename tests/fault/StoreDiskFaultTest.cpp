@@ -5,13 +5,11 @@
 
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
-#include "tests/integration/store/StoreIntegrity.h"
+#include "tests/integration/store/StoreFiles.h"
 
 #include "platform/core/Error.h"
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
-
-#include <sqlite3.h>
 
 namespace faulttest {
 namespace {
@@ -20,24 +18,6 @@ namespace store = platform::store;
 
 // A body of many database pages, so that a save is written in many pieces.
 constexpr std::size_t kLargeBody = 64 * 1024;
-
-// Items that lost their properties: a half-saved message would leave one behind.
-int ItemsWithoutProperties(const std::filesystem::path& database) {
-    sqlite3* db = nullptr;
-    int count = -1;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db,
-                               "SELECT count(*) FROM items WHERE NOT EXISTS "
-                               "(SELECT 1 FROM properties WHERE item_id = items.id)",
-                               -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            count = sqlite3_column_int(statement, 0);
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return count;
-}
 
 class StoreDiskFault : public FaultRoad {
 protected:
@@ -54,11 +34,15 @@ protected:
 
     std::filesystem::path Database() const { return folder_.Path() / "store" / "store.db"; }
 
-    // The store as a fresh process finds it: sound, no orphaned item, the mailboxes as they
-    // were and the Inbox as `expected`.
+    // The store as a fresh process finds it: sound, no item without properties (which a
+    // half-saved message would leave behind), the mailboxes as they were and the Inbox as
+    // `expected`.
     void ExpectClean(const std::vector<std::string>& expected) {
         EXPECT_EQ(storetest::IntegrityCheck(Database()), "ok");
-        EXPECT_EQ(ItemsWithoutProperties(Database()), 0);
+        EXPECT_EQ(storetest::Query(Database(),
+                                   "SELECT count(*) FROM items WHERE NOT EXISTS "
+                                   "(SELECT 1 FROM properties WHERE item_id = items.id)"),
+                  "0");
         const auto reopened = OpenAnotherStore();
         EXPECT_EQ(reopened->Mailboxes(kDomain), mailboxes_);
         EXPECT_EQ(InboxSubjects(reopened), expected);

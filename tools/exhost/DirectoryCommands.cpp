@@ -37,21 +37,25 @@ void AddDirectoryCommands(CLI::App& app) {
     AddRootOption(*stop, *root);
     stop->callback([root] {
         auto server = DirectoryServerOf(OpenServerFolder(*root));
-        const bool wasRunning = server.RunningPid().has_value();
+        const auto state = server.State();
         server.Stop();
-        std::cout << (wasRunning ? "directory server stopped\n"
-                                 : "directory server was not running\n");
+        if (state.pid)
+            std::cout << "directory server stopped\n";
+        else
+            std::cout << "directory server was not running"
+                      << (state.why.empty() ? "" : " (" + state.why + ")") << "\n";
     });
 
     auto* status = group->add_subcommand("status", "Show whether the directory server runs");
     AddRootOption(*status, *root);
     status->callback([root] {
         const auto server = DirectoryServerOf(OpenServerFolder(*root));
-        if (const auto pid = server.RunningPid()) {
-            std::cout << "running (pid " << *pid << ") at " << server.Uri() << "\n";
+        const auto state = server.State();
+        if (state.pid) {
+            std::cout << "running (pid " << *state.pid << ") at " << server.Uri() << "\n";
             return;
         }
-        std::cout << "stopped\n";
+        std::cout << "stopped" << (state.why.empty() ? "" : " (" + state.why + ")") << "\n";
         throw CLI::RuntimeError(kStoppedExitCode);
     });
 }

@@ -6,6 +6,7 @@
 #include "ServerContext.h"
 #include "server/imap/ImapServer.h"
 #include "server/log/ServerLog.h"
+#include "server/login/LoginThrottle.h"
 #include "server/mailstore/ImapMailboxBackend.h"
 #include "server/net/ListenAddress.h"
 
@@ -32,6 +33,7 @@ struct ImapOptions {
     std::string root;
     std::string listen = "127.0.0.1:1143";
     std::string log = "stderr";
+    int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
 };
 
 void RunImap(const ImapOptions& options) {
@@ -43,6 +45,9 @@ void RunImap(const ImapOptions& options) {
     const auto names = folder.ReadMachineNames();
     imap::ServerSettings settings;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
+    server::login::LoginThrottleSettings throttle;
+    throttle.triesPerMinute = options.loginTriesPerMinute;
+    settings.session.loginThrottle = std::make_shared<server::login::LoginThrottle>(throttle);
     auto logins = std::make_shared<DirectoryLoginCheck>(folder);
     auto cache = std::make_shared<FolderCache>();
 
@@ -79,6 +84,12 @@ void AddImapCommand(CLI::App& app) {
     command
         ->add_option("--listen", options->listen,
                      "IP address and port to listen on (port 0 picks a free one)")
+        ->capture_default_str();
+    command
+        ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
+                     "Passwords one client address may have checked a minute once it keeps "
+                     "failing (all its connections together)")
+        ->check(CLI::Range(1, 60000))
         ->capture_default_str();
     AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });

@@ -87,11 +87,53 @@ void ClearFolder(const platform::host::ServerFolder& folder, bool force) {
         fs::remove_all(entry.path());
 }
 
+// What init makes in the server folder, removed again unless it gets to the end: a failed init
+// leaves the folder empty as it found it (or cleared it), or missing with the folders above it
+// that it would have created.
+class MadeUnlessDone {
+public:
+    explicit MadeUnlessDone(const fs::path& root) : root_(root) {
+        // Only what surely is not there yet counts as missing: nothing else is ever removed.
+        std::error_code error;
+        for (auto missing = root;
+             missing.has_relative_path() &&
+             fs::symlink_status(missing, error).type() == fs::file_type::not_found;
+             missing = missing.parent_path())
+            firstMissing_ = missing;
+    }
+    ~MadeUnlessDone() {
+        if (done_)
+            return;
+        std::error_code ignored;
+        if (!firstMissing_.empty()) {
+            fs::remove_all(firstMissing_, ignored);
+            return;
+        }
+        for (const auto& entry : fs::directory_iterator(root_, ignored))
+            fs::remove_all(entry.path(), ignored);
+    }
+    MadeUnlessDone(const MadeUnlessDone&) = delete;
+    MadeUnlessDone& operator=(const MadeUnlessDone&) = delete;
+
+    void Done() { done_ = true; }
+
+private:
+    fs::path root_;
+    fs::path firstMissing_;
+    bool done_ = false;
+};
+
 void RunInit(const InitOptions& options) {
+    // Everything is checked before anything is made.
     if (options.users == 0)
         throw UsageError("--users must be at least 1");
+    RequireName(NameKind::Computer, "--computer", options.computer);
+    RequireName(NameKind::Domain, "--domain", options.domain);
+    const auto userPassword = HashedPassword(kDemoPassword);
     const auto folder = ResolveRoot(options.root);
     ClearFolder(folder, options.force);
+
+    MadeUnlessDone made(folder.Root());
     for (const auto& created : {folder.Root(), folder.StoreDir(), folder.ComDir()})
         platform::host::CreatePrivateFolder(created);
 
@@ -120,7 +162,7 @@ void RunInit(const InitOptions& options) {
     sampleSettings.computerName = options.computer;
     sampleSettings.users = options.users;
     sampleSettings.seed = options.seed;
-    sampleSettings.userPassword = HashedPassword(kDemoPassword);
+    sampleSettings.userPassword = userPassword;
     auto sample = directory::GenerateSampleDirectory(sampleSettings);
 
     // The directory entry of the system mailbox has to carry the name the store gave it. The
@@ -147,6 +189,7 @@ void RunInit(const InitOptions& options) {
             throw UsageError("cannot write " + ldif.string());
     }
     server.Load(ldif);
+    made.Done();
 
     std::cout << "Server folder " << folder.Root().string() << "\n"
               << "  computer " << names.computerName << ", domain " << names.domainDnsName

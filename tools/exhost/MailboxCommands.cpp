@@ -3,13 +3,13 @@
 #include "Commands.h"
 #include "ServerContext.h"
 
-#include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/store/Store.h"
 
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <optional>
 
 namespace exhost {
 
@@ -17,7 +17,7 @@ void AddMailboxCommands(CLI::App& app) {
     struct Options {
         std::string root;
         std::string alias;
-        std::string domain;
+        std::optional<std::string> domain;
     };
     auto options = std::make_shared<Options>();
     auto* group = app.add_subcommand("mailbox", "Manage mailboxes");
@@ -27,20 +27,17 @@ void AddMailboxCommands(CLI::App& app) {
     add->add_option("ALIAS", options->alias, "The mailbox's alias")->required();
     add->add_option("--domain", options->domain, "Domain folder (default: the server's domain)");
     add->callback([options] {
+        RequireName(NameKind::Mailbox, "ALIAS", options->alias);
+        if (options->domain)
+            RequireName(NameKind::Domain, "--domain", *options->domain);
         const auto folder = OpenServerFolder(options->root);
         const auto domain =
-            options->domain.empty() ? folder.ReadMachineNames().domainDnsName : options->domain;
+            options->domain ? *options->domain : folder.ReadMachineNames().domainDnsName;
         const auto store = OpenStore(folder);
         for (const auto& existing : store->Mailboxes(domain))
             if (platform::text::EqualsIgnoreCase(existing, options->alias))
                 throw UsageError("mailbox \"" + existing + "\" already exists in " + domain);
-        try {
-            std::cout << store->CreateMailbox(domain, options->alias) << "\n";
-        } catch (const platform::Error& error) {
-            if (error.Number() != platform::hr::E_INVALIDARG)
-                throw;
-            throw UsageError("invalid mailbox alias: " + error.Description());
-        }
+        std::cout << store->CreateMailbox(domain, options->alias) << "\n";
     });
 }
 

@@ -21,6 +21,7 @@ struct PasswdOptions {
 };
 
 void RunPasswd(const PasswdOptions& options) {
+    RequireName(NameKind::Mailbox, "ALIAS", options.alias);
     const auto folder = OpenServerFolder(options.root);
     std::string password;
     std::getline(std::cin, password);

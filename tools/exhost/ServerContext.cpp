@@ -3,6 +3,8 @@
 
 #include "ServerContext.h"
 
+#include "platform/core/JsonText.h"
+#include "platform/host/NameRules.h"
 #include "platform/store/Store.h"
 
 #include <CLI/CLI.hpp>
@@ -25,6 +27,19 @@ void AddGlobalRootOption(CLI::App& app) {
 
 void AddRootOption(CLI::App& command, std::string& root) {
     command.add_option("--root", root, "The server folder (default: $EXHOST_ROOT)");
+}
+
+void RequireName(NameKind kind, const std::string& option, const std::string& value) {
+    namespace host = platform::host;
+    const auto [problem, noun] =
+        kind == NameKind::Computer ? std::pair{host::ComputerNameProblem(value), "computer name"}
+        : kind == NameKind::Domain ? std::pair{host::DomainNameProblem(value), "DNS domain"}
+                                   : std::pair{host::MailboxNameProblem(value), "mailbox name"};
+    if (!problem)
+        return;
+    std::string message = option + " ";
+    platform::text::AppendJsonString(message, value);
+    throw UsageError(message + " is not a " + noun + ": it " + *problem);
 }
 
 platform::host::ServerFolder ResolveRoot(const std::string& rootOption) {

@@ -27,6 +27,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The kinds of names an administrator gives (platform/host/NameRules.h has their rules).
+enum class NameKind { Computer, Domain, Mailbox };
+
+// Fails with a UsageError when `value` breaks the rule of its kind, naming the option (or
+// argument), the value (quoted, a line break shown as \n) and the rule.
+void RequireName(NameKind kind, const std::string& option, const std::string& value);
+
 // Adds "--root DIR" to a command; the option's value lands in `root`.
 void AddRootOption(CLI::App& command, std::string& root);
 // Adds "--root DIR" before the command name ("exhost --root DIR show ..."); a command's own

@@ -66,11 +66,11 @@ void RunSmtp(const SmtpOptions& options) {
     if (options.maxSize == 0)
         throw UsageError("--max-size must be at least 1 octet");
     asio::generic::stream_protocol::endpoint endpoint;
+    // A bad socket path or an unknown group fails before anything starts.
+    std::optional<net::UnixSocketFile> socketFile;
     if (!options.socket.empty()) {
-        net::RemoveStaleSocket(options.socket);
-        if (!options.socketGroup.empty())
-            net::GroupId(options.socketGroup); // an unknown group fails before anything starts
-        endpoint = asio::local::stream_protocol::endpoint(options.socket);
+        socketFile.emplace(options.socket, options.socketGroup);
+        endpoint = asio::local::stream_protocol::endpoint(socketFile->BindPath());
     } else {
         const auto port = options.protocol == smtp::Protocol::Lmtp ? "2424" : "2525";
         const auto internet = net::ParseListenAddress(
@@ -94,24 +94,19 @@ void RunSmtp(const SmtpOptions& options) {
     settings.sessionTimeout = Milliseconds(options.sessionTimeout);
 
     asio::io_context io;
-    std::optional<smtp::Server> server;
-    {
-        // The socket never exists with more access than it is then given.
-        const net::ScopedUmask ownerOnly(0177);
-        server.emplace(io, endpoint, settings,
-                       [&] { return std::make_unique<SmtpDeliveryBackend>(delivery); });
-    }
-    if (!options.socket.empty())
-        net::LimitSocketAccess(options.socket, options.socketGroup);
+    smtp::Server server(io, endpoint, settings,
+                        [&] { return std::make_unique<SmtpDeliveryBackend>(delivery); });
+    if (socketFile)
+        socketFile->MoveIntoPlace();
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {
             server::log::Event(server::log::Severity::Info, "server-stopping");
-            server->Stop();
+            server.Stop();
         }
     });
-    server->Start();
-    const auto bound = server->LocalEndpoint();
+    server.Start();
+    const auto bound = server.LocalEndpoint();
     if (options.socket.empty())
         std::cout << bound.port() << "\n"
                   << "listening on " << bound.address().to_string() << ":" << bound.port();
@@ -130,7 +125,7 @@ void RunSmtp(const SmtpOptions& options) {
         .Field("host", settings.hostName)
         .Field("max_size", options.maxSize);
     io.run();
-    server->Join();
+    server.Join();
     if (!options.socket.empty()) {
         std::error_code ignored;
         std::filesystem::remove(options.socket, ignored);

@@ -1,22 +1,39 @@
-// LOGIN and AUTHENTICATE PLAIN: both end in one check of the user's password, a failure paused
+// LOGIN and AUTHENTICATE PLAIN: both end in one check of the user's password. The server's login
+// throttle decides when a password may be checked, across all its sessions; a failure is paused
 // and counted, so that guessing costs time and ends the session after a few tries.
 
 #include "server/imap/commands/Commands.h"
 
 #include "server/imap/commands/SaslPlain.h"
+#include "server/login/LoginWait.h"
 
 namespace server::imap {
 
 namespace {
 
+// Waits, on this session's thread, until the throttle lets the try be checked; false when the
+// connection closed or the server stops meanwhile.
+bool AwaitTurn(SessionContext& session, const std::string& name) {
+    if (!session.settings.loginThrottle)
+        return true;
+    return login::AwaitLoginTurn(*session.settings.loginThrottle, {{}, session.client, name},
+                                 session.loginWait);
+}
+
 Output LoginWith(SessionContext& session, const std::string& tag, const std::string& name,
                  const std::string& password) {
-    if (!name.empty() && !password.empty() &&
-        session.backend.Login(name, password) == LoginOutcome::Accepted) {
-        session.failedLogins = 0;
-        session.state = SessionState::Authenticated;
-        return Answer(
-            Tagged(tag, "OK", std::string("[CAPABILITY ") + kCapabilities + "] Logged in"));
+    // A try without a name or a password is refused unchecked: it tells a guesser nothing.
+    if (!name.empty() && !password.empty()) {
+        if (!AwaitTurn(session, name))
+            return Answer(Tagged(tag, "NO", "[UNAVAILABLE] Login not checked, try again later"));
+        if (session.backend.Login(name, password) == LoginOutcome::Accepted) {
+            if (session.settings.loginThrottle)
+                session.settings.loginThrottle->Succeeded(session.client, name);
+            session.failedLogins = 0;
+            session.state = SessionState::Authenticated;
+            return Answer(
+                Tagged(tag, "OK", std::string("[CAPABILITY ") + kCapabilities + "] Logged in"));
+        }
     }
     ++session.failedLogins;
     auto output = Answer(Tagged(tag, "NO", "[AUTHENTICATIONFAILED] Wrong user name or password"));

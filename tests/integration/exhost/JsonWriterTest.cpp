@@ -25,11 +25,8 @@ TEST_P(JsonValueCases, WritesTheValueAsJson) {
 INSTANTIATE_TEST_SUITE_P(
     Values, JsonValueCases,
     ::testing::Values(
-        ValueCase{"PlainText", Variant("abc"), "\"abc\""},
-        ValueCase{"QuoteAndBackslash", Variant("a\"b\\c"), "\"a\\\"b\\\\c\""},
-        ValueCase{"LineEndsAndTab", Variant("a\r\nb\tc"), "\"a\\r\\nb\\tc\""},
-        ValueCase{"OtherControlCharacters", Variant(std::string("\x01\x1f", 2)),
-                  "\"\\u0001\\u001f\""},
+        // Which bytes of a text are escaped, and how, is JsonTextTest's.
+        ValueCase{"EscapedText", Variant("a\"b\\c"), "\"a\\\"b\\\\c\""},
         ValueCase{"Utf8PassesUnchanged", Variant("\xC3\xA4\xE2\x82\xAC"),
                   "\"\xC3\xA4\xE2\x82\xAC\""},
         ValueCase{"True", Variant(true), "true"}, ValueCase{"False", Variant(false), "false"},

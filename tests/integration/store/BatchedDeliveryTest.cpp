@@ -14,7 +14,6 @@
 #include "platform/store/StorePool.h"
 
 #include <atomic>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -71,6 +70,18 @@ protected:
         return subjects;
     }
 
+    // How many messages of the mailbox have a subject that begins with `prefix`, each of which
+    // must be stored and stamped once.
+    int StoredOnce(const std::string& mailbox, const std::string& prefix) {
+        int stored = 0;
+        for (const auto& [subject, counts] : Inbox(mailbox))
+            if (subject.rfind(prefix, 0) == 0) {
+                EXPECT_EQ(counts, std::make_pair(1, 1)) << mailbox << ": " << subject;
+                ++stored;
+            }
+        return stored;
+    }
+
     int Phases(std::int32_t flag) {
         int count = 0;
         for (const auto& call : sink.Calls())
@@ -120,14 +131,8 @@ TEST_F(BatchedDelivery, ConcurrentDeliveriesAreEachStoredAndStampedOnceAndNoneIs
             for (const auto& mailbox : spread.rounds[t % spread.rounds.size()])
                 perMailbox[mailbox] += kMessages;
         for (const auto* mailbox : {"alice", "bob"}) {
-            int stored = 0;
-            for (const auto& [subject, counts] : Inbox(mailbox)) {
-                if (subject.rfind(spread.name, 0) != 0 || subject[std::strlen(spread.name)] != ' ')
-                    continue;
-                EXPECT_EQ(counts, std::make_pair(1, 1)) << mailbox << ": " << subject;
-                ++stored;
-            }
-            EXPECT_EQ(stored, perMailbox[mailbox]) << mailbox;
+            EXPECT_EQ(StoredOnce(mailbox, spread.name + std::string(" ")), perMailbox[mailbox])
+                << mailbox;
             expectedPerMailbox += perMailbox[mailbox];
         }
     }
@@ -175,15 +180,8 @@ TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
         for (auto& thread : threads)
             thread.join();
         EXPECT_EQ(failures, 0) << failure;
-        for (const auto& mailbox : mailboxes) {
-            int stored = 0;
-            for (const auto& [subject, counts] : Inbox(mailbox))
-                if (subject.rfind(name + " ", 0) == 0) {
-                    EXPECT_EQ(counts, std::make_pair(1, 1)) << mailbox << ": " << subject;
-                    ++stored;
-                }
-            EXPECT_EQ(stored, row.threads) << mailbox;
-        }
+        for (const auto& mailbox : mailboxes)
+            EXPECT_EQ(StoredOnce(mailbox, name + " "), row.threads) << mailbox;
     }
 }
 

@@ -28,17 +28,11 @@ protected:
         return names;
     }
 
-    // One writer: its own connections, items named after it.
+    // One writer: a connection of its own for each item, items named after it.
     void Write(const std::string& writer) {
-        for (int i = 0; i < kSavesPerWriter; ++i) {
-            auto connection = Connect(kFileBase + "/alice");
-            auto record = CreateObjectAs<ado::Record>("ADODB.Record");
-            record->Open(kFileBase + "/alice/Inbox/" + writer + "-" + std::to_string(i), connection,
-                         3, 0x4000000, -1, "", "");
-            record->Fields()->Item("urn:test:writer")->SetValue(Variant(writer));
-            record->Fields()->Update();
-            record->Close();
-        }
+        for (int i = 0; i < kSavesPerWriter; ++i)
+            CreateItem(kFileBase + "/alice/Inbox/" + writer + "-" + std::to_string(i),
+                       {{"urn:test:writer", Variant(writer)}});
     }
 };
 

@@ -1,8 +1,9 @@
 // A delivering process killed at random moments, again and again: the store must open clean and
 // hold only whole messages.
 
-#include "StoreIntegrity.h"
+#include "StoreFiles.h"
 #include "TempStore.h"
+
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
 

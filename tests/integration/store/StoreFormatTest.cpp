@@ -2,48 +2,29 @@
 // there): each opens, is brought up to the current format once, keeps what it held, and takes
 // new mail. (A store of a newer format: store_format_test.py.)
 
-#include "platform/store/StoreFormat.h"
+#include "StoreFiles.h"
+#include "TempStore.h"
+
 #include "platform/core/Error.h"
-#include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
-#include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
-#include "testsupport/ScopedServerFolder.h"
+#include "platform/store/StoreFormat.h"
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <atomic>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
 using namespace platform;
 using namespace platform::store;
+using namespace storetest;
 namespace store = platform::store;
-
-namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inbox";
-const fs::path kFixtures = fs::path(LORVANTA_FIXTURES) / "stores";
-
-// One statement's first column, straight from the file, as another program would see it.
-std::string Query(const fs::path& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    sqlite3_stmt* statement = nullptr;
-    std::string value;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0))
-        value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return value;
-}
 
 std::string Message(const std::string& subject) {
     return "From: carol@example.org\r\nTo: alice@example.com\r\nSubject: " + subject +
@@ -56,22 +37,6 @@ std::string Subjects(Store& store) {
         subjects += item.properties.at(kSubject).Text() + ";";
     return subjects;
 }
-
-// A server folder whose store is a copy of a fixture file.
-class OldStore {
-public:
-    explicit OldStore(const std::string& fixture) {
-        host::ServerFolder folder(scoped_.Path());
-        folder.WriteMachineNames({"MAIL01", "example.com", "example.com", "dc01.example.com", ""});
-        fs::create_directories(File().parent_path());
-        fs::copy_file(kFixtures / fixture, File());
-    }
-    fs::path File() const { return scoped_.Path() / "store" / "store.db"; }
-    std::shared_ptr<Store> Open() const { return Store::Open(host::ServerFolder(scoped_.Path())); }
-
-private:
-    testsupport::ScopedServerFolder scoped_;
-};
 
 struct FormatCase {
     const char* name;
@@ -117,12 +82,10 @@ INSTANTIATE_TEST_SUITE_P(Stores, EarlierFormat,
                                                       "format-3-unrecorded.db", 6}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(StoreFormat, ANewStoreRecordsTheCurrentFormat) {
-    testsupport::ScopedServerFolder scoped;
-    host::ServerFolder folder(scoped.Path());
-    folder.WriteMachineNames({"MAIL01", "example.com", "example.com", "dc01.example.com", ""});
-    Store::Open(folder);
-    EXPECT_EQ(Query(scoped.Path() / "store" / "store.db", "PRAGMA user_version"),
+using NewStore = TempStore;
+
+TEST_F(NewStore, RecordsTheCurrentFormat) {
+    EXPECT_EQ(Query(root / "store" / "store.db", "PRAGMA user_version"),
               std::to_string(kStoreFormat));
 }
 

@@ -15,7 +15,7 @@ com::HRESULT TestSink::QueryInterface(com::REFIID riid, void** ppv) {
     *ppv = nullptr;
     if (riid == com::IID_IUnknown || riid == store::IID_IExStoreSyncEvents)
         *ppv = static_cast<store::IExStoreSyncEvents*>(this);
-    else if (riid == store::IID_ICreateRegistration && offersRegistration)
+    else if (riid == store::IID_ICreateRegistration)
         *ppv = static_cast<store::ICreateRegistration*>(this);
     else
         return com::E_NOINTERFACE;

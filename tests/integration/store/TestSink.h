@@ -29,7 +29,6 @@ public:
     std::function<void(const std::string& url)> onCommitted;
     bool abortInBegin = false;
     bool throwInBegin = false;
-    bool offersRegistration = true;
     std::int32_t registerResult = 0;
 
     std::vector<Call> Calls() {

@@ -33,14 +33,6 @@ def exhost(*args, stdin=None, check=True):
     return result
 
 
-def user_version(database):
-    db = sqlite3.connect(database)
-    try:
-        return db.execute("PRAGMA user_version").fetchone()[0]
-    finally:
-        db.close()
-
-
 class OldStores(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -95,12 +87,12 @@ class OldStores(unittest.TestCase):
                 messages.append((uid, subject, head.decode()))
         return messages
 
+    # The format the file records after the upgrade is StoreFormatTest's.
     def check_upgrade(self, fixture):
-        database = self.use_store(fixture)
+        self.use_store(fixture)
         exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
                "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
                "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
-        self.assertEqual(user_version(database), CURRENT_FORMAT)
         exhost("deliver", "--rcpt", "alice.smith@example.com", self.message)
 
         messages = self.read_inbox()

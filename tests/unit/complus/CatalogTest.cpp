@@ -81,25 +81,17 @@ TEST_F(Catalog, AFailedSaveStoresNothing) {
     // The stale collection changes an application that no longer exists and adds another.
     stale->Item(0)->SetValue("Name", Variant("Renamed"));
     stale->Add()->SetValue("Name", Variant("New"));
-    try {
-        stale->SaveChanges();
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), hr::COMADMIN_E_OBJECT_DOES_NOT_EXIST);
-    }
+    EXPECT_EQ(testsupport::FailureOf([&] { stale->SaveChanges(); }).number,
+              hr::COMADMIN_E_OBJECT_DOES_NOT_EXIST);
     EXPECT_TRUE(StoredNames().empty());
 }
 
 TEST_F(Catalog, ADamagedCatalogFileIsAReadFailure) {
     std::filesystem::create_directories(folder.Path() / "complus");
     std::ofstream(folder.Path() / "complus" / "applications") << "application\nnonsense\n";
-    try {
-        Applications();
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), hr::COMADMIN_E_APP_FILE_READFAIL);
-        EXPECT_NE(error.Description().find("line 2"), std::string::npos) << error.Description();
-    }
+    const auto failure = testsupport::FailureOf([&] { Applications(); });
+    EXPECT_EQ(failure.number, hr::COMADMIN_E_APP_FILE_READFAIL);
+    EXPECT_NE(failure.description.find("line 2"), std::string::npos) << failure.description;
 }
 
 TEST_F(Catalog, InstallComponentRecordsTheClassesAndMakesThemCreatable) {
@@ -125,12 +117,10 @@ TEST_F(Catalog, RemovingTheApplicationRemovesItsClasses) {
     applications->Remove(1);
     applications->SaveChanges();
     EXPECT_FALSE(Registry().FindByProgId("Lorvanta.LorvantaCls"));
-    try {
-        com::CreateInstance(Registry(), "Lorvanta.LorvantaCls", com::IID_IUnknown);
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), hr::REGDB_E_CLASSNOTREG);
-    }
+    EXPECT_EQ(testsupport::FailureOf([&] {
+                  com::CreateInstance(Registry(), "Lorvanta.LorvantaCls", com::IID_IUnknown);
+              }).number,
+              hr::REGDB_E_CLASSNOTREG);
     EXPECT_EQ(StoredNames(), std::vector<std::string>{"Other"});
 }
 

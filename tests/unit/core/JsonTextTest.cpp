@@ -16,10 +16,10 @@ struct Case {
 
 class JsonStringCases : public ::testing::TestWithParam<Case> {};
 
-TEST_P(JsonStringCases, WritesTheQuotedLiteral) {
-    std::string out;
+TEST_P(JsonStringCases, AppendsTheQuotedLiteral) {
+    std::string out = "[";
     text::AppendJsonString(out, GetParam().text);
-    EXPECT_EQ(out, GetParam().literal);
+    EXPECT_EQ(out, "[" + std::string(GetParam().literal));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -35,13 +35,5 @@ INSTANTIATE_TEST_SUITE_P(
                            "\"J\xC3\xBCrgen \xE2\x82\xAC\""},
                       Case{"OtherBytesUnchanged", "\xFF\x80", "\"\xFF\x80\""}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(JsonString, AppendsAfterWhatIsThere) {
-    std::string out = "[";
-    text::AppendJsonString(out, "a");
-    out += ',';
-    text::AppendJsonString(out, "b");
-    EXPECT_EQ(out, "[\"a\",\"b\"");
-}
 
 } // namespace

@@ -50,13 +50,9 @@ TEST(ObjectFactory, FailuresCarryTheirNumbers) {
     EXPECT_EQ(NumberOf([] { platform::CreateObjectAs<Widget>("Test.Gadget"); }),
               platform::hr::E_NOINTERFACE);
     EXPECT_EQ(NumberOf([] { CreateObject("Test.Broken"); }), platform::hr::E_OUTOFMEMORY);
-    try {
-        CreateObject("Nobody.Here");
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::REGDB_E_CLASSNOTREG);
-        EXPECT_NE(error.Description().find("Nobody.Here"), std::string::npos);
-    }
+    const auto unknown = testsupport::FailureOf([] { CreateObject("Nobody.Here"); });
+    EXPECT_EQ(unknown.number, platform::hr::REGDB_E_CLASSNOTREG);
+    EXPECT_NE(unknown.description.find("Nobody.Here"), std::string::npos);
 }
 
 } // namespace

@@ -34,10 +34,8 @@ TEST(DirectorySchema, ValuesBecomeFieldValuesByWhatTheSchemaSays) {
         std::vector<std::string> values;
         Variant expected;
     } cases[] = {
-        // Multi-valued: an array even with one value.
-        {"proxyAddresses", {"SMTP:a@b"}, Variant(Texts{"SMTP:a@b"})},
+        // Multi-valued and integer attributes of the real schema: SqlDialectIntegrationTest.
         {"proxyAddresses", {}, Variant::Null()},
-        {"userAccountControl", {"514"}, Variant(514)},
         {"userAccountControl", {"x"}, Variant("x")},
         {"count", {"7"}, Variant(7)},
         {"flag", {"TRUE"}, Variant(true)},

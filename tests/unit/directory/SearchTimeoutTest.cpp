@@ -6,6 +6,7 @@
 #include "platform/core/Error.h"
 #include "platform/directory/DirectoryErrors.h"
 #include "platform/host/ServerFolder.h"
+#include "testsupport/FailureOf.h"
 #include "testsupport/ScopedServerFolder.h"
 #include "testsupport/SilentLdapServer.h"
 
@@ -26,26 +27,20 @@ TEST(SearchTimeout, ASearchTheServerNeverAnswersEndsWithTheTimeLimitFailure) {
         {"MAIL01", "corp.example.com", "corp.example.com", "dc01.corp.example.com",
          "ldapi://" + std::string("%2Ftmp%2F") + root.filename().string() + "%2Fs"});
 
-    std::int32_t number = 0;
-    {
-        doubles::SilentLdapServer server(socketPath);
-        try {
-            auto connection =
-                platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
-            connection->SetProvider("ADSDSOObject");
-            connection->Open("ADs Provider", "", "");
-            auto command = platform::CreateObjectAs<platform::ado::Command>("ADODB.Command");
-            command->SetActiveConnection(connection);
-            command->SetCommandText("SELECT cn FROM 'LDAP://corp.example.com/DC=corp,DC=example,"
-                                    "DC=com' WHERE cn='x'");
-            command->SetProperty("Timeout", platform::Variant(1));
-            command->Execute();
-        } catch (const platform::Error& error) {
-            number = error.Number();
-        }
-        EXPECT_EQ(server.answered, 2);
-    }
-    EXPECT_EQ(number, platform::directory::hr_ds::ERROR_DS_TIMELIMIT_EXCEEDED);
+    doubles::SilentLdapServer server(socketPath);
+    const auto failure = testsupport::FailureOf([] {
+        auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+        connection->SetProvider("ADSDSOObject");
+        connection->Open("ADs Provider", "", "");
+        auto command = platform::CreateObjectAs<platform::ado::Command>("ADODB.Command");
+        command->SetActiveConnection(connection);
+        command->SetCommandText("SELECT cn FROM 'LDAP://corp.example.com/DC=corp,DC=example,"
+                                "DC=com' WHERE cn='x'");
+        command->SetProperty("Timeout", platform::Variant(1));
+        command->Execute();
+    });
+    EXPECT_EQ(server.answered, 2);
+    EXPECT_EQ(failure.number, platform::directory::hr_ds::ERROR_DS_TIMELIMIT_EXCEEDED);
 }
 
 } // namespace

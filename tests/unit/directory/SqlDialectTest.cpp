@@ -37,9 +37,7 @@ TEST(SqlDialect, ConditionsBecomeLdapFilters) {
         {"userAccountControl>=512", "(userAccountControl>=512)"},
         {"userAccountControl>512", "(!(userAccountControl<=512))"},
         {"userAccountControl<512", "(!(userAccountControl>=512))"},
-        {"objectCategory='person'", "(objectCategory=CN=Person," + kSchemaDn + ")"},
         {"objectCategory='CN=Person,DC=x'", "(objectCategory=CN=Person,DC=x)"},
-        {"cn='o''brien'", "(cn=o'brien)"},
         {"cn=''", "(cn=)"},
     };
     for (const auto& c : cases)

@@ -6,6 +6,7 @@
 
 #include "platform/core/Error.h"
 #include "testsupport/FailureOf.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,8 @@ namespace {
 
 class ServerFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("lorvanta-sf-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
-    fs::path root;
+    testsupport::ScopedServerFolder scoped;
+    const fs::path root = scoped.Path() / "server"; // not there until a test makes it
 };
 
 TEST_F(ServerFolderTest, ReadingAgainSeesEveryChangeOfTheFile) {
@@ -101,12 +96,8 @@ TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"file.txt", "sub"}));
 
-    try {
-        ListFolder((root / "missing").string());
-        FAIL();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.Number(), platform::hr::Code(0x80070003));
-    }
+    EXPECT_EQ(testsupport::FailureOf([&] { ListFolder((root / "missing").string()); }).number,
+              platform::hr::Code(0x80070003));
 
     std::string asked;
     platform::host::ScopedNamespace published("\\\\.\\BackOfficeStorage\\", [&](const auto& path) {

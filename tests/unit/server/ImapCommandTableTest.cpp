@@ -117,10 +117,7 @@ TEST(ImapCommandTableTest, PlainResponsesSplitAtTheirNuls) {
         {"=", Fault::NotThreeParts, "", "", ""},
         {"YWxpY2U=", Fault::NotThreeParts, "", "", ""}, // alice
         {"AGEAYgBj", Fault::NotThreeParts, "", "", ""}, // \0a\0b\0c
-        {"!!!!", Fault::NotBase64, "", "", ""},
-        {"AGFsaWNlAHNlY3JldA=", Fault::NotBase64, "", "", ""},   // not whole groups of four
-        {"AGFsaWNlAHNlY3JldB==", Fault::NotBase64, "", "", ""},  // the unused bits not zero
-        {"AGFsaWNlAHNlY3JldA===", Fault::NotBase64, "", "", ""}, // more padding than needed
+        {"!!!!", Fault::NotBase64, "", "", ""}, // what else strict base64 refuses: Base64Test
     };
     for (const auto& c : cases) {
         const auto response = DecodePlainResponse(c.line);

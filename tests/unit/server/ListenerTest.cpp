@@ -3,6 +3,7 @@
 // listener made them do.
 
 #include "server/net/Listener.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/post.hpp>
@@ -12,11 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace net = server::net;
@@ -179,20 +178,15 @@ TEST(Listener, AClosedSessionGivesBackItsRoom) {
 }
 
 TEST(Listener, ClientsOfAUnixSocketAreNotCountedPerClient) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("listener-test-" + std::to_string(getpid()) + ".sock");
-    std::filesystem::remove(path);
-    const asio::local::stream_protocol::endpoint endpoint(path.string());
-    {
-        RunningListener running(endpoint, {3, 1});
-        Client<asio::local::stream_protocol> first(endpoint), second(endpoint), third(endpoint),
-            fourth(endpoint);
-        EXPECT_EQ(first.Line(), "begun");
-        EXPECT_EQ(second.Line(), "begun");
-        EXPECT_EQ(third.Line(), "begun");
-        EXPECT_EQ(fourth.Line(), "full");
-    }
-    std::filesystem::remove(path);
+    const testsupport::ScopedServerFolder folder;
+    const asio::local::stream_protocol::endpoint endpoint((folder.Path() / "s").string());
+    RunningListener running(endpoint, {3, 1});
+    Client<asio::local::stream_protocol> first(endpoint), second(endpoint), third(endpoint),
+        fourth(endpoint);
+    EXPECT_EQ(first.Line(), "begun");
+    EXPECT_EQ(second.Line(), "begun");
+    EXPECT_EQ(third.Line(), "begun");
+    EXPECT_EQ(fourth.Line(), "full");
 }
 
 TEST(Listener, StoppingStopsEverySessionAndAcceptsNoMore) {

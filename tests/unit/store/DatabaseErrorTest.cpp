@@ -1,6 +1,6 @@
-// What a person reads when the disk under the store fails: a full disk, a read-only file and
-// failing reads and writes each have their own number and say so; anything else stays the
-// store's general database failure.
+// What a person reads when the disk under the store fails: a read-only file and failing reads
+// and writes each have their own number and say so; anything else stays the store's general
+// database failure.
 
 #include "platform/store/Database.h"
 #include "platform/store/StoreErrors.h"
@@ -42,8 +42,7 @@ TEST_P(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
 INSTANTIATE_TEST_SUITE_P(
     Codes, DatabaseErrors,
     ::testing::Values(
-        Case{"Full", SQLITE_FULL, store::hr::STG_E_MEDIUMFULL, "disk is full"},
-        Case{"ReadOnly", SQLITE_READONLY, store::hr::E_ACCESSDENIED, "read-only"},
+        // A full disk and a read-only file are met for real in StoreDiskFaultTest.
         Case{"ReadOnlyRecovery", SQLITE_READONLY_RECOVERY, store::hr::E_ACCESSDENIED, "read-only"},
         Case{"WriteFailed", SQLITE_IOERR_WRITE, store::hr::STG_E_WRITEFAULT, "disk failed"},
         Case{"SyncFailed", SQLITE_IOERR_FSYNC, store::hr::STG_E_WRITEFAULT, "disk failed"},

@@ -1,0 +1,165 @@
+// A pid file left by a directory server that died, whose pid another process has since: status,
+// stop, start and init --force take the server for stopped and never signal that process, be it
+// any program or the directory server of another folder.
+
+#include "testsupport/ExhostRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace exhost_test;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+// exhost on the folder, bounded in time: a stop that waits for a process it should never have
+// signalled must fail the test, not hang it.
+RunResult RunOn(const std::string& root, std::vector<std::string> arguments) {
+    std::vector<std::string> command = {"/usr/bin/timeout", "-k", "5", "60", EXHOST_BINARY};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.push_back("--root");
+    command.push_back(root);
+    return RunProgram(command);
+}
+
+// A process whose pid ends up in the pid file.
+class Bystander {
+public:
+    virtual ~Bystander() = default;
+    virtual pid_t Pid() const = 0;
+    // Empty while it runs as it did, else what happened to it.
+    virtual std::string Harm() const = 0;
+};
+
+// Any program: a child of the test, waited for on a thread of its own so that its end is seen
+// (and no stop waits for its zombie).
+class SleepingChild : public Bystander {
+public:
+    SleepingChild() {
+        std::vector<std::string> arguments = {"/bin/sleep", "300"};
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            throw std::runtime_error("cannot start sleep");
+        waiter_ = std::thread([this] {
+            int status = 0;
+            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            std::lock_guard lock(mutex_);
+            ended_ = status;
+        });
+    }
+    ~SleepingChild() override {
+        kill(pid_, SIGKILL);
+        waiter_.join();
+    }
+    pid_t Pid() const override { return pid_; }
+    std::string Harm() const override {
+        std::lock_guard lock(mutex_);
+        if (!ended_)
+            return "";
+        return WIFSIGNALED(*ended_) ? "ended by signal " + std::to_string(WTERMSIG(*ended_))
+                                    : "ended";
+    }
+
+private:
+    pid_t pid_ = 0;
+    std::thread waiter_;
+    mutable std::mutex mutex_;
+    std::optional<int> ended_;
+};
+
+// The directory server of another server folder: slapd, only with another configuration.
+class OtherFoldersServer : public Bystander {
+public:
+    OtherFoldersServer() : other_(Settings()) {
+        if (!other_.Problem().empty())
+            throw std::runtime_error(other_.Problem());
+        std::ifstream(other_.folder.Path() / "directory" / "slapd.pid") >> pid_;
+    }
+    pid_t Pid() const override { return pid_; }
+    std::string Harm() const override {
+        const auto status = RunOn(other_.folder.Root(), {"directory", "status"});
+        const auto running = "running (pid " + std::to_string(pid_) + ")";
+        return status.out.find(running) == std::string::npos ? "now: " + status.out : "";
+    }
+
+private:
+    static platform::directory::SampleDirectorySettings Settings() {
+        platform::directory::SampleDirectorySettings settings;
+        settings.users = 1;
+        return settings;
+    }
+    SampleServer other_;
+    pid_t pid_ = 0;
+};
+
+struct BystanderCase {
+    const char* name;
+    std::function<std::unique_ptr<Bystander>()> make;
+    friend void PrintTo(const BystanderCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class StalePidFile : public ::testing::TestWithParam<BystanderCase> {};
+
+TEST_P(StalePidFile, NamesAProcessThatIsNeverTakenForTheServerNorSignalled) {
+    platform::directory::SampleDirectorySettings settings;
+    settings.users = 2;
+    SampleServer server(settings, false);
+    ASSERT_EQ(server.Problem(), "");
+    const auto bystander = GetParam().make();
+    const auto root = server.folder.Root();
+    const auto pidFile = server.folder.Path() / "directory" / "slapd.pid";
+    const auto planted = std::to_string(bystander->Pid());
+
+    struct Step {
+        std::vector<std::string> command;
+        int exitCode;
+        std::string saying;
+        bool plantFirst;
+    };
+    const std::vector<Step> steps = {
+        {{"directory", "status"}, 3, "stopped (the pid file names process " + planted, true},
+        {{"directory", "stop"}, 0, "directory server was not running (the pid file names", true},
+        {{"directory", "start"}, 0, "directory server running (pid ", true},
+        {{"directory", "status"}, 0, "running (pid ", false},
+        {{"directory", "stop"}, 0, "directory server stopped", false},
+        {{"init", "--force", "--users", "2"}, 0, "Server folder", true},
+        {{"directory", "status"}, 3, "stopped", false},
+    };
+    for (const auto& step : steps) {
+        const auto said = step.command.at(0) + " " + step.command.at(1);
+        if (step.plantFirst)
+            std::ofstream(pidFile) << planted << "\n";
+        const auto result = RunOn(root, step.command);
+        EXPECT_EQ(result.exitCode, step.exitCode) << said << "\n" << result.out << result.err;
+        EXPECT_NE(result.out.find(step.saying), std::string::npos) << said << "\n" << result.out;
+        EXPECT_EQ(result.out.find("(pid " + planted + ")"), std::string::npos)
+            << said << " took process " << planted << " for the server:\n"
+            << result.out;
+        EXPECT_EQ(bystander->Harm(), "") << "after " << said;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , StalePidFile,
+    ::testing::Values(BystanderCase{"AnyProgram", [] { return std::make_unique<SleepingChild>(); }},
+                      BystanderCase{"AnotherFoldersDirectoryServer",
+                                    [] { return std::make_unique<OtherFoldersServer>(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

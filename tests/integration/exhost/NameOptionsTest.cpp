@@ -1,0 +1,267 @@
+// Names where they enter exhost: every bad computer name, DNS domain and mailbox name is refused
+// by every option that takes one, naming the option and the rule, and the server folder stays as
+// it was; an init that fails on a later step removes what it made.
+
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/FileText.h"
+#include "testsupport/ScopedServerFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace exhost_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kLabel63(63, 'a');
+
+const std::vector<std::string> kBadComputerNames = {
+    "MAIL01\ndirectory_uri = ldap://evil.example",
+    "",
+    " MAIL01",
+    "MAIL01 ",
+    "MAIL\t01",
+    "MAIL 01",
+    "MAIL.01",
+    "MAIL_01",
+    "-MAIL",
+    "MAIL-",
+    std::string(16, 'M'),
+    "M\xC3\x84IL",
+};
+
+const std::vector<std::string> kBadDomains = {
+    "exa mple.com",
+    "a..b",
+    ".example.com",
+    "example.com.",
+    "",
+    " example.com",
+    "example.com ",
+    "example.com\ndirectory_uri = ldap://evil.example",
+    "exa_mple.com",
+    "-a.com",
+    "a-.com",
+    kLabel63 + "a.com",
+    std::string(254, 'a'),
+    "b\xC3\xBC"
+    "cher.example",
+};
+
+const std::vector<std::string> kBadMailboxNames = {
+    "a\nb",    "trail ", " lead", "tab\tx", "del\x7f", "c1\xC2\x85x",
+    "bad\xFF", "",       ".",     "..",     "a/b",     "x\npostmaster = alice",
+};
+
+// Every name under `root` with its kind, size and time of last change, and each file's
+// content: what a refused command must leave as it is. "missing" when there is no root.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> seen;
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(root, error)))
+        return {{"", "missing"}};
+    for (auto entry = fs::recursive_directory_iterator(root); entry != decltype(entry)(); ++entry) {
+        struct stat status {};
+        ::lstat(entry->path().c_str(), &status);
+        auto& what = seen[fs::relative(entry->path(), root).string()];
+        what = std::to_string(status.st_mode) + " " + std::to_string(status.st_size) + " " +
+               std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
+        if (entry->path().filename() == "machine.conf")
+            what += "\n" + testsupport::FileText(entry->path());
+    }
+    return seen;
+}
+
+// The value as the messages quote it, so that the test finds it in one.
+std::string Quoted(const std::string& value) {
+    std::string quoted = "\"";
+    for (const char c : value)
+        quoted += c == '\n'   ? std::string("\\n")
+                  : c == '\t' ? std::string("\\t")
+                              : std::string(1, c);
+    return quoted + "\"";
+}
+
+struct EntryPoint {
+    const char* name;
+    // The command line for a bad value; the folder's --root is added.
+    std::function<std::vector<std::string>(const std::string&)> arguments;
+    // What the message calls the value: the option, then the kind of name.
+    const char* option;
+    const char* kind;
+    const std::vector<std::string>* badValues;
+    std::string input = {};
+};
+
+// Runs every bad value through the entry point on `root`, which must stay as it was.
+void ExpectEveryBadValueRefused(const EntryPoint& entry, const fs::path& root) {
+    for (const auto& value : *entry.badValues) {
+        const auto before = Snapshot(root);
+        auto arguments = entry.arguments(value);
+        arguments.push_back("--root");
+        arguments.push_back(root.string());
+        const auto result = RunExhost(arguments, {}, entry.input);
+        const auto said = std::string(entry.name) + " with " + Quoted(value);
+        EXPECT_EQ(result.exitCode, 1) << said << "\n" << result.out << result.err;
+        const auto message = "exhost: " + std::string(entry.option) + " " + Quoted(value) +
+                             " is not a " + entry.kind + ": it ";
+        EXPECT_EQ(result.err.rfind(message, 0), 0u) << said << "\n" << result.err;
+        EXPECT_NE(result.err.find(std::string(" (a ") + entry.kind), std::string::npos)
+            << said << " names no rule:\n"
+            << result.err;
+        EXPECT_EQ(Snapshot(root), before) << said << " changed the folder";
+    }
+}
+
+std::vector<EntryPoint> InitEntryPoints(const std::vector<std::string>& extra) {
+    auto with = [extra](std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    };
+    return {
+        {"init --computer",
+         [with](const std::string& value) {
+             return with({"init", "--users", "1", "--computer", value});
+         },
+         "--computer", "computer name", &kBadComputerNames},
+        {"init --domain",
+         [with](const std::string& value) {
+             return with({"init", "--users", "1", "--domain", value});
+         },
+         "--domain", "DNS domain", &kBadDomains},
+    };
+}
+
+TEST(NameOptions, InitRefusesEveryBadNameInAFolderItWouldCreate) {
+    testsupport::ScopedServerFolder parent;
+    // Neither the folder nor its parent exists: nothing may be created.
+    const auto root = parent.Path() / "new" / "server";
+    for (const auto& entry : InitEntryPoints({}))
+        ExpectEveryBadValueRefused(entry, root);
+    EXPECT_FALSE(fs::exists(parent.Path() / "new"));
+}
+
+TEST(NameOptions, InitForcedOverAServerRefusesEveryBadNameAndKeepsTheServer) {
+    platform::directory::SampleDirectorySettings settings;
+    settings.users = 1;
+    SampleServer server(settings, false);
+    ASSERT_EQ(server.Problem(), "");
+    for (const auto& entry : InitEntryPoints({"--force"}))
+        ExpectEveryBadValueRefused(entry, server.folder.Path());
+}
+
+TEST(NameOptions, MailboxCommandsRefuseEveryBadName) {
+    platform::directory::SampleDirectorySettings settings;
+    settings.users = 1;
+    SampleServer server(settings, false);
+    ASSERT_EQ(server.Problem(), "");
+    const std::vector<EntryPoint> entries = {
+        {"mailbox add",
+         [](const std::string& value) {
+             return std::vector<std::string>{"mailbox", "add", value};
+         },
+         "ALIAS", "mailbox name", &kBadMailboxNames},
+        {"mailbox add --domain",
+         [](const std::string& value) {
+             return std::vector<std::string>{"mailbox", "add", "fine", "--domain", value};
+         },
+         "--domain", "DNS domain", &kBadDomains},
+        {"passwd",
+         [](const std::string& value) {
+             return std::vector<std::string>{"passwd", value};
+         },
+         "ALIAS", "mailbox name", &kBadMailboxNames, "a-password\n"},
+    };
+    for (const auto& entry : entries)
+        ExpectEveryBadValueRefused(entry, server.folder.Path());
+}
+
+TEST(NameOptions, NamesThatDifferOnlyByABlankAtTheEndAreNotTwoMailboxes) {
+    platform::directory::SampleDirectorySettings settings;
+    settings.users = 1;
+    SampleServer server(settings, false);
+    ASSERT_EQ(server.Problem(), "");
+    // Good names at the rules' edges still pass.
+    for (const char* alias : {"trail", "sales desk", "j\xC3\xB6rg.new", "o'brien"}) {
+        const auto added = server.Run({"mailbox", "add", alias});
+        EXPECT_EQ(added.exitCode, 0) << alias << ": " << added.err;
+    }
+    const auto twin = server.Run({"mailbox", "add", "trail "});
+    EXPECT_EQ(twin.exitCode, 1);
+    EXPECT_NE(twin.err.find("starts or ends with a blank"), std::string::npos) << twin.err;
+}
+
+TEST(NameOptions, InitTakesNamesAtTheEdgesOfTheRules) {
+    testsupport::ScopedServerFolder folder;
+    const auto domain = "xn--bcher-kva." + kLabel63 + ".example";
+    const auto made = RunExhost({"init", "--root", folder.Root(), "--users", "1", "--computer",
+                                 "MAIL-0123456789", "--domain", domain});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_NE(made.out.find("computer MAIL-0123456789, domain " + domain), std::string::npos)
+        << made.out;
+}
+
+// An init whose later step fails (here: files may not grow past a limit, so the store, the
+// directory's load or machine.conf fails) leaves the folder as it was before init.
+struct LaterFailure {
+    const char* name;
+    // The file size limit, in the shell's 512-byte blocks.
+    int blocks;
+};
+
+class InitFailingLater : public ::testing::TestWithParam<LaterFailure> {
+protected:
+    RunResult InitWithLimit(const fs::path& root, std::vector<std::string> extra = {}) {
+        std::vector<std::string> command = {
+            "/bin/sh",
+            "-c",
+            "trap '' XFSZ; ulimit -f " + std::to_string(GetParam().blocks) + "; exec \"$0\" \"$@\"",
+            EXHOST_BINARY,
+            "init",
+            "--root",
+            root.string(),
+            "--users",
+            "2"};
+        command.insert(command.end(), extra.begin(), extra.end());
+        return RunProgram(command);
+    }
+};
+
+TEST_P(InitFailingLater, RemovesWhatItMade) {
+    testsupport::ScopedServerFolder parent;
+    const auto missing = parent.Path() / "new" / "server";
+    auto failed = InitWithLimit(missing);
+    EXPECT_EQ(failed.exitCode, 1) << failed.out;
+    EXPECT_FALSE(fs::exists(parent.Path() / "new")) << failed.err;
+
+    const auto empty = parent.Path() / "empty";
+    fs::create_directory(empty);
+    failed = InitWithLimit(empty);
+    EXPECT_EQ(failed.exitCode, 1) << failed.out;
+    EXPECT_TRUE(fs::is_directory(empty));
+    EXPECT_TRUE(fs::is_empty(empty)) << failed.err;
+}
+
+TEST_P(InitFailingLater, ForcedOverAServerLeavesTheFolderEmpty) {
+    platform::directory::SampleDirectorySettings settings;
+    settings.users = 1;
+    SampleServer server(settings, false);
+    ASSERT_EQ(server.Problem(), "");
+    const auto failed = InitWithLimit(server.folder.Path(), {"--force"});
+    EXPECT_EQ(failed.exitCode, 1) << failed.out;
+    EXPECT_TRUE(fs::is_empty(server.folder.Path())) << failed.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(, InitFailingLater,
+                         ::testing::Values(LaterFailure{"AtTheFirstFile", 1},
+                                           LaterFailure{"InTheStore", 64},
+                                           LaterFailure{"InTheDirectoryLoad", 2048}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
