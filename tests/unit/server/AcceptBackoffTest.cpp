@@ -32,6 +32,31 @@ public:
     Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
 };
 
+struct RunningServer {
+    RunningServer()
+        : server(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
+                 [] { return std::make_unique<AcceptingBackend>(); }) {
+        server.Start();
+        network = std::thread([this] { io.run(); });
+    }
+    ~RunningServer() {
+        asio::post(io, [this] { server.Stop(); });
+        network.join();
+        server.Join();
+    }
+    asio::io_context io;
+    Server server;
+    std::thread network;
+};
+
+// How many captured lines start so.
+std::size_t Logged(const serverlog::Capture& capture, const std::string& start) {
+    std::size_t count = 0;
+    for (const auto& line : capture.Lines())
+        count += line.starts_with(start);
+    return count;
+}
+
 double CpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -79,11 +104,21 @@ private:
 TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFree) {
     constexpr std::size_t kClients = 12, kRoom = 3;
     const serverlog::Capture capture;
-    asio::io_context io;
-    Server server(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
-                  [] { return std::make_unique<AcceptingBackend>(); });
-    server.Start();
-    std::thread network([&] { io.run(); });
+    RunningServer running;
+    const auto port = running.server.LocalEndpoint().port();
+
+    // One session first, while descriptors are plenty: UndefinedBehaviorSanitizer checks each
+    // class of object the first time it meets it, with a pipe of its own.
+    {
+        const int warm = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(Connect(warm, port), 0);
+        ASSERT_TRUE(Greeted(warm, std::chrono::seconds(5)));
+        ::close(warm);
+        std::cout << "";
+        for (int i = 0; i < 250 && !Logged(capture, "session-end "); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(Logged(capture, "session-end ")) << "its socket is closed again";
+    }
 
     // The clients' descriptors first; then room for only three accepted connections.
     std::vector<int> clients;
@@ -92,7 +127,7 @@ TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFr
     LoweredDescriptorLimit limit;
     limit.Set(OpenDescriptors() + kRoom);
     for (const int fd : clients)
-        ASSERT_EQ(Connect(fd, server.LocalEndpoint().port()), 0);
+        ASSERT_EQ(Connect(fd, port), 0);
     std::vector<int> greeted, waiting;
     for (const int fd : clients)
         (Greeted(fd, std::chrono::milliseconds(greeted.size() < kRoom ? 2000 : 100)) ? greeted
@@ -107,7 +142,6 @@ TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFr
     const auto cpuBefore = CpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const auto cpu = CpuSeconds() - cpuBefore;
-    std::cout << "CPU time while out of descriptors for 2 s: " << cpu << " s\n";
     EXPECT_LT(cpu, 0.2);
 
     // The greeted clients leave: as many of those waiting are taken within the longest wait.
@@ -126,22 +160,15 @@ TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFr
 
     // With the limit back, every one still waiting is served.
     limit.Restore();
+    std::cout << "CPU time while out of descriptors for 2 s: " << cpu << " s\n";
     for (const int fd : waiting) {
         EXPECT_TRUE(Greeted(fd, std::chrono::milliseconds(2000)));
         ::close(fd);
     }
-    std::size_t failedLines = 0, resumedLines = 0;
-    for (const auto& line : capture.Lines()) {
-        failedLines += line.starts_with("accept-failed ");
-        resumedLines += line.starts_with("accept-resumed");
-    }
+    const auto failedLines = Logged(capture, "accept-failed ");
     EXPECT_GE(failedLines, 1u);
     EXPECT_LE(failedLines, 4u) << "once per time it ran out, not once per try";
-    EXPECT_GE(resumedLines, 1u);
-
-    asio::post(io, [&] { server.Stop(); });
-    network.join();
-    server.Join();
+    EXPECT_GE(Logged(capture, "accept-resumed"), 1u);
 }
 
 } // namespace
