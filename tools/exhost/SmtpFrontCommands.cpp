@@ -195,6 +195,9 @@ void AddLmtpCommand(CLI::App& app) {
     options->listen = "127.0.0.1:2424";
     // The MTA in front is one client that opens many sessions.
     options->maxPerClient = smtp::ServerSettings{}.maxSessions;
+    // Its recipients are what the MTA accepted from many senders, not one client's probes: a
+    // limit would defer mail for the rest of a list with a few stale addresses.
+    options->maxRefusedRecipients = 0;
     auto* command = AddFrontCommand(
         app, options, "Accept mail over LMTP from an MTA and deliver it into the mailboxes");
     auto* listen = command
