@@ -1,17 +1,21 @@
 // The SMTP session state machine, in SMTP and in LMTP mode.
 //
-// Input: one byte that seeds how the rest is cut into pieces and when backend questions are
-// answered (and whose lowest bit picks LMTP), then the bytes a client sends (commands and message
-// data). Every reply must be well-formed on the wire; a message may reach the backend only after a
-// 354 and only once the stream has held as many CRLF "." CRLF as there were deliveries, and it must
-// hold CRLF line ends only.
+// Input: one byte that seeds how the rest is cut into pieces, when backend questions are answered
+// and when replies count as sent, the limits on refused recipients and unsent replies (and whose
+// lowest bit picks LMTP), then the bytes a client sends (commands and message data). Every reply
+// must be well-formed on the wire; a message may reach the backend only after a 354 and only once
+// the stream has held as many CRLF "." CRLF as there were deliveries, and it must hold CRLF line
+// ends only. A backend that throws is answered like any failure; the replies given before the
+// caller says they were sent stay near the limit; a closed session answers nothing more.
 
 #include "FuzzCheck.h"
 
+#include "server/log/ServerLog.h"
 #include "server/smtp/SmtpSession.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -19,21 +23,26 @@ namespace {
 
 using namespace server::smtp;
 
-// Recipients starting with "n" are unknown and with "t" cannot be looked up for now; a
-// message whose first byte is "!" is refused.
+// Recipients starting with "n" are unknown, with "t" cannot be looked up for now, with "x" make
+// the lookup throw; a message whose first byte is "!" is refused, and one whose first byte is "?"
+// throws once it is delivered.
 class ScriptedBackend : public Backend {
 public:
     Verdict CheckRecipient(const std::string& address) override {
         if (!address.empty() && address[0] == 'n')
-            return Verdict::Refuse("unknown");
+            return Verdict::Refuse("unknown", "no such mailbox");
         if (!address.empty() && address[0] == 't')
             return Verdict::Defer("try later");
+        if (!address.empty() && address[0] == 'x')
+            throw std::runtime_error("the directory fell over");
         return Verdict::Accept();
     }
     Verdict Deliver(const Envelope&, const std::string& message) override {
         delivered.push_back(message);
         if (!message.empty() && message[0] == '!')
             return Verdict::Refuse("refused");
+        if (!message.empty() && message[0] == '?')
+            throw std::runtime_error("the store fell over");
         return Verdict::Accept();
     }
     std::vector<std::string> delivered;
@@ -88,11 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return random >> 16;
     };
     const std::string_view stream(reinterpret_cast<const char*>(data) + 1, size - 1);
+    // The session logs refusals and failures: kept for this input only, not written.
+    const server::log::Capture quiet;
 
     Limits limits;
     limits.maxMessageBytes = 300;
     limits.maxCommandLine = 64;
     limits.maxRecipients = 3;
+    limits.maxRefusedRecipients = (data[0] >> 1) % 4; // 0: no limit
+    limits.maxUnsentReplies = 1 + ((data[0] >> 3) % 4) * 100;
     ScriptedBackend backend;
     Session session("fuzz.example", limits, backend,
                     (data[0] & 1) != 0 ? Protocol::Lmtp : Protocol::Smtp);
@@ -101,11 +114,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::size_t fed = 0;
     std::size_t dataReplies = 0;
+    std::size_t unsent = 0; // octets of replies given since RepliesSent()
+    bool closed = false;
     const auto check = [&](const std::vector<Reply>& replies) {
+        fuzz::Check(!closed || replies.empty(), "a closed session answers nothing", stream);
+        closed = session.Closed();
         for (const auto& reply : replies) {
             CheckReply(reply, stream);
             dataReplies += reply.code == 354;
+            unsent += reply.Wire().size();
         }
+        // One step may add its replies (LMTP's one per recipient) to those at the limit.
+        fuzz::Check(unsent <= limits.maxUnsentReplies + 1024, "unsent replies stay near the limit",
+                    stream);
         const auto seen = stream.substr(0, fed);
         fuzz::Check(backend.delivered.size() <= dataReplies, "a delivery follows a 354", stream);
         fuzz::Check(backend.delivered.size() <= Count(seen, "\r\n.\r\n"),
@@ -122,9 +143,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto bytes = stream.substr(fed, piece);
         fed += piece;
         check(session.Receive(bytes));
-        // Answer now, or only after more input has arrived (as a slow backend would).
-        while (session.PendingCall() && (next() % 4 != 0 || fed == stream.size()))
-            check(session.Resume(session.PendingCall()->Run(backend)));
+        // Answer now, or only after more input has arrived (as a slow backend would); send the
+        // replies now, or let them wait while more input arrives (as a client that does not read
+        // makes them wait).
+        for (bool more = true; more;) {
+            more = false;
+            if (session.PendingCall() && (next() % 4 != 0 || fed == stream.size())) {
+                check(session.Resume(session.PendingCall()->Run(backend)));
+                more = true;
+            }
+            if (next() % 3 != 0 || fed == stream.size()) {
+                session.RepliesSent();
+                unsent = 0;
+                if (session.HoldsInput()) {
+                    check(session.Receive({}));
+                    more = true;
+                }
+            }
+        }
     }
     return 0;
 }

@@ -15,11 +15,14 @@
 #include "platform/store/StoreErrors.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <unistd.h>
 
 namespace platform::store {
@@ -214,9 +217,58 @@ SinkCreator SetSinkCreator(SinkCreator creator) {
     return creator;
 }
 
+namespace {
+
+struct EventLogState {
+    std::mutex mutex; // one line at a time, and the reporter with it
+    EventLogFailureReporter reporter;
+    std::set<std::string> failing; // logs whose last line was not written, reported already
+};
+
+EventLogState& EventLog() {
+    static EventLogState state;
+    return state;
+}
+
+void TellStandardError(const std::string& path, const std::string& reason) {
+    const auto text = "lorvanta: the event log " + path + " cannot be written (" + reason +
+                      "); its lines are lost until it can\n";
+    static_cast<void>(::write(STDERR_FILENO, text.data(), text.size()));
+}
+
+// Appends all of the line in one write, so that lines of several processes do not mix; the
+// reason it failed, or "" when it was written.
+std::string AppendLine(const std::string& file, const std::string& line) {
+    // The log names mailboxes and items: it is its owner's alone.
+    const int fd =
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, host::kPrivateFileMode);
+    if (fd < 0)
+        return std::strerror(errno);
+    ssize_t written;
+    do
+        written = ::write(fd, line.data(), line.size());
+    while (written < 0 && errno == EINTR);
+    const int writeError = written < 0 ? errno : 0;
+    ::close(fd);
+    if (written < 0)
+        return std::strerror(writeError);
+    if (static_cast<std::size_t>(written) != line.size())
+        return "only " + std::to_string(written) + " of " + std::to_string(line.size()) +
+               " bytes written";
+    return {};
+}
+
+} // namespace
+
+EventLogFailureReporter SetEventLogFailureReporter(EventLogFailureReporter reporter) {
+    auto& state = EventLog();
+    std::lock_guard lock(state.mutex);
+    std::swap(state.reporter, reporter);
+    return reporter;
+}
+
 void WriteEventLog(const Store& store, const std::string& itemUrl, const std::string& progId,
                    const std::string& failure) {
-    static std::mutex mutex;
     const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm utc{};
     gmtime_r(&now, &utc);
@@ -224,14 +276,18 @@ void WriteEventLog(const Store& store, const std::string& itemUrl, const std::st
     std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
     auto line = std::string(time) + "\t" + itemUrl + "\t" + progId + "\t" + failure + "\n";
     std::replace(line.begin(), line.end() - 1, '\n', ' ');
-    std::lock_guard lock(mutex);
-    // One write of the whole line in append mode, so that lines of several processes do not mix.
-    // The log names mailboxes and items: it is its owner's alone.
-    const int fd = ::open(store.EventLogFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                          host::kPrivateFileMode);
-    if (fd >= 0) {
-        static_cast<void>(::write(fd, line.data(), line.size()));
-        ::close(fd);
+    auto& state = EventLog();
+    std::lock_guard lock(state.mutex);
+    const auto file = store.EventLogFile().string();
+    const auto reason = AppendLine(file, line);
+    // A full disk would otherwise be reported once per save: once is enough to be seen.
+    if (reason.empty())
+        state.failing.erase(file);
+    else if (state.failing.insert(file).second) {
+        if (state.reporter)
+            state.reporter(file, reason);
+        else
+            TellStandardError(file, reason);
     }
 }
 

@@ -55,8 +55,18 @@ private:
     std::vector<Called> called_;
 };
 
-// Appends one line (UTC time, item URL, ProgID, failure) to the store's event log.
+// Appends one line (UTC time, item URL, ProgID, failure) to the store's event log. A line that
+// cannot be written is reported (EventLogFailureReporter), once until a line is written to that
+// log again.
 void WriteEventLog(const Store& store, const std::string& itemUrl, const std::string& progId,
                    const std::string& failure);
+
+// Hears that the event log could not be written: the log file's path and why. It runs inside
+// WriteEventLog, while no other line is written, and must not write the event log itself.
+using EventLogFailureReporter =
+    std::function<void(const std::string& path, const std::string& reason)>;
+// The process's reporter; without one (or after an empty one), standard error is told. Returns
+// the one it replaces. A server passes its own log here: the store knows nothing of it.
+EventLogFailureReporter SetEventLogFailureReporter(EventLogFailureReporter reporter);
 
 } // namespace platform::store

@@ -107,7 +107,7 @@ std::vector<std::string> MailboxDelivery::Deliver(const std::vector<Recipient>& 
                                                   const std::string& message,
                                                   const Arrival& arrival) const {
     const auto host = names_.computerName + "." + names_.domainDnsName;
-    const auto id = log::NewId();
+    const auto id = arrival.id.empty() ? log::NewId() : arrival.id;
     const auto now = std::chrono::system_clock::now();
     // Two addresses of one mailbox still give it one copy, traced for the first of them.
     std::vector<std::string> mailboxes;

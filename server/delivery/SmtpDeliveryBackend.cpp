@@ -1,20 +1,27 @@
-// Answers the SMTP front's recipient checks and deliveries through the shared mailbox delivery.
+// Answers the SMTP front's recipient checks and deliveries through the shared mailbox delivery,
+// and logs each delivery.
 
 #include "server/delivery/SmtpDeliveryBackend.h"
 
 #include "server/delivery/NoSuchRecipient.h"
 
-#include "platform/core/Error.h"
+#include "server/log/LogId.h"
+#include "server/log/ServerLog.h"
+#include "server/message/HeaderBlock.h"
+
 #include "platform/core/Text.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace server::delivery {
 
 namespace {
 
-Arrival ArrivalOf(const smtp::Envelope& envelope) {
-    return {envelope.sender, envelope.protocol, envelope.helo};
+using Clock = std::chrono::steady_clock;
+
+Arrival ArrivalOf(const smtp::Envelope& envelope, const std::string& id) {
+    return {envelope.sender, envelope.protocol, envelope.helo, id};
 }
 
 MailboxDelivery::Recipient Recipient(const smtp::Envelope& envelope, std::size_t index,
@@ -22,6 +29,29 @@ MailboxDelivery::Recipient Recipient(const smtp::Envelope& envelope, std::size_t
     const auto& originals = envelope.originalRecipients;
     return {envelope.recipients[index], mailbox,
             index < originals.size() ? originals[index] : std::string()};
+}
+
+std::string MessageId(const std::string& message) {
+    const auto fields = message::ReadHeaderFields(message::SplitEntity(message).header);
+    return message::FieldValue(fields, "Message-ID").value_or("");
+}
+
+// The mailboxes the recipients name, each once.
+std::vector<std::string> Mailboxes(const std::vector<MailboxDelivery::Recipient>& recipients) {
+    std::vector<std::string> named;
+    for (const auto& recipient : recipients)
+        if (std::none_of(named.begin(), named.end(), [&](const std::string& mailbox) {
+                return platform::text::EqualsIgnoreCase(mailbox, recipient.mailbox);
+            }))
+            named.push_back(recipient.mailbox);
+    return named;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const auto& name : names)
+        joined += (joined.empty() ? "" : ",") + name;
+    return joined;
 }
 
 } // namespace
@@ -34,14 +64,11 @@ smtp::Verdict SmtpDeliveryBackend::CheckRecipient(const std::string& address) {
         aliases_[address] = delivery_.ResolveRecipient(address);
         return smtp::Verdict::Accept();
     } catch (const NoSuchRecipient& error) {
-        return smtp::Verdict::Refuse("No such recipient here: <" + address + "> (" + error.what() +
-                                     ")");
-    } catch (const platform::Error& error) {
-        return smtp::Verdict::Defer("Cannot look up <" + address +
-                                    "> now, try again later: " + error.Description());
-    } catch (const std::exception& error) {
-        return smtp::Verdict::Defer("Cannot look up <" + address +
-                                    "> now, try again later: " + error.what());
+        // Why is the operator's (it may name the server's files); the client learns only no.
+        return smtp::Verdict::Refuse("5.1.1 No such recipient here: <" + address + ">",
+                                     error.what());
+    } catch (...) {
+        return smtp::Verdict::Fail(smtp::WhatWasThrown());
     }
 }
 
@@ -53,23 +80,48 @@ std::optional<smtp::Verdict> SmtpDeliveryBackend::KnownRecipient(const std::stri
     return smtp::Verdict::Accept();
 }
 
+// One delivery into the mailboxes of `recipients`, all or none, logged with its id; a failure
+// is a Verdict::Fail naming that id.
+smtp::Verdict SmtpDeliveryBackend::Store(const smtp::Envelope& envelope,
+                                         const std::vector<MailboxDelivery::Recipient>& recipients,
+                                         const std::string& message, smtp::Verdict stored) {
+    const auto id = log::NewId();
+    const auto started = Clock::now();
+    std::string failure;
+    try {
+        delivery_.Deliver(recipients, message, ArrivalOf(envelope, id));
+    } catch (...) {
+        failure = smtp::WhatWasThrown();
+    }
+    const auto mailboxes = Joined(Mailboxes(recipients));
+    log::Event(failure.empty() ? log::Severity::Info : log::Severity::Error, "delivery")
+        .Field("session", envelope.session)
+        .Field("client", envelope.client)
+        .Field("id", id)
+        .Field("message_id", MessageId(message))
+        .Field("size", message.size())
+        .Field("recipients", recipients.size())
+        .Field("mailboxes", mailboxes)
+        .Field("outcome", failure.empty() ? "stored" : "failed")
+        .Field("ms",
+               static_cast<std::int64_t>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started)
+                       .count()));
+    if (!failure.empty())
+        return smtp::Verdict::Fail("delivery " + id + " to " + mailboxes + ": " + failure);
+    return stored;
+}
+
 smtp::Verdict SmtpDeliveryBackend::Deliver(const smtp::Envelope& envelope,
                                            const std::string& message) {
     // Every message is taken as transports take it (ParseMessage); one copy per mailbox.
     std::vector<MailboxDelivery::Recipient> recipients;
     for (std::size_t i = 0; i < envelope.recipients.size(); ++i)
         recipients.push_back(Recipient(envelope, i, aliases_.at(envelope.recipients[i])));
-    try {
-        const auto urls = delivery_.Deliver(recipients, message, ArrivalOf(envelope));
-        return smtp::Verdict::Accept("Message stored for " + std::to_string(urls.size()) +
-                                     (urls.size() == 1 ? " recipient" : " recipients"));
-    } catch (const platform::Error& error) {
-        return smtp::Verdict::Defer("The message could not be stored, nothing was kept: " +
-                                    error.Description());
-    } catch (const std::exception& error) {
-        return smtp::Verdict::Defer("The message could not be stored, nothing was kept: " +
-                                    std::string(error.what()));
-    }
+    const auto mailboxes = Mailboxes(recipients).size();
+    return Store(envelope, recipients, message,
+                 smtp::Verdict::Accept("Message stored for " + std::to_string(mailboxes) +
+                                       (mailboxes == 1 ? " recipient" : " recipients")));
 }
 
 std::vector<smtp::Verdict> SmtpDeliveryBackend::DeliverEach(const smtp::Envelope& envelope,
@@ -93,18 +145,8 @@ std::vector<smtp::Verdict> SmtpDeliveryBackend::DeliverEach(const smtp::Envelope
         for (std::size_t j = i; j < addresses.size(); ++j)
             if (platform::text::EqualsIgnoreCase(aliases_.at(addresses[j]), alias))
                 recipients.push_back(Recipient(envelope, j, alias));
-        try {
-            delivery_.Deliver(recipients, message, ArrivalOf(envelope));
-            verdicts.push_back(smtp::Verdict::Accept("2.1.5 Message stored"));
-        } catch (const platform::Error& error) {
-            verdicts.push_back(
-                smtp::Verdict::Defer("4.3.0 The message could not be stored for this recipient: " +
-                                     error.Description()));
-        } catch (const std::exception& error) {
-            verdicts.push_back(
-                smtp::Verdict::Defer("4.3.0 The message could not be stored for this recipient: " +
-                                     std::string(error.what())));
-        }
+        verdicts.push_back(
+            Store(envelope, recipients, message, smtp::Verdict::Accept("2.1.5 Message stored")));
     }
     return verdicts;
 }

@@ -2,7 +2,10 @@
 
 // The SMTP front's view of this server: recipients are the addresses the directory resolves to
 // a mailbox here, and postmaster (MailboxDelivery::ResolveRecipient); an accepted message is
-// delivered as "exhost deliver" does it, one copy per mailbox.
+// delivered as "exhost deliver" does it, one copy per mailbox. Every delivery is logged
+// ("delivery": its id, as in the Received field, the Message-ID, size, recipients, mailboxes,
+// outcome and milliseconds). What went wrong goes into the verdict's detail, for the log; the
+// client's text never names the server's files or its errors.
 
 #include "server/delivery/MailboxDelivery.h"
 #include "server/smtp/SmtpBackend.h"
@@ -25,6 +28,10 @@ public:
                                            const std::string& message) override;
 
 private:
+    smtp::Verdict Store(const smtp::Envelope& envelope,
+                        const std::vector<MailboxDelivery::Recipient>& recipients,
+                        const std::string& message, smtp::Verdict stored);
+
     const MailboxDelivery& delivery_;
     std::map<std::string, std::string> aliases_; // accepted address -> mailbox alias
 };

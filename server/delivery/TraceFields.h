@@ -15,6 +15,7 @@ struct Arrival {
     std::string sender;   // the envelope sender without angle brackets; empty for "<>"
     std::string protocol; // the Received field's "with": SMTP, ESMTP, LMTP, or "local"
     std::string helo;     // the name the client gave in HELO, EHLO or LHLO; empty when local
+    std::string id{};     // names the delivery in Received and the log; a new one when empty
 };
 
 // Return-Path, Received and Delivered-To for the copy that `recipient` (the envelope address

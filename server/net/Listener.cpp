@@ -2,6 +2,9 @@
 
 #include "server/net/Listener.h"
 
+#include "server/log/ServerLog.h"
+
+#include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
 
@@ -28,11 +31,35 @@ tcp::endpoint AsTcp(const Stream::endpoint& endpoint) {
     return internet;
 }
 
+// A connection that failed before it was accepted (Linux passes its network error on to
+// accept): the next one may work at once.
+bool FailedConnection(const error_code& error) {
+    switch (error.value()) {
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case EINTR:
+    case EAGAIN:
+        return error.category() == boost::system::system_category();
+    default:
+        return false;
+    }
+}
+
+constexpr std::chrono::milliseconds kFirstRetry{100};
+constexpr std::chrono::milliseconds kLongestRetry{1000};
+
 } // namespace
 
 Listener::Listener(asio::io_context& io, const Stream::endpoint& endpoint, SessionLimits limits,
                    MakeConnection make)
-    : io_(io), acceptor_(io), limits_(limits), make_(std::move(make)),
+    : io_(io), acceptor_(io), limits_(limits), make_(std::move(make)), retry_(io),
       workers_(limits.maxSessions) {
     acceptor_.open(endpoint.protocol());
     if (IsInternet(endpoint))
@@ -58,9 +85,33 @@ void Listener::Accept() {
     acceptor_.async_accept([this](error_code error, Stream::socket socket) {
         if (stopping_ || error == asio::error::operation_aborted)
             return;
-        if (!error)
+        if (error && !FailedConnection(error))
+            return AcceptFailed(error);
+        if (!error) {
+            if (retryDelay_.count() > 0)
+                log::Event(log::Severity::Info, "accept-resumed");
+            retryDelay_ = {};
             Admit(std::move(socket));
+        }
         Accept();
+    });
+}
+
+// Out of descriptors (EMFILE, ENFILE), buffers or memory: trying again at once would fail at
+// once, as often as the queued connection makes the socket readable.
+void Listener::AcceptFailed(const error_code& error) {
+    if (retryDelay_.count() == 0) {
+        retryDelay_ = kFirstRetry;
+        log::Event(log::Severity::Error, "accept-failed")
+            .Field("reason", error.message())
+            .Field("retry_ms", static_cast<std::int64_t>(retryDelay_.count()));
+    } else {
+        retryDelay_ = std::min(retryDelay_ * 2, kLongestRetry);
+    }
+    retry_.expires_after(retryDelay_);
+    retry_.async_wait([this](error_code waited) {
+        if (!waited && !stopping_)
+            Accept();
     });
 }
 
@@ -87,6 +138,7 @@ void Listener::Admit(Stream::socket socket) {
 void Listener::Stop() {
     error_code ignored;
     acceptor_.close(ignored);
+    retry_.cancel();
     if (stopping_)
         return;
     stopping_ = true;

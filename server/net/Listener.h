@@ -10,8 +10,10 @@
 #include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -64,7 +66,10 @@ public:
     boost::asio::ip::tcp::endpoint LocalEndpoint() const;
 
     // Accepts connections. From now on the io_context's run() returns only once Stop() has been
-    // called and the last session has ended.
+    // called and the last session has ended. When accepting fails for want of resources (out of
+    // file descriptors, buffers or memory) it waits before trying again, 100 ms and twice as
+    // long each time up to a second, logging the first failure and the recovery: the waiting
+    // connections stay queued, and the loop does not spin on them.
     void Start();
     // Stops accepting and asks every session to stop (AcceptedConnection::Stop).
     void Stop();
@@ -79,6 +84,7 @@ public:
 
 private:
     void Accept();
+    void AcceptFailed(const boost::system::error_code& error);
     void Admit(Stream::socket socket);
     void ReleaseWhenIdle();
 
@@ -89,6 +95,8 @@ private:
     std::map<std::shared_ptr<AcceptedConnection>, boost::asio::ip::address> connections_;
     std::map<boost::asio::ip::address, std::size_t> sessionsPerClient_;
     bool stopping_ = false;
+    boost::asio::steady_timer retry_;
+    std::chrono::milliseconds retryDelay_{0}; // while accepting fails; 0 when it works
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         keepRunning_;
     boost::asio::thread_pool workers_;

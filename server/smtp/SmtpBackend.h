@@ -2,7 +2,8 @@
 
 // What the protocol needs of the mail server behind it: accepting recipients and storing an
 // accepted message, for all recipients at once (SMTP) or for each on its own (LMTP). The
-// protocol turns the verdicts into reply codes.
+// protocol turns the verdicts into reply codes. A backend may throw: the session takes anything
+// thrown for a failure of that step alone (Verdict::Fail).
 
 #include <optional>
 #include <string>
@@ -18,10 +19,20 @@ struct Verdict {
     };
     Kind kind = Kind::Accepted;
     std::string text; // said to the client; for Accepted, may be empty
+    // For the operator's log only, never for the client: why a recipient was refused, or what
+    // failed. A transient verdict with a detail is a failure: the session logs it under a new
+    // id and tells the client that id, with `text` or else a generic text.
+    std::string detail{};
 
     static Verdict Accept(std::string text = {}) { return {Kind::Accepted, std::move(text)}; }
-    static Verdict Refuse(std::string text) { return {Kind::Permanent, std::move(text)}; }
-    static Verdict Defer(std::string text) { return {Kind::Transient, std::move(text)}; }
+    static Verdict Refuse(std::string text, std::string detail = {}) {
+        return {Kind::Permanent, std::move(text), std::move(detail)};
+    }
+    static Verdict Defer(std::string text, std::string detail = {}) {
+        return {Kind::Transient, std::move(text), std::move(detail)};
+    }
+    // Something failed (the directory, the store, anything thrown): 451 4.3.0 with an id.
+    static Verdict Fail(std::string detail) { return {Kind::Transient, {}, std::move(detail)}; }
 };
 
 struct Envelope {
@@ -33,6 +44,9 @@ struct Envelope {
     // field names it (SMTP after HELO, ESMTP after EHLO, LMTP).
     std::string helo{};
     std::string protocol{};
+    // The session's id and the client's name (IP address or "local"), for the backend's log.
+    std::string session{};
+    std::string client{};
 };
 
 class Backend {
@@ -55,5 +69,8 @@ public:
         return std::vector<Verdict>(envelope.recipients.size(), Deliver(envelope, message));
     }
 };
+
+// Inside a catch block: what was thrown, for the log (a platform::Error with its number).
+std::string WhatWasThrown();
 
 } // namespace server::smtp

@@ -3,6 +3,8 @@
 
 #include "server/smtp/SmtpServer.h"
 
+#include "server/log/ServerLog.h"
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
@@ -22,14 +24,25 @@ public:
           timer_(socket_.get_executor()), lookupTimer_(socket_.get_executor()),
           backend_(server.NewBackend()),
           session_(server.Settings().hostName, server.Settings().limits, *backend_,
-                   server.Settings().protocol),
-          sessionDeadline_(Clock::now() + server.Settings().sessionTimeout) {}
+                   server.Settings().protocol, client_),
+          started_(Clock::now()), sessionDeadline_(started_ + server.Settings().sessionTimeout) {}
 
-    void Begin() override { Send(session_.Greeting().Wire(), false); }
+    void Begin() override {
+        log::Event(log::Severity::Info, "session-start")
+            .Field("session", session_.Id())
+            .Field("client", client_);
+        begun_ = true;
+        Send(session_.Greeting().Wire(), false);
+    }
 
     void Refuse(net::Refusal why, const asio::ip::address& client) override {
         const auto& host = server_.Settings().hostName;
-        if (why == net::Refusal::TooManySessions)
+        const bool full = why == net::Refusal::TooManySessions;
+        log::Event(log::Severity::Warning, "refused")
+            .Field("client", client_)
+            .Field("step", "connect")
+            .Field("reason", full ? "too many sessions" : "too many sessions from the client");
+        if (full)
             return CloseWith({421, {host + " has too many sessions open, try again later"}});
         CloseWith({421,
                    {"4.7.0 " + host + " has too many sessions from " + client.to_string() +
@@ -45,20 +58,35 @@ public:
         if (session_.ReceivingMessage())
             ArmTimer(); // now the shorter drain deadline
         else
-            CloseWith(session_.ClosingReply());
+            CloseWith(session_.ClosingReply(), "server stopping");
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     enum class Awaited { Input, Command, Message, SessionEnd };
 
-    // Writes the bytes, then either closes or goes on reading.
+    // Writes the bytes, then either closes or goes on reading. A client that takes none of
+    // them for the idle time is dropped: nothing can tell it so.
     void Send(std::string wire, bool thenClose) {
         outgoing_ = std::move(wire);
+        writing_ = true;
+        const auto generation = ++timerGeneration_;
+        timer_.expires_at(
+            std::min(Clock::now() + server_.Settings().idleTimeout, sessionDeadline_));
+        timer_.async_wait([self = shared_from_this(), generation](error_code error) {
+            if (error || generation != self->timerGeneration_ || !self->writing_ || self->closed_)
+                return;
+            self->ending_ = "the client took no replies";
+            self->Close();
+        });
         asio::async_write(socket_, asio::buffer(outgoing_),
                           [self = shared_from_this(), thenClose](error_code error, std::size_t) {
+                              self->writing_ = false;
+                              ++self->timerGeneration_;
+                              self->timer_.cancel();
                               if (error || thenClose)
                                   return self->Close();
+                              self->session_.RepliesSent();
                               self->StartStep();
                               self->Continue();
                           });
@@ -76,7 +104,11 @@ private:
         if (closing_ || closed_)
             return;
         if (server_.Stopping() && !session_.ReceivingMessage())
-            return CloseWith(session_.ClosingReply());
+            return CloseWith(session_.ClosingReply(), "server stopping");
+        // Input held while replies were sent comes before more from the socket: the client
+        // is read from only once what it was told has gone out.
+        if (session_.HoldsInput())
+            return Feed({});
         reading_ = true;
         ArmTimer();
         socket_.async_read_some(asio::buffer(buffer_),
@@ -84,8 +116,11 @@ private:
                                     self->reading_ = false;
                                     if (self->closing_ || self->closed_)
                                         return;
-                                    if (error)
+                                    if (error) {
+                                        if (error != asio::error::eof)
+                                            self->ending_ = error.message();
                                         return self->Close();
+                                    }
                                     ++self->timerGeneration_;
                                     self->timer_.cancel();
                                     self->Feed(std::string_view(self->buffer_.data(), n));
@@ -114,7 +149,7 @@ private:
         // A recipient the backend knows costs no trip to the pool and back; not while an
         // abandoned lookup still runs there, which uses the backend.
         if (call.kind == BackendCall::Kind::CheckRecipient && !backendBusy_)
-            if (auto known = backend_->KnownRecipient(call.address))
+            if (auto known = call.Known(*backend_))
                 return Resume({std::move(*known)});
         const auto id = ++callId_;
         awaiting_ = true;
@@ -124,8 +159,10 @@ private:
                 if (error || !self->awaiting_ || self->callId_ != id)
                     return;
                 self->awaiting_ = false;
+                const auto waited = self->server_.Settings().lookupTimeout.count();
                 self->Resume({Verdict::Defer(
-                    "4.4.3 The directory did not answer in time; try again later")});
+                    "4.4.3 The directory did not answer in time; try again later",
+                    "the recipient lookup took longer than " + std::to_string(waited) + " ms")});
             });
         }
         // A lookup abandoned earlier may still run; this call waits for it to return.
@@ -158,10 +195,12 @@ private:
     void Replied(std::string wire) {
         if (session_.Closed()) {
             closing_ = true;
+            ending_ = session_.Ending();
             return Send(std::move(wire), true);
         }
         if (server_.Stopping() && !session_.ReceivingMessage()) {
             closing_ = true;
+            ending_ = "server stopping";
             return Send(std::move(wire) + session_.ClosingReply().Wire(), true);
         }
         if (wire.empty())
@@ -170,7 +209,9 @@ private:
     }
 
     // Sends a last reply while a read may still be pending; closing cancels that read.
-    void CloseWith(const Reply& reply) {
+    void CloseWith(const Reply& reply, std::string why = {}) {
+        if (!why.empty())
+            ending_ = std::move(why);
         closing_ = true;
         ++timerGeneration_;
         timer_.cancel();
@@ -200,7 +241,7 @@ private:
             if (error || generation != self->timerGeneration_ || !self->reading_ ||
                 self->closing_ || self->closed_)
                 return;
-            self->CloseWith(self->TimedOut(awaited));
+            self->CloseWith(self->TimedOut(awaited), self->Waited(awaited));
         });
     }
 
@@ -228,6 +269,20 @@ private:
         return {421, {"4.4.2 " + host + " waited too long for input, closing the connection"}};
     }
 
+    static const char* Waited(Awaited awaited) {
+        switch (awaited) {
+        case Awaited::Command:
+            return "command timeout";
+        case Awaited::Message:
+            return "data timeout";
+        case Awaited::SessionEnd:
+            return "session timeout";
+        case Awaited::Input:
+            break;
+        }
+        return "idle timeout";
+    }
+
     void Close() {
         if (closed_)
             return;
@@ -235,6 +290,15 @@ private:
         ++timerGeneration_;
         timer_.cancel();
         lookupTimer_.cancel();
+        if (begun_)
+            log::Event(log::Severity::Info, "session-end")
+                .Field("session", session_.Id())
+                .Field("client", client_)
+                .Field("reason", ending_)
+                .Field("ms", static_cast<std::int64_t>(
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     Clock::now() - started_)
+                                     .count()));
         server_.Ended(socket_, shared_from_this());
     }
 
@@ -249,9 +313,13 @@ private:
     std::string outgoing_;
     std::string heldReplies_; // replies waiting for the backend's answer
     bool reading_ = false;
+    bool writing_ = false;
+    bool begun_ = false;   // admitted (not refused at once): its start and end are logged
     bool closing_ = false; // the last reply is on its way
     bool closed_ = false;
+    std::string ending_ = "client closed"; // why the session ended, for the log
     std::uint64_t timerGeneration_ = 0;
+    Clock::time_point started_;
     Clock::time_point sessionDeadline_;
     Clock::time_point stepDeadline_ = Clock::time_point::max();
     Awaited stepAwaits_ = Awaited::Command;

@@ -5,6 +5,9 @@
 
 #include "server/smtp/SmtpSyntax.h"
 
+#include "server/log/LogId.h"
+#include "server/log/ServerLog.h"
+
 #include "platform/core/Text.h"
 
 #include <algorithm>
@@ -30,10 +33,20 @@ int CodeFor(Verdict::Kind kind, int accepted, int permanent) {
     return 451;
 }
 
+// Octets of the reply on the wire.
+std::size_t WireSize(const Reply& reply) {
+    std::size_t size = 0;
+    for (const auto& line : reply.lines)
+        size += line.size() + 6;
+    return std::max<std::size_t>(size, 5);
+}
+
 } // namespace
 
-Session::Session(std::string hostName, Limits limits, Backend& backend, Protocol protocol)
-    : hostName_(std::move(hostName)), limits_(limits), backend_(backend), protocol_(protocol) {
+Session::Session(std::string hostName, Limits limits, Backend& backend, Protocol protocol,
+                 std::string client)
+    : hostName_(std::move(hostName)), limits_(limits), backend_(backend), protocol_(protocol),
+      client_(std::move(client)), id_(log::NewId()) {
 }
 
 Reply Session::Greeting() const {
@@ -45,32 +58,105 @@ Reply Session::ClosingReply() const {
     return Say(421, hostName_ + " service shutting down, closing the connection");
 }
 
+// Each step fails alone: whatever the backend throws answers this call, and the session and
+// every other one go on.
 std::vector<Verdict> BackendCall::Run(Backend& backend) const {
-    switch (kind) {
-    case Kind::CheckRecipient:
-        return {backend.CheckRecipient(address)};
-    case Kind::Deliver:
-        return {backend.Deliver(*envelope, *message)};
-    case Kind::DeliverEach:
-        break;
+    try {
+        switch (kind) {
+        case Kind::CheckRecipient:
+            return {backend.CheckRecipient(address)};
+        case Kind::Deliver:
+            return {backend.Deliver(*envelope, *message)};
+        case Kind::DeliverEach:
+            break;
+        }
+        return backend.DeliverEach(*envelope, *message);
+    } catch (...) {
+        return {Verdict::Fail(WhatWasThrown())};
     }
-    return backend.DeliverEach(*envelope, *message);
+}
+
+std::optional<Verdict> BackendCall::Known(Backend& backend) const {
+    try {
+        return backend.KnownRecipient(address);
+    } catch (...) {
+        return Verdict::Fail(WhatWasThrown());
+    }
 }
 
 std::vector<Reply> Session::Feed(std::string_view bytes) {
     auto replies = Receive(bytes);
-    while (call_) {
-        auto more = Resume(call_->Run(backend_));
+    for (;;) {
+        // Feed's caller takes every reply at once.
+        RepliesSent();
+        std::vector<Reply> more;
+        if (call_)
+            more = Resume(call_->Run(backend_));
+        else if (HoldsInput())
+            more = Receive({});
+        else
+            break;
         replies.insert(replies.end(), std::make_move_iterator(more.begin()),
                        std::make_move_iterator(more.end()));
     }
+    RepliesSent();
     return replies;
 }
 
 std::vector<Reply> Session::Receive(std::string_view bytes) {
     std::vector<Reply> replies;
-    Process(bytes, replies);
+    if (call_)
+        unread_.append(bytes);
+    else
+        Drain(bytes, replies);
     return replies;
+}
+
+void Session::Drain(std::string_view more, std::vector<Reply>& replies) {
+    if (unread_.empty())
+        return Process(more, replies);
+    unread_.append(more);
+    const auto held = std::move(unread_);
+    unread_.clear();
+    Process(held, replies);
+}
+
+std::string Session::Told(const Verdict& verdict, const char* step,
+                          const std::string& address) const {
+    if (verdict.kind == Verdict::Kind::Transient &&
+        (!verdict.detail.empty() || verdict.text.empty())) {
+        // The client learns only that something failed and the id; the log has what.
+        const auto id = log::NewId();
+        log::Event event(log::Severity::Error, "failure");
+        event.Field("session", id_).Field("client", client_).Field("id", id).Field("step", step);
+        if (!address.empty())
+            event.Field("address", address);
+        event.Field("detail", !verdict.detail.empty() ? verdict.detail : verdict.text);
+        return (verdict.text.empty() ? std::string("4.3.0 Internal error") : verdict.text) +
+               ", id " + id;
+    }
+    if (verdict.kind == Verdict::Kind::Permanent) {
+        log::Event event(log::Severity::Info, "refused");
+        event.Field("session", id_).Field("client", client_).Field("step", step);
+        if (!address.empty())
+            event.Field("address", address);
+        event.Field("reason", !verdict.detail.empty() ? verdict.detail : verdict.text);
+    }
+    return verdict.text;
+}
+
+Reply Session::RefusedRecipient(const Verdict& verdict, const std::string& address) {
+    auto text = Told(verdict, "rcpt", address);
+    ++refusedRecipients_;
+    if (limits_.maxRefusedRecipients == 0 || refusedRecipients_ < limits_.maxRefusedRecipients)
+        return Say(550, std::move(text));
+    log::Event(log::Severity::Warning, "too-many-refused")
+        .Field("session", id_)
+        .Field("client", client_)
+        .Field("refused", refusedRecipients_);
+    closed_ = true;
+    ending_ = "too many refused recipients";
+    return Say(421, "4.7.0 " + hostName_ + " too many refused recipients, closing the connection");
 }
 
 std::vector<Reply> Session::Resume(const Verdict& verdict) {
@@ -83,18 +169,18 @@ std::vector<Reply> Session::Resume(const std::vector<Verdict>& verdicts) {
         return replies;
     const auto call = std::move(*call_);
     call_.reset();
-    const auto verdict =
-        verdicts.empty() ? Verdict::Defer("4.3.0 The server gave no answer") : verdicts.front();
+    const auto none = Verdict::Fail("the backend gave no verdict");
+    const auto verdict = verdicts.empty() ? none : verdicts.front();
     if (call.kind == BackendCall::Kind::DeliverEach) {
         const auto& recipients = envelope_.recipients;
         for (std::size_t i = 0; i < recipients.size(); ++i) {
-            const auto& own = verdicts.size() == 1 ? verdict
-                              : i < verdicts.size()
-                                  ? verdicts[i]
-                                  : Verdict::Defer("4.3.0 The server gave no answer");
+            const auto& own = verdicts.size() == 1  ? verdict
+                              : i < verdicts.size() ? verdicts[i]
+                                                    : none;
             const int code = CodeFor(own.kind, 250, 554);
-            replies.push_back(Say(code, "<" + recipients[i] + "> " +
-                                            (!own.text.empty() ? own.text : "Message stored")));
+            const auto text = code == 250 ? own.text : Told(own, "data", recipients[i]);
+            replies.push_back(
+                Say(code, "<" + recipients[i] + "> " + (!text.empty() ? text : "Message stored")));
         }
         ResetTransaction();
     } else if (call.kind == BackendCall::Kind::CheckRecipient) {
@@ -103,29 +189,39 @@ std::vector<Reply> Session::Resume(const std::vector<Verdict>& verdicts) {
             envelope_.recipients.push_back(call.address);
             envelope_.originalRecipients.push_back(std::move(pendingOriginal_));
             replies.push_back(Say(250, "Recipient <" + call.address + "> OK"));
+        } else if (code == 550) {
+            replies.push_back(RefusedRecipient(verdict, call.address));
         } else {
-            replies.push_back(Say(code, verdict.text));
+            replies.push_back(Say(code, Told(verdict, "rcpt", call.address)));
         }
     } else {
         const int code = CodeFor(verdict.kind, 250, 554);
-        replies.push_back(Say(code, !verdict.text.empty() ? verdict.text : "Message stored"));
+        const auto text = code == 250 ? verdict.text : Told(verdict, "data", {});
+        replies.push_back(Say(code, !text.empty() ? text : "Message stored"));
         ResetTransaction();
     }
-    const auto rest = std::move(unread_);
-    unread_.clear();
-    Process(rest, replies);
+    Drain({}, replies);
     return replies;
 }
 
 void Session::Process(std::string_view bytes, std::vector<Reply>& replies) {
+    std::size_t counted = 0;
+    const auto count = [&] {
+        for (; counted < replies.size(); ++counted)
+            unsentReplies_ += WireSize(replies[counted]);
+    };
     while (!bytes.empty() && !closed_) {
-        if (call_) {
+        count();
+        if (call_ || (unsentReplies_ > 0 && unsentReplies_ >= limits_.maxUnsentReplies)) {
             unread_.append(bytes);
             return;
         }
         bytes.remove_prefix(state_ == State::Data ? MessageBytes(bytes, replies)
                                                   : CommandBytes(bytes, replies));
     }
+    count();
+    if (closed_)
+        unread_.clear();
 }
 
 void Session::Add(std::vector<Reply>& replies, std::optional<Reply> reply) {
@@ -248,6 +344,7 @@ std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
         if (!argument.empty())
             return Say(501, "Syntax: QUIT");
         closed_ = true;
+        ending_ = "quit";
         return Say(221, hostName_ + " closing the connection");
     }
     if (verb == "VRFY" || verb == "EXPN" || verb == "HELP" || verb == "TURN" || verb == "ETRN" ||
@@ -318,6 +415,8 @@ Reply Session::Mail(const std::string& argument) {
     envelope_.sender = path->address;
     envelope_.helo = helo_;
     envelope_.protocol = heloProtocol_;
+    envelope_.session = id_;
+    envelope_.client = client_;
     state_ = State::Mail;
     return Say(250, "Sender <" + path->address + "> OK");
 }
@@ -393,6 +492,11 @@ void Session::EndOfData(std::vector<Reply>& replies) {
     else if (messageBareLineFeed_)
         reply = Say(554, "5.5.2 Bare LF in the message: end every line with CRLF; not stored");
     if (reply) {
+        log::Event(log::Severity::Info, "refused")
+            .Field("session", id_)
+            .Field("client", client_)
+            .Field("step", "data")
+            .Field("reason", messageTooBig_ ? "larger than the size limit" : "bare LF");
         // LMTP owes every accepted recipient a reply of its own, refusals included.
         const auto count = protocol_ == Protocol::Lmtp ? envelope_.recipients.size() : 1;
         replies.insert(replies.end(), count, *reply);

@@ -20,7 +20,14 @@
 // Two ways to use it. Feed() calls the backend itself, on the caller's thread. Receive() stops
 // where the backend is needed, leaving the rest of the input for later: the caller runs
 // PendingCall() wherever it likes and hands the verdict to Resume(), which goes on with the
-// input received meanwhile.
+// input received meanwhile. Receive() and Resume() also stop once the replies they gave since
+// the last RepliesSent() reach Limits::maxUnsentReplies, holding the rest of the input
+// (HoldsInput()) until the caller has sent them and calls Receive() again: a client that
+// pipelines commands and never reads its replies then costs the server that much, not a reply
+// per command it sent.
+//
+// The session logs what the operator needs (server/log): every recipient refused, every
+// failure of the backend with the id its reply names, and closing on too many refusals.
 
 #include "server/smtp/SmtpBackend.h"
 #include "server/smtp/SmtpReply.h"
@@ -37,6 +44,13 @@ struct Limits {
     std::size_t maxMessageBytes = 10 * 1024 * 1024; // the message as stored, CRLF line ends
     std::size_t maxCommandLine = 512;               // octets, CRLF included
     std::size_t maxRecipients = 100;
+    // The recipient refused this often in one session (no such mailbox) is answered 421 and
+    // the session closes: probing for addresses costs a reconnect every so many guesses.
+    // Accepted recipients in between do not reset the count, or a prober would interleave one
+    // address it knows. 0: no limit.
+    std::size_t maxRefusedRecipients = 20;
+    // Octets of replies given and not yet sent after which input is held (see above).
+    std::size_t maxUnsentReplies = 16 * 1024;
 };
 
 enum class Protocol { Smtp, Lmtp };
@@ -49,16 +63,23 @@ struct BackendCall {
     const Envelope* envelope = nullptr; // Deliver: the session's, valid until Resume()
     const std::string* message = nullptr;
 
-    // One verdict, or one per recipient for DeliverEach.
+    // One verdict, or one per recipient for DeliverEach. Anything the backend throws becomes
+    // a failure verdict (Verdict::Fail) with what it said.
     std::vector<Verdict> Run(Backend& backend) const;
+    // Backend::KnownRecipient for CheckRecipient, a failure if it throws.
+    std::optional<Verdict> Known(Backend& backend) const;
 };
 
 class Session {
 public:
     // `hostName` is the name the server greets with; the backend (used by Feed() only) must
-    // outlive the session.
+    // outlive the session. `client` names the client in the log: its IP address, or "local".
     Session(std::string hostName, Limits limits, Backend& backend,
-            Protocol protocol = Protocol::Smtp);
+            Protocol protocol = Protocol::Smtp, std::string client = "local");
+
+    // The session's id in the log (log::NewId()), and the client's name.
+    const std::string& Id() const { return id_; }
+    const std::string& Client() const { return client_; }
 
     Reply Greeting() const;
     // The reply that ends a session the server closes on its own (shutting down).
@@ -77,8 +98,16 @@ public:
     std::vector<Reply> Resume(const std::vector<Verdict>& verdicts);
     std::vector<Reply> Resume(const Verdict& verdict);
 
-    // QUIT was answered; later input is ignored.
+    // The replies given so far are on their way: Receive() may give as many again.
+    void RepliesSent() { unsentReplies_ = 0; }
+    // Input is held until the replies given have been sent; Receive({}) goes on with it.
+    bool HoldsInput() const { return !unread_.empty() && !call_ && !closed_; }
+
+    // QUIT was answered, or the session ended itself with 421 (too many refused recipients);
+    // later input is ignored.
     bool Closed() const { return closed_; }
+    // Why it closed, for the log: "quit" or "too many refused recipients".
+    const char* Ending() const { return ending_; }
     // Between the 354 reply and the line that ends the message.
     bool ReceivingMessage() const { return state_ == State::Data; }
 
@@ -86,6 +115,13 @@ private:
     enum class State { Connected, Greeted, Mail, Data };
 
     void Process(std::string_view bytes, std::vector<Reply>& replies);
+    // Goes on with the input held, then `more`.
+    void Drain(std::string_view more, std::vector<Reply>& replies);
+    // What the client is told of a verdict that is not an acceptance, logging it as the
+    // operator needs it; `step` and `address` say what was asked.
+    std::string Told(const Verdict& verdict, const char* step, const std::string& address) const;
+    // The reply to a recipient the backend refused for good, or 421 once that was too often.
+    Reply RefusedRecipient(const Verdict& verdict, const std::string& address);
     std::size_t CommandBytes(std::string_view bytes, std::vector<Reply>& replies);
     std::size_t MessageBytes(std::string_view bytes, std::vector<Reply>& replies);
     void KeepMessageLine(std::string_view piece);
@@ -104,11 +140,17 @@ private:
     Limits limits_;
     Backend& backend_;
     Protocol protocol_;
+    std::string client_;
+    std::string id_;
+    std::size_t refusedRecipients_ = 0; // in the whole session
+    std::size_t unsentReplies_ = 0;     // octets of replies given since RepliesSent()
 
     State state_ = State::Connected;
     bool closed_ = false;
+    const char* ending_ = "";
     std::optional<BackendCall> call_;
-    std::string unread_; // input received while a backend question was pending
+    // Input received while a backend question was pending, or held for unsent replies.
+    std::string unread_;
 
     std::string pending_;     // bytes of a line whose end has not arrived yet
     bool discarding_ = false; // the pending line outgrew its limit: drop it up to its end

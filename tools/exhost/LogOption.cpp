@@ -2,6 +2,8 @@
 
 #include "server/log/ServerLog.h"
 
+#include "platform/store/EventService.h"
+
 #include <CLI/CLI.hpp>
 
 namespace exhost {
@@ -20,6 +22,13 @@ void OpenLog(const std::string& log, const std::string& program) {
     serverlog::Open(log == "syslog" ? serverlog::Destination::Syslog
                                     : serverlog::Destination::StandardError,
                     program);
+    // The store's event log is its own file; that it cannot be written is the server log's news.
+    platform::store::SetEventLogFailureReporter(
+        [](const std::string& path, const std::string& reason) {
+            serverlog::Event(serverlog::Severity::Error, "event-log-failed")
+                .Field("path", path)
+                .Field("reason", reason);
+        });
 }
 
 } // namespace exhost

@@ -43,6 +43,7 @@ struct SmtpOptions {
     std::string socketGroup;
     std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
     std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
+    std::size_t maxRefusedRecipients = smtp::Limits{}.maxRefusedRecipients;
     double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
     double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
     double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
@@ -86,6 +87,7 @@ void RunSmtp(const SmtpOptions& options) {
     settings.hostName = names.computerName + "." + names.domainDnsName;
     settings.limits.maxMessageBytes = options.maxSize;
     settings.maxSessionsPerClient = options.maxPerClient;
+    settings.limits.maxRefusedRecipients = options.maxRefusedRecipients;
     settings.lookupTimeout = Milliseconds(options.lookupTimeout);
     settings.commandTimeout = Milliseconds(options.commandTimeout);
     settings.dataTimeout = Milliseconds(options.dataTimeout);
@@ -143,6 +145,12 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
                      "Sessions one client IP address may hold open at once")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    command
+        ->add_option("--max-refused-recipients", options->maxRefusedRecipients,
+                     "Recipients refused in one session (no such mailbox) before it is closed "
+                     "with 421 (0: no limit)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     for (const auto& [name, seconds, text] :
          {std::tuple{"--lookup-timeout", &options->lookupTimeout,
                      "Seconds a recipient lookup may take before RCPT gets 451 4.4.3"},
@@ -187,6 +195,9 @@ void AddLmtpCommand(CLI::App& app) {
     options->listen = "127.0.0.1:2424";
     // The MTA in front is one client that opens many sessions.
     options->maxPerClient = smtp::ServerSettings{}.maxSessions;
+    // Its recipients are what the MTA accepted from many senders, not one client's probes: a
+    // limit would defer mail for the rest of a list with a few stale addresses.
+    options->maxRefusedRecipients = 0;
     auto* command = AddFrontCommand(
         app, options, "Accept mail over LMTP from an MTA and deliver it into the mailboxes");
     auto* listen = command

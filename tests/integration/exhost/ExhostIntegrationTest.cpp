@@ -335,7 +335,7 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
     // A mailbox without an Inbox is refused at RCPT (550), not after the message.
     const auto system = backend.CheckRecipient(SystemMailbox() + "@" + kDomain);
     EXPECT_EQ(system.kind, Kind::Permanent);
-    EXPECT_NE(system.text.find("has no Inbox"), std::string::npos) << system.text;
+    EXPECT_NE(system.detail.find("has no Inbox"), std::string::npos) << system.detail;
     const auto before = InboxSize(alias), postmasterBefore = InboxSize("postmaster");
     const auto verdict =
         backend.Deliver({"s@partner.example", {recipients.begin(), recipients.end() - 1}},

@@ -1,0 +1,192 @@
+// What the SMTP and LMTP fronts tell the operator and the client, on the real store and
+// directory: a session's log from start to end, and failures of the store and the directory
+// answered with a generic 451 and an id that the log explains, never with the server's paths.
+
+#include "FaultRoad.h"
+#include "FaultyDisk.h"
+
+#include "server/delivery/MailboxDelivery.h"
+#include "server/delivery/SmtpDeliveryBackend.h"
+#include "server/log/ServerLog.h"
+#include "server/smtp/SmtpClient.h"
+#include "server/smtp/SmtpServer.h"
+
+#include "platform/store/PropertyNames.h"
+
+#include <boost/asio/post.hpp>
+
+#include <regex>
+#include <thread>
+
+namespace faulttest {
+namespace {
+
+namespace asio = boost::asio;
+namespace smtp = server::smtp;
+namespace serverlog = server::log;
+
+class SmtpFrontLog : public FaultRoad, public ::testing::WithParamInterface<smtp::Protocol> {
+protected:
+    void SetUp() override {
+        FaultyDisk::Install();
+        FaultRoad::SetUp();
+        delivery_ = std::make_unique<server::delivery::MailboxDelivery>(
+            platform::host::ServerFolder(folder_.Root()));
+        smtp::ServerSettings settings;
+        settings.protocol = GetParam();
+        front_ = std::make_unique<smtp::Server>(
+            io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), settings,
+            [this] { return std::make_unique<server::delivery::SmtpDeliveryBackend>(*delivery_); });
+        front_->Start();
+        network_ = std::thread([this] { io_.run(); });
+    }
+
+    void TearDown() override {
+        asio::post(io_, [this] { front_->Stop(); });
+        network_.join();
+        front_->Join();
+        FaultyDisk::Repair();
+        FaultRoad::TearDown();
+    }
+
+    std::unique_ptr<smtp::Client> Connect() {
+        auto client = std::make_unique<smtp::Client>("127.0.0.1", front_->LocalEndpoint().port());
+        const auto hello =
+            GetParam() == smtp::Protocol::Lmtp ? "LHLO fault.test" : "EHLO fault.test";
+        EXPECT_EQ(client->Command(hello).code, 250);
+        return client;
+    }
+
+    // The captured lines that start with `event` and hold `field`, waiting a little for them:
+    // a session's end is logged by the network thread after the client saw it close.
+    std::vector<std::string> Logged(const std::string& event, const std::string& field) {
+        std::vector<std::string> found;
+        for (int tries = 0; found.empty() && tries < 100; ++tries) {
+            if (tries > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            for (const auto& line : capture_.Lines())
+                if (line.starts_with(event + " ") && line.find(field) != std::string::npos)
+                    found.push_back(line);
+        }
+        return found;
+    }
+
+    // A failure reply: 451, the generic text and an id, and nothing that names the server's
+    // files or its errors. Returns the id.
+    std::string FailureId(const smtp::Reply& reply) {
+        static const std::regex failure("4\\.3\\.0 Internal error, id ([0-9A-F]{16})$");
+        EXPECT_EQ(reply.code, 451) << reply.Wire();
+        EXPECT_EQ(reply.Wire().find('/'), std::string::npos) << reply.Wire();
+        EXPECT_EQ(reply.Wire().find(folder_.Root()), std::string::npos) << reply.Wire();
+        std::smatch match;
+        const auto& text = reply.lines.at(0);
+        if (!std::regex_search(text, match, failure)) {
+            ADD_FAILURE() << "not a failure reply with an id: " << reply.Wire();
+            return "";
+        }
+        const auto logged = Logged("failure", " id=" + match[1].str() + " ");
+        EXPECT_EQ(logged.size(), 1u) << match[1].str();
+        return match[1].str();
+    }
+
+    serverlog::Capture capture_;
+    asio::io_context io_;
+    std::unique_ptr<server::delivery::MailboxDelivery> delivery_;
+    std::unique_ptr<smtp::Server> front_;
+    std::thread network_;
+};
+
+TEST_P(SmtpFrontLog, ASessionIsLoggedFromStartToEndWithEachRefusalAndDelivery) {
+    auto client = Connect();
+    ASSERT_EQ(client->Command("MAIL FROM:<sender@partner.example.net>").code, 250);
+    const auto refused = client->Command("RCPT TO:<nobody@" + kDomain + ">");
+    EXPECT_EQ(refused.code, 550);
+    EXPECT_EQ(refused.lines.at(0), "5.1.1 No such recipient here: <nobody@" + kDomain + ">");
+    ASSERT_EQ(client->Command("RCPT TO:<" + OwnerAddress() + ">").code, 250);
+    ASSERT_EQ(client->Command("DATA").code, 354);
+    const auto message = "Message-ID: <logged@partner.example.net>\r\n" + Message("logged");
+    ASSERT_EQ(client->SendMessageBody(message).code, 250);
+    ASSERT_EQ(client->Command("QUIT").code, 221);
+    ASSERT_TRUE(client->ServerClosed());
+
+    const auto started = Logged("session-start", "client=127.0.0.1");
+    ASSERT_EQ(started.size(), 1u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(started[0], match, std::regex("session=([0-9A-F]{16})")));
+    const auto session = "session=" + match[1].str() + " client=127.0.0.1 ";
+    const auto alias = server_.sample.localAliases.at(0);
+    const auto refusal = Logged("refused", session);
+    ASSERT_EQ(refusal.size(), 1u);
+    EXPECT_EQ(refusal[0].rfind("refused " + session + "step=rcpt address=nobody@" + kDomain +
+                                   " reason=\"no mailbox has the address nobody@" + kDomain,
+                               0),
+              0u)
+        << refusal[0];
+    const auto delivered = Logged("delivery", session);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_TRUE(std::regex_match(
+        delivered[0], match,
+        std::regex("delivery " + session +
+                   "id=([0-9A-F]{16}) message_id=<logged@partner.example.net> size=" +
+                   std::to_string(message.size()) + " recipients=1 mailboxes=" + alias +
+                   " outcome=stored ms=[0-9]+")))
+        << delivered[0];
+    // The Received field of the stored copy names the delivery's id.
+    const auto inbox = store_->Children(store_->Locate(InboxUrl()), false);
+    ASSERT_FALSE(inbox.empty());
+    const auto headers =
+        inbox.back().properties.at(platform::store::kTransportMessageHeaders).ToText();
+    EXPECT_NE(headers.find(" id " + match[1].str()), std::string::npos) << headers;
+    const auto ended = Logged("session-end", session);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_TRUE(
+        std::regex_match(ended[0], std::regex("session-end " + session + "reason=quit ms=[0-9]+")))
+        << ended[0];
+}
+
+// SMTP stores for all recipients at once, LMTP for each: every recipient gets its 451.
+TEST_P(SmtpFrontLog, AFullDiskIsAnInternalErrorWithAnIdAndTheLogSaysWhat) {
+    auto client = Connect();
+    const std::vector<std::string> recipients = {OwnerAddress(), server_.Address(1)};
+    ASSERT_EQ(client->Command("MAIL FROM:<sender@partner.example.net>").code, 250);
+    for (const auto& recipient : recipients)
+        ASSERT_EQ(client->Command("RCPT TO:<" + recipient + ">").code, 250);
+    ASSERT_EQ(client->Command("DATA").code, 354);
+    FaultyDisk::FillAfter(0);
+    std::vector<smtp::Reply> replies = {client->SendMessageBody(Message("disk full"))};
+    if (GetParam() == smtp::Protocol::Lmtp)
+        replies.push_back(client->ReadReply());
+    for (const auto& reply : replies) {
+        const auto id = FailureId(reply);
+        const auto failure = Logged("failure", " id=" + id + " ");
+        ASSERT_EQ(failure.size(), 1u);
+        EXPECT_NE(failure[0].find("step=data"), std::string::npos) << failure[0];
+        EXPECT_NE(failure[0].find("detail=\"delivery "), std::string::npos) << failure[0];
+    }
+    // SMTP's one store for both mailboxes, or LMTP's one for each.
+    EXPECT_EQ(Logged("delivery", "outcome=failed").size(), replies.size());
+    FaultyDisk::Repair();
+    EXPECT_EQ(client->Command("NOOP").code, 250) << "the session goes on";
+}
+
+TEST_P(SmtpFrontLog, ADirectoryThatIsDownFailsTheLookupWithAnId) {
+    auto client = Connect();
+    ASSERT_EQ(client->Command("MAIL FROM:<sender@partner.example.net>").code, 250);
+    directory_->Stop();
+    const auto id = FailureId(client->Command("RCPT TO:<" + OwnerAddress() + ">"));
+    const auto failure = Logged("failure", " id=" + id + " ");
+    ASSERT_EQ(failure.size(), 1u);
+    EXPECT_NE(failure[0].find("step=rcpt address=" + OwnerAddress()), std::string::npos)
+        << failure[0];
+    directory_->Start();
+    EXPECT_EQ(client->Command("RCPT TO:<" + OwnerAddress() + ">").code, 250) << "and goes on";
+}
+
+INSTANTIATE_TEST_SUITE_P(Fronts, SmtpFrontLog,
+                         ::testing::Values(smtp::Protocol::Smtp, smtp::Protocol::Lmtp),
+                         [](const auto& info) {
+                             return info.param == smtp::Protocol::Lmtp ? "Lmtp" : "Smtp";
+                         });
+
+} // namespace
+} // namespace faulttest

@@ -1,0 +1,250 @@
+// A backend that throws, at every step of a session: the step gets a 451 4.3.0 naming an id and
+// nothing of what failed, the log has that id with what was thrown, and the session, like every
+// other one, goes on.
+
+#include "server/log/ServerLog.h"
+#include "server/smtp/SmtpClient.h"
+#include "server/smtp/SmtpServer.h"
+#include "server/smtp/SmtpSession.h"
+
+#include "platform/core/Error.h"
+
+#include <boost/asio/post.hpp>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+#include <thread>
+
+using namespace server::smtp;
+namespace asio = boost::asio;
+namespace serverlog = server::log;
+
+namespace {
+
+// What the failures say: a path and an error text, which only the operator may see.
+const std::string kSecret = "/srv/lorvanta/store/store.db: disk I/O error";
+
+// "throw..." recipients throw from the lookup, "known-throw..." from the quick answer, a message
+// whose first line is "Subject: throw" from the delivery; "platform..." recipients throw a
+// platform::Error. Everything else is accepted and stored.
+class ThrowingBackend : public Backend {
+public:
+    Verdict CheckRecipient(const std::string& address) override {
+        if (address.starts_with("throw"))
+            throw std::runtime_error(kSecret);
+        if (address.starts_with("platform"))
+            throw platform::Error(platform::hr::E_FAIL, kSecret);
+        return Verdict::Accept();
+    }
+    std::optional<Verdict> KnownRecipient(const std::string& address) override {
+        if (address.starts_with("known-throw"))
+            throw std::logic_error(kSecret);
+        return std::nullopt;
+    }
+    Verdict Deliver(const Envelope&, const std::string& message) override {
+        if (message.starts_with("Subject: throw"))
+            throw std::runtime_error(kSecret);
+        return Verdict::Accept("stored");
+    }
+    std::vector<Verdict> DeliverEach(const Envelope& envelope,
+                                     const std::string& message) override {
+        if (message.starts_with("Subject: throw"))
+            throw std::bad_alloc();
+        return Backend::DeliverEach(envelope, message);
+    }
+};
+
+const std::regex kFailureReply("4\\.3\\.0 Internal error, id ([0-9A-F]{16})");
+
+// The id a failure reply names, "" when it is not one.
+std::string IdIn(const Reply& reply) {
+    std::smatch match;
+    const auto& text = reply.lines.empty() ? std::string() : reply.lines.back();
+    return std::regex_search(text, match, kFailureReply) ? match[1].str() : "";
+}
+
+// The captured lines of one event with `field` among its fields.
+std::vector<std::string> LinesWith(const serverlog::Capture& capture, const std::string& event,
+                                   const std::string& field) {
+    std::vector<std::string> found;
+    for (const auto& line : capture.Lines())
+        if (line.starts_with(event + " ") && line.find(" " + field) != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+struct FailingStepCase {
+    const char* name;
+    Protocol protocol;
+    std::string input;
+    std::vector<int> codes;
+    std::size_t failures; // replies that name an id
+    std::string detail;   // what the log says was thrown
+};
+
+class SmtpFailingStep : public ::testing::TestWithParam<FailingStepCase> {};
+
+TEST_P(SmtpFailingStep, Gets451WithAnIdThatTheLogExplains) {
+    const auto& c = GetParam();
+    const serverlog::Capture capture;
+    ThrowingBackend backend;
+    Session session("mail01.example.com", Limits{}, backend, c.protocol, "192.0.2.7");
+    const auto replies = session.Feed(c.input);
+    std::vector<int> codes;
+    std::size_t failures = 0;
+    for (const auto& reply : replies) {
+        codes.push_back(reply.code);
+        EXPECT_EQ(reply.Wire().find("/srv"), std::string::npos) << reply.Wire();
+        EXPECT_EQ(reply.Wire().find("I/O"), std::string::npos) << reply.Wire();
+        const auto id = IdIn(reply);
+        if (id.empty())
+            continue;
+        ++failures;
+        EXPECT_EQ(reply.code, 451);
+        const auto logged = LinesWith(capture, "failure", "id=" + id);
+        ASSERT_EQ(logged.size(), 1u) << "one line for id " << id;
+        EXPECT_NE(logged[0].find("session=" + session.Id()), std::string::npos) << logged[0];
+        EXPECT_NE(logged[0].find("client=192.0.2.7"), std::string::npos) << logged[0];
+        EXPECT_NE(logged[0].find(c.detail), std::string::npos) << logged[0];
+    }
+    EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(failures, c.failures);
+    EXPECT_FALSE(session.Closed());
+}
+
+const std::string kEhlo = "EHLO client.example\r\n";
+const std::string kLhlo = "LHLO client.example\r\n";
+const std::string kMail = "MAIL FROM:<s@partner.example>\r\n";
+const std::string kStored = "DATA\r\nSubject: fine\r\n\r\n.\r\n";
+const std::string kThrown = "DATA\r\nSubject: throw\r\n\r\n.\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SmtpFailingStep,
+    ::testing::Values(
+        // The session goes on after the failed lookup: the next recipient and the message work.
+        FailingStepCase{"Rcpt",
+                        Protocol::Smtp,
+                        kEhlo + kMail + "RCPT TO:<throw@example.com>\r\n" +
+                            "RCPT TO:<alice@example.com>\r\n" + kStored,
+                        {250, 250, 451, 250, 354, 250},
+                        1,
+                        "detail=\"" + kSecret + "\""},
+        FailingStepCase{"RcptPlatformError",
+                        Protocol::Smtp,
+                        kEhlo + kMail + "RCPT TO:<platform@example.com>\r\n",
+                        {250, 250, 451},
+                        1,
+                        "(0x80004005)"},
+        FailingStepCase{"EndOfData",
+                        Protocol::Smtp,
+                        kEhlo + kMail + "RCPT TO:<alice@example.com>\r\n" + kThrown + kMail +
+                            "RCPT TO:<alice@example.com>\r\n" + kStored,
+                        {250, 250, 250, 354, 451, 250, 250, 354, 250},
+                        1,
+                        "detail=\"" + kSecret + "\""},
+        FailingStepCase{"LmtpEachRecipient",
+                        Protocol::Lmtp,
+                        kLhlo + kMail + "RCPT TO:<alice@example.com>\r\n" +
+                            "RCPT TO:<bob@example.com>\r\n" + kThrown + kMail +
+                            "RCPT TO:<alice@example.com>\r\n" + kStored,
+                        {250, 250, 250, 250, 354, 451, 451, 250, 250, 354, 250},
+                        2,
+                        "bad_alloc"},
+        FailingStepCase{"LmtpRcpt",
+                        Protocol::Lmtp,
+                        kLhlo + kMail + "RCPT TO:<throw@example.com>\r\n" +
+                            "RCPT TO:<bob@example.com>\r\n" + kStored,
+                        {250, 250, 451, 250, 354, 250},
+                        1,
+                        "detail=\"" + kSecret + "\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An LMTP failure still names its recipient, so that the MTA retries that one alone.
+TEST(SmtpFailingStep, LmtpRepliesNameTheirRecipient) {
+    const serverlog::Capture capture;
+    ThrowingBackend backend;
+    Session session("h", Limits{}, backend, Protocol::Lmtp);
+    const auto replies = session.Feed(kLhlo + kMail + "RCPT TO:<alice@example.com>\r\n" + kThrown);
+    ASSERT_EQ(replies.size(), 5u);
+    EXPECT_EQ(replies[4].lines.at(0).rfind("<alice@example.com> 4.3.0 Internal error, id ", 0), 0u)
+        << replies[4].lines.at(0);
+}
+
+// A backend's own refusal keeps its detail for the log: the client gets the text alone.
+TEST(SmtpFailingStep, ARefusalsDetailGoesToTheLogOnly) {
+    class Refusing : public ThrowingBackend {
+        Verdict CheckRecipient(const std::string& address) override {
+            return Verdict::Refuse("5.1.1 No such recipient here: <" + address + ">",
+                                   "postmaster = ALIAS missing in /srv/lorvanta/machine.conf");
+        }
+    } backend;
+    const serverlog::Capture capture;
+    Session session("h", Limits{}, backend);
+    const auto replies = session.Feed(kEhlo + kMail + "RCPT TO:<nobody@example.com>\r\n");
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[2].Wire(), "550 5.1.1 No such recipient here: <nobody@example.com>\r\n");
+    const auto logged = LinesWith(capture, "refused", "address=nobody@example.com");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("machine.conf"), std::string::npos) << logged[0];
+}
+
+// The network layer runs the backend on its pool: what it throws there must not take the server
+// down, nor the other sessions.
+class ThrowingServer {
+public:
+    ThrowingServer()
+        : server_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
+                  [] { return std::make_unique<ThrowingBackend>(); }) {
+        server_.Start();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~ThrowingServer() {
+        asio::post(io_, [this] { server_.Stop(); });
+        thread_.join();
+        server_.Join();
+    }
+    unsigned short Port() const { return server_.LocalEndpoint().port(); }
+
+private:
+    asio::io_context io_;
+    Server server_;
+    std::thread thread_;
+};
+
+TEST(SmtpServerFailure, ABackendThatThrowsFailsOnlyTheStepThatCalledIt) {
+    const serverlog::Capture capture;
+    ThrowingServer running;
+    Client failing("127.0.0.1", running.Port());
+    Client other("127.0.0.1", running.Port());
+    ASSERT_EQ(failing.Command("EHLO f").code, 250);
+    ASSERT_EQ(other.Command("EHLO o").code, 250);
+    ASSERT_EQ(failing.Command("MAIL FROM:<s@partner.example>").code, 250);
+    std::vector<std::string> ids;
+    for (const auto* address : {"throw@example.com", "known-throw@example.com"}) {
+        const auto reply = failing.Command(std::string("RCPT TO:<") + address + ">");
+        EXPECT_EQ(reply.code, 451) << reply.Wire();
+        ids.push_back(IdIn(reply));
+        EXPECT_FALSE(ids.back().empty()) << reply.Wire();
+    }
+    ASSERT_EQ(failing.Command("RSET").code, 250);
+    const auto failed =
+        failing.Deliver("s@partner.example", {"a@example.com"}, "Subject: throw\r\n\r\n");
+    EXPECT_EQ(failed.code, 451) << failed.Wire();
+    EXPECT_EQ(failed.Wire().find("/srv"), std::string::npos) << failed.Wire();
+    ids.push_back(IdIn(failed));
+
+    // The other session never noticed; the failing one goes on too.
+    EXPECT_EQ(other.Deliver("s@partner.example", {"b@example.com"}, "Subject: fine\r\n\r\n").code,
+              250);
+    EXPECT_EQ(failing.Deliver("s@partner.example", {"a@example.com"}, "Subject: fine\r\n\r\n").code,
+              250);
+    for (const auto& id : ids) {
+        const auto logged = LinesWith(capture, "failure", "id=" + id);
+        ASSERT_EQ(logged.size(), 1u) << id;
+        EXPECT_NE(logged[0].find(kSecret), std::string::npos) << logged[0];
+    }
+}
+
+} // namespace

@@ -1,0 +1,130 @@
+// Probing for addresses: after so many refused recipients in one session the session is closed
+// with 421, so that guessing costs a new connection every few guesses.
+
+#include "server/log/ServerLog.h"
+#include "server/smtp/SmtpSession.h"
+
+#include <gtest/gtest.h>
+
+using namespace server::smtp;
+namespace serverlog = server::log;
+
+namespace {
+
+// Addresses starting with "no" have no mailbox, "busy" cannot be looked up now.
+class Directory : public Backend {
+public:
+    Verdict CheckRecipient(const std::string& address) override {
+        if (address.starts_with("no"))
+            return Verdict::Refuse("5.1.1 No such recipient here: <" + address + ">",
+                                   "no mailbox has the address");
+        if (address.starts_with("busy"))
+            return Verdict::Fail("the directory is down");
+        return Verdict::Accept();
+    }
+    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
+};
+
+std::string Rcpts(const std::string& prefix, int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "RCPT TO:<" + prefix + std::to_string(i) + "@example.com>\r\n";
+    return lines;
+}
+
+struct RefusedCase {
+    const char* name;
+    std::size_t limit;
+    std::string rcpts; // after EHLO and MAIL
+    std::vector<int> codes;
+    bool closed;
+    Protocol protocol = Protocol::Smtp;
+};
+
+class SmtpRefusedRecipients : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(SmtpRefusedRecipients, CloseTheSessionAtTheLimit) {
+    const auto& c = GetParam();
+    const serverlog::Capture capture;
+    Directory backend;
+    Limits limits;
+    if (c.limit != static_cast<std::size_t>(-1))
+        limits.maxRefusedRecipients = c.limit;
+    Session session("mail01.example.com", limits, backend, c.protocol, "192.0.2.7");
+    const auto hello = c.protocol == Protocol::Lmtp ? "LHLO c\r\n" : "EHLO c\r\n";
+    const auto replies =
+        session.Feed(hello + std::string("MAIL FROM:<s@partner.example>\r\n") + c.rcpts);
+    ASSERT_GE(replies.size(), 2u);
+    std::vector<int> codes;
+    for (auto reply = replies.begin() + 2; reply != replies.end(); ++reply)
+        codes.push_back(reply->code);
+    EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(session.Closed(), c.closed);
+    std::size_t closings = 0;
+    for (const auto& line : capture.Lines())
+        closings += line.starts_with("too-many-refused session=" + session.Id());
+    EXPECT_EQ(closings, c.closed ? 1u : 0u);
+    if (c.closed) {
+        EXPECT_EQ(replies.back().Wire(), "421 4.7.0 mail01.example.com too many refused "
+                                         "recipients, closing the connection\r\n");
+        EXPECT_TRUE(session.Feed("NOOP\r\n").empty()) << "nothing after the 421";
+    }
+}
+
+std::vector<int> Times(int code, int count) {
+    return std::vector<int>(static_cast<std::size_t>(count), code);
+}
+
+std::vector<int> Then(std::vector<int> first, const std::vector<int>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+const std::string kOk = "RCPT TO:<alice@example.com>\r\n";
+const std::string kAgain = "RSET\r\nMAIL FROM:<s@partner.example>\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpRefusedRecipients,
+    ::testing::Values(
+        RefusedCase{"OneBelowTheLimitGoesOn", 3, Rcpts("no", 2) + kOk, {550, 550, 250}, false},
+        RefusedCase{"TheLimitCloses", 3, Rcpts("no", 3) + kOk, {550, 550, 421}, true},
+        // An address the prober knows in between would otherwise reset its count.
+        RefusedCase{"AnAcceptedRecipientDoesNotReset",
+                    3,
+                    Rcpts("no", 1) + kOk + Rcpts("no", 1) + kOk + Rcpts("no", 1),
+                    {550, 250, 550, 250, 421},
+                    true},
+        RefusedCase{"ANewTransactionDoesNotReset",
+                    3,
+                    Rcpts("no", 2) + kAgain + Rcpts("no", 1),
+                    {550, 550, 250, 250, 421},
+                    true},
+        // Failures of the directory are not the client's doing.
+        RefusedCase{"TransientFailuresDoNotCount",
+                    2,
+                    Rcpts("busy", 3) + Rcpts("no", 1) + kOk,
+                    {451, 451, 451, 550, 250},
+                    false},
+        RefusedCase{"ZeroMeansNoLimit", 0, Rcpts("no", 30), Times(550, 30), false},
+        RefusedCase{"TheDefaultIsTwenty", static_cast<std::size_t>(-1), Rcpts("no", 20),
+                    Then(Times(550, 19), {421}), true},
+        RefusedCase{"LmtpToo", 2, Rcpts("no", 2), {550, 421}, true, Protocol::Lmtp}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Each refusal is logged with the address and why, for the operator to see the probing.
+TEST(SmtpRefusedRecipientsLog, EachRefusalNamesItsAddress) {
+    const serverlog::Capture capture;
+    Directory backend;
+    Session session("h", Limits{}, backend, Protocol::Smtp, "192.0.2.7");
+    session.Feed("EHLO c\r\nMAIL FROM:<s@partner.example>\r\n" + Rcpts("no", 2));
+    std::vector<std::string> refused;
+    for (const auto& line : capture.Lines())
+        if (line.starts_with("refused "))
+            refused.push_back(line);
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0], "refused session=" + session.Id() +
+                              " client=192.0.2.7 step=rcpt address=no0@example.com "
+                              "reason=\"no mailbox has the address\"");
+}
+
+} // namespace
