@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-
 using server::delivery::Arrival;
 using server::delivery::TraceFields;
 
