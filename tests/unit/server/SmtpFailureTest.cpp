@@ -9,16 +9,14 @@
 
 #include "platform/core/Error.h"
 
-#include <boost/asio/post.hpp>
+#include "RunningServer.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <stdexcept>
-#include <thread>
 
 using namespace server::smtp;
-namespace asio = boost::asio;
 namespace serverlog = server::log;
 
 namespace {
@@ -190,32 +188,12 @@ TEST(SmtpFailingStep, ARefusalsDetailGoesToTheLogOnly) {
     EXPECT_NE(logged[0].find("machine.conf"), std::string::npos) << logged[0];
 }
 
-// The network layer runs the backend on its pool: what it throws there must not take the server
-// down, nor the other sessions.
-class ThrowingServer {
-public:
-    ThrowingServer()
-        : server_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
-                  [] { return std::make_unique<ThrowingBackend>(); }) {
-        server_.Start();
-        thread_ = std::thread([this] { io_.run(); });
-    }
-    ~ThrowingServer() {
-        asio::post(io_, [this] { server_.Stop(); });
-        thread_.join();
-        server_.Join();
-    }
-    unsigned short Port() const { return server_.LocalEndpoint().port(); }
-
-private:
-    asio::io_context io_;
-    Server server_;
-    std::thread thread_;
-};
-
 TEST(SmtpServerFailure, ABackendThatThrowsFailsOnlyTheStepThatCalledIt) {
     const serverlog::Capture capture;
-    ThrowingServer running;
+    // The network layer runs the backend on its pool: what it throws there must not take the
+    // server down, nor the other sessions.
+    servertest::RunningServer<Server> running(
+        ServerSettings{}, [](auto&) { return std::make_unique<ThrowingBackend>(); });
     Client failing("127.0.0.1", running.Port());
     Client other("127.0.0.1", running.Port());
     ASSERT_EQ(failing.Command("EHLO f").code, 250);
