@@ -5,7 +5,7 @@
 #include "server/log/ServerLog.h"
 #include "server/smtp/SmtpServer.h"
 
-#include "RunningServer.h"
+#include "SmtpTestBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +18,10 @@
 #include <filesystem>
 #include <thread>
 
-using namespace server::smtp;
+using namespace smtptest;
 namespace serverlog = server::log;
 
 namespace {
-
-class AcceptingBackend : public Backend {
-public:
-    Verdict CheckRecipient(const std::string&) override { return Verdict::Accept(); }
-    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
-};
 
 // How many captured lines start so.
 std::size_t Logged(const serverlog::Capture& capture, const std::string& start) {
@@ -77,7 +71,7 @@ TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFr
     constexpr std::size_t kClients = 12, kRoom = 3;
     const serverlog::Capture capture;
     servertest::RunningServer<Server> running(
-        ServerSettings{}, [](auto&) { return std::make_unique<AcceptingBackend>(); });
+        ServerSettings{}, [](auto&) { return std::make_unique<TestBackend>(); });
     const auto port = running.Port();
 
     // One session first, while descriptors are plenty: UndefinedBehaviorSanitizer checks each

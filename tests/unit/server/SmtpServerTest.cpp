@@ -4,7 +4,7 @@
 #include "server/smtp/SmtpServer.h"
 #include "server/smtp/SmtpClient.h"
 
-#include "RunningServer.h"
+#include "SmtpTestBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -12,55 +12,14 @@
 #include <atomic>
 #include <thread>
 
-using namespace server::smtp;
+using namespace smtptest;
 
 namespace {
 
-// Accepts every address; a delivery passes the delivery latch, a lookup of "hang@example.com"
-// or of an address beginning with "known" the lookup latch. It knows the latter without a lookup.
-struct Gates {
-    servertest::Gate deliveries, lookups;
-    std::vector<std::string> delivered;
-    std::vector<std::vector<std::string>> deliveredTo;
-    std::atomic<int> knownAnswers = 0;
-
-    void OpenGates() {
-        deliveries.Set(true);
-        lookups.Set(true);
-    }
-};
-
-class GatedBackend : public Backend {
-public:
-    explicit GatedBackend(Gates& gates) : gates_(gates) {}
-
-    Verdict CheckRecipient(const std::string& address) override {
-        if (address == "hang@example.com" || address.starts_with("known"))
-            gates_.lookups.Pass();
-        return Verdict::Accept();
-    }
-    std::optional<Verdict> KnownRecipient(const std::string& address) override {
-        if (!address.starts_with("known"))
-            return std::nullopt;
-        ++gates_.knownAnswers;
-        return Verdict::Accept();
-    }
-    Verdict Deliver(const Envelope& envelope, const std::string& message) override {
-        gates_.deliveries.Pass();
-        std::lock_guard lock(gates_.deliveries.mutex);
-        gates_.delivered.push_back(message);
-        gates_.deliveredTo.push_back(envelope.recipients);
-        return Verdict::Accept("stored");
-    }
-
-private:
-    Gates& gates_;
-};
-
-struct RunningServer : servertest::RunningServer<Server, Gates> {
+struct RunningServer : servertest::RunningServer<Server, Shared> {
     explicit RunningServer(ServerSettings settings)
-        : servertest::RunningServer<Server, Gates>(std::move(settings), [](Gates& gates) {
-              return std::make_unique<GatedBackend>(gates);
+        : servertest::RunningServer<Server, Shared>(std::move(settings), [](Shared& shared) {
+              return std::make_unique<TestBackend>(shared);
           }) {}
 };
 
@@ -176,7 +135,8 @@ TEST(SmtpServer, AHungDirectoryHoldsUpOnlyTheSessionsThatWaitForIt) {
     EXPECT_EQ(first.ReadReply().code, 250);
     ASSERT_EQ(first.Command("DATA").code, 354);
     EXPECT_EQ(first.SendMessageBody("Subject: after\r\n\r\n").code, 250);
-    EXPECT_EQ(running.shared.deliveredTo, std::vector<std::vector<std::string>>{{"x@example.com"}});
+    ASSERT_EQ(running.shared.envelopes.size(), 1u);
+    EXPECT_EQ(running.shared.envelopes[0].recipients, std::vector<std::string>{"x@example.com"});
 }
 
 TEST(SmtpServer, AKnownRecipientIsAnsweredWithoutALookupUnlessAnAbandonedOneStillRuns) {

@@ -7,7 +7,7 @@
 #include "server/smtp/SmtpServer.h"
 #include "server/smtp/SmtpSession.h"
 
-#include "RunningServer.h"
+#include "SmtpTestBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -17,20 +17,15 @@
 #include <fstream>
 #include <thread>
 
-using namespace server::smtp;
+using namespace smtptest;
 
 namespace {
 
-class AcceptingBackend : public Backend {
-public:
-    Verdict CheckRecipient(const std::string&) override { return Verdict::Accept(); }
-    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
-};
-
 struct Running : servertest::RunningServer<Server> {
     explicit Running(ServerSettings settings)
-        : servertest::RunningServer<Server>(
-              std::move(settings), [](auto&) { return std::make_unique<AcceptingBackend>(); }) {}
+        : servertest::RunningServer<Server>(std::move(settings),
+                                            [](auto&) { return std::make_unique<TestBackend>(); }) {
+    }
 };
 
 std::size_t WireSize(const std::vector<Reply>& replies) {
@@ -50,7 +45,7 @@ std::string Ehlos(std::size_t count) {
 }
 
 TEST(SmtpUnsentReplies, InputIsHeldOnceTheRepliesNotSentReachTheLimit) {
-    AcceptingBackend backend;
+    TestBackend backend;
     Limits limits;
     limits.maxUnsentReplies = 4096;
     Session session("mail01.example.com", limits, backend);
