@@ -22,8 +22,7 @@ class Concurrency : public TempStore {
 protected:
     std::set<std::string> InboxNames(const std::string& mailbox) {
         std::set<std::string> names;
-        for (const auto& item :
-             store->Children(store->Locate(kFileBase + "/" + mailbox + "/Inbox"), false))
+        for (const auto& item : Inbox(mailbox))
             names.insert(item.properties.at(kDisplayName).Text());
         return names;
     }

@@ -54,7 +54,7 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
     // Reopened as after a crash: every stored message is whole.
     store.reset();
     store = store::Store::Open(platform::host::ServerFolder(root));
-    const auto items = store->Children(store->Locate(storetest::kFileBase + "/alice/Inbox"), false);
+    const auto items = Inbox("alice");
     EXPECT_GT(items.size(), 0u) << "nothing was delivered before the kills";
     for (const auto& item : items) {
         auto properties = item.properties;
