@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -88,49 +89,30 @@ std::string Quoted(const std::string& value) {
     return quoted + "\"";
 }
 
+// What the messages call a value of an option (the mailbox name is the argument ALIAS), and the
+// values it must refuse.
+const std::map<std::string, std::pair<std::string, const std::vector<std::string>*>> kKinds = {
+    {"--computer", {"computer name", &kBadComputerNames}},
+    {"--domain", {"DNS domain", &kBadDomains}},
+    {"ALIAS", {"mailbox name", &kBadMailboxNames}},
+};
+
 struct EntryPoint {
-    const char* name;
     // The command line, "@" standing for the bad value; the folder's --root is added.
     std::vector<std::string> arguments;
-    // What the message calls the value: the option, then the kind of name.
-    const char* option;
-    const char* kind;
-    const std::vector<std::string>* badValues;
     // Run on a folder "exhost init" would make (else on an initialised server folder).
     bool newFolder = false;
     std::string input = {};
 };
 
 const std::vector<EntryPoint> kEntryPoints = {
-    {"init --computer",
-     {"init", "--users", "1", "--computer", "@"},
-     "--computer",
-     "computer name",
-     &kBadComputerNames,
-     true},
-    {"init --domain",
-     {"init", "--users", "1", "--domain", "@"},
-     "--domain",
-     "DNS domain",
-     &kBadDomains,
-     true},
-    {"init --force --computer",
-     {"init", "--users", "1", "--computer", "@", "--force"},
-     "--computer",
-     "computer name",
-     &kBadComputerNames},
-    {"init --force --domain",
-     {"init", "--users", "1", "--domain", "@", "--force"},
-     "--domain",
-     "DNS domain",
-     &kBadDomains},
-    {"mailbox add", {"mailbox", "add", "@"}, "ALIAS", "mailbox name", &kBadMailboxNames},
-    {"mailbox add --domain",
-     {"mailbox", "add", "fine", "--domain", "@"},
-     "--domain",
-     "DNS domain",
-     &kBadDomains},
-    {"passwd", {"passwd", "@"}, "ALIAS", "mailbox name", &kBadMailboxNames, false, "a-password\n"},
+    {{"init", "--users", "1", "--computer", "@"}, true},
+    {{"init", "--users", "1", "--domain", "@"}, true},
+    {{"init", "--users", "1", "--computer", "@", "--force"}},
+    {{"init", "--users", "1", "--domain", "@", "--force"}},
+    {{"mailbox", "add", "@"}},
+    {{"mailbox", "add", "fine", "--domain", "@"}},
+    {{"passwd", "@"}, false, "a-password\n"},
 };
 
 // Every bad value through every entry point, each on a folder that must stay as it was: one
@@ -141,20 +123,27 @@ TEST(NameOptions, EveryBadNameIsRefusedByEveryOptionAndTheFolderStaysAsItWas) {
     ASSERT_EQ(server.Problem(), "");
     for (const auto& entry : kEntryPoints) {
         const auto root = entry.newFolder ? parent.Path() / "new" / "server" : server.folder.Path();
-        for (const auto& value : *entry.badValues) {
+        const auto at = std::find(entry.arguments.begin(), entry.arguments.end(), "@");
+        const auto option = (at - 1)->starts_with("--") ? *(at - 1) : "ALIAS";
+        const auto& [kind, badValues] = kKinds.at(option);
+        for (const auto& value : *badValues) {
             const auto before = Snapshot(root);
             auto arguments = entry.arguments;
             std::replace(arguments.begin(), arguments.end(), std::string("@"), value);
             arguments.insert(arguments.end(), {"--root", root.string()});
             const auto result = RunExhost(arguments, {}, entry.input);
-            SCOPED_TRACE(std::string(entry.name) + " with " + Quoted(value));
+            SCOPED_TRACE(std::accumulate(entry.arguments.begin(), entry.arguments.end(),
+                                         std::string(),
+                                         [](auto line, const auto& argument) {
+                                             return line + argument + " ";
+                                         }) +
+                         "with " + Quoted(value));
             EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
-            const auto message = "exhost: " + std::string(entry.option) + " " + Quoted(value) +
-                                 " is not a " + entry.kind + ": it ";
+            const auto message =
+                "exhost: " + option + " " + Quoted(value) + " is not a " + kind + ": it ";
             EXPECT_EQ(result.err.rfind(message, 0), 0u) << result.err;
-            EXPECT_NE(result.err.find(std::string(" (a ") + entry.kind), std::string::npos)
-                << "names no rule:\n"
-                << result.err;
+            EXPECT_NE(result.err.find(" (a " + kind), std::string::npos) << "names no rule:\n"
+                                                                         << result.err;
             EXPECT_EQ(Snapshot(root), before) << "changed the folder";
         }
     }

@@ -56,6 +56,18 @@ def register_sink(folder=INBOX):
            "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
 
 
+def reply(reader, tag):
+    """The lines up to the tagged one, and the tagged one."""
+    lines = []
+    while True:
+        line = reader.readline()
+        if not line:
+            raise AssertionError(f"closed before {tag}: {lines}")
+        lines.append(line)
+        if line.startswith(tag + b" "):
+            return lines
+
+
 class ImapServer:
     """"exhost imap" with the options, on the port it prints first. Its standard error is read
     all along, so that a server that logs much never blocks on a full pipe, and kept."""

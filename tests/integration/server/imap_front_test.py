@@ -20,7 +20,7 @@ import time
 import unittest
 
 import exhost_harness
-from exhost_harness import INBOX, ImapServer, exhost
+from exhost_harness import INBOX, ImapServer, exhost, reply
 
 DLL = FIXTURES = None
 PASSWORD = "wonderland-7"
@@ -176,8 +176,7 @@ class ImapFront(unittest.TestCase):
     def test_idle_reports_new_mail(self):
         connection, reader = self.raw()
         connection.sendall(f"a LOGIN alice {PASSWORD}\r\nb SELECT INBOX\r\n".encode())
-        while not reader.readline().startswith(b"b OK"):
-            pass
+        self.assertIn(b"b OK", reply(reader, b"b")[-1])
         connection.sendall(b"c IDLE\r\n")
         self.assertEqual(reader.readline(), b"+ idling\r\n")
         exhost("deliver", "--rcpt", "alice.smith@example.com", self.messages[1])
@@ -188,8 +187,7 @@ class ImapFront(unittest.TestCase):
         connection.sendall(b"d UID SEARCH RECENT\r\n")
         newest = reader.readline().split()[-1]
         connection.sendall(b"e UID STORE " + newest + b" +FLAGS.SILENT (\\Deleted)\r\nf EXPUNGE\r\n")
-        while not reader.readline().startswith(b"f OK"):
-            pass
+        self.assertIn(b"f OK", reply(reader, b"f")[-1])
 
     def test_sessions_beyond_one_hundred_are_refused(self):
         sessions = [self.raw() for _ in range(100)]

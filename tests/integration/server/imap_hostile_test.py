@@ -19,7 +19,7 @@ import time
 import unittest
 
 import exhost_harness
-from exhost_harness import ImapServer, exhost
+from exhost_harness import ImapServer, exhost, reply
 
 FIXTURES = None
 SANITIZED = False
@@ -52,18 +52,6 @@ def stop_and_wait(pid):
         if all(state == "T" for state in states):
             return
         time.sleep(0.001)
-
-
-def reply(reader, tag):
-    """The lines up to the tagged one, and the tagged one."""
-    lines = []
-    while True:
-        line = reader.readline()
-        if not line:
-            raise AssertionError(f"closed before {tag}: {lines}")
-        lines.append(line)
-        if line.startswith(tag + b" "):
-            return lines
 
 
 class HostileClients(unittest.TestCase):

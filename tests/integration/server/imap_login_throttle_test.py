@@ -16,7 +16,7 @@ import time
 import unittest
 
 import exhost_harness
-from exhost_harness import ImapServer
+from exhost_harness import ImapServer, reply
 
 FIXTURES = None
 SECONDS = 10.0
@@ -69,9 +69,7 @@ def login_from(address, server, user, password):
     with connection, reader:
         started = time.monotonic()
         connection.sendall(f"o LOGIN {user} {password}\r\n".encode())
-        line = reader.readline()
-        while line and not line.startswith(b"o "):
-            line = reader.readline()
+        line = reply(reader, b"o")[-1]
         elapsed = time.monotonic() - started
         connection.sendall(b"z LOGOUT\r\n")
         return elapsed, line
