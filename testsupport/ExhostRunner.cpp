@@ -96,8 +96,7 @@ SampleServer::SampleServer(const platform::directory::SampleDirectorySettings& s
 }
 
 RunResult SampleServer::Run(std::vector<std::string> arguments) {
-    arguments.push_back("--root");
-    arguments.push_back(folder.Root());
+    arguments.insert(arguments.end(), {"--root", folder.Root()});
     auto result = RunExhost(arguments);
     if (result.exitCode != 0)
         problem_ += arguments.at(0) + " failed: " + result.err;
@@ -126,13 +125,9 @@ RunResult SampleServer::Deliver(const std::vector<std::string>& recipients,
     const auto file = folder.Path() / ("message" + std::to_string(++messages_) + ".eml");
     std::ofstream(file, std::ios::binary) << message;
     std::vector<std::string> arguments{"deliver"};
-    for (const auto& recipient : recipients) {
-        arguments.push_back("--rcpt");
-        arguments.push_back(recipient);
-    }
-    arguments.push_back(file.string());
-    arguments.push_back("--root");
-    arguments.push_back(folder.Root());
+    for (const auto& recipient : recipients)
+        arguments.insert(arguments.end(), {"--rcpt", recipient});
+    arguments.insert(arguments.end(), {file.string(), "--root", folder.Root()});
     return RunExhost(arguments);
 }
 

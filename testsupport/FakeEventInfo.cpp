@@ -2,6 +2,8 @@
 
 #include "testsupport/FakeEventInfo.h"
 
+#include <stdexcept>
+
 namespace doubles {
 
 namespace com = platform::com;
@@ -23,7 +25,9 @@ com::HRESULT FakeEventInfo::QueryInterface(com::REFIID riid, void** ppv) {
 
 com::HRESULT FakeEventInfo::AbortChange(std::int32_t errorCode) {
     abortCodes.push_back(errorCode);
-    return com::S_OK;
+    if (abortFails == AbortFails::ByThrowing)
+        throw std::runtime_error("the store is gone");
+    return abortFails == AbortFails::WithResult ? com::E_FAIL : com::S_OK;
 }
 
 com::HRESULT FakeEventInfo::get_EventRecord(std::shared_ptr<platform::ado::Record>* eventRecord) {

@@ -15,6 +15,8 @@ public:
     bool offersDispInterface = true;
     bool eventRecordFails = false;
     std::vector<std::int32_t> abortCodes;
+    // How AbortChange fails after noting its code, if it does: by its result or by throwing.
+    enum class AbortFails { Never, WithResult, ByThrowing } abortFails = AbortFails::Never;
 
     platform::com::HRESULT QueryInterface(platform::com::REFIID riid, void** ppv) override;
     platform::com::ULONG AddRef() override { return ++references; }

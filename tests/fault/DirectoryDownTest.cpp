@@ -62,12 +62,6 @@ struct Delivered {
 
 class DirectoryDown : public FaultRoad {
 protected:
-    // Sends a signal to the directory server; false (and nothing sent) when it does not run.
-    bool SignalServer(int signal) {
-        const auto pid = directory_->RunningPid();
-        return pid && *pid > 0 && kill(*pid, signal) == 0;
-    }
-
     // Points the machine's directory at a socket of the folder where a stand-in will listen.
     std::filesystem::path MoveDirectoryTo(const std::string& socketName) {
         const platform::host::ServerFolder folder(folder_.Root());
@@ -124,7 +118,9 @@ TEST_F(DirectoryDown, DeliveriesGoOnWhileTheServerIsKilledAndStampingResumesWhen
     if (reached) {
         phase = Phase::Killing;
         // RunningPid reaps the killed child.
-        reached = SignalServer(SIGKILL) && WaitFor([&] { return !directory_->RunningPid(); });
+        const auto pid = directory_->RunningPid();
+        reached = pid && *pid > 0 && kill(*pid, SIGKILL) == 0 &&
+                  WaitFor([&] { return !directory_->RunningPid(); });
     }
     if (reached) {
         phase = Phase::Down;

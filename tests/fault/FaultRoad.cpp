@@ -2,6 +2,7 @@
 // registration) and takes it down again.
 
 #include "FaultRoad.h"
+#include "FaultyDisk.h"
 
 #include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
@@ -23,6 +24,7 @@ platform::directory::SampleDirectorySettings FaultRoad::Sample() {
 }
 
 void FaultRoad::SetUp() {
+    FaultyDisk::Install();
     ASSERT_EQ(server_.Problem(), "");
     for (const auto& proxy : server_.sample.firstLocalProxyAddresses)
         if (proxy.rfind("SMTP:", 0) == 0)
@@ -55,6 +57,7 @@ std::shared_ptr<platform::store::Store> FaultRoad::OpenAnotherStore() const {
 }
 
 void FaultRoad::TearDown() {
+    FaultyDisk::Repair();
     store_.reset();
     unsetenv(platform::host::kRootVariable);
     // Stopped here, by the process that can reap it.
@@ -83,14 +86,12 @@ std::string FaultRoad::Deliver(const std::string& subject,
 }
 
 std::string FaultRoad::StampOf(const std::string& itemUrl) {
-    const auto item = store_->Read(store_->Locate(itemUrl));
-    const auto found = item.properties.find(kAccountName);
-    return found == item.properties.end() ? std::string() : found->second.ToText();
+    return KeywordsOf(itemUrl, kAccountName);
 }
 
-std::string FaultRoad::KeywordsOf(const std::string& itemUrl) {
+std::string FaultRoad::KeywordsOf(const std::string& itemUrl, const std::string& property) {
     const auto item = store_->Read(store_->Locate(itemUrl));
-    const auto found = item.properties.find(platform::store::kKeywords);
+    const auto found = item.properties.find(property);
     if (found == item.properties.end())
         return {};
     if (!found->second.IsArray())

@@ -3,13 +3,14 @@
 // The whole road of a delivered message, ready for faults to be injected: a server folder with
 // its store and sample directory, the directory server running as a child of the test process
 // (so that a test can kill, stop and restart it), a private copy of Lorvanta.dll registered by
-// the COM runtime and "Lorvanta.reg" on the first mailbox's Inbox. EXHOST_ROOT names the folder
-// while a test runs, and the test delivers in its own process, so the event service and the sink
-// run here.
+// the COM runtime and "Lorvanta.reg" on the first mailbox's Inbox; the store's database is on the
+// faulty disk (FaultyDisk.h), repaired after each test. EXHOST_ROOT names the folder while a test
+// runs, and the test delivers in its own process, so the event service and the sink run here.
 
 #include "testsupport/ExhostRunner.h"
 
 #include "platform/directory/DirectoryServer.h"
+#include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,9 @@ protected:
                         std::size_t bodySize = 100);
     // The account name the sink wrote into a stored item, empty when it wrote none.
     std::string StampOf(const std::string& itemUrl);
-    // The keywords of a stored item, joined by "|".
-    std::string KeywordsOf(const std::string& itemUrl);
+    // The keywords (or another property) of a stored item, an array's values joined by "|".
+    std::string KeywordsOf(const std::string& itemUrl,
+                           const std::string& property = platform::store::kKeywords);
     // The subjects of the messages in the owner's Inbox, in the order they were saved, read
     // through `store` (the fixture's own when null).
     std::vector<std::string>

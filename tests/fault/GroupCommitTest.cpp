@@ -23,11 +23,6 @@ namespace store = platform::store;
 
 class GroupCommitRoad : public FaultRoad {
 protected:
-    void SetUp() override {
-        FaultyDisk::Install();
-        FaultRoad::SetUp();
-    }
-
     store::GroupCommit::OpenStore CountingOpen() {
         return [this] {
             ++opened_;
@@ -85,6 +80,12 @@ protected:
         return outcomes;
     }
 
+    std::vector<std::string> SortedInboxSubjects() {
+        auto subjects = InboxSubjects();
+        std::sort(subjects.begin(), subjects.end());
+        return subjects;
+    }
+
     std::atomic<int> opened_{0};
 };
 
@@ -106,18 +107,12 @@ TEST_F(GroupCommitRoad, ConcurrentDeliveriesShareOneSyncedCommitAndAreEachStampe
     EXPECT_EQ(opened_, 2) << "the seven waiting deliveries did not share one batch";
     EXPECT_LE(FaultyDisk::WalSyncs() - syncsBefore, 4) << "every delivery synced on its own";
 
-    auto subjects = InboxSubjects();
-    std::sort(subjects.begin(), subjects.end());
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(subjects, expected);
+    EXPECT_EQ(SortedInboxSubjects(), expected);
     // Every message is stamped (the registration item beside them is no message).
-    for (const auto& item : store_->Children(store_->Locate(InboxUrl()), false)) {
-        if (!item.properties.count(store::kSubject))
-            continue;
-        const auto stamp = item.properties.find(kAccountName);
-        ASSERT_NE(stamp, item.properties.end()) << item.key;
-        EXPECT_EQ(stamp->second.ToText(), OwnerAddress()) << item.key;
-    }
+    for (const auto& item : store_->Children(store_->Locate(InboxUrl()), false))
+        if (item.properties.count(store::kSubject))
+            EXPECT_EQ(item.properties.at(kAccountName).ToText(), OwnerAddress()) << item.key;
 }
 
 TEST_F(GroupCommitRoad, AFailingDeliveryIsUndoneAloneAndTheRestOfItsBatchCommits) {
@@ -127,9 +122,7 @@ TEST_F(GroupCommitRoad, AFailingDeliveryIsUndoneAloneAndTheRestOfItsBatchCommits
     EXPECT_TRUE(outcomes[0].stored);
     EXPECT_FALSE(outcomes[1].stored);
     EXPECT_TRUE(outcomes[2].stored);
-    auto subjects = InboxSubjects();
-    std::sort(subjects.begin(), subjects.end());
-    EXPECT_EQ(subjects, (std::vector<std::string>{"after", "before", "held"}));
+    EXPECT_EQ(SortedInboxSubjects(), (std::vector<std::string>{"after", "before", "held"}));
 }
 
 TEST_F(GroupCommitRoad, AStoreThatCannotBeOpenedFailsItsBatchAndTheNextOneWorks) {
@@ -165,9 +158,8 @@ TEST_F(GroupCommitRoad, ACommitThatFailsFailsItsBatchAndTheNextOneWorks) {
         FaultyDisk::Repair();
         EXPECT_NO_THROW(commits.Run(Delivering(std::string("kept after ") + subject)));
     }
-    auto subjects = InboxSubjects();
-    std::sort(subjects.begin(), subjects.end());
-    EXPECT_EQ(subjects, (std::vector<std::string>{"kept after lost", "kept after lost again"}));
+    EXPECT_EQ(SortedInboxSubjects(),
+              (std::vector<std::string>{"kept after lost", "kept after lost again"}));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // What the SMTP and LMTP fronts tell the operator and the client, on the real store and
-// directory: a session's log from start to end, and failures of the store and the directory
-// answered with a generic 451 and an id that the log explains, never with the server's paths.
+// directory: a session's log from start to end, and failures of the store (its disk full or its
+// file read-only) and of the directory answered with a generic 451 and an id that the log
+// explains, never with the server's paths. Nothing of a refused message is kept, and the sender's
+// next try, once the disk is repaired, goes through.
 
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
@@ -14,6 +16,7 @@
 #include "platform/store/PropertyNames.h"
 
 #include <boost/asio/post.hpp>
+#include <gmock/gmock.h>
 
 #include <regex>
 #include <thread>
@@ -24,11 +27,11 @@ namespace {
 namespace asio = boost::asio;
 namespace smtp = server::smtp;
 namespace serverlog = server::log;
+using ::testing::HasSubstr;
 
 class SmtpFrontLog : public FaultRoad, public ::testing::WithParamInterface<smtp::Protocol> {
 protected:
     void SetUp() override {
-        FaultyDisk::Install();
         FaultRoad::SetUp();
         delivery_ = std::make_unique<server::delivery::MailboxDelivery>(
             platform::host::ServerFolder(folder_.Root()));
@@ -45,7 +48,6 @@ protected:
         asio::post(io_, [this] { front_->Stop(); });
         network_.join();
         front_->Join();
-        FaultyDisk::Repair();
         FaultRoad::TearDown();
     }
 
@@ -136,7 +138,7 @@ TEST_P(SmtpFrontLog, ASessionIsLoggedFromStartToEndWithEachRefusalAndDelivery) {
     ASSERT_FALSE(inbox.empty());
     const auto headers =
         inbox.back().properties.at(platform::store::kTransportMessageHeaders).ToText();
-    EXPECT_NE(headers.find(" id " + match[1].str()), std::string::npos) << headers;
+    EXPECT_THAT(headers, HasSubstr(" id " + match[1].str()));
     const auto ended = Logged("session-end", session);
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_TRUE(
@@ -145,28 +147,49 @@ TEST_P(SmtpFrontLog, ASessionIsLoggedFromStartToEndWithEachRefusalAndDelivery) {
 }
 
 // SMTP stores for all recipients at once, LMTP for each: every recipient gets its 451.
-TEST_P(SmtpFrontLog, AFullDiskIsAnInternalErrorWithAnIdAndTheLogSaysWhat) {
-    auto client = Connect();
+TEST_P(SmtpFrontLog, ADiskFaultIsAnInternalErrorWithAnIdAndNothingOfTheMessageIsKept) {
     const std::vector<std::string> recipients = {OwnerAddress(), server_.Address(1)};
-    ASSERT_EQ(client->Command("MAIL FROM:<sender@partner.example.net>").code, 250);
-    for (const auto& recipient : recipients)
-        ASSERT_EQ(client->Command("RCPT TO:<" + recipient + ">").code, 250);
-    ASSERT_EQ(client->Command("DATA").code, 354);
-    FaultyDisk::FillAfter(0);
-    std::vector<smtp::Reply> replies = {client->SendMessageBody(Message("disk full"))};
-    if (GetParam() == smtp::Protocol::Lmtp)
-        replies.push_back(client->ReadReply());
-    for (const auto& reply : replies) {
-        const auto id = FailureId(reply);
-        const auto failure = Logged("failure", " id=" + id + " ");
-        ASSERT_EQ(failure.size(), 1u);
-        EXPECT_NE(failure[0].find("step=data"), std::string::npos) << failure[0];
-        EXPECT_NE(failure[0].find("detail=\"delivery "), std::string::npos) << failure[0];
+    ASSERT_EQ(Connect()->Deliver("sender@partner.example.net", recipients, Message("before")).code,
+              250);
+    const auto before = InboxSubjects();
+    struct Fault {
+        const char* name;
+        void (*inflict)();
+    };
+    std::size_t failed = 0;
+    for (const auto& fault : {Fault{"disk full", [] { FaultyDisk::FillAfter(0); }},
+                              Fault{"read-only file", [] { FaultyDisk::MakeReadOnly(); }}}) {
+        SCOPED_TRACE(fault.name);
+        auto client = Connect();
+        ASSERT_EQ(client->Command("MAIL FROM:<sender@partner.example.net>").code, 250);
+        for (const auto& recipient : recipients)
+            ASSERT_EQ(client->Command("RCPT TO:<" + recipient + ">").code, 250);
+        ASSERT_EQ(client->Command("DATA").code, 354);
+        fault.inflict();
+        std::vector<smtp::Reply> replies = {client->SendMessageBody(Message(fault.name))};
+        if (GetParam() == smtp::Protocol::Lmtp)
+            replies.push_back(client->ReadReply());
+        for (const auto& reply : replies) {
+            const auto failure = Logged("failure", " id=" + FailureId(reply) + " ");
+            ASSERT_EQ(failure.size(), 1u);
+            EXPECT_THAT(failure[0], HasSubstr("step=data"));
+            EXPECT_THAT(failure[0], HasSubstr("detail=\"delivery "));
+        }
+        failed += replies.size();
+        FaultyDisk::Repair();
+        EXPECT_EQ(InboxSubjects(), before);
+        EXPECT_EQ(client->Command("NOOP").code, 250) << "the session goes on";
     }
     // SMTP's one store for both mailboxes, or LMTP's one for each.
-    EXPECT_EQ(Logged("delivery", "outcome=failed").size(), replies.size());
-    FaultyDisk::Repair();
-    EXPECT_EQ(client->Command("NOOP").code, 250) << "the session goes on";
+    EXPECT_EQ(Logged("delivery", "outcome=failed").size(), failed);
+
+    // The sender tries again later, and the message arrives.
+    ASSERT_EQ(
+        Connect()->Deliver("sender@partner.example.net", {OwnerAddress()}, Message("again")).code,
+        250);
+    auto after = before;
+    after.push_back("again");
+    EXPECT_EQ(InboxSubjects(), after);
 }
 
 TEST_P(SmtpFrontLog, ADirectoryThatIsDownFailsTheLookupWithAnId) {
@@ -176,8 +199,7 @@ TEST_P(SmtpFrontLog, ADirectoryThatIsDownFailsTheLookupWithAnId) {
     const auto id = FailureId(client->Command("RCPT TO:<" + OwnerAddress() + ">"));
     const auto failure = Logged("failure", " id=" + id + " ");
     ASSERT_EQ(failure.size(), 1u);
-    EXPECT_NE(failure[0].find("step=rcpt address=" + OwnerAddress()), std::string::npos)
-        << failure[0];
+    EXPECT_THAT(failure[0], HasSubstr("step=rcpt address=" + OwnerAddress()));
     directory_->Start();
     EXPECT_EQ(client->Command("RCPT TO:<" + OwnerAddress() + ">").code, 250) << "and goes on";
 }

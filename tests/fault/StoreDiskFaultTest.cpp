@@ -1,7 +1,9 @@
 // The store's disk fills up, or its database file turns read-only, under a delivery: the
 // delivery fails with a failure a person understands, nothing of the message is left behind,
-// and the store takes messages again once space or permission is back. And a delivery is on
-// disk before it is acknowledged.
+// and the store takes messages again once space or permission is back. A delivery is on disk
+// before it is acknowledged. And an old store brought up to date on a disk that fails: the
+// migration is all or nothing, so the store stays whole in its old format, and it is migrated
+// once the disk is repaired; a migration that succeeds is synced before the store is used.
 
 #include "FaultRoad.h"
 #include "FaultyDisk.h"
@@ -9,6 +11,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/store/StoreErrors.h"
+#include "platform/store/StoreFormat.h"
 #include "testsupport/FailureOf.h"
 
 namespace faulttest {
@@ -22,14 +25,9 @@ constexpr std::size_t kLargeBody = 64 * 1024;
 class StoreDiskFault : public FaultRoad {
 protected:
     void SetUp() override {
-        FaultyDisk::Install();
         FaultRoad::SetUp();
         if (store_)
             mailboxes_ = store_->Mailboxes(kDomain);
-    }
-    void TearDown() override {
-        FaultyDisk::Repair();
-        FaultRoad::TearDown();
     }
 
     std::filesystem::path Database() const { return folder_.Path() / "store" / "store.db"; }
@@ -53,29 +51,27 @@ protected:
 
 struct DiskFaultCase {
     const char* name;
-    void (*inflict)();
-    // A read-only file is met by a process that opens the store after the fault; a full disk
-    // by the store that is open.
-    bool throughANewStore;
-    std::int32_t number;
-    const char* says;
+    // The disk is full after this many more bytes; without it, the file turns read-only.
+    std::optional<std::int64_t> fillAfter;
 };
 
 class StoreDiskFaults : public StoreDiskFault,
                         public ::testing::WithParamInterface<DiskFaultCase> {};
 
 TEST_P(StoreDiskFaults, ADeliveryFailsCleanlyAndTheStoreRecoversWhenTheDiskIsRepaired) {
-    const auto& fault = GetParam();
+    const auto full = GetParam().fillAfter;
     Deliver("before", nullptr, kLargeBody);
     const auto before = InboxSubjects();
 
-    fault.inflict();
-    const auto failure = testsupport::FailureOf([&] {
-        Deliver("during the fault", fault.throughANewStore ? OpenAnotherStore() : nullptr,
-                kLargeBody);
-    });
-    EXPECT_EQ(failure.number, fault.number) << failure.description;
-    EXPECT_NE(failure.description.find(fault.says), std::string::npos) << failure.description;
+    full ? FaultyDisk::FillAfter(*full) : FaultyDisk::MakeReadOnly();
+    // A read-only file is met by a process that opens the store after the fault; a full disk by
+    // the store that is open.
+    const auto failure = testsupport::FailureOf(
+        [&] { Deliver("during the fault", full ? nullptr : OpenAnotherStore(), kLargeBody); });
+    EXPECT_EQ(failure.number, full ? store::hr::STG_E_MEDIUMFULL : store::hr::E_ACCESSDENIED)
+        << failure.description;
+    EXPECT_NE(failure.description.find(full ? "full" : "read-only"), std::string::npos)
+        << failure.description;
     EXPECT_NE(failure.description.find(Database().string()), std::string::npos)
         << failure.description;
     FaultyDisk::Repair();
@@ -91,21 +87,13 @@ TEST_P(StoreDiskFaults, ADeliveryFailsCleanlyAndTheStoreRecoversWhenTheDiskIsRep
     ExpectClean(after);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, StoreDiskFaults,
-    ::testing::Values(DiskFaultCase{"FullWithNoSpaceLeft", [] { FaultyDisk::FillAfter(0); }, false,
-                                    store::hr::STG_E_MEDIUMFULL, "full"},
-                      DiskFaultCase{"FullWithLessThanAPage", [] { FaultyDisk::FillAfter(1000); },
-                                    false, store::hr::STG_E_MEDIUMFULL, "full"},
-                      DiskFaultCase{"FullAfterAFewPages",
-                                    [] { FaultyDisk::FillAfter(3 * 4096 + 100); }, false,
-                                    store::hr::STG_E_MEDIUMFULL, "full"},
-                      DiskFaultCase{"FullAfterMostOfTheMessage",
-                                    [] { FaultyDisk::FillAfter(12 * 4096); }, false,
-                                    store::hr::STG_E_MEDIUMFULL, "full"},
-                      DiskFaultCase{"ReadOnlyFile", [] { FaultyDisk::MakeReadOnly(); }, true,
-                                    store::hr::E_ACCESSDENIED, "read-only"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, StoreDiskFaults,
+                         ::testing::Values(DiskFaultCase{"FullWithNoSpaceLeft", 0},
+                                           DiskFaultCase{"FullWithLessThanAPage", 1000},
+                                           DiskFaultCase{"FullAfterAFewPages", 3 * 4096 + 100},
+                                           DiskFaultCase{"FullAfterMostOfTheMessage", 12 * 4096},
+                                           DiskFaultCase{"ReadOnlyFile", std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The SMTP front answers 250 when the save returns: by then the commit must be synced, even
 // while other connections keep the store open (which puts off every checkpoint).
@@ -118,6 +106,60 @@ TEST_F(StoreDiskFault, EachSaveSyncsItsCommitBeforeItReturnsWhileAnotherConnecti
         EXPECT_GT(FaultyDisk::WalSyncs(), before) << subject << " was acknowledged unsynced";
     }
 }
+
+struct MigrationFault {
+    const char* name;
+    void (*inflict)();
+    std::int32_t number;
+};
+
+class FailingMigration : public ::testing::TestWithParam<MigrationFault> {
+protected:
+    void SetUp() override { FaultyDisk::Install(); }
+    void TearDown() override { FaultyDisk::Repair(); }
+
+    storetest::OldStore old_{"format-1.db"};
+};
+
+TEST_P(FailingMigration, KeepsTheOldFormatWholeAndMigratesOnceRepaired) {
+    GetParam().inflict();
+    try {
+        old_.Open();
+        FAIL() << "the store opened on a failing disk";
+    } catch (const platform::Error& failure) {
+        EXPECT_EQ(failure.Number(), GetParam().number) << failure.Description();
+        EXPECT_NE(failure.Description().find("Cannot bring the store database"), std::string::npos)
+            << failure.Description();
+    }
+    FaultyDisk::Repair();
+    EXPECT_EQ(storetest::IntegrityCheck(old_.File()), "ok");
+    EXPECT_EQ(storetest::Query(old_.File(), "PRAGMA user_version"), "0");
+    EXPECT_EQ(
+        storetest::Query(old_.File(), "SELECT count(*) FROM sqlite_master WHERE type = 'table'"),
+        "4");
+
+    const auto syncs = FaultyDisk::WalSyncs();
+    const auto store = old_.Open();
+    EXPECT_GT(FaultyDisk::WalSyncs(), syncs) << "the migration was not synced";
+    EXPECT_EQ(storetest::Query(old_.File(), "PRAGMA user_version"),
+              std::to_string(store::kStoreFormat));
+    EXPECT_EQ(
+        store
+            ->Children(store->Locate("file://./backofficestorage/example.com/mbx/alice/Inbox"),
+                       false)
+            .size(),
+        2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FailingMigration,
+    ::testing::Values(MigrationFault{"FullWithNoSpaceLeft", [] { FaultyDisk::FillAfter(0); },
+                                     store::hr::STG_E_MEDIUMFULL},
+                      MigrationFault{"FullAfterAPage", [] { FaultyDisk::FillAfter(4096 + 100); },
+                                     store::hr::STG_E_MEDIUMFULL},
+                      MigrationFault{"ReadOnlyFile", [] { FaultyDisk::MakeReadOnly(); },
+                                     store::hr::E_ACCESSDENIED}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace faulttest

@@ -1,5 +1,6 @@
 // The class registry of a server folder, as the store and the COM+ catalog use it: lookups in
-// any letter case, replacement, and a file shared by several writers.
+// any letter case, replacement, a file shared by several writers, and GUID text as it stores it
+// (braces, upper-case digits).
 
 #include "platform/com/ClassRegistry.h"
 
@@ -18,6 +19,9 @@ namespace com = platform::com;
 namespace hr = platform::hr;
 using com::ClassRegistration;
 using com::ClassRegistry;
+using com::FormatGuid;
+using com::GUID;
+using com::ParseGuid;
 
 namespace {
 
@@ -79,20 +83,17 @@ TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
         ClassRegistration entry;
         std::int32_t number;
     };
-    auto withModel = [](std::string model) {
+    auto with = [](auto field, const char* value) {
         auto entry = MakeClass(1, "Lib.Class");
-        entry.threadingModel = std::move(model);
+        entry.*field = value;
         return entry;
     };
-    auto withServer = [](std::string server) {
-        auto entry = MakeClass(1, "Lib.Class");
-        entry.server = std::move(server);
-        return entry;
-    };
+    const auto model = &ClassRegistration::threadingModel;
+    const auto server = &ClassRegistration::server;
     const Case cases[] = {
-        {MakeClass(1, "Lib Class"), hr::CO_E_CLASSSTRING}, {withModel(""), hr::E_INVALIDARG},
-        {withModel("Apart\tment"), hr::E_INVALIDARG},      {withServer(""), hr::E_INVALIDARG},
-        {withServer("/a/b\nc.dll"), hr::E_INVALIDARG},
+        {MakeClass(1, "Lib Class"), hr::CO_E_CLASSSTRING}, {with(model, ""), hr::E_INVALIDARG},
+        {with(model, "Apart\tment"), hr::E_INVALIDARG},    {with(server, ""), hr::E_INVALIDARG},
+        {with(server, "/a/b\nc.dll"), hr::E_INVALIDARG},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("\"" + c.entry.progId + "\" " + c.entry.threadingModel + " " +
@@ -166,6 +167,38 @@ TEST_F(ClassRegistryTest, ConcurrentWritersLoseNoClass) {
     // No temporary file is left behind.
     for (const auto& entry : std::filesystem::directory_iterator(folder.ComDir()))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST(Guid, KnownValuesFormatAndParseBothWays) {
+    const struct {
+        const char* text;
+        GUID value;
+    } known[] = {
+        {"{00000000-0000-0000-C000-000000000046}", {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}},
+        {"{01234567-89AB-CDEF-0123-456789ABCDEF}",
+         {0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}}},
+    };
+    for (const auto& k : known) {
+        EXPECT_EQ(FormatGuid(k.value), k.text);
+        EXPECT_EQ(ParseGuid(k.text), k.value) << k.text;
+    }
+    EXPECT_EQ(ParseGuid("{01234567-89ab-cdef-0123-456789abcdef}"), known[1].value);
+}
+
+TEST(Guid, MalformedTextsGiveNoValue) {
+    for (const char* text : {
+             "",
+             "{}",
+             "01234567-89AB-CDEF-0123-456789ABCDEF",    // no braces
+             "{01234567-89AB-CDEF-0123-456789ABCDEF",   // no closing brace
+             "{01234567-89AB-CDEF-0123-456789ABCDEF}x", // trailing text
+             "{01234567-89AB-CDEF-0123-456789ABCDE}",   // one digit short
+             "{0123456789AB-CDEF-0123-456789ABCDEF0}",  // dash moved
+             "{01234567-89AB-CDEF-0123-456789ABCDEG}",  // not a hex digit
+             "{0x234567-89AB-CDEF-0123-456789ABCDEF}",  // hex prefix
+             "Lorvanta.LorvantaCls",
+         })
+        EXPECT_FALSE(ParseGuid(text)) << '"' << text << '"';
 }
 
 } // namespace

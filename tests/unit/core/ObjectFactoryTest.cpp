@@ -1,7 +1,10 @@
 // Creation by ProgID, which the sink and the setup program use for every platform object and
-// tests use to swap in doubles: failures carry the platform's numbers.
+// tests use to swap in doubles: failures carry the platform's numbers. And the values objects
+// hand out: how they turn into text and how a value read as the wrong type fails.
 
 #include "platform/core/ObjectFactory.h"
+#include "platform/core/Error.h"
+#include "platform/core/Variant.h"
 #include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@ using platform::CreateObject;
 using platform::Error;
 using platform::Object;
 using platform::ScopedObjectFactory;
+using platform::Variant;
 
 namespace {
 
@@ -53,6 +57,30 @@ TEST(ObjectFactory, FailuresCarryTheirNumbers) {
     const auto unknown = testsupport::FailureOf([] { CreateObject("Nobody.Here"); });
     EXPECT_EQ(unknown.number, platform::hr::REGDB_E_CLASSNOTREG);
     EXPECT_NE(unknown.description.find("Nobody.Here"), std::string::npos);
+}
+
+TEST(Variant, ToTextFollowsScriptRules) {
+    struct Case {
+        Variant value;
+        std::string text;
+    } cases[] = {
+        {Variant(), ""},         {Variant::Null(), ""},     {Variant("abc"), "abc"},
+        {Variant(true), "True"}, {Variant(false), "False"}, {Variant(-7), "-7"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.value.ToText(), c.text) << c.value.TypeName();
+}
+
+TEST(Variant, WrongKindIsATypeMismatch) {
+    const auto failure = testsupport::FailureOf([] {
+        (void)Variant(Variant::TextArray{"a", "b"}).ToText();
+    });
+    EXPECT_EQ(failure.number, platform::hr::DISP_E_TYPEMISMATCH);
+    EXPECT_NE(failure.description.find("String()"), std::string::npos) << failure.description;
+    EXPECT_THROW((void)Variant("x").Array(), Error);
+    EXPECT_THROW((void)Variant::Null().Text(), Error);
+    EXPECT_THROW((void)Variant(1).Bool(), Error);
+    EXPECT_THROW((void)Variant(true).Integer(), Error);
 }
 
 } // namespace

@@ -13,35 +13,27 @@ using platform::directory::SearchScope;
 TEST(LdapDialect, SplitsBaseFilterAttributesAndScope) {
     struct Case {
         std::string text;
-        std::string host, dn, filter;
-        std::vector<std::string> attributes;
+        std::vector<std::string> parts; // host, DN, filter, then the attributes
         SearchScope scope;
     } cases[] = {
         // The sink's owner query is run against the private directory by its integration test.
         {"<LDAP://h/OU=x,DC=y>;(cn=*);cn, mail ,sn;onelevel",
-         "h",
-         "OU=x,DC=y",
-         "(cn=*)",
-         {"cn", "mail", "sn"},
+         {"h", "OU=x,DC=y", "(cn=*)", "cn", "mail", "sn"},
          SearchScope::OneLevel},
         // No scope: the whole subtree.
-        {"<LDAP://h>;(cn=a);cn", "h", "", "(cn=a)", {"cn"}, SearchScope::Subtree},
+        {"<LDAP://h>;(cn=a);cn", {"h", "", "(cn=a)", "cn"}, SearchScope::Subtree},
         // A ";" inside the filter stays there.
         {"<LDAP://h>;(mail=a;b@*);proxyAddresses;subtree",
-         "h",
-         "",
-         "(mail=a;b@*)",
-         {"proxyAddresses"},
+         {"h", "", "(mail=a;b@*)", "proxyAddresses"},
          SearchScope::Subtree},
     };
     EXPECT_FALSE(IsLdapDialect("SELECT cn FROM 'GC://h'"));
     for (const auto& c : cases) {
         EXPECT_TRUE(IsLdapDialect(c.text)) << c.text;
         const auto query = ParseLdapDialect(c.text);
-        EXPECT_EQ(query.root.host, c.host) << c.text;
-        EXPECT_EQ(query.root.dn, c.dn) << c.text;
-        EXPECT_EQ(query.filter, c.filter) << c.text;
-        EXPECT_EQ(query.attributes, c.attributes) << c.text;
+        std::vector<std::string> parts{query.root.host, query.root.dn, query.filter};
+        parts.insert(parts.end(), query.attributes.begin(), query.attributes.end());
+        EXPECT_EQ(parts, c.parts) << c.text;
         EXPECT_EQ(query.scope, c.scope) << c.text;
     }
 }

@@ -1,5 +1,6 @@
-// The directory's SQL dialect turned into LDAP filters: what each condition becomes, and that no
-// value, however hostile, can widen or break the filter.
+// The directory's SQL dialect turned into LDAP filters: what each condition becomes, that no
+// value, however hostile, can widen or break the filter, and that wildcards in a row count as one
+// (a filter allows no empty piece between two).
 
 #include "platform/directory/SqlDialect.h"
 #include "testsupport/FailureOf.h"
@@ -39,16 +40,7 @@ TEST(SqlDialect, ConditionsBecomeLdapFilters) {
         {"userAccountControl<512", "(!(userAccountControl>=512))"},
         {"objectCategory='CN=Person,DC=x'", "(objectCategory=CN=Person,DC=x)"},
         {"cn=''", "(cn=)"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(FilterOf(c.where), c.filter) << c.where;
-}
-
-TEST(SqlDialect, HostileValuesCannotWidenOrBreakTheFilter) {
-    struct Case {
-        std::string where;
-        std::string filter;
-    } cases[] = {
+        // Hostile values.
         {"cn='x)(mail=*'", "(cn=x\\29\\28mail=*)"},
         {"cn='a*b)(c'", "(cn=a*b\\29\\28c)"},
         {"cn='\\'", "(cn=\\5C)"},
@@ -57,6 +49,11 @@ TEST(SqlDialect, HostileValuesCannotWidenOrBreakTheFilter) {
         {std::string("cn='nul\0x'", 10), "(cn=nul\\00x)"},
         {"cn<='a)'", "(cn<=a\\29)"},
         {"objectCategory='per)son'", "(objectCategory=CN=Per\\29son," + kSchemaDn + ")"},
+        // Wildcards in a row.
+        {"cn='a**b'", "(cn=a*b)"},
+        {"cn='**'", "(cn=*)"},
+        {"cn='***a*(**'", "(cn=*a*\\28*)"},
+        {"cn<>'a**'", "(!(cn=a*))"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FilterOf(c.where), c.filter) << c.where;
@@ -114,14 +111,6 @@ TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
         EXPECT_NE(failure.description.find("position 34"), std::string::npos)
             << failure.description;
     }
-}
-
-// A filter allows no empty piece between two wildcards.
-TEST(SqlDialect, WildcardsInARowCountAsOne) {
-    EXPECT_EQ(FilterOf("cn='a**b'"), "(cn=a*b)");
-    EXPECT_EQ(FilterOf("cn='**'"), "(cn=*)");
-    EXPECT_EQ(FilterOf("cn='***a*(**'"), "(cn=*a*\\28*)");
-    EXPECT_EQ(FilterOf("cn<>'a**'"), "(!(cn=a*))");
 }
 
 std::string Repeated(const std::string& piece, int times) {

@@ -1,8 +1,14 @@
-// A caller's own time limit on connecting and on checking a password, against a server that
-// accepts the connection and never answers (the IMAP login's lookup timeout rests on it).
+// Time limits against a stand-in server that answers a few requests and then nothing: a caller's
+// own limit on connecting and on checking a password, with no answer at all (the IMAP login's
+// lookup timeout rests on it), and the "Timeout" command property on a search that is accepted
+// and never answered.
 
+#include "platform/core/Ado.h"
 #include "platform/core/Error.h"
+#include "platform/directory/DirectoryErrors.h"
 #include "platform/directory/LdapConnection.h"
+#include "platform/host/ServerFolder.h"
+#include "testsupport/FailureOf.h"
 #include "testsupport/ScopedServerFolder.h"
 #include "testsupport/SilentLdapServer.h"
 
@@ -38,6 +44,29 @@ TEST(TimeLimit, ABindTheServerNeverAnswersEndsWithinTheCallersLimit) {
                      platform::Error);
         EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
     }
+}
+
+TEST(TimeLimit, ASearchTheServerNeverAnswersEndsWithTheTimeLimitFailure) {
+    const testsupport::ScopedServerFolder folder;
+    platform::host::ServerFolder(folder.Path())
+        .WriteMachineNames({"MAIL01", "corp.example.com", "corp.example.com",
+                            "dc01.corp.example.com",
+                            "ldapi://%2Ftmp%2F" + folder.Path().filename().string() + "%2Fs"});
+    // It answers the bind and the first read with success.
+    doubles::SilentLdapServer server(folder.Path() / "s");
+    const auto failure = testsupport::FailureOf([] {
+        auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
+        connection->SetProvider("ADSDSOObject");
+        connection->Open("ADs Provider", "", "");
+        auto command = platform::CreateObjectAs<platform::ado::Command>("ADODB.Command");
+        command->SetActiveConnection(connection);
+        command->SetCommandText("SELECT cn FROM 'LDAP://corp.example.com/DC=corp,DC=example,"
+                                "DC=com' WHERE cn='x'");
+        command->SetProperty("Timeout", platform::Variant(1));
+        command->Execute();
+    });
+    EXPECT_EQ(server.answered, 2);
+    EXPECT_EQ(failure.number, platform::directory::hr_ds::ERROR_DS_TIMELIMIT_EXCEEDED);
 }
 
 } // namespace

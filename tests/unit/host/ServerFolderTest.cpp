@@ -1,20 +1,25 @@
 // The server folder's machine names file and folder listing, read by the sink, the setup
-// program and exhost alike.
+// program and exhost alike, and its files kept private whatever the umask.
 
 #include "platform/host/ServerFolder.h"
 #include "platform/host/FileListing.h"
+#include "platform/host/PrivateFiles.h"
 
 #include "platform/core/Error.h"
 #include "testsupport/FailureOf.h"
+#include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 
 namespace fs = std::filesystem;
 using platform::Error;
+using platform::host::MachineNames;
 using platform::host::ServerFolder;
 
 namespace {
@@ -107,6 +112,49 @@ TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
     EXPECT_EQ(ListFolder("\\\\.\\backofficestorage\\"),
               (std::vector<std::string>{"example.com", "other.org"}));
     EXPECT_EQ(asked, "\\\\.\\backofficestorage\\");
+}
+
+// machine.conf is one "key = value" per line: a value with a line break in it would add a line,
+// and so a setting, of its own. Such values are refused and the file stays as it was.
+TEST_F(ServerFolderTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
+    const ServerFolder folder(root);
+    const MachineNames good{"MAIL01",           "example.com",        "example.com",
+                            "dc01.example.com", "ldapi://%2Ftmp%2Fx", "postmaster"};
+    folder.WriteMachineNames(good);
+    const auto before = testsupport::FileText(folder.MachineFile());
+    for (const auto value :
+         {&MachineNames::computerName, &MachineNames::domainDnsName, &MachineNames::forestDnsName,
+          &MachineNames::globalCatalogHost, &MachineNames::directoryUri, &MachineNames::postmaster})
+        for (const auto& end : {std::string("\n"), std::string("\r"), std::string(1, '\0')}) {
+            auto bad = good;
+            bad.*value += end + "directory_uri = ldap://evil.example";
+            EXPECT_THROW(folder.WriteMachineNames(bad), Error) << bad.*value;
+            EXPECT_EQ(testsupport::FileText(folder.MachineFile()), before) << bad.*value;
+        }
+    EXPECT_EQ(folder.ReadMachineNames().directoryUri, good.directoryUri);
+}
+
+// Those made new are walked on a whole server folder made under umask 000
+// (PrivateServerFolderTest); here those that were there before: folders 0700, files 0600.
+TEST_F(ServerFolderTest, ExistingFilesAreMadePrivateAndKeepTheirContent) {
+    const auto modeOf = [](const fs::path& path) {
+        struct stat status {};
+        return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    };
+    for (const mode_t umask : {0, 022}) {
+        const auto previousUmask = ::umask(umask);
+        const auto folder = root / std::to_string(umask);
+        fs::create_directories(folder);
+        fs::permissions(folder, fs::perms(0755));
+        std::ofstream(folder / "file") << "kept";
+        fs::permissions(folder / "file", fs::perms(0644));
+        platform::host::CreatePrivateFolder(folder);
+        platform::host::CreatePrivateFile(folder / "file");
+        ::umask(previousUmask);
+        EXPECT_EQ(modeOf(folder), 0700u) << umask;
+        EXPECT_EQ(modeOf(folder / "file"), 0600u) << umask;
+        EXPECT_EQ(testsupport::FileText(folder / "file"), "kept") << umask;
+    }
 }
 
 } // namespace

@@ -5,12 +5,10 @@
 #include "server/log/ServerLog.h"
 #include "server/smtp/SmtpServer.h"
 
-#include <boost/asio/post.hpp>
+#include "SmtpTestBackend.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -20,34 +18,10 @@
 #include <filesystem>
 #include <thread>
 
-using namespace server::smtp;
-namespace asio = boost::asio;
+using namespace smtptest;
 namespace serverlog = server::log;
 
 namespace {
-
-class AcceptingBackend : public Backend {
-public:
-    Verdict CheckRecipient(const std::string&) override { return Verdict::Accept(); }
-    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
-};
-
-struct RunningServer {
-    RunningServer()
-        : server(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
-                 [] { return std::make_unique<AcceptingBackend>(); }) {
-        server.Start();
-        network = std::thread([this] { io.run(); });
-    }
-    ~RunningServer() {
-        asio::post(io, [this] { server.Stop(); });
-        network.join();
-        server.Join();
-    }
-    asio::io_context io;
-    Server server;
-    std::thread network;
-};
 
 // How many captured lines start so.
 std::size_t Logged(const serverlog::Capture& capture, const std::string& start) {
@@ -77,14 +51,6 @@ bool Greeted(int fd, std::chrono::milliseconds wait) {
     return ::poll(&polled, 1, static_cast<int>(wait.count())) == 1 && (polled.revents & POLLIN);
 }
 
-int Connect(int fd, unsigned short port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-}
-
 // The soft limit on descriptors, lowered for the test and restored however it ends.
 class LoweredDescriptorLimit {
 public:
@@ -104,14 +70,15 @@ private:
 TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFree) {
     constexpr std::size_t kClients = 12, kRoom = 3;
     const serverlog::Capture capture;
-    RunningServer running;
-    const auto port = running.server.LocalEndpoint().port();
+    servertest::RunningServer<Server> running(
+        ServerSettings{}, [](auto&) { return std::make_unique<TestBackend>(); });
+    const auto port = running.Port();
 
     // One session first, while descriptors are plenty: UndefinedBehaviorSanitizer checks each
     // class of object the first time it meets it, with a pipe of its own.
     {
         const int warm = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_EQ(Connect(warm, port), 0);
+        ASSERT_TRUE(servertest::ConnectLoopback(warm, port));
         ASSERT_TRUE(Greeted(warm, std::chrono::seconds(5)));
         ::close(warm);
         std::cout << "";
@@ -127,7 +94,7 @@ TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFr
     LoweredDescriptorLimit limit;
     limit.Set(OpenDescriptors() + kRoom);
     for (const int fd : clients)
-        ASSERT_EQ(Connect(fd, port), 0);
+        ASSERT_TRUE(servertest::ConnectLoopback(fd, port));
     std::vector<int> greeted, waiting;
     for (const int fd : clients)
         (Greeted(fd, std::chrono::milliseconds(greeted.size() < kRoom ? 2000 : 100)) ? greeted

@@ -3,18 +3,19 @@
 // lets it through), a wait cut short checks nothing, the owner elsewhere is not held up, and a
 // try that waited is logged.
 
+#include "ImapTestBackend.h"
+
 #include "server/imap/ImapSession.h"
 #include "server/log/ServerLog.h"
 #include "server/login/LoginThrottle.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
 #include <mutex>
 #include <regex>
 
-using namespace server::imap;
+using namespace imaptest;
 namespace login = server::login;
 using std::chrono::milliseconds;
 
@@ -28,28 +29,6 @@ std::vector<std::string> ThrottledLines(const server::log::Capture& capture) {
             lines.push_back(line);
     return lines;
 }
-
-// Alice's password is "secret"; only logins reach this backend.
-class LoginBackend : public Backend {
-public:
-    LoginOutcome Login(const std::string& name, const std::string& password) override {
-        ++logins;
-        return name == "alice" && password == "secret" ? LoginOutcome::Accepted
-                                                       : LoginOutcome::Refused;
-    }
-    std::vector<std::string> Folders() override { return {}; }
-    std::optional<FolderSnapshot> Open(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> Message(const std::string&, std::uint32_t) override {
-        return std::nullopt;
-    }
-    bool SetFlags(const std::string&, std::uint32_t, unsigned,
-                  const std::vector<std::string>&) override {
-        return false;
-    }
-    void Remove(const std::string&, const std::vector<std::uint32_t>&) override {}
-
-    std::atomic<int> logins{0};
-};
 
 class ImapLoginThrottleTest : public ::testing::Test {
 protected:
@@ -85,7 +64,7 @@ protected:
         return false;
     }
 
-    LoginBackend backend;
+    TestBackend backend;
     SessionSettings settings;
     std::mutex clockMutex;
     login::LoginThrottle::Clock::time_point now{std::chrono::hours(1)};
@@ -110,10 +89,10 @@ TEST_F(ImapLoginThrottleTest, APasswordIsCheckedOnlyOnceTheThrottleLetsTheTryThr
         SCOPED_TRACE(road.name);
         const auto client = "192.0.2." + std::to_string(++host);
         Session first(backend, settings, client);
-        const int before = backend.logins;
+        const int before = backend.shared.logins;
         EXPECT_EQ(first.Receive("a LOGIN " + road.user + " nope\r\n").bytes.substr(0, 30),
                   "a NO [AUTHENTICATIONFAILED] Wr");
-        EXPECT_EQ(backend.logins, before + 1);
+        EXPECT_EQ(backend.shared.logins, before + 1);
 
         server::log::Capture capture;
         Session second(backend, settings, client);
@@ -122,11 +101,11 @@ TEST_F(ImapLoginThrottleTest, APasswordIsCheckedOnlyOnceTheThrottleLetsTheTryThr
         auto answer = Start(second, road.lines.back());
         // The throttle's clock stands still: however long the session waits, nothing is checked.
         EXPECT_FALSE(Answered(answer, milliseconds(800)));
-        EXPECT_EQ(backend.logins, before + 1);
+        EXPECT_EQ(backend.shared.logins, before + 1);
         Advance(milliseconds(375));
         ASSERT_TRUE(Answered(answer, milliseconds(5000), second));
         EXPECT_EQ(answer.get().substr(0, 30), "b NO [AUTHENTICATIONFAILED] Wr");
-        EXPECT_EQ(backend.logins, before + 2);
+        EXPECT_EQ(backend.shared.logins, before + 2);
         const auto logged = ThrottledLines(capture);
         ASSERT_EQ(logged.size(), 1u);
         EXPECT_TRUE(std::regex_match(
@@ -148,12 +127,12 @@ TEST_F(ImapLoginThrottleTest, AWaitCutShortChecksNothingAndSaysNothingOfThePassw
     ASSERT_TRUE(Answered(answer, milliseconds(2000), second));
     EXPECT_LT(std::chrono::steady_clock::now() - cut, milliseconds(300));
     EXPECT_EQ(answer.get(), "b NO [UNAVAILABLE] Login not checked, try again later\r\n");
-    EXPECT_EQ(backend.logins, 1);
+    EXPECT_EQ(backend.shared.logins, 1);
     // Interrupted for good: a later try is not checked either, and does not wait.
     Advance(milliseconds(10000));
     EXPECT_EQ(second.Receive("c LOGIN alice secret\r\n").bytes,
               "c NO [UNAVAILABLE] Login not checked, try again later\r\n");
-    EXPECT_EQ(backend.logins, 1);
+    EXPECT_EQ(backend.shared.logins, 1);
     const auto lines = ThrottledLines(capture);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(
@@ -175,7 +154,7 @@ TEST_F(ImapLoginThrottleTest, TheOwnerElsewhereGetsInAtOnceAndASuccessClearsHerT
         ASSERT_TRUE(Answered(answer, milliseconds(2000), owner)) << i;
         EXPECT_EQ(answer.get().substr(0, 4), "a OK") << i;
     }
-    EXPECT_EQ(backend.logins, 5);
+    EXPECT_EQ(backend.shared.logins, 5);
 }
 
 } // namespace

@@ -7,57 +7,25 @@
 #include "server/imap/ImapServer.h"
 #include "server/log/ServerLog.h"
 
-#include <boost/asio/post.hpp>
-
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <future>
 #include <regex>
 #include <thread>
 
 using namespace imaptest;
-namespace asio = boost::asio;
 using namespace std::chrono_literals;
 
 namespace {
 
-class RunningServer {
-public:
-    explicit RunningServer(ServerSettings settings, int messages = 3, std::size_t bodySize = 200)
-        : server_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
-                  std::move(settings), [this, messages, bodySize] {
-                      return std::make_unique<TestBackend>(shared, messages, bodySize);
-                  }) {
-        server_.Start();
-        thread_ = std::thread([this] { io_.run(); });
-    }
-    ~RunningServer() {
-        shared.logins.Set(true);
-        if (!ended_.valid())
-            Stop();
-        ended_.wait();
-        server_.Join();
-    }
-    unsigned short Port() const { return server_.LocalEndpoint().port(); }
-    // Stops the server; true when its network thread ended within `within`.
-    bool Stop(std::chrono::milliseconds within = 10s) {
-        asio::post(io_, [this] { server_.Stop(); });
-        ended_ = std::async(std::launch::async, [this] { thread_.join(); });
-        return ended_.wait_for(within) == std::future_status::ready;
-    }
-
-    Shared shared;
-
-private:
-    asio::io_context io_;
-    Server server_;
-    std::thread thread_;
-    std::future<void> ended_;
+struct RunningServer : servertest::RunningServer<Server, Shared> {
+    // Alice's mailbox, or an Inbox of `messages` messages of a body of `bodySize` octets.
+    explicit RunningServer(ServerSettings settings, int messages = 0, std::size_t bodySize = 0)
+        : servertest::RunningServer<Server, Shared>(std::move(settings), [=](Shared& shared) {
+              return messages ? std::make_unique<TestBackend>(shared, messages, bodySize)
+                              : std::make_unique<TestBackend>(shared);
+          }) {}
 };
 
 // A blocking client; reads give up after 10 seconds.
@@ -69,11 +37,7 @@ public:
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         timeval wait{10, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        connected_ = servertest::ConnectLoopback(fd_, port);
     }
     ~Client() { close(fd_); }
 
@@ -104,7 +68,7 @@ public:
         return {};
     }
     bool LogIn() {
-        return Send(std::string("l LOGIN u ") + kPassword + "\r\n") &&
+        return Send(std::string("l LOGIN alice ") + kPassword + "\r\n") &&
                LineStarting("l ").starts_with("l OK");
     }
 
@@ -166,11 +130,11 @@ TEST(ImapServerTest, AutologoutAndStoppingDoNotWaitForAStepThatHangs) {
         if (!stop)
             settings.autoLogout = 300ms;
         RunningServer server(settings);
-        server.shared.logins.Set(false);
+        server.shared.loginGate.Set(false);
         Client client(server.Port());
         ASSERT_TRUE(client.Line().starts_with("* OK"));
-        ASSERT_TRUE(client.Send(std::string("l LOGIN u ") + kPassword + "\r\n"));
-        ASSERT_TRUE(server.shared.logins.AwaitWaiting(1));
+        ASSERT_TRUE(client.Send(std::string("l LOGIN alice ") + kPassword + "\r\n"));
+        ASSERT_TRUE(server.shared.loginGate.AwaitWaiting(1));
         const auto started = std::chrono::steady_clock::now();
         if (stop) {
             EXPECT_TRUE(server.Stop(3s)); // the network thread ends with the login still held
@@ -179,7 +143,7 @@ TEST(ImapServerTest, AutologoutAndStoppingDoNotWaitForAStepThatHangs) {
                                       : "* BYE Autologout: nothing sent for too long\r\n");
         EXPECT_EQ(client.Line(), ""); // closed; the late answer is dropped
         EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
-        EXPECT_EQ(server.shared.logins.Waiting(), 1);
+        EXPECT_EQ(server.shared.loginGate.Waiting(), 1);
     }
 }
 
@@ -224,7 +188,7 @@ TEST(ImapServerTest, ASessionLogsItsStartLoginsFailuresAndEndWithoutThePassword)
         RunningServer server(Quick());
         Client client(server.Port());
         ASSERT_TRUE(client.Line().starts_with("* OK"));
-        ASSERT_TRUE(client.Send("a LOGIN u wrong-pw\r\n"));
+        ASSERT_TRUE(client.Send("a LOGIN alice wrong-pw\r\n"));
         EXPECT_TRUE(client.LineStarting("a ").starts_with("a NO [AUTHENTICATIONFAILED]"));
         ASSERT_TRUE(client.LogIn());
         server.shared.failing = true;
@@ -248,9 +212,9 @@ TEST(ImapServerTest, ASessionLogsItsStartLoginsFailuresAndEndWithoutThePassword)
             << lines[0];
         const auto session = "session=" + start[1].str() + " client=127.0.0.1";
         EXPECT_EQ(lines[1],
-                  "login-failed " + session + " user=u reason=\"wrong user name or password\"");
-        EXPECT_EQ(lines[2], "login-ok " + session + " user=u");
-        EXPECT_EQ(lines[3], "failure " + session + " user=u step=LIST id=" + id[1].str() +
+                  "login-failed " + session + " user=alice reason=\"wrong user name or password\"");
+        EXPECT_EQ(lines[2], "login-ok " + session + " user=alice");
+        EXPECT_EQ(lines[3], "failure " + session + " user=alice step=LIST id=" + id[1].str() +
                                 " detail=\"0x80004005 " + kSecretDetail + "\"");
         EXPECT_TRUE(std::regex_match(
             lines[4], std::regex("session-end " + session + " reason=logout ms=\\d+")))

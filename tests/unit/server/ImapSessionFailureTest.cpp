@@ -24,7 +24,7 @@ struct FailingStep {
     std::string failing;             // sent once it fails (empty: the session goes on alone)
 };
 
-const std::string kPlainResponse = "AHUAcHctOWYyYw=="; // "\0u\0pw-9f2c"
+const std::string kPlainResponse = "AGFsaWNlAHNlY3JldA=="; // "\0alice\0secret"
 
 SessionSettings OnePartPerStep() {
     SessionSettings settings;
@@ -35,7 +35,7 @@ SessionSettings OnePartPerStep() {
 
 TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
     const FailingStep steps[] = {
-        {"LOGIN", Fresh, {}, "a LOGIN u pw-9f2c\r\n"},
+        {"LOGIN", Fresh, {}, "a LOGIN alice secret\r\n"},
         {"AUTHENTICATE with an initial response",
          Fresh,
          {},
@@ -64,7 +64,7 @@ TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
         TestBackend backend(shared);
         Session session(backend, OnePartPerStep());
         if (step.start != Fresh) {
-            ASSERT_TRUE(session.Receive("l LOGIN u pw-9f2c\r\n").loggedIn);
+            ASSERT_TRUE(session.Receive("l LOGIN alice secret\r\n").loggedIn);
         }
         if (step.start == Selected) {
             ASSERT_NE(session.Receive("s SELECT INBOX\r\n").bytes.find("s OK"), std::string::npos);
@@ -97,7 +97,7 @@ TEST(ImapSessionFailureTest, AFailingIdlePollEndsTheSessionWithAnId) {
     Shared shared;
     TestBackend backend(shared);
     Session session(backend, SessionSettings{});
-    session.Receive("l LOGIN u pw-9f2c\r\ns SELECT INBOX\r\n");
+    session.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
     ASSERT_TRUE(session.Receive("i IDLE\r\n").idling);
     const server::log::Capture log;
     shared.failing = true;
@@ -116,7 +116,7 @@ TEST(ImapSessionFailureTest, AFailingIdlePollEndsTheSessionWithAnId) {
 // A FETCH of many large messages is made a part at a time: each step holds about one part, and
 // the parts together are the whole answer; the commands after it wait for it.
 TEST(ImapSessionFailureTest, AnswersAreMadeAPartAtATime) {
-    const std::string commands = "l LOGIN u pw-9f2c\r\ns SELECT INBOX\r\n"
+    const std::string commands = "l LOGIN alice secret\r\ns SELECT INBOX\r\n"
                                  "f FETCH 1:10 BODY.PEEK[]\r\nn NOOP\r\n";
     Shared shared;
     TestBackend whole(shared, 10, 3000);
@@ -160,7 +160,7 @@ TEST(ImapSessionFailureTest, InputBeforeALoginIsHeldToSmallLimits) {
     EXPECT_TRUE(literal.close);
 
     Session loggedIn(backend, SessionSettings{});
-    loggedIn.Receive("l LOGIN u pw-9f2c\r\ns SELECT INBOX\r\n");
+    loggedIn.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
     EXPECT_EQ(loggedIn.Receive(longSearch).bytes, "* SEARCH\r\nq OK SEARCH completed\r\n");
     EXPECT_EQ(loggedIn.Receive(longLiteral).bytes, "* SEARCH\r\nq OK SEARCH completed\r\n");
 }

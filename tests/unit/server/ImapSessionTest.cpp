@@ -1,6 +1,8 @@
 // The IMAP protocol without sockets, by command: bytes in, responses out, against a backend
 // double. How envelopes, body structures and sections are made is ImapMessageTest's.
 
+#include "ImapTestBackend.h"
+
 #include "server/imap/ImapSession.h"
 #include "server/imap/ImapWire.h"
 
@@ -8,87 +10,9 @@
 
 #include <sstream>
 
-#include <map>
-
-using namespace server::imap;
+using namespace imaptest;
 
 namespace {
-
-// One user ("alice", also "alice@example.com", password "secret") with an Inbox of three
-// messages, a subfolder and a second folder. Saves and removals change the folders, as the
-// store would.
-class FakeBackend : public Backend {
-public:
-    FakeBackend() {
-        auto& inbox = folders["Inbox"] = {77, 10, {}};
-        Add(inbox, 3, kSeen, {"alice@example.com"},
-            "From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: Hello\r\n"
-            "Date: Mon, 7 Dec 2026 10:00:00 +0000\r\n",
-            "Hi Alice\r\n");
-        Add(inbox, 5, 0, {"sales@example.com", "Work list"},
-            "From: carol@example.net\r\nTo: sales@example.com\r\nSubject: Order\r\n",
-            "Please send 5 boxes\r\n");
-        Add(inbox, 9, kFlagged | kDeleted, {}, "Subject: Old\r\n", "gone soon\r\n");
-        folders["Inbox/Lists"] = {78, 1, {}};
-        folders["Sent Items"] = {79, 1, {}};
-    }
-
-    void Add(FolderSnapshot& folder, std::uint32_t uid, unsigned flags,
-             std::vector<std::string> keywords, const std::string& header,
-             const std::string& body) {
-        MessageSummary summary;
-        summary.uid = uid;
-        summary.flags = flags;
-        summary.keywords = std::move(keywords);
-        summary.internalDate = 1796637600 + uid; // 7-Dec-2026 10:00:00 UTC
-        summary.header = header + "\r\n";
-        summary.size = summary.header.size() + body.size();
-        folder.messages.push_back(summary);
-        texts[uid] = summary.header + body;
-    }
-
-    LoginOutcome Login(const std::string& name, const std::string& password) override {
-        ++logins;
-        return (name == "alice" || name == "alice@example.com") && password == "secret"
-                   ? LoginOutcome::Accepted
-                   : LoginOutcome::Refused;
-    }
-    std::vector<std::string> Folders() override {
-        std::vector<std::string> names;
-        for (const auto& [name, folder] : folders)
-            names.push_back(name);
-        return names;
-    }
-    std::optional<FolderSnapshot> Open(const std::string& folder) override {
-        auto found = folders.find(folder);
-        return found == folders.end() ? std::nullopt : std::optional(found->second);
-    }
-    std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
-        auto found = texts.find(uid);
-        return found == texts.end() ? std::nullopt : std::optional(found->second);
-    }
-    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                  const std::vector<std::string>& keywords) override {
-        saves.push_back(uid);
-        for (auto& summary : folders[folder].messages)
-            if (summary.uid == uid) {
-                summary.flags = flags;
-                summary.keywords = keywords;
-                return true;
-            }
-        return false;
-    }
-    void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
-        for (auto uid : uids)
-            std::erase_if(folders[folder].messages,
-                          [&](const auto& summary) { return summary.uid == uid; });
-    }
-
-    std::map<std::string, FolderSnapshot> folders;
-    std::map<std::uint32_t, std::string> texts;
-    std::vector<std::uint32_t> saves;
-    int logins = 0;
-};
 
 constexpr const char* kSelected = "s1 OK [READ-WRITE] SELECT completed\r\n";
 
@@ -106,7 +30,7 @@ struct Script {
 };
 
 void RunScript(const Script& script) {
-    FakeBackend backend;
+    TestBackend backend;
     Session session(backend, SessionSettings{});
     const auto login =
         script.start == Fresh ? "" : session.Receive("l1 LOGIN alice secret\r\n").bytes;
@@ -170,7 +94,7 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
 }
 
 TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {
-    FakeBackend backend;
+    TestBackend backend;
     SessionSettings settings;
     settings.maxFailedLogins = 3;
     settings.failedLoginDelay = std::chrono::milliseconds(1500);
@@ -182,7 +106,7 @@ TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {
     }
     EXPECT_TRUE(session.Closed());
     EXPECT_EQ(session.Receive("b LOGIN alice secret\r\n").bytes, "");
-    EXPECT_EQ(backend.logins, 3);
+    EXPECT_EQ(backend.shared.logins, 3);
 
     // A successful login starts the count again.
     Session again(backend, settings);
@@ -193,7 +117,7 @@ TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {
 }
 
 TEST(ImapSessionTest, LimitsAreAnsweredAndTheSessionGoesOnWhereItCan) {
-    FakeBackend backend;
+    TestBackend backend;
     SessionSettings settings;
     settings.limits = settings.loginLimits = {.maxLine = 100, .maxLiteral = 10, .maxCommand = 1000};
     Session session(backend, settings);
@@ -296,7 +220,7 @@ TEST(ImapSessionTest, SelectNamesAThousandKeywordsAndEveryKeywordStaysInUse) {
     // keyword), and how many SELECT names.
     for (const auto& [count, named] : std::vector<std::pair<int, std::size_t>>{
              {999, 1000}, {1000, 1000}, {1001, 1000}, {3000, 1000}}) {
-        FakeBackend backend;
+        TestBackend backend;
         auto& first = backend.folders["Inbox"].messages[0].keywords;
         first.clear();
         for (int i = 0; i < count; ++i) {
@@ -333,7 +257,7 @@ TEST(ImapSessionTest, SelectNamesAThousandKeywordsAndEveryKeywordStaysInUse) {
 }
 
 TEST(ImapSessionTest, NonAsciiFolderNamesAreListedAndSelectedInModifiedUtf7) {
-    FakeBackend backend;
+    TestBackend backend;
     backend.folders["Inbox/Entwürfe"].uidValidity = 80;
     Session session(backend, SessionSettings{});
     session.Receive("l LOGIN alice secret\r\n");
@@ -446,7 +370,7 @@ TEST(ImapSessionTest, StoreChangesFlagsAndKeywordsThroughTheBackend) {
 }
 
 TEST(ImapSessionTest, StoreSavesOnlyWhatChanged) {
-    FakeBackend backend;
+    TestBackend backend;
     Session session(backend, SessionSettings{});
     session.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
     session.Receive("a STORE 1:* +FLAGS (\\Seen)\r\n");
@@ -523,7 +447,7 @@ TEST(ImapSessionTest, SearchFindsByKeywordFlagsHeadersTextDatesAndSizes) {
 
 // How IDLE reports the same while it waits is tested with a real client (imap_front_test.py).
 TEST(ImapSessionTest, NoopReportsWhatChangedElsewhere) {
-    FakeBackend backend;
+    TestBackend backend;
     Session session(backend, SessionSettings{});
     session.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
     auto& inbox = backend.folders["Inbox"];

@@ -1,117 +1,134 @@
 #pragma once
 
-// A small IMAP backend for the session's and the server's failure and limit tests: user "u" with
-// password "pw-9f2c", an Inbox of messages of one size. Switched to failing, every call throws
-// a platform failure whose text names a store path, which no client may ever see. Logins can
-// be held at a gate, as on a hung directory.
+// The IMAP backend of the session's and the server's tests: user "alice" (also
+// "alice@example.com"), password "secret", with an Inbox of three messages, a subfolder and a
+// second folder, or an Inbox of many messages of one size. Saves and removals change the
+// folders, as the store would. Switched to failing, every call throws a platform failure whose
+// text names a store path, which no client may ever see. Logins can be held at a gate, as on a
+// hung directory.
 
 #include "server/imap/ImapBackend.h"
+#include "server/imap/ImapWire.h"
 
 #include "platform/core/Error.h"
 
+#include "RunningServer.h"
+
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <map>
 
 namespace imaptest {
 
 using namespace server::imap;
 
-inline constexpr const char* kPassword = "pw-9f2c";
+inline constexpr const char* kPassword = "secret";
 inline constexpr const char* kSecretDetail = "disk I/O error in /srv/exhost/store.db";
-
-// Holds its callers while closed, at most half a minute, so that a server that waits for it
-// fails its test instead of hanging it.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = true;
-    int waiting = 0;
-
-    void Pass() {
-        std::unique_lock lock(mutex);
-        ++waiting;
-        changed.notify_all();
-        changed.wait_for(lock, std::chrono::seconds(30), [&] { return open; });
-        --waiting;
-        changed.notify_all();
-    }
-    void Set(bool value) {
-        std::lock_guard lock(mutex);
-        open = value;
-        changed.notify_all();
-    }
-    int Waiting() {
-        std::lock_guard lock(mutex);
-        return waiting;
-    }
-    bool AwaitWaiting(int count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), [&] { return waiting >= count; });
-    }
-};
 
 // What the backends of one test share.
 struct Shared {
     std::atomic<bool> failing = false;
+    std::atomic<int> logins = 0; // passwords checked
     std::atomic<int> messagesRead = 0;
-    Gate logins;
+    servertest::Gate loginGate;
+
+    void OpenGates() { loginGate.Set(true); }
 };
 
 class TestBackend : public Backend {
 public:
-    // Each message: a one-line header and a body of `bodySize` octets.
-    TestBackend(Shared& shared, int messages = 3, std::size_t bodySize = 200)
-        : shared_(shared), body_(bodySize, 'x') {
-        inbox_.uidValidity = 7;
-        for (int n = 1; n <= messages; ++n) {
-            MessageSummary summary;
-            summary.uid = static_cast<std::uint32_t>(n);
-            summary.header = "Subject: m" + std::to_string(n) + "\r\n\r\n";
-            summary.size = summary.header.size() + bodySize;
-            inbox_.messages.push_back(summary);
-        }
-        inbox_.uidNext = static_cast<std::uint32_t>(messages + 1);
+    TestBackend() : TestBackend(own_) {}
+    explicit TestBackend(Shared& shared) : shared(shared) {
+        auto& inbox = folders["Inbox"] = {77, 10, {}};
+        Add(inbox, 3, kSeen, {"alice@example.com"},
+            "From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: Hello\r\n"
+            "Date: Mon, 7 Dec 2026 10:00:00 +0000\r\n",
+            "Hi Alice\r\n");
+        Add(inbox, 5, 0, {"sales@example.com", "Work list"},
+            "From: carol@example.net\r\nTo: sales@example.com\r\nSubject: Order\r\n",
+            "Please send 5 boxes\r\n");
+        Add(inbox, 9, kFlagged | kDeleted, {}, "Subject: Old\r\n", "gone soon\r\n");
+        folders["Inbox/Lists"] = {78, 1, {}};
+        folders["Sent Items"] = {79, 1, {}};
+    }
+    // Only an Inbox of `count` messages, each a one-line header and a body of `bodySize` octets.
+    TestBackend(Shared& shared, int count, std::size_t bodySize) : shared(shared) {
+        auto& inbox = folders["Inbox"] = {7, static_cast<std::uint32_t>(count + 1), {}};
+        for (std::uint32_t uid = 1; uid <= static_cast<std::uint32_t>(count); ++uid)
+            Add(inbox, uid, 0, {}, "Subject: m" + std::to_string(uid) + "\r\n",
+                std::string(bodySize, 'x'));
+    }
+
+    void Add(FolderSnapshot& folder, std::uint32_t uid, unsigned flags,
+             std::vector<std::string> keywords, const std::string& header,
+             const std::string& body) {
+        MessageSummary summary;
+        summary.uid = uid;
+        summary.flags = flags;
+        summary.keywords = std::move(keywords);
+        summary.internalDate = 1796637600 + uid; // 7-Dec-2026 10:00:00 UTC
+        summary.header = header + "\r\n";
+        summary.size = summary.header.size() + body.size();
+        folder.messages.push_back(summary);
+        texts[uid] = summary.header + body;
     }
 
     LoginOutcome Login(const std::string& name, const std::string& password) override {
         FailIfAsked();
-        shared_.logins.Pass();
-        return name == "u" && password == kPassword ? LoginOutcome::Accepted
-                                                    : LoginOutcome::Refused;
+        ++shared.logins;
+        shared.loginGate.Pass();
+        return (name == "alice" || name == "alice@example.com") && password == kPassword
+                   ? LoginOutcome::Accepted
+                   : LoginOutcome::Refused;
     }
     std::vector<std::string> Folders() override {
         FailIfAsked();
-        return {"Inbox"};
+        std::vector<std::string> names;
+        for (const auto& [name, folder] : folders)
+            names.push_back(name);
+        return names;
     }
     std::optional<FolderSnapshot> Open(const std::string& folder) override {
         FailIfAsked();
-        return folder == "Inbox" ? std::optional(inbox_) : std::nullopt;
+        auto found = folders.find(folder);
+        return found == folders.end() ? std::nullopt : std::optional(found->second);
     }
     std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
         FailIfAsked();
-        ++shared_.messagesRead;
-        return inbox_.messages.at(uid - 1).header + body_;
+        ++shared.messagesRead;
+        auto found = texts.find(uid);
+        return found == texts.end() ? std::nullopt : std::optional(found->second);
     }
-    bool SetFlags(const std::string&, std::uint32_t uid, unsigned flags,
+    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                   const std::vector<std::string>& keywords) override {
         FailIfAsked();
-        inbox_.messages.at(uid - 1).flags = flags;
-        inbox_.messages.at(uid - 1).keywords = keywords;
-        return true;
+        saves.push_back(uid);
+        for (auto& summary : folders[folder].messages)
+            if (summary.uid == uid) {
+                summary.flags = flags;
+                summary.keywords = keywords;
+                return true;
+            }
+        return false;
     }
-    void Remove(const std::string&, const std::vector<std::uint32_t>&) override { FailIfAsked(); }
+    void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
+        FailIfAsked();
+        for (auto uid : uids)
+            std::erase_if(folders[folder].messages,
+                          [&](const auto& summary) { return summary.uid == uid; });
+    }
+
+    Shared& shared;
+    std::map<std::string, FolderSnapshot> folders;
+    std::map<std::uint32_t, std::string> texts;
+    std::vector<std::uint32_t> saves;
 
 private:
     void FailIfAsked() {
-        if (shared_.failing)
+        if (shared.failing)
             throw platform::Error(platform::hr::E_FAIL, kSecretDetail);
     }
 
-    Shared& shared_;
-    std::string body_;
-    FolderSnapshot inbox_;
+    Shared own_;
 };
 
 } // namespace imaptest

@@ -7,54 +7,16 @@
 #include "server/smtp/SmtpServer.h"
 #include "server/smtp/SmtpSession.h"
 
-#include "platform/core/Error.h"
-
-#include <boost/asio/post.hpp>
+#include "SmtpTestBackend.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <stdexcept>
-#include <thread>
 
-using namespace server::smtp;
-namespace asio = boost::asio;
+using namespace smtptest;
 namespace serverlog = server::log;
 
 namespace {
-
-// What the failures say: a path and an error text, which only the operator may see.
-const std::string kSecret = "/srv/lorvanta/store/store.db: disk I/O error";
-
-// "throw..." recipients throw from the lookup, "known-throw..." from the quick answer, a message
-// whose first line is "Subject: throw" from the delivery; "platform..." recipients throw a
-// platform::Error. Everything else is accepted and stored.
-class ThrowingBackend : public Backend {
-public:
-    Verdict CheckRecipient(const std::string& address) override {
-        if (address.starts_with("throw"))
-            throw std::runtime_error(kSecret);
-        if (address.starts_with("platform"))
-            throw platform::Error(platform::hr::E_FAIL, kSecret);
-        return Verdict::Accept();
-    }
-    std::optional<Verdict> KnownRecipient(const std::string& address) override {
-        if (address.starts_with("known-throw"))
-            throw std::logic_error(kSecret);
-        return std::nullopt;
-    }
-    Verdict Deliver(const Envelope&, const std::string& message) override {
-        if (message.starts_with("Subject: throw"))
-            throw std::runtime_error(kSecret);
-        return Verdict::Accept("stored");
-    }
-    std::vector<Verdict> DeliverEach(const Envelope& envelope,
-                                     const std::string& message) override {
-        if (message.starts_with("Subject: throw"))
-            throw std::bad_alloc();
-        return Backend::DeliverEach(envelope, message);
-    }
-};
 
 const std::regex kFailureReply("4\\.3\\.0 Internal error, id ([0-9A-F]{16})");
 
@@ -89,7 +51,7 @@ class SmtpFailingStep : public ::testing::TestWithParam<FailingStepCase> {};
 TEST_P(SmtpFailingStep, Gets451WithAnIdThatTheLogExplains) {
     const auto& c = GetParam();
     const serverlog::Capture capture;
-    ThrowingBackend backend;
+    TestBackend backend;
     Session session("mail01.example.com", Limits{}, backend, c.protocol, "192.0.2.7");
     const auto replies = session.Feed(c.input);
     std::vector<int> codes;
@@ -164,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
 // An LMTP failure still names its recipient, so that the MTA retries that one alone.
 TEST(SmtpFailingStep, LmtpRepliesNameTheirRecipient) {
     const serverlog::Capture capture;
-    ThrowingBackend backend;
+    TestBackend backend;
     Session session("h", Limits{}, backend, Protocol::Lmtp);
     const auto replies = session.Feed(kLhlo + kMail + "RCPT TO:<alice@example.com>\r\n" + kThrown);
     ASSERT_EQ(replies.size(), 5u);
@@ -172,50 +134,12 @@ TEST(SmtpFailingStep, LmtpRepliesNameTheirRecipient) {
         << replies[4].lines.at(0);
 }
 
-// A backend's own refusal keeps its detail for the log: the client gets the text alone.
-TEST(SmtpFailingStep, ARefusalsDetailGoesToTheLogOnly) {
-    class Refusing : public ThrowingBackend {
-        Verdict CheckRecipient(const std::string& address) override {
-            return Verdict::Refuse("5.1.1 No such recipient here: <" + address + ">",
-                                   "postmaster = ALIAS missing in /srv/lorvanta/machine.conf");
-        }
-    } backend;
-    const serverlog::Capture capture;
-    Session session("h", Limits{}, backend);
-    const auto replies = session.Feed(kEhlo + kMail + "RCPT TO:<nobody@example.com>\r\n");
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[2].Wire(), "550 5.1.1 No such recipient here: <nobody@example.com>\r\n");
-    const auto logged = LinesWith(capture, "refused", "address=nobody@example.com");
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_NE(logged[0].find("machine.conf"), std::string::npos) << logged[0];
-}
-
-// The network layer runs the backend on its pool: what it throws there must not take the server
-// down, nor the other sessions.
-class ThrowingServer {
-public:
-    ThrowingServer()
-        : server_(io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), {},
-                  [] { return std::make_unique<ThrowingBackend>(); }) {
-        server_.Start();
-        thread_ = std::thread([this] { io_.run(); });
-    }
-    ~ThrowingServer() {
-        asio::post(io_, [this] { server_.Stop(); });
-        thread_.join();
-        server_.Join();
-    }
-    unsigned short Port() const { return server_.LocalEndpoint().port(); }
-
-private:
-    asio::io_context io_;
-    Server server_;
-    std::thread thread_;
-};
-
 TEST(SmtpServerFailure, ABackendThatThrowsFailsOnlyTheStepThatCalledIt) {
     const serverlog::Capture capture;
-    ThrowingServer running;
+    // The network layer runs the backend on its pool: what it throws there must not take the
+    // server down, nor the other sessions.
+    servertest::RunningServer<Server> running(
+        ServerSettings{}, [](auto&) { return std::make_unique<TestBackend>(); });
     Client failing("127.0.0.1", running.Port());
     Client other("127.0.0.1", running.Port());
     ASSERT_EQ(failing.Command("EHLO f").code, 250);

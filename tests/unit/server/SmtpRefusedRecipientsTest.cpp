@@ -4,26 +4,14 @@
 #include "server/log/ServerLog.h"
 #include "server/smtp/SmtpSession.h"
 
+#include "SmtpTestBackend.h"
+
 #include <gtest/gtest.h>
 
-using namespace server::smtp;
+using namespace smtptest;
 namespace serverlog = server::log;
 
 namespace {
-
-// Addresses starting with "no" have no mailbox, "busy" cannot be looked up now.
-class Directory : public Backend {
-public:
-    Verdict CheckRecipient(const std::string& address) override {
-        if (address.starts_with("no"))
-            return Verdict::Refuse("5.1.1 No such recipient here: <" + address + ">",
-                                   "no mailbox has the address");
-        if (address.starts_with("busy"))
-            return Verdict::Fail("the directory is down");
-        return Verdict::Accept();
-    }
-    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
-};
 
 std::string Rcpts(const std::string& prefix, int count) {
     std::string lines;
@@ -46,7 +34,7 @@ class SmtpRefusedRecipients : public ::testing::TestWithParam<RefusedCase> {};
 TEST_P(SmtpRefusedRecipients, CloseTheSessionAtTheLimit) {
     const auto& c = GetParam();
     const serverlog::Capture capture;
-    Directory backend;
+    TestBackend backend;
     Limits limits;
     if (c.limit != static_cast<std::size_t>(-1))
         limits.maxRefusedRecipients = c.limit;
@@ -102,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Failures of the directory are not the client's doing.
         RefusedCase{"TransientFailuresDoNotCount",
                     2,
-                    Rcpts("busy", 3) + Rcpts("no", 1) + kOk,
+                    Rcpts("down", 3) + Rcpts("no", 1) + kOk,
                     {451, 451, 451, 550, 250},
                     false},
         RefusedCase{"ZeroMeansNoLimit", 0, Rcpts("no", 30), Times(550, 30), false},
@@ -111,12 +99,16 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"LmtpToo", 2, Rcpts("no", 2), {550, 421}, true, Protocol::Lmtp}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Each refusal is logged with the address and why, for the operator to see the probing.
+// Each refusal is logged with the address and why, for the operator to see the probing; the
+// client gets the refusal's text alone.
 TEST(SmtpRefusedRecipientsLog, EachRefusalNamesItsAddress) {
     const serverlog::Capture capture;
-    Directory backend;
+    TestBackend backend;
     Session session("h", Limits{}, backend, Protocol::Smtp, "192.0.2.7");
-    session.Feed("EHLO c\r\nMAIL FROM:<s@partner.example>\r\n" + Rcpts("no", 2));
+    const auto replies =
+        session.Feed("EHLO c\r\nMAIL FROM:<s@partner.example>\r\n" + Rcpts("no", 2));
+    ASSERT_EQ(replies.size(), 4u);
+    EXPECT_EQ(replies[2].Wire(), "550 5.1.1 No such recipient here: <no0@example.com>\r\n");
     std::vector<std::string> refused;
     for (const auto& line : capture.Lines())
         if (line.starts_with("refused "))

@@ -1,55 +1,16 @@
 // The SMTP and LMTP protocol without sockets: bytes in, replies and backend calls out.
 
+#include "SmtpTestBackend.h"
+
 #include "server/smtp/SmtpSession.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <optional>
 #include <set>
 
-using namespace server::smtp;
+using namespace smtptest;
 
 namespace {
-
-// Knows two local addresses; "busy@example.com" cannot be looked up right now. Deliveries get
-// the verdict the test sets and are recorded.
-class FakeBackend : public Backend {
-public:
-    Verdict CheckRecipient(const std::string& address) override {
-        checked.push_back(address);
-        if (address == "busy@example.com")
-            return Verdict::Defer("directory unreachable");
-        // The directory compares addresses without regard to case.
-        std::string folded = address;
-        for (auto& c : folded)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (folded == "alice@example.com" || folded == "bob@example.com" ||
-            address == "j\xC3\xB6rg@example.com")
-            return Verdict::Accept();
-        return Verdict::Refuse("no mailbox has the address " + address);
-    }
-    Verdict Deliver(const Envelope& envelope, const std::string& message) override {
-        delivered.push_back({envelope, message});
-        return deliveryVerdict;
-    }
-    std::vector<Verdict> DeliverEach(const Envelope& envelope,
-                                     const std::string& message) override {
-        if (!eachVerdicts)
-            return Backend::DeliverEach(envelope, message);
-        delivered.push_back({envelope, message});
-        return *eachVerdicts;
-    }
-
-    struct Delivery {
-        Envelope envelope;
-        std::string message;
-    };
-    std::vector<std::string> checked;
-    std::vector<Delivery> delivered;
-    Verdict deliveryVerdict = Verdict::Accept();
-    std::optional<std::vector<Verdict>> eachVerdicts; // else one verdict for all (Deliver's)
-};
 
 Limits SmallLimits() {
     Limits limits;
@@ -88,12 +49,12 @@ class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
 TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
     const auto& c = GetParam();
     {
-        FakeBackend backend;
+        TestBackend backend;
         Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
         EXPECT_EQ(Codes(session.Feed(c.input)), c.codes) << "in one piece";
     }
     {
-        FakeBackend backend;
+        TestBackend backend;
         Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
         std::vector<Reply> replies;
         for (char byte : c.input)
@@ -227,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Transaction {
-    FakeBackend backend;
+    TestBackend backend;
     Session session{"mail01.example.com", SmallLimits(), backend};
 
     // EHLO, MAIL, RCPT alice and DATA, checking each reply.
@@ -239,7 +200,7 @@ struct Transaction {
 };
 
 TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
-    FakeBackend backend;
+    TestBackend backend;
     Session session("mail01.example.com", SmallLimits(), backend);
     EXPECT_EQ(session.Greeting().code, 220);
     EXPECT_NE(session.Greeting().lines.at(0).find("mail01.example.com"), std::string::npos);
@@ -273,13 +234,13 @@ class SmtpMessage : public ::testing::TestWithParam<MessageCase> {};
 
 TEST_P(SmtpMessage, IsDeliveredUnstuffedAndAnsweredWithTheVerdict) {
     Transaction t;
-    t.backend.deliveryVerdict = GetParam().verdict;
+    t.backend.shared.deliveryVerdict = GetParam().verdict;
     t.Open();
     const auto replies = t.session.Feed(GetParam().sent);
     ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
     EXPECT_EQ(replies[0].lines, std::vector<std::string>{GetParam().verdict.text});
-    ASSERT_EQ(t.backend.delivered.size(), 1u);
-    EXPECT_EQ(t.backend.delivered[0].message, GetParam().stored);
+    ASSERT_EQ(t.backend.shared.delivered.size(), 1u);
+    EXPECT_EQ(t.backend.shared.delivered[0], GetParam().stored);
     EXPECT_FALSE(t.session.ReceivingMessage());
     EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
 }
@@ -310,14 +271,15 @@ TEST(SmtpSession, EachMessageGetsOnlyItsOwnEnvelope) {
         t.session.Feed("MAIL FROM:<>\r\nRCPT TO:<bob@example.com>\r\nRCPT TO:<BOB@example.com>\r\n"
                        "DATA\r\nSubject: second\r\n\r\n.\r\n");
     EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354, 250}));
-    ASSERT_EQ(t.backend.delivered.size(), 2u);
-    EXPECT_EQ(t.backend.delivered[0].envelope.sender, "sender@partner.example");
-    EXPECT_EQ(t.backend.delivered[1].envelope.sender, "");
-    EXPECT_EQ(t.backend.delivered[1].envelope.recipients,
+    ASSERT_EQ(t.backend.shared.delivered.size(), 2u);
+    EXPECT_EQ(t.backend.shared.envelopes[0].sender, "sender@partner.example");
+    EXPECT_EQ(t.backend.shared.envelopes[1].sender, "");
+    EXPECT_EQ(t.backend.shared.envelopes[1].recipients,
               (std::vector<std::string>{"bob@example.com", "BOB@example.com"}))
         << "every RCPT as sent; the backend gives one mailbox one copy";
-    EXPECT_EQ(t.backend.checked, (std::vector<std::string>{"alice@example.com", "bob@example.com",
-                                                           "BOB@example.com"}));
+    EXPECT_EQ(
+        t.backend.shared.checked,
+        (std::vector<std::string>{"alice@example.com", "bob@example.com", "BOB@example.com"}));
 }
 
 // The greeting is kept for the trace field of every message of the session.
@@ -330,37 +292,37 @@ TEST(SmtpSession, TheEnvelopeCarriesTheGreetingAndItsProtocol) {
                  {"HELO client.example", Protocol::Smtp, "SMTP"},
                  {"LHLO client.example", Protocol::Lmtp, "LMTP"}};
     for (const auto& c : cases) {
-        FakeBackend backend;
+        TestBackend backend;
         Session session("h", SmallLimits(), backend, c.protocol);
         session.Feed(c.hello + "\r\n" + kMail + kRcpt + "DATA\r\n" + kMessage + kMail + kRcpt +
                      "DATA\r\n" + kMessage);
-        ASSERT_EQ(backend.delivered.size(), 2u) << c.hello;
-        for (const auto& delivery : backend.delivered) {
-            EXPECT_EQ(delivery.envelope.helo, "client.example");
-            EXPECT_EQ(delivery.envelope.protocol, c.named);
+        ASSERT_EQ(backend.shared.delivered.size(), 2u) << c.hello;
+        for (const auto& envelope : backend.shared.envelopes) {
+            EXPECT_EQ(envelope.helo, "client.example");
+            EXPECT_EQ(envelope.protocol, c.named);
         }
     }
 }
 
 // Each recipient keeps its ORCPT (xtext decoded; "" when it has none or one of another type).
 TEST(SmtpSession, TheEnvelopeCarriesEachRecipientsOriginal) {
-    FakeBackend backend;
+    TestBackend backend;
     Session session("h", SmallLimits(), backend, Protocol::Lmtp);
     session.Feed(kLhlo + kMail + "RCPT TO:<alice@example.com> ORCPT=RFC822;l+2Bs@x.e\r\n" +
                  kRcptBob + "DATA\r\n" + kMessage);
-    ASSERT_EQ(backend.delivered.size(), 1u);
-    EXPECT_EQ(backend.delivered[0].envelope.originalRecipients,
+    ASSERT_EQ(backend.shared.delivered.size(), 1u);
+    EXPECT_EQ(backend.shared.envelopes[0].originalRecipients,
               (std::vector<std::string>{"l+s@x.e", ""}));
 }
 
 TEST(SmtpSession, LongMessageLinesAreStoredAsSent) {
-    FakeBackend backend;
+    TestBackend backend;
     Session session("h", Limits{}, backend);
     const auto message = "Subject: long\r\n\r\n" + std::string(5000, 'z') + "\r\n";
     const auto replies = session.Feed(kEhlo + kMail + kRcpt + "DATA\r\n" + message + ".\r\n");
     EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354, 250}));
-    ASSERT_EQ(backend.delivered.size(), 1u);
-    EXPECT_EQ(backend.delivered[0].message, message);
+    ASSERT_EQ(backend.shared.delivered.size(), 1u);
+    EXPECT_EQ(backend.shared.delivered[0], message);
 }
 
 // A refused message is not delivered, and the session goes on. Only CRLF "." CRLF ends a message:
@@ -386,7 +348,7 @@ TEST_P(SmtpRefusedMessage, IsNotDeliveredAndTheSessionGoesOn) {
     ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
     EXPECT_NE(replies[0].lines.at(0).find(GetParam().says), std::string::npos)
         << replies[0].lines.at(0);
-    EXPECT_TRUE(t.backend.delivered.empty());
+    EXPECT_TRUE(t.backend.shared.delivered.empty());
     EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "still in step";
 }
 
@@ -416,15 +378,15 @@ class LmtpDeliveryVerdicts : public ::testing::TestWithParam<EachVerdictCase> {}
 
 // After the message, alice and bob each get the reply of their own verdict, in RCPT order.
 TEST_P(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
-    FakeBackend backend;
-    backend.eachVerdicts = GetParam().verdicts;
+    TestBackend backend;
+    backend.shared.eachVerdicts = GetParam().verdicts;
     Session session("h", SmallLimits(), backend, Protocol::Lmtp);
     session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
     const auto replies = session.Feed(kMessage);
     ASSERT_EQ(Codes(replies), GetParam().codes);
     EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u) << replies[0].lines[0];
     EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
-    ASSERT_EQ(backend.delivered.size(), 1u) << "one call for all recipients";
+    ASSERT_EQ(backend.shared.delivered.size(), 1u) << "one call for all recipients";
     EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
 }
 

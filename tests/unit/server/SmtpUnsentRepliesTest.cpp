@@ -7,28 +7,25 @@
 #include "server/smtp/SmtpServer.h"
 #include "server/smtp/SmtpSession.h"
 
-#include <boost/asio/post.hpp>
+#include "SmtpTestBackend.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <thread>
 
-using namespace server::smtp;
-namespace asio = boost::asio;
+using namespace smtptest;
 
 namespace {
 
-class AcceptingBackend : public Backend {
-public:
-    Verdict CheckRecipient(const std::string&) override { return Verdict::Accept(); }
-    Verdict Deliver(const Envelope&, const std::string&) override { return Verdict::Accept(); }
+struct Running : servertest::RunningServer<Server> {
+    explicit Running(ServerSettings settings)
+        : servertest::RunningServer<Server>(std::move(settings),
+                                            [](auto&) { return std::make_unique<TestBackend>(); }) {
+    }
 };
 
 std::size_t WireSize(const std::vector<Reply>& replies) {
@@ -48,7 +45,7 @@ std::string Ehlos(std::size_t count) {
 }
 
 TEST(SmtpUnsentReplies, InputIsHeldOnceTheRepliesNotSentReachTheLimit) {
-    AcceptingBackend backend;
+    TestBackend backend;
     Limits limits;
     limits.maxUnsentReplies = 4096;
     Session session("mail01.example.com", limits, backend);
@@ -98,11 +95,7 @@ public:
         const int small = 16 * 1024;
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        connected_ = servertest::ConnectLoopback(fd_, port);
     }
     ~Flooder() { ::close(fd_); }
     bool Connected() const { return connected_; }
@@ -128,19 +121,15 @@ TEST(SmtpUnsentReplies, ManyClientsThatNeverReadHoldLittleOfTheServersMemory) {
                     "size says nothing here";
 #endif
     constexpr std::size_t kClients = 100;
-    asio::io_context io;
     ServerSettings settings;
     settings.maxSessions = kClients;
     settings.maxSessionsPerClient = kClients;
-    Server server(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), settings,
-                  [] { return std::make_unique<AcceptingBackend>(); });
-    server.Start();
-    std::thread network([&] { io.run(); });
+    Running server(settings);
 
     const auto before = ResidentKb();
     std::vector<std::unique_ptr<Flooder>> clients;
     for (std::size_t i = 0; i < kClients; ++i) {
-        clients.push_back(std::make_unique<Flooder>(server.LocalEndpoint().port()));
+        clients.push_back(std::make_unique<Flooder>(server.Port()));
         ASSERT_TRUE(clients.back()->Connected());
     }
     // Until no client can send more: every session has stopped reading.
@@ -162,28 +151,18 @@ TEST(SmtpUnsentReplies, ManyClientsThatNeverReadHoldLittleOfTheServersMemory) {
     // come to about 5 MB for all of them; the replies to every command of a read (16 KB of EHLO
     // are 220 KB of replies) came to 30 MB.
     EXPECT_LT(grown, 12 * 1024);
-
-    clients.clear();
-    asio::post(io, [&] { server.Stop(); });
-    network.join();
-    server.Join();
 }
 
 // A client that takes none of its replies holds its session, and a place among the sessions,
 // only for the idle time.
 TEST(SmtpUnsentReplies, AClientThatTakesNoRepliesIsDroppedAfterTheIdleTime) {
     const server::log::Capture capture;
-    asio::io_context io;
     ServerSettings settings;
     settings.maxSessions = 1;
     settings.idleTimeout = std::chrono::milliseconds(300);
-    Server server(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), settings,
-                  [] { return std::make_unique<AcceptingBackend>(); });
-    server.Start();
-    std::thread network([&] { io.run(); });
-    const auto port = server.LocalEndpoint().port();
+    Running server(settings);
     {
-        Flooder flooder(port);
+        Flooder flooder(server.Port());
         ASSERT_TRUE(flooder.Connected());
         // It goes on sending, so its session never waits for input: it can only be dropped
         // for the replies it does not take.
@@ -197,12 +176,9 @@ TEST(SmtpUnsentReplies, AClientThatTakesNoRepliesIsDroppedAfterTheIdleTime) {
                            line.find("reason=\"the client took no replies\"") != std::string::npos;
         }
         EXPECT_TRUE(dropped) << testing::PrintToString(capture.Lines());
-        Client next("127.0.0.1", port);
+        Client next("127.0.0.1", server.Port());
         EXPECT_EQ(next.Greeting().code, 220);
     }
-    asio::post(io, [&] { server.Stop(); });
-    network.join();
-    server.Join();
 }
 
 } // namespace

@@ -95,13 +95,12 @@ TEST(SiteFor, NamesTheComputerAndTheDomainFolder) {
           "file://./backofficestorage/corp.com/mbx"}},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        const auto site = SiteFor(c.netBios, c.domain, c.entries);
-        EXPECT_EQ(site.computerName, c.site.computerName) << c.domain;
-        EXPECT_EQ(site.shortComputerName, c.site.shortComputerName) << c.domain;
-        EXPECT_EQ(site.folderUrl, c.site.folderUrl) << c.domain;
-        EXPECT_EQ(site.fileFolderUrl, c.site.fileFolderUrl) << c.domain;
-    }
+    const auto names = [](const MailboxSite& site) {
+        return std::vector{site.computerName, site.shortComputerName, site.folderUrl,
+                           site.fileFolderUrl};
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(names(SiteFor(c.netBios, c.domain, c.entries)), names(c.site)) << c.domain;
 }
 
 // The subjects of the log's lines, newest first.

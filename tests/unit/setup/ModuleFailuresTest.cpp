@@ -1,5 +1,6 @@
 // The setup modules (registration items, COM+) with each call they make failed in turn: they stop
 // there, release what they made and log the failure once. (Without failures: real store, catalog.)
+// And the log's stamp: the regional settings' general date and time format.
 
 #include "setup/ComPlus.h"
 #include "setup/Items.h"
@@ -25,6 +26,25 @@ int LogLines(const std::string& text) {
          at = text.find("\r\n\r\n", at + 4))
         ++lines;
     return lines;
+}
+
+TEST(ErrorLog, GeneralDateFollowsTheLocaleAndDropsTheTimeAtMidnight) {
+    struct Case {
+        QLocale locale;
+        QTime time;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), QTime(20, 34, 7), "12/6/26 8:34:07 PM"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), QTime(0, 0, 0), "12/6/26"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), QTime(0, 0, 1), "12/6/26 12:00:01 AM"},
+        {QLocale(QLocale::German, QLocale::Germany), QTime(20, 34, 7), "06.12.26 20:34:07"},
+        {QLocale(QLocale::German, QLocale::Germany), QTime(0, 0, 0), "06.12.26"},
+    };
+    for (const auto& c : cases) {
+        PinnedClockAndLocale pinned(QDateTime(QDate(2026, 12, 6), c.time), c.locale);
+        EXPECT_EQ(GeneralDateTime(LocalNow()), c.expected) << c.locale.name().toStdString();
+    }
 }
 
 class ModuleFailures : public ::testing::Test {

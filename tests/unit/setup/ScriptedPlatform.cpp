@@ -10,9 +10,22 @@ namespace setuptest {
 
 namespace {
 
-class ScriptedField final : public ado::Field {
+// What every double holds: the script it reports to, and whether it is open.
+struct Scripted {
+    explicit Scripted(Script& script) : script_(script) {}
+    void Opened(const std::string& call, bool open) {
+        script_.Call(call);
+        open_ = open;
+    }
+    ado::ObjectState OpenState() const { return open_ ? ado::adStateOpen : ado::adStateClosed; }
+
+    Script& script_;
+    bool open_ = false;
+};
+
+class ScriptedField final : public ado::Field, Scripted {
 public:
-    ScriptedField(Script& script, std::string name) : script_(script), name_(std::move(name)) {}
+    ScriptedField(Script& script, std::string name) : Scripted(script), name_(std::move(name)) {}
     std::string Name() const override { return name_; }
     Variant Value() const override {
         script_.Call("Field.Value");
@@ -23,13 +36,12 @@ public:
     void SetValue(const Variant&) override { script_.Call("Field.SetValue"); }
 
 private:
-    Script& script_;
     std::string name_;
 };
 
-class ScriptedFields final : public ado::Fields {
+class ScriptedFields final : public ado::Fields, Scripted {
 public:
-    explicit ScriptedFields(Script& script) : script_(script) {}
+    using Scripted::Scripted;
     std::int32_t Count() const override {
         script_.Call("Fields.Count");
         return 3;
@@ -44,14 +56,11 @@ public:
     }
     void Append(const std::string&, const Variant&) override { script_.Call("Fields.Append"); }
     void Update() override { script_.Call("Fields.Update"); }
-
-private:
-    Script& script_;
 };
 
-class ScriptedConnection final : public ado::Connection {
+class ScriptedConnection final : public ado::Connection, Scripted {
 public:
-    explicit ScriptedConnection(Script& script) : script_(script) {}
+    using Scripted::Scripted;
     std::string Provider() const override { return ""; }
     void SetProvider(const std::string&) override { script_.Call("Connection.Provider"); }
     std::string ConnectionString() const override { return ""; }
@@ -59,8 +68,7 @@ public:
         script_.Call("Connection.ConnectionString");
     }
     void Open(const std::string&, const std::string&, const std::string&) override {
-        script_.Call("Connection.Open");
-        open_ = true;
+        Opened("Connection.Open", true);
     }
     std::shared_ptr<ado::Recordset> Execute(const std::string&) override {
         script_.Call("Connection.Execute");
@@ -69,55 +77,35 @@ public:
     void BeginTrans() override { script_.Call("Connection.BeginTrans"); }
     void CommitTrans() override { script_.Call("Connection.CommitTrans"); }
     void RollbackTrans() override { script_.Call("Connection.RollbackTrans"); }
-    void Close() override {
-        script_.Call("Connection.Close");
-        open_ = false;
-    }
-    ado::ObjectState State() const override {
-        return open_ ? ado::adStateOpen : ado::adStateClosed;
-    }
+    void Close() override { Opened("Connection.Close", false); }
+    ado::ObjectState State() const override { return OpenState(); }
     ado::ProviderSession& Session() override {
         throw Error(hr::E_NOTIMPL, "The scripted connection has no provider session");
     }
-
-private:
-    Script& script_;
-    bool open_ = false;
 };
 
-class ScriptedRecord final : public ado::Record {
+class ScriptedRecord final : public ado::Record, Scripted {
 public:
-    explicit ScriptedRecord(Script& script) : script_(script) {}
+    using Scripted::Scripted;
     void Open(const std::string&, const std::shared_ptr<ado::Connection>&, std::int32_t,
               std::int32_t, std::int32_t, const std::string&, const std::string&) override {
-        script_.Call("Record.Open");
-        open_ = true;
+        Opened("Record.Open", true);
     }
     std::shared_ptr<ado::Fields> Fields() override {
         script_.Call("Record.Fields");
         return std::make_shared<ScriptedFields>(script_);
     }
     void DeleteRecord(const std::string&, bool) override { script_.Call("Record.DeleteRecord"); }
-    void Close() override {
-        script_.Call("Record.Close");
-        open_ = false;
-    }
-    ado::ObjectState State() const override {
-        return open_ ? ado::adStateOpen : ado::adStateClosed;
-    }
-
-private:
-    Script& script_;
-    bool open_ = false;
+    void Close() override { Opened("Record.Close", false); }
+    ado::ObjectState State() const override { return OpenState(); }
 };
 
-class ScriptedRecordset final : public ado::Recordset {
+class ScriptedRecordset final : public ado::Recordset, Scripted {
 public:
-    explicit ScriptedRecordset(Script& script) : script_(script) {}
+    using Scripted::Scripted;
     void Open(const std::string&, const std::shared_ptr<ado::Connection>&, std::int32_t,
               std::int32_t, std::int32_t) override {
-        script_.Call("Recordset.Open");
-        open_ = true;
+        Opened("Recordset.Open", true);
     }
     bool Eof() override {
         script_.Call("Recordset.EOF");
@@ -129,23 +117,14 @@ public:
     }
     void MoveNext() override { script_.Call("Recordset.MoveNext"); }
     std::int64_t RecordCount() override { return -1; }
-    void Close() override {
-        script_.Call("Recordset.Close");
-        open_ = false;
-    }
-    ado::ObjectState State() const override {
-        return open_ ? ado::adStateOpen : ado::adStateClosed;
-    }
-
-private:
-    Script& script_;
-    bool open_ = false;
+    void Close() override { Opened("Recordset.Close", false); }
+    ado::ObjectState State() const override { return OpenState(); }
 };
 
-class ScriptedApplication final : public complus::CatalogObject {
+class ScriptedApplication final : public complus::CatalogObject, Scripted {
 public:
     ScriptedApplication(Script& script, std::string name)
-        : script_(script), name_(std::move(name)) {}
+        : Scripted(script), name_(std::move(name)) {}
     Variant Name() const override {
         script_.Call("Object.Name");
         return Variant(name_);
@@ -158,7 +137,6 @@ public:
     void SetValue(const std::string&, const Variant&) override { script_.Call("Object.SetValue"); }
 
 private:
-    Script& script_;
     std::string name_;
 };
 
@@ -167,9 +145,9 @@ template <class T> std::shared_ptr<T> Track(Script& script, std::shared_ptr<T> o
     return object;
 }
 
-class ScriptedApplications final : public complus::CatalogCollection {
+class ScriptedApplications final : public complus::CatalogCollection, Scripted {
 public:
-    explicit ScriptedApplications(Script& script) : script_(script) {}
+    using Scripted::Scripted;
     std::string Name() const override { return "Applications"; }
     void Populate() override { script_.Call("Collection.Populate"); }
     std::int32_t Count() const override {
@@ -190,14 +168,11 @@ public:
         script_.Call("Collection.SaveChanges");
         return 1;
     }
-
-private:
-    Script& script_;
 };
 
-class ScriptedCatalog final : public complus::ComAdminCatalog {
+class ScriptedCatalog final : public complus::ComAdminCatalog, Scripted {
 public:
-    explicit ScriptedCatalog(Script& script) : script_(script) {}
+    using Scripted::Scripted;
     std::shared_ptr<complus::CatalogCollection> GetCollection(const std::string& name) override {
         script_.Call("Catalog.GetCollection");
         if (name != "Applications")
@@ -208,9 +183,6 @@ public:
                           const std::string&) override {
         script_.Call("Catalog.InstallComponent");
     }
-
-private:
-    Script& script_;
 };
 
 template <class T> ObjectFactory Factory(Script& script, const std::string& progId) {

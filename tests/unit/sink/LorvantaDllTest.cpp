@@ -7,7 +7,6 @@
 #include "platform/com/ServerModule.h"
 #include "platform/core/Error.h"
 #include "platform/store/EventFlags.h"
-#include "platform/store/PropertyNames.h"
 #include "platform/store/StoreEvents.h"
 #include "testsupport/FakeDirectory.h"
 #include "testsupport/FakeEventInfo.h"
@@ -22,8 +21,6 @@
 
 namespace com = platform::com;
 namespace store = platform::store;
-using platform::Variant;
-using Texts = Variant::TextArray;
 
 namespace {
 
@@ -128,29 +125,16 @@ TEST(LorvantaDllExports, OnlyTheFourEntryPointsAreExported) {
                                                "DllRegisterServer", "DllUnregisterServer"}));
 }
 
-// The sink through its interface, with the store's side played by the doubles.
-class LorvantaDllEvents : public LorvantaDll {
-protected:
-    void SetUp() override {
-        LorvantaDll::SetUp();
-        sink = Create<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
-        ASSERT_TRUE(sink);
-        info.record = record;
-        directory.state().rows = {Texts{"SMTP:Alice@Example.com", "smtp:al@example.com"}};
-        record->properties[store::kTransportMessageHeaders] =
-            "From: bob@other.org\r\nTo: AL@EXAMPLE.COM\r\nSubject: hi\r\n";
-    }
-
-    doubles::FakeDirectory directory;
-    std::shared_ptr<doubles::FakeRecord> record = std::make_shared<doubles::FakeRecord>();
-    doubles::FakeEventInfo info;
-    com::ComPtr<store::IExStoreSyncEvents> sink;
-};
-
 // Which phases run the work is the dispatcher's matter (PhaseDispatchTest), what a save does the
 // stamp's (StampMessageTest) and, with this class loaded by the event service, the fault road's
 // (SinkDllRemovedTest, DirectoryDownTest). Here deletions and registrations are accepted untouched.
-TEST_F(LorvantaDllEvents, ADeletionAndARegistrationAreAccepted) {
+TEST_F(LorvantaDll, ADeletionAndARegistrationAreAccepted) {
+    const auto sink = Create<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
+    ASSERT_TRUE(sink);
+    doubles::FakeDirectory directory;
+    const auto record = std::make_shared<doubles::FakeRecord>(); // any call on it shows
+    doubles::FakeEventInfo info;
+    info.record = record;
     EXPECT_EQ(sink->OnSyncDelete(&info, kItemUrl, kDeliveredBegin), com::S_OK);
     EXPECT_TRUE(record->calls.empty()) << "a deletion touched the item";
     EXPECT_TRUE(directory.state().queries.empty());

@@ -1,5 +1,6 @@
-// The owner address lookup against a directory double: the query it asks, the SMTP addresses it
-// keeps, escaping of hostile mailbox names, and failures that end in no addresses.
+// The owner address lookup against a directory double: the mailbox name taken from the item URL,
+// the query it asks, the SMTP addresses it keeps, escaping of hostile mailbox names, and failures
+// that end in no addresses.
 
 #include "sink/LorvantaModule.h"
 
@@ -16,6 +17,26 @@ using platform::Variant;
 using Texts = Variant::TextArray;
 
 namespace {
+
+TEST(GetMailboxName, TakesTheSegmentTwoBeforeTheItem) {
+    struct Case {
+        const char* url;
+        const char* mailbox;
+    } cases[] = {
+        {"file://./backofficestorage/example.com/MBX/alice/Inbox/msg-1.eml", "alice"},
+        {"http://mail01/exadmin/example.com/mbx/bob.jones/Posteingang/x.eml", "bob.jones"},
+        {"file://./backofficestorage/example.com/MBX/alice/Inbox/Sub/m.eml", "Inbox"},
+        {"a/b/c", "a/b/c"},   // two separators after the first character only
+        {"/a/b/c", "/a/b/c"}, // the third separator is the first character
+        {"x/a/b/c", "a"},
+        {"x//Inbox/item", ""}, // adjacent separators give an empty name
+        {"noslash", "noslash"},
+        {"", ""},
+        {"file://./backofficestorage/d/MBX/alice/Inbox/", "alice"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lorvanta::GetMailboxName(c.url), c.mailbox) << c.url;
+}
 
 class Computer : public platform::directory::WinNTSystemInfo {
 public:

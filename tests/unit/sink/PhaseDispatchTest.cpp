@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 namespace com = platform::com;
 namespace store = platform::store;
 using lorvanta::DispatchSyncEvent;
@@ -33,28 +31,6 @@ struct Procedure {
             return answer;
         };
     }
-};
-
-// An event information object whose AbortChange fails, by exception or by result.
-class FailingAbortInfo final : public store::IExStoreEventInfo {
-public:
-    explicit FailingAbortInfo(bool throws) : throws_(throws) {}
-    com::HRESULT QueryInterface(com::REFIID, void** ppv) override {
-        *ppv = nullptr;
-        return com::E_NOINTERFACE;
-    }
-    com::ULONG AddRef() override { return 1; }
-    com::ULONG Release() override { return 1; }
-    com::HRESULT AbortChange(std::int32_t) override {
-        ++aborts;
-        if (throws_)
-            throw std::runtime_error("the store is gone");
-        return com::E_FAIL;
-    }
-    int aborts = 0;
-
-private:
-    bool throws_;
 };
 
 // A false answer refuses the change with code one; outside the begin phase, where the work does
@@ -105,13 +81,15 @@ TEST(PhaseDispatch, FailuresNeverEscape) {
         EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_BEGIN, work.Bind()), com::S_OK);
         EXPECT_TRUE(info.abortCodes.empty()) << "a failure does not refuse the change";
     }
-    for (bool throws : {true, false}) {
-        SCOPED_TRACE(throws ? "AbortChange throws" : "AbortChange reports failure");
+    using Fails = doubles::FakeEventInfo::AbortFails;
+    for (const auto fails : {Fails::ByThrowing, Fails::WithResult}) {
+        SCOPED_TRACE(fails == Fails::ByThrowing ? "AbortChange throws" : "AbortChange fails");
         Procedure work;
         work.answer = false;
-        FailingAbortInfo info(throws);
+        doubles::FakeEventInfo info;
+        info.abortFails = fails;
         EXPECT_EQ(DispatchSyncEvent(&info, kUrl, store::EVT_SYNC_BEGIN, work.Bind()), com::S_OK);
-        EXPECT_EQ(info.aborts, 1);
+        EXPECT_EQ(info.abortCodes, std::vector<std::int32_t>{1});
     }
     {
         SCOPED_TRACE("no event information and no URL");

@@ -18,6 +18,8 @@ namespace store = platform::store;
 
 const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inbox";
 
+using Listed = std::vector<std::pair<std::int64_t, std::string>>;
+
 class ItemNumbers : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,9 +38,8 @@ protected:
         return name;
     }
     // Number -> item name.
-    static std::vector<std::pair<std::int64_t, std::string>>
-    Listing(store::Store& store, store::FolderNumbers& numbers) {
-        std::vector<std::pair<std::int64_t, std::string>> listing;
+    static Listed Listing(store::Store& store, store::FolderNumbers& numbers) {
+        Listed listing;
         for (const auto& numbered :
              store.NumberedItems(store.Locate(kInbox), numbers, {store::kDisplayName}))
             listing.emplace_back(numbered.number,
@@ -50,8 +51,6 @@ protected:
 
     const std::filesystem::path dir_ = folder_.Path();
 };
-
-using Listed = std::vector<std::pair<std::int64_t, std::string>>;
 
 TEST_F(ItemNumbers, AscendNeverRepeatAndSurviveReopening) {
     store::FolderNumbers first, again;
@@ -114,7 +113,7 @@ TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
     store::FolderNumbers numbers;
     EXPECT_EQ(Listing(*store, numbers), (Listed{{1, "old1"}, {2, "old2"}, {3, "old3"}}));
     Add(*store, "new");
-    EXPECT_EQ(Listing(*store, numbers).back(), (std::pair<std::int64_t, std::string>{4, "new"}));
+    EXPECT_EQ(Listing(*store, numbers).back(), Listed::value_type(4, "new"));
     const auto validity = numbers.validity;
     EXPECT_EQ(Open()->NumbersOf(store->Locate(kInbox)).validity, validity);
 }

@@ -1,0 +1,104 @@
+#pragma once
+
+// What the network tests of both fronts share: a gate that holds the backend calls a test
+// chooses, a server on a loopback port with its network thread, and a plain client socket.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace servertest {
+
+// Holds its callers while closed, at most half a minute, so that a server that waits for it
+// fails its test instead of hanging it; counts those it holds.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    int waiting = 0;
+
+    void Pass() {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return open; });
+        --waiting;
+        changed.notify_all();
+    }
+    void Set(bool value) {
+        std::lock_guard lock(mutex);
+        open = value;
+        changed.notify_all();
+    }
+    int Waiting() {
+        std::lock_guard lock(mutex);
+        return waiting;
+    }
+    // Whether that many callers are held at once (given a minute to get there).
+    bool AwaitWaiting(int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::minutes(1), [&] { return waiting >= count; });
+    }
+};
+
+// A server of one front (imap::Server, smtp::Server) on a loopback port, whose sessions each get
+// the backend `make(shared)` returns. The gates of `shared` (its OpenGates, if it has one) are
+// opened before the server stops, so that no held call keeps it from stopping.
+struct NothingShared {};
+
+template <class ServerType, class Shared = NothingShared> class RunningServer {
+public:
+    template <class Settings, class Make>
+    RunningServer(Settings settings, Make make)
+        : server_(io_,
+                  boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0),
+                  std::move(settings), [this, make] { return make(shared); }) {
+        server_.Start();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~RunningServer() {
+        if constexpr (requires { shared.OpenGates(); })
+            shared.OpenGates();
+        if (!ended_.valid())
+            Stop();
+        ended_.wait();
+        server_.Join();
+    }
+
+    unsigned short Port() const { return server_.LocalEndpoint().port(); }
+    // Stops the server; true when its network thread ended within `within`.
+    bool Stop(std::chrono::milliseconds within = std::chrono::seconds(10)) {
+        boost::asio::post(io_, [this] { server_.Stop(); });
+        ended_ = std::async(std::launch::async, [this] { thread_.join(); });
+        return ended_.wait_for(within) == std::future_status::ready;
+    }
+
+    Shared shared;
+
+private:
+    boost::asio::io_context io_;
+    ServerType server_;
+    std::thread thread_;
+    std::future<void> ended_;
+};
+
+// Connects the TCP socket `fd` to `port` on loopback.
+inline bool ConnectLoopback(int fd, unsigned short port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+} // namespace servertest
