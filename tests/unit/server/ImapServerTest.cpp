@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <regex>
 #include <thread>
 
@@ -28,55 +26,12 @@ struct RunningServer : servertest::RunningServer<Server, Shared> {
           }) {}
 };
 
-// A blocking client; reads give up after 10 seconds.
-class Client {
-public:
-    explicit Client(unsigned short port, int receiveBuffer = 0)
-        : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-        if (receiveBuffer > 0)
-            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        timeval wait{10, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        connected_ = servertest::ConnectLoopback(fd_, port);
-    }
-    ~Client() { close(fd_); }
+using servertest::Client;
 
-    bool Send(const std::string& bytes) {
-        return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-                                 static_cast<ssize_t>(bytes.size());
-    }
-    // The next line with its CRLF; empty once the server has closed (or said nothing for 10 s).
-    std::string Line() {
-        for (;;) {
-            if (const auto end = buffer_.find("\r\n"); end != std::string::npos) {
-                auto line = buffer_.substr(0, end + 2);
-                buffer_.erase(0, end + 2);
-                return line;
-            }
-            char chunk[65536];
-            const auto n = recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0)
-                return {};
-            buffer_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    // The lines up to the one that starts with `prefix`, which is returned; empty if none came.
-    std::string LineStarting(const std::string& prefix) {
-        for (auto line = Line(); !line.empty(); line = Line())
-            if (line.starts_with(prefix))
-                return line;
-        return {};
-    }
-    bool LogIn() {
-        return Send(std::string("l LOGIN alice ") + kPassword + "\r\n") &&
-               LineStarting("l ").starts_with("l OK");
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-    std::string buffer_;
-};
+bool LogIn(Client& client) {
+    return client.Send(std::string("l LOGIN alice ") + kPassword + "\r\n") &&
+           client.LineStarting("l ").starts_with("l OK");
+}
 
 ServerSettings Quick() {
     ServerSettings settings;
@@ -112,7 +67,7 @@ TEST(ImapServerTest, ASessionThatDoesNotLogInInTimeIsClosed) {
     Client idle(server.Port()), user(server.Port());
     ASSERT_TRUE(idle.Line().starts_with("* OK"));
     ASSERT_TRUE(user.Line().starts_with("* OK"));
-    ASSERT_TRUE(user.LogIn());
+    ASSERT_TRUE(LogIn(user));
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(idle.Line(), "* BYE No login in time, closing\r\n");
     EXPECT_EQ(idle.Line(), "");
@@ -162,7 +117,7 @@ TEST(ImapServerTest, AClientThatDoesNotReadIsNotAnsweredWithoutBound) {
     Client reader(server.Port(), 64 * 1024), neverReads(server.Port(), 64 * 1024);
     for (auto* client : {&reader, &neverReads}) {
         ASSERT_TRUE(client->Line().starts_with("* OK"));
-        ASSERT_TRUE(client->LogIn());
+        ASSERT_TRUE(LogIn(*client));
         ASSERT_TRUE(client->Send("s SELECT INBOX\r\n"));
         ASSERT_TRUE(client->LineStarting("s ").starts_with("s OK"));
         ASSERT_TRUE(client->Send(fetches));
@@ -190,7 +145,7 @@ TEST(ImapServerTest, ASessionLogsItsStartLoginsFailuresAndEndWithoutThePassword)
         ASSERT_TRUE(client.Line().starts_with("* OK"));
         ASSERT_TRUE(client.Send("a LOGIN alice wrong-pw\r\n"));
         EXPECT_TRUE(client.LineStarting("a ").starts_with("a NO [AUTHENTICATIONFAILED]"));
-        ASSERT_TRUE(client.LogIn());
+        ASSERT_TRUE(LogIn(client));
         server.shared.failing = true;
         ASSERT_TRUE(client.Send("b LIST \"\" *\r\n"));
         const auto failed = client.LineStarting("b ");
@@ -233,7 +188,7 @@ TEST(ImapServerTest, IdleEndedByAPipelinedDoneAnswersInOrder) {
     RunningServer server(settings);
     Client client(server.Port());
     ASSERT_TRUE(client.Line().starts_with("* OK"));
-    ASSERT_TRUE(client.LogIn());
+    ASSERT_TRUE(LogIn(client));
     ASSERT_TRUE(client.Send("s SELECT INBOX\r\n"));
     ASSERT_TRUE(client.LineStarting("s ").starts_with("s OK"));
     for (int round = 0; round < kRounds; ++round) {

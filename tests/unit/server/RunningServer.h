@@ -1,7 +1,7 @@
 #pragma once
 
 // What the network tests of both fronts share: a gate that holds the backend calls a test
-// chooses, a server on a loopback port with its network thread, and a plain client socket.
+// chooses, a server on a loopback port with its network thread, and a client on a plain socket.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -10,11 +10,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace servertest {
@@ -100,5 +102,65 @@ inline bool ConnectLoopback(int fd, unsigned short port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
+
+// A client on a plain socket to `port` on loopback, with socket buffers of `buffer` octets when
+// given (for a client that reads slowly, or not at all); reads give up after 10 seconds.
+class Client {
+public:
+    explicit Client(unsigned short port, int buffer = 0)
+        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (buffer > 0) {
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+            ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        }
+        timeval wait{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        connected_ = ConnectLoopback(fd_, port);
+    }
+    ~Client() { ::close(fd_); }
+
+    bool Connected() const { return connected_; }
+    bool Send(const std::string& bytes) {
+        return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                 static_cast<ssize_t>(bytes.size());
+    }
+    // Sends as much of `bytes`, over and over, as the connection takes now; how much that was.
+    std::size_t Push(const std::string& bytes) {
+        std::size_t sent = 0;
+        for (;;) {
+            const auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n <= 0)
+                return sent;
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+    // The next line with its CRLF; empty once the server has closed (or said nothing for 10 s).
+    std::string Line() {
+        for (;;) {
+            if (const auto end = buffer_.find("\r\n"); end != std::string::npos) {
+                auto line = buffer_.substr(0, end + 2);
+                buffer_.erase(0, end + 2);
+                return line;
+            }
+            char chunk[65536];
+            const auto n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return {};
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    // The lines up to the one that starts with `prefix`, which is returned; empty if none came.
+    std::string LineStarting(const std::string& prefix) {
+        for (auto line = Line(); !line.empty(); line = Line())
+            if (line.starts_with(prefix))
+                return line;
+        return {};
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+    std::string buffer_;
+};
 
 } // namespace servertest

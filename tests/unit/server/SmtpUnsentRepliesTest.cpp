@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -88,33 +86,6 @@ long ResidentKb() {
     return -1;
 }
 
-// A client that sends and never reads, on a plain non-blocking socket with small buffers.
-class Flooder {
-public:
-    explicit Flooder(unsigned short port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        const int small = 16 * 1024;
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-        connected_ = servertest::ConnectLoopback(fd_, port);
-    }
-    ~Flooder() { ::close(fd_); }
-    bool Connected() const { return connected_; }
-    // Sends as much of `bytes`, over and over, as the connection takes now.
-    std::size_t Push(const std::string& bytes) {
-        std::size_t sent = 0;
-        for (;;) {
-            const auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n <= 0)
-                return sent;
-            sent += static_cast<std::size_t>(n);
-        }
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-};
-
 TEST(SmtpUnsentReplies, ManyClientsThatNeverReadHoldLittleOfTheServersMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer keeps freed memory resident (its quarantine): the resident "
@@ -127,9 +98,9 @@ TEST(SmtpUnsentReplies, ManyClientsThatNeverReadHoldLittleOfTheServersMemory) {
     Running server(settings);
 
     const auto before = ResidentKb();
-    std::vector<std::unique_ptr<Flooder>> clients;
+    std::vector<std::unique_ptr<servertest::Client>> clients; // that never read
     for (std::size_t i = 0; i < kClients; ++i) {
-        clients.push_back(std::make_unique<Flooder>(server.Port()));
+        clients.push_back(std::make_unique<servertest::Client>(server.Port(), 16 * 1024));
         ASSERT_TRUE(clients.back()->Connected());
     }
     // Until no client can send more: every session has stopped reading.
@@ -162,7 +133,7 @@ TEST(SmtpUnsentReplies, AClientThatTakesNoRepliesIsDroppedAfterTheIdleTime) {
     settings.idleTimeout = std::chrono::milliseconds(300);
     Running server(settings);
     {
-        Flooder flooder(server.Port());
+        servertest::Client flooder(server.Port(), 16 * 1024);
         ASSERT_TRUE(flooder.Connected());
         // It goes on sending, so its session never waits for input: it can only be dropped
         // for the replies it does not take.

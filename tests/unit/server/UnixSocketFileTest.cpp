@@ -15,8 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -188,17 +186,33 @@ TEST_F(SocketFolder, AStaleSocketIsReplaced) {
     EXPECT_EQ(OtherEntries(), std::vector<std::string>{});
 }
 
+// What is at the socket's path already.
+enum class Occupant { LiveServer, File, Link, Folder };
+
 struct RefusedCase {
     const char* name;
-    // Puts something at the socket's path; returns what keeps it alive.
-    std::function<std::shared_ptr<void>(SocketFolder&, asio::io_context&, const fs::path&)> make;
+    Occupant occupant;
     const char* message;
 };
 
 class RefusedPath : public SocketFolder, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedPath, IsLeftAsItIsAndNothingIsMade) {
-    const auto keep = GetParam().make(*this, io, socket);
+    std::optional<Local::acceptor> live;
+    switch (GetParam().occupant) {
+    case Occupant::LiveServer:
+        live.emplace(io, Local::endpoint(socket.string()));
+        break;
+    case Occupant::File:
+        std::ofstream(socket) << "not a socket\n";
+        break;
+    case Occupant::Link:
+        fs::create_symlink("/etc/hostname", socket);
+        break;
+    case Occupant::Folder:
+        fs::create_directory(socket);
+        break;
+    }
     const auto before = StatusOf(socket);
     try {
         net::UnixSocketFile file(socket, "");
@@ -215,31 +229,10 @@ TEST_P(RefusedPath, IsLeftAsItIsAndNothingIsMade) {
 
 INSTANTIATE_TEST_SUITE_P(
     , RefusedPath,
-    ::testing::Values(RefusedCase{"ALiveServer",
-                                  [](SocketFolder&, asio::io_context& io, const fs::path& path) {
-                                      return std::static_pointer_cast<void>(
-                                          std::make_shared<Local::acceptor>(
-                                              io, Local::endpoint(path.string())));
-                                  },
-                                  "already listens"},
-                      RefusedCase{"AFile",
-                                  [](SocketFolder&, asio::io_context&, const fs::path& path) {
-                                      std::ofstream(path) << "not a socket\n";
-                                      return std::shared_ptr<void>();
-                                  },
-                                  "is not a socket"},
-                      RefusedCase{"ALink",
-                                  [](SocketFolder&, asio::io_context&, const fs::path& path) {
-                                      fs::create_symlink("/etc/hostname", path);
-                                      return std::shared_ptr<void>();
-                                  },
-                                  "is not a socket"},
-                      RefusedCase{"AFolder",
-                                  [](SocketFolder&, asio::io_context&, const fs::path& path) {
-                                      fs::create_directory(path);
-                                      return std::shared_ptr<void>();
-                                  },
-                                  "is not a socket"}),
+    ::testing::Values(RefusedCase{"ALiveServer", Occupant::LiveServer, "already listens"},
+                      RefusedCase{"AFile", Occupant::File, "is not a socket"},
+                      RefusedCase{"ALink", Occupant::Link, "is not a socket"},
+                      RefusedCase{"AFolder", Occupant::Folder, "is not a socket"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SocketFolder, AnUnknownGroupFailsBeforeAnythingIsMade) {
