@@ -2,7 +2,7 @@
 // its virtual mailbox domain over LMTP to "exhost lmtp", with the sink registered on the
 // recipients' Inboxes. What arrived is read back with "exhost show --json".
 
-#include "testsupport/ExhostRunner.h"
+#include "tests/integration/SampleServerSuite.h"
 #include "testsupport/PostfixInstance.h"
 #include "testsupport/SmtpServerProcess.h"
 
@@ -33,11 +33,7 @@ protected:
     static void SetUpTestSuite() {
         if (!PostfixInstance::CanRun())
             return;
-        platform::directory::SampleDirectorySettings settings;
-        settings.forestDnsName = kDomain;
-        settings.users = 6;
-        settings.seed = 5;
-        server = std::make_unique<SampleServer>(settings);
+        server = std::make_unique<SampleServer>(SampleSettings(6, kDomain, 5));
         const auto& aliases = server->sample.localAliases;
         for (const auto& alias :
              {aliases.at(0), aliases.at(1), aliases.at(2), aliases.at(3), server->sample.utf8Alias})
@@ -92,14 +88,10 @@ protected:
         return found;
     }
 
-    static std::unique_ptr<SampleServer> server;
-    static std::unique_ptr<SmtpServerProcess> lmtp;
-    static std::unique_ptr<PostfixInstance> postfix;
+    static inline std::unique_ptr<SampleServer> server;
+    static inline std::unique_ptr<SmtpServerProcess> lmtp;
+    static inline std::unique_ptr<PostfixInstance> postfix;
 };
-
-std::unique_ptr<SampleServer> PostfixFront::server;
-std::unique_ptr<SmtpServerProcess> PostfixFront::lmtp;
-std::unique_ptr<PostfixInstance> PostfixFront::postfix;
 
 // One message as submitted, and what each mailbox it reaches must hold: exactly one copy,
 // stamped with the header address the directory holds for that mailbox.

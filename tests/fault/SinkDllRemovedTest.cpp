@@ -4,6 +4,7 @@
 // agree to unload do: what happens to its file afterwards does not reach it.
 
 #include "FaultRoad.h"
+#include "testsupport/FileText.h"
 
 #include <fstream>
 
@@ -16,18 +17,15 @@ using exhost_test::Lines;
 class SinkDllRemoved : public FaultRoad {
 public:
     void RemoveDll() { fs::remove(dll_); }
-    // Replaces the file by one that is not a shared library, the way an installer replaces a
-    // file (a new file renamed over the old one).
+    // Replaces the file by one that is not a shared library, or puts the sink back, the way an
+    // installer replaces a file (a new file renamed over the old one).
     void SpoilDll() {
-        const auto spoilt = dll_.string() + ".new";
-        std::ofstream(spoilt, std::ios::binary)
-            << std::string(4096, '\x5a') << "this is not an in-process server\n";
-        fs::rename(spoilt, dll_);
+        ReplaceDll(std::string(4096, '\x5a') + "this is not an in-process server\n");
     }
-    void PutDllBack() {
-        const auto copy = dll_.string() + ".new";
-        fs::copy_file(LORVANTA_DLL, copy, fs::copy_options::overwrite_existing);
-        fs::rename(copy, dll_);
+    void PutDllBack() { ReplaceDll(testsupport::FileText(LORVANTA_DLL)); }
+    void ReplaceDll(const std::string& content) {
+        std::ofstream(dll_.string() + ".new", std::ios::binary) << content;
+        fs::rename(dll_.string() + ".new", dll_);
     }
 };
 

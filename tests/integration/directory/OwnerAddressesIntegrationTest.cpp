@@ -1,12 +1,12 @@
 // The sink's owner lookup, unchanged, against the private directory.
 
 #include "sink/LorvantaModule.h"
+#include "tests/integration/AtOnce.h"
 #include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <thread>
 
 namespace {
 
@@ -80,18 +80,15 @@ TEST(OwnerAddressesAgainstDirectory, LookupsOnSeveralThreadsAtOnceGiveTheSameAns
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < 8; ++i)
         expected.push_back(lorvanta::GetOwnerAddresses(aliases[i]));
-    std::vector<int> mismatches(4, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 25; ++round)
-                for (std::size_t i = 0; i < expected.size(); ++i)
-                    mismatches[t] += lorvanta::GetOwnerAddresses(aliases[i]) != expected[i];
-        });
-    for (auto& thread : threads)
-        thread.join();
-    for (int t = 0; t < 4; ++t)
-        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+    const auto mismatches = integration::AtOnce(4, [&](int) {
+        for (int round = 0; round < 25; ++round)
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                if (const auto found = lorvanta::GetOwnerAddresses(aliases[i]);
+                    found != expected[i])
+                    return aliases[i] + ": " + found;
+        return std::string();
+    });
+    EXPECT_EQ(mismatches, std::vector<std::string>{});
     EXPECT_FALSE(expected.front().empty());
 }
 

@@ -2,7 +2,7 @@
 // stop, start and init --force take the server for stopped and never signal that process, be it
 // any program or the directory server of another folder.
 
-#include "testsupport/ExhostRunner.h"
+#include "tests/integration/SampleServerSuite.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +10,9 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
-
-extern char** environ;
 
 namespace {
 
@@ -43,50 +35,31 @@ public:
     virtual std::string Harm() const = 0;
 };
 
-// Any program: a child of the test, waited for on a thread of its own so that its end is seen
-// (and no stop waits for its zombie).
-class SleepingChild : public Bystander {
+// Any program: a sleep the shell leaves behind, which no process of the test waits for, so that
+// it ends early only by a signal.
+class SleepingProgram : public Bystander {
 public:
-    SleepingChild() {
-        std::vector<std::string> arguments = {"/bin/sleep", "300"};
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start sleep");
-        waiter_ = std::thread([this] {
-            int status = 0;
-            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            std::lock_guard lock(mutex_);
-            ended_ = status;
-        });
-    }
-    ~SleepingChild() override {
-        kill(pid_, SIGKILL);
-        waiter_.join();
-    }
+    SleepingProgram()
+        : pid_(std::stoi(
+              RunProgram({"/bin/sh", "-c", "sleep 300 </dev/null >/dev/null 2>&1 & echo $!"})
+                  .out)) {}
+    ~SleepingProgram() override { kill(pid_, SIGKILL); }
     pid_t Pid() const override { return pid_; }
     std::string Harm() const override {
-        std::lock_guard lock(mutex_);
-        if (!ended_)
-            return "";
-        return WIFSIGNALED(*ended_) ? "ended by signal " + std::to_string(WTERMSIG(*ended_))
-                                    : "ended";
+        // Ended, and maybe not yet reaped: a zombie's state in its stat line is "Z".
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid_) + "/stat"), stat);
+        return stat.empty() || stat.substr(stat.rfind(") ") + 2, 1) == "Z" ? "ended" : "";
     }
 
 private:
-    pid_t pid_ = 0;
-    std::thread waiter_;
-    mutable std::mutex mutex_;
-    std::optional<int> ended_;
+    pid_t pid_;
 };
 
 // The directory server of another server folder: slapd, only with another configuration.
 class OtherFoldersServer : public Bystander {
 public:
-    OtherFoldersServer() : other_(Settings()) {
+    OtherFoldersServer() : other_(SampleSettings(1)) {
         if (!other_.Problem().empty())
             throw std::runtime_error(other_.Problem());
         std::ifstream(other_.folder.Path() / "directory" / "slapd.pid") >> pid_;
@@ -99,11 +72,6 @@ public:
     }
 
 private:
-    static platform::directory::SampleDirectorySettings Settings() {
-        platform::directory::SampleDirectorySettings settings;
-        settings.users = 1;
-        return settings;
-    }
     SampleServer other_;
     pid_t pid_ = 0;
 };
@@ -117,9 +85,7 @@ struct BystanderCase {
 class StalePidFile : public ::testing::TestWithParam<BystanderCase> {};
 
 TEST_P(StalePidFile, NamesAProcessThatIsNeverTakenForTheServerNorSignalled) {
-    platform::directory::SampleDirectorySettings settings;
-    settings.users = 2;
-    SampleServer server(settings, false);
+    SampleServer server(SampleSettings(2), false);
     ASSERT_EQ(server.Problem(), "");
     const auto bystander = GetParam().make();
     const auto root = server.folder.Root();
@@ -157,7 +123,8 @@ TEST_P(StalePidFile, NamesAProcessThatIsNeverTakenForTheServerNorSignalled) {
 
 INSTANTIATE_TEST_SUITE_P(
     , StalePidFile,
-    ::testing::Values(BystanderCase{"AnyProgram", [] { return std::make_unique<SleepingChild>(); }},
+    ::testing::Values(BystanderCase{"AnyProgram",
+                                    [] { return std::make_unique<SleepingProgram>(); }},
                       BystanderCase{"AnotherFoldersDirectoryServer",
                                     [] { return std::make_unique<OtherFoldersServer>(); }}),
     [](const auto& info) { return std::string(info.param.name); });

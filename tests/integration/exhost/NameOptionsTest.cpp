@@ -2,14 +2,15 @@
 // by every option that takes one, naming the option and the rule, and the server folder stays as
 // it was; an init that fails on a later step removes what it made.
 
-#include "testsupport/ExhostRunner.h"
+#include "tests/integration/SampleServerSuite.h"
 #include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
 #include <map>
+#include <numeric>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -88,104 +89,69 @@ std::string Quoted(const std::string& value) {
     return quoted + "\"";
 }
 
+// What the messages call a value of an option (the mailbox name is the argument ALIAS), and the
+// values it must refuse.
+const std::map<std::string, std::pair<std::string, const std::vector<std::string>*>> kKinds = {
+    {"--computer", {"computer name", &kBadComputerNames}},
+    {"--domain", {"DNS domain", &kBadDomains}},
+    {"ALIAS", {"mailbox name", &kBadMailboxNames}},
+};
+
 struct EntryPoint {
-    const char* name;
-    // The command line for a bad value; the folder's --root is added.
-    std::function<std::vector<std::string>(const std::string&)> arguments;
-    // What the message calls the value: the option, then the kind of name.
-    const char* option;
-    const char* kind;
-    const std::vector<std::string>* badValues;
+    // The command line, "@" standing for the bad value; the folder's --root is added.
+    std::vector<std::string> arguments;
+    // Run on a folder "exhost init" would make (else on an initialised server folder).
+    bool newFolder = false;
     std::string input = {};
 };
 
-// Runs every bad value through the entry point on `root`, which must stay as it was.
-void ExpectEveryBadValueRefused(const EntryPoint& entry, const fs::path& root) {
-    for (const auto& value : *entry.badValues) {
-        const auto before = Snapshot(root);
-        auto arguments = entry.arguments(value);
-        arguments.push_back("--root");
-        arguments.push_back(root.string());
-        const auto result = RunExhost(arguments, {}, entry.input);
-        const auto said = std::string(entry.name) + " with " + Quoted(value);
-        EXPECT_EQ(result.exitCode, 1) << said << "\n" << result.out << result.err;
-        const auto message = "exhost: " + std::string(entry.option) + " " + Quoted(value) +
-                             " is not a " + entry.kind + ": it ";
-        EXPECT_EQ(result.err.rfind(message, 0), 0u) << said << "\n" << result.err;
-        EXPECT_NE(result.err.find(std::string(" (a ") + entry.kind), std::string::npos)
-            << said << " names no rule:\n"
-            << result.err;
-        EXPECT_EQ(Snapshot(root), before) << said << " changed the folder";
-    }
-}
+const std::vector<EntryPoint> kEntryPoints = {
+    {{"init", "--users", "1", "--computer", "@"}, true},
+    {{"init", "--users", "1", "--domain", "@"}, true},
+    {{"init", "--users", "1", "--computer", "@", "--force"}},
+    {{"init", "--users", "1", "--domain", "@", "--force"}},
+    {{"mailbox", "add", "@"}},
+    {{"mailbox", "add", "fine", "--domain", "@"}},
+    {{"passwd", "@"}, false, "a-password\n"},
+};
 
-std::vector<EntryPoint> InitEntryPoints(const std::vector<std::string>& extra) {
-    auto with = [extra](std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return arguments;
-    };
-    return {
-        {"init --computer",
-         [with](const std::string& value) {
-             return with({"init", "--users", "1", "--computer", value});
-         },
-         "--computer", "computer name", &kBadComputerNames},
-        {"init --domain",
-         [with](const std::string& value) {
-             return with({"init", "--users", "1", "--domain", value});
-         },
-         "--domain", "DNS domain", &kBadDomains},
-    };
-}
-
-TEST(NameOptions, InitRefusesEveryBadNameInAFolderItWouldCreate) {
+// Every bad value through every entry point, each on a folder that must stay as it was: one
+// whose parent does not exist either (nothing may be created), or a server folder.
+TEST(NameOptions, EveryBadNameIsRefusedByEveryOptionAndTheFolderStaysAsItWas) {
     testsupport::ScopedServerFolder parent;
-    // Neither the folder nor its parent exists: nothing may be created.
-    const auto root = parent.Path() / "new" / "server";
-    for (const auto& entry : InitEntryPoints({}))
-        ExpectEveryBadValueRefused(entry, root);
+    SampleServer server(SampleSettings(1), false);
+    ASSERT_EQ(server.Problem(), "");
+    for (const auto& entry : kEntryPoints) {
+        const auto root = entry.newFolder ? parent.Path() / "new" / "server" : server.folder.Path();
+        const auto at = std::find(entry.arguments.begin(), entry.arguments.end(), "@");
+        const auto option = (at - 1)->starts_with("--") ? *(at - 1) : "ALIAS";
+        const auto& [kind, badValues] = kKinds.at(option);
+        for (const auto& value : *badValues) {
+            const auto before = Snapshot(root);
+            auto arguments = entry.arguments;
+            std::replace(arguments.begin(), arguments.end(), std::string("@"), value);
+            arguments.insert(arguments.end(), {"--root", root.string()});
+            const auto result = RunExhost(arguments, {}, entry.input);
+            SCOPED_TRACE(std::accumulate(entry.arguments.begin(), entry.arguments.end(),
+                                         std::string(),
+                                         [](auto line, const auto& argument) {
+                                             return line + argument + " ";
+                                         }) +
+                         "with " + Quoted(value));
+            EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+            const auto message =
+                "exhost: " + option + " " + Quoted(value) + " is not a " + kind + ": it ";
+            EXPECT_EQ(result.err.rfind(message, 0), 0u) << result.err;
+            EXPECT_NE(result.err.find(" (a " + kind), std::string::npos) << "names no rule:\n"
+                                                                         << result.err;
+            EXPECT_EQ(Snapshot(root), before) << "changed the folder";
+        }
+    }
     EXPECT_FALSE(fs::exists(parent.Path() / "new"));
 }
 
-TEST(NameOptions, InitForcedOverAServerRefusesEveryBadNameAndKeepsTheServer) {
-    platform::directory::SampleDirectorySettings settings;
-    settings.users = 1;
-    SampleServer server(settings, false);
-    ASSERT_EQ(server.Problem(), "");
-    for (const auto& entry : InitEntryPoints({"--force"}))
-        ExpectEveryBadValueRefused(entry, server.folder.Path());
-}
-
-TEST(NameOptions, MailboxCommandsRefuseEveryBadName) {
-    platform::directory::SampleDirectorySettings settings;
-    settings.users = 1;
-    SampleServer server(settings, false);
-    ASSERT_EQ(server.Problem(), "");
-    const std::vector<EntryPoint> entries = {
-        {"mailbox add",
-         [](const std::string& value) {
-             return std::vector<std::string>{"mailbox", "add", value};
-         },
-         "ALIAS", "mailbox name", &kBadMailboxNames},
-        {"mailbox add --domain",
-         [](const std::string& value) {
-             return std::vector<std::string>{"mailbox", "add", "fine", "--domain", value};
-         },
-         "--domain", "DNS domain", &kBadDomains},
-        {"passwd",
-         [](const std::string& value) {
-             return std::vector<std::string>{"passwd", value};
-         },
-         "ALIAS", "mailbox name", &kBadMailboxNames, "a-password\n"},
-    };
-    for (const auto& entry : entries)
-        ExpectEveryBadValueRefused(entry, server.folder.Path());
-}
-
 TEST(NameOptions, NamesThatDifferOnlyByABlankAtTheEndAreNotTwoMailboxes) {
-    platform::directory::SampleDirectorySettings settings;
-    settings.users = 1;
-    SampleServer server(settings, false);
+    SampleServer server(SampleSettings(1), false);
     ASSERT_EQ(server.Problem(), "");
     // Good names at the rules' edges still pass.
     for (const char* alias : {"trail", "sales desk", "j\xC3\xB6rg.new", "o'brien"}) {
@@ -233,10 +199,10 @@ protected:
     }
 };
 
+// In a folder it would create, an empty one, and forced over a server.
 TEST_P(InitFailingLater, RemovesWhatItMade) {
     testsupport::ScopedServerFolder parent;
-    const auto missing = parent.Path() / "new" / "server";
-    auto failed = InitWithLimit(missing);
+    auto failed = InitWithLimit(parent.Path() / "new" / "server");
     EXPECT_EQ(failed.exitCode, 1) << failed.out;
     EXPECT_FALSE(fs::exists(parent.Path() / "new")) << failed.err;
 
@@ -246,14 +212,10 @@ TEST_P(InitFailingLater, RemovesWhatItMade) {
     EXPECT_EQ(failed.exitCode, 1) << failed.out;
     EXPECT_TRUE(fs::is_directory(empty));
     EXPECT_TRUE(fs::is_empty(empty)) << failed.err;
-}
 
-TEST_P(InitFailingLater, ForcedOverAServerLeavesTheFolderEmpty) {
-    platform::directory::SampleDirectorySettings settings;
-    settings.users = 1;
-    SampleServer server(settings, false);
+    SampleServer server(SampleSettings(1), false);
     ASSERT_EQ(server.Problem(), "");
-    const auto failed = InitWithLimit(server.folder.Path(), {"--force"});
+    failed = InitWithLimit(server.folder.Path(), {"--force"});
     EXPECT_EQ(failed.exitCode, 1) << failed.out;
     EXPECT_TRUE(fs::is_empty(server.folder.Path())) << failed.err;
 }

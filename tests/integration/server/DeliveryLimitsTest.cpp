@@ -4,15 +4,14 @@
 // nothing is refused. A disk that really fills up still refuses, and keeps nothing.
 
 #include "server/smtp/SmtpClient.h"
-#include "testsupport/ExhostRunner.h"
+#include "tests/integration/AtOnce.h"
+#include "tests/integration/SampleServerSuite.h"
 #include "testsupport/PaddedMessage.h"
 #include "testsupport/PeakMemory.h"
 #include "testsupport/SmtpServerProcess.h"
 
-#include "platform/host/ServerFolder.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
-#include "platform/store/Store.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +22,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
@@ -60,14 +57,28 @@ std::string Message(const std::string& subject, const std::string& to, std::size
                                       size);
 }
 
-class DeliveryLimits : public ::testing::Test {
+// How many of the messages have each subject that starts with `prefix` (none: "").
+std::map<std::string, int> Subjects(const std::vector<platform::store::Item>& items,
+                                    const std::string& prefix = "") {
+    std::map<std::string, int> subjects;
+    for (const auto& item : items) {
+        const auto found = item.properties.find(platform::store::kSubject);
+        const auto subject = found == item.properties.end() ? "" : found->second.ToText();
+        if (subject.starts_with(prefix))
+            ++subjects[subject];
+    }
+    return subjects;
+}
+
+class DeliveryLimits : public SampleServerSuite<DeliveryLimits> {
+public:
+    static platform::directory::SampleDirectorySettings Settings() {
+        return SampleSettings(110, "limits.test", 5);
+    }
+
 protected:
     static void SetUpTestSuite() {
-        platform::directory::SampleDirectorySettings settings;
-        settings.forestDnsName = "limits.test";
-        settings.users = 110;
-        settings.seed = 5;
-        server = std::make_unique<SampleServer>(settings);
+        SampleServerSuite::SetUpTestSuite();
         if (!server->Problem().empty())
             return;
         FillStore();
@@ -75,13 +86,10 @@ protected:
         for (std::size_t user = 0; user < 3; ++user)
             server->RegisterSink(LORVANTA_DLL, server->sample.localAliases.at(user));
     }
-    static void TearDownTestSuite() { server.reset(); }
-
-    void SetUp() override { ASSERT_EQ(server->Problem(), ""); }
 
     // 10,000 small messages spread over the mailboxes, written in one transaction.
     static void FillStore() {
-        auto store = platform::store::Store::Open(platform::host::ServerFolder(Root()));
+        auto store = OpenStore();
         const auto& aliases = server->sample.localAliases;
         store->BeginTransaction();
         for (int i = 0; i < kMessagesAlreadyStored; ++i) {
@@ -93,8 +101,6 @@ protected:
         store->CommitTransaction();
     }
 
-    static std::string Root() { return server->folder.Root(); }
-
     static std::vector<std::string> Recipients(int count) {
         std::vector<std::string> addresses;
         for (int user = 0; user < count; ++user)
@@ -105,51 +111,17 @@ protected:
     // How many messages of each of the first `count` mailboxes have a subject that starts with
     // `prefix`.
     static std::vector<int> StoredWith(const std::string& prefix, int count) {
-        auto store = platform::store::Store::Open(platform::host::ServerFolder(Root()));
         std::vector<int> counts;
         for (int user = 0; user < count; ++user) {
-            const auto& alias = server->sample.localAliases.at(static_cast<std::size_t>(user));
             int found = 0;
-            for (const auto& item :
-                 store->Children(store->Locate(server->InboxUrl(alias)), false)) {
-                const auto subject = item.properties.find(platform::store::kSubject);
-                found += subject != item.properties.end() &&
-                                 subject->second.ToText().rfind(prefix, 0) == 0
-                             ? 1
-                             : 0;
-            }
+            for (const auto& [subject, copies] : Subjects(
+                     Inbox(server->sample.localAliases.at(static_cast<std::size_t>(user))), prefix))
+                found += copies;
             counts.push_back(found);
         }
         return counts;
     }
-
-    static std::unique_ptr<SampleServer> server;
 };
-
-std::unique_ptr<SampleServer> DeliveryLimits::server;
-
-// Runs `work(session)` on `sessions` threads at once; returns the failures they reported.
-std::vector<std::string> AtOnce(int sessions, const std::function<std::string(int)>& work) {
-    std::mutex lock;
-    std::vector<std::string> failures;
-    std::vector<std::thread> threads;
-    for (int session = 0; session < sessions; ++session)
-        threads.emplace_back([&, session] {
-            std::string failure;
-            try {
-                failure = work(session);
-            } catch (const std::exception& error) {
-                failure = error.what();
-            }
-            if (!failure.empty()) {
-                const std::lock_guard guard(lock);
-                failures.push_back(failure);
-            }
-        });
-    for (auto& thread : threads)
-        thread.join();
-    return failures;
-}
 
 TEST_F(DeliveryLimits, EverySizeForEveryMailboxCountIsStoredOnceAtEveryConcurrency) {
     const std::vector<Row> rows{
@@ -168,7 +140,7 @@ TEST_F(DeliveryLimits, EverySizeForEveryMailboxCountIsStoredOnceAtEveryConcurren
         if (row.road == Road::Smtp)
             smtp = std::make_unique<SmtpServerProcess>(
                 Root(), std::vector<std::string>{"--max-size", std::to_string(kMaxSize)});
-        const auto failures = AtOnce(row.sessions, [&](int session) -> std::string {
+        const auto failures = integration::AtOnce(row.sessions, [&](int session) -> std::string {
             std::unique_ptr<server::smtp::Client> client;
             if (smtp) {
                 client = std::make_unique<server::smtp::Client>("127.0.0.1", smtp->Port());
@@ -218,10 +190,7 @@ TEST_F(DeliveryLimits, EverySizeForEveryMailboxCountIsStoredOnceAtEveryConcurren
 TEST(DeliveryOnAFullDisk, IsRefusedAsAFullDiskAndKeepsNothing) {
     if (geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
-    platform::directory::SampleDirectorySettings settings;
-    settings.forestDnsName = "full.test";
-    settings.users = 4;
-    SampleServer server(settings);
+    SampleServer server(SampleSettings(4, "full.test"));
     ASSERT_EQ(server.Problem(), "");
     const auto storeDir = server.folder.Path() / "store";
     const auto saved = server.folder.Path() / "store-saved";
@@ -246,13 +215,11 @@ TEST(DeliveryOnAFullDisk, IsRefusedAsAFullDiskAndKeepsNothing) {
     EXPECT_EQ(fits.exitCode, 0) << fits.err;
 
     auto store = platform::store::Store::Open(platform::host::ServerFolder(server.folder.Root()));
-    for (std::size_t user = 0; user < 2; ++user) {
-        std::map<std::string, int> subjects;
-        for (const auto& item : store->Children(
-                 store->Locate(server.InboxUrl(server.sample.localAliases.at(user))), false))
-            ++subjects[item.properties.at(platform::store::kSubject).ToText()];
-        EXPECT_EQ(subjects, (std::map<std::string, int>{{"fits", 1}})) << user;
-    }
+    for (std::size_t user = 0; user < 2; ++user)
+        EXPECT_EQ(Subjects(store->Children(
+                      store->Locate(server.InboxUrl(server.sample.localAliases.at(user))), false)),
+                  (std::map<std::string, int>{{"fits", 1}}))
+            << user;
 }
 
 } // namespace

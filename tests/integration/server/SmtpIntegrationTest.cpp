@@ -4,12 +4,10 @@
 // "exhost deliver" share it); LMTP behind a real MTA, in tests/e2e/PostfixRoadTest.
 
 #include "server/smtp/SmtpClient.h"
-#include "testsupport/ExhostRunner.h"
+#include "tests/integration/SampleServerSuite.h"
 #include "testsupport/SmtpServerProcess.h"
 
-#include "platform/host/ServerFolder.h"
 #include "platform/store/PropertyNames.h"
-#include "platform/store/Store.h"
 
 #include <gtest/gtest.h>
 
@@ -30,38 +28,26 @@ std::string Message(const std::string& subject, const std::string& to) {
            "\r\n\r\nHello.\r\n";
 }
 
-class SmtpFront : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        platform::directory::SampleDirectorySettings settings;
-        settings.forestDnsName = "smtp.test";
-        settings.users = 8;
-        settings.seed = 3;
-        server = std::make_unique<SampleServer>(settings);
+class SmtpFront : public SampleServerSuite<SmtpFront> {
+public:
+    static platform::directory::SampleDirectorySettings Settings() {
+        return SampleSettings(8, "smtp.test", 3);
     }
-    static void TearDownTestSuite() { server.reset(); }
 
-    void SetUp() override { ASSERT_EQ(server->Problem(), ""); }
-
-    static std::string Root() { return server->folder.Root(); }
+protected:
     static std::string Address(std::size_t user) { return server->Address(user); }
 
     // The messages in a mailbox's Inbox: subject -> stored properties.
     static std::multimap<std::string, platform::store::PropertyMap>
     InboxOf(const std::string& alias) {
-        auto store = platform::store::Store::Open(platform::host::ServerFolder(Root()));
         std::multimap<std::string, platform::store::PropertyMap> messages;
-        for (auto& item : store->Children(store->Locate(server->InboxUrl(alias)), false))
+        for (auto& item : Inbox(alias))
             if (item.properties.count(platform::store::kSubject))
                 messages.emplace(item.properties.at(platform::store::kSubject).ToText(),
                                  item.properties);
         return messages;
     }
-
-    static std::unique_ptr<SampleServer> server;
 };
-
-std::unique_ptr<SampleServer> SmtpFront::server;
 
 // With take_keywords in machine.conf the sender's Keywords become the message's keywords, and the
 // sink adds the address to them (without it only the address: tests/e2e/PostfixRoadTest). The copy

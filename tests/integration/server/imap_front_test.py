@@ -13,30 +13,22 @@ import imaplib
 import json
 import os
 import re
-import shutil
-import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-EXHOST = DLL = FIXTURES = None
+import exhost_harness
+from exhost_harness import INBOX, ImapServer, exhost, reply
+
+DLL = FIXTURES = None
 PASSWORD = "wonderland-7"
 ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
 KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
 HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
 BODY = "urn:schemas:httpmail:textdescription"
 ACCOUNT = "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580"
-INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
-
-
-def exhost(*args, stdin=None):
-    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
-    if result.returncode != 0:
-        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
-    return result.stdout
 
 
 def inbox_items():
@@ -61,45 +53,26 @@ def flags_and_keywords(fetched):
     return result
 
 
-class ImapServer:
-    def __init__(self, root):
-        # One address may open every session: the limit of 100 is the server's.
-        self.process = subprocess.Popen([EXHOST, "imap", "--root", root, "--listen", "127.0.0.1:0",
-                                         "--max-per-client", "100"],
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.port = int(self.process.stdout.readline())
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        _, err = self.process.communicate(timeout=30)
-        return self.process.returncode, err
-
-
 class ImapFront(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lvimap", dir="/tmp")
-        os.environ["EXHOST_ROOT"] = cls.root
-        exhost("init", "--force", "--domain", "example.com", "--users", "4")
-        exhost("directory", "start")
-        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
-        exhost("mailbox", "add", "alice")
-        exhost("passwd", "alice", stdin=PASSWORD + "\n")
-        exhost("complus", "install", "Lorvanta", DLL, "--identity", "example.com\\svc",
-               "--password-stdin", stdin="x\n")
-        exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
-               "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
-               "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+        cls.root = exhost_harness.server_folder("lvimap", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "4")
+        exhost_harness.install_sink(DLL)
+        exhost_harness.register_sink()
         cls.messages = sorted(glob.glob(os.path.join(FIXTURES, "messages", "*.eml")))
         exhost("deliver", "--rcpt", "alice@example.com", *cls.messages)
-        cls.server = ImapServer(cls.root)
+        cls.server = cls.start()
+
+    @classmethod
+    def start(cls):
+        # One address may open every session: the limit of 100 is the server's.
+        return ImapServer("--root", cls.root, "--max-per-client", "100")
 
     @classmethod
     def tearDownClass(cls):
-        if cls.server.process.poll() is None:
-            cls.server.stop()
-        exhost("directory", "stop")
-        shutil.rmtree(cls.root, ignore_errors=True)
+        cls.server.stop()
+        exhost_harness.remove_server_folder(cls.root)
 
     def client(self, user="alice@example.com", password=PASSWORD):
         client = imaplib.IMAP4("127.0.0.1", self.server.port)
@@ -184,8 +157,7 @@ class ImapFront(unittest.TestCase):
 
     def test_passwd_refuses_unknown_users_and_empty_passwords(self):
         for alias, stdin in (("nobody", "pw\n"), ("alice", "\n")):
-            result = subprocess.run([EXHOST, "passwd", alias], input=stdin, capture_output=True,
-                                    text=True)
+            result = exhost_harness.run("passwd", alias, stdin=stdin)
             self.assertEqual(result.returncode, 1, alias)
             self.assertTrue(result.stderr.startswith("exhost: "), result.stderr)
         self.client()  # the password is still the one set before
@@ -196,18 +168,15 @@ class ImapFront(unittest.TestCase):
         self.assertEqual(listed, [b'(\\HasNoChildren) "/" "INBOX"'])
 
     def raw(self):
-        connection = socket.create_connection(("127.0.0.1", self.server.port), timeout=20)
+        connection, reader = self.server.connect()
         self.addCleanup(connection.close)
-        reader = connection.makefile("rb")
         self.addCleanup(reader.close)
-        self.assertTrue(reader.readline().startswith(b"* OK"))
         return connection, reader
 
     def test_idle_reports_new_mail(self):
         connection, reader = self.raw()
         connection.sendall(f"a LOGIN alice {PASSWORD}\r\nb SELECT INBOX\r\n".encode())
-        while not reader.readline().startswith(b"b OK"):
-            pass
+        self.assertIn(b"b OK", reply(reader, b"b")[-1])
         connection.sendall(b"c IDLE\r\n")
         self.assertEqual(reader.readline(), b"+ idling\r\n")
         exhost("deliver", "--rcpt", "alice.smith@example.com", self.messages[1])
@@ -218,8 +187,7 @@ class ImapFront(unittest.TestCase):
         connection.sendall(b"d UID SEARCH RECENT\r\n")
         newest = reader.readline().split()[-1]
         connection.sendall(b"e UID STORE " + newest + b" +FLAGS.SILENT (\\Deleted)\r\nf EXPUNGE\r\n")
-        while not reader.readline().startswith(b"f OK"):
-            pass
+        self.assertIn(b"f OK", reply(reader, b"f")[-1])
 
     def test_sessions_beyond_one_hundred_are_refused(self):
         sessions = [self.raw() for _ in range(100)]
@@ -247,9 +215,9 @@ class ImapFront(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertIn("stopped", err)
         self.assertEqual(reader.readline(), b"* BYE Server shutting down\r\n")
-        type(self).server = ImapServer(self.root)
+        type(self).server = self.start()
 
 
 if __name__ == "__main__":
-    EXHOST, DLL, FIXTURES = sys.argv[1:4]
+    exhost_harness.EXHOST, DLL, FIXTURES = sys.argv[1:4]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -10,17 +10,18 @@ A sanitizer's allocator holds memory of its own: a sanitized build is not held t
 import base64
 import os
 import re
-import shutil
 import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 
-EXHOST = FIXTURES = None
+import exhost_harness
+from exhost_harness import ImapServer, exhost, reply
+
+FIXTURES = None
 SANITIZED = False
 PASSWORD = "hostile-7"
 LOGIN = f"a LOGIN alice {PASSWORD}\r\n".encode()
@@ -33,44 +34,10 @@ SAFETY_LIMIT_MB = 800
 SANITIZED_SAFETY_LIMIT_MB = 3000
 
 
-def exhost(*args, stdin=None):
-    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
-    if result.returncode != 0:
-        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
-    return result.stdout
-
 
 def memory_mb(pid, field):
     with open(f"/proc/{pid}/status", encoding="ascii") as status:
         return int(re.search(rf"^{field}:\s+(\d+) kB", status.read(), re.MULTILINE).group(1)) / 1024
-
-
-class Server:
-    def __init__(self, root, *options):
-        self.log = tempfile.TemporaryFile("w+", encoding="utf-8")
-        self.process = subprocess.Popen(
-            [EXHOST, "imap", "--root", root, "--listen", "127.0.0.1:0", *options],
-            stdout=subprocess.PIPE, stderr=self.log, text=True)
-        self.port = int(self.process.stdout.readline())
-
-    def connect(self, timeout=20):
-        connection = socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
-        reader = connection.makefile("rb")
-        greeting = reader.readline()
-        assert greeting.startswith(b"* OK"), greeting
-        return connection, reader
-
-    def stop(self, timeout=30):
-        """Stops the server and returns its log (again at a later call)."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=timeout)
-        if not self.log.closed:
-            self.log.seek(0)
-            self.text = self.log.read()
-            self.log.close()
-            self.process.stdout.close()
-        return self.text
 
 
 def stop_and_wait(pid):
@@ -87,28 +54,11 @@ def stop_and_wait(pid):
         time.sleep(0.001)
 
 
-def reply(reader, tag):
-    """The lines up to the tagged one, and the tagged one."""
-    lines = []
-    while True:
-        line = reader.readline()
-        if not line:
-            raise AssertionError(f"closed before {tag}: {lines}")
-        lines.append(line)
-        if line.startswith(tag + b" "):
-            return lines
-
-
 class HostileClients(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lvhostile", dir="/tmp")
-        os.environ["EXHOST_ROOT"] = cls.root
-        exhost("init", "--force", "--domain", "example.com", "--users", "4")
-        exhost("directory", "start")
-        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
-        exhost("mailbox", "add", "alice")
-        exhost("passwd", "alice", stdin=PASSWORD + "\n")
+        cls.root = exhost_harness.server_folder("lvhostile", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "4")
         line = "x" * 78 + "\r\n"
         files = []
         for n in range(MESSAGES):
@@ -121,12 +71,16 @@ class HostileClients(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run([EXHOST, "directory", "stop"], capture_output=True)
-        shutil.rmtree(cls.root, ignore_errors=True)
+        exhost_harness.remove_server_folder(cls.root)
 
     def setUp(self):
-        if subprocess.run([EXHOST, "directory", "status"], capture_output=True).returncode == 3:
+        if exhost_harness.run("directory", "status").returncode == 3:
             exhost("directory", "start")
+
+    def server(self, *options):
+        server = ImapServer("--root", self.root, *options)
+        self.addCleanup(server.stop)
+        return server
 
     def client(self, server, timeout=20):
         connection, reader = server.connect(timeout)
@@ -135,8 +89,7 @@ class HostileClients(unittest.TestCase):
         return connection, reader
 
     def test_directory_down_during_authenticate_fails_that_login_alone(self):
-        server = Server(self.root)
-        self.addCleanup(server.stop)
+        server = self.server()
         connection, reader = self.client(server)
         exhost("directory", "stop")
         connection.sendall(b"a AUTHENTICATE PLAIN\r\n")
@@ -150,8 +103,8 @@ class HostileClients(unittest.TestCase):
         other, other_reader = self.client(server)
         other.sendall(b"c NOOP\r\n")
         self.assertEqual(other_reader.readline(), b"c OK NOOP completed\r\n")
-        log = server.stop()
-        self.assertEqual(server.process.returncode, 0, log)
+        code, log = server.stop()
+        self.assertEqual(code, 0, log)
         failure_id = answer.split()[-1].decode()
         (line,) = [line for line in log.splitlines() if f"id={failure_id}" in line]
         self.assertIn(" failure ", line)
@@ -168,8 +121,7 @@ class HostileClients(unittest.TestCase):
             pass
 
     def test_clients_that_never_read_hold_little_memory(self):
-        server = Server(self.root, "--max-per-client", str(CLIENTS + 5))
-        self.addCleanup(server.stop)
+        server = self.server("--max-per-client", str(CLIENTS + 5))
         baseline = memory_mb(server.process.pid, "VmRSS")
         clients = []
         for _ in range(CLIENTS):
@@ -217,8 +169,7 @@ class HostileClients(unittest.TestCase):
         self.assertIn(b"a OK", reply(reader, b"a")[-1])
 
     def test_sigterm_ends_the_server_while_a_login_hangs_on_the_directory(self):
-        server = Server(self.root, "--lookup-timeout", "3")
-        self.addCleanup(server.stop)
+        server = self.server("--lookup-timeout", "3")
         pid = int(re.search(r"pid (\d+)", exhost("directory", "status")).group(1))
         connection, reader = self.client(server)
         stop_and_wait(pid)
@@ -241,6 +192,6 @@ class HostileClients(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    EXHOST, FIXTURES = sys.argv[1:3]
+    exhost_harness.EXHOST, FIXTURES = sys.argv[1:3]
     SANITIZED = sys.argv[3:4] == ["sanitized"]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -8,18 +8,17 @@ usage: imap_login_throttle_test.py EXHOST FIXTURES_DIR [SECONDS [TRIES_PER_MINUT
 (defaults 10 and 60: a minute's rate measured over ten seconds; the report prints the figure)
 """
 
-import os
-import shutil
 import signal
 import socket
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 
-EXHOST = FIXTURES = None
+import exhost_harness
+from exhost_harness import ImapServer, reply
+
+FIXTURES = None
 SECONDS = 10.0
 TRIES_PER_MINUTE = 60
 PASSWORD = "wonderland-7"
@@ -28,12 +27,6 @@ CONNECTIONS = 32
 # once, then three with growing pauses; one more for a try that straddles the window's edge.
 BURST = 3 + 3 + 1
 
-
-def exhost(*args, stdin=None):
-    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
-    if result.returncode != 0:
-        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
-    return result.stdout
 
 
 class Attacker(threading.Thread):
@@ -70,17 +63,13 @@ class Attacker(threading.Thread):
                 pass
 
 
-def login_from(address, port, user, password):
+def login_from(address, server, user, password):
     """Seconds until the server answered the LOGIN, and its tagged answer."""
-    with socket.create_connection(("127.0.0.1", port), timeout=60,
-                                  source_address=(address, 0)) as connection:
-        reader = connection.makefile("rb")
-        assert reader.readline().startswith(b"* OK")
+    connection, reader = server.connect(timeout=60, source=address)
+    with connection, reader:
         started = time.monotonic()
         connection.sendall(f"o LOGIN {user} {password}\r\n".encode())
-        line = reader.readline()
-        while line and not line.startswith(b"o "):
-            line = reader.readline()
+        line = reply(reader, b"o")[-1]
         elapsed = time.monotonic() - started
         connection.sendall(b"z LOGOUT\r\n")
         return elapsed, line
@@ -89,48 +78,38 @@ def login_from(address, port, user, password):
 class LoginThrottle(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lvthrottle", dir="/tmp")
-        os.environ["EXHOST_ROOT"] = cls.root
-        exhost("init", "--force", "--domain", "example.com", "--users", "2")
-        exhost("directory", "start")
-        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
-        exhost("mailbox", "add", "alice")
-        exhost("passwd", "alice", stdin=PASSWORD + "\n")
-        cls.log = open(os.path.join(cls.root, "imap.log"), "w+", encoding="utf-8")
-        cls.server = subprocess.Popen(
-            [EXHOST, "imap", "--root", cls.root, "--listen", "127.0.0.1:0", "--log", "stderr",
-             "--login-tries-per-minute", str(TRIES_PER_MINUTE),
-             # The attack's connections all come from one address: only the throttle holds them.
-             "--max-per-client", "100"],
-            stdout=subprocess.PIPE, stderr=cls.log, text=True)
-        cls.port = int(cls.server.stdout.readline())
+        cls.root = exhost_harness.server_folder("lvthrottle", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "2")
+        cls.server = ImapServer(
+            "--root", cls.root, "--log", "stderr",
+            "--login-tries-per-minute", str(TRIES_PER_MINUTE),
+            # The attack's connections all come from one address: only the throttle holds them.
+            "--max-per-client", "100")
 
     @classmethod
     def tearDownClass(cls):
-        if cls.server.poll() is None:
-            cls.server.kill()
-            cls.server.wait()
-        cls.log.close()
-        exhost("directory", "stop")
-        shutil.rmtree(cls.root, ignore_errors=True)
+        if cls.server.process.poll() is None:
+            cls.server.process.kill()
+        cls.server.stop()
+        exhost_harness.remove_server_folder(cls.root)
 
     def test_guessing_is_bounded_per_address_and_the_owner_gets_in_from_elsewhere(self):
         stop = threading.Event()
-        attackers = [Attacker(self.port, n, stop) for n in range(CONNECTIONS)]
+        attackers = [Attacker(self.server.port, n, stop) for n in range(CONNECTIONS)]
         started = time.monotonic()
         for attacker in attackers:
             attacker.start()
         time.sleep(SECONDS / 2)
-        owner_wait, owner_answer = login_from("127.0.0.2", self.port, "alice", PASSWORD)
+        owner_wait, owner_answer = login_from("127.0.0.2", self.server, "alice", PASSWORD)
         time.sleep(max(0.0, started + SECONDS - time.monotonic()))
         ended = time.monotonic()
         refusals = sorted(t for attacker in attackers for t in attacker.refusals
                           if started <= t <= ended)
 
         # Throttled logins are still waiting: SIGTERM must not wait for them.
-        self.server.send_signal(signal.SIGTERM)
+        self.server.process.send_signal(signal.SIGTERM)
         stopping = time.monotonic()
-        code = self.server.wait(timeout=30)
+        code = self.server.process.wait(timeout=30)
         stop_seconds = time.monotonic() - stopping
         stop.set()
         for attacker in attackers:
@@ -150,15 +129,14 @@ class LoginThrottle(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertLess(stop_seconds, 5)
 
-        self.log.seek(0)
-        log = self.log.read()
+        _, log = self.server.stop()
         self.assertRegex(log, r"login-throttled session=\w+ client=127\.0\.0\.1 user=alice ms=\d+")
         self.assertNotRegex(log, r"login-throttled session=\w+ client=127\.0\.0\.2")
         self.assertNotIn("guess-", log)  # no password in the log
 
 
 if __name__ == "__main__":
-    EXHOST, FIXTURES = sys.argv[1:3]
+    exhost_harness.EXHOST, FIXTURES = sys.argv[1:3]
     if len(sys.argv) > 3:
         SECONDS = float(sys.argv[3])
     if len(sys.argv) > 4:

@@ -5,6 +5,7 @@
 #include "TempStore.h"
 #include "TestRegistration.h"
 #include "TestSink.h"
+#include "tests/integration/AtOnce.h"
 
 #include "platform/store/BatchedDelivery.h"
 #include "platform/store/Delivery.h"
@@ -13,10 +14,9 @@
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StorePool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
-#include <mutex>
-#include <thread>
 
 using namespace platform;
 using namespace platform::store;
@@ -40,8 +40,7 @@ protected:
             if (!reader->Exists(reader->Locate(url)))
                 ++committedButUnseen;
         };
-        SetSinkCreator(
-            [this](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
+        sinks["Test.Sink"] = &sink;
         for (const auto* mailbox : {"alice", "bob"})
             storetest::Register(*store, kFileBase + "/" + mailbox + "/Inbox/Test.reg");
     }
@@ -56,10 +55,9 @@ protected:
     }
 
     // Subject -> how many messages of the mailbox carry it, and how many of those are stamped.
-    std::map<std::string, std::pair<int, int>> Inbox(const std::string& mailbox) {
+    std::map<std::string, std::pair<int, int>> Subjects(const std::string& mailbox) {
         std::map<std::string, std::pair<int, int>> subjects;
-        for (const auto& item :
-             store->Children(store->Locate(kFileBase + "/" + mailbox + "/Inbox"), false)) {
+        for (const auto& item : Inbox(mailbox)) {
             const auto subject = item.properties.find(kSubject);
             if (subject == item.properties.end())
                 continue;
@@ -74,7 +72,7 @@ protected:
     // must be stored and stamped once.
     int StoredOnce(const std::string& mailbox, const std::string& prefix) {
         int stored = 0;
-        for (const auto& [subject, counts] : Inbox(mailbox))
+        for (const auto& [subject, counts] : Subjects(mailbox))
             if (subject.rfind(prefix, 0) == 0) {
                 EXPECT_EQ(counts, std::make_pair(1, 1)) << mailbox << ": " << subject;
                 ++stored;
@@ -83,10 +81,9 @@ protected:
     }
 
     int Phases(std::int32_t flag) {
-        int count = 0;
-        for (const auto& call : sink.Calls())
-            count += call.method == "OnSyncSave" && (call.flags & flag) ? 1 : 0;
-        return count;
+        const auto flags = sink.SaveFlags();
+        return static_cast<int>(
+            std::count_if(flags.begin(), flags.end(), [&](auto each) { return each & flag; }));
     }
 
     TestSink sink;
@@ -110,22 +107,14 @@ TEST_F(BatchedDelivery, ConcurrentDeliveriesAreEachStoredAndStampedOnceAndNoneIs
     int expectedPerMailbox = 0;
     for (const auto& spread : spreads) {
         SCOPED_TRACE(spread.name);
-        std::vector<std::thread> threads;
-        std::atomic<int> failures{0};
-        for (int t = 0; t < kThreads; ++t)
-            threads.emplace_back([&, t] {
-                const auto& mailboxes = spread.rounds[t % spread.rounds.size()];
-                for (int i = 0; i < kMessages; ++i)
-                    try {
-                        Deliver(mailboxes, std::string(spread.name) + " " + std::to_string(t) +
-                                               "." + std::to_string(i));
-                    } catch (...) {
-                        ++failures;
-                    }
-            });
-        for (auto& thread : threads)
-            thread.join();
-        EXPECT_EQ(failures, 0);
+        const auto failures = integration::AtOnce(kThreads, [&](int t) {
+            for (int i = 0; i < kMessages; ++i)
+                Deliver(spread.rounds[t % spread.rounds.size()], std::string(spread.name) + " " +
+                                                                     std::to_string(t) + "." +
+                                                                     std::to_string(i));
+            return std::string();
+        });
+        EXPECT_EQ(failures, std::vector<std::string>{});
         std::map<std::string, int> perMailbox;
         for (int t = 0; t < kThreads; ++t)
             for (const auto& mailbox : spread.rounds[t % spread.rounds.size()])
@@ -163,23 +152,11 @@ TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
         SCOPED_TRACE(name);
         const std::vector<std::string> mailboxes(names.begin(), names.begin() + row.mailboxes);
         const std::string body(row.kilobytes * 1024, 'x');
-        std::atomic<int> failures{0};
-        std::string failure;
-        std::mutex failureLock;
-        std::vector<std::thread> threads;
-        for (int t = 0; t < row.threads; ++t)
-            threads.emplace_back([&, t] {
-                try {
-                    Deliver(mailboxes, name + " " + std::to_string(t), body);
-                } catch (const Error& error) {
-                    ++failures;
-                    const std::lock_guard lock(failureLock);
-                    failure = error.Description();
-                }
-            });
-        for (auto& thread : threads)
-            thread.join();
-        EXPECT_EQ(failures, 0) << failure;
+        const auto failures = integration::AtOnce(row.threads, [&](int t) {
+            Deliver(mailboxes, name + " " + std::to_string(t), body);
+            return std::string();
+        });
+        EXPECT_EQ(failures, std::vector<std::string>{});
         for (const auto& mailbox : mailboxes)
             EXPECT_EQ(StoredOnce(mailbox, name + " "), row.threads) << mailbox;
     }
@@ -206,7 +183,7 @@ TEST_F(BatchedDelivery, ARefusalOrAFailedWriteKeepsNothingForAnyMailbox) {
         SCOPED_TRACE(c.name);
         c.arrange();
         EXPECT_THROW(Deliver({"alice", "bob"}, c.name), Error);
-        EXPECT_TRUE(Inbox("alice").empty());
+        EXPECT_TRUE(Subjects("alice").empty());
         EXPECT_EQ(Phases(EVT_SYNC_COMMITTED), 0);
         EXPECT_GE(Phases(EVT_SYNC_ABORTED), 1);
     }
@@ -214,7 +191,7 @@ TEST_F(BatchedDelivery, ARefusalOrAFailedWriteKeepsNothingForAnyMailbox) {
     sink.abortInBegin = false;
     sink.onBegin = nullptr;
     EXPECT_EQ(Deliver({"alice"}, "after").size(), 1u);
-    EXPECT_EQ(Inbox("alice").size(), 1u);
+    EXPECT_EQ(Subjects("alice").size(), 1u);
 }
 
 TEST_F(BatchedDelivery, KeptStoresAreReusedUntilTheStoreFileIsReplaced) {
@@ -234,7 +211,7 @@ TEST_F(BatchedDelivery, KeptStoresAreReusedUntilTheStoreFileIsReplaced) {
     store->CreateDomainFolder("example.com");
     store->CreateMailbox("example.com", "alice");
     Deliver({"alice"}, "second");
-    EXPECT_EQ(Inbox("alice").size(), 1u) << "the delivery did not reach the new store file";
+    EXPECT_EQ(Subjects("alice").size(), 1u) << "the delivery did not reach the new store file";
 }
 
 } // namespace

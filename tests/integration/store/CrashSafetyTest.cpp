@@ -1,5 +1,6 @@
-// A delivering process killed at random moments, again and again: the store must open clean and
-// hold only whole messages.
+// Other processes on the store: a delivering process killed at random moments, again and again,
+// after which the store must open clean and hold only whole messages; and two processes saving
+// at once, every item of both stored exactly once.
 
 #include "StoreFiles.h"
 #include "TempStore.h"
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace {
@@ -54,7 +56,7 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
     // Reopened as after a crash: every stored message is whole.
     store.reset();
     store = store::Store::Open(platform::host::ServerFolder(root));
-    const auto items = store->Children(store->Locate(storetest::kFileBase + "/alice/Inbox"), false);
+    const auto items = Inbox("alice");
     EXPECT_GT(items.size(), 0u) << "nothing was delivered before the kills";
     for (const auto& item : items) {
         auto properties = item.properties;
@@ -68,6 +70,39 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
     }
     // And the store still takes deliveries.
     EXPECT_NO_THROW(store::DeliverMessage(*store, "example.com", "alice", Message(99, 0)));
+}
+
+TEST_F(CrashSafety, SavesFromTwoProcessesAreAllStoredOnce) {
+    constexpr int kSaves = 25;
+    // A connection of its own for each item, items named after the writer.
+    const auto write = [&](const std::string& writer) {
+        for (int i = 0; i < kSaves; ++i)
+            CreateItem(storetest::kFileBase + "/alice/Inbox/" + writer + "-" + std::to_string(i),
+                       {{"urn:test:writer", platform::Variant(writer)}});
+    };
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // The child writes through a store of its own and leaves without running the test's
+        // teardown.
+        int status = 0;
+        try {
+            write("child");
+        } catch (...) {
+            status = 1;
+        }
+        _exit(status);
+    }
+    write("parent");
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::set<std::string> names;
+    for (const auto& item : Inbox("alice"))
+        names.insert(item.properties.at(store::kDisplayName).Text());
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(2 * kSaves));
+    EXPECT_EQ(names.count("child-0"), 1u);
+    EXPECT_EQ(names.count("parent-" + std::to_string(kSaves - 1)), 1u);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "TempStore.h"
 #include "TestRegistration.h"
 #include "TestSink.h"
+#include "tests/integration/AtOnce.h"
 
 #include "platform/core/Error.h"
 #include "platform/store/Delivery.h"
@@ -17,7 +18,6 @@
 #include <regex>
 #include <set>
 #include <sqlite3.h>
-#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -30,8 +30,7 @@ class Delivery : public TempStore {
 protected:
     void SetUp() override {
         TempStore::SetUp();
-        SetSinkCreator(
-            [this](const std::string&) { return com::ComPtr<IExStoreSyncEvents>(&sink); });
+        sinks["Test.Sink"] = &sink;
     }
     TestSink sink;
 };
@@ -119,8 +118,7 @@ TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
     sqlite3_close(db);
     const auto key = store->Locate(url).key;
     for (const auto& read : std::vector<std::function<void()>>{
-             [&] { store->Children(store->Locate(kFileBase + "/alice/Inbox"), false); },
-             [&] { store->Read(store->Locate(url)); }}) {
+             [&] { Inbox("alice"); }, [&] { store->Read(store->Locate(url)); }}) {
         const auto failure = testsupport::FailureOf(read);
         EXPECT_EQ(failure.number, store::hr::STORE_E_DATABASE);
         EXPECT_NE(failure.description.find("store.db"), std::string::npos);
@@ -134,15 +132,13 @@ TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
 TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {
     constexpr int kThreads = 4, kNamesEach = 2000;
     std::vector<std::vector<std::string>> names(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kNamesEach; ++i)
-                names[t].push_back(
-                    NewDelivery(*store, kFileBase + "/alice", "Subject: x\n\n").location.name);
-        });
-    for (auto& thread : threads)
-        thread.join();
+    const auto make = [&](int t) {
+        for (int i = 0; i < kNamesEach; ++i)
+            names[t].push_back(
+                NewDelivery(*store, kFileBase + "/alice", "Subject: x\n\n").location.name);
+        return std::string();
+    };
+    EXPECT_EQ(integration::AtOnce(kThreads, make), std::vector<std::string>{});
     std::set<std::string> distinct;
     for (const auto& made : names) {
         EXPECT_TRUE(std::is_sorted(made.begin(), made.end()));
@@ -158,7 +154,7 @@ TEST_F(Delivery, AMailboxCanBeNamedByDomainFolderAndAlias) {
     // The Inbox URL is spelt as the store spells the mailbox.
     EXPECT_EQ(url.rfind(kFileBase + "/bob/Inbox/", 0), 0u) << url;
     EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kSubject), Variant("by alias"));
-    EXPECT_EQ(store->Children(store->Locate(kFileBase + "/bob/Inbox"), false).size(), 1u);
+    EXPECT_EQ(Inbox("bob").size(), 1u);
 }
 
 // What a sink writes in the begin phase is saved with the item (EventServiceTest; the real sink
@@ -166,13 +162,10 @@ TEST_F(Delivery, AMailboxCanBeNamedByDomainFolderAndAlias) {
 TEST_F(Delivery, TheSaveCarriesTheDeliveredFlag) {
     storetest::Register(*store, kFileBase + "/alice/Inbox/Test.reg");
     const auto url = DeliverMessage(*store, kFileBase + "/alice", "To: alice@example.com\n\nx");
-    std::vector<std::int32_t> flags;
     for (const auto& call : sink.Calls())
-        if (call.method == "OnSyncSave") {
-            flags.push_back(call.flags);
-            EXPECT_EQ(call.url, url);
-        }
-    EXPECT_EQ(flags,
+        EXPECT_EQ(call.url,
+                  call.method == "OnSyncSave" ? url : kFileBase + "/alice/Inbox/Test.reg");
+    EXPECT_EQ(sink.SaveFlags(),
               (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM | EVT_IS_DELIVERED,
                                          EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}));
 }
@@ -182,7 +175,7 @@ TEST_F(Delivery, FailsForAnUnknownMailbox) {
                   DeliverMessage(*store, kFileBase + "/carol", "Subject: x\n\n");
               }).number,
               store::hr::DB_E_NOTFOUND);
-    EXPECT_TRUE(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).empty());
+    EXPECT_TRUE(Inbox("alice").empty());
 }
 
 } // namespace

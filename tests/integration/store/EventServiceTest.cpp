@@ -25,40 +25,25 @@ const std::string kInbox = kFileBase + "/alice/Inbox";
 
 class EventService : public TempStore {
 protected:
-    void SetUp() override {
-        TempStore::SetUp();
-        SetSinkCreator([this](const std::string& progId) {
-            auto found = sinks.find(progId);
-            if (found == sinks.end())
-                throw Error(platform::hr::REGDB_E_CLASSNOTREG, "Class not registered: " + progId);
-            return com::ComPtr<IExStoreSyncEvents>(found->second);
-        });
-    }
-
     void Register(const std::string& folderUrl, const std::string& name, const std::string& progId,
                   const std::string& scope = "SHALLOW", const std::string& method = "onsyncsave") {
         storetest::Register(*store, folderUrl + "/" + name,
                             {method, progId, scope, kHiddenExcluded, "1"});
     }
 
-    // The OnSyncSave calls only, as (flags) in order.
-    std::vector<std::int32_t> SaveFlags(TestSink& sink) {
-        std::vector<std::int32_t> flags;
-        for (const auto& call : sink.Calls())
-            if (call.method == "OnSyncSave")
-                flags.push_back(call.flags);
-        return flags;
+    // The test's sink, registered on `folder`.
+    void RegisterSink(const std::string& folder = kInbox) {
+        sinks["Test.Sink"] = &sink;
+        Register(folder, "Test.reg", "Test.Sink");
     }
 
     std::optional<Item> Stored(const std::string& url) { return store->Find(store->Locate(url)); }
 
-    std::map<std::string, IExStoreSyncEvents*> sinks;
+    TestSink sink;
 };
 
 TEST_F(EventService, ANewItemGetsTheBeginAndCommittedPhasesWithItsFlags) {
-    TestSink sink;
-    sinks["Test.Sink"] = &sink;
-    Register(kInbox, "Test.reg", "Test.Sink");
+    RegisterSink();
     CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
     const auto calls = sink.Calls();
     ASSERT_EQ(calls.size(), 3u);
@@ -81,7 +66,6 @@ TEST_F(EventService, ANewItemGetsTheBeginAndCommittedPhasesWithItsFlags) {
 }
 
 TEST_F(EventService, WhatTheSinkCommitsBecomesPartOfTheSameSave) {
-    TestSink sink;
     sink.onBegin = [](ado::Record& record) {
         auto fields = record.Fields();
         EXPECT_EQ(fields->Item("urn:test:a")->Value(), Variant("from the client"));
@@ -90,8 +74,7 @@ TEST_F(EventService, WhatTheSinkCommitsBecomesPartOfTheSameSave) {
         // Written after the last Update: not part of the save.
         fields->Item("urn:test:late")->SetValue(Variant("late"));
     };
-    sinks["Test.Sink"] = &sink;
-    Register(kInbox, "Test.reg", "Test.Sink");
+    RegisterSink();
     CreateItem(kInbox + "/message", {{"urn:test:a", Variant("from the client")}});
     const auto item = Stored(kInbox + "/message");
     ASSERT_TRUE(item);
@@ -102,21 +85,19 @@ TEST_F(EventService, WhatTheSinkCommitsBecomesPartOfTheSameSave) {
 
 TEST_F(EventService, AbortChangeRefusesTheSaveAndTheAbortedPhaseFollows) {
     CreateItem(kInbox + "/existing", {{"urn:test:a", Variant("old")}});
-    TestSink sink;
     sink.abortInBegin = true;
     sink.onBegin = [](ado::Record& record) {
         record.Fields()->Item("urn:test:a")->SetValue(Variant("stamped"));
         record.Fields()->Update();
     };
-    sinks["Test.Sink"] = &sink;
-    Register(kInbox, "Test.reg", "Test.Sink");
+    RegisterSink();
 
     const auto refused = testsupport::FailureOf([&] { CreateItem(kInbox + "/refused", {}); });
     EXPECT_EQ(refused.number, store::hr::E_ABORT);
     EXPECT_NE(refused.description.find("Test.Sink"), std::string::npos) << refused.description;
     EXPECT_FALSE(Stored(kInbox + "/refused"));
-    EXPECT_EQ(SaveFlags(sink), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM,
-                                                          EVT_SYNC_ABORTED | EVT_NEW_ITEM}));
+    EXPECT_EQ(sink.SaveFlags(), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM,
+                                                           EVT_SYNC_ABORTED | EVT_NEW_ITEM}));
 
     // A refused replacement leaves the old item as it was.
     EXPECT_THROW(CreateItem(kInbox + "/existing", {{"urn:test:a", Variant("new")}}), Error);
@@ -141,7 +122,6 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
 
 // A sink that cannot be created is logged the same way (SinkDllRemovedTest).
 TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
-    TestSink sink;
     sink.throwInBegin = true;
     sinks["Broken.Sink"] = &sink;
     Register(kInbox, "Broken.reg", "Broken.Sink");
@@ -156,19 +136,17 @@ TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
                  "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\t[^\t\n]+\tBroken.Sink\t[^\t\n]+\n")))
         << log;
     // The committed phase still reaches it.
-    EXPECT_EQ(SaveFlags(sink).back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
+    EXPECT_EQ(sink.SaveFlags().back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
 }
 
 TEST_F(EventService, HiddenItemsAreExcludedByTheCriteria) {
-    TestSink sink;
-    sinks["Test.Sink"] = &sink;
-    Register(kInbox, "Test.reg", "Test.Sink");
+    RegisterSink();
     CreateItem(kInbox + "/hidden", {{"DAV:ishidden", Variant(true)}});
     CreateItem(kInbox + "/visible", {});
     const auto calls = sink.Calls();
     for (const auto& call : calls)
         EXPECT_EQ(call.url.find("hidden"), std::string::npos) << call.url;
-    EXPECT_EQ(SaveFlags(sink).size(), 2u);
+    EXPECT_EQ(sink.SaveFlags().size(), 2u);
 }
 
 TEST_F(EventService, MatchScopesReachTheirFolders) {
@@ -186,25 +164,24 @@ TEST_F(EventService, MatchScopesReachTheirFolders) {
 
     CreateItem(kInbox + "/Sub/below", {});
     EXPECT_TRUE(shallow.Calls().size() == 1u) << "only its Register";
-    EXPECT_EQ(SaveFlags(deep).size(), 2u);
-    EXPECT_EQ(SaveFlags(any).size(), 2u);
+    EXPECT_EQ(deep.SaveFlags().size(), 2u);
+    EXPECT_EQ(any.SaveFlags().size(), 2u);
 
     CreateItem(kFileBase + "/bob/Inbox/elsewhere", {});
-    EXPECT_EQ(SaveFlags(deep).size(), 2u);
-    EXPECT_EQ(SaveFlags(any).size(), 4u);
-    EXPECT_TRUE(SaveFlags(other).empty());
+    EXPECT_EQ(deep.SaveFlags().size(), 2u);
+    EXPECT_EQ(any.SaveFlags().size(), 4u);
+    EXPECT_TRUE(other.SaveFlags().empty());
 }
 
 TEST_F(EventService, AFolderSaveCarriesTheCollectionFlag) {
-    TestSink sink;
-    sinks["Test.Sink"] = &sink;
-    Register(kFileBase + "/alice", "Root.reg", "Test.Sink");
+    RegisterSink(kFileBase + "/alice");
     auto connection = Connect(kFileBase + "/alice");
     auto record = OpenRecord(connection, kInbox, 3, -1);
     record->Fields()->Item("urn:test:a")->SetValue(Variant(1));
     record->Fields()->Update();
-    EXPECT_EQ(SaveFlags(sink), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_IS_COLLECTION,
-                                                          EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}));
+    EXPECT_EQ(sink.SaveFlags(),
+              (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_IS_COLLECTION,
+                                         EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}));
 }
 
 } // namespace

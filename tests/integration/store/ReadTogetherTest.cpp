@@ -17,7 +17,7 @@ namespace {
 class ReadTogetherTest : public TempStore {
 protected:
     std::size_t InboxCount(Store& reader, const std::string& mailbox) {
-        return reader.Children(reader.Locate(kFileBase + "/" + mailbox + "/Inbox"), false).size();
+        return Inbox(mailbox, &reader).size();
     }
 
     std::shared_ptr<Store> OtherConnection() {

@@ -2,9 +2,11 @@
 
 // A server folder in a temporary directory with a store holding the domain folder
 // "example.com", the mailboxes "alice" and "bob" and a system mailbox. EXHOST_ROOT points at it
-// for the duration of a test, so that the provider finds it.
+// for the duration of a test, so that the provider finds it. The event service creates the
+// test's sinks, by ProgID, from `sinks`.
 
 #include "platform/core/Ado.h"
+#include "platform/core/Error.h"
 #include "platform/core/ObjectFactory.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/EventService.h"
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 namespace storetest {
 
@@ -33,7 +36,13 @@ protected:
         store->CreateMailbox("example.com", "alice");
         store->CreateMailbox("example.com", "bob");
         systemMailbox = store->CreateSystemMailbox("example.com");
-        previousCreator = platform::store::SetSinkCreator(nullptr);
+        previousCreator = platform::store::SetSinkCreator([this](const std::string& progId) {
+            const auto found = sinks.find(progId);
+            if (found == sinks.end())
+                throw platform::Error(platform::hr::REGDB_E_CLASSNOTREG,
+                                      "Class not registered: " + progId);
+            return platform::com::ComPtr<platform::store::IExStoreSyncEvents>(found->second);
+        });
     }
     void TearDown() override {
         platform::store::SetSinkCreator(previousCreator);
@@ -66,6 +75,13 @@ protected:
         record->Close();
     }
 
+    // What the Inbox of `mailbox` holds, read through `reader` (else the test's store).
+    std::vector<platform::store::Item> Inbox(const std::string& mailbox,
+                                             platform::store::Store* reader = nullptr) {
+        auto& from = reader ? *reader : *store;
+        return from.Children(from.Locate(kFileBase + "/" + mailbox + "/Inbox"), false);
+    }
+
     std::string EventLog() const { return testsupport::FileText(root / "store" / "events.log"); }
 
     std::unique_ptr<testsupport::ScopedServerFolder> scoped;
@@ -73,6 +89,7 @@ protected:
     std::shared_ptr<platform::store::Store> store;
     std::string systemMailbox;
     platform::store::SinkCreator previousCreator;
+    std::map<std::string, platform::store::IExStoreSyncEvents*> sinks;
 };
 
 } // namespace storetest

@@ -35,6 +35,14 @@ public:
         std::lock_guard lock(mutex_);
         return calls_;
     }
+    // The flags of the OnSyncSave calls, in order.
+    std::vector<std::int32_t> SaveFlags() {
+        std::vector<std::int32_t> flags;
+        for (const auto& call : Calls())
+            if (call.method == "OnSyncSave")
+                flags.push_back(call.flags);
+        return flags;
+    }
 
     platform::com::HRESULT QueryInterface(platform::com::REFIID riid, void** ppv) override;
     platform::com::ULONG AddRef() override { return ++references_; }

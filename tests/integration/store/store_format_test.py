@@ -10,48 +10,35 @@ import imaplib
 import json
 import os
 import shutil
-import signal
 import sqlite3
-import subprocess
 import sys
-import tempfile
 import unittest
 
-EXHOST = DLL = FIXTURES = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
+import exhost_harness  # noqa: E402 (beside the IMAP front's tests)
+from exhost_harness import INBOX, ImapServer, exhost  # noqa: E402
+
+DLL = FIXTURES = None
 PASSWORD = "upgrade-7"
-INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
 KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
 CURRENT_FORMAT = 3
 NEW_MESSAGE = (b"From: carol@example.org\r\nTo: Alice <alice.smith@example.com>\r\n"
                b"Subject: After the upgrade\r\n\r\nHello.\r\n")
 
 
-def exhost(*args, stdin=None, check=True):
-    result = subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
-    if check and result.returncode != 0:
-        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
-    return result
-
-
 class OldStores(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lvformat", dir="/tmp")
-        os.environ["EXHOST_ROOT"] = cls.root
-        exhost("init", "--force", "--users", "1", "--seed", "1")
-        exhost("directory", "start")
-        exhost("ldif", os.path.join(FIXTURES, "demo", "alice.ldif"))
-        exhost("passwd", "alice", stdin=PASSWORD + "\n")
-        exhost("complus", "install", "Lorvanta", DLL, "--identity", "example.com\\svc",
-               "--password-stdin", stdin="x\n")
+        cls.root = exhost_harness.server_folder("lvformat", FIXTURES, PASSWORD, "--users", "1",
+                                                "--seed", "1")
+        exhost_harness.install_sink(DLL)
         cls.message = os.path.join(cls.root, "new.eml")
         with open(cls.message, "wb") as out:
             out.write(NEW_MESSAGE)
 
     @classmethod
     def tearDownClass(cls):
-        exhost("directory", "stop")
-        shutil.rmtree(cls.root, ignore_errors=True)
+        exhost_harness.remove_server_folder(cls.root)
 
     def use_store(self, fixture):
         """The server folder's store becomes a copy of the fixture."""
@@ -65,10 +52,9 @@ class OldStores(unittest.TestCase):
 
     def read_inbox(self):
         """(UID, subject) of every Inbox message and the keywords of the last, over IMAP."""
-        server = subprocess.Popen([EXHOST, "imap", "--listen", "127.0.0.1:0"],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        server = ImapServer()
         try:
-            client = imaplib.IMAP4("127.0.0.1", int(server.stdout.readline()))
+            client = imaplib.IMAP4("127.0.0.1", server.port)
             client.login("alice@example.com", PASSWORD)
             self.assertEqual(client.select("INBOX", readonly=True)[0], "OK")
             typ, fetched = client.uid("FETCH", "1:*",
@@ -76,8 +62,7 @@ class OldStores(unittest.TestCase):
             self.assertEqual(typ, "OK")
             client.logout()
         finally:
-            server.send_signal(signal.SIGTERM)
-            server.communicate(timeout=30)
+            server.stop()
         messages = []
         for part in fetched:
             if isinstance(part, tuple):
@@ -90,9 +75,7 @@ class OldStores(unittest.TestCase):
     # The format the file records after the upgrade is StoreFormatTest's.
     def check_upgrade(self, fixture):
         self.use_store(fixture)
-        exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
-               "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
-               "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+        exhost_harness.register_sink()
         exhost("deliver", "--rcpt", "alice.smith@example.com", self.message)
 
         messages = self.read_inbox()
@@ -102,7 +85,7 @@ class OldStores(unittest.TestCase):
         self.assertEqual(uids, sorted(set(uids)))
         # The sink ran for the new message: its keyword is the address it came by.
         self.assertIn("alice.smith@example.com", messages[-1][2])
-        items = json.loads(exhost("show", INBOX, "--json").stdout)["items"]
+        items = json.loads(exhost("show", INBOX, "--json"))["items"]
         stamped = [item for item in items if item["properties"].get(KEYWORDS)]
         self.assertEqual(len(stamped), 1)
 
@@ -122,7 +105,7 @@ class OldStores(unittest.TestCase):
         db.close()
         with open(database, "rb") as before:
             bytes_before = before.read()
-        result = exhost("deliver", "--rcpt", "alice@example.com", self.message, check=False)
+        result = exhost_harness.run("deliver", "--rcpt", "alice@example.com", self.message)
         self.assertEqual(result.returncode, 1)
         self.assertIn("format 9", result.stderr)
         self.assertIn(f"up to {CURRENT_FORMAT}", result.stderr)
@@ -132,5 +115,5 @@ class OldStores(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    EXHOST, DLL, FIXTURES = sys.argv[1:4]
+    exhost_harness.EXHOST, DLL, FIXTURES = sys.argv[1:4]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -7,12 +7,12 @@
 #include "platform/com/Guid.h"
 #include "platform/core/Error.h"
 #include "testsupport/FailureOf.h"
+#include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace com = platform::com;
@@ -128,11 +128,7 @@ TEST_F(ClassRegistryTest, AFileReplacedByAnotherWriterIsReadAfresh) {
     ASSERT_TRUE(registry.FindByProgId("Lib.First"));
     // Another process replaces the file the way writers do: a new file renamed into place, here
     // with the same size, so that only the file's identity tells the versions apart.
-    std::string content;
-    {
-        std::ifstream in(registry.File());
-        content.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    auto content = testsupport::FileText(registry.File());
     content.replace(content.find("Lib.First"), 9, "Lib.Frist");
     const auto replacement = folder.ComDir() / "elsewhere";
     std::ofstream(replacement) << content;

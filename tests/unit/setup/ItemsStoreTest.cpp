@@ -5,10 +5,13 @@
 #include "tests/integration/store/TempStore.h"
 #include "tests/unit/setup/SetupTestClock.h"
 
+#include <gmock/gmock.h>
+
 using namespace lorvanta::setup;
 using namespace storetest;
 using platform::Variant;
 namespace store = platform::store;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -71,7 +74,7 @@ TEST_F(ItemsInStore, TheInboxIsFoundInAnyCaseAndInBothUrlForms) {
 
 TEST_F(ItemsInStore, DeletingAMissingItemFailsAndIsLogged) {
     EXPECT_FALSE(Delete(mailbox, "inbox"));
-    EXPECT_EQ(log.Text().rfind(setuptest::kStamp + mailbox + " - ERROR: -", 0), 0u) << log.Text();
+    EXPECT_THAT(log.Text(), StartsWith(setuptest::kStamp + mailbox + " - ERROR: -"));
     EXPECT_TRUE(Create(mailbox, "inbox") == inbox);
     EXPECT_TRUE(Delete(mailbox, "inbox"));
     EXPECT_FALSE(store->Exists(store->Locate(inbox + "/Lorvanta.reg")));
@@ -107,11 +110,8 @@ TEST_F(ItemsInStore, ABorrowedConnectionIsUsedAndLeftClosed) {
               -1);
     EXPECT_EQ(given, connection);
     EXPECT_EQ(connection->State(), platform::ado::adStateClosed);
-    EXPECT_EQ(log.Text().rfind(setuptest::kStamp + mailbox + " - ERROR: " +
-                                   std::to_string(platform::hr::adErrObjectOpen) + " ",
-                               0),
-              0u)
-        << log.Text();
+    EXPECT_THAT(log.Text(), StartsWith(setuptest::kStamp + mailbox + " - ERROR: " +
+                                       std::to_string(platform::hr::adErrObjectOpen) + " "));
 }
 
 } // namespace

@@ -161,19 +161,16 @@ TEST_P(Stamp, NothingIsWrittenWithoutAMatch) {
 // A failure at any platform call leaves the result true and the later steps still run.
 TEST_P(Stamp, FailureAtEachPlatformCallIsSurvived) {
     struct Case {
-        const char* failing;
+        std::string failing;
         Variant account;  // expected afterwards (Empty: not written)
         Variant keywords; // expected afterwards (Empty: not written)
         int updates;
     } cases[] = {
-        {"Read http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580",
-         "al@example.com", Texts{"Old,al@example.com"}, 1},
-        {"Write http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580",
-         Variant(), Texts{"Old,al@example.com"}, 1},
+        {"Read " + kAccount, "al@example.com", Texts{"Old,al@example.com"}, 1},
+        {"Write " + kAccount, Variant(), Texts{"Old,al@example.com"}, 1},
         // Unreadable keywords count as not an array: the old ones are not carried over.
-        {"Read urn:schemas-microsoft-com:office:office#Keywords", "al@example.com",
-         Texts{"al@example.com"}, 1},
-        {"Write urn:schemas-microsoft-com:office:office#Keywords", "al@example.com", Variant(), 1},
+        {"Read " + kKeywords, "al@example.com", Texts{"al@example.com"}, 1},
+        {"Write " + kKeywords, "al@example.com", Variant(), 1},
         {"Update", "al@example.com", Texts{"Old,al@example.com"}, 0},
     };
     for (const auto& c : cases) {

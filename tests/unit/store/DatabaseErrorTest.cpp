@@ -26,17 +26,13 @@ class DatabaseErrors : public ::testing::TestWithParam<Case> {};
 TEST_P(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
     const testsupport::ScopedServerFolder folder;
     const auto file = folder.Path() / "store.db";
-    {
-        store::Database database(file);
-        const auto error = store::DatabaseError(database.Handle(), GetParam().sqliteCode,
-                                                "saving an item", "the library's own words");
-        EXPECT_EQ(error.Number(), GetParam().number);
-        const auto& text = error.Description();
-        EXPECT_NE(text.find(GetParam().says), std::string::npos) << text;
-        EXPECT_NE(text.find(file.string()), std::string::npos) << text;
-        EXPECT_NE(text.find("saving an item"), std::string::npos) << text;
-        EXPECT_NE(text.find("the library's own words"), std::string::npos) << text;
-    }
+    store::Database database(file);
+    const auto error = store::DatabaseError(database.Handle(), GetParam().sqliteCode,
+                                            "saving an item", "the library's own words");
+    EXPECT_EQ(error.Number(), GetParam().number);
+    for (const auto& part : {std::string(GetParam().says), file.string(),
+                             std::string("saving an item"), std::string("the library's own words")})
+        EXPECT_NE(error.Description().find(part), std::string::npos) << error.Description();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,106 @@
+"""What the Python tests of the built exhost share: exhost run as a script runs it, a server
+folder with the fixtures' Alice in it, and "exhost imap" on a free loopback port. The test sets
+EXHOST from its command line before it calls any of these.
+"""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+
+EXHOST = None
+INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
+
+
+def run(*args, stdin=None):
+    return subprocess.run([EXHOST, *args], input=stdin, capture_output=True, text=True)
+
+
+def exhost(*args, stdin=None):
+    """What the command printed; a failure fails the test."""
+    result = run(*args, stdin=stdin)
+    if result.returncode != 0:
+        raise AssertionError(f"exhost {' '.join(args)} failed: {result.stderr}")
+    return result.stdout
+
+
+def server_folder(prefix, fixtures, password, *init):
+    """A new server folder under /tmp, named by EXHOST_ROOT, with its directory running and Alice
+    in it with a mailbox and `password`."""
+    root = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
+    os.environ["EXHOST_ROOT"] = root
+    exhost("init", "--force", *init)
+    exhost("directory", "start")
+    exhost("ldif", os.path.join(fixtures, "demo", "alice.ldif"))
+    exhost("mailbox", "add", "alice")
+    exhost("passwd", "alice", stdin=password + "\n")
+    return root
+
+
+def remove_server_folder(root):
+    run("directory", "stop")
+    shutil.rmtree(root, ignore_errors=True)
+
+
+def install_sink(dll):
+    exhost("complus", "install", "Lorvanta", dll, "--identity", "example.com\\svc",
+           "--password-stdin", stdin="x\n")
+
+
+def register_sink(folder=INBOX):
+    exhost("regevent", "add", "--folder", folder, "--name", "Lorvanta.reg", "--event",
+           "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
+           "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+
+
+def reply(reader, tag):
+    """The lines up to the tagged one, and the tagged one."""
+    lines = []
+    while True:
+        line = reader.readline()
+        if not line:
+            raise AssertionError(f"closed before {tag}: {lines}")
+        lines.append(line)
+        if line.startswith(tag + b" "):
+            return lines
+
+
+class ImapServer:
+    """"exhost imap" with the options, on the port it prints first. Its standard error is read
+    all along, so that a server that logs much never blocks on a full pipe, and kept."""
+
+    def __init__(self, *options):
+        self.process = subprocess.Popen([EXHOST, "imap", "--listen", "127.0.0.1:0", *options],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline())
+        self.lines = []
+        self.reader = threading.Thread(target=lambda: self.lines.extend(self.process.stderr),
+                                       daemon=True)
+        self.reader.start()
+
+    def connect(self, timeout=20, source=None):
+        """A connection and a reader of it, past the greeting."""
+        connection = socket.create_connection(("127.0.0.1", self.port), timeout=timeout,
+                                              source_address=source and (source, 0))
+        reader = connection.makefile("rb")
+        greeting = reader.readline()
+        assert greeting.startswith(b"* OK"), greeting
+        return connection, reader
+
+    def stop(self, timeout=30):
+        """SIGTERM unless it ended; its exit code and all it wrote on standard error. A server
+        that does not stop in time is killed, and the test fails."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise
+        self.reader.join()
+        self.process.stdout.close()
+        return code, "".join(self.lines)
