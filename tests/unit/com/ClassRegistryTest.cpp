@@ -1,8 +1,12 @@
 // The class registry of a server folder, as the store and the COM+ catalog use it: lookups in
 // any letter case, replacement, a file shared by several writers, and GUID text as it stores it
-// (braces, upper-case digits).
+// (braces, upper-case digits). And creating classes by ProgID or class ID through it: the
+// failures carry the platform's numbers and name what failed, since the store logs them and the
+// setup program shows them.
 
 #include "platform/com/ClassRegistry.h"
+
+#include "platform/com/Activation.h"
 
 #include "platform/com/Guid.h"
 #include "platform/core/Error.h"
@@ -10,9 +14,10 @@
 #include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <fstream>
+#include <functional>
 #include <thread>
 
 namespace com = platform::com;
@@ -22,6 +27,7 @@ using com::ClassRegistry;
 using com::FormatGuid;
 using com::GUID;
 using com::ParseGuid;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -195,6 +201,68 @@ TEST(Guid, MalformedTextsGiveNoValue) {
              "Lorvanta.LorvantaCls",
          })
         EXPECT_FALSE(ParseGuid(text)) << '"' << text << '"';
+}
+
+const com::CLSID kMissingServerClass = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+const com::CLSID kNotAServerClass = {
+    0x66666666, 0x7777, 0x8888, {0x99, 0x99, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}};
+
+struct FailureCase {
+    const char* name;
+    std::function<void()> call;
+    std::int32_t number;
+    std::vector<std::string> described; // texts the description must name
+};
+
+class ActivationFailures : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registry.Register({kMissingServerClass, "Test.MissingServer", "Apartment",
+                           folder.Path() / "absent" / "Gone.dll"});
+        registry.Register({kNotAServerClass, "Test.NotAServer", "Apartment", NO_ENTRY_POINTS_DLL});
+    }
+
+    testsupport::ScopedServerFolder folder;
+    com::ClassRegistry registry{folder.ComDir()};
+};
+
+TEST_F(ActivationFailures, CarryThePlatformNumbersAndNameWhatFailed) {
+    const auto create = [this](std::string text) {
+        return [this, text] { com::CreateInstance(registry, text, com::IID_IUnknown); };
+    };
+    const std::string gone = (folder.Path() / "absent" / "Gone.dll").string();
+    const FailureCase cases[] = {
+        {"unknown ProgID", create("Nobody.Here"), hr::REGDB_E_CLASSNOTREG, {"Nobody.Here"}},
+        {"empty text", create(""), hr::CO_E_CLASSSTRING, {}},
+        {"malformed CLSID",
+         create("{11111111-2222-3333-4444-55555555555}"),
+         hr::CO_E_CLASSSTRING,
+         {"{11111111-2222-3333-4444-55555555555}"}},
+        {"unregistered CLSID",
+         create("{00000000-0000-0000-0000-000000000001}"),
+         hr::REGDB_E_CLASSNOTREG,
+         {"{00000000-0000-0000-0000-000000000001}"}},
+        {"missing server by ProgID",
+         create("Test.MissingServer"),
+         hr::ERROR_MOD_NOT_FOUND,
+         {gone, "No such file"}},
+        {"server without DllGetClassObject",
+         create("Test.NotAServer"),
+         hr::ERROR_PROC_NOT_FOUND,
+         {NO_ENTRY_POINTS_DLL, "DllGetClassObject"}},
+        {"self-registration without the entry",
+         [] { com::RegisterServer(NO_ENTRY_POINTS_DLL); },
+         hr::ERROR_PROC_NOT_FOUND,
+         {NO_ENTRY_POINTS_DLL, "DllRegisterServer"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto failure = testsupport::FailureOf(c.call);
+        EXPECT_EQ(failure.number, c.number) << std::hex << failure.number;
+        for (const auto& text : c.described)
+            EXPECT_THAT(failure.description, HasSubstr(text));
+    }
 }
 
 } // namespace

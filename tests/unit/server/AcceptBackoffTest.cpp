@@ -70,8 +70,7 @@ private:
 TEST(AcceptBackoff, OutOfDescriptorsTheServerWaitsCheaplyAndResumesWhenSomeAreFree) {
     constexpr std::size_t kClients = 12, kRoom = 3;
     const serverlog::Capture capture;
-    servertest::RunningServer<Server> running(
-        ServerSettings{}, [](auto&) { return std::make_unique<TestBackend>(); });
+    RunningServer running;
     const auto port = running.Port();
 
     // One session first, while descriptors are plenty: UndefinedBehaviorSanitizer checks each

@@ -145,7 +145,9 @@ TEST(ImapSessionFailureTest, AnswersAreMadeAPartAtATime) {
     }
 }
 
-// Before a login anyone may connect: lines and literals are held to a few KiB until then.
+// Before a login anyone may connect: lines and literals are held to a few KiB until then. What
+// is too large is answered and the session goes on, but for a literal it was not asked to wait
+// for: that one is on its way, so the session ends.
 TEST(ImapSessionFailureTest, InputBeforeALoginIsHeldToSmallLimits) {
     const std::string longSearch = "q SEARCH SUBJECT " + std::string(9000, 'y') + "\r\n";
     const std::string longLiteral =
@@ -154,9 +156,13 @@ TEST(ImapSessionFailureTest, InputBeforeALoginIsHeldToSmallLimits) {
     TestBackend backend(shared);
     Session session(backend, SessionSettings{});
     EXPECT_EQ(session.Receive(longSearch).bytes, "q BAD Line too long: at most 8192 octets\r\n");
+    EXPECT_EQ(session.Receive("a LOGIN {9000}\r\n").bytes,
+              "a BAD [TOOBIG] Literal too large: at most 8192 octets\r\n");
+    EXPECT_EQ(session.Receive("c NOOP\r\n").bytes, "c OK NOOP completed\r\n");
     const auto literal = session.Receive(longLiteral);
     EXPECT_TRUE(literal.bytes.starts_with("q BAD [TOOBIG] Literal too large: at most 8192"))
         << literal.bytes;
+    EXPECT_NE(literal.bytes.find("\r\n* BYE "), std::string::npos) << literal.bytes;
     EXPECT_TRUE(literal.close);
 
     Session loggedIn(backend, SessionSettings{});

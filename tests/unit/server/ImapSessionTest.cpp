@@ -116,21 +116,6 @@ TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {
     EXPECT_FALSE(ok.close);
 }
 
-TEST(ImapSessionTest, LimitsAreAnsweredAndTheSessionGoesOnWhereItCan) {
-    TestBackend backend;
-    SessionSettings settings;
-    settings.limits = settings.loginLimits = {.maxLine = 100, .maxLiteral = 10, .maxCommand = 1000};
-    Session session(backend, settings);
-    EXPECT_EQ(session.Receive("a LOGIN {11}\r\n").bytes,
-              "a BAD [TOOBIG] Literal too large: at most 10 octets\r\n");
-    EXPECT_EQ(session.Receive("b " + std::string(200, 'x') + "\r\n").bytes,
-              "b BAD Line too long: at most 100 octets\r\n");
-    EXPECT_EQ(session.Receive("c NOOP\r\n").bytes, "c OK NOOP completed\r\n");
-    const auto output = session.Receive("d LOGIN {11+}\r\n");
-    EXPECT_TRUE(output.close);
-    EXPECT_NE(output.bytes.find("* BYE"), std::string::npos);
-}
-
 TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
     const Script scripts[] = {
         {"list all",

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace server::imap;
 
 namespace {
@@ -15,27 +17,13 @@ namespace {
 // The events, one letter each (C command, + continuation, L line too long, T literal too
 // large, N non-synchronising literal too large), with the command texts.
 std::string Events(CommandInput& input, std::string_view bytes) {
+    using enum InputEvent::Kind;
+    const std::map<InputEvent::Kind, std::string> letters = {
+        {Continue, "+"}, {LineTooLong, "L"}, {LiteralTooLarge, "T"}, {LiteralTooLargeNow, "N"}};
     input.Append(bytes);
     std::string out;
-    while (auto event = input.Next()) {
-        switch (event->kind) {
-        case InputEvent::Kind::Command:
-            out += "C[" + event->text + "]";
-            break;
-        case InputEvent::Kind::Continue:
-            out += "+";
-            break;
-        case InputEvent::Kind::LineTooLong:
-            out += "L";
-            break;
-        case InputEvent::Kind::LiteralTooLarge:
-            out += "T";
-            break;
-        case InputEvent::Kind::LiteralTooLargeNow:
-            out += "N";
-            break;
-        }
-    }
+    while (auto event = input.Next())
+        out += event->kind == Command ? "C[" + event->text + "]" : letters.at(event->kind);
     return out;
 }
 

@@ -54,11 +54,9 @@ struct Gate {
 };
 
 // A server of one front (imap::Server, smtp::Server) on a loopback port, whose sessions each get
-// the backend `make(shared)` returns. The gates of `shared` (its OpenGates, if it has one) are
-// opened before the server stops, so that no held call keeps it from stopping.
-struct NothingShared {};
-
-template <class ServerType, class Shared = NothingShared> class RunningServer {
+// the backend `make(shared)` returns. The gates of `shared` are opened (its OpenGates) before
+// the server stops, so that no held call keeps it from stopping.
+template <class ServerType, class Shared> class RunningServer {
 public:
     template <class Settings, class Make>
     RunningServer(Settings settings, Make make)
@@ -69,8 +67,7 @@ public:
         thread_ = std::thread([this] { io_.run(); });
     }
     ~RunningServer() {
-        if constexpr (requires { shared.OpenGates(); })
-            shared.OpenGates();
+        shared.OpenGates();
         if (!ended_.valid())
             Stop();
         ended_.wait();

@@ -138,8 +138,7 @@ TEST(SmtpServerFailure, ABackendThatThrowsFailsOnlyTheStepThatCalledIt) {
     const serverlog::Capture capture;
     // The network layer runs the backend on its pool: what it throws there must not take the
     // server down, nor the other sessions.
-    servertest::RunningServer<Server> running(
-        ServerSettings{}, [](auto&) { return std::make_unique<TestBackend>(); });
+    RunningServer running;
     Client failing("127.0.0.1", running.Port());
     Client other("127.0.0.1", running.Port());
     ASSERT_EQ(failing.Command("EHLO f").code, 250);

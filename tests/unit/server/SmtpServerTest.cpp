@@ -16,15 +16,8 @@ using namespace smtptest;
 
 namespace {
 
-struct RunningServer : servertest::RunningServer<Server, Shared> {
-    explicit RunningServer(ServerSettings settings)
-        : servertest::RunningServer<Server, Shared>(std::move(settings), [](Shared& shared) {
-              return std::make_unique<TestBackend>(shared);
-          }) {}
-};
-
 TEST(SmtpServer, PipelinedCommandsGetTheirRepliesInOrder) {
-    RunningServer running({});
+    RunningServer running;
     Client client("127.0.0.1", running.Port());
     EXPECT_EQ(client.Greeting().code, 220);
     client.SendRaw("EHLO a\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n");
@@ -54,7 +47,7 @@ TEST(SmtpServer, SessionsBeyondTheLimitAreTurnedAwayWith421) {
 // Three sessions when the server stops: one whose message is being stored, one in the middle of
 // sending a message, one idle.
 TEST(SmtpServer, StoppingLetsMessagesUnderWayFinishAndRepliesBeforeClosing) {
-    RunningServer running({});
+    RunningServer running;
     Client storing("127.0.0.1", running.Port());
     Client sending("127.0.0.1", running.Port());
     Client idle("127.0.0.1", running.Port());

@@ -9,6 +9,7 @@
 // `deliveryVerdict`, or for LMTP `eachVerdicts` when set.
 
 #include "server/smtp/SmtpBackend.h"
+#include "server/smtp/SmtpServer.h"
 
 #include "platform/core/Error.h"
 
@@ -102,6 +103,14 @@ private:
     }
 
     Shared own_;
+};
+
+// An SMTP server on loopback whose sessions' backends share `shared`.
+struct RunningServer : servertest::RunningServer<Server, Shared> {
+    explicit RunningServer(ServerSettings settings = {})
+        : servertest::RunningServer<Server, Shared>(std::move(settings), [](Shared& shared) {
+              return std::make_unique<TestBackend>(shared);
+          }) {}
 };
 
 } // namespace smtptest

@@ -19,13 +19,6 @@ using namespace smtptest;
 
 namespace {
 
-struct Running : servertest::RunningServer<Server> {
-    explicit Running(ServerSettings settings)
-        : servertest::RunningServer<Server>(std::move(settings),
-                                            [](auto&) { return std::make_unique<TestBackend>(); }) {
-    }
-};
-
 std::size_t WireSize(const std::vector<Reply>& replies) {
     std::size_t size = 0;
     for (const auto& reply : replies)
@@ -95,7 +88,7 @@ TEST(SmtpUnsentReplies, ManyClientsThatNeverReadHoldLittleOfTheServersMemory) {
     ServerSettings settings;
     settings.maxSessions = kClients;
     settings.maxSessionsPerClient = kClients;
-    Running server(settings);
+    RunningServer server(settings);
 
     const auto before = ResidentKb();
     std::vector<std::unique_ptr<servertest::Client>> clients; // that never read
@@ -131,7 +124,7 @@ TEST(SmtpUnsentReplies, AClientThatTakesNoRepliesIsDroppedAfterTheIdleTime) {
     ServerSettings settings;
     settings.maxSessions = 1;
     settings.idleTimeout = std::chrono::milliseconds(300);
-    Running server(settings);
+    RunningServer server(settings);
     {
         servertest::Client flooder(server.Port(), 16 * 1024);
         ASSERT_TRUE(flooder.Connected());

@@ -127,7 +127,8 @@ TEST(LorvantaDllExports, OnlyTheFourEntryPointsAreExported) {
 
 // Which phases run the work is the dispatcher's matter (PhaseDispatchTest), what a save does the
 // stamp's (StampMessageTest) and, with this class loaded by the event service, the fault road's
-// (SinkDllRemovedTest, DirectoryDownTest). Here deletions and registrations are accepted untouched.
+// (BrokenRegistrationTest, DirectoryDownTest). Here deletions and registrations are accepted
+// untouched.
 TEST_F(LorvantaDll, ADeletionAndARegistrationAreAccepted) {
     const auto sink = Create<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
     ASSERT_TRUE(sink);
