@@ -2,7 +2,7 @@
 // standard output is the port it listens on, for scripts that ask for port 0.
 
 #include "Commands.h"
-#include "LogOption.h"
+#include "FrontOptions.h"
 #include "ServerContext.h"
 #include "server/imap/ImapServer.h"
 #include "server/log/ServerLog.h"
@@ -11,15 +11,11 @@
 #include "server/net/ListenAddress.h"
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/signal_set.hpp>
 
 #include <CLI/CLI.hpp>
 
-#include <chrono>
-#include <csignal>
 #include <iostream>
 #include <malloc.h>
-#include <tuple>
 
 namespace exhost {
 
@@ -40,15 +36,7 @@ struct ImapOptions {
     double lookupTimeout = 5;
     std::string log = "stderr";
     int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
-
-    static double Seconds(std::chrono::milliseconds duration) {
-        return std::chrono::duration<double>(duration).count();
-    }
 };
-
-std::chrono::milliseconds Milliseconds(double seconds) {
-    return std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
-}
 
 void RunImap(const ImapOptions& options) {
     OpenLog(options.log, "exhost-imap");
@@ -76,25 +64,16 @@ void RunImap(const ImapOptions& options) {
     imap::Server server(io, endpoint, settings, [&] {
         return std::make_unique<ImapMailboxBackend>(folder, logins, cache);
     });
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](const boost::system::error_code& error, int) {
-        if (!error) {
-            server::log::Event(server::log::Severity::Info, "server-stopping");
-            server.Stop();
-        }
+    ServeUntilSignalled(io, server, [&] {
+        const auto bound = server.LocalEndpoint();
+        std::cout << bound.port() << "\n"
+                  << "listening on " << bound.address().to_string() << ":" << bound.port() << " as "
+                  << settings.session.hostName << std::endl;
+        server::log::Event(server::log::Severity::Info, "server-start")
+            .Field("listen", bound.address().to_string() + ":" + std::to_string(bound.port()))
+            .Field("host", settings.session.hostName)
+            .Field("max_per_client", settings.maxSessionsPerClient);
     });
-    server.Start();
-    const auto bound = server.LocalEndpoint();
-    std::cout << bound.port() << "\n"
-              << "listening on " << bound.address().to_string() << ":" << bound.port() << " as "
-              << settings.session.hostName << std::endl;
-    server::log::Event(server::log::Severity::Info, "server-start")
-        .Field("listen", bound.address().to_string() + ":" + std::to_string(bound.port()))
-        .Field("host", settings.session.hostName)
-        .Field("max_per_client", settings.maxSessionsPerClient);
-    io.run();
-    server.Join();
-    server::log::Event(server::log::Severity::Info, "server-stopped");
 }
 
 } // namespace
@@ -103,25 +82,12 @@ void AddImapCommand(CLI::App& app) {
     auto options = std::make_shared<ImapOptions>();
     auto* command = app.add_subcommand("imap", "Serve the mailboxes to mail clients over IMAP");
     AddRootOption(*command, options->root);
-    command
-        ->add_option("--listen", options->listen,
-                     "IP address and port to listen on (port 0 picks a free one)")
-        ->capture_default_str();
-    command
-        ->add_option("--max-per-client", options->maxPerClient,
-                     "Sessions one client IP address may hold open at once")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
-    for (const auto& [name, seconds, text] :
-         {std::tuple{"--login-timeout", &options->loginTimeout,
-                     "Seconds a session may take to log in before it is closed with BYE"},
-          std::tuple{"--lookup-timeout", &options->lookupTimeout,
-                     "Seconds a login may wait for the directory before it gets NO"}}) {
-        // From a millisecond to a year: a limit of 0 would end every session at once.
-        command->add_option(name, *seconds, text)
-            ->check(CLI::Range(0.001, 31536000.0))
-            ->capture_default_str();
-    }
+    AddListenOption(*command, options->listen);
+    AddMaxPerClientOption(*command, options->maxPerClient);
+    AddSecondsOption(*command, "--login-timeout", options->loginTimeout,
+                     "Seconds a session may take to log in before it is closed with BYE");
+    AddSecondsOption(*command, "--lookup-timeout", options->lookupTimeout,
+                     "Seconds a login may wait for the directory before it gets NO");
     command
         ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
                      "Passwords one client address may have checked a minute once it keeps "

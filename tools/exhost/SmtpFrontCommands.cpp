@@ -4,7 +4,7 @@
 // port it listens on (for scripts that ask for port 0), or the unix socket's path.
 
 #include "Commands.h"
-#include "LogOption.h"
+#include "FrontOptions.h"
 #include "ServerContext.h"
 #include "server/delivery/SmtpDeliveryBackend.h"
 #include "server/log/ServerLog.h"
@@ -14,12 +14,9 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
-#include <boost/asio/signal_set.hpp>
 
 #include <CLI/CLI.hpp>
 
-#include <chrono>
-#include <csignal>
 #include <iostream>
 #include <optional>
 #include <tuple>
@@ -50,15 +47,7 @@ struct SmtpOptions {
     double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
     double rememberRecipients = 30;
     std::string log = "stderr";
-
-    static double Seconds(std::chrono::milliseconds duration) {
-        return std::chrono::duration<double>(duration).count();
-    }
 };
-
-std::chrono::milliseconds Milliseconds(double seconds) {
-    return std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
-}
 
 void RunSmtp(const SmtpOptions& options) {
     OpenLog(options.log, "exhost-" + options.name);
@@ -98,39 +87,30 @@ void RunSmtp(const SmtpOptions& options) {
                         [&] { return std::make_unique<SmtpDeliveryBackend>(delivery); });
     if (socketFile)
         socketFile->MoveIntoPlace();
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](const boost::system::error_code& error, int) {
-        if (!error) {
-            server::log::Event(server::log::Severity::Info, "server-stopping");
-            server.Stop();
-        }
+    ServeUntilSignalled(io, server, [&] {
+        const auto bound = server.LocalEndpoint();
+        if (options.socket.empty())
+            std::cout << bound.port() << "\n"
+                      << "listening on " << bound.address().to_string() << ":" << bound.port();
+        else
+            std::cout << options.socket << "\n"
+                      << "listening on " << options.socket
+                      << (options.socketGroup.empty()
+                              ? " (owner only)"
+                              : " (owner and group " + options.socketGroup + ")");
+        std::cout << " as " << settings.hostName << ", messages up to " << options.maxSize
+                  << " octets" << std::endl;
+        server::log::Event(server::log::Severity::Info, "server-start")
+            .Field("listen", options.socket.empty()
+                                 ? bound.address().to_string() + ":" + std::to_string(bound.port())
+                                 : options.socket)
+            .Field("host", settings.hostName)
+            .Field("max_size", options.maxSize);
     });
-    server.Start();
-    const auto bound = server.LocalEndpoint();
-    if (options.socket.empty())
-        std::cout << bound.port() << "\n"
-                  << "listening on " << bound.address().to_string() << ":" << bound.port();
-    else
-        std::cout << options.socket << "\n"
-                  << "listening on " << options.socket
-                  << (options.socketGroup.empty()
-                          ? " (owner only)"
-                          : " (owner and group " + options.socketGroup + ")");
-    std::cout << " as " << settings.hostName << ", messages up to " << options.maxSize << " octets"
-              << std::endl;
-    server::log::Event(server::log::Severity::Info, "server-start")
-        .Field("listen", options.socket.empty()
-                             ? bound.address().to_string() + ":" + std::to_string(bound.port())
-                             : options.socket)
-        .Field("host", settings.hostName)
-        .Field("max_size", options.maxSize);
-    io.run();
-    server.Join();
     if (!options.socket.empty()) {
         std::error_code ignored;
         std::filesystem::remove(options.socket, ignored);
     }
-    server::log::Event(server::log::Severity::Info, "server-stopped");
 }
 
 // The options both fronts share.
@@ -140,11 +120,7 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
     AddRootOption(*command, options->root);
     command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
         ->capture_default_str();
-    command
-        ->add_option("--max-per-client", options->maxPerClient,
-                     "Sessions one client IP address may hold open at once")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
+    AddMaxPerClientOption(*command, options->maxPerClient);
     command
         ->add_option("--max-refused-recipients", options->maxRefusedRecipients,
                      "Recipients refused in one session (no such mailbox) before it is closed "
@@ -159,12 +135,8 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
           std::tuple{"--data-timeout", &options->dataTimeout,
                      "Seconds a whole message may take to arrive after the 354 reply"},
           std::tuple{"--session-timeout", &options->sessionTimeout,
-                     "Seconds a session may last before it is closed with 421"}}) {
-        // From a millisecond to a year: a deadline of 0 would end every session at once.
-        command->add_option(name, *seconds, text)
-            ->check(CLI::Range(0.001, 31536000.0))
-            ->capture_default_str();
-    }
+                     "Seconds a session may last before it is closed with 421"}})
+        AddSecondsOption(*command, name, *seconds, text);
     command
         ->add_option("--remember-recipients", options->rememberRecipients,
                      "Seconds a recipient found in the directory is taken as found without "
@@ -182,10 +154,7 @@ void AddSmtpCommand(CLI::App& app) {
     auto options = std::make_shared<SmtpOptions>();
     auto* command =
         AddFrontCommand(app, options, "Accept mail over SMTP and deliver it into the mailboxes");
-    command
-        ->add_option("--listen", options->listen,
-                     "IP address and port to listen on (port 0 picks a free one)")
-        ->capture_default_str();
+    AddListenOption(*command, options->listen);
 }
 
 void AddLmtpCommand(CLI::App& app) {
@@ -200,10 +169,7 @@ void AddLmtpCommand(CLI::App& app) {
     options->maxRefusedRecipients = 0;
     auto* command = AddFrontCommand(
         app, options, "Accept mail over LMTP from an MTA and deliver it into the mailboxes");
-    auto* listen = command
-                       ->add_option("--listen", options->listen,
-                                    "IP address and port to listen on (port 0 picks a free one)")
-                       ->capture_default_str();
+    auto* listen = AddListenOption(*command, options->listen);
     auto* socket = command
                        ->add_option("--socket", options->socket,
                                     "Unix socket to listen on instead (created 0600)")

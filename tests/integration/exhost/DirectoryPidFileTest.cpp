@@ -8,8 +8,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <functional>
-#include <memory>
 
 using namespace exhost_test;
 namespace fs = std::filesystem;
@@ -76,21 +74,13 @@ private:
     pid_t pid_ = 0;
 };
 
-struct BystanderCase {
-    const char* name;
-    std::function<std::unique_ptr<Bystander>()> make;
-    friend void PrintTo(const BystanderCase& c, std::ostream* out) { *out << c.name; }
-};
-
-class StalePidFile : public ::testing::TestWithParam<BystanderCase> {};
-
-TEST_P(StalePidFile, NamesAProcessThatIsNeverTakenForTheServerNorSignalled) {
+// Runs the admin commands on a folder whose pid file names `bystander`.
+void ExpectNeverTakenForTheServerNorSignalled(const Bystander& bystander) {
     SampleServer server(SampleSettings(2), false);
     ASSERT_EQ(server.Problem(), "");
-    const auto bystander = GetParam().make();
     const auto root = server.folder.Root();
     const auto pidFile = server.folder.Path() / "directory" / "slapd.pid";
-    const auto planted = std::to_string(bystander->Pid());
+    const auto planted = std::to_string(bystander.Pid());
 
     struct Step {
         std::vector<std::string> command;
@@ -117,16 +107,16 @@ TEST_P(StalePidFile, NamesAProcessThatIsNeverTakenForTheServerNorSignalled) {
         EXPECT_EQ(result.out.find("(pid " + planted + ")"), std::string::npos)
             << said << " took process " << planted << " for the server:\n"
             << result.out;
-        EXPECT_EQ(bystander->Harm(), "") << "after " << said;
+        EXPECT_EQ(bystander.Harm(), "") << "after " << said;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , StalePidFile,
-    ::testing::Values(BystanderCase{"AnyProgram",
-                                    [] { return std::make_unique<SleepingProgram>(); }},
-                      BystanderCase{"AnotherFoldersDirectoryServer",
-                                    [] { return std::make_unique<OtherFoldersServer>(); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(StalePidFile, NamingAnyProgram) {
+    ExpectNeverTakenForTheServerNorSignalled(SleepingProgram());
+}
+
+TEST(StalePidFile, NamingTheDirectoryServerOfAnotherFolder) {
+    ExpectNeverTakenForTheServerNorSignalled(OtherFoldersServer());
+}
 
 } // namespace

@@ -400,17 +400,18 @@ TEST_F(ExhostServer, ComPlusInstallListRemoveNeverShowsThePassword) {
          {{"complus", "install", "X", LORVANTA_DLL, "--password-stdin"}, 1, "", "--identity"}});
 }
 
+// The folder from the environment, from before the command, and the command's own --root over
+// the environment's.
 TEST_F(ExhostServer, RootMayComeFromTheEnvironmentOrBeforeTheCommand) {
-    auto result = RunExhost({"directory", "status"}, Root());
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("running"), std::string::npos) << result.out;
-
-    result = RunExhost({"--root", Root(), "directory", "status"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-
-    // The command's own --root wins over the environment.
-    result = RunExhost({"directory", "status", "--root", Root()}, "/tmp/exh-none");
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const auto& [arguments, variable] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"directory", "status"}, Root()},
+             {{"--root", Root(), "directory", "status"}, ""},
+             {{"directory", "status", "--root", Root()}, "/tmp/exh-none"}}) {
+        const auto result = RunExhost(arguments, variable);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find("running"), std::string::npos) << result.out;
+    }
 }
 
 // Bad input: every case fails with a message that says what was wrong.

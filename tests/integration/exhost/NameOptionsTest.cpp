@@ -175,55 +175,39 @@ TEST(NameOptions, InitTakesNamesAtTheEdgesOfTheRules) {
 
 // An init whose later step fails (here: files may not grow past a limit, so the store, the
 // directory's load or machine.conf fails) leaves the folder as it was before init.
-struct LaterFailure {
-    const char* name;
-    // The file size limit, in the shell's 512-byte blocks.
-    int blocks;
-};
+// Each in a folder it would create, an empty one, and forced over a server.
+TEST(InitFailingLater, RemovesWhatItMade) {
+    // The file size limits, in the shell's 512-byte blocks: at the first file, in the store and
+    // in the directory's load.
+    for (const int blocks : {1, 64, 2048}) {
+        SCOPED_TRACE(std::to_string(blocks) + " blocks");
+        const auto init = [&](const fs::path& root, std::vector<std::string> extra = {}) {
+            const auto limited =
+                "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec \"$0\" \"$@\"";
+            std::vector<std::string> command = {"/bin/sh",     "-c",      limited,
+                                                EXHOST_BINARY, "init",    "--root",
+                                                root.string(), "--users", "2"};
+            command.insert(command.end(), extra.begin(), extra.end());
+            return RunProgram(command);
+        };
+        testsupport::ScopedServerFolder parent;
+        auto failed = init(parent.Path() / "new" / "server");
+        EXPECT_EQ(failed.exitCode, 1) << failed.out;
+        EXPECT_FALSE(fs::exists(parent.Path() / "new")) << failed.err;
 
-class InitFailingLater : public ::testing::TestWithParam<LaterFailure> {
-protected:
-    RunResult InitWithLimit(const fs::path& root, std::vector<std::string> extra = {}) {
-        std::vector<std::string> command = {
-            "/bin/sh",
-            "-c",
-            "trap '' XFSZ; ulimit -f " + std::to_string(GetParam().blocks) + "; exec \"$0\" \"$@\"",
-            EXHOST_BINARY,
-            "init",
-            "--root",
-            root.string(),
-            "--users",
-            "2"};
-        command.insert(command.end(), extra.begin(), extra.end());
-        return RunProgram(command);
+        const auto empty = parent.Path() / "empty";
+        fs::create_directory(empty);
+        failed = init(empty);
+        EXPECT_EQ(failed.exitCode, 1) << failed.out;
+        EXPECT_TRUE(fs::is_directory(empty));
+        EXPECT_TRUE(fs::is_empty(empty)) << failed.err;
+
+        SampleServer server(SampleSettings(1), false);
+        ASSERT_EQ(server.Problem(), "");
+        failed = init(server.folder.Path(), {"--force"});
+        EXPECT_EQ(failed.exitCode, 1) << failed.out;
+        EXPECT_TRUE(fs::is_empty(server.folder.Path())) << failed.err;
     }
-};
-
-// In a folder it would create, an empty one, and forced over a server.
-TEST_P(InitFailingLater, RemovesWhatItMade) {
-    testsupport::ScopedServerFolder parent;
-    auto failed = InitWithLimit(parent.Path() / "new" / "server");
-    EXPECT_EQ(failed.exitCode, 1) << failed.out;
-    EXPECT_FALSE(fs::exists(parent.Path() / "new")) << failed.err;
-
-    const auto empty = parent.Path() / "empty";
-    fs::create_directory(empty);
-    failed = InitWithLimit(empty);
-    EXPECT_EQ(failed.exitCode, 1) << failed.out;
-    EXPECT_TRUE(fs::is_directory(empty));
-    EXPECT_TRUE(fs::is_empty(empty)) << failed.err;
-
-    SampleServer server(SampleSettings(1), false);
-    ASSERT_EQ(server.Problem(), "");
-    failed = InitWithLimit(server.folder.Path(), {"--force"});
-    EXPECT_EQ(failed.exitCode, 1) << failed.out;
-    EXPECT_TRUE(fs::is_empty(server.folder.Path())) << failed.err;
 }
-
-INSTANTIATE_TEST_SUITE_P(, InitFailingLater,
-                         ::testing::Values(LaterFailure{"AtTheFirstFile", 1},
-                                           LaterFailure{"InTheStore", 64},
-                                           LaterFailure{"InTheDirectoryLoad", 2048}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -34,7 +34,6 @@ SAFETY_LIMIT_MB = 800
 SANITIZED_SAFETY_LIMIT_MB = 3000
 
 
-
 def memory_mb(pid, field):
     with open(f"/proc/{pid}/status", encoding="ascii") as status:
         return int(re.search(rf"^{field}:\s+(\d+) kB", status.read(), re.MULTILINE).group(1)) / 1024

@@ -51,7 +51,7 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
         ASSERT_TRUE(WIFSIGNALED(status)) << "the delivering process ended by itself";
     }
 
-    EXPECT_EQ(storetest::IntegrityCheck(root / "store" / "store.db"), "ok");
+    EXPECT_EQ(storetest::Query(root / "store" / "store.db", "PRAGMA integrity_check"), "ok");
 
     // Reopened as after a crash: every stored message is whole.
     store.reset();

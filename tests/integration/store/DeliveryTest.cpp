@@ -1,14 +1,11 @@
-// Delivery into a real store: the message lands in the right Inbox with its header block, the save
-// carries the delivered flag the sink acts on, and an unknown mailbox fails.
+// Delivery into a real store: the message lands in the right Inbox with its header block, and an
+// unknown mailbox fails. The delivered flag the sink acts on: EventServiceTest.
 
 #include "TempStore.h"
-#include "TestRegistration.h"
-#include "TestSink.h"
 #include "tests/integration/AtOnce.h"
 
 #include "platform/core/Error.h"
 #include "platform/store/Delivery.h"
-#include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
@@ -26,14 +23,7 @@ using namespace storetest;
 
 namespace {
 
-class Delivery : public TempStore {
-protected:
-    void SetUp() override {
-        TempStore::SetUp();
-        sinks["Test.Sink"] = &sink;
-    }
-    TestSink sink;
-};
+using Delivery = TempStore;
 
 TEST_F(Delivery, AMessageBecomesANewInboxItemWithItsHeaderBlock) {
     const auto url = DeliverMessage(*store, kHttpBase + "/alice",
@@ -155,19 +145,6 @@ TEST_F(Delivery, AMailboxCanBeNamedByDomainFolderAndAlias) {
     EXPECT_EQ(url.rfind(kFileBase + "/bob/Inbox/", 0), 0u) << url;
     EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kSubject), Variant("by alias"));
     EXPECT_EQ(Inbox("bob").size(), 1u);
-}
-
-// What a sink writes in the begin phase is saved with the item (EventServiceTest; the real sink
-// on a delivery: the fault road's tests).
-TEST_F(Delivery, TheSaveCarriesTheDeliveredFlag) {
-    storetest::Register(*store, kFileBase + "/alice/Inbox/Test.reg");
-    const auto url = DeliverMessage(*store, kFileBase + "/alice", "To: alice@example.com\n\nx");
-    for (const auto& call : sink.Calls())
-        EXPECT_EQ(call.url,
-                  call.method == "OnSyncSave" ? url : kFileBase + "/alice/Inbox/Test.reg");
-    EXPECT_EQ(sink.SaveFlags(),
-              (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM | EVT_IS_DELIVERED,
-                                         EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}));
 }
 
 TEST_F(Delivery, FailsForAnUnknownMailbox) {

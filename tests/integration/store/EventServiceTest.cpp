@@ -1,16 +1,19 @@
 // The event service on a real store, with a sink that notes its calls: which registrations fire,
-// with which phases and flags, and how refusals, commits and throwing sinks end a save.
+// with which phases and flags (a delivery's too), and how refusals, commits and throwing sinks end
+// a save.
 
 #include "TempStore.h"
 #include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"
+#include "platform/store/Delivery.h"
 #include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
 
+#include <functional>
 #include <map>
 #include <regex>
 
@@ -42,26 +45,62 @@ protected:
     TestSink sink;
 };
 
-TEST_F(EventService, ANewItemGetsTheBeginAndCommittedPhasesWithItsFlags) {
+// The phases each kind of save brings the sink, all for the URL it was saved by, with their flags.
+// The sink is registered on the Inbox for its items and on the mailbox for the Inbox itself.
+TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
     RegisterSink();
-    CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
-    const auto calls = sink.Calls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0].method, "Register");
-    EXPECT_EQ(calls[0].url, kInbox + "/Test.reg");
-    EXPECT_EQ(calls[1].url, kInbox + "/message");
-    EXPECT_EQ(calls[1].flags, EVT_SYNC_BEGIN | EVT_NEW_ITEM);
-    EXPECT_EQ(calls[2].flags, EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
-
-    auto connection = Connect(kHttpBase + "/alice");
-    auto record = OpenRecord(connection, kHttpBase + "/alice/Inbox/message", 3, -1);
-    record->Fields()->Item("urn:test:a")->SetValue(Variant("b"));
-    record->Fields()->Update();
-    const auto after = sink.Calls();
-    ASSERT_EQ(after.size(), 5u);
-    EXPECT_EQ(after[3].flags, EVT_SYNC_BEGIN);
-    EXPECT_EQ(after[3].url, kHttpBase + "/alice/Inbox/message");
-    EXPECT_EQ(after[4].flags, EVT_SYNC_COMMITTED);
+    Register(kFileBase + "/alice", "Root.reg", "Test.Sink");
+    ASSERT_EQ(sink.Calls().size(), 2u);
+    EXPECT_EQ(sink.Calls()[0].method, "Register");
+    EXPECT_EQ(sink.Calls()[0].url, kInbox + "/Test.reg");
+    const auto change = [&](const std::string& mailbox, const std::string& url) {
+        auto record = OpenRecord(Connect(mailbox), url, 3, -1);
+        record->Fields()->Item("urn:test:a")->SetValue(Variant("b"));
+        record->Fields()->Update();
+        return url;
+    };
+    const struct {
+        const char* name;
+        std::function<std::string()> save;
+        std::vector<std::int32_t> flags;
+    } rows[] = {
+        {"a new item",
+         [&] {
+             CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
+             return kInbox + "/message";
+         },
+         {EVT_SYNC_BEGIN | EVT_NEW_ITEM, EVT_SYNC_COMMITTED | EVT_NEW_ITEM}},
+        {"the item changed by its http URL",
+         [&] { return change(kHttpBase + "/alice", kHttpBase + "/alice/Inbox/message"); },
+         {EVT_SYNC_BEGIN, EVT_SYNC_COMMITTED}},
+        {"a folder",
+         [&] { return change(kFileBase + "/alice", kInbox); },
+         {EVT_SYNC_BEGIN | EVT_IS_COLLECTION, EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}},
+        // Excluded by the registration's criteria.
+        {"a hidden item",
+         [&] {
+             CreateItem(kInbox + "/hidden", {{"DAV:ishidden", Variant(true)}});
+             return std::string();
+         },
+         {}},
+        {"a delivery",
+         [&] { return DeliverMessage(*store, kFileBase + "/alice", "To: alice@example.com\n\nx"); },
+         {EVT_SYNC_BEGIN | EVT_NEW_ITEM | EVT_IS_DELIVERED,
+          EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto before = sink.Calls().size();
+        const auto url = row.save();
+        const auto calls = sink.Calls();
+        std::vector<std::int32_t> flags;
+        for (auto call = calls.begin() + static_cast<std::ptrdiff_t>(before); call != calls.end();
+             ++call) {
+            EXPECT_EQ(call->method + " " + call->url, "OnSyncSave " + url);
+            flags.push_back(call->flags);
+        }
+        EXPECT_EQ(flags, row.flags);
+    }
     EXPECT_EQ(sink.References(), 1);
 }
 
@@ -139,16 +178,6 @@ TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
     EXPECT_EQ(sink.SaveFlags().back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
 }
 
-TEST_F(EventService, HiddenItemsAreExcludedByTheCriteria) {
-    RegisterSink();
-    CreateItem(kInbox + "/hidden", {{"DAV:ishidden", Variant(true)}});
-    CreateItem(kInbox + "/visible", {});
-    const auto calls = sink.Calls();
-    for (const auto& call : calls)
-        EXPECT_EQ(call.url.find("hidden"), std::string::npos) << call.url;
-    EXPECT_EQ(sink.SaveFlags().size(), 2u);
-}
-
 TEST_F(EventService, MatchScopesReachTheirFolders) {
     store->CreateFolder(kInbox + "/Sub");
     TestSink shallow, deep, any, other;
@@ -171,17 +200,6 @@ TEST_F(EventService, MatchScopesReachTheirFolders) {
     EXPECT_EQ(deep.SaveFlags().size(), 2u);
     EXPECT_EQ(any.SaveFlags().size(), 4u);
     EXPECT_TRUE(other.SaveFlags().empty());
-}
-
-TEST_F(EventService, AFolderSaveCarriesTheCollectionFlag) {
-    RegisterSink(kFileBase + "/alice");
-    auto connection = Connect(kFileBase + "/alice");
-    auto record = OpenRecord(connection, kInbox, 3, -1);
-    record->Fields()->Item("urn:test:a")->SetValue(Variant(1));
-    record->Fields()->Update();
-    EXPECT_EQ(sink.SaveFlags(),
-              (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_IS_COLLECTION,
-                                         EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}));
 }
 
 } // namespace

@@ -32,11 +32,6 @@ inline std::string Query(const std::filesystem::path& database, const std::strin
     return value;
 }
 
-// The first line of SQLite's integrity check: "ok" for a sound file.
-inline std::string IntegrityCheck(const std::filesystem::path& database) {
-    return Query(database, "PRAGMA integrity_check");
-}
-
 // A server folder whose store is a copy of the fixture file `fixture`, not yet opened.
 class OldStore {
 public:

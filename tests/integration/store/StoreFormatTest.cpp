@@ -37,49 +37,39 @@ std::string Subjects(Store& store) {
     return subjects;
 }
 
-struct FormatCase {
-    const char* name;
-    const char* fixture;
-    int tables; // tables the fixture has before it is opened
-};
+// Each fixture with the tables it has before it is opened.
+TEST(EarlierFormat, IsBroughtUpToDateKeepsItsMailAndTakesNewMail) {
+    for (const auto& [fixture, tables] :
+         {std::pair{"format-1.db", 4}, {"format-2.db", 6}, {"format-3-unrecorded.db", 6}}) {
+        SCOPED_TRACE(fixture);
+        OldStore old(fixture);
+        ASSERT_EQ(Query(old.File(), "SELECT count(*) FROM sqlite_master WHERE type = 'table'"),
+                  std::to_string(tables));
 
-class EarlierFormat : public ::testing::TestWithParam<FormatCase> {};
+        auto store = old.Open();
+        EXPECT_EQ(Query(old.File(), "PRAGMA user_version"), std::to_string(kStoreFormat));
+        EXPECT_EQ(Subjects(*store), "Quarterly figures;Expanded by the gateway;");
 
-TEST_P(EarlierFormat, IsBroughtUpToDateKeepsItsMailAndTakesNewMail) {
-    OldStore old(GetParam().fixture);
-    ASSERT_EQ(Query(old.File(), "SELECT count(*) FROM sqlite_master WHERE type = 'table'"),
-              std::to_string(GetParam().tables));
+        // Delivered before any listing: the old items were numbered by the migration, so the new
+        // one comes after them, and the folder's change counter moves with each delivery.
+        const auto inbox = store->Locate(kInbox);
+        DeliverMessage(*store, "example.com", "alice", Message("After the upgrade"));
+        FolderNumbers numbers;
+        const auto numbered = store->NumberedItems(inbox, numbers, {kSubject});
+        ASSERT_EQ(numbered.size(), 3u);
+        EXPECT_LT(numbered[0].number, numbered[1].number);
+        EXPECT_LT(numbered[1].number, numbered[2].number);
+        EXPECT_EQ(numbered[2].item.properties.at(kSubject).Text(), "After the upgrade");
+        DeliverMessage(*store, "example.com", "alice", Message("And again"));
+        EXPECT_GT(store->NumbersOf(inbox).changes, numbers.changes);
+        EXPECT_EQ(store->NumbersOf(inbox).next, numbered[2].number + 2);
+        store.reset();
 
-    auto store = old.Open();
-    EXPECT_EQ(Query(old.File(), "PRAGMA user_version"), std::to_string(kStoreFormat));
-    EXPECT_EQ(Subjects(*store), "Quarterly figures;Expanded by the gateway;");
-
-    // Delivered before any listing: the old items were numbered by the migration, so the new
-    // one comes after them, and the folder's change counter moves with each delivery.
-    const auto inbox = store->Locate(kInbox);
-    DeliverMessage(*store, "example.com", "alice", Message("After the upgrade"));
-    FolderNumbers numbers;
-    const auto numbered = store->NumberedItems(inbox, numbers, {kSubject});
-    ASSERT_EQ(numbered.size(), 3u);
-    EXPECT_LT(numbered[0].number, numbered[1].number);
-    EXPECT_LT(numbered[1].number, numbered[2].number);
-    EXPECT_EQ(numbered[2].item.properties.at(kSubject).Text(), "After the upgrade");
-    DeliverMessage(*store, "example.com", "alice", Message("And again"));
-    EXPECT_GT(store->NumbersOf(inbox).changes, numbers.changes);
-    EXPECT_EQ(store->NumbersOf(inbox).next, numbered[2].number + 2);
-    store.reset();
-
-    // Opened again it is as it was left: nothing is migrated twice.
-    EXPECT_EQ(Subjects(*old.Open()),
-              "Quarterly figures;Expanded by the gateway;After the upgrade;And again;");
+        // Opened again it is as it was left: nothing is migrated twice.
+        EXPECT_EQ(Subjects(*old.Open()),
+                  "Quarterly figures;Expanded by the gateway;After the upgrade;And again;");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Stores, EarlierFormat,
-                         ::testing::Values(FormatCase{"Format1", "format-1.db", 4},
-                                           FormatCase{"Format2", "format-2.db", 6},
-                                           FormatCase{"Format3UnrecordedVersion",
-                                                      "format-3-unrecorded.db", 6}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 using NewStore = TempStore;
 
