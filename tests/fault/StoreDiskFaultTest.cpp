@@ -36,7 +36,7 @@ protected:
     // half-saved message would leave behind), the mailboxes as they were and the Inbox as
     // `expected`.
     void ExpectClean(const std::vector<std::string>& expected) {
-        EXPECT_EQ(storetest::IntegrityCheck(Database()), "ok");
+        EXPECT_EQ(storetest::Query(Database(), "PRAGMA integrity_check"), "ok");
         EXPECT_EQ(storetest::Query(Database(),
                                    "SELECT count(*) FROM items WHERE NOT EXISTS "
                                    "(SELECT 1 FROM properties WHERE item_id = items.id)"),
@@ -132,7 +132,7 @@ TEST_P(FailingMigration, KeepsTheOldFormatWholeAndMigratesOnceRepaired) {
             << failure.Description();
     }
     FaultyDisk::Repair();
-    EXPECT_EQ(storetest::IntegrityCheck(old_.File()), "ok");
+    EXPECT_EQ(storetest::Query(old_.File(), "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(storetest::Query(old_.File(), "PRAGMA user_version"), "0");
     EXPECT_EQ(
         storetest::Query(old_.File(), "SELECT count(*) FROM sqlite_master WHERE type = 'table'"),
