@@ -1,19 +1,27 @@
 // Creation by ProgID, which the sink and the setup program use for every platform object and
 // tests use to swap in doubles: failures carry the platform's numbers. And the values objects
-// hand out: how they turn into text and how a value read as the wrong type fails.
+// hand out: how they turn into text and how a value read as the wrong type fails. And the yield
+// hook of long operations: only the thread that set one yields, a hook never yields again from
+// inside itself, a scoped hook restores the one before, and a throwing hook leaves yielding
+// possible.
 
 #include "platform/core/ObjectFactory.h"
 #include "platform/core/Error.h"
 #include "platform/core/Variant.h"
+#include "platform/core/Yield.h"
 #include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using platform::CreateObject;
 using platform::Error;
 using platform::Object;
 using platform::ScopedObjectFactory;
+using platform::ScopedYieldHook;
 using platform::Variant;
+using platform::YieldToCaller;
 
 namespace {
 
@@ -81,6 +89,43 @@ TEST(Variant, WrongKindIsATypeMismatch) {
     EXPECT_THROW((void)Variant::Null().Text(), Error);
     EXPECT_THROW((void)Variant(1).Bool(), Error);
     EXPECT_THROW((void)Variant(true).Integer(), Error);
+}
+
+TEST(Yield, OnlyTheThreadWithAHookYieldsAndOnlyOnceAtATime) {
+    int calls = 0;
+    {
+        ScopedYieldHook outer([&] {
+            ++calls;
+            YieldToCaller(); // a hook that lands in a long operation does not recurse
+        });
+        YieldToCaller();
+        EXPECT_EQ(calls, 1);
+
+        std::thread other([] { YieldToCaller(); }); // no hook on that thread
+        other.join();
+        EXPECT_EQ(calls, 1);
+
+        {
+            ScopedYieldHook inner([&] { calls += 10; });
+            YieldToCaller();
+            EXPECT_EQ(calls, 11);
+        }
+        YieldToCaller(); // the outer hook is back
+        EXPECT_EQ(calls, 12);
+    }
+    YieldToCaller();
+    EXPECT_EQ(calls, 12);
+}
+
+TEST(Yield, AThrowingHookLeavesYieldingPossible) {
+    int calls = 0;
+    ScopedYieldHook hook([&] {
+        if (++calls == 1)
+            throw std::runtime_error("first");
+    });
+    EXPECT_THROW(YieldToCaller(), std::runtime_error);
+    YieldToCaller();
+    EXPECT_EQ(calls, 2);
 }
 
 } // namespace

@@ -1,8 +1,12 @@
-// The store's query dialect: the clauses it reads, the criteria that hold on an item, and the
-// malformed or too deeply nested queries it refuses.
+// The texts the store is given to find items by: its query dialect (the clauses it reads, the
+// criteria that hold on an item, and the malformed or too deeply nested queries it refuses), and
+// store URLs in both forms, taken apart into domain folder, mailbox and path, and the malformed
+// ones refused with a number and the URL in the description.
 
 #include "platform/store/Query.h"
 #include "platform/core/Error.h"
+#include "platform/store/StoreErrors.h"
+#include "platform/store/StoreUrl.h"
 #include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
@@ -126,5 +130,65 @@ INSTANTIATE_TEST_SUITE_P(
                       "select \"a\" from scope('shallow traversal of \"u\"'",
                       "select \"a\", from scope('shallow traversal of \"u\"')",
                       "delete from scope('shallow traversal of \"u\"')"));
+
+const store::ServerNames kServer{"MAIL01", "Example.com"};
+
+// A parsed URL's form, domain folder, mailbox and path, one entry each.
+std::vector<std::string> Parts(const store::StoreUrl& url) {
+    std::vector<std::string> parts{url.form == store::UrlForm::File ? "file" : "http", url.domain,
+                                   url.mailbox};
+    parts.insert(parts.end(), url.path.begin(), url.path.end());
+    return parts;
+}
+
+struct Parsed {
+    const char* url;
+    std::vector<std::string> parts;
+};
+
+class StoreUrlParses : public ::testing::TestWithParam<Parsed> {};
+
+TEST_P(StoreUrlParses, IntoDomainMailboxAndPath) {
+    EXPECT_EQ(Parts(store::ParseStoreUrl(GetParam().url, kServer)), GetParam().parts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothForms, StoreUrlParses,
+    ::testing::Values(
+        Parsed{"file://./backofficestorage/example.com/mbx/alice",
+               {"file", "example.com", "alice"}},
+        Parsed{"FILE://./BackOfficeStorage/example.com/MBX/alice/Inbox/Lorvanta.reg",
+               {"file", "example.com", "alice", "Inbox", "Lorvanta.reg"}},
+        Parsed{"http://mail01.example.com/exadmin/example.com/mbx/bob/inbox",
+               {"http", "example.com", "bob", "inbox"}},
+        // An empty folder name leaves a trailing or doubled "/", which names nothing extra.
+        Parsed{"file://./backofficestorage/example.com/mbx/alice//Lorvanta.reg",
+               {"file", "example.com", "alice", "Lorvanta.reg"}},
+        Parsed{"file://./backofficestorage/example.com/mbx", {"file", "example.com", ""}}));
+
+struct Refused {
+    const char* url;
+    std::int32_t number;
+};
+
+class StoreUrlRefuses : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(StoreUrlRefuses, WithANumberAndTheUrlInTheDescription) {
+    const auto failure =
+        testsupport::FailureOf([] { store::ParseStoreUrl(GetParam().url, kServer); });
+    EXPECT_EQ(failure.number, GetParam().number) << GetParam().url;
+    EXPECT_NE(failure.description.find(GetParam().url), std::string::npos) << failure.description;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, StoreUrlRefuses,
+    ::testing::Values(
+        Refused{"http://mail02.example.com/exadmin/example.com/mbx/alice",
+                store::hr::ERROR_BAD_NETPATH},
+        Refused{"http://mail01/public/example.com/mbx/alice", store::hr::ERROR_INVALID_NAME},
+        Refused{"ftp://./backofficestorage/example.com/mbx/alice", store::hr::ERROR_INVALID_NAME},
+        Refused{"file://./backofficestorage/example.com/public/alice",
+                store::hr::ERROR_INVALID_NAME},
+        Refused{"alice", store::hr::ERROR_INVALID_NAME}));
 
 } // namespace
