@@ -110,9 +110,10 @@ TEST_F(GroupCommitRoad, ConcurrentDeliveriesShareOneSyncedCommitAndAreEachStampe
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(SortedInboxSubjects(), expected);
     // Every message is stamped (the registration item beside them is no message).
-    for (const auto& item : store_->Children(store_->Locate(InboxUrl()), false))
+    for (const auto& item : store_->Children(store_->Locate(InboxUrl()), false)) {
         if (item.properties.count(store::kSubject))
             EXPECT_EQ(item.properties.at(kAccountName).ToText(), OwnerAddress()) << item.key;
+    }
 }
 
 TEST_F(GroupCommitRoad, AFailingDeliveryIsUndoneAloneAndTheRestOfItsBatchCommits) {
