@@ -111,8 +111,9 @@ TEST_F(GroupCommitRoad, ConcurrentDeliveriesShareOneSyncedCommitAndAreEachStampe
     EXPECT_EQ(SortedInboxSubjects(), expected);
     // Every message is stamped (the registration item beside them is no message).
     for (const auto& item : store_->Children(store_->Locate(InboxUrl()), false)) {
-        if (item.properties.count(store::kSubject))
+        if (item.properties.count(store::kSubject)) {
             EXPECT_EQ(item.properties.at(kAccountName).ToText(), OwnerAddress()) << item.key;
+        }
     }
 }
 
