@@ -1,17 +1,25 @@
 // Property values of every kind surviving the trip into the database and back, the store's case
 // folding of names, and what a person reads when the disk under the store fails: a read-only file
 // and failing reads and writes each have their own number and say so; anything else stays the
-// store's general database failure.
+// store's general database failure. And the numbers mail clients know a folder's items by: given
+// when an item is made, strictly ascending, never used twice, kept across reopening the store,
+// and given in creation order to the items of a store made before numbers existed.
 
 #include "platform/store/PropertyCodec.h"
 #include "platform/core/Error.h"
 #include "platform/store/Database.h"
+#include "platform/store/Delivery.h"
 #include "platform/store/FoldedName.h"
+#include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <filesystem>
 
 using namespace platform;
 using namespace platform::store;
@@ -108,5 +116,128 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Corrupt", SQLITE_CORRUPT, store::hr::STORE_E_DATABASE, "failed while"},
         Case{"Busy", SQLITE_BUSY, store::hr::STORE_E_DATABASE, "failed while"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inbox";
+
+using Listed = std::vector<std::pair<std::int64_t, std::string>>;
+
+class ItemNumbers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto store = Open();
+        store->CreateDomainFolder("example.com");
+        store->CreateMailbox("example.com", "alice");
+    }
+
+    std::shared_ptr<store::Store> Open() {
+        return std::make_shared<store::Store>(dir_, store::ServerNames{"MAIL01", "example.com"});
+    }
+    static std::string Add(store::Store& store, const std::string& name) {
+        auto save = store.NewItem(store.Locate(kInbox + "/" + name));
+        save.Set("urn:schemas:httpmail:textdescription", platform::Variant("body of " + name));
+        store.Save(save);
+        return name;
+    }
+    // Number -> item name.
+    static Listed Listing(store::Store& store, store::FolderNumbers& numbers) {
+        Listed listing;
+        for (const auto& numbered :
+             store.NumberedItems(store.Locate(kInbox), numbers, {store::kDisplayName}))
+            listing.emplace_back(numbered.number,
+                                 numbered.item.properties.at(store::kDisplayName).Text());
+        return listing;
+    }
+
+    testsupport::ScopedServerFolder folder_;
+
+    const std::filesystem::path dir_ = folder_.Path();
+};
+
+TEST_F(ItemNumbers, AscendNeverRepeatAndSurviveReopening) {
+    store::FolderNumbers first, again;
+    {
+        auto store = Open();
+        for (const auto* name : {"a", "b", "c"})
+            Add(*store, name);
+        store->Delete(kInbox + "/c"); // the highest number goes
+        Add(*store, "d");
+        Add(*store, "a"); // replacing an item makes a new one
+        EXPECT_EQ(Listing(*store, first), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+        EXPECT_EQ(first.next, 6);
+    }
+    auto store = Open();
+    EXPECT_EQ(Listing(*store, again), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+    EXPECT_EQ(again.validity, first.validity);
+    EXPECT_EQ(again.next, 6);
+}
+
+TEST_F(ItemNumbers, EveryChangeToTheFolderCounts) {
+    auto store = Open();
+    const auto inbox = store->Locate(kInbox);
+    auto changes = [&] { return store->NumbersOf(inbox).changes; };
+    auto last = changes();
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"add", [&] { Add(*store, "x"); }},
+        {"save",
+         [&] {
+             auto location = store->Locate(kInbox + "/x");
+             store::PendingSave save;
+             save.location = location;
+             save.properties = store->Read(location).properties;
+             save.Set("urn:schemas:httpmail:read", platform::Variant(true));
+             store->Save(save);
+         }},
+        {"delete", [&] { store->Delete(kInbox + "/x"); }},
+    };
+    for (const auto& [what, step] : steps) {
+        step();
+        EXPECT_GT(changes(), last) << what;
+        last = changes();
+    }
+    EXPECT_EQ(changes(), last); // looking changes nothing
+}
+
+TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
+    {
+        auto store = Open();
+        for (const auto* name : {"old1", "old2", "old3"})
+            Add(*store, name);
+    }
+    // A store from before numbers: the tables exist (made on opening) but are empty.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "store.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM item_numbers; DELETE FROM folder_numbers", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto store = Open();
+    store::FolderNumbers numbers;
+    EXPECT_EQ(Listing(*store, numbers), (Listed{{1, "old1"}, {2, "old2"}, {3, "old3"}}));
+    Add(*store, "new");
+    EXPECT_EQ(Listing(*store, numbers).back(), Listed::value_type(4, "new"));
+    const auto validity = numbers.validity;
+    EXPECT_EQ(Open()->NumbersOf(store->Locate(kInbox)).validity, validity);
+}
+
+// The names asked for reach SQLite as JSON text: names that need escaping there are found too.
+// Of those asked for by size only, the size is read and not the value.
+TEST_F(ItemNumbers, NamesWithQuotesBackslashesAndControlCharactersAreRead) {
+    const std::vector<std::string> names = {"x:say \"hi\"", "x:back\\slash", "x:line\nbreak",
+                                            "x:tab\tand\x01\x1f"};
+    auto store = Open();
+    auto save = store->NewItem(store->Locate(kInbox + "/odd"));
+    for (const auto& name : names)
+        save.Set(name, platform::Variant("value of " + name));
+    store->Save(save);
+    store::FolderNumbers numbers;
+    const auto items = store->NumberedItems(store->Locate(kInbox), numbers,
+                                            {names[0], names[1], names[2]}, {names[3]});
+    ASSERT_EQ(items.size(), 1u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(items[0].item.properties.at(names[i]).Text(), "value of " + names[i]);
+    EXPECT_EQ(items[0].sizes.at(names[3]), static_cast<std::int64_t>(9 + names[3].size()));
+    EXPECT_EQ(items[0].item.properties.count(names[3]), 0u);
+    EXPECT_EQ(items[0].item.properties.count(store::kContentClass), 0u); // not asked for
+}
 
 } // namespace
