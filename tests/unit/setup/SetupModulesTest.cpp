@@ -11,8 +11,7 @@
 #include "setup/ComPlus.h"
 #include "setup/Items.h"
 #include "tests/integration/store/TempStore.h"
-#include "tests/unit/setup/ScriptedPlatform.h"
-#include "tests/unit/setup/SetupTestClock.h"
+#include "tests/unit/setup/SetupDoubles.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <gmock/gmock.h>

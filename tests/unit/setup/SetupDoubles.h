@@ -1,14 +1,82 @@
-// Scripted ADO and COM+ catalog doubles that record their calls and fail on demand.
+#pragma once
 
-#include "tests/unit/setup/ScriptedPlatform.h"
+// Doubles for the setup modules' tests: their clock and the process locale pinned for one test,
+// and the ADO objects and the COM+ catalog scripted. Every call to those is recorded by name in
+// order, and any one call (the n-th of its name) can be made to fail; the objects made are
+// tracked so that tests can tell whether the operation released them.
+
+#include "platform/complus/Catalog.h"
+#include "platform/core/Ado.h"
+#include "platform/core/Error.h"
+#include "setup/ErrorLog.h"
+
+#include <QLocale>
 
 #include <algorithm>
-
-using namespace platform;
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace setuptest {
 
-namespace {
+class PinnedClockAndLocale {
+public:
+    explicit PinnedClockAndLocale(QDateTime now = QDateTime(QDate(2026, 12, 6), QTime(20, 34, 7)),
+                                  QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
+        : previousLocale_(QLocale()) {
+        previousClock_ = lorvanta::setup::SetLocalClock([now] { return now; });
+        QLocale::setDefault(locale);
+    }
+    ~PinnedClockAndLocale() {
+        lorvanta::setup::SetLocalClock(previousClock_);
+        QLocale::setDefault(previousLocale_);
+    }
+    PinnedClockAndLocale(const PinnedClockAndLocale&) = delete;
+    PinnedClockAndLocale& operator=(const PinnedClockAndLocale&) = delete;
+
+private:
+    lorvanta::setup::LocalClock previousClock_;
+    QLocale previousLocale_;
+};
+
+// The stamp the pinned clock gives in en_US.
+inline const std::string kStamp = "[12/6/26 8:34:07 PM] ";
+
+inline constexpr std::int32_t kInjectedNumber = platform::hr::Code(0x80040E37);
+
+struct Script {
+    // What the doubles were asked to do, in order, e.g. "Record.Open", "Field.SetValue".
+    std::vector<std::string> calls;
+    // The call to fail: its name and which occurrence (1 = the first).
+    std::string failCall;
+    int failOccurrence = 0;
+
+    // The store and the catalog as the doubles show them.
+    std::string inboxUrl = "file://./backofficestorage/example.com/MBX/alice/Posteingang";
+    std::vector<std::string> applications;
+
+    std::vector<std::weak_ptr<platform::Object>> made;
+
+    void Call(const std::string& name) {
+        calls.push_back(name);
+        if (name == failCall && std::count(calls.begin(), calls.end(), name) == failOccurrence)
+            throw platform::Error(kInjectedNumber, "Injected failure of " + name);
+    }
+    // Fails the occurrence of the call at position `index` of `trace`.
+    void FailAt(const std::vector<std::string>& trace, std::size_t index) {
+        failCall = trace.at(index);
+        failOccurrence = static_cast<int>(std::count(
+            trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(index) + 1, failCall));
+    }
+    bool AllReleased() const {
+        return std::all_of(made.begin(), made.end(),
+                           [](const auto& object) { return object.expired(); });
+    }
+};
+
+namespace scripted {
+
+using namespace platform;
 
 // What every double holds: the script it reports to, and whether it is open.
 struct Scripted {
@@ -192,33 +260,24 @@ template <class T> ObjectFactory Factory(Script& script, const std::string& prog
     };
 }
 
-} // namespace
+} // namespace scripted
 
-void Script::Call(const std::string& name) {
-    calls.push_back(name);
-    if (name != failCall)
-        return;
-    const auto occurrence = std::count(calls.begin(), calls.end(), name);
-    if (occurrence == failOccurrence)
-        throw Error(kInjectedNumber, "Injected failure of " + name);
-}
+// Makes the doubles creatable by their ProgIDs for its lifetime.
+class ScriptedPlatform {
+public:
+    explicit ScriptedPlatform(Script& script)
+        : connection_("ADODB.Connection",
+                      scripted::Factory<scripted::ScriptedConnection>(script, "ADODB.Connection")),
+          record_("ADODB.Record",
+                  scripted::Factory<scripted::ScriptedRecord>(script, "ADODB.Record")),
+          recordset_("ADODB.Recordset",
+                     scripted::Factory<scripted::ScriptedRecordset>(script, "ADODB.Recordset")),
+          catalog_(platform::complus::kCatalogProgId,
+                   scripted::Factory<scripted::ScriptedCatalog>(
+                       script, platform::complus::kCatalogProgId)) {}
 
-void Script::FailAt(const std::vector<std::string>& trace, std::size_t index) {
-    failCall = trace.at(index);
-    failOccurrence = static_cast<int>(std::count(
-        trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(index) + 1, failCall));
-}
-
-bool Script::AllReleased() const {
-    return std::all_of(made.begin(), made.end(),
-                       [](const auto& object) { return object.expired(); });
-}
-
-ScriptedPlatform::ScriptedPlatform(Script& script)
-    : connection_("ADODB.Connection", Factory<ScriptedConnection>(script, "ADODB.Connection")),
-      record_("ADODB.Record", Factory<ScriptedRecord>(script, "ADODB.Record")),
-      recordset_("ADODB.Recordset", Factory<ScriptedRecordset>(script, "ADODB.Recordset")),
-      catalog_(complus::kCatalogProgId, Factory<ScriptedCatalog>(script, complus::kCatalogProgId)) {
-}
+private:
+    platform::ScopedObjectFactory connection_, record_, recordset_, catalog_;
+};
 
 } // namespace setuptest
