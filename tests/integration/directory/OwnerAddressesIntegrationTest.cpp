@@ -73,7 +73,7 @@ TEST(OwnerAddressesAgainstDirectory, ANameFindsTheEntryWhoseMailItPrefixesAndNoO
         EXPECT_EQ(lorvanta::GetOwnerAddresses(name), "") << name;
 }
 
-// Hostile names are escaped (OwnerAddressesTest); an unreachable directory is a fault road
+// Hostile names are escaped (OwnerAddresses, in StampMessageTest); an unreachable directory is a fault road
 // (DirectoryDownTest).
 TEST(OwnerAddressesAgainstDirectory, LookupsOnSeveralThreadsAtOnceGiveTheSameAnswers) {
     const auto& aliases = DirectoryEnvironment::Current().Sample().localAliases;

@@ -159,7 +159,7 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
     EXPECT_EQ(accepting.Calls()[0].method, "Register");
 }
 
-// A sink that cannot be created is logged the same way (SinkDllRemovedTest).
+// A sink that cannot be created is logged the same way (SinkDllRemoved, in BrokenRegistrationTest).
 TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
     sink.throwInBegin = true;
     sinks["Broken.Sink"] = &sink;
