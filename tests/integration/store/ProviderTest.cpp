@@ -21,8 +21,8 @@ std::int32_t FailureOf(const std::function<void()>& call) {
 
 // The store through the ADO objects. What the setup program does with it (the Inbox lookup in
 // both URL forms, creating over an item, deleting, the registration lookup and the quote that
-// breaks it, the store-wide folder) is checked end to end by its store tests (ItemsInStore, in SetupModulesTest);
-// refused URLs by StoreUrlRefuses (QueryTest).
+// breaks it, the store-wide folder) is checked end to end by its store tests (ItemsInStore, in
+// SetupModulesTest); refused URLs by StoreUrlRefuses (QueryTest).
 using Provider = TempStore;
 
 TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
