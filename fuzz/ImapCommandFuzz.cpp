@@ -46,10 +46,10 @@ public:
         return name == "u" && password == "p" ? LoginOutcome::Accepted : LoginOutcome::Refused;
     }
     std::vector<std::string> Folders() override { return {"Inbox", "Inbox/a"}; }
-    std::optional<FolderSnapshot> Open(const std::string& folder) override {
+    std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
         if (folder == "Inbox")
-            return inbox;
-        return std::nullopt;
+            return std::make_shared<const FolderSnapshot>(inbox);
+        return nullptr;
     }
     std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
         auto found = texts.find(uid);

@@ -43,8 +43,9 @@ public:
     // "Inbox/Lists", "Sent Items"), parents before their children.
     virtual std::vector<std::string> Folders() = 0;
 
-    // The folder's messages; nothing when it does not exist.
-    virtual std::optional<FolderSnapshot> Open(const std::string& folder) = 0;
+    // The folder's messages; null when it does not exist. Shared, never changed once made: a
+    // backend may hand the same list to every session that opens the folder.
+    virtual std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) = 0;
 
     // The whole message as a client receives it (header block, empty line, body); nothing when
     // it has gone.

@@ -56,19 +56,19 @@ std::optional<std::string> DirectoryLoginCheck::Check(const std::string& name,
     return user->alias;
 }
 
-std::optional<imap::FolderSnapshot> FolderCache::Find(const std::string& folderKey,
-                                                      std::int64_t changes) {
+std::shared_ptr<const imap::FolderSnapshot> FolderCache::Find(const std::string& folderKey,
+                                                              std::int64_t changes) {
     std::lock_guard lock(mutex_);
     auto found = entries_.find(folderKey);
     if (found == entries_.end() || found->second.changes != changes)
-        return std::nullopt;
+        return nullptr;
     return found->second.snapshot;
 }
 
 void FolderCache::Keep(const std::string& folderKey, std::int64_t changes,
-                       const imap::FolderSnapshot& snapshot) {
+                       std::shared_ptr<const imap::FolderSnapshot> snapshot) {
     std::lock_guard lock(mutex_);
-    entries_[folderKey] = {changes, snapshot};
+    entries_[folderKey] = {changes, std::move(snapshot)};
 }
 
 ImapMailboxBackend::ImapMailboxBackend(platform::host::ServerFolder folder,
@@ -110,11 +110,11 @@ std::vector<std::string> ImapMailboxBackend::Folders() {
     return store_->FolderPaths(store_->Locate(mailboxUrl_));
 }
 
-std::optional<imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& folder) {
+std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& folder) {
     const auto location = store_->Locate(FolderUrl(folder));
     const auto item = store_->Find(location);
     if (!item || !item->isFolder)
-        return std::nullopt;
+        return nullptr;
     // The count is read before the items: a change in between only makes the next look read
     // them again.
     const auto current = store_->NumbersOf(location);
@@ -127,9 +127,11 @@ std::optional<imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& 
         names.insert(entry.name);
     // The body is only needed for its size here.
     const auto items = store_->NumberedItems(location, numbers, names, {store::kTextDescription});
-    imap::FolderSnapshot snapshot;
+    auto made = std::make_shared<imap::FolderSnapshot>();
+    auto& snapshot = *made;
     snapshot.uidValidity = static_cast<std::uint32_t>(numbers.validity);
     snapshot.uidNext = static_cast<std::uint32_t>(numbers.next);
+    snapshot.messages.reserve(items.size());
     for (const auto& numbered : items) {
         const auto& properties = numbered.item.properties;
         if (!IsMessage(properties))
@@ -156,8 +158,9 @@ std::optional<imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& 
         summary.envelope = std::make_shared<const std::string>(imap::Envelope(summary.header));
         snapshot.messages.push_back(std::move(summary));
     }
-    cache_->Keep(location.key, current.changes, snapshot);
-    return snapshot;
+    std::shared_ptr<const imap::FolderSnapshot> kept = std::move(made);
+    cache_->Keep(location.key, current.changes, kept);
+    return kept;
 }
 
 std::optional<std::string> ImapMailboxBackend::MessageUrl(const std::string& folder,

@@ -52,14 +52,15 @@ private:
 class FolderCache {
 public:
     // The list read when the folder's change count was `changes`, if that is the one kept.
-    std::optional<imap::FolderSnapshot> Find(const std::string& folderKey, std::int64_t changes);
+    std::shared_ptr<const imap::FolderSnapshot> Find(const std::string& folderKey,
+                                                     std::int64_t changes);
     void Keep(const std::string& folderKey, std::int64_t changes,
-              const imap::FolderSnapshot& snapshot);
+              std::shared_ptr<const imap::FolderSnapshot> snapshot);
 
 private:
     struct Entry {
         std::int64_t changes = -1;
-        imap::FolderSnapshot snapshot;
+        std::shared_ptr<const imap::FolderSnapshot> snapshot;
     };
     std::mutex mutex_;
     std::map<std::string, Entry> entries_;
@@ -73,7 +74,7 @@ public:
 
     imap::LoginOutcome Login(const std::string& name, const std::string& password) override;
     std::vector<std::string> Folders() override;
-    std::optional<imap::FolderSnapshot> Open(const std::string& folder) override;
+    std::shared_ptr<const imap::FolderSnapshot> Open(const std::string& folder) override;
     std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override;
     bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                   const std::vector<std::string>& keywords) override;

@@ -45,15 +45,18 @@ Output Select(SessionContext& session, const Command& command) {
     // A failed SELECT leaves no folder selected.
     session.Deselect();
     const auto folder = session.FolderOf(args[0].text);
-    auto snapshot = folder ? session.backend.Open(*folder) : std::nullopt;
+    const auto snapshot = folder ? session.backend.Open(*folder) : nullptr;
     if (!snapshot)
         return Answer(Tagged(command.tag, "NO", "[NONEXISTENT] No such folder"));
     session.folder = *folder;
     session.readOnly = readOnly;
     session.uidValidity = snapshot->uidValidity;
     session.uidNext = snapshot->uidNext;
-    for (auto& summary : snapshot->messages)
-        session.messages.push_back({std::move(summary), false});
+    // Made at its size at once: grown step by step, a large folder's list would be mapped and
+    // copied anew at each step (the server maps large blocks).
+    session.messages.reserve(snapshot->messages.size());
+    for (const auto& summary : snapshot->messages)
+        session.messages.push_back({summary, false});
     session.state = SessionState::Selected;
     Output output;
     std::string& out = output.bytes;

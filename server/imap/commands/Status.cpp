@@ -13,7 +13,7 @@ Output Status(SessionContext& session, const Command& command) {
     if (args.size() != 2 || !args[0].IsAString() || !args[1].IsList() || args[1].items.empty())
         return Answer(Tagged(command.tag, "BAD", "STATUS needs a folder name and a list of items"));
     const auto folder = session.FolderOf(args[0].text);
-    const auto snapshot = folder ? session.backend.Open(*folder) : std::nullopt;
+    const auto snapshot = folder ? session.backend.Open(*folder) : nullptr;
     if (!snapshot)
         return Answer(Tagged(command.tag, "NO", "[NONEXISTENT] No such folder"));
     std::string items;

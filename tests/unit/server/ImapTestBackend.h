@@ -87,10 +87,11 @@ public:
             names.push_back(name);
         return names;
     }
-    std::optional<FolderSnapshot> Open(const std::string& folder) override {
+    std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
         FailIfAsked();
         auto found = folders.find(folder);
-        return found == folders.end() ? std::nullopt : std::optional(found->second);
+        return found == folders.end() ? nullptr
+                                      : std::make_shared<const FolderSnapshot>(found->second);
     }
     std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
         FailIfAsked();
