@@ -73,8 +73,8 @@ TEST(OwnerAddressesAgainstDirectory, ANameFindsTheEntryWhoseMailItPrefixesAndNoO
         EXPECT_EQ(lorvanta::GetOwnerAddresses(name), "") << name;
 }
 
-// Hostile names are escaped (OwnerAddresses, in StampMessageTest); an unreachable directory is a fault road
-// (DirectoryDownTest).
+// Hostile names are escaped (OwnerAddresses, in StampMessageTest); an unreachable directory is a
+// fault road (DirectoryDownTest).
 TEST(OwnerAddressesAgainstDirectory, LookupsOnSeveralThreadsAtOnceGiveTheSameAnswers) {
     const auto& aliases = DirectoryEnvironment::Current().Sample().localAliases;
     std::vector<std::string> expected;
