@@ -9,9 +9,6 @@
 
 namespace server::imap {
 
-inline constexpr const char* kCapabilities =
-    "IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS UNSELECT NAMESPACE ID ENABLE";
-
 struct Output {
     std::string bytes;
     // Wait this long before sending the bytes (a failed login).
@@ -26,6 +23,9 @@ struct Output {
     bool pending = false;
     bool idling = false;
     bool loggedIn = false;
+    // STARTTLS was answered: the TLS handshake comes next, and input received before its end
+    // was dropped (it came in clear).
+    bool startTls = false;
 
     // Adds the bytes, delay and end of a later step.
     void Append(Output&& later);

@@ -6,6 +6,7 @@
 
 #include "server/imap/ImapFailures.h"
 #include "server/log/ServerLog.h"
+#include "server/net/Channel.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -28,26 +29,36 @@ namespace {
 // slowly, or not at all.
 constexpr auto kLastBytes = std::chrono::seconds(30);
 
+// The session's settings for a client: whether TLS is offered or already up, and whether it may
+// send a password before.
+SessionSettings SessionSettingsFor(const ServerSettings& server, const std::string& client) {
+    auto settings = server.session;
+    settings.tlsOffered = server.tls && !server.implicitTls;
+    settings.encrypted = server.tls && server.implicitTls;
+    settings.loginInClear = net::ClientIsLocal(client);
+    return settings;
+}
+
 } // namespace
 
 class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
     Connection(Server& server, Stream::socket socket, std::string client)
-        : server_(server), settings_(server.Settings()), socket_(std::move(socket)),
-          autoLogoutTimer_(socket_.get_executor()), loginTimer_(socket_.get_executor()),
-          pollTimer_(socket_.get_executor()), delayTimer_(socket_.get_executor()),
-          stopTimer_(socket_.get_executor()), lastBytesTimer_(socket_.get_executor()),
+        : server_(server), settings_(server.Settings()), channel_(std::move(socket)),
+          autoLogoutTimer_(channel_.Executor()), loginTimer_(channel_.Executor()),
+          pollTimer_(channel_.Executor()), delayTimer_(channel_.Executor()),
+          stopTimer_(channel_.Executor()), lastBytesTimer_(channel_.Executor()),
           client_(std::move(client)), backend_(server.NewBackend()),
-          session_(*backend_, settings_.session, client_) {}
+          session_(*backend_, SessionSettingsFor(settings_, client), client_) {}
 
     void Begin() override {
         begun_ = Clock::now();
         log::Event(log::Severity::Info, "session-start")
             .Field("session", session_.Id())
             .Field("client", client_);
-        Send(session_.Greeting());
-        ArmLoginTimeout();
-        Read();
+        if (settings_.tls && settings_.implicitTls)
+            return Handshake([](Connection& self) { self.Greet(); });
+        Greet();
     }
 
     void Refuse(net::Refusal why, const asio::ip::address& client) override {
@@ -66,6 +77,8 @@ public:
         session_.Interrupt();
         if (closed_)
             return;
+        if (handshaking_ || startingTls_) // nothing can be said to it until TLS is up
+            return Close("server-stopping");
         if (closing_) // its last bytes get no longer than any session's on stopping
             return ArmLastBytes(settings_.stopGrace);
         if (!busy_)
@@ -80,25 +93,74 @@ public:
     }
 
 private:
+    void Greet() {
+        Send(session_.Greeting());
+        ArmLoginTimeout();
+        Read();
+    }
+
+    // The TLS handshake, then `then`; a client that fails it is closed.
+    void Handshake(void (*then)(Connection&)) {
+        handshaking_ = true;
+        channel_.StartTls(settings_.tls->Current(), settings_.tlsHandshakeTimeout,
+                          [self = shared_from_this(), then](error_code error) {
+                              self->handshaking_ = false;
+                              if (self->closed_)
+                                  return;
+                              if (error)
+                                  return self->Close("tls-handshake-failed: " + error.message());
+                              log::Event(log::Severity::Info, "tls-start")
+                                  .Field("session", self->session_.Id())
+                                  .Field("client", self->client_)
+                                  .Field("tls", self->channel_.TlsDescription());
+                              then(*self);
+                          });
+    }
+
+    // After the OK to STARTTLS has gone out and no read is pending: the handshake, then the
+    // session goes on with what comes through TLS.
+    void StartTlsWhenQuiet() {
+        if (!startingTls_ || writing_ || !queue_.empty() || closing_)
+            return;
+        if (reading_) {
+            // A read begun before the answer came; whatever it brings came in clear.
+            error_code ignored;
+            channel_.Lowest().cancel(ignored);
+            return;
+        }
+        startingTls_ = false;
+        unreadInput_.clear();
+        Handshake([](Connection& self) {
+            self.Kick();
+            self.Read();
+        });
+    }
+
     // Reads while the session is behind neither with its input nor with its output.
     void Read() {
         const auto heldInput =
             loggedIn_ ? settings_.maxHeldInput : settings_.maxHeldInputBeforeLogin;
-        if (reading_ || closing_ || unreadInput_.size() >= heldInput || OutputFull())
+        if (reading_ || closing_ || startingTls_ || handshaking_ ||
+            unreadInput_.size() >= heldInput || OutputFull())
             return;
         reading_ = true;
         ArmAutoLogout();
-        socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](error_code error,
-                                                                                   std::size_t n) {
-            self->reading_ = false;
-            if (self->closing_)
-                return;
-            if (error)
-                return self->Close(error == asio::error::eof ? "client-closed" : "network-error");
-            self->unreadInput_.append(self->buffer_.data(), n);
-            self->Kick();
-            self->Read();
-        });
+        channel_.ReadSome(
+            asio::buffer(buffer_), [self = shared_from_this()](error_code error, std::size_t n) {
+                self->reading_ = false;
+                if (self->closing_)
+                    return;
+                if (self->startingTls_)
+                    return self->StartTlsWhenQuiet();
+                if (error)
+                    return self->Close(error == asio::error::eof ||
+                                               error == asio::ssl::error::stream_truncated
+                                           ? "client-closed"
+                                           : "network-error");
+                self->unreadInput_.append(self->buffer_.data(), n);
+                self->Kick();
+                self->Read();
+            });
     }
 
     bool OutputFull() const { return unsent_ >= settings_.maxUnsentOutput; }
@@ -106,7 +168,8 @@ private:
     // Starts the session's next step when it is free: the input received, or what it holds
     // already (then the input waits, so that the session never holds more than one share).
     void Kick() {
-        if (busy_ || closing_ || OutputFull() || (!pending_ && unreadInput_.empty()))
+        if (busy_ || closing_ || startingTls_ || handshaking_ || OutputFull() ||
+            (!pending_ && unreadInput_.empty()))
             return;
         std::string input;
         if (!pending_)
@@ -131,7 +194,7 @@ private:
                 output.close = true;
                 output.ending = "failure";
             }
-            asio::post(self->socket_.get_executor(), [self, output = std::move(output)]() mutable {
+            asio::post(self->channel_.Executor(), [self, output = std::move(output)]() mutable {
                 self->Answer(std::move(output));
             });
         });
@@ -167,7 +230,10 @@ private:
             return End(std::move(output.bytes), output.ending);
         if (server_.Stopping())
             return End(output.bytes + Session::Bye("Server shutting down"), "server-stopping");
+        startingTls_ = output.startTls;
         Send(std::move(output.bytes));
+        if (startingTls_)
+            return StartTlsWhenQuiet();
         Kick();
         Read();
         if (idling_ && !busy_)
@@ -207,23 +273,25 @@ private:
         writing_ = true;
         outgoing_ = std::move(queue_.front());
         queue_.pop_front();
-        asio::async_write(socket_, asio::buffer(outgoing_),
-                          [self = shared_from_this()](error_code error, std::size_t) {
-                              self->writing_ = false;
-                              self->unsent_ -= self->outgoing_.size();
-                              self->outgoing_ = std::string();
-                              if (self->closed_)
-                                  return;
-                              if (error)
-                                  return self->Close("network-error");
-                              self->WriteNext();
-                              if (self->closing_)
-                                  return;
-                              // The client takes its answers: it is not idle.
-                              self->ArmAutoLogout();
-                              self->Kick();
-                              self->Read();
-                          });
+        channel_.Write(asio::buffer(outgoing_),
+                       [self = shared_from_this()](error_code error, std::size_t) {
+                           self->writing_ = false;
+                           self->unsent_ -= self->outgoing_.size();
+                           self->outgoing_ = std::string();
+                           if (self->closed_)
+                               return;
+                           if (error)
+                               return self->Close("network-error");
+                           self->WriteNext();
+                           if (self->closing_)
+                               return;
+                           if (self->startingTls_)
+                               return self->StartTlsWhenQuiet();
+                           // The client takes its answers: it is not idle.
+                           self->ArmAutoLogout();
+                           self->Kick();
+                           self->Read();
+                       });
     }
 
     // Sends the last bytes and closes; a step under way is not waited for (its answer is
@@ -290,12 +358,12 @@ private:
                 .Field("ms", static_cast<std::int64_t>(lasted.count()));
         }
         queue_.clear();
-        server_.Ended(socket_, shared_from_this());
+        server_.Ended(channel_.Lowest(), shared_from_this());
     }
 
     Server& server_;
     const ServerSettings& settings_;
-    Stream::socket socket_;
+    net::Channel channel_;
     asio::steady_timer autoLogoutTimer_;
     asio::steady_timer loginTimer_;
     asio::steady_timer pollTimer_;
@@ -321,6 +389,8 @@ private:
     bool pending_ = false;
     bool idling_ = false;
     bool loggedIn_ = false;
+    bool startingTls_ = false; // STARTTLS answered: no more reads in clear, the handshake next
+    bool handshaking_ = false;
 };
 
 Server::Server(asio::io_context& io, const net::Stream::endpoint& endpoint, ServerSettings settings,

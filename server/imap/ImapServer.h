@@ -9,6 +9,7 @@
 
 #include "server/imap/ImapSession.h"
 #include "server/net/FrontServer.h"
+#include "server/net/TlsContext.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -40,6 +41,11 @@ struct ServerSettings {
     // When the server stops, a step under way has this long to be answered before its session
     // gets the BYE anyway (the late answer is dropped), and the BYE as long again to be sent.
     std::chrono::milliseconds stopGrace = std::chrono::seconds(2);
+    // With credentials, STARTTLS is offered, or every session begins with the handshake
+    // (`implicitTls`, port 993); a client must finish it within the time.
+    std::shared_ptr<net::TlsCredentials> tls;
+    bool implicitTls = false;
+    std::chrono::milliseconds tlsHandshakeTimeout = std::chrono::seconds(30);
 };
 
 class Connection;

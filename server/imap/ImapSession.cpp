@@ -17,10 +17,11 @@ namespace server::imap {
 Session::Session(Backend& backend, SessionSettings settings, std::string client)
     : context_(backend, std::move(settings), std::move(client), log::NewId()),
       input_(context_.settings.loginLimits) {
+    context_.encrypted = context_.settings.encrypted;
 }
 
 std::string Session::Greeting() const {
-    return std::string("* OK [CAPABILITY ") + kCapabilities + "] " + context_.settings.hostName +
+    return "* OK [CAPABILITY " + context_.Capabilities() + "] " + context_.settings.hostName +
            " IMAP ready\r\n";
 }
 
@@ -33,7 +34,8 @@ Output Session::Receive(std::string_view bytes) {
     if (Closed())
         return Finish(std::move(output));
     input_.Append(bytes);
-    while (!Closed() && !output.close && output.bytes.size() < context_.settings.outputPart) {
+    while (!Closed() && !output.close && !output.startTls &&
+           output.bytes.size() < context_.settings.outputPart) {
         if (context_.unfinished) {
             auto command = std::move(*context_.unfinished);
             context_.unfinished.reset();
@@ -72,6 +74,12 @@ Output Session::Poll() {
 Output Session::Finish(Output output) {
     if (output.close)
         context_.state = SessionState::Logout;
+    if (output.startTls) {
+        // What followed STARTTLS came in clear: a command injected before the handshake must
+        // not run as if it had come through TLS.
+        input_.Clear();
+        nextEvent_.reset();
+    }
     if (Closed()) {
         output.close = true;
         if (output.ending.empty())

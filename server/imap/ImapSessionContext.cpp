@@ -14,6 +14,15 @@
 
 namespace server::imap {
 
+std::string SessionContext::Capabilities() const {
+    std::string capabilities = "IMAP4rev1 LITERAL+ SASL-IR";
+    // RFC 3501: with LOGINDISABLED no mechanism that sends a password in clear is offered.
+    capabilities += LoginAllowed() ? " AUTH=PLAIN" : " LOGINDISABLED";
+    if (settings.tlsOffered && !encrypted && state == SessionState::NotAuthenticated)
+        capabilities += " STARTTLS";
+    return capabilities + " IDLE UIDPLUS UNSELECT NAMESPACE ID ENABLE";
+}
+
 std::string MailboxName(const std::string& folderPath) {
     const auto slash = folderPath.find(kDelimiter);
     const auto first = folderPath.substr(0, slash);

@@ -35,6 +35,11 @@ struct SessionSettings {
     // Shared by all the server's sessions: a password is checked only when the throttle lets
     // this client's try through. None: at once.
     std::shared_ptr<login::LoginThrottle> loginThrottle;
+    // STARTTLS is offered; the session began encrypted (implicit TLS); a password may be sent
+    // without TLS (a client on loopback or a unix socket). Without either, LOGINDISABLED.
+    bool tlsOffered = false;
+    bool encrypted = false;
+    bool loginInClear = true;
 };
 
 // RFC 3501's states of a session.
@@ -71,6 +76,7 @@ struct SessionContext {
     std::optional<std::string> authenticating;   // tag of an AUTHENTICATE awaiting its response
     std::optional<std::string> idle;             // tag of the IDLE under way
     std::optional<UnfinishedCommand> unfinished; // runs before any further command
+    bool encrypted = false;                      // TLS is up (from the start, or after STARTTLS)
 
     std::string folder; // the selected folder's store path
     bool readOnly = false;
@@ -89,6 +95,10 @@ struct SessionContext {
     std::string FetchFlags(std::size_t index, bool withUid) const;
     // Leaves the selected folder.
     void Deselect();
+    // A password may be sent now.
+    bool LoginAllowed() const { return encrypted || settings.loginInClear; }
+    // What CAPABILITY lists in the session's state.
+    std::string Capabilities() const;
 };
 
 inline constexpr const char* kInbox = "INBOX";

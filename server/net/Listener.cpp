@@ -120,6 +120,18 @@ std::string ClientName(const asio::ip::address& client) {
     return client.is_unspecified() ? "local" : client.to_string();
 }
 
+bool ClientIsLocal(const std::string& clientName) {
+    if (clientName == "local")
+        return true;
+    error_code invalid;
+    const auto address = asio::ip::make_address(clientName, invalid);
+    if (invalid)
+        return false;
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return address.to_v6().to_v4().is_loopback();
+    return address.is_loopback();
+}
+
 void Listener::Admit(Stream::socket socket) {
     error_code unknown;
     const auto remote = socket.remote_endpoint(unknown);

@@ -105,6 +105,9 @@ private:
 // How a client is named in the log and to the session: its IP address, or "local" for a unix
 // socket's client.
 std::string ClientName(const boost::asio::ip::address& client);
+// Whether a client so named is on this machine (loopback or a unix socket): what it sends
+// does not cross a network.
+bool ClientIsLocal(const std::string& clientName);
 
 // The factory of a front whose connections are made from its server, the accepted socket and the
 // client's address ("" for a unix socket's client).

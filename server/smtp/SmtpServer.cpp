@@ -4,6 +4,7 @@
 #include "server/smtp/SmtpServer.h"
 
 #include "server/log/ServerLog.h"
+#include "server/net/Channel.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -20,12 +21,15 @@ using boost::system::error_code;
 class Connection : public net::AcceptedConnection, public std::enable_shared_from_this<Connection> {
 public:
     Connection(Server& server, Stream::socket socket, std::string client)
-        : server_(server), socket_(std::move(socket)), client_(std::move(client)),
-          timer_(socket_.get_executor()), lookupTimer_(socket_.get_executor()),
+        : server_(server), channel_(std::move(socket)), client_(std::move(client)),
+          timer_(channel_.Executor()), lookupTimer_(channel_.Executor()),
           backend_(server.NewBackend()),
           session_(server.Settings().hostName, server.Settings().limits, *backend_,
                    server.Settings().protocol, client_),
-          started_(Clock::now()), sessionDeadline_(started_ + server.Settings().sessionTimeout) {}
+          started_(Clock::now()), sessionDeadline_(started_ + server.Settings().sessionTimeout) {
+        if (server.Settings().tls)
+            session_.OfferTls();
+    }
 
     void Begin() override {
         log::Event(log::Severity::Info, "session-start")
@@ -79,14 +83,37 @@ private:
             self->ending_ = "the client took no replies";
             self->Close();
         });
-        asio::async_write(socket_, asio::buffer(outgoing_),
-                          [self = shared_from_this(), thenClose](error_code error, std::size_t) {
-                              self->writing_ = false;
-                              ++self->timerGeneration_;
-                              self->timer_.cancel();
-                              if (error || thenClose)
+        channel_.Write(asio::buffer(outgoing_),
+                       [self = shared_from_this(), thenClose](error_code error, std::size_t) {
+                           self->writing_ = false;
+                           ++self->timerGeneration_;
+                           self->timer_.cancel();
+                           if (error || thenClose)
+                               return self->Close();
+                           self->session_.RepliesSent();
+                           if (self->session_.StartingTls())
+                               return self->StartTls();
+                           self->StartStep();
+                           self->Continue();
+                       });
+    }
+
+    // After the 220 to STARTTLS: the handshake, then the session starts over.
+    void StartTls() {
+        const auto& settings = server_.Settings();
+        channel_.StartTls(settings.tls->Current(), settings.tlsHandshakeTimeout,
+                          [self = shared_from_this()](error_code error) {
+                              if (self->closed_)
+                                  return;
+                              if (error) {
+                                  self->ending_ = "tls handshake failed: " + error.message();
                                   return self->Close();
-                              self->session_.RepliesSent();
+                              }
+                              log::Event(log::Severity::Info, "tls-start")
+                                  .Field("session", self->session_.Id())
+                                  .Field("client", self->client_)
+                                  .Field("tls", self->channel_.TlsDescription());
+                              self->session_.TlsStarted();
                               self->StartStep();
                               self->Continue();
                           });
@@ -111,20 +138,20 @@ private:
             return Feed({});
         reading_ = true;
         ArmTimer();
-        socket_.async_read_some(asio::buffer(buffer_),
-                                [self = shared_from_this()](error_code error, std::size_t n) {
-                                    self->reading_ = false;
-                                    if (self->closing_ || self->closed_)
-                                        return;
-                                    if (error) {
-                                        if (error != asio::error::eof)
-                                            self->ending_ = error.message();
-                                        return self->Close();
-                                    }
-                                    ++self->timerGeneration_;
-                                    self->timer_.cancel();
-                                    self->Feed(std::string_view(self->buffer_.data(), n));
-                                });
+        channel_.ReadSome(
+            asio::buffer(buffer_), [self = shared_from_this()](error_code error, std::size_t n) {
+                self->reading_ = false;
+                if (self->closing_ || self->closed_)
+                    return;
+                if (error) {
+                    if (error != asio::error::eof && error != asio::ssl::error::stream_truncated)
+                        self->ending_ = error.message();
+                    return self->Close();
+                }
+                ++self->timerGeneration_;
+                self->timer_.cancel();
+                self->Feed(std::string_view(self->buffer_.data(), n));
+            });
     }
 
     // Session work runs here, on the network thread: it is a few microseconds per read of at
@@ -175,7 +202,7 @@ private:
         asio::post(server_.Workers(), [self = shared_from_this(), call = *session_.PendingCall(),
                                        id = callId_] {
             auto verdicts = call.Run(*self->backend_);
-            asio::post(self->socket_.get_executor(), [self, verdicts = std::move(verdicts), id] {
+            asio::post(self->channel_.Executor(), [self, verdicts = std::move(verdicts), id] {
                 self->Answered(verdicts, id);
             });
         });
@@ -299,11 +326,11 @@ private:
                                  std::chrono::duration_cast<std::chrono::milliseconds>(
                                      Clock::now() - started_)
                                      .count()));
-        server_.Ended(socket_, shared_from_this());
+        server_.Ended(channel_.Lowest(), shared_from_this());
     }
 
     Server& server_;
-    Stream::socket socket_;
+    net::Channel channel_;
     const std::string client_; // its IP address, or "local"; for the log
     asio::steady_timer timer_;
     asio::steady_timer lookupTimer_;

@@ -11,6 +11,7 @@
 // the session's next call starts.
 
 #include "server/net/FrontServer.h"
+#include "server/net/TlsContext.h"
 #include "server/smtp/SmtpSession.h"
 
 #include <boost/asio/io_context.hpp>
@@ -45,6 +46,9 @@ struct ServerSettings {
     std::chrono::milliseconds lookupTimeout = std::chrono::seconds(5);
     // After Stop(), how long a client in the middle of sending a message may take to finish it.
     std::chrono::milliseconds drainTimeout = std::chrono::seconds(60);
+    // With credentials, STARTTLS is offered; a client must finish its handshake within the time.
+    std::shared_ptr<net::TlsCredentials> tls;
+    std::chrono::milliseconds tlsHandshakeTimeout = std::chrono::seconds(30);
 };
 
 class Connection;

@@ -105,6 +105,8 @@ std::vector<Reply> Session::Feed(std::string_view bytes) {
 
 std::vector<Reply> Session::Receive(std::string_view bytes) {
     std::vector<Reply> replies;
+    if (StartingTls())
+        return replies;
     if (call_)
         unread_.append(bytes);
     else
@@ -210,7 +212,7 @@ void Session::Process(std::string_view bytes, std::vector<Reply>& replies) {
         for (; counted < replies.size(); ++counted)
             unsentReplies_ += WireSize(replies[counted]);
     };
-    while (!bytes.empty() && !closed_) {
+    while (!bytes.empty() && !closed_ && !StartingTls()) {
         count();
         if (call_ || (unsentReplies_ > 0 && unsentReplies_ >= limits_.maxUnsentReplies)) {
             unread_.append(bytes);
@@ -220,7 +222,7 @@ void Session::Process(std::string_view bytes, std::vector<Reply>& replies) {
                                                   : CommandBytes(bytes, replies));
     }
     count();
-    if (closed_)
+    if (closed_ || StartingTls())
         unread_.clear();
 }
 
@@ -347,6 +349,8 @@ std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
         ending_ = "quit";
         return Say(221, hostName_ + " closing the connection");
     }
+    if (verb == "STARTTLS" && tls_ != Tls::None)
+        return StartTls(argument);
     if (verb == "VRFY" || verb == "EXPN" || verb == "HELP" || verb == "TURN" || verb == "ETRN" ||
         verb == "BDAT" || verb == "STARTTLS" || verb == "AUTH")
         return Say(502, verb + " is not implemented");
@@ -361,11 +365,40 @@ Reply Session::Hello(const std::string& verb, const std::string& argument) {
     state_ = State::Greeted;
     helo_ = domain;
     heloProtocol_ = verb == "LHLO" ? "LMTP" : verb == "EHLO" ? "ESMTP" : "SMTP";
+    // RFC 3848's names for mail that came through TLS.
+    if (Encrypted())
+        heloProtocol_ += "S";
     if (verb == "HELO")
         return Say(250, hostName_);
-    return {250,
-            {hostName_ + " greets " + domain, "8BITMIME", "DSN", "PIPELINING",
-             "SIZE " + std::to_string(limits_.maxMessageBytes), "SMTPUTF8"}};
+    Reply reply{250,
+                {hostName_ + " greets " + domain, "8BITMIME", "DSN", "PIPELINING",
+                 "SIZE " + std::to_string(limits_.maxMessageBytes), "SMTPUTF8"}};
+    if (tls_ == Tls::Offered)
+        reply.lines.push_back("STARTTLS");
+    return reply;
+}
+
+Reply Session::StartTls(const std::string& argument) {
+    if (!argument.empty())
+        return Say(501, "5.5.4 Syntax: STARTTLS");
+    if (Encrypted())
+        return Say(503, "5.5.1 TLS is already active");
+    if (state_ == State::Mail)
+        return Say(503, "5.5.1 Finish the transaction first (RSET starts over)");
+    tls_ = Tls::Starting;
+    return Say(220, "2.0.0 Ready to start TLS");
+}
+
+void Session::TlsStarted() {
+    tls_ = Tls::Active;
+    ResetTransaction();
+    state_ = State::Connected;
+    helo_.clear();
+    heloProtocol_.clear();
+    utf8_ = false;
+    pending_.clear();
+    discarding_ = false;
+    unread_.clear();
 }
 
 Reply Session::Mail(const std::string& argument) {

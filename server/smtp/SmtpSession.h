@@ -111,8 +111,19 @@ public:
     // Between the 354 reply and the line that ends the message.
     bool ReceivingMessage() const { return state_ == State::Data; }
 
+    // The server can start TLS: EHLO and LHLO offer STARTTLS (RFC 3207) until it has started.
+    void OfferTls() { tls_ = Tls::Offered; }
+    // STARTTLS was answered 220: the handshake comes next. Input that came with or after the
+    // command was dropped, and later input is ignored until TlsStarted(): it was sent in clear
+    // and must not pass for what came through TLS.
+    bool StartingTls() const { return tls_ == Tls::Starting; }
+    // The handshake is done: the session starts over (the client greets again), encrypted.
+    void TlsStarted();
+    bool Encrypted() const { return tls_ == Tls::Active; }
+
 private:
     enum class State { Connected, Greeted, Mail, Data };
+    enum class Tls { None, Offered, Starting, Active };
 
     void Process(std::string_view bytes, std::vector<Reply>& replies);
     // Goes on with the input held, then `more`.
@@ -134,6 +145,7 @@ private:
     std::optional<Reply> Rcpt(const std::string& argument);
     std::string pendingOriginal_; // the ORCPT of the RCPT whose check is pending
     Reply Data(const std::string& argument, bool crlf);
+    Reply StartTls(const std::string& argument);
     void ResetTransaction();
 
     std::string hostName_;
@@ -146,6 +158,7 @@ private:
     std::size_t unsentReplies_ = 0;     // octets of replies given since RepliesSent()
 
     State state_ = State::Connected;
+    Tls tls_ = Tls::None;
     bool closed_ = false;
     const char* ending_ = "";
     std::optional<BackendCall> call_;

@@ -38,7 +38,7 @@ Output LoginWith(SessionContext& session, const std::string& tag, const std::str
                 .Field("client", session.client)
                 .Field("user", name);
             return Answer(
-                Tagged(tag, "OK", std::string("[CAPABILITY ") + kCapabilities + "] Logged in"));
+                Tagged(tag, "OK", "[CAPABILITY " + session.Capabilities() + "] Logged in"));
         }
     }
     ++session.failedLogins;
@@ -58,9 +58,16 @@ Output LoginWith(SessionContext& session, const std::string& tag, const std::str
     return output;
 }
 
+// RFC 5530's answer to a password offered where it would cross the network in clear.
+Output PrivacyRequired(const std::string& tag) {
+    return Answer(Tagged(tag, "NO", "[PRIVACYREQUIRED] Log in after STARTTLS"));
+}
+
 } // namespace
 
 Output Login(SessionContext& session, const Command& command) {
+    if (!session.LoginAllowed())
+        return PrivacyRequired(command.tag);
     const auto& args = command.arguments;
     if (args.size() != 2 || !args[0].IsAString() || !args[1].IsAString())
         return Answer(Tagged(command.tag, "BAD", "LOGIN needs a user name and a password"));
@@ -71,6 +78,8 @@ Output Authenticate(SessionContext& session, const Command& command) {
     const auto& args = command.arguments;
     if (args.empty() || args.size() > 2 || !args[0].IsAtom())
         return Answer(Tagged(command.tag, "BAD", "AUTHENTICATE needs a mechanism"));
+    if (!session.LoginAllowed())
+        return PrivacyRequired(command.tag);
     if (AsciiUpper(args[0].text) != "PLAIN")
         return Answer(Tagged(command.tag, "NO", "Only the PLAIN mechanism is supported"));
     if (args.size() == 2) {

@@ -5,8 +5,8 @@
 
 namespace server::imap {
 
-Output Capability(SessionContext&, const Command& command) {
-    return Answer(std::string("* CAPABILITY ") + kCapabilities + "\r\n" +
+Output Capability(SessionContext& session, const Command& command) {
+    return Answer("* CAPABILITY " + session.Capabilities() + "\r\n" +
                   Tagged(command.tag, "OK", "CAPABILITY completed"));
 }
 
@@ -32,9 +32,20 @@ Output Id(SessionContext&, const Command& command) {
     return Answer("* ID (\"name\" \"exhost\")\r\n" + Tagged(command.tag, "OK", "ID completed"));
 }
 
-Output StartTls(SessionContext&, const Command& command) {
-    return Answer(
-        Tagged(command.tag, "BAD", "STARTTLS is not offered here: this server has no TLS"));
+Output StartTls(SessionContext& session, const Command& command) {
+    if (!session.settings.tlsOffered)
+        return Answer(
+            Tagged(command.tag, "BAD", "STARTTLS is not offered here: this server has no TLS"));
+    if (session.encrypted)
+        return Answer(Tagged(command.tag, "BAD", "TLS is already active"));
+    if (session.state != SessionState::NotAuthenticated)
+        return Answer(Tagged(command.tag, "BAD", "STARTTLS comes before the login"));
+    if (!command.arguments.empty())
+        return Answer(Tagged(command.tag, "BAD", "STARTTLS takes no arguments"));
+    session.encrypted = true;
+    auto output = Answer(Tagged(command.tag, "OK", "Begin TLS negotiation now"));
+    output.startTls = true;
+    return output;
 }
 
 Output Namespace(SessionContext&, const Command& command) {
