@@ -1,5 +1,4 @@
-// The main window on stand-ins: load and its failures, the selection rules, list tooltips, the
-// failure dispatch, and the sink file's path.
+// The main window on stand-ins.
 
 #include "setup/InstallForm.h"
 

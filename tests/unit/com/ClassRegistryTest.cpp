@@ -1,8 +1,5 @@
-// The class registry of a server folder, as the store and the COM+ catalog use it: lookups in
-// any letter case, replacement, a file shared by several writers, and GUID text as it stores it
-// (braces, upper-case digits). And creating classes by ProgID or class ID through it: the
-// failures carry the platform's numbers and name what failed, since the store logs them and the
-// setup program shows them.
+// The class registry of a server folder and GUID text, and creating classes through it: failures
+// carry the platform's numbers and name what failed, since the store logs them.
 
 #include "platform/com/ClassRegistry.h"
 

@@ -1,5 +1,4 @@
-// The text rules everything else leans on: space-only blanks, case-insensitive comparison that
-// folds non-ASCII letters, splitting and replacing.
+// The text rules everything else leans on.
 
 #include "platform/core/Text.h"
 

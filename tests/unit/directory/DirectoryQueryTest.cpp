@@ -1,11 +1,5 @@
-// Directory paths as the sink and the setup program write them ("GC://host/DN", "LDAP://..."),
-// and which server a path reaches: the private one for this machine's names, any other host by
-// name over LDAP (as a real global catalog would be reached). The directory's two query
-// dialects: the SQL dialect turned into LDAP filters (what each condition becomes, that no value,
-// however hostile, can widen or break the filter, and that wildcards in a row count as one, as a
-// filter allows no empty piece between two), and the LDAP dialect, the parts it splits into and
-// the texts it refuses. Both limit nesting, which would otherwise let a hostile query overflow
-// the stack.
+// Directory paths and the server each reaches, and the two query dialects: what they become and
+// what they refuse (hostile values and nesting included).
 
 #include "platform/directory/DirectoryQuery.h"
 #include "platform/directory/DirectoryPath.h"
@@ -31,6 +25,15 @@ std::string FilterOf(const std::string& where) {
     return ParseSqlDialect("SELECT cn FROM 'GC://dc01' WHERE " + where,
                            [](const DirectoryPath&) { return kSchemaDn; })
         .filter;
+}
+
+// The call fails with that number and a description that holds `says`.
+void ExpectRefused(const std::function<void()>& call, std::int32_t number,
+                   const std::string& says) {
+    const auto failure = testsupport::FailureOf(call);
+    EXPECT_EQ(failure.number, number);
+    EXPECT_NE(failure.description.find(says), std::string::npos)
+        << failure.description.substr(0, 200);
 }
 
 } // namespace
@@ -99,11 +102,10 @@ TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
              "SELECT cn FROM 'GC://h' WHERE cn='a' ; DROP",
              "SELEKT cn FROM 'GC://h'",
          }) {
-        const auto failure = testsupport::FailureOf(
-            [&] { ParseSqlDialect(text, [](const DirectoryPath&) { return kSchemaDn; }); });
-        EXPECT_EQ(failure.number, platform::hr::DB_E_ERRORSINCOMMAND) << text;
-        EXPECT_NE(failure.description.find("directory query"), std::string::npos)
-            << failure.description;
+        SCOPED_TRACE(text);
+        ExpectRefused(
+            [&] { ParseSqlDialect(text, [](const DirectoryPath&) { return kSchemaDn; }); },
+            platform::hr::DB_E_ERRORSINCOMMAND, "directory query");
     }
 }
 
@@ -119,16 +121,15 @@ TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
                                         "er",
                                         "c\xC3\xA9", "c_n", "_cn", "c.n", "-cn", "cn;", "cn;;x",
                                         "cn;b_x", "1..2", "1.2.", "1.a"}) {
-        const auto failure = testsupport::FailureOf([&] { FilterOf(attribute + "='v'"); });
-        EXPECT_EQ(failure.number, platform::hr::DB_E_ERRORSINCOMMAND) << attribute;
-        EXPECT_NE(failure.description.find("position 34"), std::string::npos)
-            << failure.description;
+        SCOPED_TRACE(attribute);
+        ExpectRefused([&] { FilterOf(attribute + "='v'"); }, platform::hr::DB_E_ERRORSINCOMMAND,
+                      "position 34");
     }
 }
 
 std::string Repeated(const std::string& piece, int times) {
     std::string text;
-    for (int i = 0; i < times; ++i)
+    while (times-- > 0)
         text += piece;
     return text;
 }
@@ -145,10 +146,9 @@ TEST(SqlDialect, NestingIsLimited) {
     for (const auto& where :
          {Repeated("NOT ", 257) + "cn='a'", Repeated("(", 257) + "cn='a'" + Repeated(")", 257),
           Repeated("NOT (", 100000) + "cn='a'" + Repeated(")", 100000)}) {
-        const auto failure = testsupport::FailureOf([&] { FilterOf(where); });
-        EXPECT_EQ(failure.number, platform::hr::DB_E_ERRORSINCOMMAND) << where.size();
-        EXPECT_NE(failure.description.find("nested at most 256 deep"), std::string::npos)
-            << failure.description.substr(0, 200);
+        SCOPED_TRACE(where.size());
+        ExpectRefused([&] { FilterOf(where); }, platform::hr::DB_E_ERRORSINCOMMAND,
+                      "nested at most 256 deep");
     }
 }
 
@@ -199,10 +199,9 @@ TEST(LdapDialect, FilterNestingIsLimited) {
     EXPECT_EQ(ParseLdapDialect("<LDAP://h>;" + nested(255) + ";cn").filter, nested(255));
     EXPECT_EQ(ParseLdapDialect("<LDAP://h>;(cn=\\28\\28\\28);cn").filter, "(cn=\\28\\28\\28)");
     for (int depth : {256, 100000}) {
-        const auto failure = testsupport::FailureOf(
-            [&] { ParseLdapDialect("<LDAP://h>;" + nested(depth) + ";cn"); });
-        EXPECT_EQ(failure.number, platform::hr::DB_E_ERRORSINCOMMAND) << depth;
-        EXPECT_NE(failure.description.find("nests more than 256 deep"), std::string::npos);
+        SCOPED_TRACE(depth);
+        ExpectRefused([&] { ParseLdapDialect("<LDAP://h>;" + nested(depth) + ";cn"); },
+                      platform::hr::DB_E_ERRORSINCOMMAND, "nests more than 256 deep");
     }
 }
 
@@ -237,21 +236,11 @@ TEST(ParseDirectoryPath, SplitsProviderHostAndObject) {
 TEST(ParseDirectoryPath, RejectsMalformedPaths) {
     for (const std::string path : {"", "corp.example.com", "WinNT://host/user", "LDAP:/host",
                                    "LDAP:host", "LDAP://host/", "LDAP:///DC=x", "GC//host"}) {
-        const auto failure = testsupport::FailureOf([&] { ParseDirectoryPath(path); });
-        EXPECT_EQ(failure.number, platform::hr::E_ADS_BAD_PATHNAME) << path;
-        EXPECT_NE(failure.description.find('"' + path + '"'), std::string::npos)
-            << failure.description;
+        SCOPED_TRACE(path);
+        ExpectRefused([&] { ParseDirectoryPath(path); }, platform::hr::E_ADS_BAD_PATHNAME,
+                      '"' + path + '"');
     }
 }
-
-namespace {
-
-platform::host::MachineNames Machine() {
-    return {"MAIL01", "corp.example.com", "example.com", "dc01.corp.example.com",
-            "ldapi://%2Ftmp%2Fs"};
-}
-
-} // namespace
 
 TEST(ResolveServer, TheMachinesNamesReachThePrivateServerOtherHostsAnLdapServerByName) {
     struct Case {
@@ -270,7 +259,10 @@ TEST(ResolveServer, TheMachinesNamesReachThePrivateServerOtherHostsAnLdapServerB
         {"LDAP://127.0.0.1:1389/DC=x", "ldap://127.0.0.1:1389", ""},
     };
     for (const auto& c : cases) {
-        const auto address = ResolveServer(ParseDirectoryPath(c.path), Machine());
+        const auto address = ResolveServer(
+            ParseDirectoryPath(c.path),
+            platform::host::MachineNames{"MAIL01", "corp.example.com", "example.com",
+                                         "dc01.corp.example.com", "ldapi://%2Ftmp%2Fs"});
         EXPECT_EQ(address.uri, c.uri) << c.path;
         if (c.uri.starts_with("ldapi:")) {
             EXPECT_EQ(address.namingContext, c.namingContext) << c.path;

@@ -1,5 +1,4 @@
-// The server folder's machine names file and folder listing, read by the sink, the setup
-// program and exhost alike, and its files kept private whatever the umask.
+// The server folder's machine names file and folder listing, and its files kept private.
 
 #include "platform/host/ServerFolder.h"
 #include "platform/host/FileListing.h"

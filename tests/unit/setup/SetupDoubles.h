@@ -1,9 +1,7 @@
 #pragma once
 
-// Doubles for the setup modules' tests: their clock and the process locale pinned for one test,
-// and the ADO objects and the COM+ catalog scripted. Every call to those is recorded by name in
-// order, and any one call (the n-th of its name) can be made to fail; the objects made are
-// tracked so that tests can tell whether the operation released them.
+// The setup modules' clock and locale pinned, and the ADO objects and COM+ catalog scripted: each
+// call is recorded, any one can be made to fail, and the objects made are tracked.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Ado.h"

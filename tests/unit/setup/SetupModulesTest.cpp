@@ -1,8 +1,5 @@
-// The setup modules (registration items, COM+): against the real store and catalog of a
-// temporary server folder, installing the built Lorvanta.dll from a temporary current directory;
-// and with each call they make to doubles failed in turn: they stop there, release what they made
-// and log the failure once. And the log's stamp: the regional settings' general date and time
-// format.
+// The setup modules against the real store and catalog of a temporary server folder, and with
+// each call they make to doubles failed in turn; and the log's date stamp.
 
 #include "platform/com/ClassRegistry.h"
 #include "platform/complus/CatalogAdmin.h"

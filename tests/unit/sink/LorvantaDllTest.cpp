@@ -1,5 +1,4 @@
-// Lorvanta.dll loaded the way the store loads it: by ProgID, through the class registry of a
-// server folder and the COM runtime. The library is never linked into this program.
+// Lorvanta.dll loaded the way the store loads it, by ProgID; it is never linked into this program.
 
 #include "platform/com/Activation.h"
 #include "platform/com/ClassRegistry.h"

@@ -1,5 +1,4 @@
-// How the sink hands an event to its work: only the begin phase runs it, a refusal aborts the
-// change with code one, and no failure escapes to the store.
+// How the sink hands an event to its work.
 
 #include "sink/LorvantaCls.h"
 

@@ -1,7 +1,5 @@
-// Stamping a message on record doubles: which address wins, what is written where, and that a
-// failure at any platform call is survived. And the owner address lookup it makes, against a
-// directory double: the mailbox name taken from the item URL, the query it asks, the SMTP
-// addresses it keeps, escaping of hostile mailbox names, and failures that end in no addresses.
+// Stamping a message on record doubles, and the owner address lookup it makes against a
+// directory double.
 
 #include "sink/LorvantaModule.h"
 
