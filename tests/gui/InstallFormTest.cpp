@@ -180,17 +180,19 @@ private slots:
     }
 
     void emptyDirectoryAnswerEmptiesTheListsAndDisablesTheirBoxes() {
-        for (const char* name :
-             {"SysMbxInstList", "MbxInstList", "MbxUninstList", "SysMbxUninstList"})
-            List(*form, name)->addItem("old / MAIL01 / old@example.com / old");
-        for (const char* name : {"Check2", "Check3", "Check4", "Check5"})
-            Box(*form, name)->setEnabled(true);
+        const std::pair<const char*, const char*> pairs[] = {{"SysMbxInstList", "Check2"},
+                                                             {"MbxInstList", "Check3"},
+                                                             {"MbxUninstList", "Check4"},
+                                                             {"SysMbxUninstList", "Check5"}};
+        for (const auto& [list, box] : pairs) {
+            List(*form, list)->addItem("old / MAIL01 / old@example.com / old");
+            Box(*form, box)->setEnabled(true);
+        }
         form->GetUsersWithMailboxes();
-        for (const char* name :
-             {"SysMbxInstList", "MbxInstList", "MbxUninstList", "SysMbxUninstList"})
-            QCOMPARE(List(*form, name)->count(), 0);
-        for (const char* name : {"Check2", "Check3", "Check4", "Check5"})
-            QVERIFY2(!Box(*form, name)->isEnabled(), name);
+        for (const auto& [list, box] : pairs) {
+            QCOMPARE(List(*form, list)->count(), 0);
+            QVERIFY2(!Box(*form, box)->isEnabled(), box);
+        }
         QVERIFY(ui.messages.empty());
     }
 

@@ -44,8 +44,7 @@ protected:
     com::ClassRegistry registry{folder.ComDir()};
 };
 
-// What it registers is written by the same entry point that the catalog's tests read back
-// (CatalogTest).
+// What it registers is read back by CatalogTest.
 TEST_F(LorvantaDll, UnregistersItselfAndRegistersAgain) {
     ASSERT_TRUE(registry.FindByProgId(kProgId));
     com::UnregisterServer(LORVANTA_DLL);
@@ -124,10 +123,8 @@ TEST(LorvantaDllExports, OnlyTheFourEntryPointsAreExported) {
                                                "DllRegisterServer", "DllUnregisterServer"}));
 }
 
-// Which phases run the work is the dispatcher's matter (PhaseDispatchTest), what a save does the
-// stamp's (StampMessageTest) and, with this class loaded by the event service, the fault road's
-// (BrokenRegistrationTest, DirectoryDownTest). Here deletions and registrations are accepted
-// untouched.
+// Saves are PhaseDispatchTest's, StampMessageTest's and, loaded by the event service, the fault
+// road's (BrokenRegistrationTest, DirectoryDownTest).
 TEST_F(LorvantaDll, ADeletionAndARegistrationAreAccepted) {
     const auto sink = Create<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
     ASSERT_TRUE(sink);

@@ -58,9 +58,7 @@ TEST(ParseMessage, KeywordsAreTheEntriesOfTheKeywordsFields) {
         EXPECT_EQ(ParseMessage(c.message).keywords, c.keywords) << c.name;
 }
 
-// A sender may name any number of keywords: 400,000 entries, every other one repeating an
-// earlier one in other letter case, give the 200,000 first spellings in order. Comparing every
-// entry with the ones kept before took hours for this many.
+// Comparing every entry with the ones kept before took hours for this many.
 TEST(MessageKeywordsAtScale, EachOfManyEntriesIsKeptOnceInOrder) {
     constexpr int kDistinct = 200000;
     std::string header = "Keywords: ";
