@@ -4,6 +4,7 @@
 
 #include "FakeUserInterface.h"
 #include "WindowDoubles.h"
+#include "tests/unit/setup/SetupDoubles.h"
 
 #include <QScrollBar>
 #include <QtTest>
@@ -12,31 +13,6 @@
 
 using lorvanta::setup::InstallForm;
 using lorvanta::setup::MessageIcon;
-
-// A connection that does what load asks of it and fails to close, counting the attempts.
-class UnclosableConnection final : public platform::ado::Connection {
-public:
-    explicit UnclosableConnection(int& closes) : closes_(closes) {}
-    [[noreturn]] static void Fail() { throw platform::Error(platform::hr::E_FAIL, "broken"); }
-    std::string Provider() const override { return ""; }
-    void SetProvider(const std::string&) override {}
-    std::string ConnectionString() const override { return ""; }
-    void SetConnectionString(const std::string&) override {}
-    void Open(const std::string&, const std::string&, const std::string&) override {}
-    std::shared_ptr<platform::ado::Recordset> Execute(const std::string&) override { Fail(); }
-    void BeginTrans() override { Fail(); }
-    void CommitTrans() override { Fail(); }
-    void RollbackTrans() override { Fail(); }
-    void Close() override {
-        ++closes_;
-        Fail();
-    }
-    platform::ado::ObjectState State() const override { return platform::ado::adStateOpen; }
-    platform::ado::ProviderSession& Session() override { Fail(); }
-
-private:
-    int& closes_;
-};
 
 class InstallFormTest : public QObject {
     Q_OBJECT
@@ -167,15 +143,18 @@ private slots:
     }
 
     void exitUnloadsBothConnectionsIgnoringFailures() {
-        int closes = 0;
+        setuptest::Script script;
+        script.failCall = "Connection.Close";
+        script.failOccurrence = -1;
         const platform::ScopedObjectFactory connections(
-            "ADODB.Connection", [&closes]() -> std::shared_ptr<platform::Object> {
-                return std::make_shared<UnclosableConnection>(closes);
-            });
+            "ADODB.Connection",
+            setuptest::scripted::Factory<setuptest::scripted::ScriptedConnection>(
+                script, "ADODB.Connection"));
         InstallForm window(ui, "");
         QVERIFY(window.Load());
         Control<QPushButton>(window, "Command2")->click(); // "Exit"
-        QCOMPARE(closes, 2); // the store's too, although the directory's failed
+        // The store's too, although the directory's failed.
+        QCOMPARE(std::count(script.calls.begin(), script.calls.end(), "Connection.Close"), 2);
         QVERIFY(ui.messages.empty() && ui.exitCodes.empty());
     }
 

@@ -45,7 +45,7 @@ inline constexpr std::int32_t kInjectedNumber = platform::hr::Code(0x80040E37);
 struct Script {
     // What the doubles were asked to do, in order, e.g. "Record.Open", "Field.SetValue".
     std::vector<std::string> calls;
-    // The call to fail: its name and which occurrence (1 = the first).
+    // The call to fail: its name and which occurrence (1 = the first, -1 = every one).
     std::string failCall;
     int failOccurrence = 0;
 
@@ -57,7 +57,8 @@ struct Script {
 
     void Call(const std::string& name) {
         calls.push_back(name);
-        if (name == failCall && std::count(calls.begin(), calls.end(), name) == failOccurrence)
+        if (name == failCall && (failOccurrence == -1 ||
+                                 std::count(calls.begin(), calls.end(), name) == failOccurrence))
             throw platform::Error(kInjectedNumber, "Injected failure of " + name);
     }
     template <class T> T Answer(const std::string& name, T value) {
