@@ -1,7 +1,6 @@
 #pragma once
 
-// Stand-ins for what the main window meets on load and refresh, able to fail its first and last
-// step; a COM+ catalog that always fails.
+// Stand-ins for what the main window meets on load, able to fail its first and last step.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Error.h"

@@ -1,5 +1,4 @@
-// The class registry of a server folder and GUID text, and creating classes through it: failures
-// carry the platform's numbers and name what failed, since the store logs them.
+// The class registry, GUID text, and creating classes through it (the store logs its failures).
 
 #include "platform/com/ClassRegistry.h"
 

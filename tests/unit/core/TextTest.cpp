@@ -28,8 +28,7 @@ TEST(Text, AsciiUpperLeavesEveryOtherByte) {
     EXPECT_EQ(text::AsciiUpper(""), "");
 }
 
-// The case-folded key agrees with the comparison on every row, so that sets of keys find what
-// the comparison would.
+// The case-folded key agrees with the comparison, so that sets of keys find what it would.
 TEST(Text, EqualsIgnoreCaseAndItsKey) {
     struct Case {
         const char* left;

@@ -1,5 +1,4 @@
-// Directory paths and the server each reaches, and the two query dialects: what they become and
-// what they refuse (hostile values and nesting included).
+// Directory paths, the server each reaches, and the two query dialects with what they refuse.
 
 #include "platform/directory/DirectoryQuery.h"
 #include "platform/directory/DirectoryPath.h"
@@ -109,8 +108,7 @@ TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
     }
 }
 
-// The client library refuses a filter whose attribute is not an LDAP attribute description,
-// so such a condition is refused as a syntax error before any search is made.
+// The client library refuses other attribute descriptions, so they are refused before a search.
 TEST(SqlDialect, AConditionNamesAnLdapAttribute) {
     for (const std::string attribute :
          {"cn", "msExchHomeServerName", "msDS-Approx-Immed-Subordinates", "cn;binary",
@@ -132,8 +130,7 @@ std::string Repeated(const std::string& piece, int times) {
     return text;
 }
 
-// Each level of nesting is a level of recursion here and in the library that encodes the
-// filter; a hostile depth is refused instead of overflowing the stack.
+// Nesting is recursion here and in the filter's encoder: a hostile depth must not overflow it.
 TEST(SqlDialect, NestingIsLimited) {
     EXPECT_EQ(FilterOf(Repeated("NOT ", 256) + "cn='a'"),
               Repeated("(!", 256) + "(cn=a)" + Repeated(")", 256));
@@ -188,8 +185,7 @@ TEST(LdapDialect, RejectsTextsOfAnotherShape) {
     }
 }
 
-// The client library encodes filters recursively and overflows its stack on a deep enough one,
-// so the depth is limited here; escaped parentheses in values do not count.
+// The client library's encoder recurses, so depth is limited; escaped parentheses do not count.
 TEST(LdapDialect, FilterNestingIsLimited) {
     const auto nested = [](int depth) {
         return Repeated("(!", depth) + "(cn=a)" + Repeated(")", depth);

@@ -1,5 +1,4 @@
-// Time limits against a stand-in server that answers a few requests and then nothing (the IMAP
-// login's lookup timeout rests on them).
+// Time limits on a server that stops answering (the IMAP login's lookup timeout rests on them).
 
 #include "platform/core/Ado.h"
 #include "platform/core/Error.h"

@@ -113,8 +113,7 @@ TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
     EXPECT_EQ(asked, "\\\\.\\backofficestorage\\");
 }
 
-// machine.conf is one "key = value" per line: a value with a line break in it would add a line,
-// and so a setting, of its own. Such values are refused and the file stays as it was.
+// A line break in a value would add a setting of its own to machine.conf.
 TEST_F(ServerFolderTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
     const ServerFolder folder(root);
     const MachineNames good{"MAIL01",           "example.com",        "example.com",

@@ -1,7 +1,6 @@
 #pragma once
 
-// The setup modules' clock and locale pinned, and the ADO objects and COM+ catalog scripted: each
-// call is recorded, any one can be made to fail, and the objects made are tracked.
+// The setup modules' clock and locale pinned, and ADO and COM+ scripted: any call can fail.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Ado.h"

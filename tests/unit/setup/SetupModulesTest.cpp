@@ -1,5 +1,4 @@
-// The setup modules against the real store and catalog of a temporary server folder, and with
-// each call they make to doubles failed in turn; and the log's date stamp.
+// The setup modules against a real store and catalog, and with each call to doubles failed in turn.
 
 #include "platform/com/ClassRegistry.h"
 #include "platform/complus/CatalogAdmin.h"

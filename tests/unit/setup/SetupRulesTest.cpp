@@ -1,5 +1,4 @@
-// The setup program's rules on stand-ins: mailbox lists and sites, the URL forms tried, the batch
-// switch, rounding of layouts and the proposed COM+ identity.
+// The setup program's rules, on stand-ins.
 
 #include "platform/core/Error.h"
 #include "platform/core/Provider.h"

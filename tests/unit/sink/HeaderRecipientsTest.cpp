@@ -1,5 +1,4 @@
-// The recipient list of a header block: case by case, for the sample messages, against a plain
-// model of the same rules on random blocks, and the vector byte classes against the bytewise ones.
+// The recipient list of a header block: by case, for the sample messages, and against a model.
 
 #include "sink/LorvantaModule.h"
 
@@ -147,8 +146,7 @@ std::string RandomBlock(std::mt19937& random, std::size_t pieces) {
     return block;
 }
 
-// Blocks of every short length, then long ones that cross the scanner's block boundaries and keep
-// addresses that span folded lines.
+// Long blocks cross the scanner's block boundaries with addresses that span folded lines.
 TEST(HeaderRecipientsModel, RandomBlocksGiveWhatThePlainRulesGive) {
     std::mt19937 shortBlocks(20261206), longBlocks(99);
     for (int round = 0; round < 20200; ++round) {

@@ -1,5 +1,4 @@
-// Stamping a message on record doubles, and the owner address lookup it makes against a
-// directory double.
+// Stamping a message on record doubles, and its owner address lookup on a directory double.
 
 #include "sink/LorvantaModule.h"
 

@@ -98,8 +98,7 @@ TEST(ParseMessage, SplitsWhatMailTransportsHandOver) {
     }
 }
 
-// The header block's bounds that every reader of a message shares: where the fields end and the
-// body starts (past the empty line, if that is what ended the block).
+// The header block's bounds, which every reader of a message shares.
 TEST(FindHeaderBlock, BoundsTheFieldsAndTheBody) {
     struct Case {
         const char* message;

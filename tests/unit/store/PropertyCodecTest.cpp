@@ -1,5 +1,4 @@
-// Property values through the database and back, name folding, the numbers of database failures,
-// and the item numbers mail clients know a folder's items by.
+// Property values, name folding, database failures, and the item numbers mail clients see.
 
 #include "platform/store/PropertyCodec.h"
 #include "platform/core/Error.h"
@@ -37,8 +36,7 @@ TEST(PropertyCodec, RefusesAnEmptyValue) {
     EXPECT_THROW(EncodeValue(Variant()), Error);
 }
 
-// Bytes the encoder cannot have written fail as a damaged store, whatever they claim; none may
-// wrap a length around or ask for more memory than the bytes hold.
+// No damaged length may wrap around or ask for more memory than the bytes hold.
 TEST(PropertyCodec, DamagedBytesFailAsTheStoresError) {
     struct Case {
         const char* name;
@@ -205,8 +203,7 @@ TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
     EXPECT_EQ(Open()->NumbersOf(store->Locate(kInbox)).validity, validity);
 }
 
-// The names asked for reach SQLite as JSON text: names that need escaping there are found too.
-// Of those asked for by size only, the size is read and not the value.
+// The names asked for reach SQLite as JSON text, so names that need escaping there are tried.
 TEST_F(ItemNumbers, NamesWithQuotesBackslashesAndControlCharactersAreRead) {
     const std::vector<std::string> names = {"x:say \"hi\"", "x:back\\slash", "x:line\nbreak",
                                             "x:tab\tand\x01\x1f"};

@@ -13,8 +13,7 @@ using namespace platform::store::query;
 
 namespace {
 
-// The registration lookup's shape and its quote fault are checked end to end by the setup
-// program's store tests; here the dialect's other forms.
+// The registration lookup's shape and quote fault are checked end to end by the setup tests.
 TEST(Query, ReadsTraversalColumnsAndKeywordsInAnyCase) {
     auto query =
         ParseQuery("SeLeCt * FrOm ScOpE('DEEP Traversal OF \"file://./x\"') wHeRe \"a\" = 1");
