@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using platform::directory::DirectoryPath;
 using platform::directory::IsLdapDialect;
 using platform::directory::ParseDirectoryPath;
@@ -219,11 +221,10 @@ TEST(ParseDirectoryPath, SplitsProviderHostAndObject) {
     };
     for (const auto& c : cases) {
         const auto parsed = ParseDirectoryPath(c.path);
-        EXPECT_EQ(parsed.scheme, c.scheme) << c.path;
-        EXPECT_EQ(parsed.host, c.host) << c.path;
-        EXPECT_EQ(parsed.dn, c.dn) << c.path;
-        EXPECT_EQ(parsed.rootDse, c.rootDse) << c.path;
-        EXPECT_EQ(parsed.IsGlobalCatalog(), c.globalCatalog) << c.path;
+        EXPECT_EQ(std::tuple(parsed.scheme, parsed.host, parsed.dn, parsed.rootDse,
+                             parsed.IsGlobalCatalog()),
+                  std::tuple(c.scheme, c.host, c.dn, c.rootDse, c.globalCatalog))
+            << c.path;
     }
 }
 

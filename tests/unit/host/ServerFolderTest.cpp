@@ -83,12 +83,12 @@ TEST_F(ServerFolderTest, MailSettingsAreOffUnlessSetAndWrittenBackWhenOn) {
     for (const auto& c : cases) {
         std::ofstream(folder.MachineFile()) << "computer = A\n" << c.lines;
         const auto names = folder.ReadMachineNames();
-        EXPECT_EQ(names.takeKeywords, c.takeKeywords) << c.lines;
-        EXPECT_EQ(names.envelopeRecipientList, c.recipientList) << c.lines;
+        const std::pair expected(c.takeKeywords, c.recipientList);
+        EXPECT_EQ(std::pair(names.takeKeywords, names.envelopeRecipientList), expected) << c.lines;
         folder.WriteMachineNames(names);
         const auto again = folder.ReadMachineNames();
-        EXPECT_EQ(again.takeKeywords, c.takeKeywords) << "written back: " << c.lines;
-        EXPECT_EQ(again.envelopeRecipientList, c.recipientList) << "written back: " << c.lines;
+        EXPECT_EQ(std::pair(again.takeKeywords, again.envelopeRecipientList), expected)
+            << "written back: " << c.lines;
     }
 }
 

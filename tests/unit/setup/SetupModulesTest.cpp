@@ -196,6 +196,7 @@ TEST_F(ItemsInStore, TheInboxIsFoundInAnyCaseAndInBothUrlForms) {
         EXPECT_EQ(Find(log, mailbox, folderName), 1) << folderName;
         EXPECT_EQ(Find(log, kHttpBase + "/alice", folderName), 1) << folderName;
         EXPECT_TRUE(Delete(log, mailbox, folderName)) << folderName;
+        EXPECT_FALSE(store->Exists(store->Locate(inbox + "/Lorvanta.reg"))) << folderName;
     }
     EXPECT_EQ(log.Text(), "");
 }
@@ -203,10 +204,6 @@ TEST_F(ItemsInStore, TheInboxIsFoundInAnyCaseAndInBothUrlForms) {
 TEST_F(ItemsInStore, DeletingAMissingItemFailsAndIsLogged) {
     EXPECT_FALSE(Delete(log, mailbox, "inbox"));
     EXPECT_THAT(log.Text(), StartsWith(setuptest::kStamp + mailbox + " - ERROR: -"));
-    EXPECT_TRUE(Create(log, mailbox, "inbox") == inbox);
-    EXPECT_TRUE(Delete(log, mailbox, "inbox"));
-    EXPECT_FALSE(store->Exists(store->Locate(inbox + "/Lorvanta.reg")));
-    EXPECT_EQ(Find(log, mailbox, "inbox"), 0);
 }
 
 TEST_F(ItemsInStore, ALookupInAMissingFolderFailsRatherThanFindingNothing) {

@@ -64,10 +64,9 @@ TEST_F(LorvantaDll, CreatedByProgIdOffersBothSinkInterfacesAndNoOther) {
     auto back = registration.As<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
     EXPECT_EQ(back.Get(), events.Get()) << "one object behind both interfaces";
 
-    // Identity: IUnknown from either interface is the same pointer.
-    auto unknownFromEvents = events.As<com::IUnknown>(com::IID_IUnknown);
-    auto unknownFromRegistration = registration.As<com::IUnknown>(com::IID_IUnknown);
-    EXPECT_EQ(unknownFromEvents.Get(), unknownFromRegistration.Get());
+    EXPECT_EQ(events.As<com::IUnknown>(com::IID_IUnknown).Get(),
+              registration.As<com::IUnknown>(com::IID_IUnknown).Get())
+        << "one identity";
 
     void* none = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(events->QueryInterface(kUnknownInterface, &none), com::E_NOINTERFACE);
