@@ -43,9 +43,7 @@ protected:
             "Cc: alice@example.com\r\nSubject: hi\r\n";
     }
 
-    bool Run(std::int32_t flags = kDelivered, const char* url = kItemUrl) {
-        return StampMessage(&info, url, flags);
-    }
+    bool Run(std::int32_t flags = kDelivered) { return StampMessage(&info, kItemUrl, flags); }
 
     bool Written(const std::string& name) const {
         return std::count(record->calls.begin(), record->calls.end(), "Write " + name) > 0;
