@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace servertest {
 
@@ -90,6 +91,16 @@ private:
     std::thread thread_;
     std::future<void> ended_;
 };
+
+// Those of `lines` (a log capture's, say) that start with `prefix`.
+inline std::vector<std::string> Starting(const std::vector<std::string>& lines,
+                                         const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& line : lines)
+        if (line.starts_with(prefix))
+            found.push_back(line);
+    return found;
+}
 
 // Connects the TCP socket `fd` to `port` on loopback.
 inline bool ConnectLoopback(int fd, unsigned short port) {
