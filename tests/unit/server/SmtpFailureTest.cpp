@@ -30,10 +30,8 @@ std::string IdIn(const Reply& reply) {
 // The captured lines of one event with `field` among its fields.
 std::vector<std::string> LinesWith(const serverlog::Capture& capture, const std::string& event,
                                    const std::string& field) {
-    std::vector<std::string> found;
-    for (const auto& line : capture.Lines())
-        if (line.starts_with(event + " ") && line.find(" " + field) != std::string::npos)
-            found.push_back(line);
+    auto found = servertest::Starting(capture.Lines(), event + " ");
+    std::erase_if(found, [&](const auto& line) { return line.find(" " + field) == line.npos; });
     return found;
 }
 
@@ -76,9 +74,6 @@ TEST_P(SmtpFailingStep, Gets451WithAnIdThatTheLogExplains) {
     EXPECT_FALSE(session.Closed());
 }
 
-const std::string kEhlo = "EHLO client.example\r\n";
-const std::string kLhlo = "LHLO client.example\r\n";
-const std::string kMail = "MAIL FROM:<s@partner.example>\r\n";
 const std::string kStored = "DATA\r\nSubject: fine\r\n\r\n.\r\n";
 const std::string kThrown = "DATA\r\nSubject: throw\r\n\r\n.\r\n";
 
