@@ -324,38 +324,34 @@ TEST(SmtpSession, LongMessageLinesAreStoredAsSent) {
     EXPECT_EQ(backend.shared.delivered[0], message);
 }
 
-struct EachVerdictCase {
-    const char* name;
-    std::vector<Verdict> verdicts;
-    std::vector<int> codes;
-};
-
-class LmtpDeliveryVerdicts : public ::testing::TestWithParam<EachVerdictCase> {};
-
 // After the message, alice and bob each get the reply of their own verdict, in RCPT order.
-TEST_P(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
-    TestBackend backend;
-    backend.shared.eachVerdicts = GetParam().verdicts;
-    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
-    session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
-    const auto replies = session.Feed(kMessage);
-    ASSERT_EQ(Codes(replies), GetParam().codes);
-    EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u) << replies[0].lines[0];
-    EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
-    ASSERT_EQ(backend.shared.delivered.size(), 1u) << "one call for all recipients";
-    EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+TEST(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
+    const struct {
+        const char* name;
+        std::vector<Verdict> verdicts;
+        std::vector<int> codes;
+    } cases[] = {
+        {"both stored", {Verdict::Accept(), Verdict::Accept()}, {250, 250}},
+        {"second failed", {Verdict::Accept(), Verdict::Defer("4.3.0 x")}, {250, 451}},
+        {"first refused", {Verdict::Refuse("5.6.0 x"), Verdict::Accept()}, {554, 250}},
+        {"one verdict for all", {Verdict::Defer("4.3.0 down")}, {451, 451}},
+        {"missing verdicts are transient", {}, {451, 451}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestBackend backend;
+        backend.shared.eachVerdicts = c.verdicts;
+        Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+        session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
+        const auto replies = session.Feed(kMessage);
+        ASSERT_EQ(Codes(replies), c.codes);
+        EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u)
+            << replies[0].lines[0];
+        EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
+        ASSERT_EQ(backend.shared.delivered.size(), 1u) << "one call for all recipients";
+        EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LmtpDeliveryVerdicts,
-    ::testing::Values(
-        EachVerdictCase{"BothStored", {Verdict::Accept(), Verdict::Accept()}, {250, 250}},
-        EachVerdictCase{"SecondFailed", {Verdict::Accept(), Verdict::Defer("4.3.0 x")}, {250, 451}},
-        EachVerdictCase{
-            "FirstRefused", {Verdict::Refuse("5.6.0 x"), Verdict::Accept()}, {554, 250}},
-        EachVerdictCase{"OneVerdictForAll", {Verdict::Defer("4.3.0 down")}, {451, 451}},
-        EachVerdictCase{"MissingVerdictsAreTransient", {}, {451, 451}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
     EXPECT_EQ((Reply{250, {"a", "b", "c"}}.Wire()), "250-a\r\n250-b\r\n250 c\r\n");
