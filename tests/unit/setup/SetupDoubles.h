@@ -98,10 +98,8 @@ public:
     ScriptedField(Script& script, std::string name) : Scripted(script), name_(std::move(name)) {}
     std::string Name() const override { return name_; }
     Variant Value() const override {
-        script_.Call("Field.Value");
-        if (name_ == "urn:schemas:httpmail:inbox")
-            return Variant(script_.inboxUrl);
-        return Variant();
+        const bool inbox = name_ == "urn:schemas:httpmail:inbox";
+        return script_.Answer("Field.Value", inbox ? Variant(script_.inboxUrl) : Variant());
     }
     void SetValue(const Variant&) override { script_.Call("Field.SetValue"); }
 

@@ -248,14 +248,8 @@ protected:
         fs::current_path(workDirectory);
     }
     void TearDown() override { fs::current_path(previousDirectory); }
-    void PutDll() { fs::copy_file(LORVANTA_DLL, workDirectory / "Lorvanta.dll"); }
     std::vector<complus::ApplicationListing> Listing() const {
         return complus::ListApplications(platform::host::ServerFolder(folder.Root()));
-    }
-    bool SinkRegistered() const {
-        return platform::com::ClassRegistry(folder.ComDir())
-            .FindByProgId("Lorvanta.LorvantaCls")
-            .has_value();
     }
 
     testsupport::ScopedServerFolder folder;
@@ -285,7 +279,7 @@ TEST_F(ComPlusInCatalog, WithoutTheDllTheApplicationStaysWithoutAComponent) {
 }
 
 TEST_F(ComPlusInCatalog, SameNameApplicationsAreRemovedOneAtATimeFromTheLowestIndex) {
-    PutDll();
+    fs::copy_file(LORVANTA_DLL, workDirectory / "Lorvanta.dll");
     InstallComPlusApp(log, "Lorvanta", "", "");
     ASSERT_EQ(log.Text(), "");
     // A second one is added although one exists; its component cannot be told apart by name.
@@ -303,7 +297,8 @@ TEST_F(ComPlusInCatalog, SameNameApplicationsAreRemovedOneAtATimeFromTheLowestIn
     ASSERT_EQ(listing.size(), 1u);
     EXPECT_EQ(listing[0].id, second);
     // The classes went with the first application, which held them.
-    EXPECT_FALSE(SinkRegistered());
+    EXPECT_FALSE(
+        platform::com::ClassRegistry(folder.ComDir()).FindByProgId("Lorvanta.LorvantaCls"));
     EXPECT_TRUE(FindComPlusApp(log, "Lorvanta"));
     RemoveComPlusApp(log, "Lorvanta");
     EXPECT_TRUE(Listing().empty());
