@@ -20,21 +20,14 @@ using platform::directory::SearchScope;
 
 namespace {
 
+using testsupport::ExpectRefused;
+
 const std::string kSchemaDn = "CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com";
 
 std::string FilterOf(const std::string& where) {
     return ParseSqlDialect("SELECT cn FROM 'GC://dc01' WHERE " + where,
                            [](const DirectoryPath&) { return kSchemaDn; })
         .filter;
-}
-
-// The call fails with that number and a description that holds `says`.
-void ExpectRefused(const std::function<void()>& call, std::int32_t number,
-                   const std::string& says) {
-    const auto failure = testsupport::FailureOf(call);
-    EXPECT_EQ(failure.number, number);
-    EXPECT_NE(failure.description.find(says), std::string::npos)
-        << failure.description.substr(0, 200);
 }
 
 } // namespace

@@ -13,6 +13,8 @@ using namespace platform::store::query;
 
 namespace {
 
+using testsupport::ExpectRefused;
+
 // The registration lookup's shape and quote fault are checked end to end by the setup tests.
 TEST(Query, ReadsTraversalColumnsAndKeywordsInAnyCase) {
     auto query =
@@ -53,15 +55,6 @@ TEST(Query, CriteriaHoldOnTheItemOrNot) {
           // A property the item lacks makes a comparison unknown, even under NOT.
           "where \"missing\" = 'x'", "where \"missing\" <> 'x'", "where NOT \"missing\" = 'x'"})
         EXPECT_FALSE(Holds(ParseCriteria(criteria).get(), kItem)) << criteria;
-}
-
-// The call fails with that number and a description that holds `says`.
-void ExpectRefused(const std::function<void()>& call, std::int32_t number,
-                   const std::string& says) {
-    const auto failure = testsupport::FailureOf(call);
-    EXPECT_EQ(failure.number, number);
-    EXPECT_NE(failure.description.find(says), std::string::npos)
-        << failure.description.substr(0, 200);
 }
 
 TEST(Query, MalformedCriteriaAreSyntaxErrors) {
