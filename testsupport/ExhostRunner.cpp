@@ -121,14 +121,17 @@ void SampleServer::RegisterSink(const std::string& dll, const std::string& alias
 }
 
 RunResult SampleServer::Deliver(const std::vector<std::string>& recipients,
-                                const std::string& message) {
+                                const std::string& message, const std::vector<std::string>& extra) {
     const auto file = folder.Path() / ("message" + std::to_string(++messages_) + ".eml");
     std::ofstream(file, std::ios::binary) << message;
     std::vector<std::string> arguments{"deliver"};
     for (const auto& recipient : recipients)
         arguments.insert(arguments.end(), {"--rcpt", recipient});
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.insert(arguments.end(), {file.string(), "--root", folder.Root()});
-    return RunExhost(arguments);
+    auto result = RunExhost(arguments);
+    fs::remove(file);
+    return result;
 }
 
 } // namespace exhost_test

@@ -7,6 +7,7 @@
 
 #include "platform/directory/SampleDirectory.h"
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,7 +43,6 @@ public:
 
     // Runs exhost on this folder; a failure is kept in Problem().
     RunResult Run(std::vector<std::string> arguments);
-    // What failed so far, empty when every command succeeded.
     const std::string& Problem() const { return problem_; }
 
     std::string MailboxUrl(const std::string& alias) const;
@@ -51,8 +51,10 @@ public:
 
     // Registers the sink's DLL (the first time) and "Lorvanta.reg" on the Inbox of `alias`.
     void RegisterSink(const std::string& dll, const std::string& alias);
-    // Writes `message` to a file of the folder and delivers it with "exhost deliver".
-    RunResult Deliver(const std::vector<std::string>& recipients, const std::string& message);
+    // Writes `message` to a file of the folder and delivers it with "exhost deliver" and the
+    // extra arguments; safe on several threads at once.
+    RunResult Deliver(const std::vector<std::string>& recipients, const std::string& message,
+                      const std::vector<std::string>& extra = {});
 
     testsupport::ScopedServerFolder folder;
     platform::directory::SampleDirectory sample;
@@ -61,7 +63,7 @@ private:
     std::string domain_;
     std::string problem_;
     bool sinkRegistered_ = false;
-    int messages_ = 0;
+    std::atomic<int> messages_ = 0;
 };
 
 } // namespace exhost_test

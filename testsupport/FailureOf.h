@@ -5,6 +5,8 @@
 
 #include "platform/core/Error.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 
@@ -22,6 +24,15 @@ inline Failure FailureOf(const std::function<void()>& call) {
         return {error.Number(), error.Description()};
     }
     return {};
+}
+
+// The call fails with that number and a description that holds `says`.
+inline void ExpectRefused(const std::function<void()>& call, std::int32_t number,
+                          const std::string& says) {
+    const auto failure = FailureOf(call);
+    EXPECT_EQ(failure.number, number);
+    EXPECT_NE(failure.description.find(says), std::string::npos)
+        << failure.description.substr(0, 200);
 }
 
 } // namespace testsupport

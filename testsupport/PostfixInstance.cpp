@@ -96,19 +96,16 @@ PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpP
         << "virtual_transport = lmtp:inet:127.0.0.1:" << lmtpPort << "\n";
     if (!virtualAliases.empty()) {
         std::set<std::string> domains;
-        std::string map;
+        std::string map, names;
         for (const auto& [from, to] : virtualAliases) {
-            const auto aliasDomain = from.substr(from.find('@') + 1);
-            if (aliasDomain != domain)
-                domains.insert(aliasDomain);
             map += (map.empty() ? "" : ", ") + from + "=" + to;
+            if (const auto at = from.substr(from.find('@') + 1);
+                at != domain && domains.insert(at).second)
+                names += (names.empty() ? "" : " ") + at;
         }
-        std::ofstream main(config_ / "main.cf", std::ios::app);
-        main << "virtual_alias_maps = inline:{ " << map << " }\n";
-        std::string names;
-        for (const auto& name : domains)
-            names += (names.empty() ? "" : " ") + name;
-        main << "virtual_alias_domains = " << names << "\n";
+        std::ofstream(config_ / "main.cf", std::ios::app)
+            << "virtual_alias_maps = inline:{ " << map << " }\nvirtual_alias_domains = " << names
+            << "\n";
     }
     std::ofstream(config_ / "master.cf") << kMasterCf;
     Start();

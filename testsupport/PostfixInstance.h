@@ -13,7 +13,7 @@ namespace exhost_test {
 
 class PostfixInstance {
 public:
-    // Whether this process may start one (it runs as root).
+    // Postfix's master only starts as root.
     static bool CanRun();
     // The version of the installed Postfix ("3.7.11").
     static std::string Version();

@@ -1,11 +1,8 @@
 #pragma once
 
-// A stand-in LDAP server on a Unix socket that speaks just enough LDAP: it answers the first
-// `answers` requests (a bind with BindResponse, anything else with an empty SearchResultDone),
-// both with success, and then either stays silent on everything after, holding the connection
-// open, as a server does that accepted a request and then stopped answering, or hangs up, as a
-// server does that dies between two requests. Destroying it drops the connection, which ends any
-// wait for an answer.
+// A stand-in LDAP server on a Unix socket: it answers the first `answers` requests with success,
+// then stays silent on an open connection (a server that stopped answering) or hangs up (one that
+// died between two requests). Destroying it drops the connection, which ends any wait.
 
 #include <atomic>
 #include <filesystem>
@@ -23,7 +20,6 @@ public:
     SilentLdapServer(const SilentLdapServer&) = delete;
     SilentLdapServer& operator=(const SilentLdapServer&) = delete;
 
-    // How many requests were answered.
     std::atomic<int> answered = 0;
 
 private:

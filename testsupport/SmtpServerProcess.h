@@ -17,14 +17,12 @@ public:
     SmtpServerProcess(const std::string& root, const std::vector<std::string>& extra = {},
                       const std::string& listen = "127.0.0.1:0",
                       const std::string& command = "smtp");
-    // Kills the server if it still runs.
     ~SmtpServerProcess();
     SmtpServerProcess(const SmtpServerProcess&) = delete;
     SmtpServerProcess& operator=(const SmtpServerProcess&) = delete;
 
     unsigned short Port() const { return port_; }
     int Pid() const { return pid_; }
-    // Sends SIGTERM.
     void Terminate();
     // Waits for the server to end; returns its exit code (128 + signal when killed).
     int Wait();

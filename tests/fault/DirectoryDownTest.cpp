@@ -172,31 +172,28 @@ TEST_F(DirectoryDown, AServerThatStopsAnsweringDelaysADeliveryButNeverHangsIt) {
     EXPECT_EQ(StampOf(Deliver("after it answers again")), OwnerAddress());
 }
 
-TEST_F(DirectoryDown, AServerThatAcceptsTheSearchAndNeverAnswersDoesNotHangADelivery) {
-    // The machine's directory becomes a stand-in that answers the bind and one read, then
-    // nothing: the owner lookup's search waits on a connection that stays open.
-    auto silent = std::make_unique<doubles::SilentLdapServer>(MoveDirectoryTo("silent"));
-
-    auto delivery = std::async(std::launch::async, [&] { return Deliver("silent search"); });
-    const bool ended = delivery.wait_for(kHangGuard) == std::future_status::ready;
-    const int answered = silent->answered;
-    // Dropping the connection ends a wait that is still going on.
-    silent.reset();
-    ASSERT_TRUE(ended) << "a delivery waited for an unanswered search without end";
-    EXPECT_EQ(answered, 2) << "the lookup did not get as far as its search";
-    EXPECT_EQ(StampOf(delivery.get()), "");
-}
-
-TEST_F(DirectoryDown, AServerThatHangsUpBetweenTwoRequestsDoesNotEndTheDeliveringProcess) {
-    // The stand-in answers the bind and hangs up: the lookup's next request is written to a
-    // connection that is gone.
-    doubles::SilentLdapServer dying(MoveDirectoryTo("gone"), 1,
-                                    doubles::SilentLdapServer::Then::HangUp);
-
-    const auto url = Deliver("server hung up");
-
-    EXPECT_EQ(dying.answered, 1);
-    EXPECT_EQ(StampOf(url), "");
+// The stand-in answers the bind (and one read), then stays silent on an open connection or hangs
+// up, so that the lookup's next request meets a closed one.
+TEST_F(DirectoryDown, AServerThatFallsSilentOrHangsUpMidLookupNeitherHangsNorEndsADelivery) {
+    using Then = doubles::SilentLdapServer::Then;
+    const struct {
+        const char* name;
+        int answers;
+        Then then;
+    } rows[] = {{"silent", 2, Then::StaySilent}, {"gone", 1, Then::HangUp}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto standIn = std::make_unique<doubles::SilentLdapServer>(MoveDirectoryTo(row.name),
+                                                                   row.answers, row.then);
+        auto delivery = std::async(std::launch::async, [&] { return Deliver(row.name); });
+        const bool ended = delivery.wait_for(kHangGuard) == std::future_status::ready;
+        const int answered = standIn->answered;
+        // Dropping the connection ends a wait that is still going on.
+        standIn.reset();
+        ASSERT_TRUE(ended) << "a delivery waited for an unanswered request without end";
+        EXPECT_EQ(answered, row.answers) << "the lookup did not get as far as its search";
+        EXPECT_EQ(StampOf(delivery.get()), "");
+    }
 }
 
 } // namespace

@@ -1,11 +1,8 @@
 #pragma once
 
-// The whole road of a delivered message, ready for faults to be injected: a server folder with
-// its store and sample directory, the directory server running as a child of the test process
-// (so that a test can kill, stop and restart it), a private copy of Lorvanta.dll registered by
-// the COM runtime and "Lorvanta.reg" on the first mailbox's Inbox; the store's database is on the
-// faulty disk (FaultyDisk.h), repaired after each test. EXHOST_ROOT names the folder while a test
-// runs, and the test delivers in its own process, so the event service and the sink run here.
+// The whole road of a delivered message, ready for faults: the directory server is the test
+// process's child (so that a test can kill, stop and restart it), the sink a private copy, the
+// store on the faulty disk (FaultyDisk.h); deliveries run in-process, so the sink runs here.
 
 #include "testsupport/ExhostRunner.h"
 
@@ -55,13 +52,11 @@ protected:
     InboxSubjects(const std::shared_ptr<platform::store::Store>& store = nullptr);
     std::string EventLog() const;
 
-    // Adds a registration item to the owner's Inbox through the admin tool.
     void AddRegistration(const std::string& name, const std::string& criteria, int priority);
     // The store as another process opens it.
     std::shared_ptr<platform::store::Store> OpenAnotherStore() const;
 
-    // The admin tool's sample directory of four users, the first the owner; its directory
-    // server is started by the fixture.
+    // Four users, the first the owner; the fixture starts the directory server itself.
     exhost_test::SampleServer server_{Sample(), false};
     testsupport::ScopedServerFolder& folder_ = server_.folder;
     std::unique_ptr<platform::directory::DirectoryServer> directory_;

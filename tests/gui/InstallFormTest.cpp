@@ -1,10 +1,10 @@
-// The main window on stand-ins: load and its failures, the selection rules, list tooltips, the
-// failure dispatch, and the sink file's path.
+// The main window on stand-ins.
 
 #include "setup/InstallForm.h"
 
 #include "FakeUserInterface.h"
 #include "WindowDoubles.h"
+#include "tests/unit/setup/SetupDoubles.h"
 
 #include <QScrollBar>
 #include <QtTest>
@@ -13,31 +13,6 @@
 
 using lorvanta::setup::InstallForm;
 using lorvanta::setup::MessageIcon;
-
-// A connection that does what load asks of it and fails to close, counting the attempts.
-class UnclosableConnection final : public platform::ado::Connection {
-public:
-    explicit UnclosableConnection(int& closes) : closes_(closes) {}
-    [[noreturn]] static void Fail() { throw platform::Error(platform::hr::E_FAIL, "broken"); }
-    std::string Provider() const override { return ""; }
-    void SetProvider(const std::string&) override {}
-    std::string ConnectionString() const override { return ""; }
-    void SetConnectionString(const std::string&) override {}
-    void Open(const std::string&, const std::string&, const std::string&) override {}
-    std::shared_ptr<platform::ado::Recordset> Execute(const std::string&) override { Fail(); }
-    void BeginTrans() override { Fail(); }
-    void CommitTrans() override { Fail(); }
-    void RollbackTrans() override { Fail(); }
-    void Close() override {
-        ++closes_;
-        Fail();
-    }
-    platform::ado::ObjectState State() const override { return platform::ado::adStateOpen; }
-    platform::ado::ProviderSession& Session() override { Fail(); }
-
-private:
-    int& closes_;
-};
 
 class InstallFormTest : public QObject {
     Q_OBJECT
@@ -168,30 +143,35 @@ private slots:
     }
 
     void exitUnloadsBothConnectionsIgnoringFailures() {
-        int closes = 0;
+        setuptest::Script script;
+        script.failCall = "Connection.Close";
+        script.failOccurrence = -1;
         const platform::ScopedObjectFactory connections(
-            "ADODB.Connection", [&closes]() -> std::shared_ptr<platform::Object> {
-                return std::make_shared<UnclosableConnection>(closes);
-            });
+            "ADODB.Connection",
+            setuptest::scripted::Factory<setuptest::scripted::ScriptedConnection>(
+                script, "ADODB.Connection"));
         InstallForm window(ui, "");
         QVERIFY(window.Load());
         Control<QPushButton>(window, "Command2")->click(); // "Exit"
-        QCOMPARE(closes, 2); // the store's too, although the directory's failed
+        // The store's too, although the directory's failed.
+        QCOMPARE(std::count(script.calls.begin(), script.calls.end(), "Connection.Close"), 2);
         QVERIFY(ui.messages.empty() && ui.exitCodes.empty());
     }
 
     void emptyDirectoryAnswerEmptiesTheListsAndDisablesTheirBoxes() {
-        for (const char* name :
-             {"SysMbxInstList", "MbxInstList", "MbxUninstList", "SysMbxUninstList"})
-            List(*form, name)->addItem("old / MAIL01 / old@example.com / old");
-        for (const char* name : {"Check2", "Check3", "Check4", "Check5"})
-            Box(*form, name)->setEnabled(true);
+        const std::pair<const char*, const char*> pairs[] = {{"SysMbxInstList", "Check2"},
+                                                             {"MbxInstList", "Check3"},
+                                                             {"MbxUninstList", "Check4"},
+                                                             {"SysMbxUninstList", "Check5"}};
+        for (const auto& [list, box] : pairs) {
+            List(*form, list)->addItem("old / MAIL01 / old@example.com / old");
+            Box(*form, box)->setEnabled(true);
+        }
         form->GetUsersWithMailboxes();
-        for (const char* name :
-             {"SysMbxInstList", "MbxInstList", "MbxUninstList", "SysMbxUninstList"})
-            QCOMPARE(List(*form, name)->count(), 0);
-        for (const char* name : {"Check2", "Check3", "Check4", "Check5"})
-            QVERIFY2(!Box(*form, name)->isEnabled(), name);
+        for (const auto& [list, box] : pairs) {
+            QCOMPARE(List(*form, list)->count(), 0);
+            QVERIFY2(!Box(*form, box)->isEnabled(), box);
+        }
         QVERIFY(ui.messages.empty());
     }
 

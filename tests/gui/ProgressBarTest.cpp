@@ -1,5 +1,4 @@
-// The progress bar of the mailbox enumeration, pixel by pixel: the percentage rounds halves to
-// even, the bar turns the text under it white, and drawing that is skipped shows the same.
+// The progress bar of the mailbox enumeration, pixel by pixel.
 
 #include "setup/RowProgressBar.h"
 

@@ -1,8 +1,6 @@
 #pragma once
 
-// Stand-ins for what the main window meets on load and refresh, for tests without a server: the
-// directory, the NetBIOS name, the store's namespace root, the global catalog's RootDSE (the first
-// and the last step of load able to fail); a COM+ catalog that always fails.
+// Stand-ins for what the main window meets on load, able to fail its first and last step.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Error.h"

@@ -224,9 +224,6 @@ TEST_F(ExhostServer, DeliverStoresOneTracedCopyForEachMailboxTheAddressesName) {
     const platform::host::ServerFolder folder(Root());
     const auto& first = Sample().localAliases[0];
     const auto& second = Sample().localAliases[1];
-    const auto file = server->folder.Path() / "traced.eml";
-    WriteFile(file, "X-RecipientList: forged@partner.example\nSubject: traced\n"
-                    "To: x@partner.example\n\nbody\n");
     const struct {
         std::vector<std::string> from;
         std::string returnPath;
@@ -239,12 +236,10 @@ TEST_F(ExhostServer, DeliverStoresOneTracedCopyForEachMailboxTheAddressesName) {
         names.envelopeRecipientList = c.listed;
         folder.WriteMachineNames(names);
         const auto before = InboxSize(first);
-        std::vector<std::string> arguments{"deliver"};
-        for (const auto& rcpt : {recipients[0], recipients[1], first + "@" + kDomain})
-            arguments.insert(arguments.end(), {"--rcpt", rcpt});
-        arguments.insert(arguments.end(), c.from.begin(), c.from.end());
-        arguments.push_back(file.string());
-        const auto result = Run(arguments);
+        const auto result = server->Deliver({recipients[0], recipients[1], first + "@" + kDomain},
+                                            "X-RecipientList: forged@partner.example\n"
+                                            "Subject: traced\nTo: x@partner.example\n\nbody\n",
+                                            c.from);
         names.envelopeRecipientList = false;
         folder.WriteMachineNames(names);
         ASSERT_EQ(result.exitCode, 0) << result.err;

@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -154,19 +153,9 @@ TEST_F(DeliveryLimits, EverySizeForEveryMailboxCountIsStoredOnceAtEveryConcurren
                     const auto reply = client->Deliver("s@partner.example", recipients, message);
                     if (reply.code != 250)
                         return subject + ": " + reply.Wire();
-                } else {
-                    // Each process has a message file of its own.
-                    const auto file =
-                        server->folder.Path() / ("limits-" + std::to_string(session) + ".eml");
-                    std::ofstream(file, std::ios::binary) << message;
-                    std::vector<std::string> arguments{"deliver", "--root", Root()};
-                    for (const auto& recipient : recipients)
-                        arguments.insert(arguments.end(), {"--rcpt", recipient});
-                    arguments.push_back(file.string());
-                    const auto result = RunExhost(arguments);
-                    fs::remove(file);
-                    if (result.exitCode != 0)
-                        return subject + ": " + result.err;
+                } else if (const auto result = server->Deliver(recipients, message);
+                           result.exitCode != 0) {
+                    return subject + ": " + result.err;
                 }
             }
             return "";

@@ -28,7 +28,6 @@ CONNECTIONS = 32
 BURST = 3 + 3 + 1
 
 
-
 class Attacker(threading.Thread):
     """One connection after another from 127.0.0.1, each trying wrong passwords one after the
     other until the server ends it (after three); remembers when each refusal arrived. Every

@@ -41,12 +41,11 @@ protected:
         const auto domain = environment.Machine().domainDnsName;
         theStore = store::Store::Open(platform::host::ServerFolder(environment.Root()));
         theStore->CreateDomainFolder(domain);
-        for (const auto& alias : sample.localAliases)
+        auto aliases = sample.localAliases;
+        aliases.insert(aliases.end(), {sample.slashAlias, sample.noMailAlias, sample.utf8Alias,
+                                       sample.noAliasMail.substr(0, sample.noAliasMail.find('@'))});
+        for (const auto& alias : aliases)
             theStore->CreateMailbox(domain, alias);
-        theStore->CreateMailbox(domain, sample.slashAlias);
-        theStore->CreateMailbox(domain, sample.noMailAlias);
-        theStore->CreateMailbox(domain, sample.utf8Alias);
-        theStore->CreateMailbox(domain, sample.noAliasMail.substr(0, sample.noAliasMail.find('@')));
         const auto system = theStore->CreateMailbox(domain, sample.systemMailboxAlias);
         theStore->CreateFolder(system + "/StoreEvents");
         theStore->CreateFolder(system + "/StoreEvents/GlobalEvents");

@@ -73,30 +73,25 @@ class OldStores(unittest.TestCase):
         return messages
 
     # The format the file records after the upgrade is StoreFormatTest's.
-    def check_upgrade(self, fixture):
-        self.use_store(fixture)
-        exhost_harness.register_sink()
-        exhost("deliver", "--rcpt", "alice.smith@example.com", self.message)
-
-        messages = self.read_inbox()
-        self.assertEqual([subject for _, subject, _ in messages],
-                         ["Quarterly figures", "Expanded by the gateway", "After the upgrade"])
-        uids = [uid for uid, _, _ in messages]
-        self.assertEqual(uids, sorted(set(uids)))
-        # The sink ran for the new message: its keyword is the address it came by.
-        self.assertIn("alice.smith@example.com", messages[-1][2])
-        items = json.loads(exhost("show", INBOX, "--json"))["items"]
-        stamped = [item for item in items if item["properties"].get(KEYWORDS)]
-        self.assertEqual(len(stamped), 1)
-
-    def test_format_1_items_and_properties_only(self):
-        self.check_upgrade("format-1.db")
-
-    def test_format_2_with_numbers_but_no_change_counter(self):
-        self.check_upgrade("format-2.db")
-
-    def test_format_3_made_before_formats_were_recorded(self):
-        self.check_upgrade("format-3-unrecorded.db")
+    def test_each_earlier_format_is_upgraded_and_shows_old_and_new_mail(self):
+        # Items and properties only; numbers but no change counter; made before formats were
+        # recorded.
+        for fixture in ("format-1.db", "format-2.db", "format-3-unrecorded.db"):
+            with self.subTest(fixture):
+                self.use_store(fixture)
+                exhost_harness.register_sink()
+                exhost("deliver", "--rcpt", "alice.smith@example.com", self.message)
+                messages = self.read_inbox()
+                self.assertEqual([subject for _, subject, _ in messages],
+                                 ["Quarterly figures", "Expanded by the gateway",
+                                  "After the upgrade"])
+                uids = [uid for uid, _, _ in messages]
+                self.assertEqual(uids, sorted(set(uids)))
+                # The sink ran for the new message: its keyword is the address it came by.
+                self.assertIn("alice.smith@example.com", messages[-1][2])
+                items = json.loads(exhost("show", INBOX, "--json"))["items"]
+                stamped = [item for item in items if item["properties"].get(KEYWORDS)]
+                self.assertEqual(len(stamped), 1)
 
     def test_a_newer_format_is_refused_and_left_as_it_was(self):
         database = self.use_store("format-3-unrecorded.db")

@@ -1,8 +1,4 @@
-// The class registry of a server folder, as the store and the COM+ catalog use it: lookups in
-// any letter case, replacement, a file shared by several writers, and GUID text as it stores it
-// (braces, upper-case digits). And creating classes by ProgID or class ID through it: the
-// failures carry the platform's numbers and name what failed, since the store logs them and the
-// setup program shows them.
+// The class registry, GUID text, and creating classes through it (the store logs its failures).
 
 #include "platform/com/ClassRegistry.h"
 
@@ -203,36 +199,19 @@ TEST(Guid, MalformedTextsGiveNoValue) {
         EXPECT_FALSE(ParseGuid(text)) << '"' << text << '"';
 }
 
-const com::CLSID kMissingServerClass = {
-    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
-const com::CLSID kNotAServerClass = {
-    0x66666666, 0x7777, 0x8888, {0x99, 0x99, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}};
-
-struct FailureCase {
-    const char* name;
-    std::function<void()> call;
-    std::int32_t number;
-    std::vector<std::string> described; // texts the description must name
-};
-
-class ActivationFailures : public ::testing::Test {
-protected:
-    void SetUp() override {
-        registry.Register({kMissingServerClass, "Test.MissingServer", "Apartment",
-                           folder.Path() / "absent" / "Gone.dll"});
-        registry.Register({kNotAServerClass, "Test.NotAServer", "Apartment", NO_ENTRY_POINTS_DLL});
-    }
-
-    testsupport::ScopedServerFolder folder;
-    com::ClassRegistry registry{folder.ComDir()};
-};
-
-TEST_F(ActivationFailures, CarryThePlatformNumbersAndNameWhatFailed) {
+TEST_F(ClassRegistryTest, ActivationFailuresCarryThePlatformNumbersAndNameWhatFailed) {
+    const std::string gone = (folder.Path() / "absent" / "Gone.dll").string();
+    registry.Register({MakeClassId(1), "Test.MissingServer", "Apartment", gone});
+    registry.Register({MakeClassId(2), "Test.NotAServer", "Apartment", NO_ENTRY_POINTS_DLL});
     const auto create = [this](std::string text) {
         return [this, text] { com::CreateInstance(registry, text, com::IID_IUnknown); };
     };
-    const std::string gone = (folder.Path() / "absent" / "Gone.dll").string();
-    const FailureCase cases[] = {
+    const struct {
+        const char* name;
+        std::function<void()> call;
+        std::int32_t number;
+        std::vector<std::string> described; // texts the description must name
+    } cases[] = {
         {"unknown ProgID", create("Nobody.Here"), hr::REGDB_E_CLASSNOTREG, {"Nobody.Here"}},
         {"empty text", create(""), hr::CO_E_CLASSSTRING, {}},
         {"malformed CLSID",

@@ -1,7 +1,4 @@
-// The COM+ catalog as the setup program drives it: the Applications collection, saving,
-// installing Lorvanta.dll and removing an application with its classes; and as the admin tool
-// uses it: installing without exposing the password, all or nothing on failure, removing every
-// match with its classes.
+// The COM+ catalog as the setup program and the admin tool drive it.
 
 #include "platform/complus/Catalog.h"
 #include "platform/com/Activation.h"

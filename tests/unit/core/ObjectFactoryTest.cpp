@@ -1,9 +1,4 @@
-// Creation by ProgID, which the sink and the setup program use for every platform object and
-// tests use to swap in doubles: failures carry the platform's numbers. And the values objects
-// hand out: how they turn into text and how a value read as the wrong type fails. And the yield
-// hook of long operations: only the thread that set one yields, a hook never yields again from
-// inside itself, a scoped hook restores the one before, and a throwing hook leaves yielding
-// possible.
+// Creation by ProgID, the values objects hand out, and the yield hook of long operations.
 
 #include "platform/core/ObjectFactory.h"
 #include "platform/core/Error.h"

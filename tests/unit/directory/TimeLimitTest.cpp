@@ -1,7 +1,4 @@
-// Time limits against a stand-in server that answers a few requests and then nothing: a caller's
-// own limit on connecting and on checking a password, with no answer at all (the IMAP login's
-// lookup timeout rests on it), and the "Timeout" command property on a search that is accepted
-// and never answered.
+// Time limits on a server that stops answering (the IMAP login's lookup timeout rests on them).
 
 #include "platform/core/Ado.h"
 #include "platform/core/Error.h"

@@ -1,5 +1,4 @@
-// The server folder's machine names file and folder listing, read by the sink, the setup
-// program and exhost alike, and its files kept private whatever the umask.
+// The server folder's machine names file and folder listing, and its files kept private.
 
 #include "platform/host/ServerFolder.h"
 #include "platform/host/FileListing.h"
@@ -84,12 +83,12 @@ TEST_F(ServerFolderTest, MailSettingsAreOffUnlessSetAndWrittenBackWhenOn) {
     for (const auto& c : cases) {
         std::ofstream(folder.MachineFile()) << "computer = A\n" << c.lines;
         const auto names = folder.ReadMachineNames();
-        EXPECT_EQ(names.takeKeywords, c.takeKeywords) << c.lines;
-        EXPECT_EQ(names.envelopeRecipientList, c.recipientList) << c.lines;
+        const std::pair expected(c.takeKeywords, c.recipientList);
+        EXPECT_EQ(std::pair(names.takeKeywords, names.envelopeRecipientList), expected) << c.lines;
         folder.WriteMachineNames(names);
         const auto again = folder.ReadMachineNames();
-        EXPECT_EQ(again.takeKeywords, c.takeKeywords) << "written back: " << c.lines;
-        EXPECT_EQ(again.envelopeRecipientList, c.recipientList) << "written back: " << c.lines;
+        EXPECT_EQ(std::pair(again.takeKeywords, again.envelopeRecipientList), expected)
+            << "written back: " << c.lines;
     }
 }
 
@@ -114,8 +113,7 @@ TEST_F(ServerFolderTest, ListFolderReadsRealFoldersAndPublishedNamespaces) {
     EXPECT_EQ(asked, "\\\\.\\backofficestorage\\");
 }
 
-// machine.conf is one "key = value" per line: a value with a line break in it would add a line,
-// and so a setting, of its own. Such values are refused and the file stays as it was.
+// A line break in a value would add a setting of its own to machine.conf.
 TEST_F(ServerFolderTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
     const ServerFolder folder(root);
     const MachineNames good{"MAIL01",           "example.com",        "example.com",

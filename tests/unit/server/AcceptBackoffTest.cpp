@@ -25,10 +25,7 @@ namespace {
 
 // How many captured lines start so.
 std::size_t Logged(const serverlog::Capture& capture, const std::string& start) {
-    std::size_t count = 0;
-    for (const auto& line : capture.Lines())
-        count += line.starts_with(start);
-    return count;
+    return servertest::Starting(capture.Lines(), start).size();
 }
 
 double CpuSeconds() {

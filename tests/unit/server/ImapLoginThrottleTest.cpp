@@ -23,11 +23,7 @@ namespace {
 
 // The throttle's lines of a capture (the session logs its logins too).
 std::vector<std::string> ThrottledLines(const server::log::Capture& capture) {
-    std::vector<std::string> lines;
-    for (const auto& line : capture.Lines())
-        if (line.starts_with("login-throttled "))
-            lines.push_back(line);
-    return lines;
+    return servertest::Starting(capture.Lines(), "login-throttled ");
 }
 
 class ImapLoginThrottleTest : public ::testing::Test {
@@ -53,15 +49,14 @@ protected:
             return session.Receive(input).bytes;
         });
     }
-    static bool Answered(std::future<std::string>& answer, milliseconds within) {
-        return answer.wait_for(within) == std::future_status::ready;
-    }
-    // As above; a session not answered by then gives up, so that a failing test ends.
-    static bool Answered(std::future<std::string>& answer, milliseconds within, Session& session) {
-        if (Answered(answer, within))
-            return true;
-        session.Interrupt();
-        return false;
+    // Whether it is given within `within`; if not, `session` (when named) gives up, so that a
+    // failing test ends.
+    static bool Answered(std::future<std::string>& answer, milliseconds within,
+                         Session* session = nullptr) {
+        const bool ready = answer.wait_for(within) == std::future_status::ready;
+        if (!ready && session)
+            session->Interrupt();
+        return ready;
     }
 
     TestBackend backend;
@@ -103,7 +98,7 @@ TEST_F(ImapLoginThrottleTest, APasswordIsCheckedOnlyOnceTheThrottleLetsTheTryThr
         EXPECT_FALSE(Answered(answer, milliseconds(800)));
         EXPECT_EQ(backend.shared.logins, before + 1);
         Advance(milliseconds(375));
-        ASSERT_TRUE(Answered(answer, milliseconds(5000), second));
+        ASSERT_TRUE(Answered(answer, milliseconds(5000), &second));
         EXPECT_EQ(answer.get().substr(0, 30), "b NO [AUTHENTICATIONFAILED] Wr");
         EXPECT_EQ(backend.shared.logins, before + 2);
         const auto logged = ThrottledLines(capture);
@@ -124,7 +119,7 @@ TEST_F(ImapLoginThrottleTest, AWaitCutShortChecksNothingAndSaysNothingOfThePassw
     EXPECT_FALSE(Answered(answer, milliseconds(100)));
     const auto cut = std::chrono::steady_clock::now();
     second.Interrupt(); // the connection closed, or the server stops
-    ASSERT_TRUE(Answered(answer, milliseconds(2000), second));
+    ASSERT_TRUE(Answered(answer, milliseconds(2000), &second));
     EXPECT_LT(std::chrono::steady_clock::now() - cut, milliseconds(300));
     EXPECT_EQ(answer.get(), "b NO [UNAVAILABLE] Login not checked, try again later\r\n");
     EXPECT_EQ(backend.shared.logins, 1);
@@ -151,7 +146,7 @@ TEST_F(ImapLoginThrottleTest, TheOwnerElsewhereGetsInAtOnceAndASuccessClearsHerT
     for (int i = 0; i < 4; ++i) {
         Session owner(backend, settings, "198.51.100.1");
         auto answer = Start(owner, "a LOGIN alice secret\r\n");
-        ASSERT_TRUE(Answered(answer, milliseconds(2000), owner)) << i;
+        ASSERT_TRUE(Answered(answer, milliseconds(2000), &owner)) << i;
         EXPECT_EQ(answer.get().substr(0, 4), "a OK") << i;
     }
     EXPECT_EQ(backend.shared.logins, 5);

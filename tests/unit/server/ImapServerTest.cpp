@@ -28,9 +28,12 @@ struct RunningServer : servertest::RunningServer<Server, Shared> {
 
 using servertest::Client;
 
-bool LogIn(Client& client) {
+// Logs in and, if asked, selects INBOX; whether both went well.
+bool LogIn(Client& client, bool select = false) {
     return client.Send(std::string("l LOGIN alice ") + kPassword + "\r\n") &&
-           client.LineStarting("l ").starts_with("l OK");
+           client.LineStarting("l ").starts_with("l OK") &&
+           (!select ||
+            (client.Send("s SELECT INBOX\r\n") && client.LineStarting("s ").starts_with("s OK")));
 }
 
 ServerSettings Quick() {
@@ -51,12 +54,8 @@ TEST(ImapServerTest, OneClientAddressHoldsAtMostItsShareOfSessions) {
     EXPECT_EQ(third.Line(), "* BYE Too many sessions from 127.0.0.1 open, try again later\r\n");
     EXPECT_EQ(third.Line(), "");
     const auto lines = log.Lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const auto& line) {
-                                return line ==
-                                       "refused client=127.0.0.1 reason=\"too many sessions from "
-                                       "the client\"";
-                            }),
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "refused client=127.0.0.1 reason=\"too many sessions from the client\""),
               1);
 }
 
@@ -117,9 +116,7 @@ TEST(ImapServerTest, AClientThatDoesNotReadIsNotAnsweredWithoutBound) {
     Client reader(server.Port(), 64 * 1024), neverReads(server.Port(), 64 * 1024);
     for (auto* client : {&reader, &neverReads}) {
         ASSERT_TRUE(client->Line().starts_with("* OK"));
-        ASSERT_TRUE(LogIn(*client));
-        ASSERT_TRUE(client->Send("s SELECT INBOX\r\n"));
-        ASSERT_TRUE(client->LineStarting("s ").starts_with("s OK"));
+        ASSERT_TRUE(LogIn(*client, true));
         ASSERT_TRUE(client->Send(fetches));
     }
     // Until the server has stopped answering.
@@ -188,9 +185,7 @@ TEST(ImapServerTest, IdleEndedByAPipelinedDoneAnswersInOrder) {
     RunningServer server(settings);
     Client client(server.Port());
     ASSERT_TRUE(client.Line().starts_with("* OK"));
-    ASSERT_TRUE(LogIn(client));
-    ASSERT_TRUE(client.Send("s SELECT INBOX\r\n"));
-    ASSERT_TRUE(client.LineStarting("s ").starts_with("s OK"));
+    ASSERT_TRUE(LogIn(client, true));
     for (int round = 0; round < kRounds; ++round) {
         const auto n = std::to_string(round);
         // DONE in the same read as IDLE, or arriving while IDLE is answered.

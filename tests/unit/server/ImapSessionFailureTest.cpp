@@ -15,8 +15,6 @@ using namespace imaptest;
 
 namespace {
 
-enum Start { Fresh, LoggedIn, Selected };
-
 struct FailingStep {
     const char* name;
     Start start;
@@ -63,12 +61,7 @@ TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
         Shared shared;
         TestBackend backend(shared);
         Session session(backend, OnePartPerStep());
-        if (step.start != Fresh) {
-            ASSERT_TRUE(session.Receive("l LOGIN alice secret\r\n").loggedIn);
-        }
-        if (step.start == Selected) {
-            ASSERT_NE(session.Receive("s SELECT INBOX\r\n").bytes.find("s OK"), std::string::npos);
-        }
+        ASSERT_TRUE(Begin(session, step.start));
         for (const auto& line : step.before)
             session.Receive(line);
         const server::log::Capture log;
@@ -97,7 +90,7 @@ TEST(ImapSessionFailureTest, AFailingIdlePollEndsTheSessionWithAnId) {
     Shared shared;
     TestBackend backend(shared);
     Session session(backend, SessionSettings{});
-    session.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
+    ASSERT_TRUE(Begin(session, Selected));
     ASSERT_TRUE(session.Receive("i IDLE\r\n").idling);
     const server::log::Capture log;
     shared.failing = true;
@@ -166,7 +159,7 @@ TEST(ImapSessionFailureTest, InputBeforeALoginIsHeldToSmallLimits) {
     EXPECT_TRUE(literal.close);
 
     Session loggedIn(backend, SessionSettings{});
-    loggedIn.Receive("l LOGIN alice secret\r\ns SELECT INBOX\r\n");
+    ASSERT_TRUE(Begin(loggedIn, Selected));
     EXPECT_EQ(loggedIn.Receive(longSearch).bytes, "* SEARCH\r\nq OK SEARCH completed\r\n");
     EXPECT_EQ(loggedIn.Receive(longLiteral).bytes, "* SEARCH\r\nq OK SEARCH completed\r\n");
 }

@@ -51,10 +51,18 @@ TEST(ImapInputTest, CutsCommandsAndLiteralsWithinTheLimits) {
         {"line over the limit, then the next", "a " + std::string(40, 'x') + "\r\nb NOOP\r\n",
          "LC[b NOOP]"},
         {"not a literal mark", "a X {3x}\r\n", "C[a X {3x}]"},
+        {"literals of both kinds", "a LOGIN {3}\r\nbob {2+}\r\npw\r\n",
+         "+C[a LOGIN {3}\r\nbob {2+}\r\npw]"},
     };
+    // Each in one piece, and a byte at a time.
     for (const auto& c : cases) {
-        CommandInput input({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
-        EXPECT_EQ(Events(input, c.input), c.events) << c.name;
+        CommandInput whole({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
+        EXPECT_EQ(Events(whole, c.input), c.events) << c.name;
+        CommandInput bytewise({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
+        std::string events;
+        for (char byte : c.input)
+            events += Events(bytewise, std::string(1, byte));
+        EXPECT_EQ(events, c.events) << c.name << ", a byte at a time";
     }
 }
 
@@ -63,15 +71,6 @@ TEST(ImapInputTest, ALineTooLongIsDroppedWhileItArrivesNotKept) {
     EXPECT_EQ(Events(input, "t1 " + std::string(100, 'x')), "L");
     EXPECT_EQ(Events(input, std::string(100000, 'y')), "");
     EXPECT_EQ(Events(input, "zz\r\nt2 NOOP\r\n"), "C[t2 NOOP]");
-}
-
-TEST(ImapInputTest, BytesMayArriveOneAtATime) {
-    CommandInput input;
-    const std::string text = "a LOGIN {3}\r\nbob {2+}\r\npw\r\n";
-    std::string events;
-    for (char c : text)
-        events += Events(input, std::string(1, c));
-    EXPECT_EQ(events, "+C[a LOGIN {3}\r\nbob {2+}\r\npw]");
 }
 
 // Arguments written back compactly: atoms bare, strings in <>, lists in ().

@@ -8,6 +8,7 @@
 // hung directory.
 
 #include "server/imap/ImapBackend.h"
+#include "server/imap/ImapSession.h"
 #include "server/imap/ImapWire.h"
 
 #include "platform/core/Error.h"
@@ -131,5 +132,14 @@ private:
 
     Shared own_;
 };
+
+enum Start { Fresh, LoggedIn, Selected }; // Selected: INBOX, read-write
+
+// Takes `session` as far as `start`; whether the login and the SELECT it needed succeeded.
+inline bool Begin(Session& session, Start start) {
+    return (start == Fresh || session.Receive("l LOGIN alice secret\r\n").loggedIn) &&
+           (start != Selected || session.Receive("s SELECT INBOX\r\n")
+                                     .bytes.ends_with("s OK [READ-WRITE] SELECT completed\r\n"));
+}
 
 } // namespace imaptest

@@ -3,11 +3,12 @@
 // listener made them do.
 
 #include "server/net/Listener.h"
+
+#include "RunningServer.h"
 #include "testsupport/ScopedServerFolder.h"
 
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/read_until.hpp>
 #include <boost/asio/write.hpp>
 
 #include <gtest/gtest.h>
@@ -32,15 +33,15 @@ public:
         : listener_(listener), socket_(std::move(socket)) {}
 
     void Begin() override {
-        Write("begun\n", false);
+        Write("begun\r\n", false);
         WaitForHangUp();
     }
     void Refuse(net::Refusal why, const asio::ip::address& client) override {
-        Write(why == net::Refusal::TooManySessions ? "full\n"
-                                                   : "full for " + client.to_string() + "\n",
+        Write(why == net::Refusal::TooManySessions ? "full\r\n"
+                                                   : "full for " + client.to_string() + "\r\n",
               true);
     }
-    void Stop() override { Write("stopped\n", true); }
+    void Stop() override { Write("stopped\r\n", true); }
 
 private:
     void Write(std::string line, bool thenClose) {
@@ -105,105 +106,68 @@ net::Stream::endpoint Loopback() {
     return asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0);
 }
 
-// A blocking client that reads the line its connection writes.
-template <class Protocol> class Client {
-public:
-    explicit Client(const typename Protocol::endpoint& endpoint) : socket_(io_) {
-        socket_.connect(endpoint);
+using servertest::Client;
+
+TEST(Listener, TurnsAwayTheSessionsBeyondItsLimits) {
+    const struct {
+        const char* name;
+        net::SessionLimits limits;
+        // What each of the clients, connecting one after another from one address, is told.
+        std::vector<std::string> told;
+    } cases[] = {
+        {"per server", {2, 10}, {"begun\r\n", "begun\r\n", "full\r\n"}},
+        {"per client", {10, 2}, {"begun\r\n", "begun\r\n", "full for 127.0.0.1\r\n"}},
+        // Past both: the server's limit is the one named.
+        {"both", {1, 1}, {"begun\r\n", "full\r\n"}},
+    };
+    for (const auto& c : cases) {
+        RunningListener running(Loopback(), c.limits);
+        std::vector<std::unique_ptr<Client>> clients;
+        std::vector<std::string> told;
+        for (std::size_t i = 0; i < c.told.size(); ++i) {
+            clients.push_back(std::make_unique<Client>(running.Port()));
+            told.push_back(clients.back()->Line());
+        }
+        EXPECT_EQ(told, c.told) << c.name;
     }
-    std::string Line() {
-        error_code error;
-        const auto size = asio::read_until(socket_, asio::dynamic_buffer(buffer_), '\n', error);
-        if (error)
-            return "closed";
-        auto line = buffer_.substr(0, size - 1);
-        buffer_.erase(0, size);
-        return line;
-    }
-    void HangUp() { socket_.close(); }
-
-private:
-    asio::io_context io_;
-    typename Protocol::socket socket_;
-    std::string buffer_;
-};
-
-using TcpClient = Client<asio::ip::tcp>;
-
-asio::ip::tcp::endpoint Address(const RunningListener& running) {
-    return {asio::ip::make_address("127.0.0.1"), running.Port()};
 }
-
-struct LimitCase {
-    const char* name;
-    net::SessionLimits limits;
-    // What each of the clients, connecting one after another from one address, is told.
-    std::vector<std::string> told;
-};
-
-class ListenerLimits : public testing::TestWithParam<LimitCase> {};
-
-TEST_P(ListenerLimits, TurnsAwayTheSessionsBeyondThem) {
-    const auto& param = GetParam();
-    RunningListener running(Loopback(), param.limits);
-    std::vector<std::unique_ptr<TcpClient>> clients;
-    std::vector<std::string> told;
-    for (std::size_t i = 0; i < param.told.size(); ++i) {
-        clients.push_back(std::make_unique<TcpClient>(Address(running)));
-        told.push_back(clients.back()->Line());
-    }
-    EXPECT_EQ(told, param.told);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    , ListenerLimits,
-    testing::Values(LimitCase{"PerServer", {2, 10}, {"begun", "begun", "full"}},
-                    LimitCase{"PerClient", {10, 2}, {"begun", "begun", "full for 127.0.0.1"}},
-                    // Past both: the server's limit is the one named.
-                    LimitCase{"Both", {1, 1}, {"begun", "full"}}),
-    [](const testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
 
 TEST(Listener, AClosedSessionGivesBackItsRoom) {
     RunningListener running(Loopback(), {1, 1});
-    TcpClient first(Address(running));
-    ASSERT_EQ(first.Line(), "begun");
-    first.HangUp();
+    {
+        Client first(running.Port());
+        ASSERT_EQ(first.Line(), "begun\r\n");
+    }
     // The listener notices the hang-up on its own time.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::string told;
-    while ((told = TcpClient(Address(running)).Line()) != "begun" &&
+    while ((told = Client(running.Port()).Line()) != "begun\r\n" &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(told, "begun");
+    EXPECT_EQ(told, "begun\r\n");
 }
 
 TEST(Listener, ClientsOfAUnixSocketAreNotCountedPerClient) {
     const testsupport::ScopedServerFolder folder;
-    const asio::local::stream_protocol::endpoint endpoint((folder.Path() / "s").string());
-    RunningListener running(endpoint, {3, 1});
-    Client<asio::local::stream_protocol> first(endpoint), second(endpoint), third(endpoint),
-        fourth(endpoint);
-    EXPECT_EQ(first.Line(), "begun");
-    EXPECT_EQ(second.Line(), "begun");
-    EXPECT_EQ(third.Line(), "begun");
-    EXPECT_EQ(fourth.Line(), "full");
+    const auto path = (folder.Path() / "s").string();
+    RunningListener running(asio::local::stream_protocol::endpoint(path), {3, 1});
+    Client first(path), second(path), third(path), fourth(path);
+    EXPECT_EQ(first.Line(), "begun\r\n");
+    EXPECT_EQ(second.Line(), "begun\r\n");
+    EXPECT_EQ(third.Line(), "begun\r\n");
+    EXPECT_EQ(fourth.Line(), "full\r\n");
 }
 
 TEST(Listener, StoppingStopsEverySessionAndAcceptsNoMore) {
     RunningListener running(Loopback(), {});
-    TcpClient first(Address(running));
-    TcpClient second(Address(running));
-    ASSERT_EQ(first.Line(), "begun");
-    ASSERT_EQ(second.Line(), "begun");
+    Client first(running.Port()), second(running.Port());
+    ASSERT_EQ(first.Line(), "begun\r\n");
+    ASSERT_EQ(second.Line(), "begun\r\n");
     const auto port = running.Port();
     running.Stop();
-    EXPECT_EQ(first.Line(), "stopped");
-    EXPECT_EQ(second.Line(), "stopped");
-    asio::io_context io;
-    asio::ip::tcp::socket late(io);
-    error_code refused;
-    late.connect({asio::ip::make_address("127.0.0.1"), port}, refused);
-    EXPECT_TRUE(refused);
+    EXPECT_EQ(first.Line(), "stopped\r\n");
+    EXPECT_EQ(second.Line(), "stopped\r\n");
+    EXPECT_FALSE(Client(port).Connected());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace servertest {
 
@@ -91,6 +93,16 @@ private:
     std::future<void> ended_;
 };
 
+// Those of `lines` (a log capture's, say) that start with `prefix`.
+inline std::vector<std::string> Starting(const std::vector<std::string>& lines,
+                                         const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& line : lines)
+        if (line.starts_with(prefix))
+            found.push_back(line);
+    return found;
+}
+
 // Connects the TCP socket `fd` to `port` on loopback.
 inline bool ConnectLoopback(int fd, unsigned short port) {
     sockaddr_in address{};
@@ -113,6 +125,14 @@ public:
         timeval wait{10, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         connected_ = ConnectLoopback(fd_, port);
+    }
+    // A client of the unix socket at `path`.
+    explicit Client(const std::string& path)
+        : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~Client() { ::close(fd_); }
 

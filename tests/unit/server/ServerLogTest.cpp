@@ -3,16 +3,15 @@
 
 #include "server/log/ServerLog.h"
 #include "server/log/LogId.h"
+#include "testsupport/FileText.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -72,15 +71,13 @@ TEST(ServerLog, OnStandardErrorALineHasTheTimeTheProgramAndTheSeverity) {
     dup2(saved, STDERR_FILENO);
     close(saved);
     close(file);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
+    const auto text = testsupport::FileText(path);
     std::remove(path);
     EXPECT_TRUE(std::regex_match(
-        text.str(),
+        text,
         std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z exhost-test\[)" +
                    std::to_string(getpid()) + R"(\] error delivery-failed reason="disk full"\n)")))
-        << text.str();
+        << text;
 }
 
 TEST(LogId, IsSixteenHexDigitsAndNeverRepeats) {

@@ -39,19 +39,14 @@ TEST_P(SmtpRefusedRecipients, CloseTheSessionAtTheLimit) {
     if (c.limit != static_cast<std::size_t>(-1))
         limits.maxRefusedRecipients = c.limit;
     Session session("mail01.example.com", limits, backend, c.protocol, "192.0.2.7");
-    const auto hello = c.protocol == Protocol::Lmtp ? "LHLO c\r\n" : "EHLO c\r\n";
     const auto replies =
-        session.Feed(hello + std::string("MAIL FROM:<s@partner.example>\r\n") + c.rcpts);
+        session.Feed((c.protocol == Protocol::Lmtp ? kLhlo : kEhlo) + kMail + c.rcpts);
     ASSERT_GE(replies.size(), 2u);
-    std::vector<int> codes;
-    for (auto reply = replies.begin() + 2; reply != replies.end(); ++reply)
-        codes.push_back(reply->code);
-    EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(Codes({replies.begin() + 2, replies.end()}), c.codes);
     EXPECT_EQ(session.Closed(), c.closed);
-    std::size_t closings = 0;
-    for (const auto& line : capture.Lines())
-        closings += line.starts_with("too-many-refused session=" + session.Id());
-    EXPECT_EQ(closings, c.closed ? 1u : 0u);
+    EXPECT_EQ(
+        servertest::Starting(capture.Lines(), "too-many-refused session=" + session.Id()).size(),
+        c.closed ? 1u : 0u);
     if (c.closed) {
         EXPECT_EQ(replies.back().Wire(), "421 4.7.0 mail01.example.com too many refused "
                                          "recipients, closing the connection\r\n");
@@ -69,7 +64,7 @@ std::vector<int> Then(std::vector<int> first, const std::vector<int>& second) {
 }
 
 const std::string kOk = "RCPT TO:<alice@example.com>\r\n";
-const std::string kAgain = "RSET\r\nMAIL FROM:<s@partner.example>\r\n";
+const std::string kAgain = "RSET\r\n" + kMail;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SmtpRefusedRecipients,
@@ -105,14 +100,10 @@ TEST(SmtpRefusedRecipientsLog, EachRefusalNamesItsAddress) {
     const serverlog::Capture capture;
     TestBackend backend;
     Session session("h", Limits{}, backend, Protocol::Smtp, "192.0.2.7");
-    const auto replies =
-        session.Feed("EHLO c\r\nMAIL FROM:<s@partner.example>\r\n" + Rcpts("no", 2));
+    const auto replies = session.Feed(kEhlo + kMail + Rcpts("no", 2));
     ASSERT_EQ(replies.size(), 4u);
     EXPECT_EQ(replies[2].Wire(), "550 5.1.1 No such recipient here: <no0@example.com>\r\n");
-    std::vector<std::string> refused;
-    for (const auto& line : capture.Lines())
-        if (line.starts_with("refused "))
-            refused.push_back(line);
+    const auto refused = servertest::Starting(capture.Lines(), "refused ");
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0], "refused session=" + session.Id() +
                               " client=192.0.2.7 step=rcpt address=no0@example.com "

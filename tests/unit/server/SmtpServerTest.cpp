@@ -16,15 +16,15 @@ using namespace smtptest;
 
 namespace {
 
+const std::string kOpen = "EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n";
+
 TEST(SmtpServer, PipelinedCommandsGetTheirRepliesInOrder) {
     RunningServer running;
     Client client("127.0.0.1", running.Port());
     EXPECT_EQ(client.Greeting().code, 220);
-    client.SendRaw("EHLO a\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n");
-    EXPECT_EQ(client.ReadReply().code, 250);
-    EXPECT_EQ(client.ReadReply().code, 250);
-    EXPECT_EQ(client.ReadReply().code, 250);
-    EXPECT_EQ(client.ReadReply().code, 354);
+    client.SendRaw(kOpen);
+    for (const int code : {250, 250, 250, 354})
+        EXPECT_EQ(client.ReadReply().code, code);
     client.SendRaw("Subject: x\r\n\r\nhi\r\n.\r\nQUIT\r\n");
     EXPECT_EQ(client.ReadReply().code, 250);
     EXPECT_EQ(client.ReadReply().code, 221);
@@ -54,7 +54,7 @@ TEST(SmtpServer, StoppingLetsMessagesUnderWayFinishAndRepliesBeforeClosing) {
     idle.Command("EHLO idle");
     running.shared.deliveries.Set(false);
     for (auto* client : {&storing, &sending})
-        client->SendRaw("EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n");
+        client->SendRaw(kOpen);
     for (auto* client : {&storing, &sending})
         for (int i = 0; i < 4; ++i)
             ASSERT_LT(client->ReadReply().code, 400);
@@ -84,10 +84,9 @@ TEST(SmtpServer, AMessageNotFinishedWhenStoppingIsDroppedUnacknowledged) {
     settings.drainTimeout = std::chrono::milliseconds(20);
     RunningServer running(settings);
     Client client("127.0.0.1", running.Port());
-    client.Command("EHLO c");
-    client.Command("MAIL FROM:<a@b.c>");
-    client.Command("RCPT TO:<x@example.com>");
-    ASSERT_EQ(client.Command("DATA").code, 354);
+    client.SendRaw(kOpen);
+    for (const int code : {250, 250, 250, 354})
+        ASSERT_EQ(client.ReadReply().code, code);
     client.SendRaw("Subject: never finished\r\n");
     running.Stop();
     EXPECT_EQ(client.ReadReply().code, 421);
@@ -203,9 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DeadlineCase{"Command", &ServerSettings::commandTimeout, "", 0, "NOOP and on",
                      "command took too long"},
-        DeadlineCase{"Message", &ServerSettings::dataTimeout,
-                     "EHLO c\r\nMAIL FROM:<a@b.c>\r\nRCPT TO:<x@example.com>\r\nDATA\r\n", 4,
-                     "line\r\n", "message took too long"},
+        DeadlineCase{"Message", &ServerSettings::dataTimeout, kOpen, 4, "line\r\n",
+                     "message took too long"},
         DeadlineCase{"Session", &ServerSettings::sessionTimeout, "", 0, "NOOP\r\n", "4.7.0"},
         DeadlineCase{"Idle", &ServerSettings::idleTimeout, "EHLO c\r\n", 1, "", "waited too long"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -20,18 +20,17 @@ Limits SmallLimits() {
     return limits;
 }
 
-std::vector<int> Codes(const std::vector<Reply>& replies) {
-    std::vector<int> codes;
-    for (const auto& reply : replies)
-        codes.push_back(reply.code);
-    return codes;
+// The replies to `input` fed a byte at a time, as a slow network delivers it.
+std::vector<Reply> FeedBytewise(Session& session, const std::string& input) {
+    std::vector<Reply> replies;
+    for (char byte : input)
+        for (auto& reply : session.Feed(std::string(1, byte)))
+            replies.push_back(std::move(reply));
+    return replies;
 }
 
-const std::string kEhlo = "EHLO client.example\r\n";
-const std::string kMail = "MAIL FROM:<sender@partner.example>\r\n";
 const std::string kRcpt = "RCPT TO:<alice@example.com>\r\n";
 const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
-const std::string kLhlo = "LHLO client.example\r\n";
 const std::string kRcptBob = "RCPT TO:<bob@example.com>\r\n";
 const std::string kJoerg = "<j\xC3\xB6rg@example.com>"; // jörg, in UTF-8
 
@@ -44,23 +43,14 @@ struct SequenceCase {
 
 class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
 
-// Every sequence is fed once in one piece (as a pipelining client sends it) and once a byte at
-// a time (as a slow network delivers it); both must give the same replies.
+// Every sequence is fed in one piece (as a pipelining client sends it) and a byte at a time.
 TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
     const auto& c = GetParam();
-    {
+    for (const bool bytewise : {false, true}) {
         TestBackend backend;
         Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
-        EXPECT_EQ(Codes(session.Feed(c.input)), c.codes) << "in one piece";
-    }
-    {
-        TestBackend backend;
-        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
-        std::vector<Reply> replies;
-        for (char byte : c.input)
-            for (auto& reply : session.Feed(std::string(1, byte)))
-                replies.push_back(std::move(reply));
-        EXPECT_EQ(Codes(replies), c.codes) << "a byte at a time";
+        EXPECT_EQ(Codes(bytewise ? FeedBytewise(session, c.input) : session.Feed(c.input)), c.codes)
+            << (bytewise ? "a byte at a time" : "in one piece");
     }
 }
 
@@ -187,18 +177,6 @@ INSTANTIATE_TEST_SUITE_P(
                      Protocol::Lmtp}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct Transaction {
-    TestBackend backend;
-    Session session{"mail01.example.com", SmallLimits(), backend};
-
-    // EHLO, MAIL, RCPT alice and DATA, checking each reply.
-    void Open() {
-        const auto replies = session.Feed(kEhlo + kMail + kRcpt + "DATA\r\n");
-        ASSERT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354}));
-        ASSERT_TRUE(session.ReceivingMessage());
-    }
-};
-
 TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
     TestBackend backend;
     Session session("mail01.example.com", SmallLimits(), backend);
@@ -222,28 +200,47 @@ TEST(SmtpSession, GreetsAndAnnouncesItsExtensionsAndSizeLimit) {
 
 // That Receive leaves backend calls to the server and keeps what follows them is SmtpServerTest's
 // (a hung lookup holds up no other session; pipelined commands after RCPT are answered).
+// Only CRLF "." CRLF ends a message: ends that other servers accept (a bare LF on either side of
+// the dot) must not end it here, or a message could smuggle a second one past the filters of the
+// server that relayed it. Such a stream is one message holding bare LFs: refused.
 struct MessageCase {
     const char* name;
-    std::string sent; // after the 354, up to and with the end line
-    std::string stored;
-    Verdict verdict = Verdict::Accept("stored");
+    std::string sent;                  // after the 354, up to and with the end line
+    std::optional<std::string> stored; // none: refused, with a reply that says `says`
     int code = 250;
+    const char* says = "";
+    Verdict verdict = Verdict::Accept("stored");
 };
 
 class SmtpMessage : public ::testing::TestWithParam<MessageCase> {};
 
-TEST_P(SmtpMessage, IsDeliveredUnstuffedAndAnsweredWithTheVerdict) {
-    Transaction t;
-    t.backend.shared.deliveryVerdict = GetParam().verdict;
-    t.Open();
-    const auto replies = t.session.Feed(GetParam().sent);
-    ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
-    EXPECT_EQ(replies[0].lines, std::vector<std::string>{GetParam().verdict.text});
-    ASSERT_EQ(t.backend.shared.delivered.size(), 1u);
-    EXPECT_EQ(t.backend.shared.delivered[0], GetParam().stored);
-    EXPECT_FALSE(t.session.ReceivingMessage());
-    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+TEST_P(SmtpMessage, IsDeliveredUnstuffedOrRefusedAndTheSessionGoesOn) {
+    const auto& c = GetParam();
+    for (const bool bytewise : {false, true}) {
+        SCOPED_TRACE(bytewise ? "a byte at a time" : "in one piece");
+        TestBackend backend;
+        backend.shared.deliveryVerdict = c.verdict;
+        Session session("mail01.example.com", SmallLimits(), backend);
+        ASSERT_EQ(Codes(session.Feed(kEhlo + kMail + kRcpt + "DATA\r\n")),
+                  (std::vector<int>{250, 250, 250, 354}));
+        ASSERT_TRUE(session.ReceivingMessage());
+        const auto replies = bytewise ? FeedBytewise(session, c.sent) : session.Feed(c.sent);
+        ASSERT_EQ(Codes(replies), std::vector<int>{c.code});
+        if (c.stored) {
+            EXPECT_EQ(replies[0].lines, std::vector<std::string>{c.verdict.text});
+            EXPECT_EQ(backend.shared.delivered, std::vector<std::string>{*c.stored});
+        } else {
+            EXPECT_NE(replies[0].lines.at(0).find(c.says), std::string::npos)
+                << replies[0].lines.at(0);
+            EXPECT_TRUE(backend.shared.delivered.empty());
+        }
+        EXPECT_FALSE(session.ReceivingMessage());
+        EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+    }
 }
+
+const std::string kSmuggled = "MAIL FROM:<evil@example.net>\r\nRCPT TO:<bob@example.com>\r\n"
+                              "DATA\r\nSubject: smuggled\r\n\r\n.\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SmtpMessage,
@@ -256,10 +253,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "Subject: cr\r\n\r\na\r.\r\n.\r\r\n.\r\n", "Subject: cr\r\n\r\na\r.\r\n\r\r\n"},
         MessageCase{"ExactlyAtTheSizeLimit", "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n.\r\n",
                     "S: x\r\n\r\n" + std::string(190, 'c') + "\r\n"},
-        MessageCase{"StoreFailed", kMessage, "Subject: hi\r\n\r\nbody\r\n",
-                    Verdict::Defer("store unavailable"), 451},
-        MessageCase{"Malformed", kMessage, "Subject: hi\r\n\r\nbody\r\n",
-                    Verdict::Refuse("malformed message"), 554}),
+        MessageCase{"StoreFailed", kMessage, "Subject: hi\r\n\r\nbody\r\n", 451, "",
+                    Verdict::Defer("store unavailable")},
+        MessageCase{"Malformed", kMessage, "Subject: hi\r\n\r\nbody\r\n", 554, "",
+                    Verdict::Refuse("malformed message")},
+        MessageCase{"OverTheSizeLimit",
+                    "Subject: big\r\n\r\n" + std::string(200, 'a') + "\r\n.\r\n", std::nullopt, 552,
+                    "larger than the limit of 200"},
+        // Megabytes without a line end: the session keeps reading but does not hold them.
+        MessageCase{"ALineThatNeverEnds", std::string(1000000, 'q') + "\r\n.\r\n", std::nullopt,
+                    552, "larger"},
+        MessageCase{"BareLfDotBareLf", "Subject: x\r\n\r\nhello\n.\n" + kSmuggled, std::nullopt,
+                    554, "5.5.2"},
+        MessageCase{"CrlfDotBareLf", "Subject: x\r\n\r\nhello\r\n.\n" + kSmuggled, std::nullopt,
+                    554, "5.5.2"},
+        MessageCase{"BareLfDotCrlf", "Subject: x\r\n\r\nhello\n.\r\n" + kSmuggled, std::nullopt,
+                    554, "5.5.2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An envelope as "sender > recipient (its ORCPT), ... | greeting protocol".
@@ -315,81 +324,34 @@ TEST(SmtpSession, LongMessageLinesAreStoredAsSent) {
     EXPECT_EQ(backend.shared.delivered[0], message);
 }
 
-// A refused message is not delivered, and the session goes on. Only CRLF "." CRLF ends a message:
-// ends that other servers accept (a bare LF on either side of the dot) must not end it here, or a
-// message could smuggle a second one past the filters of the server that relayed it. Such a
-// stream is one message holding bare LFs: refused. Each is fed a byte at a time.
-struct RefusedCase {
-    const char* name;
-    std::string sent; // after the 354
-    int code;
-    const char* says;
-};
-
-class SmtpRefusedMessage : public ::testing::TestWithParam<RefusedCase> {};
-
-TEST_P(SmtpRefusedMessage, IsNotDeliveredAndTheSessionGoesOn) {
-    Transaction t;
-    t.Open();
-    std::vector<Reply> replies;
-    for (char byte : GetParam().sent)
-        for (auto& reply : t.session.Feed(std::string(1, byte)))
-            replies.push_back(std::move(reply));
-    ASSERT_EQ(Codes(replies), std::vector<int>{GetParam().code});
-    EXPECT_NE(replies[0].lines.at(0).find(GetParam().says), std::string::npos)
-        << replies[0].lines.at(0);
-    EXPECT_TRUE(t.backend.shared.delivered.empty());
-    EXPECT_EQ(Codes(t.session.Feed(kMail)), std::vector<int>{250}) << "still in step";
-}
-
-const std::string kSmuggled = "MAIL FROM:<evil@example.net>\r\nRCPT TO:<bob@example.com>\r\n"
-                              "DATA\r\nSubject: smuggled\r\n\r\n.\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SmtpRefusedMessage,
-    ::testing::Values(
-        RefusedCase{"OverTheSizeLimit",
-                    "Subject: big\r\n\r\n" + std::string(200, 'a') + "\r\n.\r\n", 552,
-                    "larger than the limit of 200"},
-        // Megabytes without a line end: the session keeps reading but does not hold them.
-        RefusedCase{"ALineThatNeverEnds", std::string(1000000, 'q') + "\r\n.\r\n", 552, "larger"},
-        RefusedCase{"BareLfDotBareLf", "Subject: x\r\n\r\nhello\n.\n" + kSmuggled, 554, "5.5.2"},
-        RefusedCase{"CrlfDotBareLf", "Subject: x\r\n\r\nhello\r\n.\n" + kSmuggled, 554, "5.5.2"},
-        RefusedCase{"BareLfDotCrlf", "Subject: x\r\n\r\nhello\n.\r\n" + kSmuggled, 554, "5.5.2"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct EachVerdictCase {
-    const char* name;
-    std::vector<Verdict> verdicts;
-    std::vector<int> codes;
-};
-
-class LmtpDeliveryVerdicts : public ::testing::TestWithParam<EachVerdictCase> {};
-
 // After the message, alice and bob each get the reply of their own verdict, in RCPT order.
-TEST_P(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
-    TestBackend backend;
-    backend.shared.eachVerdicts = GetParam().verdicts;
-    Session session("h", SmallLimits(), backend, Protocol::Lmtp);
-    session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
-    const auto replies = session.Feed(kMessage);
-    ASSERT_EQ(Codes(replies), GetParam().codes);
-    EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u) << replies[0].lines[0];
-    EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
-    ASSERT_EQ(backend.shared.delivered.size(), 1u) << "one call for all recipients";
-    EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+TEST(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
+    const struct {
+        const char* name;
+        std::vector<Verdict> verdicts;
+        std::vector<int> codes;
+    } cases[] = {
+        {"both stored", {Verdict::Accept(), Verdict::Accept()}, {250, 250}},
+        {"second failed", {Verdict::Accept(), Verdict::Defer("4.3.0 x")}, {250, 451}},
+        {"first refused", {Verdict::Refuse("5.6.0 x"), Verdict::Accept()}, {554, 250}},
+        {"one verdict for all", {Verdict::Defer("4.3.0 down")}, {451, 451}},
+        {"missing verdicts are transient", {}, {451, 451}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestBackend backend;
+        backend.shared.eachVerdicts = c.verdicts;
+        Session session("h", SmallLimits(), backend, Protocol::Lmtp);
+        session.Feed(kLhlo + kMail + kRcpt + kRcptBob + "DATA\r\n");
+        const auto replies = session.Feed(kMessage);
+        ASSERT_EQ(Codes(replies), c.codes);
+        EXPECT_EQ(replies[0].lines.at(0).rfind("<alice@example.com> ", 0), 0u)
+            << replies[0].lines[0];
+        EXPECT_EQ(replies[1].lines.at(0).rfind("<bob@example.com> ", 0), 0u) << replies[1].lines[0];
+        ASSERT_EQ(backend.shared.delivered.size(), 1u) << "one call for all recipients";
+        EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LmtpDeliveryVerdicts,
-    ::testing::Values(
-        EachVerdictCase{"BothStored", {Verdict::Accept(), Verdict::Accept()}, {250, 250}},
-        EachVerdictCase{"SecondFailed", {Verdict::Accept(), Verdict::Defer("4.3.0 x")}, {250, 451}},
-        EachVerdictCase{
-            "FirstRefused", {Verdict::Refuse("5.6.0 x"), Verdict::Accept()}, {554, 250}},
-        EachVerdictCase{"OneVerdictForAll", {Verdict::Defer("4.3.0 down")}, {451, 451}},
-        EachVerdictCase{"MissingVerdictsAreTransient", {}, {451, 451}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
     EXPECT_EQ((Reply{250, {"a", "b", "c"}}.Wire()), "250-a\r\n250-b\r\n250 c\r\n");

@@ -105,6 +105,17 @@ private:
     Shared own_;
 };
 
+inline const std::string kEhlo = "EHLO client.example\r\n";
+inline const std::string kLhlo = "LHLO client.example\r\n";
+inline const std::string kMail = "MAIL FROM:<sender@partner.example>\r\n";
+
+inline std::vector<int> Codes(const std::vector<Reply>& replies) {
+    std::vector<int> codes;
+    for (const auto& reply : replies)
+        codes.push_back(reply.code);
+    return codes;
+}
+
 // An SMTP server on loopback whose sessions' backends share `shared`.
 struct RunningServer : servertest::RunningServer<Server, Shared> {
     explicit RunningServer(ServerSettings settings = {})

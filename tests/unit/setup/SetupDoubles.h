@@ -1,9 +1,6 @@
 #pragma once
 
-// Doubles for the setup modules' tests: their clock and the process locale pinned for one test,
-// and the ADO objects and the COM+ catalog scripted. Every call to those is recorded by name in
-// order, and any one call (the n-th of its name) can be made to fail; the objects made are
-// tracked so that tests can tell whether the operation released them.
+// The setup modules' clock and locale pinned, and ADO and COM+ scripted: any call can fail.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Ado.h"
@@ -47,7 +44,7 @@ inline constexpr std::int32_t kInjectedNumber = platform::hr::Code(0x80040E37);
 struct Script {
     // What the doubles were asked to do, in order, e.g. "Record.Open", "Field.SetValue".
     std::vector<std::string> calls;
-    // The call to fail: its name and which occurrence (1 = the first).
+    // The call to fail: its name and which occurrence (1 = the first, -1 = every one).
     std::string failCall;
     int failOccurrence = 0;
 
@@ -59,8 +56,13 @@ struct Script {
 
     void Call(const std::string& name) {
         calls.push_back(name);
-        if (name == failCall && std::count(calls.begin(), calls.end(), name) == failOccurrence)
+        if (name == failCall && (failOccurrence == -1 ||
+                                 std::count(calls.begin(), calls.end(), name) == failOccurrence))
             throw platform::Error(kInjectedNumber, "Injected failure of " + name);
+    }
+    template <class T> T Answer(const std::string& name, T value) {
+        Call(name);
+        return value;
     }
     // Fails the occurrence of the call at position `index` of `trace`.
     void FailAt(const std::vector<std::string>& trace, std::size_t index) {
@@ -96,10 +98,8 @@ public:
     ScriptedField(Script& script, std::string name) : Scripted(script), name_(std::move(name)) {}
     std::string Name() const override { return name_; }
     Variant Value() const override {
-        script_.Call("Field.Value");
-        if (name_ == "urn:schemas:httpmail:inbox")
-            return Variant(script_.inboxUrl);
-        return Variant();
+        const bool inbox = name_ == "urn:schemas:httpmail:inbox";
+        return script_.Answer("Field.Value", inbox ? Variant(script_.inboxUrl) : Variant());
     }
     void SetValue(const Variant&) override { script_.Call("Field.SetValue"); }
 
@@ -110,17 +110,12 @@ private:
 class ScriptedFields final : public ado::Fields, Scripted {
 public:
     using Scripted::Scripted;
-    std::int32_t Count() const override {
-        script_.Call("Fields.Count");
-        return 3;
-    }
+    std::int32_t Count() const override { return script_.Answer("Fields.Count", 3); }
     std::shared_ptr<ado::Field> Item(const std::string& name) override {
-        script_.Call("Fields.Item");
-        return std::make_shared<ScriptedField>(script_, name);
+        return script_.Answer("Fields.Item", std::make_shared<ScriptedField>(script_, name));
     }
     std::shared_ptr<ado::Field> Item(std::int32_t) override {
-        script_.Call("Fields.Item");
-        return std::make_shared<ScriptedField>(script_, "");
+        return script_.Answer("Fields.Item", std::make_shared<ScriptedField>(script_, ""));
     }
     void Append(const std::string&, const Variant&) override { script_.Call("Fields.Append"); }
     void Update() override { script_.Call("Fields.Update"); }
@@ -139,8 +134,7 @@ public:
         Opened("Connection.Open", true);
     }
     std::shared_ptr<ado::Recordset> Execute(const std::string&) override {
-        script_.Call("Connection.Execute");
-        return nullptr;
+        return script_.Answer("Connection.Execute", nullptr);
     }
     void BeginTrans() override { script_.Call("Connection.BeginTrans"); }
     void CommitTrans() override { script_.Call("Connection.CommitTrans"); }
@@ -160,8 +154,7 @@ public:
         Opened("Record.Open", true);
     }
     std::shared_ptr<ado::Fields> Fields() override {
-        script_.Call("Record.Fields");
-        return std::make_shared<ScriptedFields>(script_);
+        return script_.Answer("Record.Fields", std::make_shared<ScriptedFields>(script_));
     }
     void DeleteRecord(const std::string&, bool) override { script_.Call("Record.DeleteRecord"); }
     void Close() override { Opened("Record.Close", false); }
@@ -175,13 +168,9 @@ public:
               std::int32_t, std::int32_t) override {
         Opened("Recordset.Open", true);
     }
-    bool Eof() override {
-        script_.Call("Recordset.EOF");
-        return false;
-    }
+    bool Eof() override { return script_.Answer("Recordset.EOF", false); }
     std::shared_ptr<ado::Fields> Fields() override {
-        script_.Call("Recordset.Fields");
-        return std::make_shared<ScriptedFields>(script_);
+        return script_.Answer("Recordset.Fields", std::make_shared<ScriptedFields>(script_));
     }
     void MoveNext() override { script_.Call("Recordset.MoveNext"); }
     std::int64_t RecordCount() override { return -1; }
@@ -193,14 +182,10 @@ class ScriptedApplication final : public complus::CatalogObject, Scripted {
 public:
     ScriptedApplication(Script& script, std::string name)
         : Scripted(script), name_(std::move(name)) {}
-    Variant Name() const override {
-        script_.Call("Object.Name");
-        return Variant(name_);
-    }
+    Variant Name() const override { return script_.Answer("Object.Name", Variant(name_)); }
     Variant Key() const override { return Variant("{00000000-0000-0000-0000-000000000000}"); }
     Variant Value(const std::string&) const override {
-        script_.Call("Object.Value");
-        return Variant();
+        return script_.Answer("Object.Value", Variant());
     }
     void SetValue(const std::string&, const Variant&) override { script_.Call("Object.SetValue"); }
 
@@ -219,8 +204,8 @@ public:
     std::string Name() const override { return "Applications"; }
     void Populate() override { script_.Call("Collection.Populate"); }
     std::int32_t Count() const override {
-        script_.Call("Collection.Count");
-        return static_cast<std::int32_t>(script_.applications.size());
+        return script_.Answer("Collection.Count",
+                              static_cast<std::int32_t>(script_.applications.size()));
     }
     std::shared_ptr<complus::CatalogObject> Item(std::int32_t index) override {
         script_.Call("Collection.Item");
@@ -232,10 +217,7 @@ public:
         return Track(script_, std::make_shared<ScriptedApplication>(script_, "New Application"));
     }
     void Remove(std::int32_t) override { script_.Call("Collection.Remove"); }
-    std::int32_t SaveChanges() override {
-        script_.Call("Collection.SaveChanges");
-        return 1;
-    }
+    std::int32_t SaveChanges() override { return script_.Answer("Collection.SaveChanges", 1); }
 };
 
 class ScriptedCatalog final : public complus::ComAdminCatalog, Scripted {

@@ -1,8 +1,4 @@
-// The setup modules (registration items, COM+): against the real store and catalog of a
-// temporary server folder, installing the built Lorvanta.dll from a temporary current directory;
-// and with each call they make to doubles failed in turn: they stop there, release what they made
-// and log the failure once. And the log's stamp: the regional settings' general date and time
-// format.
+// The setup modules against a real store and catalog, and with each call to doubles failed in turn.
 
 #include "platform/com/ClassRegistry.h"
 #include "platform/complus/CatalogAdmin.h"
@@ -31,7 +27,21 @@ using ::testing::StartsWith;
 namespace {
 
 const std::string kMailbox = "file://./backofficestorage/example.com/MBX/alice";
+const std::string kCriteria = " WHERE \"DAV:ishidden\" = FALSE";
 const std::string kExtra = " AND \"DAV:ishidden\" = true AND \"DAV:isfolder\" = false ";
+
+std::string Create(TextErrorLog& log, const std::string& url, const std::string& folderName,
+                   const std::string& criteria = kCriteria) {
+    return CreateEventRegistration(log, url, folderName, "Lorvanta.reg", "onsyncsave",
+                                   "Lorvanta.LorvantaCls", "SHALLOW", criteria, "1", true);
+}
+bool Delete(TextErrorLog& log, const std::string& url, const std::string& folderName) {
+    return DeleteEventRegistration(log, url, folderName, "Lorvanta.reg", true);
+}
+std::int16_t Find(TextErrorLog& log, const std::string& url, const std::string& folderName) {
+    std::shared_ptr<platform::ado::Connection> none;
+    return FindEventRegistration(log, url, folderName, "Lorvanta.reg", kExtra, true, none);
+}
 
 int LogLines(const std::string& text) {
     int lines = 0;
@@ -62,15 +72,6 @@ TEST(ErrorLog, GeneralDateFollowsTheLocaleAndDropsTheTimeAtMidnight) {
 
 class ModuleFailures : public ::testing::Test {
 protected:
-    std::string Create() {
-        return CreateEventRegistration(log, kMailbox, "inbox", "Lorvanta.reg", "onsyncsave",
-                                       "Lorvanta.LorvantaCls", "SHALLOW", "", "1", true);
-    }
-    bool Delete() { return DeleteEventRegistration(log, kMailbox, "inbox", "Lorvanta.reg", true); }
-    std::int16_t Find() {
-        std::shared_ptr<platform::ado::Connection> none;
-        return FindEventRegistration(log, kMailbox, "inbox", "Lorvanta.reg", kExtra, true, none);
-    }
     bool Logged() const { return log.Text().find("Injected failure") != std::string::npos; }
 
     // Runs the operation once to learn its calls (`failed` answers whether it reported a
@@ -115,23 +116,23 @@ protected:
 };
 
 TEST_F(ModuleFailures, CreateRegistrationStopsAtEachCall) {
-    CheckEveryFailure([&] { return Create().empty(); });
+    CheckEveryFailure([&] { return Create(log, kMailbox, "inbox", "").empty(); });
 }
 
 TEST_F(ModuleFailures, DeleteRegistrationStopsAtEachCall) {
-    CheckEveryFailure([&] { return !Delete(); });
+    CheckEveryFailure([&] { return !Delete(log, kMailbox, "inbox"); });
 }
 
 TEST_F(ModuleFailures, FindRegistrationStopsAtEachCallButClosesTheConnection) {
-    CheckEveryFailure([&] { return Find() == -1; }, true, 1);
+    CheckEveryFailure([&] { return Find(log, kMailbox, "inbox") == -1; }, true, 1);
 }
 
 TEST_F(ModuleFailures, FindIgnoresAFailureToCloseTheConnectionAtTheEnd) {
-    ASSERT_EQ(Find(), 1);
+    ASSERT_EQ(Find(log, kMailbox, "inbox"), 1);
     ASSERT_EQ(script.calls.back(), "Connection.Close");
     script.FailAt(script.calls, script.calls.size() - 1);
     script.calls.clear();
-    EXPECT_EQ(Find(), 1);
+    EXPECT_EQ(Find(log, kMailbox, "inbox"), 1);
     EXPECT_EQ(log.Text(), "");
     EXPECT_TRUE(script.AllReleased());
 }
@@ -156,8 +157,6 @@ TEST_F(ModuleFailures, InstallComPlusAppStopsAtEachCall) {
     });
 }
 
-const std::string kCriteria = " WHERE \"DAV:ishidden\" = FALSE";
-
 class ItemsInStore : public TempStore {
 protected:
     void SetUp() override {
@@ -165,17 +164,6 @@ protected:
         mailbox = kFileBase + "/alice";
         inbox =
             store->Read(store->Locate(mailbox)).properties.at("urn:schemas:httpmail:inbox").Text();
-    }
-    std::string Create(const std::string& url, const std::string& folderName) {
-        return CreateEventRegistration(log, url, folderName, "Lorvanta.reg", "onsyncsave",
-                                       "Lorvanta.LorvantaCls", "SHALLOW", kCriteria, "1", true);
-    }
-    bool Delete(const std::string& url, const std::string& folderName) {
-        return DeleteEventRegistration(log, url, folderName, "Lorvanta.reg", true);
-    }
-    std::int16_t Find(const std::string& url, const std::string& folderName) {
-        std::shared_ptr<platform::ado::Connection> none;
-        return FindEventRegistration(log, url, folderName, "Lorvanta.reg", kExtra, true, none);
     }
 
     setuptest::PinnedClockAndLocale pinned;
@@ -185,7 +173,7 @@ protected:
 };
 
 TEST_F(ItemsInStore, CreateWritesAHiddenRegistrationIntoTheInbox) {
-    EXPECT_EQ(Create(mailbox, "INBOX"), inbox);
+    EXPECT_EQ(Create(log, mailbox, "INBOX"), inbox);
     const auto item = store->Read(store->Locate(inbox + "/Lorvanta.reg"));
     EXPECT_FALSE(item.isFolder);
     const auto& p = item.properties;
@@ -202,37 +190,34 @@ TEST_F(ItemsInStore, CreateWritesAHiddenRegistrationIntoTheInbox) {
 
 TEST_F(ItemsInStore, TheInboxIsFoundInAnyCaseAndInBothUrlForms) {
     for (const std::string folderName : {"inbox", "Inbox", "INBOX"}) {
-        EXPECT_EQ(Find(mailbox, folderName), 0) << folderName;
-        EXPECT_EQ(Create(kHttpBase + "/alice", folderName), kHttpBase + "/alice/Inbox")
+        EXPECT_EQ(Find(log, mailbox, folderName), 0) << folderName;
+        EXPECT_EQ(Create(log, kHttpBase + "/alice", folderName), kHttpBase + "/alice/Inbox")
             << folderName;
-        EXPECT_EQ(Find(mailbox, folderName), 1) << folderName;
-        EXPECT_EQ(Find(kHttpBase + "/alice", folderName), 1) << folderName;
-        EXPECT_TRUE(Delete(mailbox, folderName)) << folderName;
+        EXPECT_EQ(Find(log, mailbox, folderName), 1) << folderName;
+        EXPECT_EQ(Find(log, kHttpBase + "/alice", folderName), 1) << folderName;
+        EXPECT_TRUE(Delete(log, mailbox, folderName)) << folderName;
+        EXPECT_FALSE(store->Exists(store->Locate(inbox + "/Lorvanta.reg"))) << folderName;
     }
     EXPECT_EQ(log.Text(), "");
 }
 
 TEST_F(ItemsInStore, DeletingAMissingItemFailsAndIsLogged) {
-    EXPECT_FALSE(Delete(mailbox, "inbox"));
+    EXPECT_FALSE(Delete(log, mailbox, "inbox"));
     EXPECT_THAT(log.Text(), StartsWith(setuptest::kStamp + mailbox + " - ERROR: -"));
-    EXPECT_TRUE(Create(mailbox, "inbox") == inbox);
-    EXPECT_TRUE(Delete(mailbox, "inbox"));
-    EXPECT_FALSE(store->Exists(store->Locate(inbox + "/Lorvanta.reg")));
-    EXPECT_EQ(Find(mailbox, "inbox"), 0);
 }
 
 TEST_F(ItemsInStore, ALookupInAMissingFolderFailsRatherThanFindingNothing) {
-    EXPECT_EQ(Find(mailbox, "NoSuchFolder"), -1);
-    EXPECT_EQ(Find(kFileBase + "/nobody", "inbox"), -1);
-    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+    EXPECT_EQ(Find(log, mailbox, "NoSuchFolder"), -1);
+    EXPECT_EQ(Find(log, kFileBase + "/nobody", "inbox"), -1);
+    EXPECT_EQ(Find(log, mailbox, "inbox"), 0);
 }
 
 TEST_F(ItemsInStore, VisibleItemsAndFoldersOfThatNameDoNotMatch) {
     CreateItem(inbox + "/Lorvanta.reg", {{"DAV:ishidden", Variant(false)}});
-    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+    EXPECT_EQ(Find(log, mailbox, "inbox"), 0);
     store->Delete(inbox + "/Lorvanta.reg");
     store->CreateFolder(inbox + "/Lorvanta.reg");
-    EXPECT_EQ(Find(mailbox, "inbox"), 0);
+    EXPECT_EQ(Find(log, mailbox, "inbox"), 0);
     EXPECT_EQ(log.Text(), "");
 }
 
@@ -240,7 +225,7 @@ TEST_F(ItemsInStore, ABorrowedConnectionIsUsedAndLeftClosed) {
     auto connection = platform::CreateObjectAs<platform::ado::Connection>("ADODB.Connection");
     connection->SetProvider("ExOLEDB.DataSource");
     auto given = connection;
-    Create(mailbox, "inbox");
+    Create(log, mailbox, "inbox");
     EXPECT_EQ(FindEventRegistration(log, mailbox, "inbox", "Lorvanta.reg", kExtra, true, given), 1);
     EXPECT_EQ(given, connection);
     EXPECT_EQ(connection->State(), platform::ado::adStateClosed);
@@ -263,14 +248,8 @@ protected:
         fs::current_path(workDirectory);
     }
     void TearDown() override { fs::current_path(previousDirectory); }
-    void PutDll() { fs::copy_file(LORVANTA_DLL, workDirectory / "Lorvanta.dll"); }
     std::vector<complus::ApplicationListing> Listing() const {
         return complus::ListApplications(platform::host::ServerFolder(folder.Root()));
-    }
-    bool SinkRegistered() const {
-        return platform::com::ClassRegistry(folder.ComDir())
-            .FindByProgId("Lorvanta.LorvantaCls")
-            .has_value();
     }
 
     testsupport::ScopedServerFolder folder;
@@ -300,7 +279,7 @@ TEST_F(ComPlusInCatalog, WithoutTheDllTheApplicationStaysWithoutAComponent) {
 }
 
 TEST_F(ComPlusInCatalog, SameNameApplicationsAreRemovedOneAtATimeFromTheLowestIndex) {
-    PutDll();
+    fs::copy_file(LORVANTA_DLL, workDirectory / "Lorvanta.dll");
     InstallComPlusApp(log, "Lorvanta", "", "");
     ASSERT_EQ(log.Text(), "");
     // A second one is added although one exists; its component cannot be told apart by name.
@@ -318,7 +297,8 @@ TEST_F(ComPlusInCatalog, SameNameApplicationsAreRemovedOneAtATimeFromTheLowestIn
     ASSERT_EQ(listing.size(), 1u);
     EXPECT_EQ(listing[0].id, second);
     // The classes went with the first application, which held them.
-    EXPECT_FALSE(SinkRegistered());
+    EXPECT_FALSE(
+        platform::com::ClassRegistry(folder.ComDir()).FindByProgId("Lorvanta.LorvantaCls"));
     EXPECT_TRUE(FindComPlusApp(log, "Lorvanta"));
     RemoveComPlusApp(log, "Lorvanta");
     EXPECT_TRUE(Listing().empty());

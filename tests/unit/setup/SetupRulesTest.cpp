@@ -1,8 +1,4 @@
-// The setup program's rules on stand-ins. The mailbox lists': which list a directory row goes to,
-// the site's names and URLs, and the URL forms a registration is tried under, in order, with those
-// whose failure is logged. The batch switch read from the command line, the half-to-even rounding
-// of window layouts, and the identity proposed for the COM+ application: the domain taken from
-// the category DN, and the account query with its apostrophes doubled.
+// The setup program's rules, on stand-ins.
 
 #include "platform/core/Error.h"
 #include "platform/core/Provider.h"

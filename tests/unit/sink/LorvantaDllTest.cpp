@@ -1,5 +1,4 @@
-// Lorvanta.dll loaded the way the store loads it: by ProgID, through the class registry of a
-// server folder and the COM runtime. The library is never linked into this program.
+// Lorvanta.dll loaded the way the store loads it, by ProgID; it is never linked into this program.
 
 #include "platform/com/Activation.h"
 #include "platform/com/ClassRegistry.h"
@@ -45,8 +44,7 @@ protected:
     com::ClassRegistry registry{folder.ComDir()};
 };
 
-// What it registers is written by the same entry point that the catalog's tests read back
-// (CatalogTest).
+// What it registers is read back by CatalogTest.
 TEST_F(LorvantaDll, UnregistersItselfAndRegistersAgain) {
     ASSERT_TRUE(registry.FindByProgId(kProgId));
     com::UnregisterServer(LORVANTA_DLL);
@@ -66,10 +64,9 @@ TEST_F(LorvantaDll, CreatedByProgIdOffersBothSinkInterfacesAndNoOther) {
     auto back = registration.As<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
     EXPECT_EQ(back.Get(), events.Get()) << "one object behind both interfaces";
 
-    // Identity: IUnknown from either interface is the same pointer.
-    auto unknownFromEvents = events.As<com::IUnknown>(com::IID_IUnknown);
-    auto unknownFromRegistration = registration.As<com::IUnknown>(com::IID_IUnknown);
-    EXPECT_EQ(unknownFromEvents.Get(), unknownFromRegistration.Get());
+    EXPECT_EQ(events.As<com::IUnknown>(com::IID_IUnknown).Get(),
+              registration.As<com::IUnknown>(com::IID_IUnknown).Get())
+        << "one identity";
 
     void* none = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(events->QueryInterface(kUnknownInterface, &none), com::E_NOINTERFACE);
@@ -125,10 +122,8 @@ TEST(LorvantaDllExports, OnlyTheFourEntryPointsAreExported) {
                                                "DllRegisterServer", "DllUnregisterServer"}));
 }
 
-// Which phases run the work is the dispatcher's matter (PhaseDispatchTest), what a save does the
-// stamp's (StampMessageTest) and, with this class loaded by the event service, the fault road's
-// (BrokenRegistrationTest, DirectoryDownTest). Here deletions and registrations are accepted
-// untouched.
+// Saves are PhaseDispatchTest's, StampMessageTest's and, loaded by the event service, the fault
+// road's (BrokenRegistrationTest, DirectoryDownTest).
 TEST_F(LorvantaDll, ADeletionAndARegistrationAreAccepted) {
     const auto sink = Create<store::IExStoreSyncEvents>(store::IID_IExStoreSyncEvents);
     ASSERT_TRUE(sink);

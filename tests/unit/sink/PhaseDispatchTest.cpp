@@ -1,5 +1,4 @@
-// How the sink hands an event to its work: only the begin phase runs it, a refusal aborts the
-// change with code one, and no failure escapes to the store.
+// How the sink hands an event to its work.
 
 #include "sink/LorvantaCls.h"
 
@@ -33,8 +32,7 @@ struct Procedure {
     }
 };
 
-// A false answer refuses the change with code one; outside the begin phase, where the work does
-// not run, it cannot arise.
+// A false answer refuses the change with code one; it cannot arise outside the begin phase.
 TEST(PhaseDispatch, OnlyTheBeginPhaseRunsTheWorkAndTheFirstPhaseSetWins) {
     const std::int32_t other = store::EVT_IS_DELIVERED | store::EVT_NEW_ITEM;
     const struct {

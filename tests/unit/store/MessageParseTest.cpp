@@ -1,5 +1,4 @@
-// How the store splits delivered messages into header block and body, reads header fields and
-// collects keywords, for every shape a mail transport hands over.
+// How the store splits delivered messages and reads their header fields and keywords.
 
 #include "platform/store/Delivery.h"
 
@@ -35,40 +34,31 @@ TEST(ParseMessage, ReadsFieldsWrittenInTheObsoleteSyntax) {
     EXPECT_EQ(message.headers, "To : a@example.com\r\nSubject\t:  hi\r\n");
 }
 
-struct KeywordsCase {
-    const char* name;
-    std::string message;
-    std::vector<std::string> keywords;
-};
-
-class MessageKeywords : public ::testing::TestWithParam<KeywordsCase> {};
-
-TEST_P(MessageKeywords, AreTheEntriesOfTheKeywordsFields) {
-    EXPECT_EQ(ParseMessage(GetParam().message).keywords, GetParam().keywords);
+TEST(ParseMessage, KeywordsAreTheEntriesOfTheKeywordsFields) {
+    const struct {
+        const char* name;
+        std::string message;
+        std::vector<std::string> keywords;
+    } cases[] = {
+        {"split at commas and trimmed", "Keywords: a, b ,\tc d \r\n\r\n", {"a", "b", "c d"}},
+        {"empty entries dropped", "Keywords: ,a,, ,\t,\r\nKeywords:\r\n\r\n", {"a"}},
+        {"every field in order, each entry once",
+         "keywords: a, B\r\nSubject: x\r\nKEYWORDS: b, c, A\r\n\r\n",
+         {"a", "B", "c"}},
+        {"non-ASCII letters fold too",
+         "Keywords: \xC3\x84rger, \xC3\xA4rger\r\n\r\n",
+         {"\xC3\x84rger"}},
+        {"folded field unfolded",
+         "Keywords: one,\r\n two,\r\n\tthree\r\n\r\n",
+         {"one", "two", "three"}},
+        {"only header fields count", "Subject: x\r\n\r\nKeywords: body\r\n", {}},
+        {"similar names are other fields", "X-Keywords: a\r\nKeywords2: b\r\n\r\n", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseMessage(c.message).keywords, c.keywords) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MessageKeywords,
-    ::testing::Values(
-        KeywordsCase{
-            "SplitAtCommasAndTrimmed", "Keywords: a, b ,\tc d \r\n\r\n", {"a", "b", "c d"}},
-        KeywordsCase{"EmptyEntriesDropped", "Keywords: ,a,, ,\t,\r\nKeywords:\r\n\r\n", {"a"}},
-        KeywordsCase{"EveryFieldInOrderEachEntryOnce",
-                     "keywords: a, B\r\nSubject: x\r\nKEYWORDS: b, c, A\r\n\r\n",
-                     {"a", "B", "c"}},
-        KeywordsCase{"NonAsciiLettersFoldToo",
-                     "Keywords: \xC3\x84rger, \xC3\xA4rger\r\n\r\n",
-                     {"\xC3\x84rger"}},
-        KeywordsCase{"FoldedFieldUnfolded",
-                     "Keywords: one,\r\n two,\r\n\tthree\r\n\r\n",
-                     {"one", "two", "three"}},
-        KeywordsCase{"OnlyHeaderFieldsCount", "Subject: x\r\n\r\nKeywords: body\r\n", {}},
-        KeywordsCase{"SimilarNamesAreOtherFields", "X-Keywords: a\r\nKeywords2: b\r\n\r\n", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A sender may name any number of keywords: 400,000 entries, every other one repeating an
-// earlier one in other letter case, give the 200,000 first spellings in order. Comparing every
-// entry with the ones kept before took hours for this many.
+// Comparing every entry with the ones kept before took hours for this many.
 TEST(MessageKeywordsAtScale, EachOfManyEntriesIsKeptOnceInOrder) {
     constexpr int kDistinct = 200000;
     std::string header = "Keywords: ";
@@ -81,45 +71,34 @@ TEST(MessageKeywordsAtScale, EachOfManyEntriesIsKeptOnceInOrder) {
     EXPECT_EQ(ParseMessage(header + "\r\nSubject: many\r\n\r\nbody\r\n").keywords, expected);
 }
 
-// Messages that mail transports take: how each splits into header block and body.
-struct Split {
-    const char* name;
-    std::string message, headers, body;
-};
-
-void PrintTo(const Split& split, std::ostream* out) {
-    *out << split.name;
+// Messages that mail transports take: how each splits into header block and body (where the
+// block ends is FindHeaderBlock's, below).
+TEST(ParseMessage, SplitsWhatMailTransportsHandOver) {
+    const std::string longLine(5000, 'x');
+    const struct {
+        const char* name;
+        std::string message, headers, body;
+    } cases[] = {
+        {"empty", "", "", ""},
+        {"body without empty line", "Subject: x\r\nno colon here\r\nA: 1\r\n", "Subject: x\r\n",
+         "no colon here\r\nA: 1\r\n"},
+        {"mbox From line", "From a@b.example Mon Dec  7 17:34:19 2026\nSubject: s\n\nb\n",
+         "Subject: s\r\n", "b\r\n"},
+        {"obsolete From field is kept", "From : a@b.example\n\n", "From : a@b.example\r\n", ""},
+        {"only the first From line is dropped", "From x\nFrom y\n", "", "From y\r\n"},
+        {"bare CR stays in its line", "Subject: x\rX-RecipientList: s@e.example\r\n\r\nb\rc\n",
+         "Subject: x\rX-RecipientList: s@e.example\r\n", "b\rc\r\n"},
+        {"long lines stay whole", "X-Long: " + longLine + "\n\n" + longLine,
+         "X-Long: " + longLine + "\r\n", longLine + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        const auto message = ParseMessage(c.message);
+        EXPECT_EQ(message.headers, c.headers) << c.name;
+        EXPECT_EQ(message.body, c.body) << c.name;
+    }
 }
 
-class MessageSplit : public ::testing::TestWithParam<Split> {};
-
-TEST_P(MessageSplit, TakesTheMessage) {
-    const auto message = ParseMessage(GetParam().message);
-    EXPECT_EQ(message.headers, GetParam().headers);
-    EXPECT_EQ(message.body, GetParam().body);
-}
-
-const std::string kLongLine(5000, 'x');
-
-INSTANTIATE_TEST_SUITE_P(
-    Delivery, MessageSplit,
-    ::testing::Values(
-        // Where the block ends is FindHeaderBlock's, below.
-        Split{"Empty", "", "", ""},
-        Split{"BodyWithoutEmptyLine", "Subject: x\r\nno colon here\r\nA: 1\r\n", "Subject: x\r\n",
-              "no colon here\r\nA: 1\r\n"},
-        Split{"MboxFromLine", "From a@b.example Mon Dec  7 17:34:19 2026\nSubject: s\n\nb\n",
-              "Subject: s\r\n", "b\r\n"},
-        Split{"ObsoleteFromFieldIsKept", "From : a@b.example\n\n", "From : a@b.example\r\n", ""},
-        Split{"OnlyTheFirstFromLineIsDropped", "From x\nFrom y\n", "", "From y\r\n"},
-        Split{"BareCrStaysInItsLine", "Subject: x\rX-RecipientList: s@e.example\r\n\r\nb\rc\n",
-              "Subject: x\rX-RecipientList: s@e.example\r\n", "b\rc\r\n"},
-        Split{"LongLinesStayWhole", "X-Long: " + kLongLine + "\n\n" + kLongLine,
-              "X-Long: " + kLongLine + "\r\n", kLongLine + "\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// The header block's bounds that every reader of a message shares: where the fields end and the
-// body starts (past the empty line, if that is what ended the block).
+// The header block's bounds, which every reader of a message shares.
 TEST(FindHeaderBlock, BoundsTheFieldsAndTheBody) {
     struct Case {
         const char* message;

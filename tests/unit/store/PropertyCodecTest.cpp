@@ -1,9 +1,4 @@
-// Property values of every kind surviving the trip into the database and back, the store's case
-// folding of names, and what a person reads when the disk under the store fails: a read-only file
-// and failing reads and writes each have their own number and say so; anything else stays the
-// store's general database failure. And the numbers mail clients know a folder's items by: given
-// when an item is made, strictly ascending, never used twice, kept across reopening the store,
-// and given in creation order to the items of a store made before numbers existed.
+// Property values, name folding, database failures, and the item numbers mail clients see.
 
 #include "platform/store/PropertyCodec.h"
 #include "platform/core/Error.h"
@@ -26,27 +21,22 @@ using namespace platform::store;
 
 namespace {
 
-class ValuesSurvive : public ::testing::TestWithParam<Variant> {};
-
-TEST_P(ValuesSurvive, EncodingAndDecoding) {
-    const auto encoded = EncodeValue(GetParam());
-    EXPECT_EQ(DecodeValue(encoded.kind, encoded.bytes), GetParam());
+TEST(PropertyCodec, ValuesOfEveryKindSurviveEncodingAndDecoding) {
+    for (const auto& value :
+         {Variant(""), Variant("text"), Variant(true), Variant(false), Variant(0),
+          Variant(static_cast<std::int64_t>(-9007199254740993)), Variant::Null(),
+          Variant(Variant::TextArray{}), Variant(Variant::TextArray{""}),
+          Variant(Variant::TextArray{"a,b", "12:x", "", "ünï"})}) {
+        const auto encoded = EncodeValue(value);
+        EXPECT_EQ(DecodeValue(encoded.kind, encoded.bytes), value);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(EveryKind, ValuesSurvive,
-                         ::testing::Values(Variant(""), Variant("text"), Variant(true),
-                                           Variant(false), Variant(0),
-                                           Variant(static_cast<std::int64_t>(-9007199254740993)),
-                                           Variant::Null(), Variant(Variant::TextArray{}),
-                                           Variant(Variant::TextArray{""}),
-                                           Variant(Variant::TextArray{"a,b", "12:x", "", "ünï"})));
 
 TEST(PropertyCodec, RefusesAnEmptyValue) {
     EXPECT_THROW(EncodeValue(Variant()), Error);
 }
 
-// Bytes the encoder cannot have written fail as a damaged store, whatever they claim; none may
-// wrap a length around or ask for more memory than the bytes hold.
+// No damaged length may wrap around or ask for more memory than the bytes hold.
 TEST(PropertyCodec, DamagedBytesFailAsTheStoresError) {
     struct Case {
         const char* name;
@@ -83,39 +73,33 @@ TEST(FoldedName, FoldsAsciiAndOtherLetters) {
     EXPECT_EQ(FoldedName("SystemMailbox{AB-12}"), "systemmailbox{ab-12}");
 }
 
-struct Case {
-    const char* name;
-    int sqliteCode;
-    std::int32_t number;
-    const char* says;
-};
-
-class DatabaseErrors : public ::testing::TestWithParam<Case> {};
-
-TEST_P(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
+TEST(DatabaseErrors, NameTheCauseTheFileAndWhatWasBeingDone) {
     const testsupport::ScopedServerFolder folder;
     const auto file = folder.Path() / "store.db";
     store::Database database(file);
-    const auto error = store::DatabaseError(database.Handle(), GetParam().sqliteCode,
-                                            "saving an item", "the library's own words");
-    EXPECT_EQ(error.Number(), GetParam().number);
-    for (const auto& part : {std::string(GetParam().says), file.string(),
-                             std::string("saving an item"), std::string("the library's own words")})
-        EXPECT_NE(error.Description().find(part), std::string::npos) << error.Description();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Codes, DatabaseErrors,
-    ::testing::Values(
+    const struct {
+        int sqliteCode;
+        std::int32_t number;
+        const char* says;
+    } cases[] = {
         // A full disk and a read-only file are met for real in StoreDiskFaultTest.
-        Case{"ReadOnlyRecovery", SQLITE_READONLY_RECOVERY, store::hr::E_ACCESSDENIED, "read-only"},
-        Case{"WriteFailed", SQLITE_IOERR_WRITE, store::hr::STG_E_WRITEFAULT, "disk failed"},
-        Case{"SyncFailed", SQLITE_IOERR_FSYNC, store::hr::STG_E_WRITEFAULT, "disk failed"},
-        Case{"ReadFailed", SQLITE_IOERR_READ, store::hr::STG_E_READFAULT, "failed a read"},
-        Case{"ShortRead", SQLITE_IOERR_SHORT_READ, store::hr::STG_E_READFAULT, "failed a read"},
-        Case{"Corrupt", SQLITE_CORRUPT, store::hr::STORE_E_DATABASE, "failed while"},
-        Case{"Busy", SQLITE_BUSY, store::hr::STORE_E_DATABASE, "failed while"}),
-    [](const auto& info) { return std::string(info.param.name); });
+        {SQLITE_READONLY_RECOVERY, store::hr::E_ACCESSDENIED, "read-only"},
+        {SQLITE_IOERR_WRITE, store::hr::STG_E_WRITEFAULT, "disk failed"},
+        {SQLITE_IOERR_FSYNC, store::hr::STG_E_WRITEFAULT, "disk failed"},
+        {SQLITE_IOERR_READ, store::hr::STG_E_READFAULT, "failed a read"},
+        {SQLITE_IOERR_SHORT_READ, store::hr::STG_E_READFAULT, "failed a read"},
+        {SQLITE_CORRUPT, store::hr::STORE_E_DATABASE, "failed while"},
+        {SQLITE_BUSY, store::hr::STORE_E_DATABASE, "failed while"},
+    };
+    for (const auto& c : cases) {
+        const auto error = store::DatabaseError(database.Handle(), c.sqliteCode, "saving an item",
+                                                "the library's own words");
+        EXPECT_EQ(error.Number(), c.number) << c.sqliteCode;
+        for (const auto& part : {std::string(c.says), file.string(), std::string("saving an item"),
+                                 std::string("the library's own words")})
+            EXPECT_NE(error.Description().find(part), std::string::npos) << error.Description();
+    }
+}
 
 const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inbox";
 
@@ -219,8 +203,7 @@ TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
     EXPECT_EQ(Open()->NumbersOf(store->Locate(kInbox)).validity, validity);
 }
 
-// The names asked for reach SQLite as JSON text: names that need escaping there are found too.
-// Of those asked for by size only, the size is read and not the value.
+// The names asked for reach SQLite as JSON text, so names that need escaping there are tried.
 TEST_F(ItemNumbers, NamesWithQuotesBackslashesAndControlCharactersAreRead) {
     const std::vector<std::string> names = {"x:say \"hi\"", "x:back\\slash", "x:line\nbreak",
                                             "x:tab\tand\x01\x1f"};

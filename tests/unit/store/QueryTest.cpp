@@ -1,7 +1,4 @@
-// The texts the store is given to find items by: its query dialect (the clauses it reads, the
-// criteria that hold on an item, and the malformed or too deeply nested queries it refuses), and
-// store URLs in both forms, taken apart into domain folder, mailbox and path, and the malformed
-// ones refused with a number and the URL in the description.
+// The store's query dialect and store URLs: what they read and what they refuse.
 
 #include "platform/store/Query.h"
 #include "platform/core/Error.h"
@@ -16,8 +13,9 @@ using namespace platform::store::query;
 
 namespace {
 
-// The registration lookup's shape and its quote fault are checked end to end by the setup
-// program's store tests; here the dialect's other forms.
+using testsupport::ExpectRefused;
+
+// The registration lookup's shape and quote fault are checked end to end by the setup tests.
 TEST(Query, ReadsTraversalColumnsAndKeywordsInAnyCase) {
     auto query =
         ParseQuery("SeLeCt * FrOm ScOpE('DEEP Traversal OF \"file://./x\"') wHeRe \"a\" = 1");
@@ -30,13 +28,6 @@ TEST(Query, ReadsTraversalColumnsAndKeywordsInAnyCase) {
     EXPECT_EQ(query.where, nullptr);
 }
 
-struct Case {
-    const char* criteria;
-    bool holds;
-};
-
-class CriteriaHold : public ::testing::TestWithParam<Case> {};
-
 // The item the criteria are tried on.
 const std::map<std::string, Variant> kItem = {
     {"DAV:ishidden", Variant(false)},
@@ -46,51 +37,39 @@ const std::map<std::string, Variant> kItem = {
     {"keywords", Variant(Variant::TextArray{"red", "blue"})},
 };
 
-TEST_P(CriteriaHold, OnTheItem) {
-    EXPECT_EQ(Holds(ParseCriteria(GetParam().criteria).get(), kItem), GetParam().holds)
-        << GetParam().criteria;
+TEST(Query, CriteriaHoldOnTheItemOrNot) {
+    for (const char* criteria :
+         {" WHERE \"DAV:ishidden\" = FALSE", "\"DAV:ishidden\" = False", "", "   ",
+          "where \"DAV:ishidden\" <> TRUE", "where \"DAV:displayname\" = 'It''s here'",
+          "where \"DAV:displayname\" = 'it''S HERE'", "where \"size\" = 42",
+          "where \"size\" = '42'", "where \"flag\" = true", "where \"keywords\" = 'BLUE'",
+          "where NOT \"size\" = 41",
+          "where \"size\" = 1 OR \"size\" = 42 AND \"DAV:ishidden\" = false",
+          "where \"missing\" = 'x' OR \"size\" = 42", "where 1 = 1"})
+        EXPECT_TRUE(Holds(ParseCriteria(criteria).get(), kItem)) << criteria;
+    for (const char* criteria :
+         {"WHERE \"DAV:ishidden\" = true", "where \"DAV:ishidden\" != false",
+          "where \"DAV:displayname\" = 'Its here'", "where \"size\" = -42",
+          "where \"keywords\" = 'green'", "where not (\"size\" = 42 or \"size\" = 41)",
+          "where (\"size\" = 1 OR \"size\" = 42) AND \"DAV:ishidden\" = true", "where 'a' = 'b'",
+          // A property the item lacks makes a comparison unknown, even under NOT.
+          "where \"missing\" = 'x'", "where \"missing\" <> 'x'", "where NOT \"missing\" = 'x'"})
+        EXPECT_FALSE(Holds(ParseCriteria(criteria).get(), kItem)) << criteria;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dialect, CriteriaHold,
-    ::testing::Values(
-        Case{" WHERE \"DAV:ishidden\" = FALSE", true}, Case{"WHERE \"DAV:ishidden\" = true", false},
-        Case{"\"DAV:ishidden\" = False", true}, Case{"", true}, Case{"   ", true},
-        Case{"where \"DAV:ishidden\" <> TRUE", true},
-        Case{"where \"DAV:ishidden\" != false", false},
-        Case{"where \"DAV:displayname\" = 'It''s here'", true},
-        Case{"where \"DAV:displayname\" = 'it''S HERE'", true},
-        Case{"where \"DAV:displayname\" = 'Its here'", false}, Case{"where \"size\" = 42", true},
-        Case{"where \"size\" = '42'", true}, Case{"where \"size\" = -42", false},
-        Case{"where \"flag\" = true", true}, Case{"where \"keywords\" = 'BLUE'", true},
-        Case{"where \"keywords\" = 'green'", false}, Case{"where NOT \"size\" = 41", true},
-        Case{"where not (\"size\" = 42 or \"size\" = 41)", false},
-        Case{"where \"size\" = 1 OR \"size\" = 42 AND \"DAV:ishidden\" = false", true},
-        Case{"where (\"size\" = 1 OR \"size\" = 42) AND \"DAV:ishidden\" = true", false},
-        // A property the item lacks makes a comparison unknown, even under NOT.
-        Case{"where \"missing\" = 'x'", false}, Case{"where \"missing\" <> 'x'", false},
-        Case{"where NOT \"missing\" = 'x'", false},
-        Case{"where \"missing\" = 'x' OR \"size\" = 42", true}, Case{"where 1 = 1", true},
-        Case{"where 'a' = 'b'", false}));
-
-class CriteriaRefused : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(CriteriaRefused, AsSyntaxErrors) {
-    const auto failure = testsupport::FailureOf([] { ParseCriteria(GetParam()); });
-    EXPECT_EQ(failure.number, hr::DB_E_ERRORSINCOMMAND) << GetParam();
-    EXPECT_NE(failure.description.find("position"), std::string::npos) << failure.description;
+TEST(Query, MalformedCriteriaAreSyntaxErrors) {
+    for (const char* criteria :
+         {"where", "where \"a\"", "where \"a\" =", "where \"a\" = 'open", "where \"open = 1",
+          "where (\"a\" = 1", "where \"a\" = 1)", "where \"a\" = 1 AND", "where \"a\" < 1",
+          "where \"a\" = maybe", "where \"a\" = 1 ; drop", "where \"a\" = 99999999999999999999"}) {
+        SCOPED_TRACE(criteria);
+        ExpectRefused([&] { ParseCriteria(criteria); }, hr::DB_E_ERRORSINCOMMAND, "position");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Dialect, CriteriaRefused,
-    ::testing::Values("where", "where \"a\"", "where \"a\" =", "where \"a\" = 'open",
-                      "where \"open = 1", "where (\"a\" = 1", "where \"a\" = 1)",
-                      "where \"a\" = 1 AND", "where \"a\" < 1", "where \"a\" = maybe",
-                      "where \"a\" = 1 ; drop", "where \"a\" = 99999999999999999999"));
 
 std::string Repeated(const std::string& piece, int times) {
     std::string text;
-    for (int i = 0; i < times; ++i)
+    while (times-- > 0)
         text += piece;
     return text;
 }
@@ -106,30 +85,23 @@ TEST(Query, CriteriaHoldAtMostAThousandParts) {
          {longest + " AND \"size\" = 42", "where " + Repeated("NOT ", 1000) + "\"size\" = 42",
           "where " + Repeated("\"size\" = 42 OR ", 30000) + "\"size\" = 42",
           "where " + Repeated("(", 50000) + "\"size\" = 42" + Repeated(")", 50000)}) {
-        const auto failure = testsupport::FailureOf([&] { ParseCriteria(criteria); });
-        EXPECT_EQ(failure.number, hr::DB_E_ERRORSINCOMMAND) << criteria.size();
-        EXPECT_NE(failure.description.find("more than 1000"), std::string::npos)
-            << failure.description;
+        SCOPED_TRACE(criteria.size());
+        ExpectRefused([&] { ParseCriteria(criteria); }, hr::DB_E_ERRORSINCOMMAND, "more than 1000");
     }
 }
 
-class QueriesRefused : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(QueriesRefused, AsSyntaxErrors) {
-    EXPECT_THROW(ParseQuery(GetParam()), Error) << GetParam();
+TEST(Query, MalformedQueriesAreSyntaxErrors) {
+    for (const char* query : {"", "select from scope('shallow traversal of \"u\"')",
+                              "select \"a\" scope('shallow traversal of \"u\"')",
+                              "select \"a\" from scope('wide traversal of \"u\"')",
+                              "select \"a\" from scope('shallow traversal of u')",
+                              "select \"a\" from scope('shallow traversal of \"u')",
+                              "select \"a\" from scope('shallow traversal of \"u\" extra')",
+                              "select \"a\" from scope('shallow traversal of \"u\"'",
+                              "select \"a\", from scope('shallow traversal of \"u\"')",
+                              "delete from scope('shallow traversal of \"u\"')"})
+        EXPECT_THROW(ParseQuery(query), Error) << query;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Dialect, QueriesRefused,
-    ::testing::Values("", "select from scope('shallow traversal of \"u\"')",
-                      "select \"a\" scope('shallow traversal of \"u\"')",
-                      "select \"a\" from scope('wide traversal of \"u\"')",
-                      "select \"a\" from scope('shallow traversal of u')",
-                      "select \"a\" from scope('shallow traversal of \"u')",
-                      "select \"a\" from scope('shallow traversal of \"u\" extra')",
-                      "select \"a\" from scope('shallow traversal of \"u\"'",
-                      "select \"a\", from scope('shallow traversal of \"u\"')",
-                      "delete from scope('shallow traversal of \"u\"')"));
 
 const store::ServerNames kServer{"MAIL01", "Example.com"};
 
@@ -141,54 +113,40 @@ std::vector<std::string> Parts(const store::StoreUrl& url) {
     return parts;
 }
 
-struct Parsed {
-    const char* url;
-    std::vector<std::string> parts;
-};
-
-class StoreUrlParses : public ::testing::TestWithParam<Parsed> {};
-
-TEST_P(StoreUrlParses, IntoDomainMailboxAndPath) {
-    EXPECT_EQ(Parts(store::ParseStoreUrl(GetParam().url, kServer)), GetParam().parts);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    BothForms, StoreUrlParses,
-    ::testing::Values(
-        Parsed{"file://./backofficestorage/example.com/mbx/alice",
-               {"file", "example.com", "alice"}},
-        Parsed{"FILE://./BackOfficeStorage/example.com/MBX/alice/Inbox/Lorvanta.reg",
-               {"file", "example.com", "alice", "Inbox", "Lorvanta.reg"}},
-        Parsed{"http://mail01.example.com/exadmin/example.com/mbx/bob/inbox",
-               {"http", "example.com", "bob", "inbox"}},
+TEST(StoreUrl, ParsesBothFormsIntoDomainMailboxAndPath) {
+    const struct {
+        const char* url;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"file://./backofficestorage/example.com/mbx/alice", {"file", "example.com", "alice"}},
+        {"FILE://./BackOfficeStorage/example.com/MBX/alice/Inbox/Lorvanta.reg",
+         {"file", "example.com", "alice", "Inbox", "Lorvanta.reg"}},
+        {"http://mail01.example.com/exadmin/example.com/mbx/bob/inbox",
+         {"http", "example.com", "bob", "inbox"}},
         // An empty folder name leaves a trailing or doubled "/", which names nothing extra.
-        Parsed{"file://./backofficestorage/example.com/mbx/alice//Lorvanta.reg",
-               {"file", "example.com", "alice", "Lorvanta.reg"}},
-        Parsed{"file://./backofficestorage/example.com/mbx", {"file", "example.com", ""}}));
-
-struct Refused {
-    const char* url;
-    std::int32_t number;
-};
-
-class StoreUrlRefuses : public ::testing::TestWithParam<Refused> {};
-
-TEST_P(StoreUrlRefuses, WithANumberAndTheUrlInTheDescription) {
-    const auto failure =
-        testsupport::FailureOf([] { store::ParseStoreUrl(GetParam().url, kServer); });
-    EXPECT_EQ(failure.number, GetParam().number) << GetParam().url;
-    EXPECT_NE(failure.description.find(GetParam().url), std::string::npos) << failure.description;
+        {"file://./backofficestorage/example.com/mbx/alice//Lorvanta.reg",
+         {"file", "example.com", "alice", "Lorvanta.reg"}},
+        {"file://./backofficestorage/example.com/mbx", {"file", "example.com", ""}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Parts(store::ParseStoreUrl(c.url, kServer)), c.parts) << c.url;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Malformed, StoreUrlRefuses,
-    ::testing::Values(
-        Refused{"http://mail02.example.com/exadmin/example.com/mbx/alice",
-                store::hr::ERROR_BAD_NETPATH},
-        Refused{"http://mail01/public/example.com/mbx/alice", store::hr::ERROR_INVALID_NAME},
-        Refused{"ftp://./backofficestorage/example.com/mbx/alice", store::hr::ERROR_INVALID_NAME},
-        Refused{"file://./backofficestorage/example.com/public/alice",
-                store::hr::ERROR_INVALID_NAME},
-        Refused{"alice", store::hr::ERROR_INVALID_NAME}));
+TEST(StoreUrl, MalformedOnesAreRefusedWithANumberAndTheUrl) {
+    const struct {
+        const char* url;
+        std::int32_t number;
+    } cases[] = {
+        {"http://mail02.example.com/exadmin/example.com/mbx/alice", store::hr::ERROR_BAD_NETPATH},
+        {"http://mail01/public/example.com/mbx/alice", store::hr::ERROR_INVALID_NAME},
+        {"ftp://./backofficestorage/example.com/mbx/alice", store::hr::ERROR_INVALID_NAME},
+        {"file://./backofficestorage/example.com/public/alice", store::hr::ERROR_INVALID_NAME},
+        {"alice", store::hr::ERROR_INVALID_NAME},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        ExpectRefused([&] { store::ParseStoreUrl(c.url, kServer); }, c.number, c.url);
+    }
+}
 
 } // namespace
