@@ -49,7 +49,7 @@ public:
           pollTimer_(channel_.Executor()), delayTimer_(channel_.Executor()),
           stopTimer_(channel_.Executor()), lastBytesTimer_(channel_.Executor()),
           client_(std::move(client)), backend_(server.NewBackend()),
-          session_(*backend_, SessionSettingsFor(settings_, client), client_) {}
+          session_(*backend_, SessionSettingsFor(settings_, client_), client_) {}
 
     void Begin() override {
         begun_ = Clock::now();
