@@ -142,7 +142,9 @@ MachineNames ServerFolder::ReadMachineNames() const {
     MachineNames names{get("computer"),        get("domain"),
                        get("forest"),          get("gc_host"),
                        get("directory_uri"),   get("postmaster"),
-                       yesNo("take_keywords"), yesNo("envelope_recipient_list")};
+                       yesNo("take_keywords"), yesNo("envelope_recipient_list"),
+                       get("tls_certificate"), get("tls_key"),
+                       get("relay_host")};
     if (names.computerName.empty())
         throw Error(hr::E_INVALIDARG, MachineFile().string() + " names no computer");
     // Kept only when the file did not change between the two reads.
@@ -154,7 +156,8 @@ MachineNames ServerFolder::ReadMachineNames() const {
 void ServerFolder::WriteMachineNames(const MachineNames& names) const {
     // A value with a line break would be read back as a line of its own, a setting of its own.
     for (const auto* value : {&names.computerName, &names.domainDnsName, &names.forestDnsName,
-                              &names.globalCatalogHost, &names.directoryUri, &names.postmaster})
+                              &names.globalCatalogHost, &names.directoryUri, &names.postmaster,
+                              &names.tlsCertificate, &names.tlsKey, &names.relayHost})
         if (value->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
             throw Error(hr::E_INVALIDARG, "Cannot write " + MachineFile().string() +
                                               ": a value holds a line break or a NUL");
@@ -173,9 +176,22 @@ void ServerFolder::WriteMachineNames(const MachineNames& names) const {
         out << "take_keywords = yes\n";
     if (names.envelopeRecipientList)
         out << "envelope_recipient_list = yes\n";
+    for (const auto& [key, value] :
+         {std::pair{"tls_certificate", &names.tlsCertificate}, std::pair{"tls_key", &names.tlsKey},
+          std::pair{"relay_host", &names.relayHost}})
+        if (!value->empty())
+            out << key << " = " << *value << "\n";
     out.close();
     if (!out)
         throw Error(hr::E_FAIL, "Cannot write " + MachineFile().string());
+}
+
+std::filesystem::path ServerFolder::TlsCertificateFile(const MachineNames& names) const {
+    return names.tlsCertificate.empty() ? TlsDir() / "server.crt" : root_ / names.tlsCertificate;
+}
+
+std::filesystem::path ServerFolder::TlsKeyFile(const MachineNames& names) const {
+    return names.tlsKey.empty() ? TlsDir() / "server.key" : root_ / names.tlsKey;
 }
 
 } // namespace platform::host

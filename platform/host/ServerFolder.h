@@ -9,6 +9,7 @@
 //   <root>/com/           the class registry
 //   <root>/complus/       the COM+ catalog
 //   <root>/directory/     the private directory server's data, configuration, socket and pid
+//   <root>/tls/           the servers' certificate and key, unless machine.conf names others
 
 #include <filesystem>
 #include <map>
@@ -35,6 +36,13 @@ struct MachineNames {
     // Whether delivery writes X-RecipientList with the envelope recipients that reached the
     // mailbox, removing any the sender wrote (key "envelope_recipient_list", yes or no).
     bool envelopeRecipientList = false;
+    // The servers' TLS certificate (PEM, with any chain) and its key (keys "tls_certificate" and
+    // "tls_key"; a relative path is taken from the server folder; empty: the files in tls/).
+    std::string tlsCertificate{};
+    std::string tlsKey{};
+    // Where submission hands mail for other domains: "host:port" of an MTA that queues it (key
+    // "relay_host"; empty: such mail is refused).
+    std::string relayHost{};
 };
 
 class ServerFolder {
@@ -50,6 +58,10 @@ public:
     std::filesystem::path ComPlusDir() const { return root_ / "complus"; }
     std::filesystem::path DirectoryDir() const { return root_ / "directory"; }
     std::filesystem::path MachineFile() const { return root_ / "machine.conf"; }
+    std::filesystem::path TlsDir() const { return root_ / "tls"; }
+    // The TLS files the names give, or the ones in tls/ that "exhost init" makes.
+    std::filesystem::path TlsCertificateFile(const MachineNames& names) const;
+    std::filesystem::path TlsKeyFile(const MachineNames& names) const;
 
     // Reads machine.conf; fails when it cannot be read or lacks "computer".
     MachineNames ReadMachineNames() const;
