@@ -31,11 +31,15 @@ public:
             session_.OfferTls();
     }
 
+    bool ImplicitTls() const { return server_.Settings().tls && server_.Settings().implicitTls; }
+
     void Begin() override {
         log::Event(log::Severity::Info, "session-start")
             .Field("session", session_.Id())
             .Field("client", client_);
         begun_ = true;
+        if (ImplicitTls())
+            return StartTls();
         Send(session_.Greeting().Wire(), false);
     }
 
@@ -56,6 +60,10 @@ public:
     void Stop() override {
         if (closing_ || closed_)
             return;
+        if (handshaking_) { // nothing can be said to it until TLS is up
+            ending_ = "server stopping";
+            return Close();
+        }
         // Busy connections look at the server's state when their current step ends.
         if (!reading_)
             return;
@@ -98,11 +106,14 @@ private:
                        });
     }
 
-    // After the 220 to STARTTLS: the handshake, then the session starts over.
+    // After the 220 to STARTTLS, the handshake, then the session starts over; with implicit TLS,
+    // the handshake, then the greeting.
     void StartTls() {
         const auto& settings = server_.Settings();
+        handshaking_ = true;
         channel_.StartTls(settings.tls->Current(), settings.tlsHandshakeTimeout,
                           [self = shared_from_this()](error_code error) {
+                              self->handshaking_ = false;
                               if (self->closed_)
                                   return;
                               if (error) {
@@ -113,7 +124,10 @@ private:
                                   .Field("session", self->session_.Id())
                                   .Field("client", self->client_)
                                   .Field("tls", self->channel_.TlsDescription());
+                              const bool greet = !self->session_.StartingTls();
                               self->session_.TlsStarted();
+                              if (greet)
+                                  return self->Send(self->session_.Greeting().Wire(), false);
                               self->StartStep();
                               self->Continue();
                           });
@@ -340,6 +354,7 @@ private:
     std::string outgoing_;
     std::string heldReplies_; // replies waiting for the backend's answer
     bool reading_ = false;
+    bool handshaking_ = false; // a TLS handshake is under way
     bool writing_ = false;
     bool begun_ = false;   // admitted (not refused at once): its start and end are logged
     bool closing_ = false; // the last reply is on its way

@@ -46,8 +46,10 @@ struct ServerSettings {
     std::chrono::milliseconds lookupTimeout = std::chrono::seconds(5);
     // After Stop(), how long a client in the middle of sending a message may take to finish it.
     std::chrono::milliseconds drainTimeout = std::chrono::seconds(60);
-    // With credentials, STARTTLS is offered; a client must finish its handshake within the time.
+    // With credentials, STARTTLS is offered, or the session begins with the handshake
+    // (`implicitTls`, submission on port 465); a client must finish it within the time.
     std::shared_ptr<net::TlsCredentials> tls;
+    bool implicitTls = false;
     std::chrono::milliseconds tlsHandshakeTimeout = std::chrono::seconds(30);
 };
 
