@@ -1,10 +1,13 @@
 #include "FrontOptions.h"
 
+#include "ServerContext.h"
 #include "server/log/ServerLog.h"
 
 #include "platform/store/EventService.h"
 
 #include <CLI/CLI.hpp>
+
+#include <filesystem>
 
 namespace exhost {
 
@@ -59,6 +62,58 @@ void OpenLog(const std::string& log, const std::string& program) {
                 .Field("path", path)
                 .Field("reason", reason);
         });
+}
+
+void AddTlsOptions(CLI::App& command, TlsOptions& tls) {
+    auto* certificate =
+        command.add_option("--tls-cert", tls.certificate,
+                           "PEM file of the TLS certificate and its chain (default: machine.conf's "
+                           "tls_certificate, else tls/server.crt in the server folder)");
+    auto* key = command.add_option("--tls-key", tls.key,
+                                   "PEM file of the certificate's private key, readable by its "
+                                   "owner alone (default: tls_key, else tls/server.key)");
+    certificate->needs(key);
+    key->needs(certificate);
+}
+
+std::shared_ptr<server::net::TlsCredentials>
+OpenTlsCredentials(const platform::host::ServerFolder& folder,
+                   const platform::host::MachineNames& names, const TlsOptions& options) {
+    namespace fs = std::filesystem;
+    server::net::TlsFiles files;
+    if (!options.certificate.empty()) {
+        files = {fs::absolute(options.certificate), fs::absolute(options.key)};
+    } else {
+        files = {folder.TlsCertificateFile(names), folder.TlsKeyFile(names)};
+        std::error_code ignored;
+        const bool named = !names.tlsCertificate.empty() || !names.tlsKey.empty();
+        if (!named && !fs::exists(files.certificate, ignored) && !fs::exists(files.key, ignored))
+            return nullptr;
+    }
+    try {
+        return std::make_shared<server::net::TlsCredentials>(files);
+    } catch (const std::runtime_error& error) {
+        throw UsageError(std::string("TLS: ") + error.what());
+    }
+}
+
+void ReloadTlsCredentials(server::net::TlsCredentials* tls) {
+    namespace serverlog = server::log;
+    if (!tls) {
+        serverlog::Event(serverlog::Severity::Info, "tls-reload").Field("result", "no TLS");
+        return;
+    }
+    try {
+        tls->Reload();
+        serverlog::Event(serverlog::Severity::Info, "tls-reload")
+            .Field("result", "read")
+            .Field("certificate", tls->Files().certificate.string());
+    } catch (const std::exception& error) {
+        // The files in use stay: a half-copied certificate must not stop the server.
+        serverlog::Event(serverlog::Severity::Error, "tls-reload")
+            .Field("result", "kept the files in use")
+            .Field("reason", error.what());
+    }
 }
 
 } // namespace exhost

@@ -1,5 +1,6 @@
-// exhost imap: the server's IMAP front, in front of the mailboxes of the store. The first line on
-// standard output is the port it listens on, for scripts that ask for port 0.
+// exhost imap: the server's IMAP front, in front of the mailboxes of the store, with STARTTLS
+// and, on --tls-listen, implicit TLS. The first line on standard output is the port it listens
+// on (for scripts that ask for port 0); with --tls-listen, the second line is that port.
 
 #include "Commands.h"
 #include "FrontOptions.h"
@@ -16,6 +17,8 @@
 
 #include <iostream>
 #include <malloc.h>
+#include <optional>
+#include <vector>
 
 namespace exhost {
 
@@ -31,6 +34,8 @@ using server::mailstore::ImapMailboxBackend;
 struct ImapOptions {
     std::string root;
     std::string listen = "127.0.0.1:1143";
+    std::string tlsListen; // implicit TLS as well (IMAPS)
+    TlsOptions tls;
     std::size_t maxPerClient = imap::ServerSettings{}.maxSessionsPerClient;
     double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
     double lookupTimeout = 5;
@@ -46,10 +51,20 @@ void RunImap(const ImapOptions& options) {
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     const auto folder = OpenServerFolder(options.root);
     const auto endpoint = net::ParseListenAddress(options.listen, "127.0.0.1:1143 or [::1]:1143");
-    net::WarnIfNotLoopback("imap", endpoint.address(),
-                           "try passwords and read mail in clear text (this server has no TLS)");
+    std::optional<asio::ip::tcp::endpoint> tlsEndpoint;
+    if (!options.tlsListen.empty())
+        tlsEndpoint = net::ParseListenAddress(options.tlsListen, "127.0.0.1:1993 or [::]:993");
     const auto names = folder.ReadMachineNames();
+    const auto tls = OpenTlsCredentials(folder, names, options.tls);
+    if (tlsEndpoint && !tls)
+        throw UsageError("--tls-listen needs a certificate: none is named and " +
+                         folder.TlsDir().string() + " holds none (\"exhost tls --new\" makes one)");
+    if (!tls)
+        net::WarnIfNotLoopback("imap", endpoint.address(),
+                               "read the greeting only: without a TLS certificate nobody there "
+                               "may log in");
     imap::ServerSettings settings;
+    settings.tls = tls;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
     settings.maxSessionsPerClient = options.maxPerClient;
     settings.loginTimeout = Milliseconds(options.loginTimeout);
@@ -61,18 +76,37 @@ void RunImap(const ImapOptions& options) {
     auto cache = std::make_shared<FolderCache>();
 
     asio::io_context io;
-    imap::Server server(io, endpoint, settings, [&] {
+    const auto backends = [&] {
         return std::make_unique<ImapMailboxBackend>(folder, logins, cache);
-    });
-    ServeUntilSignalled(io, server, [&] {
-        const auto bound = server.LocalEndpoint();
-        std::cout << bound.port() << "\n"
-                  << "listening on " << bound.address().to_string() << ":" << bound.port() << " as "
-                  << settings.session.hostName << std::endl;
-        server::log::Event(server::log::Severity::Info, "server-start")
-            .Field("listen", bound.address().to_string() + ":" + std::to_string(bound.port()))
-            .Field("host", settings.session.hostName)
-            .Field("max_per_client", settings.maxSessionsPerClient);
+    };
+    std::vector<std::unique_ptr<imap::Server>> servers;
+    servers.push_back(std::make_unique<imap::Server>(io, endpoint, settings, backends));
+    if (tlsEndpoint) {
+        auto implicit = settings;
+        implicit.implicitTls = true;
+        servers.push_back(std::make_unique<imap::Server>(io, *tlsEndpoint, implicit, backends));
+    }
+    std::vector<imap::Server*> fronts;
+    for (auto& front : servers)
+        fronts.push_back(front.get());
+    ServeUntilSignalled(io, fronts, tls.get(), [&] {
+        for (const auto* front : fronts)
+            std::cout << front->LocalEndpoint().port() << "\n";
+        for (const auto* front : fronts) {
+            const auto bound = front->LocalEndpoint();
+            const auto where = bound.address().to_string() + ":" + std::to_string(bound.port());
+            const char* how = !tls                            ? "plain text only"
+                              : front->Settings().implicitTls ? "implicit TLS"
+                                                              : "STARTTLS";
+            std::cout << "listening on " << where << " (" << how << ") as "
+                      << settings.session.hostName << "\n";
+            server::log::Event(server::log::Severity::Info, "server-start")
+                .Field("listen", where)
+                .Field("tls", how)
+                .Field("host", settings.session.hostName)
+                .Field("max_per_client", settings.maxSessionsPerClient);
+        }
+        std::cout << std::flush;
     });
 }
 
@@ -83,6 +117,10 @@ void AddImapCommand(CLI::App& app) {
     auto* command = app.add_subcommand("imap", "Serve the mailboxes to mail clients over IMAP");
     AddRootOption(*command, options->root);
     AddListenOption(*command, options->listen);
+    command->add_option("--tls-listen", options->tlsListen,
+                        "IP address and port to listen on with implicit TLS as well (IMAPS, "
+                        "port 993 by convention)");
+    AddTlsOptions(*command, options->tls);
     AddMaxPerClientOption(*command, options->maxPerClient);
     AddSecondsOption(*command, "--login-timeout", options->loginTimeout,
                      "Seconds a session may take to log in before it is closed with BYE");

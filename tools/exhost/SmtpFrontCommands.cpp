@@ -20,6 +20,7 @@
 #include <iostream>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 namespace exhost {
 
@@ -47,6 +48,7 @@ struct SmtpOptions {
     double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
     double rememberRecipients = 30;
     std::string log = "stderr";
+    TlsOptions tls;
 };
 
 void RunSmtp(const SmtpOptions& options) {
@@ -81,13 +83,16 @@ void RunSmtp(const SmtpOptions& options) {
     settings.commandTimeout = Milliseconds(options.commandTimeout);
     settings.dataTimeout = Milliseconds(options.dataTimeout);
     settings.sessionTimeout = Milliseconds(options.sessionTimeout);
+    // STARTTLS protects what crosses a network; a unix socket's peer is on this machine.
+    if (options.socket.empty())
+        settings.tls = OpenTlsCredentials(folder, folder.ReadMachineNames(), options.tls);
 
     asio::io_context io;
     smtp::Server server(io, endpoint, settings,
                         [&] { return std::make_unique<SmtpDeliveryBackend>(delivery); });
     if (socketFile)
         socketFile->MoveIntoPlace();
-    ServeUntilSignalled(io, server, [&] {
+    ServeUntilSignalled(io, std::vector{&server}, settings.tls.get(), [&] {
         const auto bound = server.LocalEndpoint();
         if (options.socket.empty())
             std::cout << bound.port() << "\n"
@@ -98,12 +103,14 @@ void RunSmtp(const SmtpOptions& options) {
                       << (options.socketGroup.empty()
                               ? " (owner only)"
                               : " (owner and group " + options.socketGroup + ")");
-        std::cout << " as " << settings.hostName << ", messages up to " << options.maxSize
-                  << " octets" << std::endl;
+        std::cout << (settings.tls ? " (STARTTLS)" : " (plain text only)") << " as "
+                  << settings.hostName << ", messages up to " << options.maxSize << " octets"
+                  << std::endl;
         server::log::Event(server::log::Severity::Info, "server-start")
             .Field("listen", options.socket.empty()
                                  ? bound.address().to_string() + ":" + std::to_string(bound.port())
                                  : options.socket)
+            .Field("tls", settings.tls ? "STARTTLS" : "plain text only")
             .Field("host", settings.hostName)
             .Field("max_size", options.maxSize);
     });
@@ -143,6 +150,7 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
                      "asking again (0: ask for every RCPT)")
         ->check(CLI::Range(0.0, 86400.0))
         ->capture_default_str();
+    AddTlsOptions(*command, options->tls);
     AddLogOption(*command, options->log);
     command->callback([options] { RunSmtp(*options); });
     return command;

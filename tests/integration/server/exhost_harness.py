@@ -69,13 +69,16 @@ def reply(reader, tag):
 
 
 class ImapServer:
-    """"exhost imap" with the options, on the port it prints first. Its standard error is read
-    all along, so that a server that logs much never blocks on a full pipe, and kept."""
+    """"exhost imap" (or another server command) with the options, on the port it prints first;
+    with --tls-listen, its implicit TLS port is the second. Its standard error is read all
+    along, so that a server that logs much never blocks on a full pipe, and kept."""
 
-    def __init__(self, *options):
-        self.process = subprocess.Popen([EXHOST, "imap", "--listen", "127.0.0.1:0", *options],
+    def __init__(self, *options, command="imap"):
+        self.process = subprocess.Popen([EXHOST, command, "--listen", "127.0.0.1:0", *options],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
+        if "--tls-listen" in options:
+            self.tls_port = int(self.process.stdout.readline())
         self.lines = []
         self.reader = threading.Thread(target=lambda: self.lines.extend(self.process.stderr),
                                        daemon=True)

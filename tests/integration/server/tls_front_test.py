@@ -1,0 +1,227 @@
+"""TLS on the SMTP, LMTP and IMAP fronts, from clients the project did not write: Python's ssl
+with smtplib and imaplib, openssl s_client, curl and swaks. A server folder of its own whose
+certificate "exhost init" made; the clients verify it against that file and the host name.
+
+usage: tls_front_test.py EXHOST FIXTURES_DIR
+"""
+
+import imaplib
+import os
+import shutil
+import signal
+import smtplib
+import socket
+import ssl
+import subprocess
+import sys
+import time
+import unittest
+
+import exhost_harness
+from exhost_harness import ImapServer, exhost, run
+
+FIXTURES = None
+PASSWORD = "wonderland-7"
+MESSAGE = b"From: bob@example.net\r\nTo: alice@example.com\r\nSubject: over TLS\r\n\r\nHi\r\n"
+
+
+def tls_client(root, **versions):
+    """A client context that trusts only the server folder's own certificate."""
+    context = ssl.create_default_context(cafile=os.path.join(root, "tls", "server.crt"))
+    context.check_hostname = False  # the certificate names the server, not 127.0.0.1
+    for name, version in versions.items():
+        setattr(context, name, version)
+    return context
+
+
+def s_client(port, *options, stdin=b"", timeout=20):
+    """openssl s_client's exit code and output; it quits at the end of `stdin`."""
+    result = subprocess.run(["openssl", "s_client", "-connect", f"127.0.0.1:{port}",
+                             "-ign_eof" if stdin else "-quiet", *options], input=stdin,
+                            capture_output=True, timeout=timeout)
+    return result.returncode, (result.stdout + result.stderr).decode(errors="replace")
+
+
+class TlsFronts(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = exhost_harness.server_folder("lvtls", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "2")
+        cls.certificate = os.path.join(cls.root, "tls", "server.crt")
+        cls.imap = ImapServer("--root", cls.root, "--tls-listen", "127.0.0.1:0")
+        cls.smtp = ImapServer("--root", cls.root, command="smtp")
+        cls.lmtp = ImapServer("--root", cls.root, command="lmtp")
+
+    @classmethod
+    def tearDownClass(cls):
+        for server in (cls.imap, cls.smtp, cls.lmtp):
+            code, log = server.stop()
+            assert code == 0, log
+        exhost_harness.remove_server_folder(cls.root)
+
+    def imaps(self):
+        client = imaplib.IMAP4_SSL("127.0.0.1", self.imap.tls_port,
+                                   ssl_context=tls_client(self.root))
+        client.login("alice@example.com", PASSWORD)
+        return client
+
+    def test_smtp_starttls_delivers_and_the_mail_is_read_over_imaps(self):
+        with smtplib.SMTP("127.0.0.1", self.smtp.port, timeout=20) as client:
+            client.ehlo()
+            self.assertTrue(client.has_extn("starttls"))
+            client.starttls(context=tls_client(self.root))
+            client.ehlo()
+            self.assertFalse(client.has_extn("starttls"))
+            self.assertEqual(client.sendmail("bob@example.net", ["alice@example.com"], MESSAGE),
+                             {})
+        client = self.imaps()
+        client.select("INBOX")
+        kind, found = client.search(None, "SUBJECT", '"over TLS"')
+        self.assertEqual(kind, "OK")
+        self.assertTrue(found[0].split(), "the message sent over STARTTLS is not in the Inbox")
+        client.logout()
+
+    def test_imap_starttls_then_login(self):
+        client = imaplib.IMAP4("127.0.0.1", self.imap.port)
+        self.assertIn("STARTTLS", client.capabilities)
+        client.starttls(ssl_context=tls_client(self.root))
+        self.assertNotIn("STARTTLS", client.capabilities)
+        self.assertEqual(client.login("alice@example.com", PASSWORD)[0], "OK")
+        self.assertEqual(client.select("INBOX")[0], "OK")
+        client.logout()
+
+    def test_peers_verify_the_certificate_of_every_front(self):
+        for port, options in [(self.smtp.port, ["-starttls", "smtp"]),
+                              (self.lmtp.port, ["-starttls", "lmtp"]),
+                              (self.imap.port, ["-starttls", "imap"]),
+                              (self.imap.tls_port, [])]:
+            with self.subTest(port=port, options=options):
+                code, output = s_client(port, "-CAfile", self.certificate, "-brief", *options)
+                self.assertEqual(code, 0, output)
+                self.assertIn("Verification: OK", output)
+                self.assertRegex(output, r"Protocol version: TLSv1\.[23]")
+
+    def test_old_protocols_and_weak_ciphers_are_refused(self):
+        for port, options in [(self.imap.tls_port, ["-tls1"]), (self.imap.tls_port, ["-tls1_1"]),
+                              (self.smtp.port, ["-starttls", "smtp", "-tls1_1"]),
+                              (self.imap.tls_port, ["-tls1_2", "-cipher", "AES128-SHA"]),
+                              (self.imap.tls_port, ["-tls1_2", "-cipher", "DHE-RSA-AES128-SHA"]),
+                              (self.imap.tls_port, ["-tls1_2", "-cipher", "RC4-SHA"])]:
+            with self.subTest(options=options):
+                code, output = s_client(port, "-cipher", "ALL:@SECLEVEL=0", *options)
+                self.assertNotEqual(code, 0, output)
+                self.assertNotIn("Protocol version", output)
+        context = tls_client(self.root, maximum_version=ssl.TLSVersion.TLSv1_1,
+                             minimum_version=ssl.TLSVersion.TLSv1)
+        context.set_ciphers("ALL:@SECLEVEL=0")
+        with self.assertRaises(ssl.SSLError):
+            imaplib.IMAP4_SSL("127.0.0.1", self.imap.tls_port, ssl_context=context)
+
+    def test_commands_pipelined_behind_starttls_are_dropped(self):
+        for port, greeting, injected, after, expected in [
+                (self.smtp.port, b"220", b"STARTTLS\r\nMAIL FROM:<x@example.net>\r\n",
+                 b"EHLO client\r\n", b"250-"),
+                (self.lmtp.port, b"220", b"LHLO client\r\nSTARTTLS\r\nRSET\r\n",
+                 b"LHLO client\r\n", b"250-"),
+                (self.imap.port, b"* OK", b"a STARTTLS\r\nb LOGIN alice@example.com x\r\n",
+                 b"c NOOP\r\n", b"c OK")]:
+            with self.subTest(port=port):
+                with socket.create_connection(("127.0.0.1", port), timeout=20) as plain:
+                    reader = plain.makefile("rb")
+                    self.assertTrue(reader.readline().startswith(greeting))
+                    plain.sendall(injected)
+                    line = reader.readline()
+                    while line.startswith(b"250-"):  # LHLO's answer
+                        line = reader.readline()
+                    if injected.startswith(b"LHLO"):
+                        line = reader.readline()
+                    self.assertTrue(line.startswith((b"220 ", b"a OK")), line)
+                    with tls_client(self.root).wrap_socket(plain) as secure:
+                        secure.sendall(after)
+                        first = secure.recv(4096)
+                        # The first answer through TLS is to what came through TLS.
+                        self.assertTrue(first.startswith(expected), first)
+
+    def test_implicit_tls_port_speaks_nothing_before_the_handshake(self):
+        with socket.create_connection(("127.0.0.1", self.imap.tls_port), timeout=20) as plain:
+            plain.sendall(b"a CAPABILITY\r\n")
+            plain.settimeout(5)
+            try:
+                answer = plain.recv(100)
+            except (socket.timeout, ConnectionResetError):
+                answer = b""
+            self.assertNotIn(b"* OK", answer)
+
+    def test_curl_and_swaks(self):
+        listing = subprocess.run(
+            ["curl", "-s", "--cacert", self.certificate, "--resolve",
+             f"{self.host()}:{self.imap.tls_port}:127.0.0.1", "--user",
+             f"alice@example.com:{PASSWORD}", f"imaps://{self.host()}:{self.imap.tls_port}/"],
+            capture_output=True, text=True, timeout=30)
+        self.assertEqual(listing.returncode, 0, listing.stderr)
+        self.assertIn("INBOX", listing.stdout)
+        sent = subprocess.run(
+            ["swaks", "--server", "127.0.0.1", "--port", str(self.smtp.port), "--tls",
+             "--from", "bob@example.net", "--to", "alice@example.com", "--header",
+             "Subject: by swaks"], capture_output=True, text=True, timeout=60)
+        self.assertEqual(sent.returncode, 0, sent.stdout + sent.stderr)
+        self.assertIn("<~  220 2.0.0", sent.stdout)
+        self.assertIn("TLS started", sent.stdout)
+
+    def host(self):
+        """The name the certificate is for."""
+        text = subprocess.run(["openssl", "x509", "-in", self.certificate, "-noout", "-subject",
+                               "-nameopt", "sep_multiline"], capture_output=True,
+                              text=True).stdout
+        return text.split("CN=")[1].split()[0]
+
+    def test_sighup_reads_a_new_certificate_and_sessions_go_on(self):
+        before = self.imaps()
+        saved = {name: open(os.path.join(self.root, "tls", name), "rb").read()
+                 for name in ("server.crt", "server.key")}
+        try:
+            exhost("tls", "--new")
+            self.imap.process.send_signal(signal.SIGHUP)
+            time.sleep(0.5)
+            self.assertEqual(before.noop()[0], "OK")
+            fresh = self.imaps()  # verified against the new file
+            self.assertEqual(fresh.noop()[0], "OK")
+            fresh.logout()
+        finally:
+            for name, content in saved.items():
+                path = os.path.join(self.root, "tls", name)
+                with open(path, "wb") as out:
+                    out.write(content)
+            self.imap.process.send_signal(signal.SIGHUP)
+            time.sleep(0.5)
+        self.assertEqual(before.noop()[0], "OK")
+        before.logout()
+        self.assertIn("tls-reload", "".join(self.imap.lines))
+
+    def test_files_that_cannot_be_used_stop_the_start_naming_the_file(self):
+        tls = os.path.join(self.root, "tls")
+        scratch = os.path.join(self.root, "scratch")
+        os.makedirs(scratch, exist_ok=True)
+        readable = os.path.join(scratch, "readable.key")
+        shutil.copy(os.path.join(tls, "server.key"), readable)
+        os.chmod(readable, 0o644)
+        cases = [
+            (["--tls-cert", os.path.join(scratch, "missing.crt"), "--tls-key", readable],
+             "missing.crt"),
+            (["--tls-cert", os.path.join(tls, "server.crt"), "--tls-key", readable],
+             "readable.key"),
+            (["--tls-cert", os.path.join(tls, "server.key"), "--tls-key",
+              os.path.join(tls, "server.key")], "server.key"),
+        ]
+        for command in ("imap", "smtp"):
+            for options, named in cases:
+                with self.subTest(command=command, options=options):
+                    result = run(command, "--listen", "127.0.0.1:0", *options)
+                    self.assertNotEqual(result.returncode, 0)
+                    self.assertIn(named, result.stderr)
+                    self.assertEqual(result.stdout, "")
+
+
+if __name__ == "__main__":
+    exhost_harness.EXHOST, FIXTURES = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
