@@ -23,6 +23,7 @@ void Output::Append(Output&& later) {
     if (later.close && !close)
         ending = std::move(later.ending);
     close = close || later.close;
+    startTls = startTls || later.startTls;
 }
 
 Output Answer(std::string bytes) {

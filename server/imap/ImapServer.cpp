@@ -143,6 +143,10 @@ private:
         if (reading_ || closing_ || startingTls_ || handshaking_ ||
             unreadInput_.size() >= heldInput || OutputFull())
             return;
+        // While a step that may be STARTTLS runs, nothing is read: the client's first bytes
+        // after the answer are its TLS handshake, which a read in clear would swallow.
+        if (busy_ && MayStartTls())
+            return;
         reading_ = true;
         ArmAutoLogout();
         channel_.ReadSome(
@@ -164,6 +168,7 @@ private:
     }
 
     bool OutputFull() const { return unsent_ >= settings_.maxUnsentOutput; }
+    bool MayStartTls() const { return settings_.tls && !channel_.Encrypted() && !loggedIn_; }
 
     // Starts the session's next step when it is free: the input received, or what it holds
     // already (then the input waits, so that the session never holds more than one share).
