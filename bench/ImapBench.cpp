@@ -110,11 +110,12 @@ public:
 
     // The fastest of five runs of the operation, in seconds, as imaplib measured it; as the
     // user whose Inbox holds the message with a million keywords when `tagged`.
-    double Measure(const std::string& operation, bool tagged = false) const {
-        const std::string command = "/usr/bin/python3 " LORVANTA_SOURCE_DIR
-                                    "/bench/imap_client_bench.py " +
-                                    std::to_string(port_) + " " + (tagged ? taggedUser_ : user_) +
-                                    " " + kPassword + " " + operation + " 5";
+    // Over implicit TLS when `tls`.
+    double Measure(const std::string& operation, bool tagged = false, bool tls = false) const {
+        const std::string command =
+            "/usr/bin/python3 " LORVANTA_SOURCE_DIR "/bench/imap_client_bench.py " +
+            (tls ? "tls:" + std::to_string(tlsPort_) : std::to_string(port_)) + " " +
+            (tagged ? taggedUser_ : user_) + " " + kPassword + " " + operation + " 5";
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe)
             throw std::runtime_error("cannot run " + command);
@@ -156,19 +157,23 @@ private:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> arguments = {EXHOST_BINARY, "imap",     "--root",
-                                              root,          "--listen", "127.0.0.1:0"};
+        std::vector<std::string> arguments = {EXHOST_BINARY,  "imap",       "--root",
+                                              root,           "--listen",   "127.0.0.1:0",
+                                              "--tls-listen", "127.0.0.1:0"};
         const auto argv = platform::text::NullTerminated(arguments);
         if (posix_spawn(&pid_, EXHOST_BINARY, &actions, nullptr, argv.data(), environ) != 0)
             throw std::runtime_error("cannot start exhost imap");
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
-        std::string first;
+        // The plain port, then the implicit TLS one.
+        std::string lines[2];
         char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            first += c;
+        for (auto& line : lines)
+            while (read(out[0], &c, 1) == 1 && c != '\n')
+                line += c;
         close(out[0]);
-        port_ = static_cast<unsigned short>(std::stoul(first));
+        port_ = static_cast<unsigned short>(std::stoul(lines[0]));
+        tlsPort_ = static_cast<unsigned short>(std::stoul(lines[1]));
     }
 
     testsupport::ScopedServerFolder folder_;
@@ -177,6 +182,7 @@ private:
     double keywordsStoreSeconds_ = 0;
     pid_t pid_ = -1;
     unsigned short port_ = 0;
+    unsigned short tlsPort_ = 0;
 };
 
 BenchServer& Server() {
@@ -184,9 +190,9 @@ BenchServer& Server() {
     return server;
 }
 
-void Run(benchmark::State& state, const std::string& operation) {
+void Run(benchmark::State& state, const std::string& operation, bool tls = false) {
     for (auto _ : state)
-        state.SetIterationTime(Server().Measure(operation));
+        state.SetIterationTime(Server().Measure(operation, false, tls));
 }
 
 void BM_ImapUidFetchAll(benchmark::State& state) {
@@ -197,6 +203,19 @@ void BM_ImapUidSearchKeyword(benchmark::State& state) {
 }
 void BM_ImapLoginSelectLogout(benchmark::State& state) {
     Run(state, "login-select");
+}
+// Goal: within 10 % of the plain text figure.
+void BM_ImapUidFetchAllTls(benchmark::State& state) {
+    Run(state, "fetch-all", true);
+}
+void BM_ImapLoginSelectLogoutTls(benchmark::State& state) {
+    Run(state, "login-select", true);
+}
+// A full handshake (no tickets, no resumption) with the greeting; the server is one process.
+void BM_ImapTlsHandshake(benchmark::State& state) {
+    Run(state, "handshake", true);
+    state.counters["handshakes_per_s"] =
+        benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_StoreMessageWithMillionKeywords(benchmark::State& state) {
@@ -211,6 +230,12 @@ void BM_ImapSelectMillionKeywords(benchmark::State& state) {
 BENCHMARK(BM_ImapUidFetchAll)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImapUidSearchKeyword)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImapLoginSelectLogout)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImapUidFetchAllTls)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImapLoginSelectLogoutTls)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImapTlsHandshake)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StoreMessageWithMillionKeywords)
     ->Iterations(1)
     ->UseManualTime()

@@ -155,15 +155,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SessionSettings settings;
     settings.limits = settings.loginLimits = kLimits;
     settings.outputPart = 64; // answers in many parts
+    // The seed also says whether STARTTLS is offered and whether a password may come in clear.
+    settings.tlsOffered = (data[0] & 1) != 0;
+    settings.loginInClear = (data[0] & 2) != 0;
     Session session(backend, settings);
     std::string wire = session.Greeting();
     std::uint32_t random = seed;
+    bool encrypted = false;
     for (std::size_t fed = 0; fed < stream.size() && !session.Closed();) {
         random = random * 1103515245u + 12345u;
         const auto piece = std::min<std::size_t>(1 + (random >> 16) % 64, stream.size() - fed);
         auto output = session.Receive(stream.substr(fed, piece));
         fed += piece;
         wire += output.bytes;
+        if (output.startTls) {
+            fuzz::Check(settings.tlsOffered && !encrypted, "STARTTLS only when offered, once",
+                        stream, output.bytes);
+            fuzz::Check(!output.pending, "what came behind STARTTLS is dropped", stream);
+            encrypted = true;
+        }
+        fuzz::Check(encrypted || settings.loginInClear ||
+                        output.bytes.find(" OK [CAPABILITY") == std::string::npos,
+                    "no login in clear where passwords must not cross the network", stream,
+                    output.bytes);
         // What the session holds is answered before more input, as the server does.
         while (output.pending) {
             output = session.Receive({});

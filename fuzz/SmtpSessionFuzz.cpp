@@ -6,7 +6,8 @@
 // must be well-formed on the wire; a message may reach the backend only after a 354 and only once
 // the stream has held as many CRLF "." CRLF as there were deliveries, and it must hold CRLF line
 // ends only. A backend that throws is answered like any failure; the replies given before the
-// caller says they were sent stay near the limit; a closed session answers nothing more.
+// caller says they were sent stay near the limit; a closed session answers nothing more. With
+// STARTTLS offered, what arrives between its 220 and the handshake is neither answered nor kept.
 
 #include "FuzzCheck.h"
 
@@ -109,6 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ScriptedBackend backend;
     Session session("fuzz.example", limits, backend,
                     (data[0] & 1) != 0 ? Protocol::Lmtp : Protocol::Smtp);
+    // Bit 5 of the seed offers STARTTLS; the handshake then "succeeds" after a piece or two.
+    if ((data[0] & 32) != 0)
+        session.OfferTls();
+    std::size_t handshake = 0; // pieces until the pretended handshake is done
     CheckReply(session.Greeting(), stream);
     CheckReply(session.ClosingReply(), stream);
 
@@ -142,7 +147,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto piece = std::min<std::size_t>(1 + next() % 48, stream.size() - fed);
         const auto bytes = stream.substr(fed, piece);
         fed += piece;
-        check(session.Receive(bytes));
+        if (session.StartingTls()) {
+            // Sent in clear before the handshake: neither answered nor kept for later.
+            fuzz::Check(session.Receive(bytes).empty() && !session.PendingCall(),
+                        "nothing is answered between STARTTLS and the handshake", stream);
+            if (++handshake % 2 == 0)
+                session.TlsStarted();
+            continue;
+        }
+        const auto replies = session.Receive(bytes);
+        for (const auto& reply : replies)
+            fuzz::Check(!session.Encrypted() || reply.code != 220 || reply.lines.empty() ||
+                            reply.lines[0].find("TLS") == std::string::npos,
+                        "TLS starts once", stream);
+        check(replies);
         // Answer now, or only after more input has arrived (as a slow backend would); send the
         // replies now, or let them wait while more input arrives (as a client that does not read
         // makes them wait).

@@ -33,11 +33,11 @@ Output Id(SessionContext&, const Command& command) {
 }
 
 Output StartTls(SessionContext& session, const Command& command) {
+    if (session.encrypted)
+        return Answer(Tagged(command.tag, "BAD", "TLS is already active"));
     if (!session.settings.tlsOffered)
         return Answer(
             Tagged(command.tag, "BAD", "STARTTLS is not offered here: this server has no TLS"));
-    if (session.encrypted)
-        return Answer(Tagged(command.tag, "BAD", "TLS is already active"));
     if (session.state != SessionState::NotAuthenticated)
         return Answer(Tagged(command.tag, "BAD", "STARTTLS comes before the login"));
     if (!command.arguments.empty())

@@ -25,11 +25,11 @@ struct Script {
 };
 
 // Each script on a session of its own, taken to `start`, with a backend of its own.
-void RunScripts(Start start, const std::vector<Script>& scripts) {
+void RunScripts(Start start, const std::vector<Script>& scripts, SessionSettings settings = {}) {
     for (const auto& script : scripts) {
         SCOPED_TRACE(script.name);
         TestBackend backend;
-        Session session(backend, SessionSettings{});
+        Session session(backend, settings);
         ASSERT_TRUE(Begin(session, start));
         for (const auto& step : script.steps) {
             const auto got = session.Receive(step.send).bytes;
@@ -75,6 +75,56 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
          {"syntax error keeps the session",
           {{"a LOGIN \"x\r\n", "~a BAD Syntax error"},
            {"b NOOP\r\n", "b OK NOOP completed\r\n"}}}});
+}
+
+TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) {
+    const auto withTls = [](bool local, bool encrypted) {
+        SessionSettings settings;
+        settings.tlsOffered = !encrypted;
+        settings.encrypted = encrypted;
+        settings.loginInClear = local;
+        return settings;
+    };
+    const std::string refused = "a NO [PRIVACYREQUIRED] Log in after STARTTLS\r\n";
+    const std::string after = " IDLE UIDPLUS UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+                              "completed\r\n";
+    struct Case {
+        const char* name;
+        SessionSettings settings;
+        std::vector<Script> scripts;
+    };
+    for (const auto& [name, settings, scripts] : std::vector<Case>{
+             {"from afar, in clear",
+              withTls(false, false),
+              {{"capability",
+                {{"a CAPABILITY\r\n",
+                  "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR LOGINDISABLED STARTTLS" + after}}},
+               {"login", {{"a LOGIN alice secret\r\n", refused}}},
+               {"authenticate", {{"a AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA==\r\n", refused}}},
+               {"starttls", {{"a STARTTLS\r\n", "a OK Begin TLS negotiation now\r\n"}}},
+               {"what follows starttls came in clear and is dropped",
+                {{"a STARTTLS\r\nb LOGIN alice secret\r\n", "a OK Begin TLS negotiation now\r\n"},
+                 {"c NOOP\r\n", "c OK NOOP completed\r\n"}}},
+               {"starttls with arguments",
+                {{"a STARTTLS now\r\n", "a BAD STARTTLS takes no arguments\r\n"}}}}},
+             {"on this machine, in clear",
+              withTls(true, false),
+              {{"capability",
+                {{"a CAPABILITY\r\n",
+                  "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN STARTTLS" + after}}},
+               {"starttls after login",
+                {{"a LOGIN alice secret\r\n", "~a OK"},
+                 {"b STARTTLS\r\n", "b BAD STARTTLS comes before the login\r\n"}}}}},
+             {"from afar, implicit TLS",
+              withTls(false, true),
+              {{"capability",
+                {{"a CAPABILITY\r\n",
+                  "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN" + after}}},
+               {"starttls", {{"a STARTTLS\r\n", "a BAD TLS is already active\r\n"}}},
+               {"login", {{"a LOGIN alice secret\r\n", "~a OK [CAPABILITY"}}}}}}) {
+        SCOPED_TRACE(name);
+        RunScripts(Fresh, scripts, settings);
+    }
 }
 
 TEST(ImapSessionTest, FailedLoginsAreDelayedAndEndTheSessionAfterAFew) {

@@ -360,3 +360,43 @@ TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
 }
 
 } // namespace
+
+TEST(SmtpSession, StartTlsDropsWhatCameWithItAndTheSessionStartsOverEncrypted) {
+    const std::string mail = "MAIL FROM:<bob@example.net>\r\n";
+    struct Case {
+        const char* name;
+        std::string input;
+        std::vector<int> codes;
+        bool starting = true;
+    };
+    for (const auto& [name, input, codes, starting] : std::vector<Case>{
+             {"answered", kEhlo + "STARTTLS\r\n", {250, 220}},
+             {"before the greeting", "STARTTLS\r\n", {220}},
+             {"a command pipelined behind it is dropped",
+              kEhlo + "STARTTLS\r\n" + mail + kRcpt,
+              {250, 220}},
+             {"not in a transaction", kEhlo + mail + "STARTTLS\r\n", {250, 250, 503}, false},
+             {"no arguments", kEhlo + "STARTTLS now\r\n", {250, 501}, false}}) {
+        SCOPED_TRACE(name);
+        TestBackend backend;
+        Session session("mail01.example.com", SmallLimits(), backend);
+        session.OfferTls();
+        EXPECT_EQ(Codes(session.Feed(input)), codes);
+        EXPECT_EQ(session.StartingTls(), starting);
+        if (!starting)
+            continue;
+        // Sent in clear before the handshake: ignored.
+        EXPECT_TRUE(session.Feed(mail).empty());
+        session.TlsStarted();
+        EXPECT_TRUE(session.Encrypted());
+        // The client greets again; STARTTLS is no longer offered, nor taken.
+        EXPECT_EQ(Codes(session.Feed(mail)), std::vector<int>{503});
+        const auto ehlo = session.Feed(kEhlo);
+        ASSERT_EQ(Codes(ehlo), std::vector<int>{250});
+        EXPECT_EQ(std::count(ehlo[0].lines.begin(), ehlo[0].lines.end(), "STARTTLS"), 0);
+        EXPECT_EQ(Codes(session.Feed("STARTTLS\r\n" + mail + kRcpt + "DATA\r\n" + kMessage)),
+                  (std::vector<int>{503, 250, 250, 354, 250}));
+        ASSERT_EQ(backend.shared.envelopes.size(), 1u);
+        EXPECT_EQ(backend.shared.envelopes[0].protocol, "ESMTPS");
+    }
+}
