@@ -2,12 +2,16 @@
 client sees of the Inbox: for each message its UID, subject, flags and keywords, then for each of
 the given addresses what SEARCH KEYWORD returns.
 
-usage: imap_report.py HOST PORT USER PASSWORD ADDRESS...
+With --tls CERTIFICATE the port speaks implicit TLS (IMAPS), the server's certificate checked
+against that file.
+
+usage: imap_report.py [--tls CERTIFICATE] HOST PORT USER PASSWORD ADDRESS...
 """
 
 import email.header
 import imaplib
 import re
+import ssl
 import sys
 
 
@@ -21,11 +25,20 @@ def subject_of(header_bytes):
 
 
 def main(argv):
+    certificate = None
+    if len(argv) > 2 and argv[1] == "--tls":
+        certificate, argv = argv[2], argv[2:]
     if len(argv) < 6:
         print(__doc__.strip(), file=sys.stderr)
         return 2
     host, port, user, password, addresses = argv[1], int(argv[2]), argv[3], argv[4], argv[5:]
-    client = imaplib.IMAP4(host, port)
+    if certificate:
+        context = ssl.create_default_context(cafile=certificate)
+        context.check_hostname = False  # it names the server, not the loopback address
+        client = imaplib.IMAP4_SSL(host, port, ssl_context=context)
+        print(f"IMAPS: {client.sock.version()} {client.sock.cipher()[0]}")
+    else:
+        client = imaplib.IMAP4(host, port)
     client.login(user, password)
     client.select("INBOX", readonly=True)
     typ, data = client.uid("FETCH", "1:*", "(UID FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])")

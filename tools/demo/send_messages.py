@@ -1,13 +1,15 @@
 """Sends message files to an SMTP server (or with --lmtp an LMTP server, whose HOST may be the
 path of a unix socket, PORT then being ignored) in one session, one transaction per file, in the
-order given, and prints the server's reply to each. Exits with 1 at the first message not
-accepted.
+order given, and prints the server's reply to each. With --starttls CERTIFICATE the session is
+encrypted first, the server's certificate checked against that file. Exits with 1 at the first
+message not accepted.
 
-usage: send_messages.py [--lmtp] HOST PORT RECIPIENT FILE...
+usage: send_messages.py [--lmtp] [--starttls CERTIFICATE] HOST PORT RECIPIENT FILE...
 """
 
 import re
 import smtplib
+import ssl
 import sys
 
 
@@ -15,6 +17,9 @@ def main(argv):
     lmtp = len(argv) > 1 and argv[1] == "--lmtp"
     if lmtp:
         argv = argv[1:]
+    certificate = None
+    if len(argv) > 2 and argv[1] == "--starttls":
+        certificate, argv = argv[2], argv[2:]
     if len(argv) < 5:
         print(__doc__.strip(), file=sys.stderr)
         return 2
@@ -22,6 +27,12 @@ def main(argv):
     client = smtplib.LMTP if lmtp else smtplib.SMTP
     with client(host, port) as server:
         server.ehlo("lorvanta-demo")
+        if certificate:
+            context = ssl.create_default_context(cafile=certificate)
+            context.check_hostname = False  # it names the server, not the loopback address
+            server.starttls(context=context)
+            print(f"STARTTLS: {server.sock.version()} {server.sock.cipher()[0]}")
+            server.ehlo("lorvanta-demo")
         for name in files:
             with open(name, "rb") as message_file:
                 # smtplib sends bytes as they are; SMTP wants CRLF line ends.
