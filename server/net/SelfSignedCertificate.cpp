@@ -80,7 +80,9 @@ void CreateFolder(const fs::path& folder) {
     if (folder.empty() || fs::is_directory(folder, error))
         return;
     CreateFolder(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    // chmod as well: the umask may have taken bits away that the owner needs.
+    if ((::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
+        ::chmod(folder.c_str(), 0700) != 0)
         throw std::runtime_error("cannot create the folder " + folder.string() + ": " +
                                  std::strerror(errno));
 }
