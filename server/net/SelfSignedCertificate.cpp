@@ -154,7 +154,9 @@ std::string HexWithColons(const unsigned char* bytes, unsigned int size) {
 void WriteTlsFiles(const TlsFiles& files, const std::string& certificatePem,
                    const std::string& keyPem) {
     ReplaceFile(files.key, keyPem, 0600);
-    ReplaceFile(files.certificate, certificatePem, 0644);
+    // Though the certificate is public, it is 0600 too: everything in the server folder is its
+    // owner's alone, and the servers read it as that owner.
+    ReplaceFile(files.certificate, certificatePem, 0600);
 }
 
 void WriteSelfSignedCertificate(const std::string& host, const TlsFiles& files) {

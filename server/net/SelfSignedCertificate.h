@@ -17,7 +17,7 @@ void WriteSelfSignedCertificate(const std::string& host, const TlsFiles& files);
 
 // Replaces `files` with the PEM texts: each is written to a temporary file beside it, which is
 // then renamed over it, so that a server reloading meanwhile reads the old file or the new one.
-// The key is private (0600) from the start, the certificate 0644; a missing folder is made 0700.
+// Both are private (0600) from the start, the key above all; a missing folder is made 0700.
 void WriteTlsFiles(const TlsFiles& files, const std::string& certificatePem,
                    const std::string& keyPem);
 

@@ -76,7 +76,7 @@ TEST_F(TlsFilesTest, AGeneratedPairLoadsAndSaysWhatItIs) {
     const auto files = Pair("tls", "mail01.example.com");
     ::umask(previous);
     EXPECT_EQ(ModeOf(files.key), 0600u);
-    EXPECT_EQ(ModeOf(files.certificate), 0644u);
+    EXPECT_EQ(ModeOf(files.certificate), 0600u);
     EXPECT_EQ(ModeOf(folder / "tls"), 0700u);
     EXPECT_EQ(ErrorOf([&] { net::MakeServerTlsContext(files); }), "");
 
