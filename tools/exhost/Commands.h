@@ -22,5 +22,6 @@ void AddSmtpCommand(CLI::App& app);
 void AddLmtpCommand(CLI::App& app);
 void AddImapCommand(CLI::App& app);
 void AddPasswdCommand(CLI::App& app);
+void AddTlsCommand(CLI::App& app);
 
 } // namespace exhost

@@ -7,9 +7,12 @@
 #include "platform/host/PrivateFiles.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreUrl.h"
+#include "server/net/SelfSignedCertificate.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -152,6 +155,16 @@ void RunInit(const InitOptions& options) {
     names.directoryUri = server.Uri();
     folder.WriteMachineNames(names);
 
+    // The servers can offer TLS at once; the operator replaces it with "exhost tls --install".
+    auto host = names.computerName + "." + names.domainDnsName;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const server::net::TlsFiles tls{folder.TlsCertificateFile(names), folder.TlsKeyFile(names)};
+    std::error_code error;
+    const bool tlsKept = fs::exists(tls.certificate, error) && fs::exists(tls.key, error);
+    if (!tlsKept)
+        server::net::WriteSelfSignedCertificate(host, tls);
+
     const auto mailStore = OpenStore(folder);
     mailStore->CreateDomainFolder(options.domain);
     const auto systemUrl = mailStore->CreateSystemMailbox(options.domain);
@@ -202,6 +215,10 @@ void RunInit(const InitOptions& options) {
               << "  first mailbox " << sample.localAliases.front() << ", postmaster mailbox "
               << names.postmaster << "\n"
               << "  sample users' password (IMAP): " << kDemoPassword << "\n"
+              << "  tls: "
+              << (tlsKept ? "kept the certificate "
+                          : "self-signed certificate for " + host + " in ")
+              << tls.certificate.string() << ", key " << tls.key.string() << "\n"
               << "Start the directory with: exhost directory start --root "
               << folder.Root().string() << "\n";
 }

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     exhost::AddLmtpCommand(app);
     exhost::AddImapCommand(app);
     exhost::AddPasswdCommand(app);
+    exhost::AddTlsCommand(app);
 
     // An unknown command name is reported as such rather than as a missing command.
     if (argc > 1 && argv[1][0] != '-') {

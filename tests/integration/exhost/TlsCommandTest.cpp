@@ -1,0 +1,141 @@
+// The certificate "exhost init" makes, read by OpenSSL's own tool as a peer would, and "exhost
+// tls": it shows what OpenSSL sees, --new replaces the pair, --install takes a good pair and
+// leaves the files alone when the pair it is given is bad.
+
+#include "testsupport/ExhostRunner.h"
+#include "testsupport/FileText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <sys/stat.h>
+
+using namespace exhost_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kOpenSsl = "/usr/bin/openssl";
+
+RunResult OpenSsl(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), kOpenSsl);
+    return RunProgram(arguments);
+}
+
+// The SHA-256 fingerprint OpenSSL prints for the certificate file.
+std::string OpenSslFingerprint(const fs::path& certificate) {
+    const auto printed =
+        OpenSsl({"x509", "-in", certificate.string(), "-noout", "-fingerprint", "-sha256"});
+    const auto at = printed.out.find('=');
+    return at == std::string::npos ? printed.out + printed.err
+                                   : Lines(printed.out.substr(at + 1))[0];
+}
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+bool Holds(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(TlsCommand, InitsCertificateIsReadByOpenSslAndReplacedByTls) {
+    testsupport::ScopedServerFolder folder;
+    const auto root = folder.Root();
+    const auto init = RunExhost(
+        {"init", "--root", root, "--users", "1", "--computer", "MAIL07", "--domain", "Lv.Example"});
+    ASSERT_EQ(init.exitCode, 0) << init.err;
+    const auto certificate = folder.Path() / "tls" / "server.crt";
+    const auto key = folder.Path() / "tls" / "server.key";
+    EXPECT_TRUE(Holds(init.out, "\n  tls: self-signed certificate for mail07.lv.example in " +
+                                    certificate.string() + ", key " + key.string() + "\n"))
+        << init.out;
+    EXPECT_EQ(ModeOf(key), 0600u);
+
+    const auto read = OpenSsl(
+        {"x509", "-in", certificate.string(), "-noout", "-subject", "-ext", "subjectAltName"});
+    EXPECT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_TRUE(Holds(read.out, "subject=CN = mail07.lv.example\n")) << read.out;
+    EXPECT_TRUE(Holds(read.out, "DNS:mail07.lv.example, DNS:localhost, IP Address:127.0.0.1"))
+        << read.out;
+    const auto verified =
+        OpenSsl({"verify", "-CAfile", certificate.string(), certificate.string()});
+    EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
+    EXPECT_EQ(verified.out, certificate.string() + ": OK\n");
+
+    const auto shown = RunExhost({"tls", "--root", root});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    const auto fingerprint = OpenSslFingerprint(certificate);
+    for (const auto& line : {"  issuer CN=mail07.lv.example (self-signed)\n",
+                             "  names DNS:mail07.lv.example DNS:localhost IP:127.0.0.1 IP:::1\n",
+                             "  key EC 256 bits\n"})
+        EXPECT_TRUE(Holds(shown.out, line)) << shown.out;
+    EXPECT_TRUE(Holds(shown.out, "  SHA-256 fingerprint " + fingerprint + "\n")) << shown.out;
+    EXPECT_TRUE(Holds(shown.out, "Key " + key.string() + ": key matches\n")) << shown.out;
+
+    const auto renewed = RunExhost({"tls", "--root", root, "--new", "--host", "IMAP.Lv.Example"});
+    EXPECT_EQ(renewed.exitCode, 0) << renewed.err;
+    EXPECT_TRUE(Holds(renewed.out, "SIGHUP")) << renewed.out;
+    EXPECT_NE(OpenSslFingerprint(certificate), fingerprint);
+    EXPECT_EQ(ModeOf(key), 0600u);
+    EXPECT_TRUE(Holds(RunExhost({"tls", "--root", root}).out, "names DNS:imap.lv.example "));
+}
+
+// A pair OpenSSL's tool makes (RSA, unlike exhost's) is installed; bad pairs are refused with
+// the installed files left as they were.
+TEST(TlsCommand, InstallChecksThePairFirst) {
+    testsupport::ScopedServerFolder folder;
+    const auto root = folder.Root();
+    ASSERT_EQ(RunExhost({"init", "--root", root, "--users", "1"}).exitCode, 0);
+    const auto given = folder.Path() / "given";
+    fs::create_directory(given);
+    const auto cert = (given / "ca.crt").string(), key = (given / "ca.key").string();
+    const auto made = OpenSsl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                               "-out", cert, "-days", "30", "-subj", "/CN=mx.lv.example"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    fs::permissions(key, fs::perms::owner_read | fs::perms::owner_write);
+    const auto readableKey = (given / "readable.key").string();
+    fs::copy_file(key, readableKey);
+    fs::permissions(readableKey, static_cast<fs::perms>(0644));
+    const auto ownKey = (folder.Path() / "tls" / "server.key").string();
+    const auto missing = (given / "missing").string();
+
+    const auto installed = [&] {
+        return testsupport::FileText(folder.Path() / "tls" / "server.crt") +
+               testsupport::FileText(ownKey);
+    };
+    const auto before = installed();
+    const struct {
+        std::string certificate, key, says;
+    } bad[] = {
+        {cert, ownKey,
+         "not installed: the TLS key file " + ownKey + " does not belong to the certificate " +
+             cert},
+        {missing, key, "cannot read " + missing + ": no such file or not readable"},
+        {cert, missing, "cannot read " + missing + ": no such file or not readable"},
+        {key, key, "not installed: cannot use the TLS certificate file " + key},
+        {cert, readableKey, readableKey + " may be read or written by others"},
+    };
+    for (const auto& row : bad) {
+        const auto refused =
+            RunExhost({"tls", "--root", root, "--install", row.certificate, row.key});
+        EXPECT_EQ(refused.exitCode, 1) << row.says;
+        EXPECT_TRUE(Holds(refused.err, row.says)) << refused.err;
+        EXPECT_EQ(installed(), before) << row.says;
+    }
+
+    const auto good = RunExhost({"tls", "--root", root, "--install", cert, key});
+    EXPECT_EQ(good.exitCode, 0) << good.err;
+    EXPECT_TRUE(Holds(good.out, "SIGHUP")) << good.out;
+    EXPECT_EQ(installed(), testsupport::FileText(cert) + testsupport::FileText(key));
+    EXPECT_EQ(ModeOf(ownKey), 0600u);
+    const auto shown = RunExhost({"tls", "--root", root});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_TRUE(Holds(shown.out, "  key RSA 2048 bits\n")) << shown.out;
+}
+
+} // namespace
