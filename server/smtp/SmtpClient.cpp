@@ -28,14 +28,31 @@ Reply Client::Command(const std::string& line) {
     return ReadReply();
 }
 
+Reply Client::StartTls() {
+    auto reply = Command("STARTTLS");
+    if (reply.code != 220)
+        return reply;
+    tlsContext_.emplace(asio::ssl::context::tls_client);
+    tls_.emplace(socket_, *tlsContext_);
+    tls_->handshake(asio::ssl::stream_base::client);
+    incoming_.consume(incoming_.size()); // nothing sent in clear counts after the handshake
+    return reply;
+}
+
 void Client::SendRaw(std::string_view bytes) {
-    asio::write(socket_, asio::buffer(bytes.data(), bytes.size()));
+    if (tls_)
+        asio::write(*tls_, asio::buffer(bytes.data(), bytes.size()));
+    else
+        asio::write(socket_, asio::buffer(bytes.data(), bytes.size()));
 }
 
 Reply Client::ReadReply() {
     Reply reply;
     for (;;) {
-        asio::read_until(socket_, incoming_, "\r\n");
+        if (tls_)
+            asio::read_until(*tls_, incoming_, "\r\n");
+        else
+            asio::read_until(socket_, incoming_, "\r\n");
         std::istream in(&incoming_);
         std::string line;
         std::getline(in, line);
@@ -59,8 +76,12 @@ bool Client::ServerClosed() {
     boost::system::error_code error;
     std::array<char, 4096> scratch;
     while (!error)
-        socket_.read_some(asio::buffer(scratch), error);
-    return error == asio::error::eof || error == asio::error::connection_reset;
+        if (tls_)
+            tls_->read_some(asio::buffer(scratch), error);
+        else
+            socket_.read_some(asio::buffer(scratch), error);
+    return error == asio::error::eof || error == asio::error::connection_reset ||
+           error == asio::ssl::error::stream_truncated;
 }
 
 Reply Client::Deliver(const std::string& sender, const std::vector<std::string>& recipients,

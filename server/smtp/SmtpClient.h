@@ -7,8 +7,11 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/streambuf.hpp>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +27,10 @@ public:
 
     // Sends the line with CRLF and reads its reply.
     Reply Command(const std::string& line);
+    // STARTTLS, and on its 220 the handshake; from then on everything goes through TLS. The
+    // server's certificate is not checked: what is measured is the encryption, not trust.
+    // Returns the reply to STARTTLS; throws when the handshake fails.
+    Reply StartTls();
     void SendRaw(std::string_view bytes);
     // Reads one reply (all its lines). Throws when the server closed the connection first.
     Reply ReadReply();
@@ -41,6 +48,8 @@ public:
 private:
     boost::asio::io_context io_;
     boost::asio::ip::tcp::socket socket_;
+    std::optional<boost::asio::ssl::context> tlsContext_;
+    std::optional<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls_;
     boost::asio::streambuf incoming_;
     Reply greeting_;
 };

@@ -163,6 +163,14 @@ class TlsFronts(unittest.TestCase):
             capture_output=True, text=True, timeout=30)
         self.assertEqual(listing.returncode, 0, listing.stderr)
         self.assertIn("INBOX", listing.stdout)
+        # curl refuses to go on in clear when --ssl-reqd and STARTTLS fails.
+        mailed = subprocess.run(
+            ["curl", "-s", "--ssl-reqd", "--cacert", self.certificate, "--resolve",
+             f"{self.host()}:{self.smtp.port}:127.0.0.1", "--mail-from", "bob@example.net",
+             "--mail-rcpt", "alice@example.com", "-T", "-",
+             f"smtp://{self.host()}:{self.smtp.port}"], input=MESSAGE.decode(),
+            capture_output=True, text=True, timeout=30)
+        self.assertEqual(mailed.returncode, 0, mailed.stderr)
         sent = subprocess.run(
             ["swaks", "--server", "127.0.0.1", "--port", str(self.smtp.port), "--tls",
              "--from", "bob@example.net", "--to", "alice@example.com", "--header",
