@@ -32,8 +32,9 @@ Reply Client::StartTls() {
     auto reply = Command("STARTTLS");
     if (reply.code != 220)
         return reply;
-    tlsContext_.emplace(asio::ssl::context::tls_client);
-    tls_.emplace(socket_, *tlsContext_);
+    // One context for every client: making one costs more than the handshake itself.
+    static asio::ssl::context context(asio::ssl::context::tls_client);
+    tls_.emplace(socket_, context);
     tls_->handshake(asio::ssl::stream_base::client);
     incoming_.consume(incoming_.size()); // nothing sent in clear counts after the handshake
     return reply;

@@ -48,7 +48,6 @@ public:
 private:
     boost::asio::io_context io_;
     boost::asio::ip::tcp::socket socket_;
-    std::optional<boost::asio::ssl::context> tlsContext_;
     std::optional<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls_;
     boost::asio::streambuf incoming_;
     Reply greeting_;
