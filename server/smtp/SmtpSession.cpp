@@ -267,11 +267,14 @@ std::size_t Session::CommandBytes(std::string_view bytes, std::vector<Reply>& re
     const bool crlf = !line.empty() && line.back() == '\r';
     if (crlf)
         line.remove_suffix(1);
-    if (discarding_ || line.size() + 2 > limits_.maxCommandLine)
+    if (discarding_ || line.size() + 2 > limits_.maxCommandLine) {
+        authStep_ = AuthStep::None; // a response cut short ends the exchange
+        authUser_.clear();
         replies.push_back(Say(500, "Line too long (the limit is " +
                                        std::to_string(limits_.maxCommandLine) + " octets)"));
-    else
+    } else {
         Add(replies, Command(line, crlf));
+    }
     pending_.clear();
     discarding_ = false;
     return lineFeed + 1;
@@ -431,7 +434,8 @@ void Session::TlsStarted() {
 }
 
 std::optional<Reply> Session::Auth(const std::string& argument) {
-    if (state_ == State::Connected)
+    // AUTH is an extension: HELO knows none.
+    if (state_ == State::Connected || !heloProtocol_.starts_with("ESMTP"))
         return Say(503, "5.5.1 Send EHLO first");
     if (!user_.empty())
         return Say(503, "5.5.1 Already authenticated");

@@ -159,8 +159,19 @@ smtp::Verdict SubmissionBackend::Deliver(const smtp::Envelope& envelope,
             here.originalRecipients.push_back(
                 i < envelope.originalRecipients.size() ? envelope.originalRecipients[i] : "");
         }
+    std::vector<std::string> elsewhere;
+    for (const auto& recipient : envelope.recipients)
+        if (!localRecipients_.count(recipient))
+            elsewhere.push_back(recipient);
+    // The relay must hold the envelope's recipients and no others: one it took while the session
+    // gave up waiting, or one lost with a connection that broke, makes the message go nowhere
+    // rather than to the wrong recipients.
+    if (elsewhere != relayed_) {
+        relay_.reset();
+        return Unreachable("the relay's recipients are not the envelope's");
+    }
     smtp::Verdict relayed = smtp::Verdict::Accept();
-    if (here.recipients.size() < envelope.recipients.size()) {
+    if (!elsewhere.empty()) {
         relayed = RelayMessage(envelope, message);
         if (relayed.kind != smtp::Verdict::Kind::Accepted || here.recipients.empty())
             return relayed;
