@@ -1,7 +1,9 @@
 // exhost submission: the server's message submission front (RFC 6409) for the owner's mail
 // client. Clients log in with the IMAP front's user names and passwords; mail for mailboxes here
 // is delivered as "exhost smtp" delivers it, mail for anywhere else goes to machine.conf's
-// relay_host (or is refused without one). The first line on standard output is the port.
+// relay_host (or is refused without one). STARTTLS is offered, and --tls-listen adds a port with
+// implicit TLS (465 by convention). The first line on standard output is the port; with
+// --tls-listen, the second is the implicit TLS port.
 
 #include "Commands.h"
 #include "FrontOptions.h"
@@ -19,7 +21,9 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <optional>
 #include <tuple>
+#include <vector>
 
 namespace exhost {
 
@@ -32,6 +36,8 @@ using server::submission::SubmissionBackend;
 struct SubmissionOptions {
     std::string root;
     std::string listen = "127.0.0.1:1587";
+    std::string tlsListen;
+    TlsOptions tls;
     std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
     std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
     double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
@@ -50,8 +56,18 @@ void RunSubmission(const SubmissionOptions& options) {
         throw UsageError("--max-size must be at least 1 octet");
     const auto endpoint =
         server::net::ParseListenAddress(options.listen, "127.0.0.1:1587 or [::1]:1587");
-    server::net::WarnIfNotLoopback("submission", endpoint.address(),
-                                   "refuse every login from elsewhere (this server has no TLS)");
+    std::optional<asio::ip::tcp::endpoint> tlsEndpoint;
+    if (!options.tlsListen.empty())
+        tlsEndpoint =
+            server::net::ParseListenAddress(options.tlsListen, "127.0.0.1:1465 or [::]:465");
+    const auto tls = OpenTlsCredentials(folder, folder.ReadMachineNames(), options.tls);
+    if (tlsEndpoint && !tls)
+        throw UsageError("--tls-listen needs a certificate: none is named and " +
+                         folder.TlsDir().string() + " holds none (\"exhost tls --new\" makes one)");
+    if (!tls)
+        server::net::WarnIfNotLoopback(
+            "submission", endpoint.address(),
+            "only be refused a login: without a TLS certificate nobody there may log in");
 
     // Recipients are remembered for the usual 30 s, as "exhost smtp" does by default.
     const server::delivery::MailboxDelivery delivery(folder, std::chrono::seconds(30));
@@ -65,6 +81,7 @@ void RunSubmission(const SubmissionOptions& options) {
     settings.commandTimeout = Milliseconds(options.commandTimeout);
     settings.dataTimeout = Milliseconds(options.dataTimeout);
     settings.sessionTimeout = Milliseconds(options.sessionTimeout);
+    settings.tls = tls;
 
     server::submission::SubmissionSettings submission;
     submission.logins = std::make_shared<server::mailstore::DirectoryLoginCheck>(
@@ -77,19 +94,37 @@ void RunSubmission(const SubmissionOptions& options) {
     submission.hostName = settings.hostName;
 
     asio::io_context io;
-    smtp::Server server(io, endpoint, settings,
-                        [&] { return std::make_unique<SubmissionBackend>(delivery, submission); });
-    ServeUntilSignalled(io, server, [&] {
-        const auto bound = server.LocalEndpoint();
-        const auto listening = bound.address().to_string() + ":" + std::to_string(bound.port());
-        std::cout << bound.port() << "\n"
-                  << "listening on " << listening << " as " << settings.hostName << ", relaying "
-                  << (names.relayHost.empty() ? "nowhere" : "to " + names.relayHost) << std::endl;
-        server::log::Event(server::log::Severity::Info, "server-start")
-            .Field("listen", listening)
-            .Field("host", settings.hostName)
-            .Field("relay", names.relayHost)
-            .Field("max_size", options.maxSize);
+    const auto backends = [&] { return std::make_unique<SubmissionBackend>(delivery, submission); };
+    std::vector<std::unique_ptr<smtp::Server>> servers;
+    servers.push_back(std::make_unique<smtp::Server>(io, endpoint, settings, backends));
+    if (tlsEndpoint) {
+        auto implicit = settings;
+        implicit.implicitTls = true;
+        servers.push_back(std::make_unique<smtp::Server>(io, *tlsEndpoint, implicit, backends));
+    }
+    std::vector<smtp::Server*> fronts;
+    for (auto& front : servers)
+        fronts.push_back(front.get());
+    ServeUntilSignalled(io, fronts, tls.get(), [&] {
+        for (const auto* front : fronts)
+            std::cout << front->LocalEndpoint().port() << "\n";
+        for (const auto* front : fronts) {
+            const auto bound = front->LocalEndpoint();
+            const auto listening = bound.address().to_string() + ":" + std::to_string(bound.port());
+            const char* how = !tls                            ? "plain text only"
+                              : front->Settings().implicitTls ? "implicit TLS"
+                                                              : "STARTTLS";
+            std::cout << "listening on " << listening << " (" << how << ") as " << settings.hostName
+                      << ", relaying "
+                      << (names.relayHost.empty() ? "nowhere" : "to " + names.relayHost) << "\n";
+            server::log::Event(server::log::Severity::Info, "server-start")
+                .Field("listen", listening)
+                .Field("tls", how)
+                .Field("host", settings.hostName)
+                .Field("relay", names.relayHost)
+                .Field("max_size", options.maxSize);
+        }
+        std::cout << std::flush;
     });
 }
 
@@ -101,6 +136,10 @@ void AddSubmissionCommand(CLI::App& app) {
         "submission", "Accept mail from the users' mail clients after a login (SMTP AUTH)");
     AddRootOption(*command, options->root);
     AddListenOption(*command, options->listen);
+    command->add_option("--tls-listen", options->tlsListen,
+                        "IP address and port to listen on with implicit TLS as well (port 465 by "
+                        "convention)");
+    AddTlsOptions(*command, options->tls);
     command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
         ->capture_default_str();
     AddMaxPerClientOption(*command, options->maxPerClient);

@@ -1,4 +1,4 @@
-"""TLS on the SMTP, LMTP and IMAP fronts, from clients the project did not write: Python's ssl
+"""TLS on the SMTP, LMTP, submission and IMAP fronts, from clients the project did not write: Python's ssl
 with smtplib and imaplib, openssl s_client, curl and swaks. A server folder of its own whose
 certificate "exhost init" made; the clients verify it against that file and the host name.
 
@@ -50,10 +50,12 @@ class TlsFronts(unittest.TestCase):
         cls.imap = ImapServer("--root", cls.root, "--tls-listen", "127.0.0.1:0")
         cls.smtp = ImapServer("--root", cls.root, command="smtp")
         cls.lmtp = ImapServer("--root", cls.root, command="lmtp")
+        cls.submission = ImapServer("--root", cls.root, "--tls-listen", "127.0.0.1:0",
+                                    command="submission")
 
     @classmethod
     def tearDownClass(cls):
-        for server in (cls.imap, cls.smtp, cls.lmtp):
+        for server in (cls.imap, cls.smtp, cls.lmtp, cls.submission):
             code, log = server.stop()
             assert code == 0, log
         exhost_harness.remove_server_folder(cls.root)
@@ -80,6 +82,31 @@ class TlsFronts(unittest.TestCase):
         self.assertTrue(found[0].split(), "the message sent over STARTTLS is not in the Inbox")
         client.logout()
 
+    def test_submission_with_a_login_over_starttls_and_over_implicit_tls(self):
+        for implicit in (False, True):
+            with self.subTest(implicit=implicit):
+                subject = f"submitted, implicit TLS {implicit}"
+                if implicit:
+                    client = smtplib.SMTP_SSL("127.0.0.1", self.submission.tls_port, timeout=20,
+                                              context=tls_client(self.root))
+                else:
+                    client = smtplib.SMTP("127.0.0.1", self.submission.port, timeout=20)
+                    client.starttls(context=tls_client(self.root))
+                with client:
+                    client.ehlo()
+                    self.assertTrue(client.has_extn("auth"))
+                    self.assertFalse(client.has_extn("starttls"))
+                    client.login("alice@example.com", PASSWORD)
+                    message = MESSAGE.replace(b"over TLS", subject.encode()).replace(
+                        b"bob@example.net", b"alice@example.com")
+                    self.assertEqual(client.sendmail("alice@example.com", ["alice@example.com"],
+                                                     message), {})
+                reader = self.imaps()
+                reader.select("INBOX")
+                found = reader.search(None, "SUBJECT", f'"{subject}"')[1][0].split()
+                self.assertEqual(len(found), 1, subject)
+                reader.logout()
+
     def test_imap_starttls_then_login(self):
         client = imaplib.IMAP4("127.0.0.1", self.imap.port)
         self.assertIn("STARTTLS", client.capabilities)
@@ -93,7 +120,9 @@ class TlsFronts(unittest.TestCase):
         for port, options in [(self.smtp.port, ["-starttls", "smtp"]),
                               (self.lmtp.port, ["-starttls", "lmtp"]),
                               (self.imap.port, ["-starttls", "imap"]),
-                              (self.imap.tls_port, [])]:
+                              (self.imap.tls_port, []),
+                              (self.submission.port, ["-starttls", "smtp"]),
+                              (self.submission.tls_port, [])]:
             with self.subTest(port=port, options=options):
                 code, output = s_client(port, "-CAfile", self.certificate, "-brief", *options)
                 self.assertEqual(code, 0, output)
