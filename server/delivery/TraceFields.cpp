@@ -20,18 +20,23 @@ std::string FieldSafe(const std::string& text) {
 
 } // namespace
 
+std::string ReceivedField(const Arrival& arrival, const std::string& host, const std::string& id,
+                          const std::string& recipient,
+                          std::chrono::system_clock::time_point when) {
+    std::string field = "Received: ";
+    if (!arrival.helo.empty())
+        field += "from " + FieldSafe(arrival.helo) + "\r\n\t";
+    field += "by " + host + " with " + arrival.protocol + " id " + id;
+    field += recipient.empty() ? ";" : "\r\n\tfor <" + FieldSafe(recipient) + ">;";
+    return field + " " + message::FormatMessageDate(std::chrono::system_clock::to_time_t(when)) +
+           "\r\n";
+}
+
 std::string TraceFields(const Arrival& arrival, const std::string& host, const std::string& id,
                         const std::string& recipient, std::chrono::system_clock::time_point when) {
-    const auto to = FieldSafe(recipient);
-    std::string fields = "Return-Path: <" + FieldSafe(arrival.sender) + ">\r\n";
-    fields += "Received: ";
-    if (!arrival.helo.empty())
-        fields += "from " + FieldSafe(arrival.helo) + "\r\n\t";
-    fields += "by " + host + " with " + arrival.protocol + " id " + id + "\r\n\tfor <" + to +
-              ">; " + message::FormatMessageDate(std::chrono::system_clock::to_time_t(when)) +
-              "\r\n";
-    fields += "Delivered-To: " + to + "\r\n";
-    return fields;
+    return "Return-Path: <" + FieldSafe(arrival.sender) + ">\r\n" +
+           ReceivedField(arrival, host, id, recipient, when) +
+           "Delivered-To: " + FieldSafe(recipient) + "\r\n";
 }
 
 std::string RecipientListField(const std::vector<std::string>& recipients) {

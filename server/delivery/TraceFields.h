@@ -25,6 +25,11 @@ struct Arrival {
 std::string TraceFields(const Arrival& arrival, const std::string& host, const std::string& id,
                         const std::string& recipient, std::chrono::system_clock::time_point when);
 
+// The Received field alone, for a message this server passes on to another MTA; "for <...>"
+// only when `recipient` is not empty (a message with one recipient).
+std::string ReceivedField(const Arrival& arrival, const std::string& host, const std::string& id,
+                          const std::string& recipient, std::chrono::system_clock::time_point when);
+
 // X-RecipientList with the envelope recipients that reached one mailbox, in RCPT order,
 // separated by ";", ending in CRLF; control characters replaced as in TraceFields.
 std::string RecipientListField(const std::vector<std::string>& recipients);

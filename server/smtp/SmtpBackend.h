@@ -49,6 +49,14 @@ struct Envelope {
     std::string client{};
 };
 
+// A password to check (SMTP AUTH), with the session it came in, for the throttle and the log.
+struct Login {
+    std::string user;
+    std::string password;
+    std::string session{};
+    std::string client{};
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -68,6 +76,14 @@ public:
     virtual std::vector<Verdict> DeliverEach(const Envelope& envelope, const std::string& message) {
         return std::vector<Verdict>(envelope.recipients.size(), Deliver(envelope, message));
     }
+    // Submission (Session::RequireLogin). Accepted when the password is the user's: later
+    // senders are checked as theirs. A backend without logins refuses every one.
+    virtual Verdict Authenticate(const Login& /*login*/) {
+        return Verdict::Refuse("5.7.8 Authentication credentials invalid", "no logins here");
+    }
+    // Whether the user authenticated may send as this address; asked at every MAIL, which
+    // starts a new transaction.
+    virtual Verdict CheckSender(const std::string& /*address*/) { return Verdict::Accept(); }
 };
 
 // Inside a catch block: what was thrown, for the log (a platform::Error with its number).

@@ -29,6 +29,8 @@ public:
           started_(Clock::now()), sessionDeadline_(started_ + server.Settings().sessionTimeout) {
         if (server.Settings().tls)
             session_.OfferTls();
+        if (server.Settings().submission)
+            session_.RequireLogin(net::ClientIsLocal(client_));
     }
 
     bool ImplicitTls() const { return server_.Settings().tls && server_.Settings().implicitTls; }

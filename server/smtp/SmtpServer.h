@@ -51,6 +51,9 @@ struct ServerSettings {
     std::shared_ptr<net::TlsCredentials> tls;
     bool implicitTls = false;
     std::chrono::milliseconds tlsHandshakeTimeout = std::chrono::seconds(30);
+    // Message submission: logins first (Session::RequireLogin), in clear only from a client on
+    // this machine.
+    bool submission = false;
 };
 
 class Connection;

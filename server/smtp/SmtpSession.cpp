@@ -8,10 +8,12 @@
 #include "server/log/LogId.h"
 #include "server/log/ServerLog.h"
 
+#include "platform/core/Base64.h"
 #include "platform/core/Text.h"
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace server::smtp {
 
@@ -67,6 +69,10 @@ std::vector<Verdict> BackendCall::Run(Backend& backend) const {
             return {backend.CheckRecipient(address)};
         case Kind::Deliver:
             return {backend.Deliver(*envelope, *message)};
+        case Kind::Authenticate:
+            return {backend.Authenticate(login)};
+        case Kind::CheckSender:
+            return {backend.CheckSender(address)};
         case Kind::DeliverEach:
             break;
         }
@@ -185,6 +191,20 @@ std::vector<Reply> Session::Resume(const std::vector<Verdict>& verdicts) {
                 Say(code, "<" + recipients[i] + "> " + (!text.empty() ? text : "Message stored")));
         }
         ResetTransaction();
+    } else if (call.kind == BackendCall::Kind::Authenticate) {
+        replies.push_back(LoggedIn(verdict, call.address));
+    } else if (call.kind == BackendCall::Kind::CheckSender) {
+        if (verdict.kind == Verdict::Kind::Accepted) {
+            state_ = State::Mail;
+            replies.push_back(Say(250, "Sender <" + call.address + "> OK"));
+        } else if (verdict.kind == Verdict::Kind::Permanent) {
+            Told(verdict, "mail", call.address);
+            ResetTransaction();
+            replies.push_back(Say(553, "5.7.1 Sender address not owned by the authenticated user"));
+        } else {
+            replies.push_back(Say(451, Told(verdict, "mail", call.address)));
+            ResetTransaction();
+        }
     } else if (call.kind == BackendCall::Kind::CheckRecipient) {
         const int code = CodeFor(verdict.kind, 250, 550);
         if (code == 250) {
@@ -247,11 +267,14 @@ std::size_t Session::CommandBytes(std::string_view bytes, std::vector<Reply>& re
     const bool crlf = !line.empty() && line.back() == '\r';
     if (crlf)
         line.remove_suffix(1);
-    if (discarding_ || line.size() + 2 > limits_.maxCommandLine)
+    if (discarding_ || line.size() + 2 > limits_.maxCommandLine) {
+        authStep_ = AuthStep::None; // a response cut short ends the exchange
+        authUser_.clear();
         replies.push_back(Say(500, "Line too long (the limit is " +
                                        std::to_string(limits_.maxCommandLine) + " octets)"));
-    else
+    } else {
         Add(replies, Command(line, crlf));
+    }
     pending_.clear();
     discarding_ = false;
     return lineFeed + 1;
@@ -320,6 +343,9 @@ void Session::KeepMessageLine(std::string_view piece) {
 }
 
 std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
+    // The response to a 334 is no command, whatever it looks like.
+    if (authStep_ != AuthStep::None)
+        return AuthResponse(line);
     const auto [verb, argument] = SplitCommandLine(line);
     // LMTP has LHLO only; SMTP does not know it.
     if (verb == "LHLO" && protocol_ == Protocol::Lmtp)
@@ -351,6 +377,8 @@ std::optional<Reply> Session::Command(std::string_view line, bool crlf) {
     }
     if (verb == "STARTTLS" && tls_ != Tls::None)
         return StartTls(argument);
+    if (verb == "AUTH" && login_ != LoginRule::NotNeeded)
+        return Auth(argument);
     if (verb == "VRFY" || verb == "EXPN" || verb == "HELP" || verb == "TURN" || verb == "ETRN" ||
         verb == "BDAT" || verb == "STARTTLS" || verb == "AUTH")
         return Say(502, verb + " is not implemented");
@@ -375,6 +403,8 @@ Reply Session::Hello(const std::string& verb, const std::string& argument) {
                  "SIZE " + std::to_string(limits_.maxMessageBytes), "SMTPUTF8"}};
     if (tls_ == Tls::Offered)
         reply.lines.push_back("STARTTLS");
+    if (LoginOffered() && user_.empty())
+        reply.lines.push_back("AUTH PLAIN LOGIN");
     return reply;
 }
 
@@ -399,14 +429,102 @@ void Session::TlsStarted() {
     pending_.clear();
     discarding_ = false;
     unread_.clear();
+    // A login from before TLS is forgotten with everything else said in clear (RFC 3207).
+    user_.clear();
 }
 
-Reply Session::Mail(const std::string& argument) {
+std::optional<Reply> Session::Auth(const std::string& argument) {
+    // AUTH is an extension: HELO knows none.
+    if (state_ == State::Connected || !heloProtocol_.starts_with("ESMTP"))
+        return Say(503, "5.5.1 Send EHLO first");
+    if (!user_.empty())
+        return Say(503, "5.5.1 Already authenticated");
+    if (state_ == State::Mail)
+        return Say(503, "5.5.1 AUTH is not allowed during a mail transaction");
+    if (!LoginOffered())
+        return Say(538, "5.7.11 Encryption required for requested authentication mechanism");
+    const auto text = platform::text::TrimBlanks(argument);
+    const auto space = text.find(' ');
+    const auto mechanism = text.substr(0, space);
+    const bool plain = platform::text::EqualsIgnoreCase(mechanism, "PLAIN");
+    if (!plain && !platform::text::EqualsIgnoreCase(mechanism, "LOGIN"))
+        return Say(504, "5.5.4 Unrecognized authentication type");
+    authStep_ = plain ? AuthStep::Plain : AuthStep::LoginUser;
+    if (space != std::string_view::npos)
+        return AuthResponse(platform::text::TrimBlanks(text.substr(space + 1)));
+    // PLAIN's challenge is empty; LOGIN asks for "Username:".
+    return Say(334, plain ? "" : "VXNlcm5hbWU6");
+}
+
+// Neither the response nor what it decodes to is ever logged: it holds the password.
+std::optional<Reply> Session::AuthResponse(std::string_view line) {
+    const auto step = authStep_;
+    authStep_ = AuthStep::None;
+    if (line == "*") {
+        authUser_.clear();
+        return Say(501, "5.7.0 Authentication cancelled");
+    }
+    const auto decoded =
+        line == "=" ? std::optional<std::string>("") : platform::text::DecodeBase64(line);
+    if (!decoded) {
+        authUser_.clear();
+        return Say(501, "5.5.2 The response is not base64");
+    }
+    if (step == AuthStep::LoginUser) {
+        authUser_ = *decoded;
+        authStep_ = AuthStep::LoginPassword;
+        return Say(334, "UGFzc3dvcmQ6"); // "Password:"
+    }
+    if (step == AuthStep::LoginPassword)
+        return CheckLogin(std::exchange(authUser_, {}), *decoded);
+    // PLAIN (RFC 4616): authzid NUL authcid NUL password.
+    const auto first = decoded->find('\0');
+    const auto second = first == std::string::npos ? first : decoded->find('\0', first + 1);
+    if (second == std::string::npos || decoded->find('\0', second + 1) != std::string::npos)
+        return Say(501, "5.5.2 A PLAIN response is authzid NUL authcid NUL password");
+    const auto authzid = decoded->substr(0, first);
+    auto user = decoded->substr(first + 1, second - first - 1);
+    if (!authzid.empty() && authzid != user)
+        return LoggedIn(Verdict::Refuse("", "acting as another user"), user);
+    return CheckLogin(std::move(user), decoded->substr(second + 1));
+}
+
+std::optional<Reply> Session::CheckLogin(std::string user, std::string password) {
+    // A try without a name or a password is refused unchecked: it tells a guesser nothing.
+    if (user.empty() || password.empty())
+        return LoggedIn(Verdict::Refuse("", "empty user name or password"), user);
+    call_ = BackendCall{BackendCall::Kind::Authenticate, user, nullptr, nullptr,
+                        Login{user, std::move(password), id_, client_}};
+    return std::nullopt;
+}
+
+Reply Session::LoggedIn(const Verdict& verdict, const std::string& user) {
+    if (verdict.kind == Verdict::Kind::Transient) {
+        auto deferred = verdict;
+        if (deferred.text.empty())
+            deferred.text = "4.7.0 Temporary authentication failure";
+        return Say(454, Told(deferred, "auth", user));
+    }
+    const bool ok = verdict.kind == Verdict::Kind::Accepted;
+    log::Event event(ok ? log::Severity::Info : log::Severity::Warning,
+                     ok ? "login-ok" : "login-failed");
+    event.Field("session", id_).Field("client", client_).Field("user", user);
+    if (!ok) {
+        event.Field("reason", !verdict.detail.empty() ? verdict.detail : verdict.text);
+        return Say(535, "5.7.8 Authentication credentials invalid");
+    }
+    user_ = user;
+    return Say(235, "2.7.0 Authentication successful");
+}
+
+std::optional<Reply> Session::Mail(const std::string& argument) {
     if (state_ == State::Connected)
         return Say(503,
                    protocol_ == Protocol::Lmtp ? "Send LHLO first" : "Send EHLO or HELO first");
     if (state_ == State::Mail)
         return Say(503, "Sender already given (RSET starts over)");
+    if (login_ != LoginRule::NotNeeded && user_.empty())
+        return Say(530, "5.7.0 Authentication required");
     const auto path = ParsePathArgument(argument, "FROM", true);
     if (!path)
         return Say(501,
@@ -445,11 +563,21 @@ Reply Session::Mail(const std::string& argument) {
         utf8_ = false;
         return *refused;
     }
+    // A submitted message has an author who can receive its bounces.
+    if (login_ != LoginRule::NotNeeded && path->address.empty()) {
+        utf8_ = false;
+        return Say(553, "5.7.1 Sender address not owned by the authenticated user");
+    }
     envelope_.sender = path->address;
     envelope_.helo = helo_;
-    envelope_.protocol = heloProtocol_;
+    // RFC 3848: ESMTPA, ESMTPSA for mail from a client that logged in.
+    envelope_.protocol = heloProtocol_ + (user_.empty() ? "" : "A");
     envelope_.session = id_;
     envelope_.client = client_;
+    if (login_ != LoginRule::NotNeeded) {
+        call_ = BackendCall{BackendCall::Kind::CheckSender, path->address, nullptr, nullptr};
+        return std::nullopt;
+    }
     state_ = State::Mail;
     return Say(250, "Sender <" + path->address + "> OK");
 }

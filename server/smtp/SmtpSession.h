@@ -57,11 +57,12 @@ enum class Protocol { Smtp, Lmtp };
 
 // A question for the backend the session is waiting on.
 struct BackendCall {
-    enum class Kind { CheckRecipient, Deliver, DeliverEach };
+    enum class Kind { CheckRecipient, Deliver, DeliverEach, Authenticate, CheckSender };
     Kind kind = Kind::CheckRecipient;
-    std::string address;                // CheckRecipient
+    std::string address;                // CheckRecipient, CheckSender
     const Envelope* envelope = nullptr; // Deliver: the session's, valid until Resume()
     const std::string* message = nullptr;
+    Login login{}; // Authenticate
 
     // One verdict, or one per recipient for DeliverEach. Anything the backend throws becomes
     // a failure verdict (Verdict::Fail) with what it said.
@@ -121,9 +122,23 @@ public:
     void TlsStarted();
     bool Encrypted() const { return tls_ == Tls::Active; }
 
+    // Message submission (RFC 6409): MAIL needs a login first (AUTH, RFC 4954: PLAIN and
+    // LOGIN), and only its user's own addresses may send (Backend::CheckSender). AUTH is
+    // offered and taken once the session is encrypted, or at once when `inClear` (a client on
+    // this machine, whose password crosses no network).
+    void RequireLogin(bool inClear) {
+        login_ = inClear ? LoginRule::InClear : LoginRule::Encrypted;
+    }
+    // The user the session authenticated as; empty before.
+    const std::string& User() const { return user_; }
+
 private:
     enum class State { Connected, Greeted, Mail, Data };
     enum class Tls { None, Offered, Starting, Active };
+    // Whether logins are needed and where they may come in clear.
+    enum class LoginRule { NotNeeded, Encrypted, InClear };
+    // The AUTH exchange under way: the next line is the client's response to a 334.
+    enum class AuthStep { None, Plain, LoginUser, LoginPassword };
 
     void Process(std::string_view bytes, std::vector<Reply>& replies);
     // Goes on with the input held, then `more`.
@@ -141,7 +156,15 @@ private:
     void EndOfData(std::vector<Reply>& replies);
     Reply Hello(const std::string& verb, const std::string& argument);
     std::optional<Reply> RefusedAddress(const std::string& address, const char* badSyntax) const;
-    Reply Mail(const std::string& argument);
+    std::optional<Reply> Mail(const std::string& argument);
+    bool LoginOffered() const {
+        return login_ == LoginRule::InClear || (login_ == LoginRule::Encrypted && Encrypted());
+    }
+    std::optional<Reply> Auth(const std::string& argument);
+    std::optional<Reply> AuthResponse(std::string_view line);
+    // The check of a user and password, or the reply that refuses them unchecked.
+    std::optional<Reply> CheckLogin(std::string user, std::string password);
+    Reply LoggedIn(const Verdict& verdict, const std::string& user);
     std::optional<Reply> Rcpt(const std::string& argument);
     std::string pendingOriginal_; // the ORCPT of the RCPT whose check is pending
     Reply Data(const std::string& argument, bool crlf);
@@ -159,6 +182,10 @@ private:
 
     State state_ = State::Connected;
     Tls tls_ = Tls::None;
+    LoginRule login_ = LoginRule::NotNeeded;
+    AuthStep authStep_ = AuthStep::None;
+    std::string authUser_; // AUTH LOGIN: the user name given, while the password is awaited
+    std::string user_;     // authenticated as
     bool closed_ = false;
     const char* ending_ = "";
     std::optional<BackendCall> call_;

@@ -21,6 +21,7 @@ void AddComPlusCommands(CLI::App& app);
 void AddSmtpCommand(CLI::App& app);
 void AddLmtpCommand(CLI::App& app);
 void AddImapCommand(CLI::App& app);
+void AddSubmissionCommand(CLI::App& app);
 void AddPasswdCommand(CLI::App& app);
 void AddTlsCommand(CLI::App& app);
 

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     exhost::AddSmtpCommand(app);
     exhost::AddLmtpCommand(app);
     exhost::AddImapCommand(app);
+    exhost::AddSubmissionCommand(app);
     exhost::AddPasswdCommand(app);
     exhost::AddTlsCommand(app);
 

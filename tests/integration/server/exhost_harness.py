@@ -69,11 +69,12 @@ def reply(reader, tag):
 
 
 class ImapServer:
-    """"exhost imap" with the options, on the port it prints first. Its standard error is read
-    all along, so that a server that logs much never blocks on a full pipe, and kept."""
+    """"exhost imap" (or another front's `command`) with the options, on the port it prints
+    first. Its standard error is read all along, so that a server that logs much never blocks on
+    a full pipe, and kept."""
 
-    def __init__(self, *options):
-        self.process = subprocess.Popen([EXHOST, "imap", "--listen", "127.0.0.1:0", *options],
+    def __init__(self, *options, command="imap"):
+        self.process = subprocess.Popen([EXHOST, command, "--listen", "127.0.0.1:0", *options],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
         self.lines = []

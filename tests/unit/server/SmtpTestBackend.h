@@ -6,7 +6,8 @@
 // answered without one ("known-throw" throws there); the lookups of "hang" and "known" pass
 // the lookup gate. Any other address is accepted. A message starting "Subject: throw" throws
 // from the delivery; any other passes the delivery gate, is recorded and gets
-// `deliveryVerdict`, or for LMTP `eachVerdicts` when set.
+// `deliveryVerdict`, or for LMTP `eachVerdicts` when set. Submission: "alice" with the password
+// "secret" logs in ("down" fails); senders starting "alice" are hers.
 
 #include "server/smtp/SmtpBackend.h"
 #include "server/smtp/SmtpServer.h"
@@ -34,6 +35,7 @@ struct Shared {
     std::vector<std::string> checked;   // the addresses looked up
     std::vector<std::string> delivered; // the messages
     std::vector<Envelope> envelopes;    // and theirs
+    std::vector<Login> logins;          // the passwords checked
     std::atomic<int> knownAnswers = 0;
     Verdict deliveryVerdict = Verdict::Accept("stored");
     std::optional<std::vector<Verdict>> eachVerdicts; // else Deliver's verdict for all
@@ -65,6 +67,18 @@ public:
         if (address.starts_with("down"))
             return Verdict::Fail("the directory is down");
         return Verdict::Accept();
+    }
+    Verdict Authenticate(const Login& login) override {
+        Record([&] { shared.logins.push_back(login); });
+        if (login.user == "down")
+            return Verdict::Fail("the directory is down");
+        if (login.user == "alice" && login.password == "secret")
+            return Verdict::Accept();
+        return Verdict::Refuse("", "wrong password");
+    }
+    Verdict CheckSender(const std::string& address) override {
+        return address.starts_with("alice") ? Verdict::Accept()
+                                            : Verdict::Refuse("", "not alice's");
     }
     std::optional<Verdict> KnownRecipient(const std::string& address) override {
         if (address.starts_with("known-throw"))

@@ -1,0 +1,163 @@
+""""exhost submission" over loopback, from Python's smtplib: logins with the IMAP front's user
+names and passwords, delivery into a mailbox here (stamped by the sink), and mail for elsewhere
+refused without a relay host and passed to one (a small SMTP listener in this test) with it.
+The protocol's rules are tested in-process (SmtpSubmissionTest).
+
+usage: submission_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
+"""
+
+import json
+import os
+import smtplib
+import socket
+import sys
+import threading
+import unittest
+from email.message import EmailMessage
+
+import exhost_harness
+from exhost_harness import INBOX, ImapServer, exhost
+
+DLL = FIXTURES = None
+PASSWORD = "wonderland-7"
+KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
+HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
+SUBJECT = "urn:schemas:httpmail:subject"
+
+
+class RelayListener:
+    """An MTA that takes every recipient but refused@..., and keeps what it was sent."""
+
+    def __init__(self):
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.commands, self.messages = [], []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            connection, _ = self.listener.accept()
+            with connection, connection.makefile("rb") as reader:
+                connection.sendall(b"220 relay.test ESMTP\r\n")
+                for line in reader:
+                    command = line.decode().rstrip("\r\n")
+                    self.commands.append(command)
+                    if command.upper().startswith("DATA"):
+                        connection.sendall(b"354 go on\r\n")
+                        data = b"".join(iter(reader.readline, b".\r\n"))
+                        self.messages.append(data.decode())
+                        answer = "250 2.0.0 queued as R1"
+                    elif command.upper().startswith("RCPT TO:<REFUSED"):
+                        answer = "550 5.1.1 relay.test knows no such user"
+                    elif command.upper().startswith("QUIT"):
+                        connection.sendall(b"221 bye\r\n")
+                        break
+                    else:
+                        answer = "250 relay.test OK"
+                    connection.sendall(answer.encode() + b"\r\n")
+
+
+def message(subject, to):
+    mail = EmailMessage()
+    mail["From"], mail["To"], mail["Subject"] = "alice@example.com", to, subject
+    mail.set_content("Hello.\n")
+    return mail
+
+
+class SubmissionFront(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = exhost_harness.server_folder("lvsubmit", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "4")
+        exhost_harness.install_sink(DLL)
+        exhost_harness.register_sink()
+        cls.local = ImapServer("--root", cls.root, command="submission")
+        # relay_host is read when a front starts: the second one relays, the third one's relay
+        # host is a port nobody listens on.
+        cls.relay = RelayListener()
+        with socket.create_server(("127.0.0.1", 0)) as closed:
+            nobody = closed.getsockname()[1]
+        cls.relaying, cls.unreachable = [cls.with_relay(port) for port in (cls.relay.port, nobody)]
+
+    @classmethod
+    def with_relay(cls, port):
+        with open(os.path.join(cls.root, "machine.conf"), "a", encoding="utf-8") as conf:
+            conf.write(f"relay_host = 127.0.0.1:{port}\n")
+        return ImapServer("--root", cls.root, command="submission")
+
+    @classmethod
+    def tearDownClass(cls):
+        for server in (cls.local, cls.relaying, cls.unreachable):
+            code, log = server.stop()
+            assert code == 0, log
+            assert PASSWORD not in log, "the log holds a password"
+        exhost_harness.remove_server_folder(cls.root)
+
+    def client(self, server, user="alice@example.com", password=PASSWORD):
+        client = smtplib.SMTP("127.0.0.1", server.port, timeout=30)
+        self.addCleanup(client.close)
+        client.login(user, password)
+        return client
+
+    def test_logins_by_mechanism_user_name_and_password(self):
+        for mechanism in ("PLAIN", "LOGIN"):
+            for user, password, code in (("alice@example.com", PASSWORD, 235),
+                                         ("alice", PASSWORD, 235), ("alice", "wrong", 535),
+                                         ("nobody@example.com", PASSWORD, 535)):
+                with smtplib.SMTP("127.0.0.1", self.local.port, timeout=30) as client:
+                    client.ehlo()
+                    client.user, client.password = user, password
+                    method = client.auth_plain if mechanism == "PLAIN" else client.auth_login
+                    try:
+                        got = client.auth(mechanism, method)[0]
+                    except smtplib.SMTPAuthenticationError as error:
+                        got = error.smtp_code
+                    self.assertEqual(got, code, (mechanism, user, password))
+
+    def test_local_mail_is_delivered_stamped_and_traced(self):
+        client = self.client(self.local)
+        client.send_message(message("submitted here", "sales@example.com"),
+                            from_addr="Alice.Smith@example.com", to_addrs=["sales@example.com"])
+        folder = json.loads(exhost("show", INBOX, "--json"))
+        items = [item["properties"] for item in folder["items"]
+                 if item["properties"].get(SUBJECT) == "submitted here"]
+        self.assertEqual(len(items), 1)
+        keywords = items[0].get(KEYWORDS)
+        self.assertIn("sales@example.com", keywords if isinstance(keywords, list) else [keywords])
+        self.assertIn(" with ESMTPA id ", items[0][HEADERS])
+
+    def test_senders_and_recipients_elsewhere_are_refused_without_a_relay_host(self):
+        client = self.client(self.local)
+        with self.assertRaises(smtplib.SMTPSenderRefused) as refused:
+            client.sendmail("bob@partner.example", ["alice@example.com"], "Subject: x\r\n\r\nx\r\n")
+        self.assertEqual(refused.exception.smtp_code, 553)
+        with self.assertRaises(smtplib.SMTPRecipientsRefused) as refused:
+            client.sendmail("alice@example.com", ["bob@partner.example"], "Subject: x\r\n\r\nx\r\n")
+        self.assertEqual(refused.exception.recipients["bob@partner.example"],
+                         (550, b"5.7.1 Relaying denied"))
+
+    def test_the_relay_host_gets_mail_for_elsewhere_and_its_verdicts_are_ours(self):
+        client = self.client(self.relaying)
+        refused = client.send_message(message("relayed", "bob@partner.example"),
+                                      to_addrs=["bob@partner.example", "refused@partner.example"])
+        self.assertEqual(refused, {"refused@partner.example":
+                                   (550, b"5.1.1 relay.test knows no such user")})
+        self.assertIn("MAIL FROM:<alice@example.com>", self.relay.commands)
+        self.assertIn("RCPT TO:<bob@partner.example>", self.relay.commands)
+        self.assertEqual(len(self.relay.messages), 1)
+        relayed = self.relay.messages[0]
+        self.assertTrue(relayed.startswith("Received: from "), relayed)
+        self.assertIn(" with ESMTPA id ", relayed)
+        self.assertIn("Subject: relayed\r\n", relayed)
+
+    def test_a_relay_host_that_cannot_be_reached_defers_the_recipient(self):
+        client = self.client(self.unreachable)
+        with self.assertRaises(smtplib.SMTPRecipientsRefused) as refused:
+            client.sendmail("alice@example.com", ["bob@partner.example"], "Subject: x\r\n\r\nx\r\n")
+        code, text = refused.exception.recipients["bob@partner.example"]
+        self.assertEqual((code, text[:6]), (451, b"4.4.1 "))
+
+
+if __name__ == "__main__":
+    exhost_harness.EXHOST, DLL, FIXTURES = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)

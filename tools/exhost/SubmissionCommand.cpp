@@ -1,0 +1,129 @@
+// exhost submission: the server's message submission front (RFC 6409) for the owner's mail
+// client. Clients log in with the IMAP front's user names and passwords; mail for mailboxes here
+// is delivered as "exhost smtp" delivers it, mail for anywhere else goes to machine.conf's
+// relay_host (or is refused without one). The first line on standard output is the port.
+
+#include "Commands.h"
+#include "FrontOptions.h"
+#include "ServerContext.h"
+#include "server/delivery/MailboxDelivery.h"
+#include "server/log/ServerLog.h"
+#include "server/login/LoginThrottle.h"
+#include "server/mailstore/ImapMailboxBackend.h"
+#include "server/net/ListenAddress.h"
+#include "server/smtp/SmtpServer.h"
+#include "server/submission/SubmissionBackend.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <tuple>
+
+namespace exhost {
+
+namespace {
+
+namespace asio = boost::asio;
+namespace smtp = server::smtp;
+using server::submission::SubmissionBackend;
+
+struct SubmissionOptions {
+    std::string root;
+    std::string listen = "127.0.0.1:1587";
+    std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
+    std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
+    double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
+    double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
+    double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
+    double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
+    double relayTimeout = Seconds(server::submission::SubmissionSettings{}.relayTimeout);
+    int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
+    std::string log = "stderr";
+};
+
+void RunSubmission(const SubmissionOptions& options) {
+    OpenLog(options.log, "exhost-submission");
+    const auto folder = OpenServerFolder(options.root);
+    if (options.maxSize == 0)
+        throw UsageError("--max-size must be at least 1 octet");
+    const auto endpoint =
+        server::net::ParseListenAddress(options.listen, "127.0.0.1:1587 or [::1]:1587");
+    server::net::WarnIfNotLoopback("submission", endpoint.address(),
+                                   "refuse every login from elsewhere (this server has no TLS)");
+
+    // Recipients are remembered for the usual 30 s, as "exhost smtp" does by default.
+    const server::delivery::MailboxDelivery delivery(folder, std::chrono::seconds(30));
+    const auto& names = delivery.Names();
+    smtp::ServerSettings settings;
+    settings.submission = true;
+    settings.hostName = names.computerName + "." + names.domainDnsName;
+    settings.limits.maxMessageBytes = options.maxSize;
+    settings.maxSessionsPerClient = options.maxPerClient;
+    settings.lookupTimeout = Milliseconds(options.lookupTimeout);
+    settings.commandTimeout = Milliseconds(options.commandTimeout);
+    settings.dataTimeout = Milliseconds(options.dataTimeout);
+    settings.sessionTimeout = Milliseconds(options.sessionTimeout);
+
+    server::submission::SubmissionSettings submission;
+    submission.logins = std::make_shared<server::mailstore::DirectoryLoginCheck>(
+        folder, Milliseconds(options.lookupTimeout));
+    server::login::LoginThrottleSettings throttle;
+    throttle.triesPerMinute = options.loginTriesPerMinute;
+    submission.throttle = std::make_shared<server::login::LoginThrottle>(throttle);
+    submission.relayHost = names.relayHost;
+    submission.relayTimeout = Milliseconds(options.relayTimeout);
+    submission.hostName = settings.hostName;
+
+    asio::io_context io;
+    smtp::Server server(io, endpoint, settings,
+                        [&] { return std::make_unique<SubmissionBackend>(delivery, submission); });
+    ServeUntilSignalled(io, server, [&] {
+        const auto bound = server.LocalEndpoint();
+        const auto listening = bound.address().to_string() + ":" + std::to_string(bound.port());
+        std::cout << bound.port() << "\n"
+                  << "listening on " << listening << " as " << settings.hostName << ", relaying "
+                  << (names.relayHost.empty() ? "nowhere" : "to " + names.relayHost) << std::endl;
+        server::log::Event(server::log::Severity::Info, "server-start")
+            .Field("listen", listening)
+            .Field("host", settings.hostName)
+            .Field("relay", names.relayHost)
+            .Field("max_size", options.maxSize);
+    });
+}
+
+} // namespace
+
+void AddSubmissionCommand(CLI::App& app) {
+    auto options = std::make_shared<SubmissionOptions>();
+    auto* command = app.add_subcommand(
+        "submission", "Accept mail from the users' mail clients after a login (SMTP AUTH)");
+    AddRootOption(*command, options->root);
+    AddListenOption(*command, options->listen);
+    command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
+        ->capture_default_str();
+    AddMaxPerClientOption(*command, options->maxPerClient);
+    for (const auto& [name, seconds, text] :
+         {std::tuple{"--lookup-timeout", &options->lookupTimeout,
+                     "Seconds a recipient lookup or a login may wait for the directory"},
+          std::tuple{"--command-timeout", &options->commandTimeout,
+                     "Seconds a whole command line may take to arrive after the previous reply"},
+          std::tuple{"--data-timeout", &options->dataTimeout,
+                     "Seconds a whole message may take to arrive after the 354 reply"},
+          std::tuple{"--session-timeout", &options->sessionTimeout,
+                     "Seconds a session may last before it is closed with 421"},
+          std::tuple{"--relay-timeout", &options->relayTimeout,
+                     "Seconds each step with the relay host may take before the client gets 451"}})
+        AddSecondsOption(*command, name, *seconds, text);
+    command
+        ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
+                     "Passwords one client address may have checked a minute once it keeps "
+                     "failing (all its connections together)")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+    AddLogOption(*command, options->log);
+    command->callback([options] { RunSubmission(*options); });
+}
+
+} // namespace exhost
