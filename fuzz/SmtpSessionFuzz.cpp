@@ -8,6 +8,8 @@
 // ends only. A backend that throws is answered like any failure; the replies given before the
 // caller says they were sent stay near the limit; a closed session answers nothing more. With
 // STARTTLS offered, what arrives between its 220 and the handshake is neither answered nor kept.
+// As a submission session (AUTH PLAIN and LOGIN), nothing is delivered before a login, and no
+// login succeeds in clear unless the client is on this machine.
 
 #include "FuzzCheck.h"
 
@@ -45,6 +47,16 @@ public:
         if (!message.empty() && message[0] == '?')
             throw std::runtime_error("the store fell over");
         return Verdict::Accept();
+    }
+    // Submission: the password "pw" is right for anyone; only senders starting with "a" are
+    // the user's.
+    Verdict Authenticate(const Login& login) override {
+        return login.password == "pw" ? Verdict::Accept()
+                                      : Verdict::Refuse("5.7.8 Authentication credentials invalid");
+    }
+    Verdict CheckSender(const std::string& address) override {
+        return !address.empty() && address[0] == 'a' ? Verdict::Accept()
+                                                     : Verdict::Refuse("5.7.1 not yours");
     }
     std::vector<std::string> delivered;
 };
@@ -113,6 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Bit 5 of the seed offers STARTTLS; the handshake then "succeeds" after a piece or two.
     if ((data[0] & 32) != 0)
         session.OfferTls();
+    const bool submission = (data[0] & 64) != 0, inClear = (data[0] & 128) != 0;
+    if (submission)
+        session.RequireLogin(inClear);
     std::size_t handshake = 0; // pieces until the pretended handshake is done
     CheckReply(session.Greeting(), stream);
     CheckReply(session.ClosingReply(), stream);
@@ -143,6 +158,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         "a delivered message is within the size limit", stream, message);
         }
     };
+    // After every step: a submission session delivers only once logged in, and logs in only
+    // where the password crossed no network in clear.
+    const auto checkLogin = [&] {
+        if (!submission)
+            return;
+        fuzz::Check(backend.delivered.empty() || !session.User().empty(),
+                    "nothing is delivered before a login", stream);
+        fuzz::Check(session.User().empty() || inClear || session.Encrypted(),
+                    "no login in clear from afar", stream);
+    };
     while (fed < stream.size()) {
         const auto piece = std::min<std::size_t>(1 + next() % 48, stream.size() - fed);
         const auto bytes = stream.substr(fed, piece);
@@ -161,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             reply.lines[0].find("TLS") == std::string::npos,
                         "TLS starts once", stream);
         check(replies);
+        checkLogin();
         // Answer now, or only after more input has arrived (as a slow backend would); send the
         // replies now, or let them wait while more input arrives (as a client that does not read
         // makes them wait).
@@ -168,6 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             more = false;
             if (session.PendingCall() && (next() % 4 != 0 || fed == stream.size())) {
                 check(session.Resume(session.PendingCall()->Run(backend)));
+                checkLogin();
                 more = true;
             }
             if (next() % 3 != 0 || fed == stream.size()) {

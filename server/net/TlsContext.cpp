@@ -56,8 +56,11 @@ std::shared_ptr<ssl::context> MakeServerTlsContext(const TlsFiles& files) {
     if (SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION) != 1 ||
         SSL_CTX_set_max_proto_version(native, TLS1_3_VERSION) != 1)
         Fail("cannot limit TLS to versions 1.2 and 1.3");
+    // The server's order of the list decides, so that a client cannot talk it down to the
+    // weakest suite both have.
     SSL_CTX_set_options(native, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_TICKET |
-                                    SSL_OP_SINGLE_DH_USE | SSL_OP_SINGLE_ECDH_USE);
+                                    SSL_OP_SINGLE_DH_USE | SSL_OP_SINGLE_ECDH_USE |
+                                    SSL_OP_CIPHER_SERVER_PREFERENCE);
     if (SSL_CTX_set_cipher_list(native, kCiphers) != 1)
         Fail("cannot set the TLS cipher list");
     if (SSL_CTX_set1_groups_list(native, kGroups) != 1)
