@@ -136,6 +136,13 @@ void Listener::Admit(Stream::socket socket) {
     error_code unknown;
     const auto remote = socket.remote_endpoint(unknown);
     const auto client = unknown ? asio::ip::address() : AsTcp(remote).address();
+    if (!client.is_unspecified()) {
+        // Replies and TLS flights go out as they are written: held back for the client's
+        // delayed acknowledgement, a short write after another (a greeting after the last
+        // handshake record) waits 40 ms.
+        error_code ignored;
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    }
     auto connection = make_(std::move(socket), client);
     connections_.emplace(connection, client);
     const auto fromClient = ++sessionsPerClient_[client];

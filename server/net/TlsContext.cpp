@@ -61,6 +61,10 @@ std::shared_ptr<ssl::context> MakeServerTlsContext(const TlsFiles& files) {
     SSL_CTX_set_options(native, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_TICKET |
                                     SSL_OP_SINGLE_DH_USE | SSL_OP_SINGLE_ECDH_USE |
                                     SSL_OP_CIPHER_SERVER_PREFERENCE);
+    // SSL_OP_NO_TICKET leaves TLS 1.3 sending tickets for the server's session cache: none at
+    // all, so that every session makes a full handshake and nothing of one outlives it.
+    SSL_CTX_set_num_tickets(native, 0);
+    SSL_CTX_set_session_cache_mode(native, SSL_SESS_CACHE_OFF);
     if (SSL_CTX_set_cipher_list(native, kCiphers) != 1)
         Fail("cannot set the TLS cipher list");
     if (SSL_CTX_set1_groups_list(native, kGroups) != 1)

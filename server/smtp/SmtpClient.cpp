@@ -59,11 +59,7 @@ Reply Client::ReadReply() {
         std::getline(in, line);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.size() < 3)
-            throw std::runtime_error("not an SMTP reply: \"" + line + "\"");
-        reply.code = std::stoi(line.substr(0, 3));
-        reply.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
-        if (line.size() == 3 || line[3] == ' ')
+        if (AddReplyLine(reply, line))
             return reply;
     }
 }

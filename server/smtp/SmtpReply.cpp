@@ -3,6 +3,8 @@
 
 #include "server/smtp/SmtpReply.h"
 
+#include <stdexcept>
+
 namespace server::smtp {
 
 std::string Reply::Wire() const {
@@ -19,6 +21,20 @@ std::string Reply::Wire() const {
         wire += "\r\n";
     }
     return wire;
+}
+
+bool AddReplyLine(Reply& reply, std::string_view line) {
+    const auto digit = [&](std::size_t i) { return line[i] >= '0' && line[i] <= '9'; };
+    if (line.size() < 3 || !digit(0) || !digit(1) || !digit(2) ||
+        (line.size() > 3 && line[3] != ' ' && line[3] != '-'))
+        throw std::runtime_error("not an SMTP reply line: \"" + std::string(line.substr(0, 80)) +
+                                 "\"");
+    const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    if (!reply.lines.empty() && code != reply.code)
+        throw std::runtime_error("an SMTP reply changed its code midway");
+    reply.code = code;
+    reply.lines.emplace_back(line.size() > 4 ? line.substr(4) : std::string_view());
+    return line.size() == 3 || line[3] == ' ';
 }
 
 } // namespace server::smtp

@@ -1,8 +1,10 @@
 #pragma once
 
-// One reply of the server: a three-digit code and one or more text lines.
+// One reply of the server: a three-digit code and one or more text lines; and reading one as a
+// client does, line by line.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace server::smtp {
@@ -16,5 +18,10 @@ struct Reply {
     std::string Wire() const;
     bool operator==(const Reply&) const = default;
 };
+
+// Adds a line a server sent (without its CRLF) to `reply`; whether it was the reply's last.
+// Throws std::runtime_error for a line that is no reply line ("250-", "250 ", "250"), or that
+// changes the code in the middle of a reply.
+bool AddReplyLine(Reply& reply, std::string_view line);
 
 } // namespace server::smtp

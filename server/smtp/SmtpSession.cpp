@@ -3,6 +3,8 @@
 
 #include "server/smtp/SmtpSession.h"
 
+#include "server/login/SaslPlain.h"
+
 #include "server/smtp/SmtpSyntax.h"
 
 #include "server/log/LogId.h"
@@ -464,6 +466,17 @@ std::optional<Reply> Session::AuthResponse(std::string_view line) {
         authUser_.clear();
         return Say(501, "5.7.0 Authentication cancelled");
     }
+    if (step == AuthStep::Plain) {
+        auto response = login::DecodePlainResponse(line);
+        using Fault = login::PlainResponse::Fault;
+        if (response.fault == Fault::NotBase64)
+            return Say(501, "5.5.2 The response is not base64");
+        if (response.fault == Fault::NotThreeParts)
+            return Say(501, "5.5.2 A PLAIN response is authzid NUL authcid NUL password");
+        if (!response.authzid.empty() && response.authzid != response.authcid)
+            return LoggedIn(Verdict::Refuse("", "acting as another user"), response.authcid);
+        return CheckLogin(std::move(response.authcid), std::move(response.password));
+    }
     const auto decoded =
         line == "=" ? std::optional<std::string>("") : platform::text::DecodeBase64(line);
     if (!decoded) {
@@ -475,18 +488,7 @@ std::optional<Reply> Session::AuthResponse(std::string_view line) {
         authStep_ = AuthStep::LoginPassword;
         return Say(334, "UGFzc3dvcmQ6"); // "Password:"
     }
-    if (step == AuthStep::LoginPassword)
-        return CheckLogin(std::exchange(authUser_, {}), *decoded);
-    // PLAIN (RFC 4616): authzid NUL authcid NUL password.
-    const auto first = decoded->find('\0');
-    const auto second = first == std::string::npos ? first : decoded->find('\0', first + 1);
-    if (second == std::string::npos || decoded->find('\0', second + 1) != std::string::npos)
-        return Say(501, "5.5.2 A PLAIN response is authzid NUL authcid NUL password");
-    const auto authzid = decoded->substr(0, first);
-    auto user = decoded->substr(first + 1, second - first - 1);
-    if (!authzid.empty() && authzid != user)
-        return LoggedIn(Verdict::Refuse("", "acting as another user"), user);
-    return CheckLogin(std::move(user), decoded->substr(second + 1));
+    return CheckLogin(std::exchange(authUser_, {}), *decoded);
 }
 
 std::optional<Reply> Session::CheckLogin(std::string user, std::string password) {

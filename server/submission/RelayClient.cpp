@@ -13,12 +13,19 @@
 
 namespace server::submission {
 
+namespace {
+// What a relay may send: lines of at most kMaxLine octets (RFC 5321 allows 512), replies of at
+// most kMaxReplyLines lines. A relay that sends more is taken for one that cannot be talked to.
+constexpr std::size_t kMaxLine = 4096;
+constexpr std::size_t kMaxReplyLines = 100;
+} // namespace
+
 namespace asio = boost::asio;
 using asio::ip::tcp;
 using boost::system::error_code;
 
 RelayClient::RelayClient(const std::string& hostPort, std::chrono::milliseconds timeout)
-    : timeout_(timeout), host_(hostPort), socket_(io_) {
+    : timeout_(timeout), host_(hostPort), socket_(io_), incoming_(kMaxLine) {
     const auto colon = hostPort.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == hostPort.size())
         throw RelayUnreachable("relay_host \"" + hostPort + "\" is not host:port");
@@ -106,15 +113,14 @@ smtp::Reply RelayClient::ReadReply() {
         std::getline(in, line);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const bool digits = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                            std::isdigit(static_cast<unsigned char>(line[1])) &&
-                            std::isdigit(static_cast<unsigned char>(line[2]));
-        if (!digits || (line.size() > 3 && line[3] != ' ' && line[3] != '-'))
+        if (reply.lines.size() >= kMaxReplyLines)
+            throw RelayUnreachable("relay " + host_ + " sent a reply of too many lines");
+        try {
+            if (smtp::AddReplyLine(reply, line))
+                return reply;
+        } catch (const std::runtime_error&) {
             throw RelayUnreachable("relay " + host_ + " sent no SMTP reply");
-        reply.code = std::stoi(line.substr(0, 3));
-        reply.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
-        if (line.size() == 3 || line[3] == ' ')
-            return reply;
+        }
     }
 }
 

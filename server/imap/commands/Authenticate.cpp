@@ -4,9 +4,9 @@
 
 #include "server/imap/commands/Commands.h"
 
-#include "server/imap/commands/SaslPlain.h"
 #include "server/log/ServerLog.h"
 #include "server/login/LoginWait.h"
+#include "server/login/SaslPlain.h"
 
 namespace server::imap {
 
@@ -97,8 +97,8 @@ Output ContinueAuthentication(SessionContext& session, std::string_view line) {
     session.authenticating.reset();
     if (line == "*")
         return Answer(Tagged(tag, "BAD", "AUTHENTICATE cancelled"));
-    const auto response = DecodePlainResponse(line);
-    using Fault = PlainResponse::Fault;
+    const auto response = login::DecodePlainResponse(line);
+    using Fault = login::PlainResponse::Fault;
     if (response.fault == Fault::NotBase64)
         return Answer(Tagged(tag, "BAD", "The response is not base64"));
     if (response.fault == Fault::NotThreeParts)

@@ -5,7 +5,7 @@
 #include "server/imap/commands/CommandTable.h"
 #include "server/imap/commands/FlagChange.h"
 #include "server/imap/commands/MailboxPattern.h"
-#include "server/imap/commands/SaslPlain.h"
+#include "server/login/SaslPlain.h"
 
 #include "server/imap/ImapWire.h"
 
@@ -99,7 +99,8 @@ TEST(ImapCommandTableTest, FlagChangesReadAndApplied) {
 }
 
 TEST(ImapCommandTableTest, PlainResponsesSplitAtTheirNuls) {
-    using Fault = PlainResponse::Fault;
+    using server::login::DecodePlainResponse;
+    using Fault = server::login::PlainResponse::Fault;
     struct Case {
         const char* line;
         Fault fault;

@@ -1,12 +1,12 @@
 #pragma once
 
-// The client's response of SASL PLAIN (RFC 4616) as IMAP carries it: base64 of
-// authzid NUL authcid NUL password, or "=" for an empty response (RFC 4959).
+// The client's response of SASL PLAIN (RFC 4616) as IMAP AUTHENTICATE and SMTP AUTH carry it:
+// base64 of authzid NUL authcid NUL password, or "=" for an empty response (RFC 4959, 4954).
 
 #include <string>
 #include <string_view>
 
-namespace server::imap {
+namespace server::login {
 
 struct PlainResponse {
     enum class Fault { None, NotBase64, NotThreeParts };
@@ -18,4 +18,4 @@ struct PlainResponse {
 
 PlainResponse DecodePlainResponse(std::string_view line);
 
-} // namespace server::imap
+} // namespace server::login

@@ -1,12 +1,12 @@
 // Decodes a SASL PLAIN response and splits it at its two NULs.
 
-#include "server/imap/commands/SaslPlain.h"
+#include "server/login/SaslPlain.h"
 
 #include "platform/core/Base64.h"
 
 #include <optional>
 
-namespace server::imap {
+namespace server::login {
 
 PlainResponse DecodePlainResponse(std::string_view line) {
     PlainResponse response;
@@ -28,4 +28,4 @@ PlainResponse DecodePlainResponse(std::string_view line) {
     return response;
 }
 
-} // namespace server::imap
+} // namespace server::login
