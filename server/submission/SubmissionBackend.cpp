@@ -88,6 +88,15 @@ smtp::Verdict SubmissionBackend::CheckRecipient(const std::string& address) {
     }
     if (verdict.kind != smtp::Verdict::Kind::Permanent)
         return verdict; // the directory failed: not a reason to send the mail elsewhere
+    // An unknown address of this server's own domain is no one's elsewhere either: the relay
+    // would bounce it back here, or hand it on to us.
+    const auto at = address.rfind('@');
+    const auto domain = at == std::string::npos ? std::string() : address.substr(at + 1);
+    const auto& names = delivery_.Names();
+    if (platform::text::EqualsIgnoreCase(domain, names.domainDnsName) ||
+        (!names.forestDnsName.empty() &&
+         platform::text::EqualsIgnoreCase(domain, names.forestDnsName)))
+        return verdict;
     if (settings_.relayHost.empty())
         return smtp::Verdict::Refuse("5.7.1 Relaying denied", "no relay_host: " + verdict.detail);
     return Relay(address);
