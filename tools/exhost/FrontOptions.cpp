@@ -2,6 +2,7 @@
 
 #include "ServerContext.h"
 #include "server/log/ServerLog.h"
+#include "server/net/ListenAddress.h"
 
 #include "platform/store/EventService.h"
 
@@ -95,6 +96,38 @@ OpenTlsCredentials(const platform::host::ServerFolder& folder,
     } catch (const std::runtime_error& error) {
         throw UsageError(std::string("TLS: ") + error.what());
     }
+}
+
+void AddTlsListenOption(CLI::App& command, std::string& tlsListen, const std::string& convention) {
+    command.add_option("--tls-listen", tlsListen,
+                       "IP address and port to listen on with implicit TLS as well (" + convention +
+                           ")");
+}
+
+std::optional<boost::asio::ip::tcp::endpoint>
+TlsListenEndpoint(const std::string& tlsListen, const std::string& example,
+                  const platform::host::ServerFolder& folder,
+                  const std::shared_ptr<server::net::TlsCredentials>& tls) {
+    if (tlsListen.empty())
+        return std::nullopt;
+    const auto endpoint = server::net::ParseListenAddress(tlsListen, example);
+    if (!tls)
+        throw UsageError("--tls-listen needs a certificate: none is named and " +
+                         folder.TlsDir().string() + " holds none (\"exhost tls --new\" makes one)");
+    return endpoint;
+}
+
+void AddLoginTriesOption(CLI::App& command, int& triesPerMinute) {
+    command
+        .add_option("--login-tries-per-minute", triesPerMinute,
+                    "Passwords one client address may have checked a minute once it keeps "
+                    "failing (all its connections together)")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+}
+
+const char* TlsMode(bool tls, bool implicitTls) {
+    return !tls ? "plain text only" : implicitTls ? "implicit TLS" : "STARTTLS";
 }
 
 void ReloadTlsCredentials(server::net::TlsCredentials* tls) {

@@ -9,13 +9,16 @@
 #include "platform/host/ServerFolder.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 
 #include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <functional>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,18 @@ OpenTlsCredentials(const platform::host::ServerFolder& folder,
 // Reads the TLS files again on SIGHUP; sessions under way keep the ones they began with.
 void ReloadTlsCredentials(server::net::TlsCredentials* tls);
 
+// "--tls-listen ADDRESS:PORT": a second port whose sessions begin with the TLS handshake.
+void AddTlsListenOption(CLI::App& command, std::string& tlsListen, const std::string& convention);
+// The endpoint "--tls-listen" names (none when not given), which needs TLS files (`tls`);
+// `example` shows the form in the error about a bad address.
+std::optional<boost::asio::ip::tcp::endpoint>
+TlsListenEndpoint(const std::string& tlsListen, const std::string& example,
+                  const platform::host::ServerFolder& folder,
+                  const std::shared_ptr<server::net::TlsCredentials>& tls);
+
+// "--login-tries-per-minute N", shown with its default.
+void AddLoginTriesOption(CLI::App& command, int& triesPerMinute);
+
 // Starts the fronts, calls `announce` once they listen, and returns when SIGINT or SIGTERM has
 // stopped them and their sessions are done; SIGHUP reads `tls` again. The signals are caught
 // from before the start, so that a script that stops the server as soon as it has read the
@@ -104,6 +119,45 @@ void ServeUntilSignalled(boost::asio::io_context& io, const std::vector<Server*>
 template <class Server, class Announce>
 void ServeUntilSignalled(boost::asio::io_context& io, Server& front, Announce announce) {
     ServeUntilSignalled(io, std::vector<Server*>{&front}, nullptr, announce);
+}
+
+// How a front speaks, for its start line and its log: "plain text only", "STARTTLS" or
+// "implicit TLS".
+const char* TlsMode(bool tls, bool implicitTls);
+
+// A front on `endpoint` and, with `tlsEndpoint`, the same front again there with implicit TLS,
+// served until a signal stops them. Their ports go to standard output first, one line each;
+// then for each "listening on ADDRESS:PORT (how) as HOST" with `more`, and the server-start
+// log line with the fields `logFields` adds.
+template <class Server, class Settings, class Backends, class LogFields>
+void ServeFronts(boost::asio::io_context& io, const boost::asio::ip::tcp::endpoint& endpoint,
+                 const std::optional<boost::asio::ip::tcp::endpoint>& tlsEndpoint,
+                 const Settings& settings, Backends backends, const std::string& host,
+                 const std::string& more, LogFields logFields) {
+    std::vector<std::unique_ptr<Server>> servers;
+    servers.push_back(std::make_unique<Server>(io, endpoint, settings, backends));
+    if (tlsEndpoint) {
+        auto implicit = settings;
+        implicit.implicitTls = true;
+        servers.push_back(std::make_unique<Server>(io, *tlsEndpoint, implicit, backends));
+    }
+    std::vector<Server*> fronts;
+    for (auto& front : servers)
+        fronts.push_back(front.get());
+    ServeUntilSignalled(io, fronts, settings.tls.get(), [&] {
+        for (const auto* front : fronts)
+            std::cout << front->LocalEndpoint().port() << "\n";
+        for (const auto* front : fronts) {
+            const auto bound = front->LocalEndpoint();
+            const auto where = bound.address().to_string() + ":" + std::to_string(bound.port());
+            const char* how = TlsMode(settings.tls != nullptr, front->Settings().implicitTls);
+            std::cout << "listening on " << where << " (" << how << ") as " << host << more << "\n";
+            auto event = server::log::Event(server::log::Severity::Info, "server-start");
+            event.Field("listen", where).Field("tls", how).Field("host", host);
+            logFields(event);
+        }
+        std::cout << std::flush;
+    });
 }
 
 } // namespace exhost

@@ -51,14 +51,10 @@ void RunImap(const ImapOptions& options) {
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     const auto folder = OpenServerFolder(options.root);
     const auto endpoint = net::ParseListenAddress(options.listen, "127.0.0.1:1143 or [::1]:1143");
-    std::optional<asio::ip::tcp::endpoint> tlsEndpoint;
-    if (!options.tlsListen.empty())
-        tlsEndpoint = net::ParseListenAddress(options.tlsListen, "127.0.0.1:1993 or [::]:993");
     const auto names = folder.ReadMachineNames();
     const auto tls = OpenTlsCredentials(folder, names, options.tls);
-    if (tlsEndpoint && !tls)
-        throw UsageError("--tls-listen needs a certificate: none is named and " +
-                         folder.TlsDir().string() + " holds none (\"exhost tls --new\" makes one)");
+    const auto tlsEndpoint =
+        TlsListenEndpoint(options.tlsListen, "127.0.0.1:1993 or [::]:993", folder, tls);
     if (!tls)
         net::WarnIfNotLoopback("imap", endpoint.address(),
                                "read the greeting only: without a TLS certificate nobody there "
@@ -76,38 +72,11 @@ void RunImap(const ImapOptions& options) {
     auto cache = std::make_shared<FolderCache>();
 
     asio::io_context io;
-    const auto backends = [&] {
-        return std::make_unique<ImapMailboxBackend>(folder, logins, cache);
-    };
-    std::vector<std::unique_ptr<imap::Server>> servers;
-    servers.push_back(std::make_unique<imap::Server>(io, endpoint, settings, backends));
-    if (tlsEndpoint) {
-        auto implicit = settings;
-        implicit.implicitTls = true;
-        servers.push_back(std::make_unique<imap::Server>(io, *tlsEndpoint, implicit, backends));
-    }
-    std::vector<imap::Server*> fronts;
-    for (auto& front : servers)
-        fronts.push_back(front.get());
-    ServeUntilSignalled(io, fronts, tls.get(), [&] {
-        for (const auto* front : fronts)
-            std::cout << front->LocalEndpoint().port() << "\n";
-        for (const auto* front : fronts) {
-            const auto bound = front->LocalEndpoint();
-            const auto where = bound.address().to_string() + ":" + std::to_string(bound.port());
-            const char* how = !tls                            ? "plain text only"
-                              : front->Settings().implicitTls ? "implicit TLS"
-                                                              : "STARTTLS";
-            std::cout << "listening on " << where << " (" << how << ") as "
-                      << settings.session.hostName << "\n";
-            server::log::Event(server::log::Severity::Info, "server-start")
-                .Field("listen", where)
-                .Field("tls", how)
-                .Field("host", settings.session.hostName)
-                .Field("max_per_client", settings.maxSessionsPerClient);
-        }
-        std::cout << std::flush;
-    });
+    ServeFronts<imap::Server>(
+        io, endpoint, tlsEndpoint, settings,
+        [&] { return std::make_unique<ImapMailboxBackend>(folder, logins, cache); },
+        settings.session.hostName, "",
+        [&](auto& event) { event.Field("max_per_client", settings.maxSessionsPerClient); });
 }
 
 } // namespace
@@ -117,21 +86,14 @@ void AddImapCommand(CLI::App& app) {
     auto* command = app.add_subcommand("imap", "Serve the mailboxes to mail clients over IMAP");
     AddRootOption(*command, options->root);
     AddListenOption(*command, options->listen);
-    command->add_option("--tls-listen", options->tlsListen,
-                        "IP address and port to listen on with implicit TLS as well (IMAPS, "
-                        "port 993 by convention)");
+    AddTlsListenOption(*command, options->tlsListen, "IMAPS, port 993 by convention");
     AddTlsOptions(*command, options->tls);
     AddMaxPerClientOption(*command, options->maxPerClient);
     AddSecondsOption(*command, "--login-timeout", options->loginTimeout,
                      "Seconds a session may take to log in before it is closed with BYE");
     AddSecondsOption(*command, "--lookup-timeout", options->lookupTimeout,
                      "Seconds a login may wait for the directory before it gets NO");
-    command
-        ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
-                     "Passwords one client address may have checked a minute once it keeps "
-                     "failing (all its connections together)")
-        ->check(CLI::Range(1, 60000))
-        ->capture_default_str();
+    AddLoginTriesOption(*command, options->loginTriesPerMinute);
     AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });
 }

@@ -103,14 +103,13 @@ void RunSmtp(const SmtpOptions& options) {
                       << (options.socketGroup.empty()
                               ? " (owner only)"
                               : " (owner and group " + options.socketGroup + ")");
-        std::cout << (settings.tls ? " (STARTTLS)" : " (plain text only)") << " as "
-                  << settings.hostName << ", messages up to " << options.maxSize << " octets"
-                  << std::endl;
+        std::cout << " (" << TlsMode(settings.tls != nullptr, false) << ") as " << settings.hostName
+                  << ", messages up to " << options.maxSize << " octets" << std::endl;
         server::log::Event(server::log::Severity::Info, "server-start")
             .Field("listen", options.socket.empty()
                                  ? bound.address().to_string() + ":" + std::to_string(bound.port())
                                  : options.socket)
-            .Field("tls", settings.tls ? "STARTTLS" : "plain text only")
+            .Field("tls", TlsMode(settings.tls != nullptr, false))
             .Field("host", settings.hostName)
             .Field("max_size", options.maxSize);
     });

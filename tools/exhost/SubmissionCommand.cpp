@@ -56,14 +56,9 @@ void RunSubmission(const SubmissionOptions& options) {
         throw UsageError("--max-size must be at least 1 octet");
     const auto endpoint =
         server::net::ParseListenAddress(options.listen, "127.0.0.1:1587 or [::1]:1587");
-    std::optional<asio::ip::tcp::endpoint> tlsEndpoint;
-    if (!options.tlsListen.empty())
-        tlsEndpoint =
-            server::net::ParseListenAddress(options.tlsListen, "127.0.0.1:1465 or [::]:465");
     const auto tls = OpenTlsCredentials(folder, folder.ReadMachineNames(), options.tls);
-    if (tlsEndpoint && !tls)
-        throw UsageError("--tls-listen needs a certificate: none is named and " +
-                         folder.TlsDir().string() + " holds none (\"exhost tls --new\" makes one)");
+    const auto tlsEndpoint =
+        TlsListenEndpoint(options.tlsListen, "127.0.0.1:1465 or [::]:465", folder, tls);
     if (!tls)
         server::net::WarnIfNotLoopback(
             "submission", endpoint.address(),
@@ -94,38 +89,14 @@ void RunSubmission(const SubmissionOptions& options) {
     submission.hostName = settings.hostName;
 
     asio::io_context io;
-    const auto backends = [&] { return std::make_unique<SubmissionBackend>(delivery, submission); };
-    std::vector<std::unique_ptr<smtp::Server>> servers;
-    servers.push_back(std::make_unique<smtp::Server>(io, endpoint, settings, backends));
-    if (tlsEndpoint) {
-        auto implicit = settings;
-        implicit.implicitTls = true;
-        servers.push_back(std::make_unique<smtp::Server>(io, *tlsEndpoint, implicit, backends));
-    }
-    std::vector<smtp::Server*> fronts;
-    for (auto& front : servers)
-        fronts.push_back(front.get());
-    ServeUntilSignalled(io, fronts, tls.get(), [&] {
-        for (const auto* front : fronts)
-            std::cout << front->LocalEndpoint().port() << "\n";
-        for (const auto* front : fronts) {
-            const auto bound = front->LocalEndpoint();
-            const auto listening = bound.address().to_string() + ":" + std::to_string(bound.port());
-            const char* how = !tls                            ? "plain text only"
-                              : front->Settings().implicitTls ? "implicit TLS"
-                                                              : "STARTTLS";
-            std::cout << "listening on " << listening << " (" << how << ") as " << settings.hostName
-                      << ", relaying "
-                      << (names.relayHost.empty() ? "nowhere" : "to " + names.relayHost) << "\n";
-            server::log::Event(server::log::Severity::Info, "server-start")
-                .Field("listen", listening)
-                .Field("tls", how)
-                .Field("host", settings.hostName)
-                .Field("relay", names.relayHost)
-                .Field("max_size", options.maxSize);
-        }
-        std::cout << std::flush;
-    });
+    ServeFronts<smtp::Server>(
+        io, endpoint, tlsEndpoint, settings,
+        [&] { return std::make_unique<SubmissionBackend>(delivery, submission); },
+        settings.hostName,
+        ", relaying " + (names.relayHost.empty() ? "nowhere" : "to " + names.relayHost),
+        [&](auto& event) {
+            event.Field("relay", names.relayHost).Field("max_size", options.maxSize);
+        });
 }
 
 } // namespace
@@ -136,9 +107,7 @@ void AddSubmissionCommand(CLI::App& app) {
         "submission", "Accept mail from the users' mail clients after a login (SMTP AUTH)");
     AddRootOption(*command, options->root);
     AddListenOption(*command, options->listen);
-    command->add_option("--tls-listen", options->tlsListen,
-                        "IP address and port to listen on with implicit TLS as well (port 465 by "
-                        "convention)");
+    AddTlsListenOption(*command, options->tlsListen, "port 465 by convention");
     AddTlsOptions(*command, options->tls);
     command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
         ->capture_default_str();
@@ -155,12 +124,7 @@ void AddSubmissionCommand(CLI::App& app) {
           std::tuple{"--relay-timeout", &options->relayTimeout,
                      "Seconds each step with the relay host may take before the client gets 451"}})
         AddSecondsOption(*command, name, *seconds, text);
-    command
-        ->add_option("--login-tries-per-minute", options->loginTriesPerMinute,
-                     "Passwords one client address may have checked a minute once it keeps "
-                     "failing (all its connections together)")
-        ->check(CLI::Range(1, 60000))
-        ->capture_default_str();
+    AddLoginTriesOption(*command, options->loginTriesPerMinute);
     AddLogOption(*command, options->log);
     command->callback([options] { RunSubmission(*options); });
 }
