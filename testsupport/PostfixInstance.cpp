@@ -28,7 +28,7 @@ const std::string kPostfix = "/usr/sbin/postfix";
 const std::string kSendmail = "/usr/sbin/sendmail";
 
 // master.cf with the services that pickup, queueing, LMTP delivery, bouncing and the log file
-// need; no chroot, no listener.
+// need; no chroot, no listener (an SMTP one is added for a relay host).
 const char* kMasterCf = R"(pickup    unix  n       -       n       60      1       pickup
 cleanup   unix  n       -       n       -       0       cleanup
 qmgr      unix  n       -       n       300     1       qmgr
@@ -62,7 +62,8 @@ std::string PostfixInstance::Version() {
 }
 
 PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpPort,
-                                 const std::map<std::string, std::string>& virtualAliases) {
+                                 const std::map<std::string, std::string>& virtualAliases,
+                                 unsigned short smtpPort) {
     char pattern[] = "/tmp/lpfXXXXXX";
     if (!mkdtemp(pattern))
         throw std::runtime_error("cannot create a temporary folder");
@@ -107,7 +108,11 @@ PostfixInstance::PostfixInstance(const std::string& domain, unsigned short lmtpP
             << "virtual_alias_maps = inline:{ " << map << " }\nvirtual_alias_domains = " << names
             << "\n";
     }
-    std::ofstream(config_ / "master.cf") << kMasterCf;
+    std::ofstream master(config_ / "master.cf");
+    master << kMasterCf;
+    if (smtpPort != 0)
+        master << "127.0.0.1:" << smtpPort << " inet n - n - - smtpd\n";
+    master.close();
     Start();
 }
 

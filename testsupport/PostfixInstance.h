@@ -20,8 +20,10 @@ public:
 
     // Writes the configuration and starts the instance; throws when it does not start. Mail for
     // an address of `virtualAliases` goes to the address it maps to (its domain is served too).
+    // With an `smtpPort`, it also takes mail over SMTP on 127.0.0.1 there, as a relay host.
     PostfixInstance(const std::string& domain, unsigned short lmtpPort,
-                    const std::map<std::string, std::string>& virtualAliases = {});
+                    const std::map<std::string, std::string>& virtualAliases = {},
+                    unsigned short smtpPort = 0);
     // Stops the instance (and its master, by its pid, if it does not go) and removes its folder
     // (kept when LORVANTA_KEEP_FIXTURES is set).
     ~PostfixInstance();

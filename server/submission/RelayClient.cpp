@@ -78,18 +78,14 @@ template <class Operation> void RelayClient::Await(Operation operation, const ch
 }
 
 smtp::Reply RelayClient::Command(const std::string& line) {
-    const auto wire = line + "\r\n";
-    Await(
-        [&](auto done) {
-            asio::async_write(socket_, asio::buffer(wire),
-                              [done](error_code error, std::size_t) { done(error); });
-        },
-        "writing to");
-    return ReadReply();
+    return Send(line + "\r\n");
 }
 
 smtp::Reply RelayClient::Message(const std::string& message) {
-    const auto wire = smtp::DotStuffed(message);
+    return Send(smtp::DotStuffed(message));
+}
+
+smtp::Reply RelayClient::Send(const std::string& wire) {
     Await(
         [&](auto done) {
             asio::async_write(socket_, asio::buffer(wire),

@@ -35,6 +35,8 @@ public:
 
 private:
     template <class Operation> void Await(Operation operation, const char* step);
+    // Writes the bytes and reads the reply to them.
+    smtp::Reply Send(const std::string& wire);
     smtp::Reply ReadReply();
 
     std::chrono::milliseconds timeout_;

@@ -1,13 +1,21 @@
 // A real MTA in front: a private Postfix instance takes messages from its sendmail and delivers
 // its virtual mailbox domain over LMTP to "exhost lmtp", with the sink registered on the
-// recipients' Inboxes. What arrived is read back with "exhost show --json".
+// recipients' Inboxes. And behind: the relay host that "exhost submission" hands mail for other
+// domains to. What arrived is read back with "exhost show --json".
 
 #include "tests/integration/SampleServerSuite.h"
 #include "testsupport/PostfixInstance.h"
 #include "testsupport/SmtpServerProcess.h"
 
+#include "server/smtp/SmtpClient.h"
+
+#include "platform/core/Base64.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/PropertyNames.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -185,6 +193,59 @@ TEST_F(PostfixFront, AVirtualAliasReachesTheMailboxAndItsOriginalAddressIsStampe
         ASSERT_EQ(found.size(), 1u) << subject << "\n" << aliasing.Log();
         EXPECT_EQ(found[0].accountName, port == listing.Port() ? sentTo : "") << subject;
     }
+}
+
+// A loopback port nobody listens on now.
+unsigned short FreePort() {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+// The owner's client submits mail for another domain: "exhost submission" hands it to the relay
+// host machine.conf names, a Postfix that queues and delivers it (here back to a mailbox of
+// ours, through a virtual alias of the other domain). Our own domain's unknown address is
+// refused by us, not relayed.
+TEST_F(PostfixFront, SubmittedMailForElsewhereIsHandedToTheRelayHostWhichDeliversIt) {
+    const auto elsewhere = "bob@partner.example";
+    const auto smtpPort = FreePort();
+    PostfixInstance relay(kDomain, lmtp->Port(), {{elsewhere, Address(2)}}, smtpPort);
+    const platform::host::ServerFolder folder(server->folder.Root());
+    auto names = folder.ReadMachineNames();
+    names.relayHost = "127.0.0.1:" + std::to_string(smtpPort);
+    folder.WriteMachineNames(names);
+    SmtpServerProcess submission(server->folder.Root(), {}, "127.0.0.1:0", "submission");
+    names.relayHost.clear(); // read when a front starts
+    folder.WriteMachineNames(names);
+    const auto& owner = server->sample.localAliases.at(0);
+    ASSERT_EQ(RunExhost({"passwd", owner}, server->folder.Root(), "relay-test-7\n").exitCode, 0);
+
+    server::smtp::Client client("127.0.0.1", submission.Port());
+    ASSERT_EQ(client.Command("EHLO client.example").code, 250);
+    ASSERT_EQ(client
+                  .Command("AUTH PLAIN " +
+                           platform::text::EncodeBase64(std::string(1, '\0') + Address(0) +
+                                                        std::string(1, '\0') + "relay-test-7"))
+                  .code,
+              235);
+    EXPECT_EQ(client.Deliver(Address(0), {"nobody@" + kDomain}, "Subject: x\r\n\r\nx\r\n").code,
+              550);
+    ASSERT_EQ(client.Command("RSET").code, 250);
+    const auto reply = client.Deliver(Address(0), {elsewhere},
+                                      "From: <" + Address(0) + ">\r\nTo: <" + elsewhere +
+                                          ">\r\nSubject: relayed by Postfix\r\n\r\nBody.\r\n");
+    ASSERT_EQ(reply.code, 250) << (reply.lines.empty() ? "" : reply.lines[0]) << relay.Log();
+    ASSERT_TRUE(relay.AwaitQueueDone()) << relay.Log();
+    EXPECT_EQ(relay.Deferred(), 0u) << relay.Log();
+    EXPECT_EQ(Find(server->sample.localAliases.at(2), "relayed by Postfix").size(), 1u)
+        << relay.Log();
+    EXPECT_EQ(relay.Log().find("nobody@" + kDomain), std::string::npos) << relay.Log();
 }
 
 } // namespace
