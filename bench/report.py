@@ -205,6 +205,19 @@ for name, label in [("SmtpConcurrentWithoutSink", "without registration"),
         "—", None, SMTP)
 
 
+# Over STARTTLS with the sink: on one session per client the goal is to stay within 15 % of
+# plain text; a new session (a full handshake) per message is reported beside plain text's.
+row("SMTP over STARTTLS, 8 concurrent clients with the sink, one session each",
+    lambda: (f"{smtp('SmtpConcurrentStartTls'):.0f} messages/s, "
+             f"{smtp('SmtpConcurrentStartTls') / smtp('SmtpConcurrentWithSink'):.2f} × plain text",
+             smtp("SmtpConcurrentStartTls") / smtp("SmtpConcurrentWithSink")),
+    "≥ 0.85 × plain text", lambda ratio: ratio >= 0.85, SMTP)
+row("SMTP, 8 concurrent clients with the sink, a new session for every message",
+    lambda: (f"{smtp('SmtpConcurrentSessionEach'):.0f} messages/s in plain text, "
+             f"{smtp('SmtpConcurrentStartTlsSessionEach'):.0f} over STARTTLS", None),
+    "reported", None, SMTP)
+
+
 def by_size(size):
     return find("smtp_delivery_bench", rf"BM_SmtpBySize/{size}/.*")
 
@@ -246,6 +259,17 @@ for name, label, goal, limit in [
         ("ImapLoginSelectLogout", "connect, LOGIN, SELECT INBOX, LOGOUT", "≤ 10 ms", 0.010)]:
     row(f"IMAP, 10,000 messages, from imaplib: {label}", lambda name=name: imap(name), goal,
         lambda value, limit=limit: value <= limit, IMAP)
+row("IMAP over implicit TLS: `UID FETCH 1:* (UID FLAGS RFC822.SIZE ENVELOPE)`",
+    lambda: (f"{imap('ImapUidFetchAllTls')[0]}, "
+             f"{imap('ImapUidFetchAllTls')[1] / imap('ImapUidFetchAll')[1]:.2f} × plain text",
+             imap("ImapUidFetchAllTls")[1] / imap("ImapUidFetchAll")[1]),
+    "≤ 1.10 × plain text", lambda ratio: ratio <= 1.10, IMAP)
+row("IMAP over implicit TLS: connect (full handshake), LOGIN, SELECT INBOX, LOGOUT",
+    lambda: imap("ImapLoginSelectLogoutTls"), "reported", None, IMAP)
+TLS = "taskset -c 0 build/default/bin/tls_bench"
+row("TLS: full handshakes per second on one core (server and client sides in one thread)",
+    lambda: (f"{find('tls_bench', r'BM_FullHandshake.*')['items_per_second']:.0f}/s", None),
+    "reported", None, TLS)
 row("A message whose Keywords header names 1,000,000 keywords: split and stored",
     lambda: imap("StoreMessageWithMillionKeywords"), "≤ 2 s", lambda value: value <= 2.0, IMAP)
 row("... and `SELECT INBOX` of its folder, from imaplib", lambda: imap("ImapSelectMillionKeywords"),
