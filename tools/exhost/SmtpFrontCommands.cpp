@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "FrontOptions.h"
 #include "ServerContext.h"
+#include "SmtpSessionOptions.h"
 #include "server/delivery/SmtpDeliveryBackend.h"
 #include "server/log/ServerLog.h"
 #include "server/net/ListenAddress.h"
@@ -19,7 +20,6 @@
 
 #include <iostream>
 #include <optional>
-#include <tuple>
 #include <vector>
 
 namespace exhost {
@@ -39,13 +39,8 @@ struct SmtpOptions {
     std::string listen = "127.0.0.1:2525";
     std::string socket; // LMTP: a unix socket instead of --listen
     std::string socketGroup;
-    std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
-    std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
+    SmtpSessionOptions session;
     std::size_t maxRefusedRecipients = smtp::Limits{}.maxRefusedRecipients;
-    double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
-    double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
-    double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
-    double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
     double rememberRecipients = 30;
     std::string log = "stderr";
     TlsOptions tls;
@@ -54,8 +49,8 @@ struct SmtpOptions {
 void RunSmtp(const SmtpOptions& options) {
     OpenLog(options.log, "exhost-" + options.name);
     const auto folder = OpenServerFolder(options.root);
-    if (options.maxSize == 0)
-        throw UsageError("--max-size must be at least 1 octet");
+    smtp::ServerSettings settings;
+    ApplySmtpSessionOptions(options.session, settings);
     asio::generic::stream_protocol::endpoint endpoint;
     // A bad socket path or an unknown group fails before anything starts.
     std::optional<net::UnixSocketFile> socketFile;
@@ -72,17 +67,10 @@ void RunSmtp(const SmtpOptions& options) {
     }
 
     const MailboxDelivery delivery(folder, Milliseconds(options.rememberRecipients));
-    smtp::ServerSettings settings;
     settings.protocol = options.protocol;
     const auto& names = delivery.Names();
     settings.hostName = names.computerName + "." + names.domainDnsName;
-    settings.limits.maxMessageBytes = options.maxSize;
-    settings.maxSessionsPerClient = options.maxPerClient;
     settings.limits.maxRefusedRecipients = options.maxRefusedRecipients;
-    settings.lookupTimeout = Milliseconds(options.lookupTimeout);
-    settings.commandTimeout = Milliseconds(options.commandTimeout);
-    settings.dataTimeout = Milliseconds(options.dataTimeout);
-    settings.sessionTimeout = Milliseconds(options.sessionTimeout);
     // STARTTLS protects what crosses a network; a unix socket's peer is on this machine.
     if (options.socket.empty())
         settings.tls = OpenTlsCredentials(folder, folder.ReadMachineNames(), options.tls);
@@ -104,14 +92,14 @@ void RunSmtp(const SmtpOptions& options) {
                               ? " (owner only)"
                               : " (owner and group " + options.socketGroup + ")");
         std::cout << " (" << TlsMode(settings.tls != nullptr, false) << ") as " << settings.hostName
-                  << ", messages up to " << options.maxSize << " octets" << std::endl;
+                  << ", messages up to " << options.session.maxSize << " octets" << std::endl;
         server::log::Event(server::log::Severity::Info, "server-start")
             .Field("listen", options.socket.empty()
                                  ? bound.address().to_string() + ":" + std::to_string(bound.port())
                                  : options.socket)
             .Field("tls", TlsMode(settings.tls != nullptr, false))
             .Field("host", settings.hostName)
-            .Field("max_size", options.maxSize);
+            .Field("max_size", options.session.maxSize);
     });
     if (!options.socket.empty()) {
         std::error_code ignored;
@@ -124,25 +112,14 @@ CLI::App* AddFrontCommand(CLI::App& app, const std::shared_ptr<SmtpOptions>& opt
                           const std::string& description) {
     auto* command = app.add_subcommand(options->name, description);
     AddRootOption(*command, options->root);
-    command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
-        ->capture_default_str();
-    AddMaxPerClientOption(*command, options->maxPerClient);
+    AddSmtpSessionOptions(*command, options->session,
+                          "Seconds a recipient lookup may take before RCPT gets 451 4.4.3");
     command
         ->add_option("--max-refused-recipients", options->maxRefusedRecipients,
                      "Recipients refused in one session (no such mailbox) before it is closed "
                      "with 421 (0: no limit)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
-    for (const auto& [name, seconds, text] :
-         {std::tuple{"--lookup-timeout", &options->lookupTimeout,
-                     "Seconds a recipient lookup may take before RCPT gets 451 4.4.3"},
-          std::tuple{"--command-timeout", &options->commandTimeout,
-                     "Seconds a whole command line may take to arrive after the previous reply"},
-          std::tuple{"--data-timeout", &options->dataTimeout,
-                     "Seconds a whole message may take to arrive after the 354 reply"},
-          std::tuple{"--session-timeout", &options->sessionTimeout,
-                     "Seconds a session may last before it is closed with 421"}})
-        AddSecondsOption(*command, name, *seconds, text);
     command
         ->add_option("--remember-recipients", options->rememberRecipients,
                      "Seconds a recipient found in the directory is taken as found without "
@@ -170,7 +147,7 @@ void AddLmtpCommand(CLI::App& app) {
     options->name = "lmtp";
     options->listen = "127.0.0.1:2424";
     // The MTA in front is one client that opens many sessions.
-    options->maxPerClient = smtp::ServerSettings{}.maxSessions;
+    options->session.maxPerClient = smtp::ServerSettings{}.maxSessions;
     // Its recipients are what the MTA accepted from many senders, not one client's probes: a
     // limit would defer mail for the rest of a list with a few stale addresses.
     options->maxRefusedRecipients = 0;

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "FrontOptions.h"
 #include "ServerContext.h"
+#include "SmtpSessionOptions.h"
 #include "server/delivery/MailboxDelivery.h"
 #include "server/log/ServerLog.h"
 #include "server/login/LoginThrottle.h"
@@ -22,7 +23,6 @@
 
 #include <iostream>
 #include <optional>
-#include <tuple>
 #include <vector>
 
 namespace exhost {
@@ -38,12 +38,7 @@ struct SubmissionOptions {
     std::string listen = "127.0.0.1:1587";
     std::string tlsListen;
     TlsOptions tls;
-    std::size_t maxSize = smtp::Limits{}.maxMessageBytes;
-    std::size_t maxPerClient = smtp::ServerSettings{}.maxSessionsPerClient;
-    double lookupTimeout = Seconds(smtp::ServerSettings{}.lookupTimeout);
-    double commandTimeout = Seconds(smtp::ServerSettings{}.commandTimeout);
-    double dataTimeout = Seconds(smtp::ServerSettings{}.dataTimeout);
-    double sessionTimeout = Seconds(smtp::ServerSettings{}.sessionTimeout);
+    SmtpSessionOptions session;
     double relayTimeout = Seconds(server::submission::SubmissionSettings{}.relayTimeout);
     int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
     std::string log = "stderr";
@@ -52,8 +47,8 @@ struct SubmissionOptions {
 void RunSubmission(const SubmissionOptions& options) {
     OpenLog(options.log, "exhost-submission");
     const auto folder = OpenServerFolder(options.root);
-    if (options.maxSize == 0)
-        throw UsageError("--max-size must be at least 1 octet");
+    smtp::ServerSettings settings;
+    ApplySmtpSessionOptions(options.session, settings);
     const auto endpoint =
         server::net::ParseListenAddress(options.listen, "127.0.0.1:1587 or [::1]:1587");
     const auto tls = OpenTlsCredentials(folder, folder.ReadMachineNames(), options.tls);
@@ -67,20 +62,13 @@ void RunSubmission(const SubmissionOptions& options) {
     // Recipients are remembered for the usual 30 s, as "exhost smtp" does by default.
     const server::delivery::MailboxDelivery delivery(folder, std::chrono::seconds(30));
     const auto& names = delivery.Names();
-    smtp::ServerSettings settings;
     settings.submission = true;
     settings.hostName = names.computerName + "." + names.domainDnsName;
-    settings.limits.maxMessageBytes = options.maxSize;
-    settings.maxSessionsPerClient = options.maxPerClient;
-    settings.lookupTimeout = Milliseconds(options.lookupTimeout);
-    settings.commandTimeout = Milliseconds(options.commandTimeout);
-    settings.dataTimeout = Milliseconds(options.dataTimeout);
-    settings.sessionTimeout = Milliseconds(options.sessionTimeout);
     settings.tls = tls;
 
     server::submission::SubmissionSettings submission;
     submission.logins = std::make_shared<server::mailstore::DirectoryLoginCheck>(
-        folder, Milliseconds(options.lookupTimeout));
+        folder, Milliseconds(options.session.lookupTimeout));
     server::login::LoginThrottleSettings throttle;
     throttle.triesPerMinute = options.loginTriesPerMinute;
     submission.throttle = std::make_shared<server::login::LoginThrottle>(throttle);
@@ -95,7 +83,7 @@ void RunSubmission(const SubmissionOptions& options) {
         settings.hostName,
         ", relaying " + (names.relayHost.empty() ? "nowhere" : "to " + names.relayHost),
         [&](auto& event) {
-            event.Field("relay", names.relayHost).Field("max_size", options.maxSize);
+            event.Field("relay", names.relayHost).Field("max_size", options.session.maxSize);
         });
 }
 
@@ -109,21 +97,10 @@ void AddSubmissionCommand(CLI::App& app) {
     AddListenOption(*command, options->listen);
     AddTlsListenOption(*command, options->tlsListen, "port 465 by convention");
     AddTlsOptions(*command, options->tls);
-    command->add_option("--max-size", options->maxSize, "Largest message accepted, in octets")
-        ->capture_default_str();
-    AddMaxPerClientOption(*command, options->maxPerClient);
-    for (const auto& [name, seconds, text] :
-         {std::tuple{"--lookup-timeout", &options->lookupTimeout,
-                     "Seconds a recipient lookup or a login may wait for the directory"},
-          std::tuple{"--command-timeout", &options->commandTimeout,
-                     "Seconds a whole command line may take to arrive after the previous reply"},
-          std::tuple{"--data-timeout", &options->dataTimeout,
-                     "Seconds a whole message may take to arrive after the 354 reply"},
-          std::tuple{"--session-timeout", &options->sessionTimeout,
-                     "Seconds a session may last before it is closed with 421"},
-          std::tuple{"--relay-timeout", &options->relayTimeout,
-                     "Seconds each step with the relay host may take before the client gets 451"}})
-        AddSecondsOption(*command, name, *seconds, text);
+    AddSmtpSessionOptions(*command, options->session,
+                          "Seconds a recipient lookup or a login may wait for the directory");
+    AddSecondsOption(*command, "--relay-timeout", options->relayTimeout,
+                     "Seconds each step with the relay host may take before the client gets 451");
     AddLoginTriesOption(*command, options->loginTriesPerMinute);
     AddLogOption(*command, options->log);
     command->callback([options] { RunSubmission(*options); });
