@@ -13,9 +13,12 @@
 #include "server/imap/ImapSession.h"
 #include "server/imap/ImapWire.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,40 +27,79 @@ namespace {
 
 using namespace server::imap;
 
-// One user "u" with password "p", an Inbox of two messages (one multipart); saves and removals
-// change it.
+// One user "u" with password "p", an Inbox of two messages (one multipart), a subfolder and a
+// Sent folder; folder commands, saves, copies and removals change them as a store would.
 class SmallBackend : public Backend {
 public:
     SmallBackend() {
-        Add(1, "From: A <a@x>\r\nTo: b@y, g: c@z;\r\nSubject: s\r\n\r\n", "body\r\n");
-        Add(4, "Content-Type: multipart/mixed; boundary=b\r\n\r\n",
+        Add("Inbox", "From: A <a@x>\r\nTo: b@y, g: c@z;\r\nSubject: s\r\n\r\n", "body\r\n");
+        folders["Inbox"].uidNext = 4;
+        Add("Inbox", "Content-Type: multipart/mixed; boundary=b\r\n\r\n",
             "--b\r\nContent-Type: message/rfc822\r\n\r\nSubject: i\r\n\r\nx\r\n--b--\r\n");
     }
-    void Add(std::uint32_t uid, std::string header, std::string body) {
+    // Adds a message under the folder's next UID and returns that.
+    std::uint32_t Add(const std::string& path, std::string header, std::string body) {
+        auto& folder = folders[path];
         MessageSummary summary;
-        summary.uid = uid;
+        summary.uid = folder.uidNext++;
         summary.keywords = {"k@x", "a b"};
         summary.header = header;
         summary.size = header.size() + body.size();
-        inbox.messages.push_back(summary);
-        texts[uid] = header + body;
+        folder.messages.push_back(summary);
+        texts[{path, summary.uid}] = header + body;
+        return summary.uid;
     }
     LoginOutcome Login(const std::string& name, const std::string& password) override {
         return name == "u" && password == "p" ? LoginOutcome::Accepted : LoginOutcome::Refused;
     }
-    std::vector<std::string> Folders() override { return {"Inbox", "Inbox/a"}; }
-    std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
-        if (folder == "Inbox")
-            return std::make_shared<const FolderSnapshot>(inbox);
-        return nullptr;
+    std::vector<FolderEntry> Folders() override {
+        std::vector<FolderEntry> entries;
+        for (const auto& [path, folder] : folders)
+            entries.push_back({path, path == "Sent" ? "\\Sent" : ""});
+        return entries;
     }
-    std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
-        auto found = texts.find(uid);
+    FolderOutcome CreateFolder(const std::string& path) override {
+        if (folders.size() >= 50)
+            throw std::runtime_error("no room"); // a store failure, answered NO
+        return folders.emplace(path, FolderSnapshot{2, 1, {}}).second
+                   ? FolderOutcome::Done
+                   : FolderOutcome::AlreadyExists;
+    }
+    FolderOutcome DeleteFolder(const std::string& path) override {
+        return folders.erase(path) ? FolderOutcome::Done : FolderOutcome::NoSuchFolder;
+    }
+    FolderOutcome RenameFolder(const std::string& from, const std::string& to) override {
+        if (!folders.count(from))
+            return FolderOutcome::NoSuchFolder;
+        if (folders.count(to))
+            return FolderOutcome::AlreadyExists;
+        folders[to] = std::exchange(folders[from], FolderSnapshot{1, 5, {}});
+        if (from != "Inbox")
+            folders.erase(from);
+        return FolderOutcome::Done;
+    }
+    std::vector<std::string> Subscriptions() override {
+        return {subscribed.begin(), subscribed.end()};
+    }
+    void SetSubscribed(const std::string& name, bool on) override {
+        if (on)
+            subscribed.insert(name);
+        else
+            subscribed.erase(name);
+    }
+    std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
+        auto found = folders.find(folder);
+        if (found == folders.end())
+            return nullptr;
+        return std::make_shared<const FolderSnapshot>(found->second);
+    }
+    std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override {
+        auto found = texts.find({folder, uid});
         return found == texts.end() ? std::nullopt : std::optional<std::string>(found->second);
     }
-    bool SetFlags(const std::string&, std::uint32_t uid, unsigned flags,
+    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                   const std::vector<std::string>& keywords) override {
-        for (auto& summary : inbox.messages)
+        for (auto& summary : folders[folder].messages)
             if (summary.uid == uid) {
                 summary.flags = flags;
                 summary.keywords = keywords;
@@ -65,12 +107,40 @@ public:
             }
         return false;
     }
-    void Remove(const std::string&, const std::vector<std::uint32_t>& uids) override {
+    void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
         for (auto uid : uids)
-            std::erase_if(inbox.messages, [&](const auto& m) { return m.uid == uid; });
+            std::erase_if(folders[folder].messages, [&](const auto& m) { return m.uid == uid; });
     }
-    FolderSnapshot inbox{1, 5, {}};
-    std::map<std::uint32_t, std::string> texts;
+    std::optional<SavedMessages> Append(const std::string& folder,
+                                        const std::vector<NewMessage>& messages) override {
+        auto found = folders.find(folder);
+        if (found == folders.end())
+            return std::nullopt;
+        SavedMessages saved{found->second.uidValidity, {}, {}};
+        for (const auto& message : messages)
+            saved.uids.push_back(Add(folder, message.bytes, ""));
+        return saved;
+    }
+    std::optional<SavedMessages> Copy(const std::string& from,
+                                      const std::vector<std::uint32_t>& uids,
+                                      const std::string& to) override {
+        auto target = folders.find(to);
+        if (target == folders.end())
+            return std::nullopt;
+        SavedMessages saved{target->second.uidValidity, {}, {}};
+        const auto source = folders[from].messages;
+        for (const auto& message : source)
+            if (std::find(uids.begin(), uids.end(), message.uid) != uids.end()) {
+                saved.sources.push_back(message.uid);
+                saved.uids.push_back(Add(to, message.header,
+                                         texts[{from, message.uid}].substr(message.header.size())));
+            }
+        return saved;
+    }
+    std::map<std::string, FolderSnapshot> folders{
+        {"Inbox", {1, 1, {}}}, {"Inbox/a", {3, 1, {}}}, {"Sent", {4, 1, {}}}};
+    std::set<std::string> subscribed;
+    std::map<std::pair<std::string, std::uint32_t>, std::string> texts;
 };
 
 constexpr InputLimits kLimits{.maxLine = 200, .maxLiteral = 100, .maxCommand = 400};

@@ -200,6 +200,24 @@ std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl) 
     return inbox->second.Text();
 }
 
+namespace {
+
+// The properties of a message item: its header block as given, and what is read from it.
+void SetMessageProperties(PendingSave& save, const ParsedMessage& message, std::string headers) {
+    save.Set(kContentClass, Variant(kMessageClass));
+    save.Set(kTransportMessageHeaders, Variant(std::move(headers)));
+    save.Set(kSubject, Variant(message.subject));
+    save.Set(kFrom, Variant(message.from));
+    save.Set(kTo, Variant(message.to));
+    if (!message.cc.empty())
+        save.Set(kCc, Variant(message.cc));
+    if (!message.date.empty())
+        save.Set(kDate, Variant(message.date));
+    save.Set(kTextDescription, Variant(message.body));
+}
+
+} // namespace
+
 PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string& rfc5322,
                         const DeliveryOptions& options) {
     const auto& mailboxUrl = copy.mailboxUrl;
@@ -214,20 +232,22 @@ PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string
         save = store.NewItem(store.Locate(*inbox + "/" + UniqueItemName()));
     });
     save.delivered = true;
-    save.Set(kContentClass, Variant(kMessageClass));
-    save.Set(kTransportMessageHeaders,
-             Variant(copy.trace + WithoutFields(message.headers, options.removedFields)));
-    save.Set(kSubject, Variant(message.subject));
-    save.Set(kFrom, Variant(message.from));
-    save.Set(kTo, Variant(message.to));
-    if (!message.cc.empty())
-        save.Set(kCc, Variant(message.cc));
-    if (!message.date.empty())
-        save.Set(kDate, Variant(message.date));
-    save.Set(kTextDescription, Variant(message.body));
+    SetMessageProperties(save, message,
+                         copy.trace + WithoutFields(message.headers, options.removedFields));
     // Set before the save runs the begin phase, so that a sink sees the sender's keywords.
     if (options.takeKeywords && !message.keywords.empty())
         save.Set(kKeywords, Variant(message.keywords));
+    return save;
+}
+
+PendingSave NewItemInFolder(Store& store, const std::string& folderUrl) {
+    return store.NewItem(store.Locate(folderUrl + "/" + UniqueItemName()));
+}
+
+PendingSave NewMessageItem(Store& store, const std::string& folderUrl, const std::string& rfc5322) {
+    const auto message = ParseMessage(rfc5322);
+    auto save = NewItemInFolder(store, folderUrl);
+    SetMessageProperties(save, message, message.headers);
     return save;
 }
 

@@ -99,6 +99,15 @@ PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string
 PendingSave NewDelivery(Store& store, const std::string& domain, const std::string& alias,
                         const std::string& rfc5322, const DeliveryOptions& options = {});
 
+// A new message item in the folder that `folderUrl` names, split as delivery splits a message
+// but not delivered (what a mail client saves, as IMAP APPEND does): no trace fields, none of
+// the sender's keywords, and no delivered flag, so that sinks that act on deliveries leave it
+// alone. Not saved yet.
+PendingSave NewMessageItem(Store& store, const std::string& folderUrl, const std::string& rfc5322);
+// A new non-folder item of a name of its own in the folder that `folderUrl` names, not saved
+// yet: its properties are the caller's to set (a copy of another item's).
+PendingSave NewItemInFolder(Store& store, const std::string& folderUrl);
+
 // Saves the message as a new item (content class "urn:content-class:message") in the Inbox of
 // the mailbox that `mailboxUrl` names (either URL form) and returns the item's URL in that form.
 // Its transport headers are ParseMessage's header block byte for byte: what sinks read is what

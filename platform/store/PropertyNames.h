@@ -42,6 +42,10 @@ inline const std::string kAnswered = "urn:schemas:imap:answered";
 inline const std::string kFlagged = "urn:schemas:imap:flagged";
 inline const std::string kDeletedMark = "urn:schemas:imap:deleted";
 inline const std::string kDraft = "urn:schemas:imap:draft";
+// On a mailbox root: the folder names its owner subscribed to (texts; absent: every folder), and
+// whether the special-use folders (Sent, Drafts, ...) were made for it once.
+inline const std::string kSubscriptions = "urn:schemas:imap:subscriptions";
+inline const std::string kSpecialFoldersMade = "urn:schemas:imap:specialfoldersmade";
 // The namespace of the event registration properties, and the properties the event service reads.
 inline const std::string kEventNamespace = kSchemaRoot + "exchange/events/";
 inline const std::string kEventMethodProperty = kEventNamespace + "EventMethod";

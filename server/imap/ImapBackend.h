@@ -31,6 +31,30 @@ struct FolderSnapshot {
 
 enum class LoginOutcome { Accepted, Refused };
 
+struct FolderEntry {
+    std::string path;       // below the mailbox root, "/" between steps ("Inbox/Lists")
+    std::string specialUse; // RFC 6154's attribute ("\\Sent"), empty for an ordinary folder
+};
+
+// How a change to the folders ended, when it did not fail outright.
+enum class FolderOutcome { Done, AlreadyExists, NoSuchFolder, HasSubfolders };
+
+// Where saved messages went: the destination's UIDVALIDITY and the new UIDs, in order; for a
+// copy also the UIDs they were copied from, in the same order.
+struct SavedMessages {
+    std::uint32_t uidValidity = 0;
+    std::vector<std::uint32_t> uids;
+    std::vector<std::uint32_t> sources;
+};
+
+// A message to save into a folder, as APPEND gives it.
+struct NewMessage {
+    std::string bytes;
+    unsigned flags = 0;
+    std::vector<std::string> keywords;
+    std::optional<long long> internalDate; // seconds since 1970, UTC; now when not given
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -39,9 +63,20 @@ public:
     // on success the backend serves that user's mailbox from now on.
     virtual LoginOutcome Login(const std::string& name, const std::string& password) = 0;
 
-    // Paths of the user's folders below the mailbox root, "/" between steps ("Inbox",
-    // "Inbox/Lists", "Sent Items"), parents before their children.
-    virtual std::vector<std::string> Folders() = 0;
+    // The user's folders ("Inbox", "Inbox/Lists", "Sent"), parents before their children.
+    virtual std::vector<FolderEntry> Folders() = 0;
+
+    // Makes the folder, and the folders above it that are missing.
+    virtual FolderOutcome CreateFolder(const std::string& path) = 0;
+    // Removes a folder with its messages; one with subfolders stays (HasSubfolders).
+    virtual FolderOutcome DeleteFolder(const std::string& path) = 0;
+    // Gives a folder, with what is below it, a new path (missing parents are made); the Inbox
+    // itself stays, and only its messages move into the new folder.
+    virtual FolderOutcome RenameFolder(const std::string& from, const std::string& to) = 0;
+
+    // The mailbox names the user subscribed to, as the client wrote them (they need not exist).
+    virtual std::vector<std::string> Subscriptions() = 0;
+    virtual void SetSubscribed(const std::string& name, bool subscribed) = 0;
 
     // The folder's messages; null when it does not exist. Shared, never changed once made: a
     // backend may hand the same list to every session that opens the folder.
@@ -58,6 +93,16 @@ public:
 
     // Removes the messages (those already gone are skipped).
     virtual void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) = 0;
+
+    // Saves the messages as new ones into the folder (a save, not a delivery); nothing when the
+    // folder does not exist.
+    virtual std::optional<SavedMessages> Append(const std::string& folder,
+                                                const std::vector<NewMessage>& messages) = 0;
+    // Copies messages, with their flags, keywords and dates, into another folder; those gone
+    // meanwhile are left out. Nothing when the destination does not exist.
+    virtual std::optional<SavedMessages> Copy(const std::string& from,
+                                              const std::vector<std::uint32_t>& uids,
+                                              const std::string& to) = 0;
 };
 
 } // namespace server::imap

@@ -74,7 +74,7 @@ private:
         case '"':
             return {Argument::Kind::String, Quoted(), {}};
         case '{':
-            return {Argument::Kind::String, Literal(), {}};
+            return {Argument::Kind::String, Literal(), {}, true};
         case '(': {
             if (depth >= kMaxDepth)
                 throw SyntaxError("parentheses are nested too deeply");

@@ -20,6 +20,7 @@ struct Argument {
     Kind kind = Kind::Atom;
     std::string text;            // Atom, String
     std::vector<Argument> items; // List
+    bool literal = false;        // a String sent as a literal (APPEND's message must be one)
 
     bool IsAtom() const { return kind == Kind::Atom; }
     bool IsList() const { return kind == Kind::List; }

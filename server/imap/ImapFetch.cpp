@@ -178,6 +178,27 @@ std::string InternalDateText(long long seconds) {
     return text;
 }
 
+std::optional<long long> ParseInternalDate(std::string_view text) {
+    // "dd-Mon-yyyy hh:mm:ss +zzzz": its shape checked here, its values by the message library.
+    static constexpr std::string_view kShape = "##-Aaa-#### ##:##:## +####";
+    if (text.size() != kShape.size())
+        return std::nullopt;
+    std::string spaced(text);
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const char c = text[i], want = kShape[i];
+        const bool fits = want == '#' ? (c >= '0' && c <= '9') || (i == 0 && c == ' ')
+                          : want == 'A' || want == 'a'
+                              ? (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')
+                          : want == '+' ? c == '+' || c == '-'
+                                        : c == want;
+        if (!fits)
+            return std::nullopt;
+        if (i == 2 || i == 6)
+            spaced[i] = ' ';
+    }
+    return message::ParseMessageDate(spaced);
+}
+
 bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
                          const MessageSummary& summary,
                          const std::function<const std::string*()>& message) {

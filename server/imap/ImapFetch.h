@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace server::imap {
@@ -54,5 +55,8 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
 
 // "17-Jul-1996 02:44:25 +0000".
 std::string InternalDateText(long long seconds);
+// The reverse, for APPEND: RFC 3501's date-time ("07-Dec-2026 10:00:00 +0200", the day may be
+// " 7"), as seconds since 1970 (UTC); nothing for another text or a day that does not exist.
+std::optional<long long> ParseInternalDate(std::string_view text);
 
 } // namespace server::imap

@@ -57,4 +57,20 @@ bool SequenceSet::Contains(std::uint32_t number, std::uint32_t largest) const {
     return false;
 }
 
+std::string FormatNumberSet(const std::vector<std::uint32_t>& numbers) {
+    std::string out;
+    for (std::size_t i = 0; i < numbers.size();) {
+        auto last = i;
+        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1)
+            ++last;
+        if (!out.empty())
+            out += ',';
+        out += std::to_string(numbers[i]);
+        if (last > i)
+            out += ':' + std::to_string(numbers[last]);
+        i = last + 1;
+    }
+    return out;
+}
+
 } // namespace server::imap

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -24,5 +25,9 @@ private:
     static constexpr std::uint32_t kStar = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_; // kStar for "*"
 };
+
+// "3:5,9": the numbers in the order given, runs of consecutive ones as ranges (the form UIDPLUS's
+// APPENDUID and COPYUID take).
+std::string FormatNumberSet(const std::vector<std::uint32_t>& numbers);
 
 } // namespace server::imap

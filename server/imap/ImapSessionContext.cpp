@@ -20,7 +20,8 @@ std::string SessionContext::Capabilities() const {
     capabilities += LoginAllowed() ? " AUTH=PLAIN" : " LOGINDISABLED";
     if (settings.tlsOffered && !encrypted && state == SessionState::NotAuthenticated)
         capabilities += " STARTTLS";
-    return capabilities + " IDLE UIDPLUS UNSELECT NAMESPACE ID ENABLE";
+    return capabilities +
+           " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE";
 }
 
 std::string MailboxName(const std::string& folderPath) {
@@ -32,16 +33,41 @@ std::string MailboxName(const std::string& folderPath) {
     return MailboxNameOf(folderPath);
 }
 
+namespace {
+
+// The name with "INBOX" in any letter case as its first step spelled "INBOX".
+std::string WithInboxSpelled(const std::string& name) {
+    const bool inboxPart =
+        AsciiUpper(name.substr(0, 5)) == kInbox && (name.size() == 5 || name[5] == kDelimiter);
+    return inboxPart ? kInbox + name.substr(5) : name;
+}
+
+} // namespace
+
 std::optional<std::string> SessionContext::FolderOf(const std::string& name) {
-    for (const auto& path : backend.Folders()) {
-        const auto shown = MailboxName(path);
-        const bool inboxPart =
-            AsciiUpper(name.substr(0, 5)) == kInbox && (name.size() == 5 || name[5] == kDelimiter);
-        const auto wanted = inboxPart ? kInbox + name.substr(5) : name;
-        if (shown == wanted)
-            return path;
-    }
+    const auto wanted = WithInboxSpelled(name);
+    for (const auto& folder : backend.Folders())
+        if (MailboxName(folder.path) == wanted)
+            return folder.path;
     return std::nullopt;
+}
+
+std::optional<std::string> PathOfMailboxName(const std::string& name) {
+    auto spelled = WithInboxSpelled(name);
+    // A trailing delimiter names the folder itself (RFC 3501's CREATE "a/").
+    if (spelled.size() > 1 && spelled.back() == kDelimiter)
+        spelled.pop_back();
+    auto path = Utf8OfMailboxName(spelled);
+    if (!path || path->empty() || path->front() == kDelimiter ||
+        path->find("//") != std::string::npos)
+        return std::nullopt;
+    if (path->starts_with(kInbox) && (path->size() == 5 || (*path)[5] == kDelimiter))
+        path->replace(0, 5, "Inbox");
+    return path;
+}
+
+std::string CanonicalMailboxName(const std::string& name) {
+    return WithInboxSpelled(name);
 }
 
 bool SessionContext::Resolve(const std::string& text, bool byUid,

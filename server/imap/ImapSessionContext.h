@@ -20,9 +20,15 @@
 
 namespace server::imap {
 
+// The input limits of a logged-in session whose largest message is `maxMessage` octets.
+constexpr InputLimits LimitsForMessages(std::size_t maxMessage) {
+    return {.maxLine = 64 * 1024, .maxLiteral = maxMessage, .maxCommand = maxMessage + 64 * 1024};
+}
+
 struct SessionSettings {
     std::string hostName = "localhost";
-    InputLimits limits;
+    // Once logged in: a literal may be an APPENDed message as large as the server takes mail.
+    InputLimits limits = LimitsForMessages(10 * 1024 * 1024);
     // Before a login anyone may send: lines and literals small enough for a LOGIN.
     InputLimits loginLimits{.maxLine = 8 * 1024, .maxLiteral = 8 * 1024, .maxCommand = 16 * 1024};
     // A step stops taking further commands once its answer holds this many octets, and a FETCH
@@ -106,5 +112,10 @@ inline constexpr char kDelimiter = '/';
 
 // How a client sees a store folder path: "INBOX" for the Inbox, modified UTF-7.
 std::string MailboxName(const std::string& folderPath);
+// The reverse, for a folder that need not exist yet: nothing for a name no folder may have
+// (empty steps, not modified UTF-7).
+std::optional<std::string> PathOfMailboxName(const std::string& name);
+// A name as subscriptions keep it: "INBOX" in any letter case as its first step is "INBOX".
+std::string CanonicalMailboxName(const std::string& name);
 
 } // namespace server::imap

@@ -64,6 +64,26 @@ std::string MailboxNameOf(std::string_view utf8) {
     return out;
 }
 
+std::optional<std::string> Utf8OfMailboxName(std::string_view name) {
+    if (std::any_of(name.begin(), name.end(), [](char c) { return c < 0x20 || c >= 0x7f; }))
+        return std::nullopt;
+    if (name.find('&') == std::string_view::npos)
+        return std::string(name);
+    UErrorCode status = U_ZERO_ERROR;
+    std::string out(name.size() * 3 + 16, '\0');
+    const auto length =
+        ucnv_convert("UTF-8", "IMAP-mailbox-name", out.data(), static_cast<int32_t>(out.size()),
+                     name.data(), static_cast<int32_t>(name.size()), &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    out.resize(static_cast<std::size_t>(length));
+    // The converter replaces what it cannot read; only a name written the one way RFC 3501
+    // allows comes back unchanged.
+    if (MailboxNameOf(out) != name)
+        return std::nullopt;
+    return out;
+}
+
 std::optional<SystemFlag> SystemFlagNamed(std::string_view name) {
     const auto upper = AsciiUpper(name);
     for (const auto& entry : kFlagNames)

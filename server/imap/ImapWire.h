@@ -19,6 +19,9 @@ std::string NString(const std::optional<std::string>& text);
 // A folder name as IMAP clients expect it: modified UTF-7 (RFC 3501 section 5.1.3), so that
 // "Entwürfe & Co" is "Entw&APw-rfe &- Co"; ASCII names without "&" stay as they are.
 std::string MailboxNameOf(std::string_view utf8);
+// The reverse, for a name a client sends: nothing when it is not modified UTF-7 as
+// MailboxNameOf writes it (control characters, a stray "&", an encoding of plain ASCII).
+std::optional<std::string> Utf8OfMailboxName(std::string_view name);
 
 // The system flags the store keeps for every message.
 enum SystemFlag : unsigned {

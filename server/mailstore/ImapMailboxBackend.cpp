@@ -4,7 +4,9 @@
 #include "server/mailstore/ImapMailboxBackend.h"
 
 #include "server/imap/ImapMessage.h"
+#include "server/imap/ImapSessionContext.h"
 #include "server/imap/ImapWire.h"
+#include "server/mailstore/SpecialFolders.h"
 
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
@@ -35,6 +37,39 @@ std::string TextOf(const store::PropertyMap& properties, const std::string& name
     auto found = properties.find(name);
     return found != properties.end() && found->second.IsText() ? found->second.Text()
                                                                : std::string();
+}
+
+// The keywords of a message as IMAP shows them: an element that holds "," (the sink folds earlier
+// keywords and the address it stamps into one, "Orders,sales@example.com") stands for one
+// keyword per part, so that a client can find every message stamped with an address.
+std::vector<std::string> KeywordsOf(const platform::Variant& stored) {
+    std::vector<std::string> elements;
+    if (stored.IsArray())
+        elements = stored.Array();
+    else if (stored.IsText())
+        elements = {stored.Text()};
+    std::vector<std::string> keywords;
+    platform::text::CaseInsensitiveSet seen;
+    for (const auto& element : elements)
+        for (const auto part : platform::text::Split(element, ',')) {
+            const auto keyword = std::string(platform::text::TrimBlanks(part));
+            if (!keyword.empty() && seen.Insert(keyword))
+                keywords.push_back(keyword);
+        }
+    return keywords;
+}
+
+// The properties a copy of a message takes from it: all but the item's own name and kind.
+bool TakenByCopy(const std::string& name) {
+    return name != store::kDisplayName && name != store::kIsFolder && name != store::kIsHidden;
+}
+
+void SetFlagProperties(store::PendingSave& save, unsigned flags,
+                       const std::vector<std::string>& keywords) {
+    for (const auto& entry : kFlagProperties)
+        save.Set(entry.name, flags & entry.flag ? platform::Variant(true) : platform::Variant());
+    save.Set(store::kKeywords,
+             keywords.empty() ? platform::Variant() : platform::Variant(keywords));
 }
 
 bool IsMessage(const store::PropertyMap& properties) {
@@ -99,6 +134,7 @@ imap::LoginOutcome ImapMailboxBackend::Login(const std::string& name, const std:
         throw;
     }
     mailboxUrl_ = url;
+    MakeSpecialFolders(*store_, url);
     return imap::LoginOutcome::Accepted;
 }
 
@@ -106,8 +142,120 @@ std::string ImapMailboxBackend::FolderUrl(const std::string& folder) const {
     return mailboxUrl_ + "/" + folder;
 }
 
-std::vector<std::string> ImapMailboxBackend::Folders() {
-    return store_->FolderPaths(store_->Locate(mailboxUrl_));
+std::vector<imap::FolderEntry> ImapMailboxBackend::Folders() {
+    std::vector<imap::FolderEntry> folders;
+    for (auto& path : store_->FolderPaths(store_->Locate(mailboxUrl_))) {
+        auto use = SpecialUseOf(path);
+        folders.push_back({std::move(path), std::move(use)});
+    }
+    return folders;
+}
+
+template <class Work> void ImapMailboxBackend::InTransaction(Work&& work) {
+    // Inside another change of this backend (RENAME of the Inbox copies and removes): part of it.
+    if (store_->InTransaction()) {
+        work();
+        return;
+    }
+    store_->BeginTransaction();
+    try {
+        work();
+        store_->CommitTransaction();
+    } catch (...) {
+        if (store_->InTransaction())
+            store_->RollbackTransaction();
+        throw;
+    }
+}
+
+bool ImapMailboxBackend::FolderExists(const std::string& path) {
+    const auto item = store_->Find(store_->Locate(FolderUrl(path)));
+    return item && item->isFolder;
+}
+
+void ImapMailboxBackend::MakeParents(const std::string& path) {
+    for (auto slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        if (!FolderExists(path.substr(0, slash)))
+            store_->CreateFolder(FolderUrl(path.substr(0, slash)));
+}
+
+imap::FolderOutcome ImapMailboxBackend::CreateFolder(const std::string& path) {
+    if (FolderExists(path))
+        return imap::FolderOutcome::AlreadyExists;
+    InTransaction([&] {
+        MakeParents(path);
+        store_->CreateFolder(FolderUrl(path));
+    });
+    return imap::FolderOutcome::Done;
+}
+
+imap::FolderOutcome ImapMailboxBackend::DeleteFolder(const std::string& path) {
+    if (!FolderExists(path))
+        return imap::FolderOutcome::NoSuchFolder;
+    const auto below = path + "/";
+    for (const auto& other : store_->FolderPaths(store_->Locate(mailboxUrl_)))
+        if (other.size() > below.size() &&
+            platform::text::EqualsIgnoreCase(other.substr(0, below.size()), below))
+            return imap::FolderOutcome::HasSubfolders;
+    store_->Delete(FolderUrl(path));
+    return imap::FolderOutcome::Done;
+}
+
+imap::FolderOutcome ImapMailboxBackend::RenameFolder(const std::string& from,
+                                                     const std::string& to) {
+    if (!FolderExists(from))
+        return imap::FolderOutcome::NoSuchFolder;
+    // Only the letter case may change: the store takes both for one name.
+    if (!platform::text::EqualsIgnoreCase(from, to) && FolderExists(to))
+        return imap::FolderOutcome::AlreadyExists;
+    if (!platform::text::EqualsIgnoreCase(from, store::kInboxName)) {
+        InTransaction([&] {
+            MakeParents(to);
+            store_->RenameFolder(FolderUrl(from), FolderUrl(to));
+        });
+        return imap::FolderOutcome::Done;
+    }
+    // The Inbox stays: its messages move into the new folder.
+    std::vector<std::uint32_t> uids;
+    if (const auto inbox = Open(from))
+        for (const auto& message : inbox->messages)
+            uids.push_back(message.uid);
+    InTransaction([&] {
+        MakeParents(to);
+        store_->CreateFolder(FolderUrl(to));
+        const auto copied = Copy(from, uids, to);
+        Remove(from, copied ? copied->sources : std::vector<std::uint32_t>{});
+    });
+    return imap::FolderOutcome::Done;
+}
+
+std::vector<std::string> ImapMailboxBackend::Subscriptions() {
+    const auto root = store_->Read(store_->Locate(mailboxUrl_));
+    const auto found = root.properties.find(store::kSubscriptions);
+    if (found == root.properties.end())
+        return {};
+    if (found->second.IsArray())
+        return found->second.Array();
+    return found->second.IsText() ? std::vector{found->second.Text()} : std::vector<std::string>{};
+}
+
+void ImapMailboxBackend::SetSubscribed(const std::string& name, bool subscribed) {
+    const auto location = store_->Locate(mailboxUrl_);
+    const auto root = store_->Read(location);
+    auto names = Subscriptions();
+    const bool present = std::find(names.begin(), names.end(), name) != names.end();
+    if (present == subscribed)
+        return;
+    if (subscribed)
+        names.push_back(name);
+    else
+        std::erase(names, name);
+    store::PendingSave save;
+    save.location = location;
+    save.isFolder = true;
+    save.properties = root.properties;
+    save.Set(store::kSubscriptions, names.empty() ? platform::Variant() : platform::Variant(names));
+    store_->Save(save);
 }
 
 std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& folder) {
@@ -148,12 +296,8 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
             if (found != properties.end() && found->second.IsBool() && found->second.Bool())
                 summary.flags |= entry.flag;
         }
-        if (auto keywords = properties.find(store::kKeywords); keywords != properties.end()) {
-            if (keywords->second.IsArray())
-                summary.keywords = keywords->second.Array();
-            else if (keywords->second.IsText())
-                summary.keywords = {keywords->second.Text()};
-        }
+        if (auto keywords = properties.find(store::kKeywords); keywords != properties.end())
+            summary.keywords = KeywordsOf(keywords->second);
         // Made once per change of the folder, for every session that fetches it.
         summary.envelope = std::make_shared<const std::string>(imap::Envelope(summary.header));
         snapshot.messages.push_back(std::move(summary));
@@ -196,18 +340,69 @@ bool ImapMailboxBackend::SetFlags(const std::string& folder, std::uint32_t uid, 
     store::PendingSave save;
     save.location = location;
     save.properties = item->properties;
-    for (const auto& entry : kFlagProperties)
-        save.Set(entry.name, flags & entry.flag ? platform::Variant(true) : platform::Variant());
-    save.Set(store::kKeywords,
-             keywords.empty() ? platform::Variant() : platform::Variant(keywords));
+    SetFlagProperties(save, flags, keywords);
     store_->Save(save);
     return true;
 }
 
 void ImapMailboxBackend::Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) {
-    for (const auto uid : uids)
-        if (const auto url = MessageUrl(folder, uid))
-            store_->Delete(*url);
+    if (uids.empty())
+        return;
+    store_->DeleteItems(FolderUrl(folder), std::vector<std::int64_t>(uids.begin(), uids.end()));
+}
+
+std::optional<imap::SavedMessages>
+ImapMailboxBackend::Append(const std::string& folder,
+                           const std::vector<imap::NewMessage>& messages) {
+    if (!FolderExists(folder))
+        return std::nullopt;
+    imap::SavedMessages saved;
+    InTransaction([&] {
+        for (const auto& message : messages) {
+            auto save = store::NewMessageItem(*store_, FolderUrl(folder), message.bytes);
+            SetFlagProperties(save, message.flags, message.keywords);
+            save.received = message.internalDate;
+            store_->Save(save);
+            saved.uids.push_back(static_cast<std::uint32_t>(save.number));
+        }
+        saved.uidValidity = static_cast<std::uint32_t>(
+            store_->NumbersOf(store_->Locate(FolderUrl(folder))).validity);
+    });
+    return saved;
+}
+
+std::optional<imap::SavedMessages> ImapMailboxBackend::Copy(const std::string& from,
+                                                            const std::vector<std::uint32_t>& uids,
+                                                            const std::string& to) {
+    if (!FolderExists(to))
+        return std::nullopt;
+    // The dates the messages arrived, which their copies keep.
+    std::map<std::uint32_t, long long> received;
+    if (const auto source = Open(from))
+        for (const auto& message : source->messages)
+            received[message.uid] = message.internalDate;
+    imap::SavedMessages saved;
+    const auto toUrl = FolderUrl(to);
+    InTransaction([&] {
+        for (const auto uid : uids) {
+            const auto url = MessageUrl(from, uid);
+            const auto item = url ? store_->Find(store_->Locate(*url)) : std::nullopt;
+            if (!item)
+                continue;
+            auto save = store::NewItemInFolder(*store_, toUrl);
+            for (const auto& [name, value] : item->properties)
+                if (TakenByCopy(name))
+                    save.Set(name, value);
+            if (const auto date = received.find(uid); date != received.end())
+                save.received = date->second;
+            store_->Save(save);
+            saved.sources.push_back(uid);
+            saved.uids.push_back(static_cast<std::uint32_t>(save.number));
+        }
+        saved.uidValidity =
+            static_cast<std::uint32_t>(store_->NumbersOf(store_->Locate(toUrl)).validity);
+    });
+    return saved;
 }
 
 } // namespace server::mailstore

@@ -73,14 +73,29 @@ public:
     ~ImapMailboxBackend() override;
 
     imap::LoginOutcome Login(const std::string& name, const std::string& password) override;
-    std::vector<std::string> Folders() override;
+    std::vector<imap::FolderEntry> Folders() override;
+    imap::FolderOutcome CreateFolder(const std::string& path) override;
+    imap::FolderOutcome DeleteFolder(const std::string& path) override;
+    imap::FolderOutcome RenameFolder(const std::string& from, const std::string& to) override;
+    std::vector<std::string> Subscriptions() override;
+    void SetSubscribed(const std::string& name, bool subscribed) override;
     std::shared_ptr<const imap::FolderSnapshot> Open(const std::string& folder) override;
     std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override;
     bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                   const std::vector<std::string>& keywords) override;
     void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override;
+    std::optional<imap::SavedMessages>
+    Append(const std::string& folder, const std::vector<imap::NewMessage>& messages) override;
+    std::optional<imap::SavedMessages> Copy(const std::string& from,
+                                            const std::vector<std::uint32_t>& uids,
+                                            const std::string& to) override;
 
 private:
+    // Runs `work` in one write transaction of the session's store, undone when it fails.
+    template <class Work> void InTransaction(Work&& work);
+    bool FolderExists(const std::string& path);
+    // Makes the folders above `path` that are missing.
+    void MakeParents(const std::string& path);
     // The URL of the message with that number, if it is still there.
     std::optional<std::string> MessageUrl(const std::string& folder, std::uint32_t uid);
     std::string FolderUrl(const std::string& folder) const;

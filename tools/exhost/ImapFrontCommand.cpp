@@ -36,6 +36,7 @@ struct ImapOptions {
     std::string listen = "127.0.0.1:1143";
     std::string tlsListen; // implicit TLS as well (IMAPS)
     TlsOptions tls;
+    std::size_t maxSize = imap::SessionSettings{}.limits.maxLiteral;
     std::size_t maxPerClient = imap::ServerSettings{}.maxSessionsPerClient;
     double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
     double lookupTimeout = 5;
@@ -59,7 +60,10 @@ void RunImap(const ImapOptions& options) {
         net::WarnIfNotLoopback("imap", endpoint.address(),
                                "read the greeting only: without a TLS certificate nobody there "
                                "may log in");
+    if (options.maxSize == 0)
+        throw UsageError("--max-size must be at least 1 octet");
     imap::ServerSettings settings;
+    settings.session.limits = imap::LimitsForMessages(options.maxSize);
     settings.tls = tls;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
     settings.maxSessionsPerClient = options.maxPerClient;
@@ -88,6 +92,10 @@ void AddImapCommand(CLI::App& app) {
     AddListenOption(*command, options->listen);
     AddTlsListenOption(*command, options->tlsListen, "IMAPS, port 993 by convention");
     AddTlsOptions(*command, options->tls);
+    command
+        ->add_option("--max-size", options->maxSize,
+                     "Largest message a client may APPEND, in octets")
+        ->capture_default_str();
     AddMaxPerClientOption(*command, options->maxPerClient);
     AddSecondsOption(*command, "--login-timeout", options->loginTimeout,
                      "Seconds a session may take to log in before it is closed with BYE");

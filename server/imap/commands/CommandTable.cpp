@@ -28,12 +28,18 @@ const CommandEntry kCommands[] = {
     {"SUBSCRIBE", kLoggedIn, Subscribe},
     {"UNSUBSCRIBE", kLoggedIn, Subscribe},
     {"IDLE", kLoggedIn, Idle},
-    {"CREATE", kLoggedIn, NotSupported},
-    {"DELETE", kLoggedIn, NotSupported},
-    {"RENAME", kLoggedIn, NotSupported},
-    {"APPEND", kLoggedIn, NotSupported},
-    {"COPY", kLoggedIn, NotSupported},
-    {"MOVE", kLoggedIn, NotSupported},
+    {"CREATE", kLoggedIn, Create},
+    {"DELETE", kLoggedIn, Delete},
+    {"RENAME", kLoggedIn, Rename},
+    {"APPEND", kLoggedIn, Append},
+    {"COPY", kSelected,
+     [](SessionContext& session, const Command& command) {
+         return CopyOrMove(session, command, 0, false, false);
+     }},
+    {"MOVE", kSelected,
+     [](SessionContext& session, const Command& command) {
+         return CopyOrMove(session, command, 0, false, true);
+     }},
     {"CLOSE", kSelected, Close},
     {"UNSELECT", kSelected, Close},
     {"EXPUNGE", kSelected, Expunge},

@@ -17,8 +17,7 @@ namespace server::imap {
 inline constexpr const char* kMessagesGone = "Some of the messages have been removed meanwhile";
 inline constexpr const char* kFolderReadOnly = "The folder is open read-only (EXAMINE)";
 
-// Misc.cpp: CAPABILITY, NOOP, CHECK, LOGOUT, ID, STARTTLS, NAMESPACE, ENABLE, SUBSCRIBE and
-// UNSUBSCRIBE, and the folder commands this server does not offer.
+// Misc.cpp: CAPABILITY, NOOP, CHECK, LOGOUT, ID, STARTTLS, NAMESPACE and ENABLE.
 Output Capability(SessionContext& session, const Command& command);
 Output Noop(SessionContext& session, const Command& command);
 Output Check(SessionContext& session, const Command& command);
@@ -27,8 +26,6 @@ Output Id(SessionContext& session, const Command& command);
 Output StartTls(SessionContext& session, const Command& command);
 Output Namespace(SessionContext& session, const Command& command);
 Output Enable(SessionContext& session, const Command& command);
-Output Subscribe(SessionContext& session, const Command& command);
-Output NotSupported(SessionContext& session, const Command& command);
 
 // Authenticate.cpp: LOGIN and AUTHENTICATE PLAIN, whose response comes on a line of its own.
 Output Login(SessionContext& session, const Command& command);
@@ -38,6 +35,19 @@ Output ContinueAuthentication(SessionContext& session, std::string_view line);
 // Select.cpp: SELECT and EXAMINE, CLOSE and UNSELECT.
 Output Select(SessionContext& session, const Command& command);
 Output Close(SessionContext& session, const Command& command);
+
+// Folders.cpp: CREATE, DELETE, RENAME, SUBSCRIBE and UNSUBSCRIBE.
+Output Create(SessionContext& session, const Command& command);
+Output Delete(SessionContext& session, const Command& command);
+Output Rename(SessionContext& session, const Command& command);
+Output Subscribe(SessionContext& session, const Command& command);
+
+// Append.cpp.
+Output Append(SessionContext& session, const Command& command);
+
+// Copy.cpp: COPY and MOVE, the arguments from `first` on as for Fetch.
+Output CopyOrMove(SessionContext& session, const Command& command, std::size_t first, bool byUid,
+                  bool move);
 
 // List.cpp: LIST and LSUB.
 Output List(SessionContext& session, const Command& command);
@@ -57,7 +67,7 @@ Output Expunge(SessionContext& session, const Command& command);
 Output RemoveDeleted(SessionContext& session, const std::string& tag,
                      const std::vector<Argument>* uidSet, bool silent);
 
-// Uid.cpp: UID FETCH, STORE, SEARCH and EXPUNGE.
+// Uid.cpp: UID FETCH, STORE, SEARCH, EXPUNGE, COPY and MOVE.
 Output Uid(SessionContext& session, const Command& command);
 
 // Idle.cpp: IDLE, ended by a line of its own.

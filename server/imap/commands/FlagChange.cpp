@@ -24,6 +24,11 @@ FlagChangeRequest ReadFlagChange(const Argument& itemArgument,
         request.error = "STORE takes FLAGS, +FLAGS or -FLAGS";
         return request;
     }
+    request.error = ReadFlags(flagArguments, change);
+    return request;
+}
+
+std::string ReadFlags(std::span<const Argument> flagArguments, FlagChange& change) {
     std::vector<const Argument*> flags;
     if (flagArguments.size() == 1 && flagArguments[0].IsList())
         for (const auto& flag : flagArguments[0].items)
@@ -32,18 +37,14 @@ FlagChangeRequest ReadFlagChange(const Argument& itemArgument,
         for (const auto& flag : flagArguments)
             flags.push_back(&flag);
     for (const auto* flag : flags) {
-        if (!flag->IsAtom()) {
-            request.error = "Flags must be atoms";
-            return request;
-        }
+        if (!flag->IsAtom())
+            return "Flags must be atoms";
         if (flag->text.starts_with("\\")) {
             if (AsciiUpper(flag->text) == "\\RECENT")
                 continue;
             const auto system = SystemFlagNamed(flag->text);
-            if (!system) {
-                request.error = "Unknown system flag " + flag->text;
-                return request;
-            }
+            if (!system)
+                return "Unknown system flag " + flag->text;
             change.flags |= *system;
             continue;
         }
@@ -51,7 +52,7 @@ FlagChangeRequest ReadFlagChange(const Argument& itemArgument,
         if (change.named.Insert(keyword))
             change.keywords.push_back(std::move(keyword));
     }
-    return request;
+    return {};
 }
 
 void FlagChange::ApplyTo(unsigned& messageFlags, std::vector<std::string>& messageKeywords) const {

@@ -30,6 +30,10 @@ struct FlagChangeRequest {
     std::string error; // non-empty: the item or the flags could not be read
 };
 
+// Reads flags into the change's flags and keywords: "" when they are all flags or keywords,
+// else what is wrong. \Recent is skipped: only the server sets it.
+std::string ReadFlags(std::span<const Argument> flags, FlagChange& change);
+
 // Reads the item ("FLAGS", "+FLAGS.SILENT", ...) and the flags, given as one parenthesised list
 // or as atoms one after another.
 FlagChangeRequest ReadFlagChange(const Argument& item, std::span<const Argument> flags);

@@ -1,5 +1,5 @@
 // The commands that take no folder and read nothing of the store: capabilities, no-ops, logout,
-// ID, namespaces, ENABLE, subscriptions, and the refusals of what this server does not offer.
+// ID, namespaces and ENABLE.
 
 #include "server/imap/commands/Commands.h"
 
@@ -55,15 +55,6 @@ Output Namespace(SessionContext&, const Command& command) {
 
 Output Enable(SessionContext&, const Command& command) {
     return Answer("* ENABLED\r\n" + Tagged(command.tag, "OK", "ENABLE completed"));
-}
-
-Output Subscribe(SessionContext&, const Command& command) {
-    // Every folder counts as subscribed: LSUB lists them all.
-    return Answer(Tagged(command.tag, "OK", command.name + " completed"));
-}
-
-Output NotSupported(SessionContext&, const Command& command) {
-    return Answer(Tagged(command.tag, "NO", command.name + " is not supported by this server"));
 }
 
 } // namespace server::imap

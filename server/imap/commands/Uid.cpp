@@ -1,4 +1,4 @@
-// UID: FETCH, STORE, SEARCH and EXPUNGE with UIDs in place of sequence numbers.
+// UID: FETCH, STORE, SEARCH, EXPUNGE, COPY and MOVE with UIDs in place of sequence numbers.
 
 #include "server/imap/commands/Commands.h"
 
@@ -18,8 +18,9 @@ Output Uid(SessionContext& session, const Command& command) {
         return RemoveDeleted(session, command.tag, &rest, false);
     }
     if (sub == "COPY" || sub == "MOVE")
-        return Answer(Tagged(command.tag, "NO", "UID " + sub + " is not supported by this server"));
-    return Answer(Tagged(command.tag, "BAD", "UID takes FETCH, STORE, SEARCH or EXPUNGE"));
+        return CopyOrMove(session, command, 1, true, sub == "MOVE");
+    return Answer(
+        Tagged(command.tag, "BAD", "UID takes FETCH, STORE, SEARCH, EXPUNGE, COPY or MOVE"));
 }
 
 } // namespace server::imap

@@ -81,12 +81,63 @@ public:
                    ? LoginOutcome::Accepted
                    : LoginOutcome::Refused;
     }
-    std::vector<std::string> Folders() override {
+    std::vector<FolderEntry> Folders() override {
         FailIfAsked();
-        std::vector<std::string> names;
+        std::vector<FolderEntry> names;
         for (const auto& [name, folder] : folders)
-            names.push_back(name);
+            names.push_back({name, name == "Sent Items" ? "\\Sent" : ""});
         return names;
+    }
+    FolderOutcome CreateFolder(const std::string& path) override {
+        FailIfAsked();
+        if (folders.count(path))
+            return FolderOutcome::AlreadyExists;
+        for (auto slash = path.find('/'); slash != std::string::npos;
+             slash = path.find('/', slash + 1))
+            folders.try_emplace(path.substr(0, slash), FolderSnapshot{nextValidity++, 1, {}});
+        folders[path] = {nextValidity++, 1, {}};
+        return FolderOutcome::Done;
+    }
+    FolderOutcome DeleteFolder(const std::string& path) override {
+        FailIfAsked();
+        if (!folders.count(path))
+            return FolderOutcome::NoSuchFolder;
+        if (HasBelow(path))
+            return FolderOutcome::HasSubfolders;
+        folders.erase(path);
+        return FolderOutcome::Done;
+    }
+    FolderOutcome RenameFolder(const std::string& from, const std::string& to) override {
+        FailIfAsked();
+        if (!folders.count(from))
+            return FolderOutcome::NoSuchFolder;
+        if (folders.count(to))
+            return FolderOutcome::AlreadyExists;
+        if (from == "Inbox") {
+            CreateFolder(to);
+            std::vector<std::uint32_t> uids;
+            for (const auto& message : folders[from].messages)
+                uids.push_back(message.uid);
+            Copy(from, uids, to);
+            folders[from].messages.clear();
+            return FolderOutcome::Done;
+        }
+        std::map<std::string, FolderSnapshot> renamed;
+        for (auto& [path, folder] : folders)
+            renamed[path == from || path.starts_with(from + "/") ? to + path.substr(from.size())
+                                                                 : path] = std::move(folder);
+        folders = std::move(renamed);
+        return FolderOutcome::Done;
+    }
+    std::vector<std::string> Subscriptions() override {
+        FailIfAsked();
+        return subscriptions;
+    }
+    void SetSubscribed(const std::string& name, bool subscribed) override {
+        FailIfAsked();
+        std::erase(subscriptions, name);
+        if (subscribed)
+            subscriptions.push_back(name);
     }
     std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
         FailIfAsked();
@@ -119,12 +170,58 @@ public:
                           [&](const auto& summary) { return summary.uid == uid; });
     }
 
+    std::optional<SavedMessages> Append(const std::string& folder,
+                                        const std::vector<NewMessage>& messages) override {
+        FailIfAsked();
+        auto found = folders.find(folder);
+        if (found == folders.end())
+            return std::nullopt;
+        SavedMessages saved{found->second.uidValidity, {}, {}};
+        for (const auto& message : messages) {
+            const auto split = message.bytes.find("\r\n\r\n");
+            const auto uid = found->second.uidNext++;
+            Add(found->second, uid, message.flags, message.keywords,
+                message.bytes.substr(0, split == std::string::npos ? 0 : split + 2),
+                message.bytes.substr(split == std::string::npos ? 0 : split + 4));
+            found->second.messages.back().internalDate = message.internalDate.value_or(0);
+            saved.uids.push_back(uid);
+        }
+        return saved;
+    }
+    std::optional<SavedMessages> Copy(const std::string& from,
+                                      const std::vector<std::uint32_t>& uids,
+                                      const std::string& to) override {
+        FailIfAsked();
+        auto target = folders.find(to);
+        if (target == folders.end())
+            return std::nullopt;
+        SavedMessages saved{target->second.uidValidity, {}, {}};
+        const auto source = folders[from].messages;
+        for (const auto uid : uids)
+            for (const auto& message : source)
+                if (message.uid == uid) {
+                    auto copy = message;
+                    copy.uid = target->second.uidNext++;
+                    texts[copy.uid] = texts[uid];
+                    target->second.messages.push_back(copy);
+                    saved.sources.push_back(uid);
+                    saved.uids.push_back(copy.uid);
+                }
+        return saved;
+    }
+
     Shared& shared;
+    std::vector<std::string> subscriptions = {"INBOX"};
+    std::uint32_t nextValidity = 100;
     std::map<std::string, FolderSnapshot> folders;
     std::map<std::uint32_t, std::string> texts;
     std::vector<std::uint32_t> saves;
 
 private:
+    bool HasBelow(const std::string& path) const {
+        return std::any_of(folders.begin(), folders.end(),
+                           [&](const auto& entry) { return entry.first.starts_with(path + "/"); });
+    }
     void FailIfAsked() {
         if (shared.failing)
             throw platform::Error(platform::hr::E_FAIL, kSecretDetail);
