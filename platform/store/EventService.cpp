@@ -1,5 +1,5 @@
-// Finds the registrations that apply to a save, creates each sink by its ProgID and runs its begin
-// and end phases, handing it the saved item as an event record.
+// Finds the registrations that apply to a save or a delete, creates each sink by its ProgID and
+// runs its begin and end phases, handing it the item as an event record.
 
 #include "platform/store/EventService.h"
 
@@ -109,8 +109,10 @@ private:
 
 class EventInfo final : public IExStoreEventInfo, public IExStoreDispEventInfo {
 public:
-    explicit EventInfo(std::shared_ptr<EventItemSource> source)
-        : source_(source), record_(std::make_shared<EventRecord>(std::move(source))) {}
+    // `changeable`: the sink may write to the item in the begin phase (a save's, not a delete's).
+    EventInfo(std::shared_ptr<EventItemSource> source, bool changeable)
+        : source_(source), record_(std::make_shared<EventRecord>(std::move(source))),
+          changeable_(changeable) {}
 
     HRESULT QueryInterface(com::REFIID riid, void** ppv) override {
         if (!ppv)
@@ -148,7 +150,7 @@ public:
 
     void SetBeginPhase(bool begin) {
         inBeginPhase_ = begin;
-        source_->SetWritable(begin);
+        source_->SetWritable(begin && changeable_);
     }
     bool Aborted() const { return aborted_; }
     std::int32_t AbortCode() const { return abortCode_; }
@@ -158,6 +160,7 @@ private:
     com::RefCount references_;
     std::shared_ptr<EventItemSource> source_;
     std::shared_ptr<EventRecord> record_;
+    bool changeable_;
     bool inBeginPhase_ = false;
     bool aborted_ = false;
     std::int32_t abortCode_ = 0;
@@ -180,10 +183,10 @@ std::string TextProperty(const Item& item, const std::string& name) {
     return value.IsArray() ? std::string() : value.ToText();
 }
 
-bool NamesSaveEvent(const std::string& methods) {
+bool NamesMethod(const std::string& methods, const char* wanted) {
     for (auto method : text::Split(methods, ';'))
         for (auto part : text::Split(method, ','))
-            if (text::EqualsIgnoreCase(text::TrimBlanks(part), "onsyncsave"))
+            if (text::EqualsIgnoreCase(text::TrimBlanks(part), wanted))
                 return true;
     return false;
 }
@@ -291,17 +294,18 @@ void WriteEventLog(const Store& store, const std::string& itemUrl, const std::st
     }
 }
 
-struct SaveEvents::Called {
+struct ItemEvents::Called {
     std::string progId;
     com::ComPtr<IExStoreSyncEvents> sink;
     std::shared_ptr<EventItemSource> source;
     EventInfo* info; // one reference held here
 };
 
-SaveEvents::SaveEvents(Store& store, PendingSave& save) : store_(store), save_(save) {
+ItemEvents::ItemEvents(Store& store, PendingSave& item, Change change)
+    : store_(store), item_(item), change_(change) {
 }
 
-SaveEvents::~SaveEvents() {
+ItemEvents::~ItemEvents() {
     for (auto& called : called_) {
         // A sink that kept the record finds it closed.
         called.source->Close();
@@ -309,40 +313,172 @@ SaveEvents::~SaveEvents() {
     }
 }
 
-std::int32_t SaveEvents::ItemFlags() const {
-    std::int32_t flags = 0;
-    if (save_.isNew)
+std::int32_t ItemEvents::ItemFlags() const {
+    std::int32_t flags = item_.isFolder ? EVT_IS_COLLECTION : 0;
+    if (change_ == Change::Delete)
+        return flags | EVT_HARDDELETE;
+    if (item_.isNew)
         flags |= EVT_NEW_ITEM;
-    if (save_.isFolder)
-        flags |= EVT_IS_COLLECTION;
-    if (save_.delivered)
+    if (item_.delivered)
         flags |= EVT_IS_DELIVERED;
     return flags;
 }
 
+bool ItemEvents::ForThisChange(const std::string& methods) const {
+    return NamesMethod(methods, change_ == Change::Save ? "onsyncsave" : "onsyncdelete");
+}
+
+void ItemEvents::CallSink(Called& called, const std::string& url, std::int32_t flags) {
+    const bool begin = (flags & EVT_SYNC_BEGIN) != 0;
+    const std::string method =
+        std::string(change_ == Change::Save ? "OnSyncSave" : "OnSyncDelete") +
+        (begin ? " (begin)" : "");
+    try {
+        const auto result = change_ == Change::Save
+                                ? called.sink->OnSyncSave(called.info, url.c_str(), flags)
+                                : called.sink->OnSyncDelete(called.info, url.c_str(), flags);
+        if (com::FAILED(result))
+            WriteEventLog(store_, url, called.progId,
+                          method + " failed with " + FailureNumberText(result));
+    } catch (const std::exception& error) {
+        WriteEventLog(store_, url, called.progId, method + " threw: " + error.what());
+    } catch (...) {
+        WriteEventLog(store_, url, called.progId, method + " threw an unknown exception");
+    }
+}
+
+void ItemEvents::BeginPhase() {
+    // Gather the registrations that apply.
+    std::vector<Registration> registrations;
+    auto consider = [&](const Item& item, bool applies) {
+        if (!applies || item.key == item_.location.key)
+            return;
+        if (!ForThisChange(TextProperty(item, kEventMethodProperty)))
+            return;
+        const auto enabled = Property(item, kEnabledProperty);
+        if (enabled.IsBool() && !enabled.Bool())
+            return;
+        Registration registration;
+        registration.url = store_.UrlOf(item.key, item_.location.url);
+        registration.progId = TextProperty(item, kSinkClassProperty);
+        registration.priority = PriorityOf(item);
+        try {
+            // Several texts are no criteria at all: taken for none, the sink would run for
+            // every item.
+            if (Property(item, kCriteriaProperty).IsArray())
+                throw Error(platform::hr::DISP_E_TYPEMISMATCH,
+                            "they are a list of texts, not one text");
+            registration.criteria = query::ParseCriteria(TextProperty(item, kCriteriaProperty));
+        } catch (const Error& error) {
+            WriteEventLog(store_, item_.location.Url(), registration.progId,
+                          "The criteria of \"" + registration.url +
+                              "\" cannot be read: " + error.Description());
+            return;
+        }
+        if (!query::Holds(registration.criteria.get(), item_.properties))
+            return;
+        registrations.push_back(std::move(registration));
+    };
+    // The lookups in one read, as a delivery's are (Delivery.cpp).
+    store_.ReadTogether([&] {
+        const auto& parent = item_.location.parentKey;
+        for (const auto& item : store_.RegistrationItemsIn(parent))
+            consider(item, ScopeIs(item, "SHALLOW") || ScopeIs(item, "DEEP"));
+        // Above the folder, up to the mailbox root (keys "domain/mailbox" have one "/").
+        for (auto folder = ParentKey(parent); std::count(folder.begin(), folder.end(), '/') >= 1;
+             folder = ParentKey(folder))
+            for (const auto& item : store_.RegistrationItemsIn(folder))
+                consider(item, ScopeIs(item, "DEEP"));
+        if (item_.isFolder && !item_.isNew)
+            for (const auto& item : store_.RegistrationItemsIn(item_.location.key))
+                consider(item, ScopeIs(item, "EXACT"));
+        for (const auto& folder : store_.GlobalEventFolders())
+            for (const auto& item : store_.RegistrationItemsIn(folder))
+                consider(item, ScopeIs(item, "ANY"));
+    });
+    std::stable_sort(registrations.begin(), registrations.end(),
+                     [](const auto& a, const auto& b) { return a.priority < b.priority; });
+
+    const auto url = item_.location.Url();
+    const Called* refusing = nullptr;
+    std::int32_t refusalCode = 0;
+    for (const auto& registration : registrations) {
+        com::ComPtr<IExStoreSyncEvents> sink;
+        try {
+            sink = CreateSink(registration.progId);
+        } catch (const Error& error) {
+            WriteEventLog(store_, url, registration.progId, error.Description());
+            continue;
+        } catch (const std::exception& error) {
+            WriteEventLog(store_, url, registration.progId, error.what());
+            continue;
+        }
+        auto source = std::make_shared<EventItemSource>(&item_);
+        source->SetUrl(url);
+        auto* info = new EventInfo(source, change_ == Change::Save);
+        info->SetBeginPhase(true);
+        called_.push_back(Called{registration.progId, sink, source, info});
+        CallSink(called_.back(), url, EVT_SYNC_BEGIN | ItemFlags());
+        info->SetBeginPhase(false);
+        if (info->Aborted()) {
+            refusing = &called_.back();
+            refusalCode = info->AbortCode();
+            break;
+        }
+    }
+    if (refusing) {
+        const auto refusedBy = refusing->progId;
+        Aborted();
+        throw Error(hr::E_ABORT, std::string(change_ == Change::Save ? "The save" : "The delete") +
+                                     " of \"" + url + "\" was refused by the event sink \"" +
+                                     refusedBy + "\" (code " + std::to_string(refusalCode) + ")");
+    }
+}
+
+void ItemEvents::RunPhase(std::int32_t phase) {
+    const auto url = item_.location.Url();
+    for (auto& called : called_)
+        if (called.sink)
+            CallSink(called, url, phase | ItemFlags());
+    // Each phase runs once; the sinks are released with the events object.
+    for (auto& called : called_)
+        called.sink = com::ComPtr<IExStoreSyncEvents>();
+}
+
+void ItemEvents::Committed() {
+    RunPhase(EVT_SYNC_COMMITTED);
+}
+
+void ItemEvents::Aborted() {
+    RunPhase(EVT_SYNC_ABORTED);
+}
+
+SaveEvents::SaveEvents(Store& store, PendingSave& save) : ItemEvents(store, save, Change::Save) {
+}
+
 void SaveEvents::CheckRegistration() {
     // Asked when a registration comes into being or is pointed at another sink.
-    if (!save_.isNew && !save_.changed.count(kSinkClassProperty))
+    if (!item_.isNew && !item_.changed.count(kSinkClassProperty))
         return;
-    auto contentClass = save_.properties.find(kContentClass);
-    if (contentClass == save_.properties.end() || !contentClass->second.IsText() ||
+    auto contentClass = item_.properties.find(kContentClass);
+    if (contentClass == item_.properties.end() || !contentClass->second.IsText() ||
         !text::EqualsIgnoreCase(contentClass->second.Text(), kRegistrationClass))
         return;
-    auto sinkClass = save_.properties.find(kSinkClassProperty);
-    if (sinkClass == save_.properties.end() || !sinkClass->second.IsText() ||
+    auto sinkClass = item_.properties.find(kSinkClassProperty);
+    if (sinkClass == item_.properties.end() || !sinkClass->second.IsText() ||
         text::IsBlank(sinkClass->second.Text()))
         return;
     const auto progId = sinkClass->second.Text();
-    const auto url = save_.location.Url();
+    const auto url = item_.location.Url();
     try {
         auto sink = CreateSink(progId);
         auto registration = sink.As<ICreateRegistration>(IID_ICreateRegistration);
         if (!registration)
             return;
-        auto source = std::make_shared<EventItemSource>(&save_);
+        auto source = std::make_shared<EventItemSource>(&item_);
         source->SetUrl(url);
         source->SetWritable(false);
-        auto* info = new EventInfo(source);
+        auto* info = new EventInfo(source, false);
         std::int32_t result = 0;
         HRESULT hr = com::E_FAIL;
         try {
@@ -372,134 +508,11 @@ void SaveEvents::CheckRegistration() {
 
 void SaveEvents::Begin() {
     CheckRegistration();
-
-    // Gather the registrations that apply.
-    std::vector<Registration> registrations;
-    auto consider = [&](const Item& item, bool applies) {
-        if (!applies || item.key == save_.location.key)
-            return;
-        if (!NamesSaveEvent(TextProperty(item, kEventMethodProperty)))
-            return;
-        const auto enabled = Property(item, kEnabledProperty);
-        if (enabled.IsBool() && !enabled.Bool())
-            return;
-        Registration registration;
-        registration.url = store_.UrlOf(item.key, save_.location.url);
-        registration.progId = TextProperty(item, kSinkClassProperty);
-        registration.priority = PriorityOf(item);
-        try {
-            // Several texts are no criteria at all: taken for none, the sink would run for
-            // every item.
-            if (Property(item, kCriteriaProperty).IsArray())
-                throw Error(platform::hr::DISP_E_TYPEMISMATCH,
-                            "they are a list of texts, not one text");
-            registration.criteria = query::ParseCriteria(TextProperty(item, kCriteriaProperty));
-        } catch (const Error& error) {
-            WriteEventLog(store_, save_.location.Url(), registration.progId,
-                          "The criteria of \"" + registration.url +
-                              "\" cannot be read: " + error.Description());
-            return;
-        }
-        if (!query::Holds(registration.criteria.get(), save_.properties))
-            return;
-        registrations.push_back(std::move(registration));
-    };
-    // The lookups in one read, as a delivery's are (Delivery.cpp).
-    store_.ReadTogether([&] {
-        const auto& parent = save_.location.parentKey;
-        for (const auto& item : store_.RegistrationItemsIn(parent))
-            consider(item, ScopeIs(item, "SHALLOW") || ScopeIs(item, "DEEP"));
-        // Above the folder, up to the mailbox root (keys "domain/mailbox" have one "/").
-        for (auto folder = ParentKey(parent); std::count(folder.begin(), folder.end(), '/') >= 1;
-             folder = ParentKey(folder))
-            for (const auto& item : store_.RegistrationItemsIn(folder))
-                consider(item, ScopeIs(item, "DEEP"));
-        if (save_.isFolder && !save_.isNew)
-            for (const auto& item : store_.RegistrationItemsIn(save_.location.key))
-                consider(item, ScopeIs(item, "EXACT"));
-        for (const auto& folder : store_.GlobalEventFolders())
-            for (const auto& item : store_.RegistrationItemsIn(folder))
-                consider(item, ScopeIs(item, "ANY"));
-    });
-    std::stable_sort(registrations.begin(), registrations.end(),
-                     [](const auto& a, const auto& b) { return a.priority < b.priority; });
-
-    const auto url = save_.location.Url();
-    bool refused = false;
-    std::string refusedBy;
-    std::int32_t refusalCode = 0;
-    for (const auto& registration : registrations) {
-        com::ComPtr<IExStoreSyncEvents> sink;
-        try {
-            sink = CreateSink(registration.progId);
-        } catch (const Error& error) {
-            WriteEventLog(store_, url, registration.progId, error.Description());
-            continue;
-        } catch (const std::exception& error) {
-            WriteEventLog(store_, url, registration.progId, error.what());
-            continue;
-        }
-        auto source = std::make_shared<EventItemSource>(&save_);
-        source->SetUrl(url);
-        auto* info = new EventInfo(source);
-        info->SetBeginPhase(true);
-        called_.push_back(Called{registration.progId, sink, source, info});
-        try {
-            const auto result = sink->OnSyncSave(info, url.c_str(), EVT_SYNC_BEGIN | ItemFlags());
-            if (com::FAILED(result))
-                WriteEventLog(store_, url, registration.progId,
-                              "OnSyncSave (begin) failed with " + FailureNumberText(result));
-        } catch (const std::exception& error) {
-            WriteEventLog(store_, url, registration.progId,
-                          std::string("OnSyncSave (begin) threw: ") + error.what());
-        } catch (...) {
-            WriteEventLog(store_, url, registration.progId,
-                          "OnSyncSave (begin) threw an unknown exception");
-        }
-        info->SetBeginPhase(false);
-        if (info->Aborted()) {
-            refused = true;
-            refusedBy = registration.progId;
-            refusalCode = info->AbortCode();
-            break;
-        }
-    }
-    if (refused) {
-        Aborted();
-        throw Error(hr::E_ABORT, "The save of \"" + url + "\" was refused by the event sink \"" +
-                                     refusedBy + "\" (code " + std::to_string(refusalCode) + ")");
-    }
+    BeginPhase();
 }
 
-void SaveEvents::RunPhase(std::int32_t phase) {
-    const auto url = save_.location.Url();
-    for (auto& called : called_) {
-        if (!called.sink)
-            continue;
-        try {
-            const auto result =
-                called.sink->OnSyncSave(called.info, url.c_str(), phase | ItemFlags());
-            if (com::FAILED(result))
-                WriteEventLog(store_, url, called.progId,
-                              "OnSyncSave failed with " + FailureNumberText(result));
-        } catch (const std::exception& error) {
-            WriteEventLog(store_, url, called.progId,
-                          std::string("OnSyncSave threw: ") + error.what());
-        } catch (...) {
-            WriteEventLog(store_, url, called.progId, "OnSyncSave threw an unknown exception");
-        }
-    }
-    // Each phase runs once; the sinks are released with the events object.
-    for (auto& called : called_)
-        called.sink = com::ComPtr<IExStoreSyncEvents>();
-}
-
-void SaveEvents::Committed() {
-    RunPhase(EVT_SYNC_COMMITTED);
-}
-
-void SaveEvents::Aborted() {
-    RunPhase(EVT_SYNC_ABORTED);
+DeleteEvents::DeleteEvents(Store& store, PendingSave& item)
+    : ItemEvents(store, item, Change::Delete) {
 }
 
 } // namespace platform::store

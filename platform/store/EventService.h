@@ -1,15 +1,16 @@
 #pragma once
 
-// The store's event service: on every save it runs the synchronous save events of the
+// The store's event service: on every save and delete it runs the synchronous events of the
 // registration items that apply, creating each sink by the ProgID the item names.
 //
-// A registration applies to a save when it lies
-//   - in the saved item's folder with match scope "SHALLOW",
-//   - in the saved item's folder or any folder above it with match scope "DEEP",
-//   - in the saved item itself (a folder) with match scope "EXACT",
+// A registration applies to a save or delete when it lies
+//   - in the item's folder with match scope "SHALLOW",
+//   - in the item's folder or any folder above it with match scope "DEEP",
+//   - in the item itself (an existing folder) with match scope "EXACT",
 //   - in "StoreEvents/GlobalEvents" of a system mailbox of the store with match scope "ANY",
-// its event method names "onsyncsave", it is not disabled, and its criteria (a WHERE clause of
-// the store's query dialect) hold for the item. Sinks run by ascending priority.
+// its event method names "onsyncsave" (for saves) or "onsyncdelete" (for deletes), it is not
+// disabled, and its criteria (a WHERE clause of the store's query dialect) hold for the item.
+// Sinks run by ascending priority.
 
 #include "platform/com/Com.h"
 #include "platform/store/StoreEvents.h"
@@ -31,28 +32,58 @@ using SinkCreator = std::function<com::ComPtr<IExStoreSyncEvents>(const std::str
 // Without one, every sink fails to be created (and that is written to the event log).
 SinkCreator SetSinkCreator(SinkCreator creator);
 
-// The events of one save. Begin runs the registration check (for a registration item that
-// names a sink) and the begin phase; it throws E_ABORT, after running the aborted phase, when
-// a sink refuses the change. Then the store writes and calls Committed, or Aborted when the
-// write failed.
-class SaveEvents {
+// The events of one change of an item, a save or a delete: the registrations that apply, the
+// sinks they name and the phases they are called in. Begin (of SaveEvents or DeleteEvents) runs
+// the begin phase; it throws E_ABORT, after running the aborted phase, when a sink refuses the
+// change. Then the store writes and calls Committed, or Aborted when the write failed.
+class ItemEvents {
 public:
-    SaveEvents(Store& store, PendingSave& save);
-    ~SaveEvents();
+    ~ItemEvents();
+    ItemEvents(const ItemEvents&) = delete;
+    ItemEvents& operator=(const ItemEvents&) = delete;
 
-    void Begin();
     void Committed();
     void Aborted();
+
+protected:
+    enum class Change { Save, Delete };
+    ItemEvents(Store& store, PendingSave& item, Change change);
+    void BeginPhase();
+    std::int32_t ItemFlags() const;
+
+    Store& store_;
+    PendingSave& item_;
 
 private:
     struct Called;
     void RunPhase(std::int32_t phase);
-    void CheckRegistration();
-    std::int32_t ItemFlags() const;
+    // The registration's event method list names this change's event.
+    bool ForThisChange(const std::string& methods) const;
+    // Calls the sink's method for this change; a failure or exception goes to the event log.
+    void CallSink(Called& called, const std::string& url, std::int32_t flags);
 
-    Store& store_;
-    PendingSave& save_;
+    Change change_;
     std::vector<Called> called_;
+};
+
+// The events of one save: the sinks see the item as it will be stored and may still change it.
+class SaveEvents final : public ItemEvents {
+public:
+    SaveEvents(Store& store, PendingSave& save);
+    // The registration check (for a registration item that names a sink), then the begin phase.
+    void Begin();
+
+private:
+    void CheckRegistration();
+};
+
+// The events of one delete (OnSyncDelete), for registrations whose method list names
+// "onsyncdelete". `item` is the item as stored: the sinks read it but cannot change it. A
+// folder's delete is one event, for the folder: the items below it go with it unannounced.
+class DeleteEvents final : public ItemEvents {
+public:
+    DeleteEvents(Store& store, PendingSave& item);
+    void Begin() { BeginPhase(); }
 };
 
 // Appends one line (UTC time, item URL, ProgID, failure) to the store's event log. A line that

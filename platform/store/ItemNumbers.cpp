@@ -44,6 +44,12 @@ public:
         std::lock_guard lock(mutex_);
         keys_.insert(key);
     }
+    // The key and those beginning with key + "/".
+    void RemoveBelow(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        keys_.erase(key);
+        keys_.erase(keys_.lower_bound(key + "/"), keys_.lower_bound(key + "0"));
+    }
 
 private:
     std::mutex mutex_;
@@ -65,7 +71,8 @@ FolderNumbers Store::StoredNumbers(const std::string& folderKey) {
     return {Now(), 1, 0};
 }
 
-void Store::NumberItem(std::int64_t itemId, const std::string& folderKey) {
+std::int64_t Store::NumberItem(std::int64_t itemId, const std::string& folderKey,
+                               std::optional<std::int64_t> received) {
     // One statement takes the folder's next number (making the folder's row on its first item).
     auto take = db_->Prepared(
         "INSERT INTO folder_numbers(folder_key, validity, next, changes) VALUES(?1, ?2, 2, 1) "
@@ -82,13 +89,15 @@ void Store::NumberItem(std::int64_t itemId, const std::string& folderKey) {
         .Bind(1, itemId)
         .Bind(2, folderKey)
         .Bind(3, number)
-        .Bind(4, Now())
+        .Bind(4, received.value_or(Now()))
         .Run();
+    return number;
 }
 
-void Store::NoteChange(const std::string& folderKey) {
-    db_->Prepared("UPDATE folder_numbers SET changes = changes + 1 WHERE folder_key = ?1")
+void Store::NoteChange(const std::string& folderKey, std::int64_t count) {
+    db_->Prepared("UPDATE folder_numbers SET changes = changes + ?2 WHERE folder_key = ?1")
         .Bind(1, folderKey)
+        .Bind(2, count)
         .Run();
 }
 
@@ -126,6 +135,10 @@ void Store::NumberUnnumbered(const std::string& folderKey) {
     // Not before the write is committed: a rolled-back transaction would undo the numbers.
     if (!inTransaction_)
         Numbered().Add(memo);
+}
+
+void Store::ForgetNumberedBelow(const std::string& folderKey) {
+    Numbered().RemoveBelow(directory_.string() + "\n" + folderKey);
 }
 
 FolderNumbers Store::NumbersOf(const ItemLocation& folder) {

@@ -236,9 +236,11 @@ std::optional<std::string> Store::FindMailbox(const std::string& domain, const s
     return query.Text(0);
 }
 
-void Store::InsertItem(const std::string& key, const std::string& parentKey,
-                       const std::string& domain, const std::string& mailbox,
-                       const std::string& path, bool isFolder, const PropertyMap& properties) {
+std::int64_t Store::InsertItem(const std::string& key, const std::string& parentKey,
+                               const std::string& domain, const std::string& mailbox,
+                               const std::string& path, bool isFolder,
+                               const PropertyMap& properties,
+                               std::optional<std::int64_t> received) {
     db_->Prepared("INSERT INTO items(key, parent_key, domain, mailbox, path, is_folder, "
                   "content_class) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
         .Bind(1, key)
@@ -250,12 +252,12 @@ void Store::InsertItem(const std::string& key, const std::string& parentKey,
         .Bind(7, ContentClassKey(properties))
         .Run();
     const auto id = db_->LastInsertId();
-    if (!isFolder)
-        NumberItem(id, parentKey);
+    const auto number = isFolder ? 0 : NumberItem(id, parentKey, received);
     std::set<std::string> names;
     for (const auto& [name, value] : properties)
         names.insert(name);
     WriteProperties(id, properties, names);
+    return number;
 }
 
 std::string Store::CreateMailbox(const std::string& domain, const std::string& alias,
@@ -505,7 +507,7 @@ void Store::Save(PendingSave& save) {
     events.Committed();
 }
 
-void Store::Write(const PendingSave& save) {
+void Store::Write(PendingSave& save) {
     Writing([&] {
         if (save.isNew) {
             // The folder may have gone since the save was prepared (another connection, or a
@@ -522,9 +524,10 @@ void Store::Write(const PendingSave& save) {
                                                          "by an item");
             // Replacing: the old item goes with its properties.
             db_->Prepared("DELETE FROM items WHERE key = ?1").Bind(1, save.location.key).Run();
-            InsertItem(save.location.key, save.location.parentKey, save.location.domainName,
-                       save.location.mailboxName, JoinPath(save.location.url.path), save.isFolder,
-                       save.properties);
+            save.number =
+                InsertItem(save.location.key, save.location.parentKey, save.location.domainName,
+                           save.location.mailboxName, JoinPath(save.location.url.path),
+                           save.isFolder, save.properties, save.received);
             return;
         }
         auto find = db_->Prepared("SELECT id FROM items WHERE key = ?1");
@@ -563,23 +566,205 @@ void Store::WriteProperties(std::int64_t itemId, const PropertyMap& properties,
     }
 }
 
+PendingSave Store::DeletedItem(const ItemLocation& location, Item item) {
+    PendingSave gone;
+    gone.location = location;
+    gone.isFolder = item.isFolder;
+    gone.properties = std::move(item.properties);
+    return gone;
+}
+
 void Store::Delete(const std::string& url) {
     const auto location = Locate(url);
     if (location.url.mailbox.empty())
         throw Error(platform::hr::E_INVALIDARG, "\"" + url + "\" names no item to delete");
-    Writing([&] {
-        auto find = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
-        if (!find.Bind(1, location.key).Step())
-            NotFound("The item \"" + url + "\" does not exist");
-        db_->Prepared("DELETE FROM items WHERE key = ?1 OR (key >= ?2 AND key < ?3)")
-            .Bind(1, location.key)
-            .Bind(2, BelowFirst(location.key))
-            .Bind(3, BelowEnd(location.key))
-            .Run();
-        if (location.IsMailboxRoot())
-            db_->Prepared("DELETE FROM mailboxes WHERE key = ?1").Bind(1, location.key).Run();
-        NoteChange(location.parentKey);
+    auto item = Find(location);
+    if (!item)
+        NotFound("The item \"" + url + "\" does not exist");
+    auto gone = DeletedItem(location, std::move(*item));
+    DeleteEvents events(*this, gone);
+    events.Begin();
+    try {
+        Writing([&] {
+            // It may have gone while the sinks ran.
+            auto find = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
+            if (!find.Bind(1, location.key).Step())
+                NotFound("The item \"" + url + "\" does not exist");
+            db_->Prepared("DELETE FROM items WHERE key = ?1 OR (key >= ?2 AND key < ?3)")
+                .Bind(1, location.key)
+                .Bind(2, BelowFirst(location.key))
+                .Bind(3, BelowEnd(location.key))
+                .Run();
+            if (location.IsMailboxRoot())
+                db_->Prepared("DELETE FROM mailboxes WHERE key = ?1").Bind(1, location.key).Run();
+            NoteChange(location.parentKey);
+        });
+    } catch (...) {
+        events.Aborted();
+        throw;
+    }
+    events.Committed();
+}
+
+namespace {
+
+// One item of a DeleteItems call: the item as its events see it, and the events.
+struct DoomedItem {
+    DoomedItem(Store& store, PendingSave stored, std::int64_t itemNumber)
+        : item(std::move(stored)), number(itemNumber), events(store, item) {}
+    PendingSave item;
+    std::int64_t number;
+    DeleteEvents events;
+};
+
+} // namespace
+
+void Store::DeleteItems(const std::string& folderUrl, const std::vector<std::int64_t>& numbers) {
+    const auto folder = Locate(folderUrl);
+    if (folder.url.mailbox.empty())
+        throw Error(platform::hr::E_INVALIDARG, "\"" + folderUrl + "\" is not a folder");
+    std::vector<std::unique_ptr<DoomedItem>> doomed;
+    ReadTogether([&] {
+        auto isFolder = db_->Prepared("SELECT is_folder FROM items WHERE key = ?1");
+        if (!isFolder.Bind(1, folder.key).Step() || isFolder.Integer(0) == 0)
+            NotFound("The folder \"" + folderUrl + "\" does not exist");
+        std::set<std::int64_t> seen;
+        for (const auto number : numbers) {
+            if (!seen.insert(number).second)
+                continue;
+            auto find = db_->Prepared("SELECT i.key, i.path FROM item_numbers n "
+                                      "JOIN items i ON i.id = n.item_id "
+                                      "WHERE n.folder_key = ?1 AND n.number = ?2");
+            if (!find.Bind(1, folder.key).Bind(2, number).Step())
+                continue;
+            const auto key = find.Text(0);
+            const auto path = find.Text(1);
+            // The item's URL spells the folder as the caller did, and the item as it was made.
+            auto location = folder;
+            location.name = path.substr(path.rfind('/') + 1);
+            location.url.path.push_back(location.name);
+            location.parentKey = folder.key;
+            location.key = key;
+            auto items = LoadItems(ITEM_COLUMNS "WHERE i.key = ?1", key, &location);
+            if (items.empty())
+                continue;
+            doomed.push_back(std::make_unique<DoomedItem>(
+                *this, DeletedItem(location, std::move(items.front())), number));
+        }
     });
+    // The begin phases run outside the write, as a prepared save's do: the sinks may take their
+    // time without holding the database's write lock.
+    for (std::size_t begun = 0; begun < doomed.size(); ++begun) {
+        try {
+            doomed[begun]->events.Begin();
+        } catch (...) {
+            // The refusing item's events ran their aborted phase; the others begun do now.
+            for (std::size_t i = 0; i < begun; ++i)
+                doomed[i]->events.Aborted();
+            throw;
+        }
+    }
+    try {
+        Writing([&] {
+            std::int64_t deleted = 0;
+            for (const auto& item : doomed) {
+                // By its number, which no other item of the folder ever gets (an item's id may
+                // be given again once it is gone); skipped when it went while the sinks ran.
+                db_->Prepared("DELETE FROM items WHERE id = (SELECT item_id FROM item_numbers "
+                              "WHERE folder_key = ?1 AND number = ?2)")
+                    .Bind(1, folder.key)
+                    .Bind(2, item->number)
+                    .Run();
+                deleted += sqlite3_changes(db_->Handle());
+            }
+            if (deleted > 0)
+                NoteChange(folder.key, deleted);
+        });
+    } catch (...) {
+        for (const auto& item : doomed)
+            item->events.Aborted();
+        throw;
+    }
+    for (const auto& item : doomed)
+        item->events.Committed();
+}
+
+void Store::RenameFolder(const std::string& fromUrl, const std::string& toUrl) {
+    const auto from = Locate(fromUrl);
+    const auto to = Locate(toUrl);
+    if (from.url.mailbox.empty() || from.IsMailboxRoot())
+        throw Error(platform::hr::E_INVALIDARG,
+                    "\"" + fromUrl + "\" is not a folder of a mailbox and cannot be renamed");
+    if (to.url.mailbox.empty() || FoldedName(to.domainName) != FoldedName(from.domainName) ||
+        FoldedName(to.mailboxName) != FoldedName(from.mailboxName))
+        throw Error(platform::hr::E_INVALIDARG,
+                    "\"" + toUrl + "\" is not in the mailbox of \"" + fromUrl + "\"");
+    if (to.key.compare(0, BelowFirst(from.key).size(), BelowFirst(from.key)) == 0)
+        throw Error(platform::hr::E_INVALIDARG,
+                    "\"" + fromUrl + "\" cannot move below itself (\"" + toUrl + "\")");
+    Writing([&] {
+        auto source = db_->Prepared("SELECT id, is_folder, path FROM items WHERE key = ?1");
+        if (!source.Bind(1, from.key).Step() || source.Integer(1) == 0)
+            NotFound("The folder \"" + fromUrl + "\" does not exist");
+        const auto id = source.Integer(0);
+        // The stored spelling: the URL's may differ in letter case, and so in length.
+        const auto fromPath = source.Text(2);
+        if (to.key != from.key) { // else only the letter case changes
+            auto exists = db_->Prepared("SELECT 1 FROM items WHERE key = ?1");
+            if (exists.Bind(1, to.key).Step())
+                throw Error(hr::DB_E_RESOURCEEXISTS, "\"" + toUrl + "\" already exists");
+            auto parent = db_->Prepared("SELECT 1 FROM items WHERE key = ?1 AND is_folder <> 0");
+            if (!parent.Bind(1, to.parentKey).Step())
+                NotFound("The folder that would hold \"" + toUrl + "\" does not exist");
+        }
+        const auto toPath = JoinPath(to.url.path);
+        // Keys and paths of the folder and everything below it get the new beginning. SQLite's
+        // substr and length count characters, the same on both sides.
+        db_->Prepared("UPDATE items SET key = ?4 || substr(key, length(?1) + 1), "
+                      "parent_key = CASE WHEN key = ?1 THEN ?5 "
+                      "ELSE ?4 || substr(parent_key, length(?1) + 1) END, "
+                      "path = ?6 || substr(path, length(?7) + 1) "
+                      "WHERE key = ?1 OR (key >= ?2 AND key < ?3)")
+            .Bind(1, from.key)
+            .Bind(2, BelowFirst(from.key))
+            .Bind(3, BelowEnd(from.key))
+            .Bind(4, to.key)
+            .Bind(5, to.parentKey)
+            .Bind(6, toPath)
+            .Bind(7, fromPath)
+            .Run();
+        db_->Prepared(
+               "UPDATE item_numbers SET folder_key = ?4 || substr(folder_key, length(?1) + 1) "
+               "WHERE folder_key = ?1 OR (folder_key >= ?2 AND folder_key < ?3)")
+            .Bind(1, from.key)
+            .Bind(2, BelowFirst(from.key))
+            .Bind(3, BelowEnd(from.key))
+            .Bind(4, to.key)
+            .Run();
+        // The folders' numbers go with them. Those under the old names stay behind, as a deleted
+        // folder's do: a folder made there later goes on from them rather than giving its first
+        // items the numbers that the moved ones had. Numbers left under the new names by folders
+        // deleted before give way, except that `next` never goes back: with the same validity
+        // (both fixed in one second) a client would take new items for ones it knew.
+        db_->Prepared(
+               "INSERT INTO folder_numbers(folder_key, validity, next, changes) "
+               "SELECT ?4 || substr(folder_key, length(?1) + 1), validity, next, changes + 1 "
+               "FROM folder_numbers "
+               "WHERE folder_key = ?1 OR (folder_key >= ?2 AND folder_key < ?3) "
+               "ON CONFLICT(folder_key) DO UPDATE SET validity = excluded.validity, "
+               "next = max(next, excluded.next), changes = max(changes + 1, excluded.changes)")
+            .Bind(1, from.key)
+            .Bind(2, BelowFirst(from.key))
+            .Bind(3, BelowEnd(from.key))
+            .Bind(4, to.key)
+            .Run();
+        WriteProperties(id, {{kDisplayName, Variant(to.name)}}, {kDisplayName});
+        NoteChange(from.parentKey);
+        if (to.parentKey != from.parentKey)
+            NoteChange(to.parentKey);
+    });
+    // Unnumbered items (of an older store) may have come along into folders seen numbered.
+    ForgetNumberedBelow(to.key);
 }
 
 void Store::BeginTransaction() {

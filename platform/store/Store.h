@@ -83,6 +83,11 @@ struct PendingSave {
     bool delivered = false;
     PropertyMap properties;        // the item as it will be stored
     std::set<std::string> changed; // names this save writes (every name, for a new item)
+    // For a new item: when it arrived, in seconds since 1970, UTC (NumberedItem::received); the
+    // time of the save when unset. A mail client's APPEND names one, a COPY keeps the source's.
+    std::optional<std::int64_t> received;
+    // Set by a save that makes a new non-folder item: the number its folder gave it.
+    std::int64_t number = 0;
 
     void Set(const std::string& name, const Variant& value);
 };
@@ -137,8 +142,21 @@ public:
     void Save(PendingSave& save);
     // A new non-folder item that replaces whatever had that URL; the parent folder must exist.
     PendingSave NewItem(const ItemLocation& location);
-    // Deletes the item and everything below it; fails when it does not exist.
+    // Deletes the item and everything below it through the event service (one delete event, for
+    // the item itself). Fails when it does not exist, and (deleting nothing) when a sink refuses.
     void Delete(const std::string& url);
+    // Deletes the folder's items (not folders) with these numbers in one write (inside the open
+    // transaction, if there is one), each with its delete events; numbers of items gone already
+    // are skipped. All or nothing: when a sink refuses one (E_ABORT), none is deleted.
+    void DeleteItems(const std::string& folderUrl, const std::vector<std::int64_t>& numbers);
+    // Moves a folder and everything below it to `toUrl` in the same mailbox: a new name, a new
+    // parent folder, or both. Items keep their numbers and folders their FolderNumbers (so mail
+    // clients' numbers stay valid); registrations below move with it; no events run. Changing
+    // only the letter case of the name is a rename too. Fails, changing nothing, when the source
+    // is not an existing folder (DB_E_NOTFOUND) or is a mailbox root (E_INVALIDARG), the target
+    // exists (DB_E_RESOURCEEXISTS) or its parent folder does not (DB_E_NOTFOUND), or the target
+    // is below the source or in another mailbox (E_INVALIDARG).
+    void RenameFolder(const std::string& fromUrl, const std::string& toUrl);
     // The items in a folder (deep: and in all folders below it), in the order they were made.
     std::vector<Item> Children(const ItemLocation& folder, bool deep);
     // Registration items (content class "urn:content-class:storeeventreg") directly in a folder.
@@ -188,16 +206,25 @@ private:
     // naming the database file, the item and the property.
     Variant DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
                          const std::string& name) const;
-    void InsertItem(const std::string& key, const std::string& parentKey, const std::string& domain,
-                    const std::string& mailbox, const std::string& path, bool isFolder,
-                    const PropertyMap& properties);
-    void Write(const PendingSave& save);
-    // Gives a new item the next number of its folder (inside the write that makes it).
-    void NumberItem(std::int64_t itemId, const std::string& folderKey);
+    // Returns the item's number in its folder (0 for a folder).
+    std::int64_t InsertItem(const std::string& key, const std::string& parentKey,
+                            const std::string& domain, const std::string& mailbox,
+                            const std::string& path, bool isFolder, const PropertyMap& properties,
+                            std::optional<std::int64_t> received = std::nullopt);
+    // Writes the save; sets its number when it makes a new non-folder item.
+    void Write(PendingSave& save);
+    // Gives a new item the next number of its folder (inside the write that makes it), with its
+    // received time (now when unset); returns the number.
+    std::int64_t NumberItem(std::int64_t itemId, const std::string& folderKey,
+                            std::optional<std::int64_t> received = std::nullopt);
     FolderNumbers StoredNumbers(const std::string& folderKey);
     void NumberUnnumbered(const std::string& folderKey);
+    // Makes NumberUnnumbered look again at the folder and those below it.
+    void ForgetNumberedBelow(const std::string& folderKey);
     // Counts a change to an item of the folder (see FolderNumbers::changes).
-    void NoteChange(const std::string& folderKey);
+    void NoteChange(const std::string& folderKey, std::int64_t count = 1);
+    // The stored item at `location`, as its delete events see it.
+    PendingSave DeletedItem(const ItemLocation& location, Item item);
     // For a caller that holds the store's lock already: runs `work` in a write transaction of
     // its own, or, inside the open transaction, as part of it (no savepoint: a failure is the
     // caller's to undo).
