@@ -46,8 +46,10 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
     RunScripts(
         Fresh,
         {{"capability",
-          {{"a CAPABILITY\r\n", "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS "
-                                "UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY completed\r\n"}}},
+          {{"a CAPABILITY\r\n",
+            "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS MOVE MULTIAPPEND "
+            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+            "completed\r\n"}}},
          {"noop", {{"a NOOP\r\n", "a OK NOOP completed\r\n"}}},
          {"starttls refused", {{"a STARTTLS\r\n", "~a BAD STARTTLS is not offered here"}}},
          {"login", {{"a LOGIN alice secret\r\n", "~a OK [CAPABILITY "}}},
@@ -86,7 +88,8 @@ TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) 
         return settings;
     };
     const std::string refused = "a NO [PRIVACYREQUIRED] Log in after STARTTLS\r\n";
-    const std::string after = " IDLE UIDPLUS UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+    const std::string after = " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT "
+                              "NAMESPACE ID ENABLE\r\na OK CAPABILITY "
                               "completed\r\n";
     struct Case {
         const char* name;
@@ -156,11 +159,11 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
         {{"list all",
           {{"a LIST \"\" *\r\n", "* LIST (\\HasChildren) \"/\" \"INBOX\"\r\n"
                                  "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
-                                 "* LIST (\\HasNoChildren) \"/\" \"Sent Items\"\r\n"
+                                 "* LIST (\\HasNoChildren \\Sent) \"/\" \"Sent Items\"\r\n"
                                  "a OK LIST completed\r\n"}}},
          {"percent stops at the delimiter",
           {{"a LIST \"\" %\r\n", "* LIST (\\HasChildren) \"/\" \"INBOX\"\r\n"
-                                 "* LIST (\\HasNoChildren) \"/\" \"Sent Items\"\r\n"
+                                 "* LIST (\\HasNoChildren \\Sent) \"/\" \"Sent Items\"\r\n"
                                  "a OK LIST completed\r\n"}}},
          {"reference and inbox in any case",
           {{"a LIST inbox/ %\r\n", "* LIST (\\HasNoChildren) \"/\" \"INBOX/Lists\"\r\n"
@@ -170,9 +173,6 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
             "a OK LIST completed\r\n"}}},
          {"delimiter query",
           {{"a LIST \"\" \"\"\r\n", "* LIST (\\Noselect) \"/\" \"\"\r\na OK LIST completed\r\n"}}},
-         {"lsub",
-          {{"a LSUB \"\" Sent*\r\n",
-            "* LSUB (\\HasNoChildren) \"/\" \"Sent Items\"\r\na OK LSUB completed\r\n"}}},
          {"status",
           {{"a STATUS inbox (MESSAGES UIDNEXT UIDVALIDITY UNSEEN RECENT)\r\n",
             "* STATUS \"INBOX\" (MESSAGES 3 UIDNEXT 10 UIDVALIDITY 77 UNSEEN 2 RECENT 0)\r\n"
@@ -203,9 +203,156 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
                   {"c CHECK\r\n", "c BAD CHECK needs a selected folder\r\n"}}},
                 {"namespace",
                  {{"a NAMESPACE\r\n",
-                   "* NAMESPACE ((\"\" \"/\")) NIL NIL\r\na OK NAMESPACE completed\r\n"}}},
-                {"create refused",
-                 {{"a CREATE x\r\n", "a NO CREATE is not supported by this server\r\n"}}}});
+                   "* NAMESPACE ((\"\" \"/\")) NIL NIL\r\na OK NAMESPACE completed\r\n"}}}});
+}
+
+TEST(ImapSessionTest, FoldersAreMadeDeletedRenamedAndSubscribedTo) {
+    const std::string listWork = "w LIST \"\" Work*\r\n";
+    RunScripts(
+        LoggedIn,
+        {{"create with parents and a trailing delimiter",
+          {{"a CREATE Work/Projects/\r\n", "a OK CREATE completed\r\n"},
+           {listWork, "* LIST (\\HasChildren) \"/\" \"Work\"\r\n"
+                      "* LIST (\\HasNoChildren) \"/\" \"Work/Projects\"\r\n"
+                      "w OK LIST completed\r\n"}}},
+         {"create what exists",
+          {{"a CREATE \"Sent Items\"\r\n", "a NO [ALREADYEXISTS] A folder of that name exists\r\n"},
+           {"b CREATE inbox\r\n", "b NO [ALREADYEXISTS] A folder of that name exists\r\n"}}},
+         {"names no folder may have",
+          {{"a CREATE a//b\r\n", "a NO [CANNOT] That cannot be the name of a folder\r\n"},
+           {"b CREATE /a\r\n", "b NO [CANNOT] That cannot be the name of a folder\r\n"},
+           {"c CREATE &Jjo\r\n", "c NO [CANNOT] That cannot be the name of a folder\r\n"},
+           {"d CREATE &AGE-\r\n", "d NO [CANNOT] That cannot be the name of a folder\r\n"},
+           {"e CREATE\r\n", "e BAD CREATE needs a folder name\r\n"}}},
+         {"a non-ASCII name comes back as it was written",
+          {{"a CREATE Entw&APw-rfe\r\n", "a OK CREATE completed\r\n"},
+           {"b LIST \"\" Entw*\r\n",
+            "* LIST (\\HasNoChildren) \"/\" \"Entw&APw-rfe\"\r\nb OK LIST completed\r\n"}}},
+         {"delete",
+          {{"a DELETE \"Sent Items\"\r\n", "a OK DELETE completed\r\n"},
+           {"b DELETE \"Sent Items\"\r\n", "b NO [NONEXISTENT] No such folder\r\n"},
+           {"c DELETE inbox\r\n", "c NO [CANNOT] The Inbox cannot be deleted\r\n"},
+           {"d CREATE a/b\r\n", "d OK CREATE completed\r\n"},
+           {"e DELETE a\r\n", "e NO [CANNOT] The folder has subfolders: delete them first\r\n"},
+           {"f DELETE a/b\r\n", "f OK DELETE completed\r\n"},
+           {"g DELETE a\r\n", "g OK DELETE completed\r\n"}}},
+         {"rename into a new parent",
+          {{"a RENAME \"Sent Items\" Work/Sent\r\n", "a OK RENAME completed\r\n"},
+           {listWork, "* LIST (\\HasChildren) \"/\" \"Work\"\r\n"
+                      "* LIST (\\HasNoChildren) \"/\" \"Work/Sent\"\r\n"
+                      "w OK LIST completed\r\n"},
+           {"b STATUS \"Sent Items\" (MESSAGES)\r\n", "b NO [NONEXISTENT] No such folder\r\n"}}},
+         {"rename refusals",
+          {{"a RENAME Nowhere x\r\n", "a NO [NONEXISTENT] No such folder\r\n"},
+           {"b RENAME INBOX/Lists \"Sent Items\"\r\n",
+            "b NO [ALREADYEXISTS] A folder of that name exists\r\n"},
+           {"c RENAME INBOX/Lists INBOX/Lists/x\r\n",
+            "c NO [CANNOT] That cannot be the name of a folder\r\n"},
+           {"d RENAME INBOX/Lists inbox\r\n",
+            "d NO [ALREADYEXISTS] A folder of that name exists\r\n"},
+           {"e RENAME x\r\n", "e BAD RENAME needs the folder and its new name\r\n"}}},
+         {"rename of the Inbox moves its messages",
+          {{"a RENAME INBOX Old\r\n", "a OK RENAME completed\r\n"},
+           {"b STATUS Old (MESSAGES)\r\n",
+            "* STATUS \"Old\" (MESSAGES 3)\r\nb OK STATUS completed\r\n"},
+           {"c STATUS INBOX (MESSAGES)\r\n",
+            "* STATUS \"INBOX\" (MESSAGES 0)\r\nc OK STATUS completed\r\n"}}},
+         {"subscriptions are the user's and need no folder",
+          {{"a LSUB \"\" *\r\n",
+            "* LSUB (\\HasChildren) \"/\" \"INBOX\"\r\na OK LSUB completed\r\n"},
+           {"b SUBSCRIBE \"Sent Items\"\r\n", "b OK SUBSCRIBE completed\r\n"},
+           {"c UNSUBSCRIBE inbox\r\n", "c OK UNSUBSCRIBE completed\r\n"},
+           {"d SUBSCRIBE Gone\r\n", "d OK SUBSCRIBE completed\r\n"},
+           {"e LSUB \"\" *\r\n", "* LSUB (\\HasNoChildren \\Sent) \"/\" \"Sent Items\"\r\n"
+                                 "* LSUB (\\Noselect) \"/\" \"Gone\"\r\ne OK LSUB completed\r\n"},
+           {"f LIST (SUBSCRIBED) \"\" *\r\n",
+            "* LIST (\\HasNoChildren \\Sent \\Subscribed) \"/\" \"Sent Items\"\r\n"
+            "* LIST (\\NonExistent \\Subscribed) \"/\" \"Gone\"\r\nf OK LIST completed\r\n"},
+           {"g RENAME \"Sent Items\" Sent\r\n", "g OK RENAME completed\r\n"},
+           {"h LSUB \"\" S*\r\n",
+            "* LSUB (\\HasNoChildren) \"/\" \"Sent\"\r\nh OK LSUB completed\r\n"}}},
+         {"list's selection and return options and several patterns",
+          {{"a LIST (SPECIAL-USE) \"\" *\r\n",
+            "* LIST (\\HasNoChildren \\Sent) \"/\" \"Sent Items\"\r\na OK LIST completed\r\n"},
+           {"b LIST \"\" (INBOX \"Sent*\") RETURN (SUBSCRIBED SPECIAL-USE CHILDREN)\r\n",
+            "* LIST (\\HasChildren \\Subscribed) \"/\" \"INBOX\"\r\n"
+            "* LIST (\\HasNoChildren \\Sent) \"/\" \"Sent Items\"\r\nb OK LIST completed\r\n"},
+           {"c LIST (FANCY) \"\" *\r\n", "c BAD Unknown LIST selection option FANCY\r\n"},
+           {"d LIST \"\" * RETURN (STATUS)\r\n", "d BAD Unknown LIST return option STATUS\r\n"},
+           {"e LSUB (SUBSCRIBED) \"\" *\r\n", "e BAD LSUB needs a reference and a pattern\r\n"}}}});
+    RunScripts(Selected,
+               {{"the selected folder renamed goes on under its new name",
+                 {{"a RENAME INBOX/Lists Lists\r\n", "a OK RENAME completed\r\n"},
+                  {"b FETCH 1 UID\r\n", "* 1 FETCH (UID 3)\r\nb OK FETCH completed\r\n"}}},
+                {"the selected folder deleted is left",
+                 {{"a SELECT INBOX/Lists\r\n", "~a OK [READ-WRITE]"},
+                  {"b DELETE INBOX/Lists\r\n", "b OK DELETE completed\r\n"},
+                  {"c FETCH 1 UID\r\n", "c BAD FETCH needs a selected folder\r\n"}}}});
+}
+
+TEST(ImapSessionTest, AppendCopyAndMoveSaveMessagesAndTellTheirUids) {
+    const std::string message = "Subject: new\r\n\r\nhello\r\n";
+    const auto literal = "{" + std::to_string(message.size()) + "+}\r\n" + message;
+    RunScripts(
+        Selected,
+        {{"append to the open folder, with flags and a date",
+          {{"a APPEND INBOX (\\Seen $Forwarded \\Recent) \"07-Dec-2026 10:00:00 +0200\" " +
+                literal + "\r\n",
+            "* 4 EXISTS\r\n* 1 RECENT\r\na OK [APPENDUID 77 10] APPEND completed\r\n"},
+           {"b FETCH 4 (FLAGS INTERNALDATE RFC822.SIZE)\r\n",
+            "* 4 FETCH (FLAGS (\\Seen $Forwarded) INTERNALDATE \"07-Dec-2026 08:00:00 +0000\" "
+            "RFC822.SIZE " +
+                std::to_string(message.size()) + ")\r\nb OK FETCH completed\r\n"},
+           {"c FETCH 4 BODY[TEXT]\r\n", "* 4 FETCH (BODY[TEXT] {7}\r\nhello\r\n)\r\n"
+                                        "c OK FETCH completed\r\n"}}},
+         {"a synchronising literal is asked for",
+          {{"a APPEND \"Sent Items\" {" + std::to_string(message.size()) + "}\r\n",
+            "+ Ready for the literal\r\n"},
+           {message + "\r\n", "a OK [APPENDUID 79 1] APPEND completed\r\n"}}},
+         {"several messages in one command",
+          {{"a APPEND \"Sent Items\" " + literal + " (\\Draft) " + literal + "\r\n",
+            "a OK [APPENDUID 79 1:2] APPEND completed\r\n"}}},
+         {"append refusals",
+          {{"a APPEND Nowhere " + literal + "\r\n", "a NO [TRYCREATE] No such folder\r\n"},
+           {"b APPEND INBOX \"7-Dec-2026\" " + literal + "\r\n",
+            "b BAD Not a date-time: 7-Dec-2026\r\n"},
+           {"c APPEND INBOX \"31-Feb-2026 10:00:00 +0000\" " + literal + "\r\n",
+            "c BAD Not a date-time: 31-Feb-2026 10:00:00 +0000\r\n"},
+           {"d APPEND INBOX \"a message\"\r\n", "d BAD APPEND needs the message as a literal\r\n"},
+           {"e APPEND INBOX (\\Bogus) " + literal + "\r\n",
+            "e BAD Unknown system flag \\Bogus\r\n"},
+           {"f APPEND INBOX\r\n", "f BAD APPEND needs a message\r\n"}}},
+         {"copy keeps the messages here",
+          {{"a COPY 1:2 \"Sent Items\"\r\n", "a OK [COPYUID 79 3,5 1:2] COPY completed\r\n"},
+           {"b STATUS \"Sent Items\" (MESSAGES UIDNEXT)\r\n",
+            "* STATUS \"Sent Items\" (MESSAGES 2 UIDNEXT 3)\r\nb OK STATUS completed\r\n"},
+           {"c NOOP\r\n", "c OK NOOP completed\r\n"}}},
+         {"copy into the open folder",
+          {{"a UID COPY 9 INBOX\r\n",
+            "* 4 EXISTS\r\n* 1 RECENT\r\na OK [COPYUID 77 9 10] UID COPY completed\r\n"}}},
+         {"copy refusals",
+          {{"a COPY 1 Nowhere\r\n", "a NO [TRYCREATE] No such folder\r\n"},
+           {"b COPY x INBOX\r\n", "b BAD Not a sequence set: x\r\n"},
+           {"c COPY 1\r\n", "c BAD COPY needs a sequence set and a folder\r\n"},
+           {"d UID COPY 99 INBOX\r\n", "d OK UID COPY completed\r\n"}}},
+         {"move expunges here, from the last",
+          {{"a UID MOVE 3:9 \"Sent Items\"\r\n",
+            "* OK [COPYUID 79 3,5,9 1:3] Moved\r\n* 3 EXPUNGE\r\n* 2 EXPUNGE\r\n* 1 EXPUNGE\r\n"
+            "a OK UID MOVE completed\r\n"},
+           {"b STATUS \"Sent Items\" (MESSAGES)\r\n", "~(MESSAGES 3)"},
+           {"c FETCH 1:* UID\r\n", "c OK FETCH completed\r\n"}}},
+         {"move by number",
+          {{"a MOVE 2 INBOX/Lists\r\n",
+            "* OK [COPYUID 78 5 1] Moved\r\n* 2 EXPUNGE\r\na OK MOVE completed\r\n"},
+           {"b FETCH 1:* UID\r\n",
+            "* 1 FETCH (UID 3)\r\n* 2 FETCH (UID 9)\r\nb OK FETCH completed\r\n"}}},
+         {"move out of a read-only folder",
+          {{"a EXAMINE INBOX\r\n", "~a OK [READ-ONLY]"},
+           {"b MOVE 1 INBOX/Lists\r\n", "b NO The folder is open read-only (EXAMINE)\r\n"},
+           {"c COPY 1 INBOX/Lists\r\n", "~c OK [COPYUID 78 3 1]"}}}});
+    RunScripts(LoggedIn, {{"copy needs a selected folder",
+                           {{"a COPY 1 INBOX\r\n", "a BAD COPY needs a selected folder\r\n"},
+                            {"b MOVE 1 INBOX\r\n", "b BAD MOVE needs a selected folder\r\n"}}}});
 }
 
 // The keywords named by SELECT between "(\Draft" and ")" (or " \*)").

@@ -122,6 +122,8 @@ public:
             folders[from].messages.clear();
             return FolderOutcome::Done;
         }
+        for (auto slash = to.find('/'); slash != std::string::npos; slash = to.find('/', slash + 1))
+            folders.try_emplace(to.substr(0, slash), FolderSnapshot{nextValidity++, 1, {}});
         std::map<std::string, FolderSnapshot> renamed;
         for (auto& [path, folder] : folders)
             renamed[path == from || path.starts_with(from + "/") ? to + path.substr(from.size())
