@@ -15,6 +15,8 @@
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
 
+#include <algorithm>
+
 namespace server::mailstore {
 
 namespace {
@@ -148,6 +150,11 @@ std::vector<imap::FolderEntry> ImapMailboxBackend::Folders() {
         auto use = SpecialUseOf(path);
         folders.push_back({std::move(path), std::move(use)});
     }
+    // The Inbox first, as clients show it, the others as the store orders them.
+    std::stable_partition(folders.begin(), folders.end(), [](const auto& folder) {
+        const auto top = folder.path.substr(0, folder.path.find('/'));
+        return platform::text::EqualsIgnoreCase(top, store::kInboxName);
+    });
     return folders;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "ServerContext.h"
+#include "server/mailstore/SpecialFolders.h"
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/PrivateFiles.h"
@@ -190,7 +191,8 @@ void RunInit(const InitOptions& options) {
         if (!special.empty())
             aliases.push_back(special);
     for (const auto& alias : aliases)
-        mailStore->CreateMailbox(options.domain, alias);
+        server::mailstore::MakeSpecialFolders(*mailStore,
+                                              mailStore->CreateMailbox(options.domain, alias));
 
     server.WriteConfiguration();
     const auto ldif = folder.DirectoryDir() / "sample.ldif";

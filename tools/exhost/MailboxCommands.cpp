@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "ServerContext.h"
+#include "server/mailstore/SpecialFolders.h"
 
 #include "platform/core/Text.h"
 #include "platform/store/Store.h"
@@ -22,7 +23,8 @@ void AddMailboxCommands(CLI::App& app) {
     auto options = std::make_shared<Options>();
     auto* group = app.add_subcommand("mailbox", "Manage mailboxes");
     group->require_subcommand(1);
-    auto* add = group->add_subcommand("add", "Create a mailbox with its Inbox");
+    auto* add = group->add_subcommand(
+        "add", "Create a mailbox with its Inbox, Sent, Drafts, Trash, Junk and Archive");
     AddRootOption(*add, options->root);
     add->add_option("ALIAS", options->alias, "The mailbox's alias")->required();
     add->add_option("--domain", options->domain, "Domain folder (default: the server's domain)");
@@ -37,7 +39,9 @@ void AddMailboxCommands(CLI::App& app) {
         for (const auto& existing : store->Mailboxes(domain))
             if (platform::text::EqualsIgnoreCase(existing, options->alias))
                 throw UsageError("mailbox \"" + existing + "\" already exists in " + domain);
-        std::cout << store->CreateMailbox(domain, options->alias) << "\n";
+        const auto url = store->CreateMailbox(domain, options->alias);
+        server::mailstore::MakeSpecialFolders(*store, url);
+        std::cout << url << "\n";
     });
 }
 

@@ -165,7 +165,9 @@ class ImapFront(unittest.TestCase):
     def test_a_user_sees_only_their_own_mailbox(self):
         client = self.client()
         typ, listed = client.list()
-        self.assertEqual(listed, [b'(\\HasNoChildren) "/" "INBOX"'])
+        self.assertEqual(listed, [b'(\\HasNoChildren) "/" "INBOX"'] +
+                         [b'(\\HasNoChildren \\%s) "/" "%s"' % (name, name)
+                          for name in (b"Archive", b"Drafts", b"Junk", b"Sent", b"Trash")])
 
     def raw(self):
         connection, reader = self.server.connect()

@@ -1,0 +1,208 @@
+"""Folders, APPEND, COPY and MOVE through the real store and sink, from Python's imaplib: the
+special-use folders every mailbox gets, what a save that is no delivery leaves unstamped, stamps
+that copies and moves keep, keywords folded into one stored element shown one by one, UIDs that
+survive a RENAME, and APPENDs up to the size limit from several clients at once.
+
+usage: imap_folders_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
+"""
+
+import imaplib
+import json
+import os
+import re
+import sys
+import threading
+import unittest
+
+import exhost_harness
+from exhost_harness import INBOX, ImapServer, exhost
+
+DLL = FIXTURES = None
+PASSWORD = "looking-glass-3"
+KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
+ACCOUNT = "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580"
+MAILBOX = INBOX.rsplit("/", 1)[0]
+SPECIAL = {"Sent": "\\Sent", "Drafts": "\\Drafts", "Trash": "\\Trash", "Junk": "\\Junk",
+           "Archive": "\\Archive"}
+MAX_SIZE = 300_000  # the server's --max-size, which APPEND's literals are held to
+TAGGED = b"""From: Carol <carol@partner.example.net>
+To: sales@example.com
+Subject: Order 77
+Keywords: Orders, Partner
+Message-ID: <order-77@partner.example.net>
+
+Five boxes, please.
+""".replace(b"\n", b"\r\n")
+
+
+def items(folder):
+    """The folder's messages as the store holds them, in the order they were made."""
+    shown = json.loads(exhost("show", f"{MAILBOX}/{folder}", "--json"))
+    return [item for item in shown["items"]
+            if item["properties"].get("DAV:contentclass") == "urn:content-class:message"]
+
+
+def keywords_of(item):
+    value = item["properties"].get(KEYWORDS)
+    return [] if value is None else value if isinstance(value, list) else [value]
+
+
+def message(subject, size=0):
+    """A message of about `size` octets (exactly, when that is more than its header), its lines
+    ending in CRLF as the store keeps them."""
+    head = f"From: alice@example.com\r\nTo: sales@example.com\r\nSubject: {subject}\r\n\r\n"
+    body = ("x" * 76 + "\r\n") * (max(size - len(head) - 80, 0) // 78)
+    text = (head + body).encode()
+    return text + b"y" * max(size - len(text) - 2, 5) + b"\r\n"
+
+
+def listed(client, *args):
+    """{name: attributes} of a LIST or LSUB answer."""
+    typ, lines = client._simple_command(*args)
+    typ, lines = client._untagged_response(typ, lines, args[0])
+    result = {}
+    for line in lines or []:
+        match = re.match(rb'\(([^)]*)\) "/" "?([^"]*)"?', line)
+        result[match.group(2).decode()] = match.group(1).decode().split()
+    return result
+
+
+class ImapFolders(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = exhost_harness.server_folder("lvfolders", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "2")
+        exhost_harness.install_sink(DLL)
+        exhost_harness.register_sink()
+        # The sender's keywords become tags, so that the sink folds them with its stamp.
+        with open(os.path.join(cls.root, "machine.conf"), "a") as conf:
+            conf.write("take_keywords = yes\n")
+        tagged = os.path.join(cls.root, "tagged.eml")
+        with open(tagged, "wb") as out:
+            out.write(TAGGED)
+        plain = os.path.join(FIXTURES, "messages", "01-plain.eml")
+        exhost("deliver", "--rcpt", "alice@example.com", plain, plain, plain, tagged)
+        cls.server = ImapServer("--root", cls.root, "--max-size", str(MAX_SIZE))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        exhost_harness.remove_server_folder(cls.root)
+
+    def client(self):
+        client = imaplib.IMAP4("127.0.0.1", self.server.port)
+        client.login("alice", PASSWORD)
+        self.addCleanup(client.logout)
+        return client
+
+    def test_every_mailbox_has_the_special_use_folders_and_keeps_the_owners_choices(self):
+        client = self.client()
+        folders = listed(client, "LIST", '""', "*")
+        for name, use in SPECIAL.items():
+            self.assertIn(use, folders[name], name)
+        self.assertEqual(set(listed(client, "LIST", "(SPECIAL-USE)", '""', "*")), set(SPECIAL))
+        self.assertEqual(set(listed(client, "LSUB", '""', "*")), {"INBOX", *SPECIAL})
+        # What the owner deletes or unsubscribes from stays so in the next session.
+        self.assertEqual(client.create("Scratch")[0], "OK")
+        self.assertEqual(client.delete("Scratch")[0], "OK")
+        self.assertEqual(client.unsubscribe("Drafts")[0], "OK")
+        again = self.client()
+        self.assertNotIn("Scratch", listed(again, "LIST", '""', "*"))
+        self.assertNotIn("Drafts", listed(again, "LSUB", '""', "*"))
+        self.assertEqual(again.subscribe("Drafts")[0], "OK")
+
+    def test_folded_keywords_show_one_by_one_and_a_store_writes_them_apart(self):
+        client = self.client()
+        client.select("INBOX")
+        (uid,) = client.uid("SEARCH", "HEADER", "Message-ID", "order-77")[1][0].split()
+        stored = [item for item in items("Inbox")
+                  if "order-77" in item["properties"]["urn:schemas:httpmail:subject"] + str(item)]
+        self.assertEqual(keywords_of(stored[0]), ["Orders,Partner,sales@example.com"])
+        flags = client.uid("FETCH", uid, "(FLAGS)")[1][0]
+        for keyword in (b"Orders", b"Partner", b"sales@example.com"):
+            self.assertIn(keyword, flags)
+        self.assertEqual(client.uid("SEARCH", "KEYWORD", "sales@example.com")[1][0], uid)
+        self.assertEqual(client.uid("STORE", uid, "+FLAGS", "(Later)")[0], "OK")
+        after = [item for item in items("Inbox") if "order-77" in str(item)]
+        self.assertEqual(keywords_of(after[0]), ["Orders", "Partner", "sales@example.com", "Later"])
+
+    def test_appended_mail_is_not_stamped_and_copies_and_moves_keep_the_stamp(self):
+        client = self.client()
+        typ, data = client.append("Archive", "(\\Seen)", '"07-Dec-2026 10:00:00 +0200"',
+                                  message("kept by hand"))
+        self.assertEqual(typ, "OK")
+        self.assertRegex(data[0], rb"^\[APPENDUID \d+ \d+\]")
+        (appended,) = [item for item in items("Archive") if "kept by hand" in str(item)]
+        self.assertEqual(keywords_of(appended), [])
+        self.assertNotIn(ACCOUNT, appended["properties"])
+        self.assertIs(appended["properties"].get("urn:schemas:httpmail:read"), True)
+
+        client.select("INBOX")
+        uids = client.uid("SEARCH", "KEYWORD", "alice@example.com")[1][0].split()
+        self.assertGreaterEqual(len(uids), 3)
+        stamp = keywords_of(items("Inbox")[0])
+        self.assertEqual(client.uid("COPY", uids[0], "Archive")[0], "OK")
+        self.assertRegex(client.response("COPYUID")[1][0], rb"^\d+ " + uids[0] + rb" \d+$")
+        before = len(items("Inbox"))
+        typ, data = client.uid("MOVE", uids[1], "Trash")
+        self.assertEqual(typ, "OK")
+        self.assertEqual(len(items("Inbox")), before - 1)
+        self.assertEqual([keywords_of(item) for item in items("Trash")], [stamp])
+        self.assertIn(stamp, [keywords_of(item) for item in items("Archive")])
+        # The copies read back as the original does.
+        client.select("Trash")
+        moved = client.fetch("1", "(BODY.PEEK[])")[1][0][1]
+        self.assertIn(b"Quarterly figures", moved)
+        typ, data = client.copy("1", "Nowhere")
+        self.assertEqual((typ, data), ("NO", [b"[TRYCREATE] No such folder"]))
+
+    def test_renamed_folders_keep_their_uids(self):
+        client = self.client()
+        self.assertEqual(client.create("Projects/2026")[0], "OK")
+        for subject in ("one", "two"):
+            client.append("Projects/2026", None, None, message(subject))
+        client.select("Projects/2026")
+        validity = client.response("UIDVALIDITY")[1][0]
+        uids = client.uid("SEARCH", "ALL")[1][0]
+        client.close()
+        self.assertEqual(client.rename("Projects", "Work")[0], "OK")
+        self.assertEqual(client.select("Work/2026")[0], "OK")
+        self.assertEqual(client.response("UIDVALIDITY")[1][0], validity)
+        self.assertEqual(client.uid("SEARCH", "ALL")[1][0], uids)
+        self.assertEqual(client.select("Projects/2026")[0], "NO")
+
+    def test_appends_up_to_the_size_limit_from_several_clients_at_once(self):
+        sizes = [1, MAX_SIZE // 2, MAX_SIZE]
+        results = {}
+
+        def append(client, number):
+            for size in sizes:
+                typ, data = client.append("Drafts", "(\\Draft)", None,
+                                          message(f"draft {number} size {size} end", size))
+                results[(number, size)] = typ
+
+        clients = [self.client() for _ in range(3)]
+        threads = [threading.Thread(target=append, args=(c, n)) for n, c in enumerate(clients)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(60)
+        self.assertEqual(set(results.values()), {"OK"}, results)
+        client = self.client()
+        client.select("Drafts", readonly=True)
+        for number in range(3):
+            for size in sizes:
+                found = client.search(None, "SUBJECT", f'"draft {number} size {size} end"')[1][0].split()
+                self.assertEqual(len(found), 1, (number, size))
+                fetched = client.fetch(found[0], "(RFC822.SIZE BODY.PEEK[])")[1][0]
+                self.assertEqual(fetched[1], message(f"draft {number} size {size} end", size))
+        # One octet more is refused before it is read, and the session goes on.
+        with self.assertRaises(imaplib.IMAP4.error) as refused:
+            client.append("Drafts", None, None, b"z" * (MAX_SIZE + 1))
+        self.assertIn("TOOBIG", str(refused.exception))
+        self.assertEqual(client.noop()[0], "OK")
+
+
+if __name__ == "__main__":
+    exhost_harness.EXHOST, DLL, FIXTURES = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
