@@ -2,8 +2,8 @@
 
 // The embedded store: domain folders, mailboxes, folders and items with their properties, kept
 // in one SQLite database in the server folder's store directory. Items are addressed by URL in
-// either form (StoreUrl.h); names compare without regard to letter case. Every save runs the
-// store's synchronous events (EventService.h).
+// either form (StoreUrl.h); names compare without regard to letter case. Every save and delete
+// runs the store's synchronous events (EventService.h).
 //
 // A property an item does not carry reads as an empty value (never an error); writing a value
 // to it creates it, and writing an empty value removes it.

@@ -1,4 +1,5 @@
-// The event service tests' sink: records each call and does in the begin phase what the test set.
+// The event service tests' sink: records each call and does in the begin phase (of a save or a
+// delete) what the test set.
 
 #include "TestSink.h"
 
@@ -31,6 +32,17 @@ void TestSink::Note(const char* method, const char* url, std::int32_t flags) {
 com::HRESULT TestSink::OnSyncSave(store::IExStoreEventInfo* pEventInfo, const char* bstrURLItem,
                                   std::int32_t lFlags) {
     Note("OnSyncSave", bstrURLItem, lFlags);
+    return Phase(pEventInfo, bstrURLItem, lFlags);
+}
+
+com::HRESULT TestSink::OnSyncDelete(store::IExStoreEventInfo* pEventInfo, const char* bstrURLItem,
+                                    std::int32_t lFlags) {
+    Note("OnSyncDelete", bstrURLItem, lFlags);
+    return Phase(pEventInfo, bstrURLItem, lFlags);
+}
+
+com::HRESULT TestSink::Phase(store::IExStoreEventInfo* pEventInfo, const char* bstrURLItem,
+                             std::int32_t lFlags) {
     if ((lFlags & store::EVT_SYNC_COMMITTED) && onCommitted)
         onCommitted(bstrURLItem);
     if (!(lFlags & store::EVT_SYNC_BEGIN))
@@ -47,12 +59,6 @@ com::HRESULT TestSink::OnSyncSave(store::IExStoreEventInfo* pEventInfo, const ch
     }
     if (abortInBegin)
         pEventInfo->AbortChange(1);
-    return com::S_OK;
-}
-
-com::HRESULT TestSink::OnSyncDelete(store::IExStoreEventInfo*, const char* bstrURLItem,
-                                    std::int32_t lFlags) {
-    Note("OnSyncDelete", bstrURLItem, lFlags);
     return com::S_OK;
 }
 

@@ -23,7 +23,7 @@ public:
         std::int32_t flags;
     };
 
-    // Run in the begin phase of a save with the event record.
+    // Run in the begin phase of a save or a delete with the event record.
     std::function<void(platform::ado::Record&)> onBegin;
     // Run in the committed phase with the item's URL.
     std::function<void(const std::string& url)> onCommitted;
@@ -36,10 +36,12 @@ public:
         return calls_;
     }
     // The flags of the OnSyncSave calls, in order.
-    std::vector<std::int32_t> SaveFlags() {
+    std::vector<std::int32_t> SaveFlags() { return FlagsOf("OnSyncSave"); }
+    std::vector<std::int32_t> DeleteFlags() { return FlagsOf("OnSyncDelete"); }
+    std::vector<std::int32_t> FlagsOf(const std::string& method) {
         std::vector<std::int32_t> flags;
         for (const auto& call : Calls())
-            if (call.method == "OnSyncSave")
+            if (call.method == method)
                 flags.push_back(call.flags);
         return flags;
     }
@@ -49,7 +51,7 @@ public:
     platform::com::ULONG Release() override { return --references_; }
     platform::com::HRESULT OnSyncSave(platform::store::IExStoreEventInfo* pEventInfo,
                                       const char* bstrURLItem, std::int32_t lFlags) override;
-    platform::com::HRESULT OnSyncDelete(platform::store::IExStoreEventInfo*,
+    platform::com::HRESULT OnSyncDelete(platform::store::IExStoreEventInfo* pEventInfo,
                                         const char* bstrURLItem, std::int32_t lFlags) override;
     platform::com::HRESULT Register(platform::store::IExStoreEventInfo*, const char* bstrURLItem,
                                     std::int32_t lFlags, std::int32_t* plResult) override;
@@ -59,6 +61,9 @@ public:
 
 private:
     void Note(const char* method, const char* url, std::int32_t flags);
+    // What the sink does in each phase, the same for saves and deletes.
+    platform::com::HRESULT Phase(platform::store::IExStoreEventInfo* pEventInfo,
+                                 const char* bstrURLItem, std::int32_t lFlags);
     std::mutex mutex_;
     std::vector<Call> calls_;
     std::atomic<int> references_{1};

@@ -5,6 +5,7 @@
 #include "platform/store/Database.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/FoldedName.h"
+#include "platform/store/PreparedSave.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
@@ -14,7 +15,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 
 using namespace platform;
 using namespace platform::store;
@@ -201,6 +204,110 @@ TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
     EXPECT_EQ(Listing(*store, numbers).back(), Listed::value_type(4, "new"));
     const auto validity = numbers.validity;
     EXPECT_EQ(Open()->NumbersOf(store->Locate(kInbox)).validity, validity);
+}
+
+std::int64_t SecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// What a save tells of the number it gave, and the received time it stores with it.
+TEST_F(ItemNumbers, ASaveGivesBackTheNumberAndStoresTheReceivedTimeItWasGiven) {
+    auto store = Open();
+    Add(*store, "existing");
+    const std::int64_t appended = 1234567890; // 2009-02-13T23:31:30Z
+    const struct {
+        const char* name;
+        std::function<std::int64_t()> save;   // returns the number the save gave
+        std::string item;                     // the item listed afterwards
+        std::optional<std::int64_t> received; // unset: the time of the save
+        bool numbered = true;                 // the save gives a number
+    } rows[] = {
+        {"a new item with its received time",
+         [&] {
+             auto save = store->NewItem(store->Locate(kInbox + "/appended"));
+             save.received = appended;
+             store->Save(save);
+             return save.number;
+         },
+         "appended", appended},
+        {"a new item without one",
+         [&] {
+             auto save = store->NewItem(store->Locate(kInbox + "/now"));
+             store->Save(save);
+             return save.number;
+         },
+         "now", std::nullopt},
+        {"a new item replacing another",
+         [&] {
+             auto save = store->NewItem(store->Locate(kInbox + "/existing"));
+             save.received = 0;
+             store->Save(save);
+             return save.number;
+         },
+         "existing", 0},
+        {"a prepared save",
+         [&] {
+             auto save = store->NewItem(store->Locate(kInbox + "/prepared"));
+             save.received = appended + 1;
+             PreparedSave prepared(*store, std::move(save));
+             prepared.Write(*store);
+             prepared.Committed();
+             return prepared.Save().number;
+         },
+         "prepared", appended + 1},
+        // A save of an item that exists keeps its number and time.
+        {"a change to an item",
+         [&] {
+             store::PendingSave save;
+             save.location = store->Locate(kInbox + "/appended");
+             save.properties = store->Read(save.location).properties;
+             save.received = 42;
+             save.Set(store::kRead, platform::Variant(true));
+             store->Save(save);
+             return save.number;
+         },
+         "appended", appended, false},
+        {"a new folder",
+         [&] {
+             auto save = store->NewItem(store->Locate(kInbox + "/Folder"));
+             save.isFolder = true;
+             save.Set(store::kIsFolder, platform::Variant(true));
+             store->Save(save);
+             return save.number;
+         },
+         "", std::nullopt, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto before = SecondsNow();
+        const auto number = row.save();
+        const auto after = SecondsNow();
+        store::FolderNumbers numbers;
+        const auto items = store->NumberedItems(store->Locate(kInbox), numbers, {kDisplayName});
+        if (!row.numbered) {
+            EXPECT_EQ(number, 0);
+            EXPECT_EQ(numbers.next, items.back().number + 1); // nothing numbered
+        } else {
+            ASSERT_FALSE(items.empty());
+            EXPECT_EQ(number, items.back().number);
+            EXPECT_EQ(number, numbers.next - 1);
+        }
+        if (row.item.empty())
+            continue;
+        bool found = false;
+        for (const auto& item : items) {
+            if (item.item.properties.at(kDisplayName).Text() != row.item)
+                continue;
+            found = true;
+            if (row.received)
+                EXPECT_EQ(item.received, *row.received);
+            else
+                EXPECT_TRUE(item.received >= before && item.received <= after) << item.received;
+        }
+        EXPECT_TRUE(found);
+    }
 }
 
 // The names asked for reach SQLite as JSON text, so names that need escaping there are tried.
