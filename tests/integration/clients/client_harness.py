@@ -69,6 +69,7 @@ class Server:
                     client.send_message(mail, from_addr="bob@partner.example", to_addrs=[rcpt])
         finally:
             code, log = smtp.stop()
+            smtp.process.stderr.close()
             assert code == 0, log
 
     def client(self):

@@ -31,7 +31,9 @@ function finish(error) {
 
 async function messages(client) {
     const fetched = await client.fetchAll('1:*', { uid: true, flags: true, envelope: true });
-    return fetched.map((m) => ({ uid: m.uid, flags: [...m.flags], messageId: m.envelope.messageId }));
+    // \Recent tells which session saw a message first, not what the message is.
+    return fetched.map((m) => ({ uid: m.uid, flags: [...m.flags].filter((f) => f !== '\\Recent'),
+                                 messageId: m.envelope.messageId }));
 }
 
 const listed = (folders) => folders.map((f) => ({ path: f.path, specialUse: f.specialUse ?? null,

@@ -57,6 +57,8 @@ class Imapflow(unittest.TestCase):
                 script.kill()
                 script.wait()
         reader.join()
+        script.stdout.close()
+        script.stderr.close()
         self.assertTrue(lines, f"no report; standard error:\n{''.join(errors)}")
         report = json.loads(lines[-1])
         self.assertEqual(code, 0, f"imapflow failed at {report['steps'][-1]}: {report.get('error')}"
