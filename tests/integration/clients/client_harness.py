@@ -1,0 +1,229 @@
+"""What the tests of real IMAP clients share: a private server folder with the sink registered on
+Alice's Inbox, mail delivered to her addresses over "exhost smtp" (so that the sink stamps it),
+"exhost imap" for the clients, and the two views the tests compare: the server's folders as
+imaplib sees them, and a client's Maildir as it lies on disk.
+"""
+
+import email.parser
+import email.utils
+import imaplib
+import os
+import re
+import smtplib
+import sys
+from email.message import EmailMessage
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
+
+import exhost_harness  # noqa: E402
+from exhost_harness import ImapServer  # noqa: E402
+
+PASSWORD = "looking-glass-3"
+USER = "alice@example.com"
+ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
+SPECIAL_USE = {"Sent": "\\Sent", "Drafts": "\\Drafts", "Trash": "\\Trash", "Junk": "\\Junk",
+               "Archive": "\\Archive"}
+# The flags a Maildir file name can carry, by their letter.
+MAILDIR_FLAGS = {"D": "\\Draft", "F": "\\Flagged", "R": "\\Answered", "S": "\\Seen",
+                 "T": "\\Deleted"}
+SYSTEM_FLAGS = set(MAILDIR_FLAGS.values())
+# ctest counts a test that exits with this as skipped (SKIP_RETURN_CODE).
+SKIPPED = 77
+
+
+def skip(reason):
+    print(f"SKIPPED: {reason}", flush=True)
+    sys.exit(SKIPPED)
+
+
+def message(message_id, subject, to, date=None):
+    mail = EmailMessage()
+    mail["From"] = "Bob Partner <bob@partner.example>"
+    mail["To"] = to
+    mail["Subject"] = subject
+    mail["Message-ID"] = f"<{message_id}@clients.test>"
+    mail["Date"] = date or email.utils.formatdate(localtime=False)
+    mail.set_content(f"{subject}\n\nThis is {message_id}.\n")
+    return mail
+
+
+class Server:
+    """A server folder of its own with Alice, the sink on her Inbox, and "exhost imap" running;
+    deliver() hands mail to "exhost smtp" started for it."""
+
+    def __init__(self, exhost, dll, fixtures, prefix):
+        exhost_harness.EXHOST = exhost
+        self.root = exhost_harness.server_folder(prefix, fixtures, PASSWORD, "--domain",
+                                                 "example.com", "--users", "4")
+        exhost_harness.install_sink(dll)
+        exhost_harness.register_sink()
+        self.imap = ImapServer("--root", self.root, "--max-per-client", "50")
+        self.port = self.imap.port
+
+    def deliver(self, mails):
+        """Each (recipient, message) over SMTP, as an MTA in front would."""
+        smtp = ImapServer("--root", self.root, command="smtp")
+        try:
+            with smtplib.SMTP("127.0.0.1", smtp.port, timeout=30) as client:
+                for rcpt, mail in mails:
+                    client.send_message(mail, from_addr="bob@partner.example", to_addrs=[rcpt])
+        finally:
+            code, log = smtp.stop()
+            smtp.process.stderr.close()
+            assert code == 0, log
+
+    def client(self):
+        client = imaplib.IMAP4("127.0.0.1", self.port, timeout=30)
+        client.login(USER, PASSWORD)
+        return client
+
+    def close(self):
+        code, log = self.imap.stop()
+        exhost_harness.remove_server_folder(self.root)
+        assert code == 0, log
+
+
+def ok(answer):
+    typ, data = answer
+    if typ != "OK":
+        raise AssertionError(f"{typ} {data}")
+    return data
+
+
+LIST_LINE = re.compile(rb'^\((?P<attrs>[^)]*)\) (?:NIL|"(?:[^"\\]|\\.)*") (?P<name>.+)$')
+
+
+def unquote(name):
+    if name.startswith(b'"'):
+        return re.sub(rb"\\(.)", rb"\1", name[1:-1]).decode()
+    return name.decode()
+
+
+def folders(client, selection=None):
+    """{name: set of attributes} from LIST "" "*", or LIST (selection) "" "*"."""
+    if selection is None:
+        listed = ok(client.list())
+    else:
+        typ, data = client._simple_command("LIST", f"({selection})", '""', '"*"')
+        listed = ok(client._untagged_response(typ, data, "LIST"))
+    result = {}
+    for line in listed:
+        if line is None:
+            continue
+        found = LIST_LINE.match(line)
+        assert found, line
+        result[unquote(found.group("name"))] = set(found.group("attrs").decode().split())
+    return result
+
+
+def fetched_messages(client):
+    """[(uid, flags, Message-ID)] of the selected folder."""
+    data = ok(client.uid("FETCH", "1:*", "(UID FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"))
+    messages = []
+    for index, part in enumerate(data):
+        if not isinstance(part, tuple):
+            continue
+        # FLAGS may come before the header literal or after it, in the piece that follows.
+        after = data[index + 1] if index + 1 < len(data) and isinstance(data[index + 1], bytes) else b""
+        text = part[0] + after
+        uid = int(re.search(rb"UID (\d+)", text).group(1))
+        # \Recent tells which session saw a message first, not what the message is.
+        flags = frozenset(re.search(rb"FLAGS \(([^)]*)\)", text).group(1).decode().split())
+        flags -= {"\\Recent"}
+        header = email.parser.BytesHeaderParser().parsebytes(part[1])
+        messages.append((uid, flags, header["Message-ID"]))
+    return messages
+
+
+def server_state(server):
+    """{folder: (UIDVALIDITY, [(uid, flags, Message-ID)])} of every folder LIST shows."""
+    client = server.client()
+    try:
+        state = {}
+        for name in folders(client):
+            ok(client.select(f'"{name}"', readonly=True))
+            validity = int(client.untagged_responses["UIDVALIDITY"][-1])
+            state[name] = (validity, sorted(fetched_messages(client)))
+        return state
+    finally:
+        client.logout()
+
+
+def maildir_state(root):
+    """{folder: [(file name, flags, Message-ID)]} of every Maildir under root ("/" between the
+    levels of a folder's name), with the flags its file name carries."""
+    state = {}
+    for directory, subdirectories, _ in os.walk(root):
+        if not {"cur", "new"} <= set(subdirectories):
+            continue
+        name = os.path.relpath(directory, root).replace(os.sep, "/")
+        files = []
+        for part in ("cur", "new"):
+            for file in os.listdir(os.path.join(directory, part)):
+                with open(os.path.join(directory, part, file), "rb") as opened:
+                    header = email.parser.BytesHeaderParser().parse(opened)
+                letters = file.split(":2,", 1)[1] if ":2," in file else ""
+                flags = frozenset(MAILDIR_FLAGS[letter] for letter in letters if letter in MAILDIR_FLAGS)
+                files.append((f"{part}/{file}", flags, header["Message-ID"]))
+        state[name] = sorted(files)
+    return state
+
+
+def by_message_id(entries):
+    """{Message-ID: flags (system flags only, keywords apart)} and the Message-IDs seen twice."""
+    result, doubled = {}, []
+    for entry in entries:
+        flags, message_id = entry[1], entry[2]
+        if message_id in result:
+            doubled.append(message_id)
+        result[message_id] = frozenset(flags)
+    return result, doubled
+
+
+def keywords_by_message_id(state):
+    """{Message-ID: keywords} over every folder of a server_state."""
+    return {message_id: {flag for flag in flags if not flag.startswith("\\")}
+            for _, messages in state.values() for _, flags, message_id in messages}
+
+
+def maildir_file(folder, mail, flags=""):
+    """Writes mail into the Maildir folder as a mail program would (tmp, then cur); its path."""
+    for part in ("cur", "new", "tmp"):
+        os.makedirs(os.path.join(folder, part), exist_ok=True)
+    name = f"{mail['Message-ID'].strip('<>').split('@')[0]}.{os.getpid()}.lorvanta"
+    tmp = os.path.join(folder, "tmp", name)
+    with open(tmp, "wb") as written:
+        written.write(mail.as_bytes())
+    final = os.path.join(folder, "cur", f"{name}:2,{flags}")
+    os.rename(tmp, final)
+    return final
+
+
+def find_file(folder, message_id):
+    """The path of the message with this Message-ID in a Maildir folder."""
+    for part in ("cur", "new"):
+        for file in os.listdir(os.path.join(folder, part)):
+            path = os.path.join(folder, part, file)
+            with open(path, "rb") as opened:
+                if email.parser.BytesHeaderParser().parse(opened)["Message-ID"] == message_id:
+                    return path
+    raise AssertionError(f"{message_id} is not in {folder}")
+
+
+def set_maildir_flags(path, letters):
+    """Renames a Maildir file to carry these flag letters (sorted, as the format wants)."""
+    directory, file = os.path.split(path)
+    base = file.split(":2,", 1)[0]
+    target = os.path.join(os.path.dirname(directory), "cur", f"{base}:2,{''.join(sorted(letters))}")
+    os.rename(path, target)
+    return target
+
+
+def move_maildir_file(path, folder):
+    """Moves a message into another Maildir folder the way a mail program does: under a new name,
+    without the client's UID and folder marks (which name the old folder's copy)."""
+    file = os.path.basename(path)
+    letters = file.split(":2,", 1)[1] if ":2," in file else ""
+    target = os.path.join(folder, "cur", f"moved-{os.getpid()}-{abs(hash(file))}.lorvanta:2,{letters}")
+    os.rename(path, target)
+    return target
