@@ -1,6 +1,7 @@
 """Logs in to an IMAP server with Python's imaplib, as any mail client would, and prints what the
 client sees of the Inbox: for each message its UID, subject, flags and keywords, then for each of
-the given addresses what SEARCH KEYWORD returns.
+the given addresses what SEARCH KEYWORD returns. Last, it moves the first message stamped with the
+first address to Archive (UID MOVE) and shows it there, its stamp kept.
 
 With --tls CERTIFICATE the port speaks implicit TLS (IMAPS), the server's certificate checked
 against that file.
@@ -24,6 +25,38 @@ def subject_of(header_bytes):
     return str(email.header.make_header(email.header.decode_header(raw)))
 
 
+def show_folder(client, folder):
+    typ, data = client.uid("FETCH", "1:*", "(UID FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+    if typ != "OK":
+        raise SystemExit(f"FETCH in {folder} failed: {data}")
+    print(f"{folder}:")
+    print(f"{'UID':>4}  {'subject':<40}  flags and keywords")
+    for part in data:
+        if not isinstance(part, tuple):
+            continue
+        head, header = part
+        uid = re.search(rb"UID (\d+)", head).group(1).decode()
+        flags = re.search(rb"FLAGS \(([^)]*)\)", head).group(1).decode() or "(none)"
+        print(f"{uid:>4}  {subject_of(header)[:40]:<40}  {flags}")
+
+
+def move_to_archive(client, address):
+    client.select("INBOX")
+    typ, found = client.uid("SEARCH", "KEYWORD", address)
+    uids = found[0].split() if typ == "OK" else []
+    if not uids:
+        raise SystemExit(f"no message stamped {address} to move")
+    typ, data = client.uid("MOVE", uids[0], "Archive")
+    if typ != "OK":
+        raise SystemExit(f"UID MOVE failed: {data}")
+    # MOVE tells the new UID in an untagged OK before the EXPUNGE (RFC 6851).
+    _, copyuid = client.response("COPYUID")
+    told = f" [COPYUID {copyuid[0].decode()}]" if copyuid and copyuid[0] else ""
+    print(f"UID MOVE {uids[0].decode()} Archive: OK{told}")
+    client.select("Archive", readonly=True)
+    show_folder(client, "Archive")
+
+
 def main(argv):
     certificate = None
     if len(argv) > 2 and argv[1] == "--tls":
@@ -41,21 +74,13 @@ def main(argv):
         client = imaplib.IMAP4(host, port)
     client.login(user, password)
     client.select("INBOX", readonly=True)
-    typ, data = client.uid("FETCH", "1:*", "(UID FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
-    if typ != "OK":
-        raise SystemExit(f"FETCH failed: {data}")
-    print(f"{'UID':>4}  {'subject':<40}  flags and keywords")
-    for part in data:
-        if not isinstance(part, tuple):
-            continue
-        head, header = part
-        uid = re.search(rb"UID (\d+)", head).group(1).decode()
-        flags = re.search(rb"FLAGS \(([^)]*)\)", head).group(1).decode() or "(none)"
-        print(f"{uid:>4}  {subject_of(header)[:40]:<40}  {flags}")
+    show_folder(client, "INBOX")
     print()
     for address in addresses:
         typ, found = client.uid("SEARCH", "KEYWORD", address)
         print(f"SEARCH KEYWORD {address}: {found[0].decode() or '(none)'}")
+    print()
+    move_to_archive(client, addresses[0])
     client.logout()
     return 0
 

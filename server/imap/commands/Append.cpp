@@ -24,8 +24,7 @@ std::string ReadMessages(const std::vector<Argument>& args, std::size_t at,
             message.keywords = std::move(flags.keywords);
             ++at;
         }
-        if (at + 1 < args.size() && args[at].kind == Argument::Kind::String &&
-            !args[at].literal) {
+        if (at + 1 < args.size() && args[at].kind == Argument::Kind::String && !args[at].literal) {
             message.internalDate = ParseInternalDate(args[at].text);
             if (!message.internalDate)
                 return "Not a date-time: " + args[at].text;
