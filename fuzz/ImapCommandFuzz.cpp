@@ -98,15 +98,27 @@ public:
         auto found = texts.find({folder, uid});
         return found == texts.end() ? std::nullopt : std::optional<std::string>(found->second);
     }
-    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                  const std::vector<std::string>& keywords) override {
-        for (auto& summary : folders[folder].messages)
+    FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                       const std::vector<std::string>& keywords,
+                       std::optional<std::uint64_t> unchangedSince) override {
+        auto& snapshot = folders[folder];
+        for (auto& summary : snapshot.messages)
             if (summary.uid == uid) {
+                if (unchangedSince && summary.modseq > *unchangedSince)
+                    return {FlagSave::Outcome::Modified, 0};
                 summary.flags = flags;
                 summary.keywords = keywords;
-                return true;
+                summary.modseq = ++snapshot.highestModseq;
+                return {FlagSave::Outcome::Saved, summary.modseq};
             }
-        return false;
+        return {};
+    }
+    std::uint32_t RecentFrom(const std::string& folder, std::uint32_t uidNext, bool take) override {
+        auto& from = recentFrom.try_emplace(folder, 1).first->second;
+        const auto first = std::min(from, uidNext);
+        if (take)
+            from = std::max(from, uidNext);
+        return first;
     }
     void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
         for (auto uid : uids)
@@ -142,6 +154,7 @@ public:
         {"Inbox", {1, 1, {}}}, {"Inbox/a", {3, 1, {}}}, {"Sent", {4, 1, {}}}};
     std::set<std::string> subscribed;
     std::map<std::pair<std::string, std::uint32_t>, std::string> texts;
+    std::map<std::string, std::uint32_t> recentFrom; // the first UID no session has taken
 };
 
 constexpr InputLimits kLimits{.maxLine = 200, .maxLiteral = 100, .maxCommand = 400};

@@ -107,6 +107,8 @@ void AddItem(const std::string& text, FetchRequest& request) {
         item.kind = Kind::Size;
     } else if (name == "ENVELOPE") {
         item.kind = Kind::Envelope;
+    } else if (name == "MODSEQ") {
+        item.kind = Kind::Modseq;
     } else if (name == "BODYSTRUCTURE") {
         item.kind = Kind::BodyStructure;
         request.needsMessage = true;
@@ -166,6 +168,36 @@ FetchRequest ParseFetchItems(const Argument& argument) {
     return request;
 }
 
+std::optional<std::uint64_t> ParseModseq(const Argument& argument) {
+    // 18 digits are below 2^63 whatever they are.
+    if (!argument.IsAtom() || !IsNumber(argument.text, 18))
+        return std::nullopt;
+    return std::stoull(argument.text);
+}
+
+FetchModifiers ParseFetchModifiers(const Argument& argument) {
+    FetchModifiers modifiers;
+    if (!argument.IsList() || argument.items.empty()) {
+        modifiers.error = "FETCH modifiers must be a parenthesised list";
+        return modifiers;
+    }
+    const auto& items = argument.items;
+    for (std::size_t i = 0; i < items.size(); i += 2) {
+        const auto name = items[i].IsAtom() ? AsciiUpper(items[i].text) : std::string();
+        if (name != "CHANGEDSINCE") {
+            modifiers.error = "unknown FETCH modifier \"" + items[i].text + "\"";
+            return modifiers;
+        }
+        const auto value = i + 1 < items.size() ? ParseModseq(items[i + 1]) : std::nullopt;
+        if (!value || modifiers.changedSince) {
+            modifiers.error = "CHANGEDSINCE needs one mod-sequence";
+            return modifiers;
+        }
+        modifiers.changedSince = value;
+    }
+    return modifiers;
+}
+
 std::string InternalDateText(long long seconds) {
     const std::time_t time = static_cast<std::time_t>(seconds);
     std::tm utc{};
@@ -223,6 +255,9 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
             break;
         case Kind::Size:
             out += std::to_string(summary.size);
+            break;
+        case Kind::Modseq:
+            out += "(" + std::to_string(summary.modseq) + ")";
             break;
         case Kind::Envelope:
             if (summary.envelope)

@@ -24,6 +24,7 @@ struct FetchItem {
         BodyStructure,
         Body, // BODY without a section: the structure without extension data
         Section,
+        Modseq, // RFC 7162's MODSEQ
     };
     Kind kind = Kind::Flags;
     // Section:
@@ -45,6 +46,16 @@ struct FetchRequest {
 
 // Reads the items argument (an atom, a macro such as ALL, or a list).
 FetchRequest ParseFetchItems(const Argument& argument);
+
+// RFC 7162's FETCH modifiers, as a parenthesised list after the items.
+struct FetchModifiers {
+    std::optional<std::uint64_t> changedSince; // only messages of a higher mod-sequence
+    std::string error;
+};
+FetchModifiers ParseFetchModifiers(const Argument& argument);
+
+// A mod-sequence as a command gives it (RFC 7162's mod-sequence-valzer: 0 and up, 63 bits).
+std::optional<std::uint64_t> ParseModseq(const Argument& argument);
 
 // Appends "(UID 4 FLAGS (\Seen) ...)" for one message. `message` returns the whole message,
 // read only when an item needs it, or null when it has gone; then false, with `out` partly

@@ -54,9 +54,11 @@ Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
         };
         bool flagsChanged = false;
         if (run->marksSeen && !(message.summary.flags & kSeen)) {
-            if (session.backend.SetFlags(session.folder, message.summary.uid,
-                                         message.summary.flags | kSeen, message.summary.keywords)) {
+            if (const auto modseq = session.backend.SetFlags(session.folder, message.summary.uid,
+                                                             message.summary.flags | kSeen,
+                                                             message.summary.keywords)) {
                 message.summary.flags |= kSeen;
+                message.summary.modseq = *modseq;
                 flagsChanged = true;
             }
         }
@@ -66,6 +68,8 @@ Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
         if (addFlags) {
             withFlags = run->items;
             withFlags.push_back(ItemOf(FetchItem::Kind::Flags, "FLAGS"));
+            if (session.condstore && !Asks(withFlags, FetchItem::Kind::Modseq))
+                withFlags.push_back(ItemOf(FetchItem::Kind::Modseq, "MODSEQ"));
         }
         const auto mark = out.size();
         out += "* ";
@@ -93,16 +97,33 @@ Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
 
 Output Fetch(SessionContext& session, const Command& command, std::size_t first, bool byUid) {
     const auto& args = command.arguments;
-    if (args.size() != first + 2 || !args[first].IsAtom())
+    if ((args.size() != first + 2 && args.size() != first + 3) || !args[first].IsAtom())
         return Answer(Tagged(command.tag, "BAD", "FETCH needs a sequence set and data items"));
     auto request = ParseFetchItems(args[first + 1]);
     if (!request.error.empty())
         return Answer(Tagged(command.tag, "BAD", request.error));
+    FetchModifiers modifiers;
+    if (args.size() == first + 3) {
+        modifiers = ParseFetchModifiers(args[first + 2]);
+        if (!modifiers.error.empty())
+            return Answer(Tagged(command.tag, "BAD", modifiers.error));
+    }
     if (byUid && !Asks(request.items, FetchItem::Kind::Uid))
         request.items.insert(request.items.begin(), ItemOf(FetchItem::Kind::Uid, "UID"));
+    // MODSEQ and CHANGEDSINCE enable CONDSTORE; once it is, FLAGS come with MODSEQ.
+    if (modifiers.changedSince || Asks(request.items, FetchItem::Kind::Modseq))
+        session.condstore = true;
+    if (!Asks(request.items, FetchItem::Kind::Modseq) &&
+        (modifiers.changedSince ||
+         (session.condstore && Asks(request.items, FetchItem::Kind::Flags))))
+        request.items.push_back(ItemOf(FetchItem::Kind::Modseq, "MODSEQ"));
     auto run = std::make_shared<FetchRun>();
     if (!session.Resolve(args[first].text, byUid, run->indexes))
         return Answer(Tagged(command.tag, "BAD", "Not a sequence set: " + args[first].text));
+    if (modifiers.changedSince)
+        std::erase_if(run->indexes, [&](std::size_t i) {
+            return session.messages[i].summary.modseq <= *modifiers.changedSince;
+        });
     run->tag = command.tag;
     run->byUid = byUid;
     run->marksSeen = request.setsSeen && !session.readOnly;

@@ -48,7 +48,7 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
         {{"capability",
           {{"a CAPABILITY\r\n",
             "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS MOVE MULTIAPPEND "
-            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE CONDSTORE\r\na OK CAPABILITY "
             "completed\r\n"}}},
          {"noop", {{"a NOOP\r\n", "a OK NOOP completed\r\n"}}},
          {"starttls refused", {{"a STARTTLS\r\n", "~a BAD STARTTLS is not offered here"}}},
@@ -89,7 +89,7 @@ TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) 
     };
     const std::string refused = "a NO [PRIVACYREQUIRED] Log in after STARTTLS\r\n";
     const std::string after = " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT "
-                              "NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+                              "NAMESPACE ID ENABLE CONDSTORE\r\na OK CAPABILITY "
                               "completed\r\n";
     struct Case {
         const char* name;
@@ -188,6 +188,7 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
             "sales@example.com Work&20list \\*)] Flags and keywords are kept\r\n"
             "* 3 EXISTS\r\n* 0 RECENT\r\n* OK [UNSEEN 2] First unseen\r\n"
             "* OK [UIDVALIDITY 77] UIDs valid\r\n* OK [UIDNEXT 10] Predicted next UID\r\n"
+            "* OK [HIGHESTMODSEQ 4] Highest mod-sequence\r\n"
             "a OK [READ-WRITE] SELECT completed\r\n"}}},
          {"examine", {{"a EXAMINE INBOX\r\n", "~a OK [READ-ONLY] EXAMINE"}}}});
     RunScripts(Selected,
@@ -586,3 +587,173 @@ TEST(ImapSessionTest, NoopReportsWhatChangedElsewhere) {
 }
 
 } // namespace
+
+// The Inbox's messages have the mod-sequences 2, 3 and 4 (UIDs 3, 5 and 9), its HIGHESTMODSEQ
+// is 4; each change takes the next.
+TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
+    RunScripts(
+        Selected,
+        {{"enable",
+          {{"a ENABLE CONDSTORE\r\n", "* ENABLED CONDSTORE\r\na OK ENABLE completed\r\n"},
+           {"b ENABLE condstore X-UNKNOWN\r\n", "* ENABLED\r\nb OK ENABLE completed\r\n"},
+           {"c FETCH 1 FLAGS\r\n",
+            "* 1 FETCH (FLAGS (\\Seen alice@example.com) MODSEQ (2))\r\nc OK FETCH completed\r\n"},
+           {"d ENABLE\r\n", "d BAD ENABLE needs a capability name\r\n"}}},
+         {"flags without modseq until enabled",
+          {{"a FETCH 1 FLAGS\r\n",
+            "* 1 FETCH (FLAGS (\\Seen alice@example.com))\r\na OK FETCH completed\r\n"}}},
+         {"the modseq item enables it",
+          {{"a FETCH 2 (MODSEQ)\r\n", "* 2 FETCH (MODSEQ (3))\r\na OK FETCH completed\r\n"},
+           {"b STORE 2 +FLAGS (\\Seen)\r\n",
+            "* 2 FETCH (FLAGS (\\Seen sales@example.com Work&20list) MODSEQ (5))\r\n"
+            "b OK STORE completed\r\n"}}},
+         {"changed since",
+          {{"a STORE 2 +FLAGS.SILENT (\\Answered)\r\n", "a OK STORE completed\r\n"},
+           {"b UID FETCH 1:* (FLAGS) (CHANGEDSINCE 4)\r\n",
+            "* 2 FETCH (UID 5 FLAGS (\\Answered sales@example.com Work&20list) MODSEQ (5))\r\n"
+            "b OK UID FETCH completed\r\n"},
+           {"c FETCH 1:* UID (CHANGEDSINCE 5)\r\n", "c OK FETCH completed\r\n"},
+           {"d FETCH 1:* UID (CHANGEDSINCE 3)\r\n",
+            "* 2 FETCH (UID 5 MODSEQ (5))\r\n* 3 FETCH (UID 9 MODSEQ (4))\r\n"
+            "d OK FETCH completed\r\n"}}},
+         {"unchanged since",
+          {{"a STORE 1:3 (UNCHANGEDSINCE 3) +FLAGS.SILENT (\\Draft)\r\n",
+            "* 1 FETCH (MODSEQ (5))\r\n* 2 FETCH (MODSEQ (6))\r\n"
+            "a OK [MODIFIED 3] Conditional STORE failed\r\n"},
+           {"b UID STORE 9 (UNCHANGEDSINCE 4) -FLAGS (\\Flagged)\r\n",
+            "* 3 FETCH (UID 9 FLAGS (\\Deleted) MODSEQ (7))\r\nb OK UID STORE completed\r\n"},
+           {"c UID STORE 3,5 (UNCHANGEDSINCE 0) +FLAGS (\\Seen)\r\n",
+            "c OK [MODIFIED 3,5] Conditional UID STORE failed\r\n"},
+           {"d STORE 1 (UNCHANGEDSINCE 5) +FLAGS (\\Draft)\r\n",
+            "* 1 FETCH (FLAGS (\\Seen \\Draft alice@example.com) MODSEQ (5))\r\n"
+            "d OK STORE completed\r\n"}}},
+         {"reading a message marks it seen with its modseq",
+          {{"a ENABLE CONDSTORE\r\n", "~a OK"},
+           {"b FETCH 2 BODY[TEXT]\r\n", "~ FLAGS (\\Seen sales@example.com Work&20list) "
+                                        "MODSEQ (5))\r\nb OK FETCH completed\r\n"}}},
+         {"search by modseq",
+          {{"a SEARCH MODSEQ 3\r\n", "* SEARCH 2 3 (MODSEQ 4)\r\na OK SEARCH completed\r\n"},
+           {"b UID SEARCH MODSEQ \"/flags/\\\\draft\" all 4\r\n",
+            "* SEARCH 9 (MODSEQ 4)\r\nb OK UID SEARCH completed\r\n"},
+           {"c SEARCH MODSEQ 99\r\n", "* SEARCH\r\nc OK SEARCH completed\r\n"},
+           {"d SEARCH OR MODSEQ 4 SEEN\r\n",
+            "* SEARCH 1 3 (MODSEQ 4)\r\nd OK SEARCH completed\r\n"},
+           {"e FETCH 1 FLAGS\r\n", "~MODSEQ (2)"}}},
+         {"refusals",
+          {{"a SEARCH MODSEQ x\r\n", "~a BAD"},
+           {"b SEARCH MODSEQ \"/flags/\\\\draft\" sometimes 4\r\n", "~b BAD"},
+           {"c SEARCH MODSEQ 1234567890123456789\r\n", "~c BAD"},
+           {"d FETCH 1 FLAGS (CHANGEDSINCE)\r\n", "~d BAD"},
+           {"e FETCH 1 FLAGS (CHANGEDSINCE x)\r\n", "~e BAD"},
+           {"f FETCH 1 FLAGS (VANISHED)\r\n", "~f BAD"},
+           {"g FETCH 1 FLAGS (CHANGEDSINCE 1 CHANGEDSINCE 2)\r\n", "~g BAD"},
+           {"h STORE 1 (UNCHANGEDSINCE x) +FLAGS \\Seen\r\n", "~h BAD"},
+           {"i STORE 1 (UNCHANGEDSINCE 1 X 2) +FLAGS \\Seen\r\n", "~i BAD"},
+           {"j STORE 1 (UNCHANGEDSINCE 1)\r\n", "~j BAD"},
+           {"k ENABLE (CONDSTORE)\r\n", "~k BAD"},
+           {"l FETCH 1 FLAGS\r\n", "* 1 FETCH (FLAGS (\\Seen alice@example.com))\r\n"
+                                   "l OK FETCH completed\r\n"}}}});
+    RunScripts(
+        LoggedIn,
+        {{"status",
+          {{"a STATUS INBOX (HIGHESTMODSEQ MESSAGES)\r\n",
+            "* STATUS \"INBOX\" (HIGHESTMODSEQ 4 MESSAGES 3)\r\na OK STATUS completed\r\n"},
+           {"b SELECT INBOX\r\n", "~* OK [HIGHESTMODSEQ 4]"},
+           {"c FETCH 3 FLAGS\r\n", "~MODSEQ (4)"}}},
+         {"select with condstore",
+          {{"a EXAMINE INBOX (CONDSTORE)\r\n", "~* OK [HIGHESTMODSEQ 4]"},
+           {"b FETCH 1 FLAGS\r\n", "~MODSEQ (2)"}}},
+         {"select with something else",
+          {{"a SELECT INBOX (QRESYNC (77 4))\r\n", "a BAD SELECT takes only (CONDSTORE)\r\n"},
+           {"b SELECT INBOX CONDSTORE\r\n", "b BAD SELECT takes only (CONDSTORE)\r\n"}}}});
+}
+
+TEST(ImapSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnlyTheSession) {
+    TestBackend backend;
+    Session session(backend, SessionSettings{});
+    ASSERT_TRUE(Begin(session, Selected));
+    // Another session changed message 2 since this one read it.
+    backend.folders["Inbox"].messages[1].modseq = 50;
+    EXPECT_EQ(
+        session.Receive("a STORE 1:2 (UNCHANGEDSINCE 10) +FLAGS.SILENT (\\Flagged)\r\n").bytes,
+        "* 1 FETCH (MODSEQ (5))\r\na OK [MODIFIED 2] Conditional STORE failed\r\n");
+    EXPECT_EQ(backend.saves, std::vector<std::uint32_t>{3});
+}
+
+TEST(ImapSessionTest, ChangesElsewhereComeWithTheirModseqOnceEnabled) {
+    TestBackend backend;
+    Session session(backend, SessionSettings{});
+    ASSERT_TRUE(Begin(session, Selected));
+    auto& inbox = backend.folders["Inbox"];
+    inbox.messages[0].flags |= kFlagged;
+    inbox.messages[0].modseq = 8;
+    EXPECT_EQ(session.Receive("a NOOP\r\n").bytes,
+              "* 1 FETCH (FLAGS (\\Flagged \\Seen alice@example.com))\r\na OK NOOP completed\r\n");
+    session.Receive("b ENABLE CONDSTORE\r\n");
+    inbox.messages[0].flags &= ~kFlagged;
+    inbox.messages[0].modseq = 9;
+    // A save that changed no flag moves the mod-sequence on all the same.
+    inbox.messages[1].modseq = 10;
+    EXPECT_EQ(session.Receive("c NOOP\r\n").bytes,
+              "* 1 FETCH (FLAGS (\\Seen alice@example.com) MODSEQ (9))\r\n"
+              "* 2 FETCH (FLAGS (sales@example.com Work&20list) MODSEQ (10))\r\n"
+              "c OK NOOP completed\r\n");
+}
+
+// \Recent: a message is recent in the one session that takes it, the first to SELECT the folder
+// after it came or, holding the folder already, the first to learn of it; EXAMINE and STATUS
+// count what no session has taken, taking nothing.
+TEST(ImapSessionTest, RecentIsSeenByOneSessionOnly) {
+    TestBackend backend;
+    auto& inbox = backend.folders["Inbox"];
+    const auto arrive = [&](std::uint32_t uid) {
+        backend.Add(inbox, uid, 0, {}, "Subject: new " + std::to_string(uid) + "\r\n", "x\r\n");
+        inbox.uidNext = uid + 1;
+    };
+    std::vector<std::unique_ptr<Session>> sessions;
+    const auto open = [&](const std::string& command) {
+        sessions.push_back(std::make_unique<Session>(backend, SessionSettings{}));
+        EXPECT_TRUE(Begin(*sessions.back(), LoggedIn));
+        return sessions.back()->Receive("s " + command + " INBOX\r\n").bytes;
+    };
+    const auto recent = [](Session& session) {
+        return session.Receive("r UID SEARCH RECENT\r\n").bytes;
+    };
+    const auto status = [&] {
+        Session session(backend, SessionSettings{});
+        EXPECT_TRUE(Begin(session, LoggedIn));
+        return session.Receive("t STATUS INBOX (RECENT)\r\n").bytes;
+    };
+    const std::string none = "* SEARCH\r\nr OK UID SEARCH completed\r\n";
+
+    EXPECT_NE(open("SELECT").find("* 3 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
+    arrive(10);
+    EXPECT_EQ(status(), "* STATUS \"INBOX\" (RECENT 1)\r\nt OK STATUS completed\r\n");
+    EXPECT_NE(open("EXAMINE").find("* 4 EXISTS\r\n* 1 RECENT\r\n"), std::string::npos);
+    EXPECT_NE(open("SELECT").find("* 4 EXISTS\r\n* 1 RECENT\r\n"), std::string::npos);
+    EXPECT_NE(open("SELECT").find("* 4 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
+    EXPECT_NE(open("EXAMINE").find("* 4 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
+    EXPECT_EQ(status(), "* STATUS \"INBOX\" (RECENT 0)\r\nt OK STATUS completed\r\n");
+    auto& first = *sessions[0];
+    auto& examining = *sessions[1];
+    auto& taker = *sessions[2];
+    auto& later = *sessions[3];
+    EXPECT_EQ(recent(taker), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
+    EXPECT_EQ(recent(later), none);
+    // The read-only session still shows what it saw untaken.
+    EXPECT_EQ(recent(examining), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
+
+    // Sessions holding the folder: the first to learn of a new message takes it.
+    arrive(11);
+    EXPECT_EQ(later.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
+    EXPECT_EQ(first.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 0 RECENT\r\nn OK NOOP completed\r\n");
+    EXPECT_EQ(taker.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
+    EXPECT_EQ(recent(later), "* SEARCH 11\r\nr OK UID SEARCH completed\r\n");
+    EXPECT_EQ(recent(first), none);
+    EXPECT_EQ(recent(taker), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
+    EXPECT_EQ(examining.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
+}
