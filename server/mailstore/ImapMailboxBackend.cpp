@@ -11,6 +11,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/store/Delivery.h"
+#include "platform/store/FolderChanges.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
@@ -312,6 +313,10 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
     std::shared_ptr<const imap::FolderSnapshot> kept = std::move(made);
     cache_->Keep(location.key, current.changes, kept);
     return kept;
+}
+
+std::string ImapMailboxBackend::ChangeToken(const std::string& folder) {
+    return store::ChangeFileName(store_->Locate(FolderUrl(folder)).key);
 }
 
 std::optional<std::string> ImapMailboxBackend::MessageUrl(const std::string& folder,

@@ -80,6 +80,7 @@ public:
     std::vector<std::string> Subscriptions() override;
     void SetSubscribed(const std::string& name, bool subscribed) override;
     std::shared_ptr<const imap::FolderSnapshot> Open(const std::string& folder) override;
+    std::string ChangeToken(const std::string& folder) override;
     std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override;
     bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                   const std::vector<std::string>& keywords) override;

@@ -9,6 +9,7 @@
 #include "server/log/ServerLog.h"
 #include "server/login/LoginThrottle.h"
 #include "server/mailstore/ImapMailboxBackend.h"
+#include "server/mailstore/StoreChangeNotices.h"
 #include "server/net/ListenAddress.h"
 
 #include <boost/asio/io_context.hpp>
@@ -40,6 +41,8 @@ struct ImapOptions {
     std::size_t maxPerClient = imap::ServerSettings{}.maxSessionsPerClient;
     double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
     double lookupTimeout = 5;
+    // Change notices wake idling clients; the look besides them only covers a lost notice.
+    double idlePoll = 60;
     std::string log = "stderr";
     int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
 };
@@ -74,6 +77,8 @@ void RunImap(const ImapOptions& options) {
     auto logins =
         std::make_shared<DirectoryLoginCheck>(folder, Milliseconds(options.lookupTimeout));
     auto cache = std::make_shared<FolderCache>();
+    settings.changes = std::make_shared<server::mailstore::StoreChangeNotices>(folder.StoreDir());
+    settings.idlePoll = Milliseconds(options.idlePoll);
 
     asio::io_context io;
     ServeFronts<imap::Server>(
@@ -101,6 +106,9 @@ void AddImapCommand(CLI::App& app) {
                      "Seconds a session may take to log in before it is closed with BYE");
     AddSecondsOption(*command, "--lookup-timeout", options->lookupTimeout,
                      "Seconds a login may wait for the directory before it gets NO");
+    AddSecondsOption(*command, "--idle-poll", options->idlePoll,
+                     "Seconds between looks at an idling client's folder besides the change "
+                     "notices, which tell it of new mail at once");
     AddLoginTriesOption(*command, options->loginTriesPerMinute);
     AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });
