@@ -38,6 +38,7 @@ struct ImapOptions {
     std::string tlsListen; // implicit TLS as well (IMAPS)
     TlsOptions tls;
     std::size_t maxSize = imap::SessionSettings{}.limits.maxLiteral;
+    std::size_t maxSessions = imap::ServerSettings{}.maxSessions;
     std::size_t maxPerClient = imap::ServerSettings{}.maxSessionsPerClient;
     double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
     double lookupTimeout = 5;
@@ -69,6 +70,7 @@ void RunImap(const ImapOptions& options) {
     settings.session.limits = imap::LimitsForMessages(options.maxSize);
     settings.tls = tls;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
+    settings.maxSessions = options.maxSessions;
     settings.maxSessionsPerClient = options.maxPerClient;
     settings.loginTimeout = Milliseconds(options.loginTimeout);
     server::login::LoginThrottleSettings throttle;
@@ -85,7 +87,10 @@ void RunImap(const ImapOptions& options) {
         io, endpoint, tlsEndpoint, settings,
         [&] { return std::make_unique<ImapMailboxBackend>(folder, logins, cache); },
         settings.session.hostName, "",
-        [&](auto& event) { event.Field("max_per_client", settings.maxSessionsPerClient); });
+        [&](auto& event) {
+            event.Field("max_sessions", settings.maxSessions)
+                .Field("max_per_client", settings.maxSessionsPerClient);
+        });
 }
 
 } // namespace
@@ -100,6 +105,12 @@ void AddImapCommand(CLI::App& app) {
     command
         ->add_option("--max-size", options->maxSize,
                      "Largest message a client may APPEND, in octets")
+        ->capture_default_str();
+    // Each session has a worker thread and two descriptors (its socket, its store).
+    command
+        ->add_option("--max-sessions", options->maxSessions,
+                     "Sessions the server holds open at once; the next gets BYE")
+        ->check(CLI::Range(1, 10000))
         ->capture_default_str();
     AddMaxPerClientOption(*command, options->maxPerClient);
     AddSecondsOption(*command, "--login-timeout", options->loginTimeout,
