@@ -93,6 +93,7 @@ Store::ItemNumber Store::NumberItem(std::int64_t itemId, const std::string& fold
         .Bind(4, received.value_or(Now()))
         .Bind(5, numbered.changed)
         .Run();
+    changedFolders_.insert(folderKey);
     return numbered;
 }
 
@@ -100,11 +101,13 @@ std::optional<std::int64_t> Store::NoteChange(const std::string& folderKey, std:
     auto note = db_->Prepared(
         "UPDATE folder_numbers SET changes = changes + ?2 WHERE folder_key = ?1 RETURNING changes");
     note.Bind(1, folderKey).Bind(2, count);
-    if (!note.Step())
-        return std::nullopt;
-    const auto changes = note.Integer(0);
-    while (note.Step()) {
+    const bool counted = note.Step();
+    const auto changes = counted ? note.Integer(0) : 0;
+    while (counted && note.Step()) {
     }
+    changedFolders_.insert(folderKey);
+    if (!counted)
+        return std::nullopt;
     return changes;
 }
 

@@ -94,6 +94,13 @@ public:
     // backend may hand the same list to every session that opens the folder.
     virtual std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) = 0;
 
+    // What change notices (ChangeNotices.h) call the folder; empty when none tell of it, and an
+    // idling client's folder is then only looked at now and then.
+    virtual std::string ChangeToken(const std::string& folder) {
+        (void)folder;
+        return {};
+    }
+
     // The whole message as a client receives it (header block, empty line, body); nothing when
     // it has gone.
     virtual std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) = 0;

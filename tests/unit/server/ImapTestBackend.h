@@ -31,6 +31,8 @@ struct Shared {
     std::atomic<bool> failing = false;
     std::atomic<int> logins = 0; // passwords checked
     std::atomic<int> messagesRead = 0;
+    std::atomic<int> opens = 0;    // folders opened (SELECT, NOOP, an idling session's look)
+    std::atomic<int> arrivals = 0; // messages every session's Inbox has gained since it began
     servertest::Gate loginGate;
 
     void OpenGates() { loginGate.Set(true); }
@@ -147,10 +149,23 @@ public:
     }
     std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
         FailIfAsked();
+        ++shared.opens;
         auto found = folders.find(folder);
-        return found == folders.end() ? nullptr
-                                      : std::make_shared<const FolderSnapshot>(found->second);
+        if (found == folders.end())
+            return nullptr;
+        auto snapshot = std::make_shared<FolderSnapshot>(found->second);
+        if (folder == "Inbox")
+            for (int i = 0; i < shared.arrivals; ++i) {
+                auto arrived = MessageSummary{};
+                arrived.uid = 1000 + static_cast<std::uint32_t>(i);
+                arrived.header = "Subject: arrived\r\n\r\n";
+                arrived.size = arrived.header.size();
+                snapshot->messages.push_back(arrived);
+                snapshot->uidNext = arrived.uid + 1;
+            }
+        return snapshot;
     }
+    std::string ChangeToken(const std::string& folder) override { return "token:" + folder; }
     std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
         FailIfAsked();
         ++shared.messagesRead;
