@@ -219,7 +219,7 @@ private:
 
 bool HeaderHolds(const MessageSummary& summary, const std::string& field,
                  const std::string& foldedText) {
-    for (const auto& candidate : message::ReadHeaderFields(summary.header))
+    for (const auto& candidate : message::ReadHeaderFields(*summary.header))
         if (platform::text::EqualsIgnoreCase(candidate.name, field) &&
             ContainsFolded(candidate.value, foldedText))
             return true;
@@ -232,7 +232,7 @@ bool UsesModseq(const SearchKey& key) {
 }
 
 std::optional<long long> SentDay(const MessageSummary& summary) {
-    const auto date = message::FieldValue(message::ReadHeaderFields(summary.header), "Date");
+    const auto date = message::FieldValue(message::ReadHeaderFields(*summary.header), "Date");
     if (!date)
         return std::nullopt;
     const auto seconds = message::ParseMessageDate(*date);
