@@ -1,0 +1,100 @@
+// Reads of numbered items for mail clients: the properties of many items in one statement, and a
+// range of one text value cut out inside SQLite.
+
+#include "platform/store/Store.h"
+
+#include "platform/core/JsonText.h"
+#include "platform/store/Database.h"
+#include "platform/store/PropertyCodec.h"
+
+#include <limits>
+#include <map>
+
+namespace platform::store {
+
+namespace {
+
+// [1,2,3] and ["a","b"], for json_each().
+std::string JsonNumbers(const std::vector<std::int64_t>& numbers) {
+    std::string json = "[";
+    for (const auto number : numbers)
+        json += (json.size() > 1 ? "," : "") + std::to_string(number);
+    return json + "]";
+}
+
+std::string JsonTexts(const std::set<std::string>& texts) {
+    std::string json = "[";
+    for (const auto& text : texts) {
+        if (json.size() > 1)
+            json += ',';
+        text::AppendJsonString(json, text);
+    }
+    return json + "]";
+}
+
+// SQLite counts in signed 64-bit numbers; a count beyond them means "to the end".
+std::int64_t Clamped(std::uint64_t value) {
+    constexpr auto kMost = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    return static_cast<std::int64_t>(value > kMost ? kMost : value);
+}
+
+} // namespace
+
+std::vector<std::optional<PropertyMap>>
+Store::PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
+                           const std::set<std::string>& names) {
+    std::lock_guard lock(mutex_);
+    // One statement is one read: the items are seen as they were at its start.
+    auto query =
+        db_->Prepared("SELECT n.number, i.key, p.name, p.kind, p.value "
+                      "FROM item_numbers n JOIN items i ON i.id = n.item_id AND i.is_folder = 0 "
+                      "LEFT JOIN properties p ON p.item_id = i.id AND "
+                      "p.name IN (SELECT value FROM json_each(?3)) "
+                      "WHERE n.folder_key = ?1 AND n.number IN (SELECT value FROM json_each(?2))");
+    query.Bind(1, folderKey).Bind(2, JsonNumbers(numbers)).Bind(3, JsonTexts(names));
+    std::map<std::int64_t, PropertyMap> found;
+    while (query.Step()) {
+        auto& properties = found[query.Integer(0)];
+        if (query.IsNull(2))
+            continue;
+        const auto kind = query.Integer(3);
+        if (static_cast<PropertyKind>(kind) == PropertyKind::MailboxLink)
+            continue; // only mailbox roots carry links
+        auto name = query.Text(2);
+        auto value = DecodeStored(kind, query.Text(4), query.Text(1), name);
+        properties.emplace(std::move(name), std::move(value));
+    }
+    std::vector<std::optional<PropertyMap>> items;
+    items.reserve(numbers.size());
+    for (const auto number : numbers) {
+        const auto item = found.find(number);
+        items.push_back(item == found.end() ? std::nullopt
+                                            : std::optional<PropertyMap>(item->second));
+    }
+    return items;
+}
+
+std::optional<std::string> Store::TextRange(const std::string& folderKey, std::int64_t number,
+                                            const std::string& name, std::uint64_t offset,
+                                            std::uint64_t count) {
+    std::lock_guard lock(mutex_);
+    // substr() counts octets of a BLOB, which is how values are kept; its first octet is 1.
+    auto query =
+        db_->Prepared("SELECT p.kind, substr(p.value, ?4, ?5) "
+                      "FROM item_numbers n JOIN items i ON i.id = n.item_id AND i.is_folder = 0 "
+                      "LEFT JOIN properties p ON p.item_id = i.id AND p.name = ?3 "
+                      "WHERE n.folder_key = ?1 AND n.number = ?2");
+    query.Bind(1, folderKey)
+        .Bind(2, number)
+        .Bind(3, name)
+        .Bind(4, Clamped(offset) == std::numeric_limits<std::int64_t>::max() ? Clamped(offset)
+                                                                             : Clamped(offset) + 1)
+        .Bind(5, Clamped(count));
+    if (!query.Step())
+        return std::nullopt;
+    if (query.IsNull(0) || static_cast<PropertyKind>(query.Integer(0)) != PropertyKind::Text)
+        return std::string();
+    return query.Text(1);
+}
+
+} // namespace platform::store
