@@ -32,9 +32,10 @@ std::string JsonTexts(const std::set<std::string>& texts) {
     return json + "]";
 }
 
-// SQLite counts in signed 64-bit numbers; a count beyond them means "to the end".
+// No value is longer than SQLite's largest (a billion octets, below 2^31): offsets and counts
+// beyond that mean "past the end" and "to the end", and stay clear of overflow in substr().
 std::int64_t Clamped(std::uint64_t value) {
-    constexpr auto kMost = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    constexpr std::uint64_t kMost = std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int64_t>(value > kMost ? kMost : value);
 }
 
@@ -87,8 +88,7 @@ std::optional<std::string> Store::TextRange(const std::string& folderKey, std::i
     query.Bind(1, folderKey)
         .Bind(2, number)
         .Bind(3, name)
-        .Bind(4, Clamped(offset) == std::numeric_limits<std::int64_t>::max() ? Clamped(offset)
-                                                                             : Clamped(offset) + 1)
+        .Bind(4, Clamped(offset) + 1)
         .Bind(5, Clamped(count));
     if (!query.Step())
         return std::nullopt;

@@ -221,7 +221,9 @@ SectionPlace LocateSection(std::string_view start, std::uint64_t size, std::stri
         if (at > 0) {
             // HEADER and TEXT of a part only exist for an enclosed message.
             if (!ReadContentType(ReadHeaderFields(node.header), false).IsMessage())
-                return unsettled;
+                return node.header.data() + node.header.size() < start.data() + start.size()
+                           ? SectionPlace{}
+                           : unsettled;
             target = SplitEntity(node.body);
         }
         if (rest == "HEADER" || rest == "HEADER.FIELDS" || rest == "HEADER.FIELDS.NOT") {
