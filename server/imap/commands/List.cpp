@@ -124,7 +124,9 @@ Output List(SessionContext& session, const Command& command) {
                         {name, {command.name == "LSUB" ? "\\Noselect" : "\\NonExistent", false}});
     }
     Output output;
-    for (auto& [name, listed] : names) {
+    for (auto& entry : names) {
+        const auto& name = entry.first;
+        auto& listed = entry.second;
         const bool matches =
             std::any_of(request.patterns.begin(), request.patterns.end(), [&](const auto& p) {
                 auto pattern = request.reference + p;
