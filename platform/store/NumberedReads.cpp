@@ -65,12 +65,16 @@ Store::PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::
         auto value = DecodeStored(kind, query.Text(4), query.Text(1), name);
         properties.emplace(std::move(name), std::move(value));
     }
-    std::vector<std::optional<PropertyMap>> items;
-    items.reserve(numbers.size());
-    for (const auto number : numbers) {
-        const auto item = found.find(number);
-        items.push_back(item == found.end() ? std::nullopt
-                                            : std::optional<PropertyMap>(item->second));
+    std::vector<std::optional<PropertyMap>> items(numbers.size());
+    // Moved into place where a number is first asked for; copied from there if asked again.
+    std::map<std::int64_t, std::size_t> placed;
+    for (std::size_t at = 0; at < numbers.size(); ++at) {
+        if (const auto first = placed.find(numbers[at]); first != placed.end()) {
+            items[at] = items[first->second];
+        } else if (auto item = found.find(numbers[at]); item != found.end()) {
+            items[at] = std::move(item->second);
+            placed.emplace(numbers[at], at);
+        }
     }
     return items;
 }
