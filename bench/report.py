@@ -298,6 +298,23 @@ row("A message whose Keywords header names 1,000,000 keywords: split and stored"
 row("... and `SELECT INBOX` of its folder, from imaplib", lambda: imap("ImapSelectMillionKeywords"),
     "≤ 100 ms", lambda value: value <= 0.100, IMAP)
 
+# New mail reaching an idling client: "exhost smtp" and "exhost imap" as processes of their own,
+# 200 messages one after another, from the 250 that ends DATA to the idling session's EXISTS.
+IDLE = "build/default/bin/imap_idle_bench"
+
+
+def idle(counter):
+    return find("imap_idle_bench", r"BM_ImapIdleNewMailLatency.*")[counter]
+
+
+row("IMAP IDLE: SMTP 250 → the idling client's EXISTS (200 messages)",
+    lambda: (f"p99 {idle('p99_ms'):.1f} ms (median {idle('p50_ms'):.1f} ms, "
+             f"largest {idle('max_ms'):.1f} ms)", idle("p99_ms")),
+    "p99 ≤ 100 ms", lambda value: value <= 100, IDLE)
+row("IMAP IDLE: the server's CPU time while 1,000 sessions idle for 10 s",
+    lambda: (duration(seconds(find("imap_idle_bench", r"BM_ImapThousandIdleSessionsCpu.*"),
+                              "real_time")), None), "reported (next to none)", None, IDLE)
+
 # The store, the COM runtime and the setup program's modules.
 STORE = "build/default/bin/store_bench"
 row("Store: deliveries into one mailbox, no registration",

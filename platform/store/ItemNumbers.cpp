@@ -91,6 +91,7 @@ std::int64_t Store::NumberItem(std::int64_t itemId, const std::string& folderKey
         .Bind(3, number)
         .Bind(4, received.value_or(Now()))
         .Run();
+    changedFolders_.insert(folderKey);
     return number;
 }
 
@@ -99,6 +100,7 @@ void Store::NoteChange(const std::string& folderKey, std::int64_t count) {
         .Bind(1, folderKey)
         .Bind(2, count)
         .Run();
+    changedFolders_.insert(folderKey);
 }
 
 void Store::NumberUnnumbered(const std::string& folderKey) {

@@ -11,6 +11,7 @@
 #include "platform/store/Database.h"
 #include "platform/store/EventService.h"
 #include "platform/store/FoldedName.h"
+#include "platform/store/FolderChanges.h"
 #include "platform/store/PropertyCodec.h"
 #include "platform/store/StoreErrors.h"
 #include "platform/store/StoreFormat.h"
@@ -157,8 +158,15 @@ void Store::WritingHere(const std::function<void()>& work) {
         db_->Run("COMMIT");
     } catch (...) {
         RollBackQuietly("ROLLBACK");
+        changedFolders_.clear();
         throw;
     }
+    SignalChanges();
+}
+
+void Store::SignalChanges() {
+    SignalFolderChanges(directory_, changedFolders_);
+    changedFolders_.clear();
 }
 
 void Store::RefuseWriteWhileReading() const {
@@ -598,6 +606,7 @@ void Store::Delete(const std::string& url) {
             if (location.IsMailboxRoot())
                 db_->Prepared("DELETE FROM mailboxes WHERE key = ?1").Bind(1, location.key).Run();
             NoteChange(location.parentKey);
+            changedFolders_.insert(location.key); // a session holding it learns it has gone
         });
     } catch (...) {
         events.Aborted();
@@ -762,6 +771,8 @@ void Store::RenameFolder(const std::string& fromUrl, const std::string& toUrl) {
         NoteChange(from.parentKey);
         if (to.parentKey != from.parentKey)
             NoteChange(to.parentKey);
+        changedFolders_.insert(from.key);
+        changedFolders_.insert(to.key);
     });
     // Unnumbered items (of an older store) may have come along into folders seen numbered.
     ForgetNumberedBelow(to.key);
@@ -793,15 +804,19 @@ void Store::CommitTransaction() {
         // A commit that fails on a full disk or an I/O failure may end the transaction itself:
         // then none is open any more, and the connection can begin the next one.
         inTransaction_ = !sqlite3_get_autocommit(db_->Handle());
+        if (!inTransaction_)
+            changedFolders_.clear();
         throw;
     }
     inTransaction_ = false;
+    SignalChanges();
 }
 
 void Store::RollbackTransaction() {
     std::lock_guard lock(mutex_);
     if (!inTransaction_)
         throw Error(hr::XACT_E_NOTRANSACTION, "No transaction is open on this connection");
+    changedFolders_.clear();
     try {
         db_->Execute("ROLLBACK");
     } catch (...) {

@@ -233,7 +233,8 @@ private:
     void NumberUnnumbered(const std::string& folderKey);
     // Makes NumberUnnumbered look again at the folder and those below it.
     void ForgetNumberedBelow(const std::string& folderKey);
-    // Counts a change to an item of the folder (see FolderNumbers::changes).
+    // Counts a change to an item of the folder (see FolderNumbers::changes), and notes the
+    // folder for the notice that goes out once the write commits.
     void NoteChange(const std::string& folderKey, std::int64_t count = 1);
     // The stored item at `location`, as its delete events see it.
     PendingSave DeletedItem(const ItemLocation& location, Item item);
@@ -241,6 +242,8 @@ private:
     // its own, or, inside the open transaction, as part of it (no savepoint: a failure is the
     // caller's to undo).
     void WritingHere(const std::function<void()>& work);
+    // Tells watchers (FolderChanges.h) of the folders the committed write changed.
+    void SignalChanges();
     // Fails while ReadTogether runs: its read transaction cannot take writes.
     void RefuseWriteWhileReading() const;
     void WriteProperties(std::int64_t itemId, const PropertyMap& properties,
@@ -270,6 +273,8 @@ private:
     std::recursive_mutex mutex_;
     bool inTransaction_ = false;
     bool readingTogether_ = false;
+    // Folders changed by the write under way (keys), told of once it commits.
+    std::set<std::string> changedFolders_;
 };
 
 } // namespace platform::store

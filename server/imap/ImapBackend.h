@@ -18,7 +18,9 @@ struct MessageSummary {
     std::vector<std::string> keywords; // the store's keywords, as stored
     long long internalDate = 0;        // seconds since 1970, UTC: when the message arrived
     std::uint64_t size = 0;            // octets of the message as FETCH returns it
-    std::string header;                // the header block with the empty line that ends it
+    // The header block with the empty line that ends it; shared, as every session that selects
+    // the folder holds the message.
+    std::shared_ptr<const std::string> header = std::make_shared<const std::string>();
     // The ENVELOPE, when the backend keeps it made already (it is then shared, not copied).
     std::shared_ptr<const std::string> envelope;
 };
@@ -81,6 +83,13 @@ public:
     // The folder's messages; null when it does not exist. Shared, never changed once made: a
     // backend may hand the same list to every session that opens the folder.
     virtual std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) = 0;
+
+    // What change notices (ChangeNotices.h) call the folder; empty when none tell of it, and an
+    // idling client's folder is then only looked at now and then.
+    virtual std::string ChangeToken(const std::string& folder) {
+        (void)folder;
+        return {};
+    }
 
     // The whole message as a client receives it (header block, empty line, body); nothing when
     // it has gone.

@@ -122,7 +122,7 @@ std::optional<std::string> ReadSection(const FetchItem& item, const MessageSumma
                                        MessageText& text) {
     std::string start;
     std::uint64_t size = summary.size;
-    std::uint64_t want = summary.header.size() + kFirstRead;
+    std::uint64_t want = summary.header->size() + kFirstRead;
     SectionPlace place;
     for (;;) {
         want = std::min(want, size);
@@ -298,7 +298,7 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
             if (summary.envelope)
                 out += *summary.envelope;
             else
-                out += Envelope(summary.header);
+                out += Envelope(*summary.header);
             break;
         case Kind::BodyStructure:
         case Kind::Body: {
@@ -312,7 +312,7 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
             std::string held;
             std::string_view data;
             if (FromHeader(item)) {
-                held = SectionBytes(summary.header, item.section, item.fields).value_or("");
+                held = SectionBytes(*summary.header, item.section, item.fields).value_or("");
                 data = Cut(held, item.partial);
             } else if (text.HasWhole()) {
                 const auto* whole = text.Whole();

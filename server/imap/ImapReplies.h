@@ -22,6 +22,8 @@ struct Output {
     // received, or the rest of an answer, that it can go on with without more input.
     bool pending = false;
     bool idling = false;
+    // While idling: the change token of the folder it watches (Backend::ChangeToken).
+    std::string watch;
     bool loggedIn = false;
     // STARTTLS was answered: the TLS handshake comes next, and input received before its end
     // was dropped (it came in clear).

@@ -231,6 +231,7 @@ private:
         loggedIn_ = output.loggedIn;
         if (loggedIn_)
             loginTimer_.cancel();
+        Watch(idling_ ? output.watch : std::string());
         if (output.close)
             return End(std::move(output.bytes), output.ending);
         if (server_.Stopping())
@@ -241,8 +242,44 @@ private:
             return StartTlsWhenQuiet();
         Kick();
         Read();
-        if (idling_ && !busy_)
+        if (idling_ && !busy_) {
+            if (std::exchange(wokenMeanwhile_, false))
+                return PollNow();
             SchedulePoll();
+        }
+    }
+
+    // Registers the session's interest in the folder with that change token (none: empty).
+    void Watch(const std::string& token) {
+        if (token == watchToken_)
+            return;
+        if (watchId_ != 0)
+            server_.Watchers().Unwatch(std::exchange(watchId_, 0));
+        watchToken_ = token;
+        if (token.empty())
+            return;
+        watchId_ = server_.Watchers().Watch(token, [weak = weak_from_this()] {
+            if (const auto self = weak.lock())
+                self->Woken();
+        });
+    }
+
+    // The watched folder changed.
+    void Woken() {
+        if (closing_ || !idling_)
+            return;
+        if (busy_) { // the step under way may have read the folder before the change
+            wokenMeanwhile_ = true;
+            return;
+        }
+        PollNow();
+    }
+
+    void PollNow() {
+        pollTimer_.cancel();
+        if (OutputFull())
+            return SchedulePoll();
+        RunOnPool([self = shared_from_this()] { return self->session_.Poll(); });
     }
 
     void SchedulePoll() {
@@ -353,6 +390,7 @@ private:
         delayTimer_.cancel();
         stopTimer_.cancel();
         lastBytesTimer_.cancel();
+        Watch({});
         if (begun_) {
             const auto lasted =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *begun_);
@@ -395,6 +433,9 @@ private:
     bool idling_ = false;
     bool loggedIn_ = false;
     bool startingTls_ = false; // STARTTLS answered: no more reads in clear, the handshake next
+    std::string watchToken_;   // the folder it watches while idling
+    IdleWatchers::Id watchId_ = 0;
+    bool wokenMeanwhile_ = false; // a notice came while a step ran
     bool handshaking_ = false;
 };
 
@@ -402,6 +443,21 @@ Server::Server(asio::io_context& io, const net::Stream::endpoint& endpoint, Serv
                BackendFactory backends)
     : FrontServer(io, endpoint, std::move(settings), std::move(backends),
                   net::ConnectionsOf<Connection>(*this)) {
+    if (!Settings().changes)
+        return;
+    subscription_ = Settings().changes->Listen(
+        [watchers = std::weak_ptr(watchers_),
+         executor = io.get_executor()](const std::vector<std::string>& tokens) {
+            asio::post(executor, [watchers, tokens] {
+                if (const auto alive = watchers.lock())
+                    alive->Notify(tokens);
+            });
+        });
+}
+
+Server::~Server() {
+    // No notice arrives once this returns.
+    subscription_.reset();
 }
 
 } // namespace server::imap

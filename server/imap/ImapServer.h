@@ -5,8 +5,11 @@
 // or the store) runs on a pool with a thread for every session the server admits, one step at a
 // time per connection. The network thread never touches a session a worker may be running: what
 // it needs to know comes back with each step's Output. While a client idles (IDLE) its folder is
-// looked at every `idlePoll`. Each session's start and end are logged.
+// looked at when the change notices (`changes`) say it changed, and every `idlePoll` besides.
+// Each session's start and end are logged.
 
+#include "server/imap/ChangeNotices.h"
+#include "server/imap/IdleWatchers.h"
 #include "server/imap/ImapSession.h"
 #include "server/net/FrontServer.h"
 #include "server/net/TlsContext.h"
@@ -31,6 +34,8 @@ struct ServerSettings {
     // A session that sends nothing and takes nothing of its answers for this long is logged out
     // (RFC 3501 asks for at least 30 minutes), also while a step of it is under way.
     std::chrono::milliseconds autoLogout = std::chrono::minutes(30);
+    // Where the server hears of changed folders; without it `idlePoll` should be short.
+    std::shared_ptr<ChangeNotices> changes;
     std::chrono::milliseconds idlePoll = std::chrono::seconds(1);
     // A session is not read, and runs no further step, while this much of its output waits to be
     // sent: a client that sends commands without reading the answers holds no more than that.
@@ -59,6 +64,15 @@ public:
     // must not exist yet).
     Server(boost::asio::io_context& io, const net::Stream::endpoint& endpoint,
            ServerSettings settings, BackendFactory backends);
+    ~Server();
+
+    // The idling sessions by the folder they watch; on the network thread only.
+    IdleWatchers& Watchers() { return *watchers_; }
+
+private:
+    // Shared with the notices posted to the network thread, which may outlive the server.
+    std::shared_ptr<IdleWatchers> watchers_ = std::make_shared<IdleWatchers>();
+    std::shared_ptr<void> subscription_;
 };
 
 } // namespace server::imap

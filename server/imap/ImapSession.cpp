@@ -71,6 +71,21 @@ Output Session::Poll() {
     return Finish(std::move(output));
 }
 
+const std::string& Session::WatchToken() {
+    if (tokenFolder_ != context_.folder || token_.empty()) {
+        tokenFolder_ = context_.folder;
+        try {
+            token_ = context_.backend.ChangeToken(context_.folder);
+        } catch (...) {
+            // Without a token the folder is still looked at now and then.
+            LogFailure({context_.id, context_.client, context_.user, "IDLE"},
+                       FailureDetail(std::current_exception()));
+            token_.clear();
+        }
+    }
+    return token_;
+}
+
 Output Session::Finish(Output output) {
     if (output.close)
         context_.state = SessionState::Logout;
@@ -93,6 +108,8 @@ Output Session::Finish(Output output) {
         output.pending = nextEvent_.has_value() || context_.unfinished.has_value();
     }
     output.idling = Idling();
+    if (output.idling && context_.state == SessionState::Selected)
+        output.watch = WatchToken();
     output.loggedIn =
         context_.state == SessionState::Authenticated || context_.state == SessionState::Selected;
     return output;

@@ -56,6 +56,8 @@ public:
     bool Closed() const { return context_.state == SessionState::Logout; }
 
 private:
+    // The selected folder's change token, asked of the backend once per folder.
+    const std::string& WatchToken();
     Output Run(const InputEvent& event);
     Output Line(std::string_view line);
     Output Execute(const Command& command);
@@ -70,6 +72,7 @@ private:
     SessionContext context_;
     CommandInput input_;
     std::optional<InputEvent> nextEvent_; // taken from the input, not yet run
+    std::string tokenFolder_, token_;     // WatchToken's last answer, and its folder
 };
 
 } // namespace server::imap

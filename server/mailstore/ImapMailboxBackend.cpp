@@ -11,6 +11,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"
 #include "platform/store/Delivery.h"
+#include "platform/store/FolderChanges.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 #include "platform/store/StoreErrors.h"
@@ -93,19 +94,56 @@ std::optional<std::string> DirectoryLoginCheck::Check(const std::string& name,
     return user->alias;
 }
 
+std::size_t OctetsOf(const imap::FolderSnapshot& snapshot) {
+    std::size_t octets = sizeof snapshot;
+    for (const auto& message : snapshot.messages) {
+        octets += sizeof message + message.header->capacity();
+        if (message.envelope)
+            octets += sizeof *message.envelope + message.envelope->capacity();
+        for (const auto& keyword : message.keywords)
+            octets += sizeof keyword + keyword.capacity();
+    }
+    return octets;
+}
+
 std::shared_ptr<const imap::FolderSnapshot> FolderCache::Find(const std::string& folderKey,
                                                               std::int64_t changes) {
     std::lock_guard lock(mutex_);
     auto found = entries_.find(folderKey);
     if (found == entries_.end() || found->second.changes != changes)
         return nullptr;
+    uses_.splice(uses_.begin(), uses_, found->second.use);
     return found->second.snapshot;
 }
 
 void FolderCache::Keep(const std::string& folderKey, std::int64_t changes,
                        std::shared_ptr<const imap::FolderSnapshot> snapshot) {
+    const auto octets = OctetsOf(*snapshot); // outside the lock: it walks the whole list
     std::lock_guard lock(mutex_);
-    entries_[folderKey] = {changes, std::move(snapshot)};
+    auto [entry, made] = entries_.try_emplace(folderKey);
+    if (made) {
+        uses_.push_front(folderKey);
+        entry->second.use = uses_.begin();
+    } else {
+        held_ -= entry->second.octets;
+        uses_.splice(uses_.begin(), uses_, entry->second.use);
+    }
+    entry->second.changes = changes;
+    entry->second.snapshot = std::move(snapshot);
+    entry->second.octets = octets;
+    held_ += octets;
+    // The one just kept stays even when it alone is over the budget: its readers need it now.
+    while (held_ > budget_ && uses_.size() > 1) {
+        const auto oldest = entries_.find(uses_.back());
+        held_ -= oldest->second.octets;
+        entries_.erase(oldest);
+        uses_.pop_back();
+    }
+}
+
+std::size_t FolderCache::Held() {
+    std::lock_guard lock(mutex_);
+    return held_;
 }
 
 ImapMailboxBackend::ImapMailboxBackend(platform::host::ServerFolder folder,
@@ -294,9 +332,10 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
         imap::MessageSummary summary;
         summary.uid = static_cast<std::uint32_t>(numbered.number);
         summary.internalDate = numbered.received;
-        summary.header = TextOf(properties, store::kTransportMessageHeaders) + "\r\n";
+        summary.header = std::make_shared<const std::string>(
+            TextOf(properties, store::kTransportMessageHeaders) + "\r\n");
         const auto body = numbered.sizes.find(store::kTextDescription);
-        summary.size = summary.header.size() +
+        summary.size = summary.header->size() +
                        static_cast<std::uint64_t>(body == numbered.sizes.end() ? 0 : body->second);
         for (const auto& entry : kFlagProperties) {
             auto found = properties.find(entry.name);
@@ -306,12 +345,16 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
         if (auto keywords = properties.find(store::kKeywords); keywords != properties.end())
             summary.keywords = KeywordsOf(keywords->second);
         // Made once per change of the folder, for every session that fetches it.
-        summary.envelope = std::make_shared<const std::string>(imap::Envelope(summary.header));
+        summary.envelope = std::make_shared<const std::string>(imap::Envelope(*summary.header));
         snapshot.messages.push_back(std::move(summary));
     }
     std::shared_ptr<const imap::FolderSnapshot> kept = std::move(made);
     cache_->Keep(location.key, current.changes, kept);
     return kept;
+}
+
+std::string ImapMailboxBackend::ChangeToken(const std::string& folder) {
+    return store::ChangeFileName(store_->Locate(FolderUrl(folder)).key);
 }
 
 std::optional<std::string> ImapMailboxBackend::MessageUrl(const std::string& folder,

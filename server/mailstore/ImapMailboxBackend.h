@@ -12,6 +12,7 @@
 #include "platform/host/ServerFolder.h"
 
 #include <chrono>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,23 +49,37 @@ private:
 };
 
 // The folders' message lists as last read, shared by the sessions of one server, so that a
-// SELECT of an unchanged folder reads only its change count from the store.
+// SELECT of an unchanged folder reads only its change count from the store. Bounded: the lists
+// used least recently go once those kept hold more than `budget` octets (a list a session still
+// holds lives on with it, and is read again by the next that needs it).
 class FolderCache {
 public:
+    explicit FolderCache(std::size_t budget = 64 * 1024 * 1024) : budget_(budget) {}
+
     // The list read when the folder's change count was `changes`, if that is the one kept.
     std::shared_ptr<const imap::FolderSnapshot> Find(const std::string& folderKey,
                                                      std::int64_t changes);
     void Keep(const std::string& folderKey, std::int64_t changes,
               std::shared_ptr<const imap::FolderSnapshot> snapshot);
+    // Octets the kept lists hold, as estimated.
+    std::size_t Held();
 
 private:
     struct Entry {
         std::int64_t changes = -1;
         std::shared_ptr<const imap::FolderSnapshot> snapshot;
+        std::size_t octets = 0;
+        std::list<std::string>::iterator use; // its place in uses_
     };
+    const std::size_t budget_;
     std::mutex mutex_;
     std::map<std::string, Entry> entries_;
+    std::list<std::string> uses_; // folder keys, the most recently used first
+    std::size_t held_ = 0;
 };
+
+// What a folder's message list holds in memory, roughly.
+std::size_t OctetsOf(const imap::FolderSnapshot& snapshot);
 
 class ImapMailboxBackend : public imap::Backend {
 public:
@@ -80,6 +95,7 @@ public:
     std::vector<std::string> Subscriptions() override;
     void SetSubscribed(const std::string& name, bool subscribed) override;
     std::shared_ptr<const imap::FolderSnapshot> Open(const std::string& folder) override;
+    std::string ChangeToken(const std::string& folder) override;
     std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override;
     std::vector<std::optional<std::string>>
     Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) override;

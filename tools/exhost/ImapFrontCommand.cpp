@@ -9,6 +9,7 @@
 #include "server/log/ServerLog.h"
 #include "server/login/LoginThrottle.h"
 #include "server/mailstore/ImapMailboxBackend.h"
+#include "server/mailstore/StoreChangeNotices.h"
 #include "server/net/ListenAddress.h"
 
 #include <boost/asio/io_context.hpp>
@@ -37,9 +38,12 @@ struct ImapOptions {
     std::string tlsListen; // implicit TLS as well (IMAPS)
     TlsOptions tls;
     std::size_t maxSize = imap::SessionSettings{}.limits.maxLiteral;
+    std::size_t maxSessions = imap::ServerSettings{}.maxSessions;
     std::size_t maxPerClient = imap::ServerSettings{}.maxSessionsPerClient;
     double loginTimeout = Seconds(imap::ServerSettings{}.loginTimeout);
     double lookupTimeout = 5;
+    // Change notices wake idling clients; the look besides them only covers a lost notice.
+    double idlePoll = 60;
     std::string log = "stderr";
     int loginTriesPerMinute = server::login::LoginThrottleSettings{}.triesPerMinute;
 };
@@ -66,6 +70,7 @@ void RunImap(const ImapOptions& options) {
     settings.session.limits = imap::LimitsForMessages(options.maxSize);
     settings.tls = tls;
     settings.session.hostName = names.computerName + "." + names.domainDnsName;
+    settings.maxSessions = options.maxSessions;
     settings.maxSessionsPerClient = options.maxPerClient;
     settings.loginTimeout = Milliseconds(options.loginTimeout);
     server::login::LoginThrottleSettings throttle;
@@ -74,13 +79,18 @@ void RunImap(const ImapOptions& options) {
     auto logins =
         std::make_shared<DirectoryLoginCheck>(folder, Milliseconds(options.lookupTimeout));
     auto cache = std::make_shared<FolderCache>();
+    settings.changes = std::make_shared<server::mailstore::StoreChangeNotices>(folder.StoreDir());
+    settings.idlePoll = Milliseconds(options.idlePoll);
 
     asio::io_context io;
     ServeFronts<imap::Server>(
         io, endpoint, tlsEndpoint, settings,
         [&] { return std::make_unique<ImapMailboxBackend>(folder, logins, cache); },
         settings.session.hostName, "",
-        [&](auto& event) { event.Field("max_per_client", settings.maxSessionsPerClient); });
+        [&](auto& event) {
+            event.Field("max_sessions", settings.maxSessions)
+                .Field("max_per_client", settings.maxSessionsPerClient);
+        });
 }
 
 } // namespace
@@ -96,11 +106,20 @@ void AddImapCommand(CLI::App& app) {
         ->add_option("--max-size", options->maxSize,
                      "Largest message a client may APPEND, in octets")
         ->capture_default_str();
+    // Each session has a worker thread and two descriptors (its socket, its store).
+    command
+        ->add_option("--max-sessions", options->maxSessions,
+                     "Sessions the server holds open at once; the next gets BYE")
+        ->check(CLI::Range(1, 10000))
+        ->capture_default_str();
     AddMaxPerClientOption(*command, options->maxPerClient);
     AddSecondsOption(*command, "--login-timeout", options->loginTimeout,
                      "Seconds a session may take to log in before it is closed with BYE");
     AddSecondsOption(*command, "--lookup-timeout", options->lookupTimeout,
                      "Seconds a login may wait for the directory before it gets NO");
+    AddSecondsOption(*command, "--idle-poll", options->idlePoll,
+                     "Seconds between looks at an idling client's folder besides the change "
+                     "notices, which tell it of new mail at once");
     AddLoginTriesOption(*command, options->loginTriesPerMinute);
     AddLogOption(*command, options->log);
     command->callback([options] { RunImap(*options); });

@@ -200,4 +200,79 @@ TEST(ImapServerTest, IdleEndedByAPipelinedDoneAnswersInOrder) {
     }
 }
 
+// Change notices the test tells by hand.
+class HandNotices : public ChangeNotices {
+public:
+    std::shared_ptr<void> Listen(Listener listener) override {
+        std::lock_guard lock(mutex_);
+        listener_ = std::move(listener);
+        return std::shared_ptr<void>(nullptr, [this](void*) {
+            std::lock_guard lock(mutex_);
+            listener_ = nullptr;
+        });
+    }
+    void Tell(const std::vector<std::string>& tokens) {
+        std::lock_guard lock(mutex_);
+        if (listener_)
+            listener_(tokens);
+    }
+
+private:
+    std::mutex mutex_;
+    Listener listener_;
+};
+
+// Reads lines until one that begins with `start` (or none is left); whether it came.
+bool LineComes(Client& client, const std::string& start) {
+    for (auto line = client.Line(); !line.empty(); line = client.Line())
+        if (line.starts_with(start))
+            return true;
+    return false;
+}
+
+TEST(ImapServerTest, AChangeNoticeWakesTheSessionsIdlingOnThatFolderAlone) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> tokens;
+        bool wakes;
+    };
+    const Row rows[] = {
+        {"the folder's token", {"token:Inbox"}, true},
+        {"another folder's token", {"token:Inbox/Lists"}, false},
+        {"any folder (the kernel dropped notices)", {""}, true},
+        {"several, the folder's among them", {"token:Sent Items", "token:Inbox"}, true},
+    };
+    auto settings = Quick();
+    settings.idlePoll = std::chrono::hours(1); // only a notice wakes it within the test
+    auto notices = std::make_shared<HandNotices>();
+    settings.changes = notices;
+    RunningServer server(settings);
+    Client client(server.Port());
+    ASSERT_TRUE(client.Line().starts_with("* OK"));
+    ASSERT_TRUE(LogIn(client, true));
+    ASSERT_TRUE(client.Send("i IDLE\r\n"));
+    ASSERT_EQ(client.Line(), "+ idling\r\n");
+    int exists = 3;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const int opens = server.shared.opens;
+        ++server.shared.arrivals;
+        notices->Tell(row.tokens);
+        if (!row.wakes) // then the folder's own notice shows that the first woke nothing
+            notices->Tell({"token:Inbox"});
+        EXPECT_TRUE(LineComes(client, "* " + std::to_string(++exists) + " EXISTS"));
+        EXPECT_EQ(server.shared.opens - opens, 1);
+    }
+    // Once the IDLE is over, notices wake the session no more: only the NOOP looks.
+    ASSERT_TRUE(client.Send("DONE\r\n"));
+    EXPECT_EQ(client.LineStarting("i "), "i OK IDLE terminated\r\n");
+    const int opens = server.shared.opens;
+    ++server.shared.arrivals;
+    notices->Tell({"token:Inbox"});
+    ASSERT_TRUE(client.Send("n NOOP\r\n"));
+    EXPECT_TRUE(LineComes(client, "* " + std::to_string(++exists) + " EXISTS"));
+    EXPECT_TRUE(client.LineStarting("n ").starts_with("n OK"));
+    EXPECT_EQ(server.shared.opens - opens, 1);
+}
+
 } // namespace

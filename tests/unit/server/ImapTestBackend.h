@@ -32,6 +32,8 @@ struct Shared {
     std::atomic<int> messagesRead = 0;                 // whole, alone or in batches
     std::atomic<int> batchesRead = 0;                  // calls of Messages
     std::atomic<std::uint64_t> octetsReadInRanges = 0; // by MessageRange
+    std::atomic<int> opens = 0;    // folders opened (SELECT, NOOP, an idling session's look)
+    std::atomic<int> arrivals = 0; // messages every session's Inbox has gained since it began
     servertest::Gate loginGate;
 
     void OpenGates() { loginGate.Set(true); }
@@ -69,10 +71,10 @@ public:
         summary.flags = flags;
         summary.keywords = std::move(keywords);
         summary.internalDate = 1796637600 + uid; // 7-Dec-2026 10:00:00 UTC
-        summary.header = header + "\r\n";
-        summary.size = summary.header.size() + body.size();
+        summary.header = std::make_shared<const std::string>(header + "\r\n");
+        summary.size = summary.header->size() + body.size();
         folder.messages.push_back(summary);
-        texts[uid] = summary.header + body;
+        texts[uid] = *summary.header + body;
     }
 
     LoginOutcome Login(const std::string& name, const std::string& password) override {
@@ -145,10 +147,23 @@ public:
     }
     std::shared_ptr<const FolderSnapshot> Open(const std::string& folder) override {
         FailIfAsked();
+        ++shared.opens;
         auto found = folders.find(folder);
-        return found == folders.end() ? nullptr
-                                      : std::make_shared<const FolderSnapshot>(found->second);
+        if (found == folders.end())
+            return nullptr;
+        auto snapshot = std::make_shared<FolderSnapshot>(found->second);
+        if (folder == "Inbox")
+            for (int i = 0; i < shared.arrivals; ++i) {
+                auto arrived = MessageSummary{};
+                arrived.uid = 1000 + static_cast<std::uint32_t>(i);
+                arrived.header = std::make_shared<const std::string>("Subject: arrived\r\n\r\n");
+                arrived.size = arrived.header->size();
+                snapshot->messages.push_back(arrived);
+                snapshot->uidNext = arrived.uid + 1;
+            }
+        return snapshot;
     }
+    std::string ChangeToken(const std::string& folder) override { return "token:" + folder; }
     std::optional<std::string> Message(const std::string&, std::uint32_t uid) override {
         FailIfAsked();
         ++shared.messagesRead;
