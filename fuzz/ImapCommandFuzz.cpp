@@ -98,6 +98,20 @@ public:
         auto found = texts.find({folder, uid});
         return found == texts.end() ? std::nullopt : std::optional<std::string>(found->second);
     }
+    std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
+        std::vector<std::optional<std::string>> messages;
+        for (const auto uid : uids)
+            messages.push_back(Message(folder, uid));
+        return messages;
+    }
+    std::optional<std::string> MessageRange(const std::string& folder, std::uint32_t uid,
+                                            std::uint64_t offset, std::uint64_t count) override {
+        auto whole = Message(folder, uid);
+        if (whole)
+            whole = offset < whole->size() ? whole->substr(offset, count) : std::string();
+        return whole;
+    }
     FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                        const std::vector<std::string>& keywords,
                        std::optional<std::uint64_t> unchangedSince) override {

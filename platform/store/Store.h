@@ -195,6 +195,18 @@ public:
     std::int64_t FirstUnclaimed(const ItemLocation& folder);
     // The key of the item with that number in the folder, if it is still there.
     std::optional<std::string> KeyOfNumber(const std::string& folderKey, std::int64_t number);
+    // The named properties of the folder's items with these numbers, all in one read: for each
+    // number asked, in the order asked, the item's properties, or nothing when it has gone.
+    // The caller bounds how much that is (a mail client's fetch asks in batches).
+    std::vector<std::optional<PropertyMap>>
+    PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
+                        const std::set<std::string>& names);
+    // Up to `count` octets of a text property of the item with that number, from `offset` on
+    // (fewer at the value's end, none past it), without the rest of the value leaving the
+    // database; empty when the item has no such text, nothing when the item has gone.
+    std::optional<std::string> TextRange(const std::string& folderKey, std::int64_t number,
+                                         const std::string& name, std::uint64_t offset,
+                                         std::uint64_t count);
     // Paths of the folders below a mailbox root ("Inbox", "Inbox/Lists"), parents first.
     std::vector<std::string> FolderPaths(const ItemLocation& mailbox);
 

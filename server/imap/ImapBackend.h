@@ -107,6 +107,16 @@ public:
     // it has gone.
     virtual std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) = 0;
 
+    // The whole messages with these UIDs, as Message gives them, read together: for each UID
+    // asked, in that order, the message, or nothing when it has gone. The caller bounds their
+    // total size (FETCH asks in batches).
+    virtual std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) = 0;
+    // Up to `count` octets of the message as Message gives it, from `offset` on (fewer at its
+    // end, none past it), reading only those; nothing when it has gone.
+    virtual std::optional<std::string> MessageRange(const std::string& folder, std::uint32_t uid,
+                                                    std::uint64_t offset, std::uint64_t count) = 0;
+
     // Saves new flags and keywords through the store (its events run as for any save); with
     // `unchangedSince`, only while the message's mod-sequence is at most that, checked in the
     // save itself (STORE's UNCHANGEDSINCE).

@@ -388,6 +388,50 @@ std::optional<std::string> ImapMailboxBackend::Message(const std::string& folder
                         TextOf(item->properties, store::kTextDescription));
 }
 
+std::vector<std::optional<std::string>>
+ImapMailboxBackend::Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) {
+    const auto location = store_->Locate(FolderUrl(folder));
+    const auto items = store_->PropertiesOfNumbers(
+        location.key, std::vector<std::int64_t>(uids.begin(), uids.end()),
+        {store::kTransportMessageHeaders, store::kTextDescription});
+    std::vector<std::optional<std::string>> messages;
+    messages.reserve(items.size());
+    for (const auto& properties : items)
+        messages.push_back(properties ? std::optional(MessageBytes(
+                                            TextOf(*properties, store::kTransportMessageHeaders),
+                                            TextOf(*properties, store::kTextDescription)))
+                                      : std::nullopt);
+    return messages;
+}
+
+std::optional<std::string> ImapMailboxBackend::MessageRange(const std::string& folder,
+                                                            std::uint32_t uid, std::uint64_t offset,
+                                                            std::uint64_t count) {
+    const auto location = store_->Locate(FolderUrl(folder));
+    std::optional<std::string> range;
+    // The header block (small) and the body's octets asked for, as one state of the store.
+    store_->ReadTogether([&] {
+        const auto found =
+            store_->PropertiesOfNumbers(location.key, {uid}, {store::kTransportMessageHeaders});
+        if (!found.front())
+            return;
+        const auto header =
+            MessageBytes(TextOf(*found.front(), store::kTransportMessageHeaders), "");
+        range = offset < header.size() ? header.substr(offset, count) : std::string();
+        // Short of `count` only when the header block has been read to its end.
+        const auto taken = range->size();
+        if (taken == count)
+            return;
+        const auto body = store_->TextRange(location.key, uid, store::kTextDescription,
+                                            offset + taken - header.size(), count - taken);
+        if (!body)
+            range.reset();
+        else
+            *range += *body;
+    });
+    return range;
+}
+
 imap::FlagSave ImapMailboxBackend::SaveFlags(const std::string& folder, std::uint32_t uid,
                                              unsigned flags,
                                              const std::vector<std::string>& keywords,

@@ -586,6 +586,118 @@ TEST(ImapSessionTest, NoopReportsWhatChangedElsewhere) {
               "* 3 FETCH (UID 10)\r\nb OK FETCH completed\r\n");
 }
 
+// A MIME message whose third part is `third` (written as lines of 76 octets).
+std::string ThirdPart(std::size_t size) {
+    std::string lines;
+    while (lines.size() < size)
+        lines += std::string(76, 'y') + "\r\n";
+    return lines;
+}
+const std::string kPartsHeader = "Subject: parts\r\nContent-Type: multipart/mixed; boundary=b\r\n";
+std::string PartsBody(const std::string& third) {
+    return "--b\r\nContent-Type: text/plain\r\n\r\nfirst part\r\n"
+           "--b\r\nContent-Type: text/html\r\n\r\n<p>second</p>\r\n"
+           "--b\r\nContent-Type: application/octet-stream\r\n\r\n" +
+           third + "--b--\r\n";
+}
+
+// Partial fetches and sections, of a small message (read whole) and of one of 2 MB (read in
+// ranges): the same answers, whichever way the text was read.
+TEST(ImapSessionTest, PartialFetchesAndSectionsGiveTheSameOctetsHoweverTheMessageIsRead) {
+    const auto headerSize = kPartsHeader.size() + 2;
+    struct Case {
+        std::string item;
+        std::string expect; // the literal's content; or, starting with "~", text of the answer
+        // Only the end of the message tells: the last part's end, a part that is not there.
+        bool toTheEnd = false;
+    };
+    const Case cases[] = {
+        {"BODY.PEEK[1]", "first part"},
+        {"BODY.PEEK[2]", "<p>second</p>"},
+        {"BODY.PEEK[2]<3.6>", "second"},
+        {"BODY.PEEK[2]<10.100>", "/p>"}, // beyond the end: what there is
+        {"BODY.PEEK[2]<13.5>", ""},      // at the end
+        {"BODY.PEEK[2]<100.5>", ""},     // past the end
+        {"BODY.PEEK[2]<0.0>", "~BAD a partial fetch must ask for at least one octet"},
+        {"BODY.PEEK[2.MIME]", "Content-Type: text/html\r\n\r\n"},
+        {"BODY.PEEK[3.MIME]", "Content-Type: application/octet-stream\r\n\r\n"},
+        {"BODY.PEEK[3]<0.5>", "yyyyy", true},
+        {"BODY.PEEK[4]", "", true},
+        {"BODY.PEEK[1.TEXT]", ""}, // a text part has no TEXT of its own
+        {"BODY.PEEK[]<0.7>", "Subject"},
+        {"BODY.PEEK[]<" + std::to_string(headerSize - 2) + ".6>", "\r\n--b\r"}, // header, body
+        {"BODY.PEEK[TEXT]<0.3>", "--b"},
+        {"BODY.PEEK[HEADER.FIELDS (Subject)]<2.5>", "bject"},
+        {"BINARY.PEEK[1]", "~BAD"},
+    };
+    for (const std::size_t third : {std::size_t(3), std::size_t(2) << 20}) {
+        SCOPED_TRACE(third);
+        Shared shared;
+        TestBackend backend(shared);
+        backend.Add(backend.folders["Inbox"], 20, 0, {}, kPartsHeader, PartsBody(ThirdPart(third)));
+        Session session(backend, {});
+        ASSERT_TRUE(Begin(session, Selected));
+        for (const auto& c : cases) {
+            const std::uint64_t readBefore = shared.octetsReadInRanges;
+            const auto got = session.Receive("a UID FETCH 20 " + c.item + "\r\n").bytes;
+            // Of the large message, only its start unless the end tells.
+            if (third > 3 && !c.toTheEnd) {
+                EXPECT_LT(shared.octetsReadInRanges - readBefore, 200u * 1024) << c.item;
+            }
+            if (c.expect.starts_with("~")) {
+                EXPECT_NE(got.find(c.expect.substr(1)), std::string::npos) << c.item << ": " << got;
+                continue;
+            }
+            const auto literal = "{" + std::to_string(c.expect.size()) + "}\r\n" + c.expect + ")";
+            EXPECT_NE(got.find(literal), std::string::npos) << c.item << ": " << got;
+            EXPECT_TRUE(got.ends_with("a OK UID FETCH completed\r\n")) << c.item;
+        }
+        // Nor was it read whole.
+        if (third > 3) {
+            EXPECT_EQ(shared.messagesRead, 0);
+        }
+        // The whole of it, asked for, is all there.
+        const auto whole = session.Receive("a UID FETCH 20 BODY.PEEK[3]\r\n").bytes;
+        const auto part = ThirdPart(third);
+        EXPECT_NE(whole.find("{" + std::to_string(part.size() - 2) + "}\r\n" +
+                             part.substr(0, part.size() - 2) + ")"),
+                  std::string::npos);
+    }
+}
+
+// A FETCH of many messages reads their texts together, in batches of bounded size.
+TEST(ImapSessionTest, FetchReadsTextsInBatchesOfBoundedSize) {
+    struct Case {
+        int messages;
+        std::size_t body;
+        int fewestBatches, mostBatches;
+    };
+    const Case cases[] = {
+        {100, 1000, 1, 1},      // all of them at once
+        {12, 200 * 1024, 3, 4}, // 2.4 MB: in batches of about 1 MB
+        {3, 3 << 20, 3, 3},     // larger than a batch: one each
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.messages);
+        Shared shared;
+        TestBackend backend(shared, c.messages, c.body);
+        Session session(backend, {});
+        ASSERT_TRUE(Begin(session, Selected));
+        std::string answer;
+        for (auto output = session.Receive("a FETCH 1:* BODY.PEEK[]\r\n");;
+             output = session.Receive("")) {
+            answer += output.bytes;
+            if (!output.pending)
+                break;
+        }
+        EXPECT_TRUE(answer.ends_with("a OK FETCH completed\r\n"));
+        EXPECT_EQ(std::count(answer.begin(), answer.end(), '{'), c.messages);
+        EXPECT_EQ(shared.messagesRead, c.messages);
+        EXPECT_GE(shared.batchesRead, c.fewestBatches);
+        EXPECT_LE(shared.batchesRead, c.mostBatches);
+    }
+}
+
 } // namespace
 
 // The Inbox's messages have the mod-sequences 2, 3 and 4 (UIDs 3, 5 and 9), its HIGHESTMODSEQ

@@ -29,8 +29,10 @@ inline constexpr const char* kSecretDetail = "disk I/O error in /srv/exhost/stor
 // What the backends of one test share.
 struct Shared {
     std::atomic<bool> failing = false;
-    std::atomic<int> logins = 0; // passwords checked
-    std::atomic<int> messagesRead = 0;
+    std::atomic<int> logins = 0;                       // passwords checked
+    std::atomic<int> messagesRead = 0;                 // whole, alone or in batches
+    std::atomic<int> batchesRead = 0;                  // calls of Messages
+    std::atomic<std::uint64_t> octetsReadInRanges = 0; // by MessageRange
     std::atomic<int> opens = 0;    // folders opened (SELECT, NOOP, an idling session's look)
     std::atomic<int> arrivals = 0; // messages every session's Inbox has gained since it began
     servertest::Gate loginGate;
@@ -171,6 +173,26 @@ public:
         ++shared.messagesRead;
         auto found = texts.find(uid);
         return found == texts.end() ? std::nullopt : std::optional(found->second);
+    }
+    std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
+        FailIfAsked();
+        ++shared.batchesRead;
+        std::vector<std::optional<std::string>> messages;
+        for (const auto uid : uids)
+            messages.push_back(Message(folder, uid));
+        return messages;
+    }
+    std::optional<std::string> MessageRange(const std::string&, std::uint32_t uid,
+                                            std::uint64_t offset, std::uint64_t count) override {
+        FailIfAsked();
+        auto found = texts.find(uid);
+        if (found == texts.end())
+            return std::nullopt;
+        auto range =
+            offset < found->second.size() ? found->second.substr(offset, count) : std::string();
+        shared.octetsReadInRanges += range.size();
+        return range;
     }
     FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
                        const std::vector<std::string>& keywords,
