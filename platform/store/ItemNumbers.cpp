@@ -191,6 +191,35 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
     std::lock_guard lock(mutex_);
     NumberUnnumbered(folder.key);
     numbers = StoredNumbers(folder.key);
+    return ReadNumberedItems(folder.key, -1, names, sizesOnly);
+}
+
+std::vector<NumberedItem> Store::NumberedItemsChangedSince(const ItemLocation& folder,
+                                                           std::int64_t since,
+                                                           FolderNumbers& numbers,
+                                                           std::vector<std::int64_t>& present,
+                                                           const std::set<std::string>& names,
+                                                           const std::set<std::string>& sizesOnly) {
+    std::lock_guard lock(mutex_);
+    NumberUnnumbered(folder.key);
+    std::vector<NumberedItem> items;
+    ReadTogether([&] {
+        numbers = StoredNumbers(folder.key);
+        items = ReadNumberedItems(folder.key, since, names, sizesOnly);
+        present.clear();
+        auto query = db_->Prepared("SELECT n.number FROM item_numbers n "
+                                   "JOIN items i ON i.id = n.item_id "
+                                   "WHERE n.folder_key = ?1 AND i.is_folder = 0 ORDER BY n.number");
+        query.Bind(1, folder.key);
+        while (query.Step())
+            present.push_back(query.Integer(0));
+    });
+    return items;
+}
+
+std::vector<NumberedItem> Store::ReadNumberedItems(const std::string& folderKey, std::int64_t since,
+                                                   const std::set<std::string>& names,
+                                                   const std::set<std::string>& sizesOnly) {
     std::vector<NumberedItem> items;
     // The names go to SQLite as JSON arrays, so that only the rows wanted are read at all.
     auto query = db_->Prepared(
@@ -201,8 +230,8 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
         "LEFT JOIN properties p ON p.item_id = i.id AND "
         "(p.name IN (SELECT value FROM json_each(?2)) OR p.name IN (SELECT value FROM "
         "json_each(?3))) "
-        "WHERE n.folder_key = ?1 AND i.is_folder = 0 ORDER BY n.number");
-    query.Bind(1, folder.key).Bind(2, JsonArray(names)).Bind(3, JsonArray(sizesOnly));
+        "WHERE n.folder_key = ?1 AND i.is_folder = 0 AND n.changed > ?4 ORDER BY n.number");
+    query.Bind(1, folderKey).Bind(2, JsonArray(names)).Bind(3, JsonArray(sizesOnly)).Bind(4, since);
     while (query.Step()) {
         const auto number = query.Integer(0);
         if (items.empty() || items.back().number != number) {
@@ -212,7 +241,7 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
             numbered.changed = query.Integer(8);
             numbered.item.id = query.Integer(2);
             numbered.item.key = query.Text(3);
-            numbered.item.parentKey = folder.key;
+            numbered.item.parentKey = folderKey;
             items.push_back(std::move(numbered));
         }
         if (query.IsNull(4))

@@ -184,6 +184,15 @@ public:
     std::vector<NumberedItem> NumberedItems(const ItemLocation& folder, FolderNumbers& numbers,
                                             const std::set<std::string>& names,
                                             const std::set<std::string>& sizesOnly = {});
+    // The folder's items changed after the count `since` (made or saved since: their
+    // NumberedItem::changed is higher), read as NumberedItems reads them, and in `present` the
+    // numbers of all its items now, ascending; one state of the store. A reader that holds the
+    // folder's items as they stood at `since` brings them up to date without reading the others.
+    std::vector<NumberedItem>
+    NumberedItemsChangedSince(const ItemLocation& folder, std::int64_t since,
+                              FolderNumbers& numbers, std::vector<std::int64_t>& present,
+                              const std::set<std::string>& names,
+                              const std::set<std::string>& sizesOnly = {});
     // The folder's numbers as they stand (the first look at a folder fixes its validity).
     FolderNumbers NumbersOf(const ItemLocation& folder);
     // Each item of a folder can be claimed as new by one reader only, the first to look: the
@@ -250,6 +259,10 @@ private:
     ItemNumber NumberItem(std::int64_t itemId, const std::string& folderKey,
                           std::optional<std::int64_t> received = std::nullopt);
     FolderNumbers StoredNumbers(const std::string& folderKey);
+    // The folder's items changed after `since` (-1: all of them), with the properties asked for.
+    std::vector<NumberedItem> ReadNumberedItems(const std::string& folderKey, std::int64_t since,
+                                                const std::set<std::string>& names,
+                                                const std::set<std::string>& sizesOnly);
     void NumberUnnumbered(const std::string& folderKey);
     // Makes NumberUnnumbered look again at the folder and those below it.
     void ForgetNumberedBelow(const std::string& folderKey);

@@ -149,6 +149,14 @@ void FolderCache::Keep(const std::string& folderKey, std::int64_t changes,
     }
 }
 
+FolderCache::Kept FolderCache::Latest(const std::string& folderKey) {
+    std::lock_guard lock(mutex_);
+    auto found = entries_.find(folderKey);
+    if (found == entries_.end())
+        return {};
+    return {found->second.changes, found->second.snapshot};
+}
+
 std::size_t FolderCache::Held() {
     std::lock_guard lock(mutex_);
     return held_;
@@ -311,6 +319,57 @@ void ImapMailboxBackend::SetSubscribed(const std::string& name, bool subscribed)
     store_->Save(save);
 }
 
+namespace {
+
+// The properties a folder's message list is made of; the body only for its size.
+const std::set<std::string>& SummaryNames() {
+    static const auto names = [] {
+        std::set<std::string> made = {store::kContentClass, store::kTransportMessageHeaders,
+                                      store::kKeywords};
+        for (const auto& entry : kFlagProperties)
+            made.insert(entry.name);
+        return made;
+    }();
+    return names;
+}
+const std::set<std::string> kSizeOnly = {store::kTextDescription};
+
+// A message's place in its folder's list; nothing for an item that is no message.
+std::optional<imap::MessageSummary> SummaryOf(const store::NumberedItem& numbered) {
+    const auto& properties = numbered.item.properties;
+    if (!IsMessage(properties))
+        return std::nullopt;
+    imap::MessageSummary summary;
+    summary.uid = static_cast<std::uint32_t>(numbered.number);
+    summary.internalDate = numbered.received;
+    summary.modseq = ModseqOf(numbered.changed);
+    summary.header = std::make_shared<const std::string>(
+        TextOf(properties, store::kTransportMessageHeaders) + "\r\n");
+    const auto body = numbered.sizes.find(store::kTextDescription);
+    summary.size = summary.header->size() +
+                   static_cast<std::uint64_t>(body == numbered.sizes.end() ? 0 : body->second);
+    for (const auto& entry : kFlagProperties) {
+        auto found = properties.find(entry.name);
+        if (found != properties.end() && found->second.IsBool() && found->second.Bool())
+            summary.flags |= entry.flag;
+    }
+    if (auto keywords = properties.find(store::kKeywords); keywords != properties.end())
+        summary.keywords = KeywordsOf(keywords->second);
+    // Made once per change of the message, for every session that fetches it.
+    summary.envelope = std::make_shared<const std::string>(imap::Envelope(*summary.header));
+    return summary;
+}
+
+std::shared_ptr<imap::FolderSnapshot> SnapshotOf(const store::FolderNumbers& numbers) {
+    auto snapshot = std::make_shared<imap::FolderSnapshot>();
+    snapshot->uidValidity = static_cast<std::uint32_t>(numbers.validity);
+    snapshot->uidNext = static_cast<std::uint32_t>(numbers.next);
+    snapshot->highestModseq = ModseqOf(numbers.changes);
+    return snapshot;
+}
+
+} // namespace
+
 std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::string& folder) {
     const auto location = store_->Locate(FolderUrl(folder));
     const auto item = store_->Find(location);
@@ -321,46 +380,53 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
     const auto current = store_->NumbersOf(location);
     if (auto cached = cache_->Find(location.key, current.changes))
         return cached;
-    store::FolderNumbers numbers;
-    std::set<std::string> names = {store::kContentClass, store::kTransportMessageHeaders,
-                                   store::kKeywords};
-    for (const auto& entry : kFlagProperties)
-        names.insert(entry.name);
-    // The body is only needed for its size here.
-    const auto items = store_->NumberedItems(location, numbers, names, {store::kTextDescription});
-    auto made = std::make_shared<imap::FolderSnapshot>();
-    auto& snapshot = *made;
-    snapshot.uidValidity = static_cast<std::uint32_t>(numbers.validity);
-    snapshot.uidNext = static_cast<std::uint32_t>(numbers.next);
-    snapshot.highestModseq = ModseqOf(numbers.changes);
-    snapshot.messages.reserve(items.size());
-    for (const auto& numbered : items) {
-        const auto& properties = numbered.item.properties;
-        if (!IsMessage(properties))
-            continue;
-        imap::MessageSummary summary;
-        summary.uid = static_cast<std::uint32_t>(numbered.number);
-        summary.internalDate = numbered.received;
-        summary.modseq = ModseqOf(numbered.changed);
-        summary.header = std::make_shared<const std::string>(
-            TextOf(properties, store::kTransportMessageHeaders) + "\r\n");
-        const auto body = numbered.sizes.find(store::kTextDescription);
-        summary.size = summary.header->size() +
-                       static_cast<std::uint64_t>(body == numbered.sizes.end() ? 0 : body->second);
-        for (const auto& entry : kFlagProperties) {
-            auto found = properties.find(entry.name);
-            if (found != properties.end() && found->second.IsBool() && found->second.Bool())
-                summary.flags |= entry.flag;
-        }
-        if (auto keywords = properties.find(store::kKeywords); keywords != properties.end())
-            summary.keywords = KeywordsOf(keywords->second);
-        // Made once per change of the folder, for every session that fetches it.
-        summary.envelope = std::make_shared<const std::string>(imap::Envelope(*summary.header));
-        snapshot.messages.push_back(std::move(summary));
+    std::shared_ptr<const imap::FolderSnapshot> made;
+    if (const auto earlier = cache_->Latest(location.key);
+        earlier.snapshot && earlier.changes < current.changes)
+        made = Refreshed(location, *earlier.snapshot, earlier.changes);
+    if (!made) {
+        store::FolderNumbers numbers;
+        const auto items = store_->NumberedItems(location, numbers, SummaryNames(), kSizeOnly);
+        auto snapshot = SnapshotOf(numbers);
+        snapshot->messages.reserve(items.size());
+        for (const auto& numbered : items)
+            if (auto summary = SummaryOf(numbered))
+                snapshot->messages.push_back(std::move(*summary));
+        made = std::move(snapshot);
     }
-    std::shared_ptr<const imap::FolderSnapshot> kept = std::move(made);
-    cache_->Keep(location.key, current.changes, kept);
-    return kept;
+    cache_->Keep(location.key, current.changes, made);
+    return made;
+}
+
+std::shared_ptr<const imap::FolderSnapshot>
+ImapMailboxBackend::Refreshed(const store::ItemLocation& location,
+                              const imap::FolderSnapshot& earlier, std::int64_t since) {
+    store::FolderNumbers numbers;
+    std::vector<std::int64_t> present;
+    const auto changed = store_->NumberedItemsChangedSince(location, since, numbers, present,
+                                                           SummaryNames(), kSizeOnly);
+    if (static_cast<std::uint32_t>(numbers.validity) != earlier.uidValidity)
+        return nullptr; // another folder of that name now
+    auto snapshot = SnapshotOf(numbers);
+    snapshot->messages.reserve(present.size());
+    auto next = changed.begin();
+    auto kept = earlier.messages.begin();
+    for (const auto number : present) {
+        while (next != changed.end() && next->number < number)
+            ++next;
+        while (kept != earlier.messages.end() && kept->uid < number)
+            ++kept;
+        if (next != changed.end() && next->number == number) {
+            if (auto summary = SummaryOf(*next))
+                snapshot->messages.push_back(std::move(*summary));
+        } else if (kept != earlier.messages.end() && kept->uid == number) {
+            snapshot->messages.push_back(*kept); // unchanged: its header and envelope shared
+        } else if (number >= earlier.uidNext) {
+            // New since and yet not read as changed: the counts do not tell the whole story.
+            return nullptr;
+        } // else an item that is no message, as before
+    }
+    return snapshot;
 }
 
 std::string ImapMailboxBackend::ChangeToken(const std::string& folder) {

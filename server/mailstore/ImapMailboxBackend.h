@@ -21,7 +21,8 @@
 
 namespace platform::store {
 class Store;
-}
+struct ItemLocation;
+} // namespace platform::store
 
 namespace server::mailstore {
 
@@ -59,6 +60,12 @@ public:
     // The list read when the folder's change count was `changes`, if that is the one kept.
     std::shared_ptr<const imap::FolderSnapshot> Find(const std::string& folderKey,
                                                      std::int64_t changes);
+    // The list kept for the folder, whatever its count: a base to bring up to date.
+    struct Kept {
+        std::int64_t changes = -1;
+        std::shared_ptr<const imap::FolderSnapshot> snapshot;
+    };
+    Kept Latest(const std::string& folderKey);
     void Keep(const std::string& folderKey, std::int64_t changes,
               std::shared_ptr<const imap::FolderSnapshot> snapshot);
     // Octets the kept lists hold, as estimated.
@@ -121,6 +128,11 @@ private:
     // The URL of the message with that number, if it is still there.
     std::optional<std::string> MessageUrl(const std::string& folder, std::uint32_t uid);
     std::string FolderUrl(const std::string& folder) const;
+    // The folder's list brought up to date from one made when its change count was `since`,
+    // reading only the items changed since; null when that cannot be trusted.
+    std::shared_ptr<const imap::FolderSnapshot>
+    Refreshed(const platform::store::ItemLocation& location, const imap::FolderSnapshot& earlier,
+              std::int64_t since);
 
     platform::host::ServerFolder folder_;
     std::shared_ptr<LoginCheck> logins_;

@@ -66,3 +66,35 @@ TEST_F(NumberedReadsTest, TextRangeCutsTheStoredOctets) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatAreLeft) {
+    const auto folder = store->Locate(kFileBase + "/alice/Inbox");
+    FolderNumbers numbers;
+    std::vector<std::int64_t> present;
+    const auto since = store->NumbersOf(folder).changes;
+    EXPECT_TRUE(
+        store->NumberedItemsChangedSince(folder, since, numbers, present, {kSubject}).empty());
+    EXPECT_EQ(present, (std::vector<std::int64_t>{1, 2, 3}));
+    // The second saved, the third removed, a fourth made.
+    PendingSave save;
+    save.location = store->Locate(store->UrlOf(*store->KeyOfNumber(inbox, 2), folder.url));
+    save.properties = store->Read(save.location).properties;
+    save.Set(kSubject, Variant(std::string("changed")));
+    store->Save(save);
+    store->DeleteItems(folder.Url(), {3});
+    DeliverMessage(*store, kFileBase + "/alice", "Subject: new\n\nfourth\n");
+    const auto changed =
+        store->NumberedItemsChangedSince(folder, since, numbers, present, {kSubject});
+    EXPECT_EQ(present, (std::vector<std::int64_t>{1, 2, 4}));
+    ASSERT_EQ(changed.size(), 2u);
+    EXPECT_EQ(changed[0].number, 2);
+    EXPECT_EQ(changed[0].item.properties.at(kSubject).Text(), "changed");
+    EXPECT_EQ(changed[1].number, 4);
+    EXPECT_EQ(numbers.changes, store->NumbersOf(folder).changes);
+    // From the count before any of it: everything.
+    EXPECT_EQ(store->NumberedItemsChangedSince(folder, -1, numbers, present, {}).size(), 3u);
+}
+
+} // namespace
