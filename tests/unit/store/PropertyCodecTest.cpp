@@ -217,6 +217,19 @@ TEST_F(ItemNumbers, ASaveGivesBackTheNumberAndStoresTheReceivedTimeItWasGiven) {
     auto store = Open();
     Add(*store, "existing");
     const std::int64_t appended = 1234567890; // 2009-02-13T23:31:30Z
+    // Saves a new item (or folder) `name` in the Inbox with the received time, if given.
+    const auto saveNew = [&](const std::string& name, std::optional<std::int64_t> received,
+                             bool folder = false) {
+        auto save = store->NewItem(store->Locate(kInbox + "/" + name));
+        if (received)
+            save.received = *received;
+        if (folder) {
+            save.isFolder = true;
+            save.Set(store::kIsFolder, platform::Variant(true));
+        }
+        store->Save(save);
+        return save.number;
+    };
     const struct {
         const char* name;
         std::function<std::int64_t()> save;   // returns the number the save gave
@@ -224,29 +237,11 @@ TEST_F(ItemNumbers, ASaveGivesBackTheNumberAndStoresTheReceivedTimeItWasGiven) {
         std::optional<std::int64_t> received; // unset: the time of the save
         bool numbered = true;                 // the save gives a number
     } rows[] = {
-        {"a new item with its received time",
-         [&] {
-             auto save = store->NewItem(store->Locate(kInbox + "/appended"));
-             save.received = appended;
-             store->Save(save);
-             return save.number;
-         },
+        {"a new item with its received time", [&] { return saveNew("appended", appended); },
          "appended", appended},
-        {"a new item without one",
-         [&] {
-             auto save = store->NewItem(store->Locate(kInbox + "/now"));
-             store->Save(save);
-             return save.number;
-         },
-         "now", std::nullopt},
-        {"a new item replacing another",
-         [&] {
-             auto save = store->NewItem(store->Locate(kInbox + "/existing"));
-             save.received = 0;
-             store->Save(save);
-             return save.number;
-         },
-         "existing", 0},
+        {"a new item without one", [&] { return saveNew("now", std::nullopt); }, "now",
+         std::nullopt},
+        {"a new item replacing another", [&] { return saveNew("existing", 0); }, "existing", 0},
         {"a prepared save",
          [&] {
              auto save = store->NewItem(store->Locate(kInbox + "/prepared"));
@@ -269,15 +264,8 @@ TEST_F(ItemNumbers, ASaveGivesBackTheNumberAndStoresTheReceivedTimeItWasGiven) {
              return save.number;
          },
          "appended", appended, false},
-        {"a new folder",
-         [&] {
-             auto save = store->NewItem(store->Locate(kInbox + "/Folder"));
-             save.isFolder = true;
-             save.Set(store::kIsFolder, platform::Variant(true));
-             store->Save(save);
-             return save.number;
-         },
-         "", std::nullopt, false},
+        {"a new folder", [&] { return saveNew("Folder", std::nullopt, true); }, "", std::nullopt,
+         false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
