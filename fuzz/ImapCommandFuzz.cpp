@@ -44,7 +44,7 @@ public:
         MessageSummary summary;
         summary.uid = folder.uidNext++;
         summary.keywords = {"k@x", "a b"};
-        summary.header = header;
+        summary.header = std::make_shared<const std::string>(header);
         summary.size = header.size() + body.size();
         folder.messages.push_back(summary);
         texts[{path, summary.uid}] = header + body;
@@ -133,8 +133,9 @@ public:
         for (const auto& message : source)
             if (std::find(uids.begin(), uids.end(), message.uid) != uids.end()) {
                 saved.sources.push_back(message.uid);
-                saved.uids.push_back(Add(to, message.header,
-                                         texts[{from, message.uid}].substr(message.header.size())));
+                saved.uids.push_back(
+                    Add(to, *message.header,
+                        texts[{from, message.uid}].substr(message.header->size())));
             }
         return saved;
     }

@@ -18,7 +18,9 @@ struct MessageSummary {
     std::vector<std::string> keywords; // the store's keywords, as stored
     long long internalDate = 0;        // seconds since 1970, UTC: when the message arrived
     std::uint64_t size = 0;            // octets of the message as FETCH returns it
-    std::string header;                // the header block with the empty line that ends it
+    // The header block with the empty line that ends it; shared, as every session that selects
+    // the folder holds the message.
+    std::shared_ptr<const std::string> header = std::make_shared<const std::string>();
     // The ENVELOPE, when the backend keeps it made already (it is then shared, not copied).
     std::shared_ptr<const std::string> envelope;
 };

@@ -228,7 +228,7 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
             if (summary.envelope)
                 out += *summary.envelope;
             else
-                out += Envelope(summary.header);
+                out += Envelope(*summary.header);
             break;
         case Kind::BodyStructure:
         case Kind::Body: {
@@ -241,7 +241,7 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
         case Kind::Section: {
             std::optional<std::string> bytes;
             if (item.section == "HEADER" || item.section.starts_with("HEADER.FIELDS")) {
-                bytes = SectionBytes(summary.header, item.section, item.fields);
+                bytes = SectionBytes(*summary.header, item.section, item.fields);
             } else {
                 const auto* whole = message();
                 if (!whole)

@@ -201,7 +201,7 @@ private:
 
 bool HeaderHolds(const MessageSummary& summary, const std::string& field,
                  const std::string& foldedText) {
-    for (const auto& candidate : message::ReadHeaderFields(summary.header))
+    for (const auto& candidate : message::ReadHeaderFields(*summary.header))
         if (platform::text::EqualsIgnoreCase(candidate.name, field) &&
             ContainsFolded(candidate.value, foldedText))
             return true;
@@ -209,7 +209,7 @@ bool HeaderHolds(const MessageSummary& summary, const std::string& field,
 }
 
 std::optional<long long> SentDay(const MessageSummary& summary) {
-    const auto date = message::FieldValue(message::ReadHeaderFields(summary.header), "Date");
+    const auto date = message::FieldValue(message::ReadHeaderFields(*summary.header), "Date");
     if (!date)
         return std::nullopt;
     const auto seconds = message::ParseMessageDate(*date);

@@ -97,7 +97,7 @@ std::optional<std::string> DirectoryLoginCheck::Check(const std::string& name,
 std::size_t OctetsOf(const imap::FolderSnapshot& snapshot) {
     std::size_t octets = sizeof snapshot;
     for (const auto& message : snapshot.messages) {
-        octets += sizeof message + message.header.capacity();
+        octets += sizeof message + message.header->capacity();
         if (message.envelope)
             octets += sizeof *message.envelope + message.envelope->capacity();
         for (const auto& keyword : message.keywords)
@@ -332,9 +332,10 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
         imap::MessageSummary summary;
         summary.uid = static_cast<std::uint32_t>(numbered.number);
         summary.internalDate = numbered.received;
-        summary.header = TextOf(properties, store::kTransportMessageHeaders) + "\r\n";
+        summary.header = std::make_shared<const std::string>(
+            TextOf(properties, store::kTransportMessageHeaders) + "\r\n");
         const auto body = numbered.sizes.find(store::kTextDescription);
-        summary.size = summary.header.size() +
+        summary.size = summary.header->size() +
                        static_cast<std::uint64_t>(body == numbered.sizes.end() ? 0 : body->second);
         for (const auto& entry : kFlagProperties) {
             auto found = properties.find(entry.name);
@@ -344,7 +345,7 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
         if (auto keywords = properties.find(store::kKeywords); keywords != properties.end())
             summary.keywords = KeywordsOf(keywords->second);
         // Made once per change of the folder, for every session that fetches it.
-        summary.envelope = std::make_shared<const std::string>(imap::Envelope(summary.header));
+        summary.envelope = std::make_shared<const std::string>(imap::Envelope(*summary.header));
         snapshot.messages.push_back(std::move(summary));
     }
     std::shared_ptr<const imap::FolderSnapshot> kept = std::move(made);

@@ -17,7 +17,7 @@ std::shared_ptr<const FolderSnapshot> Folder(int messages) {
     for (int i = 0; i < messages; ++i) {
         folder->messages.emplace_back();
         folder->messages.back().uid = static_cast<std::uint32_t>(i + 1);
-        folder->messages.back().header = std::string(1000, 'h');
+        folder->messages.back().header = std::make_shared<const std::string>(1000, 'h');
     }
     return folder;
 }

@@ -69,10 +69,10 @@ public:
         summary.flags = flags;
         summary.keywords = std::move(keywords);
         summary.internalDate = 1796637600 + uid; // 7-Dec-2026 10:00:00 UTC
-        summary.header = header + "\r\n";
-        summary.size = summary.header.size() + body.size();
+        summary.header = std::make_shared<const std::string>(header + "\r\n");
+        summary.size = summary.header->size() + body.size();
         folder.messages.push_back(summary);
-        texts[uid] = summary.header + body;
+        texts[uid] = *summary.header + body;
     }
 
     LoginOutcome Login(const std::string& name, const std::string& password) override {
@@ -154,8 +154,8 @@ public:
             for (int i = 0; i < shared.arrivals; ++i) {
                 auto arrived = MessageSummary{};
                 arrived.uid = 1000 + static_cast<std::uint32_t>(i);
-                arrived.header = "Subject: arrived\r\n\r\n";
-                arrived.size = arrived.header.size();
+                arrived.header = std::make_shared<const std::string>("Subject: arrived\r\n\r\n");
+                arrived.size = arrived.header->size();
                 snapshot->messages.push_back(arrived);
                 snapshot->uidNext = arrived.uid + 1;
             }
