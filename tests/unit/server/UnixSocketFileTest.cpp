@@ -57,14 +57,6 @@ protected:
     // A group the test may give a file to: another than its own when it runs as root.
     static std::string SomeGroup() { return std::to_string(::geteuid() == 0 ? 4242 : ::getgid()); }
 
-    // Whether a client reaches a listener at the socket's path.
-    void ExpectAnswers() {
-        Local::socket client(io);
-        boost::system::error_code error;
-        client.connect(Local::endpoint(socket.string()), error);
-        EXPECT_FALSE(error) << error.message();
-    }
-
     // The folder's entries besides the socket (the private folder must not stay behind).
     std::vector<std::string> OtherEntries() const {
         std::vector<std::string> names;
@@ -169,7 +161,10 @@ TEST_P(SocketAccess, TheSocketHasItsModeAndGroupAndAnswers) {
     EXPECT_EQ(status.st_gid,
               GetParam().withGroup ? static_cast<gid_t>(std::stoul(group)) : ::getegid());
     EXPECT_EQ(OtherEntries(), std::vector<std::string>{});
-    ExpectAnswers();
+    Local::socket client(io);
+    boost::system::error_code error;
+    client.connect(Local::endpoint(socket.string()), error);
+    EXPECT_FALSE(error) << error.message();
 }
 
 INSTANTIATE_TEST_SUITE_P(, SocketAccess,
@@ -183,7 +178,11 @@ TEST_F(SocketFolder, AStaleSocketIsReplaced) {
     ASSERT_TRUE(S_ISSOCK(stale.st_mode));
     auto listening = Listen("");
     EXPECT_TRUE(S_ISSOCK(StatusOf(socket).st_mode));
-    ExpectAnswers(); // the stale one would refuse the connection
+    // The stale one would refuse the connection.
+    Local::socket client(io);
+    boost::system::error_code error;
+    client.connect(Local::endpoint(socket.string()), error);
+    EXPECT_FALSE(error) << error.message();
     EXPECT_EQ(OtherEntries(), std::vector<std::string>{});
 }
 
