@@ -9,6 +9,12 @@ OPERATION: fetch-all     UID FETCH 1:* (UID FLAGS RFC822.SIZE ENVELOPE) on a sel
            login-select  connect, LOGIN, SELECT INBOX, LOGOUT
            select        SELECT INBOX (read-only) after one LOGIN
            handshake     connect and read the greeting (over TLS: a full handshake each time)
+           bodies        UID FETCH 1:* BODY.PEEK[] on a selected INBOX; a second line gives the
+                         fastest fetch-all of the same runs, each run measuring both in turn
+           append        1,000 APPENDs of 4 KB messages, one command each, into a new folder
+           move          UID MOVE of 1,000 messages from INBOX to "Moved" (moved back after)
+           partial       UID FETCH 1 BODY.PEEK[]<0.65536> in the folder "Large"
+           section       UID FETCH 2 BODY.PEEK[2] in the folder "Large"
 """
 
 import imaplib
@@ -26,6 +32,59 @@ def connect(port):
 
 # SELECT of a folder with a million keywords answers with lines of megabytes.
 imaplib._MAXLINE = 1 << 30
+
+ENVELOPES = "(UID FLAGS RFC822.SIZE ENVELOPE)"
+
+
+def timed(call):
+    start = time.perf_counter()
+    typ, data = call()
+    elapsed = time.perf_counter() - start
+    if typ != "OK":
+        raise SystemExit(f"failed: {data}")
+    return elapsed, data
+
+
+def message_of(size, i):
+    """A message of `size` octets, like a 4 KB mail a client saves into its Sent folder."""
+    text = (f"From: Owner <owner@example.com>\r\nTo: friend{i}@partner.example.org\r\n"
+            f"Subject: Appended {i}\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\n\r\n")
+    line = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.\r\n"
+    while len(text) + len(line) <= size:
+        text += line
+    return (text + "x" * (size - len(text) - 2) + "\r\n").encode()
+
+
+def literal_size(data):
+    """The size of the first literal of a FETCH answer."""
+    return sum(len(part[1]) for part in data if isinstance(part, tuple))
+
+
+def writing_runs(client, operation, runs):
+    best = None
+    if operation == "append":
+        messages = [message_of(4096, i) for i in range(1000)]
+        for run in range(runs):
+            folder = f"Appended{run}"
+            client.create(folder)
+            start = time.perf_counter()
+            for message in messages:
+                typ, data = client.append(folder, None, None, message)
+                if typ != "OK":
+                    raise SystemExit(f"append failed: {data}")
+            elapsed = time.perf_counter() - start
+            client.delete(folder)
+            best = elapsed if best is None else min(best, elapsed)
+        return best
+    client.create("Moved")
+    for _ in range(runs):
+        client.select("INBOX")
+        uids = client.uid("SEARCH", "ALL")[1][0].split()[:1000]
+        elapsed, data = timed(lambda: client.uid("MOVE", b",".join(uids).decode(), "Moved"))
+        client.select("Moved")
+        client.uid("MOVE", "1:*", "INBOX")
+        best = elapsed if best is None else min(best, elapsed)
+    return best
 
 
 def main(argv):
@@ -67,6 +126,38 @@ def main(argv):
         flags = client.response("FLAGS")[1][0]
         print(f"flags line {len(flags)} bytes", file=sys.stderr)
         client.logout()
+    elif operation in ("append", "move"):
+        client = connect(port)
+        client.login(user, password)
+        best = writing_runs(client, operation, runs)
+        client.logout()
+    elif operation in ("partial", "section"):
+        client = connect(port)
+        client.login(user, password)
+        client.select("Large", readonly=True)
+        item = "BODY.PEEK[]<0.65536>" if operation == "partial" else "BODY.PEEK[2]"
+        uid = "1" if operation == "partial" else "2"
+        for _ in range(runs):
+            elapsed, data = timed(lambda: client.uid("FETCH", uid, f"({item})"))
+            best = elapsed if best is None else min(best, elapsed)
+        print(f"octets {literal_size(data)}", file=sys.stderr)
+        client.logout()
+    elif operation == "bodies":
+        client = connect(port)
+        client.login(user, password)
+        client.select("INBOX", readonly=True)
+        envelopes = None
+        for _ in range(runs):
+            elapsed, _ = timed(lambda: client.uid("FETCH", "1:*", ENVELOPES))
+            envelopes = elapsed if envelopes is None else min(envelopes, elapsed)
+            elapsed, data = timed(lambda: client.uid("FETCH", "1:*", "(BODY.PEEK[])"))
+            best = elapsed if best is None else min(best, elapsed)
+        print(f"messages {sum(isinstance(part, tuple) for part in data)}, "
+              f"octets {literal_size(data)}", file=sys.stderr)
+        client.logout()
+        print(f"{best:.6f}")
+        print(f"{envelopes:.6f}")
+        return
     else:
         client = connect(port)
         client.login(user, password)
@@ -74,7 +165,7 @@ def main(argv):
         for _ in range(runs):
             start = time.perf_counter()
             if operation == "fetch-all":
-                typ, data = client.uid("FETCH", "1:*", "(UID FLAGS RFC822.SIZE ENVELOPE)")
+                typ, data = client.uid("FETCH", "1:*", ENVELOPES)
             else:
                 typ, data = client.uid("SEARCH", "KEYWORD", "x")
             elapsed = time.perf_counter() - start

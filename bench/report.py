@@ -266,6 +266,29 @@ row("IMAP over implicit TLS: `UID FETCH 1:* (UID FLAGS RFC822.SIZE ENVELOPE)`",
     "≤ 1.10 × plain text", lambda ratio: ratio <= 1.10, IMAP)
 row("IMAP over implicit TLS: connect (full handshake), LOGIN, SELECT INBOX, LOGOUT",
     lambda: imap("ImapLoginSelectLogoutTls"), "reported", None, IMAP)
+row("IMAP, 10,000 messages: `UID FETCH 1:* BODY.PEEK[]`, and its time / that of the envelope "
+    "fetch of the same run",
+    lambda: (f"{imap('ImapUidFetchAllBodies')[0]}, "
+             f"{find('imap_bench', r'BM_ImapUidFetchAllBodies.*')['ratio_to_envelopes']:.2f} × "
+             "the envelope fetch",
+             find("imap_bench", r"BM_ImapUidFetchAllBodies.*")["ratio_to_envelopes"]),
+    "≤ 1.5 × the envelope fetch", lambda ratio: ratio <= 1.5, IMAP)
+row("IMAP: `BODY.PEEK[]<0.65536>` of a 20 MB message", lambda: imap("ImapFetchPartialOfLarge"),
+    "< 2 ms", lambda value: value < 0.002, IMAP)
+row("IMAP: `BODY.PEEK[2]` (a small part) of a MIME message with a 20 MB attachment after it",
+    lambda: imap("ImapFetchSectionOfLarge"), "reported", None, IMAP)
+
+
+def imap_rate(name):
+    rate = find("imap_bench", rf"BM_{name}.*")["messages_per_s"]
+    return f"{rate:.0f} messages/s", rate
+
+
+row("IMAP: 1,000 APPENDs of 4 KB messages into one folder, one command each",
+    lambda: imap_rate("ImapAppendThousand"), "≥ 1,500 messages/s", lambda rate: rate >= 1500, IMAP)
+row("IMAP: `UID MOVE` of 1,000 messages from the Inbox to another folder",
+    lambda: imap_rate("ImapUidMoveThousand"), "≥ 5,000 messages/s", lambda rate: rate >= 5000,
+    IMAP)
 TLS = "taskset -c 0 build/default/bin/tls_bench"
 row("TLS: full handshakes per second on one core (server and client sides in one thread)",
     lambda: (f"{find('tls_bench', r'BM_FullHandshake.*')['items_per_second']:.0f}/s", None),

@@ -98,15 +98,41 @@ public:
         auto found = texts.find({folder, uid});
         return found == texts.end() ? std::nullopt : std::optional<std::string>(found->second);
     }
-    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                  const std::vector<std::string>& keywords) override {
-        for (auto& summary : folders[folder].messages)
+    std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
+        std::vector<std::optional<std::string>> messages;
+        for (const auto uid : uids)
+            messages.push_back(Message(folder, uid));
+        return messages;
+    }
+    std::optional<std::string> MessageRange(const std::string& folder, std::uint32_t uid,
+                                            std::uint64_t offset, std::uint64_t count) override {
+        auto whole = Message(folder, uid);
+        if (whole)
+            whole = offset < whole->size() ? whole->substr(offset, count) : std::string();
+        return whole;
+    }
+    FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                       const std::vector<std::string>& keywords,
+                       std::optional<std::uint64_t> unchangedSince) override {
+        auto& snapshot = folders[folder];
+        for (auto& summary : snapshot.messages)
             if (summary.uid == uid) {
+                if (unchangedSince && summary.modseq > *unchangedSince)
+                    return {FlagSave::Outcome::Modified, 0};
                 summary.flags = flags;
                 summary.keywords = keywords;
-                return true;
+                summary.modseq = ++snapshot.highestModseq;
+                return {FlagSave::Outcome::Saved, summary.modseq};
             }
-        return false;
+        return {};
+    }
+    std::uint32_t RecentFrom(const std::string& folder, std::uint32_t uidNext, bool take) override {
+        auto& from = recentFrom.try_emplace(folder, 1).first->second;
+        const auto first = std::min(from, uidNext);
+        if (take)
+            from = std::max(from, uidNext);
+        return first;
     }
     void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
         for (auto uid : uids)
@@ -143,6 +169,7 @@ public:
         {"Inbox", {1, 1, {}}}, {"Inbox/a", {3, 1, {}}}, {"Sent", {4, 1, {}}}};
     std::set<std::string> subscribed;
     std::map<std::pair<std::string, std::uint32_t>, std::string> texts;
+    std::map<std::string, std::uint32_t> recentFrom; // the first UID no session has taken
 };
 
 constexpr InputLimits kLimits{.maxLine = 200, .maxLiteral = 100, .maxCommand = 400};

@@ -71,36 +71,44 @@ FolderNumbers Store::StoredNumbers(const std::string& folderKey) {
     return {Now(), 1, 0};
 }
 
-std::int64_t Store::NumberItem(std::int64_t itemId, const std::string& folderKey,
-                               std::optional<std::int64_t> received) {
-    // One statement takes the folder's next number (making the folder's row on its first item).
+Store::ItemNumber Store::NumberItem(std::int64_t itemId, const std::string& folderKey,
+                                    std::optional<std::int64_t> received) {
+    // One statement takes the folder's next number and counts the change (making the folder's
+    // row on its first item).
     auto take = db_->Prepared(
         "INSERT INTO folder_numbers(folder_key, validity, next, changes) VALUES(?1, ?2, 2, 1) "
         "ON CONFLICT(folder_key) DO UPDATE SET next = next + 1, changes = changes + 1 "
-        "RETURNING next - 1");
+        "RETURNING next - 1, changes");
     take.Bind(1, folderKey).Bind(2, Now());
     if (!take.Step())
         ThrowDatabaseError(db_->Handle(), "numbering an item");
-    const auto number = take.Integer(0);
+    const ItemNumber numbered{take.Integer(0), take.Integer(1)};
     while (take.Step()) {
     }
-    db_->Prepared("INSERT INTO item_numbers(item_id, folder_key, number, received) "
-                  "VALUES(?1, ?2, ?3, ?4)")
+    db_->Prepared("INSERT INTO item_numbers(item_id, folder_key, number, received, changed) "
+                  "VALUES(?1, ?2, ?3, ?4, ?5)")
         .Bind(1, itemId)
         .Bind(2, folderKey)
-        .Bind(3, number)
+        .Bind(3, numbered.number)
         .Bind(4, received.value_or(Now()))
+        .Bind(5, numbered.changed)
         .Run();
     changedFolders_.insert(folderKey);
-    return number;
+    return numbered;
 }
 
-void Store::NoteChange(const std::string& folderKey, std::int64_t count) {
-    db_->Prepared("UPDATE folder_numbers SET changes = changes + ?2 WHERE folder_key = ?1")
-        .Bind(1, folderKey)
-        .Bind(2, count)
-        .Run();
+std::optional<std::int64_t> Store::NoteChange(const std::string& folderKey, std::int64_t count) {
+    auto note = db_->Prepared(
+        "UPDATE folder_numbers SET changes = changes + ?2 WHERE folder_key = ?1 RETURNING changes");
+    note.Bind(1, folderKey).Bind(2, count);
+    const bool counted = note.Step();
+    const auto changes = counted ? note.Integer(0) : 0;
+    while (counted && note.Step()) {
+    }
     changedFolders_.insert(folderKey);
+    if (!counted)
+        return std::nullopt;
+    return changes;
 }
 
 void Store::NumberUnnumbered(const std::string& folderKey) {
@@ -149,6 +157,34 @@ FolderNumbers Store::NumbersOf(const ItemLocation& folder) {
     return StoredNumbers(folder.key);
 }
 
+std::int64_t Store::FirstUnclaimed(const ItemLocation& folder) {
+    std::lock_guard lock(mutex_);
+    // Numbers begin at 1.
+    auto find = db_->Prepared("SELECT max(claimed, 1) FROM folder_numbers WHERE folder_key = ?1");
+    return find.Bind(1, folder.key).Step() ? find.Integer(0) : 1;
+}
+
+std::int64_t Store::ClaimNew(const ItemLocation& folder, std::int64_t upTo) {
+    std::lock_guard lock(mutex_);
+    // Read first: most looks find nothing new, and a write would cost a sync.
+    if (FirstUnclaimed(folder) >= upTo)
+        return upTo;
+    auto first = upTo;
+    WritingHere([&] {
+        // Read again inside the write: another reader may have claimed them meanwhile.
+        auto find =
+            db_->Prepared("SELECT max(claimed, 1) FROM folder_numbers WHERE folder_key = ?1");
+        if (!find.Bind(1, folder.key).Step() || find.Integer(0) >= upTo)
+            return;
+        first = find.Integer(0);
+        db_->Prepared("UPDATE folder_numbers SET claimed = ?2 WHERE folder_key = ?1")
+            .Bind(1, folder.key)
+            .Bind(2, upTo)
+            .Run();
+    });
+    return first;
+}
+
 std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, FolderNumbers& numbers,
                                                const std::set<std::string>& names,
                                                const std::set<std::string>& sizesOnly) {
@@ -160,7 +196,7 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
     auto query = db_->Prepared(
         "SELECT n.number, n.received, i.id, i.key, p.name, p.kind, "
         "CASE WHEN p.name IN (SELECT value FROM json_each(?3)) THEN NULL ELSE p.value END, "
-        "length(p.value) "
+        "length(p.value), n.changed "
         "FROM item_numbers n JOIN items i ON i.id = n.item_id "
         "LEFT JOIN properties p ON p.item_id = i.id AND "
         "(p.name IN (SELECT value FROM json_each(?2)) OR p.name IN (SELECT value FROM "
@@ -173,6 +209,7 @@ std::vector<NumberedItem> Store::NumberedItems(const ItemLocation& folder, Folde
             NumberedItem numbered;
             numbered.number = number;
             numbered.received = query.Integer(1);
+            numbered.changed = query.Integer(8);
             numbered.item.id = query.Integer(2);
             numbered.item.key = query.Text(3);
             numbered.item.parentKey = folder.key;

@@ -244,11 +244,11 @@ std::optional<std::string> Store::FindMailbox(const std::string& domain, const s
     return query.Text(0);
 }
 
-std::int64_t Store::InsertItem(const std::string& key, const std::string& parentKey,
-                               const std::string& domain, const std::string& mailbox,
-                               const std::string& path, bool isFolder,
-                               const PropertyMap& properties,
-                               std::optional<std::int64_t> received) {
+Store::ItemNumber Store::InsertItem(const std::string& key, const std::string& parentKey,
+                                    const std::string& domain, const std::string& mailbox,
+                                    const std::string& path, bool isFolder,
+                                    const PropertyMap& properties,
+                                    std::optional<std::int64_t> received) {
     db_->Prepared("INSERT INTO items(key, parent_key, domain, mailbox, path, is_folder, "
                   "content_class) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
         .Bind(1, key)
@@ -260,12 +260,12 @@ std::int64_t Store::InsertItem(const std::string& key, const std::string& parent
         .Bind(7, ContentClassKey(properties))
         .Run();
     const auto id = db_->LastInsertId();
-    const auto number = isFolder ? 0 : NumberItem(id, parentKey, received);
+    const auto numbered = isFolder ? ItemNumber{} : NumberItem(id, parentKey, received);
     std::set<std::string> names;
     for (const auto& [name, value] : properties)
         names.insert(name);
     WriteProperties(id, properties, names);
-    return number;
+    return numbered;
 }
 
 std::string Store::CreateMailbox(const std::string& domain, const std::string& alias,
@@ -532,18 +532,32 @@ void Store::Write(PendingSave& save) {
                                                          "by an item");
             // Replacing: the old item goes with its properties.
             db_->Prepared("DELETE FROM items WHERE key = ?1").Bind(1, save.location.key).Run();
-            save.number =
+            const auto numbered =
                 InsertItem(save.location.key, save.location.parentKey, save.location.domainName,
                            save.location.mailboxName, JoinPath(save.location.url.path),
                            save.isFolder, save.properties, save.received);
+            save.number = numbered.number;
+            save.changedAt = numbered.changed;
             return;
         }
-        auto find = db_->Prepared("SELECT id FROM items WHERE key = ?1");
+        auto find = db_->Prepared("SELECT i.id, n.changed FROM items i "
+                                  "LEFT JOIN item_numbers n ON n.item_id = i.id WHERE i.key = ?1");
         if (!find.Bind(1, save.location.key).Step())
             NotFound("The item \"" + save.location.Url() + "\" does not exist");
         const auto id = find.Integer(0);
+        // Read in the write, so that no other save comes between the look and the change.
+        if (save.unchangedSince && !find.IsNull(1) && find.Integer(1) > *save.unchangedSince)
+            throw Error(hr::DB_E_CONCURRENCYVIOLATION, "The item \"" + save.location.Url() +
+                                                           "\" has changed since " +
+                                                           std::to_string(*save.unchangedSince));
         WriteProperties(id, save.properties, save.changed);
-        NoteChange(save.location.parentKey);
+        if (const auto changes = NoteChange(save.location.parentKey)) {
+            db_->Prepared("UPDATE item_numbers SET changed = ?2 WHERE item_id = ?1")
+                .Bind(1, id)
+                .Bind(2, *changes)
+                .Run();
+            save.changedAt = *changes;
+        }
         if (save.changed.count(kContentClass))
             db_->Prepared("UPDATE items SET content_class = ?2 WHERE id = ?1")
                 .Bind(1, id)
@@ -756,12 +770,13 @@ void Store::RenameFolder(const std::string& fromUrl, const std::string& toUrl) {
         // deleted before give way, except that `next` never goes back: with the same validity
         // (both fixed in one second) a client would take new items for ones it knew.
         db_->Prepared(
-               "INSERT INTO folder_numbers(folder_key, validity, next, changes) "
-               "SELECT ?4 || substr(folder_key, length(?1) + 1), validity, next, changes + 1 "
-               "FROM folder_numbers "
+               "INSERT INTO folder_numbers(folder_key, validity, next, changes, claimed) "
+               "SELECT ?4 || substr(folder_key, length(?1) + 1), validity, next, changes + 1, "
+               "claimed FROM folder_numbers "
                "WHERE folder_key = ?1 OR (folder_key >= ?2 AND folder_key < ?3) "
                "ON CONFLICT(folder_key) DO UPDATE SET validity = excluded.validity, "
-               "next = max(next, excluded.next), changes = max(changes + 1, excluded.changes)")
+               "next = max(next, excluded.next), changes = max(changes + 1, excluded.changes), "
+               "claimed = excluded.claimed")
             .Bind(1, from.key)
             .Bind(2, BelowFirst(from.key))
             .Bind(3, BelowEnd(from.key))

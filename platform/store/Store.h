@@ -71,6 +71,9 @@ struct FolderNumbers {
 struct NumberedItem {
     std::int64_t number = 0;
     std::int64_t received = 0; // seconds since 1970, UTC: when the item was made
+    // The folder's FolderNumbers::changes as the item's last save (or its making) left it: a
+    // reader that knew the folder at a count of n has seen the item as it is when this is <= n.
+    std::int64_t changed = 0;
     Item item;
     std::map<std::string, std::int64_t> sizes;
 };
@@ -88,6 +91,12 @@ struct PendingSave {
     std::optional<std::int64_t> received;
     // Set by a save that makes a new non-folder item: the number its folder gave it.
     std::int64_t number = 0;
+    // For a save of an existing numbered item: stored only while the item's
+    // NumberedItem::changed is still at most this, else the save fails with
+    // DB_E_CONCURRENCYVIOLATION and stores nothing (a reader's "unless changed since").
+    std::optional<std::int64_t> unchangedSince;
+    // Set by the save of a numbered item: its NumberedItem::changed now.
+    std::int64_t changedAt = 0;
 
     void Set(const std::string& name, const Variant& value);
 };
@@ -177,8 +186,27 @@ public:
                                             const std::set<std::string>& sizesOnly = {});
     // The folder's numbers as they stand (the first look at a folder fixes its validity).
     FolderNumbers NumbersOf(const ItemLocation& folder);
+    // Each item of a folder can be claimed as new by one reader only, the first to look: the
+    // numbers from the first unclaimed one up to `upTo` (not including) become the caller's, and
+    // the first of them is returned (`upTo` when none were left). Writes only when it claims.
+    // Items stored before claims were kept count as claimed.
+    std::int64_t ClaimNew(const ItemLocation& folder, std::int64_t upTo);
+    // The first number no reader has claimed yet (1 for a folder that never held an item).
+    std::int64_t FirstUnclaimed(const ItemLocation& folder);
     // The key of the item with that number in the folder, if it is still there.
     std::optional<std::string> KeyOfNumber(const std::string& folderKey, std::int64_t number);
+    // The named properties of the folder's items with these numbers, all in one read: for each
+    // number asked, in the order asked, the item's properties, or nothing when it has gone.
+    // The caller bounds how much that is (a mail client's fetch asks in batches).
+    std::vector<std::optional<PropertyMap>>
+    PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
+                        const std::set<std::string>& names);
+    // Up to `count` octets of a text property of the item with that number, from `offset` on
+    // (fewer at the value's end, none past it), without the rest of the value leaving the
+    // database; empty when the item has no such text, nothing when the item has gone.
+    std::optional<std::string> TextRange(const std::string& folderKey, std::int64_t number,
+                                         const std::string& name, std::uint64_t offset,
+                                         std::uint64_t count);
     // Paths of the folders below a mailbox root ("Inbox", "Inbox/Lists"), parents first.
     std::vector<std::string> FolderPaths(const ItemLocation& mailbox);
 
@@ -206,24 +234,29 @@ private:
     // naming the database file, the item and the property.
     Variant DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
                          const std::string& name) const;
-    // Returns the item's number in its folder (0 for a folder).
-    std::int64_t InsertItem(const std::string& key, const std::string& parentKey,
-                            const std::string& domain, const std::string& mailbox,
-                            const std::string& path, bool isFolder, const PropertyMap& properties,
-                            std::optional<std::int64_t> received = std::nullopt);
+    // Where a new item stands in its folder's numbering (all 0 for a folder).
+    struct ItemNumber {
+        std::int64_t number = 0;
+        std::int64_t changed = 0;
+    };
+    ItemNumber InsertItem(const std::string& key, const std::string& parentKey,
+                          const std::string& domain, const std::string& mailbox,
+                          const std::string& path, bool isFolder, const PropertyMap& properties,
+                          std::optional<std::int64_t> received = std::nullopt);
     // Writes the save; sets its number when it makes a new non-folder item.
     void Write(PendingSave& save);
     // Gives a new item the next number of its folder (inside the write that makes it), with its
-    // received time (now when unset); returns the number.
-    std::int64_t NumberItem(std::int64_t itemId, const std::string& folderKey,
-                            std::optional<std::int64_t> received = std::nullopt);
+    // received time (now when unset), counting a change of the folder.
+    ItemNumber NumberItem(std::int64_t itemId, const std::string& folderKey,
+                          std::optional<std::int64_t> received = std::nullopt);
     FolderNumbers StoredNumbers(const std::string& folderKey);
     void NumberUnnumbered(const std::string& folderKey);
     // Makes NumberUnnumbered look again at the folder and those below it.
     void ForgetNumberedBelow(const std::string& folderKey);
     // Counts a change to an item of the folder (see FolderNumbers::changes), and notes the
-    // folder for the notice that goes out once the write commits.
-    void NoteChange(const std::string& folderKey, std::int64_t count = 1);
+    // folder for the notice that goes out once the write commits; the count now, nothing for a
+    // folder that never held an item.
+    std::optional<std::int64_t> NoteChange(const std::string& folderKey, std::int64_t count = 1);
     // The stored item at `location`, as its delete events see it.
     PendingSave DeletedItem(const ItemLocation& location, Item item);
     // For a caller that holds the store's lock already: runs `work` in a write transaction of

@@ -21,6 +21,8 @@ constexpr std::int32_t ERROR_INVALID_NAME = Code(0x8007007B);
 // XACT_E_NOTRANSACTION / XACT_E_XTIONEXISTS: commit without begin, begin twice.
 constexpr std::int32_t XACT_E_NOTRANSACTION = Code(0x8004D00E);
 constexpr std::int32_t XACT_E_XTIONEXISTS = Code(0x8004D013);
+// DB_E_CONCURRENCYVIOLATION: a save on condition that the item was not changed since, when it was.
+constexpr std::int32_t DB_E_CONCURRENCYVIOLATION = Code(0x80040E38);
 // E_ABORT: an event sink refused the change.
 constexpr std::int32_t E_ABORT = Code(0x80004004);
 // The database itself failed (lock, corruption, ...): STG_E_ACCESSDENIED-like storage failure.

@@ -52,6 +52,17 @@ constexpr const char* kSteps[kStoreFormat] = {
         ALTER TABLE folder_numbers ADD COLUMN changes INTEGER NOT NULL DEFAULT 0;
         CREATE INDEX items_folders ON items(key) WHERE is_folder = 1;
     )",
+    // The items already stored count as changed at their folder's count, raised by one so that
+    // none is at 0 (the counts of format 3 began there), and as claimed: no one knows any more
+    // which were new to whom.
+    R"(
+        ALTER TABLE item_numbers ADD COLUMN changed INTEGER NOT NULL DEFAULT 0;
+        ALTER TABLE folder_numbers ADD COLUMN claimed INTEGER NOT NULL DEFAULT 0;
+        UPDATE folder_numbers SET changes = changes + 1, claimed = next;
+        UPDATE item_numbers SET changed = coalesce((SELECT f.changes FROM folder_numbers f
+                                                    WHERE f.folder_key = item_numbers.folder_key),
+                                                   0);
+    )",
 };
 
 std::int64_t Count(Database& db, const char* sql) {
@@ -74,6 +85,7 @@ int UnrecordedFormatOf(Database& db, const std::filesystem::path& file) {
     if (Count(db, "SELECT count(*) FROM pragma_table_info('folder_numbers') "
                   "WHERE name = 'changes'") == 0)
         return 2;
+    // Formats from 4 on are always recorded.
     return 3;
 }
 

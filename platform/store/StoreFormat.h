@@ -13,7 +13,9 @@ namespace platform::store {
 // 1: domains, mailboxes, items and their properties.
 // 2: folder_numbers and item_numbers (UIDs for the IMAP front).
 // 3: folder_numbers.changes (a change counter per folder) and the index of folders.
-constexpr int kStoreFormat = 3;
+// 4: item_numbers.changed (the folder's count at the item's last change) and
+//    folder_numbers.claimed (the first number no reader has claimed as new).
+constexpr int kStoreFormat = 4;
 
 // Brings the database to kStoreFormat: creates the tables of a new one, migrates an older one
 // step by step in one IMMEDIATE transaction (so a failure keeps the old format whole and another

@@ -21,6 +21,9 @@ struct MessageSummary {
     // The header block with the empty line that ends it; shared, as every session that selects
     // the folder holds the message.
     std::shared_ptr<const std::string> header = std::make_shared<const std::string>();
+    // RFC 7162's mod-sequence: grows with every change of the message (from 1; the folder's
+    // HIGHESTMODSEQ is at least every message's).
+    std::uint64_t modseq = 1;
     // The ENVELOPE, when the backend keeps it made already (it is then shared, not copied).
     std::shared_ptr<const std::string> envelope;
 };
@@ -29,6 +32,7 @@ struct FolderSnapshot {
     std::uint32_t uidValidity = 0;
     std::uint32_t uidNext = 0;
     std::vector<MessageSummary> messages; // ascending UIDs
+    std::uint64_t highestModseq = 1;      // RFC 7162's HIGHESTMODSEQ
 };
 
 enum class LoginOutcome { Accepted, Refused };
@@ -47,6 +51,14 @@ struct SavedMessages {
     std::uint32_t uidValidity = 0;
     std::vector<std::uint32_t> uids;
     std::vector<std::uint32_t> sources;
+};
+
+// How a save of flags ended: saved (with the message's new mod-sequence), refused because the
+// message changed after the mod-sequence the save was conditional on, or the message has gone.
+struct FlagSave {
+    enum class Outcome { Saved, Modified, Gone };
+    Outcome outcome = Outcome::Gone;
+    std::uint64_t modseq = 0;
 };
 
 // A message to save into a folder, as APPEND gives it.
@@ -95,10 +107,38 @@ public:
     // it has gone.
     virtual std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) = 0;
 
-    // Saves new flags and keywords through the store (its events run as for any save); false
-    // when the message has gone.
-    virtual bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                          const std::vector<std::string>& keywords) = 0;
+    // The whole messages with these UIDs, as Message gives them, read together: for each UID
+    // asked, in that order, the message, or nothing when it has gone. The caller bounds their
+    // total size (FETCH asks in batches).
+    virtual std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) = 0;
+    // Up to `count` octets of the message as Message gives it, from `offset` on (fewer at its
+    // end, none past it), reading only those; nothing when it has gone.
+    virtual std::optional<std::string> MessageRange(const std::string& folder, std::uint32_t uid,
+                                                    std::uint64_t offset, std::uint64_t count) = 0;
+
+    // Saves new flags and keywords through the store (its events run as for any save); with
+    // `unchangedSince`, only while the message's mod-sequence is at most that, checked in the
+    // save itself (STORE's UNCHANGEDSINCE).
+    virtual FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                               const std::vector<std::string>& keywords,
+                               std::optional<std::uint64_t> unchangedSince) = 0;
+    // The same without a condition: the new mod-sequence, nothing when the message has gone.
+    std::optional<std::uint64_t> SetFlags(const std::string& folder, std::uint32_t uid,
+                                          unsigned flags,
+                                          const std::vector<std::string>& keywords) {
+        const auto saved = SaveFlags(folder, uid, flags, keywords, std::nullopt);
+        if (saved.outcome != FlagSave::Outcome::Saved)
+            return std::nullopt;
+        return saved.modseq;
+    }
+
+    // The lowest UID of the folder's messages that are \Recent for the caller: those below
+    // `uidNext` that no session has taken yet (`uidNext` when there are none). With `take` they
+    // are the caller's alone from now on (a read-write SELECT, or a session that learns of them
+    // first); without, they stay for the next to take (EXAMINE, STATUS).
+    virtual std::uint32_t RecentFrom(const std::string& folder, std::uint32_t uidNext,
+                                     bool take) = 0;
 
     // Removes the messages (those already gone are skipped).
     virtual void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) = 0;

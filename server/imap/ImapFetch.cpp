@@ -7,6 +7,7 @@
 #include "server/imap/ImapWire.h"
 #include "server/message/MessageDate.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -92,6 +93,75 @@ bool ReadSectionItem(const std::string& text, FetchItem& item, std::string& erro
     return true;
 }
 
+// HEADER and HEADER.FIELDS(.NOT) of the message itself.
+bool FromHeader(const FetchItem& item) {
+    return item.section == "HEADER" || item.section.starts_with("HEADER.FIELDS");
+}
+
+// HEADER.FIELDS(.NOT), of the message or of a part: fields picked from a header block.
+bool PicksFields(const FetchItem& item) {
+    return item.section.ends_with("HEADER.FIELDS") || item.section.ends_with("HEADER.FIELDS.NOT");
+}
+
+// The part of `data` that a partial fetch asks for (all of it without one).
+std::string_view Cut(std::string_view data,
+                     const std::optional<std::pair<std::uint64_t, std::uint64_t>>& partial) {
+    if (!partial)
+        return data;
+    const auto [start, count] = *partial;
+    return start >= data.size() ? std::string_view() : data.substr(start, count);
+}
+
+// How much of a message not read whole is read first to place a section: its header block and
+// this much more, then four times as much each time until the section is placed.
+constexpr std::uint64_t kFirstRead = 64 * 1024;
+
+// A section of a message that is not at hand, reading only the start that places it and then
+// the octets asked for (a partial fetch's alone). Nothing when the message has gone.
+std::optional<std::string> ReadSection(const FetchItem& item, const MessageSummary& summary,
+                                       MessageText& text) {
+    std::string start;
+    std::uint64_t size = summary.size;
+    std::uint64_t want = summary.header->size() + kFirstRead;
+    SectionPlace place;
+    for (;;) {
+        want = std::min(want, size);
+        auto more = text.Range(start.size(), want - start.size());
+        if (!more)
+            return std::nullopt;
+        const bool ended = more->size() < want - start.size();
+        start += *more;
+        if (ended || start.size() >= size)
+            size = start.size(); // the message ends here, whatever its summary said
+        std::string_view known = start;
+        if (known.size() < size)
+            known = known.substr(0, known.rfind('\n') + 1); // whole lines only
+        place = LocateSection(known, size, item.section);
+        if (place.found != SectionPlace::Found::NeedsMore)
+            break;
+        want = std::max<std::uint64_t>(start.size(), kFirstRead) * 4;
+    }
+    if (place.found == SectionPlace::Found::Nowhere)
+        return std::string();
+    if (PicksFields(item))
+        return std::string(
+            Cut(SectionText(std::string_view(start).substr(place.offset, place.length),
+                            item.section, item.fields),
+                item.partial));
+    auto offset = place.offset;
+    auto length = place.length;
+    if (item.partial) {
+        const auto [first, count] = *item.partial;
+        if (first >= length)
+            return std::string();
+        offset += first;
+        length = std::min(count, length - first);
+    }
+    if (offset + length <= start.size())
+        return start.substr(offset, length);
+    return text.Range(offset, length);
+}
+
 void AddItem(const std::string& text, FetchRequest& request) {
     const auto name = AsciiUpper(text);
     FetchItem item;
@@ -107,23 +177,26 @@ void AddItem(const std::string& text, FetchRequest& request) {
         item.kind = Kind::Size;
     } else if (name == "ENVELOPE") {
         item.kind = Kind::Envelope;
-    } else if (name == "BODYSTRUCTURE") {
-        item.kind = Kind::BodyStructure;
-        request.needsMessage = true;
-    } else if (name == "BODY") {
-        item.kind = Kind::Body;
-        request.needsMessage = true;
+    } else if (name == "MODSEQ") {
+        item.kind = Kind::Modseq;
+    } else if (name == "BODYSTRUCTURE" || name == "BODY") {
+        item.kind = name == "BODY" ? Kind::Body : Kind::BodyStructure;
+        request.needsMessage = request.needsWhole = true;
     } else if (name == "RFC822" || name == "RFC822.HEADER" || name == "RFC822.TEXT") {
         item.kind = Kind::Section;
         item.section = name == "RFC822" ? "" : name == "RFC822.HEADER" ? "HEADER" : "TEXT";
         item.peek = name == "RFC822.HEADER";
-        request.needsMessage = name != "RFC822.HEADER";
+        request.needsMessage = request.needsMessage || name != "RFC822.HEADER";
+        request.needsWhole = request.needsWhole || name != "RFC822.HEADER";
     } else if (ReadSectionItem(text, item, request.error)) {
         if (!request.error.empty())
             return;
         // HEADER and HEADER.FIELDS come from the summary's header block.
-        if (item.section != "HEADER" && !item.section.starts_with("HEADER.FIELDS"))
+        if (!FromHeader(item)) {
             request.needsMessage = true;
+            if (!item.partial && (item.section.empty() || item.section == "TEXT"))
+                request.needsWhole = true;
+        }
     } else {
         request.error = "unknown FETCH item \"" + text + "\"";
         return;
@@ -166,6 +239,36 @@ FetchRequest ParseFetchItems(const Argument& argument) {
     return request;
 }
 
+std::optional<std::uint64_t> ParseModseq(const Argument& argument) {
+    // 18 digits are below 2^63 whatever they are.
+    if (!argument.IsAtom() || !IsNumber(argument.text, 18))
+        return std::nullopt;
+    return std::stoull(argument.text);
+}
+
+FetchModifiers ParseFetchModifiers(const Argument& argument) {
+    FetchModifiers modifiers;
+    if (!argument.IsList() || argument.items.empty()) {
+        modifiers.error = "FETCH modifiers must be a parenthesised list";
+        return modifiers;
+    }
+    const auto& items = argument.items;
+    for (std::size_t i = 0; i < items.size(); i += 2) {
+        const auto name = items[i].IsAtom() ? AsciiUpper(items[i].text) : std::string();
+        if (name != "CHANGEDSINCE") {
+            modifiers.error = "unknown FETCH modifier \"" + items[i].text + "\"";
+            return modifiers;
+        }
+        const auto value = i + 1 < items.size() ? ParseModseq(items[i + 1]) : std::nullopt;
+        if (!value || modifiers.changedSince) {
+            modifiers.error = "CHANGEDSINCE needs one mod-sequence";
+            return modifiers;
+        }
+        modifiers.changedSince = value;
+    }
+    return modifiers;
+}
+
 std::string InternalDateText(long long seconds) {
     const std::time_t time = static_cast<std::time_t>(seconds);
     std::tm utc{};
@@ -200,8 +303,7 @@ std::optional<long long> ParseInternalDate(std::string_view text) {
 }
 
 bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
-                         const MessageSummary& summary,
-                         const std::function<const std::string*()>& message) {
+                         const MessageSummary& summary, MessageText& text) {
     out += '(';
     bool first = true;
     using Kind = FetchItem::Kind;
@@ -224,6 +326,9 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
         case Kind::Size:
             out += std::to_string(summary.size);
             break;
+        case Kind::Modseq:
+            out += "(" + std::to_string(summary.modseq) + ")";
+            break;
         case Kind::Envelope:
             if (summary.envelope)
                 out += *summary.envelope;
@@ -232,29 +337,40 @@ bool AppendFetchResponse(std::string& out, const std::vector<FetchItem>& items,
             break;
         case Kind::BodyStructure:
         case Kind::Body: {
-            const auto* whole = message();
+            const auto* whole = text.Whole();
             if (!whole)
                 return false;
             out += BodyStructure(*whole, item.kind == Kind::BodyStructure);
             break;
         }
         case Kind::Section: {
-            std::optional<std::string> bytes;
-            if (item.section == "HEADER" || item.section.starts_with("HEADER.FIELDS")) {
-                bytes = SectionBytes(*summary.header, item.section, item.fields);
-            } else {
-                const auto* whole = message();
+            std::string held;
+            std::string_view data;
+            if (FromHeader(item)) {
+                held = SectionBytes(*summary.header, item.section, item.fields).value_or("");
+                data = Cut(held, item.partial);
+            } else if (text.HasWhole()) {
+                const auto* whole = text.Whole();
                 if (!whole)
                     return false;
-                bytes = SectionBytes(*whole, item.section, item.fields);
-            }
-            std::string data = bytes.value_or("");
-            if (item.partial) {
-                const auto [start, count] = *item.partial;
-                data = start >= data.size() ? std::string() : data.substr(start, count);
+                const auto place = LocateSection(*whole, whole->size(), item.section);
+                if (place.found == SectionPlace::Found::Here) {
+                    data = std::string_view(*whole).substr(place.offset, place.length);
+                    if (PicksFields(item))
+                        data = held = SectionText(data, item.section, item.fields);
+                }
+                data = Cut(data, item.partial);
+            } else {
+                auto read = ReadSection(item, summary, text);
+                if (!read)
+                    return false;
+                data = held = std::move(*read);
             }
             // Always a literal: message text may hold anything.
-            out += "{" + std::to_string(data.size()) + "}\r\n" + data;
+            out += '{';
+            out += std::to_string(data.size());
+            out += "}\r\n";
+            out.append(data);
             break;
         }
         }

@@ -163,10 +163,17 @@ std::string BodyStructure(std::string_view whole, bool extended) {
     return Structure(entity.header, entity.body, extended, false, 0);
 }
 
-std::optional<std::string> SectionBytes(std::string_view whole, std::string_view section,
-                                        const std::vector<std::string>& names) {
-    Entity node = SplitEntity(whole);
+SectionPlace LocateSection(std::string_view start, std::uint64_t size, std::string_view section) {
+    using Found = SectionPlace::Found;
+    const bool whole = start.size() >= size;
+    // What `start` cannot settle: more of the message, unless it is all there.
+    const SectionPlace unsettled{whole ? Found::Nowhere : Found::NeedsMore, 0, 0};
+    if (section.empty())
+        return {Found::Here, 0, size};
+    Entity node = SplitEntity(start);
     bool atMessage = true; // node is a whole message (header + body), not a MIME part
+    // A part taken on the way runs to the end of `start`: where it really ends is not known.
+    bool open = false;
     std::size_t at = 0;
     int depth = 0;
     // The part numbers first.
@@ -175,16 +182,18 @@ std::optional<std::string> SectionBytes(std::string_view whole, std::string_view
         const auto numberText =
             section.substr(at, dot == std::string_view::npos ? std::string_view::npos : dot - at);
         if (!IsNumber(numberText, 6))
-            return std::nullopt;
+            return {};
         const auto number = std::stoul(std::string(numberText));
         if (number == 0 || ++depth > kMaxNesting)
-            return std::nullopt;
+            return {};
         const auto type = ReadContentType(ReadHeaderFields(node.header), false);
         if (type.IsMultipart()) {
             const auto parts = SplitMultipart(node.body, type.Parameter("BOUNDARY").value_or(""));
             if (number > parts.size())
-                return std::nullopt;
-            node = SplitEntity(parts[number - 1]);
+                return unsettled;
+            const auto part = parts[number - 1];
+            open = open || part.data() + part.size() == start.data() + start.size();
+            node = SplitEntity(part);
             atMessage = false;
         } else if (type.IsMessage() && !atMessage) {
             node = SplitEntity(node.body);
@@ -193,42 +202,77 @@ std::optional<std::string> SectionBytes(std::string_view whole, std::string_view
         } else if (number == 1 && atMessage) {
             atMessage = false; // a single-part message's one part: its body
         } else {
-            return std::nullopt;
+            return unsettled;
         }
         at = dot == std::string_view::npos ? section.size() : dot + 1;
     }
     const auto rest = AsciiUpper(section.substr(at));
-    if (rest.empty())
-        return std::string(at == 0 ? whole : node.body);
-    if (rest == "MIME")
-        return at == 0 ? std::nullopt : std::optional<std::string>(node.header);
-    Entity target = node;
-    if (at > 0) {
-        // HEADER and TEXT of a part only exist for an enclosed message.
-        if (!ReadContentType(ReadHeaderFields(node.header), false).IsMessage())
-            return std::nullopt;
-        target = SplitEntity(node.body);
-    }
-    if (rest == "HEADER")
-        return std::string(target.header);
-    if (rest == "TEXT")
-        return std::string(target.body);
-    if (rest == "HEADER.FIELDS" || rest == "HEADER.FIELDS.NOT") {
-        const bool keep = rest == "HEADER.FIELDS";
-        std::string out;
-        for (const auto& field : ReadHeaderFields(target.header)) {
-            const bool named = std::any_of(names.begin(), names.end(), [&](const auto& name) {
-                return platform::text::EqualsIgnoreCase(name, field.name);
-            });
-            if (named == keep) {
-                out.append(field.raw);
-                if (!field.raw.ends_with("\n"))
-                    out += "\r\n";
-            }
+    std::string_view view;
+    bool body = false; // the view runs to the end of what holds it
+    if (rest.empty()) {
+        view = node.body;
+        body = true;
+    } else if (rest == "MIME") {
+        if (at == 0)
+            return {};
+        view = node.header;
+    } else {
+        Entity target = node;
+        if (at > 0) {
+            // HEADER and TEXT of a part only exist for an enclosed message.
+            if (!ReadContentType(ReadHeaderFields(node.header), false).IsMessage())
+                return node.header.data() + node.header.size() < start.data() + start.size()
+                           ? SectionPlace{}
+                           : unsettled;
+            target = SplitEntity(node.body);
         }
-        return out + "\r\n";
+        if (rest == "HEADER" || rest == "HEADER.FIELDS" || rest == "HEADER.FIELDS.NOT") {
+            view = target.header;
+        } else if (rest == "TEXT") {
+            view = target.body;
+            body = true;
+        } else {
+            return {};
+        }
     }
-    return std::nullopt;
+    const auto offset = static_cast<std::uint64_t>(view.data() - start.data());
+    const auto end = offset + view.size();
+    // Ended before the end of `start`: by a line that is there, so the rest cannot move it.
+    if (whole || end < start.size())
+        return {Found::Here, offset, view.size()};
+    // A body that starts within `start` and is held by nothing that ends earlier runs to the
+    // message's end.
+    if (body && !open && offset < start.size())
+        return {Found::Here, offset, size - offset};
+    return {Found::NeedsMore, 0, 0};
+}
+
+std::string SectionText(std::string_view atPlace, std::string_view section,
+                        const std::vector<std::string>& names) {
+    const auto upper = AsciiUpper(section);
+    const bool keep = upper.ends_with("HEADER.FIELDS");
+    if (!keep && !upper.ends_with("HEADER.FIELDS.NOT"))
+        return std::string(atPlace);
+    std::string out;
+    for (const auto& field : ReadHeaderFields(atPlace)) {
+        const bool named = std::any_of(names.begin(), names.end(), [&](const auto& name) {
+            return platform::text::EqualsIgnoreCase(name, field.name);
+        });
+        if (named == keep) {
+            out.append(field.raw);
+            if (!field.raw.ends_with("\n"))
+                out += "\r\n";
+        }
+    }
+    return out + "\r\n";
+}
+
+std::optional<std::string> SectionBytes(std::string_view whole, std::string_view section,
+                                        const std::vector<std::string>& names) {
+    const auto place = LocateSection(whole, whole.size(), section);
+    if (place.found != SectionPlace::Found::Here)
+        return std::nullopt;
+    return SectionText(whole.substr(place.offset, place.length), section, names);
 }
 
 } // namespace server::imap

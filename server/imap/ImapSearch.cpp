@@ -3,6 +3,7 @@
 
 #include "server/imap/ImapSearch.h"
 
+#include "server/imap/ImapFetch.h"
 #include "server/imap/ImapWire.h"
 #include "server/message/HeaderBlock.h"
 #include "server/message/MessageDate.h"
@@ -180,6 +181,23 @@ private:
             key.children.push_back(One(depth + 1));
             return key;
         }
+        if (name == "MODSEQ") {
+            // An entry name and type may come first: the message's one mod-sequence stands for
+            // every flag's, as RFC 7162 lets a server do.
+            if (!AtEnd() && Peek().kind != Argument::Kind::Atom) {
+                Skip();
+                const auto type = AsciiUpper(TakeString("an entry type"));
+                if (type != "PRIV" && type != "SHARED" && type != "ALL")
+                    throw std::runtime_error("MODSEQ entry type must be priv, shared or all");
+            }
+            const auto value = AtEnd() ? std::nullopt : ParseModseq(Peek());
+            if (!value)
+                throw std::runtime_error("MODSEQ needs a mod-sequence");
+            Skip();
+            key.kind = Kind::Modseq;
+            key.modseq = *value;
+            return key;
+        }
         if (name == "UID") {
             key.kind = Kind::Uids;
             key.set = SequenceSet::Parse(TakeString("a UID set"));
@@ -206,6 +224,11 @@ bool HeaderHolds(const MessageSummary& summary, const std::string& field,
             ContainsFolded(candidate.value, foldedText))
             return true;
     return false;
+}
+
+bool UsesModseq(const SearchKey& key) {
+    return key.kind == SearchKey::Kind::Modseq ||
+           std::any_of(key.children.begin(), key.children.end(), UsesModseq);
 }
 
 std::optional<long long> SentDay(const MessageSummary& summary) {
@@ -254,6 +277,7 @@ SearchRequest ParseSearch(const std::vector<Argument>& arguments, std::size_t fi
             reader.Skip();
         }
         request.key = reader.All(0);
+        request.modseq = UsesModseq(request.key);
     } catch (const std::runtime_error& error) {
         request.error = error.what();
     }
@@ -316,6 +340,8 @@ bool Matches(const SearchKey& key, const SearchSubject& subject) {
         return summary.size < static_cast<std::uint64_t>(key.number);
     case Kind::Recent:
         return subject.recent != key.negated;
+    case Kind::Modseq:
+        return summary.modseq >= key.modseq;
     }
     return false;
 }

@@ -37,6 +37,7 @@ struct SearchKey {
         Larger,
         Smaller,
         Recent, // (or not recent when `negated`)
+        Modseq, // RFC 7162: a mod-sequence of at least `modseq`
     };
     Kind kind = Kind::All;
     bool negated = false;
@@ -44,6 +45,7 @@ struct SearchKey {
     std::string field;
     std::string text;
     long long number = 0; // a day (days since 1970) or a size
+    std::uint64_t modseq = 0;
     std::optional<SequenceSet> set;
     std::vector<SearchKey> children;
 };
@@ -52,6 +54,8 @@ struct SearchRequest {
     SearchKey key;
     std::string error; // non-empty: the criteria could not be read
     bool badCharset = false;
+    // Some criterion is MODSEQ: the answer names the highest mod-sequence found.
+    bool modseq = false;
 };
 
 // Reads "[CHARSET name] key..." from the arguments starting at `first`.

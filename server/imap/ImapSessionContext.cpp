@@ -20,8 +20,8 @@ std::string SessionContext::Capabilities() const {
     capabilities += LoginAllowed() ? " AUTH=PLAIN" : " LOGINDISABLED";
     if (settings.tlsOffered && !encrypted && state == SessionState::NotAuthenticated)
         capabilities += " STARTTLS";
-    return capabilities +
-           " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE";
+    return capabilities + " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT "
+                          "NAMESPACE ID ENABLE CONDSTORE";
 }
 
 std::string MailboxName(const std::string& folderPath) {
@@ -85,11 +85,21 @@ bool SessionContext::Resolve(const std::string& text, bool byUid,
     return true;
 }
 
-std::string SessionContext::FetchFlags(std::size_t index, bool withUid) const {
+std::string SessionContext::FetchFlags(std::size_t index, bool withUid, bool withFlags) const {
     const auto& summary = messages[index].summary;
-    return "* " + std::to_string(index + 1) + " FETCH (" +
-           (withUid ? "UID " + std::to_string(summary.uid) + " " : std::string()) + "FLAGS " +
-           FlagList(summary.flags, summary.keywords) + ")\r\n";
+    std::string items;
+    const auto add = [&](const std::string& item) { items += (items.empty() ? "" : " ") + item; };
+    if (withUid)
+        add("UID " + std::to_string(summary.uid));
+    if (withFlags)
+        add("FLAGS " + FlagList(summary.flags, summary.keywords));
+    if (condstore)
+        add("MODSEQ (" + std::to_string(summary.modseq) + ")");
+    return "* " + std::to_string(index + 1) + " FETCH (" + items + ")\r\n";
+}
+
+std::uint32_t SessionContext::TakeRecent(std::uint32_t next) {
+    return backend.RecentFrom(folder, next, !readOnly);
 }
 
 void SessionContext::Deselect() {
@@ -116,17 +126,23 @@ std::string SessionContext::Synchronize() {
     }
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const auto& now = *current[messages[i].summary.uid];
-        if (now.flags != messages[i].summary.flags ||
-            now.keywords != messages[i].summary.keywords) {
+        const bool flagsChanged =
+            now.flags != messages[i].summary.flags || now.keywords != messages[i].summary.keywords;
+        // A save that left the flags as they were still moves the mod-sequence on.
+        const bool modseqChanged = now.modseq != messages[i].summary.modseq;
+        if (flagsChanged || modseqChanged)
             messages[i].summary = now;
+        if (flagsChanged || (condstore && modseqChanged))
             out += FetchFlags(i, false);
-        }
     }
     const auto known = messages.empty() ? 0u : messages.back().summary.uid;
     std::size_t added = 0;
+    std::optional<std::uint32_t> recentFrom;
     for (const auto& summary : snapshot->messages)
         if (summary.uid > known) {
-            messages.push_back({summary, true});
+            if (!recentFrom)
+                recentFrom = TakeRecent(snapshot->uidNext);
+            messages.push_back({summary, summary.uid >= *recentFrom});
             ++added;
         }
     if (added > 0) {

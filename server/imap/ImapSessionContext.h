@@ -83,6 +83,9 @@ struct SessionContext {
     std::optional<std::string> idle;             // tag of the IDLE under way
     std::optional<UnfinishedCommand> unfinished; // runs before any further command
     bool encrypted = false;                      // TLS is up (from the start, or after STARTTLS)
+    // RFC 7162's CONDSTORE is enabled (ENABLE, or a command that uses it): flags are reported
+    // with their MODSEQ from now on.
+    bool condstore = false;
 
     std::string folder; // the selected folder's store path
     bool readOnly = false;
@@ -91,14 +94,20 @@ struct SessionContext {
     std::vector<SelectedMessage> messages; // by sequence number - 1
 
     // Reloads the selected folder and reports expunged messages, new ones and changed flags.
+    // New messages are \Recent here when this session is the first to learn of them (and has
+    // the folder read-write: EXAMINE takes nothing).
     std::string Synchronize();
+    // The lowest UID of the messages \Recent in this session, of those below `uidNext`: taken
+    // from the backend when the folder is open read-write, only looked at when read-only.
+    std::uint32_t TakeRecent(std::uint32_t uidNext);
     // The store's folder path for a mailbox name a client gives ("INBOX" in any case is the
     // Inbox); nothing when no folder has it.
     std::optional<std::string> FolderOf(const std::string& name);
     // Indexes into `messages` that a set names; false when it is malformed.
     bool Resolve(const std::string& set, bool byUid, std::vector<std::size_t>& indexes) const;
-    // "* 3 FETCH (FLAGS (...))", with the UID when asked.
-    std::string FetchFlags(std::size_t index, bool withUid) const;
+    // "* 3 FETCH (FLAGS (...))", with the UID when asked and MODSEQ once CONDSTORE is enabled;
+    // without `withFlags` only the UID and MODSEQ (a silent STORE's answer under CONDSTORE).
+    std::string FetchFlags(std::size_t index, bool withUid, bool withFlags = true) const;
     // Leaves the selected folder.
     void Deselect();
     // A password may be sent now.

@@ -17,6 +17,7 @@
 #include "platform/store/StoreErrors.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace server::mailstore {
 
@@ -73,6 +74,13 @@ void SetFlagProperties(store::PendingSave& save, unsigned flags,
         save.Set(entry.name, flags & entry.flag ? platform::Variant(true) : platform::Variant());
     save.Set(store::kKeywords,
              keywords.empty() ? platform::Variant() : platform::Variant(keywords));
+}
+
+// IMAP's mod-sequences are the store's change counts + 1: a folder's count begins at 0, and
+// RFC 7162 has no mod-sequence 0, so an empty folder's HIGHESTMODSEQ is 1 and its first
+// message's 2 (a client that read 1 then asks for what changed since, and gets it).
+std::uint64_t ModseqOf(std::int64_t changes) {
+    return static_cast<std::uint64_t>(changes) + 1;
 }
 
 bool IsMessage(const store::PropertyMap& properties) {
@@ -324,6 +332,7 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
     auto& snapshot = *made;
     snapshot.uidValidity = static_cast<std::uint32_t>(numbers.validity);
     snapshot.uidNext = static_cast<std::uint32_t>(numbers.next);
+    snapshot.highestModseq = ModseqOf(numbers.changes);
     snapshot.messages.reserve(items.size());
     for (const auto& numbered : items) {
         const auto& properties = numbered.item.properties;
@@ -332,6 +341,7 @@ std::shared_ptr<const imap::FolderSnapshot> ImapMailboxBackend::Open(const std::
         imap::MessageSummary summary;
         summary.uid = static_cast<std::uint32_t>(numbered.number);
         summary.internalDate = numbered.received;
+        summary.modseq = ModseqOf(numbered.changed);
         summary.header = std::make_shared<const std::string>(
             TextOf(properties, store::kTransportMessageHeaders) + "\r\n");
         const auto body = numbered.sizes.find(store::kTextDescription);
@@ -378,21 +388,90 @@ std::optional<std::string> ImapMailboxBackend::Message(const std::string& folder
                         TextOf(item->properties, store::kTextDescription));
 }
 
-bool ImapMailboxBackend::SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                                  const std::vector<std::string>& keywords) {
+std::vector<std::optional<std::string>>
+ImapMailboxBackend::Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) {
+    const auto location = store_->Locate(FolderUrl(folder));
+    const auto items = store_->PropertiesOfNumbers(
+        location.key, std::vector<std::int64_t>(uids.begin(), uids.end()),
+        {store::kTransportMessageHeaders, store::kTextDescription});
+    std::vector<std::optional<std::string>> messages;
+    messages.reserve(items.size());
+    for (const auto& properties : items)
+        messages.push_back(properties ? std::optional(MessageBytes(
+                                            TextOf(*properties, store::kTransportMessageHeaders),
+                                            TextOf(*properties, store::kTextDescription)))
+                                      : std::nullopt);
+    return messages;
+}
+
+std::optional<std::string> ImapMailboxBackend::MessageRange(const std::string& folder,
+                                                            std::uint32_t uid, std::uint64_t offset,
+                                                            std::uint64_t count) {
+    const auto location = store_->Locate(FolderUrl(folder));
+    std::optional<std::string> range;
+    // The header block (small) and the body's octets asked for, as one state of the store.
+    store_->ReadTogether([&] {
+        const auto found =
+            store_->PropertiesOfNumbers(location.key, {uid}, {store::kTransportMessageHeaders});
+        if (!found.front())
+            return;
+        const auto header =
+            MessageBytes(TextOf(*found.front(), store::kTransportMessageHeaders), "");
+        range = offset < header.size() ? header.substr(offset, count) : std::string();
+        // Short of `count` only when the header block has been read to its end.
+        const auto taken = range->size();
+        if (taken == count)
+            return;
+        const auto body = store_->TextRange(location.key, uid, store::kTextDescription,
+                                            offset + taken - header.size(), count - taken);
+        if (!body)
+            range.reset();
+        else
+            *range += *body;
+    });
+    return range;
+}
+
+imap::FlagSave ImapMailboxBackend::SaveFlags(const std::string& folder, std::uint32_t uid,
+                                             unsigned flags,
+                                             const std::vector<std::string>& keywords,
+                                             std::optional<std::uint64_t> unchangedSince) {
+    using Outcome = imap::FlagSave::Outcome;
     const auto url = MessageUrl(folder, uid);
     if (!url)
-        return false;
+        return {Outcome::Gone, 0};
     const auto location = store_->Locate(*url);
     const auto item = store_->Find(location);
     if (!item)
-        return false;
+        return {Outcome::Gone, 0};
     store::PendingSave save;
     save.location = location;
     save.properties = item->properties;
     SetFlagProperties(save, flags, keywords);
-    store_->Save(save);
-    return true;
+    if (unchangedSince) {
+        // Mod-sequences above the store's largest count are all "unchanged since".
+        constexpr auto kLargest = std::numeric_limits<std::int64_t>::max();
+        save.unchangedSince = *unchangedSince == 0 ? -1
+                              : *unchangedSince > static_cast<std::uint64_t>(kLargest)
+                                  ? kLargest
+                                  : static_cast<std::int64_t>(*unchangedSince - 1);
+    }
+    try {
+        store_->Save(save);
+    } catch (const platform::Error& failure) {
+        if (failure.Number() == store::hr::DB_E_CONCURRENCYVIOLATION)
+            return {Outcome::Modified, 0};
+        throw;
+    }
+    return {Outcome::Saved, ModseqOf(save.changedAt)};
+}
+
+std::uint32_t ImapMailboxBackend::RecentFrom(const std::string& folder, std::uint32_t uidNext,
+                                             bool take) {
+    const auto location = store_->Locate(FolderUrl(folder));
+    const auto first =
+        take ? store_->ClaimNew(location, uidNext) : store_->FirstUnclaimed(location);
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(first, uidNext));
 }
 
 void ImapMailboxBackend::Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) {

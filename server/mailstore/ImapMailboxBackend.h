@@ -97,8 +97,14 @@ public:
     std::shared_ptr<const imap::FolderSnapshot> Open(const std::string& folder) override;
     std::string ChangeToken(const std::string& folder) override;
     std::optional<std::string> Message(const std::string& folder, std::uint32_t uid) override;
-    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                  const std::vector<std::string>& keywords) override;
+    std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) override;
+    std::optional<std::string> MessageRange(const std::string& folder, std::uint32_t uid,
+                                            std::uint64_t offset, std::uint64_t count) override;
+    imap::FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                             const std::vector<std::string>& keywords,
+                             std::optional<std::uint64_t> unchangedSince) override;
+    std::uint32_t RecentFrom(const std::string& folder, std::uint32_t uidNext, bool take) override;
     void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override;
     std::optional<imap::SavedMessages>
     Append(const std::string& folder, const std::vector<imap::NewMessage>& messages) override;

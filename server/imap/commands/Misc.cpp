@@ -53,8 +53,20 @@ Output Namespace(SessionContext&, const Command& command) {
                   Tagged(command.tag, "OK", "NAMESPACE completed"));
 }
 
-Output Enable(SessionContext&, const Command& command) {
-    return Answer("* ENABLED\r\n" + Tagged(command.tag, "OK", "ENABLE completed"));
+// RFC 5161: ENABLED names what this command enabled; names not known here are passed over.
+Output Enable(SessionContext& session, const Command& command) {
+    if (command.arguments.empty())
+        return Answer(Tagged(command.tag, "BAD", "ENABLE needs a capability name"));
+    std::string enabled;
+    for (const auto& argument : command.arguments) {
+        if (!argument.IsAtom())
+            return Answer(Tagged(command.tag, "BAD", "ENABLE takes capability names"));
+        if (AsciiUpper(argument.text) == "CONDSTORE" && !session.condstore) {
+            session.condstore = true;
+            enabled += " CONDSTORE";
+        }
+    }
+    return Answer("* ENABLED" + enabled + "\r\n" + Tagged(command.tag, "OK", "ENABLE completed"));
 }
 
 } // namespace server::imap

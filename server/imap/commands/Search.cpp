@@ -5,6 +5,8 @@
 
 #include "server/imap/ImapSearch.h"
 
+#include <algorithm>
+
 namespace server::imap {
 
 Output Search(SessionContext& session, const Command& command, std::size_t first, bool byUid) {
@@ -13,7 +15,10 @@ Output Search(SessionContext& session, const Command& command, std::size_t first
         return Answer(Tagged(command.tag, "NO", "[BADCHARSET (UTF-8 US-ASCII)] " + request.error));
     if (!request.error.empty())
         return Answer(Tagged(command.tag, "BAD", request.error));
+    if (request.modseq)
+        session.condstore = true;
     std::string result = "* SEARCH";
+    std::uint64_t highest = 0; // of the messages found
     const auto& messages = session.messages;
     const auto largestUid = messages.empty() ? 0u : messages.back().summary.uid;
     for (std::size_t i = 0; i < messages.size(); ++i) {
@@ -30,9 +35,14 @@ Output Search(SessionContext& session, const Command& command, std::size_t first
                 whole = session.backend.Message(session.folder, message.summary.uid).value_or("");
             return *whole;
         };
-        if (Matches(request.key, subject))
+        if (Matches(request.key, subject)) {
             result += " " + std::to_string(byUid ? message.summary.uid : i + 1);
+            highest = std::max(highest, message.summary.modseq);
+        }
     }
+    // RFC 7162: a search by MODSEQ that finds something says the highest mod-sequence of it.
+    if (request.modseq && highest > 0)
+        result += " (MODSEQ " + std::to_string(highest) + ")";
     return Answer(result + "\r\n" +
                   Tagged(command.tag, "OK", std::string(byUid ? "UID " : "") + "SEARCH completed"));
 }

@@ -39,8 +39,16 @@ std::string KeywordsInUse(const std::vector<SelectedMessage>& messages) {
 
 Output Select(SessionContext& session, const Command& command) {
     const auto& args = command.arguments;
-    if (args.size() != 1 || !args[0].IsAString())
+    if (args.empty() || args.size() > 2 || !args[0].IsAString())
         return Answer(Tagged(command.tag, "BAD", command.name + " needs a folder name"));
+    // RFC 7162's "(CONDSTORE)", the only parameter there is here.
+    if (args.size() == 2) {
+        const auto& parameters = args[1];
+        if (!parameters.IsList() || parameters.items.size() != 1 || !parameters.items[0].IsAtom() ||
+            AsciiUpper(parameters.items[0].text) != "CONDSTORE")
+            return Answer(Tagged(command.tag, "BAD", command.name + " takes only (CONDSTORE)"));
+        session.condstore = true;
+    }
     const bool readOnly = command.name == "EXAMINE";
     // A failed SELECT leaves no folder selected.
     session.Deselect();
@@ -55,8 +63,13 @@ Output Select(SessionContext& session, const Command& command) {
     // Made at its size at once: grown step by step, a large folder's list would be mapped and
     // copied anew at each step (the server maps large blocks).
     session.messages.reserve(snapshot->messages.size());
-    for (const auto& summary : snapshot->messages)
-        session.messages.push_back({summary, false});
+    // Asked for only when there is something that can be new (a take writes).
+    const auto recentFrom = snapshot->messages.empty() ? 0 : session.TakeRecent(session.uidNext);
+    std::size_t recent = 0;
+    for (const auto& summary : snapshot->messages) {
+        session.messages.push_back({summary, summary.uid >= recentFrom});
+        recent += session.messages.back().recent;
+    }
     session.state = SessionState::Selected;
     Output output;
     std::string& out = output.bytes;
@@ -65,7 +78,8 @@ Output Select(SessionContext& session, const Command& command) {
     out.append("* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft").append(keywords);
     out.append(")\r\n* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft");
     out.append(keywords).append(" \\*)] Flags and keywords are kept\r\n");
-    out += "* " + std::to_string(session.messages.size()) + " EXISTS\r\n* 0 RECENT\r\n";
+    out += "* " + std::to_string(session.messages.size()) + " EXISTS\r\n* " +
+           std::to_string(recent) + " RECENT\r\n";
     for (std::size_t i = 0; i < session.messages.size(); ++i)
         if (!(session.messages[i].summary.flags & kSeen)) {
             out += "* OK [UNSEEN " + std::to_string(i + 1) + "] First unseen\r\n";
@@ -73,6 +87,7 @@ Output Select(SessionContext& session, const Command& command) {
         }
     out += "* OK [UIDVALIDITY " + std::to_string(session.uidValidity) + "] UIDs valid\r\n";
     out += "* OK [UIDNEXT " + std::to_string(session.uidNext) + "] Predicted next UID\r\n";
+    out += "* OK [HIGHESTMODSEQ " + std::to_string(snapshot->highestModseq) + "] Highest mod-sequence\r\n";
     out += Tagged(command.tag, "OK",
                   std::string(readOnly ? "[READ-ONLY] " : "[READ-WRITE] ") + command.name +
                       " completed");

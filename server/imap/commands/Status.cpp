@@ -19,23 +19,33 @@ Output Status(SessionContext& session, const Command& command) {
     std::string items;
     for (const auto& item : args[1].items) {
         const auto name = AsciiUpper(item.text);
-        std::size_t value = 0;
+        std::uint64_t value = 0;
         if (!item.IsAtom())
             return Answer(Tagged(command.tag, "BAD", "STATUS items must be atoms"));
-        if (name == "MESSAGES")
+        if (name == "MESSAGES") {
             value = snapshot->messages.size();
-        else if (name == "RECENT")
-            value = 0;
-        else if (name == "UIDNEXT")
+        } else if (name == "RECENT") {
+            // Those no session has taken yet; STATUS takes none.
+            const auto from = snapshot->messages.empty()
+                                  ? snapshot->uidNext
+                                  : session.backend.RecentFrom(*folder, snapshot->uidNext, false);
+            value = static_cast<std::uint64_t>(
+                std::count_if(snapshot->messages.begin(), snapshot->messages.end(),
+                              [&](const auto& m) { return m.uid >= from; }));
+        } else if (name == "HIGHESTMODSEQ") {
+            value = snapshot->highestModseq;
+            session.condstore = true;
+        } else if (name == "UIDNEXT") {
             value = snapshot->uidNext;
-        else if (name == "UIDVALIDITY")
+        } else if (name == "UIDVALIDITY") {
             value = snapshot->uidValidity;
-        else if (name == "UNSEEN")
-            value = static_cast<std::size_t>(
+        } else if (name == "UNSEEN") {
+            value = static_cast<std::uint64_t>(
                 std::count_if(snapshot->messages.begin(), snapshot->messages.end(),
                               [](const auto& m) { return !(m.flags & kSeen); }));
-        else
+        } else {
             return Answer(Tagged(command.tag, "BAD", "Unknown STATUS item " + item.text));
+        }
         items += (items.empty() ? "" : " ") + name + " " + std::to_string(value);
     }
     return Answer("* STATUS " + Quote(MailboxName(*folder)) + " (" + items + ")\r\n" +

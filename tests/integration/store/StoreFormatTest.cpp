@@ -37,18 +37,38 @@ std::string Subjects(Store& store) {
     return subjects;
 }
 
-// Each fixture with the tables it has before it is opened.
+// Each fixture with the tables it has before it is opened, and the format it records (format 3
+// recorded is the unrecorded fixture with its version set).
 TEST(EarlierFormat, IsBroughtUpToDateKeepsItsMailAndTakesNewMail) {
-    for (const auto& [fixture, tables] :
-         {std::pair{"format-1.db", 4}, {"format-2.db", 6}, {"format-3-unrecorded.db", 6}}) {
-        SCOPED_TRACE(fixture);
+    struct Case {
+        const char* fixture;
+        int tables;
+        int recorded;
+    };
+    for (const auto& [fixture, tables, recorded] : {Case{"format-1.db", 4, 0},
+                                                    {"format-2.db", 6, 0},
+                                                    {"format-3-unrecorded.db", 6, 0},
+                                                    {"format-3-unrecorded.db", 6, 3}}) {
+        SCOPED_TRACE(std::string(fixture) + " recorded as " + std::to_string(recorded));
         OldStore old(fixture);
         ASSERT_EQ(Query(old.File(), "SELECT count(*) FROM sqlite_master WHERE type = 'table'"),
                   std::to_string(tables));
+        if (recorded)
+            Query(old.File(), "PRAGMA user_version = " + std::to_string(recorded));
 
         auto store = old.Open();
         EXPECT_EQ(Query(old.File(), "PRAGMA user_version"), std::to_string(kStoreFormat));
         EXPECT_EQ(Subjects(*store), "Quarterly figures;Expanded by the gateway;");
+
+        // The old items have a change count of at least 1, the folder's, and are claimed: no
+        // reader takes them for new.
+        const auto before = store->NumbersOf(store->Locate(kInbox));
+        FolderNumbers upgraded;
+        for (const auto& item : store->NumberedItems(store->Locate(kInbox), upgraded, {})) {
+            EXPECT_GE(item.changed, 1);
+            EXPECT_EQ(item.changed, before.changes);
+        }
+        EXPECT_EQ(store->FirstUnclaimed(store->Locate(kInbox)), before.next);
 
         // Delivered before any listing: the old items were numbered by the migration, so the new
         // one comes after them, and the folder's change counter moves with each delivery.
@@ -60,6 +80,8 @@ TEST(EarlierFormat, IsBroughtUpToDateKeepsItsMailAndTakesNewMail) {
         EXPECT_LT(numbered[0].number, numbered[1].number);
         EXPECT_LT(numbered[1].number, numbered[2].number);
         EXPECT_EQ(numbered[2].item.properties.at(kSubject).Text(), "After the upgrade");
+        EXPECT_GT(numbered[2].changed, before.changes);
+        EXPECT_EQ(store->ClaimNew(inbox, numbers.next), numbered[2].number);
         DeliverMessage(*store, "example.com", "alice", Message("And again"));
         EXPECT_GT(store->NumbersOf(inbox).changes, numbers.changes);
         EXPECT_EQ(store->NumbersOf(inbox).next, numbered[2].number + 2);
@@ -100,7 +122,7 @@ TEST(StoreFormat, ManyOpeningAnOldStoreAtOnceEachFindItUpToDate) {
                                   }),
               std::vector<std::string>{});
     EXPECT_EQ(Query(old.File(), "PRAGMA user_version"), std::to_string(kStoreFormat));
-    EXPECT_EQ(Query(old.File(), "SELECT count(*) FROM pragma_table_info('folder_numbers')"), "4");
+    EXPECT_EQ(Query(old.File(), "SELECT count(*) FROM pragma_table_info('folder_numbers')"), "5");
 }
 
 } // namespace

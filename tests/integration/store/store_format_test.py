@@ -21,7 +21,7 @@ from exhost_harness import INBOX, ImapServer, exhost  # noqa: E402
 DLL = FIXTURES = None
 PASSWORD = "upgrade-7"
 KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
-CURRENT_FORMAT = 3
+CURRENT_FORMAT = 4
 NEW_MESSAGE = (b"From: carol@example.org\r\nTo: Alice <alice.smith@example.com>\r\n"
                b"Subject: After the upgrade\r\n\r\nHello.\r\n")
 
@@ -58,7 +58,7 @@ class OldStores(unittest.TestCase):
             client.login("alice@example.com", PASSWORD)
             self.assertEqual(client.select("INBOX", readonly=True)[0], "OK")
             typ, fetched = client.uid("FETCH", "1:*",
-                                      "(UID FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+                                      "(UID FLAGS MODSEQ BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
             self.assertEqual(typ, "OK")
             client.logout()
         finally:
@@ -87,6 +87,10 @@ class OldStores(unittest.TestCase):
                                   "After the upgrade"])
                 uids = [uid for uid, _, _ in messages]
                 self.assertEqual(uids, sorted(set(uids)))
+                # The old messages got a mod-sequence at the upgrade, the new one a higher one.
+                modseqs = [int(head.split("MODSEQ (")[1].split(")")[0]) for _, _, head in messages]
+                self.assertGreater(min(modseqs), 1)
+                self.assertGreater(modseqs[-1], max(modseqs[:-1]))
                 # The sink ran for the new message: its keyword is the address it came by.
                 self.assertIn("alice.smith@example.com", messages[-1][2])
                 items = json.loads(exhost("show", INBOX, "--json"))["items"]

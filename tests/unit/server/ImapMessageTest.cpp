@@ -118,4 +118,71 @@ TEST(ImapMessageTest, AMalformedHeaderEndsWhereDeliveryEndsIt) {
               "((\"TEXT\" \"HTML\" (\"CHARSET\" \"US-ASCII\") NIL NIL \"7BIT\" 42 3) \"MIXED\")");
 }
 
+// A section placed from the first lines of a message is where the whole message places it; when
+// those lines cannot tell, it asks for more. Every section of these messages, from every start
+// that ends at a line end past the header block.
+TEST(ImapMessageTest, SectionsPlacedFromTheStartOfAMessageAreWhereTheWholeMessagePlacesThem) {
+    const std::string single = "Subject: s\r\nContent-Type: message/rfc822\r\n\r\n"
+                               "Subject: inner\r\nFrom: f@x\r\n\r\ninner\r\nbody\r\n";
+    const std::string nested =
+        "Content-Type: multipart/mixed; boundary=o\r\n\r\n"
+        "--o\r\nContent-Type: multipart/alternative; boundary=i\r\n\r\n"
+        "--i\r\n\r\nplain\r\n--i\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--i--\r\n"
+        "--o\r\nContent-Type: text/plain\r\n\r\nlast\r\nline\r\n--o--\r\n";
+    const char* sections[] = {
+        "",    "TEXT",     "HEADER", "HEADER.FIELDS", "1", "1.MIME", "1.1",
+        "1.2", "1.2.MIME", "2",      "2.MIME",        "3", "2.TEXT", "2.HEADER",
+        "2.1", "1.HEADER", "1.TEXT", "1.1.1",         "4", "0"};
+    int settledEarly = 0;
+    for (const auto* message : {&kMultipart, &single, &nested}) {
+        const std::string_view whole = *message;
+        const auto headerEnd = whole.find("\r\n\r\n") + 4;
+        for (const auto* section : sections) {
+            SCOPED_TRACE(std::string(section) + " of " + std::string(whole.substr(0, 30)));
+            const auto expected = LocateSection(whole, whole.size(), section);
+            ASSERT_NE(expected.found, SectionPlace::Found::NeedsMore);
+            for (auto end = whole.find('\n', headerEnd - 1); end != std::string_view::npos;
+                 end = whole.find('\n', end + 1)) {
+                const auto start = whole.substr(0, end + 1);
+                const auto place = LocateSection(start, whole.size(), section);
+                if (place.found == SectionPlace::Found::NeedsMore)
+                    continue;
+                EXPECT_EQ(place.found, expected.found) << start.size();
+                EXPECT_EQ(place.offset, expected.offset) << start.size();
+                EXPECT_EQ(place.length, expected.length) << start.size();
+                settledEarly += start.size() < whole.size();
+            }
+        }
+    }
+    // Not everything waits for the whole message.
+    EXPECT_GT(settledEarly, 50);
+}
+
+// The parts that lie before a large last one are placed from the octets before it, and a body
+// from where it starts.
+TEST(ImapMessageTest, APartBeforeALargeOneIsPlacedWithoutIt) {
+    const std::string head = "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                             "--b\r\n\r\nfirst\r\n--b\r\n\r\nsecond\r\n--b\r\n\r\n";
+    const std::uint64_t size = head.size() + (20u << 20);
+    struct Case {
+        const char* section;
+        SectionPlace::Found found;
+        std::uint64_t offset, length;
+    };
+    const Case cases[] = {
+        {"2", SectionPlace::Found::Here, head.find("second"), 6},
+        {"1", SectionPlace::Found::Here, head.find("first"), 5},
+        {"TEXT", SectionPlace::Found::Here, head.find("--b"), size - head.find("--b")},
+        {"", SectionPlace::Found::Here, 0, size},
+        {"3", SectionPlace::Found::NeedsMore, 0, 0},
+        {"4", SectionPlace::Found::NeedsMore, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto place = LocateSection(head, size, c.section);
+        EXPECT_EQ(place.found, c.found) << c.section;
+        EXPECT_EQ(place.offset, c.offset) << c.section;
+        EXPECT_EQ(place.length, c.length) << c.section;
+    }
+}
+
 } // namespace

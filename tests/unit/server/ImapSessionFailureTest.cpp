@@ -47,7 +47,8 @@ TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
         {"SELECT", LoggedIn, {}, "a SELECT INBOX\r\n"},
         {"FETCH", Selected, {}, "a FETCH 1 BODY[]\r\n"},
         {"UID FETCH", Selected, {}, "a UID FETCH 1:* (FLAGS BODY.PEEK[])\r\n"},
-        {"FETCH after its first part", Selected, {"a FETCH 1:3 BODY.PEEK[]\r\n"}, ""},
+        // The texts were read together with the first part; marking the next one \Seen fails.
+        {"FETCH after its first part", Selected, {"a FETCH 1:3 BODY[]\r\n"}, ""},
         {"STORE", Selected, {}, "a STORE 1 +FLAGS (\\Flagged)\r\n"},
         {"SEARCH", Selected, {}, "a SEARCH BODY xx\r\n"},
         {"EXPUNGE", Selected, {"d STORE 2 +FLAGS.SILENT (\\Deleted)\r\n"}, "a EXPUNGE\r\n"},

@@ -48,7 +48,7 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
         {{"capability",
           {{"a CAPABILITY\r\n",
             "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS MOVE MULTIAPPEND "
-            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE CONDSTORE\r\na OK CAPABILITY "
             "completed\r\n"}}},
          {"noop", {{"a NOOP\r\n", "a OK NOOP completed\r\n"}}},
          {"starttls refused", {{"a STARTTLS\r\n", "~a BAD STARTTLS is not offered here"}}},
@@ -89,7 +89,7 @@ TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) 
     };
     const std::string refused = "a NO [PRIVACYREQUIRED] Log in after STARTTLS\r\n";
     const std::string after = " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT "
-                              "NAMESPACE ID ENABLE\r\na OK CAPABILITY "
+                              "NAMESPACE ID ENABLE CONDSTORE\r\na OK CAPABILITY "
                               "completed\r\n";
     struct Case {
         const char* name;
@@ -188,6 +188,7 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
             "sales@example.com Work&20list \\*)] Flags and keywords are kept\r\n"
             "* 3 EXISTS\r\n* 0 RECENT\r\n* OK [UNSEEN 2] First unseen\r\n"
             "* OK [UIDVALIDITY 77] UIDs valid\r\n* OK [UIDNEXT 10] Predicted next UID\r\n"
+            "* OK [HIGHESTMODSEQ 4] Highest mod-sequence\r\n"
             "a OK [READ-WRITE] SELECT completed\r\n"}}},
          {"examine", {{"a EXAMINE INBOX\r\n", "~a OK [READ-ONLY] EXAMINE"}}}});
     RunScripts(Selected,
@@ -585,4 +586,286 @@ TEST(ImapSessionTest, NoopReportsWhatChangedElsewhere) {
               "* 3 FETCH (UID 10)\r\nb OK FETCH completed\r\n");
 }
 
+// A MIME message whose third part is `third` (written as lines of 76 octets).
+std::string ThirdPart(std::size_t size) {
+    std::string lines;
+    while (lines.size() < size)
+        lines += std::string(76, 'y') + "\r\n";
+    return lines;
+}
+const std::string kPartsHeader = "Subject: parts\r\nContent-Type: multipart/mixed; boundary=b\r\n";
+std::string PartsBody(const std::string& third) {
+    return "--b\r\nContent-Type: text/plain\r\n\r\nfirst part\r\n"
+           "--b\r\nContent-Type: text/html\r\n\r\n<p>second</p>\r\n"
+           "--b\r\nContent-Type: application/octet-stream\r\n\r\n" +
+           third + "--b--\r\n";
+}
+
+// Partial fetches and sections, of a small message (read whole) and of one of 2 MB (read in
+// ranges): the same answers, whichever way the text was read.
+TEST(ImapSessionTest, PartialFetchesAndSectionsGiveTheSameOctetsHoweverTheMessageIsRead) {
+    const auto headerSize = kPartsHeader.size() + 2;
+    struct Case {
+        std::string item;
+        std::string expect; // the literal's content; or, starting with "~", text of the answer
+        // Only the end of the message tells: the last part's end, a part that is not there.
+        bool toTheEnd = false;
+    };
+    const Case cases[] = {
+        {"BODY.PEEK[1]", "first part"},
+        {"BODY.PEEK[2]", "<p>second</p>"},
+        {"BODY.PEEK[2]<3.6>", "second"},
+        {"BODY.PEEK[2]<10.100>", "/p>"}, // beyond the end: what there is
+        {"BODY.PEEK[2]<13.5>", ""},      // at the end
+        {"BODY.PEEK[2]<100.5>", ""},     // past the end
+        {"BODY.PEEK[2]<0.0>", "~BAD a partial fetch must ask for at least one octet"},
+        {"BODY.PEEK[2.MIME]", "Content-Type: text/html\r\n\r\n"},
+        {"BODY.PEEK[3.MIME]", "Content-Type: application/octet-stream\r\n\r\n"},
+        {"BODY.PEEK[3]<0.5>", "yyyyy", true},
+        {"BODY.PEEK[4]", "", true},
+        {"BODY.PEEK[1.TEXT]", ""}, // a text part has no TEXT of its own
+        {"BODY.PEEK[]<0.7>", "Subject"},
+        {"BODY.PEEK[]<" + std::to_string(headerSize - 2) + ".6>", "\r\n--b\r"}, // header, body
+        {"BODY.PEEK[TEXT]<0.3>", "--b"},
+        {"BODY.PEEK[HEADER.FIELDS (Subject)]<2.5>", "bject"},
+        {"BINARY.PEEK[1]", "~BAD"},
+    };
+    for (const std::size_t third : {std::size_t(3), std::size_t(2) << 20}) {
+        SCOPED_TRACE(third);
+        Shared shared;
+        TestBackend backend(shared);
+        backend.Add(backend.folders["Inbox"], 20, 0, {}, kPartsHeader, PartsBody(ThirdPart(third)));
+        Session session(backend, {});
+        ASSERT_TRUE(Begin(session, Selected));
+        for (const auto& c : cases) {
+            const std::uint64_t readBefore = shared.octetsReadInRanges;
+            const auto got = session.Receive("a UID FETCH 20 " + c.item + "\r\n").bytes;
+            // Of the large message, only its start unless the end tells.
+            if (third > 3 && !c.toTheEnd) {
+                EXPECT_LT(shared.octetsReadInRanges - readBefore, 200u * 1024) << c.item;
+            }
+            if (c.expect.starts_with("~")) {
+                EXPECT_NE(got.find(c.expect.substr(1)), std::string::npos) << c.item << ": " << got;
+                continue;
+            }
+            const auto literal = "{" + std::to_string(c.expect.size()) + "}\r\n" + c.expect + ")";
+            EXPECT_NE(got.find(literal), std::string::npos) << c.item << ": " << got;
+            EXPECT_TRUE(got.ends_with("a OK UID FETCH completed\r\n")) << c.item;
+        }
+        // Nor was it read whole.
+        if (third > 3) {
+            EXPECT_EQ(shared.messagesRead, 0);
+        }
+        // The whole of it, asked for, is all there.
+        const auto whole = session.Receive("a UID FETCH 20 BODY.PEEK[3]\r\n").bytes;
+        const auto part = ThirdPart(third);
+        EXPECT_NE(whole.find("{" + std::to_string(part.size() - 2) + "}\r\n" +
+                             part.substr(0, part.size() - 2) + ")"),
+                  std::string::npos);
+    }
+}
+
+// A FETCH of many messages reads their texts together, in batches of bounded size.
+TEST(ImapSessionTest, FetchReadsTextsInBatchesOfBoundedSize) {
+    struct Case {
+        int messages;
+        std::size_t body;
+        int fewestBatches, mostBatches;
+    };
+    const Case cases[] = {
+        {100, 1000, 1, 1},      // all of them at once
+        {12, 200 * 1024, 3, 4}, // 2.4 MB: in batches of about 1 MB
+        {3, 3 << 20, 3, 3},     // larger than a batch: one each
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.messages);
+        Shared shared;
+        TestBackend backend(shared, c.messages, c.body);
+        Session session(backend, {});
+        ASSERT_TRUE(Begin(session, Selected));
+        std::string answer;
+        for (auto output = session.Receive("a FETCH 1:* BODY.PEEK[]\r\n");;
+             output = session.Receive("")) {
+            answer += output.bytes;
+            if (!output.pending)
+                break;
+        }
+        EXPECT_TRUE(answer.ends_with("a OK FETCH completed\r\n"));
+        EXPECT_EQ(std::count(answer.begin(), answer.end(), '{'), c.messages);
+        EXPECT_EQ(shared.messagesRead, c.messages);
+        EXPECT_GE(shared.batchesRead, c.fewestBatches);
+        EXPECT_LE(shared.batchesRead, c.mostBatches);
+    }
+}
+
 } // namespace
+
+// The Inbox's messages have the mod-sequences 2, 3 and 4 (UIDs 3, 5 and 9), its HIGHESTMODSEQ
+// is 4; each change takes the next.
+TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
+    RunScripts(
+        Selected,
+        {{"enable",
+          {{"a ENABLE CONDSTORE\r\n", "* ENABLED CONDSTORE\r\na OK ENABLE completed\r\n"},
+           {"b ENABLE condstore X-UNKNOWN\r\n", "* ENABLED\r\nb OK ENABLE completed\r\n"},
+           {"c FETCH 1 FLAGS\r\n",
+            "* 1 FETCH (FLAGS (\\Seen alice@example.com) MODSEQ (2))\r\nc OK FETCH completed\r\n"},
+           {"d ENABLE\r\n", "d BAD ENABLE needs a capability name\r\n"}}},
+         {"flags without modseq until enabled",
+          {{"a FETCH 1 FLAGS\r\n",
+            "* 1 FETCH (FLAGS (\\Seen alice@example.com))\r\na OK FETCH completed\r\n"}}},
+         {"the modseq item enables it",
+          {{"a FETCH 2 (MODSEQ)\r\n", "* 2 FETCH (MODSEQ (3))\r\na OK FETCH completed\r\n"},
+           {"b STORE 2 +FLAGS (\\Seen)\r\n",
+            "* 2 FETCH (FLAGS (\\Seen sales@example.com Work&20list) MODSEQ (5))\r\n"
+            "b OK STORE completed\r\n"}}},
+         {"changed since",
+          {{"a STORE 2 +FLAGS.SILENT (\\Answered)\r\n", "a OK STORE completed\r\n"},
+           {"b UID FETCH 1:* (FLAGS) (CHANGEDSINCE 4)\r\n",
+            "* 2 FETCH (UID 5 FLAGS (\\Answered sales@example.com Work&20list) MODSEQ (5))\r\n"
+            "b OK UID FETCH completed\r\n"},
+           {"c FETCH 1:* UID (CHANGEDSINCE 5)\r\n", "c OK FETCH completed\r\n"},
+           {"d FETCH 1:* UID (CHANGEDSINCE 3)\r\n",
+            "* 2 FETCH (UID 5 MODSEQ (5))\r\n* 3 FETCH (UID 9 MODSEQ (4))\r\n"
+            "d OK FETCH completed\r\n"}}},
+         {"unchanged since",
+          {{"a STORE 1:3 (UNCHANGEDSINCE 3) +FLAGS.SILENT (\\Draft)\r\n",
+            "* 1 FETCH (MODSEQ (5))\r\n* 2 FETCH (MODSEQ (6))\r\n"
+            "a OK [MODIFIED 3] Conditional STORE failed\r\n"},
+           {"b UID STORE 9 (UNCHANGEDSINCE 4) -FLAGS (\\Flagged)\r\n",
+            "* 3 FETCH (UID 9 FLAGS (\\Deleted) MODSEQ (7))\r\nb OK UID STORE completed\r\n"},
+           {"c UID STORE 3,5 (UNCHANGEDSINCE 0) +FLAGS (\\Seen)\r\n",
+            "c OK [MODIFIED 3,5] Conditional UID STORE failed\r\n"},
+           {"d STORE 1 (UNCHANGEDSINCE 5) +FLAGS (\\Draft)\r\n",
+            "* 1 FETCH (FLAGS (\\Seen \\Draft alice@example.com) MODSEQ (5))\r\n"
+            "d OK STORE completed\r\n"}}},
+         {"reading a message marks it seen with its modseq",
+          {{"a ENABLE CONDSTORE\r\n", "~a OK"},
+           {"b FETCH 2 BODY[TEXT]\r\n", "~ FLAGS (\\Seen sales@example.com Work&20list) "
+                                        "MODSEQ (5))\r\nb OK FETCH completed\r\n"}}},
+         {"search by modseq",
+          {{"a SEARCH MODSEQ 3\r\n", "* SEARCH 2 3 (MODSEQ 4)\r\na OK SEARCH completed\r\n"},
+           {"b UID SEARCH MODSEQ \"/flags/\\\\draft\" all 4\r\n",
+            "* SEARCH 9 (MODSEQ 4)\r\nb OK UID SEARCH completed\r\n"},
+           {"c SEARCH MODSEQ 99\r\n", "* SEARCH\r\nc OK SEARCH completed\r\n"},
+           {"d SEARCH OR MODSEQ 4 SEEN\r\n",
+            "* SEARCH 1 3 (MODSEQ 4)\r\nd OK SEARCH completed\r\n"},
+           {"e FETCH 1 FLAGS\r\n", "~MODSEQ (2)"}}},
+         {"refusals",
+          {{"a SEARCH MODSEQ x\r\n", "~a BAD"},
+           {"b SEARCH MODSEQ \"/flags/\\\\draft\" sometimes 4\r\n", "~b BAD"},
+           {"c SEARCH MODSEQ 1234567890123456789\r\n", "~c BAD"},
+           {"d FETCH 1 FLAGS (CHANGEDSINCE)\r\n", "~d BAD"},
+           {"e FETCH 1 FLAGS (CHANGEDSINCE x)\r\n", "~e BAD"},
+           {"f FETCH 1 FLAGS (VANISHED)\r\n", "~f BAD"},
+           {"g FETCH 1 FLAGS (CHANGEDSINCE 1 CHANGEDSINCE 2)\r\n", "~g BAD"},
+           {"h STORE 1 (UNCHANGEDSINCE x) +FLAGS \\Seen\r\n", "~h BAD"},
+           {"i STORE 1 (UNCHANGEDSINCE 1 X 2) +FLAGS \\Seen\r\n", "~i BAD"},
+           {"j STORE 1 (UNCHANGEDSINCE 1)\r\n", "~j BAD"},
+           {"k ENABLE (CONDSTORE)\r\n", "~k BAD"},
+           {"l FETCH 1 FLAGS\r\n", "* 1 FETCH (FLAGS (\\Seen alice@example.com))\r\n"
+                                   "l OK FETCH completed\r\n"}}}});
+    RunScripts(
+        LoggedIn,
+        {{"status",
+          {{"a STATUS INBOX (HIGHESTMODSEQ MESSAGES)\r\n",
+            "* STATUS \"INBOX\" (HIGHESTMODSEQ 4 MESSAGES 3)\r\na OK STATUS completed\r\n"},
+           {"b SELECT INBOX\r\n", "~* OK [HIGHESTMODSEQ 4]"},
+           {"c FETCH 3 FLAGS\r\n", "~MODSEQ (4)"}}},
+         {"select with condstore",
+          {{"a EXAMINE INBOX (CONDSTORE)\r\n", "~* OK [HIGHESTMODSEQ 4]"},
+           {"b FETCH 1 FLAGS\r\n", "~MODSEQ (2)"}}},
+         {"select with something else",
+          {{"a SELECT INBOX (QRESYNC (77 4))\r\n", "a BAD SELECT takes only (CONDSTORE)\r\n"},
+           {"b SELECT INBOX CONDSTORE\r\n", "b BAD SELECT takes only (CONDSTORE)\r\n"}}}});
+}
+
+TEST(ImapSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnlyTheSession) {
+    TestBackend backend;
+    Session session(backend, SessionSettings{});
+    ASSERT_TRUE(Begin(session, Selected));
+    // Another session changed message 2 since this one read it.
+    backend.folders["Inbox"].messages[1].modseq = 50;
+    EXPECT_EQ(
+        session.Receive("a STORE 1:2 (UNCHANGEDSINCE 10) +FLAGS.SILENT (\\Flagged)\r\n").bytes,
+        "* 1 FETCH (MODSEQ (5))\r\na OK [MODIFIED 2] Conditional STORE failed\r\n");
+    EXPECT_EQ(backend.saves, std::vector<std::uint32_t>{3});
+}
+
+TEST(ImapSessionTest, ChangesElsewhereComeWithTheirModseqOnceEnabled) {
+    TestBackend backend;
+    Session session(backend, SessionSettings{});
+    ASSERT_TRUE(Begin(session, Selected));
+    auto& inbox = backend.folders["Inbox"];
+    inbox.messages[0].flags |= kFlagged;
+    inbox.messages[0].modseq = 8;
+    EXPECT_EQ(session.Receive("a NOOP\r\n").bytes,
+              "* 1 FETCH (FLAGS (\\Flagged \\Seen alice@example.com))\r\na OK NOOP completed\r\n");
+    session.Receive("b ENABLE CONDSTORE\r\n");
+    inbox.messages[0].flags &= ~kFlagged;
+    inbox.messages[0].modseq = 9;
+    // A save that changed no flag moves the mod-sequence on all the same.
+    inbox.messages[1].modseq = 10;
+    EXPECT_EQ(session.Receive("c NOOP\r\n").bytes,
+              "* 1 FETCH (FLAGS (\\Seen alice@example.com) MODSEQ (9))\r\n"
+              "* 2 FETCH (FLAGS (sales@example.com Work&20list) MODSEQ (10))\r\n"
+              "c OK NOOP completed\r\n");
+}
+
+// \Recent: a message is recent in the one session that takes it, the first to SELECT the folder
+// after it came or, holding the folder already, the first to learn of it; EXAMINE and STATUS
+// count what no session has taken, taking nothing.
+TEST(ImapSessionTest, RecentIsSeenByOneSessionOnly) {
+    TestBackend backend;
+    auto& inbox = backend.folders["Inbox"];
+    const auto arrive = [&](std::uint32_t uid) {
+        backend.Add(inbox, uid, 0, {}, "Subject: new " + std::to_string(uid) + "\r\n", "x\r\n");
+        inbox.uidNext = uid + 1;
+    };
+    std::vector<std::unique_ptr<Session>> sessions;
+    const auto open = [&](const std::string& command) {
+        sessions.push_back(std::make_unique<Session>(backend, SessionSettings{}));
+        EXPECT_TRUE(Begin(*sessions.back(), LoggedIn));
+        return sessions.back()->Receive("s " + command + " INBOX\r\n").bytes;
+    };
+    const auto recent = [](Session& session) {
+        return session.Receive("r UID SEARCH RECENT\r\n").bytes;
+    };
+    const auto status = [&] {
+        Session session(backend, SessionSettings{});
+        EXPECT_TRUE(Begin(session, LoggedIn));
+        return session.Receive("t STATUS INBOX (RECENT)\r\n").bytes;
+    };
+    const std::string none = "* SEARCH\r\nr OK UID SEARCH completed\r\n";
+
+    EXPECT_NE(open("SELECT").find("* 3 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
+    arrive(10);
+    EXPECT_EQ(status(), "* STATUS \"INBOX\" (RECENT 1)\r\nt OK STATUS completed\r\n");
+    EXPECT_NE(open("EXAMINE").find("* 4 EXISTS\r\n* 1 RECENT\r\n"), std::string::npos);
+    EXPECT_NE(open("SELECT").find("* 4 EXISTS\r\n* 1 RECENT\r\n"), std::string::npos);
+    EXPECT_NE(open("SELECT").find("* 4 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
+    EXPECT_NE(open("EXAMINE").find("* 4 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
+    EXPECT_EQ(status(), "* STATUS \"INBOX\" (RECENT 0)\r\nt OK STATUS completed\r\n");
+    auto& first = *sessions[0];
+    auto& examining = *sessions[1];
+    auto& taker = *sessions[2];
+    auto& later = *sessions[3];
+    EXPECT_EQ(recent(taker), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
+    EXPECT_EQ(recent(later), none);
+    // The read-only session still shows what it saw untaken.
+    EXPECT_EQ(recent(examining), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
+
+    // Sessions holding the folder: the first to learn of a new message takes it.
+    arrive(11);
+    EXPECT_EQ(later.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
+    EXPECT_EQ(first.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 0 RECENT\r\nn OK NOOP completed\r\n");
+    EXPECT_EQ(taker.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
+    EXPECT_EQ(recent(later), "* SEARCH 11\r\nr OK UID SEARCH completed\r\n");
+    EXPECT_EQ(recent(first), none);
+    EXPECT_EQ(recent(taker), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
+    EXPECT_EQ(examining.Receive("n NOOP\r\n").bytes,
+              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
+}

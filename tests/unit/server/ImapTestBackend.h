@@ -3,9 +3,10 @@
 // The IMAP backend of the session's and the server's tests: user "alice" (also
 // "alice@example.com"), password "secret", with an Inbox of three messages, a subfolder and a
 // second folder, or an Inbox of many messages of one size. Saves and removals change the
-// folders, as the store would. Switched to failing, every call throws a platform failure whose
-// text names a store path, which no client may ever see. Logins can be held at a gate, as on a
-// hung directory.
+// folders and their mod-sequences, as the store would; the messages there from the start are
+// no longer \Recent, those added later are until a session takes them. Switched to failing, every
+// call throws a platform failure whose text names a store path, which no client may ever see.
+// Logins can be held at a gate, as on a hung directory.
 
 #include "server/imap/ImapBackend.h"
 #include "server/imap/ImapSession.h"
@@ -28,8 +29,10 @@ inline constexpr const char* kSecretDetail = "disk I/O error in /srv/exhost/stor
 // What the backends of one test share.
 struct Shared {
     std::atomic<bool> failing = false;
-    std::atomic<int> logins = 0; // passwords checked
-    std::atomic<int> messagesRead = 0;
+    std::atomic<int> logins = 0;                       // passwords checked
+    std::atomic<int> messagesRead = 0;                 // whole, alone or in batches
+    std::atomic<int> batchesRead = 0;                  // calls of Messages
+    std::atomic<std::uint64_t> octetsReadInRanges = 0; // by MessageRange
     std::atomic<int> opens = 0;    // folders opened (SELECT, NOOP, an idling session's look)
     std::atomic<int> arrivals = 0; // messages every session's Inbox has gained since it began
     servertest::Gate loginGate;
@@ -52,6 +55,7 @@ public:
         Add(inbox, 9, kFlagged | kDeleted, {}, "Subject: Old\r\n", "gone soon\r\n");
         folders["Inbox/Lists"] = {78, 1, {}};
         folders["Sent Items"] = {79, 1, {}};
+        recentFrom["Inbox"] = 10;
     }
     // Only an Inbox of `count` messages, each a one-line header and a body of `bodySize` octets.
     TestBackend(Shared& shared, int count, std::size_t bodySize) : shared(shared) {
@@ -59,6 +63,7 @@ public:
         for (std::uint32_t uid = 1; uid <= static_cast<std::uint32_t>(count); ++uid)
             Add(inbox, uid, 0, {}, "Subject: m" + std::to_string(uid) + "\r\n",
                 std::string(bodySize, 'x'));
+        recentFrom["Inbox"] = inbox.uidNext;
     }
 
     void Add(FolderSnapshot& folder, std::uint32_t uid, unsigned flags,
@@ -71,6 +76,7 @@ public:
         summary.internalDate = 1796637600 + uid; // 7-Dec-2026 10:00:00 UTC
         summary.header = std::make_shared<const std::string>(header + "\r\n");
         summary.size = summary.header->size() + body.size();
+        summary.modseq = ++folder.highestModseq;
         folder.messages.push_back(summary);
         texts[uid] = *summary.header + body;
     }
@@ -168,23 +174,58 @@ public:
         auto found = texts.find(uid);
         return found == texts.end() ? std::nullopt : std::optional(found->second);
     }
-    bool SetFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
-                  const std::vector<std::string>& keywords) override {
+    std::vector<std::optional<std::string>>
+    Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
         FailIfAsked();
-        saves.push_back(uid);
-        for (auto& summary : folders[folder].messages)
+        ++shared.batchesRead;
+        std::vector<std::optional<std::string>> messages;
+        for (const auto uid : uids)
+            messages.push_back(Message(folder, uid));
+        return messages;
+    }
+    std::optional<std::string> MessageRange(const std::string&, std::uint32_t uid,
+                                            std::uint64_t offset, std::uint64_t count) override {
+        FailIfAsked();
+        auto found = texts.find(uid);
+        if (found == texts.end())
+            return std::nullopt;
+        auto range =
+            offset < found->second.size() ? found->second.substr(offset, count) : std::string();
+        shared.octetsReadInRanges += range.size();
+        return range;
+    }
+    FlagSave SaveFlags(const std::string& folder, std::uint32_t uid, unsigned flags,
+                       const std::vector<std::string>& keywords,
+                       std::optional<std::uint64_t> unchangedSince) override {
+        FailIfAsked();
+        auto& snapshot = folders[folder];
+        for (auto& summary : snapshot.messages)
             if (summary.uid == uid) {
+                if (unchangedSince && summary.modseq > *unchangedSince)
+                    return {FlagSave::Outcome::Modified, 0};
+                saves.push_back(uid);
                 summary.flags = flags;
                 summary.keywords = keywords;
-                return true;
+                summary.modseq = ++snapshot.highestModseq;
+                return {FlagSave::Outcome::Saved, summary.modseq};
             }
-        return false;
+        saves.push_back(uid);
+        return {};
+    }
+    std::uint32_t RecentFrom(const std::string& folder, std::uint32_t uidNext, bool take) override {
+        FailIfAsked();
+        auto& from = recentFrom.try_emplace(folder, 1).first->second;
+        const auto first = std::min(from, uidNext);
+        if (take)
+            from = std::max(from, uidNext);
+        return first;
     }
     void Remove(const std::string& folder, const std::vector<std::uint32_t>& uids) override {
         FailIfAsked();
         for (auto uid : uids)
             std::erase_if(folders[folder].messages,
                           [&](const auto& summary) { return summary.uid == uid; });
+        ++folders[folder].highestModseq;
     }
 
     std::optional<SavedMessages> Append(const std::string& folder,
@@ -219,6 +260,7 @@ public:
                 if (message.uid == uid) {
                     auto copy = message;
                     copy.uid = target->second.uidNext++;
+                    copy.modseq = ++target->second.highestModseq;
                     texts[copy.uid] = texts[uid];
                     target->second.messages.push_back(copy);
                     saved.sources.push_back(uid);
@@ -233,6 +275,7 @@ public:
     std::map<std::string, FolderSnapshot> folders;
     std::map<std::uint32_t, std::string> texts;
     std::vector<std::uint32_t> saves;
+    std::map<std::string, std::uint32_t> recentFrom; // the first UID no session has taken
 
 private:
     bool HasBelow(const std::string& path) const {

@@ -1,0 +1,104 @@
+// Reads of numbered items for mail clients: the properties of many items in one statement, and a
+// range of one text value cut out inside SQLite.
+
+#include "platform/store/Store.h"
+
+#include "platform/core/JsonText.h"
+#include "platform/store/Database.h"
+#include "platform/store/PropertyCodec.h"
+
+#include <limits>
+#include <map>
+
+namespace platform::store {
+
+namespace {
+
+// [1,2,3] and ["a","b"], for json_each().
+std::string JsonNumbers(const std::vector<std::int64_t>& numbers) {
+    std::string json = "[";
+    for (const auto number : numbers)
+        json += (json.size() > 1 ? "," : "") + std::to_string(number);
+    return json + "]";
+}
+
+std::string JsonTexts(const std::set<std::string>& texts) {
+    std::string json = "[";
+    for (const auto& text : texts) {
+        if (json.size() > 1)
+            json += ',';
+        text::AppendJsonString(json, text);
+    }
+    return json + "]";
+}
+
+// No value is longer than SQLite's largest (a billion octets, below 2^31): offsets and counts
+// beyond that mean "past the end" and "to the end", and stay clear of overflow in substr().
+std::int64_t Clamped(std::uint64_t value) {
+    constexpr std::uint64_t kMost = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int64_t>(value > kMost ? kMost : value);
+}
+
+} // namespace
+
+std::vector<std::optional<PropertyMap>>
+Store::PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
+                           const std::set<std::string>& names) {
+    std::lock_guard lock(mutex_);
+    // One statement is one read: the items are seen as they were at its start.
+    auto query =
+        db_->Prepared("SELECT n.number, i.key, p.name, p.kind, p.value "
+                      "FROM item_numbers n JOIN items i ON i.id = n.item_id AND i.is_folder = 0 "
+                      "LEFT JOIN properties p ON p.item_id = i.id AND "
+                      "p.name IN (SELECT value FROM json_each(?3)) "
+                      "WHERE n.folder_key = ?1 AND n.number IN (SELECT value FROM json_each(?2))");
+    query.Bind(1, folderKey).Bind(2, JsonNumbers(numbers)).Bind(3, JsonTexts(names));
+    std::map<std::int64_t, PropertyMap> found;
+    while (query.Step()) {
+        auto& properties = found[query.Integer(0)];
+        if (query.IsNull(2))
+            continue;
+        const auto kind = query.Integer(3);
+        if (static_cast<PropertyKind>(kind) == PropertyKind::MailboxLink)
+            continue; // only mailbox roots carry links
+        auto name = query.Text(2);
+        auto value = DecodeStored(kind, query.Text(4), query.Text(1), name);
+        properties.emplace(std::move(name), std::move(value));
+    }
+    std::vector<std::optional<PropertyMap>> items(numbers.size());
+    // Moved into place where a number is first asked for; copied from there if asked again.
+    std::map<std::int64_t, std::size_t> placed;
+    for (std::size_t at = 0; at < numbers.size(); ++at) {
+        if (const auto first = placed.find(numbers[at]); first != placed.end()) {
+            items[at] = items[first->second];
+        } else if (auto item = found.find(numbers[at]); item != found.end()) {
+            items[at] = std::move(item->second);
+            placed.emplace(numbers[at], at);
+        }
+    }
+    return items;
+}
+
+std::optional<std::string> Store::TextRange(const std::string& folderKey, std::int64_t number,
+                                            const std::string& name, std::uint64_t offset,
+                                            std::uint64_t count) {
+    std::lock_guard lock(mutex_);
+    // substr() counts octets of a BLOB, which is how values are kept; its first octet is 1.
+    auto query =
+        db_->Prepared("SELECT p.kind, substr(p.value, ?4, ?5) "
+                      "FROM item_numbers n JOIN items i ON i.id = n.item_id AND i.is_folder = 0 "
+                      "LEFT JOIN properties p ON p.item_id = i.id AND p.name = ?3 "
+                      "WHERE n.folder_key = ?1 AND n.number = ?2");
+    query.Bind(1, folderKey)
+        .Bind(2, number)
+        .Bind(3, name)
+        .Bind(4, Clamped(offset) + 1)
+        .Bind(5, Clamped(count));
+    if (!query.Step())
+        return std::nullopt;
+    if (query.IsNull(0) || static_cast<PropertyKind>(query.Integer(0)) != PropertyKind::Text)
+        return std::string();
+    return query.Text(1);
+}
+
+} // namespace platform::store

@@ -1,0 +1,149 @@
+"""CONDSTORE and \\Recent through the real store, from Python's imaplib: a client that kept a
+folder's HIGHESTMODSEQ learns by CHANGEDSINCE exactly which flags another session changed, a
+conditional STORE is refused for a message changed since, and a new message is \\Recent in one
+of two sessions only.
+
+usage: imap_condstore_test.py EXHOST FIXTURES_DIR
+"""
+
+import imaplib
+import os
+import re
+import sys
+import unittest
+
+import exhost_harness
+from exhost_harness import ImapServer, exhost
+
+FIXTURES = None
+PASSWORD = "modseq-tea-4"
+FETCHED = re.compile(rb"\(UID (\d+) FLAGS \(([^)]*)\) MODSEQ \((\d+)\)\)")
+
+
+def deliver(count=1):
+    plain = os.path.join(FIXTURES, "messages", "01-plain.eml")
+    exhost("deliver", "--rcpt", "alice@example.com", *[plain] * count)
+
+
+def code(client, name):
+    """The value of a response code (HIGHESTMODSEQ, RECENT) of the last answer, as a number."""
+    typ, data = client.response(name)
+    return int(data[-1])
+
+
+def changed(client, since):
+    """{uid: (flags, modseq)} of the messages changed since the mod-sequence."""
+    typ, data = client.uid("FETCH", "1:*", "(FLAGS)", f"(CHANGEDSINCE {since})")
+    assert typ == "OK", data
+    found = {}
+    for line in data:
+        if line is None:
+            continue
+        match = FETCHED.search(line)
+        assert match, line
+        found[int(match.group(1))] = (match.group(2).decode().split(), int(match.group(3)))
+    return found
+
+
+class ImapCondstore(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = exhost_harness.server_folder("lvcondstore", FIXTURES, PASSWORD, "--domain",
+                                                "example.com", "--users", "1")
+        deliver(3)
+        cls.server = ImapServer("--root", cls.root)
+        # The first session takes the messages delivered so far; each test starts from there.
+        first = cls.connect()
+        first.select("INBOX")
+        first.logout()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        exhost_harness.remove_server_folder(cls.root)
+
+    @classmethod
+    def connect(cls):
+        client = imaplib.IMAP4("127.0.0.1", cls.server.port)
+        client.login("alice", PASSWORD)
+        return client
+
+    def client(self):
+        client = self.connect()
+        self.addCleanup(client.logout)
+        return client
+
+    def test_a_client_resyncs_the_flags_another_session_changed(self):
+        keeper = self.connect()
+        self.assertEqual(keeper.select("INBOX (CONDSTORE)")[0], "OK")
+        highest = code(keeper, "HIGHESTMODSEQ")
+        uids = keeper.uid("SEARCH", "ALL")[1][0].decode().split()
+        self.assertGreaterEqual(len(uids), 3)
+        self.assertEqual(changed(keeper, highest), {})
+        keeper.logout()
+
+        other = self.client()
+        other.select("INBOX")
+        for uid, flag in ((uids[0], "\\Flagged"), (uids[2], "$Important")):
+            self.assertEqual(other.uid("STORE", uid, "+FLAGS.SILENT", f"({flag})")[0], "OK")
+
+        # Back in a new session, knowing only the mod-sequence it kept.
+        keeper = self.client()
+        keeper.select("INBOX (CONDSTORE)")
+        self.assertGreater(code(keeper, "HIGHESTMODSEQ"), highest)
+        found = changed(keeper, highest)
+        self.assertEqual(sorted(found), sorted(int(uid) for uid in (uids[0], uids[2])))
+        self.assertIn("\\Flagged", found[int(uids[0])][0])
+        self.assertIn("$Important", found[int(uids[2])][0])
+        for flags, modseq in found.values():
+            self.assertGreater(modseq, highest)
+        self.assertEqual(keeper.uid("SEARCH", "MODSEQ", str(highest + 1))[1][0].decode().split()[:2],
+                         [uids[0], uids[2]])
+        typ, status = keeper.status("INBOX", "(HIGHESTMODSEQ)")
+        self.assertIn(f"HIGHESTMODSEQ {max(m for f, m in found.values())}".encode(), status[0])
+
+        # A store on condition that the message is unchanged since before: refused for the one
+        # changed, done for the other. (The tagged answer as sent: uid() gives the FETCHes.)
+        typ, data = keeper._simple_command("UID", "STORE", f"{uids[0]},{uids[1]}",
+                                           f"(UNCHANGEDSINCE {highest})", "+FLAGS", "(\\Seen)")
+        self.assertEqual(typ, "OK")
+        self.assertEqual(data[-1], f"[MODIFIED {uids[0]}] Conditional UID STORE failed".encode())
+        typ, stored = keeper.response("FETCH")
+        self.assertEqual(len(stored), 1)
+        self.assertIn(f"UID {uids[1]} ".encode(), stored[0])
+        flags = keeper.uid("FETCH", f"{uids[0]},{uids[1]}", "(FLAGS)")[1]
+        self.assertNotIn(b"\\Seen", flags[0])
+        self.assertIn(b"\\Seen", flags[1])
+        self.assertIn(b"MODSEQ", flags[1])
+
+    def test_a_new_message_is_recent_in_one_session_only(self):
+        deliver()
+        # STATUS and EXAMINE count it without taking it.
+        typ, status = self.client().status("INBOX", "(RECENT)")
+        self.assertIn(b"RECENT 1", status[0])
+        looker = self.client()
+        looker.select("INBOX", readonly=True)
+        self.assertEqual(code(looker, "RECENT"), 1)
+
+        first, second = self.client(), self.client()
+        first.select("INBOX")
+        self.assertEqual(code(first, "RECENT"), 1)
+        second.select("INBOX")
+        self.assertEqual(code(second, "RECENT"), 0)
+        (new,) = first.uid("SEARCH", "RECENT")[1][0].split()
+        self.assertEqual(second.uid("SEARCH", "RECENT")[1][0], b"")
+        typ, status = self.client().status("INBOX", "(RECENT)")
+        self.assertIn(b"RECENT 0", status[0])
+
+        # Both hold the folder: the one that learns of the next message first has it recent.
+        deliver()
+        second.noop()
+        first.noop()
+        (newer,) = second.uid("SEARCH", "RECENT")[1][0].split()
+        self.assertGreater(int(newer), int(new))
+        self.assertEqual(first.uid("SEARCH", "RECENT")[1][0].split(), [new])
+
+
+if __name__ == "__main__":
+    exhost_harness.EXHOST, FIXTURES = sys.argv[1:3]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
