@@ -158,32 +158,6 @@ TEST_F(ItemNumbers, AscendNeverRepeatAndSurviveReopening) {
     EXPECT_EQ(again.next, 6);
 }
 
-TEST_F(ItemNumbers, EveryChangeToTheFolderCounts) {
-    auto store = Open();
-    const auto inbox = store->Locate(kInbox);
-    auto changes = [&] { return store->NumbersOf(inbox).changes; };
-    auto last = changes();
-    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
-        {"add", [&] { Add(*store, "x"); }},
-        {"save",
-         [&] {
-             auto location = store->Locate(kInbox + "/x");
-             store::PendingSave save;
-             save.location = location;
-             save.properties = store->Read(location).properties;
-             save.Set("urn:schemas:httpmail:read", platform::Variant(true));
-             store->Save(save);
-         }},
-        {"delete", [&] { store->Delete(kInbox + "/x"); }},
-    };
-    for (const auto& [what, step] : steps) {
-        step();
-        EXPECT_GT(changes(), last) << what;
-        last = changes();
-    }
-    EXPECT_EQ(changes(), last); // looking changes nothing
-}
-
 TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
     {
         auto store = Open();
