@@ -53,28 +53,26 @@ TEST_P(BrokenCriteria, TheBrokenRegistrationIsSkippedAndLoggedTheOthersRun) {
     EXPECT_NE(lines[0].find(param.logged), std::string::npos) << lines[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Criteria, BrokenCriteria,
-    ::testing::Values(
-        BrokenCase{"ComparisonWithoutValue", " WHERE \"DAV:ishidden\" = ", "Syntax error"},
-        BrokenCase{"WhereAlone", "WHERE", "Syntax error"},
-        BrokenCase{"NameQuoteLeftOpen", " WHERE \"DAV:ishidden = FALSE", "unterminated name"},
-        BrokenCase{"TextQuoteLeftOpen", " WHERE \"DAV:ishidden\" = 'false", "unterminated text"},
-        BrokenCase{"UnknownWordOperator", " WHERE \"DAV:ishidden\" LIKE FALSE", "Syntax error"},
-        BrokenCase{"UnknownSymbolOperator", " WHERE \"DAV:ishidden\" > 0", "unexpected character"},
-        BrokenCase{"DoubledEquals", " WHERE \"DAV:ishidden\" == FALSE", "Syntax error"},
-        BrokenCase{"ParenthesisLeftOpen", " WHERE (\"DAV:ishidden\" = FALSE", "Syntax error"},
-        BrokenCase{"IntegerOutOfRange", " WHERE \"DAV:ishidden\" = 99999999999999999999",
-                   "integer out of range"},
-        BrokenCase{"NestedTooDeep",
-                   " WHERE " + std::string(50000, '(') + "\"DAV:ishidden\" = FALSE" +
-                       std::string(50000, ')'),
-                   "Syntax error"},
-        BrokenCase{"ListOfTexts",
-                   " WHERE \"DAV:ishidden\" = FALSE",
-                   "not one text",
-                   {"WHERE \"DAV:ishidden\" = TRUE", "WHERE \"DAV:ishidden\" = FALSE"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+const BrokenCase kBroken[] = {
+    {"ComparisonWithoutValue", " WHERE \"DAV:ishidden\" = ", "Syntax error"},
+    {"WhereAlone", "WHERE", "Syntax error"},
+    {"NameQuoteLeftOpen", " WHERE \"DAV:ishidden = FALSE", "unterminated name"},
+    {"TextQuoteLeftOpen", " WHERE \"DAV:ishidden\" = 'false", "unterminated text"},
+    {"UnknownWordOperator", " WHERE \"DAV:ishidden\" LIKE FALSE", "Syntax error"},
+    {"UnknownSymbolOperator", " WHERE \"DAV:ishidden\" > 0", "unexpected character"},
+    {"DoubledEquals", " WHERE \"DAV:ishidden\" == FALSE", "Syntax error"},
+    {"ParenthesisLeftOpen", " WHERE (\"DAV:ishidden\" = FALSE", "Syntax error"},
+    {"IntegerOutOfRange", " WHERE \"DAV:ishidden\" = 99999999999999999999", "integer out of range"},
+    {"NestedTooDeep",
+     " WHERE " + std::string(50000, '(') + "\"DAV:ishidden\" = FALSE" + std::string(50000, ')'),
+     "Syntax error"},
+    {"ListOfTexts",
+     " WHERE \"DAV:ishidden\" = FALSE",
+     "not one text",
+     {"WHERE \"DAV:ishidden\" = TRUE", "WHERE \"DAV:ishidden\" = FALSE"}}};
+
+INSTANTIATE_TEST_SUITE_P(Criteria, BrokenCriteria, ::testing::ValuesIn(kBroken),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class SinkDllRemoved : public FaultRoad {
 public:

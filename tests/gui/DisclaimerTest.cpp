@@ -12,6 +12,14 @@ using lorvanta::setup::Disclaimer;
 class DisclaimerTest : public QObject {
     Q_OBJECT
 
+    // Yes on a shown disclaimer: it goes, whatever showing the main window did.
+    static void ClickYes(QPointer<Disclaimer> disclaimer) {
+        disclaimer->show();
+        disclaimer->Command1->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(disclaimer.isNull());
+    }
+
 private slots:
     void noEndsTheProgramWithoutTheMainWindow() {
         FakeUserInterface ui;
@@ -27,11 +35,7 @@ private slots:
     void yesLeavesTheMainWindowAsTheOnlyWindow() {
         FakeUserInterface ui;
         auto* mainWindow = new QWidget;
-        QPointer<Disclaimer> disclaimer = new Disclaimer(ui, [&] { mainWindow->show(); });
-        disclaimer->show();
-        disclaimer->Command1->click();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(disclaimer.isNull());
+        ClickYes(new Disclaimer(ui, [&] { mainWindow->show(); }));
         QList<QWidget*> visible;
         for (auto* widget : QApplication::topLevelWidgets())
             if (widget->isVisible())
@@ -43,12 +47,7 @@ private slots:
 
     void yesGoesOnWhenTheMainWindowFails() {
         FakeUserInterface ui;
-        QPointer<Disclaimer> disclaimer =
-            new Disclaimer(ui, [] { throw std::runtime_error("cannot show"); });
-        disclaimer->show();
-        disclaimer->Command1->click();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(disclaimer.isNull());
+        ClickYes(new Disclaimer(ui, [] { throw std::runtime_error("cannot show"); }));
     }
 };
 

@@ -28,16 +28,11 @@ const std::string kHiddenExcluded = " WHERE \"DAV:ishidden\" = FALSE";
 const std::string kInbox = kFileBase + "/alice/Inbox";
 
 struct RegistrationRow {
-    RegistrationRow(std::string scopeName = "SHALLOW", std::string methods = "onsyncdelete",
-                    std::string where = kHiddenExcluded, std::string order = "1",
-                    std::optional<bool> enabledFlag = std::nullopt)
-        : scope(std::move(scopeName)), method(std::move(methods)), criteria(std::move(where)),
-          priority(std::move(order)), enabled(enabledFlag) {}
-    std::string scope;
-    std::string method;
-    std::string criteria;
-    std::string priority;
-    std::optional<bool> enabled;
+    std::string scope = "SHALLOW";
+    std::string method = "onsyncdelete";
+    std::string criteria = kHiddenExcluded;
+    std::string priority = "1";
+    std::optional<bool> enabled = std::nullopt;
 };
 
 // "OnSyncDelete <url> <flags>", the way the tables below expect calls.
@@ -252,42 +247,33 @@ TEST_F(DeleteEvents, WhichRegistrationsADeleteCalls) {
     const std::string globalEvents = systemMailbox + "/" + kGlobalEventsPath;
     enum class Where { Here, Above, Root, OtherMailbox, Global, Itself };
     enum class Target { Item, Folder };
+    const auto kind = [](const char* is) {
+        return RegistrationRow{.criteria = std::string(" WHERE \"urn:test:kind\" = '") + is + "'"};
+    };
     const struct {
         const char* name;
-        Where where;
-        Target target;
         RegistrationRow registration;
         bool called;
+        Where where = Where::Here;
+        Target target = Target::Item;
     } rows[] = {
-        {"SHALLOW in the item's folder", Where::Here, Target::Item, {}, true},
-        {"SHALLOW in the folder above", Where::Above, Target::Item, {}, false},
-        {"DEEP in the folder above", Where::Above, Target::Item, {"DEEP"}, true},
-        {"deep in the mailbox root", Where::Root, Target::Item, {"deep"}, true},
-        {"DEEP in another mailbox", Where::OtherMailbox, Target::Item, {"DEEP"}, false},
-        {"ANY in the global events", Where::Global, Target::Item, {"ANY"}, true},
-        {"ANY outside the global events", Where::Here, Target::Item, {"ANY"}, false},
-        {"EXACT in the deleted folder", Where::Itself, Target::Folder, {"EXACT"}, true},
-        {"EXACT in the deleted item's folder", Where::Here, Target::Item, {"EXACT"}, false},
-        {"SHALLOW in the deleted folder's folder", Where::Here, Target::Folder, {}, true},
-        {"only the save event", Where::Here, Target::Item, {"SHALLOW", "onsyncsave"}, false},
-        {"the save and the delete event",
-         Where::Here,
-         Target::Item,
-         {"SHALLOW", "OnSyncSave; OnSyncDelete"},
-         true},
-        {"both, by comma", Where::Here, Target::Item, {"SHALLOW", "onsyncsave,onsyncdelete"}, true},
-        {"disabled", Where::Here, Target::Item, {"SHALLOW", "onsyncdelete", "", "1", false}, false},
-        {"enabled", Where::Here, Target::Item, {"SHALLOW", "onsyncdelete", "", "1", true}, true},
-        {"criteria that hold",
-         Where::Here,
-         Target::Item,
-         {"SHALLOW", "onsyncdelete", " WHERE \"urn:test:kind\" = 'doomed'"},
-         true},
-        {"criteria that do not",
-         Where::Here,
-         Target::Item,
-         {"SHALLOW", "onsyncdelete", " WHERE \"urn:test:kind\" = 'other'"},
-         false},
+        {"SHALLOW in the item's folder", {}, true},
+        {"SHALLOW in the folder above", {}, false, Where::Above},
+        {"DEEP in the folder above", {"DEEP"}, true, Where::Above},
+        {"deep in the mailbox root", {"deep"}, true, Where::Root},
+        {"DEEP in another mailbox", {"DEEP"}, false, Where::OtherMailbox},
+        {"ANY in the global events", {"ANY"}, true, Where::Global},
+        {"ANY outside the global events", {"ANY"}, false},
+        {"EXACT in the deleted folder", {"EXACT"}, true, Where::Itself, Target::Folder},
+        {"EXACT in the deleted item's folder", {"EXACT"}, false},
+        {"SHALLOW in the deleted folder's folder", {}, true, Where::Here, Target::Folder},
+        {"only the save event", {.method = "onsyncsave"}, false},
+        {"the save and the delete event", {.method = "OnSyncSave; OnSyncDelete"}, true},
+        {"both, by comma", {.method = "onsyncsave,onsyncdelete"}, true},
+        {"disabled", {.criteria = "", .enabled = false}, false},
+        {"enabled", {.criteria = "", .enabled = true}, true},
+        {"criteria that hold", kind("doomed"), true},
+        {"criteria that do not", kind("other"), false},
     };
     int number = 0;
     for (const auto& row : rows) {

@@ -24,6 +24,8 @@ namespace {
 const std::string kMailbox = kFileBase + "/alice";
 const std::string kInbox = kMailbox + "/Inbox";
 
+using Listed = std::vector<std::pair<std::int64_t, std::string>>;
+
 // Everything a rename may touch, as (folder path, number, item name) and each folder's numbers.
 struct Snapshot {
     std::vector<std::string> paths;
@@ -57,22 +59,32 @@ protected:
         return save.number;
     }
 
+    // The folder's items as (number, name), and its numbers in `numbers`.
+    Listed Listing(const std::string& url, FolderNumbers& numbers) {
+        Listed listed;
+        for (const auto& item : store->NumberedItems(store->Locate(url), numbers, {kDisplayName}))
+            listed.emplace_back(item.number, item.item.properties.at(kDisplayName).Text());
+        return listed;
+    }
+    Listed Listing(const std::string& url) {
+        FolderNumbers ignored;
+        return Listing(url, ignored);
+    }
+
     Snapshot Take() {
         Snapshot snapshot;
-        const auto mailbox = store->Locate(kMailbox);
-        snapshot.paths = store->FolderPaths(mailbox);
+        snapshot.paths = store->FolderPaths(store->Locate(kMailbox));
         for (const auto& path : snapshot.paths) {
-            const auto folder = store->Locate(kMailbox + "/" + path);
             FolderNumbers numbers;
-            for (const auto& item : store->NumberedItems(folder, numbers, {kDisplayName}))
-                snapshot.items.emplace_back(path, item.number,
-                                            item.item.properties.at(kDisplayName).Text());
+            for (const auto& [number, name] : Listing(kMailbox + "/" + path, numbers))
+                snapshot.items.emplace_back(path, number, name);
             snapshot.numbers[path] = {numbers.validity, numbers.next};
         }
         return snapshot;
     }
 
     Item Read(const std::string& url) { return store->Read(store->Locate(url)); }
+    FolderNumbers Numbers(const std::string& url) { return store->NumbersOf(store->Locate(url)); }
 };
 
 TEST_F(RenameFolder, IsRefusedChangingNothing) {
@@ -111,14 +123,14 @@ TEST_F(RenameFolder, IsRefusedChangingNothing) {
          "http://elsewhere/exadmin/example.com/mbx/alice/Inbox/X", store::hr::ERROR_BAD_NETPATH},
     };
     const auto before = Take();
-    const auto changes = store->NumbersOf(store->Locate(kInbox)).changes;
+    const auto changes = Numbers(kInbox).changes;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto failure = testsupport::FailureOf([&] { store->RenameFolder(row.from, row.to); });
         EXPECT_EQ(failure.number, row.failure) << failure.description;
         EXPECT_TRUE(Take() == before);
     }
-    EXPECT_EQ(store->NumbersOf(store->Locate(kInbox)).changes, changes);
+    EXPECT_EQ(Numbers(kInbox).changes, changes);
 }
 
 // Each row renames the folder where the row before left it.
@@ -135,24 +147,13 @@ TEST_F(RenameFolder, MovesTheFolderAndEverythingBelowKeepingTheirNumbers) {
         {"only the letter case", kMailbox + "/TOP", "TOP", true},
         {"back where it was", kInbox + "/Sub", "Inbox/Sub", false},
     };
-    const auto numbersOf = [&](const std::string& url) {
-        return store->NumbersOf(store->Locate(url));
-    };
-    const auto listing = [&](const std::string& url) {
-        std::vector<std::pair<std::int64_t, std::string>> listed;
-        FolderNumbers ignored;
-        for (const auto& item : store->NumberedItems(store->Locate(url), ignored, {kDisplayName}))
-            listed.emplace_back(item.number, item.item.properties.at(kDisplayName).Text());
-        return listed;
-    };
-    using Listed = std::vector<std::pair<std::int64_t, std::string>>;
     std::string from = kInbox + "/Sub";
     std::string fromPath = "Inbox/Sub";
     const auto folderCount = store->FolderPaths(store->Locate(kMailbox)).size();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto folder = numbersOf(from);
-        const auto deeper = numbersOf(from + "/Deeper");
+        const auto folder = Numbers(from);
+        const auto deeper = Numbers(from + "/Deeper");
         store->RenameFolder(from, row.to);
         const auto to = kMailbox + "/" + row.path;
 
@@ -166,17 +167,17 @@ TEST_F(RenameFolder, MovesTheFolderAndEverythingBelowKeepingTheirNumbers) {
         EXPECT_FALSE(has(fromPath)) << testing::PrintToString(paths);
         EXPECT_EQ(Read(to).properties.at(kDisplayName),
                   Variant(row.path.substr(row.path.rfind('/') + 1)));
-        EXPECT_EQ(listing(to), (Listed{{1, "a"}}));
-        EXPECT_EQ(listing(to + "/Deeper"), (Listed{{1, "c"}}));
+        EXPECT_EQ(Listing(to), (Listed{{1, "a"}}));
+        EXPECT_EQ(Listing(to + "/Deeper"), (Listed{{1, "c"}}));
         EXPECT_EQ(Read(to + "/Deeper/c").properties.at("urn:test:body"),
                   Variant("body of " + kInbox + "/Sub/Deeper/c"));
         EXPECT_EQ(store->KeyOfNumber(store->Locate(to).key, 1), store->Locate(to + "/a").key);
-        const auto now = numbersOf(to);
+        const auto now = Numbers(to);
         EXPECT_EQ(now.validity, folder.validity);
         EXPECT_EQ(now.next, folder.next);
         EXPECT_GT(now.changes, folder.changes);
-        EXPECT_EQ(numbersOf(to + "/Deeper").validity, deeper.validity);
-        EXPECT_EQ(numbersOf(to + "/Deeper").next, deeper.next);
+        EXPECT_EQ(Numbers(to + "/Deeper").validity, deeper.validity);
+        EXPECT_EQ(Numbers(to + "/Deeper").next, deeper.next);
         // A new item goes on from the folder's numbers.
         const auto added = Add(to + "/new");
         EXPECT_EQ(added, folder.next);
@@ -203,9 +204,6 @@ TEST_F(RenameFolder, RegistrationsBelowMoveWithTheFolder) {
 // A folder made where one was before goes on from the numbers it had, so that a client that knew
 // the old folder by that name never takes a new item for one it saw.
 TEST_F(RenameFolder, NumbersUnderAFolderNameNeverGoBack) {
-    const auto numbersOf = [&](const std::string& url) {
-        return store->NumbersOf(store->Locate(url));
-    };
     const struct {
         const char* name;
         std::function<std::string()> make; // a folder where one was; returns its URL
@@ -225,12 +223,12 @@ TEST_F(RenameFolder, NumbersUnderAFolderNameNeverGoBack) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto before = numbersOf(kInbox + "/Sub");
+        const auto before = Numbers(kInbox + "/Sub");
         Add(kInbox + "/Sub/x"); // gives the old folder's last number away, if any
-        const auto next = numbersOf(kInbox + "/Sub").next;
+        const auto next = Numbers(kInbox + "/Sub").next;
         ASSERT_GT(next, before.next);
         const auto url = row.make();
-        EXPECT_GE(numbersOf(url).next, next);
+        EXPECT_GE(Numbers(url).next, next);
         EXPECT_GE(Add(url + "/after"), next);
     }
 }

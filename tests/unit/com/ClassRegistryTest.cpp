@@ -106,23 +106,13 @@ TEST_F(ClassRegistryTest, InvalidEntriesAreRefusedAndNothingIsWritten) {
 }
 
 TEST(ProgId, ValidityRules) {
-    const struct {
-        const char* progId;
-        bool valid;
-    } cases[] = {
-        {"Lorvanta.LorvantaCls", true},
-        {"A", true},
-        {"Lib.Class.1", true},
-        {"abcdefghijklmnopqrstuvwxyz0123456789.AB", true}, // 39 characters
-        {"abcdefghijklmnopqrstuvwxyz0123456789.ABC", false},
-        {"", false},
-        {"9Lib", false},
-        {"Lib-Class", false},
-        {"Lib Class", false},
-        {"{A5B76DBF-97A8-4208-82D3-F0141D0700C3}", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(com::IsValidProgId(c.progId), c.valid) << '"' << c.progId << '"';
+    // The longest valid one has 39 characters.
+    for (const char* valid :
+         {"Lorvanta.LorvantaCls", "A", "Lib.Class.1", "abcdefghijklmnopqrstuvwxyz0123456789.AB"})
+        EXPECT_TRUE(com::IsValidProgId(valid)) << '"' << valid << '"';
+    for (const char* invalid : {"abcdefghijklmnopqrstuvwxyz0123456789.ABC", "", "9Lib", "Lib-Class",
+                                "Lib Class", "{A5B76DBF-97A8-4208-82D3-F0141D0700C3}"})
+        EXPECT_FALSE(com::IsValidProgId(invalid)) << '"' << invalid << '"';
 }
 
 TEST_F(ClassRegistryTest, AFileReplacedByAnotherWriterIsReadAfresh) {
@@ -203,6 +193,8 @@ TEST_F(ClassRegistryTest, ActivationFailuresCarryThePlatformNumbersAndNameWhatFa
     const std::string gone = (folder.Path() / "absent" / "Gone.dll").string();
     registry.Register({MakeClassId(1), "Test.MissingServer", "Apartment", gone});
     registry.Register({MakeClassId(2), "Test.NotAServer", "Apartment", NO_ENTRY_POINTS_DLL});
+    const std::string kMalformed = "{11111111-2222-3333-4444-55555555555}";
+    const std::string kUnregistered = "{00000000-0000-0000-0000-000000000001}";
     const auto create = [this](std::string text) {
         return [this, text] { com::CreateInstance(registry, text, com::IID_IUnknown); };
     };
@@ -214,14 +206,8 @@ TEST_F(ClassRegistryTest, ActivationFailuresCarryThePlatformNumbersAndNameWhatFa
     } cases[] = {
         {"unknown ProgID", create("Nobody.Here"), hr::REGDB_E_CLASSNOTREG, {"Nobody.Here"}},
         {"empty text", create(""), hr::CO_E_CLASSSTRING, {}},
-        {"malformed CLSID",
-         create("{11111111-2222-3333-4444-55555555555}"),
-         hr::CO_E_CLASSSTRING,
-         {"{11111111-2222-3333-4444-55555555555}"}},
-        {"unregistered CLSID",
-         create("{00000000-0000-0000-0000-000000000001}"),
-         hr::REGDB_E_CLASSNOTREG,
-         {"{00000000-0000-0000-0000-000000000001}"}},
+        {"malformed CLSID", create(kMalformed), hr::CO_E_CLASSSTRING, {kMalformed}},
+        {"unregistered CLSID", create(kUnregistered), hr::REGDB_E_CLASSNOTREG, {kUnregistered}},
         {"missing server by ProgID",
          create("Test.MissingServer"),
          hr::ERROR_MOD_NOT_FOUND,

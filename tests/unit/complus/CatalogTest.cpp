@@ -100,7 +100,7 @@ TEST_F(Catalog, ADamagedCatalogFileIsAReadFailure) {
 }
 
 TEST_F(Catalog, InstallComponentRecordsTheClassesAndMakesThemCreatable) {
-    const auto id = AddApplication("Lorvanta");
+    AddApplication("Lorvanta");
     NewCatalog()->InstallComponent("LORVANTA", LORVANTA_DLL, "", "");
 
     const auto registered = Registry().FindByProgId("Lorvanta.LorvantaCls");

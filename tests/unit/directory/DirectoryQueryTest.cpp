@@ -82,20 +82,12 @@ TEST(SqlDialect, KeywordsIgnoreCaseAndOrderCanDescend) {
 }
 
 TEST(SqlDialect, MalformedQueriesAreSyntaxErrors) {
-    for (const std::string text : {
-             "",
-             "SELECT cn",
-             "SELECT cn FROM GC://h",
-             "SELECT cn FROM 'GC://h",
-             "SELECT FROM 'GC://h'",
-             "SELECT cn, FROM 'GC://h'",
-             "SELECT cn FROM 'GC://h' WHERE cn=",
-             "SELECT cn FROM 'GC://h' WHERE (cn='a'",
-             "SELECT cn FROM 'GC://h' WHERE cn='a' AND",
-             "SELECT cn FROM 'GC://h' WHERE sAMAccountName='o'brien'",
-             "SELECT cn FROM 'GC://h' WHERE cn='a' ; DROP",
-             "SELEKT cn FROM 'GC://h'",
-         }) {
+    for (const std::string text :
+         {"", "SELECT cn", "SELECT cn FROM GC://h", "SELECT cn FROM 'GC://h",
+          "SELECT FROM 'GC://h'", "SELECT cn, FROM 'GC://h'", "SELECT cn FROM 'GC://h' WHERE cn=",
+          "SELECT cn FROM 'GC://h' WHERE (cn='a'", "SELECT cn FROM 'GC://h' WHERE cn='a' AND",
+          "SELECT cn FROM 'GC://h' WHERE sAMAccountName='o'brien'",
+          "SELECT cn FROM 'GC://h' WHERE cn='a' ; DROP", "SELEKT cn FROM 'GC://h'"}) {
         SCOPED_TRACE(text);
         ExpectRefused(
             [&] { ParseSqlDialect(text, [](const DirectoryPath&) { return kSchemaDn; }); },

@@ -78,36 +78,34 @@ TEST_P(SmtpFailingStep, Gets451WithAnIdThatTheLogExplains) {
 const std::string kStored = "DATA\r\nSubject: fine\r\n\r\n.\r\n";
 const std::string kThrown = "DATA\r\nSubject: throw\r\n\r\n.\r\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, SmtpFailingStep,
-    ::testing::Values(
-        // The session goes on after the failed lookup: the next recipient and the message work.
-        FailingStepCase{"Rcpt",
-                        kEhlo + kMail + "RCPT TO:<throw@example.com>\r\n" +
-                            "RCPT TO:<alice@example.com>\r\n" + kStored,
-                        {250, 250, 451, 250, 354, 250}},
-        FailingStepCase{"RcptPlatformError",
-                        kEhlo + kMail + "RCPT TO:<platform@example.com>\r\n",
-                        {250, 250, 451},
-                        "(0x80004005)"},
-        FailingStepCase{"EndOfData",
-                        kEhlo + kMail + "RCPT TO:<alice@example.com>\r\n" + kThrown + kMail +
-                            "RCPT TO:<alice@example.com>\r\n" + kStored,
-                        {250, 250, 250, 354, 451, 250, 250, 354, 250}},
-        FailingStepCase{"LmtpEachRecipient",
-                        kLhlo + kMail + "RCPT TO:<alice@example.com>\r\n" +
-                            "RCPT TO:<bob@example.com>\r\n" + kThrown + kMail +
-                            "RCPT TO:<alice@example.com>\r\n" + kStored,
-                        {250, 250, 250, 250, 354, 451, 451, 250, 250, 354, 250},
-                        "bad_alloc",
-                        Protocol::Lmtp},
-        FailingStepCase{"LmtpRcpt",
-                        kLhlo + kMail + "RCPT TO:<throw@example.com>\r\n" +
-                            "RCPT TO:<bob@example.com>\r\n" + kStored,
-                        {250, 250, 451, 250, 354, 250},
-                        "detail=\"" + kSecret + "\"",
-                        Protocol::Lmtp}),
-    [](const auto& info) { return std::string(info.param.name); });
+const FailingStepCase kSteps[] = {
+    // The session goes on after the failed lookup: the next recipient and the message work.
+    {"Rcpt",
+     kEhlo + kMail + "RCPT TO:<throw@example.com>\r\n" + "RCPT TO:<alice@example.com>\r\n" +
+         kStored,
+     {250, 250, 451, 250, 354, 250}},
+    {"RcptPlatformError",
+     kEhlo + kMail + "RCPT TO:<platform@example.com>\r\n",
+     {250, 250, 451},
+     "(0x80004005)"},
+    {"EndOfData",
+     kEhlo + kMail + "RCPT TO:<alice@example.com>\r\n" + kThrown + kMail +
+         "RCPT TO:<alice@example.com>\r\n" + kStored,
+     {250, 250, 250, 354, 451, 250, 250, 354, 250}},
+    {"LmtpEachRecipient",
+     kLhlo + kMail + "RCPT TO:<alice@example.com>\r\n" + "RCPT TO:<bob@example.com>\r\n" + kThrown +
+         kMail + "RCPT TO:<alice@example.com>\r\n" + kStored,
+     {250, 250, 250, 250, 354, 451, 451, 250, 250, 354, 250},
+     "bad_alloc",
+     Protocol::Lmtp},
+    {"LmtpRcpt",
+     kLhlo + kMail + "RCPT TO:<throw@example.com>\r\n" + "RCPT TO:<bob@example.com>\r\n" + kStored,
+     {250, 250, 451, 250, 354, 250},
+     "detail=\"" + kSecret + "\"",
+     Protocol::Lmtp}};
+
+INSTANTIATE_TEST_SUITE_P(Steps, SmtpFailingStep, ::testing::ValuesIn(kSteps),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // An LMTP failure still names its recipient, so that the MTA retries that one alone.
 TEST(SmtpFailingStep, LmtpRepliesNameTheirRecipient) {

@@ -197,15 +197,13 @@ TEST_P(SmtpDeadline, ATrickleDoesNotKeepTheSessionOpen) {
     EXPECT_NE(reply.lines.at(0).find(c.says), std::string::npos) << reply.lines.at(0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SmtpDeadline,
-    ::testing::Values(
-        DeadlineCase{"Command", &ServerSettings::commandTimeout, "", 0, "NOOP and on",
-                     "command took too long"},
-        DeadlineCase{"Message", &ServerSettings::dataTimeout, kOpen, 4, "line\r\n",
-                     "message took too long"},
-        DeadlineCase{"Session", &ServerSettings::sessionTimeout, "", 0, "NOOP\r\n", "4.7.0"},
-        DeadlineCase{"Idle", &ServerSettings::idleTimeout, "EHLO c\r\n", 1, "", "waited too long"}),
-    [](const auto& info) { return std::string(info.param.name); });
+const DeadlineCase kDeadlines[] = {
+    {"Command", &ServerSettings::commandTimeout, "", 0, "NOOP and on", "command took too long"},
+    {"Message", &ServerSettings::dataTimeout, kOpen, 4, "line\r\n", "message took too long"},
+    {"Session", &ServerSettings::sessionTimeout, "", 0, "NOOP\r\n", "4.7.0"},
+    {"Idle", &ServerSettings::idleTimeout, "EHLO c\r\n", 1, "", "waited too long"}};
+
+INSTANTIATE_TEST_SUITE_P(Cases, SmtpDeadline, ::testing::ValuesIn(kDeadlines),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
