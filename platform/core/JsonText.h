@@ -13,4 +13,15 @@ namespace platform::text {
 // unchanged; whether the text is UTF-8 is the caller's concern).
 void AppendJsonString(std::string& out, std::string_view utf8);
 
+// The texts as a JSON array of strings: ["a","b"].
+template <class Texts> std::string JsonStringArray(const Texts& texts) {
+    std::string json = "[";
+    for (const auto& text : texts) {
+        if (json.size() > 1)
+            json += ',';
+        AppendJsonString(json, text);
+    }
+    return json + "]";
+}
+
 } // namespace platform::text

@@ -21,17 +21,6 @@ std::int64_t Now() {
         .count();
 }
 
-// ["a","b"], for json_each().
-std::string JsonArray(const std::set<std::string>& names) {
-    std::string json = "[";
-    for (const auto& name : names) {
-        if (json.size() > 1)
-            json += ',';
-        text::AppendJsonString(json, name);
-    }
-    return json + "]";
-}
-
 // Folders (by database file and key) this process has seen numbered: every item made since has
 // its number, so they need no look for unnumbered items again, from any Store object.
 class NumberedFolders {
@@ -231,7 +220,10 @@ std::vector<NumberedItem> Store::ReadNumberedItems(const std::string& folderKey,
         "(p.name IN (SELECT value FROM json_each(?2)) OR p.name IN (SELECT value FROM "
         "json_each(?3))) "
         "WHERE n.folder_key = ?1 AND i.is_folder = 0 AND n.changed > ?4 ORDER BY n.number");
-    query.Bind(1, folderKey).Bind(2, JsonArray(names)).Bind(3, JsonArray(sizesOnly)).Bind(4, since);
+    query.Bind(1, folderKey)
+        .Bind(2, text::JsonStringArray(names))
+        .Bind(3, text::JsonStringArray(sizesOnly))
+        .Bind(4, since);
     while (query.Step()) {
         const auto number = query.Integer(0);
         if (items.empty() || items.back().number != number) {

@@ -14,21 +14,11 @@ namespace platform::store {
 
 namespace {
 
-// [1,2,3] and ["a","b"], for json_each().
+// [1,2,3], for json_each().
 std::string JsonNumbers(const std::vector<std::int64_t>& numbers) {
     std::string json = "[";
     for (const auto number : numbers)
         json += (json.size() > 1 ? "," : "") + std::to_string(number);
-    return json + "]";
-}
-
-std::string JsonTexts(const std::set<std::string>& texts) {
-    std::string json = "[";
-    for (const auto& text : texts) {
-        if (json.size() > 1)
-            json += ',';
-        text::AppendJsonString(json, text);
-    }
     return json + "]";
 }
 
@@ -52,7 +42,7 @@ Store::PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::
                       "LEFT JOIN properties p ON p.item_id = i.id AND "
                       "p.name IN (SELECT value FROM json_each(?3)) "
                       "WHERE n.folder_key = ?1 AND n.number IN (SELECT value FROM json_each(?2))");
-    query.Bind(1, folderKey).Bind(2, JsonNumbers(numbers)).Bind(3, JsonTexts(names));
+    query.Bind(1, folderKey).Bind(2, JsonNumbers(numbers)).Bind(3, text::JsonStringArray(names));
     std::map<std::int64_t, PropertyMap> found;
     while (query.Step()) {
         auto& properties = found[query.Integer(0)];
