@@ -6,7 +6,7 @@
 #include "server/imap/ImapMessage.h"
 #include "server/imap/ImapSessionContext.h"
 #include "server/imap/ImapWire.h"
-#include "server/mailstore/SpecialFolders.h"
+#include "server/mailstore/DefaultFolders.h"
 
 #include "platform/core/Error.h"
 #include "platform/core/Text.h"

@@ -2,7 +2,7 @@
 
 #include "Commands.h"
 #include "ServerContext.h"
-#include "server/mailstore/SpecialFolders.h"
+#include "server/mailstore/DefaultFolders.h"
 
 #include "platform/directory/SampleDirectory.h"
 #include "platform/host/PrivateFiles.h"

@@ -87,7 +87,8 @@ Output Select(SessionContext& session, const Command& command) {
         }
     out += "* OK [UIDVALIDITY " + std::to_string(session.uidValidity) + "] UIDs valid\r\n";
     out += "* OK [UIDNEXT " + std::to_string(session.uidNext) + "] Predicted next UID\r\n";
-    out += "* OK [HIGHESTMODSEQ " + std::to_string(snapshot->highestModseq) + "] Highest mod-sequence\r\n";
+    out += "* OK [HIGHESTMODSEQ " + std::to_string(snapshot->highestModseq) +
+           "] Highest mod-sequence\r\n";
     out += Tagged(command.tag, "OK",
                   std::string(readOnly ? "[READ-ONLY] " : "[READ-WRITE] ") + command.name +
                       " completed");

@@ -1,6 +1,6 @@
 // Makes the special-use folders of a mailbox, and tells them by their names.
 
-#include "server/mailstore/SpecialFolders.h"
+#include "server/mailstore/DefaultFolders.h"
 
 #include "server/imap/ImapSessionContext.h"
 
