@@ -4,6 +4,7 @@
 
 #include "platform/directory/DirectoryServer.h"
 #include "testsupport/DirectoryEnvironment.h"
+#include "testsupport/FileText.h"
 
 #include <gtest/gtest.h>
 #include <ldap.h>
@@ -13,11 +14,7 @@
 namespace {
 
 using testing_directory::DirectoryEnvironment;
-
-mode_t ModeOf(const std::filesystem::path& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
+using testsupport::FileMode;
 
 // Entries an anonymous client finds with a search of `base`, or -1 when it cannot bind.
 int AnonymousEntries(const std::string& uri, const std::string& base, int scope) {
@@ -66,8 +63,8 @@ TEST(DirectoryPrivacy, ASocketUnderTmpLiesInAPrivateFolder) {
     const auto socket = server.SocketPath();
     EXPECT_EQ(socket.parent_path().parent_path(), "/tmp");
     EXPECT_LT(socket.string().size(), 101u) << "longer than a socket address holds";
-    EXPECT_EQ(ModeOf(socket.parent_path()), 0700u) << socket.parent_path();
-    EXPECT_EQ(ModeOf(socket) & 077, 0u) << socket;
+    EXPECT_EQ(FileMode(socket.parent_path()), 0700u) << socket.parent_path();
+    EXPECT_EQ(FileMode(socket) & 077, 0u) << socket;
     server.Stop();
     ::umask(previousUmask);
     std::filesystem::remove_all(pattern);

@@ -135,10 +135,6 @@ TEST_F(ServerFolderTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
 // Those made new are walked on a whole server folder made under umask 000
 // (PrivateServerFolderTest); here those that were there before: folders 0700, files 0600.
 TEST_F(ServerFolderTest, ExistingFilesAreMadePrivateAndKeepTheirContent) {
-    const auto modeOf = [](const fs::path& path) {
-        struct stat status {};
-        return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-    };
     for (const mode_t umask : {0, 022}) {
         const auto previousUmask = ::umask(umask);
         const auto folder = root / std::to_string(umask);
@@ -149,8 +145,8 @@ TEST_F(ServerFolderTest, ExistingFilesAreMadePrivateAndKeepTheirContent) {
         platform::host::CreatePrivateFolder(folder);
         platform::host::CreatePrivateFile(folder / "file");
         ::umask(previousUmask);
-        EXPECT_EQ(modeOf(folder), 0700u) << umask;
-        EXPECT_EQ(modeOf(folder / "file"), 0600u) << umask;
+        EXPECT_EQ(testsupport::FileMode(folder), 0700u) << umask;
+        EXPECT_EQ(testsupport::FileMode(folder / "file"), 0600u) << umask;
         EXPECT_EQ(testsupport::FileText(folder / "file"), "kept") << umask;
     }
 }

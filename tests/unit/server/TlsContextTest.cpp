@@ -4,6 +4,8 @@
 
 #include "server/net/TlsContext.h"
 #include "server/net/SelfSignedCertificate.h"
+#include "testsupport/FileText.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <openssl/ssl.h>
 
@@ -23,20 +25,14 @@ namespace {
 
 class TlsFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lvtlsXXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
     net::TlsFiles Pair(const std::string& name, const std::string& host = "mail01.example.com") {
         const net::TlsFiles files{folder / name / "server.crt", folder / name / "server.key"};
         net::WriteSelfSignedCertificate(host, files);
         return files;
     }
 
-    fs::path folder;
+    testsupport::ScopedServerFolder scoped;
+    const fs::path folder = scoped.Path();
 };
 
 // What the call threw; empty when it returned.
@@ -47,12 +43,6 @@ template <typename Call> std::string ErrorOf(Call call) {
         return error.what();
     }
     return {};
-}
-
-mode_t ModeOf(const fs::path& path) {
-    struct stat status {};
-    ::stat(path.c_str(), &status);
-    return status.st_mode & 07777;
 }
 
 // The SHA-256 fingerprint of the certificate a context serves, as DescribeCertificateFile
@@ -75,9 +65,9 @@ TEST_F(TlsFilesTest, AGeneratedPairLoadsAndSaysWhatItIs) {
     const auto previous = ::umask(0777);
     const auto files = Pair("tls", "mail01.example.com");
     ::umask(previous);
-    EXPECT_EQ(ModeOf(files.key), 0600u);
-    EXPECT_EQ(ModeOf(files.certificate), 0600u);
-    EXPECT_EQ(ModeOf(folder / "tls"), 0700u);
+    EXPECT_EQ(testsupport::FileMode(files.key), 0600u);
+    EXPECT_EQ(testsupport::FileMode(files.certificate), 0600u);
+    EXPECT_EQ(testsupport::FileMode(folder / "tls"), 0700u);
     EXPECT_EQ(ErrorOf([&] { net::MakeServerTlsContext(files); }), "");
 
     const auto about = net::DescribeCertificateFile(files.certificate);

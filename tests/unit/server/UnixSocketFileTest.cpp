@@ -4,6 +4,7 @@
 // another kind of file.
 
 #include "server/net/UnixSocket.h"
+#include "testsupport/ScopedServerFolder.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
@@ -34,17 +35,6 @@ namespace {
 // A folder of its own under /tmp, for the socket.
 class SocketFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lvsockXXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        socket = folder / "lmtp";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
-
     // The socket set up as the LMTP front sets it up: bound where the file says, then moved.
     std::optional<Local::acceptor> Listen(const std::string& group) {
         net::UnixSocketFile file(socket, group);
@@ -67,8 +57,9 @@ protected:
     }
 
     asio::io_context io;
-    fs::path folder;
-    fs::path socket;
+    testsupport::ScopedServerFolder scoped;
+    const fs::path folder = scoped.Path();
+    const fs::path socket = folder / "lmtp";
 };
 
 struct stat StatusOf(const fs::path& path) {
