@@ -22,43 +22,14 @@ namespace {
 
 const std::string kLabel63(63, 'a');
 
-const std::vector<std::string> kBadComputerNames = {
-    "MAIL01\ndirectory_uri = ldap://evil.example",
-    "",
-    " MAIL01",
-    "MAIL01 ",
-    "MAIL\t01",
-    "MAIL 01",
-    "MAIL.01",
-    "MAIL_01",
-    "-MAIL",
-    "MAIL-",
-    std::string(16, 'M'),
-    "M\xC3\x84IL",
-};
-
-const std::vector<std::string> kBadDomains = {
-    "exa mple.com",
-    "a..b",
-    ".example.com",
-    "example.com.",
-    "",
-    " example.com",
-    "example.com ",
-    "example.com\ndirectory_uri = ldap://evil.example",
-    "exa_mple.com",
-    "-a.com",
-    "a-.com",
-    kLabel63 + "a.com",
-    std::string(254, 'a'),
-    "b\xC3\xBC"
-    "cher.example",
-};
-
-const std::vector<std::string> kBadMailboxNames = {
-    "a\nb",    "trail ", " lead", "tab\tx", "del\x7f", "c1\xC2\x85x",
-    "bad\xFF", "",       ".",     "..",     "a/b",     "x\npostmaster = alice",
-};
+// Which names each rule refuses is NameRulesTest's. Here, for each kind, a line break that would
+// add a setting of its own to machine.conf, an empty value, a blank at an end (which a command
+// line must not trim away) and one more edge show that every option applies its rule.
+const std::vector<std::string> kBadComputerNames = {"MAIL01\ndirectory_uri = ldap://evil.example",
+                                                    "", "MAIL01 ", "M\xC3\x84IL"};
+const std::vector<std::string> kBadDomains = {"example.com\ndirectory_uri = ldap://evil.example",
+                                              "", " example.com", std::string(254, 'a')};
+const std::vector<std::string> kBadMailboxNames = {"x\npostmaster = alice", "", " lead", ".."};
 
 // Every name under `root` with its kind, size and time of last change, and each file's
 // content: what a refused command must leave as it is. "missing" when there is no root.
@@ -83,9 +54,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
 std::string Quoted(const std::string& value) {
     std::string quoted = "\"";
     for (const char c : value)
-        quoted += c == '\n'   ? std::string("\\n")
-                  : c == '\t' ? std::string("\\t")
-                              : std::string(1, c);
+        quoted += c == '\n' ? std::string("\\n") : std::string(1, c);
     return quoted + "\"";
 }
 

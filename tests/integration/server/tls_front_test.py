@@ -240,29 +240,21 @@ class TlsFronts(unittest.TestCase):
         before.logout()
         self.assertIn("tls-reload", "".join(self.imap.lines))
 
-    def test_files_that_cannot_be_used_stop_the_start_naming_the_file(self):
-        tls = os.path.join(self.root, "tls")
+    def test_a_key_others_may_read_stops_the_start_naming_the_file(self):
+        # Which files the servers refuse, and why, is TlsContextTest's: here, that a refusal
+        # stops the front before it listens.
         scratch = os.path.join(self.root, "scratch")
         os.makedirs(scratch, exist_ok=True)
         readable = os.path.join(scratch, "readable.key")
-        shutil.copy(os.path.join(tls, "server.key"), readable)
+        shutil.copy(os.path.join(self.root, "tls", "server.key"), readable)
         os.chmod(readable, 0o644)
-        cases = [
-            (["--tls-cert", os.path.join(scratch, "missing.crt"), "--tls-key",
-              os.path.join(tls, "server.key")], "missing.crt"),
-            (["--tls-cert", os.path.join(tls, "server.crt"), "--tls-key", readable],
-             "readable.key"),
-            (["--tls-cert", os.path.join(tls, "server.key"), "--tls-key",
-              os.path.join(tls, "server.key")], "server.key"),
-        ]
         for command in ("imap", "smtp"):
-            for options, named in cases:
-                with self.subTest(command=command, options=options):
-                    result = run(command, "--listen", "127.0.0.1:0", *options)
-                    self.assertNotEqual(result.returncode, 0)
-                    self.assertIn(named, result.stderr)
-                    self.assertEqual(result.stdout, "")
-
+            with self.subTest(command=command):
+                result = run(command, "--listen", "127.0.0.1:0", "--tls-cert", self.certificate,
+                             "--tls-key", readable)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertIn("readable.key", result.stderr)
+                self.assertEqual(result.stdout, "")
 
 if __name__ == "__main__":
     exhost_harness.EXHOST, FIXTURES = sys.argv[1], sys.argv[2]
