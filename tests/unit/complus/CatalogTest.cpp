@@ -114,21 +114,6 @@ TEST_F(Catalog, InstallComponentRecordsTheClassesAndMakesThemCreatable) {
     EXPECT_TRUE(com::CreateInstance(Registry(), "Lorvanta.LorvantaCls", com::IID_IUnknown));
 }
 
-TEST_F(Catalog, RemovingTheApplicationRemovesItsClasses) {
-    AddApplication("Other");
-    AddApplication("Lorvanta");
-    NewCatalog()->InstallComponent("Lorvanta", LORVANTA_DLL, "", "");
-    auto applications = Applications();
-    applications->Remove(1);
-    applications->SaveChanges();
-    EXPECT_FALSE(Registry().FindByProgId("Lorvanta.LorvantaCls"));
-    EXPECT_EQ(testsupport::FailureOf([&] {
-                  com::CreateInstance(Registry(), "Lorvanta.LorvantaCls", com::IID_IUnknown);
-              }).number,
-              hr::REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(StoredNames(), std::vector<std::string>{"Other"});
-}
-
 TEST_F(Catalog, InstallComponentFailures) {
     AddApplication("Lorvanta");
     AddApplication("Twice");
