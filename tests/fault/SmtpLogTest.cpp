@@ -12,10 +12,10 @@
 #include "server/log/ServerLog.h"
 #include "server/smtp/SmtpClient.h"
 #include "server/smtp/SmtpServer.h"
+#include "tests/unit/server/RunningServer.h"
 
 #include "platform/store/PropertyNames.h"
 
-#include <boost/asio/post.hpp>
 #include <gmock/gmock.h>
 
 #include <regex>
@@ -24,7 +24,6 @@
 namespace faulttest {
 namespace {
 
-namespace asio = boost::asio;
 namespace smtp = server::smtp;
 namespace serverlog = server::log;
 using ::testing::HasSubstr;
@@ -37,22 +36,18 @@ protected:
             platform::host::ServerFolder(folder_.Root()));
         smtp::ServerSettings settings;
         settings.protocol = GetParam();
-        front_ = std::make_unique<smtp::Server>(
-            io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), settings,
-            [this] { return std::make_unique<server::delivery::SmtpDeliveryBackend>(*delivery_); });
-        front_->Start();
-        network_ = std::thread([this] { io_.run(); });
+        front_.emplace(settings, [this](NoGates&) {
+            return std::make_unique<server::delivery::SmtpDeliveryBackend>(*delivery_);
+        });
     }
 
     void TearDown() override {
-        asio::post(io_, [this] { front_->Stop(); });
-        network_.join();
-        front_->Join();
+        front_.reset();
         FaultRoad::TearDown();
     }
 
     std::unique_ptr<smtp::Client> Connect() {
-        auto client = std::make_unique<smtp::Client>("127.0.0.1", front_->LocalEndpoint().port());
+        auto client = std::make_unique<smtp::Client>("127.0.0.1", front_->Port());
         const auto hello =
             GetParam() == smtp::Protocol::Lmtp ? "LHLO fault.test" : "EHLO fault.test";
         EXPECT_EQ(client->Command(hello).code, 250);
@@ -92,10 +87,12 @@ protected:
     }
 
     serverlog::Capture capture_;
-    asio::io_context io_;
     std::unique_ptr<server::delivery::MailboxDelivery> delivery_;
-    std::unique_ptr<smtp::Server> front_;
-    std::thread network_;
+    // The real backend holds no calls back: nothing to open before the front stops.
+    struct NoGates {
+        void OpenGates() {}
+    };
+    std::optional<servertest::RunningServer<smtp::Server, NoGates>> front_;
 };
 
 TEST_P(SmtpFrontLog, ASessionIsLoggedFromStartToEndWithEachRefusalAndDelivery) {
