@@ -99,15 +99,10 @@ def unquote(name):
     return name.decode()
 
 
-def folders(client, selection=None):
-    """{name: set of attributes} from LIST "" "*", or LIST (selection) "" "*"."""
-    if selection is None:
-        listed = ok(client.list())
-    else:
-        typ, data = client._simple_command("LIST", f"({selection})", '""', '"*"')
-        listed = ok(client._untagged_response(typ, data, "LIST"))
+def folders(client):
+    """{name: set of attributes} from LIST "" "*"."""
     result = {}
-    for line in listed:
+    for line in ok(client.list()):
         if line is None:
             continue
         found = LIST_LINE.match(line)
