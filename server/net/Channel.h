@@ -47,6 +47,7 @@ private:
     std::optional<boost::asio::ssl::stream<Socket&>> tls_;
     std::optional<boost::asio::steady_timer> handshakeTimer_;
     bool encrypted_ = false;
+    bool tcp_ = false;
 };
 
 } // namespace server::net
