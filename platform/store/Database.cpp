@@ -6,6 +6,7 @@
 #include "platform/host/PrivateFiles.h"
 #include "platform/store/StoreErrors.h"
 
+#include <algorithm>
 #include <map>
 
 namespace platform::store {
@@ -107,6 +108,33 @@ std::string Statement::Text(int column) const {
 
 bool Statement::IsNull(int column) const {
     return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+BlobRead::BlobRead(sqlite3* db, const char* table, const char* column, std::int64_t rowid)
+    : db_(db) {
+    if (sqlite3_blob_open(db, "main", table, column, rowid, 0, &blob_) != SQLITE_OK)
+        ThrowDatabaseError(db, "opening a value to read part of it");
+}
+
+BlobRead::~BlobRead() {
+    sqlite3_blob_close(blob_);
+}
+
+std::uint64_t BlobRead::Size() const {
+    return static_cast<std::uint64_t>(sqlite3_blob_bytes(blob_));
+}
+
+std::string BlobRead::Read(std::uint64_t offset, std::uint64_t count) const {
+    const auto size = Size();
+    if (offset >= size)
+        return std::string();
+    // SQLite keeps no value longer than an int counts, so both fit one from here on.
+    std::string bytes(std::min(count, size - offset), '\0');
+    if (!bytes.empty() && sqlite3_blob_read(blob_, bytes.data(), static_cast<int>(bytes.size()),
+                                            static_cast<int>(offset)) != SQLITE_OK)
+        // SQLITE_ABORT would be a write to the row through this connection since the open.
+        ThrowDatabaseError(db_, "reading part of a value");
+    return bytes;
 }
 
 struct Database::Cache {

@@ -71,6 +71,26 @@ private:
     Statement* statement_;
 };
 
+// A read of part of one BLOB or text value of a rowid table's row (SQLite's incremental blob
+// I/O): only the pages holding the octets read leave the database. Read-only; it reads in the
+// connection's current read, so open it while the statement that found the row is still
+// stepping (or inside a transaction), and let it go before that statement is reset.
+class BlobRead {
+public:
+    BlobRead(sqlite3* db, const char* table, const char* column, std::int64_t rowid);
+    BlobRead(const BlobRead&) = delete;
+    BlobRead& operator=(const BlobRead&) = delete;
+    ~BlobRead();
+
+    std::uint64_t Size() const;
+    // Up to `count` octets from `offset` on: fewer at the value's end, none past it.
+    std::string Read(std::uint64_t offset, std::uint64_t count) const;
+
+private:
+    sqlite3* db_;
+    sqlite3_blob* blob_ = nullptr;
+};
+
 class Database {
 public:
     // Opens (creating if needed) the database file in WAL mode with a busy timeout, so that
@@ -87,6 +107,10 @@ public:
     // A statement prepared once per connection; reset after each use.
     StatementUse Prepared(const char* sql);
     std::int64_t LastInsertId() const;
+    // Part of the value in `column` of the row `rowid` of `table` (see BlobRead).
+    BlobRead ReadBlob(const char* table, const char* column, std::int64_t rowid) {
+        return BlobRead(db_, table, column, rowid);
+    }
     sqlite3* Handle() const { return db_; }
 
 private:

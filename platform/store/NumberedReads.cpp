@@ -1,5 +1,5 @@
 // Reads of numbered items for mail clients: the properties of many items in one statement, and a
-// range of one text value cut out inside SQLite.
+// range of one text value read alone from the database pages that hold it.
 
 #include "platform/store/Store.h"
 
@@ -7,7 +7,6 @@
 #include "platform/store/Database.h"
 #include "platform/store/PropertyCodec.h"
 
-#include <limits>
 #include <map>
 
 namespace platform::store {
@@ -20,13 +19,6 @@ std::string JsonNumbers(const std::vector<std::int64_t>& numbers) {
     for (const auto number : numbers)
         json += (json.size() > 1 ? "," : "") + std::to_string(number);
     return json + "]";
-}
-
-// No value is longer than SQLite's largest (a billion octets, below 2^31): offsets and counts
-// beyond that mean "past the end" and "to the end", and stay clear of overflow in substr().
-std::int64_t Clamped(std::uint64_t value) {
-    constexpr std::uint64_t kMost = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int64_t>(value > kMost ? kMost : value);
 }
 
 } // namespace
@@ -73,22 +65,23 @@ std::optional<std::string> Store::TextRange(const std::string& folderKey, std::i
                                             const std::string& name, std::uint64_t offset,
                                             std::uint64_t count) {
     std::lock_guard lock(mutex_);
-    // substr() counts octets of a BLOB, which is how values are kept; its first octet is 1.
+    // The row is found, then its value read by incremental blob I/O, which reads only the pages
+    // holding the octets asked for (substr() loaded all of a value of megabytes first). The blob
+    // is read while the statement still holds the row: one read of the database, so the row id
+    // (which a VACUUM may renumber) still names that row, inside ReadTogether or not.
     auto query =
-        db_->Prepared("SELECT p.kind, substr(p.value, ?4, ?5) "
+        db_->Prepared("SELECT p.kind, p.rowid "
                       "FROM item_numbers n JOIN items i ON i.id = n.item_id AND i.is_folder = 0 "
                       "LEFT JOIN properties p ON p.item_id = i.id AND p.name = ?3 "
                       "WHERE n.folder_key = ?1 AND n.number = ?2");
-    query.Bind(1, folderKey)
-        .Bind(2, number)
-        .Bind(3, name)
-        .Bind(4, Clamped(offset) + 1)
-        .Bind(5, Clamped(count));
+    query.Bind(1, folderKey).Bind(2, number).Bind(3, name);
     if (!query.Step())
         return std::nullopt;
     if (query.IsNull(0) || static_cast<PropertyKind>(query.Integer(0)) != PropertyKind::Text)
         return std::string();
-    return query.Text(1);
+    if (count == 0)
+        return std::string();
+    return db_->ReadBlob("properties", "value", query.Integer(1)).Read(offset, count);
 }
 
 } // namespace platform::store

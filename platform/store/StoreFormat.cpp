@@ -63,6 +63,21 @@ constexpr const char* kSteps[kStoreFormat] = {
                                                     WHERE f.folder_key = item_numbers.folder_key),
                                                    0);
     )",
+    // The same table with row ids, so that a part of a large value (a message body of
+    // megabytes) can be read without the rest of it (incremental blob I/O needs a row id), and
+    // so that looking a row up by its key no longer reads the whole of every large row it
+    // compares with on the way: a table without row ids keeps whole rows in its key's B-tree.
+    // The rows are copied in key order, so each item's properties stay together.
+    R"(
+        CREATE TABLE properties_with_rowids(
+            item_id INTEGER NOT NULL REFERENCES items(id) ON DELETE CASCADE,
+            name TEXT NOT NULL, kind INTEGER NOT NULL, value BLOB NOT NULL,
+            PRIMARY KEY(item_id, name));
+        INSERT INTO properties_with_rowids(item_id, name, kind, value)
+            SELECT item_id, name, kind, value FROM properties ORDER BY item_id, name;
+        DROP TABLE properties;
+        ALTER TABLE properties_with_rowids RENAME TO properties;
+    )",
 };
 
 std::int64_t Count(Database& db, const char* sql) {

@@ -15,7 +15,8 @@ namespace platform::store {
 // 3: folder_numbers.changes (a change counter per folder) and the index of folders.
 // 4: item_numbers.changed (the folder's count at the item's last change) and
 //    folder_numbers.claimed (the first number no reader has claimed as new).
-constexpr int kStoreFormat = 4;
+// 5: properties with row ids, so that parts of a large value are read alone.
+constexpr int kStoreFormat = 5;
 
 // Brings the database to kStoreFormat: creates the tables of a new one, migrates an older one
 // step by step in one IMMEDIATE transaction (so a failure keeps the old format whole and another

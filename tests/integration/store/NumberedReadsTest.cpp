@@ -52,6 +52,7 @@ TEST_F(NumberedReadsTest, TextRangeCutsTheStoredOctets) {
         {2, 0, ""},        // nothing asked
         {0, ~0ull, "0123456789\r\n"},
         {~0ull, 1, ""},
+        {(1ull << 32) + 3, 2, ""}, // not the octets at 3
     };
     for (const auto& c : cases) {
         const auto got = store->TextRange(inbox, 2, kTextDescription, c.offset, c.count);
@@ -63,6 +64,23 @@ TEST_F(NumberedReadsTest, TextRangeCutsTheStoredOctets) {
     EXPECT_EQ(store->TextRange(inbox, 2, "urn:nothing:such", 0, 5), "");
     EXPECT_EQ(store->TextRange(inbox, 2, kIsHidden, 0, 5), "");
     EXPECT_EQ(store->TextRange(inbox, 7, kTextDescription, 0, 5), std::nullopt);
+}
+
+// A value of many database pages, read in parts from its start, across pages and to its end.
+TEST_F(NumberedReadsTest, TextRangeOfALargeValueIsThatPartOfIt) {
+    std::string body;
+    for (int line = 0; body.size() < 300000; ++line)
+        body += std::to_string(line) + " of the lines\n";
+    DeliverMessage(*store, kFileBase + "/alice", "Subject: large\n\n" + body);
+    const auto stored = store->PropertiesOfNumbers(inbox, {4}, {kTextDescription})
+                            .front()
+                            ->at(kTextDescription)
+                            .Text();
+    for (const auto& [offset, count] :
+         {std::pair<std::size_t, std::size_t>{0, 65536}, {100001, 70000}, {stored.size() - 7, 100}})
+        EXPECT_EQ(store->TextRange(inbox, 4, kTextDescription, offset, count),
+                  stored.substr(offset, count))
+            << offset;
 }
 
 } // namespace
