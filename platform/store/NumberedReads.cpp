@@ -32,7 +32,7 @@ Store::PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::
         db_->Prepared("SELECT n.number, i.key, p.name, p.kind, p.value "
                       "FROM item_numbers n JOIN items i ON i.id = n.item_id AND i.is_folder = 0 "
                       "LEFT JOIN properties p ON p.item_id = i.id AND "
-                      "p.name IN (SELECT value FROM json_each(?3)) "
+                      "(?3 = '[]' OR p.name IN (SELECT value FROM json_each(?3))) "
                       "WHERE n.folder_key = ?1 AND n.number IN (SELECT value FROM json_each(?2))");
     query.Bind(1, folderKey).Bind(2, JsonNumbers(numbers)).Bind(3, text::JsonStringArray(names));
     std::map<std::int64_t, PropertyMap> found;

@@ -204,8 +204,9 @@ public:
     std::int64_t FirstUnclaimed(const ItemLocation& folder);
     // The key of the item with that number in the folder, if it is still there.
     std::optional<std::string> KeyOfNumber(const std::string& folderKey, std::int64_t number);
-    // The named properties of the folder's items with these numbers, all in one read: for each
-    // number asked, in the order asked, the item's properties, or nothing when it has gone.
+    // The named properties (no names: all) of the folder's items with these numbers, all in one
+    // read: for each number asked, in the order asked, the item's properties, or nothing when it
+    // has gone.
     // The caller bounds how much that is (a mail client's fetch asks in batches).
     std::vector<std::optional<PropertyMap>>
     PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,

@@ -571,28 +571,44 @@ std::optional<imap::SavedMessages> ImapMailboxBackend::Copy(const std::string& f
                                                             const std::string& to) {
     if (!FolderExists(to))
         return std::nullopt;
-    // The dates the messages arrived, which their copies keep.
-    std::map<std::uint32_t, long long> received;
+    // The dates the messages arrived, which their copies keep, and their sizes, which bound how
+    // many are read at once.
+    std::map<std::uint32_t, std::pair<long long, std::uint64_t>> listed;
     if (const auto source = Open(from))
         for (const auto& message : source->messages)
-            received[message.uid] = message.internalDate;
+            listed[message.uid] = {message.internalDate, message.size};
+    constexpr std::uint64_t kBatchOctets = 4 << 20;
+    constexpr std::size_t kBatchMessages = 500;
     imap::SavedMessages saved;
+    const auto fromKey = store_->Locate(FolderUrl(from)).key;
     const auto toUrl = FolderUrl(to);
     InTransaction([&] {
-        for (const auto uid : uids) {
-            const auto url = MessageUrl(from, uid);
-            const auto item = url ? store_->Find(store_->Locate(*url)) : std::nullopt;
-            if (!item)
-                continue;
-            auto save = store::NewItemInFolder(*store_, toUrl);
-            for (const auto& [name, value] : item->properties)
-                if (TakenByCopy(name))
-                    save.Set(name, value);
-            if (const auto date = received.find(uid); date != received.end())
-                save.received = date->second;
-            store_->Save(save);
-            saved.sources.push_back(uid);
-            saved.uids.push_back(static_cast<std::uint32_t>(save.number));
+        for (std::size_t next = 0; next < uids.size();) {
+            std::vector<std::int64_t> batch;
+            std::uint64_t octets = 0;
+            for (; next < uids.size() && batch.size() < kBatchMessages; ++next) {
+                const auto entry = listed.find(uids[next]);
+                const auto size = entry == listed.end() ? 0 : entry->second.second;
+                if (!batch.empty() && octets + size > kBatchOctets)
+                    break;
+                batch.push_back(uids[next]);
+                octets += size;
+            }
+            const auto items = store_->PropertiesOfNumbers(fromKey, batch, {});
+            for (std::size_t i = 0; i < batch.size(); ++i) {
+                if (!items[i])
+                    continue;
+                const auto uid = static_cast<std::uint32_t>(batch[i]);
+                auto save = store::NewItemInFolder(*store_, toUrl);
+                for (const auto& [name, value] : *items[i])
+                    if (TakenByCopy(name))
+                        save.Set(name, value);
+                if (const auto entry = listed.find(uid); entry != listed.end())
+                    save.received = entry->second.first;
+                store_->Save(save);
+                saved.sources.push_back(uid);
+                saved.uids.push_back(static_cast<std::uint32_t>(save.number));
+            }
         }
         saved.uidValidity =
             static_cast<std::uint32_t>(store_->NumbersOf(store_->Locate(toUrl)).validity);

@@ -202,6 +202,21 @@ class ImapFolders(unittest.TestCase):
         self.assertIn("TOOBIG", str(refused.exception))
         self.assertEqual(client.noop()[0], "OK")
 
+    def test_a_copy_of_more_than_is_read_at_once_keeps_every_message_whole(self):
+        # 16 messages of the largest size are more octets than the server reads in one go.
+        client = self.client()
+        client.create("Bulk")
+        sent = [message(f"bulk {number} end", MAX_SIZE) for number in range(16)]
+        for text in sent:
+            self.assertEqual(client.append("Bulk", None, None, text)[0], "OK")
+        client.create('"Bulk copies"')
+        client.select("Bulk")
+        self.assertEqual(client.uid("COPY", "1:*", '"Bulk copies"')[0], "OK")
+        copied = client.response("COPYUID")[1][0].split()[2]
+        client.select('"Bulk copies"', readonly=True)
+        typ, data = client.uid("FETCH", copied.decode(), "(BODY.PEEK[])")
+        self.assertEqual([part[1] for part in data if isinstance(part, tuple)], sent)
+
 
 if __name__ == "__main__":
     exhost_harness.EXHOST, DLL, FIXTURES = sys.argv[1:4]

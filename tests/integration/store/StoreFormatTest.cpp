@@ -70,8 +70,9 @@ TEST(EarlierFormat, IsBroughtUpToDateKeepsItsMailAndTakesNewMail) {
         FolderNumbers upgraded;
         for (const auto& item : store->NumberedItems(store->Locate(kInbox), upgraded, {})) {
             EXPECT_GE(item.changed, 1);
-            if (recorded < 4)
+            if (recorded < 4) {
                 EXPECT_EQ(item.changed, before.changes);
+            }
         }
         EXPECT_EQ(store->FirstUnclaimed(store->Locate(kInbox)), before.next);
 
