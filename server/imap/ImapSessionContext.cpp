@@ -85,6 +85,26 @@ bool SessionContext::Resolve(const std::string& text, bool byUid,
     return true;
 }
 
+std::string SessionContext::Expunge(const std::vector<std::size_t>& ascending, bool report) {
+    std::string out;
+    if (report)
+        for (auto i = ascending.rbegin(); i != ascending.rend(); ++i)
+            out += "* " + std::to_string(*i + 1) + " EXPUNGE\r\n";
+    std::size_t kept = 0;
+    auto next = ascending.begin();
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (next != ascending.end() && *next == i) {
+            ++next;
+            continue;
+        }
+        if (kept != i)
+            messages[kept] = std::move(messages[i]);
+        ++kept;
+    }
+    messages.erase(messages.begin() + static_cast<std::ptrdiff_t>(kept), messages.end());
+    return out;
+}
+
 std::string SessionContext::FetchFlags(std::size_t index, bool withUid, bool withFlags) const {
     const auto& summary = messages[index].summary;
     std::string items;
@@ -118,12 +138,11 @@ std::string SessionContext::Synchronize() {
     std::map<std::uint32_t, const MessageSummary*> current;
     for (const auto& summary : snapshot->messages)
         current[summary.uid] = &summary;
-    for (auto i = messages.size(); i-- > 0;) {
-        if (!current.count(messages[i].summary.uid)) {
-            out += "* " + std::to_string(i + 1) + " EXPUNGE\r\n";
-            messages.erase(messages.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-    }
+    std::vector<std::size_t> gone;
+    for (std::size_t i = 0; i < messages.size(); ++i)
+        if (!current.count(messages[i].summary.uid))
+            gone.push_back(i);
+    out += Expunge(gone);
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const auto& now = *current[messages[i].summary.uid];
         const bool flagsChanged =

@@ -105,6 +105,10 @@ struct SessionContext {
     std::optional<std::string> FolderOf(const std::string& name);
     // Indexes into `messages` that a set names; false when it is malformed.
     bool Resolve(const std::string& set, bool byUid, std::vector<std::size_t>& indexes) const;
+    // Takes the messages at `ascending` indexes out of the numbering in one pass (a MOVE of
+    // thousands must not shift the rest once per message) and gives their EXPUNGE lines, from
+    // the last to the first so that each number is right when the client reads it.
+    std::string Expunge(const std::vector<std::size_t>& ascending, bool report = true);
     // "* 3 FETCH (FLAGS (...))", with the UID when asked and MODSEQ once CONDSTORE is enabled;
     // without `withFlags` only the UID and MODSEQ (a silent STORE's answer under CONDSTORE).
     std::string FetchFlags(std::size_t index, bool withUid, bool withFlags = true) const;

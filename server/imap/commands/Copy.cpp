@@ -41,12 +41,9 @@ Output CopyOrMove(SessionContext& session, const Command& command, std::size_t f
             output.bytes += "* OK " + copyUid + "Moved\r\n";
         session.backend.Remove(session.folder, saved->sources);
         const std::set<std::uint32_t> moved(saved->sources.begin(), saved->sources.end());
-        // From the last to the first, so that each number is right when the client reads it.
-        for (auto i = indexes.rbegin(); i != indexes.rend(); ++i)
-            if (moved.count(session.messages[*i].summary.uid)) {
-                output.bytes += "* " + std::to_string(*i + 1) + " EXPUNGE\r\n";
-                session.messages.erase(session.messages.begin() + static_cast<std::ptrdiff_t>(*i));
-            }
+        std::erase_if(indexes,
+                      [&](std::size_t i) { return !moved.count(session.messages[i].summary.uid); });
+        output.bytes += session.Expunge(indexes);
     }
     if (*destination == session.folder)
         output.bytes += session.Synchronize();

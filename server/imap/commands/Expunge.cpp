@@ -34,12 +34,7 @@ Output RemoveDeleted(SessionContext& session, const std::string& tag,
     if (!uids.empty())
         session.backend.Remove(session.folder, uids);
     Output output;
-    // From the last to the first, so that each number is right when the client reads it.
-    for (auto i = indexes.rbegin(); i != indexes.rend(); ++i) {
-        if (!silent)
-            output.bytes += "* " + std::to_string(*i + 1) + " EXPUNGE\r\n";
-        messages.erase(messages.begin() + static_cast<std::ptrdiff_t>(*i));
-    }
+    output.bytes += session.Expunge(indexes, !silent);
     output.bytes += Tagged(tag, "OK", std::string(uidSet ? "UID " : "") + "EXPUNGE completed");
     return output;
 }
