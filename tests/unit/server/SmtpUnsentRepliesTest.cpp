@@ -68,7 +68,6 @@ TEST(SmtpUnsentReplies, InputIsHeldOnceTheRepliesNotSentReachTheLimit) {
     EXPECT_GE(rounds, WireSize(expected) / limits.maxUnsentReplies);
 }
 
-// This process's resident memory, in KB.
 long ResidentKb() {
     std::ifstream status("/proc/self/status");
     std::string line;
