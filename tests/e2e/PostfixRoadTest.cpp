@@ -210,8 +210,8 @@ unsigned short FreePort() {
 
 // The owner's client submits mail for another domain: "exhost submission" hands it to the relay
 // host machine.conf names, a Postfix that queues and delivers it (here back to a mailbox of
-// ours, through a virtual alias of the other domain). Our own domain's unknown address is
-// refused by us, not relayed.
+// ours, through a virtual alias of the other domain). That our own domain's unknown address is
+// refused by us, not relayed, is submission_test.py's.
 TEST_F(PostfixFront, SubmittedMailForElsewhereIsHandedToTheRelayHostWhichDeliversIt) {
     const auto elsewhere = "bob@partner.example";
     const auto smtpPort = FreePort();
@@ -234,9 +234,6 @@ TEST_F(PostfixFront, SubmittedMailForElsewhereIsHandedToTheRelayHostWhichDeliver
                                                         std::string(1, '\0') + "relay-test-7"))
                   .code,
               235);
-    EXPECT_EQ(client.Deliver(Address(0), {"nobody@" + kDomain}, "Subject: x\r\n\r\nx\r\n").code,
-              550);
-    ASSERT_EQ(client.Command("RSET").code, 250);
     const auto reply = client.Deliver(Address(0), {elsewhere},
                                       "From: <" + Address(0) + ">\r\nTo: <" + elsewhere +
                                           ">\r\nSubject: relayed by Postfix\r\n\r\nBody.\r\n");
@@ -245,7 +242,6 @@ TEST_F(PostfixFront, SubmittedMailForElsewhereIsHandedToTheRelayHostWhichDeliver
     EXPECT_EQ(relay.Deferred(), 0u) << relay.Log();
     EXPECT_EQ(Find(server->sample.localAliases.at(2), "relayed by Postfix").size(), 1u)
         << relay.Log();
-    EXPECT_EQ(relay.Log().find("nobody@" + kDomain), std::string::npos) << relay.Log();
 }
 
 } // namespace

@@ -36,12 +36,17 @@ def skip(reason):
     sys.exit(SKIPPED)
 
 
+def mid(name):
+    """The Message-ID of message(name, ...)."""
+    return f"<{name}@clients.test>"
+
+
 def message(message_id, subject, to, date=None):
     mail = EmailMessage()
     mail["From"] = "Bob Partner <bob@partner.example>"
     mail["To"] = to
     mail["Subject"] = subject
-    mail["Message-ID"] = f"<{message_id}@clients.test>"
+    mail["Message-ID"] = mid(message_id)
     mail["Date"] = date or email.utils.formatdate(localtime=False)
     mail.set_content(f"{subject}\n\nThis is {message_id}.\n")
     return mail
@@ -71,6 +76,13 @@ class Server:
             code, log = smtp.stop()
             smtp.process.stderr.close()
             assert code == 0, log
+
+    def deliver_stamped(self, count):
+        """Messages m0, m1, ... each to one of Alice's addresses in turn, which the sink stamps on
+        it; {Message-ID: that address}."""
+        to = [ADDRESSES[n % 3] for n in range(count)]
+        self.deliver([(to[n], message(f"m{n}", f"delivered {n}", to[n])) for n in range(count)])
+        return {mid(f"m{n}"): to[n] for n in range(count)}
 
     def client(self):
         client = imaplib.IMAP4("127.0.0.1", self.port, timeout=30)

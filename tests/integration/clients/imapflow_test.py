@@ -15,14 +15,10 @@ import threading
 import unittest
 
 import client_harness as harness
-from client_harness import ADDRESSES, SPECIAL_USE, message
+from client_harness import SPECIAL_USE, message, mid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGUMENTS = None
-
-
-def mid(name):
-    return f"<{name}@clients.test>"
 
 
 class Imapflow(unittest.TestCase):
@@ -31,9 +27,7 @@ class Imapflow(unittest.TestCase):
             self.fail(f"imapflow is not installed: npm ci --prefix {HERE} (./run test does it)")
         self.server = harness.Server(*ARGUMENTS, prefix="lvimapflow")
         self.addCleanup(self.server.close)
-        # Six messages, each to one of Alice's addresses in turn: the sink stamps each with it.
-        self.server.deliver([(ADDRESSES[n % 3], message(f"m{n}", f"delivered {n}", ADDRESSES[n % 3]))
-                             for n in range(6)])
+        self.server.deliver_stamped(6)
 
     def run_scenario(self):
         """The script's report; the delivery it waits for in IDLE is made when it asks."""

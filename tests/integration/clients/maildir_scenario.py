@@ -18,13 +18,9 @@ import time
 import unittest
 
 import client_harness as harness
-from client_harness import ADDRESSES, SPECIAL_USE, SYSTEM_FLAGS, message, ok
+from client_harness import ADDRESSES, SPECIAL_USE, SYSTEM_FLAGS, message, mid, ok
 
 ARGUMENTS = None  # EXHOST LORVANTA_DLL FIXTURES_DIR, set by main()
-
-
-def mid(name):
-    return f"<{name}@clients.test>"
 
 
 class MaildirScenario(unittest.TestCase):
@@ -47,10 +43,7 @@ class MaildirScenario(unittest.TestCase):
         os.makedirs(self.maildir)
         self.configure()
         self.step = "delivery"
-        # Eight messages, each to one of Alice's addresses in turn: the sink stamps each with it.
-        self.stamps = {mid(f"m{n}"): ADDRESSES[n % 3] for n in range(8)}
-        self.server.deliver([(ADDRESSES[n % 3], message(f"m{n}", f"delivered {n}", ADDRESSES[n % 3]))
-                             for n in range(8)])
+        self.stamps = self.server.deliver_stamped(8)
         keywords = harness.keywords_by_message_id(harness.server_state(self.server))
         self.assertEqual({key: {k for k in value if k in ADDRESSES} for key, value in keywords.items()},
                          {key: {value} for key, value in self.stamps.items()},

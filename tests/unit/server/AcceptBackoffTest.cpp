@@ -23,7 +23,6 @@ namespace serverlog = server::log;
 
 namespace {
 
-// How many captured lines start so.
 std::size_t Logged(const serverlog::Capture& capture, const std::string& start) {
     return servertest::Starting(capture.Lines(), start).size();
 }

@@ -103,7 +103,6 @@ inline std::vector<std::string> Starting(const std::vector<std::string>& lines,
     return found;
 }
 
-// Connects the TCP socket `fd` to `port` on loopback.
 inline bool ConnectLoopback(int fd, unsigned short port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -13,11 +13,7 @@ using namespace smtptest;
 namespace {
 
 Limits SmallLimits() {
-    Limits limits;
-    limits.maxMessageBytes = 200;
-    limits.maxCommandLine = 64;
-    limits.maxRecipients = 2;
-    return limits;
+    return {.maxMessageBytes = 200, .maxCommandLine = 64, .maxRecipients = 2};
 }
 
 // The replies to `input` fed a byte at a time, as a slow network delivers it.

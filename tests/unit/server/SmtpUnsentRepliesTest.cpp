@@ -37,8 +37,7 @@ std::string Ehlos(std::size_t count) {
 
 TEST(SmtpUnsentReplies, InputIsHeldOnceTheRepliesNotSentReachTheLimit) {
     TestBackend backend;
-    Limits limits;
-    limits.maxUnsentReplies = 4096;
+    const Limits limits{.maxUnsentReplies = 4096};
     Session session("mail01.example.com", limits, backend);
     const auto input = Ehlos(2340);
     const auto expected = [&] {
@@ -69,7 +68,6 @@ TEST(SmtpUnsentReplies, InputIsHeldOnceTheRepliesNotSentReachTheLimit) {
     EXPECT_GE(rounds, WireSize(expected) / limits.maxUnsentReplies);
 }
 
-// This process's resident memory, in KB.
 long ResidentKb() {
     std::ifstream status("/proc/self/status");
     std::string line;
