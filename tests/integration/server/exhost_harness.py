@@ -128,7 +128,8 @@ def keywords_of(item):
 
 class ServerFolderTests(unittest.TestCase):
     """Tests that share one server folder, cls.root, and the ImapServer there, cls.server, if
-    setUpClass starts one: both go after the last test. cls.user and cls.password log in."""
+    setUpClass starts one: both go after the last test. client() logs in as cls.user with
+    cls.password unless told otherwise."""
 
     server = password = None
     user = "alice"
