@@ -128,8 +128,8 @@ def keywords_of(item):
 
 class ServerFolderTests(unittest.TestCase):
     """Tests that share one server folder, cls.root, and the ImapServer there, cls.server, if
-    setUpClass starts one: both go after the last test. client() logs in as cls.user with
-    cls.password unless told otherwise."""
+    setUpClass starts one: both go after the last test. A login is cls.user's with cls.password
+    unless told otherwise."""
 
     server = password = None
     user = "alice"
@@ -140,14 +140,20 @@ class ServerFolderTests(unittest.TestCase):
             cls.server.stop()
         remove_server_folder(cls.root)
 
-    def client(self, user=None, password=None):
-        """An imaplib client logged in, logged out after the test."""
-        client = imaplib.IMAP4("127.0.0.1", self.server.port)
+    @classmethod
+    def login(cls, user=None, password=None):
+        """An imaplib client logged in, for a session the caller ends."""
+        client = imaplib.IMAP4("127.0.0.1", cls.server.port)
         try:
-            client.login(user or self.user, self.password if password is None else password)
+            client.login(user or cls.user, cls.password if password is None else password)
         except imaplib.IMAP4.error:
             client.shutdown()  # a refused login still holds one of the server's sessions
             raise
+        return client
+
+    def client(self, user=None, password=None):
+        """A login logged out after the test."""
+        client = self.login(user, password)
         self.addCleanup(client.logout)
         return client
 

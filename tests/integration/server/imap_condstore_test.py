@@ -6,7 +6,6 @@ of two sessions only.
 usage: imap_condstore_test.py EXHOST FIXTURES_DIR
 """
 
-import imaplib
 import os
 import re
 import sys
@@ -58,13 +57,6 @@ class ImapCondstore(exhost_harness.ServerFolderTests):
         first = cls.login()
         first.select("INBOX")
         first.logout()
-
-    @classmethod
-    def login(cls):
-        """A session the test logs out itself."""
-        client = imaplib.IMAP4("127.0.0.1", cls.server.port)
-        client.login("alice", PASSWORD)
-        return client
 
     def test_a_client_resyncs_the_flags_another_session_changed(self):
         keeper = self.login()
