@@ -95,8 +95,7 @@ class ImapFolders(exhost_harness.ServerFolderTests):
         client = self.client()
         client.select("INBOX")
         (uid,) = client.uid("SEARCH", "HEADER", "Message-ID", "order-77")[1][0].split()
-        stored = [item for item in items("Inbox")
-                  if "order-77" in item["properties"]["urn:schemas:httpmail:subject"] + str(item)]
+        stored = [item for item in items("Inbox") if "order-77" in str(item)]
         self.assertEqual(keywords_of(stored[0]), ["Orders,Partner,sales@example.com"])
         flags = client.uid("FETCH", uid, "(FLAGS)")[1][0]
         for keyword in (b"Orders", b"Partner", b"sales@example.com"):
