@@ -3,6 +3,8 @@ folder with the fixtures' Alice in it, and "exhost imap" on a free loopback port
 EXHOST from its command line before it calls any of these.
 """
 
+import imaplib
+import json
 import os
 import shutil
 import signal
@@ -10,9 +12,12 @@ import socket
 import subprocess
 import tempfile
 import threading
+import unittest
 
 EXHOST = None
 INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
+KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
+ACCOUNT = "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580"
 
 
 def run(*args, stdin=None):
@@ -107,3 +112,54 @@ class ImapServer:
         self.reader.join()
         self.process.stdout.close()
         return code, "".join(self.lines)
+
+
+def stored_messages(folder=INBOX):
+    """The folder's messages as the store holds them, in the order they were made."""
+    shown = json.loads(exhost("show", folder, "--json"))
+    return [item for item in shown["items"]
+            if item["properties"].get("DAV:contentclass") == "urn:content-class:message"]
+
+
+def keywords_of(item):
+    value = item["properties"].get(KEYWORDS)
+    return [] if value is None else value if isinstance(value, list) else [value]
+
+
+class ServerFolderTests(unittest.TestCase):
+    """Tests that share one server folder, cls.root, and the ImapServer there, cls.server, if
+    setUpClass starts one: both go after the last test. A login is cls.user's with cls.password
+    unless told otherwise."""
+
+    server = password = None
+    user = "alice"
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.server:
+            cls.server.stop()
+        remove_server_folder(cls.root)
+
+    @classmethod
+    def login(cls, user=None, password=None):
+        """An imaplib client logged in, for a session the caller ends."""
+        client = imaplib.IMAP4("127.0.0.1", cls.server.port)
+        try:
+            client.login(user or cls.user, cls.password if password is None else password)
+        except imaplib.IMAP4.error:
+            client.shutdown()  # a refused login still holds one of the server's sessions
+            raise
+        return client
+
+    def client(self, user=None, password=None):
+        """A login logged out after the test."""
+        client = self.login(user, password)
+        self.addCleanup(client.logout)
+        return client
+
+    def connect(self, server=None, timeout=20):
+        """A connection past the greeting and a reader of it, both closed after the test."""
+        connection, reader = (server or self.server).connect(timeout)
+        self.addCleanup(connection.close)
+        self.addCleanup(reader.close)
+        return connection, reader

@@ -6,7 +6,6 @@ of two sessions only.
 usage: imap_condstore_test.py EXHOST FIXTURES_DIR
 """
 
-import imaplib
 import os
 import re
 import sys
@@ -45,7 +44,9 @@ def changed(client, since):
     return found
 
 
-class ImapCondstore(unittest.TestCase):
+class ImapCondstore(exhost_harness.ServerFolderTests):
+    password = PASSWORD
+
     @classmethod
     def setUpClass(cls):
         cls.root = exhost_harness.server_folder("lvcondstore", FIXTURES, PASSWORD, "--domain",
@@ -53,28 +54,12 @@ class ImapCondstore(unittest.TestCase):
         deliver(3)
         cls.server = ImapServer("--root", cls.root)
         # The first session takes the messages delivered so far; each test starts from there.
-        first = cls.connect()
+        first = cls.login()
         first.select("INBOX")
         first.logout()
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        exhost_harness.remove_server_folder(cls.root)
-
-    @classmethod
-    def connect(cls):
-        client = imaplib.IMAP4("127.0.0.1", cls.server.port)
-        client.login("alice", PASSWORD)
-        return client
-
-    def client(self):
-        client = self.connect()
-        self.addCleanup(client.logout)
-        return client
-
     def test_a_client_resyncs_the_flags_another_session_changed(self):
-        keeper = self.connect()
+        keeper = self.login()
         self.assertEqual(keeper.select("INBOX (CONDSTORE)")[0], "OK")
         highest = code(keeper, "HIGHESTMODSEQ")
         uids = keeper.uid("SEARCH", "ALL")[1][0].decode().split()

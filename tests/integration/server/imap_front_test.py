@@ -10,7 +10,6 @@ usage: imap_front_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 import base64
 import glob
 import imaplib
-import json
 import os
 import re
 import socket
@@ -20,27 +19,13 @@ import time
 import unittest
 
 import exhost_harness
-from exhost_harness import INBOX, ImapServer, exhost, reply
+from exhost_harness import ACCOUNT, ImapServer, exhost, keywords_of, reply, stored_messages
 
 DLL = FIXTURES = None
 PASSWORD = "wonderland-7"
 ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
-KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
 HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
 BODY = "urn:schemas:httpmail:textdescription"
-ACCOUNT = "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580"
-
-
-def inbox_items():
-    """The Inbox's messages as the store holds them, by URL, in the order they were made."""
-    folder = json.loads(exhost("show", INBOX, "--json"))
-    return [item for item in folder["items"]
-            if item["properties"].get("DAV:contentclass") == "urn:content-class:message"]
-
-
-def keywords_of(item):
-    value = item["properties"].get(KEYWORDS)
-    return [] if value is None else value if isinstance(value, list) else [value]
 
 
 def flags_and_keywords(fetched):
@@ -53,7 +38,9 @@ def flags_and_keywords(fetched):
     return result
 
 
-class ImapFront(unittest.TestCase):
+class ImapFront(exhost_harness.ServerFolderTests):
+    user, password = "alice@example.com", PASSWORD
+
     @classmethod
     def setUpClass(cls):
         cls.root = exhost_harness.server_folder("lvimap", FIXTURES, PASSWORD, "--domain",
@@ -71,28 +58,13 @@ class ImapFront(unittest.TestCase):
         # an hour.
         return ImapServer("--root", cls.root, "--max-per-client", "100", "--idle-poll", "3600")
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        exhost_harness.remove_server_folder(cls.root)
-
-    def client(self, user="alice@example.com", password=PASSWORD):
-        client = imaplib.IMAP4("127.0.0.1", self.server.port)
-        try:
-            client.login(user, password)
-        except imaplib.IMAP4.error:
-            client.shutdown()  # a refused login still holds one of the server's sessions
-            raise
-        self.addCleanup(client.logout)
-        return client
-
     def test_keywords_flags_and_search_agree_with_the_store(self):
         client = self.client()
         self.assertEqual(client.select("INBOX")[0], "OK")
         typ, fetched = client.uid("FETCH", "1:*", "(UID FLAGS)")
         self.assertEqual(typ, "OK")
         seen = flags_and_keywords(fetched)
-        items = inbox_items()
+        items = stored_messages()
         self.assertEqual(len(seen), len(self.messages))
         stamped = [keywords_of(item) for item in items]
         self.assertTrue(any(stamped), "the sink stamped nothing")
@@ -112,7 +84,7 @@ class ImapFront(unittest.TestCase):
         typ, fetched = client.fetch("1:*", "(RFC822.SIZE BODY.PEEK[])")
         self.assertEqual(typ, "OK")
         bodies = [part for part in fetched if isinstance(part, tuple)]
-        for (head, data), item in zip(bodies, inbox_items()):
+        for (head, data), item in zip(bodies, stored_messages()):
             stored = item["properties"][HEADERS] + "\r\n" + item["properties"][BODY]
             self.assertEqual(data, stored.encode())
             self.assertEqual(int(re.search(rb"RFC822.SIZE (\d+)", head).group(1)), len(data))
@@ -120,21 +92,21 @@ class ImapFront(unittest.TestCase):
     def test_store_saves_flags_through_the_store_and_the_sink_leaves_them_alone(self):
         client = self.client()
         client.select("INBOX")
-        first = inbox_items()[0]
+        first = stored_messages()[0]
         (stamp,) = [kw for kw in keywords_of(first) if kw in ADDRESSES]
         account = first["properties"].get(ACCOUNT)
         typ, _ = client.store("1", "+FLAGS", "(\\Flagged \\Seen project-x)")
         self.assertEqual(typ, "OK")
         typ, _ = client.store("1", "-FLAGS", f"({stamp})")
         self.assertEqual(typ, "OK")
-        after = inbox_items()[0]
+        after = stored_messages()[0]
         self.assertEqual(keywords_of(after), ["project-x"])
         self.assertEqual(after["properties"].get(ACCOUNT), account)
         self.assertIs(after["properties"].get("urn:schemas:imap:flagged"), True)
         self.assertIs(after["properties"].get("urn:schemas:httpmail:read"), True)
         # Put the stamp back for the other tests.
         client.store("1", "FLAGS", f"({stamp})")
-        self.assertEqual(keywords_of(inbox_items()[0]), [stamp])
+        self.assertEqual(keywords_of(stored_messages()[0]), [stamp])
 
     def test_logins_by_address_logon_name_and_plain(self):
         for user in ("alice@example.com", "ALICE.SMITH@example.com", "alice"):
@@ -171,14 +143,8 @@ class ImapFront(unittest.TestCase):
                          [b'(\\HasNoChildren \\%s) "/" "%s"' % (name, name)
                           for name in (b"Archive", b"Drafts", b"Junk", b"Sent", b"Trash")])
 
-    def raw(self):
-        connection, reader = self.server.connect()
-        self.addCleanup(connection.close)
-        self.addCleanup(reader.close)
-        return connection, reader
-
     def test_idle_reports_new_mail(self):
-        connection, reader = self.raw()
+        connection, reader = self.connect()
         connection.sendall(f"a LOGIN alice {PASSWORD}\r\nb SELECT INBOX\r\n".encode())
         selected = reply(reader, b"b")
         self.assertIn(b"b OK", selected[-1])
@@ -197,7 +163,7 @@ class ImapFront(unittest.TestCase):
         self.assertIn(b"f OK", reply(reader, b"f")[-1])
 
     def test_sessions_beyond_one_hundred_are_refused(self):
-        sessions = [self.raw() for _ in range(100)]
+        sessions = [self.connect() for _ in range(100)]
         refused = socket.create_connection(("127.0.0.1", self.server.port), timeout=20)
         self.addCleanup(refused.close)
         self.assertEqual(refused.makefile("rb").readline(),
@@ -217,7 +183,7 @@ class ImapFront(unittest.TestCase):
             time.sleep(0.05)
 
     def test_zz_sigterm_stops_the_server_cleanly(self):
-        connection, reader = self.raw()
+        connection, reader = self.connect()
         code, err = self.server.stop()
         self.assertEqual(code, 0)
         self.assertIn("stopped", err)

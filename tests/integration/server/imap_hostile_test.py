@@ -53,7 +53,7 @@ def stop_and_wait(pid):
         time.sleep(0.001)
 
 
-class HostileClients(unittest.TestCase):
+class HostileClients(exhost_harness.ServerFolderTests):
     @classmethod
     def setUpClass(cls):
         cls.root = exhost_harness.server_folder("lvhostile", FIXTURES, PASSWORD, "--domain",
@@ -68,28 +68,18 @@ class HostileClients(unittest.TestCase):
             files.append(path)
         exhost("deliver", "--rcpt", "alice@example.com", *files)
 
-    @classmethod
-    def tearDownClass(cls):
-        exhost_harness.remove_server_folder(cls.root)
-
     def setUp(self):
         if exhost_harness.run("directory", "status").returncode == 3:
             exhost("directory", "start")
 
-    def server(self, *options):
+    def serve(self, *options):
         server = ImapServer("--root", self.root, *options)
         self.addCleanup(server.stop)
         return server
 
-    def client(self, server, timeout=20):
-        connection, reader = server.connect(timeout)
-        self.addCleanup(connection.close)
-        self.addCleanup(reader.close)
-        return connection, reader
-
     def test_directory_down_during_authenticate_fails_that_login_alone(self):
-        server = self.server()
-        connection, reader = self.client(server)
+        server = self.serve()
+        connection, reader = self.connect(server)
         exhost("directory", "stop")
         connection.sendall(b"a AUTHENTICATE PLAIN\r\n")
         self.assertEqual(reader.readline(), b"+ \r\n")
@@ -99,7 +89,7 @@ class HostileClients(unittest.TestCase):
         connection.sendall(b"b LOGIN alice x\r\n")
         self.assertRegex(reader.readline(), rb"^b NO \[UNAVAILABLE\] Internal error, id ")
         # The server is still there for everyone.
-        other, other_reader = self.client(server)
+        other, other_reader = self.connect(server)
         other.sendall(b"c NOOP\r\n")
         self.assertEqual(other_reader.readline(), b"c OK NOOP completed\r\n")
         code, log = server.stop()
@@ -120,11 +110,11 @@ class HostileClients(unittest.TestCase):
             pass
 
     def test_clients_that_never_read_hold_little_memory(self):
-        server = self.server("--max-per-client", str(CLIENTS + 5))
+        server = self.serve("--max-per-client", str(CLIENTS + 5))
         baseline = memory_mb(server.process.pid, "VmRSS")
         clients = []
         for _ in range(CLIENTS):
-            connection, reader = self.client(server)
+            connection, reader = self.connect(server)
             clients.append(connection)
             connection.sendall(LOGIN + b"s SELECT INBOX\r\n")
             reply(reader, b"s")
@@ -144,7 +134,7 @@ class HostileClients(unittest.TestCase):
         floods = [threading.Thread(target=self.flood, args=(connection, fetches))
                   for connection in clients]
         for _ in range(2):
-            connection, _ = self.client(server)
+            connection, _ = self.connect(server)
             clients.append(connection)
             floods.append(threading.Thread(target=self.flood, args=(connection, capabilities)))
         for flood in floods:
@@ -163,14 +153,14 @@ class HostileClients(unittest.TestCase):
         for connection in clients:
             connection.shutdown(socket.SHUT_RDWR)
         # The server still answers, at once.
-        connection, reader = self.client(server, timeout=5)
+        connection, reader = self.connect(server, timeout=5)
         connection.sendall(LOGIN)
         self.assertIn(b"a OK", reply(reader, b"a")[-1])
 
     def test_sigterm_ends_the_server_while_a_login_hangs_on_the_directory(self):
-        server = self.server("--lookup-timeout", "3")
+        server = self.serve("--lookup-timeout", "3")
         pid = int(re.search(r"pid (\d+)", exhost("directory", "status")).group(1))
-        connection, reader = self.client(server)
+        connection, reader = self.connect(server)
         stop_and_wait(pid)
         try:
             connection.sendall(LOGIN)

@@ -74,7 +74,7 @@ def login_from(address, server, user, password):
         return elapsed, line
 
 
-class LoginThrottle(unittest.TestCase):
+class LoginThrottle(exhost_harness.ServerFolderTests):
     @classmethod
     def setUpClass(cls):
         cls.root = exhost_harness.server_folder("lvthrottle", FIXTURES, PASSWORD, "--domain",
@@ -89,8 +89,7 @@ class LoginThrottle(unittest.TestCase):
     def tearDownClass(cls):
         if cls.server.process.poll() is None:
             cls.server.process.kill()
-        cls.server.stop()
-        exhost_harness.remove_server_folder(cls.root)
+        super().tearDownClass()
 
     def test_guessing_is_bounded_per_address_and_the_owner_gets_in_from_elsewhere(self):
         stop = threading.Event()

@@ -136,45 +136,42 @@ TEST(ImapServerTest, AClientThatDoesNotReadIsNotAnsweredWithoutBound) {
 
 TEST(ImapServerTest, ASessionLogsItsStartLoginsFailuresAndEndWithoutThePassword) {
     const server::log::Capture log;
-    {
-        RunningServer server(Quick());
-        Client client(server.Port());
-        ASSERT_TRUE(client.Line().starts_with("* OK"));
-        ASSERT_TRUE(client.Send("a LOGIN alice wrong-pw\r\n"));
-        EXPECT_TRUE(client.LineStarting("a ").starts_with("a NO [AUTHENTICATIONFAILED]"));
-        ASSERT_TRUE(LogIn(client));
-        server.shared.failing = true;
-        ASSERT_TRUE(client.Send("b LIST \"\" *\r\n"));
-        const auto failed = client.LineStarting("b ");
-        std::smatch id;
-        ASSERT_TRUE(std::regex_match(
-            failed, id,
-            std::regex(R"(b NO \[UNAVAILABLE\] Internal error, id ([0-9A-F]{16})\r\n)")))
-            << failed;
-        ASSERT_TRUE(client.Send("c LOGOUT\r\n"));
-        EXPECT_TRUE(client.LineStarting("c ").starts_with("c OK"));
-        EXPECT_EQ(client.Line(), "");
-        server.Stop();
-        const auto lines = log.Lines();
-        ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
-        std::smatch start;
-        ASSERT_TRUE(std::regex_match(lines[0], start,
-                                     std::regex("session-start session=([0-9A-F]{16}) "
-                                                "client=127.0.0.1")))
-            << lines[0];
-        const auto session = "session=" + start[1].str() + " client=127.0.0.1";
-        EXPECT_EQ(lines[1],
-                  "login-failed " + session + " user=alice reason=\"wrong user name or password\"");
-        EXPECT_EQ(lines[2], "login-ok " + session + " user=alice");
-        EXPECT_EQ(lines[3], "failure " + session + " user=alice step=LIST id=" + id[1].str() +
-                                " detail=\"0x80004005 " + kSecretDetail + "\"");
-        EXPECT_TRUE(std::regex_match(
-            lines[4], std::regex("session-end " + session + " reason=logout ms=\\d+")))
-            << lines[4];
-        for (const auto& line : lines) {
-            EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
-            EXPECT_EQ(line.find("wrong-pw"), std::string::npos) << line;
-        }
+    RunningServer server(Quick());
+    Client client(server.Port());
+    ASSERT_TRUE(client.Line().starts_with("* OK"));
+    ASSERT_TRUE(client.Send("a LOGIN alice wrong-pw\r\n"));
+    EXPECT_TRUE(client.LineStarting("a ").starts_with("a NO [AUTHENTICATIONFAILED]"));
+    ASSERT_TRUE(LogIn(client));
+    server.shared.failing = true;
+    ASSERT_TRUE(client.Send("b LIST \"\" *\r\n"));
+    const auto failed = client.LineStarting("b ");
+    std::smatch id;
+    ASSERT_TRUE(std::regex_match(
+        failed, id, std::regex(R"(b NO \[UNAVAILABLE\] Internal error, id ([0-9A-F]{16})\r\n)")))
+        << failed;
+    ASSERT_TRUE(client.Send("c LOGOUT\r\n"));
+    EXPECT_TRUE(client.LineStarting("c ").starts_with("c OK"));
+    EXPECT_EQ(client.Line(), "");
+    server.Stop();
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+    std::smatch start;
+    ASSERT_TRUE(std::regex_match(lines[0], start,
+                                 std::regex("session-start session=([0-9A-F]{16}) "
+                                            "client=127.0.0.1")))
+        << lines[0];
+    const auto session = "session=" + start[1].str() + " client=127.0.0.1";
+    EXPECT_EQ(lines[1],
+              "login-failed " + session + " user=alice reason=\"wrong user name or password\"");
+    EXPECT_EQ(lines[2], "login-ok " + session + " user=alice");
+    EXPECT_EQ(lines[3], "failure " + session + " user=alice step=LIST id=" + id[1].str() +
+                            " detail=\"0x80004005 " + kSecretDetail + "\"");
+    EXPECT_TRUE(
+        std::regex_match(lines[4], std::regex("session-end " + session + " reason=logout ms=\\d+")))
+        << lines[4];
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+        EXPECT_EQ(line.find("wrong-pw"), std::string::npos) << line;
     }
 }
 

@@ -59,14 +59,13 @@ TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
     const std::regex answered(R"(a NO \[UNAVAILABLE\] Internal error, id ([0-9A-F]{16})\r\n$)");
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        Shared shared;
-        TestBackend backend(shared);
+        TestBackend backend;
         Session session(backend, OnePartPerStep());
         ASSERT_TRUE(Begin(session, step.start));
         for (const auto& line : step.before)
             session.Receive(line);
         const server::log::Capture log;
-        shared.failing = true;
+        backend.shared.failing = true;
         const auto output = session.Receive(step.failing);
         std::smatch found;
         ASSERT_TRUE(std::regex_search(output.bytes, found, answered)) << output.bytes;
@@ -79,7 +78,7 @@ TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
         EXPECT_NE(lines[0].find(kSecretDetail), std::string::npos) << lines[0];
         EXPECT_EQ(lines[0].find(kPassword), std::string::npos) << lines[0];
         // Nothing the step began is under way: the next line is a command again.
-        shared.failing = false;
+        backend.shared.failing = false;
         const auto next = session.Receive("z NOOP\r\n");
         EXPECT_TRUE(next.bytes.ends_with("z OK NOOP completed\r\n")) << next.bytes;
         EXPECT_FALSE(next.idling);
@@ -88,13 +87,12 @@ TEST(ImapSessionFailureTest, EveryStepFailsAloneWithAnIdThatTheLogExplains) {
 }
 
 TEST(ImapSessionFailureTest, AFailingIdlePollEndsTheSessionWithAnId) {
-    Shared shared;
-    TestBackend backend(shared);
+    TestBackend backend;
     Session session(backend, SessionSettings{});
     ASSERT_TRUE(Begin(session, Selected));
     ASSERT_TRUE(session.Receive("i IDLE\r\n").idling);
     const server::log::Capture log;
-    shared.failing = true;
+    backend.shared.failing = true;
     const auto output = session.Poll();
     EXPECT_TRUE(output.close);
     ASSERT_TRUE(
@@ -146,8 +144,7 @@ TEST(ImapSessionFailureTest, InputBeforeALoginIsHeldToSmallLimits) {
     const std::string longSearch = "q SEARCH SUBJECT " + std::string(9000, 'y') + "\r\n";
     const std::string longLiteral =
         "q SEARCH SUBJECT {9000+}\r\n" + std::string(9000, 'y') + "\r\n";
-    Shared shared;
-    TestBackend backend(shared);
+    TestBackend backend;
     Session session(backend, SessionSettings{});
     EXPECT_EQ(session.Receive(longSearch).bytes, "q BAD Line too long: at most 8192 octets\r\n");
     EXPECT_EQ(session.Receive("a LOGIN {9000}\r\n").bytes,

@@ -42,6 +42,15 @@ void RunScripts(Start start, const std::vector<Script>& scripts, SessionSettings
     }
 }
 
+// A session in the Inbox, for the tests that look at or change its backend between commands.
+class ImapSelectedSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Begin(session, Selected)); }
+
+    TestBackend backend;
+    Session session{backend, SessionSettings{}};
+};
+
 TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) {
     RunScripts(
         Fresh,
@@ -496,10 +505,7 @@ TEST(ImapSessionTest, StoreChangesFlagsAndKeywordsThroughTheBackend) {
                              "a NO The folder is open read-only (EXAMINE)\r\n"}}}});
 }
 
-TEST(ImapSessionTest, StoreSavesOnlyWhatChanged) {
-    TestBackend backend;
-    Session session(backend, SessionSettings{});
-    ASSERT_TRUE(Begin(session, Selected));
+TEST_F(ImapSelectedSessionTest, StoreSavesOnlyWhatChanged) {
     session.Receive("a STORE 1:* +FLAGS (\\Seen)\r\n");
     EXPECT_EQ(backend.saves, (std::vector<std::uint32_t>{5, 9}));
 }
@@ -516,7 +522,7 @@ TEST(ImapSessionTest, ExpungeRemovesDeletedMessagesOnly) {
                   {"c UID SEARCH DELETED\r\n", "* SEARCH 9\r\nc OK UID SEARCH completed\r\n"}}}});
 }
 
-TEST(ImapSessionTest, SearchFindsByKeywordFlagsHeadersTextDatesAndSizes) {
+TEST_F(ImapSelectedSessionTest, SearchFindsByKeywordFlagsHeadersTextDatesAndSizes) {
     struct Case {
         const char* criteria;
         const char* numbers; // sequence numbers found
@@ -554,9 +560,6 @@ TEST(ImapSessionTest, SearchFindsByKeywordFlagsHeadersTextDatesAndSizes) {
         {"NEW", ""},
         {"OLD", " 1 2 3"},
     };
-    TestBackend backend;
-    Session session(backend, SessionSettings{});
-    ASSERT_TRUE(Begin(session, Selected));
     const auto search = [&](const std::string& criteria) {
         return session.Receive("a SEARCH " + criteria + "\r\n").bytes;
     };
@@ -570,10 +573,7 @@ TEST(ImapSessionTest, SearchFindsByKeywordFlagsHeadersTextDatesAndSizes) {
 }
 
 // How IDLE reports the same while it waits is tested with a real client (imap_front_test.py).
-TEST(ImapSessionTest, NoopReportsWhatChangedElsewhere) {
-    TestBackend backend;
-    Session session(backend, SessionSettings{});
-    ASSERT_TRUE(Begin(session, Selected));
+TEST_F(ImapSelectedSessionTest, NoopReportsWhatChangedElsewhere) {
     auto& inbox = backend.folders["Inbox"];
     // Another session: message 3 expunged, message 1 flagged, a new message arrives.
     std::erase_if(inbox.messages, [](const auto& m) { return m.uid == 9; });
@@ -780,10 +780,7 @@ TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
            {"b SELECT INBOX CONDSTORE\r\n", "b BAD SELECT takes only (CONDSTORE)\r\n"}}}});
 }
 
-TEST(ImapSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnlyTheSession) {
-    TestBackend backend;
-    Session session(backend, SessionSettings{});
-    ASSERT_TRUE(Begin(session, Selected));
+TEST_F(ImapSelectedSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnlyTheSession) {
     // Another session changed message 2 since this one read it.
     backend.folders["Inbox"].messages[1].modseq = 50;
     EXPECT_EQ(
@@ -792,10 +789,7 @@ TEST(ImapSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnlyTheSession
     EXPECT_EQ(backend.saves, std::vector<std::uint32_t>{3});
 }
 
-TEST(ImapSessionTest, ChangesElsewhereComeWithTheirModseqOnceEnabled) {
-    TestBackend backend;
-    Session session(backend, SessionSettings{});
-    ASSERT_TRUE(Begin(session, Selected));
+TEST_F(ImapSelectedSessionTest, ChangesElsewhereComeWithTheirModseqOnceEnabled) {
     auto& inbox = backend.folders["Inbox"];
     inbox.messages[0].flags |= kFlagged;
     inbox.messages[0].modseq = 8;
