@@ -92,14 +92,10 @@ TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
         SCOPED_TRACE(row.name);
         const auto before = sink.Calls().size();
         const auto url = row.save();
-        const auto calls = sink.Calls();
-        std::vector<std::int32_t> flags;
-        for (auto call = calls.begin() + static_cast<std::ptrdiff_t>(before); call != calls.end();
-             ++call) {
-            EXPECT_EQ(call->method + " " + call->url, "OnSyncSave " + url);
-            flags.push_back(call->flags);
-        }
-        EXPECT_EQ(flags, row.flags);
+        std::vector<std::string> expected;
+        for (const auto flags : row.flags)
+            expected.push_back("OnSyncSave " + url + " " + std::to_string(flags));
+        EXPECT_EQ(sink.CallsSince(before), expected);
     }
     EXPECT_EQ(sink.References(), 1);
 }

@@ -27,12 +27,7 @@ protected:
         return save.number;
     }
     PendingSave Edit(const std::string& name, const std::string& body) {
-        const auto location = store->Locate(kInbox + "/" + name);
-        PendingSave save;
-        save.location = location;
-        save.properties = store->Read(location).properties;
-        save.Set("urn:test:body", Variant(body));
-        return save;
+        return TempStore::Edit(kInbox + "/" + name, "urn:test:body", Variant(body));
     }
     std::int64_t Count() { return store->NumbersOf(store->Locate(kInbox)).changes; }
     // Number -> changed, of every item in the Inbox.
@@ -135,7 +130,7 @@ TEST_F(ItemChanges, EachItemIsClaimedAsNewByOneReaderOnly) {
     Add("a");
     Add("b");
     // Another connection looks without claiming, then claims what it read of: a and b.
-    auto other = Store::Open(host::ServerFolder(root));
+    auto other = OpenAnother();
     const auto seen = other->Locate(kInbox);
     EXPECT_EQ(other->FirstUnclaimed(seen), 1);
     EXPECT_EQ(other->FirstUnclaimed(seen), 1);

@@ -19,14 +19,10 @@ protected:
     std::size_t InboxCount(Store& reader, const std::string& mailbox) {
         return Inbox(mailbox, &reader).size();
     }
-
-    std::shared_ptr<Store> OtherConnection() {
-        return Store::Open(platform::host::ServerFolder(root));
-    }
 };
 
 TEST_F(ReadTogetherTest, ReadsSeeTheStoreAsItWasAtTheFirstOfThem) {
-    const auto other = OtherConnection();
+    const auto other = OpenAnother();
     std::size_t before = 99, during = 99;
     store->ReadTogether([&] {
         before = InboxCount(*store, "alice");
@@ -56,7 +52,7 @@ TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
         EXPECT_FALSE(store->InTransaction());
     }
     // Nothing of the refused writes is there, and the store writes again once the read ended.
-    const auto other = OtherConnection();
+    const auto other = OpenAnother();
     EXPECT_EQ(InboxCount(*other, "alice"), 0u);
     EXPECT_FALSE(other->FindMailbox("example.com", "carol"));
     DeliverMessage(*store, kFileBase + "/alice", "Subject: after\n\n");

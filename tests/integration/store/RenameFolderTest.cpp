@@ -53,10 +53,7 @@ protected:
     }
 
     std::int64_t Add(const std::string& url) {
-        auto save = store->NewItem(store->Locate(url));
-        save.Set("urn:test:body", Variant("body of " + url));
-        store->Save(save);
-        return save.number;
+        return TempStore::Add(url, {{"urn:test:body", Variant("body of " + url)}});
     }
 
     // The folder's items as (number, name), and its numbers in `numbers`.
