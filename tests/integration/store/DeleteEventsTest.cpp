@@ -191,10 +191,7 @@ TEST_F(DeleteEvents, ARefusedDeleteLeavesEverythingAsItWas) {
         row.prepare();
         const auto before = sink.Calls().size();
         const auto changes = Changes(kInbox);
-        const auto failure = testsupport::FailureOf(row.remove);
-        EXPECT_EQ(failure.number, store::hr::E_ABORT);
-        EXPECT_NE(failure.description.find("Refusing.Sink"), std::string::npos)
-            << failure.description;
+        testsupport::ExpectRefused(row.remove, store::hr::E_ABORT, "Refusing.Sink");
         EXPECT_EQ(sink.CallsSince(before), row.calls);
         for (const auto& url : row.kept)
             EXPECT_TRUE(Exists(url)) << url;

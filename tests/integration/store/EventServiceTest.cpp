@@ -127,9 +127,8 @@ TEST_F(EventService, AbortChangeRefusesTheSaveAndTheAbortedPhaseFollows) {
     };
     RegisterSink();
 
-    const auto refused = testsupport::FailureOf([&] { CreateItem(kInbox + "/refused", {}); });
-    EXPECT_EQ(refused.number, store::hr::E_ABORT);
-    EXPECT_NE(refused.description.find("Test.Sink"), std::string::npos) << refused.description;
+    testsupport::ExpectRefused([&] { CreateItem(kInbox + "/refused", {}); }, store::hr::E_ABORT,
+                               "Test.Sink");
     EXPECT_FALSE(Stored(kInbox + "/refused"));
     EXPECT_EQ(sink.SaveFlags(), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM,
                                                            EVT_SYNC_ABORTED | EVT_NEW_ITEM}));

@@ -5,6 +5,7 @@
 
 #include "platform/store/Delivery.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <functional>
 
@@ -42,13 +43,8 @@ TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
     };
     for (const auto& [name, write] : writes) {
         SCOPED_TRACE(name);
-        std::int32_t failure = 0;
-        try {
-            store->ReadTogether(write);
-        } catch (const Error& error) {
-            failure = error.Number();
-        }
-        EXPECT_EQ(failure, platform::hr::E_UNEXPECTED);
+        EXPECT_EQ(testsupport::FailureOf([&] { store->ReadTogether(write); }).number,
+                  platform::hr::E_UNEXPECTED);
         EXPECT_FALSE(store->InTransaction());
     }
     // Nothing of the refused writes is there, and the store writes again once the read ended.
