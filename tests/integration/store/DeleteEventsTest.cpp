@@ -168,8 +168,7 @@ TEST_F(DeleteEvents, ARefusedDeleteLeavesEverythingAsItWas) {
          [&] {
              store->CreateFolder(kInbox + "/Keep");
              Add(kInbox + "/Keep/inside");
-             auto save = Edit(kInbox + "/Keep", "urn:test:refuse", yes);
-             store->Save(save);
+             Change(kInbox + "/Keep", "urn:test:refuse", yes);
          },
          [&] { store->Delete(kInbox + "/Keep"); },
          {kInbox + "/Keep", kInbox + "/Keep/inside"},

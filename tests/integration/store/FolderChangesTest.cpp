@@ -56,10 +56,7 @@ TEST_F(FolderChanges, ACommittedWriteTellsOfTheFoldersItChangedAndAnUndoneOneOfN
     const Row rows[] = {
         {"a new item", [this] { Add(kInbox + "/three"); }, {kInbox}},
         {"a changed item",
-         [this] {
-             auto save = Edit(kInbox + "/one", kSubject, Variant(std::string("changed")));
-             store->Save(save);
-         },
+         [this] { Change(kInbox + "/one", kSubject, Variant(std::string("changed"))); },
          {kInbox}},
         {"items removed by number", [this] { store->DeleteItems(kInbox, {first}); }, {kInbox}},
         {"a folder deleted: its parent and itself",

@@ -50,21 +50,12 @@ TEST_F(ItemChanges, EachChangeRaisesTheCountAndOnlyTheChangedItemTakesIt) {
         std::int64_t changedNumber; // the item that takes the new count; 0: none (it is gone)
     };
     const std::vector<Step> steps = {
-        {"a save",
-         [&] {
-             auto save = Edit("b", "new");
-             store->Save(save);
-         },
-         2},
+        {"a save", [&] { Change(kInbox + "/b", "urn:test:body", Variant("new")); }, 2},
         {"a new item", [&] { Add("d"); }, 4},
         {"removal by number", [&] { store->DeleteItems(kInbox, {1}); }, 0},
         {"removal by URL", [&] { store->Delete(kInbox + "/c"); }, 0},
         {"a second save of the same item",
-         [&] {
-             auto save = Edit("b", "newer");
-             store->Save(save);
-         },
-         2},
+         [&] { Change(kInbox + "/b", "urn:test:body", Variant("newer")); }, 2},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);

@@ -98,6 +98,10 @@ protected:
         save.Set(name, value);
         return save;
     }
+    void Change(const std::string& url, const std::string& name, const platform::Variant& value) {
+        auto save = Edit(url, name, value);
+        store->Save(save);
+    }
 
     // The store as another connection opens it.
     std::shared_ptr<platform::store::Store> OpenAnother() const {
