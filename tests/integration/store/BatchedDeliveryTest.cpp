@@ -36,7 +36,7 @@ protected:
         };
         sink.onCommitted = [this](const std::string& url) {
             // A connection of its own sees only what is committed.
-            const auto reader = Store::Open(host::ServerFolder(root));
+            const auto reader = OpenAnother();
             if (!reader->Exists(reader->Locate(url)))
                 ++committedButUnseen;
         };
@@ -207,7 +207,7 @@ TEST_F(BatchedDelivery, KeptStoresAreReusedUntilTheStoreFileIsReplaced) {
     EXPECT_THROW(Deliver({"alice"}, "lost"), Error) << "delivered into the removed file";
     EXPECT_EQ(stores->Kept(), 0u);
 
-    store = Store::Open(host::ServerFolder(root));
+    store = OpenAnother();
     store->CreateDomainFolder("example.com");
     store->CreateMailbox("example.com", "alice");
     Deliver({"alice"}, "second");

@@ -40,7 +40,7 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
         ASSERT_NE(child, -1);
         if (child == 0) {
             // A store of its own: a connection must not cross a fork.
-            auto own = store::Store::Open(platform::host::ServerFolder(root));
+            auto own = OpenAnother();
             for (int number = 0;; ++number)
                 store::DeliverMessage(*own, "example.com", "alice", Message(round, number));
         }
@@ -55,7 +55,7 @@ TEST_F(CrashSafety, KilledDeliveriesLeaveNoHalfSavedItem) {
 
     // Reopened as after a crash: every stored message is whole.
     store.reset();
-    store = store::Store::Open(platform::host::ServerFolder(root));
+    store = OpenAnother();
     const auto items = Inbox("alice");
     EXPECT_GT(items.size(), 0u) << "nothing was delivered before the kills";
     for (const auto& item : items) {

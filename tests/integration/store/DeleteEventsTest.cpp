@@ -35,9 +35,9 @@ struct RegistrationRow {
     std::optional<bool> enabled = std::nullopt;
 };
 
-// "OnSyncDelete <url> <flags>", the way the tables below expect calls.
-std::string Call(const std::string& method, const std::string& url, std::int32_t flags) {
-    return method + " " + url + " " + std::to_string(flags);
+// A delete call as TestSink::CallsSince gives it.
+std::string Deleted(const std::string& url, std::int32_t flags) {
+    return "OnSyncDelete " + url + " " + std::to_string(flags);
 }
 
 constexpr std::int32_t kBegin = EVT_SYNC_BEGIN | EVT_HARDDELETE;
@@ -57,38 +57,9 @@ protected:
         store->Save(save);
     }
 
-    // A new item; its number in its folder.
-    std::int64_t Add(const std::string& url, const PropertyMap& properties = {}) {
-        auto save = store->NewItem(store->Locate(url));
-        for (const auto& [name, value] : properties)
-            save.Set(name, value);
-        store->Save(save);
-        return save.number;
-    }
-
-    void SetProperty(const std::string& url, const std::string& name, const Variant& value) {
-        PendingSave save;
-        save.location = store->Locate(url);
-        const auto item = store->Read(save.location);
-        save.isFolder = item.isFolder;
-        save.properties = item.properties;
-        save.Set(name, value);
-        store->Save(save);
-    }
-
     bool Exists(const std::string& url) { return store->Exists(store->Locate(url)); }
     std::int64_t Changes(const std::string& folder) {
         return store->NumbersOf(store->Locate(folder)).changes;
-    }
-
-    // The calls `of` noted since it had `before` of them.
-    static std::vector<std::string> CallsSince(TestSink& of, std::size_t before) {
-        std::vector<std::string> calls;
-        const auto all = of.Calls();
-        for (auto call = all.begin() + static_cast<std::ptrdiff_t>(before); call != all.end();
-             ++call)
-            calls.push_back(Call(call->method, call->url, call->flags));
-        return calls;
     }
 
     TestSink sink;
@@ -98,8 +69,7 @@ TEST_F(DeleteEvents, EachDeleteBringsItsPhasesWithItsFlagsForItsUrl) {
     sinks["Test.Sink"] = &sink;
     // DEEP: the items below a deleted folder would be called too, if they were.
     RegisterAt(kInbox + "/Test.reg", "Test.Sink", {"DEEP"});
-    const auto other =
-        std::make_shared<Store>(root / "store", ServerNames{"MAIL01", "example.com"});
+    const auto other = OpenAnother();
     const struct {
         const char* name;
         std::function<void()> remove;
@@ -111,15 +81,14 @@ TEST_F(DeleteEvents, EachDeleteBringsItsPhasesWithItsFlagsForItsUrl) {
              Add(kInbox + "/m1");
              store->Delete(kInbox + "/m1");
          },
-         {Call("OnSyncDelete", kInbox + "/m1", kBegin),
-          Call("OnSyncDelete", kInbox + "/m1", kCommitted)}},
+         {Deleted(kInbox + "/m1", kBegin), Deleted(kInbox + "/m1", kCommitted)}},
         {"an item by its http URL, in other letter case",
          [&] {
              Add(kInbox + "/m2");
              store->Delete(kHttpBase + "/alice/INBOX/M2");
          },
-         {Call("OnSyncDelete", kHttpBase + "/alice/INBOX/M2", kBegin),
-          Call("OnSyncDelete", kHttpBase + "/alice/INBOX/M2", kCommitted)}},
+         {Deleted(kHttpBase + "/alice/INBOX/M2", kBegin),
+          Deleted(kHttpBase + "/alice/INBOX/M2", kCommitted)}},
         {"a folder with items and a folder below: one event, for the folder",
          [&] {
              store->CreateFolder(kInbox + "/Sub");
@@ -129,8 +98,8 @@ TEST_F(DeleteEvents, EachDeleteBringsItsPhasesWithItsFlagsForItsUrl) {
              store->Delete(kInbox + "/Sub");
              EXPECT_FALSE(Exists(kInbox + "/Sub/Deeper/b"));
          },
-         {Call("OnSyncDelete", kInbox + "/Sub", kBegin | EVT_IS_COLLECTION),
-          Call("OnSyncDelete", kInbox + "/Sub", kCommitted | EVT_IS_COLLECTION)}},
+         {Deleted(kInbox + "/Sub", kBegin | EVT_IS_COLLECTION),
+          Deleted(kInbox + "/Sub", kCommitted | EVT_IS_COLLECTION)}},
         {"a hidden item, which the criteria leave out",
          [&] {
              Add(kInbox + "/hidden", {{kIsHidden, Variant(true)}});
@@ -143,10 +112,8 @@ TEST_F(DeleteEvents, EachDeleteBringsItsPhasesWithItsFlagsForItsUrl) {
              const auto second = Add(kInbox + "/x2");
              store->DeleteItems(kInbox, {second, 999, first, second});
          },
-         {Call("OnSyncDelete", kInbox + "/x2", kBegin),
-          Call("OnSyncDelete", kInbox + "/x1", kBegin),
-          Call("OnSyncDelete", kInbox + "/x2", kCommitted),
-          Call("OnSyncDelete", kInbox + "/x1", kCommitted)}},
+         {Deleted(kInbox + "/x2", kBegin), Deleted(kInbox + "/x1", kBegin),
+          Deleted(kInbox + "/x2", kCommitted), Deleted(kInbox + "/x1", kCommitted)}},
         // Another connection deletes it while the sink runs: the write finds it gone.
         {"an item gone while the sinks ran",
          [&] {
@@ -158,10 +125,8 @@ TEST_F(DeleteEvents, EachDeleteBringsItsPhasesWithItsFlagsForItsUrl) {
              };
              store->Delete(kInbox + "/gone");
          },
-         {Call("OnSyncDelete", kInbox + "/gone", kBegin),
-          Call("OnSyncDelete", kInbox + "/gone", kBegin),
-          Call("OnSyncDelete", kInbox + "/gone", kCommitted),
-          Call("OnSyncDelete", kInbox + "/gone", kAborted)},
+         {Deleted(kInbox + "/gone", kBegin), Deleted(kInbox + "/gone", kBegin),
+          Deleted(kInbox + "/gone", kCommitted), Deleted(kInbox + "/gone", kAborted)},
          store::hr::DB_E_NOTFOUND},
     };
     for (const auto& row : rows) {
@@ -169,7 +134,7 @@ TEST_F(DeleteEvents, EachDeleteBringsItsPhasesWithItsFlagsForItsUrl) {
         const auto before = sink.Calls().size();
         EXPECT_EQ(testsupport::FailureOf(row.remove).number, row.failure);
         sink.onBegin = nullptr;
-        EXPECT_EQ(CallsSince(sink, before), row.calls);
+        EXPECT_EQ(sink.CallsSince(before), row.calls);
     }
     EXPECT_EQ(sink.References(), 1);
 }
@@ -198,18 +163,17 @@ TEST_F(DeleteEvents, ARefusedDeleteLeavesEverythingAsItWas) {
          },
          [&] { store->Delete(kInbox + "/r1"); },
          {kInbox + "/r1"},
-         {Call("OnSyncDelete", kInbox + "/r1", kBegin),
-          Call("OnSyncDelete", kInbox + "/r1", kAborted)}},
+         {Deleted(kInbox + "/r1", kBegin), Deleted(kInbox + "/r1", kAborted)}},
         {"a folder with an item",
          [&] {
              store->CreateFolder(kInbox + "/Keep");
              Add(kInbox + "/Keep/inside");
-             SetProperty(kInbox + "/Keep", "urn:test:refuse", yes);
+             Change(kInbox + "/Keep", "urn:test:refuse", yes);
          },
          [&] { store->Delete(kInbox + "/Keep"); },
          {kInbox + "/Keep", kInbox + "/Keep/inside"},
-         {Call("OnSyncDelete", kInbox + "/Keep", kBegin | EVT_IS_COLLECTION),
-          Call("OnSyncDelete", kInbox + "/Keep", kAborted | EVT_IS_COLLECTION)}},
+         {Deleted(kInbox + "/Keep", kBegin | EVT_IS_COLLECTION),
+          Deleted(kInbox + "/Keep", kAborted | EVT_IS_COLLECTION)}},
         // All or nothing: the third is never begun.
         {"items by number, the second refused",
          [&] {
@@ -218,21 +182,16 @@ TEST_F(DeleteEvents, ARefusedDeleteLeavesEverythingAsItWas) {
          },
          [&] { store->DeleteItems(kInbox, numbers); },
          {kInbox + "/k1", kInbox + "/k2", kInbox + "/k3"},
-         {Call("OnSyncDelete", kInbox + "/k1", kBegin),
-          Call("OnSyncDelete", kInbox + "/k2", kBegin),
-          Call("OnSyncDelete", kInbox + "/k2", kAborted),
-          Call("OnSyncDelete", kInbox + "/k1", kAborted)}},
+         {Deleted(kInbox + "/k1", kBegin), Deleted(kInbox + "/k2", kBegin),
+          Deleted(kInbox + "/k2", kAborted), Deleted(kInbox + "/k1", kAborted)}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         row.prepare();
         const auto before = sink.Calls().size();
         const auto changes = Changes(kInbox);
-        const auto failure = testsupport::FailureOf(row.remove);
-        EXPECT_EQ(failure.number, store::hr::E_ABORT);
-        EXPECT_NE(failure.description.find("Refusing.Sink"), std::string::npos)
-            << failure.description;
-        EXPECT_EQ(CallsSince(sink, before), row.calls);
+        testsupport::ExpectRefused(row.remove, store::hr::E_ABORT, "Refusing.Sink");
+        EXPECT_EQ(sink.CallsSince(before), row.calls);
         for (const auto& url : row.kept)
             EXPECT_TRUE(Exists(url)) << url;
         EXPECT_EQ(Changes(kInbox), changes);
@@ -298,10 +257,10 @@ TEST_F(DeleteEvents, WhichRegistrationsADeleteCalls) {
         store->Delete(target);
         const auto flags = row.target == Target::Folder ? EVT_IS_COLLECTION : 0;
         const std::vector<std::string> expected =
-            row.called ? std::vector<std::string>{Call("OnSyncDelete", target, kBegin | flags),
-                                                  Call("OnSyncDelete", target, kCommitted | flags)}
+            row.called ? std::vector<std::string>{Deleted(target, kBegin | flags),
+                                                  Deleted(target, kCommitted | flags)}
                        : std::vector<std::string>{};
-        EXPECT_EQ(CallsSince(sink, before), expected);
+        EXPECT_EQ(sink.CallsSince(before), expected);
         if (Exists(registration))
             store->Delete(registration);
     }
@@ -373,11 +332,11 @@ TEST_F(DeleteEvents, DeleteItemsInsideATransactionIsUndoneByItsRollback) {
             store->CommitTransaction();
         else
             store->RollbackTransaction();
-        EXPECT_EQ(CallsSince(sink, before).size(), 4u);
+        EXPECT_EQ(sink.CallsSince(before).size(), 4u);
         // Seen by another connection.
-        Store reader(root / "store", ServerNames{"MAIL01", "example.com"});
+        const auto reader = OpenAnother();
         for (const auto number : {first, second})
-            EXPECT_EQ(reader.KeyOfNumber(inbox.key, number).has_value(), !commit) << number;
+            EXPECT_EQ(reader->KeyOfNumber(inbox.key, number).has_value(), !commit) << number;
     }
 }
 

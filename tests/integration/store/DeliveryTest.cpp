@@ -1,6 +1,7 @@
 // Delivery into a real store: the message lands in the right Inbox with its header block, and an
 // unknown mailbox fails. The delivered flag the sink acts on: EventServiceTest.
 
+#include "StoreFiles.h"
 #include "TempStore.h"
 #include "tests/integration/AtOnce.h"
 
@@ -14,7 +15,6 @@
 #include <functional>
 #include <regex>
 #include <set>
-#include <sqlite3.h>
 #include <vector>
 
 using namespace platform;
@@ -44,19 +44,15 @@ TEST_F(Delivery, AMessageBecomesANewInboxItemWithItsHeaderBlock) {
 // when the server takes them.
 TEST_F(Delivery, KeywordsFieldsBecomeKeywordsOnlyWhenTaken) {
     const std::string message = "Keywords: alice@example.com, Sales\nSubject: tags\n\nHi\n";
-    const struct {
-        bool take;
-        bool hasKeywords;
-    } cases[] = {{false, false}, {true, true}};
-    for (const auto& c : cases) {
+    for (const bool take : {false, true}) {
         DeliveryOptions options;
-        options.takeKeywords = c.take;
+        options.takeKeywords = take;
         const auto item = store->Read(
             store->Locate(DeliverMessage(*store, kFileBase + "/alice", message, options)));
         EXPECT_EQ(item.properties.at(kTransportMessageHeaders),
                   Variant("Keywords: alice@example.com, Sales\r\nSubject: tags\r\n"));
-        EXPECT_EQ(item.properties.count(kKeywords), c.hasKeywords ? 1u : 0u) << c.take;
-        if (c.hasKeywords) {
+        EXPECT_EQ(item.properties.count(kKeywords), take ? 1u : 0u) << take;
+        if (take) {
             EXPECT_EQ(item.properties.at(kKeywords),
                       Variant(Variant::TextArray{"alice@example.com", "Sales"}));
         }
@@ -98,14 +94,12 @@ TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
     const auto url = DeliverMessage(*store, kFileBase + "/alice",
                                     "Keywords: one, two\r\nSubject: tagged\r\n\r\nb\r\n",
                                     DeliveryOptions{.takeKeywords = true});
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((root / "store" / "store.db").c_str(), &db), SQLITE_OK);
-    const std::string damage = "UPDATE properties SET value = '18446744073709551595:one' "
-                               "WHERE name = '" +
-                               std::string(kKeywords) + "'";
-    EXPECT_EQ(sqlite3_exec(db, damage.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    EXPECT_EQ(sqlite3_changes(db), 1);
-    sqlite3_close(db);
+    const auto file = root / "store" / "store.db";
+    const auto keywords = "WHERE name = '" + std::string(kKeywords) + "'";
+    ASSERT_EQ(Query(file, "SELECT count(*) FROM properties " + keywords), "1");
+    ASSERT_EQ(Query(file, "UPDATE properties SET value = '18446744073709551595:one' " + keywords +
+                              " RETURNING 'damaged'"),
+              "damaged");
     const auto key = store->Locate(url).key;
     for (const auto& read : std::vector<std::function<void()>>{
              [&] { Inbox("alice"); }, [&] { store->Read(store->Locate(url)); }}) {

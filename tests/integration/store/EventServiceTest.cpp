@@ -92,14 +92,10 @@ TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
         SCOPED_TRACE(row.name);
         const auto before = sink.Calls().size();
         const auto url = row.save();
-        const auto calls = sink.Calls();
-        std::vector<std::int32_t> flags;
-        for (auto call = calls.begin() + static_cast<std::ptrdiff_t>(before); call != calls.end();
-             ++call) {
-            EXPECT_EQ(call->method + " " + call->url, "OnSyncSave " + url);
-            flags.push_back(call->flags);
-        }
-        EXPECT_EQ(flags, row.flags);
+        std::vector<std::string> expected;
+        for (const auto flags : row.flags)
+            expected.push_back("OnSyncSave " + url + " " + std::to_string(flags));
+        EXPECT_EQ(sink.CallsSince(before), expected);
     }
     EXPECT_EQ(sink.References(), 1);
 }
@@ -131,9 +127,8 @@ TEST_F(EventService, AbortChangeRefusesTheSaveAndTheAbortedPhaseFollows) {
     };
     RegisterSink();
 
-    const auto refused = testsupport::FailureOf([&] { CreateItem(kInbox + "/refused", {}); });
-    EXPECT_EQ(refused.number, store::hr::E_ABORT);
-    EXPECT_NE(refused.description.find("Test.Sink"), std::string::npos) << refused.description;
+    testsupport::ExpectRefused([&] { CreateItem(kInbox + "/refused", {}); }, store::hr::E_ABORT,
+                               "Test.Sink");
     EXPECT_FALSE(Stored(kInbox + "/refused"));
     EXPECT_EQ(sink.SaveFlags(), (std::vector<std::int32_t>{EVT_SYNC_BEGIN | EVT_NEW_ITEM,
                                                            EVT_SYNC_ABORTED | EVT_NEW_ITEM}));

@@ -29,13 +29,6 @@ protected:
         watch = std::make_unique<FolderChangeWatch>(root / "store");
     }
 
-    std::int64_t Add(const std::string& url) {
-        auto save = store->NewItem(store->Locate(url));
-        save.Set(kSubject, Variant(std::string("hello")));
-        store->Save(save);
-        return save.number;
-    }
-
     // The change file names of the folders at those URLs.
     std::set<std::string> NamesOf(const std::vector<std::string>& urls) {
         std::set<std::string> names;
@@ -63,13 +56,7 @@ TEST_F(FolderChanges, ACommittedWriteTellsOfTheFoldersItChangedAndAnUndoneOneOfN
     const Row rows[] = {
         {"a new item", [this] { Add(kInbox + "/three"); }, {kInbox}},
         {"a changed item",
-         [this] {
-             PendingSave save;
-             save.location = store->Locate(kInbox + "/one");
-             save.properties = store->Read(save.location).properties;
-             save.Set(kSubject, Variant(std::string("changed")));
-             store->Save(save);
-         },
+         [this] { Change(kInbox + "/one", kSubject, Variant(std::string("changed"))); },
          {kInbox}},
         {"items removed by number", [this] { store->DeleteItems(kInbox, {first}); }, {kInbox}},
         {"a folder deleted: its parent and itself",
@@ -109,7 +96,7 @@ TEST_F(FolderChanges, ACommittedWriteTellsOfTheFoldersItChangedAndAnUndoneOneOfN
 }
 
 TEST_F(FolderChanges, NothingIsToldBeforeTheCommitAndAnotherStoreThenSeesTheChange) {
-    auto reader = Store::Open(host::ServerFolder(root));
+    auto reader = OpenAnother();
     const auto inbox = reader->Locate(kInbox);
     const auto before = reader->NumbersOf(inbox).changes;
     store->BeginTransaction();

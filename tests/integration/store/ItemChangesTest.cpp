@@ -27,12 +27,7 @@ protected:
         return save.number;
     }
     PendingSave Edit(const std::string& name, const std::string& body) {
-        const auto location = store->Locate(kInbox + "/" + name);
-        PendingSave save;
-        save.location = location;
-        save.properties = store->Read(location).properties;
-        save.Set("urn:test:body", Variant(body));
-        return save;
+        return TempStore::Edit(kInbox + "/" + name, "urn:test:body", Variant(body));
     }
     std::int64_t Count() { return store->NumbersOf(store->Locate(kInbox)).changes; }
     // Number -> changed, of every item in the Inbox.
@@ -55,21 +50,12 @@ TEST_F(ItemChanges, EachChangeRaisesTheCountAndOnlyTheChangedItemTakesIt) {
         std::int64_t changedNumber; // the item that takes the new count; 0: none (it is gone)
     };
     const std::vector<Step> steps = {
-        {"a save",
-         [&] {
-             auto save = Edit("b", "new");
-             store->Save(save);
-         },
-         2},
+        {"a save", [&] { Change(kInbox + "/b", "urn:test:body", Variant("new")); }, 2},
         {"a new item", [&] { Add("d"); }, 4},
         {"removal by number", [&] { store->DeleteItems(kInbox, {1}); }, 0},
         {"removal by URL", [&] { store->Delete(kInbox + "/c"); }, 0},
         {"a second save of the same item",
-         [&] {
-             auto save = Edit("b", "newer");
-             store->Save(save);
-         },
-         2},
+         [&] { Change(kInbox + "/b", "urn:test:body", Variant("newer")); }, 2},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
@@ -135,7 +121,7 @@ TEST_F(ItemChanges, EachItemIsClaimedAsNewByOneReaderOnly) {
     Add("a");
     Add("b");
     // Another connection looks without claiming, then claims what it read of: a and b.
-    auto other = Store::Open(host::ServerFolder(root));
+    auto other = OpenAnother();
     const auto seen = other->Locate(kInbox);
     EXPECT_EQ(other->FirstUnclaimed(seen), 1);
     EXPECT_EQ(other->FirstUnclaimed(seen), 1);

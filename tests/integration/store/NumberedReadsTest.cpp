@@ -83,10 +83,6 @@ TEST_F(NumberedReadsTest, TextRangeOfALargeValueIsThatPartOfIt) {
             << offset;
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatAreLeft) {
     const auto folder = store->Locate(kFileBase + "/alice/Inbox");
     FolderNumbers numbers;
@@ -96,11 +92,8 @@ TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatA
         store->NumberedItemsChangedSince(folder, since, numbers, present, {kSubject}).empty());
     EXPECT_EQ(present, (std::vector<std::int64_t>{1, 2, 3}));
     // The second saved, the third removed, a fourth made.
-    PendingSave save;
-    save.location = store->Locate(store->UrlOf(*store->KeyOfNumber(inbox, 2), folder.url));
-    save.properties = store->Read(save.location).properties;
-    save.Set(kSubject, Variant(std::string("changed")));
-    store->Save(save);
+    Change(store->UrlOf(*store->KeyOfNumber(inbox, 2), folder.url), kSubject,
+           Variant(std::string("changed")));
     store->DeleteItems(folder.Url(), {3});
     DeliverMessage(*store, kFileBase + "/alice", "Subject: new\n\nfourth\n");
     const auto changed =

@@ -25,10 +25,12 @@ std::int32_t FailureOf(const std::function<void()>& call) {
 // SetupModulesTest); refused URLs by StoreUrlRefuses (QueryTest).
 using Provider = TempStore;
 
+const std::string kInbox = kFileBase + "/alice/Inbox";
+
 TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
-    CreateItem(kFileBase + "/alice/Inbox/r", {});
+    CreateItem(kInbox + "/r", {});
     auto connection = Connect(kFileBase + "/alice");
-    auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/r", 1, -1);
+    auto record = OpenRecord(connection, kInbox + "/r", 1, -1);
     EXPECT_EQ(FailureOf([&] { record->Fields()->Item("urn:test:x")->SetValue(Variant(1)); }),
               hrs::DB_SEC_E_PERMISSIONDENIED);
 }
@@ -37,21 +39,17 @@ TEST_F(Provider, AConnectionReleasedWithoutCommitStoresNothing) {
     {
         auto connection = Connect(kFileBase + "/alice");
         connection->BeginTrans();
-        auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/t1", 3, 0x4000000);
-        record->Fields()->Item("urn:test:a")->SetValue(Variant("a"));
-        record->Fields()->Update();
-        record->Close();
+        CreateItem(kInbox + "/t1", {{"urn:test:a", Variant("a")}}, connection);
         // Inside the transaction the item is there for this connection.
-        EXPECT_NO_THROW(OpenRecord(connection, kFileBase + "/alice/Inbox/t1", 1, -1));
+        EXPECT_NO_THROW(OpenRecord(connection, kInbox + "/t1", 1, -1));
     }
-    EXPECT_FALSE(store->Exists(store->Locate(kFileBase + "/alice/Inbox/t1")));
+    EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t1")));
 
     auto connection = Connect(kFileBase + "/alice");
     connection->BeginTrans();
-    auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/t2", 3, 0x4000000);
-    record->Fields()->Update();
+    CreateItem(kInbox + "/t2", {}, connection);
     connection->RollbackTrans();
-    EXPECT_FALSE(store->Exists(store->Locate(kFileBase + "/alice/Inbox/t2")));
+    EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t2")));
     EXPECT_EQ(FailureOf([&] { connection->CommitTrans(); }), hrs::XACT_E_NOTRANSACTION);
 }
 
@@ -59,32 +57,27 @@ TEST_F(Provider, WritesBetweenBeginAndCommitAreStoredTogether) {
     auto connection = Connect(kFileBase + "/alice");
     connection->BeginTrans();
     EXPECT_EQ(FailureOf([&] { connection->BeginTrans(); }), hrs::XACT_E_XTIONEXISTS);
-    for (const auto* name : {"a", "b"}) {
-        auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/" + name, 3, 0x4000000);
-        record->Fields()->Update();
-        record->Close();
-    }
+    for (const auto* name : {"a", "b"})
+        CreateItem(kInbox + "/" + name, {}, connection);
     connection->CommitTrans();
     connection->Close();
-    EXPECT_EQ(store->Children(store->Locate(kFileBase + "/alice/Inbox"), false).size(), 2u);
+    EXPECT_EQ(store->Children(store->Locate(kInbox), false).size(), 2u);
 }
 
 TEST_F(Provider, AnItemOrScopeThatIsNotThereLeavesTheConnectionUsable) {
-    CreateItem(kFileBase + "/alice/Inbox/there", {{"urn:test:a", Variant("a")}});
+    CreateItem(kInbox + "/there", {{"urn:test:a", Variant("a")}});
     auto connection = Connect(kFileBase + "/alice");
     const auto scope = [](const std::string& folder) {
         return "select \"urn:test:a\" from scope('shallow traversal of \"" + folder + "\"')";
     };
-    EXPECT_EQ(FailureOf([&] { OpenRecord(connection, kFileBase + "/alice/Inbox/gone", 1, -1); }),
+    EXPECT_EQ(FailureOf([&] { OpenRecord(connection, kInbox + "/gone", 1, -1); }),
               hrs::DB_E_NOTFOUND);
     EXPECT_EQ(FailureOf([&] { connection->Execute(scope(kFileBase + "/alice/Gone")); }),
               hrs::DB_E_NOTFOUND);
     // Each failed inside its read; the next read and a write through the same connection work.
-    EXPECT_EQ(connection->Execute(scope(kFileBase + "/alice/Inbox"))->RecordCount(), 1);
-    auto record = OpenRecord(connection, kFileBase + "/alice/Inbox/new", 3, 0x4000000);
-    record->Fields()->Update();
-    record->Close();
-    EXPECT_TRUE(store->Exists(store->Locate(kFileBase + "/alice/Inbox/new")));
+    EXPECT_EQ(connection->Execute(scope(kInbox))->RecordCount(), 1);
+    CreateItem(kInbox + "/new", {}, connection);
+    EXPECT_TRUE(store->Exists(store->Locate(kInbox + "/new")));
 }
 
 TEST_F(Provider, TheNamespaceRootListsTheDomainFoldersFirstOneFirst) {

@@ -5,6 +5,7 @@
 
 #include "platform/store/Delivery.h"
 #include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <functional>
 
@@ -19,14 +20,10 @@ protected:
     std::size_t InboxCount(Store& reader, const std::string& mailbox) {
         return Inbox(mailbox, &reader).size();
     }
-
-    std::shared_ptr<Store> OtherConnection() {
-        return Store::Open(platform::host::ServerFolder(root));
-    }
 };
 
 TEST_F(ReadTogetherTest, ReadsSeeTheStoreAsItWasAtTheFirstOfThem) {
-    const auto other = OtherConnection();
+    const auto other = OpenAnother();
     std::size_t before = 99, during = 99;
     store->ReadTogether([&] {
         before = InboxCount(*store, "alice");
@@ -46,17 +43,12 @@ TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
     };
     for (const auto& [name, write] : writes) {
         SCOPED_TRACE(name);
-        std::int32_t failure = 0;
-        try {
-            store->ReadTogether(write);
-        } catch (const Error& error) {
-            failure = error.Number();
-        }
-        EXPECT_EQ(failure, platform::hr::E_UNEXPECTED);
+        EXPECT_EQ(testsupport::FailureOf([&] { store->ReadTogether(write); }).number,
+                  platform::hr::E_UNEXPECTED);
         EXPECT_FALSE(store->InTransaction());
     }
     // Nothing of the refused writes is there, and the store writes again once the read ended.
-    const auto other = OtherConnection();
+    const auto other = OpenAnother();
     EXPECT_EQ(InboxCount(*other, "alice"), 0u);
     EXPECT_FALSE(other->FindMailbox("example.com", "carol"));
     DeliverMessage(*store, kFileBase + "/alice", "Subject: after\n\n");

@@ -31,9 +31,7 @@ struct Snapshot {
     std::vector<std::string> paths;
     std::vector<std::tuple<std::string, std::int64_t, std::string>> items;
     std::map<std::string, std::pair<std::int64_t, std::int64_t>> numbers; // validity, next
-    bool operator==(const Snapshot& other) const {
-        return paths == other.paths && items == other.items && numbers == other.numbers;
-    }
+    bool operator==(const Snapshot&) const = default;
 };
 
 class RenameFolder : public TempStore {
@@ -53,10 +51,7 @@ protected:
     }
 
     std::int64_t Add(const std::string& url) {
-        auto save = store->NewItem(store->Locate(url));
-        save.Set("urn:test:body", Variant("body of " + url));
-        store->Save(save);
-        return save.number;
+        return TempStore::Add(url, {{"urn:test:body", Variant("body of " + url)}});
     }
 
     // The folder's items as (number, name), and its numbers in `numbers`.

@@ -6,11 +6,11 @@
 #include "TempStore.h"
 #include "tests/integration/AtOnce.h"
 
-#include "platform/core/Error.h"
 #include "platform/store/Delivery.h"
 #include "platform/store/PropertyNames.h"
 #include "platform/store/StoreErrors.h"
 #include "platform/store/StoreFormat.h"
+#include "testsupport/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -118,13 +118,7 @@ TEST_F(NewStore, RecordsTheCurrentFormat) {
 TEST(StoreFormat, AnSqliteFileThatIsNotAStoreIsRefused) {
     OldStore other("format-1.db");
     Query(other.File(), "ALTER TABLE items RENAME TO things");
-    try {
-        other.Open();
-        FAIL() << "a database without the store's tables was opened";
-    } catch (const Error& refused) {
-        EXPECT_EQ(refused.Number(), store::hr::STORE_E_DATABASE);
-        EXPECT_NE(refused.Description().find("not a store's"), std::string::npos);
-    }
+    testsupport::ExpectRefused([&] { other.Open(); }, store::hr::STORE_E_DATABASE, "not a store's");
     EXPECT_EQ(Query(other.File(), "PRAGMA user_version"), "0");
 }
 

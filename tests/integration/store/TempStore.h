@@ -65,14 +65,47 @@ protected:
         return record;
     }
 
-    // Creates a plain item with the given properties through the provider.
-    void CreateItem(const std::string& url, const platform::store::PropertyMap& properties) {
-        auto connection = Connect(url.substr(0, url.rfind('/')));
+    // Creates a plain item with the given properties through the provider, on a connection of
+    // its own unless one is given.
+    void CreateItem(const std::string& url, const platform::store::PropertyMap& properties,
+                    std::shared_ptr<platform::ado::Connection> connection = nullptr) {
+        if (!connection)
+            connection = Connect(url.substr(0, url.rfind('/')));
         auto record = OpenRecord(connection, url, 3, 0x4000000);
         for (const auto& [name, value] : properties)
             record->Fields()->Item(name)->SetValue(value);
         record->Fields()->Update();
         record->Close();
+    }
+
+    // A new item saved straight into the store; its number in its folder.
+    std::int64_t Add(const std::string& url, const platform::store::PropertyMap& properties = {}) {
+        auto save = store->NewItem(store->Locate(url));
+        for (const auto& [name, value] : properties)
+            save.Set(name, value);
+        store->Save(save);
+        return save.number;
+    }
+
+    // A save of the item (or folder) at `url` as stored, with `name` set to `value`.
+    platform::store::PendingSave Edit(const std::string& url, const std::string& name,
+                                      const platform::Variant& value) {
+        platform::store::PendingSave save;
+        save.location = store->Locate(url);
+        const auto item = store->Read(save.location);
+        save.isFolder = item.isFolder;
+        save.properties = item.properties;
+        save.Set(name, value);
+        return save;
+    }
+    void Change(const std::string& url, const std::string& name, const platform::Variant& value) {
+        auto save = Edit(url, name, value);
+        store->Save(save);
+    }
+
+    // The store as another connection opens it.
+    std::shared_ptr<platform::store::Store> OpenAnother() const {
+        return platform::store::Store::Open(platform::host::ServerFolder(root));
     }
 
     // What the Inbox of `mailbox` holds, read through `reader` (else the test's store).

@@ -35,6 +35,15 @@ public:
         std::lock_guard lock(mutex_);
         return calls_;
     }
+    // The calls after the first `before`, each as "<method> <url> <flags>".
+    std::vector<std::string> CallsSince(std::size_t before) {
+        std::vector<std::string> since;
+        const auto all = Calls();
+        for (auto call = all.begin() + static_cast<std::ptrdiff_t>(before); call != all.end();
+             ++call)
+            since.push_back(call->method + " " + call->url + " " + std::to_string(call->flags));
+        return since;
+    }
     // The flags of the OnSyncSave calls, in order.
     std::vector<std::int32_t> SaveFlags() { return FlagsOf("OnSyncSave"); }
     std::vector<std::int32_t> DeleteFlags() { return FlagsOf("OnSyncDelete"); }

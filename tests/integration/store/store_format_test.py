@@ -9,6 +9,7 @@ usage: store_format_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 import imaplib
 import json
 import os
+import pathlib
 import shutil
 import sqlite3
 import sys
@@ -33,8 +34,7 @@ class OldStores(unittest.TestCase):
                                                 "--seed", "1")
         exhost_harness.install_sink(DLL)
         cls.message = os.path.join(cls.root, "new.eml")
-        with open(cls.message, "wb") as out:
-            out.write(NEW_MESSAGE)
+        pathlib.Path(cls.message).write_bytes(NEW_MESSAGE)
 
     @classmethod
     def tearDownClass(cls):
@@ -104,15 +104,13 @@ class OldStores(unittest.TestCase):
         db = sqlite3.connect(database)
         db.execute("PRAGMA user_version = 9")
         db.close()
-        with open(database, "rb") as before:
-            bytes_before = before.read()
+        bytes_before = pathlib.Path(database).read_bytes()
         result = exhost_harness.run("deliver", "--rcpt", "alice@example.com", self.message)
         self.assertEqual(result.returncode, 1)
         self.assertIn("format 9", result.stderr)
         self.assertIn(f"up to {CURRENT_FORMAT}", result.stderr)
         self.assertIn("0x80030105", result.stderr)
-        with open(database, "rb") as after:
-            self.assertEqual(after.read(), bytes_before)
+        self.assertEqual(pathlib.Path(database).read_bytes(), bytes_before)
 
 
 if __name__ == "__main__":
