@@ -7,6 +7,7 @@
 #include "platform/store/Database.h"
 #include "platform/store/PropertyCodec.h"
 
+#include <algorithm>
 #include <map>
 
 namespace platform::store {
@@ -19,6 +20,24 @@ std::string JsonNumbers(const std::vector<std::int64_t>& numbers) {
     for (const auto number : numbers)
         json += (json.size() > 1 ? "," : "") + std::to_string(number);
     return json + "]";
+}
+
+// What a read found by number, for each number in the order asked: moved into place where a
+// number is first asked for, copied from there if it is asked again.
+template <class Found>
+std::vector<std::optional<Found>> InAskedOrder(const std::vector<std::int64_t>& numbers,
+                                               std::map<std::int64_t, Found>& found) {
+    std::vector<std::optional<Found>> items(numbers.size());
+    std::map<std::int64_t, std::size_t> placed;
+    for (std::size_t at = 0; at < numbers.size(); ++at) {
+        if (const auto first = placed.find(numbers[at]); first != placed.end()) {
+            items[at] = items[first->second];
+        } else if (auto item = found.find(numbers[at]); item != found.end()) {
+            items[at] = std::move(item->second);
+            placed.emplace(numbers[at], at);
+        }
+    }
+    return items;
 }
 
 } // namespace
@@ -47,18 +66,31 @@ Store::PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::
         auto value = DecodeStored(kind, query.Text(4), query.Text(1), name);
         properties.emplace(std::move(name), std::move(value));
     }
-    std::vector<std::optional<PropertyMap>> items(numbers.size());
-    // Moved into place where a number is first asked for; copied from there if asked again.
-    std::map<std::int64_t, std::size_t> placed;
-    for (std::size_t at = 0; at < numbers.size(); ++at) {
-        if (const auto first = placed.find(numbers[at]); first != placed.end()) {
-            items[at] = items[first->second];
-        } else if (auto item = found.find(numbers[at]); item != found.end()) {
-            items[at] = std::move(item->second);
-            placed.emplace(numbers[at], at);
-        }
+    return InAskedOrder(numbers, found);
+}
+
+std::vector<std::optional<std::vector<std::string>>>
+Store::TextsOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
+                      const std::vector<std::string>& names) {
+    std::lock_guard lock(mutex_);
+    // Only items that are no folders are numbered: the items table has nothing to add here.
+    auto query =
+        db_->Prepared("SELECT n.number, p.name, p.kind, p.value FROM item_numbers n "
+                      "LEFT JOIN properties p ON p.item_id = n.item_id AND "
+                      "p.name IN (SELECT value FROM json_each(?3)) "
+                      "WHERE n.folder_key = ?1 AND n.number IN (SELECT value FROM json_each(?2))");
+    query.Bind(1, folderKey).Bind(2, JsonNumbers(numbers)).Bind(3, text::JsonStringArray(names));
+    std::map<std::int64_t, std::vector<std::string>> found;
+    while (query.Step()) {
+        auto& texts = found.try_emplace(query.Integer(0), names.size()).first->second;
+        // A text's stored bytes are the text itself: nothing to decode.
+        if (query.IsNull(1) || static_cast<PropertyKind>(query.Integer(2)) != PropertyKind::Text)
+            continue;
+        const auto name = std::find(names.begin(), names.end(), query.Text(1));
+        if (name != names.end())
+            texts[static_cast<std::size_t>(name - names.begin())] = query.Text(3);
     }
-    return items;
+    return InAskedOrder(numbers, found);
 }
 
 std::optional<std::string> Store::TextRange(const std::string& folderKey, std::int64_t number,

@@ -70,11 +70,11 @@ EncodedValue EncodeValue(const Variant& value) {
     throw Error(platform::hr::E_INVALIDARG, "An empty value cannot be stored");
 }
 
-Variant DecodeValue(PropertyKind kind, const std::string& bytes) {
+Variant DecodeValue(PropertyKind kind, std::string bytes) {
     switch (kind) {
     case PropertyKind::Text:
     case PropertyKind::MailboxLink:
-        return Variant(bytes);
+        return Variant(std::move(bytes)); // a message body: taken over, not copied
     case PropertyKind::Boolean:
         return Variant(bytes == "1");
     case PropertyKind::Integer:

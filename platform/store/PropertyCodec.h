@@ -31,6 +31,6 @@ EncodedValue EncodeValue(const Variant& value);
 // the encoder cannot have written (a length past the value's end, a count or number that is not
 // all digits, an unknown kind) fail with STORE_E_DATABASE, in time and memory bounded by the
 // bytes' size; the caller names the file and the item.
-Variant DecodeValue(PropertyKind kind, const std::string& bytes);
+Variant DecodeValue(PropertyKind kind, std::string bytes);
 
 } // namespace platform::store

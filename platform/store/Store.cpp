@@ -104,10 +104,10 @@ Store::~Store() {
     }
 }
 
-Variant Store::DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
+Variant Store::DecodeStored(std::int64_t kind, std::string bytes, const std::string& itemKey,
                             const std::string& name) const {
     try {
-        return DecodeValue(static_cast<PropertyKind>(kind), bytes);
+        return DecodeValue(static_cast<PropertyKind>(kind), std::move(bytes));
     } catch (const Error& damaged) {
         throw Error(damaged.Number(), "The store database " + (directory_ / "store.db").string() +
                                           " holds a damaged value of \"" + name +

@@ -211,6 +211,12 @@ public:
     std::vector<std::optional<PropertyMap>>
     PropertiesOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
                         const std::set<std::string>& names);
+    // The same read for text properties alone, without a map per item: for each number asked, the
+    // values of `names` in that order (empty where an item has none or it is not text), or
+    // nothing when the item has gone. A mail client's fetch of whole messages reads this way.
+    std::vector<std::optional<std::vector<std::string>>>
+    TextsOfNumbers(const std::string& folderKey, const std::vector<std::int64_t>& numbers,
+                   const std::vector<std::string>& names);
     // Up to `count` octets of a text property of the item with that number, from `offset` on
     // (fewer at the value's end, none past it), without the rest of the value leaving the
     // database; empty when the item has no such text, nothing when the item has gone.
@@ -242,7 +248,7 @@ private:
 
     // A stored property value of the item, decoded; a damaged one fails with STORE_E_DATABASE
     // naming the database file, the item and the property.
-    Variant DecodeStored(std::int64_t kind, const std::string& bytes, const std::string& itemKey,
+    Variant DecodeStored(std::int64_t kind, std::string bytes, const std::string& itemKey,
                          const std::string& name) const;
     // Where a new item stands in its folder's numbering (all 0 for a folder).
     struct ItemNumber {

@@ -18,7 +18,11 @@ std::string Printable(std::string_view text) {
 } // namespace
 
 void Output::Append(Output&& later) {
-    bytes += later.bytes;
+    // A fetch's part is hundreds of kilobytes: taken over, not copied, when nothing precedes it.
+    if (bytes.empty())
+        bytes = std::move(later.bytes);
+    else
+        bytes += later.bytes;
     delay += later.delay;
     if (later.close && !close)
         ending = std::move(later.ending);

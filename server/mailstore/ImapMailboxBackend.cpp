@@ -37,10 +37,10 @@ const FlagProperty kFlagProperties[] = {{imap::kSeen, store::kRead},
                                         {imap::kDeleted, store::kDeletedMark},
                                         {imap::kDraft, store::kDraft}};
 
-std::string TextOf(const store::PropertyMap& properties, const std::string& name) {
+const std::string& TextOf(const store::PropertyMap& properties, const std::string& name) {
+    static const std::string none;
     auto found = properties.find(name);
-    return found != properties.end() && found->second.IsText() ? found->second.Text()
-                                                               : std::string();
+    return found != properties.end() && found->second.IsText() ? found->second.Text() : none;
 }
 
 // The keywords of a message as IMAP shows them: an element that holds "," (the sink folds earlier
@@ -91,7 +91,12 @@ bool IsMessage(const store::PropertyMap& properties) {
 } // namespace
 
 std::string MessageBytes(const std::string& header, const std::string& body) {
-    return header + "\r\n" + body;
+    std::string message;
+    message.reserve(header.size() + 2 + body.size()); // one block, not three
+    message += header;
+    message += "\r\n";
+    message += body;
+    return message;
 }
 
 std::optional<std::string> DirectoryLoginCheck::Check(const std::string& name,
@@ -457,16 +462,14 @@ std::optional<std::string> ImapMailboxBackend::Message(const std::string& folder
 std::vector<std::optional<std::string>>
 ImapMailboxBackend::Messages(const std::string& folder, const std::vector<std::uint32_t>& uids) {
     const auto location = store_->Locate(FolderUrl(folder));
-    const auto items = store_->PropertiesOfNumbers(
-        location.key, std::vector<std::int64_t>(uids.begin(), uids.end()),
-        {store::kTransportMessageHeaders, store::kTextDescription});
+    const auto items =
+        store_->TextsOfNumbers(location.key, std::vector<std::int64_t>(uids.begin(), uids.end()),
+                               {store::kTransportMessageHeaders, store::kTextDescription});
     std::vector<std::optional<std::string>> messages;
     messages.reserve(items.size());
-    for (const auto& properties : items)
-        messages.push_back(properties ? std::optional(MessageBytes(
-                                            TextOf(*properties, store::kTransportMessageHeaders),
-                                            TextOf(*properties, store::kTextDescription)))
-                                      : std::nullopt);
+    for (const auto& texts : items)
+        messages.push_back(texts ? std::optional(MessageBytes(texts->at(0), texts->at(1)))
+                                 : std::nullopt);
     return messages;
 }
 

@@ -29,7 +29,9 @@ FetchItem ItemOf(FetchItem::Kind kind, const char* label) {
 
 // Messages read ahead of their answers are read together, up to this many octets (or one
 // message, if larger); a message larger than kWholeUpTo is read whole only when an item needs
-// all of it, the others read the octets they need.
+// all of it, the others read the octets they need. The first batch is small, so that the client
+// has its first answers while the larger ones are read.
+constexpr std::uint64_t kFirstBatchOctets = 64 * 1024;
 constexpr std::uint64_t kBatchOctets = 1 << 20;
 constexpr std::size_t kBatchMessages = 2000;
 constexpr std::uint64_t kWholeUpTo = 256 * 1024;
@@ -54,6 +56,7 @@ struct FetchRun {
     // The messages of `indexes` from batchStart on, as the last batch read them.
     std::size_t batchStart = 0;
     std::vector<ReadAhead> batch;
+    std::uint64_t batchOctets = kFirstBatchOctets; // doubles up to kBatchOctets
 };
 
 // Reads the texts of the next messages to answer, those to be read whole in one backend call.
@@ -65,7 +68,7 @@ void ReadBatch(SessionContext& session, FetchRun& run) {
     for (auto i = run.answered; i < run.indexes.size() && run.batch.size() < kBatchMessages; ++i) {
         const auto& summary = session.messages[run.indexes[i]].summary;
         const bool whole = run.needsWhole || summary.size <= kWholeUpTo;
-        if (whole && !uids.empty() && octets + summary.size > kBatchOctets)
+        if (whole && !uids.empty() && octets + summary.size > run.batchOctets)
             break;
         run.batch.push_back({whole, std::nullopt});
         if (whole) {
@@ -76,6 +79,7 @@ void ReadBatch(SessionContext& session, FetchRun& run) {
     if (uids.empty())
         return;
     auto texts = session.backend.Messages(session.folder, uids);
+    run.batchOctets = std::min(2 * run.batchOctets, kBatchOctets);
     auto text = texts.begin();
     for (auto& entry : run.batch)
         if (entry.read && text != texts.end())
@@ -109,10 +113,31 @@ private:
     ReadAhead& ahead_;
 };
 
+// How large a part may grow: texts are sent in parts of the session's size, the first of them
+// smaller, as the batches they come from are.
+std::size_t PartLimit(const SessionContext& session, const FetchRun& run) {
+    if (!run.needsMessage)
+        return session.settings.outputPart;
+    return std::min<std::size_t>(session.settings.outputPart, run.batchOctets);
+}
+
+// About what the next part will hold when its messages' texts are sent: room for it is made
+// once, rather than by doubling it message by message.
+std::size_t PartOctets(const SessionContext& session, const FetchRun& run) {
+    const auto limit = PartLimit(session, run);
+    std::size_t octets = 0;
+    for (auto i = run.answered; i < run.indexes.size() && octets < limit; ++i)
+        octets += session.messages[run.indexes[i]].summary.size + 128; // and the item names
+    return std::min<std::size_t>(octets, limit + kWholeUpTo);
+}
+
 Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
     Output output;
     std::string& out = output.bytes;
-    while (run->answered < run->indexes.size() && out.size() < session.settings.outputPart) {
+    if (run->needsMessage)
+        out.reserve(PartOctets(session, *run));
+    const auto limit = PartLimit(session, *run);
+    while (run->answered < run->indexes.size() && out.size() < limit) {
         if (run->needsMessage && run->answered >= run->batchStart + run->batch.size())
             ReadBatch(session, *run);
         ReadAhead unread;

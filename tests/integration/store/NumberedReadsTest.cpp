@@ -38,6 +38,24 @@ TEST_F(NumberedReadsTest, PropertiesOfNumbersComeInTheOrderAskedWithNothingForTh
     EXPECT_FALSE(store->PropertiesOfNumbers(other, {1}, {kTextDescription}).front());
 }
 
+TEST_F(NumberedReadsTest, TextsOfNumbersComeInTheOrderAskedAndNamed) {
+    const auto items = store->TextsOfNumbers(inbox, {3, 9, 1, 3},
+                                             {"urn:nothing:such", kTextDescription, kSubject});
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_FALSE(items[1]);
+    for (const auto at : {0, 2, 3}) {
+        ASSERT_TRUE(items[at]) << at;
+        EXPECT_EQ(items[at]->size(), 3u) << at;
+        EXPECT_EQ(items[at]->at(0), "") << at; // none such: empty
+        EXPECT_EQ(items[at]->at(2), "s") << at;
+    }
+    EXPECT_EQ(items[0]->at(1), "third\r\n");
+    EXPECT_EQ(items[2]->at(1), "first body\r\n");
+    EXPECT_EQ(items[3]->at(1), "third\r\n");
+    const auto other = store->Locate(kFileBase + "/bob/Inbox").key;
+    EXPECT_FALSE(store->TextsOfNumbers(other, {1}, {kTextDescription}).front());
+}
+
 TEST_F(NumberedReadsTest, TextRangeCutsTheStoredOctets) {
     struct Case {
         std::uint64_t offset, count;

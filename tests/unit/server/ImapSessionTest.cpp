@@ -673,8 +673,8 @@ TEST(ImapSessionTest, FetchReadsTextsInBatchesOfBoundedSize) {
         int fewestBatches, mostBatches;
     };
     const Case cases[] = {
-        {100, 1000, 1, 1},      // all of them at once
-        {12, 200 * 1024, 3, 4}, // 2.4 MB: in batches of about 1 MB
+        {100, 1000, 2, 2},      // a first batch of 64 KB, then all the others at once
+        {12, 200 * 1024, 6, 6}, // 2.4 MB: batches of 64 KB doubling up to 1 MB
         {3, 3 << 20, 3, 3},     // larger than a batch: one each
     };
     for (const auto& c : cases) {
