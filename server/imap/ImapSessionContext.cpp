@@ -146,7 +146,7 @@ std::string SessionContext::FetchFlags(std::size_t index, bool withUid, bool wit
     const auto& summary = messages[index].summary;
     std::string items;
     const auto add = [&](const std::string& item) { items += (items.empty() ? "" : " ") + item; };
-    if (withUid)
+    if (withUid || condstore)
         add("UID " + std::to_string(summary.uid));
     if (withFlags)
         add("FLAGS " + FlagList(summary.flags, summary.keywords));

@@ -120,8 +120,9 @@ struct SessionContext {
     // removed UIDs, so these are all such UIDs, also those no message ever had, as RFC 7162
     // lets a server that remembers no expunges answer.
     std::string VanishedEarlier(const SequenceSet& uids, std::uint32_t above = 0) const;
-    // "* 3 FETCH (FLAGS (...))", with the UID when asked and MODSEQ once CONDSTORE is enabled;
-    // without `withFlags` only the UID and MODSEQ (a silent STORE's answer under CONDSTORE).
+    // "* 3 FETCH (FLAGS (...))", with the UID when asked; once CONDSTORE is enabled always with
+    // the UID and MODSEQ (RFC 7162: the client must tell which message changed, and when).
+    // Without `withFlags` only those two (a silent STORE's answer under CONDSTORE).
     std::string FetchFlags(std::size_t index, bool withUid, bool withFlags = true) const;
     // Leaves the selected folder.
     void Deselect();

@@ -139,6 +139,8 @@ Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
             withFlags.push_back(ItemOf(FetchItem::Kind::Flags, "FLAGS"));
             if (session.condstore && !Asks(withFlags, FetchItem::Kind::Modseq))
                 withFlags.push_back(ItemOf(FetchItem::Kind::Modseq, "MODSEQ"));
+            if (session.condstore && !Asks(withFlags, FetchItem::Kind::Uid))
+                withFlags.insert(withFlags.begin(), ItemOf(FetchItem::Kind::Uid, "UID"));
         }
         const auto mark = out.size();
         out += "* ";

@@ -717,7 +717,7 @@ TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
          {"the modseq item enables it",
           {{"a FETCH 2 (MODSEQ)\r\n", "* 2 FETCH (MODSEQ (3))\r\na OK FETCH completed\r\n"},
            {"b STORE 2 +FLAGS (\\Seen)\r\n",
-            "* 2 FETCH (FLAGS (\\Seen sales@example.com Work&20list) MODSEQ (5))\r\n"
+            "* 2 FETCH (UID 5 FLAGS (\\Seen sales@example.com Work&20list) MODSEQ (5))\r\n"
             "b OK STORE completed\r\n"}}},
          {"changed since",
           {{"a STORE 2 +FLAGS.SILENT (\\Answered)\r\n", "a OK STORE completed\r\n"},
@@ -730,19 +730,20 @@ TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
             "d OK FETCH completed\r\n"}}},
          {"unchanged since",
           {{"a STORE 1:3 (UNCHANGEDSINCE 3) +FLAGS.SILENT (\\Draft)\r\n",
-            "* 1 FETCH (MODSEQ (5))\r\n* 2 FETCH (MODSEQ (6))\r\n"
+            "* 1 FETCH (UID 3 MODSEQ (5))\r\n* 2 FETCH (UID 5 MODSEQ (6))\r\n"
             "a OK [MODIFIED 3] Conditional STORE failed\r\n"},
            {"b UID STORE 9 (UNCHANGEDSINCE 4) -FLAGS (\\Flagged)\r\n",
             "* 3 FETCH (UID 9 FLAGS (\\Deleted) MODSEQ (7))\r\nb OK UID STORE completed\r\n"},
            {"c UID STORE 3,5 (UNCHANGEDSINCE 0) +FLAGS (\\Seen)\r\n",
             "c OK [MODIFIED 3,5] Conditional UID STORE failed\r\n"},
            {"d STORE 1 (UNCHANGEDSINCE 5) +FLAGS (\\Draft)\r\n",
-            "* 1 FETCH (FLAGS (\\Seen \\Draft alice@example.com) MODSEQ (5))\r\n"
+            "* 1 FETCH (UID 3 FLAGS (\\Seen \\Draft alice@example.com) MODSEQ (5))\r\n"
             "d OK STORE completed\r\n"}}},
          {"reading a message marks it seen with its modseq",
           {{"a ENABLE CONDSTORE\r\n", "~a OK"},
-           {"b FETCH 2 BODY[TEXT]\r\n", "~ FLAGS (\\Seen sales@example.com Work&20list) "
-                                        "MODSEQ (5))\r\nb OK FETCH completed\r\n"}}},
+           {"b FETCH 2 BODY[TEXT]\r\n",
+            "* 2 FETCH (UID 5 BODY[TEXT] {21}\r\nPlease send 5 boxes\r\n FLAGS (\\Seen "
+            "sales@example.com Work&20list) MODSEQ (5))\r\nb OK FETCH completed\r\n"}}},
          {"search by modseq",
           {{"a SEARCH MODSEQ 3\r\n", "* SEARCH 2 3 (MODSEQ 4)\r\na OK SEARCH completed\r\n"},
            {"b UID SEARCH MODSEQ \"/flags/\\\\draft\" all 4\r\n",
@@ -786,7 +787,7 @@ TEST_F(ImapSelectedSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnly
     backend.folders["Inbox"].messages[1].modseq = 50;
     EXPECT_EQ(
         session.Receive("a STORE 1:2 (UNCHANGEDSINCE 10) +FLAGS.SILENT (\\Flagged)\r\n").bytes,
-        "* 1 FETCH (MODSEQ (5))\r\na OK [MODIFIED 2] Conditional STORE failed\r\n");
+        "* 1 FETCH (UID 3 MODSEQ (5))\r\na OK [MODIFIED 2] Conditional STORE failed\r\n");
     EXPECT_EQ(backend.saves, std::vector<std::uint32_t>{3});
 }
 
@@ -802,8 +803,8 @@ TEST_F(ImapSelectedSessionTest, ChangesElsewhereComeWithTheirModseqOnceEnabled) 
     // A save that changed no flag moves the mod-sequence on all the same.
     inbox.messages[1].modseq = 10;
     EXPECT_EQ(session.Receive("c NOOP\r\n").bytes,
-              "* 1 FETCH (FLAGS (\\Seen alice@example.com) MODSEQ (9))\r\n"
-              "* 2 FETCH (FLAGS (sales@example.com Work&20list) MODSEQ (10))\r\n"
+              "* 1 FETCH (UID 3 FLAGS (\\Seen alice@example.com) MODSEQ (9))\r\n"
+              "* 2 FETCH (UID 5 FLAGS (sales@example.com Work&20list) MODSEQ (10))\r\n"
               "c OK NOOP completed\r\n");
 }
 
@@ -919,7 +920,7 @@ TEST_F(ImapSelectedSessionTest, ExpungesElsewhereAreReportedAsVanishedOnceQresyn
     inbox.messages[0].modseq = 8;
     EXPECT_EQ(session.Receive("b NOOP\r\n").bytes,
               "* VANISHED 5\r\n"
-              "* 1 FETCH (FLAGS (\\Flagged \\Seen alice@example.com) MODSEQ (8))\r\n"
+              "* 1 FETCH (UID 3 FLAGS (\\Flagged \\Seen alice@example.com) MODSEQ (8))\r\n"
               "b OK NOOP completed\r\n");
 }
 
