@@ -253,19 +253,26 @@ FetchModifiers ParseFetchModifiers(const Argument& argument) {
         return modifiers;
     }
     const auto& items = argument.items;
-    for (std::size_t i = 0; i < items.size(); i += 2) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
         const auto name = items[i].IsAtom() ? AsciiUpper(items[i].text) : std::string();
+        if (name == "VANISHED" && !modifiers.vanished) {
+            modifiers.vanished = true;
+            continue;
+        }
         if (name != "CHANGEDSINCE") {
             modifiers.error = "unknown FETCH modifier \"" + items[i].text + "\"";
             return modifiers;
         }
-        const auto value = i + 1 < items.size() ? ParseModseq(items[i + 1]) : std::nullopt;
+        const auto value = i + 1 < items.size() ? ParseModseq(items[++i]) : std::nullopt;
         if (!value || modifiers.changedSince) {
             modifiers.error = "CHANGEDSINCE needs one mod-sequence";
             return modifiers;
         }
         modifiers.changedSince = value;
     }
+    // RFC 7162: VANISHED only with CHANGEDSINCE.
+    if (modifiers.vanished && !modifiers.changedSince)
+        modifiers.error = "VANISHED needs CHANGEDSINCE";
     return modifiers;
 }
 

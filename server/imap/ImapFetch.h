@@ -65,6 +65,7 @@ FetchRequest ParseFetchItems(const Argument& argument);
 // RFC 7162's FETCH modifiers, as a parenthesised list after the items.
 struct FetchModifiers {
     std::optional<std::uint64_t> changedSince; // only messages of a higher mod-sequence
+    bool vanished = false; // QRESYNC's VANISHED: also the UIDs of the set no message has
     std::string error;
 };
 FetchModifiers ParseFetchModifiers(const Argument& argument);

@@ -57,20 +57,58 @@ bool SequenceSet::Contains(std::uint32_t number, std::uint32_t largest) const {
     return false;
 }
 
+NumberRanges SequenceSet::Ranges(std::uint32_t largest) const {
+    NumberRanges ranges;
+    ranges.reserve(ranges_.size());
+    for (auto [first, last] : ranges_) {
+        const auto low = first == kStar ? largest : first;
+        const auto high = last == kStar ? largest : last;
+        ranges.emplace_back(std::min(low, high), std::max(low, high));
+    }
+    return ranges;
+}
+
+bool SequenceSet::HasStar() const {
+    return std::any_of(ranges_.begin(), ranges_.end(), [](const auto& range) {
+        return range.first == kStar || range.second == kStar;
+    });
+}
+
 std::string FormatNumberSet(const std::vector<std::uint32_t>& numbers) {
+    NumberRanges ranges;
+    ranges.reserve(numbers.size());
+    for (const auto number : numbers)
+        ranges.emplace_back(number, number);
+    return FormatNumberSet(ranges);
+}
+
+std::string FormatNumberSet(const NumberRanges& ranges) {
     std::string out;
-    for (std::size_t i = 0; i < numbers.size();) {
-        auto last = i;
-        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1)
-            ++last;
+    for (std::size_t i = 0; i < ranges.size();) {
+        const auto first = ranges[i].first;
+        auto last = ranges[i].second;
+        for (++i; i < ranges.size() && std::uint64_t{ranges[i].first} == std::uint64_t{last} + 1;
+             ++i)
+            last = ranges[i].second;
         if (!out.empty())
             out += ',';
-        out += std::to_string(numbers[i]);
-        if (last > i)
-            out += ':' + std::to_string(numbers[last]);
-        i = last + 1;
+        out += std::to_string(first);
+        if (last != first)
+            out += ':' + std::to_string(last);
     }
     return out;
+}
+
+NumberRanges Ascending(NumberRanges ranges) {
+    std::sort(ranges.begin(), ranges.end());
+    NumberRanges merged;
+    for (const auto& range : ranges)
+        if (!merged.empty() &&
+            std::uint64_t{range.first} <= std::uint64_t{merged.back().second} + 1)
+            merged.back().second = std::max(merged.back().second, range.second);
+        else
+            merged.push_back(range);
+    return merged;
 }
 
 } // namespace server::imap

@@ -21,7 +21,7 @@ std::string SessionContext::Capabilities() const {
     if (settings.tlsOffered && !encrypted && state == SessionState::NotAuthenticated)
         capabilities += " STARTTLS";
     return capabilities + " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT "
-                          "NAMESPACE ID ENABLE CONDSTORE";
+                          "NAMESPACE ID ENABLE CONDSTORE QRESYNC";
 }
 
 std::string MailboxName(const std::string& folderPath) {
@@ -87,9 +87,16 @@ bool SessionContext::Resolve(const std::string& text, bool byUid,
 
 std::string SessionContext::Expunge(const std::vector<std::size_t>& ascending, bool report) {
     std::string out;
-    if (report)
+    if (report && qresync && !ascending.empty()) {
+        std::vector<std::uint32_t> uids;
+        uids.reserve(ascending.size());
+        for (const auto i : ascending)
+            uids.push_back(messages[i].summary.uid);
+        out = "* VANISHED " + FormatNumberSet(uids) + "\r\n";
+    } else if (report) {
         for (auto i = ascending.rbegin(); i != ascending.rend(); ++i)
             out += "* " + std::to_string(*i + 1) + " EXPUNGE\r\n";
+    }
     std::size_t kept = 0;
     auto next = ascending.begin();
     for (std::size_t i = 0; i < messages.size(); ++i) {
@@ -105,11 +112,41 @@ std::string SessionContext::Expunge(const std::vector<std::size_t>& ascending, b
     return out;
 }
 
+std::string SessionContext::VanishedEarlier(const SequenceSet& uids, std::uint32_t above) const {
+    if (uidNext <= 1)
+        return {};
+    // Clipped to the UIDs given out so far: "1:4294967295" costs what "1:99" does.
+    NumberRanges asked;
+    for (const auto& [low, high] :
+         uids.Ranges(messages.empty() ? 0 : messages.back().summary.uid)) {
+        const auto first = std::max<std::uint64_t>(low, std::uint64_t{above} + 1);
+        const auto last = std::min(high, uidNext - 1);
+        if (first <= last)
+            asked.emplace_back(static_cast<std::uint32_t>(first), last);
+    }
+    // Both ascending: one walk through the messages cuts the ranges where they are.
+    NumberRanges gone;
+    auto message = messages.begin();
+    for (const auto& [low, high] : Ascending(std::move(asked))) {
+        while (message != messages.end() && message->summary.uid < low)
+            ++message;
+        auto from = low;
+        for (; message != messages.end() && message->summary.uid <= high; ++message) {
+            if (message->summary.uid > from)
+                gone.emplace_back(from, message->summary.uid - 1);
+            from = message->summary.uid + 1; // high < UIDNEXT: no overflow
+        }
+        if (from <= high)
+            gone.emplace_back(from, high);
+    }
+    return gone.empty() ? std::string() : "* VANISHED (EARLIER) " + FormatNumberSet(gone) + "\r\n";
+}
+
 std::string SessionContext::FetchFlags(std::size_t index, bool withUid, bool withFlags) const {
     const auto& summary = messages[index].summary;
     std::string items;
     const auto add = [&](const std::string& item) { items += (items.empty() ? "" : " ") + item; };
-    if (withUid)
+    if (withUid || condstore)
         add("UID " + std::to_string(summary.uid));
     if (withFlags)
         add("FLAGS " + FlagList(summary.flags, summary.keywords));

@@ -20,6 +20,8 @@
 
 namespace server::imap {
 
+class SequenceSet;
+
 // The input limits of a logged-in session whose largest message is `maxMessage` octets.
 constexpr InputLimits LimitsForMessages(std::size_t maxMessage) {
     return {.maxLine = 64 * 1024, .maxLiteral = maxMessage, .maxCommand = maxMessage + 64 * 1024};
@@ -86,6 +88,9 @@ struct SessionContext {
     // RFC 7162's CONDSTORE is enabled (ENABLE, or a command that uses it): flags are reported
     // with their MODSEQ from now on.
     bool condstore = false;
+    // QRESYNC is enabled (ENABLE only; it enables CONDSTORE too): expunges are reported as
+    // VANISHED with their UIDs, and SELECT takes the QRESYNC parameter.
+    bool qresync = false;
 
     std::string folder; // the selected folder's store path
     bool readOnly = false;
@@ -106,11 +111,18 @@ struct SessionContext {
     // Indexes into `messages` that a set names; false when it is malformed.
     bool Resolve(const std::string& set, bool byUid, std::vector<std::size_t>& indexes) const;
     // Takes the messages at `ascending` indexes out of the numbering in one pass (a MOVE of
-    // thousands must not shift the rest once per message) and gives their EXPUNGE lines, from
-    // the last to the first so that each number is right when the client reads it.
+    // thousands must not shift the rest once per message) and reports them: EXPUNGE lines from
+    // the last to the first so that each number is right when the client reads it, or once
+    // QRESYNC is enabled one VANISHED line with their UIDs.
     std::string Expunge(const std::vector<std::size_t>& ascending, bool report = true);
-    // "* 3 FETCH (FLAGS (...))", with the UID when asked and MODSEQ once CONDSTORE is enabled;
-    // without `withFlags` only the UID and MODSEQ (a silent STORE's answer under CONDSTORE).
+    // "* VANISHED (EARLIER) ..." of the UIDs of `uids` ("*" the highest here) below UIDNEXT and
+    // above `above` that no message here has; nothing when there are none. The store keeps no
+    // removed UIDs, so these are all such UIDs, also those no message ever had, as RFC 7162
+    // lets a server that remembers no expunges answer.
+    std::string VanishedEarlier(const SequenceSet& uids, std::uint32_t above = 0) const;
+    // "* 3 FETCH (FLAGS (...))", with the UID when asked; once CONDSTORE is enabled always with
+    // the UID and MODSEQ (RFC 7162: the client must tell which message changed, and when).
+    // Without `withFlags` only those two (a silent STORE's answer under CONDSTORE).
     std::string FetchFlags(std::size_t index, bool withUid, bool withFlags = true) const;
     // Leaves the selected folder.
     void Deselect();

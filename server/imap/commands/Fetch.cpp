@@ -6,6 +6,7 @@
 #include "server/imap/commands/Commands.h"
 
 #include "server/imap/ImapFetch.h"
+#include "server/imap/ImapSequenceSet.h"
 #include "server/imap/ImapWire.h"
 
 #include <algorithm>
@@ -163,6 +164,8 @@ Output NextPart(SessionContext& session, const std::shared_ptr<FetchRun>& run) {
             withFlags.push_back(ItemOf(FetchItem::Kind::Flags, "FLAGS"));
             if (session.condstore && !Asks(withFlags, FetchItem::Kind::Modseq))
                 withFlags.push_back(ItemOf(FetchItem::Kind::Modseq, "MODSEQ"));
+            if (session.condstore && !Asks(withFlags, FetchItem::Kind::Uid))
+                withFlags.insert(withFlags.begin(), ItemOf(FetchItem::Kind::Uid, "UID"));
         }
         const auto mark = out.size();
         out += "* ";
@@ -203,6 +206,9 @@ Output Fetch(SessionContext& session, const Command& command, std::size_t first,
         modifiers = ParseFetchModifiers(args[first + 2]);
         if (!modifiers.error.empty())
             return Answer(Tagged(command.tag, "BAD", modifiers.error));
+        if (modifiers.vanished && (!byUid || !session.qresync))
+            return Answer(
+                Tagged(command.tag, "BAD", "VANISHED needs UID FETCH and ENABLE QRESYNC"));
     }
     if (byUid && !Asks(request.items, FetchItem::Kind::Uid))
         request.items.insert(request.items.begin(), ItemOf(FetchItem::Kind::Uid, "UID"));
@@ -226,7 +232,12 @@ Output Fetch(SessionContext& session, const Command& command, std::size_t first,
     run->needsMessage = request.needsMessage;
     run->needsWhole = request.needsWhole;
     run->items = std::move(request.items);
-    return NextPart(session, run);
+    // The UIDs of the set that have gone come before the messages (RFC 7162's VANISHED).
+    const auto vanished =
+        modifiers.vanished ? session.VanishedEarlier(*SequenceSet::Parse(args[first].text)) : "";
+    auto output = NextPart(session, run);
+    output.bytes.insert(0, vanished);
+    return output;
 }
 
 } // namespace server::imap

@@ -3,6 +3,8 @@
 
 #include "server/imap/commands/Commands.h"
 
+#include <algorithm>
+
 namespace server::imap {
 
 Output Capability(SessionContext& session, const Command& command) {
@@ -53,19 +55,26 @@ Output Namespace(SessionContext&, const Command& command) {
                   Tagged(command.tag, "OK", "NAMESPACE completed"));
 }
 
-// RFC 5161: ENABLED names what this command enabled; names not known here are passed over.
+// RFC 5161: ENABLED names what this command enabled of what it asked for; names not known here
+// are passed over. QRESYNC enables CONDSTORE too (RFC 7162), named only when asked for.
 Output Enable(SessionContext& session, const Command& command) {
     if (command.arguments.empty())
         return Answer(Tagged(command.tag, "BAD", "ENABLE needs a capability name"));
-    std::string enabled;
-    for (const auto& argument : command.arguments) {
+    for (const auto& argument : command.arguments)
         if (!argument.IsAtom())
             return Answer(Tagged(command.tag, "BAD", "ENABLE takes capability names"));
-        if (AsciiUpper(argument.text) == "CONDSTORE" && !session.condstore) {
-            session.condstore = true;
-            enabled += " CONDSTORE";
-        }
-    }
+    const auto asked = [&](const char* name) {
+        return std::any_of(command.arguments.begin(), command.arguments.end(),
+                           [&](const auto& argument) { return AsciiUpper(argument.text) == name; });
+    };
+    std::string enabled;
+    const bool qresync = asked("QRESYNC");
+    if (asked("CONDSTORE") && !session.condstore)
+        enabled += " CONDSTORE";
+    if (qresync && !session.qresync)
+        enabled += " QRESYNC";
+    session.condstore = session.condstore || qresync || asked("CONDSTORE");
+    session.qresync = session.qresync || qresync;
     return Answer("* ENABLED" + enabled + "\r\n" + Tagged(command.tag, "OK", "ENABLE completed"));
 }
 

@@ -1,7 +1,8 @@
-"""CONDSTORE and \\Recent through the real store, from Python's imaplib: a client that kept a
-folder's HIGHESTMODSEQ learns by CHANGEDSINCE exactly which flags another session changed, a
-conditional STORE is refused for a message changed since, and a new message is \\Recent in one
-of two sessions only.
+"""CONDSTORE, QRESYNC and \\Recent through the real store, from Python's imaplib: a client that
+kept a folder's HIGHESTMODSEQ learns by CHANGEDSINCE exactly which flags another session changed,
+a conditional STORE is refused for a message changed since, a client that kept the folder's UIDs
+learns from one SELECT (QRESYNC) which of them another session expunged and which it flagged,
+and a new message is \\Recent in one of two sessions only.
 
 usage: imap_condstore_test.py EXHOST FIXTURES_DIR
 """
@@ -100,6 +101,38 @@ class ImapCondstore(exhost_harness.ServerFolderTests):
         self.assertNotIn(b"\\Seen", flags[0])
         self.assertIn(b"\\Seen", flags[1])
         self.assertIn(b"MODSEQ", flags[1])
+
+    def test_a_client_learns_what_vanished_and_changed_from_one_select(self):
+        deliver(2)  # of its own: one is expunged
+        keeper = self.login()
+        keeper.select("INBOX")
+        validity, highest = code(keeper, "UIDVALIDITY"), code(keeper, "HIGHESTMODSEQ")
+        uids = keeper.uid("SEARCH", "ALL")[1][0].decode().split()
+        keeper.logout()
+
+        gone, flagged = uids[-1], uids[-2]
+        other = self.client()
+        other.select("INBOX")
+        self.assertEqual(other.uid("STORE", gone, "+FLAGS.SILENT", "(\\Deleted)")[0], "OK")
+        self.assertEqual(other.uid("EXPUNGE", gone)[0], "OK")
+        self.assertEqual(other.uid("STORE", flagged, "+FLAGS.SILENT", "($Resynced)")[0], "OK")
+
+        keeper = self.client()
+        self.assertEqual(keeper.enable("QRESYNC")[0], "OK")
+        typ, data = keeper.select(f"INBOX (QRESYNC ({validity} {highest} {','.join(uids)}))")
+        self.assertEqual(typ, "OK", data)
+        self.assertEqual(keeper.response("VANISHED")[1], [f"(EARLIER) {gone}".encode()])
+        fetched = [line for line in keeper.response("FETCH")[1] if line]
+        self.assertEqual(len(fetched), 1, fetched)
+        match = FETCHED.search(fetched[0])
+        self.assertEqual(match.group(1).decode(), flagged)
+        self.assertIn("$Resynced", match.group(2).decode().split())
+        self.assertGreater(int(match.group(3)), highest)
+
+        # From now on an expunge is told by UID.
+        self.assertEqual(keeper.uid("STORE", flagged, "+FLAGS.SILENT", "(\\Deleted)")[0], "OK")
+        keeper.expunge()
+        self.assertEqual(keeper.response("VANISHED")[1], [flagged.encode()])
 
     def test_a_new_message_is_recent_in_one_session_only(self):
         deliver()

@@ -57,8 +57,8 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
         {{"capability",
           {{"a CAPABILITY\r\n",
             "* CAPABILITY IMAP4rev1 LITERAL+ SASL-IR AUTH=PLAIN IDLE UIDPLUS MOVE MULTIAPPEND "
-            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE CONDSTORE\r\na OK CAPABILITY "
-            "completed\r\n"}}},
+            "LIST-EXTENDED SPECIAL-USE UNSELECT NAMESPACE ID ENABLE CONDSTORE QRESYNC\r\na OK "
+            "CAPABILITY completed\r\n"}}},
          {"noop", {{"a NOOP\r\n", "a OK NOOP completed\r\n"}}},
          {"starttls refused", {{"a STARTTLS\r\n", "~a BAD STARTTLS is not offered here"}}},
          {"login", {{"a LOGIN alice secret\r\n", "~a OK [CAPABILITY "}}},
@@ -98,7 +98,7 @@ TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) 
     };
     const std::string refused = "a NO [PRIVACYREQUIRED] Log in after STARTTLS\r\n";
     const std::string after = " IDLE UIDPLUS MOVE MULTIAPPEND LIST-EXTENDED SPECIAL-USE UNSELECT "
-                              "NAMESPACE ID ENABLE CONDSTORE\r\na OK CAPABILITY "
+                              "NAMESPACE ID ENABLE CONDSTORE QRESYNC\r\na OK CAPABILITY "
                               "completed\r\n";
     struct Case {
         const char* name;
@@ -717,7 +717,7 @@ TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
          {"the modseq item enables it",
           {{"a FETCH 2 (MODSEQ)\r\n", "* 2 FETCH (MODSEQ (3))\r\na OK FETCH completed\r\n"},
            {"b STORE 2 +FLAGS (\\Seen)\r\n",
-            "* 2 FETCH (FLAGS (\\Seen sales@example.com Work&20list) MODSEQ (5))\r\n"
+            "* 2 FETCH (UID 5 FLAGS (\\Seen sales@example.com Work&20list) MODSEQ (5))\r\n"
             "b OK STORE completed\r\n"}}},
          {"changed since",
           {{"a STORE 2 +FLAGS.SILENT (\\Answered)\r\n", "a OK STORE completed\r\n"},
@@ -730,19 +730,20 @@ TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
             "d OK FETCH completed\r\n"}}},
          {"unchanged since",
           {{"a STORE 1:3 (UNCHANGEDSINCE 3) +FLAGS.SILENT (\\Draft)\r\n",
-            "* 1 FETCH (MODSEQ (5))\r\n* 2 FETCH (MODSEQ (6))\r\n"
+            "* 1 FETCH (UID 3 MODSEQ (5))\r\n* 2 FETCH (UID 5 MODSEQ (6))\r\n"
             "a OK [MODIFIED 3] Conditional STORE failed\r\n"},
            {"b UID STORE 9 (UNCHANGEDSINCE 4) -FLAGS (\\Flagged)\r\n",
             "* 3 FETCH (UID 9 FLAGS (\\Deleted) MODSEQ (7))\r\nb OK UID STORE completed\r\n"},
            {"c UID STORE 3,5 (UNCHANGEDSINCE 0) +FLAGS (\\Seen)\r\n",
             "c OK [MODIFIED 3,5] Conditional UID STORE failed\r\n"},
            {"d STORE 1 (UNCHANGEDSINCE 5) +FLAGS (\\Draft)\r\n",
-            "* 1 FETCH (FLAGS (\\Seen \\Draft alice@example.com) MODSEQ (5))\r\n"
+            "* 1 FETCH (UID 3 FLAGS (\\Seen \\Draft alice@example.com) MODSEQ (5))\r\n"
             "d OK STORE completed\r\n"}}},
          {"reading a message marks it seen with its modseq",
           {{"a ENABLE CONDSTORE\r\n", "~a OK"},
-           {"b FETCH 2 BODY[TEXT]\r\n", "~ FLAGS (\\Seen sales@example.com Work&20list) "
-                                        "MODSEQ (5))\r\nb OK FETCH completed\r\n"}}},
+           {"b FETCH 2 BODY[TEXT]\r\n",
+            "* 2 FETCH (UID 5 BODY[TEXT] {21}\r\nPlease send 5 boxes\r\n FLAGS (\\Seen "
+            "sales@example.com Work&20list) MODSEQ (5))\r\nb OK FETCH completed\r\n"}}},
          {"search by modseq",
           {{"a SEARCH MODSEQ 3\r\n", "* SEARCH 2 3 (MODSEQ 4)\r\na OK SEARCH completed\r\n"},
            {"b UID SEARCH MODSEQ \"/flags/\\\\draft\" all 4\r\n",
@@ -776,8 +777,9 @@ TEST(ImapSessionTest, CondstoreTellsModseqsAndStoresOnCondition) {
           {{"a EXAMINE INBOX (CONDSTORE)\r\n", "~* OK [HIGHESTMODSEQ 4]"},
            {"b FETCH 1 FLAGS\r\n", "~MODSEQ (2)"}}},
          {"select with something else",
-          {{"a SELECT INBOX (QRESYNC (77 4))\r\n", "a BAD SELECT takes only (CONDSTORE)\r\n"},
-           {"b SELECT INBOX CONDSTORE\r\n", "b BAD SELECT takes only (CONDSTORE)\r\n"}}}});
+          {{"a SELECT INBOX (QRESYNC (77 4))\r\n", "a BAD QRESYNC needs ENABLE QRESYNC first\r\n"},
+           {"b SELECT INBOX CONDSTORE\r\n", "~b BAD SELECT takes only (CONDSTORE) or (QRESYNC"},
+           {"c SELECT INBOX (CONDSTORE CONDSTORE)\r\n", "~c BAD"}}}});
 }
 
 TEST_F(ImapSelectedSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnlyTheSession) {
@@ -785,7 +787,7 @@ TEST_F(ImapSelectedSessionTest, AConditionalStoreIsCheckedAgainstTheStoreNotOnly
     backend.folders["Inbox"].messages[1].modseq = 50;
     EXPECT_EQ(
         session.Receive("a STORE 1:2 (UNCHANGEDSINCE 10) +FLAGS.SILENT (\\Flagged)\r\n").bytes,
-        "* 1 FETCH (MODSEQ (5))\r\na OK [MODIFIED 2] Conditional STORE failed\r\n");
+        "* 1 FETCH (UID 3 MODSEQ (5))\r\na OK [MODIFIED 2] Conditional STORE failed\r\n");
     EXPECT_EQ(backend.saves, std::vector<std::uint32_t>{3});
 }
 
@@ -801,9 +803,125 @@ TEST_F(ImapSelectedSessionTest, ChangesElsewhereComeWithTheirModseqOnceEnabled) 
     // A save that changed no flag moves the mod-sequence on all the same.
     inbox.messages[1].modseq = 10;
     EXPECT_EQ(session.Receive("c NOOP\r\n").bytes,
-              "* 1 FETCH (FLAGS (\\Seen alice@example.com) MODSEQ (9))\r\n"
-              "* 2 FETCH (FLAGS (sales@example.com Work&20list) MODSEQ (10))\r\n"
+              "* 1 FETCH (UID 3 FLAGS (\\Seen alice@example.com) MODSEQ (9))\r\n"
+              "* 2 FETCH (UID 5 FLAGS (sales@example.com Work&20list) MODSEQ (10))\r\n"
               "c OK NOOP completed\r\n");
+}
+
+// QRESYNC on the Inbox of UIDs 3, 5 and 9 (mod-sequences 2, 3 and 4, UIDNEXT 10): the store keeps
+// no removed UIDs, so every UID below UIDNEXT that no message has counts as vanished.
+TEST(ImapSessionTest, QresyncTellsWhatVanishedAndChangedSinceTheClientLastKnew) {
+    const Exchange enable{"a ENABLE QRESYNC\r\n", "* ENABLED QRESYNC\r\na OK ENABLE completed\r\n"};
+    const std::string highest = "~* OK [HIGHESTMODSEQ 4] Highest mod-sequence\r\n";
+    const std::string selected = "b OK [READ-WRITE] SELECT completed\r\n";
+    const auto select = [](const std::string& parameter) {
+        return "b SELECT INBOX (" + parameter + ")\r\n";
+    };
+    const std::string sentItems =
+        "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n"
+        "* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft \\*)] Flags and "
+        "keywords are kept\r\n* 0 EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY 79] UIDs valid\r\n"
+        "* OK [UIDNEXT 1] Predicted next UID\r\n* OK [HIGHESTMODSEQ 1] Highest mod-sequence\r\n";
+    std::vector<Exchange> malformed = {enable};
+    for (const char* bad :
+         {"QRESYNC", "QRESYNC 77 4", "QRESYNC (77)", "QRESYNC (0 4)", "QRESYNC (4294967296 4)",
+          "QRESYNC (77 x)", "QRESYNC (77 4 1:*)", "QRESYNC (77 4 3,x)",
+          "QRESYNC (77 4 1:9 (1:2 3))", "QRESYNC (77 4 1:9 (2,1 5,3))", "QRESYNC (77 4 1:9 (1:2))",
+          "QRESYNC (77 4 1:9 (1 3) 5)", "QRESYNC (77 4 (1 3) 1:9)", "QRESYNC (77 4) QRESYNC (77 4)",
+          "QRESYNC (77 4) FANCY"})
+        malformed.push_back({select(bad), "~b BAD"});
+    malformed.push_back({"c FETCH 1 UID\r\n", "c BAD FETCH needs a selected folder\r\n"});
+    RunScripts(LoggedIn,
+               {{"enable",
+                 {enable,
+                  {"b ENABLE QRESYNC CONDSTORE\r\n", "* ENABLED\r\nb OK ENABLE completed\r\n"},
+                  {"c SELECT INBOX\r\n", "~c OK"},
+                  {"d FETCH 1 FLAGS\r\n", "~MODSEQ (2)"}}},
+                {"condstore named when asked for",
+                 {{"a ENABLE condstore QRESYNC\r\n",
+                   "* ENABLED CONDSTORE QRESYNC\r\na OK ENABLE completed\r\n"}}},
+                {"all the client may know",
+                 {enable,
+                  {select("QRESYNC (77 2)"),
+                   highest +
+                       "* VANISHED (EARLIER) 1:2,4,6:8\r\n"
+                       "* 2 FETCH (UID 5 FLAGS (sales@example.com Work&20list) MODSEQ (3))\r\n"
+                       "* 3 FETCH (UID 9 FLAGS (\\Flagged \\Deleted) MODSEQ (4))\r\n" +
+                       selected}}},
+                {"only the known uids",
+                 {enable,
+                  {"b EXAMINE INBOX (QRESYNC (77 1 3:4,20))\r\n",
+                   highest + "* VANISHED (EARLIER) 4\r\n"
+                             "* 1 FETCH (UID 3 FLAGS (\\Seen alice@example.com) MODSEQ (2))\r\n"
+                             "b OK [READ-ONLY] EXAMINE completed\r\n"}}},
+                {"nothing gone, nothing changed",
+                 {enable, {select("QRESYNC (77 4 3,5,9)"), highest + selected}}},
+                {"a sample that still matches leaves out what it covers",
+                 {enable,
+                  {select("CONDSTORE QRESYNC (77 4 1:9 (1:2 3,5))"),
+                   highest + "* VANISHED (EARLIER) 6:8\r\n" + selected}}},
+                {"a sample that differs counts up to where it does",
+                 {enable,
+                  {select("QRESYNC (77 4 1:9 (1:3 3,4,9))"),
+                   highest + "* VANISHED (EARLIER) 4,6:8\r\n" + selected}}},
+                {"a sample past the last message",
+                 {enable, {select("QRESYNC (77 4 1:9 (1:4 3,5,9,12))"), highest + selected}}},
+                {"another uidvalidity is a plain select",
+                 {enable, {select("QRESYNC (76 1)"), highest + selected}}},
+                {"malformed parameters", malformed}});
+    RunScripts(
+        Selected,
+        {{"vanished instead of expunge",
+          {enable,
+           {"b STORE 1 +FLAGS.SILENT (\\Deleted)\r\n", "~b OK"},
+           {"c EXPUNGE\r\n", "* VANISHED 3,9\r\nc OK EXPUNGE completed\r\n"}}},
+         {"uid expunge and move",
+          {enable,
+           {"b UID STORE 3 +FLAGS.SILENT (\\Deleted)\r\n", "~b OK"},
+           {"c UID EXPUNGE 1:4\r\n", "* VANISHED 3\r\nc OK UID EXPUNGE completed\r\n"},
+           {"d UID MOVE 5:9 \"Sent Items\"\r\n",
+            "* OK [COPYUID 79 5,9 1:2] Moved\r\n* VANISHED 5,9\r\nd OK UID MOVE completed\r\n"}}},
+         {"uid fetch vanished",
+          {enable,
+           {"b UID FETCH 1:9 (FLAGS) (CHANGEDSINCE 3 VANISHED)\r\n",
+            "* VANISHED (EARLIER) 1:2,4,6:8\r\n"
+            "* 3 FETCH (UID 9 FLAGS (\\Flagged \\Deleted) MODSEQ (4))\r\n"
+            "b OK UID FETCH completed\r\n"},
+           {"c UID FETCH 6:* UID (VANISHED CHANGEDSINCE 4)\r\n",
+            "* VANISHED (EARLIER) 6:8\r\nc OK UID FETCH completed\r\n"},
+           {"d UID FETCH 4294967295:7 UID (CHANGEDSINCE 4 VANISHED)\r\n",
+            "* VANISHED (EARLIER) 7:8\r\nd OK UID FETCH completed\r\n"},
+           {"e UID FETCH 5 FLAGS (CHANGEDSINCE 1 VANISHED)\r\n",
+            "* 2 FETCH (UID 5 FLAGS (sales@example.com Work&20list) MODSEQ (3))\r\n"
+            "e OK UID FETCH completed\r\n"}}},
+         {"vanished refusals",
+          {{"a UID FETCH 1:* FLAGS (CHANGEDSINCE 1 VANISHED)\r\n",
+            "a BAD VANISHED needs UID FETCH and ENABLE QRESYNC\r\n"},
+           {"b ENABLE QRESYNC\r\n", "~b OK"},
+           {"c FETCH 1 FLAGS (CHANGEDSINCE 1 VANISHED)\r\n",
+            "c BAD VANISHED needs UID FETCH and ENABLE QRESYNC\r\n"},
+           {"d UID FETCH 1 FLAGS (VANISHED)\r\n", "d BAD VANISHED needs CHANGEDSINCE\r\n"},
+           {"e UID FETCH 1 FLAGS (CHANGEDSINCE 1 VANISHED VANISHED)\r\n", "~e BAD"}}},
+         {"a select closes the folder selected before",
+          {enable,
+           {"b SELECT \"Sent Items\"\r\n",
+            "* OK [CLOSED] Previous folder closed\r\n" + sentItems + selected},
+           {"c EXAMINE Nowhere\r\n",
+            "* OK [CLOSED] Previous folder closed\r\nc NO [NONEXISTENT] No such folder\r\n"},
+           {"d SELECT \"Sent Items\"\r\n",
+            sentItems + "d OK [READ-WRITE] SELECT completed\r\n"}}}});
+}
+
+TEST_F(ImapSelectedSessionTest, ExpungesElsewhereAreReportedAsVanishedOnceQresyncIsEnabled) {
+    session.Receive("a ENABLE QRESYNC\r\n");
+    auto& inbox = backend.folders["Inbox"];
+    std::erase_if(inbox.messages, [](const auto& m) { return m.uid == 5; });
+    inbox.messages[0].flags |= kFlagged;
+    inbox.messages[0].modseq = 8;
+    EXPECT_EQ(session.Receive("b NOOP\r\n").bytes,
+              "* VANISHED 5\r\n"
+              "* 1 FETCH (UID 3 FLAGS (\\Flagged \\Seen alice@example.com) MODSEQ (8))\r\n"
+              "b OK NOOP completed\r\n");
 }
 
 // \Recent: a message is recent in the one session that takes it, the first to SELECT the folder
