@@ -77,10 +77,10 @@ void ReadBatch(SessionContext& session, FetchRun& run) {
             octets += summary.size;
         }
     }
+    run.batchOctets = std::min(2 * run.batchOctets, kBatchOctets);
     if (uids.empty())
         return;
     auto texts = session.backend.Messages(session.folder, uids);
-    run.batchOctets = std::min(2 * run.batchOctets, kBatchOctets);
     auto text = texts.begin();
     for (auto& entry : run.batch)
         if (entry.read && text != texts.end())
