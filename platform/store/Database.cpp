@@ -5,6 +5,7 @@
 
 #include "platform/host/PrivateFiles.h"
 #include "platform/store/StoreErrors.h"
+#include "platform/store/WalGathering.h"
 
 #include <algorithm>
 #include <map>
@@ -182,7 +183,7 @@ Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<
     }
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
+                        WalGatheringVfs()) != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
@@ -195,7 +196,7 @@ Database::Database(const std::filesystem::path& file) : cache_(std::make_unique<
         Execute("PRAGMA journal_mode=WAL");
         // A save is acknowledged (an SMTP 250) only once it is on disk: FULL syncs the WAL at
         // every commit, where NORMAL would sync only at checkpoints, which wait for the last
-        // connection.
+        // connection. The VFS's gathering of log writes relies on that sync too.
         Execute("PRAGMA synchronous=FULL");
         Execute("PRAGMA foreign_keys=ON");
     } catch (...) {

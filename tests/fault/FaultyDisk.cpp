@@ -1,5 +1,5 @@
 // The SQLite VFS behind FaultyDisk: passes every call to the default VFS and fails writes, or
-// opens for writing, while a fault is armed.
+// opens for writing, while a fault is armed; it counts the syncs and writes of logs.
 
 #include "FaultyDisk.h"
 
@@ -17,6 +17,7 @@ namespace {
 std::atomic<std::int64_t> spaceLeft = -1; // -1: no limit
 std::atomic<bool> readOnly = false;
 std::atomic<std::int64_t> walSyncs = 0;
+std::atomic<std::int64_t> walWrites = 0;
 
 sqlite3_vfs* base = nullptr;
 sqlite3_vfs faulty{};
@@ -33,6 +34,8 @@ sqlite3_file* Real(sqlite3_file* file) {
 }
 
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    if (reinterpret_cast<FaultyFile*>(file)->wal)
+        ++walWrites;
     // A file system remounted read-only fails writes to files that are already open (EROFS).
     if (readOnly)
         return SQLITE_IOERR_WRITE;
@@ -141,6 +144,10 @@ void FaultyDisk::Repair() {
 
 std::int64_t FaultyDisk::WalSyncs() {
     return walSyncs;
+}
+
+std::int64_t FaultyDisk::WalWrites() {
+    return walWrites;
 }
 
 } // namespace faulttest

@@ -1,7 +1,7 @@
 #pragma once
 
 // A disk that fills up or turns read-only on request, for the store's database, and that counts
-// the syncs of write-ahead logs.
+// the syncs and writes of write-ahead logs.
 //
 // It is an SQLite VFS that wraps the process's default one and is registered as the new default,
 // so the store opens its database through it without knowing: nothing in the store changes for
@@ -29,6 +29,8 @@ public:
 
     // How often a write-ahead log (a -wal file) was synced since the process started.
     static std::int64_t WalSyncs();
+    // How many writes reached a write-ahead log since the process started.
+    static std::int64_t WalWrites();
 };
 
 } // namespace faulttest
