@@ -360,9 +360,20 @@ private:
         });
     }
 
+    // The client is not idle: the autologout counts from now. The timer is set again only when
+    // it runs out, not at every read and write (which cost a system call each).
     void ArmAutoLogout() {
-        autoLogoutTimer_.expires_after(settings_.autoLogout);
+        autoLogoutFrom_ = Clock::now();
+        if (!std::exchange(autoLogoutArmed_, true))
+            WaitForAutoLogout();
+    }
+
+    void WaitForAutoLogout() {
+        autoLogoutTimer_.expires_at(autoLogoutFrom_ + settings_.autoLogout);
         autoLogoutTimer_.async_wait([self = shared_from_this()](error_code error) {
+            if (!error && Clock::now() < self->autoLogoutFrom_ + self->settings_.autoLogout)
+                return self->WaitForAutoLogout();
+            self->autoLogoutArmed_ = false;
             if (!error)
                 self->End(Session::Bye("Autologout: nothing sent for too long"), "autologout");
         });
@@ -424,6 +435,8 @@ private:
     std::size_t unsent_ = 0; // octets queued or being written
     std::string ending_;     // why the session ends, for the log
     bool reading_ = false;
+    bool autoLogoutArmed_ = false;
+    Clock::time_point autoLogoutFrom_;
     bool writing_ = false;
     bool busy_ = false;    // a step of the session runs on the pool
     bool closing_ = false; // the session has ended: its last bytes are on their way

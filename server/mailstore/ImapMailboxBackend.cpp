@@ -188,7 +188,7 @@ imap::LoginOutcome ImapMailboxBackend::Login(const std::string& name, const std:
     const auto url = store::MailboxBaseUrl(store::UrlForm::File, "",
                                            folder_.ReadMachineNames().domainDnsName, *alias);
     try {
-        store_->Locate(url);
+        mailbox_ = store_->Locate(url);
     } catch (const platform::Error& failure) {
         if (failure.Number() == store::hr::DB_E_NOTFOUND)
             return imap::LoginOutcome::Refused; // no mailbox of that name here
@@ -205,7 +205,9 @@ std::string ImapMailboxBackend::FolderUrl(const std::string& folder) const {
 
 std::vector<imap::FolderEntry> ImapMailboxBackend::Folders() {
     std::vector<imap::FolderEntry> folders;
-    for (auto& path : store_->FolderPaths(store_->Locate(mailboxUrl_))) {
+    // Listed by the key found at login (every command that names a folder lists them): a
+    // mailbox removed since has no folders.
+    for (auto& path : store_->FolderPaths(mailbox_)) {
         auto use = SpecialUseOf(path);
         folders.push_back({std::move(path), std::move(use)});
     }
@@ -259,7 +261,7 @@ imap::FolderOutcome ImapMailboxBackend::DeleteFolder(const std::string& path) {
     if (!FolderExists(path))
         return imap::FolderOutcome::NoSuchFolder;
     const auto below = path + "/";
-    for (const auto& other : store_->FolderPaths(store_->Locate(mailboxUrl_)))
+    for (const auto& other : store_->FolderPaths(mailbox_))
         if (other.size() > below.size() &&
             platform::text::EqualsIgnoreCase(other.substr(0, below.size()), below))
             return imap::FolderOutcome::HasSubfolders;
@@ -552,18 +554,21 @@ void ImapMailboxBackend::Remove(const std::string& folder, const std::vector<std
 std::optional<imap::SavedMessages>
 ImapMailboxBackend::Append(const std::string& folder,
                            const std::vector<imap::NewMessage>& messages) {
-    if (!FolderExists(folder))
-        return std::nullopt;
-    imap::SavedMessages saved;
+    std::optional<imap::SavedMessages> saved;
     InTransaction([&] {
+        // Looked up inside the transaction: one read less, and a folder deleted meanwhile by
+        // another session is missing rather than a failed save.
+        if (!FolderExists(folder))
+            return;
+        saved.emplace();
         for (const auto& message : messages) {
             auto save = store::NewMessageItem(*store_, FolderUrl(folder), message.bytes);
             SetFlagProperties(save, message.flags, message.keywords);
             save.received = message.internalDate;
             store_->Save(save);
-            saved.uids.push_back(static_cast<std::uint32_t>(save.number));
+            saved->uids.push_back(static_cast<std::uint32_t>(save.number));
         }
-        saved.uidValidity = static_cast<std::uint32_t>(
+        saved->uidValidity = static_cast<std::uint32_t>(
             store_->NumbersOf(store_->Locate(FolderUrl(folder))).validity);
     });
     return saved;

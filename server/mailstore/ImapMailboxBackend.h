@@ -10,6 +10,7 @@
 #include "server/login/DirectoryLogin.h"
 
 #include "platform/host/ServerFolder.h"
+#include "platform/store/Store.h"
 
 #include <chrono>
 #include <list>
@@ -18,11 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-
-namespace platform::store {
-class Store;
-struct ItemLocation;
-} // namespace platform::store
 
 namespace server::mailstore {
 
@@ -138,7 +134,8 @@ private:
     std::shared_ptr<LoginCheck> logins_;
     std::shared_ptr<FolderCache> cache_;
     std::shared_ptr<platform::store::Store> store_;
-    std::string mailboxUrl_; // set once logged in
+    std::string mailboxUrl_;                // set once logged in
+    platform::store::ItemLocation mailbox_; // as found at login
 };
 
 // The message as a client receives it: the stored header block, an empty line, the body.

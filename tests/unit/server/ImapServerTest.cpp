@@ -101,6 +101,24 @@ TEST(ImapServerTest, AutologoutAndStoppingDoNotWaitForAStepThatHangs) {
     }
 }
 
+// What the client sends and takes puts the autologout off: one that sends a NOOP every 100 ms
+// for twice the 300 ms stays, and is logged out once it falls silent.
+TEST(ImapServerTest, AutologoutCountsFromTheClientsLastCommand) {
+    auto settings = Quick();
+    settings.autoLogout = 300ms;
+    RunningServer server(settings);
+    Client client(server.Port());
+    ASSERT_TRUE(client.Line().starts_with("* OK"));
+    ASSERT_TRUE(LogIn(client));
+    for (int i = 0; i < 6; ++i) {
+        std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(client.Send("n NOOP\r\n"));
+        ASSERT_EQ(client.Line(), "n OK NOOP completed\r\n") << "after " << (i + 1) * 100 << " ms";
+    }
+    EXPECT_EQ(client.Line(), "* BYE Autologout: nothing sent for too long\r\n");
+    EXPECT_EQ(client.Line(), "");
+}
+
 // Clients that pipeline FETCHes without reading the answers: the server runs no more of them
 // than fit its output bound and the socket buffers, goes on once a client reads, and stops
 // without waiting for one that never does.
