@@ -41,6 +41,9 @@ public:
     void Append(std::string_view bytes) { buffer_.append(bytes); }
     // The next event the bytes received so far make complete, if any.
     std::optional<InputEvent> Next();
+    // After Next() found nothing: how many more octets must come before it can find anything
+    // (what is left of a literal, then at least a line end).
+    std::size_t OctetsAwaited() const { return literalLeft_ + 1; }
     // Forgets everything received (after the session ends).
     void Clear();
     const InputLimits& Limits() const { return limits_; }

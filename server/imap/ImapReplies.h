@@ -21,6 +21,10 @@ struct Output {
     // session itself while a worker may be running it. `pending`: it holds commands already
     // received, or the rest of an answer, that it can go on with without more input.
     bool pending = false;
+    // When not pending: the octets that must arrive before a step can do anything with them.
+    // A client that sends a literal's line end apart (imaplib) is not given a step for the
+    // literal alone.
+    std::size_t awaited = 1;
     bool idling = false;
     // While idling: the change token of the folder it watches (Backend::ChangeToken).
     std::string watch;

@@ -138,10 +138,8 @@ private:
 
     // Reads while the session is behind neither with its input nor with its output.
     void Read() {
-        const auto heldInput =
-            loggedIn_ ? settings_.maxHeldInput : settings_.maxHeldInputBeforeLogin;
         if (reading_ || closing_ || startingTls_ || handshaking_ ||
-            unreadInput_.size() >= heldInput || OutputFull())
+            unreadInput_.size() >= HeldInput() || OutputFull())
             return;
         // While a step that may be STARTTLS runs, nothing is read: the client's first bytes
         // after the answer are its TLS handshake, which a read in clear would swallow.
@@ -168,13 +166,17 @@ private:
     }
 
     bool OutputFull() const { return unsent_ >= settings_.maxUnsentOutput; }
+    std::size_t HeldInput() const {
+        return loggedIn_ ? settings_.maxHeldInput : settings_.maxHeldInputBeforeLogin;
+    }
     bool MayStartTls() const { return settings_.tls && !channel_.Encrypted() && !loggedIn_; }
 
     // Starts the session's next step when it is free: the input received, or what it holds
     // already (then the input waits, so that the session never holds more than one share).
     void Kick() {
+        // Input the session cannot act on yet waits here, unless it is all that may be held.
         if (busy_ || closing_ || startingTls_ || handshaking_ || OutputFull() ||
-            (!pending_ && unreadInput_.empty()))
+            (!pending_ && unreadInput_.size() < std::min(awaited_, HeldInput())))
             return;
         std::string input;
         if (!pending_)
@@ -227,6 +229,7 @@ private:
         if (closing_)
             return;
         pending_ = output.pending;
+        awaited_ = std::max<std::size_t>(output.awaited, 1);
         idling_ = output.idling;
         loggedIn_ = output.loggedIn;
         if (loggedIn_)
@@ -436,6 +439,7 @@ private:
     std::string ending_;     // why the session ends, for the log
     bool reading_ = false;
     bool autoLogoutArmed_ = false;
+    std::size_t awaited_ = 1; // octets the session needs before its next step (Output::awaited)
     Clock::time_point autoLogoutFrom_;
     bool writing_ = false;
     bool busy_ = false;    // a step of the session runs on the pool

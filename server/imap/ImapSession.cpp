@@ -106,6 +106,8 @@ Output Session::Finish(Output output) {
         if (!nextEvent_ && !context_.unfinished)
             nextEvent_ = input_.Next();
         output.pending = nextEvent_.has_value() || context_.unfinished.has_value();
+        if (!output.pending)
+            output.awaited = input_.OctetsAwaited();
     }
     output.idling = Idling();
     if (output.idling && context_.state == SessionState::Selected)
