@@ -190,7 +190,7 @@ private:
     // failure ends this session alone.
     template <class Step> void RunOnPool(Step step) {
         busy_ = true;
-        asio::post(server_.Workers(), [self = shared_from_this(), step = std::move(step)] {
+        server_.Workers().Post([self = shared_from_this(), step = std::move(step)] {
             Output output;
             try {
                 output = step();

@@ -69,7 +69,7 @@ Listener::Listener(asio::io_context& io, const Stream::endpoint& endpoint, Sessi
 }
 
 Listener::~Listener() {
-    workers_.join();
+    workers_.Join();
 }
 
 tcp::endpoint Listener::LocalEndpoint() const {

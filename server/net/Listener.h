@@ -5,13 +5,14 @@
 // client address, the pool their blocking work runs on, and stopping. Everything but the pool is
 // used on the io_context's thread only.
 
+#include "server/net/WorkerPool.h"
+
 #include <boost/asio/basic_socket_acceptor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <chrono>
 #include <functional>
@@ -53,9 +54,8 @@ public:
         Stream::socket socket, const boost::asio::ip::address& client)>;
 
     // A TCP endpoint, or a boost::asio::local::stream_protocol::endpoint (a unix socket, which
-    // must not exist yet: it is created with the process's umask). The pool has a thread for
-    // every session admitted, so that one waiting for a hung directory or a slow store waits
-    // alone.
+    // must not exist yet: it is created with the process's umask). The pool may have a thread
+    // for every session admitted.
     Listener(boost::asio::io_context& io, const Stream::endpoint& endpoint, SessionLimits limits,
              MakeConnection make);
     ~Listener();
@@ -77,10 +77,10 @@ public:
     // client or against the limits. Every connection made reports this once, those refused too.
     void Ended(Stream::socket& socket, const std::shared_ptr<AcceptedConnection>& connection);
     // Waits for work still running on the pool; call after the io_context's run() has returned.
-    void Join() { workers_.join(); }
+    void Join() { workers_.Join(); }
 
     bool Stopping() const { return stopping_; }
-    boost::asio::thread_pool& Workers() { return workers_; }
+    WorkerPool& Workers() { return workers_; }
 
 private:
     void Accept();
@@ -99,7 +99,7 @@ private:
     std::chrono::milliseconds retryDelay_{0}; // while accepting fails; 0 when it works
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         keepRunning_;
-    boost::asio::thread_pool workers_;
+    WorkerPool workers_;
 };
 
 // How a client is named in the log and to the session: its IP address, or "local" for a unix

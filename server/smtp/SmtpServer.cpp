@@ -215,13 +215,13 @@ private:
 
     void RunCall() {
         backendBusy_ = true;
-        asio::post(server_.Workers(), [self = shared_from_this(), call = *session_.PendingCall(),
-                                       id = callId_] {
-            auto verdicts = call.Run(*self->backend_);
-            asio::post(self->channel_.Executor(), [self, verdicts = std::move(verdicts), id] {
-                self->Answered(verdicts, id);
+        server_.Workers().Post(
+            [self = shared_from_this(), call = *session_.PendingCall(), id = callId_] {
+                auto verdicts = call.Run(*self->backend_);
+                asio::post(self->channel_.Executor(), [self, verdicts = std::move(verdicts), id] {
+                    self->Answered(verdicts, id);
+                });
             });
-        });
     }
 
     void Answered(const std::vector<Verdict>& verdicts, std::uint64_t id) {
