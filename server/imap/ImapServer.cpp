@@ -173,17 +173,25 @@ private:
 
     // Starts the session's next step when it is free: the input received, or what it holds
     // already (then the input waits, so that the session never holds more than one share).
+    // What needs no backend call (a "+" for a literal, input that completes nothing) is answered
+    // here: handing it to the pool and back took as long as the continuation's round trip.
     void Kick() {
         // Input the session cannot act on yet waits here, unless it is all that may be held.
         if (busy_ || closing_ || startingTls_ || handshaking_ || OutputFull() ||
             (!pending_ && unreadInput_.size() < std::min(awaited_, HeldInput())))
             return;
-        std::string input;
-        if (!pending_)
-            input.swap(unreadInput_);
-        RunOnPool([self = shared_from_this(), input = std::move(input)] {
-            return self->session_.Receive(input);
-        });
+        if (!pending_) {
+            busy_ = true;
+            std::optional<Output> output;
+            try {
+                output = session_.ReceiveAtOnce(std::exchange(unreadInput_, {}));
+            } catch (...) {
+                output = StepFailed();
+            }
+            if (output)
+                return Answer(std::move(*output));
+        }
+        RunOnPool([self = shared_from_this()] { return self->session_.Receive({}); });
     }
 
     // One step of the session on the pool; its answer comes back to the network thread. Any
@@ -195,16 +203,22 @@ private:
             try {
                 output = step();
             } catch (...) {
-                const auto id = LogFailure({self->session_.Id(), self->client_, {}, "session step"},
-                                           FailureDetail(std::current_exception()));
-                output = imap::Answer(Session::Bye(FailureText(id)));
-                output.close = true;
-                output.ending = "failure";
+                output = self->StepFailed();
             }
             asio::post(self->channel_.Executor(), [self, output = std::move(output)]() mutable {
                 self->Answer(std::move(output));
             });
         });
+    }
+
+    // The answer to a step that threw: logged, and the session ends.
+    Output StepFailed() {
+        const auto id = LogFailure({session_.Id(), client_, {}, "session step"},
+                                   FailureDetail(std::current_exception()));
+        auto output = imap::Answer(Session::Bye(FailureText(id)));
+        output.close = true;
+        output.ending = "failure";
+        return output;
     }
 
     void Answer(Output output) {

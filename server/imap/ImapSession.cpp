@@ -55,6 +55,22 @@ Output Session::Receive(std::string_view bytes) {
     return Finish(std::move(output));
 }
 
+std::optional<Output> Session::ReceiveAtOnce(std::string_view bytes) {
+    input_.Append(bytes);
+    // An unfinished answer or an IDLE's end reads the store; so may Finish while idling.
+    if (Closed() || context_.unfinished || Idling())
+        return std::nullopt;
+    if (!nextEvent_)
+        nextEvent_ = input_.Next();
+    Output output;
+    if (nextEvent_) {
+        if (nextEvent_->kind != InputEvent::Kind::Continue)
+            return std::nullopt;
+        output = Run(*std::exchange(nextEvent_, std::nullopt));
+    }
+    return Finish(std::move(output));
+}
+
 Output Session::Poll() {
     Output output;
     if (!context_.idle || Closed())

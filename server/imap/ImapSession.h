@@ -43,6 +43,10 @@ public:
     // SessionSettings::outputPart octets. What is left (Output::pending) goes on at the next
     // call, which need not bring any bytes.
     Output Receive(std::string_view bytes);
+    // Takes the bytes as Receive does, and answers at once where that needs no backend call and
+    // may run on the network thread: the bytes complete nothing yet, or they ask for a literal
+    // ("+"). Nothing when a step is to run: Receive goes on with it, with no more bytes.
+    std::optional<Output> ReceiveAtOnce(std::string_view bytes);
     // While idling: reports what changed in the selected folder since the last report.
     Output Poll();
 

@@ -377,6 +377,51 @@ std::vector<std::string> ListedKeywords(const std::string& reply, const std::str
     return keywords;
 }
 
+// The network thread answers what needs no backend itself; everything else is a step, which
+// Receive then runs with no more bytes. `atOnce` is the answer expected at once, or "step".
+TEST(ImapSessionTest, OnlyWhatNeedsNoBackendIsAnsweredAtOnce) {
+    struct Piece {
+        std::string send;
+        std::string atOnce;
+        std::string stepAnswer = {}; // what the step then answers (begins with it)
+    };
+    const std::vector<std::pair<const char*, std::vector<Piece>>> rows = {
+        {"a literal is asked for, then comes in pieces",
+         {{"a APPEND INBOX {24}\r\n", "+ Ready for the literal\r\n"},
+          {"Subject: new\r\n\r\nh", ""},
+          {"ello\r\n", ""},
+          {"\r\n", "step", "* 4 EXISTS\r\n* 1 RECENT\r\na OK [APPENDUID 77 10]"}}},
+        {"a line in pieces", {{"b NO", ""}, {"OP\r\n", "step", "b OK NOOP completed\r\n"}}},
+        {"a literal over the limit",
+         {{"c APPEND INBOX {99999999999}\r\n", "step", "c BAD [TOOBIG]"}}},
+        {"the end of an IDLE reads the folder",
+         {{"d IDLE\r\n", "step", "+ idling"},
+          {"DO", "step", ""},
+          {"NE\r\n", "step", "d OK IDLE terminated"}}},
+        {"a literal after commands received with it",
+         {{"e NOOP\r\nf APPEND INBOX {24}\r\n", "step", "e OK NOOP completed\r\n+ Ready"}}},
+    };
+    for (const auto& [name, pieces] : rows) {
+        SCOPED_TRACE(name);
+        TestBackend backend;
+        Session session(backend, SessionSettings{});
+        ASSERT_TRUE(Begin(session, Selected));
+        for (const auto& piece : pieces) {
+            auto answer = session.ReceiveAtOnce(piece.send);
+            if (piece.atOnce == "step") {
+                ASSERT_FALSE(answer) << piece.send << " was answered with " << answer->bytes;
+                EXPECT_TRUE(session.Receive({}).bytes.starts_with(piece.stepAnswer)) << piece.send;
+            } else {
+                ASSERT_TRUE(answer) << piece.send;
+                EXPECT_EQ(answer->bytes, piece.atOnce);
+                EXPECT_FALSE(answer->pending);
+            }
+        }
+        const bool saved = std::string(name).starts_with("a literal is");
+        EXPECT_EQ(backend.folders["Inbox"].messages.size(), saved ? 4u : 3u);
+    }
+}
+
 TEST(ImapSessionTest, SelectNamesAThousandKeywordsAndEveryKeywordStaysInUse) {
     // Rows: keywords on the first message (each also in another case, which is the same
     // keyword); SELECT names at most 1000.
