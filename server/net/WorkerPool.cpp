@@ -1,6 +1,11 @@
 #include "server/net/WorkerPool.h"
 
+#include "server/log/ServerLog.h"
+
 #include <algorithm>
+#include <string>
+#include <system_error>
+#include <utility>
 
 namespace server::net {
 
@@ -12,17 +17,34 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Post(std::function<void()> work) {
-    const std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(work));
-    if (!idle_.empty()) {
-        Idle* last = idle_.back();
-        idle_.pop_back();
-        last->woken = true;
-        last->wake.notify_one();
-    } else if (threads_.size() < maxThreads_) {
-        threads_.emplace_back([this] { Work(); });
+    std::string failure;
+    std::size_t threads = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(work));
+        if (!idle_.empty()) {
+            Idle* last = idle_.back();
+            idle_.pop_back();
+            last->woken = true;
+            last->wake.notify_one();
+        } else if (threads_.size() < maxThreads_) {
+            try {
+                threads_.emplace_back([this] { Work(); });
+                startFailing_ = false;
+            } catch (const std::system_error& error) {
+                // Out of threads or memory for now: the work waits for a thread that runs, and
+                // the next Post tries again. Told once until a thread starts.
+                if (!std::exchange(startFailing_, true))
+                    failure = error.what();
+            }
+        }
+        // Otherwise every thread is busy, and the first to finish takes the work.
+        threads = threads_.size();
     }
-    // Otherwise every thread is busy, and the first to finish takes the work.
+    if (!failure.empty())
+        log::Event(log::Severity::Error, "thread-start-failed")
+            .Field("reason", failure)
+            .Field("threads", threads);
 }
 
 void WorkerPool::Join() {

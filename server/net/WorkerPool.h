@@ -8,7 +8,8 @@
 // threads has waited longest instead, so the steps of one busy session went round every thread
 // of a pool sized for a hundred sessions: each step found a cold stack and cache and memory
 // kept by another thread, which made an IMAP APPEND cost a fifth more. Threads are started as
-// the work needs them, up to the limit; beyond it, work waits its turn.
+// the work needs them, up to the limit; beyond it, work waits its turn. A thread that cannot be
+// started (out of processes or memory) is logged, and the work waits for one that runs.
 
 #include <condition_variable>
 #include <cstddef>
@@ -50,6 +51,7 @@ private:
     std::vector<Idle*> idle_; // the thread idle last at the back
     std::vector<std::thread> threads_;
     bool joining_ = false;
+    bool startFailing_ = false; // a thread could not be started, and none has been since
 };
 
 } // namespace server::net
