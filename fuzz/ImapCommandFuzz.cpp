@@ -145,7 +145,7 @@ public:
             return std::nullopt;
         SavedMessages saved{found->second.uidValidity, {}, {}};
         for (const auto& message : messages)
-            saved.uids.push_back(Add(folder, message.bytes, ""));
+            saved.uids.push_back(Add(folder, std::string(message.bytes), ""));
         return saved;
     }
     std::optional<SavedMessages> Copy(const std::string& from,

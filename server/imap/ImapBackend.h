@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace server::imap {
@@ -63,7 +64,9 @@ struct FlagSave {
 
 // A message to save into a folder, as APPEND gives it.
 struct NewMessage {
-    std::string bytes;
+    // The octets of the command's literal, not a copy of them: valid while Append runs (a
+    // message may be as large as the server takes).
+    std::string_view bytes;
     unsigned flags = 0;
     std::vector<std::string> keywords;
     std::optional<long long> internalDate; // seconds since 1970, UTC; now when not given

@@ -34,6 +34,26 @@ std::optional<LiteralMark> FindLiteralMark(std::string_view line) {
     return mark;
 }
 
+namespace {
+
+// What the buffer may keep of its room once empty; a larger one (a literal came with its line)
+// is given back.
+constexpr std::size_t kKeptBuffer = 64 * 1024;
+
+} // namespace
+
+void CommandInput::Append(std::string_view bytes) {
+    // The octets of a literal under way go straight into its command: a message of megabytes
+    // is not copied through the buffer, nor is the buffer left as large.
+    if (literalLeft_ > 0 && buffer_.empty()) {
+        const auto take = std::min(literalLeft_, bytes.size());
+        command_.append(bytes.substr(0, take));
+        literalLeft_ -= take;
+        bytes.remove_prefix(take);
+    }
+    buffer_.append(bytes);
+}
+
 void CommandInput::Clear() {
     buffer_.clear();
     command_.clear();
@@ -48,6 +68,8 @@ std::optional<InputEvent> CommandInput::Next() {
             const auto take = std::min(literalLeft_, buffer_.size());
             command_.append(buffer_, 0, take);
             buffer_.erase(0, take);
+            if (buffer_.empty() && buffer_.capacity() > kKeptBuffer)
+                std::string().swap(buffer_);
             literalLeft_ -= take;
             if (literalLeft_ > 0)
                 return std::nullopt;

@@ -38,7 +38,7 @@ class CommandInput {
 public:
     explicit CommandInput(InputLimits limits = {}) : limits_(limits) {}
 
-    void Append(std::string_view bytes) { buffer_.append(bytes); }
+    void Append(std::string_view bytes);
     // The next event the bytes received so far make complete, if any.
     std::optional<InputEvent> Next();
     // After Next() found nothing: how many more octets must come before it can find anything

@@ -46,9 +46,7 @@ Output Session::Receive(std::string_view bytes) {
             nextEvent_ = input_.Next();
         if (!nextEvent_)
             break;
-        const auto event = std::move(*nextEvent_);
-        nextEvent_.reset();
-        output.Append(Run(event));
+        output.Append(Run(*std::exchange(nextEvent_, std::nullopt)));
         const bool loggedIn = context_.state != SessionState::NotAuthenticated;
         input_.SetLimits(loggedIn ? context_.settings.limits : context_.settings.loginLimits);
     }
@@ -153,12 +151,12 @@ std::optional<std::string> Session::EndContinuation() {
     return std::exchange(awaiting, std::nullopt);
 }
 
-Output Session::Run(const InputEvent& event) {
+Output Session::Run(InputEvent event) {
     const auto& limits = input_.Limits();
     using Kind = InputEvent::Kind;
     switch (event.kind) {
     case Kind::Command:
-        return Line(event.text);
+        return Line(std::move(event.text));
     case Kind::Continue:
         return Answer("+ Ready for the literal\r\n");
     case Kind::LineTooLong:
@@ -180,7 +178,7 @@ Output Session::Run(const InputEvent& event) {
     return output;
 }
 
-Output Session::Line(std::string_view line) {
+Output Session::Line(std::string line) {
     if (context_.authenticating) {
         const auto tag = *context_.authenticating;
         return Guarded(tag, "AUTHENTICATE", [&] { return ContinueAuthentication(context_, line); });
@@ -192,6 +190,9 @@ Output Session::Line(std::string_view line) {
     const auto parsed = ParseCommand(line);
     if (!parsed.error.empty())
         return Answer(Tagged(TagOf(line), "BAD", "Syntax error: " + parsed.error));
+    // The command holds its own copy of what it needs: a literal of megabytes is not kept
+    // twice while the command runs.
+    std::string().swap(line);
     return Guarded(parsed.command.tag, parsed.command.name,
                    [&] { return Execute(parsed.command); });
 }

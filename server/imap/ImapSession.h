@@ -62,8 +62,8 @@ public:
 private:
     // The selected folder's change token, asked of the backend once per folder.
     const std::string& WatchToken();
-    Output Run(const InputEvent& event);
-    Output Line(std::string_view line);
+    Output Run(InputEvent event);
+    Output Line(std::string line);
     Output Execute(const Command& command);
     // Runs one step; a failure answers `tag` NO, logged, and leaves no command half under way.
     template <class Step>

@@ -54,12 +54,20 @@ TEST(ImapInputTest, CutsCommandsAndLiteralsWithinTheLimits) {
         {"literals of both kinds", "a LOGIN {3}\r\nbob {2+}\r\npw\r\n",
          "+C[a LOGIN {3}\r\nbob {2+}\r\npw]"},
     };
-    // Each in one piece, and a byte at a time.
+    // Each in one piece, a line at a time (as a client waits for "+"), and a byte at a time.
     for (const auto& c : cases) {
         CommandInput whole({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
         EXPECT_EQ(Events(whole, c.input), c.events) << c.name;
-        CommandInput bytewise({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
+        CommandInput bylines({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
         std::string events;
+        for (std::size_t at = 0; at < c.input.size();) {
+            const auto end = std::min(c.input.find('\n', at), c.input.size() - 1) + 1;
+            events += Events(bylines, std::string_view(c.input).substr(at, end - at));
+            at = end;
+        }
+        EXPECT_EQ(events, c.events) << c.name << ", a line at a time";
+        CommandInput bytewise({.maxLine = 32, .maxLiteral = 32, .maxCommand = 100});
+        events.clear();
         for (char byte : c.input)
             events += Events(bytewise, std::string(1, byte));
         EXPECT_EQ(events, c.events) << c.name << ", a byte at a time";

@@ -239,8 +239,8 @@ public:
             const auto split = message.bytes.find("\r\n\r\n");
             const auto uid = found->second.uidNext++;
             Add(found->second, uid, message.flags, message.keywords,
-                message.bytes.substr(0, split == std::string::npos ? 0 : split + 2),
-                message.bytes.substr(split == std::string::npos ? 0 : split + 4));
+                std::string(message.bytes.substr(0, split == std::string::npos ? 0 : split + 2)),
+                std::string(message.bytes.substr(split == std::string::npos ? 0 : split + 4)));
             found->second.messages.back().internalDate = message.internalDate.value_or(0);
             saved.uids.push_back(uid);
         }
