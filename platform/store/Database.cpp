@@ -71,7 +71,7 @@ Statement& Statement::Bind(int index, std::int64_t number) {
 
 Statement& Statement::BindBlob(int index, std::string_view bytes) {
     if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
-                          SQLITE_TRANSIENT) != SQLITE_OK)
+                          SQLITE_STATIC) != SQLITE_OK)
         ThrowDatabaseError(db_, "binding a value");
     return *this;
 }

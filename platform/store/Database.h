@@ -24,6 +24,8 @@ public:
 
     Statement& Bind(int index, std::string_view text);
     Statement& Bind(int index, std::int64_t number);
+    // The bytes are not copied (a message body may be megabytes): they must stay as they are
+    // until the statement has run and been reset.
     Statement& BindBlob(int index, std::string_view bytes);
     // True while a row is available. A failure names the statement when `shownAs` is given.
     bool Step(const char* shownAs = nullptr);

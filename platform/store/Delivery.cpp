@@ -150,7 +150,7 @@ HeaderBlockBounds FindHeaderBlock(std::string_view message) {
     return {message.size(), message.size()};
 }
 
-ParsedMessage ParseMessage(const std::string& rfc5322) {
+ParsedMessage ParseMessage(std::string_view rfc5322) {
     std::string_view text = rfc5322;
     const auto firstLine = text.substr(0, text.find('\n'));
     if (firstLine.starts_with("From ") && !HeaderFieldName(firstLine))
@@ -183,6 +183,8 @@ ParsedMessage ParseMessage(const std::string& rfc5322) {
         const auto first = value->find_first_not_of(" \t");
         *value = first == std::string::npos ? std::string() : value->substr(first);
     }
+    // Room for the body at once: one of megabytes is not copied as it grows.
+    message.body.reserve(text.size() - std::min(text.size(), block.bodyStart));
     for (const auto line : MessageLines(text.substr(block.bodyStart)))
         message.body.append(line).append("\r\n");
     message.keywords = KeywordsOf(keywordFields);
@@ -203,7 +205,8 @@ std::optional<std::string> InboxOf(Store& store, const std::string& mailboxUrl) 
 namespace {
 
 // The properties of a message item: its header block as given, and what is read from it.
-void SetMessageProperties(PendingSave& save, const ParsedMessage& message, std::string headers) {
+// The body moves into the item: a message of megabytes is not held twice until the save.
+void SetMessageProperties(PendingSave& save, ParsedMessage& message, std::string headers) {
     save.Set(kContentClass, Variant(kMessageClass));
     save.Set(kTransportMessageHeaders, Variant(std::move(headers)));
     save.Set(kSubject, Variant(message.subject));
@@ -213,7 +216,7 @@ void SetMessageProperties(PendingSave& save, const ParsedMessage& message, std::
         save.Set(kCc, Variant(message.cc));
     if (!message.date.empty())
         save.Set(kDate, Variant(message.date));
-    save.Set(kTextDescription, Variant(message.body));
+    save.Set(kTextDescription, Variant(std::move(message.body)));
 }
 
 } // namespace
@@ -221,7 +224,7 @@ void SetMessageProperties(PendingSave& save, const ParsedMessage& message, std::
 PendingSave NewDelivery(Store& store, const MailboxCopy& copy, const std::string& rfc5322,
                         const DeliveryOptions& options) {
     const auto& mailboxUrl = copy.mailboxUrl;
-    const auto message = ParseMessage(rfc5322);
+    auto message = ParseMessage(rfc5322);
     PendingSave save;
     // The lookups in one read: on a store that other connections write to, each alone could
     // find the connection's page cache dropped and read its pages again.
@@ -244,8 +247,8 @@ PendingSave NewItemInFolder(Store& store, const std::string& folderUrl) {
     return store.NewItem(store.Locate(folderUrl + "/" + UniqueItemName()));
 }
 
-PendingSave NewMessageItem(Store& store, const std::string& folderUrl, const std::string& rfc5322) {
-    const auto message = ParseMessage(rfc5322);
+PendingSave NewMessageItem(Store& store, const std::string& folderUrl, std::string_view rfc5322) {
+    auto message = ParseMessage(rfc5322);
     auto save = NewItemInFolder(store, folderUrl);
     SetMessageProperties(save, message, message.headers);
     return save;

@@ -43,7 +43,7 @@ struct ParsedMessage {
 //  - A first line that starts with a blank continues nothing: the header block is empty and
 //    the whole message, that line included, is the body. So is a message whose first line is
 //    not a header field, and an empty message gives empty parts.
-ParsedMessage ParseMessage(const std::string& rfc5322);
+ParsedMessage ParseMessage(std::string_view rfc5322);
 
 // Where ParseMessage's header block ends in a message (after its mbox separator line, if it had
 // one): the one rule for every reader of a message, so that what a reader takes for the header
@@ -103,7 +103,7 @@ PendingSave NewDelivery(Store& store, const std::string& domain, const std::stri
 // but not delivered (what a mail client saves, as IMAP APPEND does): no trace fields, none of
 // the sender's keywords, and no delivered flag, so that sinks that act on deliveries leave it
 // alone. Not saved yet.
-PendingSave NewMessageItem(Store& store, const std::string& folderUrl, const std::string& rfc5322);
+PendingSave NewMessageItem(Store& store, const std::string& folderUrl, std::string_view rfc5322);
 // A new non-folder item of a name of its own in the folder that `folderUrl` names, not saved
 // yet: its properties are the caller's to set (a copy of another item's).
 PendingSave NewItemInFolder(Store& store, const std::string& folderUrl);
