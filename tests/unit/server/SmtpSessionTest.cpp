@@ -30,21 +30,16 @@ const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
 const std::string kRcptBob = "RCPT TO:<bob@example.com>\r\n";
 const std::string kJoerg = "<j\xC3\xB6rg@example.com>"; // jörg, in UTF-8
 
-struct SequenceCase {
-    const char* name;
-    std::string input;
-    std::vector<int> codes;
-    Protocol protocol = Protocol::Smtp;
-};
-
-class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
-
-// Every sequence is fed in one piece (as a pipelining client sends it) and a byte at a time.
+// Every sequence is fed in one piece (as a pipelining client sends it) and a byte at a time. The
+// submission sequences are SmtpSubmissionTest's.
 TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
     const auto& c = GetParam();
     for (const bool bytewise : {false, true}) {
         TestBackend backend;
-        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
+        Session session("mail01.example.com", SmallLimits(), backend, c.protocol,
+                        c.client ? c.client : "local");
+        if (c.client)
+            session.RequireLogin(c.client == std::string("local"));
         EXPECT_EQ(Codes(bytewise ? FeedBytewise(session, c.input) : session.Feed(c.input)), c.codes)
             << (bytewise ? "a byte at a time" : "in one piece");
     }
