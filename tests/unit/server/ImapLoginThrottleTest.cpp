@@ -21,11 +21,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-// The throttle's lines of a capture (the session logs its logins too).
-std::vector<std::string> ThrottledLines(const server::log::Capture& capture) {
-    return servertest::Starting(capture.Lines(), "login-throttled ");
-}
-
 class ImapLoginThrottleTest : public ::testing::Test {
 protected:
     ImapLoginThrottleTest() {
@@ -101,7 +96,7 @@ TEST_F(ImapLoginThrottleTest, APasswordIsCheckedOnlyOnceTheThrottleLetsTheTryThr
         ASSERT_TRUE(Answered(answer, milliseconds(5000), &second));
         EXPECT_EQ(answer.get().substr(0, 30), "b NO [AUTHENTICATIONFAILED] Wr");
         EXPECT_EQ(backend.shared.logins, before + 2);
-        const auto logged = ThrottledLines(capture);
+        const auto logged = servertest::Starting(capture.Lines(), "login-throttled ");
         ASSERT_EQ(logged.size(), 1u);
         EXPECT_TRUE(std::regex_match(
             logged[0], std::regex("login-throttled session=[0-9A-F]{16} client=" + client +
@@ -128,7 +123,7 @@ TEST_F(ImapLoginThrottleTest, AWaitCutShortChecksNothingAndSaysNothingOfThePassw
     EXPECT_EQ(second.Receive("c LOGIN alice secret\r\n").bytes,
               "c NO [UNAVAILABLE] Login not checked, try again later\r\n");
     EXPECT_EQ(backend.shared.logins, 1);
-    const auto lines = ThrottledLines(capture);
+    const auto lines = servertest::Starting(capture.Lines(), "login-throttled ");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(
         lines[0],

@@ -12,10 +12,10 @@ namespace {
 // 7 Dec 2026 10:00:00 UTC.
 constexpr long long kMonday = 1796637600;
 
-TEST(MessageDateTest, ReadsEveryFormOfADateTime) {
+TEST(MessageDateTest, ReadsEveryFormOfADateTimeAndNothingElse) {
     struct Case {
         const char* text;
-        long long seconds;
+        std::optional<long long> seconds;
     };
     const Case cases[] = {
         // Day name or not, seconds or not.
@@ -63,40 +63,35 @@ TEST(MessageDateTest, ReadsEveryFormOfADateTime) {
         {"7 Dec 2026", 1796601600},
         {"Thu, 29 Feb 2024", 1709164800},
         {"7 Dec 2026 09:59:60 +0000", kMonday},
+        // No dates.
+        {"", std::nullopt},
+        {"yesterday", std::nullopt},
+        {"Foo, 7 Dec 2026 10:00:00 +0000", std::nullopt},  // no day name
+        {"Mon 7 Dec 2026 10:00:00 +0000", std::nullopt},   // a day name without its comma
+        {"Mon, 32 Dec 2026 10:00:00 +0000", std::nullopt}, // no such day
+        {"31 Nov 2026 10:00:00 +0000", std::nullopt},
+        {"29 Feb 2026 10:00:00 +0000", std::nullopt},
+        {"123 Dec 2026 10:00:00 +0000", std::nullopt},
+        {"7 Foo 2026 10:00:00 +0000", std::nullopt}, // no such month
+        {"7 December 2026 10:00:00 +0000", std::nullopt},
+        {"7 Dec 6 10:00:00 +0000", std::nullopt},     // a one-digit year
+        {"7 Dec 20266 10:00:00 +0000", std::nullopt}, // a five-digit one
+        {"7 Dec 2026 24:00:00 +0000", std::nullopt},  // no such time
+        {"7 Dec 2026 10:60 +0000", std::nullopt},
+        {"7 Dec 2026 10:00:61 +0000", std::nullopt},
+        {"7 Dec 2026 10 +0000", std::nullopt},        // no minutes
+        {"7 Dec 2026 10:0 +0000", std::nullopt},      // one digit of minutes
+        {"7 Dec 2026 10:00:00 +020", std::nullopt},   // a zone of three digits
+        {"7 Dec 2026 10:00:00 +02:00", std::nullopt}, // a zone with a colon
+        {"7 Dec 2026 10:00:00 +0260", std::nullopt},  // 60 minutes east
+        {"7 Dec 2026 10:00:00 J", std::nullopt},      // the letter that names no zone
+        {"7 Dec 2026 10:00:00 ABCDEF", std::nullopt},
+        {"7 Dec 2026 10:00:00 +0000 trailing", std::nullopt},
+        {"7 Dec 2026 10:00:00 +0000 (not closed", std::nullopt},
+        {"7/12/2026", std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseMessageDate(c.text), c.seconds) << c.text;
-}
-
-TEST(MessageDateTest, TextsThatAreNoDateReadAsNothing) {
-    for (const char* bad : {
-             "",
-             "yesterday",
-             "Foo, 7 Dec 2026 10:00:00 +0000",  // no day name
-             "Mon 7 Dec 2026 10:00:00 +0000",   // a day name without its comma
-             "Mon, 32 Dec 2026 10:00:00 +0000", // no such day
-             "31 Nov 2026 10:00:00 +0000",
-             "29 Feb 2026 10:00:00 +0000",
-             "123 Dec 2026 10:00:00 +0000",
-             "7 Foo 2026 10:00:00 +0000", // no such month
-             "7 December 2026 10:00:00 +0000",
-             "7 Dec 6 10:00:00 +0000",     // a one-digit year
-             "7 Dec 20266 10:00:00 +0000", // a five-digit one
-             "7 Dec 2026 24:00:00 +0000",  // no such time
-             "7 Dec 2026 10:60 +0000",
-             "7 Dec 2026 10:00:61 +0000",
-             "7 Dec 2026 10 +0000",        // no minutes
-             "7 Dec 2026 10:0 +0000",      // one digit of minutes
-             "7 Dec 2026 10:00:00 +020",   // a zone of three digits
-             "7 Dec 2026 10:00:00 +02:00", // a zone with a colon
-             "7 Dec 2026 10:00:00 +0260",  // 60 minutes east
-             "7 Dec 2026 10:00:00 J",      // the letter that names no zone
-             "7 Dec 2026 10:00:00 ABCDEF",
-             "7 Dec 2026 10:00:00 +0000 trailing",
-             "7 Dec 2026 10:00:00 +0000 (not closed",
-             "7/12/2026",
-         })
-        EXPECT_EQ(ParseMessageDate(bad), std::nullopt) << bad;
 }
 
 TEST(MessageDateTest, WritesADateTimeInUtcThatReadsBack) {

@@ -2,6 +2,7 @@
 
 #include "SmtpTestBackend.h"
 
+#include "server/log/ServerLog.h"
 #include "server/smtp/SmtpSession.h"
 
 #include <gtest/gtest.h>
@@ -30,21 +31,16 @@ const std::string kMessage = "Subject: hi\r\n\r\nbody\r\n.\r\n";
 const std::string kRcptBob = "RCPT TO:<bob@example.com>\r\n";
 const std::string kJoerg = "<j\xC3\xB6rg@example.com>"; // jörg, in UTF-8
 
-struct SequenceCase {
-    const char* name;
-    std::string input;
-    std::vector<int> codes;
-    Protocol protocol = Protocol::Smtp;
-};
-
-class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
-
-// Every sequence is fed in one piece (as a pipelining client sends it) and a byte at a time.
+// Every sequence is fed in one piece (as a pipelining client sends it) and a byte at a time. The
+// submission sequences are SmtpSubmissionTest's.
 TEST_P(SmtpSequence, GivesTheRepliesInOrder) {
     const auto& c = GetParam();
     for (const bool bytewise : {false, true}) {
         TestBackend backend;
-        Session session("mail01.example.com", SmallLimits(), backend, c.protocol);
+        Session session("mail01.example.com", SmallLimits(), backend, c.protocol,
+                        c.client ? c.client : "local");
+        if (c.client)
+            session.RequireLogin(c.client == std::string("local"));
         EXPECT_EQ(Codes(bytewise ? FeedBytewise(session, c.input) : session.Feed(c.input)), c.codes)
             << (bytewise ? "a byte at a time" : "in one piece");
     }
@@ -337,6 +333,85 @@ TEST(LmtpDeliveryVerdicts, BecomeOneReplyPerRecipientInOrder) {
         EXPECT_EQ(Codes(session.Feed(kMail)), std::vector<int>{250}) << "a new transaction";
     }
 }
+
+// Probing for addresses: after so many refused recipients in one session the session is closed
+// with 421, so that guessing costs a new connection every few guesses.
+std::string Rcpts(const std::string& prefix, int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "RCPT TO:<" + prefix + std::to_string(i) + "@example.com>\r\n";
+    return lines;
+}
+
+struct RefusedCase {
+    const char* name;
+    std::size_t limit;
+    std::string rcpts; // after EHLO and MAIL
+    std::vector<int> codes;
+    bool closed;
+    Protocol protocol = Protocol::Smtp;
+};
+
+class SmtpRefusedRecipients : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(SmtpRefusedRecipients, CloseTheSessionAtTheLimit) {
+    const auto& c = GetParam();
+    const server::log::Capture capture;
+    TestBackend backend;
+    Limits limits;
+    if (c.limit != static_cast<std::size_t>(-1))
+        limits.maxRefusedRecipients = c.limit;
+    Session session("mail01.example.com", limits, backend, c.protocol, "192.0.2.7");
+    const auto replies =
+        session.Feed((c.protocol == Protocol::Lmtp ? kLhlo : kEhlo) + kMail + c.rcpts);
+    ASSERT_GE(replies.size(), 2u);
+    EXPECT_EQ(Codes({replies.begin() + 2, replies.end()}), c.codes);
+    EXPECT_EQ(session.Closed(), c.closed);
+    EXPECT_EQ(
+        servertest::Starting(capture.Lines(), "too-many-refused session=" + session.Id()).size(),
+        c.closed ? 1u : 0u);
+    if (c.closed) {
+        EXPECT_EQ(replies.back().Wire(), "421 4.7.0 mail01.example.com too many refused "
+                                         "recipients, closing the connection\r\n");
+        EXPECT_TRUE(session.Feed("NOOP\r\n").empty()) << "nothing after the 421";
+    }
+}
+
+const std::string kOk = "RCPT TO:<alice@example.com>\r\n";
+const std::string kAgain = "RSET\r\n" + kMail;
+
+const RefusedCase kRefused[] = {
+    {"OneBelowTheLimitGoesOn", 3, Rcpts("no", 2) + kOk, {550, 550, 250}, false},
+    {"TheLimitCloses", 3, Rcpts("no", 3) + kOk, {550, 550, 421}, true},
+    // An address the prober knows in between would otherwise reset its count.
+    {"AnAcceptedRecipientDoesNotReset",
+     3,
+     Rcpts("no", 1) + kOk + Rcpts("no", 1) + kOk + Rcpts("no", 1),
+     {550, 250, 550, 250, 421},
+     true},
+    {"ANewTransactionDoesNotReset",
+     3,
+     Rcpts("no", 2) + kAgain + Rcpts("no", 1),
+     {550, 550, 250, 250, 421},
+     true},
+    // Failures of the directory are not the client's doing.
+    {"TransientFailuresDoNotCount",
+     2,
+     Rcpts("down", 3) + Rcpts("no", 1) + kOk,
+     {451, 451, 451, 550, 250},
+     false},
+    {"ZeroMeansNoLimit", 0, Rcpts("no", 30), std::vector<int>(30, 550), false},
+    {"TheDefaultIsTwenty", static_cast<std::size_t>(-1), Rcpts("no", 20),
+     [] {
+         std::vector<int> codes(19, 550);
+         codes.push_back(421);
+         return codes;
+     }(),
+     true},
+    {"LmtpToo", 2, Rcpts("no", 2), {550, 421}, true, Protocol::Lmtp}};
+
+INSTANTIATE_TEST_SUITE_P(Cases, SmtpRefusedRecipients, ::testing::ValuesIn(kRefused),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SmtpReplyWire, MultilineRepliesUseTheDashUntilTheLastLine) {
     EXPECT_EQ((Reply{250, {"a", "b", "c"}}.Wire()), "250-a\r\n250-b\r\n250 c\r\n");

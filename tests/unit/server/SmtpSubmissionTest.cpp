@@ -15,26 +15,10 @@ namespace {
 
 const std::string kPlain = "AUTH PLAIN AGFsaWNlAHNlY3JldA==\r\n"; // "", alice, secret
 const std::string kAliceMail = "MAIL FROM:<alice@example.com>\r\n";
-const std::string kRemote = "192.0.2.7";
+const char* const kLocal = "local";
+const char* const kRemote = "192.0.2.7";
 
-struct AuthCase {
-    const char* name;
-    std::string input;
-    std::vector<int> codes;
-    std::string client = "local";
-};
-
-class SubmissionExchange : public ::testing::TestWithParam<AuthCase> {};
-
-TEST_P(SubmissionExchange, GivesTheReplies) {
-    const auto& c = GetParam();
-    TestBackend backend;
-    Session session("mail01.example.com", {}, backend, Protocol::Smtp, c.client);
-    session.RequireLogin(c.client == "local");
-    EXPECT_EQ(Codes(session.Feed(c.input)), c.codes);
-}
-
-const AuthCase kExchanges[] = {
+const std::vector<SequenceCase> kExchanges = {
     {"PlainInlineThenMail",
      kEhlo + kPlain + kAliceMail + "RCPT TO:<bob@partner.example>\r\nDATA\r\n" +
          "Subject: hi\r\n\r\nbody\r\n.\r\n",
@@ -71,9 +55,17 @@ const AuthCase kExchanges[] = {
     {"InClearFromANonLocalClient",
      kEhlo + kPlain + "AUTH LOGIN\r\n" + kAliceMail,
      {250, 538, 538, 530},
+     Protocol::Smtp,
      kRemote}};
 
-INSTANTIATE_TEST_SUITE_P(Cases, SubmissionExchange, ::testing::ValuesIn(kExchanges),
+// Each a submission session on this machine, unless it names another client.
+std::vector<SequenceCase> Submissions(std::vector<SequenceCase> cases) {
+    for (auto& c : cases)
+        c.client = c.client ? c.client : kLocal;
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Submission, SmtpSequence, ::testing::ValuesIn(Submissions(kExchanges)),
                          [](const auto& info) { return std::string(info.param.name); });
 
 bool OffersAuth(const Reply& ehlo) {
@@ -87,7 +79,7 @@ TEST(SubmissionOffer, AuthIsOfferedWherePasswordsCrossNoNetworkInClear) {
         bool afterTls, offered;
     };
     for (const auto& row :
-         {Row{"local", false, true}, Row{kRemote, false, false}, Row{kRemote, true, true}}) {
+         {Row{kLocal, false, true}, Row{kRemote, false, false}, Row{kRemote, true, true}}) {
         TestBackend backend;
         Session session("mail01.example.com", {}, backend, Protocol::Smtp, row.client);
         session.OfferTls();

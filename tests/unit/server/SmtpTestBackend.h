@@ -16,6 +16,8 @@
 
 #include "RunningServer.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -129,6 +131,18 @@ inline std::vector<int> Codes(const std::vector<Reply>& replies) {
         codes.push_back(reply.code);
     return codes;
 }
+
+// What a session fed `input` answers, by reply code; a submission session (RequireLogin) when
+// `client` is set.
+struct SequenceCase {
+    const char* name;
+    std::string input;
+    std::vector<int> codes;
+    Protocol protocol = Protocol::Smtp;
+    const char* client = nullptr;
+};
+
+class SmtpSequence : public ::testing::TestWithParam<SequenceCase> {};
 
 // An SMTP server on loopback whose sessions' backends share `shared`.
 struct RunningServer : servertest::RunningServer<Server, Shared> {

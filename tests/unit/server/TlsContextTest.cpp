@@ -85,50 +85,43 @@ TEST_F(TlsFilesTest, AGeneratedPairLoadsAndSaysWhatItIs) {
               about.sha256Fingerprint);
 }
 
-// The server refuses a key that others may read or that its group or others may write.
-TEST_F(TlsFilesTest, KeyFileModes) {
-    const auto files = Pair("tls");
-    const struct {
-        mode_t mode;
-        bool taken;
-    } rows[] = {{0600, true},  {0640, true},  {0400, true}, {0644, false},
-                {0660, false}, {0602, false}, {0604, false}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.mode);
-        fs::permissions(files.key, static_cast<fs::perms>(row.mode));
-        const auto error = ErrorOf([&] { net::MakeServerTlsContext(files); });
-        if (row.taken) {
-            EXPECT_EQ(error, "");
-        } else {
-            EXPECT_NE(error.find(files.key.string() + " may be read or written by others"),
-                      std::string::npos)
-                << error;
-        }
-    }
-}
-
-TEST_F(TlsFilesTest, WrongFilesAreRefusedNamingTheFile) {
+// A pair is taken, or refused naming the file: a key that others may read or that its group or
+// others may write, a key of another pair, a missing file.
+TEST_F(TlsFilesTest, APairIsTakenOrRefusedNamingTheFile) {
     const auto files = Pair("tls");
     const auto other = Pair("other");
+    const auto byOthers = files.key.string() + " may be read or written by others";
+    const auto none = [&](const char* name) { return (folder / name).string(); };
     const struct {
         net::TlsFiles files;
-        std::string says;
+        mode_t keyMode;
+        std::string says; // empty: taken
     } rows[] = {
-        {{files.certificate, other.key}, "cannot use the TLS key file " + other.key.string()},
-        {{folder / "none.crt", files.key},
-         "cannot use the TLS certificate file " + (folder / "none.crt").string()},
-        {{files.key, files.key}, "cannot use the TLS certificate file " + files.key.string()},
-        {{files.certificate, folder / "none.key"},
-         "TLS key file " + (folder / "none.key").string()},
-    };
+        {files, 0600, ""},
+        {files, 0640, ""},
+        {files, 0400, ""},
+        {files, 0644, byOthers},
+        {files, 0660, byOthers},
+        {files, 0602, byOthers},
+        {files, 0604, byOthers},
+        {{files.certificate, other.key}, 0600, "cannot use the TLS key file " + other.key.string()},
+        {{none("none.crt"), files.key},
+         0600,
+         "cannot use the TLS certificate file " + none("none.crt")},
+        {{files.key, files.key}, 0600, "cannot use the TLS certificate file " + files.key.string()},
+        {{files.certificate, none("none.key")}, 0600, "TLS key file " + none("none.key")}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        fs::permissions(files.key, static_cast<fs::perms>(row.keyMode));
         const auto error = ErrorOf([&] { net::MakeServerTlsContext(row.files); });
-        EXPECT_NE(error.find(row.says), std::string::npos) << row.says << "\n" << error;
+        if (row.says.empty())
+            EXPECT_EQ(error, "");
+        else
+            EXPECT_NE(error.find(row.says), std::string::npos) << error;
     }
-    EXPECT_NE(ErrorOf([&] {
-                  net::DescribeCertificateFile(folder / "none.crt");
-              }).find((folder / "none.crt").string()),
-              std::string::npos);
+    EXPECT_NE(
+        ErrorOf([&] { net::DescribeCertificateFile(none("none.crt")); }).find(none("none.crt")),
+        std::string::npos);
 }
 
 TEST_F(TlsFilesTest, ReloadTakesANewPairAndKeepsTheOldOneWhenTheNewFilesAreBroken) {
