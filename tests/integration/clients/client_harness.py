@@ -16,7 +16,7 @@ from email.message import EmailMessage
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
 
 import exhost_harness  # noqa: E402
-from exhost_harness import ADDRESSES, SPECIAL_USE, ImapServer, listed  # noqa: E402, F401
+from exhost_harness import ADDRESSES, SPECIAL_USE, ImapServer, listed, ok  # noqa: E402, F401
 
 PASSWORD = "looking-glass-3"
 USER = "alice@example.com"
@@ -87,13 +87,6 @@ class Server:
         code, log = self.imap.stop()
         exhost_harness.remove_server_folder(self.root)
         assert code == 0, log
-
-
-def ok(answer):
-    typ, data = answer
-    if typ != "OK":
-        raise AssertionError(f"{typ} {data}")
-    return data
 
 
 def fetched_messages(client):

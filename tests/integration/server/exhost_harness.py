@@ -65,6 +65,14 @@ def remove_server_folder(root):
     shutil.rmtree(root, ignore_errors=True)
 
 
+def ok(answer):
+    """The data of an imaplib answer that must be OK."""
+    typ, data = answer
+    if typ != "OK":
+        raise AssertionError(f"{typ} {data}")
+    return data
+
+
 def reply(reader, tag):
     """The lines up to the tagged one, and the tagged one."""
     lines = []

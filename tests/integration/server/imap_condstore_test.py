@@ -10,7 +10,7 @@ import sys
 import unittest
 
 import exhost_harness
-from exhost_harness import ImapServer, exhost
+from exhost_harness import ImapServer, exhost, ok
 
 FIXTURES = None
 PASSWORD = "modseq-tea-4"
@@ -29,10 +29,8 @@ def code(client, name):
 
 def changed(client, since):
     """{uid: (flags, modseq)} of the messages changed since the mod-sequence."""
-    typ, data = client.uid("FETCH", "1:*", "(FLAGS)", f"(CHANGEDSINCE {since})")
-    assert typ == "OK", data
     found = {}
-    for line in data:
+    for line in ok(client.uid("FETCH", "1:*", "(FLAGS)", f"(CHANGEDSINCE {since})")):
         if line is None:
             continue
         match = FETCHED.search(line)
@@ -84,9 +82,8 @@ class ImapCondstore(exhost_harness.ServerFolderTests):
 
         # A store on condition that the message is unchanged since before: refused for the one
         # changed, done for the other. (The tagged answer as sent: uid() gives the FETCHes.)
-        typ, data = keeper._simple_command("UID", "STORE", f"{uids[0]},{uids[1]}",
-                                           f"(UNCHANGEDSINCE {highest})", "+FLAGS", "(\\Seen)")
-        self.assertEqual(typ, "OK")
+        data = ok(keeper._simple_command("UID", "STORE", f"{uids[0]},{uids[1]}",
+                                         f"(UNCHANGEDSINCE {highest})", "+FLAGS", "(\\Seen)"))
         self.assertEqual(data[-1], f"[MODIFIED {uids[0]}] Conditional UID STORE failed".encode())
         typ, stored = keeper.response("FETCH")
         self.assertEqual(len(stored), 1)
@@ -113,8 +110,7 @@ class ImapCondstore(exhost_harness.ServerFolderTests):
 
         keeper = self.client()
         self.assertEqual(keeper.enable("QRESYNC")[0], "OK")
-        typ, data = keeper.select(f"INBOX (QRESYNC ({validity} {highest} {','.join(uids)}))")
-        self.assertEqual(typ, "OK", data)
+        ok(keeper.select(f"INBOX (QRESYNC ({validity} {highest} {','.join(uids)}))"))
         self.assertEqual(keeper.response("VANISHED")[1], [f"(EARLIER) {gone}".encode()])
         fetched = [line for line in keeper.response("FETCH")[1] if line]
         self.assertEqual(len(fetched), 1, fetched)

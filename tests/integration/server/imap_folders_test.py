@@ -12,7 +12,7 @@ import threading
 import unittest
 
 import exhost_harness
-from exhost_harness import (ACCOUNT, INBOX, SPECIAL_USE, ImapServer, exhost, keywords_of, listed,
+from exhost_harness import (ACCOUNT, INBOX, SPECIAL_USE, ImapServer, exhost, keywords_of, listed, ok,
                             stored_messages)
 
 DLL = FIXTURES = None
@@ -90,9 +90,8 @@ class ImapFolders(exhost_harness.ServerFolderTests):
 
     def test_appended_mail_is_not_stamped_and_copies_and_moves_keep_the_stamp(self):
         client = self.client()
-        typ, data = client.append("Archive", "(\\Seen)", '"07-Dec-2026 10:00:00 +0200"',
-                                  message("kept by hand"))
-        self.assertEqual(typ, "OK")
+        data = ok(client.append("Archive", "(\\Seen)", '"07-Dec-2026 10:00:00 +0200"',
+                                message("kept by hand")))
         self.assertRegex(data[0], rb"^\[APPENDUID \d+ \d+\]")
         (appended,) = [item for item in items("Archive") if "kept by hand" in str(item)]
         self.assertEqual(keywords_of(appended), [])
@@ -106,8 +105,7 @@ class ImapFolders(exhost_harness.ServerFolderTests):
         self.assertEqual(client.uid("COPY", uids[0], "Archive")[0], "OK")
         self.assertRegex(client.response("COPYUID")[1][0], rb"^\d+ " + uids[0] + rb" \d+$")
         before = len(items("Inbox"))
-        typ, data = client.uid("MOVE", uids[1], "Trash")
-        self.assertEqual(typ, "OK")
+        ok(client.uid("MOVE", uids[1], "Trash"))
         self.assertEqual(len(items("Inbox")), before - 1)
         self.assertEqual([keywords_of(item) for item in items("Trash")], [stamp])
         self.assertIn(stamp, [keywords_of(item) for item in items("Archive")])

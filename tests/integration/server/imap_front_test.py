@@ -16,7 +16,7 @@ import time
 import unittest
 
 import exhost_harness
-from exhost_harness import (ACCOUNT, ADDRESSES, BODY, HEADERS, ImapServer, exhost, keywords_of,
+from exhost_harness import (ACCOUNT, ADDRESSES, BODY, HEADERS, ImapServer, exhost, keywords_of, ok,
                             reply, stored_messages)
 
 DLL = FIXTURES = None
@@ -48,10 +48,8 @@ class ImapFront(exhost_harness.ServerFolderTests):
 
     def test_keywords_flags_and_search_agree_with_the_store(self):
         client = self.client()
-        self.assertEqual(client.select("INBOX")[0], "OK")
-        typ, fetched = client.uid("FETCH", "1:*", "(UID FLAGS)")
-        self.assertEqual(typ, "OK")
-        seen = flags_by_uid(fetched)
+        ok(client.select("INBOX"))
+        seen = flags_by_uid(ok(client.uid("FETCH", "1:*", "(UID FLAGS)")))
         uids = sorted(seen)
         self.assertEqual(len(seen), len(self.messages))
         stamped = [keywords_of(item) for item in stored_messages()]
@@ -60,16 +58,14 @@ class ImapFront(exhost_harness.ServerFolderTests):
         keywords = [[flag for flag in seen[uid] if not flag.startswith("\\")] for uid in uids]
         self.assertEqual(keywords, stamped)
         for address in ADDRESSES:
-            typ, found = client.uid("SEARCH", "KEYWORD", address)
-            self.assertEqual(typ, "OK")
+            found = ok(client.uid("SEARCH", "KEYWORD", address))
             expected = [uid for uid, keywords in zip(uids, stamped) if address in keywords]
             self.assertEqual([int(n) for n in found[0].split()], expected, address)
 
     def test_messages_are_the_stored_bytes_and_sizes_agree(self):
         client = self.client()
         client.select("INBOX", readonly=True)
-        typ, fetched = client.fetch("1:*", "(RFC822.SIZE BODY.PEEK[])")
-        self.assertEqual(typ, "OK")
+        fetched = ok(client.fetch("1:*", "(RFC822.SIZE BODY.PEEK[])"))
         bodies = [part for part in fetched if isinstance(part, tuple)]
         for (head, data), item in zip(bodies, stored_messages()):
             stored = item["properties"][HEADERS] + "\r\n" + item["properties"][BODY]
@@ -82,10 +78,8 @@ class ImapFront(exhost_harness.ServerFolderTests):
         first = stored_messages()[0]
         (stamp,) = [kw for kw in keywords_of(first) if kw in ADDRESSES]
         account = first["properties"].get(ACCOUNT)
-        typ, _ = client.store("1", "+FLAGS", "(\\Flagged \\Seen project-x)")
-        self.assertEqual(typ, "OK")
-        typ, _ = client.store("1", "-FLAGS", f"({stamp})")
-        self.assertEqual(typ, "OK")
+        ok(client.store("1", "+FLAGS", "(\\Flagged \\Seen project-x)"))
+        ok(client.store("1", "-FLAGS", f"({stamp})"))
         after = stored_messages()[0]
         self.assertEqual(keywords_of(after), ["project-x"])
         self.assertEqual(after["properties"].get(ACCOUNT), account)
@@ -100,8 +94,7 @@ class ImapFront(exhost_harness.ServerFolderTests):
             self.client(user)
         plain = imaplib.IMAP4("127.0.0.1", self.server.port)
         self.addCleanup(plain.logout)
-        typ, _ = plain.authenticate("PLAIN", lambda _: f"\0alice\0{PASSWORD}".encode())
-        self.assertEqual(typ, "OK")
+        ok(plain.authenticate("PLAIN", lambda _: f"\0alice\0{PASSWORD}".encode()))
         for user, password in (("alice", "wrong"), ("nobody@example.com", PASSWORD), ("alice", "")):
             with self.assertRaises(imaplib.IMAP4.error):
                 self.client(user, password)
