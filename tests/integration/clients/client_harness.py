@@ -16,13 +16,10 @@ from email.message import EmailMessage
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
 
 import exhost_harness  # noqa: E402
-from exhost_harness import ImapServer  # noqa: E402
+from exhost_harness import ADDRESSES, SPECIAL_USE, ImapServer, listed, ok  # noqa: E402, F401
 
 PASSWORD = "looking-glass-3"
 USER = "alice@example.com"
-ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
-SPECIAL_USE = {"Sent": "\\Sent", "Drafts": "\\Drafts", "Trash": "\\Trash", "Junk": "\\Junk",
-               "Archive": "\\Archive"}
 # The flags a Maildir file name can carry, by their letter.
 MAILDIR_FLAGS = {"D": "\\Draft", "F": "\\Flagged", "R": "\\Answered", "S": "\\Seen",
                  "T": "\\Deleted"}
@@ -58,10 +55,7 @@ class Server:
 
     def __init__(self, exhost, dll, fixtures, prefix):
         exhost_harness.EXHOST = exhost
-        self.root = exhost_harness.server_folder(prefix, fixtures, PASSWORD, "--domain",
-                                                 "example.com", "--users", "4")
-        exhost_harness.install_sink(dll)
-        exhost_harness.register_sink()
+        self.root = exhost_harness.server_folder(prefix, fixtures, PASSWORD, 4, dll)
         self.imap = ImapServer("--root", self.root, "--max-per-client", "50")
         self.port = self.imap.port
 
@@ -95,34 +89,6 @@ class Server:
         assert code == 0, log
 
 
-def ok(answer):
-    typ, data = answer
-    if typ != "OK":
-        raise AssertionError(f"{typ} {data}")
-    return data
-
-
-LIST_LINE = re.compile(rb'^\((?P<attrs>[^)]*)\) (?:NIL|"(?:[^"\\]|\\.)*") (?P<name>.+)$')
-
-
-def unquote(name):
-    if name.startswith(b'"'):
-        return re.sub(rb"\\(.)", rb"\1", name[1:-1]).decode()
-    return name.decode()
-
-
-def folders(client):
-    """{name: set of attributes} from LIST "" "*"."""
-    result = {}
-    for line in ok(client.list()):
-        if line is None:
-            continue
-        found = LIST_LINE.match(line)
-        assert found, line
-        result[unquote(found.group("name"))] = set(found.group("attrs").decode().split())
-    return result
-
-
 def fetched_messages(client):
     """[(uid, flags, Message-ID)] of the selected folder."""
     data = ok(client.uid("FETCH", "1:*", "(UID FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"))
@@ -147,7 +113,7 @@ def server_state(server):
     client = server.client()
     try:
         state = {}
-        for name in folders(client):
+        for name in listed(client):
             ok(client.select(f'"{name}"', readonly=True))
             validity = int(client.untagged_responses["UIDVALIDITY"][-1])
             state[name] = (validity, sorted(fetched_messages(client)))
@@ -156,31 +122,43 @@ def server_state(server):
         client.logout()
 
 
+def flag_letters(path):
+    """The flag letters a Maildir file's name carries."""
+    file = os.path.basename(path)
+    return file.split(":2,", 1)[1] if ":2," in file else ""
+
+
+def maildir_flags(path):
+    """The IMAP flags the letters of a Maildir file's name stand for."""
+    return frozenset(MAILDIR_FLAGS[letter] for letter in flag_letters(path) if letter in MAILDIR_FLAGS)
+
+
+def maildir_files(folder):
+    """[(path under the folder, Message-ID)] of the messages in a Maildir folder."""
+    files = []
+    for part in ("cur", "new"):
+        for file in os.listdir(os.path.join(folder, part)):
+            with open(os.path.join(folder, part, file), "rb") as opened:
+                header = email.parser.BytesHeaderParser().parse(opened)
+            files.append((f"{part}/{file}", header["Message-ID"]))
+    return files
+
+
 def maildir_state(root):
     """{folder: [(file name, flags, Message-ID)]} of every Maildir under root ("/" between the
     levels of a folder's name), with the flags its file name carries."""
     state = {}
     for directory, subdirectories, _ in os.walk(root):
-        if not {"cur", "new"} <= set(subdirectories):
-            continue
-        name = os.path.relpath(directory, root).replace(os.sep, "/")
-        files = []
-        for part in ("cur", "new"):
-            for file in os.listdir(os.path.join(directory, part)):
-                with open(os.path.join(directory, part, file), "rb") as opened:
-                    header = email.parser.BytesHeaderParser().parse(opened)
-                letters = file.split(":2,", 1)[1] if ":2," in file else ""
-                flags = frozenset(MAILDIR_FLAGS[letter] for letter in letters if letter in MAILDIR_FLAGS)
-                files.append((f"{part}/{file}", flags, header["Message-ID"]))
-        state[name] = sorted(files)
+        if {"cur", "new"} <= set(subdirectories):
+            state[os.path.relpath(directory, root).replace(os.sep, "/")] = sorted(
+                (file, maildir_flags(file), message_id) for file, message_id in maildir_files(directory))
     return state
 
 
 def by_message_id(entries):
     """{Message-ID: flags (system flags only, keywords apart)} and the Message-IDs seen twice."""
     result, doubled = {}, []
-    for entry in entries:
-        flags, message_id = entry[1], entry[2]
+    for _, flags, message_id in entries:
         if message_id in result:
             doubled.append(message_id)
         result[message_id] = frozenset(flags)
@@ -194,43 +172,32 @@ def keywords_by_message_id(state):
 
 
 def maildir_file(folder, mail, flags=""):
-    """Writes mail into the Maildir folder as a mail program would (tmp, then cur); its path."""
+    """Writes mail into the Maildir folder as a mail program would (tmp, then cur)."""
     for part in ("cur", "new", "tmp"):
         os.makedirs(os.path.join(folder, part), exist_ok=True)
     name = f"{mail['Message-ID'].strip('<>').split('@')[0]}.{os.getpid()}.lorvanta"
     tmp = os.path.join(folder, "tmp", name)
     with open(tmp, "wb") as written:
         written.write(mail.as_bytes())
-    final = os.path.join(folder, "cur", f"{name}:2,{flags}")
-    os.rename(tmp, final)
-    return final
+    os.rename(tmp, os.path.join(folder, "cur", f"{name}:2,{flags}"))
 
 
 def find_file(folder, message_id):
     """The path of the message with this Message-ID in a Maildir folder."""
-    for part in ("cur", "new"):
-        for file in os.listdir(os.path.join(folder, part)):
-            path = os.path.join(folder, part, file)
-            with open(path, "rb") as opened:
-                if email.parser.BytesHeaderParser().parse(opened)["Message-ID"] == message_id:
-                    return path
-    raise AssertionError(f"{message_id} is not in {folder}")
+    paths = [os.path.join(folder, file) for file, found in maildir_files(folder) if found == message_id]
+    assert len(paths) == 1, f"{message_id} in {folder}: {paths}"
+    return paths[0]
 
 
-def set_maildir_flags(path, letters):
-    """Renames a Maildir file to carry these flag letters (sorted, as the format wants)."""
-    directory, file = os.path.split(path)
-    base = file.split(":2,", 1)[0]
-    target = os.path.join(os.path.dirname(directory), "cur", f"{base}:2,{''.join(sorted(letters))}")
-    os.rename(path, target)
-    return target
+def add_maildir_flags(path, letters):
+    """Renames a Maildir file to carry these flag letters too (sorted, as the format wants)."""
+    base = os.path.basename(path).split(":2,", 1)[0]
+    letters = "".join(sorted(set(flag_letters(path)) | set(letters)))
+    os.rename(path, os.path.join(os.path.dirname(os.path.dirname(path)), "cur", f"{base}:2,{letters}"))
 
 
 def move_maildir_file(path, folder):
     """Moves a message into another Maildir folder the way a mail program does: under a new name,
     without the client's UID and folder marks (which name the old folder's copy)."""
-    file = os.path.basename(path)
-    letters = file.split(":2,", 1)[1] if ":2," in file else ""
-    target = os.path.join(folder, "cur", f"moved-{os.getpid()}-{abs(hash(file))}.lorvanta:2,{letters}")
-    os.rename(path, target)
-    return target
+    name = f"moved-{os.getpid()}-{abs(hash(os.path.basename(path)))}.lorvanta:2,{flag_letters(path)}"
+    os.rename(path, os.path.join(folder, "cur", name))

@@ -11,7 +11,7 @@ import os
 import shutil
 import subprocess
 import sys
-import threading
+import tempfile
 import unittest
 
 import client_harness as harness
@@ -31,32 +31,30 @@ class Imapflow(unittest.TestCase):
 
     def run_scenario(self):
         """The script's report; the delivery it waits for in IDLE is made when it asks."""
-        script = subprocess.Popen(
-            ["node", os.path.join(HERE, "imapflow_scenario.mjs"), str(self.server.port),
-             harness.USER, harness.PASSWORD],
-            cwd=HERE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        errors = []
-        reader = threading.Thread(target=lambda: errors.extend(script.stderr), daemon=True)
-        reader.start()
-        lines = []
-        try:
-            for line in script.stdout:
-                lines.append(line)
-                if json.loads(line).get("idling"):
-                    self.server.deliver([("sales@example.com",
-                                          message("n1", "delivered during IDLE", "sales@example.com"))])
-            code = script.wait(timeout=30)
-        finally:
-            if script.poll() is None:
-                script.kill()
-                script.wait()
-        reader.join()
-        script.stdout.close()
-        script.stderr.close()
-        self.assertTrue(lines, f"no report; standard error:\n{''.join(errors)}")
+        with tempfile.TemporaryFile("w+") as errors:
+            script = subprocess.Popen(
+                ["node", os.path.join(HERE, "imapflow_scenario.mjs"), str(self.server.port),
+                 harness.USER, harness.PASSWORD],
+                cwd=HERE, stdout=subprocess.PIPE, stderr=errors, text=True)
+            lines = []
+            try:
+                for line in script.stdout:
+                    lines.append(line)
+                    if json.loads(line).get("idling"):
+                        self.server.deliver([("sales@example.com", message(
+                            "n1", "delivered during IDLE", "sales@example.com"))])
+                code = script.wait(timeout=30)
+            finally:
+                if script.poll() is None:
+                    script.kill()
+                    script.wait()
+                script.stdout.close()
+            errors.seek(0)
+            said = errors.read()
+        self.assertTrue(lines, f"no report; standard error:\n{said}")
         report = json.loads(lines[-1])
         self.assertEqual(code, 0, f"imapflow failed at {report['steps'][-1]}: {report.get('error')}"
-                         f"\n{''.join(errors)}")
+                         f"\n{said}")
         return report
 
     def test_a_node_mail_program_day(self):

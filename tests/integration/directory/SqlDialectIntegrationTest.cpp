@@ -39,22 +39,18 @@ std::string MailboxQuery() {
            "' WHERE objectcategory='person' AND MsExchMailboxGuid='*' ORDER BY cn";
 }
 
-void SetMailboxQueryProperties(Command& command) {
-    command.SetProperty("searchscope", Variant(2));
-    command.SetProperty("cache results", Variant(true));
-    command.SetProperty("Chase Referrals", Variant(96));
-    command.SetProperty("Page Size", Variant(100));
-    command.SetProperty("Size Limit", Variant(30000));
-    command.SetProperty("Timeout", Variant(120));
-}
+using Properties = std::vector<std::pair<std::string, Variant>>;
 
-std::shared_ptr<Recordset> RunQuery(const std::string& text,
-                                    const std::function<void(Command&)>& setProperties = {}) {
+const Properties kMailboxQueryProperties = {
+    {"searchscope", Variant(2)}, {"cache results", Variant(true)}, {"Chase Referrals", Variant(96)},
+    {"Page Size", Variant(100)}, {"Size Limit", Variant(30000)},   {"Timeout", Variant(120)}};
+
+std::shared_ptr<Recordset> RunQuery(const std::string& text, const Properties& properties = {}) {
     auto command = platform::CreateObjectAs<Command>("ADODB.Command");
     command->SetActiveConnection(OpenDirectory());
     command->SetCommandText(text);
-    if (setProperties)
-        setProperties(*command);
+    for (const auto& [name, value] : properties)
+        command->SetProperty(name, value);
     return command->Execute();
 }
 
@@ -66,7 +62,7 @@ std::string Folded(const std::string& text) {
 
 TEST(SqlDialectAgainstDirectory, MailboxQueryListsEveryMailboxInDisplayNameOrderThroughPaging) {
     const auto& sample = DirectoryEnvironment::Current().Sample();
-    auto rows = RunQuery(MailboxQuery(), SetMailboxQueryProperties);
+    auto rows = RunQuery(MailboxQuery(), kMailboxQueryProperties);
     ASSERT_GT(sample.mailboxCount, 100u);
     EXPECT_EQ(rows->RecordCount(), static_cast<std::int64_t>(sample.mailboxCount));
 
@@ -86,7 +82,7 @@ TEST(SqlDialectAgainstDirectory, RowsOfASearchForPathsBindToTheSameEntries) {
     // While the record set is open its whole entries serve the binds to its rows; once it is
     // closed they are let go and binds read the server, with the same result.
     auto& kept = platform::directory::KeptEntries::Process();
-    auto rows = RunQuery(MailboxQuery(), SetMailboxQueryProperties);
+    auto rows = RunQuery(MailboxQuery(), kMailboxQueryProperties);
     EXPECT_EQ(kept.Size(), DirectoryEnvironment::Current().Sample().mailboxCount);
     std::vector<std::pair<std::string, Variant>> mails;
     for (int row = 0; row < 20 && !rows->Eof(); ++row, rows->MoveNext()) {
@@ -112,10 +108,7 @@ TEST(SqlDialectAgainstDirectory, RowsOfASearchForPathsBindToTheSameEntries) {
 TEST(SqlDialectAgainstDirectory, UncachedRowsStreamPageByPage) {
     const auto& sample = DirectoryEnvironment::Current().Sample();
     auto rows = RunQuery("SELECT mail FROM '" + SearchRoot() + "' WHERE MsExchMailboxGuid='*'",
-                         [](Command& command) {
-                             command.SetProperty("cache results", Variant(false));
-                             command.SetProperty("Page Size", Variant(40));
-                         });
+                         {{"cache results", Variant(false)}, {"Page Size", Variant(40)}});
     EXPECT_EQ(rows->RecordCount(), -1);
     std::size_t counted = 0;
     for (; !rows->Eof(); rows->MoveNext())
@@ -155,11 +148,9 @@ TEST(SqlDialectAgainstDirectory, TheSearchScopePropertyDecidesTheDepth) {
         bool expectPeople;
     } cases[] = {{0, true, false}, {1, false, true}, {2, true, true}};
     for (const auto& c : cases) {
-        auto rows = RunQuery("SELECT cn FROM '" + usersRoot + "'", [&](Command& command) {
-            // Property names ignore letter case: the provider reads "searchscope".
-            command.SetProperty("SearchScope", Variant(c.scope));
-            command.SetProperty("Page Size", Variant(50));
-        });
+        // Property names ignore letter case: the provider reads "searchscope".
+        auto rows = RunQuery("SELECT cn FROM '" + usersRoot + "'",
+                             {{"SearchScope", Variant(c.scope)}, {"Page Size", Variant(50)}});
         bool sawUsers = false, sawPeople = false;
         for (; !rows->Eof(); rows->MoveNext()) {
             const auto cn = rows->Fields()->Item("cn")->Value();
@@ -169,8 +160,7 @@ TEST(SqlDialectAgainstDirectory, TheSearchScopePropertyDecidesTheDepth) {
         EXPECT_EQ(sawPeople, c.expectPeople) << "scope " << c.scope;
     }
     const auto failure = testsupport::FailureOf([&] {
-        RunQuery("SELECT cn FROM '" + usersRoot + "'",
-                 [](Command& command) { command.SetProperty("searchscope", Variant(3)); });
+        RunQuery("SELECT cn FROM '" + usersRoot + "'", {{"searchscope", Variant(3)}});
     });
     EXPECT_EQ(failure.number, platform::hr::E_INVALIDARG) << "scope 3: " << failure.description;
 }

@@ -4,13 +4,16 @@
 
 #include "tests/integration/SampleServerSuite.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 
 using namespace exhost_test;
-namespace fs = std::filesystem;
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -19,68 +22,18 @@ namespace {
 RunResult RunOn(const std::string& root, std::vector<std::string> arguments) {
     std::vector<std::string> command = {"/usr/bin/timeout", "-k", "5", "60", EXHOST_BINARY};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    command.push_back("--root");
-    command.push_back(root);
+    command.insert(command.end(), {"--root", root});
     return RunProgram(command);
 }
 
-// A process whose pid ends up in the pid file.
-class Bystander {
-public:
-    virtual ~Bystander() = default;
-    virtual pid_t Pid() const = 0;
-    // Empty while it runs as it did, else what happened to it.
-    virtual std::string Harm() const = 0;
-};
-
-// Any program: a sleep the shell leaves behind, which no process of the test waits for, so that
-// it ends early only by a signal.
-class SleepingProgram : public Bystander {
-public:
-    SleepingProgram()
-        : pid_(std::stoi(
-              RunProgram({"/bin/sh", "-c", "sleep 300 </dev/null >/dev/null 2>&1 & echo $!"})
-                  .out)) {}
-    ~SleepingProgram() override { kill(pid_, SIGKILL); }
-    pid_t Pid() const override { return pid_; }
-    std::string Harm() const override {
-        // Ended, and maybe not yet reaped: a zombie's state in its stat line is "Z".
-        std::string stat;
-        std::getline(std::ifstream("/proc/" + std::to_string(pid_) + "/stat"), stat);
-        return stat.empty() || stat.substr(stat.rfind(") ") + 2, 1) == "Z" ? "ended" : "";
-    }
-
-private:
-    pid_t pid_;
-};
-
-// The directory server of another server folder: slapd, only with another configuration.
-class OtherFoldersServer : public Bystander {
-public:
-    OtherFoldersServer() : other_(SampleSettings(1)) {
-        if (!other_.Problem().empty())
-            throw std::runtime_error(other_.Problem());
-        std::ifstream(other_.folder.Path() / "directory" / "slapd.pid") >> pid_;
-    }
-    pid_t Pid() const override { return pid_; }
-    std::string Harm() const override {
-        const auto status = RunOn(other_.folder.Root(), {"directory", "status"});
-        const auto running = "running (pid " + std::to_string(pid_) + ")";
-        return status.out.find(running) == std::string::npos ? "now: " + status.out : "";
-    }
-
-private:
-    SampleServer other_;
-    pid_t pid_ = 0;
-};
-
-// Runs the admin commands on a folder whose pid file names `bystander`.
-void ExpectNeverTakenForTheServerNorSignalled(const Bystander& bystander) {
+// Runs the admin commands on a folder whose pid file names process `pid`; `harm` says what
+// happened to that process ("" while it runs as it did).
+void ExpectNeverTakenForTheServerNorSignalled(pid_t pid, const std::function<std::string()>& harm) {
     SampleServer server(SampleSettings(2), false);
     ASSERT_EQ(server.Problem(), "");
     const auto root = server.folder.Root();
     const auto pidFile = server.folder.Path() / "directory" / "slapd.pid";
-    const auto planted = std::to_string(bystander.Pid());
+    const auto planted = std::to_string(pid);
 
     struct Step {
         std::vector<std::string> command;
@@ -98,25 +51,42 @@ void ExpectNeverTakenForTheServerNorSignalled(const Bystander& bystander) {
         {{"directory", "status"}, 3, "stopped", false},
     };
     for (const auto& step : steps) {
-        const auto said = step.command.at(0) + " " + step.command.at(1);
+        SCOPED_TRACE(step.command.at(0) + " " + step.command.at(1));
         if (step.plantFirst)
             std::ofstream(pidFile) << planted << "\n";
         const auto result = RunOn(root, step.command);
-        EXPECT_EQ(result.exitCode, step.exitCode) << said << "\n" << result.out << result.err;
-        EXPECT_NE(result.out.find(step.saying), std::string::npos) << said << "\n" << result.out;
-        EXPECT_EQ(result.out.find("(pid " + planted + ")"), std::string::npos)
-            << said << " took process " << planted << " for the server:\n"
-            << result.out;
-        EXPECT_EQ(bystander.Harm(), "") << "after " << said;
+        EXPECT_EQ(result.exitCode, step.exitCode) << result.out << result.err;
+        EXPECT_THAT(result.out, HasSubstr(step.saying));
+        EXPECT_THAT(result.out, Not(HasSubstr("(pid " + planted + ")"))) << "taken for the server";
+        EXPECT_EQ(harm(), "");
     }
 }
 
+// Any program: a sleep the shell leaves behind, which no process of the test waits for, so that
+// it ends early only by a signal.
 TEST(StalePidFile, NamingAnyProgram) {
-    ExpectNeverTakenForTheServerNorSignalled(SleepingProgram());
+    const pid_t pid = std::stoi(
+        RunProgram({"/bin/sh", "-c", "sleep 300 </dev/null >/dev/null 2>&1 & echo $!"}).out);
+    ExpectNeverTakenForTheServerNorSignalled(pid, [pid] {
+        // Ended, and maybe not yet reaped: a zombie's state in its stat line is "Z".
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+        return stat.empty() || stat.substr(stat.rfind(") ") + 2, 1) == "Z" ? "ended" : "";
+    });
+    kill(pid, SIGKILL);
 }
 
+// The directory server of another server folder: slapd, only with another configuration.
 TEST(StalePidFile, NamingTheDirectoryServerOfAnotherFolder) {
-    ExpectNeverTakenForTheServerNorSignalled(OtherFoldersServer());
+    SampleServer other(SampleSettings(1));
+    ASSERT_EQ(other.Problem(), "");
+    pid_t pid = 0;
+    std::ifstream(other.folder.Path() / "directory" / "slapd.pid") >> pid;
+    ExpectNeverTakenForTheServerNorSignalled(pid, [&] {
+        const auto status = RunOn(other.folder.Root(), {"directory", "status"});
+        const auto running = "running (pid " + std::to_string(pid) + ")";
+        return status.out.find(running) == std::string::npos ? "now: " + status.out : "";
+    });
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,6 +22,11 @@
 #include <regex>
 
 using namespace exhost_test;
+using testing::Contains;
+using testing::HasSubstr;
+using testing::IsSupersetOf;
+using testing::Not;
+using testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace {
@@ -83,8 +89,8 @@ std::string RunSteps(const std::string& root, const std::vector<Step>& steps) {
         step.arguments.insert(step.arguments.end(), {"--root", root});
         result = RunExhost(step.arguments, {}, step.input);
         EXPECT_EQ(result.exitCode, step.exitCode) << result.out << result.err;
-        EXPECT_NE(result.out.find(step.out), std::string::npos) << result.out;
-        EXPECT_NE(result.err.find(step.err), std::string::npos) << result.err;
+        EXPECT_THAT(result.out, HasSubstr(step.out));
+        EXPECT_THAT(result.err, HasSubstr(step.err));
     }
     return result.out;
 }
@@ -99,9 +105,9 @@ public:
     }
 
 protected:
-    static RunResult Run(std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), {"--root", Root()});
-        return RunExhost(arguments);
+    // What a command on the folder that must succeed printed.
+    static std::string Ok(const std::vector<std::string>& arguments) {
+        return RunSteps(Root(), {{arguments, 0, ""}});
     }
     static std::string MailboxUrl(const std::string& alias) { return server->MailboxUrl(alias); }
     static const platform::directory::SampleDirectory& Sample() { return server->sample; }
@@ -122,20 +128,16 @@ TEST_F(ExhostServer, InitWritesItsNamesAMailboxForEveryLocalUserAndTheSystemMail
     EXPECT_EQ(names.domainDnsName, kDomain);
     EXPECT_EQ(names.forestDnsName, kDomain);
     EXPECT_EQ(names.globalCatalogHost, "dc01." + kDomain);
-    EXPECT_EQ(names.directoryUri.rfind("ldapi://", 0), 0u) << names.directoryUri;
+    EXPECT_THAT(names.directoryUri, StartsWith("ldapi://"));
     EXPECT_EQ(names.postmaster, "postmaster");
 
     auto store = OpenStore();
     EXPECT_EQ(store->DomainFolders(), std::vector<std::string>{kDomain});
     const auto mailboxes = store->Mailboxes(kDomain);
-    const auto has = [&](const std::string& alias) {
-        return std::find(mailboxes.begin(), mailboxes.end(), alias) != mailboxes.end();
-    };
-    for (const auto& alias : Sample().localAliases)
-        EXPECT_TRUE(has(alias)) << alias;
+    EXPECT_THAT(mailboxes, IsSupersetOf(Sample().localAliases));
     for (const auto& alias : Sample().otherServerAliases)
-        EXPECT_FALSE(has(alias)) << alias;
-    EXPECT_TRUE(has(SystemMailbox()));
+        EXPECT_THAT(mailboxes, Not(Contains(alias)));
+    EXPECT_THAT(mailboxes, Contains(SystemMailbox()));
     EXPECT_EQ(store->GlobalEventFolders().size(), 1u);
 }
 
@@ -143,46 +145,45 @@ TEST_F(ExhostServer, InitWritesItsNamesAMailboxForEveryLocalUserAndTheSystemMail
 // any letter case; "postmaster" alone or at the server's domains goes to the mailbox the server
 // names, unless an entry has that very address; only entries with a mailbox here count.
 TEST_F(ExhostServer, DeliverFindsTheMailboxWhoseEntryHasTheAddress) {
-    ASSERT_EQ(Run({"mailbox", "add", "branch.desk"}).exitCode, 0);
+    Ok({"mailbox", "add", "branch.desk"});
     const auto ldif = server->folder.Path() / "entries.ldif";
     // The strangers have the alias of a mailbox here; their addresses still are not its own.
     const auto& stranger = Sample().localAliases[1];
     WriteFile(ldif, EntryLdif("Branch Desk", "branch.desk", "postmaster@branch." + kDomain) + "\n" +
                         EntryLdif("Partner Desk", stranger, "partner.desk@" + kDomain, "") + "\n" +
                         EntryLdif("Remote Desk", stranger, "remote.desk@" + kDomain, "MAILY"));
-    const auto added = Run({"ldif", ldif.string()});
-    ASSERT_EQ(added.exitCode, 0) << added.err;
+    Ok({"ldif", ldif.string()});
 
-    const auto unknown = [](const std::string& address) {
-        return "!no mailbox has the address " + address;
-    };
-    // The recipient, and the mailbox it reaches or (after "!") the failure.
+    // The recipient, and the mailbox it reaches or (after "!") the failure; "!" alone: no mailbox
+    // has the address.
     std::vector<std::pair<std::string, std::string>> cases = {
         {"postmaster", "postmaster"},
         {"PostMaster", "postmaster"},
         {"POSTMASTER@" + kDomain, "postmaster"},
         {"postmaster@mail." + kDomain, "postmaster"},
         {"PostMaster@Branch." + kDomain, "branch.desk"},
-        {"postmaster@elsewhere.example", unknown("postmaster@elsewhere.example")},
-        {"partner.desk@" + kDomain, unknown("partner.desk@" + kDomain)},
-        {"remote.desk@" + kDomain, unknown("remote.desk@" + kDomain)},
-        {"nobody@" + kDomain, unknown("nobody@" + kDomain)},
+        {"postmaster@elsewhere.example", "!"},
+        {"partner.desk@" + kDomain, "!"},
+        {"remote.desk@" + kDomain, "!"},
+        {"nobody@" + kDomain, "!"},
         {"nobody", "!not a mail address"},
         // The store's own system mailbox has no Inbox to deliver into: refused as a recipient.
         {SystemMailbox() + "@" + kDomain, "!mailbox " + SystemMailbox() + " has no Inbox"},
     };
     for (const auto& proxy : Sample().firstLocalProxyAddresses)
-        if (proxy.rfind("smtp:", 0) == 0 || proxy.rfind("SMTP:", 0) == 0)
+        if (proxy.starts_with("smtp:") || proxy.starts_with("SMTP:"))
             cases.push_back({proxy.substr(5), Sample().localAliases.front()});
     for (const auto& [address, expected] : cases) {
+        SCOPED_TRACE(address);
         const auto result = server->Deliver({address}, "Subject: to " + address + "\n\nbody\n");
         if (expected.starts_with("!")) {
-            EXPECT_NE(result.exitCode, 0) << address;
-            EXPECT_NE(result.err.find(expected.substr(1)), std::string::npos) << result.err;
+            EXPECT_NE(result.exitCode, 0);
+            EXPECT_THAT(result.err,
+                        HasSubstr(expected == "!" ? "no mailbox has the address " + address
+                                                  : expected.substr(1)));
         } else {
-            EXPECT_EQ(result.exitCode, 0) << address << ": " << result.err;
-            EXPECT_EQ(result.out.rfind(server->InboxUrl(expected) + "/", 0), 0u)
-                << address << ": " << result.out;
+            EXPECT_EQ(result.exitCode, 0) << result.err;
+            EXPECT_THAT(result.out, StartsWith(server->InboxUrl(expected) + "/"));
         }
     }
     // A recipient that cannot take mail fails the delivery before anything is stored.
@@ -203,11 +204,10 @@ TEST_F(ExhostServer, AResolvedRecipientIsRememberedOnlyWhereAskedFor) {
     const auto address = "short.stay@" + kDomain;
     // Not found is not remembered: the address works as soon as its entry is there.
     EXPECT_THROW(remembering.ResolveRecipient(address), server::delivery::NoSuchRecipient);
-    ASSERT_EQ(Run({"mailbox", "add", "short.stay"}).exitCode, 0);
+    Ok({"mailbox", "add", "short.stay"});
     const auto ldif = server->folder.Path() / "short-stay.ldif";
     WriteFile(ldif, EntryLdif("Short Stay", "short.stay", address));
-    const auto added = Run({"ldif", ldif.string()});
-    ASSERT_EQ(added.exitCode, 0) << added.err;
+    Ok({"ldif", ldif.string()});
     ASSERT_EQ(remembering.ResolveRecipient(address), "short.stay");
     ASSERT_EQ(asking.ResolveRecipient(address), "short.stay");
 
@@ -248,8 +248,7 @@ TEST_F(ExhostServer, DeliverStoresOneTracedCopyForEachMailboxTheAddressesName) {
         EXPECT_EQ(InboxSize(first), before + 1);
         auto store = OpenStore();
         for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(urls[i].rfind(server->InboxUrl(i == 0 ? first : second) + "/", 0), 0u)
-                << urls[i];
+            EXPECT_THAT(urls[i], StartsWith(server->InboxUrl(i == 0 ? first : second) + "/"));
             const auto headers = store->Read(store->Locate(urls[i]))
                                      .properties.at(platform::store::kTransportMessageHeaders)
                                      .Text();
@@ -277,9 +276,7 @@ TEST_F(ExhostServer, ShowPrintsAnItemOrAFolderWithItsItems) {
     ASSERT_EQ(delivered.exitCode, 0) << delivered.err;
     const auto url = Lines(delivered.out).at(0);
 
-    const auto shown = Run({"show", url, "--json"});
-    ASSERT_EQ(shown.exitCode, 0) << shown.err;
-    const auto item = ParseObject(shown.out);
+    const auto item = ParseObject(Ok({"show", url, "--json"}));
     EXPECT_EQ(Text(item["url"]), url);
     EXPECT_FALSE(item["folder"].toBool());
     const auto properties = item["properties"].toObject();
@@ -287,18 +284,14 @@ TEST_F(ExhostServer, ShowPrintsAnItemOrAFolderWithItsItems) {
     EXPECT_EQ(Text(properties["urn:schemas:httpmail:textdescription"]), "line one\r\nline two\r\n");
     EXPECT_FALSE(properties["DAV:ishidden"].toBool(true));
 
-    const auto listed = Run({"show", MailboxUrl(alias) + "/Inbox", "--json"});
-    ASSERT_EQ(listed.exitCode, 0) << listed.err;
-    const auto folderJson = ParseObject(listed.out);
+    const auto folderJson = ParseObject(Ok({"show", MailboxUrl(alias) + "/Inbox", "--json"}));
     EXPECT_TRUE(folderJson["folder"].toBool());
     const auto items = folderJson["items"].toArray();
     ASSERT_EQ(items.size(), 1);
     EXPECT_EQ(Text(items[0].toObject()["url"]), url);
 
-    const auto text = Run({"show", MailboxUrl(alias) + "/Inbox"});
-    ASSERT_EQ(text.exitCode, 0) << text.err;
-    EXPECT_NE(text.out.find("urn:schemas:httpmail:subject: " + subject), std::string::npos)
-        << text.out;
+    EXPECT_THAT(Ok({"show", MailboxUrl(alias) + "/Inbox"}),
+                HasSubstr("urn:schemas:httpmail:subject: " + subject));
 }
 
 TEST_F(ExhostServer, MailboxAddCreatesTheInboxAndItsAddress) {
@@ -309,9 +302,7 @@ TEST_F(ExhostServer, MailboxAddCreatesTheInboxAndItsAddress) {
     const auto inboxUrl =
         Text(ParseObject(shown)["properties"].toObject()["urn:schemas:httpmail:inbox"]);
     EXPECT_EQ(inboxUrl, mailbox + "/Inbox");
-    const auto inbox = Run({"show", inboxUrl, "--json"});
-    ASSERT_EQ(inbox.exitCode, 0) << inbox.err;
-    EXPECT_TRUE(ParseObject(inbox.out)["folder"].toBool());
+    EXPECT_TRUE(ParseObject(Ok({"show", inboxUrl, "--json"}))["folder"].toBool());
 }
 
 // What the SMTP and LMTP fronts store, in-process: one copy per mailbox, postmaster taken, all
@@ -329,11 +320,11 @@ TEST_F(ExhostServer, TheSmtpBackendStoresOneCopyPerMailboxAllOrNothingAndEachFor
         ASSERT_EQ(backend.CheckRecipient(address).kind, Kind::Accepted) << address;
     const auto unknown = backend.CheckRecipient("nobody@" + kDomain);
     EXPECT_EQ(unknown.kind, Kind::Permanent);
-    EXPECT_NE(unknown.text.find("<nobody@" + kDomain + ">"), std::string::npos) << unknown.text;
+    EXPECT_THAT(unknown.text, HasSubstr("<nobody@" + kDomain + ">"));
     // A mailbox without an Inbox is refused at RCPT (550), not after the message.
     const auto system = backend.CheckRecipient(SystemMailbox() + "@" + kDomain);
     EXPECT_EQ(system.kind, Kind::Permanent);
-    EXPECT_NE(system.detail.find("has no Inbox"), std::string::npos) << system.detail;
+    EXPECT_THAT(system.detail, HasSubstr("has no Inbox"));
     const auto before = InboxSize(alias), postmasterBefore = InboxSize("postmaster");
     const auto verdict =
         backend.Deliver({"s@partner.example", {recipients.begin(), recipients.end() - 1}},
@@ -386,8 +377,8 @@ TEST_F(ExhostServer, ComPlusInstallListRemoveNeverShowsThePassword) {
                                            "",
                                            "Sup3r-secret\n"},
                                           {{"complus", "list"}, 0, "Lorvanta.LorvantaCls"}});
-    EXPECT_NE(listed.find("password: set"), std::string::npos) << listed;
-    EXPECT_EQ(listed.find("Sup3r-secret"), std::string::npos) << listed;
+    EXPECT_THAT(listed, HasSubstr("password: set"));
+    EXPECT_THAT(listed, Not(HasSubstr("Sup3r-secret")));
     RunSteps(
         Root(),
         {{{"complus", "remove", "LORVANTA"}, 0, ""},
@@ -405,7 +396,7 @@ TEST_F(ExhostServer, RootMayComeFromTheEnvironmentOrBeforeTheCommand) {
              {{"directory", "status", "--root", Root()}, "/tmp/exh-none"}}) {
         const auto result = RunExhost(arguments, variable);
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_NE(result.out.find("running"), std::string::npos) << result.out;
+        EXPECT_THAT(result.out, HasSubstr("running"));
     }
 }
 
@@ -449,7 +440,7 @@ TEST_F(ExhostServer, BadInputFailsWithAClearMessage) {
              {{"deliver", "--root", Root(), file("good.eml")}, "--rcpt"}}) {
         const auto result = RunExhost(arguments);
         EXPECT_NE(result.exitCode, 0) << result.out;
-        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_THAT(result.err, HasSubstr(message));
     }
 }
 
@@ -476,7 +467,7 @@ TEST(ExhostFolder, DirectoryStartStatusStop) {
     // Without a directory the transport cannot resolve a recipient.
     const auto delivered = server.Deliver({server.Address(0)}, "Subject: x\n\nbody\n");
     EXPECT_NE(delivered.exitCode, 0);
-    EXPECT_NE(delivered.err.find("not running"), std::string::npos) << delivered.err;
+    EXPECT_THAT(delivered.err, HasSubstr("not running"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "testsupport/ExhostRunner.h"
 #include "testsupport/FileText.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string>
 
 using namespace exhost_test;
+using testing::HasSubstr;
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,10 +34,6 @@ std::string OpenSslFingerprint(const fs::path& certificate) {
                                    : Lines(printed.out.substr(at + 1))[0];
 }
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST(TlsCommand, InitsCertificateIsReadByOpenSslAndReplacedByTls) {
     testsupport::ScopedServerFolder folder;
     const auto root = folder.Root();
@@ -44,17 +42,15 @@ TEST(TlsCommand, InitsCertificateIsReadByOpenSslAndReplacedByTls) {
     ASSERT_EQ(init.exitCode, 0) << init.err;
     const auto certificate = folder.Path() / "tls" / "server.crt";
     const auto key = folder.Path() / "tls" / "server.key";
-    EXPECT_TRUE(Holds(init.out, "\n  tls: self-signed certificate for mail07.lv.example in " +
-                                    certificate.string() + ", key " + key.string() + "\n"))
-        << init.out;
+    EXPECT_THAT(init.out, HasSubstr("\n  tls: self-signed certificate for mail07.lv.example in " +
+                                    certificate.string() + ", key " + key.string() + "\n"));
     EXPECT_EQ(testsupport::FileMode(key), 0600u);
 
     const auto read = OpenSsl(
         {"x509", "-in", certificate.string(), "-noout", "-subject", "-ext", "subjectAltName"});
     EXPECT_EQ(read.exitCode, 0) << read.err;
-    EXPECT_TRUE(Holds(read.out, "subject=CN = mail07.lv.example\n")) << read.out;
-    EXPECT_TRUE(Holds(read.out, "DNS:mail07.lv.example, DNS:localhost, IP Address:127.0.0.1"))
-        << read.out;
+    EXPECT_THAT(read.out, HasSubstr("subject=CN = mail07.lv.example\n"));
+    EXPECT_THAT(read.out, HasSubstr("DNS:mail07.lv.example, DNS:localhost, IP Address:127.0.0.1"));
     const auto verified =
         OpenSsl({"verify", "-CAfile", certificate.string(), certificate.string()});
     EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
@@ -66,16 +62,16 @@ TEST(TlsCommand, InitsCertificateIsReadByOpenSslAndReplacedByTls) {
     for (const auto& line : {"  issuer CN=mail07.lv.example (self-signed)\n",
                              "  names DNS:mail07.lv.example DNS:localhost IP:127.0.0.1 IP:::1\n",
                              "  key EC 256 bits\n"})
-        EXPECT_TRUE(Holds(shown.out, line)) << shown.out;
-    EXPECT_TRUE(Holds(shown.out, "  SHA-256 fingerprint " + fingerprint + "\n")) << shown.out;
-    EXPECT_TRUE(Holds(shown.out, "Key " + key.string() + ": key matches\n")) << shown.out;
+        EXPECT_THAT(shown.out, HasSubstr(line));
+    EXPECT_THAT(shown.out, HasSubstr("  SHA-256 fingerprint " + fingerprint + "\n"));
+    EXPECT_THAT(shown.out, HasSubstr("Key " + key.string() + ": key matches\n"));
 
     const auto renewed = RunExhost({"tls", "--root", root, "--new", "--host", "IMAP.Lv.Example"});
     EXPECT_EQ(renewed.exitCode, 0) << renewed.err;
-    EXPECT_TRUE(Holds(renewed.out, "SIGHUP")) << renewed.out;
+    EXPECT_THAT(renewed.out, HasSubstr("SIGHUP"));
     EXPECT_NE(OpenSslFingerprint(certificate), fingerprint);
     EXPECT_EQ(testsupport::FileMode(key), 0600u);
-    EXPECT_TRUE(Holds(RunExhost({"tls", "--root", root}).out, "names DNS:imap.lv.example "));
+    EXPECT_THAT(RunExhost({"tls", "--root", root}).out, HasSubstr("names DNS:imap.lv.example "));
 }
 
 // A pair OpenSSL's tool makes (RSA, unlike exhost's) is installed; bad pairs are refused with
@@ -113,18 +109,18 @@ TEST(TlsCommand, InstallChecksThePairFirst) {
         const auto refused =
             RunExhost({"tls", "--root", root, "--install", row.certificate, row.key});
         EXPECT_EQ(refused.exitCode, 1) << row.says;
-        EXPECT_TRUE(Holds(refused.err, row.says)) << refused.err;
+        EXPECT_THAT(refused.err, HasSubstr(row.says));
         EXPECT_EQ(installed(), before) << row.says;
     }
 
     const auto good = RunExhost({"tls", "--root", root, "--install", cert, key});
     EXPECT_EQ(good.exitCode, 0) << good.err;
-    EXPECT_TRUE(Holds(good.out, "SIGHUP")) << good.out;
+    EXPECT_THAT(good.out, HasSubstr("SIGHUP"));
     EXPECT_EQ(installed(), testsupport::FileText(cert) + testsupport::FileText(key));
     EXPECT_EQ(testsupport::FileMode(ownKey), 0600u);
     const auto shown = RunExhost({"tls", "--root", root});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
-    EXPECT_TRUE(Holds(shown.out, "  key RSA 2048 bits\n")) << shown.out;
+    EXPECT_THAT(shown.out, HasSubstr("  key RSA 2048 bits\n"));
 }
 
 } // namespace

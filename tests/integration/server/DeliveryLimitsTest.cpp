@@ -18,7 +18,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <iostream>
 #include <memory>
 

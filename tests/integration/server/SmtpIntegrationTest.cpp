@@ -9,16 +9,20 @@
 
 #include "platform/store/PropertyNames.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <unistd.h>
 
 using namespace exhost_test;
+using namespace platform::store;
 using server::smtp::Client;
+using testing::Contains;
+using testing::HasSubstr;
+using testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,15 +41,12 @@ public:
 protected:
     static std::string Address(std::size_t user) { return server->Address(user); }
 
-    // The messages in a mailbox's Inbox: subject -> stored properties.
-    static std::multimap<std::string, platform::store::PropertyMap>
-    InboxOf(const std::string& alias) {
-        std::multimap<std::string, platform::store::PropertyMap> messages;
+    // The stored properties of the message with the subject in the Inbox of `alias` (none: {}).
+    static PropertyMap Stored(const std::string& alias, const std::string& subject) {
         for (auto& item : Inbox(alias))
-            if (item.properties.count(platform::store::kSubject))
-                messages.emplace(item.properties.at(platform::store::kSubject).ToText(),
-                                 item.properties);
-        return messages;
+            if (item.properties.count(kSubject) && item.properties.at(kSubject).ToText() == subject)
+                return item.properties;
+        return {};
     }
 };
 
@@ -68,17 +69,15 @@ TEST_F(SmtpFront, TakenKeywordsAreKeptBesideTheStampAndTheCopyIsTraced) {
     const auto message = "Keywords: Sales, urgent,\r\n Sales\r\n" +
                          Message("tagged", "Someone <someone@partner.example>, " + Address(2));
     ASSERT_EQ(client.Deliver("s@partner.example", {Address(2)}, message).code, 250);
-    const auto inbox = InboxOf(alias);
-    const auto stored = inbox.find("tagged");
-    ASSERT_NE(stored, inbox.end());
-    EXPECT_EQ(stored->second.at(platform::store::kInternetAccountName).ToText(), Address(2));
-    EXPECT_EQ(stored->second.at(platform::store::kKeywords).Array(),
-              std::vector<std::string>{"Sales,urgent," + Address(2)});
-    const auto headers = stored->second.at(platform::store::kTransportMessageHeaders).Text();
-    EXPECT_EQ(headers.rfind("Return-Path: <s@partner.example>\r\nReceived: from c\r\n\tby ", 0), 0u)
-        << headers;
-    EXPECT_NE(headers.find(" with ESMTP id "), std::string::npos) << headers;
-    EXPECT_NE(headers.find("\tfor <" + Address(2) + ">; "), std::string::npos) << headers;
+    const auto stored = Stored(alias, "tagged");
+    ASSERT_FALSE(stored.empty());
+    EXPECT_EQ(stored.at(kInternetAccountName).ToText(), Address(2));
+    EXPECT_EQ(stored.at(kKeywords).Array(), std::vector<std::string>{"Sales,urgent," + Address(2)});
+    const auto headers = stored.at(kTransportMessageHeaders).Text();
+    EXPECT_THAT(headers,
+                StartsWith("Return-Path: <s@partner.example>\r\nReceived: from c\r\n\tby "));
+    EXPECT_THAT(headers, HasSubstr(" with ESMTP id "));
+    EXPECT_THAT(headers, HasSubstr("\tfor <" + Address(2) + ">; "));
 }
 
 TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThroughIt) {
@@ -96,10 +95,9 @@ TEST_F(SmtpFront, LmtpOnAUnixSocketIsForItsOwnerOrOneGroupAndPythonDeliversThrou
         const auto command =
             "/usr/bin/python3 " + script.string() + " " + socket.string() + " " + Address(0);
         EXPECT_EQ(std::system(command.c_str()), 0);
-        const auto inbox = InboxOf(server->sample.localAliases.at(0));
-        const auto stored = inbox.find("over lmtp");
-        ASSERT_NE(stored, inbox.end());
-        EXPECT_EQ(stored->second.at(platform::store::kTextDescription).ToText(), ".hi\r\n");
+        const auto stored = Stored(server->sample.localAliases.at(0), "over lmtp");
+        ASSERT_FALSE(stored.empty());
+        EXPECT_EQ(stored.at(kTextDescription).ToText(), ".hi\r\n");
         lmtp.Terminate();
         EXPECT_EQ(lmtp.Wait(), 0) << lmtp.ErrorOutput();
     }
@@ -116,9 +114,8 @@ TEST_F(SmtpFront, ListeningBeyondLoopbackNeedsSayingAndWarns) {
         SmtpServerProcess smtp(Root(), {}, listen);
         smtp.Terminate();
         EXPECT_EQ(smtp.Wait(), 0);
-        EXPECT_EQ(smtp.ErrorOutput().find("warning: 0.0.0.0 is not a loopback address") !=
-                      std::string::npos,
-                  std::string(listen) == "0.0.0.0:0")
+        const auto warned = smtp.ErrorOutput().find("warning: 0.0.0.0 is not a loopback address");
+        EXPECT_EQ(warned != std::string::npos, std::string(listen) == "0.0.0.0:0")
             << smtp.ErrorOutput();
     }
 }
@@ -131,16 +128,15 @@ TEST_F(SmtpFront, TheSessionLimitsAreOptions) {
     Client first("127.0.0.1", smtp.Port());
     Client second("127.0.0.1", smtp.Port());
     ASSERT_EQ(second.Greeting().code, 421);
-    EXPECT_NE(second.Greeting().lines.at(0).find("4.7.0"), std::string::npos) << "per client";
+    EXPECT_THAT(second.Greeting().lines.at(0), HasSubstr("4.7.0")) << "per client";
     EXPECT_TRUE(second.ServerClosed());
     const auto ehlo = first.Command("EHLO c");
-    EXPECT_NE(std::find(ehlo.lines.begin(), ehlo.lines.end(), "SIZE 1000"), ehlo.lines.end());
+    EXPECT_THAT(ehlo.lines, Contains("SIZE 1000"));
     // Half a command, then nothing: the command deadline closes the session.
     first.SendRaw("NOO");
     const auto reply = first.ReadReply();
     EXPECT_EQ(reply.code, 421);
-    EXPECT_NE(reply.lines.at(0).find("command took too long"), std::string::npos)
-        << reply.lines.at(0);
+    EXPECT_THAT(reply.lines.at(0), HasSubstr("command took too long"));
 }
 
 } // namespace

@@ -6,6 +6,7 @@ EXHOST from its command line before it calls any of these.
 import imaplib
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -17,6 +18,13 @@ import unittest
 EXHOST = None
 INBOX = "file://./backofficestorage/example.com/mbx/alice/Inbox"
 KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
+HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
+BODY = "urn:schemas:httpmail:textdescription"
+SUBJECT = "urn:schemas:httpmail:subject"
+ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
+SPECIAL_USE = {"Sent": "\\Sent", "Drafts": "\\Drafts", "Trash": "\\Trash", "Junk": "\\Junk",
+               "Archive": "\\Archive"}
+LISTED = re.compile(rb'^\((?P<attrs>[^)]*)\) (?:NIL|"(?:[^"\\]|\\.)*") (?P<name>.+)$')
 ACCOUNT = "http://schemas.microsoft.com/mapi/id/{00062008-0000-0000-C000-000000000046}/0x8580"
 
 
@@ -32,16 +40,23 @@ def exhost(*args, stdin=None):
     return result.stdout
 
 
-def server_folder(prefix, fixtures, password, *init):
-    """A new server folder under /tmp, named by EXHOST_ROOT, with its directory running and Alice
-    in it with a mailbox and `password`."""
+def server_folder(prefix, fixtures, password, users, dll=None):
+    """A new server folder under /tmp for example.com, named by EXHOST_ROOT, with its directory
+    running and Alice in it with a mailbox and `password`; with `dll`, the sink installed and
+    registered on her Inbox."""
     root = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
     os.environ["EXHOST_ROOT"] = root
-    exhost("init", "--force", *init)
+    exhost("init", "--force", "--domain", "example.com", "--users", str(users))
     exhost("directory", "start")
     exhost("ldif", os.path.join(fixtures, "demo", "alice.ldif"))
     exhost("mailbox", "add", "alice")
     exhost("passwd", "alice", stdin=password + "\n")
+    if dll:
+        exhost("complus", "install", "Lorvanta", dll, "--identity", "example.com\\svc",
+               "--password-stdin", stdin="x\n")
+        exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
+               "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
+               "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
     return root
 
 
@@ -50,15 +65,12 @@ def remove_server_folder(root):
     shutil.rmtree(root, ignore_errors=True)
 
 
-def install_sink(dll):
-    exhost("complus", "install", "Lorvanta", dll, "--identity", "example.com\\svc",
-           "--password-stdin", stdin="x\n")
-
-
-def register_sink(folder=INBOX):
-    exhost("regevent", "add", "--folder", folder, "--name", "Lorvanta.reg", "--event",
-           "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
-           "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+def ok(answer):
+    """The data of an imaplib answer that must be OK."""
+    typ, data = answer
+    if typ != "OK":
+        raise AssertionError(f"{typ} {data}")
+    return data
 
 
 def reply(reader, tag):
@@ -114,6 +126,24 @@ class ImapServer:
         return code, "".join(self.lines)
 
 
+def listed(client, *command):
+    """{name: attributes} of a LIST or LSUB answer, by default to LIST "" "*"."""
+    command = command or ("LIST", '""', "*")
+    typ, lines = client._untagged_response(*client._simple_command(*command), command[0])
+    assert typ == "OK", lines
+    result = {}
+    for line in lines:
+        if line is None:
+            continue
+        found = LISTED.match(line)
+        assert found, line
+        name = found.group("name")
+        if name.startswith(b'"'):
+            name = re.sub(rb"\\(.)", rb"\1", name[1:-1])
+        result[name.decode()] = set(found.group("attrs").decode().split())
+    return result
+
+
 def stored_messages(folder=INBOX):
     """The folder's messages as the store holds them, in the order they were made."""
     shown = json.loads(exhost("show", folder, "--json"))
@@ -127,17 +157,22 @@ def keywords_of(item):
 
 
 class ServerFolderTests(unittest.TestCase):
-    """Tests that share one server folder, cls.root, and the ImapServer there, cls.server, if
-    setUpClass starts one: both go after the last test. A login is cls.user's with cls.password
-    unless told otherwise."""
+    """Tests that share one server folder, cls.root, and the servers setUpClass starts there:
+    cls.server, if any, and cls.servers, each of which must exit 0 and log no password; all go
+    after the last test. A login is cls.user's with cls.password unless told otherwise."""
 
     server = password = None
+    servers = ()
     user = "alice"
 
     @classmethod
     def tearDownClass(cls):
         if cls.server:
             cls.server.stop()
+        for server in cls.servers:
+            code, log = server.stop()
+            assert code == 0, log
+            assert cls.password not in log, "the log holds a password"
         remove_server_folder(cls.root)
 
     @classmethod

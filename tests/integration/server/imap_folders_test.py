@@ -1,26 +1,23 @@
 """Folders, APPEND, COPY and MOVE through the real store and sink, from Python's imaplib: the
-special-use folders every mailbox gets, what a save that is no delivery leaves unstamped, stamps
-that copies and moves keep, keywords folded into one stored element shown one by one, UIDs that
-survive a RENAME, and APPENDs up to the size limit from several clients at once.
+special-use folders, stamps that copies and moves keep and a save never makes, UIDs through a
+RENAME, folded keywords, and APPENDs up to the size limit from several clients at once.
 
 usage: imap_folders_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 """
 
 import imaplib
 import os
-import re
 import sys
 import threading
 import unittest
 
 import exhost_harness
-from exhost_harness import ACCOUNT, INBOX, ImapServer, exhost, keywords_of, stored_messages
+from exhost_harness import (ACCOUNT, INBOX, SPECIAL_USE, ImapServer, exhost, keywords_of, listed, ok,
+                            stored_messages)
 
 DLL = FIXTURES = None
 PASSWORD = "looking-glass-3"
 MAILBOX = INBOX.rsplit("/", 1)[0]
-SPECIAL = {"Sent": "\\Sent", "Drafts": "\\Drafts", "Trash": "\\Trash", "Junk": "\\Junk",
-           "Archive": "\\Archive"}
 MAX_SIZE = 300_000  # the server's --max-size, which APPEND's literals are held to
 TAGGED = b"""From: Carol <carol@partner.example.net>
 To: sales@example.com
@@ -45,26 +42,12 @@ def message(subject, size=0):
     return text + b"y" * max(size - len(text) - 2, 5) + b"\r\n"
 
 
-def listed(client, *args):
-    """{name: attributes} of a LIST or LSUB answer."""
-    typ, lines = client._simple_command(*args)
-    typ, lines = client._untagged_response(typ, lines, args[0])
-    result = {}
-    for line in lines or []:
-        match = re.match(rb'\(([^)]*)\) "/" "?([^"]*)"?', line)
-        result[match.group(2).decode()] = match.group(1).decode().split()
-    return result
-
-
 class ImapFolders(exhost_harness.ServerFolderTests):
     password = PASSWORD
 
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvfolders", FIXTURES, PASSWORD, "--domain",
-                                                "example.com", "--users", "2")
-        exhost_harness.install_sink(DLL)
-        exhost_harness.register_sink()
+        cls.root = exhost_harness.server_folder("lvfolders", FIXTURES, PASSWORD, 2, DLL)
         # The sender's keywords become tags, so that the sink folds them with its stamp.
         with open(os.path.join(cls.root, "machine.conf"), "a") as conf:
             conf.write("take_keywords = yes\n")
@@ -77,17 +60,17 @@ class ImapFolders(exhost_harness.ServerFolderTests):
 
     def test_every_mailbox_has_the_special_use_folders_and_keeps_the_owners_choices(self):
         client = self.client()
-        folders = listed(client, "LIST", '""', "*")
-        for name, use in SPECIAL.items():
+        folders = listed(client)
+        for name, use in SPECIAL_USE.items():
             self.assertIn(use, folders[name], name)
-        self.assertEqual(set(listed(client, "LIST", "(SPECIAL-USE)", '""', "*")), set(SPECIAL))
-        self.assertEqual(set(listed(client, "LSUB", '""', "*")), {"INBOX", *SPECIAL})
+        self.assertEqual(set(listed(client, "LIST", "(SPECIAL-USE)", '""', "*")), set(SPECIAL_USE))
+        self.assertEqual(set(listed(client, "LSUB", '""', "*")), {"INBOX", *SPECIAL_USE})
         # What the owner deletes or unsubscribes from stays so in the next session.
         self.assertEqual(client.create("Scratch")[0], "OK")
         self.assertEqual(client.delete("Scratch")[0], "OK")
         self.assertEqual(client.unsubscribe("Drafts")[0], "OK")
         again = self.client()
-        self.assertNotIn("Scratch", listed(again, "LIST", '""', "*"))
+        self.assertNotIn("Scratch", listed(again))
         self.assertNotIn("Drafts", listed(again, "LSUB", '""', "*"))
         self.assertEqual(again.subscribe("Drafts")[0], "OK")
 
@@ -107,9 +90,8 @@ class ImapFolders(exhost_harness.ServerFolderTests):
 
     def test_appended_mail_is_not_stamped_and_copies_and_moves_keep_the_stamp(self):
         client = self.client()
-        typ, data = client.append("Archive", "(\\Seen)", '"07-Dec-2026 10:00:00 +0200"',
-                                  message("kept by hand"))
-        self.assertEqual(typ, "OK")
+        data = ok(client.append("Archive", "(\\Seen)", '"07-Dec-2026 10:00:00 +0200"',
+                                message("kept by hand")))
         self.assertRegex(data[0], rb"^\[APPENDUID \d+ \d+\]")
         (appended,) = [item for item in items("Archive") if "kept by hand" in str(item)]
         self.assertEqual(keywords_of(appended), [])
@@ -123,8 +105,7 @@ class ImapFolders(exhost_harness.ServerFolderTests):
         self.assertEqual(client.uid("COPY", uids[0], "Archive")[0], "OK")
         self.assertRegex(client.response("COPYUID")[1][0], rb"^\d+ " + uids[0] + rb" \d+$")
         before = len(items("Inbox"))
-        typ, data = client.uid("MOVE", uids[1], "Trash")
-        self.assertEqual(typ, "OK")
+        ok(client.uid("MOVE", uids[1], "Trash"))
         self.assertEqual(len(items("Inbox")), before - 1)
         self.assertEqual([keywords_of(item) for item in items("Trash")], [stamp])
         self.assertIn(stamp, [keywords_of(item) for item in items("Archive")])
@@ -156,9 +137,8 @@ class ImapFolders(exhost_harness.ServerFolderTests):
 
         def append(client, number):
             for size in sizes:
-                typ, data = client.append("Drafts", "(\\Draft)", None,
-                                          message(f"draft {number} size {size} end", size))
-                results[(number, size)] = typ
+                results[(number, size)] = client.append(
+                    "Drafts", "(\\Draft)", None, message(f"draft {number} size {size} end", size))[0]
 
         clients = [self.client() for _ in range(3)]
         threads = [threading.Thread(target=append, args=(c, n)) for n, c in enumerate(clients)]

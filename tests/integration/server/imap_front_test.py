@@ -1,8 +1,5 @@
-"""The IMAP front over loopback, from a client the project did not write: Python's imaplib. The
-protocol's rules are tested in-process (ImapSessionTest); these are the roads through the real
-store, directory and sink. A server folder of its own: sample directory, Alice with three addresses and a
-password set with "exhost passwd", the sink installed and registered on her Inbox, the sample
-messages delivered so that the sink stamps them.
+"""The IMAP front over loopback from Python's imaplib: the roads through the real store, directory
+and sink (the protocol's rules are ImapSessionTest's), with Alice's mail delivered and stamped.
 
 usage: imap_front_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 """
@@ -19,23 +16,17 @@ import time
 import unittest
 
 import exhost_harness
-from exhost_harness import ACCOUNT, ImapServer, exhost, keywords_of, reply, stored_messages
+from exhost_harness import (ACCOUNT, ADDRESSES, BODY, HEADERS, ImapServer, exhost, keywords_of, ok,
+                            reply, stored_messages)
 
 DLL = FIXTURES = None
 PASSWORD = "wonderland-7"
-ADDRESSES = ["alice@example.com", "alice.smith@example.com", "sales@example.com"]
-HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
-BODY = "urn:schemas:httpmail:textdescription"
 
 
-def flags_and_keywords(fetched):
+def flags_by_uid(fetched):
     """{uid: [flags...]} from FETCH (UID n FLAGS (...)) responses."""
-    result = {}
-    for line in fetched:
-        text = line.decode() if isinstance(line, bytes) else line[0].decode()
-        uid = int(re.search(r"UID (\d+)", text).group(1))
-        result[uid] = re.search(r"FLAGS \(([^)]*)\)", text).group(1).split()
-    return result
+    return {int(re.search(rb"UID (\d+)", line)[1]):
+            re.search(rb"FLAGS \(([^)]*)\)", line)[1].decode().split() for line in fetched}
 
 
 class ImapFront(exhost_harness.ServerFolderTests):
@@ -43,10 +34,7 @@ class ImapFront(exhost_harness.ServerFolderTests):
 
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvimap", FIXTURES, PASSWORD, "--domain",
-                                                "example.com", "--users", "4")
-        exhost_harness.install_sink(DLL)
-        exhost_harness.register_sink()
+        cls.root = exhost_harness.server_folder("lvimap", FIXTURES, PASSWORD, 4, DLL)
         cls.messages = sorted(glob.glob(os.path.join(FIXTURES, "messages", "*.eml")))
         exhost("deliver", "--rcpt", "alice@example.com", *cls.messages)
         cls.server = cls.start()
@@ -60,29 +48,24 @@ class ImapFront(exhost_harness.ServerFolderTests):
 
     def test_keywords_flags_and_search_agree_with_the_store(self):
         client = self.client()
-        self.assertEqual(client.select("INBOX")[0], "OK")
-        typ, fetched = client.uid("FETCH", "1:*", "(UID FLAGS)")
-        self.assertEqual(typ, "OK")
-        seen = flags_and_keywords(fetched)
-        items = stored_messages()
+        ok(client.select("INBOX"))
+        seen = flags_by_uid(ok(client.uid("FETCH", "1:*", "(UID FLAGS)")))
+        uids = sorted(seen)
         self.assertEqual(len(seen), len(self.messages))
-        stamped = [keywords_of(item) for item in items]
+        stamped = [keywords_of(item) for item in stored_messages()]
         self.assertTrue(any(stamped), "the sink stamped nothing")
         # UIDs ascend in the order the messages were delivered.
-        keywords = [[flag for flag in seen[uid] if not flag.startswith("\\")] for uid in sorted(seen)]
+        keywords = [[flag for flag in seen[uid] if not flag.startswith("\\")] for uid in uids]
         self.assertEqual(keywords, stamped)
-        uids = sorted(seen)
         for address in ADDRESSES:
-            typ, found = client.uid("SEARCH", "KEYWORD", address)
-            self.assertEqual(typ, "OK")
+            found = ok(client.uid("SEARCH", "KEYWORD", address))
             expected = [uid for uid, keywords in zip(uids, stamped) if address in keywords]
             self.assertEqual([int(n) for n in found[0].split()], expected, address)
 
     def test_messages_are_the_stored_bytes_and_sizes_agree(self):
         client = self.client()
         client.select("INBOX", readonly=True)
-        typ, fetched = client.fetch("1:*", "(RFC822.SIZE BODY.PEEK[])")
-        self.assertEqual(typ, "OK")
+        fetched = ok(client.fetch("1:*", "(RFC822.SIZE BODY.PEEK[])"))
         bodies = [part for part in fetched if isinstance(part, tuple)]
         for (head, data), item in zip(bodies, stored_messages()):
             stored = item["properties"][HEADERS] + "\r\n" + item["properties"][BODY]
@@ -95,10 +78,8 @@ class ImapFront(exhost_harness.ServerFolderTests):
         first = stored_messages()[0]
         (stamp,) = [kw for kw in keywords_of(first) if kw in ADDRESSES]
         account = first["properties"].get(ACCOUNT)
-        typ, _ = client.store("1", "+FLAGS", "(\\Flagged \\Seen project-x)")
-        self.assertEqual(typ, "OK")
-        typ, _ = client.store("1", "-FLAGS", f"({stamp})")
-        self.assertEqual(typ, "OK")
+        ok(client.store("1", "+FLAGS", "(\\Flagged \\Seen project-x)"))
+        ok(client.store("1", "-FLAGS", f"({stamp})"))
         after = stored_messages()[0]
         self.assertEqual(keywords_of(after), ["project-x"])
         self.assertEqual(after["properties"].get(ACCOUNT), account)
@@ -113,8 +94,7 @@ class ImapFront(exhost_harness.ServerFolderTests):
             self.client(user)
         plain = imaplib.IMAP4("127.0.0.1", self.server.port)
         self.addCleanup(plain.logout)
-        typ, _ = plain.authenticate("PLAIN", lambda _: f"\0alice\0{PASSWORD}".encode())
-        self.assertEqual(typ, "OK")
+        ok(plain.authenticate("PLAIN", lambda _: f"\0alice\0{PASSWORD}".encode()))
         for user, password in (("alice", "wrong"), ("nobody@example.com", PASSWORD), ("alice", "")):
             with self.assertRaises(imaplib.IMAP4.error):
                 self.client(user, password)

@@ -1,10 +1,7 @@
-"""The IMAP front against clients and a directory that do not play along, with a real
-"exhost imap": the directory down during a login, clients that pipeline without reading, and
-SIGTERM while a login hangs on a stopped directory server.
+"""The IMAP front against clients and a directory that do not play along, with a real "exhost
+imap". A sanitizer's allocator holds memory of its own: a sanitized build is not held to the figure.
 
 usage: imap_hostile_test.py EXHOST FIXTURES_DIR [sanitized]
-
-A sanitizer's allocator holds memory of its own: a sanitized build is not held to the figure.
 """
 
 import base64
@@ -56,8 +53,7 @@ def stop_and_wait(pid):
 class HostileClients(exhost_harness.ServerFolderTests):
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvhostile", FIXTURES, PASSWORD, "--domain",
-                                                "example.com", "--users", "4")
+        cls.root = exhost_harness.server_folder("lvhostile", FIXTURES, PASSWORD, 4)
         line = "x" * 78 + "\r\n"
         files = []
         for n in range(MESSAGES):

@@ -77,8 +77,7 @@ def login_from(address, server, user, password):
 class LoginThrottle(exhost_harness.ServerFolderTests):
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvthrottle", FIXTURES, PASSWORD, "--domain",
-                                                "example.com", "--users", "2")
+        cls.root = exhost_harness.server_folder("lvthrottle", FIXTURES, PASSWORD, 2)
         cls.server = ImapServer(
             "--root", cls.root, "--log", "stderr",
             "--login-tries-per-minute", str(TRIES_PER_MINUTE),

@@ -1,12 +1,10 @@
-""""exhost submission" over loopback, from Python's smtplib: logins with the IMAP front's user
-names and passwords, delivery into a mailbox here (stamped by the sink), and mail for elsewhere
-refused without a relay host and passed to one (a small SMTP listener in this test) with it.
-The protocol's rules are tested in-process (SmtpSubmissionTest).
+""""exhost submission" over loopback, from Python's smtplib: logins, delivery here (stamped by
+the sink), and mail for elsewhere refused without a relay host and passed to one (a listener in
+this test) with it. The protocol's rules are SmtpSubmissionTest's.
 
 usage: submission_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 """
 
-import json
 import os
 import smtplib
 import socket
@@ -16,13 +14,10 @@ import unittest
 from email.message import EmailMessage
 
 import exhost_harness
-from exhost_harness import INBOX, ImapServer, exhost
+from exhost_harness import HEADERS, SUBJECT, ImapServer, keywords_of, stored_messages
 
 DLL = FIXTURES = None
 PASSWORD = "wonderland-7"
-KEYWORDS = "urn:schemas-microsoft-com:office:office#Keywords"
-HEADERS = "http://schemas.microsoft.com/mapi/proptag/0x007D001E"
-SUBJECT = "urn:schemas:httpmail:subject"
 
 
 class RelayListener:
@@ -64,13 +59,12 @@ def message(subject, to):
     return mail
 
 
-class SubmissionFront(unittest.TestCase):
+class SubmissionFront(exhost_harness.ServerFolderTests):
+    password = PASSWORD
+
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvsubmit", FIXTURES, PASSWORD, "--domain",
-                                                "example.com", "--users", "4")
-        exhost_harness.install_sink(DLL)
-        exhost_harness.register_sink()
+        cls.root = exhost_harness.server_folder("lvsubmit", FIXTURES, PASSWORD, 4, DLL)
         cls.local = ImapServer("--root", cls.root, command="submission")
         # relay_host is read when a front starts: the second one relays, the third one's relay
         # host is a port nobody listens on.
@@ -78,6 +72,7 @@ class SubmissionFront(unittest.TestCase):
         with socket.create_server(("127.0.0.1", 0)) as closed:
             nobody = closed.getsockname()[1]
         cls.relaying, cls.unreachable = [cls.with_relay(port) for port in (cls.relay.port, nobody)]
+        cls.servers = (cls.local, cls.relaying, cls.unreachable)
 
     @classmethod
     def with_relay(cls, port):
@@ -85,18 +80,10 @@ class SubmissionFront(unittest.TestCase):
             conf.write(f"relay_host = 127.0.0.1:{port}\n")
         return ImapServer("--root", cls.root, command="submission")
 
-    @classmethod
-    def tearDownClass(cls):
-        for server in (cls.local, cls.relaying, cls.unreachable):
-            code, log = server.stop()
-            assert code == 0, log
-            assert PASSWORD not in log, "the log holds a password"
-        exhost_harness.remove_server_folder(cls.root)
-
-    def client(self, server, user="alice@example.com", password=PASSWORD):
+    def sender(self, server):
         client = smtplib.SMTP("127.0.0.1", server.port, timeout=30)
         self.addCleanup(client.close)
-        client.login(user, password)
+        client.login("alice@example.com", PASSWORD)
         return client
 
     def test_logins_by_mechanism_user_name_and_password(self):
@@ -115,19 +102,16 @@ class SubmissionFront(unittest.TestCase):
                     self.assertEqual(got, code, (mechanism, user, password))
 
     def test_local_mail_is_delivered_stamped_and_traced(self):
-        client = self.client(self.local)
-        client.send_message(message("submitted here", "sales@example.com"),
-                            from_addr="Alice.Smith@example.com", to_addrs=["sales@example.com"])
-        folder = json.loads(exhost("show", INBOX, "--json"))
-        items = [item["properties"] for item in folder["items"]
-                 if item["properties"].get(SUBJECT) == "submitted here"]
-        self.assertEqual(len(items), 1)
-        keywords = items[0].get(KEYWORDS)
-        self.assertIn("sales@example.com", keywords if isinstance(keywords, list) else [keywords])
-        self.assertIn(" with ESMTPA id ", items[0][HEADERS])
+        self.sender(self.local).send_message(message("submitted here", "sales@example.com"),
+                                             from_addr="Alice.Smith@example.com",
+                                             to_addrs=["sales@example.com"])
+        (item,) = [item for item in stored_messages()
+                   if item["properties"].get(SUBJECT) == "submitted here"]
+        self.assertIn("sales@example.com", keywords_of(item))
+        self.assertIn(" with ESMTPA id ", item["properties"][HEADERS])
 
     def test_senders_and_recipients_elsewhere_are_refused_without_a_relay_host(self):
-        client = self.client(self.local)
+        client = self.sender(self.local)
         with self.assertRaises(smtplib.SMTPSenderRefused) as refused:
             client.sendmail("bob@partner.example", ["alice@example.com"], "Subject: x\r\n\r\nx\r\n")
         self.assertEqual(refused.exception.smtp_code, 553)
@@ -137,7 +121,7 @@ class SubmissionFront(unittest.TestCase):
                          (550, b"5.7.1 Relaying denied"))
 
     def test_the_relay_host_gets_mail_for_elsewhere_and_its_verdicts_are_ours(self):
-        client = self.client(self.relaying)
+        client = self.sender(self.relaying)
         # An unknown address of our own domain is refused here, never handed to the relay.
         refused = client.send_message(message("relayed", "bob@partner.example"),
                                       to_addrs=["bob@partner.example", "refused@partner.example",
@@ -155,7 +139,7 @@ class SubmissionFront(unittest.TestCase):
         self.assertIn("Subject: relayed\r\n", relayed)
 
     def test_a_relay_host_that_cannot_be_reached_defers_the_recipient(self):
-        client = self.client(self.unreachable)
+        client = self.sender(self.unreachable)
         with self.assertRaises(smtplib.SMTPRecipientsRefused) as refused:
             client.sendmail("alice@example.com", ["bob@partner.example"], "Subject: x\r\n\r\nx\r\n")
         code, text = refused.exception.recipients["bob@partner.example"]

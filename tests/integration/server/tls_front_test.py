@@ -1,6 +1,5 @@
-"""TLS on the SMTP, LMTP, submission and IMAP fronts, from clients the project did not write: Python's ssl
-with smtplib and imaplib, openssl s_client, curl and swaks. A server folder of its own whose
-certificate "exhost init" made; the clients verify it against that file and the host name.
+"""TLS on the SMTP, LMTP, submission and IMAP fronts, from clients the project did not write, which
+verify the certificate "exhost init" made against that file and the host name.
 
 usage: tls_front_test.py EXHOST FIXTURES_DIR
 """
@@ -39,24 +38,22 @@ def s_client(port, *options, timeout=20):
     return result.returncode, (result.stdout + result.stderr).decode(errors="replace")
 
 
-class TlsFronts(unittest.TestCase):
+class TlsFronts(exhost_harness.ServerFolderTests):
+    password = PASSWORD
+
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvtls", FIXTURES, PASSWORD, "--domain",
-                                                "example.com", "--users", "2")
+        cls.root = exhost_harness.server_folder("lvtls", FIXTURES, PASSWORD, 2)
         cls.certificate = os.path.join(cls.root, "tls", "server.crt")
+        subject = subprocess.run(["openssl", "x509", "-in", cls.certificate, "-noout", "-subject",
+                                  "-nameopt", "sep_multiline"], capture_output=True, text=True)
+        cls.host = subject.stdout.split("CN=")[1].split()[0]  # the name the certificate is for
         cls.imap = ImapServer("--root", cls.root, "--tls-listen", "127.0.0.1:0")
         cls.smtp = ImapServer("--root", cls.root, command="smtp")
         cls.lmtp = ImapServer("--root", cls.root, command="lmtp")
         cls.submission = ImapServer("--root", cls.root, "--tls-listen", "127.0.0.1:0",
                                     command="submission")
-
-    @classmethod
-    def tearDownClass(cls):
-        for server in (cls.imap, cls.smtp, cls.lmtp, cls.submission):
-            code, log = server.stop()
-            assert code == 0, log
-        exhost_harness.remove_server_folder(cls.root)
+        cls.servers = (cls.imap, cls.smtp, cls.lmtp, cls.submission)
 
     def imaps(self):
         client = imaplib.IMAP4_SSL("127.0.0.1", self.imap.tls_port,
@@ -168,17 +165,17 @@ class TlsFronts(unittest.TestCase):
     def test_curl_and_swaks(self):
         listing = subprocess.run(
             ["curl", "-s", "--cacert", self.certificate, "--resolve",
-             f"{self.host()}:{self.imap.tls_port}:127.0.0.1", "--user",
-             f"alice@example.com:{PASSWORD}", f"imaps://{self.host()}:{self.imap.tls_port}/"],
+             f"{self.host}:{self.imap.tls_port}:127.0.0.1", "--user",
+             f"alice@example.com:{PASSWORD}", f"imaps://{self.host}:{self.imap.tls_port}/"],
             capture_output=True, text=True, timeout=30)
         self.assertEqual(listing.returncode, 0, listing.stderr)
         self.assertIn("INBOX", listing.stdout)
         # curl refuses to go on in clear when --ssl-reqd and STARTTLS fails.
         mailed = subprocess.run(
             ["curl", "-s", "--ssl-reqd", "--cacert", self.certificate, "--resolve",
-             f"{self.host()}:{self.smtp.port}:127.0.0.1", "--mail-from", "bob@example.net",
+             f"{self.host}:{self.smtp.port}:127.0.0.1", "--mail-from", "bob@example.net",
              "--mail-rcpt", "alice@example.com", "-T", "-",
-             f"smtp://{self.host()}:{self.smtp.port}"], input=MESSAGE.decode(),
+             f"smtp://{self.host}:{self.smtp.port}"], input=MESSAGE.decode(),
             capture_output=True, text=True, timeout=30)
         self.assertEqual(mailed.returncode, 0, mailed.stderr)
         sent = subprocess.run(
@@ -189,19 +186,10 @@ class TlsFronts(unittest.TestCase):
         self.assertIn("<-  220 2.0.0 Ready to start TLS", sent.stdout)
         self.assertIn("TLS started", sent.stdout)
 
-    def host(self):
-        """The name the certificate is for."""
-        text = subprocess.run(["openssl", "x509", "-in", self.certificate, "-noout", "-subject",
-                               "-nameopt", "sep_multiline"], capture_output=True,
-                              text=True).stdout
-        return text.split("CN=")[1].split()[0]
-
     def test_sighup_reads_a_new_certificate_and_sessions_go_on(self):
         before = self.imaps()
-        saved = {}
-        for name in ("server.crt", "server.key"):
-            with open(os.path.join(self.root, "tls", name), "rb") as kept:
-                saved[name] = kept.read()
+        tls, kept = os.path.join(self.root, "tls"), os.path.join(self.root, "kept-tls")
+        shutil.copytree(tls, kept)
         try:
             exhost("tls", "--new")
             self.imap.process.send_signal(signal.SIGHUP)
@@ -211,10 +199,7 @@ class TlsFronts(unittest.TestCase):
             self.assertEqual(fresh.noop()[0], "OK")
             fresh.logout()
         finally:
-            for name, content in saved.items():
-                path = os.path.join(self.root, "tls", name)
-                with open(path, "wb") as out:
-                    out.write(content)
+            shutil.copytree(kept, tls, dirs_exist_ok=True)
             self.imap.process.send_signal(signal.SIGHUP)
             time.sleep(0.5)
         self.assertEqual(before.noop()[0], "OK")
