@@ -1,6 +1,6 @@
-// The event service on a real store, with a sink that notes its calls: which registrations fire,
-// with which phases and flags (a delivery's too), and how refusals, commits and throwing sinks end
-// a save.
+// The event service on a real store, with a sink that notes its calls: the phases and flags of
+// each save (a delivery's too), and how refusals and commits end a save. Which registrations an
+// event calls, and throwing sinks: DeleteEventsTest (the same lookup and calls serve deletes).
 
 #include "TempStore.h"
 #include "TestRegistration.h"
@@ -15,7 +15,6 @@
 
 #include <functional>
 #include <map>
-#include <regex>
 
 using namespace platform;
 using namespace platform::store;
@@ -28,10 +27,10 @@ const std::string kInbox = kFileBase + "/alice/Inbox";
 
 class EventService : public TempStore {
 protected:
-    void Register(const std::string& folderUrl, const std::string& name, const std::string& progId,
-                  const std::string& scope = "SHALLOW", const std::string& method = "onsyncsave") {
+    void Register(const std::string& folderUrl, const std::string& name,
+                  const std::string& progId) {
         storetest::Register(*store, folderUrl + "/" + name,
-                            {method, progId, scope, kHiddenExcluded, "1"});
+                            {"onsyncsave", progId, "SHALLOW", kHiddenExcluded});
     }
 
     // The test's sink, registered on `folder`.
@@ -152,49 +151,6 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
     EXPECT_TRUE(Stored(kInbox + "/Accepted.reg"));
     ASSERT_EQ(accepting.Calls().size(), 1u);
     EXPECT_EQ(accepting.Calls()[0].method, "Register");
-}
-
-// A sink that cannot be created is logged the same way (SinkDllRemoved, in BrokenRegistrationTest).
-TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
-    sink.throwInBegin = true;
-    sinks["Broken.Sink"] = &sink;
-    Register(kInbox, "Broken.reg", "Broken.Sink");
-    CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
-    EXPECT_TRUE(Stored(kInbox + "/message"));
-    const auto log = EventLog();
-    EXPECT_NE(log.find(kInbox + "/message\tBroken.Sink\t"), std::string::npos) << log;
-    EXPECT_NE(log.find("the test sink broke"), std::string::npos) << log;
-    // One line: UTC time, item URL, ProgID, failure.
-    EXPECT_TRUE(std::regex_match(
-        log, std::regex(
-                 "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\t[^\t\n]+\tBroken.Sink\t[^\t\n]+\n")))
-        << log;
-    // The committed phase still reaches it.
-    EXPECT_EQ(sink.SaveFlags().back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
-}
-
-TEST_F(EventService, MatchScopesReachTheirFolders) {
-    store->CreateFolder(kInbox + "/Sub");
-    TestSink shallow, deep, any, other;
-    sinks = {{"Shallow.Sink", &shallow},
-             {"Deep.Sink", &deep},
-             {"Any.Sink", &any},
-             {"Other.Sink", &other}};
-    Register(kInbox, "Shallow.reg", "Shallow.Sink", "SHALLOW");
-    Register(kFileBase + "/alice", "Deep.reg", "Deep.Sink", "deep");
-    Register(systemMailbox + "/" + kGlobalEventsPath, "Any.reg", "Any.Sink", "ANY");
-    // Method other than the save event: never called for saves.
-    Register(kInbox, "Other.reg", "Other.Sink", "SHALLOW", "onsyncdelete");
-
-    CreateItem(kInbox + "/Sub/below", {});
-    EXPECT_TRUE(shallow.Calls().size() == 1u) << "only its Register";
-    EXPECT_EQ(deep.SaveFlags().size(), 2u);
-    EXPECT_EQ(any.SaveFlags().size(), 2u);
-
-    CreateItem(kFileBase + "/bob/Inbox/elsewhere", {});
-    EXPECT_EQ(deep.SaveFlags().size(), 2u);
-    EXPECT_EQ(any.SaveFlags().size(), 4u);
-    EXPECT_TRUE(other.SaveFlags().empty());
 }
 
 } // namespace
