@@ -138,24 +138,4 @@ TEST_F(ItemChanges, EachItemIsClaimedAsNewByOneReaderOnly) {
     EXPECT_EQ(store->FirstUnclaimed(inbox), 4);
 }
 
-TEST_F(ItemChanges, ARenamedFolderKeepsItsItemsCountsAndClaims) {
-    store->CreateFolder(kInbox + "/Sub");
-    auto save = store->NewItem(store->Locate(kInbox + "/Sub/a"));
-    store->Save(save);
-    auto second = store->NewItem(store->Locate(kInbox + "/Sub/b"));
-    store->Save(second);
-    const auto from = store->Locate(kInbox + "/Sub");
-    EXPECT_EQ(store->ClaimNew(from, 2), 1);
-    const auto countBefore = store->NumbersOf(from).changes;
-    store->RenameFolder(kInbox + "/Sub", kInbox + "/Moved");
-    const auto to = store->Locate(kInbox + "/Moved");
-    FolderNumbers numbers;
-    const auto items = store->NumberedItems(to, numbers, {});
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].changed, save.changedAt);
-    EXPECT_EQ(items[1].changed, second.changedAt);
-    EXPECT_GT(numbers.changes, countBefore);
-    EXPECT_EQ(store->FirstUnclaimed(to), 2);
-}
-
 } // namespace
