@@ -35,14 +35,14 @@ TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
               hrs::DB_SEC_E_PERMISSIONDENIED);
 }
 
-TEST_F(Provider, AConnectionReleasedWithoutCommitStoresNothing) {
+TEST_F(Provider, ATransactionStoresItsWritesTogetherOrNothing) {
     {
         auto connection = Connect(kFileBase + "/alice");
         connection->BeginTrans();
         CreateItem(kInbox + "/t1", {{"urn:test:a", Variant("a")}}, connection);
         // Inside the transaction the item is there for this connection.
         EXPECT_NO_THROW(OpenRecord(connection, kInbox + "/t1", 1, -1));
-    }
+    } // released without a commit
     EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t1")));
 
     auto connection = Connect(kFileBase + "/alice");
@@ -51,10 +51,7 @@ TEST_F(Provider, AConnectionReleasedWithoutCommitStoresNothing) {
     connection->RollbackTrans();
     EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t2")));
     EXPECT_EQ(FailureOf([&] { connection->CommitTrans(); }), hrs::XACT_E_NOTRANSACTION);
-}
 
-TEST_F(Provider, WritesBetweenBeginAndCommitAreStoredTogether) {
-    auto connection = Connect(kFileBase + "/alice");
     connection->BeginTrans();
     EXPECT_EQ(FailureOf([&] { connection->BeginTrans(); }), hrs::XACT_E_XTIONEXISTS);
     for (const auto* name : {"a", "b"})
