@@ -3,7 +3,6 @@
 // a refusal or a failed write keeps nothing, and the end phase sees the committed item.
 
 #include "TempStore.h"
-#include "TestRegistration.h"
 #include "TestSink.h"
 #include "tests/integration/AtOnce.h"
 

@@ -3,7 +3,6 @@
 // event calls, and throwing sinks: DeleteEventsTest (the same lookup and calls serve deletes).
 
 #include "TempStore.h"
-#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"

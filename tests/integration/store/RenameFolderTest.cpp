@@ -3,7 +3,6 @@
 // registrations below.
 
 #include "TempStore.h"
-#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"
