@@ -8,9 +8,6 @@
 // happens to its file afterwards does not reach it.
 
 #include "FaultRoad.h"
-#include "testsupport/FileText.h"
-
-#include "platform/store/PropertyNames.h"
 
 #include <fstream>
 

@@ -6,7 +6,6 @@
 // once the disk is repaired; a migration that succeeds is synced before the store is used.
 
 #include "FaultRoad.h"
-#include "FaultyDisk.h"
 #include "tests/integration/store/StoreFiles.h"
 
 #include "platform/store/StoreErrors.h"
