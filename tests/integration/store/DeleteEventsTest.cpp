@@ -23,9 +23,6 @@ using namespace storetest;
 
 namespace {
 
-const std::string kHiddenExcluded = " WHERE \"DAV:ishidden\" = FALSE";
-const std::string kInbox = kFileBase + "/alice/Inbox";
-
 struct RegistrationRow {
     std::string scope = "SHALLOW";
     std::string method = "onsyncdelete";
@@ -244,12 +241,9 @@ TEST_F(DeleteEvents, WhichRegistrationsADeleteCalls) {
         else
             store->CreateFolder(target);
         const std::map<Where, std::string> places = {
-            {Where::Here, folder},
-            {Where::Above, kInbox},
-            {Where::Root, kFileBase + "/alice"},
-            {Where::OtherMailbox, kFileBase + "/bob/Inbox"},
-            {Where::Global, globalEvents},
-            {Where::Itself, target}};
+            {Where::Here, folder},         {Where::Above, kInbox},
+            {Where::Root, kMailbox},       {Where::OtherMailbox, kFileBase + "/bob/Inbox"},
+            {Where::Global, globalEvents}, {Where::Itself, target}};
         const auto registration = places.at(row.where) + "/Row.reg";
         RegisterAt(registration, "Test.Sink", row.registration);
         const auto before = sink.Calls().size();

@@ -31,7 +31,7 @@ protected:
     }
     void Repair() { fs::remove_all(store->EventLogFile()); }
     void Write(const std::string& failure) {
-        WriteEventLog(*store, kFileBase + "/alice/Inbox/a.eml", "Some.Sink", failure);
+        WriteEventLog(*store, kInbox + "/a.eml", "Some.Sink", failure);
     }
 };
 

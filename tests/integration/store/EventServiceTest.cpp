@@ -21,9 +21,6 @@ using namespace storetest;
 
 namespace {
 
-const std::string kHiddenExcluded = " WHERE \"DAV:ishidden\" = FALSE";
-const std::string kInbox = kFileBase + "/alice/Inbox";
-
 class EventService : public TempStore {
 protected:
     void Register(const std::string& folderUrl, const std::string& name,
@@ -47,7 +44,7 @@ protected:
 // The sink is registered on the Inbox for its items and on the mailbox for the Inbox itself.
 TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
     RegisterSink();
-    Register(kFileBase + "/alice", "Root.reg", "Test.Sink");
+    Register(kMailbox, "Root.reg", "Test.Sink");
     ASSERT_EQ(sink.Calls().size(), 2u);
     EXPECT_EQ(sink.Calls()[0].method, "Register");
     EXPECT_EQ(sink.Calls()[0].url, kInbox + "/Test.reg");
@@ -72,7 +69,7 @@ TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
          [&] { return change(kHttpBase + "/alice", kHttpBase + "/alice/Inbox/message"); },
          {EVT_SYNC_BEGIN, EVT_SYNC_COMMITTED}},
         {"a folder",
-         [&] { return change(kFileBase + "/alice", kInbox); },
+         [&] { return change(kMailbox, kInbox); },
          {EVT_SYNC_BEGIN | EVT_IS_COLLECTION, EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}},
         // Excluded by the registration's criteria.
         {"a hidden item",
@@ -82,7 +79,7 @@ TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
          },
          {}},
         {"a delivery",
-         [&] { return DeliverMessage(*store, kFileBase + "/alice", "To: alice@example.com\n\nx"); },
+         [&] { return DeliverMessage(*store, kMailbox, "To: alice@example.com\n\nx"); },
          {EVT_SYNC_BEGIN | EVT_NEW_ITEM | EVT_IS_DELIVERED,
           EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}},
     };

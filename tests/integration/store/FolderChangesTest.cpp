@@ -21,9 +21,6 @@ using namespace storetest;
 
 namespace {
 
-const std::string kMailbox = kFileBase + "/alice";
-const std::string kInbox = kMailbox + "/Inbox";
-
 class ChangeCounts : public TempStore {
 protected:
     std::int64_t Count() { return store->NumbersOf(store->Locate(kInbox)).changes; }

@@ -16,8 +16,8 @@ protected:
     void SetUp() override {
         TempStore::SetUp();
         for (const auto* body : {"first body\n", "0123456789\n", "third\n"})
-            DeliverMessage(*store, kFileBase + "/alice", std::string("Subject: s\n\n") + body);
-        inbox = store->Locate(kFileBase + "/alice/Inbox").key;
+            DeliverMessage(*store, kMailbox, std::string("Subject: s\n\n") + body);
+        inbox = store->Locate(kInbox).key;
     }
     std::string inbox;
 };
@@ -76,7 +76,7 @@ TEST_F(NumberedReadsTest, TextRangeOfALargeValueIsThatPartOfIt) {
     std::string body;
     for (int line = 0; body.size() < 300000; ++line)
         body += std::to_string(line) + " of the lines\n";
-    DeliverMessage(*store, kFileBase + "/alice", "Subject: large\n\n" + body);
+    DeliverMessage(*store, kMailbox, "Subject: large\n\n" + body);
     const auto stored = store->PropertiesOfNumbers(inbox, {4}, {kTextDescription})
                             .front()
                             ->at(kTextDescription)
@@ -89,7 +89,7 @@ TEST_F(NumberedReadsTest, TextRangeOfALargeValueIsThatPartOfIt) {
 }
 
 TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatAreLeft) {
-    const auto folder = store->Locate(kFileBase + "/alice/Inbox");
+    const auto folder = store->Locate(kInbox);
     FolderNumbers numbers;
     std::vector<std::int64_t> present;
     const auto since = store->NumbersOf(folder).changes;
@@ -100,7 +100,7 @@ TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatA
     Change(store->UrlOf(*store->KeyOfNumber(inbox, 2), folder.url), kSubject,
            Variant(std::string("changed")));
     store->DeleteItems(folder.Url(), {3});
-    DeliverMessage(*store, kFileBase + "/alice", "Subject: new\n\nfourth\n");
+    DeliverMessage(*store, kMailbox, "Subject: new\n\nfourth\n");
     const auto changed =
         store->NumberedItemsChangedSince(folder, since, numbers, present, {kSubject});
     EXPECT_EQ(present, (std::vector<std::int64_t>{1, 2, 4}));

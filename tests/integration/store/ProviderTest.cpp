@@ -25,11 +25,9 @@ std::int32_t FailureOf(const std::function<void()>& call) {
 // SetupModulesTest); refused URLs by StoreUrlRefuses (QueryTest).
 using Provider = TempStore;
 
-const std::string kInbox = kFileBase + "/alice/Inbox";
-
 TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
     CreateItem(kInbox + "/r", {});
-    auto connection = Connect(kFileBase + "/alice");
+    auto connection = Connect(kMailbox);
     auto record = OpenRecord(connection, kInbox + "/r", 1, -1);
     EXPECT_EQ(FailureOf([&] { record->Fields()->Item("urn:test:x")->SetValue(Variant(1)); }),
               hrs::DB_SEC_E_PERMISSIONDENIED);
@@ -37,7 +35,7 @@ TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
 
 TEST_F(Provider, ATransactionStoresItsWritesTogetherOrNothing) {
     {
-        auto connection = Connect(kFileBase + "/alice");
+        auto connection = Connect(kMailbox);
         connection->BeginTrans();
         CreateItem(kInbox + "/t1", {{"urn:test:a", Variant("a")}}, connection);
         // Inside the transaction the item is there for this connection.
@@ -45,7 +43,7 @@ TEST_F(Provider, ATransactionStoresItsWritesTogetherOrNothing) {
     } // released without a commit
     EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t1")));
 
-    auto connection = Connect(kFileBase + "/alice");
+    auto connection = Connect(kMailbox);
     connection->BeginTrans();
     CreateItem(kInbox + "/t2", {}, connection);
     connection->RollbackTrans();
@@ -63,7 +61,7 @@ TEST_F(Provider, ATransactionStoresItsWritesTogetherOrNothing) {
 
 TEST_F(Provider, AnItemOrScopeThatIsNotThereLeavesTheConnectionUsable) {
     CreateItem(kInbox + "/there", {{"urn:test:a", Variant("a")}});
-    auto connection = Connect(kFileBase + "/alice");
+    auto connection = Connect(kMailbox);
     const auto scope = [](const std::string& folder) {
         return "select \"urn:test:a\" from scope('shallow traversal of \"" + folder + "\"')";
     };

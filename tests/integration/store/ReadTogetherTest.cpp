@@ -27,7 +27,7 @@ TEST_F(ReadTogetherTest, ReadsSeeTheStoreAsItWasAtTheFirstOfThem) {
     std::size_t before = 99, during = 99;
     store->ReadTogether([&] {
         before = InboxCount(*store, "alice");
-        DeliverMessage(*other, kFileBase + "/alice", "Subject: meanwhile\n\n");
+        DeliverMessage(*other, kMailbox, "Subject: meanwhile\n\n");
         during = InboxCount(*store, "alice");
     });
     EXPECT_EQ(before, 0u);
@@ -37,7 +37,7 @@ TEST_F(ReadTogetherTest, ReadsSeeTheStoreAsItWasAtTheFirstOfThem) {
 
 TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
     const std::vector<std::pair<const char*, std::function<void()>>> writes = {
-        {"delivery", [&] { DeliverMessage(*store, kFileBase + "/alice", "Subject: x\n\n"); }},
+        {"delivery", [&] { DeliverMessage(*store, kMailbox, "Subject: x\n\n"); }},
         {"new mailbox", [&] { store->CreateMailbox("example.com", "carol"); }},
         {"transaction", [&] { store->BeginTransaction(); }},
     };
@@ -51,7 +51,7 @@ TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
     const auto other = OpenAnother();
     EXPECT_EQ(InboxCount(*other, "alice"), 0u);
     EXPECT_FALSE(other->FindMailbox("example.com", "carol"));
-    DeliverMessage(*store, kFileBase + "/alice", "Subject: after\n\n");
+    DeliverMessage(*store, kMailbox, "Subject: after\n\n");
     EXPECT_EQ(InboxCount(*other, "alice"), 1u);
 }
 

@@ -21,9 +21,6 @@ using namespace storetest;
 
 namespace {
 
-const std::string kMailbox = kFileBase + "/alice";
-const std::string kInbox = kMailbox + "/Inbox";
-
 using Listed = std::vector<std::pair<std::int64_t, std::string>>;
 
 // Everything a rename may touch, as (folder path, number, item name) and each folder's numbers.

@@ -127,8 +127,10 @@ private:
     std::atomic<int> references_{1};
 };
 
+inline const std::string kHiddenExcluded = " WHERE \"DAV:ishidden\" = FALSE";
+
 inline platform::store::EventRegistrationSettings TestRegistration() {
-    return {.sinkClass = "Test.Sink", .criteria = " WHERE \"DAV:ishidden\" = FALSE"};
+    return {.sinkClass = "Test.Sink", .criteria = kHiddenExcluded};
 }
 
 inline void
