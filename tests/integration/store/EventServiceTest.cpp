@@ -1,6 +1,8 @@
 // The event service on a real store, with a sink that notes its calls: the phases and flags of
 // each save (a delivery's too), and how refusals and commits end a save. Which registrations an
 // event calls, and throwing sinks: DeleteEventsTest (the same lookup and calls serve deletes).
+// And an event log that cannot be written is reported, once until it can be written again: on
+// standard error, or to whoever the process named (a server's own log).
 
 #include "TempStore.h"
 #include "TestSink.h"
@@ -12,6 +14,11 @@
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -147,6 +154,63 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
     EXPECT_TRUE(Stored(kInbox + "/Accepted.reg"));
     ASSERT_EQ(accepting.Calls().size(), 1u);
     EXPECT_EQ(accepting.Calls()[0].method, "Register");
+}
+
+class EventLogFailure : public TempStore {
+protected:
+    void TearDown() override {
+        SetEventLogFailureReporter({});
+        TempStore::TearDown();
+    }
+    // The log's file turns into a directory, which no write can append to (root included).
+    void Break() {
+        std::filesystem::remove_all(store->EventLogFile());
+        std::filesystem::create_directory(store->EventLogFile());
+    }
+    void Repair() { std::filesystem::remove_all(store->EventLogFile()); }
+    void Write(const std::string& failure) {
+        WriteEventLog(*store, kInbox + "/a.eml", "Some.Sink", failure);
+    }
+};
+
+TEST_F(EventLogFailure, IsReportedOnceUntilAWriteWorksAgain) {
+    std::vector<std::pair<std::string, std::string>> reported;
+    SetEventLogFailureReporter([&](const std::string& path, const std::string& reason) {
+        reported.emplace_back(path, reason);
+    });
+    Break();
+    for (int i = 0; i < 5; ++i)
+        Write("lost " + std::to_string(i));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0].first, store->EventLogFile().string());
+    EXPECT_EQ(reported[0].second, "Is a directory");
+
+    Repair();
+    Write("kept");
+    EXPECT_NE(testsupport::FileText(store->EventLogFile()).find("\tkept\n"), std::string::npos);
+    EXPECT_EQ(reported.size(), 1u);
+    Break();
+    Write("lost again");
+    Write("and again");
+    EXPECT_EQ(reported.size(), 2u) << "a new failure after a line was written";
+}
+
+// Without a reporter the process's standard error hears of it.
+TEST_F(EventLogFailure, GoesToStandardErrorByDefault) {
+    const auto captured = root / "stderr.txt";
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    Break();
+    Write("lost");
+    Write("lost too");
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    const auto text = testsupport::FileText(captured);
+    EXPECT_NE(text.find(store->EventLogFile().string()), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
 } // namespace
