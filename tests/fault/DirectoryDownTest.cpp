@@ -5,8 +5,6 @@
 #include "FaultRoad.h"
 #include "testsupport/SilentLdapServer.h"
 
-#include "platform/host/ServerFolder.h"
-
 #include <signal.h>
 
 #include <atomic>

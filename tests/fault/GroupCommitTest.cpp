@@ -2,10 +2,8 @@
 // all or nothing, and is on disk before its caller hears of it; a failing one is undone alone.
 
 #include "FaultRoad.h"
-#include "FaultyDisk.h"
 
 #include "platform/core/Error.h"
-#include "platform/store/Delivery.h"
 #include "platform/store/GroupCommit.h"
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"

@@ -5,7 +5,6 @@
 // next try, once the disk is repaired, goes through.
 
 #include "FaultRoad.h"
-#include "FaultyDisk.h"
 
 #include "server/delivery/MailboxDelivery.h"
 #include "server/delivery/SmtpDeliveryBackend.h"
@@ -13,8 +12,6 @@
 #include "server/smtp/SmtpClient.h"
 #include "server/smtp/SmtpServer.h"
 #include "tests/unit/server/RunningServer.h"
-
-#include "platform/store/PropertyNames.h"
 
 #include <gmock/gmock.h>
 

@@ -3,7 +3,6 @@
 // a refusal or a failed write keeps nothing, and the end phase sees the committed item.
 
 #include "TempStore.h"
-#include "TestRegistration.h"
 #include "TestSink.h"
 #include "tests/integration/AtOnce.h"
 
@@ -92,74 +91,55 @@ protected:
     std::unique_ptr<GroupCommit> commits;
 };
 
-struct Spread {
-    const char* name;
-    std::vector<std::vector<std::string>> rounds; // the mailboxes of each thread's deliveries
-};
-
+// Each thread delivers its messages to the mailboxes of its round. Large messages, alone and from
+// several threads at once, make a batch's undo copies outgrow what SQLite keeps of them in memory
+// and move to a file.
 TEST_F(BatchedDelivery, ConcurrentDeliveriesAreEachStoredAndStampedOnceAndNoneIsLost) {
-    constexpr int kThreads = 6, kMessages = 15;
-    const std::vector<Spread> spreads{
+    store->CreateMailbox("example.com", "carol");
+    storetest::Register(*store, kFileBase + "/carol/Inbox/Test.reg");
+    const std::vector<std::string> all{"alice", "bob", "carol"};
+    const struct {
+        const char* name;
+        std::vector<std::vector<std::string>> rounds;
+        int threads = 6;
+        int messages = 15;
+        std::size_t kilobytes = 0;
+    } rows[] = {
         {"one mailbox", {{"alice"}}},
         {"several mailboxes", {{"alice"}, {"bob"}}},
         {"one message for two mailboxes", {{"alice", "bob"}}},
+        {"400 KB", {{"alice"}}, 1, 1, 400},
+        {"400 KB x 6 threads", {{"alice"}}, 6, 1, 400},
+        {"1 MB x 2 mailboxes", {{"alice", "bob"}}, 1, 1, 1024},
+        {"1 MB x 3 mailboxes x 3 threads", {all}, 3, 1, 1024},
+        {"3 MB x 3 mailboxes", {all}, 1, 1, 3072},
+        {"8 MB x 2 mailboxes x 2 threads", {{"alice", "bob"}}, 2, 1, 8192},
     };
-    int expectedPerMailbox = 0;
-    for (const auto& spread : spreads) {
-        SCOPED_TRACE(spread.name);
-        const auto failures = integration::AtOnce(kThreads, [&](int t) {
-            for (int i = 0; i < kMessages; ++i)
-                Deliver(spread.rounds[t % spread.rounds.size()], std::string(spread.name) + " " +
-                                                                     std::to_string(t) + "." +
-                                                                     std::to_string(i));
+    int expected = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto body = row.kilobytes ? std::string(row.kilobytes * 1024, 'x') : "body";
+        const auto failures = integration::AtOnce(row.threads, [&](int t) {
+            for (int i = 0; i < row.messages; ++i)
+                Deliver(row.rounds[t % row.rounds.size()],
+                        row.name + (" " + std::to_string(t) + "." + std::to_string(i)), body);
             return std::string();
         });
         EXPECT_EQ(failures, std::vector<std::string>{});
         std::map<std::string, int> perMailbox;
-        for (int t = 0; t < kThreads; ++t)
-            for (const auto& mailbox : spread.rounds[t % spread.rounds.size()])
-                perMailbox[mailbox] += kMessages;
-        for (const auto* mailbox : {"alice", "bob"}) {
-            EXPECT_EQ(StoredOnce(mailbox, spread.name + std::string(" ")), perMailbox[mailbox])
+        for (int t = 0; t < row.threads; ++t)
+            for (const auto& mailbox : row.rounds[t % row.rounds.size()])
+                perMailbox[mailbox] += row.messages;
+        for (const auto& mailbox : all) {
+            EXPECT_EQ(StoredOnce(mailbox, row.name + std::string(" ")), perMailbox[mailbox])
                 << mailbox;
-            expectedPerMailbox += perMailbox[mailbox];
+            expected += perMailbox[mailbox];
         }
     }
     // A begin and an end phase for every stored message, and every end phase saw its item.
-    EXPECT_EQ(Phases(EVT_SYNC_BEGIN), expectedPerMailbox);
-    EXPECT_EQ(Phases(EVT_SYNC_COMMITTED), expectedPerMailbox);
+    EXPECT_EQ(Phases(EVT_SYNC_BEGIN), expected);
+    EXPECT_EQ(Phases(EVT_SYNC_COMMITTED), expected);
     EXPECT_EQ(committedButUnseen, 0);
-}
-
-// Large messages to several mailboxes, alone and from several threads at once, so that a
-// batch's undo copies outgrow what SQLite keeps of them in memory and move to a file: each is
-// stored once, nothing is refused.
-TEST_F(BatchedDelivery, LargeMessagesForSeveralMailboxesAreEachStoredOnce) {
-    struct Row {
-        std::size_t kilobytes;
-        int mailboxes;
-        int threads;
-    };
-    const std::vector<Row> rows{
-        {400, 1, 1}, {400, 1, 6}, {1024, 2, 1}, {1024, 3, 3}, {3072, 3, 1}, {8192, 2, 2},
-    };
-    const std::vector<std::string> names{"alice", "bob", "carol"};
-    store->CreateMailbox("example.com", "carol");
-    storetest::Register(*store, kFileBase + "/carol/Inbox/Test.reg");
-    for (const auto& row : rows) {
-        const auto name = std::to_string(row.kilobytes) + " KB x " + std::to_string(row.mailboxes) +
-                          " mailboxes x " + std::to_string(row.threads) + " threads";
-        SCOPED_TRACE(name);
-        const std::vector<std::string> mailboxes(names.begin(), names.begin() + row.mailboxes);
-        const std::string body(row.kilobytes * 1024, 'x');
-        const auto failures = integration::AtOnce(row.threads, [&](int t) {
-            Deliver(mailboxes, name + " " + std::to_string(t), body);
-            return std::string();
-        });
-        EXPECT_EQ(failures, std::vector<std::string>{});
-        for (const auto& mailbox : mailboxes)
-            EXPECT_EQ(StoredOnce(mailbox, name + " "), row.threads) << mailbox;
-    }
 }
 
 TEST_F(BatchedDelivery, ARefusalOrAFailedWriteKeepsNothingForAnyMailbox) {

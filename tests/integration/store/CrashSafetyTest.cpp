@@ -77,7 +77,7 @@ TEST_F(CrashSafety, SavesFromTwoProcessesAreAllStoredOnce) {
     // A connection of its own for each item, items named after the writer.
     const auto write = [&](const std::string& writer) {
         for (int i = 0; i < kSaves; ++i)
-            CreateItem(storetest::kFileBase + "/alice/Inbox/" + writer + "-" + std::to_string(i),
+            CreateItem(storetest::kInbox + "/" + writer + "-" + std::to_string(i),
                        {{"urn:test:writer", platform::Variant(writer)}});
     };
     const pid_t child = fork();

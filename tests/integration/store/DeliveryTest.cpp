@@ -47,8 +47,8 @@ TEST_F(Delivery, KeywordsFieldsBecomeKeywordsOnlyWhenTaken) {
     for (const bool take : {false, true}) {
         DeliveryOptions options;
         options.takeKeywords = take;
-        const auto item = store->Read(
-            store->Locate(DeliverMessage(*store, kFileBase + "/alice", message, options)));
+        const auto item =
+            store->Read(store->Locate(DeliverMessage(*store, kMailbox, message, options)));
         EXPECT_EQ(item.properties.at(kTransportMessageHeaders),
                   Variant("Keywords: alice@example.com, Sales\r\nSubject: tags\r\n"));
         EXPECT_EQ(item.properties.count(kKeywords), take ? 1u : 0u) << take;
@@ -63,7 +63,7 @@ TEST_F(Delivery, KeywordsFieldsBecomeKeywordsOnlyWhenTaken) {
 TEST_F(Delivery, RemovedFieldsAreLeftOutOfTheHeaderBlock) {
     DeliveryOptions options;
     options.removedFields = {"X-RecipientList"};
-    const auto url = DeliverMessage(*store, kFileBase + "/alice",
+    const auto url = DeliverMessage(*store, kMailbox,
                                     "X-RecipientList: a@b.c;\n d@e.f\nTo: alice@example.com\n"
                                     "x-recipientlist : g@h.i\nX-RecipientList2: k\n\nHi\n",
                                     options);
@@ -76,7 +76,7 @@ TEST_F(Delivery, RemovedFieldsAreLeftOutOfTheHeaderBlock) {
 TEST_F(Delivery, TheCopysTraceFieldsLeadItsHeaderBlock) {
     const std::string trace = "Return-Path: <s@partner.example>\r\nDelivered-To: a@example.com\r\n";
     const std::string message = "Subject: traced\nTo: alice@example.com\n\nHi\n";
-    auto save = NewDelivery(*store, MailboxCopy(kFileBase + "/alice", trace), message);
+    auto save = NewDelivery(*store, MailboxCopy(kMailbox, trace), message);
     store->Save(save);
     const auto item = store->Read(save.location);
     const auto headers = item.properties.at(kTransportMessageHeaders).Text();
@@ -91,9 +91,9 @@ TEST_F(Delivery, TheCopysTraceFieldsLeadItsHeaderBlock) {
 // A stored array whose length field was damaged on disk: reading the folder fails with the
 // store's error, naming the file, the item and the property, instead of looping or eating memory.
 TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
-    const auto url = DeliverMessage(*store, kFileBase + "/alice",
-                                    "Keywords: one, two\r\nSubject: tagged\r\n\r\nb\r\n",
-                                    DeliveryOptions{.takeKeywords = true});
+    const auto url =
+        DeliverMessage(*store, kMailbox, "Keywords: one, two\r\nSubject: tagged\r\n\r\nb\r\n",
+                       DeliveryOptions{.takeKeywords = true});
     const auto file = root / "store" / "store.db";
     const auto keywords = "WHERE name = '" + std::string(kKeywords) + "'";
     ASSERT_EQ(Query(file, "SELECT count(*) FROM properties " + keywords), "1");
@@ -118,8 +118,7 @@ TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {
     std::vector<std::vector<std::string>> names(kThreads);
     const auto make = [&](int t) {
         for (int i = 0; i < kNamesEach; ++i)
-            names[t].push_back(
-                NewDelivery(*store, kFileBase + "/alice", "Subject: x\n\n").location.name);
+            names[t].push_back(NewDelivery(*store, kMailbox, "Subject: x\n\n").location.name);
         return std::string();
     };
     EXPECT_EQ(integration::AtOnce(kThreads, make), std::vector<std::string>{});

@@ -1,9 +1,10 @@
-// The event service on a real store, with a sink that notes its calls: which registrations fire,
-// with which phases and flags (a delivery's too), and how refusals, commits and throwing sinks end
-// a save.
+// The event service on a real store, with a sink that notes its calls: the phases and flags of
+// each save (a delivery's too), and how refusals and commits end a save. Which registrations an
+// event calls, and throwing sinks: DeleteEventsTest (the same lookup and calls serve deletes).
+// And an event log that cannot be written is reported, once until it can be written again: on
+// standard error, or to whoever the process named (a server's own log).
 
 #include "TempStore.h"
-#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"
@@ -13,9 +14,13 @@
 #include "platform/store/StoreErrors.h"
 #include "testsupport/FailureOf.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
-#include <regex>
 
 using namespace platform;
 using namespace platform::store;
@@ -23,15 +28,12 @@ using namespace storetest;
 
 namespace {
 
-const std::string kHiddenExcluded = " WHERE \"DAV:ishidden\" = FALSE";
-const std::string kInbox = kFileBase + "/alice/Inbox";
-
 class EventService : public TempStore {
 protected:
-    void Register(const std::string& folderUrl, const std::string& name, const std::string& progId,
-                  const std::string& scope = "SHALLOW", const std::string& method = "onsyncsave") {
+    void Register(const std::string& folderUrl, const std::string& name,
+                  const std::string& progId) {
         storetest::Register(*store, folderUrl + "/" + name,
-                            {method, progId, scope, kHiddenExcluded, "1"});
+                            {"onsyncsave", progId, "SHALLOW", kHiddenExcluded});
     }
 
     // The test's sink, registered on `folder`.
@@ -49,7 +51,7 @@ protected:
 // The sink is registered on the Inbox for its items and on the mailbox for the Inbox itself.
 TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
     RegisterSink();
-    Register(kFileBase + "/alice", "Root.reg", "Test.Sink");
+    Register(kMailbox, "Root.reg", "Test.Sink");
     ASSERT_EQ(sink.Calls().size(), 2u);
     EXPECT_EQ(sink.Calls()[0].method, "Register");
     EXPECT_EQ(sink.Calls()[0].url, kInbox + "/Test.reg");
@@ -74,7 +76,7 @@ TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
          [&] { return change(kHttpBase + "/alice", kHttpBase + "/alice/Inbox/message"); },
          {EVT_SYNC_BEGIN, EVT_SYNC_COMMITTED}},
         {"a folder",
-         [&] { return change(kFileBase + "/alice", kInbox); },
+         [&] { return change(kMailbox, kInbox); },
          {EVT_SYNC_BEGIN | EVT_IS_COLLECTION, EVT_SYNC_COMMITTED | EVT_IS_COLLECTION}},
         // Excluded by the registration's criteria.
         {"a hidden item",
@@ -84,7 +86,7 @@ TEST_F(EventService, EachSaveBringsItsPhasesWithItsFlags) {
          },
          {}},
         {"a delivery",
-         [&] { return DeliverMessage(*store, kFileBase + "/alice", "To: alice@example.com\n\nx"); },
+         [&] { return DeliverMessage(*store, kMailbox, "To: alice@example.com\n\nx"); },
          {EVT_SYNC_BEGIN | EVT_NEW_ITEM | EVT_IS_DELIVERED,
           EVT_SYNC_COMMITTED | EVT_NEW_ITEM | EVT_IS_DELIVERED}},
     };
@@ -154,47 +156,61 @@ TEST_F(EventService, ASinkThatAnswersNonZeroToRegisterRefusesTheRegistration) {
     EXPECT_EQ(accepting.Calls()[0].method, "Register");
 }
 
-// A sink that cannot be created is logged the same way (SinkDllRemoved, in BrokenRegistrationTest).
-TEST_F(EventService, ASinkThatThrowsLeavesTheSaveIntactAndIsLogged) {
-    sink.throwInBegin = true;
-    sinks["Broken.Sink"] = &sink;
-    Register(kInbox, "Broken.reg", "Broken.Sink");
-    CreateItem(kInbox + "/message", {{"urn:test:a", Variant("a")}});
-    EXPECT_TRUE(Stored(kInbox + "/message"));
-    const auto log = EventLog();
-    EXPECT_NE(log.find(kInbox + "/message\tBroken.Sink\t"), std::string::npos) << log;
-    EXPECT_NE(log.find("the test sink broke"), std::string::npos) << log;
-    // One line: UTC time, item URL, ProgID, failure.
-    EXPECT_TRUE(std::regex_match(
-        log, std::regex(
-                 "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\t[^\t\n]+\tBroken.Sink\t[^\t\n]+\n")))
-        << log;
-    // The committed phase still reaches it.
-    EXPECT_EQ(sink.SaveFlags().back(), EVT_SYNC_COMMITTED | EVT_NEW_ITEM);
+class EventLogFailure : public TempStore {
+protected:
+    void TearDown() override {
+        SetEventLogFailureReporter({});
+        TempStore::TearDown();
+    }
+    // The log's file turns into a directory, which no write can append to (root included).
+    void Break() {
+        std::filesystem::remove_all(store->EventLogFile());
+        std::filesystem::create_directory(store->EventLogFile());
+    }
+    void Repair() { std::filesystem::remove_all(store->EventLogFile()); }
+    void Write(const std::string& failure) {
+        WriteEventLog(*store, kInbox + "/a.eml", "Some.Sink", failure);
+    }
+};
+
+TEST_F(EventLogFailure, IsReportedOnceUntilAWriteWorksAgain) {
+    std::vector<std::pair<std::string, std::string>> reported;
+    SetEventLogFailureReporter([&](const std::string& path, const std::string& reason) {
+        reported.emplace_back(path, reason);
+    });
+    Break();
+    for (int i = 0; i < 5; ++i)
+        Write("lost " + std::to_string(i));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0].first, store->EventLogFile().string());
+    EXPECT_EQ(reported[0].second, "Is a directory");
+
+    Repair();
+    Write("kept");
+    EXPECT_NE(testsupport::FileText(store->EventLogFile()).find("\tkept\n"), std::string::npos);
+    EXPECT_EQ(reported.size(), 1u);
+    Break();
+    Write("lost again");
+    Write("and again");
+    EXPECT_EQ(reported.size(), 2u) << "a new failure after a line was written";
 }
 
-TEST_F(EventService, MatchScopesReachTheirFolders) {
-    store->CreateFolder(kInbox + "/Sub");
-    TestSink shallow, deep, any, other;
-    sinks = {{"Shallow.Sink", &shallow},
-             {"Deep.Sink", &deep},
-             {"Any.Sink", &any},
-             {"Other.Sink", &other}};
-    Register(kInbox, "Shallow.reg", "Shallow.Sink", "SHALLOW");
-    Register(kFileBase + "/alice", "Deep.reg", "Deep.Sink", "deep");
-    Register(systemMailbox + "/" + kGlobalEventsPath, "Any.reg", "Any.Sink", "ANY");
-    // Method other than the save event: never called for saves.
-    Register(kInbox, "Other.reg", "Other.Sink", "SHALLOW", "onsyncdelete");
-
-    CreateItem(kInbox + "/Sub/below", {});
-    EXPECT_TRUE(shallow.Calls().size() == 1u) << "only its Register";
-    EXPECT_EQ(deep.SaveFlags().size(), 2u);
-    EXPECT_EQ(any.SaveFlags().size(), 2u);
-
-    CreateItem(kFileBase + "/bob/Inbox/elsewhere", {});
-    EXPECT_EQ(deep.SaveFlags().size(), 2u);
-    EXPECT_EQ(any.SaveFlags().size(), 4u);
-    EXPECT_TRUE(other.SaveFlags().empty());
+// Without a reporter the process's standard error hears of it.
+TEST_F(EventLogFailure, GoesToStandardErrorByDefault) {
+    const auto captured = root / "stderr.txt";
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    Break();
+    Write("lost");
+    Write("lost too");
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    const auto text = testsupport::FileText(captured);
+    EXPECT_NE(text.find(store->EventLogFile().string()), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
 } // namespace

@@ -1,13 +1,18 @@
-// Change notices: which folders a committed write tells watchers of (and that an undone one tells
-// none), heard through inotify as another process would hear them, and change file names that
-// every build agrees on.
+// What a committed write leaves for readers (and an undone one does not): the change counts of the
+// folders it changed and of the item it changed, and notices of those folders, heard through
+// inotify as another process would hear them, by change file names that every build agrees on.
+// What the counts are for: saves made on condition that the item was not changed since a count,
+// and items claimed as new by one reader only.
 
 #include "TempStore.h"
 
 #include "platform/core/Error.h"
 #include "platform/store/FolderChanges.h"
+#include "platform/store/StoreErrors.h"
+#include "testsupport/FailureOf.h"
 
 #include <functional>
+#include <map>
 #include <set>
 
 using namespace platform;
@@ -16,15 +21,26 @@ using namespace storetest;
 
 namespace {
 
-const std::string kMailbox = kFileBase + "/alice";
-const std::string kInbox = kMailbox + "/Inbox";
+class ChangeCounts : public TempStore {
+protected:
+    std::int64_t Count() { return store->NumbersOf(store->Locate(kInbox)).changes; }
+    // Number -> change count, of every item in the Inbox.
+    std::map<std::int64_t, std::int64_t> Changed() {
+        FolderNumbers numbers;
+        std::map<std::int64_t, std::int64_t> changed;
+        for (const auto& item : store->NumberedItems(store->Locate(kInbox), numbers, {}))
+            changed[item.number] = item.changed;
+        return changed;
+    }
+};
 
-class FolderChanges : public TempStore {
+class FolderChanges : public ChangeCounts {
 protected:
     void SetUp() override {
-        TempStore::SetUp();
+        ChangeCounts::SetUp();
         store->CreateFolder(kInbox + "/Sub");
         first = Add(kInbox + "/one");
+        Add(kInbox + "/other");
         Add(kInbox + "/Sub/two");
         watch = std::make_unique<FolderChangeWatch>(root / "store");
     }
@@ -47,18 +63,33 @@ protected:
     std::unique_ptr<FolderChangeWatch> watch;
 };
 
-TEST_F(FolderChanges, ACommittedWriteTellsOfTheFoldersItChangedAndAnUndoneOneOfNone) {
+// A committed write raises the change count of each folder it changed, where only the item it
+// changed takes the new count, and watchers hear of those folders; an undone write does neither.
+TEST_F(FolderChanges, ACommittedWriteCountsAndTellsOfTheFoldersItChangedAndAnUndoneOneOfNone) {
     struct Row {
         const char* what;
         std::function<void()> write;
         std::vector<std::string> changed; // folder URLs
+        std::int64_t changedNumber = 0;   // the Inbox item that takes the new count; 0: none
+    };
+    const auto change = [this](const char* subject) {
+        Change(kInbox + "/one", kSubject, Variant(std::string(subject)));
     };
     const Row rows[] = {
-        {"a new item", [this] { Add(kInbox + "/three"); }, {kInbox}},
-        {"a changed item",
-         [this] { Change(kInbox + "/one", kSubject, Variant(std::string("changed"))); },
-         {kInbox}},
+        {"a new item", [this] { Add(kInbox + "/three"); }, {kInbox}, 3},
+        {"a changed item", [&] { change("changed"); }, {kInbox}, first},
+        {"a second save of the same item",
+         [&] {
+             change("changed");
+             change("again");
+         },
+         {kInbox},
+         first},
         {"items removed by number", [this] { store->DeleteItems(kInbox, {first}); }, {kInbox}},
+        // Deleting by URL tells of the key too, for when it is a folder.
+        {"an item removed by URL",
+         [this] { store->Delete(kInbox + "/one"); },
+         {kInbox, kInbox + "/one"}},
         {"a folder deleted: its parent and itself",
          [this] { store->Delete(kInbox + "/Sub"); },
          {kInbox, kInbox + "/Sub"}},
@@ -72,7 +103,8 @@ TEST_F(FolderChanges, ACommittedWriteTellsOfTheFoldersItChangedAndAnUndoneOneOfN
              Add(kInbox + "/Sub/four");
              store->CommitTransaction();
          },
-         {kInbox, kInbox + "/Sub"}},
+         {kInbox, kInbox + "/Sub"},
+         3},
         {"a transaction rolled back",
          [this] {
              store->BeginTransaction();
@@ -89,9 +121,14 @@ TEST_F(FolderChanges, ACommittedWriteTellsOfTheFoldersItChangedAndAnUndoneOneOfN
         TearDown();
         SetUp();
         const auto expected = NamesOf(row.changed); // before a rename or delete moves them
+        const auto before = Changed();
+        const auto count = Count();
         EXPECT_TRUE(Heard().empty());
         row.write();
         EXPECT_EQ(Heard(), expected);
+        EXPECT_EQ(Count() > count, expected.count(ChangeFileName(store->Locate(kInbox).key)) == 1);
+        for (const auto& [number, changed] : Changed())
+            EXPECT_EQ(changed, number == row.changedNumber ? Count() : before.at(number)) << number;
     }
 }
 
@@ -113,6 +150,85 @@ TEST_F(FolderChanges, ManyChangesOfOneFolderAreToldOnce) {
     const auto notices = watch->Take();
     EXPECT_EQ(notices.names, std::vector<std::string>{ChangeFileName(store->Locate(kInbox).key)});
     EXPECT_TRUE(watch->Take().names.empty());
+}
+
+class ItemChanges : public ChangeCounts {
+protected:
+    std::int64_t Add(const std::string& name) {
+        auto save = store->NewItem(store->Locate(kInbox + "/" + name));
+        save.Set("urn:test:body", Variant("body of " + name));
+        store->Save(save);
+        EXPECT_EQ(save.changedAt, Count());
+        return save.number;
+    }
+    PendingSave Edit(const std::string& name, const std::string& body) {
+        return TempStore::Edit(kInbox + "/" + name, "urn:test:body", Variant(body));
+    }
+};
+
+TEST_F(ItemChanges, AConditionalSaveIsStoredOnlyWhileTheItemIsUnchanged) {
+    Add("a");
+    struct Case {
+        const char* name;
+        std::int64_t since; // the condition, from the item's count
+        bool stored;
+    };
+    const Case cases[] = {
+        {"changed since", -1, false},
+        {"changed long since", -1000, false},
+        {"unchanged since exactly then", 0, true},
+        {"unchanged since later", 100, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each case on an item as Add left it, after another item's change.
+        const auto number = Add("x");
+        Add("y");
+        const auto of = Changed().at(number);
+        auto save = Edit("x", "conditional");
+        save.unchangedSince = of + c.since;
+        const auto count = Count();
+        const auto failure = testsupport::FailureOf([&] { store->Save(save); });
+        const auto body = store->Read(store->Locate(kInbox + "/x")).properties.at("urn:test:body");
+        if (c.stored) {
+            EXPECT_EQ(failure.number, 0) << failure.description;
+            EXPECT_EQ(body.Text(), "conditional");
+            EXPECT_EQ(Changed().at(number), Count());
+            EXPECT_EQ(save.changedAt, Count());
+        } else {
+            EXPECT_EQ(failure.number, platform::store::hr::DB_E_CONCURRENCYVIOLATION);
+            EXPECT_NE(failure.description.find(kInbox + "/x"), std::string::npos);
+            EXPECT_EQ(body.Text(), "body of x");
+            EXPECT_EQ(Count(), count);
+            EXPECT_EQ(Changed().at(number), of);
+        }
+        store->Delete(kInbox + "/x");
+        store->Delete(kInbox + "/y");
+    }
+}
+
+TEST_F(ItemChanges, EachItemIsClaimedAsNewByOneReaderOnly) {
+    const auto inbox = store->Locate(kInbox);
+    EXPECT_EQ(store->FirstUnclaimed(inbox), 1);
+    EXPECT_EQ(store->ClaimNew(inbox, 1), 1); // nothing there yet
+    Add("a");
+    Add("b");
+    // Another connection looks without claiming, then claims what it read of: a and b.
+    auto other = OpenAnother();
+    const auto seen = other->Locate(kInbox);
+    EXPECT_EQ(other->FirstUnclaimed(seen), 1);
+    EXPECT_EQ(other->FirstUnclaimed(seen), 1);
+    EXPECT_EQ(other->ClaimNew(seen, 3), 1);
+    // This one read them too, and claims nothing.
+    EXPECT_EQ(store->ClaimNew(inbox, 3), 3);
+    EXPECT_EQ(store->FirstUnclaimed(inbox), 3);
+    // A new item: the first to claim it has it, even one that read it later.
+    Add("c");
+    EXPECT_EQ(store->ClaimNew(inbox, 4), 3);
+    EXPECT_EQ(other->ClaimNew(seen, 4), 4);
+    // Claims never go back.
+    EXPECT_EQ(other->ClaimNew(seen, 2), 2);
+    EXPECT_EQ(store->FirstUnclaimed(inbox), 4);
 }
 
 TEST(ChangeFileName, IsTheSameInEveryBuildAndProcess) {

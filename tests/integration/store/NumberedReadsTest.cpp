@@ -16,43 +16,30 @@ protected:
     void SetUp() override {
         TempStore::SetUp();
         for (const auto* body : {"first body\n", "0123456789\n", "third\n"})
-            DeliverMessage(*store, kFileBase + "/alice", std::string("Subject: s\n\n") + body);
-        inbox = store->Locate(kFileBase + "/alice/Inbox").key;
+            DeliverMessage(*store, kMailbox, std::string("Subject: s\n\n") + body);
+        inbox = store->Locate(kInbox).key;
     }
     std::string inbox;
 };
 
-TEST_F(NumberedReadsTest, PropertiesOfNumbersComeInTheOrderAskedWithNothingForTheGone) {
-    const auto items =
-        store->PropertiesOfNumbers(inbox, {3, 9, 1, 3}, {kTextDescription, "urn:nothing:such"});
+// Both reads of many items: in the order asked, only the names asked for (a text for each name,
+// empty for none such), nothing for a number that is gone or another folder's.
+TEST_F(NumberedReadsTest, PropertiesAndTextsOfNumbersComeInTheOrderAskedWithNothingForTheGone) {
+    const std::vector<std::int64_t> asked{3, 9, 1, 3};
+    const auto items = store->PropertiesOfNumbers(inbox, asked, {kTextDescription, "urn:none"});
+    const auto texts =
+        store->TextsOfNumbers(inbox, asked, {"urn:none", kTextDescription, kSubject});
     ASSERT_EQ(items.size(), 4u);
-    ASSERT_TRUE(items[0] && items[2] && items[3]);
-    EXPECT_FALSE(items[1]);
-    EXPECT_EQ(items[0]->at(kTextDescription).Text(), "third\r\n");
-    EXPECT_EQ(items[2]->at(kTextDescription).Text(), "first body\r\n");
-    EXPECT_EQ(items[3]->at(kTextDescription).Text(), "third\r\n");
-    // Only the names asked for.
-    EXPECT_EQ(items[0]->size(), 1u);
-    // Numbers of another folder are not this folder's.
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_FALSE(items[1] || texts[1]);
+    const char* bodies[] = {"third\r\n", "", "first body\r\n", "third\r\n"};
+    for (const auto at : {0, 2, 3}) {
+        ASSERT_TRUE(items[at] && texts[at]) << at;
+        EXPECT_EQ(*items[at], (PropertyMap{{kTextDescription, Variant(bodies[at])}})) << at;
+        EXPECT_EQ(*texts[at], (std::vector<std::string>{"", bodies[at], "s"})) << at;
+    }
     const auto other = store->Locate(kFileBase + "/bob/Inbox").key;
     EXPECT_FALSE(store->PropertiesOfNumbers(other, {1}, {kTextDescription}).front());
-}
-
-TEST_F(NumberedReadsTest, TextsOfNumbersComeInTheOrderAskedAndNamed) {
-    const auto items = store->TextsOfNumbers(inbox, {3, 9, 1, 3},
-                                             {"urn:nothing:such", kTextDescription, kSubject});
-    ASSERT_EQ(items.size(), 4u);
-    EXPECT_FALSE(items[1]);
-    for (const auto at : {0, 2, 3}) {
-        ASSERT_TRUE(items[at]) << at;
-        EXPECT_EQ(items[at]->size(), 3u) << at;
-        EXPECT_EQ(items[at]->at(0), "") << at; // none such: empty
-        EXPECT_EQ(items[at]->at(2), "s") << at;
-    }
-    EXPECT_EQ(items[0]->at(1), "third\r\n");
-    EXPECT_EQ(items[2]->at(1), "first body\r\n");
-    EXPECT_EQ(items[3]->at(1), "third\r\n");
-    const auto other = store->Locate(kFileBase + "/bob/Inbox").key;
     EXPECT_FALSE(store->TextsOfNumbers(other, {1}, {kTextDescription}).front());
 }
 
@@ -89,7 +76,7 @@ TEST_F(NumberedReadsTest, TextRangeOfALargeValueIsThatPartOfIt) {
     std::string body;
     for (int line = 0; body.size() < 300000; ++line)
         body += std::to_string(line) + " of the lines\n";
-    DeliverMessage(*store, kFileBase + "/alice", "Subject: large\n\n" + body);
+    DeliverMessage(*store, kMailbox, "Subject: large\n\n" + body);
     const auto stored = store->PropertiesOfNumbers(inbox, {4}, {kTextDescription})
                             .front()
                             ->at(kTextDescription)
@@ -102,7 +89,7 @@ TEST_F(NumberedReadsTest, TextRangeOfALargeValueIsThatPartOfIt) {
 }
 
 TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatAreLeft) {
-    const auto folder = store->Locate(kFileBase + "/alice/Inbox");
+    const auto folder = store->Locate(kInbox);
     FolderNumbers numbers;
     std::vector<std::int64_t> present;
     const auto since = store->NumbersOf(folder).changes;
@@ -113,7 +100,7 @@ TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatA
     Change(store->UrlOf(*store->KeyOfNumber(inbox, 2), folder.url), kSubject,
            Variant(std::string("changed")));
     store->DeleteItems(folder.Url(), {3});
-    DeliverMessage(*store, kFileBase + "/alice", "Subject: new\n\nfourth\n");
+    DeliverMessage(*store, kMailbox, "Subject: new\n\nfourth\n");
     const auto changed =
         store->NumberedItemsChangedSince(folder, since, numbers, present, {kSubject});
     EXPECT_EQ(present, (std::vector<std::int64_t>{1, 2, 4}));

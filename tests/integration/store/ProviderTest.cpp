@@ -25,36 +25,31 @@ std::int32_t FailureOf(const std::function<void()>& call) {
 // SetupModulesTest); refused URLs by StoreUrlRefuses (QueryTest).
 using Provider = TempStore;
 
-const std::string kInbox = kFileBase + "/alice/Inbox";
-
 TEST_F(Provider, ARecordOpenedForReadingCannotBeWritten) {
     CreateItem(kInbox + "/r", {});
-    auto connection = Connect(kFileBase + "/alice");
+    auto connection = Connect(kMailbox);
     auto record = OpenRecord(connection, kInbox + "/r", 1, -1);
     EXPECT_EQ(FailureOf([&] { record->Fields()->Item("urn:test:x")->SetValue(Variant(1)); }),
               hrs::DB_SEC_E_PERMISSIONDENIED);
 }
 
-TEST_F(Provider, AConnectionReleasedWithoutCommitStoresNothing) {
+TEST_F(Provider, ATransactionStoresItsWritesTogetherOrNothing) {
     {
-        auto connection = Connect(kFileBase + "/alice");
+        auto connection = Connect(kMailbox);
         connection->BeginTrans();
         CreateItem(kInbox + "/t1", {{"urn:test:a", Variant("a")}}, connection);
         // Inside the transaction the item is there for this connection.
         EXPECT_NO_THROW(OpenRecord(connection, kInbox + "/t1", 1, -1));
-    }
+    } // released without a commit
     EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t1")));
 
-    auto connection = Connect(kFileBase + "/alice");
+    auto connection = Connect(kMailbox);
     connection->BeginTrans();
     CreateItem(kInbox + "/t2", {}, connection);
     connection->RollbackTrans();
     EXPECT_FALSE(store->Exists(store->Locate(kInbox + "/t2")));
     EXPECT_EQ(FailureOf([&] { connection->CommitTrans(); }), hrs::XACT_E_NOTRANSACTION);
-}
 
-TEST_F(Provider, WritesBetweenBeginAndCommitAreStoredTogether) {
-    auto connection = Connect(kFileBase + "/alice");
     connection->BeginTrans();
     EXPECT_EQ(FailureOf([&] { connection->BeginTrans(); }), hrs::XACT_E_XTIONEXISTS);
     for (const auto* name : {"a", "b"})
@@ -66,7 +61,7 @@ TEST_F(Provider, WritesBetweenBeginAndCommitAreStoredTogether) {
 
 TEST_F(Provider, AnItemOrScopeThatIsNotThereLeavesTheConnectionUsable) {
     CreateItem(kInbox + "/there", {{"urn:test:a", Variant("a")}});
-    auto connection = Connect(kFileBase + "/alice");
+    auto connection = Connect(kMailbox);
     const auto scope = [](const std::string& folder) {
         return "select \"urn:test:a\" from scope('shallow traversal of \"" + folder + "\"')";
     };

@@ -15,29 +15,24 @@ using namespace storetest;
 
 namespace {
 
-class ReadTogetherTest : public TempStore {
-protected:
-    std::size_t InboxCount(Store& reader, const std::string& mailbox) {
-        return Inbox(mailbox, &reader).size();
-    }
-};
+using ReadTogetherTest = TempStore;
 
 TEST_F(ReadTogetherTest, ReadsSeeTheStoreAsItWasAtTheFirstOfThem) {
     const auto other = OpenAnother();
     std::size_t before = 99, during = 99;
     store->ReadTogether([&] {
-        before = InboxCount(*store, "alice");
-        DeliverMessage(*other, kFileBase + "/alice", "Subject: meanwhile\n\n");
-        during = InboxCount(*store, "alice");
+        before = Inbox("alice").size();
+        DeliverMessage(*other, kMailbox, "Subject: meanwhile\n\n");
+        during = Inbox("alice").size();
     });
     EXPECT_EQ(before, 0u);
     EXPECT_EQ(during, 0u);
-    EXPECT_EQ(InboxCount(*store, "alice"), 1u);
+    EXPECT_EQ(Inbox("alice").size(), 1u);
 }
 
 TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
     const std::vector<std::pair<const char*, std::function<void()>>> writes = {
-        {"delivery", [&] { DeliverMessage(*store, kFileBase + "/alice", "Subject: x\n\n"); }},
+        {"delivery", [&] { DeliverMessage(*store, kMailbox, "Subject: x\n\n"); }},
         {"new mailbox", [&] { store->CreateMailbox("example.com", "carol"); }},
         {"transaction", [&] { store->BeginTransaction(); }},
     };
@@ -49,21 +44,21 @@ TEST_F(ReadTogetherTest, WritingThroughTheReadingStoreFailsAndLeavesItUsable) {
     }
     // Nothing of the refused writes is there, and the store writes again once the read ended.
     const auto other = OpenAnother();
-    EXPECT_EQ(InboxCount(*other, "alice"), 0u);
+    EXPECT_EQ(Inbox("alice", other.get()).size(), 0u);
     EXPECT_FALSE(other->FindMailbox("example.com", "carol"));
-    DeliverMessage(*store, kFileBase + "/alice", "Subject: after\n\n");
-    EXPECT_EQ(InboxCount(*other, "alice"), 1u);
+    DeliverMessage(*store, kMailbox, "Subject: after\n\n");
+    EXPECT_EQ(Inbox("alice", other.get()).size(), 1u);
 }
 
 TEST_F(ReadTogetherTest, InsideAnOpenTransactionItReadsAndWritesThatTransaction) {
     store->BeginTransaction();
     store->ReadTogether([&] {
         DeliverMessage(*store, kFileBase + "/bob", "Subject: in the transaction\n\n");
-        EXPECT_EQ(InboxCount(*store, "bob"), 1u);
+        EXPECT_EQ(Inbox("bob").size(), 1u);
     });
     EXPECT_TRUE(store->InTransaction());
     store->RollbackTransaction();
-    EXPECT_EQ(InboxCount(*store, "bob"), 0u);
+    EXPECT_EQ(Inbox("bob").size(), 0u);
 }
 
 } // namespace

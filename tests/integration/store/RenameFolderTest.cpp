@@ -1,8 +1,8 @@
 // Renaming folders: every way a rename is refused (changing nothing), and what a rename keeps:
-// the items below with their numbers, the folders' numbers, and the registrations below.
+// the items below with their numbers and change counts, the folders' numbers and claims, and the
+// registrations below.
 
 #include "TempStore.h"
-#include "TestRegistration.h"
 #include "TestSink.h"
 
 #include "platform/core/Error.h"
@@ -20,9 +20,6 @@ using namespace platform::store;
 using namespace storetest;
 
 namespace {
-
-const std::string kMailbox = kFileBase + "/alice";
-const std::string kInbox = kMailbox + "/Inbox";
 
 using Listed = std::vector<std::pair<std::int64_t, std::string>>;
 
@@ -149,6 +146,9 @@ TEST_F(RenameFolder, MovesTheFolderAndEverythingBelowKeepingTheirNumbers) {
         SCOPED_TRACE(row.name);
         const auto folder = Numbers(from);
         const auto deeper = Numbers(from + "/Deeper");
+        FolderNumbers ignored;
+        const auto changed = store->NumberedItems(store->Locate(from), ignored, {}).at(0).changed;
+        store->ClaimNew(store->Locate(from), folder.next);
         store->RenameFolder(from, row.to);
         const auto to = kMailbox + "/" + row.path;
 
@@ -171,6 +171,9 @@ TEST_F(RenameFolder, MovesTheFolderAndEverythingBelowKeepingTheirNumbers) {
         EXPECT_EQ(now.validity, folder.validity);
         EXPECT_EQ(now.next, folder.next);
         EXPECT_GT(now.changes, folder.changes);
+        // The items keep their change counts, and what was claimed stays claimed.
+        EXPECT_EQ(store->NumberedItems(store->Locate(to), ignored, {}).at(0).changed, changed);
+        EXPECT_EQ(store->FirstUnclaimed(store->Locate(to)), folder.next);
         EXPECT_EQ(Numbers(to + "/Deeper").validity, deeper.validity);
         EXPECT_EQ(Numbers(to + "/Deeper").next, deeper.next);
         // A new item goes on from the folder's numbers.

@@ -23,8 +23,6 @@ namespace store = platform::store;
 
 namespace {
 
-const std::string kInbox = "file://./backofficestorage/example.com/mbx/alice/Inbox";
-
 std::string Message(const std::string& subject) {
     return "From: carol@example.org\r\nTo: alice@example.com\r\nSubject: " + subject +
            "\r\n\r\nHello.\r\n";

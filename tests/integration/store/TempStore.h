@@ -23,6 +23,9 @@ namespace storetest {
 
 inline const std::string kFileBase = "file://./backofficestorage/example.com/mbx";
 inline const std::string kHttpBase = "http://mail01.example.com/exadmin/example.com/mbx";
+// Alice's mailbox and Inbox, where most tests work.
+inline const std::string kMailbox = kFileBase + "/alice";
+inline const std::string kInbox = kMailbox + "/Inbox";
 
 class TempStore : public ::testing::Test {
 protected:
