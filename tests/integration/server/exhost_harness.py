@@ -54,10 +54,14 @@ def server_folder(prefix, fixtures, password, users, dll=None):
     if dll:
         exhost("complus", "install", "Lorvanta", dll, "--identity", "example.com\\svc",
                "--password-stdin", stdin="x\n")
-        exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
-               "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
-               "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
+        register_sink()
     return root
+
+
+def register_sink():
+    exhost("regevent", "add", "--folder", INBOX, "--name", "Lorvanta.reg", "--event",
+           "onsyncsave", "--sink", "Lorvanta.LorvantaCls", "--scope", "SHALLOW",
+           "--criteria", ' WHERE "DAV:ishidden" = FALSE', "--priority", "1")
 
 
 def remove_server_folder(root):

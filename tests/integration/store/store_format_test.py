@@ -30,9 +30,7 @@ NEW_MESSAGE = (b"From: carol@example.org\r\nTo: Alice <alice.smith@example.com>\
 class OldStores(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = exhost_harness.server_folder("lvformat", FIXTURES, PASSWORD, "--users", "1",
-                                                "--seed", "1")
-        exhost_harness.install_sink(DLL)
+        cls.root = exhost_harness.server_folder("lvformat", FIXTURES, PASSWORD, 1, DLL)
         cls.message = os.path.join(cls.root, "new.eml")
         pathlib.Path(cls.message).write_bytes(NEW_MESSAGE)
 
