@@ -94,6 +94,18 @@ std::string LargeMimeMessage() {
            Lines(kLarge) + "--b1--\r\n";
 }
 
+// A delivered message of that URL, not saved yet, with the properties the server reads.
+platform::store::PendingSave Delivered(platform::store::Store& store, const std::string& url,
+                                       const platform::store::ParsedMessage& message) {
+    auto save = store.NewItem(store.Locate(url));
+    save.delivered = true;
+    save.Set(platform::store::kContentClass, platform::Variant(platform::store::kMessageClass));
+    save.Set(platform::store::kTransportMessageHeaders, platform::Variant(message.headers));
+    save.Set(platform::store::kSubject, platform::Variant(message.subject));
+    save.Set(platform::store::kTextDescription, platform::Variant(message.body));
+    return save;
+}
+
 class BenchServer {
 public:
     // The 10,000 messages, or (`large`) only the folder "Large".
@@ -126,15 +138,8 @@ public:
         }
         store->BeginTransaction();
         for (int i = 0; i < kMessages; ++i) {
-            const auto message = platform::store::ParseMessage(Message(i));
-            auto save =
-                store->NewItem(store->Locate(inbox.Url() + "/m" + std::to_string(i) + ".EML"));
-            save.delivered = true;
-            save.Set(platform::store::kContentClass,
-                     platform::Variant(platform::store::kMessageClass));
-            save.Set(platform::store::kTransportMessageHeaders, platform::Variant(message.headers));
-            save.Set(platform::store::kSubject, platform::Variant(message.subject));
-            save.Set(platform::store::kTextDescription, platform::Variant(message.body));
+            auto save = Delivered(*store, inbox.Url() + "/m" + std::to_string(i) + ".EML",
+                                  platform::store::ParseMessage(Message(i)));
             save.Set(platform::store::kKeywords,
                      platform::Variant(std::vector<std::string>{
                          i % 10 == 0 ? "x" : "y" + std::to_string(i % 10)}));
@@ -187,13 +192,9 @@ private:
         const auto text = MessageWithKeywords();
         const auto start = std::chrono::steady_clock::now();
         const auto message = platform::store::ParseMessage(text);
-        auto save = store.NewItem(store.Locate("file://./backofficestorage/example.com/mbx/" +
-                                               taggedUser_ + "/Inbox/tags.EML"));
-        save.delivered = true;
-        save.Set(platform::store::kContentClass, platform::Variant(platform::store::kMessageClass));
-        save.Set(platform::store::kTransportMessageHeaders, platform::Variant(message.headers));
-        save.Set(platform::store::kSubject, platform::Variant(message.subject));
-        save.Set(platform::store::kTextDescription, platform::Variant(message.body));
+        auto save = Delivered(
+            store, "file://./backofficestorage/example.com/mbx/" + taggedUser_ + "/Inbox/tags.EML",
+            message);
         save.Set(platform::store::kKeywords, platform::Variant(message.keywords));
         store.Save(save);
         keywordsStoreSeconds_ =
@@ -211,15 +212,8 @@ private:
         store.CreateFolder(folder);
         int n = 0;
         for (const auto& text : {LargeMessage(), LargeMimeMessage()}) {
-            const auto message = platform::store::ParseMessage(text);
-            auto save =
-                store.NewItem(store.Locate(folder + "/large" + std::to_string(++n) + ".EML"));
-            save.delivered = true;
-            save.Set(platform::store::kContentClass,
-                     platform::Variant(platform::store::kMessageClass));
-            save.Set(platform::store::kTransportMessageHeaders, platform::Variant(message.headers));
-            save.Set(platform::store::kSubject, platform::Variant(message.subject));
-            save.Set(platform::store::kTextDescription, platform::Variant(message.body));
+            auto save = Delivered(store, folder + "/large" + std::to_string(++n) + ".EML",
+                                  platform::store::ParseMessage(text));
             store.Save(save);
         }
     }
