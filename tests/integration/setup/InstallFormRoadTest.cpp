@@ -153,6 +153,7 @@ TEST_F(InstallFormRoad, AdministratorsRoad) {
     // A batch run re-creates the registration and closes the window.
     auto batch = OpenWindow("-b");
     EXPECT_TRUE(batch->BatchMode());
+    EXPECT_EQ(batch->windowTitle().toStdString(), "Lorvanta setup - batch mode");
     EXPECT_FALSE(batch->isVisible());
     EXPECT_EQ(batch->ErrorLogBox().Text(), "");
     EXPECT_GE(IndexOfAlias(List(*batch, "MbxUninstList"), alias), 0);
