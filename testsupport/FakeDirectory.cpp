@@ -113,11 +113,26 @@ private:
     std::shared_ptr<FakeDirectoryState> state_;
 };
 
+class Computer : public platform::directory::WinNTSystemInfo {
+public:
+    explicit Computer(std::shared_ptr<FakeDirectoryState> state) : state_(std::move(state)) {}
+    std::string ComputerName() override { return state_->computerName; }
+
+private:
+    std::shared_ptr<FakeDirectoryState> state_;
+};
+
 } // namespace
 
 FakeDirectory::FakeDirectory()
     : state_(std::make_shared<FakeDirectoryState>()),
       systemInfo_("ADSystemInfo", [state = state_] { return std::make_shared<SystemInfo>(state); }),
+      computer_("WinNTSystemInfo",
+                [state = state_]() -> std::shared_ptr<platform::Object> {
+                    if (state->computerName.empty())
+                        throw Error(hr::REGDB_E_CLASSNOTREG, "no WinNTSystemInfo");
+                    return std::make_shared<Computer>(state);
+                }),
       provider_(kProvider,
                 [state = state_](const std::string&, const std::string&, const std::string&) {
                     if (state->openFails)

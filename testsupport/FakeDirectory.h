@@ -1,7 +1,8 @@
 #pragma once
 
 // A directory for unit tests: registers itself as provider "ADSDSOObject" and as the
-// "ADSystemInfo" object, answers every query with the rows it was given, and fails on demand.
+// "ADSystemInfo" and "WinNTSystemInfo" objects, answers every query with the rows it was given,
+// and fails on demand.
 
 #include "platform/core/ObjectFactory.h"
 #include "platform/core/Provider.h"
@@ -16,6 +17,8 @@ namespace doubles {
 
 struct FakeDirectoryState {
     std::string forestDnsName = "corp.example.com";
+    // The machine's NetBIOS name; empty: "WinNTSystemInfo" cannot be created.
+    std::string computerName = "MAIL01";
     // Field 0 of each row (the proxyAddresses values).
     std::vector<platform::Variant> rows;
 
@@ -46,6 +49,7 @@ public:
 private:
     std::shared_ptr<FakeDirectoryState> state_;
     platform::ScopedObjectFactory systemInfo_;
+    platform::ScopedObjectFactory computer_;
     platform::ado::ScopedProvider provider_;
 };
 

@@ -50,15 +50,12 @@ public:
     std::shared_ptr<platform::ado::Field> Item(const std::string& name) override {
         return std::make_shared<FakeField>(record_, name);
     }
-    std::shared_ptr<platform::ado::Field> Item(std::int32_t index) override {
-        if (index < 0 || index >= Count())
-            throw Error(hr::adErrItemNotFound, "Item cannot be found at that position");
-        auto it = record_->properties.begin();
-        std::advance(it, index);
-        return std::make_shared<FakeField>(record_, it->first);
+    // The sink reads and writes its properties by name only.
+    std::shared_ptr<platform::ado::Field> Item(std::int32_t) override {
+        throw Error(hr::E_NOTIMPL, "the record double has no fields by position");
     }
-    void Append(const std::string& name, const Variant& value) override {
-        record_->properties[name] = value;
+    void Append(const std::string&, const Variant&) override {
+        throw Error(hr::E_NOTIMPL, "the record double appends no fields");
     }
     void Update() override {
         record_->calls.push_back("Update");

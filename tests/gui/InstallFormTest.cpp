@@ -35,9 +35,11 @@ private slots:
         struct Case {
             LoadFailure failure;
             const char* message;
+            const char* title; // the caption is set after the first step
         } cases[] = {
-            {LoadFailure::NetBios, "Error -2147221164: no WinNTSystemInfo"}, // the first step
-            {LoadFailure::DirectoryOpen, "Error -2147016646: injected failure: cannot open"},
+            {LoadFailure::NetBios, "Error -2147221164: no WinNTSystemInfo", ""},
+            {LoadFailure::DirectoryOpen, "Error -2147016646: injected failure: cannot open",
+             "Lorvanta setup"},
         };
         form.reset();
         doubles.reset();
@@ -48,15 +50,10 @@ private slots:
             QVERIFY(!window.Load());
             QCOMPARE(failingUi.messages.size(), std::size_t{1});
             QCOMPARE(failingUi.messages[0].text, QString(c.message));
+            QCOMPARE(failingUi.messages[0].title, QString(c.title));
+            QVERIFY(failingUi.messages[0].icon == MessageIcon::Critical);
             QCOMPARE(failingUi.exitCodes, std::vector<int>{1});
         }
-    }
-
-    void batchSwitchSetsTheModeAndTheCaption() {
-        InstallForm batch(ui, "/B"); // which switches count is tested with the switch itself
-        QVERIFY(batch.Load());
-        QVERIFY(batch.BatchMode());
-        QCOMPARE(batch.windowTitle(), QString("Lorvanta setup - batch mode"));
     }
 
     void selectionRuleAsksForASelection() {
@@ -125,21 +122,6 @@ private slots:
         shortList->addItems({"only one"});
         form->SetListToolTip(shortList, 3 * line, ""); // below the last entry: no tooltip
         QCOMPARE(shortList->toolTip(), QString());
-    }
-
-    void failureReachingTheDispatchIsShownAndEndsTheProgram() {
-        form->Dispatch([] {
-            throw platform::Error(platform::hr::ERROR_DS_SERVER_DOWN,
-                                  "The server is not operational.");
-        });
-        QCOMPARE(ui.messages.size(), std::size_t{1});
-        QCOMPARE(ui.messages[0].text, QString("Error -2147016646: The server is not operational."));
-        QCOMPARE(ui.messages[0].title, QString("Lorvanta setup"));
-        QVERIFY(ui.messages[0].icon == MessageIcon::Critical);
-        QCOMPARE(ui.exitCodes, std::vector<int>{1});
-
-        form->Dispatch([] {});
-        QCOMPARE(ui.messages.size(), std::size_t{1});
     }
 
     void exitUnloadsBothConnectionsIgnoringFailures() {

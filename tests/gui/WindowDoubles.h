@@ -6,7 +6,6 @@
 #include "platform/core/Error.h"
 #include "platform/core/Moniker.h"
 #include "platform/directory/Ads.h"
-#include "platform/directory/SystemInfo.h"
 #include "platform/host/FileListing.h"
 #include "tests/gui/Controls.h"
 #include "testsupport/FakeDirectory.h"
@@ -16,14 +15,7 @@ enum class LoadFailure { None, NetBios, DirectoryOpen };
 class WindowDoubles {
 public:
     explicit WindowDoubles(LoadFailure failure = LoadFailure::None)
-        : netBios_("WinNTSystemInfo",
-                   [failure]() -> std::shared_ptr<platform::Object> {
-                       if (failure == LoadFailure::NetBios)
-                           throw platform::Error(platform::hr::REGDB_E_CLASSNOTREG,
-                                                 "no WinNTSystemInfo");
-                       return std::make_shared<NetBiosInfo>();
-                   }),
-          listing_("\\\\.\\backofficestorage\\",
+        : listing_("\\\\.\\backofficestorage\\",
                    [](const std::string&) { return std::vector<std::string>{}; }),
           gc_("GC:",
               [](const std::string&) -> std::shared_ptr<platform::Object> {
@@ -32,25 +24,21 @@ public:
           catalog_(platform::complus::kCatalogProgId, []() -> std::shared_ptr<platform::Object> {
               throw platform::Error(platform::hr::E_FAIL, "catalog unavailable");
           }) {
+        if (failure == LoadFailure::NetBios)
+            directory.state().computerName.clear();
         directory.state().openFails = failure == LoadFailure::DirectoryOpen;
     }
 
     doubles::FakeDirectory directory;
 
 private:
-    class NetBiosInfo : public platform::directory::WinNTSystemInfo {
-    public:
-        std::string ComputerName() override { return "MAIL01"; }
-    };
-    class RootDse : public platform::directory::IADsUser {
+    class RootDse : public platform::directory::IADs {
     public:
         std::string TypeName() const override { return "IADs"; }
         std::string ADsPath() const override { return "GC://RootDSE"; }
         platform::Variant Get(const std::string&) override { return "dc01.corp.example.com"; }
-        bool AccountDisabled() override { return false; }
     };
 
-    platform::ScopedObjectFactory netBios_;
     platform::host::ScopedNamespace listing_;
     platform::ScopedMonikerHandler gc_;
     platform::ScopedObjectFactory catalog_;

@@ -11,6 +11,7 @@
 #include "setup/Items.h"
 #include "tests/gui/Controls.h"
 #include "tests/gui/FakeUserInterface.h"
+#include "tests/unit/setup/SetupDoubles.h"
 #include "testsupport/DirectoryEnvironment.h"
 
 #include <QApplication>
@@ -81,17 +82,6 @@ protected:
         return theStore->Read(theStore->Locate(url)).properties;
     }
 
-    // The registration as the window makes it, made without the window.
-    static void RegisterDirectly(const std::string& mailbox, const std::string& folder,
-                                 const std::string& scope) {
-        TextErrorLog log;
-        ASSERT_NE(CreateEventRegistration(log, mailbox, folder, "Lorvanta.reg", "onsyncsave",
-                                          "Lorvanta.LorvantaCls", scope,
-                                          " WHERE \"DAV:ishidden\" = FALSE", "1", true),
-                  "")
-            << log.Text();
-    }
-
     FakeUserInterface ui;
     static inline std::shared_ptr<store::Store> theStore;
     static inline fs::path previousDirectory;
@@ -153,6 +143,7 @@ TEST_F(InstallFormRoad, AdministratorsRoad) {
     // A batch run re-creates the registration and closes the window.
     auto batch = OpenWindow("-b");
     EXPECT_TRUE(batch->BatchMode());
+    EXPECT_EQ(batch->windowTitle().toStdString(), "Lorvanta setup - batch mode");
     EXPECT_FALSE(batch->isVisible());
     EXPECT_EQ(batch->ErrorLogBox().Text(), "");
     EXPECT_GE(IndexOfAlias(List(*batch, "MbxUninstList"), alias), 0);
@@ -178,7 +169,9 @@ TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
     const auto& sample = Sample();
     const auto systemUrl =
         "file://./backofficestorage/" + Domain() + "/mbx/" + sample.systemMailboxAlias;
-    RegisterDirectly(systemUrl, "StoreEvents/GlobalEvents", "ANY");
+    TextErrorLog log;
+    ASSERT_NE(setuptest::RegisterSink(log, systemUrl, "StoreEvents/GlobalEvents", "ANY"), "")
+        << log.Text();
 
     // COM+ absent, sink file present: the batch run stops at the identity message, changes
     // nothing, and the window closes.
@@ -216,8 +209,8 @@ TEST_F(InstallFormRoad, StoreWideRegistrationAndBatchRuns) {
 TEST_F(InstallFormRoad, BatchRunClosedDuringItsFirstRefreshStopsWithoutAnError) {
     const auto alias = Sample().localAliases.front();
     const auto mailbox = "file://./backofficestorage/" + Domain() + "/mbx/" + alias;
-    RegisterDirectly(mailbox, "inbox", "SHALLOW");
     TextErrorLog log;
+    ASSERT_NE(setuptest::RegisterSink(log, mailbox, "inbox"), "") << log.Text();
     InstallComPlusApp(log, "Lorvanta", "CORP\\svc", "secret"); // nothing to ask the batch run
     ASSERT_EQ(log.Text(), "");
 

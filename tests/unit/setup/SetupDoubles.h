@@ -1,11 +1,13 @@
 #pragma once
 
-// The setup modules' clock and locale pinned, and ADO and COM+ scripted: any call can fail.
+// The setup modules' clock and locale pinned, the sink registered as the window does it, and ADO
+// and COM+ scripted: any call can fail.
 
 #include "platform/complus/Catalog.h"
 #include "platform/core/Ado.h"
 #include "platform/core/Error.h"
 #include "setup/ErrorLog.h"
+#include "setup/Items.h"
 
 #include <QLocale>
 
@@ -38,6 +40,17 @@ private:
 
 // The stamp the pinned clock gives in en_US.
 inline const std::string kStamp = "[12/6/26 8:34:07 PM] ";
+
+inline const std::string kCriteria = " WHERE \"DAV:ishidden\" = FALSE";
+
+// The sink's registration as the window makes it; the URL of its folder, or "" on a failure.
+inline std::string RegisterSink(lorvanta::setup::ErrorLog& log, const std::string& url,
+                                const std::string& folderName, const std::string& scope = "SHALLOW",
+                                const std::string& criteria = kCriteria) {
+    return lorvanta::setup::CreateEventRegistration(log, url, folderName, "Lorvanta.reg",
+                                                    "onsyncsave", "Lorvanta.LorvantaCls", scope,
+                                                    criteria, "1", true);
+}
 
 inline constexpr std::int32_t kInjectedNumber = platform::hr::Code(0x80040E37);
 

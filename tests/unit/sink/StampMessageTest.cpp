@@ -3,7 +3,6 @@
 #include "sink/LorvantaModule.h"
 
 #include "platform/core/Error.h"
-#include "platform/directory/SystemInfo.h"
 #include "platform/store/EventFlags.h"
 #include "platform/store/PropertyNames.h"
 #include "testsupport/FakeDirectory.h"
@@ -195,28 +194,23 @@ TEST_P(Stamp, FailureAtEachPlatformCallIsSurvived) {
 TEST_P(Stamp, FailureBeforeTheHeadersAreReadLeavesTheItemAlone) {
     struct Case {
         const char* name;
-        void (*breakIt)(doubles::FakeEventInfo&, doubles::FakeRecord&,
-                        doubles::FakeDirectoryState&);
+        void (*breakIt)(doubles::FakeEventInfo&, doubles::FakeRecord&);
     } cases[] = {
-        {"no scripting interface", [](auto& i, auto&, auto&) { i.offersDispInterface = false; }},
-        {"event record fails", [](auto& i, auto&, auto&) { i.eventRecordFails = true; }},
-        {"no event record", [](auto& i, auto&, auto&) { i.record.reset(); }},
-        {"fields fail", [](auto&, auto& r, auto&) { r.failing = {"Fields"}; }},
+        {"no scripting interface", [](auto& i, auto&) { i.offersDispInterface = false; }},
+        {"event record fails", [](auto& i, auto&) { i.eventRecordFails = true; }},
+        {"no event record", [](auto& i, auto&) { i.record.reset(); }},
+        {"fields fail", [](auto&, auto& r) { r.failing = {"Fields"}; }},
         {"headers unreadable",
-         [](auto&, auto& r, auto&) { r.failing = {"Read " + store::kTransportMessageHeaders}; }},
+         [](auto&, auto& r) { r.failing = {"Read " + store::kTransportMessageHeaders}; }},
         {"headers not text",
-         [](auto&, auto& r, auto&) { r.properties[store::kTransportMessageHeaders] = Texts{"x"}; }},
-        {"directory down", [](auto&, auto&, auto& d) { d.openFails = true; }},
-        {"query fails", [](auto&, auto&, auto& d) { d.executeFails = true; }},
+         [](auto&, auto& r) { r.properties[store::kTransportMessageHeaders] = Texts{"x"}; }},
     };
     for (const auto& c : cases) {
-        doubles::FakeDirectory freshDirectory;
-        freshDirectory.state().rows = directory.state().rows;
         auto freshRecord = std::make_shared<doubles::FakeRecord>();
         freshRecord->properties = record->properties;
         doubles::FakeEventInfo freshInfo;
         freshInfo.record = freshRecord;
-        c.breakIt(freshInfo, *freshRecord, freshDirectory.state());
+        c.breakIt(freshInfo, *freshRecord);
         EXPECT_TRUE(StampMessage(&freshInfo, kItemUrl, kDelivered)) << c.name;
         EXPECT_EQ(freshRecord->properties.count(kAccount), 0u) << c.name;
         EXPECT_EQ(freshRecord->updates, 0) << c.name;
@@ -248,26 +242,10 @@ TEST(GetMailboxName, TakesTheSegmentTwoBeforeTheItem) {
         EXPECT_EQ(lorvanta::GetMailboxName(c.url), c.mailbox) << c.url;
 }
 
-class Computer : public platform::directory::WinNTSystemInfo {
-public:
-    explicit Computer(std::string name) : name_(std::move(name)) {}
-    std::string ComputerName() override {
-        if (name_.empty())
-            throw platform::Error(platform::hr::E_FAIL, "injected failure: no computer name");
-        return name_;
-    }
-
-private:
-    std::string name_;
-};
-
 class OwnerAddresses : public ::testing::Test {
 protected:
     doubles::FakeDirectory directory;
     doubles::FakeDirectoryState& state = directory.state();
-    std::string computerName = "MAIL01";
-    platform::ScopedObjectFactory computer{
-        "WinNTSystemInfo", [this] { return std::make_shared<Computer>(computerName); }};
 };
 
 TEST_F(OwnerAddresses, AsksOnlyForMailboxesOnThisServer) {
@@ -278,7 +256,7 @@ TEST_F(OwnerAddresses, AsksOnlyForMailboxesOnThisServer) {
         std::string homeServer;
     } cases[] = {{"MAIL01", "*/cn=MAIL01"}, {"mail(2)*", "*/cn=mail\\282\\29\\2A"}, {"", "*"}};
     for (const auto& c : cases) {
-        computerName = c.computer;
+        state.computerName = c.computer;
         state.queries.clear();
         state.rows = {Texts{"SMTP:alice@example.com"}};
         EXPECT_EQ(GetOwnerAddresses("alice"), "alice@example.com") << c.computer;
