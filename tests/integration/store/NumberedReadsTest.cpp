@@ -124,18 +124,8 @@ TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatA
 // connection; items without one get theirs in the order they were made.
 class ItemNumbers : public TempStore {
 protected:
-    using Listed = std::vector<std::pair<std::int64_t, std::string>>;
-
     void Add(const std::string& name) {
         TempStore::Add(kInbox + "/" + name, {{kTextDescription, Variant("body of " + name)}});
-    }
-    // Number -> item name.
-    Listed Listing(FolderNumbers& numbers) {
-        Listed listing;
-        for (const auto& numbered :
-             store->NumberedItems(store->Locate(kInbox), numbers, {kDisplayName}))
-            listing.emplace_back(numbered.number, numbered.item.properties.at(kDisplayName).Text());
-        return listing;
     }
     void Reopen() {
         store.reset();
@@ -150,10 +140,10 @@ TEST_F(ItemNumbers, AscendNeverRepeatAndSurviveReopening) {
     Add("d");
     Add("a"); // replacing an item makes a new one
     FolderNumbers first, again;
-    EXPECT_EQ(Listing(first), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+    EXPECT_EQ(Listing(kInbox, first), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
     EXPECT_EQ(first.next, 6);
     Reopen();
-    EXPECT_EQ(Listing(again), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+    EXPECT_EQ(Listing(kInbox, again), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
     EXPECT_EQ(again.validity, first.validity);
     EXPECT_EQ(again.next, 6);
 }
@@ -167,9 +157,9 @@ TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
         Query(root / "store" / "store.db", "DELETE FROM " + table);
     store = OpenAnother();
     FolderNumbers numbers;
-    EXPECT_EQ(Listing(numbers), (Listed{{1, "old1"}, {2, "old2"}, {3, "old3"}}));
+    EXPECT_EQ(Listing(kInbox, numbers), (Listed{{1, "old1"}, {2, "old2"}, {3, "old3"}}));
     Add("new");
-    EXPECT_EQ(Listing(numbers).back(), Listed::value_type(4, "new"));
+    EXPECT_EQ(Listing(kInbox, numbers).back(), Listed::value_type(4, "new"));
     EXPECT_EQ(OpenAnother()->NumbersOf(store->Locate(kInbox)).validity, numbers.validity);
 }
 
