@@ -1,13 +1,11 @@
-// Binding directory objects by path, and the system information objects. The LDIF the platform
-// writes, as the private slapd loads it: the sample's non-ASCII values (base64 in the file,
-// through slapadd) and values that are not SAFE-STRINGs (through ldapadd) read back through the
-// directory as the texts that were written.
+// The LDIF the platform writes, as the private slapd loads it: the sample's non-ASCII values
+// (base64 in the file, through slapadd) and values that are not SAFE-STRINGs (through ldapadd)
+// read back through the directory as the texts that were written. The root DSE, the system
+// information objects and the disabled flag as the setup program reads them: InstallFormRoadTest.
 
-#include "platform/core/Ado.h"
 #include "platform/core/Moniker.h"
 #include "platform/directory/Ads.h"
 #include "platform/directory/LdifText.h"
-#include "platform/directory/SystemInfo.h"
 #include "testsupport/DirectoryEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -20,42 +18,10 @@ namespace {
 using platform::Variant;
 using platform::directory::AppendLdifLine;
 using platform::directory::IADs;
-using platform::directory::IADsUser;
 using testing_directory::DirectoryEnvironment;
 
 std::string PathOf(const std::string& alias) {
     return DirectoryEnvironment::Current().PathOf(alias);
-}
-
-TEST(DirectoryBinding, GlobalCatalogRootNamesItsHost) {
-    auto root = platform::GetObjectAs<IADs>("GC://RootDSE");
-    EXPECT_EQ(root->Get("dnshostname"),
-              Variant(DirectoryEnvironment::Current().Machine().globalCatalogHost));
-}
-
-TEST(DirectoryBinding, AccountDisabledFollowsTheAccountControlBit) {
-    const auto& sample = DirectoryEnvironment::Current().Sample();
-    struct Case {
-        std::string alias;
-        bool disabled;
-    } cases[] = {{sample.localAliases.front(), false},
-                 {sample.disabledAlias, true},
-                 {sample.otherServerAliases.front(), false}};
-    for (const auto& c : cases) {
-        const auto path = PathOf(c.alias);
-        auto user = platform::GetObjectAs<IADsUser>(path);
-        EXPECT_EQ(user->AccountDisabled(), c.disabled) << path;
-        EXPECT_EQ(user->ADsPath(), path);
-    }
-}
-
-TEST(SystemInformation, NamesComeFromTheServerFolder) {
-    const auto& machine = DirectoryEnvironment::Current().Machine();
-    auto ad = platform::CreateObjectAs<platform::directory::ADSystemInfo>("ADSystemInfo");
-    EXPECT_EQ(ad->ForestDNSName(), machine.forestDnsName);
-    EXPECT_EQ(ad->DomainDNSName(), machine.domainDnsName);
-    auto nt = platform::CreateObjectAs<platform::directory::WinNTSystemInfo>("WinNTSystemInfo");
-    EXPECT_EQ(nt->ComputerName(), machine.computerName);
 }
 
 TEST(SampleLdif, NonAsciiValuesReadBackAsWritten) {

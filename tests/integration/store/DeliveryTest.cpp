@@ -1,5 +1,6 @@
 // Delivery into a real store: the message lands in the right Inbox with its header block, and an
-// unknown mailbox fails. The delivered flag the sink acts on: EventServiceTest.
+// unknown mailbox fails. The delivered flag the sink acts on: EventServiceTest; the trace fields
+// that lead each copy's header block: ExhostIntegrationTest.
 
 #include "StoreFiles.h"
 #include "TempStore.h"
@@ -71,23 +72,6 @@ TEST_F(Delivery, RemovedFieldsAreLeftOutOfTheHeaderBlock) {
               Variant("To: alice@example.com\r\nX-RecipientList2: k\r\n"));
 }
 
-// A copy's trace fields come first in its header block, and the block still parses as the
-// message did.
-TEST_F(Delivery, TheCopysTraceFieldsLeadItsHeaderBlock) {
-    const std::string trace = "Return-Path: <s@partner.example>\r\nDelivered-To: a@example.com\r\n";
-    const std::string message = "Subject: traced\nTo: alice@example.com\n\nHi\n";
-    auto save = NewDelivery(*store, MailboxCopy(kMailbox, trace), message);
-    store->Save(save);
-    const auto item = store->Read(save.location);
-    const auto headers = item.properties.at(kTransportMessageHeaders).Text();
-    EXPECT_EQ(headers, trace + "Subject: traced\r\nTo: alice@example.com\r\n");
-    const auto again = ParseMessage(headers + "\r\n" + item.properties.at(kTextDescription).Text());
-    EXPECT_EQ(again.headers, headers);
-    EXPECT_EQ(again.subject, "traced");
-    EXPECT_EQ(again.to, "alice@example.com");
-    EXPECT_EQ(again.body, "Hi\r\n");
-}
-
 // A stored array whose length field was damaged on disk: reading the folder fails with the
 // store's error, naming the file, the item and the property, instead of looping or eating memory.
 TEST_F(Delivery, ADamagedStoredValueFailsNamingTheFileAndTheItem) {
@@ -130,14 +114,6 @@ TEST_F(Delivery, NewItemNamesAreUniqueAndGrowInTheOrderTheyAreMade) {
     EXPECT_EQ(distinct.size(), std::size_t{kThreads * kNamesEach});
     EXPECT_TRUE(std::regex_match(*distinct.begin(), std::regex("[0-9A-F]{24}\\.EML")))
         << *distinct.begin();
-}
-
-TEST_F(Delivery, AMailboxCanBeNamedByDomainFolderAndAlias) {
-    const auto url = DeliverMessage(*store, "EXAMPLE.COM", "Bob", "Subject: by alias\n\n");
-    // The Inbox URL is spelt as the store spells the mailbox.
-    EXPECT_EQ(url.rfind(kFileBase + "/bob/Inbox/", 0), 0u) << url;
-    EXPECT_EQ(store->Read(store->Locate(url)).properties.at(kSubject), Variant("by alias"));
-    EXPECT_EQ(Inbox("bob").size(), 1u);
 }
 
 TEST_F(Delivery, FailsForAnUnknownMailbox) {

@@ -2,7 +2,7 @@
 // folders it changed and of the item it changed, and notices of those folders, heard through
 // inotify as another process would hear them, by change file names that every build agrees on.
 // What the counts are for: saves made on condition that the item was not changed since a count,
-// and items claimed as new by one reader only.
+// and items claimed as new, never given back.
 
 #include "TempStore.h"
 
@@ -207,28 +207,16 @@ TEST_F(ItemChanges, AConditionalSaveIsStoredOnlyWhileTheItemIsUnchanged) {
     }
 }
 
-TEST_F(ItemChanges, EachItemIsClaimedAsNewByOneReaderOnly) {
-    const auto inbox = store->Locate(kInbox);
-    EXPECT_EQ(store->FirstUnclaimed(inbox), 1);
-    EXPECT_EQ(store->ClaimNew(inbox, 1), 1); // nothing there yet
-    Add("a");
-    Add("b");
-    // Another connection looks without claiming, then claims what it read of: a and b.
+// Which reader an item is new for, claimed by one and looked at without claiming by others, is
+// the IMAP front's \Recent (imap_condstore_test.py). A reader that has not yet seen what another
+// claimed since claims only up to what it knows of, which gives nothing back.
+TEST_F(ItemChanges, ClaimsNeverGoBack) {
+    for (const auto* name : {"a", "b", "c"})
+        Add(name);
+    EXPECT_EQ(store->ClaimNew(store->Locate(kInbox), 4), 1);
     auto other = OpenAnother();
-    const auto seen = other->Locate(kInbox);
-    EXPECT_EQ(other->FirstUnclaimed(seen), 1);
-    EXPECT_EQ(other->FirstUnclaimed(seen), 1);
-    EXPECT_EQ(other->ClaimNew(seen, 3), 1);
-    // This one read them too, and claims nothing.
-    EXPECT_EQ(store->ClaimNew(inbox, 3), 3);
-    EXPECT_EQ(store->FirstUnclaimed(inbox), 3);
-    // A new item: the first to claim it has it, even one that read it later.
-    Add("c");
-    EXPECT_EQ(store->ClaimNew(inbox, 4), 3);
-    EXPECT_EQ(other->ClaimNew(seen, 4), 4);
-    // Claims never go back.
-    EXPECT_EQ(other->ClaimNew(seen, 2), 2);
-    EXPECT_EQ(store->FirstUnclaimed(inbox), 4);
+    EXPECT_EQ(other->ClaimNew(other->Locate(kInbox), 2), 2);
+    EXPECT_EQ(store->FirstUnclaimed(store->Locate(kInbox)), 4);
 }
 
 TEST(ChangeFileName, IsTheSameInEveryBuildAndProcess) {

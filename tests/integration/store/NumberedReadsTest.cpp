@@ -1,9 +1,16 @@
-// Reads of numbered items for mail clients: the properties of many items at once, in the order
-// asked, and an octet range of one text value.
+// The item numbers mail clients see, and reads of numbered items: the properties of many items at
+// once, in the order asked, and an octet range of one text value.
 
+#include "StoreFiles.h"
 #include "TempStore.h"
 
 #include "platform/store/Delivery.h"
+#include "platform/store/PreparedSave.h"
+#include "platform/store/PropertyNames.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
 
 using namespace platform;
 using namespace platform::store;
@@ -111,6 +118,156 @@ TEST_F(NumberedReadsTest, ItemsChangedSinceACountAreReadAloneWithTheNumbersThatA
     EXPECT_EQ(numbers.changes, store->NumbersOf(folder).changes);
     // From the count before any of it: everything.
     EXPECT_EQ(store->NumberedItemsChangedSince(folder, -1, numbers, present, {}).size(), 3u);
+}
+
+// The numbers themselves: they ascend, are never given again, and outlast the store's
+// connection; items without one get theirs in the order they were made.
+class ItemNumbers : public TempStore {
+protected:
+    void Add(const std::string& name) {
+        TempStore::Add(kInbox + "/" + name, {{kTextDescription, Variant("body of " + name)}});
+    }
+    void Reopen() {
+        store.reset();
+        store = OpenAnother();
+    }
+};
+
+TEST_F(ItemNumbers, AscendNeverRepeatAndSurviveReopening) {
+    for (const auto* name : {"a", "b", "c"})
+        Add(name);
+    store->Delete(kInbox + "/c"); // the highest number goes
+    Add("d");
+    Add("a"); // replacing an item makes a new one
+    FolderNumbers first, again;
+    EXPECT_EQ(Listing(kInbox, first), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+    EXPECT_EQ(first.next, 6);
+    Reopen();
+    EXPECT_EQ(Listing(kInbox, again), (Listed{{2, "b"}, {4, "d"}, {5, "a"}}));
+    EXPECT_EQ(again.validity, first.validity);
+    EXPECT_EQ(again.next, 6);
+}
+
+TEST_F(ItemNumbers, ItemsOfAnOlderStoreAreNumberedInTheOrderTheyWereMade) {
+    for (const auto* name : {"old1", "old2", "old3"})
+        Add(name);
+    // A store from before numbers: the tables exist (made on opening) but are empty.
+    store.reset();
+    for (const std::string table : {"item_numbers", "folder_numbers"})
+        Query(root / "store" / "store.db", "DELETE FROM " + table);
+    store = OpenAnother();
+    FolderNumbers numbers;
+    EXPECT_EQ(Listing(kInbox, numbers), (Listed{{1, "old1"}, {2, "old2"}, {3, "old3"}}));
+    Add("new");
+    EXPECT_EQ(Listing(kInbox, numbers).back(), Listed::value_type(4, "new"));
+    EXPECT_EQ(OpenAnother()->NumbersOf(store->Locate(kInbox)).validity, numbers.validity);
+}
+
+std::int64_t SecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// What a save tells of the number it gave, and the received time it stores with it.
+TEST_F(ItemNumbers, ASaveGivesBackTheNumberAndStoresTheReceivedTimeItWasGiven) {
+    Add("existing");
+    const std::int64_t appended = 1234567890; // 2009-02-13T23:31:30Z
+    // Saves a new item (or folder) `name` in the Inbox with the received time, if given.
+    const auto saveNew = [&](const std::string& name, std::optional<std::int64_t> received,
+                             bool folder = false) {
+        auto save = store->NewItem(store->Locate(kInbox + "/" + name));
+        if (received)
+            save.received = *received;
+        if (folder) {
+            save.isFolder = true;
+            save.Set(kIsFolder, Variant(true));
+        }
+        store->Save(save);
+        return save.number;
+    };
+    const struct {
+        const char* name;
+        std::function<std::int64_t()> save;   // returns the number the save gave
+        std::string item;                     // the item listed afterwards
+        std::optional<std::int64_t> received; // unset: the time of the save
+        bool numbered = true;                 // the save gives a number
+    } rows[] = {
+        {"a new item with its received time", [&] { return saveNew("appended", appended); },
+         "appended", appended},
+        {"a new item without one", [&] { return saveNew("now", std::nullopt); }, "now",
+         std::nullopt},
+        {"a new item replacing another", [&] { return saveNew("existing", 0); }, "existing", 0},
+        {"a prepared save",
+         [&] {
+             auto save = store->NewItem(store->Locate(kInbox + "/prepared"));
+             save.received = appended + 1;
+             PreparedSave prepared(*store, std::move(save));
+             prepared.Write(*store);
+             prepared.Committed();
+             return prepared.Save().number;
+         },
+         "prepared", appended + 1},
+        // A save of an item that exists keeps its number and time.
+        {"a change to an item",
+         [&] {
+             auto save = Edit(kInbox + "/appended", kRead, Variant(true));
+             save.received = 42;
+             store->Save(save);
+             return save.number;
+         },
+         "appended", appended, false},
+        {"a new folder", [&] { return saveNew("Folder", std::nullopt, true); }, "", std::nullopt,
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto before = SecondsNow();
+        const auto number = row.save();
+        const auto after = SecondsNow();
+        FolderNumbers numbers;
+        const auto items = store->NumberedItems(store->Locate(kInbox), numbers, {kDisplayName});
+        if (!row.numbered) {
+            EXPECT_EQ(number, 0);
+            EXPECT_EQ(numbers.next, items.back().number + 1); // nothing numbered
+        } else {
+            ASSERT_FALSE(items.empty());
+            EXPECT_EQ(number, items.back().number);
+            EXPECT_EQ(number, numbers.next - 1);
+        }
+        if (row.item.empty())
+            continue;
+        bool found = false;
+        for (const auto& item : items) {
+            if (item.item.properties.at(kDisplayName).Text() != row.item)
+                continue;
+            found = true;
+            if (row.received)
+                EXPECT_EQ(item.received, *row.received);
+            else
+                EXPECT_TRUE(item.received >= before && item.received <= after) << item.received;
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
+// The names asked for reach SQLite as JSON text, so names that need escaping there are tried.
+TEST_F(ItemNumbers, NamesWithQuotesBackslashesAndControlCharactersAreRead) {
+    const std::vector<std::string> names = {"x:say \"hi\"", "x:back\\slash", "x:line\nbreak",
+                                            "x:tab\tand\x01\x1f"};
+    PropertyMap properties;
+    for (const auto& name : names)
+        properties[name] = Variant("value of " + name);
+    TempStore::Add(kInbox + "/odd", properties);
+    FolderNumbers numbers;
+    const auto items = store->NumberedItems(store->Locate(kInbox), numbers,
+                                            {names[0], names[1], names[2]}, {names[3]});
+    ASSERT_EQ(items.size(), 1u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(items[0].item.properties.at(names[i]).Text(), "value of " + names[i]);
+    EXPECT_EQ(items[0].sizes.at(names[3]), static_cast<std::int64_t>(9 + names[3].size()));
+    EXPECT_EQ(items[0].item.properties.count(names[3]), 0u);
+    EXPECT_EQ(items[0].item.properties.count(kContentClass), 0u); // not asked for
 }
 
 } // namespace

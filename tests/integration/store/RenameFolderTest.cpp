@@ -21,8 +21,6 @@ using namespace storetest;
 
 namespace {
 
-using Listed = std::vector<std::pair<std::int64_t, std::string>>;
-
 // Everything a rename may touch, as (folder path, number, item name) and each folder's numbers.
 struct Snapshot {
     std::vector<std::string> paths;
@@ -49,18 +47,6 @@ protected:
 
     std::int64_t Add(const std::string& url) {
         return TempStore::Add(url, {{"urn:test:body", Variant("body of " + url)}});
-    }
-
-    // The folder's items as (number, name), and its numbers in `numbers`.
-    Listed Listing(const std::string& url, FolderNumbers& numbers) {
-        Listed listed;
-        for (const auto& item : store->NumberedItems(store->Locate(url), numbers, {kDisplayName}))
-            listed.emplace_back(item.number, item.item.properties.at(kDisplayName).Text());
-        return listed;
-    }
-    Listed Listing(const std::string& url) {
-        FolderNumbers ignored;
-        return Listing(url, ignored);
     }
 
     Snapshot Take() {

@@ -106,13 +106,6 @@ TEST(EarlierFormat, IsBroughtUpToDateKeepsItsMailAndTakesNewMail) {
     }
 }
 
-using NewStore = TempStore;
-
-TEST_F(NewStore, RecordsTheCurrentFormat) {
-    EXPECT_EQ(Query(root / "store" / "store.db", "PRAGMA user_version"),
-              std::to_string(kStoreFormat));
-}
-
 TEST(StoreFormat, AnSqliteFileThatIsNotAStoreIsRefused) {
     OldStore other("format-1.db");
     Query(other.File(), "ALTER TABLE items RENAME TO things");

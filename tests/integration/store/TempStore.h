@@ -10,6 +10,7 @@
 #include "platform/core/ObjectFactory.h"
 #include "platform/host/ServerFolder.h"
 #include "platform/store/EventService.h"
+#include "platform/store/PropertyNames.h"
 #include "platform/store/Store.h"
 #include "testsupport/FileText.h"
 #include "testsupport/ScopedServerFolder.h"
@@ -116,6 +117,20 @@ protected:
                                              platform::store::Store* reader = nullptr) {
         auto& from = reader ? *reader : *store;
         return from.Children(from.Locate(kFileBase + "/" + mailbox + "/Inbox"), false);
+    }
+
+    // The folder's items as (number, name), and its numbers in `numbers`.
+    using Listed = std::vector<std::pair<std::int64_t, std::string>>;
+    Listed Listing(const std::string& url, platform::store::FolderNumbers& numbers) {
+        const auto& name = platform::store::kDisplayName;
+        Listed listed;
+        for (const auto& item : store->NumberedItems(store->Locate(url), numbers, {name}))
+            listed.emplace_back(item.number, item.item.properties.at(name).Text());
+        return listed;
+    }
+    Listed Listing(const std::string& url) {
+        platform::store::FolderNumbers ignored;
+        return Listing(url, ignored);
     }
 
     std::string EventLog() const { return testsupport::FileText(root / "store" / "events.log"); }
