@@ -140,13 +140,20 @@ class ImapCondstore(exhost_harness.ServerFolderTests):
         self.assertEqual(code(second, "RECENT"), 0)
         (new,) = first.uid("SEARCH", "RECENT")[1][0].split()
         self.assertEqual(second.uid("SEARCH", "RECENT")[1][0], b"")
+        # The read-only session still shows what it saw untaken; once taken, none counts it.
+        self.assertEqual(looker.uid("SEARCH", "RECENT")[1][0], new)
         typ, status = self.client().status("INBOX", "(RECENT)")
         self.assertIn(b"RECENT 0", status[0])
+        late = self.client()
+        late.select("INBOX", readonly=True)
+        self.assertEqual(code(late, "RECENT"), 0)
 
         # Both hold the folder: the one that learns of the next message first has it recent.
         deliver()
         second.noop()
+        self.assertEqual(code(second, "RECENT"), 1)
         first.noop()
+        self.assertEqual(code(first, "RECENT"), 1)  # its own, still
         (newer,) = second.uid("SEARCH", "RECENT")[1][0].split()
         self.assertGreater(int(newer), int(new))
         self.assertEqual(first.uid("SEARCH", "RECENT")[1][0].split(), [new])

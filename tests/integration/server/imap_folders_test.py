@@ -18,7 +18,9 @@ from exhost_harness import (ACCOUNT, INBOX, SPECIAL_USE, ImapServer, exhost, key
 DLL = FIXTURES = None
 PASSWORD = "looking-glass-3"
 MAILBOX = INBOX.rsplit("/", 1)[0]
-MAX_SIZE = 300_000  # the server's --max-size, which APPEND's literals are held to
+# The server's --max-size, which APPEND's literals are held to: more than the 256 KB of input it
+# holds, so that a literal must arrive past that bound.
+MAX_SIZE = 300_000
 TAGGED = b"""From: Carol <carol@partner.example.net>
 To: sales@example.com
 Subject: Order 77

@@ -158,31 +158,4 @@ TEST(ImapMessageTest, SectionsPlacedFromTheStartOfAMessageAreWhereTheWholeMessag
     EXPECT_GT(settledEarly, 50);
 }
 
-// The parts that lie before a large last one are placed from the octets before it, and a body
-// from where it starts.
-TEST(ImapMessageTest, APartBeforeALargeOneIsPlacedWithoutIt) {
-    const std::string head = "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-                             "--b\r\n\r\nfirst\r\n--b\r\n\r\nsecond\r\n--b\r\n\r\n";
-    const std::uint64_t size = head.size() + (20u << 20);
-    struct Case {
-        const char* section;
-        SectionPlace::Found found;
-        std::uint64_t offset, length;
-    };
-    const Case cases[] = {
-        {"2", SectionPlace::Found::Here, head.find("second"), 6},
-        {"1", SectionPlace::Found::Here, head.find("first"), 5},
-        {"TEXT", SectionPlace::Found::Here, head.find("--b"), size - head.find("--b")},
-        {"", SectionPlace::Found::Here, 0, size},
-        {"3", SectionPlace::Found::NeedsMore, 0, 0},
-        {"4", SectionPlace::Found::NeedsMore, 0, 0},
-    };
-    for (const auto& c : cases) {
-        const auto place = LocateSection(head, size, c.section);
-        EXPECT_EQ(place.found, c.found) << c.section;
-        EXPECT_EQ(place.offset, c.offset) << c.section;
-        EXPECT_EQ(place.length, c.length) << c.section;
-    }
-}
-
 } // namespace

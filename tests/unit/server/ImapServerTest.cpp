@@ -118,36 +118,6 @@ TEST(ImapServerTest, AutologoutCountsFromTheClientsLastCommand) {
     EXPECT_EQ(client.Line(), "");
 }
 
-// An APPEND's literal sent whole, with its line end apart (as imaplib sends it), or in small
-// pieces: the server waits for the whole literal before it runs a step, but never for more
-// than it may hold, so a literal four times that bound still arrives.
-TEST(ImapServerTest, AnAppendedLiteralArrivesHoweverItIsCut) {
-    auto settings = Quick();
-    settings.maxHeldInput = 16 * 1024;
-    RunningServer server(settings);
-    for (const std::size_t size : {100, 64 * 1024}) {
-        for (const std::size_t piece : {std::size_t(0), size, std::size_t(1000)}) {
-            SCOPED_TRACE(std::to_string(size) + " octets in pieces of " + std::to_string(piece));
-            Client client(server.Port());
-            ASSERT_TRUE(LogIn(client));
-            const auto message = "Subject: cut\r\n\r\n" + std::string(size - 17, 'x');
-            ASSERT_TRUE(client.Send("a APPEND Inbox {" + std::to_string(size) + "}\r\n"));
-            ASSERT_EQ(client.Line(), "+ Ready for the literal\r\n");
-            if (piece == 0) {
-                ASSERT_TRUE(client.Send(message + "\r\n"));
-            } else {
-                for (std::size_t at = 0; at < size; at += piece) {
-                    ASSERT_TRUE(client.Send(message.substr(at, piece)));
-                    std::this_thread::sleep_for(1ms);
-                }
-                std::this_thread::sleep_for(20ms);
-                ASSERT_TRUE(client.Send("\r\n"));
-            }
-            EXPECT_TRUE(client.LineStarting("a ").starts_with("a OK [APPENDUID 77 "));
-        }
-    }
-}
-
 // Clients that pipeline FETCHes without reading the answers: the server runs no more of them
 // than fit its output bound and the socket buffers, goes on once a client reads, and stops
 // without waiting for one that never does.

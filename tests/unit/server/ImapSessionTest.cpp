@@ -88,6 +88,7 @@ TEST(ImapSessionTest, NotAuthenticatedStateAllowsOnlyLoginAndTheAlwaysCommands) 
            {"b NOOP\r\n", "b OK NOOP completed\r\n"}}}});
 }
 
+// That what follows STARTTLS in clear is dropped is tls_front_test.py's, with a real TLS client.
 TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) {
     const auto withTls = [](bool local, bool encrypted) {
         SessionSettings settings;
@@ -114,9 +115,6 @@ TEST(ImapSessionTest, TlsDecidesWhatIsOfferedAndWhereAPasswordMaySeeTheNetwork) 
                {"login", {{"a LOGIN alice secret\r\n", refused}}},
                {"authenticate", {{"a AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA==\r\n", refused}}},
                {"starttls", {{"a STARTTLS\r\n", "a OK Begin TLS negotiation now\r\n"}}},
-               {"what follows starttls came in clear and is dropped",
-                {{"a STARTTLS\r\nb LOGIN alice secret\r\n", "a OK Begin TLS negotiation now\r\n"},
-                 {"c NOOP\r\n", "c OK NOOP completed\r\n"}}},
                {"starttls with arguments",
                 {{"a STARTTLS now\r\n", "a BAD STARTTLS takes no arguments\r\n"}}}}},
              {"on this machine, in clear",
@@ -967,62 +965,4 @@ TEST_F(ImapSelectedSessionTest, ExpungesElsewhereAreReportedAsVanishedOnceQresyn
               "* VANISHED 5\r\n"
               "* 1 FETCH (UID 3 FLAGS (\\Flagged \\Seen alice@example.com) MODSEQ (8))\r\n"
               "b OK NOOP completed\r\n");
-}
-
-// \Recent: a message is recent in the one session that takes it, the first to SELECT the folder
-// after it came or, holding the folder already, the first to learn of it; EXAMINE and STATUS
-// count what no session has taken, taking nothing.
-TEST(ImapSessionTest, RecentIsSeenByOneSessionOnly) {
-    TestBackend backend;
-    auto& inbox = backend.folders["Inbox"];
-    const auto arrive = [&](std::uint32_t uid) {
-        backend.Add(inbox, uid, 0, {}, "Subject: new " + std::to_string(uid) + "\r\n", "x\r\n");
-        inbox.uidNext = uid + 1;
-    };
-    std::vector<std::unique_ptr<Session>> sessions;
-    const auto open = [&](const std::string& command) {
-        sessions.push_back(std::make_unique<Session>(backend, SessionSettings{}));
-        EXPECT_TRUE(Begin(*sessions.back(), LoggedIn));
-        return sessions.back()->Receive("s " + command + " INBOX\r\n").bytes;
-    };
-    const auto recent = [](Session& session) {
-        return session.Receive("r UID SEARCH RECENT\r\n").bytes;
-    };
-    const auto status = [&] {
-        Session session(backend, SessionSettings{});
-        EXPECT_TRUE(Begin(session, LoggedIn));
-        return session.Receive("t STATUS INBOX (RECENT)\r\n").bytes;
-    };
-    const std::string none = "* SEARCH\r\nr OK UID SEARCH completed\r\n";
-
-    EXPECT_NE(open("SELECT").find("* 3 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
-    arrive(10);
-    EXPECT_EQ(status(), "* STATUS \"INBOX\" (RECENT 1)\r\nt OK STATUS completed\r\n");
-    EXPECT_NE(open("EXAMINE").find("* 4 EXISTS\r\n* 1 RECENT\r\n"), std::string::npos);
-    EXPECT_NE(open("SELECT").find("* 4 EXISTS\r\n* 1 RECENT\r\n"), std::string::npos);
-    EXPECT_NE(open("SELECT").find("* 4 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
-    EXPECT_NE(open("EXAMINE").find("* 4 EXISTS\r\n* 0 RECENT\r\n"), std::string::npos);
-    EXPECT_EQ(status(), "* STATUS \"INBOX\" (RECENT 0)\r\nt OK STATUS completed\r\n");
-    auto& first = *sessions[0];
-    auto& examining = *sessions[1];
-    auto& taker = *sessions[2];
-    auto& later = *sessions[3];
-    EXPECT_EQ(recent(taker), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
-    EXPECT_EQ(recent(later), none);
-    // The read-only session still shows what it saw untaken.
-    EXPECT_EQ(recent(examining), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
-
-    // Sessions holding the folder: the first to learn of a new message takes it.
-    arrive(11);
-    EXPECT_EQ(later.Receive("n NOOP\r\n").bytes,
-              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
-    EXPECT_EQ(first.Receive("n NOOP\r\n").bytes,
-              "* 5 EXISTS\r\n* 0 RECENT\r\nn OK NOOP completed\r\n");
-    EXPECT_EQ(taker.Receive("n NOOP\r\n").bytes,
-              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
-    EXPECT_EQ(recent(later), "* SEARCH 11\r\nr OK UID SEARCH completed\r\n");
-    EXPECT_EQ(recent(first), none);
-    EXPECT_EQ(recent(taker), "* SEARCH 10\r\nr OK UID SEARCH completed\r\n");
-    EXPECT_EQ(examining.Receive("n NOOP\r\n").bytes,
-              "* 5 EXISTS\r\n* 1 RECENT\r\nn OK NOOP completed\r\n");
 }

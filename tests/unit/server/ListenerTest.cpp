@@ -1,6 +1,6 @@
-// The listener the fronts share: its limits per server and per client address, the room a closed
-// session gives back, unix socket clients, and stopping. The connections here only say what the
-// listener made them do.
+// The listener the fronts share: its limits per server and per client address, unix socket
+// clients, and stopping (the room a closed session gives back: imap_front_test.py). The
+// connections here only say what the listener made them do.
 
 #include "server/net/Listener.h"
 
@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
@@ -139,21 +138,6 @@ TEST(Listener, TurnsAwayTheSessionsBeyondItsLimits) {
         }
         EXPECT_EQ(told, c.told) << c.name;
     }
-}
-
-TEST(Listener, AClosedSessionGivesBackItsRoom) {
-    RunningListener running(Loopback(), {1, 1});
-    {
-        Client first(running.Port());
-        ASSERT_EQ(first.Line(), "begun\r\n");
-    }
-    // The listener notices the hang-up on its own time.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    std::string told;
-    while ((told = Client(running.Port()).Line()) != "begun\r\n" &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(told, "begun\r\n");
 }
 
 TEST(Listener, StoppingStopsEverySessionAndAcceptsNoMore) {
