@@ -13,6 +13,8 @@
 #include "server/imap/ImapSession.h"
 #include "server/imap/ImapWire.h"
 
+#include "platform/core/Text.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +60,12 @@ public:
         for (const auto& [path, folder] : folders)
             entries.push_back({path, path == "Sent" ? "\\Sent" : ""});
         return entries;
+    }
+    std::optional<std::string> FolderPath(const std::string& path) override {
+        for (const auto& [name, folder] : folders)
+            if (platform::text::EqualsIgnoreCase(name, path))
+                return name;
+        return std::nullopt;
     }
     FolderOutcome CreateFolder(const std::string& path) override {
         if (folders.size() >= 50)

@@ -449,6 +449,14 @@ bool Store::Exists(const ItemLocation& location) {
     return db_->Prepared("SELECT 1 FROM items WHERE key = ?1").Bind(1, location.key).Step();
 }
 
+std::optional<std::string> Store::FolderPath(const ItemLocation& location) {
+    std::lock_guard lock(mutex_);
+    auto query = db_->Prepared("SELECT path FROM items WHERE key = ?1 AND is_folder = 1");
+    if (!query.Bind(1, location.key).Step())
+        return std::nullopt;
+    return query.Text(0);
+}
+
 std::vector<Item> Store::Children(const ItemLocation& folder, bool deep) {
     std::lock_guard lock(mutex_);
     if (deep)

@@ -147,6 +147,9 @@ public:
     // Fails with DB_E_NOTFOUND naming the URL when the item does not exist.
     Item Read(const ItemLocation& location);
     bool Exists(const ItemLocation& location);
+    // The path below its mailbox ("Inbox/Lists") of the folder at `location`, spelled as when
+    // it was made (the location may differ in letter case); nothing when no folder is there.
+    std::optional<std::string> FolderPath(const ItemLocation& location);
     // Saves through the event service. Fails (storing nothing) when a sink refuses.
     void Save(PendingSave& save);
     // A new non-folder item that replaces whatever had that URL; the parent folder must exist.

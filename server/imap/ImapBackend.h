@@ -82,6 +82,9 @@ public:
 
     // The user's folders ("Inbox", "Inbox/Lists", "Sent"), parents before their children.
     virtual std::vector<FolderEntry> Folders() = 0;
+    // The path of the folder `path` names in any letter case, spelled as Folders() spells it;
+    // nothing when there is no such folder.
+    virtual std::optional<std::string> FolderPath(const std::string& path) = 0;
 
     // Makes the folder, and the folders above it that are missing.
     virtual FolderOutcome CreateFolder(const std::string& path) = 0;

@@ -45,11 +45,15 @@ std::string WithInboxSpelled(const std::string& name) {
 } // namespace
 
 std::optional<std::string> SessionContext::FolderOf(const std::string& name) {
-    const auto wanted = WithInboxSpelled(name);
-    for (const auto& folder : backend.Folders())
-        if (MailboxName(folder.path) == wanted)
-            return folder.path;
-    return std::nullopt;
+    // Looked up by its path, then held to the name as the folder spells it: names other than
+    // INBOX are told apart by letter case, the store's paths are not.
+    const auto path = PathOfMailboxName(name);
+    if (!path)
+        return std::nullopt;
+    auto folder = backend.FolderPath(*path);
+    if (!folder || MailboxName(*folder) != WithInboxSpelled(name))
+        return std::nullopt;
+    return folder;
 }
 
 std::optional<std::string> PathOfMailboxName(const std::string& name) {

@@ -236,9 +236,12 @@ template <class Work> void ImapMailboxBackend::InTransaction(Work&& work) {
     }
 }
 
+std::optional<std::string> ImapMailboxBackend::FolderPath(const std::string& path) {
+    return store_->FolderPath(store_->Locate(FolderUrl(path)));
+}
+
 bool ImapMailboxBackend::FolderExists(const std::string& path) {
-    const auto item = store_->Find(store_->Locate(FolderUrl(path)));
-    return item && item->isFolder;
+    return FolderPath(path).has_value();
 }
 
 void ImapMailboxBackend::MakeParents(const std::string& path) {

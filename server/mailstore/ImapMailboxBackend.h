@@ -92,6 +92,7 @@ public:
 
     imap::LoginOutcome Login(const std::string& name, const std::string& password) override;
     std::vector<imap::FolderEntry> Folders() override;
+    std::optional<std::string> FolderPath(const std::string& path) override;
     imap::FolderOutcome CreateFolder(const std::string& path) override;
     imap::FolderOutcome DeleteFolder(const std::string& path) override;
     imap::FolderOutcome RenameFolder(const std::string& from, const std::string& to) override;

@@ -186,6 +186,10 @@ TEST(ImapSessionTest, FoldersAreListedSelectedAndCounted) {
             "a OK STATUS completed\r\n"}}},
          {"status of nothing",
           {{"a STATUS Nowhere (MESSAGES)\r\n", "a NO [NONEXISTENT] No such folder\r\n"}}},
+         {"names other than inbox in another letter case name nothing",
+          {{"a STATUS \"sent items\" (MESSAGES)\r\n", "a NO [NONEXISTENT] No such folder\r\n"},
+           {"b SELECT inbox/lists\r\n", "b NO [NONEXISTENT] No such folder\r\n"},
+           {"c STATUS Inbox/Lists (MESSAGES)\r\n", "~(MESSAGES 0)"}}},
          {"select",
           {{"a SELECT inbox\r\n",
             "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft alice@example.com "

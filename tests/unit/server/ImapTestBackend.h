@@ -13,6 +13,7 @@
 #include "server/imap/ImapWire.h"
 
 #include "platform/core/Error.h"
+#include "platform/core/Text.h"
 
 #include "RunningServer.h"
 
@@ -95,6 +96,14 @@ public:
         for (const auto& [name, folder] : folders)
             names.push_back({name, name == "Sent Items" ? "\\Sent" : ""});
         return names;
+    }
+    // In any letter case, as the store finds folders.
+    std::optional<std::string> FolderPath(const std::string& path) override {
+        FailIfAsked();
+        for (const auto& [name, folder] : folders)
+            if (platform::text::EqualsIgnoreCase(name, path))
+                return name;
+        return std::nullopt;
     }
     FolderOutcome CreateFolder(const std::string& path) override {
         FailIfAsked();
