@@ -52,8 +52,9 @@ public:
         texts[{path, summary.uid}] = header + body;
         return summary.uid;
     }
-    LoginOutcome Login(const std::string& name, const std::string& password) override {
-        return name == "u" && password == "p" ? LoginOutcome::Accepted : LoginOutcome::Refused;
+    LoginAnswer Login(const std::string& name, const std::string& password) override {
+        return {name == "u" && password == "p" ? LoginOutcome::Accepted : LoginOutcome::Refused,
+                name == "u" ? "u" : ""};
     }
     std::vector<FolderEntry> Folders() override {
         std::vector<FolderEntry> entries;

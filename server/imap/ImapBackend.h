@@ -38,6 +38,13 @@ struct FolderSnapshot {
 
 enum class LoginOutcome { Accepted, Refused };
 
+// A login's outcome, and the account the name stands for when the backend knows one (also when
+// refused), so that the login throttle counts the tries of all of an account's names together.
+struct LoginAnswer {
+    LoginOutcome outcome = LoginOutcome::Refused;
+    std::string account;
+};
+
 struct FolderEntry {
     std::string path;       // below the mailbox root, "/" between steps ("Inbox/Lists")
     std::string specialUse; // RFC 6154's attribute ("\\Sent"), empty for an ordinary folder
@@ -78,7 +85,7 @@ public:
 
     // Checks the password of the user that `name` (an SMTP address or a logon name) stands for;
     // on success the backend serves that user's mailbox from now on.
-    virtual LoginOutcome Login(const std::string& name, const std::string& password) = 0;
+    virtual LoginAnswer Login(const std::string& name, const std::string& password) = 0;
 
     // The user's folders ("Inbox", "Inbox/Lists", "Sent"), parents before their children.
     virtual std::vector<FolderEntry> Folders() = 0;

@@ -85,17 +85,17 @@ std::optional<DirectoryUser> DirectoryLogin::FindByAlias(const std::string& alia
     return FindOne("(mailNickname=" + EscapeFilterValue(alias) + ")");
 }
 
-std::optional<DirectoryUser> DirectoryLogin::Check(const std::string& name,
-                                                   const std::string& password) const {
+CheckedLogin DirectoryLogin::Check(const std::string& name, const std::string& password) const {
     if (password.empty())
-        return std::nullopt;
+        return {};
     std::optional<Clock::time_point> deadline;
     if (lookupTimeout_.count() > 0)
         deadline = Clock::now() + lookupTimeout_;
-    const auto user = FindUser(name, deadline);
-    if (!user || !directory::CheckPassword(uri_, user->dn, password, Left(deadline)))
-        return std::nullopt;
-    return user;
+    CheckedLogin checked;
+    checked.user = FindUser(name, deadline);
+    checked.accepted =
+        checked.user && directory::CheckPassword(uri_, checked.user->dn, password, Left(deadline));
+    return checked;
 }
 
 void DirectoryLogin::SetPassword(const std::string& dn, const std::string& password) const {

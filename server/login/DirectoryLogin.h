@@ -18,6 +18,13 @@ struct DirectoryUser {
     std::string alias; // the mailbox's name in the store
 };
 
+// What a password check found: the user the name stands for (also when the password was wrong;
+// the login throttle counts all of a user's names as one account) and whether it was theirs.
+struct CheckedLogin {
+    std::optional<DirectoryUser> user;
+    bool accepted = false;
+};
+
 class DirectoryLogin {
 public:
     // `lookupTimeout`: how long one Check may wait for the directory in all (its searches and
@@ -32,10 +39,10 @@ public:
     // The user whose mailbox alias is `alias` (enabled or not).
     std::optional<DirectoryUser> FindByAlias(const std::string& alias) const;
 
-    // The user, when the password is theirs. An empty password never is (an empty simple bind
-    // would be an anonymous one). Fails with platform::Error when the directory cannot be asked
-    // or has not answered within the lookup timeout.
-    std::optional<DirectoryUser> Check(const std::string& name, const std::string& password) const;
+    // The user `name` stands for, and whether the password is theirs. An empty password never
+    // is (an empty simple bind would be an anonymous one). Fails with platform::Error when the
+    // directory cannot be asked or has not answered within the lookup timeout.
+    CheckedLogin Check(const std::string& name, const std::string& password) const;
 
     // Gives the entry a new password, which the directory server stores as a salted hash.
     void SetPassword(const std::string& dn, const std::string& password) const;

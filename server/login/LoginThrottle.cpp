@@ -1,5 +1,6 @@
 // The login throttle's counts: three bounded tables (addresses, accounts, the pairs of both),
-// each ordered by its entries' last try so that forgetting and dropping take the oldest first.
+// each ordered by its entries' last try so that forgetting and dropping take the oldest first,
+// and the names known to stand for another account's.
 
 #include "server/login/LoginThrottle.h"
 
@@ -110,11 +111,17 @@ LoginThrottle::Clock::time_point LoginThrottle::NextTurn(const Tries& tries) con
     return tries.lastGo + PauseAfter(tries.count);
 }
 
+std::string LoginThrottle::AccountOf(std::string_view user) const {
+    auto key = AccountKey(user);
+    const auto resolved = names_.find(key);
+    return resolved == names_.end() ? key : resolved->second;
+}
+
 LoginTurn LoginThrottle::Try(std::string_view client, std::string_view user) {
     const auto address = AddressKey(client);
-    const auto account = AccountKey(user);
-    const auto pair = PairKey(address, account);
     std::lock_guard lock(mutex_);
+    const auto account = AccountOf(user);
+    const auto pair = PairKey(address, account);
     const auto now = clock_();
     const auto oldest = now - settings_.window;
     addresses_.ForgetBefore(oldest);
@@ -146,9 +153,9 @@ LoginTurn LoginThrottle::Try(std::string_view client, std::string_view user) {
 
 void LoginThrottle::Succeeded(std::string_view client, std::string_view user) {
     const auto address = AddressKey(client);
-    const auto account = AccountKey(user);
-    const auto pair = PairKey(address, account);
     std::lock_guard lock(mutex_);
+    const auto account = AccountOf(user);
+    const auto pair = PairKey(address, account);
     const auto* tried = pairs_.Find(pair);
     if (!tried)
         return;
@@ -161,6 +168,41 @@ void LoginThrottle::Succeeded(std::string_view client, std::string_view user) {
                 table->Erase(*key);
         }
     }
+}
+
+void LoginThrottle::Merge(Table& table, const std::string& from, const std::string& to,
+                          Clock::time_point now) {
+    const auto* source = table.Find(from);
+    if (!source)
+        return;
+    const auto moved = *source;
+    table.Erase(from);
+    auto& into = table.Touch(to, now, settings_.maxEntries);
+    into.count += moved.count;
+    into.lastGo = std::max(into.lastGo, moved.lastGo);
+}
+
+void LoginThrottle::Resolved(std::string_view client, std::string_view user,
+                             std::string_view account) {
+    const auto name = AccountKey(user);
+    const auto target = AccountKey(account);
+    if (target.empty() || name == target)
+        return;
+    const auto address = AddressKey(client);
+    std::lock_guard lock(mutex_);
+    const auto known = names_.find(name);
+    if (known != names_.end()) {
+        // Its tries were counted as that account's already (the directory may since have
+        // given the name to another).
+        known->second = target;
+        return;
+    }
+    if (names_.size() >= std::max<std::size_t>(settings_.maxEntries, 1))
+        names_.clear();
+    names_.emplace(name, target);
+    const auto now = clock_();
+    Merge(accounts_, name, target, now);
+    Merge(pairs_, PairKey(address, name), PairKey(address, target), now);
 }
 
 } // namespace server::login

@@ -5,7 +5,8 @@
 // a client that gives up waiting learns nothing from the silence.
 //
 // Tries are counted per client address (an IPv6 address by its /64, as one host usually holds a
-// whole /64) and per account name (without regard to letter case, as logins look names up), and
+// whole /64) and per account (by its name without regard to letter case, as logins look names
+// up; once the front has said which account a name stands for, under that account's), and
 // every try counts until a login from that address for that account succeeds, so tries still
 // being checked on other connections count too. Rules:
 // - An address's first `freeTries` go at once (a mistyped password, a mail client logging in on
@@ -62,6 +63,11 @@ public:
     LoginTurn Try(std::string_view client, std::string_view user);
     // The try from `client` as `user` had the right password.
     void Succeeded(std::string_view client, std::string_view user);
+    // The directory says that `user` names the account `account` (also when the password was
+    // wrong): that try, and later ones under that name, count as the account's, so that
+    // guessing at one account under each of its names (its logon name, each address) is paced
+    // as guessing at one account.
+    void Resolved(std::string_view client, std::string_view user, std::string_view account);
 
     // The pause before the next try of an address or account that has `tries` counted.
     std::chrono::milliseconds PauseAfter(int tries) const;
@@ -92,6 +98,10 @@ private:
 
     // When the next try of an entry may go.
     Clock::time_point NextTurn(const Tries& tries) const;
+    // The key of the account `user` names, as far as Resolved has said; else of the name.
+    std::string AccountOf(std::string_view user) const;
+    // What `from` counted is counted under `to` from now on.
+    void Merge(Table& table, const std::string& from, const std::string& to, Clock::time_point now);
 
     LoginThrottleSettings settings_;
     std::function<Clock::time_point()> clock_;
@@ -99,6 +109,9 @@ private:
     Table addresses_;
     Table accounts_;
     Table pairs_; // address and account: this address tried this account
+    // Names resolved to another account's key. Bounded: when full it starts again, which costs
+    // each name one try counted apart.
+    std::unordered_map<std::string, std::string> names_;
 };
 
 // The key an address is counted under: IPv4 as it is (also when written IPv4-mapped), IPv6 by

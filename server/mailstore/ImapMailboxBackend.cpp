@@ -99,12 +99,9 @@ std::string MessageBytes(const std::string& header, const std::string& body) {
     return message;
 }
 
-std::optional<std::string> DirectoryLoginCheck::Check(const std::string& name,
-                                                      const std::string& password) {
-    const auto user = login_.Check(name, password);
-    if (!user)
-        return std::nullopt;
-    return user->alias;
+login::CheckedLogin DirectoryLoginCheck::Check(const std::string& name,
+                                               const std::string& password) {
+    return login_.Check(name, password);
 }
 
 std::size_t OctetsOf(const imap::FolderSnapshot& snapshot) {
@@ -175,28 +172,32 @@ ImapMailboxBackend::ImapMailboxBackend(platform::host::ServerFolder folder,
 
 ImapMailboxBackend::~ImapMailboxBackend() = default;
 
-imap::LoginOutcome ImapMailboxBackend::Login(const std::string& name, const std::string& password) {
-    const auto alias = logins_->Check(name, password);
-    if (!alias)
-        return imap::LoginOutcome::Refused;
+imap::LoginAnswer ImapMailboxBackend::Login(const std::string& name, const std::string& password) {
+    const auto checked = logins_->Check(name, password);
+    imap::LoginAnswer answer;
+    if (checked.user)
+        answer.account = checked.user->alias;
+    if (!checked.accepted)
+        return answer;
     if (!store_) {
         store_ = store::Store::Open(folder_);
         // Every session has a store of its own, and reads each message once: a large cache
         // per session would only hold a hundred sessions' worth of message bodies.
         store_->LimitCache(kCachePerSessionKiB);
     }
-    const auto url = store::MailboxBaseUrl(store::UrlForm::File, "",
-                                           folder_.ReadMachineNames().domainDnsName, *alias);
+    const auto url = store::MailboxBaseUrl(
+        store::UrlForm::File, "", folder_.ReadMachineNames().domainDnsName, answer.account);
     try {
         mailbox_ = store_->Locate(url);
     } catch (const platform::Error& failure) {
         if (failure.Number() == store::hr::DB_E_NOTFOUND)
-            return imap::LoginOutcome::Refused; // no mailbox of that name here
+            return answer; // no mailbox of that name here
         throw;
     }
     mailboxUrl_ = url;
     MakeSpecialFolders(*store_, url);
-    return imap::LoginOutcome::Accepted;
+    answer.outcome = imap::LoginOutcome::Accepted;
+    return answer;
 }
 
 std::string ImapMailboxBackend::FolderUrl(const std::string& folder) const {

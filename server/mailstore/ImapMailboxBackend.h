@@ -27,9 +27,8 @@ namespace server::mailstore {
 class LoginCheck {
 public:
     virtual ~LoginCheck() = default;
-    // The mailbox alias of the user, when the password is theirs.
-    virtual std::optional<std::string> Check(const std::string& name,
-                                             const std::string& password) = 0;
+    // The user `name` stands for, and whether the password is theirs.
+    virtual login::CheckedLogin Check(const std::string& name, const std::string& password) = 0;
 };
 
 // Checks against the private directory server, waiting at most `lookupTimeout` for it (none of
@@ -39,7 +38,7 @@ public:
     explicit DirectoryLoginCheck(const platform::host::ServerFolder& folder,
                                  std::chrono::milliseconds lookupTimeout = {})
         : login_(folder, lookupTimeout) {}
-    std::optional<std::string> Check(const std::string& name, const std::string& password) override;
+    login::CheckedLogin Check(const std::string& name, const std::string& password) override;
 
 private:
     login::DirectoryLogin login_;
@@ -90,7 +89,7 @@ public:
                        std::shared_ptr<FolderCache> cache = std::make_shared<FolderCache>());
     ~ImapMailboxBackend() override;
 
-    imap::LoginOutcome Login(const std::string& name, const std::string& password) override;
+    imap::LoginAnswer Login(const std::string& name, const std::string& password) override;
     std::vector<imap::FolderEntry> Folders() override;
     std::optional<std::string> FolderPath(const std::string& path) override;
     imap::FolderOutcome CreateFolder(const std::string& path) override;

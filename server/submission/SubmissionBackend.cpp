@@ -45,12 +45,14 @@ smtp::Verdict SubmissionBackend::Authenticate(const smtp::Login& login) {
     if (throttle && !login::AwaitLoginTurn(*throttle, {login.session, login.client, login.user},
                                            neverInterrupted_))
         return smtp::Verdict::Defer("4.7.0 Login not checked, try again later");
-    const auto alias = settings_.logins->Check(login.user, login.password);
-    if (!alias)
+    const auto checked = settings_.logins->Check(login.user, login.password);
+    if (throttle && checked.user)
+        throttle->Resolved(login.client, login.user, checked.user->alias);
+    if (!checked.accepted)
         return smtp::Verdict::Refuse("", "wrong user name or password");
     if (throttle)
         throttle->Succeeded(login.client, login.user);
-    alias_ = *alias;
+    alias_ = checked.user->alias;
     return smtp::Verdict::Accept();
 }
 

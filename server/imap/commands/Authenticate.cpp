@@ -27,7 +27,10 @@ Output LoginWith(SessionContext& session, const std::string& tag, const std::str
     if (!name.empty() && !password.empty()) {
         if (!AwaitTurn(session, name))
             return Answer(Tagged(tag, "NO", "[UNAVAILABLE] Login not checked, try again later"));
-        if (session.backend.Login(name, password) == LoginOutcome::Accepted) {
+        const auto answer = session.backend.Login(name, password);
+        if (session.settings.loginThrottle)
+            session.settings.loginThrottle->Resolved(session.client, name, answer.account);
+        if (answer.outcome == LoginOutcome::Accepted) {
             if (session.settings.loginThrottle)
                 session.settings.loginThrottle->Succeeded(session.client, name);
             session.failedLogins = 0;

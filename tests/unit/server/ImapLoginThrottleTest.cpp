@@ -147,4 +147,23 @@ TEST_F(ImapLoginThrottleTest, TheOwnerElsewhereGetsInAtOnceAndASuccessClearsHerT
     EXPECT_EQ(backend.shared.logins, 5);
 }
 
+// Her address and her logon name are one account's names: logging in under one clears what her
+// address tried under the other (the clock stands still at the end: a try that waited would
+// never be answered).
+TEST_F(ImapLoginThrottleTest, TheTriesUnderEachOfAnAccountsNamesCountAsTheAccounts) {
+    const auto answered = [this](const std::string& line) {
+        Session session(backend, settings, "192.0.2.7");
+        auto answer = Start(session, line);
+        if (!Answered(answer, milliseconds(2000), &session))
+            return std::string("not answered");
+        return answer.get().substr(0, 4);
+    };
+    EXPECT_EQ(answered("a LOGIN alice@example.com nope\r\n"), "a NO");
+    Advance(milliseconds(375));
+    EXPECT_EQ(answered("b LOGIN alice@example.com nope\r\n"), "b NO");
+    Advance(milliseconds(750));
+    EXPECT_EQ(answered("c LOGIN alice secret\r\n"), "c OK");
+    EXPECT_EQ(answered("d LOGIN alice secret\r\n"), "d OK");
+}
+
 } // namespace

@@ -82,13 +82,13 @@ public:
         texts[uid] = *summary.header + body;
     }
 
-    LoginOutcome Login(const std::string& name, const std::string& password) override {
+    LoginAnswer Login(const std::string& name, const std::string& password) override {
         FailIfAsked();
         ++shared.logins;
         shared.loginGate.Pass();
-        return (name == "alice" || name == "alice@example.com") && password == kPassword
-                   ? LoginOutcome::Accepted
-                   : LoginOutcome::Refused;
+        if (name != "alice" && name != "alice@example.com")
+            return {};
+        return {password == kPassword ? LoginOutcome::Accepted : LoginOutcome::Refused, "alice"};
     }
     std::vector<FolderEntry> Folders() override {
         FailIfAsked();
