@@ -3,11 +3,14 @@ passwords for Alice as fast as the server answers. The server checks at most its
 minute from that address (plus a small burst), however many connections it opens, while Alice,
 logging in from another address (127.0.0.2, which Linux loopback answers) during the attack,
 gets in at once. SIGTERM still stops the server within seconds with throttled logins waiting.
+Alice's addresses and logon name count as one account: her login under one clears what her
+address tried under the others.
 
 usage: imap_login_throttle_test.py EXHOST FIXTURES_DIR [SECONDS [TRIES_PER_MINUTE]]
 (defaults 10 and 60: a minute's rate measured over ten seconds; the report prints the figure)
 """
 
+import re
 import signal
 import socket
 import sys
@@ -130,6 +133,29 @@ class LoginThrottle(exhost_harness.ServerFolderTests):
         self.assertRegex(log, r"login-throttled session=\w+ client=127\.0\.0\.1 user=alice ms=\d+")
         self.assertNotRegex(log, r"login-throttled session=\w+ client=127\.0\.0\.2")
         self.assertNotIn("guess-", log)  # no password in the log
+
+
+class AccountNames(exhost_harness.ServerFolderTests):
+    """Alice's addresses and her logon name are one account's names to the throttle."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = exhost_harness.server_folder("lvnames", FIXTURES, PASSWORD, 2)
+        # A long pause (30 s a try once the free ones are gone), so that a try that is paced
+        # waits longer than the refusal of the one before takes.
+        cls.server = ImapServer("--root", cls.root, "--log", "stderr",
+                                "--login-tries-per-minute", "2")
+
+    def test_her_login_clears_what_her_address_tried_under_her_other_names(self):
+        for name in ["sales@example.com", "alice.smith@example.com", "sales@example.com"]:
+            self.assertIn(b"o NO [AUTHENTICATIONFAILED]", login_from("127.0.0.1", self.server,
+                                                                      name, "wrong")[1])
+        for _ in range(2):
+            self.assertTrue(login_from("127.0.0.1", self.server, "alice", PASSWORD)[1]
+                            .startswith(b"o OK"))
+        _, log = self.server.stop()
+        # Her first login waited for the address's turn; the second did not.
+        self.assertEqual(len(re.findall(r"login-throttled .* user=alice ", log)), 1, log)
 
 
 if __name__ == "__main__":
