@@ -6,6 +6,7 @@ usage: submission_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 """
 
 import os
+import re
 import smtplib
 import socket
 import sys
@@ -144,6 +145,29 @@ class SubmissionFront(exhost_harness.ServerFolderTests):
             client.sendmail("alice@example.com", ["bob@partner.example"], "Subject: x\r\n\r\nx\r\n")
         code, text = refused.exception.recipients["bob@partner.example"]
         self.assertEqual((code, text[:6]), (451, b"4.4.1 "))
+
+    def test_an_accounts_names_are_one_account_to_the_login_throttle(self):
+        # A long pause once an address's free tries are gone (30 s), so that a paced try waits.
+        paced = ImapServer("--root", self.root, "--login-tries-per-minute", "2",
+                           command="submission")
+
+        def auth(user, password):
+            with smtplib.SMTP("127.0.0.1", paced.port, timeout=30) as client:
+                client.ehlo()
+                client.user, client.password = user, password
+                try:  # one mechanism: login() would try the next after a refusal
+                    return client.auth("PLAIN", client.auth_plain)[0]
+                except smtplib.SMTPAuthenticationError as error:
+                    return error.smtp_code
+
+        for name in ["sales@example.com", "alice.smith@example.com", "sales@example.com"]:
+            self.assertEqual(auth(name, "wrong"), 535, name)
+        self.assertEqual([auth("alice", PASSWORD) for _ in range(2)], [235, 235])
+        code, log = paced.stop()
+        self.assertEqual(code, 0)
+        # Her first login waited for the address's turn; then the tries under her addresses
+        # were hers, cleared by it, and the second did not wait.
+        self.assertEqual(len(re.findall(r"login-throttled .* user=alice ", log)), 1, log)
 
 
 if __name__ == "__main__":
