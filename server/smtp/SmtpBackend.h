@@ -84,6 +84,9 @@ public:
     // Whether the user authenticated may send as this address; asked at every MAIL, which
     // starts a new transaction.
     virtual Verdict CheckSender(const std::string& /*address*/) { return Verdict::Accept(); }
+    // From another thread, when the server stops or the connection closes: a call waiting for
+    // something that may take long (a login's turn) gives up, and later ones do not wait.
+    virtual void Interrupt() {}
 };
 
 // Inside a catch block: what was thrown, for the log (a platform::Error with its number).

@@ -60,6 +60,7 @@ public:
     }
 
     void Stop() override {
+        backend_->Interrupt(); // a login waiting for its turn gives up, so that its step returns
         if (closing_ || closed_)
             return;
         if (handshaking_) { // nothing can be said to it until TLS is up
@@ -330,6 +331,7 @@ private:
         if (closed_)
             return;
         closed_ = true;
+        backend_->Interrupt();
         ++timerGeneration_;
         timer_.cancel();
         lookupTimer_.cancel();

@@ -42,8 +42,8 @@ SubmissionBackend::SubmissionBackend(const delivery::MailboxDelivery& delivery,
 
 smtp::Verdict SubmissionBackend::Authenticate(const smtp::Login& login) {
     auto& throttle = settings_.throttle;
-    if (throttle && !login::AwaitLoginTurn(*throttle, {login.session, login.client, login.user},
-                                           neverInterrupted_))
+    if (throttle &&
+        !login::AwaitLoginTurn(*throttle, {login.session, login.client, login.user}, loginWait_))
         return smtp::Verdict::Defer("4.7.0 Login not checked, try again later");
     const auto checked = settings_.logins->Check(login.user, login.password);
     if (throttle && checked.user)

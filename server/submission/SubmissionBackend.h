@@ -46,6 +46,7 @@ public:
     smtp::Verdict CheckRecipient(const std::string& address) override;
     std::optional<smtp::Verdict> KnownRecipient(const std::string& address) override;
     smtp::Verdict Deliver(const smtp::Envelope& envelope, const std::string& message) override;
+    void Interrupt() override { loginWait_.Interrupt(); }
 
 private:
     smtp::Verdict Relay(const std::string& address);
@@ -54,9 +55,9 @@ private:
     const delivery::MailboxDelivery& delivery_;
     SubmissionSettings settings_;
     delivery::SmtpDeliveryBackend local_;
-    login::Interruption neverInterrupted_; // the wait ends by itself; the server waits for it
-    std::string alias_;                    // the mailbox of the user logged in
-    std::string sender_;                   // of the transaction under way
+    login::Interruption loginWait_; // cut short when the server stops or the client leaves
+    std::string alias_;             // the mailbox of the user logged in
+    std::string sender_;            // of the transaction under way
     std::set<std::string> localRecipients_;
     std::vector<std::string> relayed_;   // the relay took these, in RCPT order
     std::unique_ptr<RelayClient> relay_; // with MAIL sent, while a transaction relays

@@ -1,6 +1,7 @@
 """"exhost submission" over loopback, from Python's smtplib: logins, delivery here (stamped by
 the sink), and mail for elsewhere refused without a relay host and passed to one (a listener in
-this test) with it. The protocol's rules are SmtpSubmissionTest's.
+this test) with it; the login throttle counting an account's names as one, and not holding up
+SIGTERM. The protocol's rules are SmtpSubmissionTest's.
 
 usage: submission_test.py EXHOST LORVANTA_DLL FIXTURES_DIR
 """
@@ -11,6 +12,7 @@ import smtplib
 import socket
 import sys
 import threading
+import time
 import unittest
 from email.message import EmailMessage
 
@@ -146,9 +148,10 @@ class SubmissionFront(exhost_harness.ServerFolderTests):
         code, text = refused.exception.recipients["bob@partner.example"]
         self.assertEqual((code, text[:6]), (451, b"4.4.1 "))
 
-    def test_an_accounts_names_are_one_account_to_the_login_throttle(self):
-        # A long pause once an address's free tries are gone (30 s), so that a paced try waits.
-        paced = ImapServer("--root", self.root, "--login-tries-per-minute", "2",
+    def paced(self, tries_per_minute):
+        """A front whose pause, once an address's free tries are gone, is long (60 s / the tries
+        per minute), so that a paced try waits; and a PLAIN login to it, for its reply code."""
+        paced = ImapServer("--root", self.root, "--login-tries-per-minute", str(tries_per_minute),
                            command="submission")
 
         def auth(user, password):
@@ -160,6 +163,10 @@ class SubmissionFront(exhost_harness.ServerFolderTests):
                 except smtplib.SMTPAuthenticationError as error:
                     return error.smtp_code
 
+        return paced, auth
+
+    def test_an_accounts_names_are_one_account_to_the_login_throttle(self):
+        paced, auth = self.paced(2)
         for name in ["sales@example.com", "alice.smith@example.com", "sales@example.com"]:
             self.assertEqual(auth(name, "wrong"), 535, name)
         self.assertEqual([auth("alice", PASSWORD) for _ in range(2)], [235, 235])
@@ -168,6 +175,24 @@ class SubmissionFront(exhost_harness.ServerFolderTests):
         # Her first login waited for the address's turn; then the tries under her addresses
         # were hers, cleared by it, and the second did not wait.
         self.assertEqual(len(re.findall(r"login-throttled .* user=alice ", log)), 1, log)
+
+    def test_sigterm_is_not_held_up_by_a_login_waiting_for_its_turn(self):
+        paced, auth = self.paced(1)
+        for _ in range(3):
+            self.assertEqual(auth("alice", "wrong"), 535)
+        # The fourth waits 7.5 s for its turn.
+        with socket.create_connection(("127.0.0.1", paced.port), timeout=30) as connection:
+            reader = connection.makefile("rb")
+            reader.readline()
+            connection.sendall(b"EHLO client\r\nAUTH PLAIN AGFsaWNlAHdyb25n\r\n")
+            time.sleep(0.5)
+            started = time.monotonic()
+            code, log = paced.stop()
+            took = time.monotonic() - started
+            self.assertEqual(code, 0)
+            self.assertLess(took, 4, log)
+            self.assertIn(b"421 ", reader.read())
+        self.assertRegex(log, r"login-throttled .* user=alice ms=\d+ outcome=abandoned")
 
 
 if __name__ == "__main__":
