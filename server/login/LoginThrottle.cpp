@@ -170,6 +170,13 @@ void LoginThrottle::Succeeded(std::string_view client, std::string_view user) {
     }
 }
 
+void LoginThrottle::Checked(std::string_view client, std::string_view user,
+                            std::string_view account, bool accepted) {
+    Resolved(client, user, account);
+    if (accepted)
+        Succeeded(client, user);
+}
+
 void LoginThrottle::Merge(Table& table, const std::string& from, const std::string& to,
                           Clock::time_point now) {
     const auto* source = table.Find(from);

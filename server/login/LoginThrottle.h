@@ -68,6 +68,11 @@ public:
     // guessing at one account under each of its names (its logon name, each address) is paced
     // as guessing at one account.
     void Resolved(std::string_view client, std::string_view user, std::string_view account);
+    // What the check of a try let through found, as the fronts report it: the account the name
+    // stands for (empty when none) and whether the password was right. Resolved, then
+    // Succeeded when it was: in that order, so that the success clears the account's tries.
+    void Checked(std::string_view client, std::string_view user, std::string_view account,
+                 bool accepted);
 
     // The pause before the next try of an address or account that has `tries` counted.
     std::chrono::milliseconds PauseAfter(int tries) const;

@@ -46,12 +46,11 @@ smtp::Verdict SubmissionBackend::Authenticate(const smtp::Login& login) {
         !login::AwaitLoginTurn(*throttle, {login.session, login.client, login.user}, loginWait_))
         return smtp::Verdict::Defer("4.7.0 Login not checked, try again later");
     const auto checked = settings_.logins->Check(login.user, login.password);
-    if (throttle && checked.user)
-        throttle->Resolved(login.client, login.user, checked.user->alias);
+    if (throttle)
+        throttle->Checked(login.client, login.user, checked.user ? checked.user->alias : "",
+                          checked.accepted);
     if (!checked.accepted)
         return smtp::Verdict::Refuse("", "wrong user name or password");
-    if (throttle)
-        throttle->Succeeded(login.client, login.user);
     alias_ = checked.user->alias;
     return smtp::Verdict::Accept();
 }

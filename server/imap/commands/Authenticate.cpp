@@ -28,11 +28,10 @@ Output LoginWith(SessionContext& session, const std::string& tag, const std::str
         if (!AwaitTurn(session, name))
             return Answer(Tagged(tag, "NO", "[UNAVAILABLE] Login not checked, try again later"));
         const auto answer = session.backend.Login(name, password);
+        const bool accepted = answer.outcome == LoginOutcome::Accepted;
         if (session.settings.loginThrottle)
-            session.settings.loginThrottle->Resolved(session.client, name, answer.account);
-        if (answer.outcome == LoginOutcome::Accepted) {
-            if (session.settings.loginThrottle)
-                session.settings.loginThrottle->Succeeded(session.client, name);
+            session.settings.loginThrottle->Checked(session.client, name, answer.account, accepted);
+        if (accepted) {
             session.failedLogins = 0;
             session.state = SessionState::Authenticated;
             session.user = name;
